@@ -46,7 +46,9 @@ static_assert(kTagLayout.parts[2].offset == offsetof(DigitalChannel, Tag13));
 static_assert(kDescriptionLayout.parts[1].offset == offsetof(AnalogChannel, Description17));
 static_assert(kUnitsLayout.parts[1].offset == offsetof(AnalogChannel, Units5));
 
-std::string_view up_to_nul(std::string_view text) { return text.substr(0, text.find('\0')); }
+std::string_view up_to_nul(std::string_view text) {
+    return text.substr(0, text.find('\0'));
+}
 
 bool starts_with_ignoring_case(std::string_view text, std::string_view prefix) {
     if (text.size() < prefix.size()) return false;
@@ -126,9 +128,13 @@ std::span<const std::uint8_t> hardware_part(const ChannelRecord& record) {
     return std::span<const std::uint8_t>(record.analog.Analogue);
 }
 
-std::size_t text_max(ChannelText which) { return layout_total(layout_of(which)); }
+std::size_t text_max(ChannelText which) {
+    return layout_total(layout_of(which));
+}
 
-std::size_t text_primary_offset(ChannelText which) { return layout_of(which).parts[0].offset; }
+std::size_t text_primary_offset(ChannelText which) {
+    return layout_of(which).parts[0].offset;
+}
 
 std::optional<ChannelText> text_at_primary_offset(std::size_t offset) {
     for (ChannelText which : {ChannelText::Tag, ChannelText::Description, ChannelText::Units}) {
@@ -209,12 +215,14 @@ namespace {
 template <std::size_t N>
 const char* into_buffer(std::array<char, N>& buffer, std::string_view text) {
     const std::size_t n = std::min(text.size(), N - 1);
-    std::memcpy(buffer.data(), text.data(), n);
+    std::copy_n(text.begin(), n, buffer.begin());
     buffer[n] = '\0';
     return buffer.data();
 }
 
-std::string_view or_empty(const char* text) { return text != nullptr ? std::string_view(text) : std::string_view(); }
+std::string_view or_empty(const char* text) {
+    return text != nullptr ? std::string_view(text) : std::string_view();
+}
 
 thread_local std::array<char, qvr::kTagMax + 1> t_tag;
 thread_local std::array<char, qvr::kDescriptionMax + 1> t_description;

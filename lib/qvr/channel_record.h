@@ -22,7 +22,9 @@ inline constexpr std::size_t kChannelRecordSize = 216;
 enum class ChannelKind : std::uint8_t { AI = 0, DI = 1, AO = 2, DO = 3, CI = 4 };
 
 // Bit 0 of the kind selects the digital layout; values outside the list keep that rule.
-constexpr bool is_digital(ChannelKind kind) { return (static_cast<std::uint8_t>(kind) & 1u) != 0; }
+constexpr bool is_digital(ChannelKind kind) {
+    return (static_cast<std::uint8_t>(kind) & 1u) != 0;
+}
 
 struct ChannelKindName {
     std::string_view name;
@@ -41,7 +43,9 @@ std::optional<ChannelKind> channel_kind_from_name(std::string_view name);
 // Flag words are numbered as bits of the little-endian 32-bit word at offset 28, but the
 // record stores them most significant bit first within each byte: word bit k is flag bit
 // n = 8*(k/8) + 7 - (k%8), which lies in byte n/8 under mask 0x80 >> (n%8).
-constexpr unsigned flag_bit_number(unsigned word_bit) { return 8 * (word_bit / 8) + 7 - (word_bit % 8); }
+constexpr unsigned flag_bit_number(unsigned word_bit) {
+    return 8 * (word_bit / 8) + 7 - (word_bit % 8);
+}
 
 enum class AnalogFlag : std::uint8_t {  // word bits
     Enable = 0,

@@ -19,7 +19,7 @@ using qvr::DigitalFlag;
 
 // A record image written byte by byte from the offset tables, independent of the structs.
 class Image {
-public:
+  public:
     Image() : bytes_(qvr::kChannelRecordSize, 0) {}
     Image& text(std::size_t offset, std::string_view s) {
         for (std::size_t i = 0; i < s.size(); ++i) bytes_.at(offset + i) = static_cast<std::uint8_t>(s[i]);
@@ -45,11 +45,13 @@ public:
     }
     const std::vector<std::uint8_t>& bytes() const { return bytes_; }
 
-private:
+  private:
     std::vector<std::uint8_t> bytes_;
 };
 
-std::vector<std::uint8_t> bytes_of(const ChannelRecord& r) { return {r.bytes, r.bytes + qvr::kChannelRecordSize}; }
+std::vector<std::uint8_t> bytes_of(const ChannelRecord& r) {
+    return {r.bytes, r.bytes + qvr::kChannelRecordSize};
+}
 
 std::string part(const ChannelRecord& r, std::size_t offset, std::size_t size) {
     return std::string(reinterpret_cast<const char*>(r.bytes + offset), size);
@@ -181,7 +183,8 @@ TEST(ChannelKindNames, TextFormsAndLayoutBit) {
         std::uint8_t value;
         bool digital;
     };
-    const Case cases[] = {{"AI", 0, false}, {"DI", 1, true}, {"AO", 2, false}, {"DO", 3, true}, {"CI", 4, false}};
+    const Case cases[] = {
+        {"AI", 0, false}, {"DI", 1, true}, {"AO", 2, false}, {"DO", 3, true}, {"CI", 4, false}};
     for (const auto& c : cases) {
         const auto kind = static_cast<ChannelKind>(c.value);
         EXPECT_EQ(qvr::channel_kind_name(kind), c.name);
@@ -216,7 +219,8 @@ void expect_flag_table(const std::array<qvr::FlagField, N>& fields, const std::v
         qvr::ChannelFlags flags{};
         flags.set(enums[i], true);
         EXPECT_EQ(flags.word(), 1u << p.word_bit);
-        for (std::size_t b = 0; b < 4; ++b) EXPECT_EQ(flags.bytes[b], b == p.byte ? p.mask : 0) << "byte " << b;
+        for (std::size_t b = 0; b < 4; ++b)
+            EXPECT_EQ(flags.bytes[b], b == p.byte ? p.mask : 0) << "byte " << b;
         EXPECT_TRUE(flags.test(qvr::flag_bit_number(p.word_bit)));
 
         qvr::ChannelFlags all{{0xFF, 0xFF, 0xFF, 0xFF}};
@@ -245,13 +249,20 @@ TEST(ChannelFlags, AnalogTable) {
         {"ErrorAlarmDriveCommon", 14, 1, 0x40},
     };
     const std::vector<AnalogFlag> enums = {
-        AnalogFlag::Enable,           AnalogFlag::EventEnable,
-        AnalogFlag::HighAlarmEnable,  AnalogFlag::HighAlarmDeadbandEnable,
-        AnalogFlag::HighAlarmDriveCommon, AnalogFlag::LowAlarmEnable,
-        AnalogFlag::LowAlarmDeadbandEnable, AnalogFlag::LowAlarmDriveCommon,
-        AnalogFlag::SigChangeEnable,  AnalogFlag::ReferenceEnable,
-        AnalogFlag::ScalingEnable,    AnalogFlag::HighWarningEnable,
-        AnalogFlag::LowWarningEnable, AnalogFlag::ErrorAlarmEnable,
+        AnalogFlag::Enable,
+        AnalogFlag::EventEnable,
+        AnalogFlag::HighAlarmEnable,
+        AnalogFlag::HighAlarmDeadbandEnable,
+        AnalogFlag::HighAlarmDriveCommon,
+        AnalogFlag::LowAlarmEnable,
+        AnalogFlag::LowAlarmDeadbandEnable,
+        AnalogFlag::LowAlarmDriveCommon,
+        AnalogFlag::SigChangeEnable,
+        AnalogFlag::ReferenceEnable,
+        AnalogFlag::ScalingEnable,
+        AnalogFlag::HighWarningEnable,
+        AnalogFlag::LowWarningEnable,
+        AnalogFlag::ErrorAlarmEnable,
         AnalogFlag::ErrorAlarmDriveCommon,
     };
     expect_flag_table(qvr::kAnalogFlagFields, places, enums);
@@ -263,18 +274,15 @@ TEST(ChannelFlags, AnalogTable) {
 
 TEST(ChannelFlags, DigitalTable) {
     const std::vector<FlagPlace> places = {
-        {"Enable", 0, 0, 0x01},
-        {"AlarmDriveCommon", 1, 0, 0x02},
-        {"EventEnable", 2, 0, 0x04},
-        {"AlarmEnable", 3, 0, 0x08},
-        {"EventState", 4, 0, 0x10},
-        {"AlarmState", 5, 0, 0x20},
-        {"ErrorAlarmEnable", 6, 0, 0x40},
-        {"ErrorAlarmDriveCommon", 7, 0, 0x80},
+        {"Enable", 0, 0, 0x01},           {"AlarmDriveCommon", 1, 0, 0x02},
+        {"EventEnable", 2, 0, 0x04},      {"AlarmEnable", 3, 0, 0x08},
+        {"EventState", 4, 0, 0x10},       {"AlarmState", 5, 0, 0x20},
+        {"ErrorAlarmEnable", 6, 0, 0x40}, {"ErrorAlarmDriveCommon", 7, 0, 0x80},
     };
     const std::vector<DigitalFlag> enums = {
-        DigitalFlag::Enable,     DigitalFlag::AlarmDriveCommon, DigitalFlag::EventEnable,
-        DigitalFlag::AlarmEnable, DigitalFlag::EventState,     DigitalFlag::AlarmState,
+        DigitalFlag::Enable,           DigitalFlag::AlarmDriveCommon,
+        DigitalFlag::EventEnable,      DigitalFlag::AlarmEnable,
+        DigitalFlag::EventState,       DigitalFlag::AlarmState,
         DigitalFlag::ErrorAlarmEnable, DigitalFlag::ErrorAlarmDriveCommon,
     };
     expect_flag_table(qvr::kDigitalFlagFields, places, enums);
@@ -355,13 +363,24 @@ TEST(ChannelTextSplit, PartsAndJoin) {
         {ChannelText::Tag, "", {z("", 8), z("", 4), z("", 3)}, ""},
         {ChannelText::Tag, std::string_view("AB\0CDEFGHIJ", 11), {z("AB", 8), z("", 4), z("", 3)}, "AB"},
         {ChannelText::Description, "Pump 3 running!!", {"Pump 3 running!!", z("", 16)}, "Pump 3 running!!"},
-        {ChannelText::Description, "Pump 3 running!!X", {"Pump 3 running!!", z("X", 16)}, "Pump 3 running!!X"},
+        {ChannelText::Description,
+         "Pump 3 running!!X",
+         {"Pump 3 running!!", z("X", 16)},
+         "Pump 3 running!!X"},
         {ChannelText::Description, too_long, {"0123456789abcdef", "GHIJKLMNOPQRSTUV"}, full32},
         {ChannelText::Units, "degC", {"degC", z("", 4)}, "degC"},
         {ChannelText::Units, "m3/h", {"m3/h", z("", 4)}, "m3/h"},
         {ChannelText::Units, "litres/s", {"litr", "es/s"}, "litres/s"},
         {ChannelText::Units, "litres/sec", {"litr", "es/s"}, "litres/s"},
-        {ChannelText::Units, "\xB0" "C", {z("\xB0" "C", 4), z("", 4)}, "\xB0" "C"},  // degree sign, one byte
+        {ChannelText::Units,
+         "\xB0"
+         "C",
+         {z("\xB0"
+            "C",
+            4),
+          z("", 4)},
+         "\xB0"
+         "C"},  // degree sign, one byte
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.text));
@@ -413,7 +432,8 @@ TEST(ChannelTextFields, PrimaryOffsetsAndMaxima) {
     EXPECT_EQ(qvr::text_at_primary_offset(0), ChannelText::Tag);
     EXPECT_EQ(qvr::text_at_primary_offset(8), ChannelText::Description);
     EXPECT_EQ(qvr::text_at_primary_offset(32), ChannelText::Units);
-    for (std::size_t other : {1u, 4u, 24u, 138u, 142u, 161u}) EXPECT_FALSE(qvr::text_at_primary_offset(other)) << other;
+    for (std::size_t other : {1u, 4u, 24u, 138u, 142u, 161u})
+        EXPECT_FALSE(qvr::text_at_primary_offset(other)) << other;
     EXPECT_EQ(qvr::text_max(ChannelText::Tag), 15u);
     EXPECT_EQ(qvr::text_max(ChannelText::Description), 32u);
     EXPECT_EQ(qvr::text_max(ChannelText::Units), 8u);
@@ -447,6 +467,7 @@ TEST(ChanrecTexts, NullArguments) {
     errno = 12345;
     EXPECT_EQ(chanrec_SetDescription(nullptr, "x"), -1);
     EXPECT_EQ(platform::last_error(), platform::kErrorInvalidArgument);
+    EXPECT_EQ(errno, platform::kErrorInvalidArgument);
     EXPECT_STREQ(chanrec_GetDescription(nullptr), "");
 }
 
@@ -472,7 +493,8 @@ TEST(ChannelSourceKeys, LoggerKeys) {
     const std::string long_parts = "srv_ABCD_0123456789ABCDEF_3333333333333333_4444444444444444";
     const std::string long_parts_c = long_parts + "_Zrest";
     const std::string long_key = "AB_0123456789AB_" + std::string(15, '3') + "_" + std::string(15, '4');
-    const std::string long_key_c = "AB_0123456789AB_" + std::string(14, '3') + "_" + std::string(14, '4') + "_Z";
+    const std::string long_key_c =
+        "AB_0123456789AB_" + std::string(14, '3') + "_" + std::string(14, '4') + "_Z";
     const std::string plain_long(60, 'q');
     const KeyCase cases[] = {
         // Short sources are keys as they are, whatever the kind.

@@ -60,7 +60,7 @@ TEST(DeviceConfigRecord, MatchesTheOffsetTable) {
 TEST(DeviceConfigRecord, ReservedBytesAreCarriedUnchanged) {
     std::vector<std::uint8_t> image(704);
     for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 7 + 3);
-    put_u32(image, 4, 0);            // baud rate to default
+    put_u32(image, 4, 0);                 // baud rate to default
     std::memset(image.data() + 8, 0, 6);  // port to default
     tolva::DeviceConfigRecord r;
     std::memcpy(&r, image.data(), image.size());
@@ -80,11 +80,9 @@ TEST(CommSettingsDefaults, PortAndBaudRate) {
         std::string_view port;
     };
     const Case cases[] = {
-        {"", 7, true, "COM7"},
-        {"", 123, true, "COM123"},  // fills all six bytes
-        {"", 1234, false, ""},      // would not fit
-        {"COM2", 9, true, "COM2"},
-        {"ttyS1", 1234, true, "ttyS1"},
+        {"", 7, true, "COM7"},     {"", 123, true, "COM123"},  // fills all six bytes
+        {"", 1234, false, ""},                                 // would not fit
+        {"COM2", 9, true, "COM2"}, {"ttyS1", 1234, true, "ttyS1"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.stored_port) + " " + std::to_string(c.number));
@@ -149,9 +147,9 @@ TEST(ChannelHwRecord, MatchesTheOffsetTable) {
 
 TEST(ChannelHwRecord, FileTypeNames) {
     const std::pair<std::string_view, std::int8_t> names[] = {
-        {"Output (O)", 0}, {"Input (I)", 1}, {"Status (S)", 2}, {"Binary (B)", 3}, {"Timer (T)", 4},
-        {"Counter (C)", 5}, {"Control (R)", 6}, {"Integer (N)", 7}, {"Float (F)", 8}, {"Word(W)", 9},
-        {"USER", -1},
+        {"Output (O)", 0}, {"Input (I)", 1},   {"Status (S)", 2},  {"Binary (B)", 3},
+        {"Timer (T)", 4},  {"Counter (C)", 5}, {"Control (R)", 6}, {"Integer (N)", 7},
+        {"Float (F)", 8},  {"Word(W)", 9},     {"USER", -1},
     };
     for (const auto& [name, value] : names) {
         EXPECT_EQ(tolva::file_type_name(value), name);
@@ -198,7 +196,8 @@ TEST(UndecorateChannelHw, CounterAndControlCodes) {
 }
 
 TEST(UndecorateChannelHw, FindsTheAddressByTheRecordsLayout) {
-    for (const auto kind : {qvr::ChannelKind::AI, qvr::ChannelKind::CI, qvr::ChannelKind::DI, qvr::ChannelKind::DO}) {
+    for (const auto kind :
+         {qvr::ChannelKind::AI, qvr::ChannelKind::CI, qvr::ChannelKind::DI, qvr::ChannelKind::DO}) {
         SCOPED_TRACE(std::string(*qvr::channel_kind_name(kind)));
         qvr::ChannelRecord record{};
         std::memset(record.bytes, 0x33, sizeof record.bytes);

@@ -17,11 +17,11 @@ namespace tolva {
 
 // Bytes 4-31 of the device configuration, edited as one block by the communication dialog.
 struct CommSettings {
-    std::uint32_t BaudRate;    // 0 = kDefaultBaudRate
-    char CommPort[6];          // NUL-padded; empty = "COM" and the device number
-    std::uint8_t ReadFirst;    // boolean: read outputs on the first scan instead of writing them
-    std::uint8_t ReadBack;     // boolean: read outputs back when nothing is to be written
-    std::uint32_t MaxRetries;  // transmissions of one message; 0 = kDefaultMaxRetries
+    std::uint32_t BaudRate;      // 0 = kDefaultBaudRate
+    char CommPort[6];            // NUL-padded; empty = "COM" and the device number
+    std::uint8_t ReadFirst;      // boolean: read outputs on the first scan instead of writing them
+    std::uint8_t ReadBack;       // boolean: read outputs back when nothing is to be written
+    std::uint32_t MaxRetries;    // transmissions of one message; 0 = kDefaultMaxRetries
     std::uint32_t MaxEnquires;   // enquiries per message; 0 = kDefaultMaxEnquires
     std::uint32_t ReplyTimeout;  // seconds; 0 = kDefaultReplyTimeout
     std::uint32_t ReplyAck;      // character times; 0 = kDefaultReplyAck
@@ -186,7 +186,8 @@ inline bool undecorate_channel_record(std::span<std::uint8_t> record) {
 }
 
 static_assert(std::is_trivially_copyable_v<CommSettings> && std::is_standard_layout_v<CommSettings>);
-static_assert(std::is_trivially_copyable_v<DeviceConfigRecord> && std::is_standard_layout_v<DeviceConfigRecord>);
+static_assert(std::is_trivially_copyable_v<DeviceConfigRecord> &&
+              std::is_standard_layout_v<DeviceConfigRecord>);
 static_assert(std::is_trivially_copyable_v<ChannelHwRecord> && std::is_standard_layout_v<ChannelHwRecord>);
 
 static_assert(sizeof(CommSettings) == 28);
