@@ -511,7 +511,7 @@ TEST(ChannelSourceKeys, LoggerKeys) {
         {"resub", "host_P1_TAG_D3_D4_X", "P1_TAG         _D3_D4_X"},
         {"resub", "host_a_b_c_dd_e_fff", "a_b            _c_dd_e"},
         {"resub", "host_P1_TAG_D3_D4_", "P1_TAG         _D3_D4"},
-        // Part 1 keeps two characters; empty parts print as one blank.
+        // The first name part keeps two characters; empty parts print as one blank.
         {"resub", "host_PLANT_TAG_D3_D4", "PL_TAG         _D3_D4"},
         {"resub", "abcdefghijklmnop____", " _             _ _ "},
         {"resub", long_parts, long_key},
