@@ -1,5 +1,8 @@
 # Compiler flags shared by every target of the project.
-add_compile_options(-Wall -Wextra -Wshadow=local -Wno-missing-field-initializers)
+add_compile_options(-Wall -Wextra -Wno-missing-field-initializers)
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  add_compile_options(-Wshadow=local)
+endif()
 if(QVR_WERROR)
   add_compile_options(-Werror)
 endif()
