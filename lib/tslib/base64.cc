@@ -17,6 +17,8 @@ namespace {
 
 constexpr const char* kEncoderMtype = "base64_encoder";
 constexpr const char* kDecoderMtype = "base64_decoder";
+constexpr const char* kEncoderOutMtype = "base64_encoder.out";
+constexpr const char* kDecoderOutMtype = "base64_decoder.out";
 constexpr std::size_t kAlphabetLength = 65;
 constexpr std::uint8_t kPadValue = 254;
 constexpr std::uint8_t kInvalidValue = 255;
@@ -32,7 +34,7 @@ public:
     // Room for more bytes at the end, or null with errno.
     unsigned char* reserve(std::size_t more) {
         if (start_ == len_) start_ = len_ = 0;
-        if (cap_ - len_ >= more) return data_ + len_;
+        if (data_ != nullptr && cap_ - len_ >= more) return data_ + len_;
         if (start_ > 0) {
             std::memmove(data_, data_ + start_, len_ - start_);
             len_ -= start_;
@@ -112,7 +114,7 @@ struct Base64Encoder : Filter {
     std::mutex mutex;
     unsigned char pending[3] = {};
     std::size_t npending = 0;
-    OutputBuffer out{kEncoderMtype};
+    OutputBuffer out{kEncoderOutMtype};
     bool ended = false;
 };
 
@@ -199,7 +201,7 @@ struct Base64Decoder : Filter {
     std::mutex mutex;
     std::uint8_t pending[4] = {};
     std::size_t npending = 0;
-    OutputBuffer out{kDecoderMtype};
+    OutputBuffer out{kDecoderOutMtype};
     bool ended = false;
 };
 

@@ -85,6 +85,7 @@ struct FilterStream {
     int flags;
     bool writing;
     bool ended;
+    int error;  // a failure held back until the output decoded before it was delivered
 };
 
 // Writes all pending filter output to the underlying stream.
@@ -107,18 +108,25 @@ ssize_t stream_read(void* arg, char* buf, std::size_t len) {
     for (;;) {
         const ssize_t got = s->filter->read(s->filter, buf, len);
         if (got != 0) return got;
+        if (s->error != 0) {
+            errno = s->error;
+            return -1;
+        }
         // End of the filtered data is an ordinary end of file, not an error.
         if (s->ended) return 0;
         const std::size_t want = std::clamp<std::size_t>(s->filter->convert(s->filter, len, 0), 1, kPiece);
         std::clearerr(s->fp);
+        errno = 0;
         const std::size_t n = std::fread(in, 1, want, s->fp);
         if (n > 0) {
-            if (write_all(s->filter, reinterpret_cast<unsigned char*>(in), n) == -1) return -1;
+            if (write_all(s->filter, reinterpret_cast<unsigned char*>(in), n) == -1) {
+                s->error = errno != 0 ? errno : EIO;
+            }
             continue;
         }
         if (std::ferror(s->fp)) {
-            if (errno == 0) errno = EIO;
-            return -1;
+            s->error = errno != 0 ? errno : EIO;
+            continue;
         }
         s->ended = true;
         if (s->filter->end(s->filter) == -1) return -1;
@@ -191,7 +199,7 @@ std::FILE* filter_stream_open(Filter* f, std::FILE* fp, int flags, const char* m
     auto* s = static_cast<FilterStream*>(typed_mem_zeroed(kStreamMtype, 1, sizeof(FilterStream)));
     if (s == nullptr) return nullptr;
     const bool writing = mode[0] == 'w';
-    *s = FilterStream{f, fp, flags, writing, false};
+    *s = FilterStream{f, fp, flags, writing, false, 0};
     std::FILE* stream = writing ? funopen_create(s, nullptr, stream_write, nullptr, stream_close)
                                 : funopen_create(s, stream_read, nullptr, nullptr, stream_close);
     if (stream == nullptr) {

@@ -122,7 +122,8 @@ bool guard_intact(const unsigned char* at) {
 // Finds the record of an accounted block and checks it; misuse ends the process.
 BlockRecord* check_block(const char* op, const char* mtype, const void* mem) {
     BlockRecord key{reinterpret_cast<std::uintptr_t>(mem) - kGuardBytes, 0, nullptr};
-    auto* rec = static_cast<BlockRecord*>(gtree_lookup(g_blocks, &key));
+    auto* rec = g_blocks != nullptr ? static_cast<BlockRecord*>(gtree_lookup(g_blocks, &key))
+                                    : nullptr;
     if (rec == nullptr) {
         std::fprintf(stderr, "%s() of unallocated block: ptr=%p type=\"%s\"\n", op, mem, mtype);
         misuse();
