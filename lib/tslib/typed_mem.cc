@@ -58,10 +58,14 @@ public:
     Guard& operator=(const Guard&) = delete;
 };
 
-bool accounting(const char* mtype) {
-    State expected = State::kFresh;
-    g_state.compare_exchange_strong(expected, State::kPassThrough);
-    return mtype != nullptr && g_state.load() == State::kAccounting;
+// Marks the module in use; true when the call is accounted.
+[[gnu::always_inline]] inline bool accounting(const char* mtype) {
+    State state = g_state.load(std::memory_order_acquire);
+    if (state == State::kFresh) {
+        g_state.compare_exchange_strong(state, State::kPassThrough);
+        state = g_state.load(std::memory_order_acquire);
+    }
+    return mtype != nullptr && state == State::kAccounting;
 }
 
 bool accounting_on() { return g_state.load() == State::kAccounting; }
@@ -148,7 +152,10 @@ BlockRecord* check_block(const char* op, const char* mtype, const void* mem) {
     return rec;
 }
 
-void* accounted_alloc(const char* mtype, std::size_t size) {
+// Kept out of line so the pass-through path stays a plain call into the heap.
+// The accounted paths stay out of line so that the pass-through path is a plain call into
+// the heap.
+[[gnu::noinline]] void* accounted_alloc(const char* mtype, std::size_t size) {
     if (size > SIZE_MAX - 2 * kGuardBytes) {
         errno = ENOMEM;
         return nullptr;
@@ -196,7 +203,7 @@ void* accounted_alloc(const char* mtype, std::size_t size) {
     return user_bytes(rec->base);
 }
 
-void* accounted_realloc(const char* mtype, void* mem, std::size_t size) {
+[[gnu::noinline]] void* accounted_realloc(const char* mtype, void* mem, std::size_t size) {
     if (size > SIZE_MAX - 2 * kGuardBytes) {
         errno = ENOMEM;
         return nullptr;
@@ -229,7 +236,7 @@ void* accounted_realloc(const char* mtype, void* mem, std::size_t size) {
     return user_bytes(rec->base);
 }
 
-void accounted_release(const char* mtype, void* mem) {
+[[gnu::noinline]] void accounted_release(const char* mtype, void* mem) {
     Guard guard;
     BlockRecord* rec = check_block("FREE", mtype, mem);
     TypeRecord* type = rec->type;
@@ -259,7 +266,8 @@ void* typed_mem_resize(const char* mtype, void* mem, std::size_t size) {
     if (!accounting(mtype)) {
         // The heap's realloc(p, 0) releases p and returns null, which callers would take for a
         // failure and release again; a block always comes back instead.
-        void* p = std::realloc(mem, std::max<std::size_t>(size, 1));
+        const std::size_t bytes = std::max<std::size_t>(size, 1);
+        void* p = mem == nullptr ? std::malloc(bytes) : std::realloc(mem, bytes);
         if (p == nullptr) errno = ENOMEM;
         return p;
     }
@@ -273,15 +281,14 @@ void* typed_mem_resize_or_release(const char* mtype, void* mem, std::size_t size
 }
 
 void typed_mem_release(const char* mtype, void* mem) {
-    const int saved = errno;
-    const bool accounted = accounting(mtype);
-    if (mem != nullptr) {
-        if (accounted) {
-            accounted_release(mtype, mem);
-        } else {
-            std::free(mem);
-        }
+    // The C library's free leaves errno alone; only the accounted path must restore it.
+    if (!accounting(mtype)) {
+        std::free(mem);
+        return;
     }
+    if (mem == nullptr) return;
+    const int saved = errno;
+    accounted_release(mtype, mem);
     errno = saved;
 }
 

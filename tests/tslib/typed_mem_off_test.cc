@@ -54,6 +54,13 @@ TEST(TypedMemOff, PrintToReturnsAHeapText) {
     std::free(text);
 }
 
+TEST(TypedMemOff, ReleaseLeavesErrno) {
+    void* p = typed_mem_alloc("errno", 8);
+    errno = EDOM;
+    typed_mem_release("errno", p);
+    EXPECT_EQ(errno, EDOM);
+}
+
 TEST(TypedMemOff, DupOfNullFailsWithEinval) {
     errno = 0;
     EXPECT_EQ(typed_mem_dup_string("dup", nullptr), nullptr);
