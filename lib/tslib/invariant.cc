@@ -5,9 +5,9 @@
 
 namespace tslib::detail {
 
-void invariant_failed(const char* expression, const std::source_location& where) {
-    std::fprintf(stderr, "%s:%u: %s: Assertion `%s' failed.\n", where.file_name(),
-                 static_cast<unsigned>(where.line()), where.function_name(), expression);
+void invariant_failed(const char* expression, const char* file, unsigned line,
+                      const char* function) {
+    std::fprintf(stderr, "%s:%u: %s: Assertion `%s' failed.\n", file, line, function, expression);
     std::fflush(stderr);
     std::abort();
 }

@@ -109,6 +109,7 @@ void check_invariants(const gtree* g) {
     EXPECT_FALSE(g->locked);
 }
 
+// Items outlive the tree, which the fixture drops after the test body.
 class TreeTest : public testing::Test {
 protected:
     void SetUp() override {
@@ -130,7 +131,7 @@ protected:
 TEST_F(TreeTest, RandomOperationsMatchAnOrderedMapModel) {
     constexpr int kValues = 600;
     // Two distinct items per value, so that replacing an equal item is visible.
-    std::vector<std::array<int, 2>> pool(kValues);
+    static std::vector<std::array<int, 2>> pool(kValues);
     for (int v = 0; v < kValues; ++v) pool[v] = {v, v};
     std::map<int, int*> model;
     std::mt19937 rng(1234);
@@ -182,7 +183,7 @@ TEST_F(TreeTest, RandomOperationsMatchAnOrderedMapModel) {
 }
 
 TEST_F(TreeTest, SequentialStoresAndDeletesStayBalanced) {
-    std::vector<int> values(4096);
+    static std::vector<int> values(4096);
     for (int i = 0; i < 4096; ++i) values[i] = i;
     for (int& v : values) ASSERT_EQ(gtree_store(tree, &v), 0);
     check_invariants(tree);
@@ -197,7 +198,7 @@ TEST_F(TreeTest, SequentialStoresAndDeletesStayBalanced) {
 }
 
 TEST_F(TreeTest, CallbacksCannotChangeTheirOwnTree) {
-    int a = 1, b = 2;
+    static int a = 1, b = 2;
     callbacks.reenter = true;
     ASSERT_EQ(gtree_store(tree, &a), 0);
     EXPECT_EQ(callbacks.store_result, -1);
@@ -220,7 +221,7 @@ TEST_F(TreeTest, CallbacksCannotChangeTheirOwnTree) {
 }
 
 TEST_F(TreeTest, WalkVisitsInOrderAndStopsOnMinusOne) {
-    std::vector<int> values = {5, 3, 9, 1, 7};
+    static std::vector<int> values = {5, 3, 9, 1, 7};
     for (int& v : values) ASSERT_EQ(gtree_store(tree, &v), 0);
     static std::vector<int> seen;
     seen.clear();
@@ -251,7 +252,7 @@ TEST_F(TreeTest, NullItemIsRefused) {
 }
 
 TEST_F(TreeTest, ReplacingAnEqualItemRunsBothCallbacks) {
-    int first = 8, second = 8;
+    static int first = 8, second = 8;
     ASSERT_EQ(gtree_store(tree, &first), 0);
     ASSERT_EQ(gtree_store(tree, &second), 1);
     EXPECT_EQ(gtree_lookup(tree, &first), &second);
@@ -261,7 +262,7 @@ TEST_F(TreeTest, ReplacingAnEqualItemRunsBothCallbacks) {
 }
 
 TEST_F(TreeTest, StoreWithNodeUsesOrReleasesTheGivenNode) {
-    int a = 1, a2 = 1;
+    static int a = 1, a2 = 1;
     ASSERT_EQ(gtree_store_with_node(tree, &a, typed_mem_alloc(kTreeName, gtree_node_bytes())), 0);
     ASSERT_EQ(gtree_store_with_node(tree, &a2, typed_mem_alloc(kTreeName, gtree_node_bytes())), 1);
     errno = 0;
@@ -276,7 +277,7 @@ TEST_F(TreeTest, StoreWithNodeUsesOrReleasesTheGivenNode) {
 TEST_F(TreeTest, PrintShowsRolesDepthAndColours) {
     EXPECT_EQ(tslib_test::printed([&](std::FILE* fp) { gtree_print_tree(tree, fp); }),
               "ROOT: NIL\n");
-    std::vector<int> values = {1, 2, 3, 4};
+    static std::vector<int> values = {1, 2, 3, 4};
     for (int& v : values) ASSERT_EQ(gtree_store(tree, &v), 0);
     EXPECT_EQ(tslib_test::printed([&](std::FILE* fp) { gtree_print_tree(tree, fp); }),
               "ROOT: 2 BLACK\n"
