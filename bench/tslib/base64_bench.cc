@@ -51,8 +51,7 @@ void BM_Decode(benchmark::State& state) {
         dec->destroy(&dec);
     }
     // Throughput counts the encoded text, the decoder's input.
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
-                            static_cast<int64_t>(coded.size()));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(coded.size()));
 }
 
 BENCHMARK(BM_Encode)->Arg(1 << 10)->Arg(64 << 10)->Arg(1 << 20);

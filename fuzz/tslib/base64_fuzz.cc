@@ -44,8 +44,10 @@ Output run_split(Filter* f, const std::string& in, std::size_t piece) {
     for (std::size_t at = 0; at < in.size() && ok;) {
         const std::size_t n = std::min(piece, in.size() - at);
         const ssize_t r = f->write(f, in.data() + at, n);
-        if (r <= 0) ok = false;
-        else at += static_cast<std::size_t>(r);
+        if (r <= 0)
+            ok = false;
+        else
+            at += static_cast<std::size_t>(r);
         pump();
     }
     if (ok && f->end(f) != 0) ok = false;

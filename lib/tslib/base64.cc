@@ -25,7 +25,7 @@ constexpr std::uint8_t kInvalidValue = 255;
 
 // Pending output with a read offset, so that reading it out in small pieces stays linear.
 class OutputBuffer {
-public:
+  public:
     explicit OutputBuffer(const char* mtype) : mtype_(mtype) {}
     ~OutputBuffer() { typed_mem_release(mtype_, data_); }
     OutputBuffer(const OutputBuffer&) = delete;
@@ -61,7 +61,7 @@ public:
         return n;
     }
 
-private:
+  private:
     const char* mtype_;
     unsigned char* data_ = nullptr;
     std::size_t start_ = 0;
@@ -118,7 +118,9 @@ struct Base64Encoder : Filter {
     bool ended = false;
 };
 
-Base64Encoder* encoder_of(Filter* f) { return static_cast<Base64Encoder*>(f); }
+Base64Encoder* encoder_of(Filter* f) {
+    return static_cast<Base64Encoder*>(f);
+}
 
 inline void encode_group(const char* sym, const unsigned char* in, unsigned char* out) {
     out[0] = static_cast<unsigned char>(sym[in[0] >> 2]);
@@ -183,7 +185,9 @@ std::size_t encoder_convert(Filter*, std::size_t len, int forward) {
     return forward != 0 ? scaled(len, 4, 2, 3) : scaled(len, 3, 3, 4);
 }
 
-void encoder_destroy(Filter** fp) { destroy_filter<Base64Encoder>(fp, kEncoderMtype); }
+void encoder_destroy(Filter** fp) {
+    destroy_filter<Base64Encoder>(fp, kEncoderMtype);
+}
 
 Base64Encoder::Base64Encoder(const char* alphabet)
     : Filter{encoder_read, encoder_write, encoder_end, encoder_convert, encoder_destroy} {
@@ -205,7 +209,9 @@ struct Base64Decoder : Filter {
     bool ended = false;
 };
 
-Base64Decoder* decoder_of(Filter* f) { return static_cast<Base64Decoder*>(f); }
+Base64Decoder* decoder_of(Filter* f) {
+    return static_cast<Base64Decoder*>(f);
+}
 
 inline void decode_group(const std::uint8_t* v, unsigned char* out) {
     out[0] = static_cast<unsigned char>((v[0] << 2) | (v[1] >> 4));
@@ -295,7 +301,9 @@ std::size_t decoder_convert(Filter*, std::size_t len, int forward) {
     return forward != 0 ? scaled(len, 3, 3, 4) : scaled(len, 4, 2, 3);
 }
 
-void decoder_destroy(Filter** fp) { destroy_filter<Base64Decoder>(fp, kDecoderMtype); }
+void decoder_destroy(Filter** fp) {
+    destroy_filter<Base64Decoder>(fp, kDecoderMtype);
+}
 
 Base64Decoder::Base64Decoder(const char* alphabet, bool strict_mode)
     : Filter{decoder_read, decoder_write, decoder_end, decoder_convert, decoder_destroy},

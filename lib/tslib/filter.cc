@@ -29,7 +29,7 @@ int write_all(Filter* f, const unsigned char* data, std::size_t len) {
 
 // The output block of filter_run: grows when an estimate proves short.
 class RunOutput {
-public:
+  public:
     explicit RunOutput(const char* mtype) : mtype_(mtype) {}
     ~RunOutput() { typed_mem_release(mtype_, data_); }
     RunOutput(const RunOutput&) = delete;
@@ -60,7 +60,7 @@ public:
     }
     std::size_t length() const { return len_; }
 
-private:
+  private:
     bool grow() {
         if (cap_ > SIZE_MAX / 2) {
             errno = ENOMEM;

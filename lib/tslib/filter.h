@@ -1,9 +1,9 @@
 #pragma once
 // Filters consume input bytes and produce output bytes. They run once over a memory block
 // (filter_run) or sit between a caller and a stream (filter_stream_open).
+#include <sys/types.h>
 #include <cstddef>
 #include <cstdio>
-#include <sys/types.h>
 
 struct Filter {
     // Moves up to len pending output bytes into buf; 0 when none is pending; -1 on error.
@@ -20,8 +20,8 @@ struct Filter {
 };
 
 // Flags of filter_stream_open.
-inline constexpr int kFilterNoCloseStream = 0x01;   // leave the underlying stream open
-inline constexpr int kFilterNoDestroyFilter = 0x02; // leave the filter to the caller
+inline constexpr int kFilterNoCloseStream = 0x01;    // leave the underlying stream open
+inline constexpr int kFilterNoDestroyFilter = 0x02;  // leave the filter to the caller
 
 // Runs the input through the filter into a new zero-terminated block allocated under mtype;
 // with final set the filter's end is called. Returns the output length, or -1 with *output

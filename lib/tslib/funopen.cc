@@ -64,8 +64,8 @@ int close_shim(void* cookie) {
 
 }  // namespace
 
-std::FILE* funopen_create(void* arg, funopen_read_t read, funopen_write_t write,
-                          funopen_seek_t seek, funopen_close_t close) {
+std::FILE* funopen_create(void* arg, funopen_read_t read, funopen_write_t write, funopen_seek_t seek,
+                          funopen_close_t close) {
     if (read == nullptr && write == nullptr) {
         errno = EINVAL;
         return nullptr;

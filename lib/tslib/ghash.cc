@@ -20,32 +20,41 @@ constexpr std::uint32_t kDefaultLoadFactor = 75;
 std::uint32_t default_hash(const ghash*, const void* item) {
     return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(item));
 }
-int default_equal(const ghash*, const void* a, const void* b) { return a == b ? 1 : 0; }
+int default_equal(const ghash*, const void* a, const void* b) {
+    return a == b ? 1 : 0;
+}
 void default_add_del(ghash*, void*) {}
 
 class TableLock {
-public:
+  public:
     explicit TableLock(ghash* g) : g_(g) { g_->locked = true; }
     ~TableLock() { g_->locked = false; }
     TableLock(const TableLock&) = delete;
     TableLock& operator=(const TableLock&) = delete;
 
-private:
+  private:
     ghash* g_;
 };
 
-const char* name(const ghash* g, const char* buf) { return g->named ? buf : nullptr; }
-const char* entry_name(const ghash* g) { return name(g, g->entry_mtype); }
-const char* iter_name(const ghash* g) { return name(g, g->iter_mtype); }
-const char* bucket_name(const ghash* g) { return name(g, g->bucket_mtype); }
+const char* name(const ghash* g, const char* buf) {
+    return g->named ? buf : nullptr;
+}
+const char* entry_name(const ghash* g) {
+    return name(g, g->entry_mtype);
+}
+const char* iter_name(const ghash* g) {
+    return name(g, g->iter_mtype);
+}
+const char* bucket_name(const ghash* g) {
+    return name(g, g->bucket_mtype);
+}
 
 void make_name(char (&out)[kTypedMemNameMax + 1], const char* base, const char* suffix) {
     std::snprintf(out, sizeof out, "%s%s", base, suffix);
 }
 
 void set_thresholds(ghash* g) {
-    const std::uint64_t grow =
-        static_cast<std::uint64_t>(g->nbuckets) * g->load_factor / 100;
+    const std::uint64_t grow = static_cast<std::uint64_t>(g->nbuckets) * g->load_factor / 100;
     g->grow_at = static_cast<std::size_t>(std::max<std::uint64_t>(grow, 1));
     g->shrink_at = g->nbuckets / 20;
 }
@@ -66,8 +75,8 @@ ghash_entry** find_link(const ghash* g, const void* item) {
 // Moves every entry to a new bucket array; on allocation failure nothing changes.
 void rebucket(ghash* g, std::uint32_t new_nbuckets) {
     require(new_nbuckets > 0, "new_nbuckets > 0");
-    auto* buckets = static_cast<ghash_entry**>(
-        typed_mem_zeroed(bucket_name(g), new_nbuckets, sizeof(ghash_entry*)));
+    auto* buckets =
+        static_cast<ghash_entry**>(typed_mem_zeroed(bucket_name(g), new_nbuckets, sizeof(ghash_entry*)));
     if (buckets == nullptr) return;
     for (std::uint32_t b = 0; b < g->nbuckets; ++b) {
         while (ghash_entry* e = g->buckets[b]) {
@@ -107,9 +116,8 @@ void remove_entry(ghash* g, ghash_entry** link) {
 
 }  // namespace
 
-ghash* ghash_make(void* arg, std::uint32_t buckets, std::uint32_t load_factor,
-                  const char* mtype, ghash_hash_t hash, ghash_equal_t equal, ghash_add_t add,
-                  ghash_del_t del) {
+ghash* ghash_make(void* arg, std::uint32_t buckets, std::uint32_t load_factor, const char* mtype,
+                  ghash_hash_t hash, ghash_equal_t equal, ghash_add_t add, ghash_del_t del) {
     auto* g = static_cast<ghash*>(typed_mem_zeroed(mtype, 1, sizeof(ghash)));
     if (g == nullptr) return nullptr;
     g->arg = arg;
@@ -127,8 +135,8 @@ ghash* ghash_make(void* arg, std::uint32_t buckets, std::uint32_t load_factor,
         make_name(g->bucket_mtype, mtype, ".buckets");
     }
     set_thresholds(g);
-    g->buckets = static_cast<ghash_entry**>(
-        typed_mem_zeroed(bucket_name(g), g->nbuckets, sizeof(ghash_entry*)));
+    g->buckets =
+        static_cast<ghash_entry**>(typed_mem_zeroed(bucket_name(g), g->nbuckets, sizeof(ghash_entry*)));
     if (g->buckets == nullptr) {
         const int saved = errno;
         typed_mem_release(mtype, g);
@@ -153,7 +161,9 @@ void ghash_drop(ghash** gp) {
     *gp = nullptr;
 }
 
-void* ghash_arg(const ghash* g) { return g->arg; }
+void* ghash_arg(const ghash* g) {
+    return g->arg;
+}
 
 int ghash_store(ghash* g, void* item) {
     if (item == nullptr) {
@@ -210,7 +220,9 @@ void* ghash_lookup(const ghash* g, const void* item) {
     return link != nullptr ? (*link)->item : nullptr;
 }
 
-std::size_t ghash_count(const ghash* g) { return g->size; }
+std::size_t ghash_count(const ghash* g) {
+    return g->size;
+}
 
 ssize_t ghash_to_array(const ghash* g, const char* mtype, void*** listp) {
     const std::size_t slots = g->size > 0 ? g->size : 1;

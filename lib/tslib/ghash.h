@@ -3,9 +3,9 @@
 // iterators and the bucket array are allocated through typed memory under names made from
 // the table's name. The table does not lock: callers serialise. Changing the table from
 // inside one of its own callbacks fails with EBUSY.
+#include <sys/types.h>
 #include <cstddef>
 #include <cstdint>
-#include <sys/types.h>
 
 struct ghash;
 struct ghash_iter;
@@ -25,9 +25,8 @@ struct ghash_cursor {
 
 // At least 31 buckets; a load factor of 0 means 75 percent. Absent callbacks take the
 // defaults: hash and equality by address, add and delete do nothing.
-ghash* ghash_make(void* arg, std::uint32_t buckets, std::uint32_t load_factor,
-                  const char* mtype, ghash_hash_t hash, ghash_equal_t equal, ghash_add_t add,
-                  ghash_del_t del);
+ghash* ghash_make(void* arg, std::uint32_t buckets, std::uint32_t load_factor, const char* mtype,
+                  ghash_hash_t hash, ghash_equal_t equal, ghash_add_t add, ghash_del_t del);
 // Removes every item (delete callback for each), releases the table and clears *gp.
 void ghash_drop(ghash** gp);
 void* ghash_arg(const ghash* g);

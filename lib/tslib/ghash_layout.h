@@ -37,7 +37,7 @@ struct ghash_iter {
     ghash* g;
     std::uint64_t mods;
     std::uint32_t bucket;
-    std::size_t count;    // items returned and still stored
-    ghash_entry** link;   // link that holds the entry last returned; null before the first
-    bool removed;         // that entry was removed through this iterator
+    std::size_t count;   // items returned and still stored
+    ghash_entry** link;  // link that holds the entry last returned; null before the first
+    bool removed;        // that entry was removed through this iterator
 };

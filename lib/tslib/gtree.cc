@@ -22,17 +22,19 @@ void default_add_del(gtree*, void*) {}
 
 // Marks the tree busy for the duration of an operation that runs callbacks.
 class TreeLock {
-public:
+  public:
     explicit TreeLock(gtree* g) : g_(g) { g_->locked = true; }
     ~TreeLock() { g_->locked = false; }
     TreeLock(const TreeLock&) = delete;
     TreeLock& operator=(const TreeLock&) = delete;
 
-private:
+  private:
     gtree* g_;
 };
 
-gtree_node* nil_of(const gtree* g) { return const_cast<gtree_node*>(&g->nil); }
+gtree_node* nil_of(const gtree* g) {
+    return const_cast<gtree_node*>(&g->nil);
+}
 
 gtree_node* find_node(const gtree* g, const void* item) {
     gtree_node* n = g->root;
@@ -244,8 +246,7 @@ int store(gtree* g, void* item, gtree_node* spare) {
     return 0;
 }
 
-void print_subtree(const gtree* g, std::FILE* out, const gtree_node* n, int depth,
-                   const char* role) {
+void print_subtree(const gtree* g, std::FILE* out, const gtree_node* n, int depth, const char* role) {
     std::fprintf(out, "%*s%s: ", depth * 2, "", role);
     if (g->print != nullptr) {
         std::fputs(g->print(g, n->item), out);
@@ -259,8 +260,8 @@ void print_subtree(const gtree* g, std::FILE* out, const gtree_node* n, int dept
 
 }  // namespace
 
-gtree* gtree_make(void* arg, const char* mtype, gtree_cmp_t cmp, gtree_add_t add,
-                  gtree_del_t del, gtree_print_t print) {
+gtree* gtree_make(void* arg, const char* mtype, gtree_cmp_t cmp, gtree_add_t add, gtree_del_t del,
+                  gtree_print_t print) {
     auto* g = static_cast<gtree*>(typed_mem_zeroed(mtype, 1, sizeof(gtree)));
     if (g == nullptr) return nullptr;
     g->arg = arg;
@@ -291,9 +292,13 @@ void gtree_drop(gtree** gp) {
     *gp = nullptr;
 }
 
-void* gtree_arg(const gtree* g) { return g->arg; }
+void* gtree_arg(const gtree* g) {
+    return g->arg;
+}
 
-int gtree_store(gtree* g, void* item) { return store(g, item, nullptr); }
+int gtree_store(gtree* g, void* item) {
+    return store(g, item, nullptr);
+}
 
 int gtree_store_with_node(gtree* g, void* item, void* node) {
     if (node == nullptr) {
@@ -377,7 +382,9 @@ int gtree_walk(gtree* g, gtree_walker_t walker) {
     return 0;
 }
 
-std::size_t gtree_count(const gtree* g) { return g->size; }
+std::size_t gtree_count(const gtree* g) {
+    return g->size;
+}
 
 ssize_t gtree_to_array(const gtree* g, const char* mtype, void*** listp) {
     const std::size_t slots = g->size > 0 ? g->size : 1;
@@ -403,4 +410,6 @@ void gtree_print_tree(const gtree* g, std::FILE* out) {
     print_subtree(g, out, g->root, 0, "ROOT");
 }
 
-std::size_t gtree_node_bytes() { return sizeof(gtree_node); }
+std::size_t gtree_node_bytes() {
+    return sizeof(gtree_node);
+}

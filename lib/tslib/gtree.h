@@ -2,9 +2,9 @@
 // Red-black tree of opaque items ordered by a caller's comparison. Nodes are allocated
 // through typed memory under the tree's name. The tree does not lock: callers serialise.
 // Changing the tree from inside one of its own callbacks fails with EBUSY.
+#include <sys/types.h>
 #include <cstddef>
 #include <cstdio>
-#include <sys/types.h>
 
 struct gtree;
 
@@ -20,8 +20,8 @@ using gtree_walker_t = int (*)(gtree* g, void* item);
 
 // Absent callbacks take the defaults: order by address, add and delete do nothing, items
 // print as "%p". Null with errno on failure.
-gtree* gtree_make(void* arg, const char* mtype, gtree_cmp_t cmp, gtree_add_t add,
-                  gtree_del_t del, gtree_print_t print);
+gtree* gtree_make(void* arg, const char* mtype, gtree_cmp_t cmp, gtree_add_t add, gtree_del_t del,
+                  gtree_print_t print);
 // Removes every item (delete callback for each), releases the tree and clears *gp.
 void gtree_drop(gtree** gp);
 void* gtree_arg(const gtree* g);

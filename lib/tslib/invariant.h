@@ -10,8 +10,7 @@ namespace tslib::detail {
 // The builtins give the caller's position (both compilers in use have them; clang 14 lacks
 // what std::source_location needs).
 inline void require(bool holds, const char* expression, const char* file = __builtin_FILE(),
-                    unsigned line = __builtin_LINE(),
-                    const char* function = __builtin_FUNCTION()) {
+                    unsigned line = __builtin_LINE(), const char* function = __builtin_FUNCTION()) {
     if (!holds) invariant_failed(expression, file, line, function);
 }
 

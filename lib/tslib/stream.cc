@@ -14,7 +14,7 @@ namespace {
 constexpr std::size_t kFirstSize = 1000;
 
 bool is_socket(int fd) {
-    struct stat st{};
+    struct stat st {};
     return fstat(fd, &st) == 0 && S_ISSOCK(st.st_mode);
 }
 
@@ -56,7 +56,9 @@ int stream_vprint_new_text(char** out, const char* fmt, va_list args) {
     }
 }
 
-int stream_fd_close(int fd) { return close(fd); }
+int stream_fd_close(int fd) {
+    return close(fd);
+}
 
 ssize_t stream_fd_read(int fd, void* buf, std::size_t len) {
     const bool sock = is_socket(fd);

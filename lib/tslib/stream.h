@@ -1,15 +1,14 @@
 #pragma once
 // The growing text formatter and descriptor operations for descriptors that may be sockets.
+#include <sys/types.h>
 #include <cstdarg>
 #include <cstddef>
-#include <sys/types.h>
 
 // Formats into a new heap text (release with free or typed_mem_release(nullptr, ...)) of
 // whatever length the text needs. Returns the length, or -1 with *out null (ENOMEM, or the
 // formatter's own error).
 int stream_print_new_text(char** out, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
-int stream_vprint_new_text(char** out, const char* fmt, va_list args)
-    __attribute__((format(printf, 2, 0)));
+int stream_vprint_new_text(char** out, const char* fmt, va_list args) __attribute__((format(printf, 2, 0)));
 
 // Close, read and write of a descriptor that may be a socket. On a socket a connection reset
 // by the peer reads as end of file, and a write to a closed peer fails with EPIPE instead of

@@ -45,7 +45,7 @@ gtree* g_blocks = nullptr;
 gtree* g_types = nullptr;
 
 class Guard {
-public:
+  public:
     Guard() {
         const int r = pthread_mutex_lock(&g_mutex);
         require(r == 0, "r == 0");
@@ -68,7 +68,9 @@ public:
     return mtype != nullptr && state == State::kAccounting;
 }
 
-bool accounting_on() { return g_state.load() == State::kAccounting; }
+bool accounting_on() {
+    return g_state.load() == State::kAccounting;
+}
 
 int compare_blocks(const gtree*, const void* a, const void* b) {
     const auto x = static_cast<const BlockRecord*>(a)->base;
@@ -77,8 +79,7 @@ int compare_blocks(const gtree*, const void* a, const void* b) {
 }
 
 int compare_types(const gtree*, const void* a, const void* b) {
-    return std::strcmp(static_cast<const TypeRecord*>(a)->name,
-                       static_cast<const TypeRecord*>(b)->name);
+    return std::strcmp(static_cast<const TypeRecord*>(a)->name, static_cast<const TypeRecord*>(b)->name);
 }
 
 const char* print_type(const gtree*, const void* item) {
@@ -126,8 +127,7 @@ bool guard_intact(const unsigned char* at) {
 // Finds the record of an accounted block and checks it; misuse ends the process.
 BlockRecord* check_block(const char* op, const char* mtype, const void* mem) {
     BlockRecord key{reinterpret_cast<std::uintptr_t>(mem) - kGuardBytes, 0, nullptr};
-    auto* rec = g_blocks != nullptr ? static_cast<BlockRecord*>(gtree_lookup(g_blocks, &key))
-                                    : nullptr;
+    auto* rec = g_blocks != nullptr ? static_cast<BlockRecord*>(gtree_lookup(g_blocks, &key)) : nullptr;
     if (rec == nullptr) {
         std::fprintf(stderr, "%s() of unallocated block: ptr=%p type=\"%s\"\n", op, mem, mtype);
         misuse();
@@ -140,13 +140,11 @@ BlockRecord* check_block(const char* op, const char* mtype, const void* mem) {
     require(rec->type->count > 0, "type->count > 0");
     const unsigned char* user = user_bytes(rec->base);
     if (!guard_intact(user - kGuardBytes)) {
-        std::fprintf(stderr, "%s(): %s guard violated ptr=%p type=\"%s\"\n", op, "head", mem,
-                     mtype);
+        std::fprintf(stderr, "%s(): %s guard violated ptr=%p type=\"%s\"\n", op, "head", mem, mtype);
         misuse();
     }
     if (!guard_intact(user + rec->size)) {
-        std::fprintf(stderr, "%s(): %s guard violated ptr=%p type=\"%s\"\n", op, "tail", mem,
-                     mtype);
+        std::fprintf(stderr, "%s(): %s guard violated ptr=%p type=\"%s\"\n", op, "tail", mem, mtype);
         misuse();
     }
     return rec;
@@ -355,8 +353,7 @@ char* typed_mem_type_of(const void* mem, char typebuf[kTypedMemNameMax + 1]) {
     }
     Guard guard;
     BlockRecord key{reinterpret_cast<std::uintptr_t>(mem) - kGuardBytes, 0, nullptr};
-    const auto* rec =
-        g_blocks != nullptr ? static_cast<BlockRecord*>(gtree_lookup(g_blocks, &key)) : nullptr;
+    const auto* rec = g_blocks != nullptr ? static_cast<BlockRecord*>(gtree_lookup(g_blocks, &key)) : nullptr;
     if (rec == nullptr) {
         errno = ENOENT;
         return nullptr;
@@ -374,8 +371,8 @@ int typed_mem_collect_stats(StructsArray* stats) {
     if (!make_trees()) return -1;
     // One row more: the row block itself may add its type name.
     const std::size_t slots = gtree_count(g_types) + 1;
-    auto* rows = static_cast<TypedMemStatsRow*>(
-        typed_mem_zeroed("typed_mem_stats", slots, sizeof(TypedMemStatsRow)));
+    auto* rows =
+        static_cast<TypedMemStatsRow*>(typed_mem_zeroed("typed_mem_stats", slots, sizeof(TypedMemStatsRow)));
     if (rows == nullptr) return -1;
     std::uint32_t n = 0;
     for (auto* t = static_cast<TypeRecord*>(gtree_lowest(g_types)); t != nullptr && n < slots;

@@ -80,8 +80,8 @@ std::string reference_encode(const std::string& data) {
         out += sym[(v >> 12) & 63];
         out += "==";
     } else if (data.size() - i == 2) {
-        const unsigned v = (static_cast<unsigned char>(data[i]) << 16) |
-                           (static_cast<unsigned char>(data[i + 1]) << 8);
+        const unsigned v =
+            (static_cast<unsigned char>(data[i]) << 16) | (static_cast<unsigned char>(data[i + 1]) << 8);
         out += sym[(v >> 18) & 63];
         out += sym[(v >> 12) & 63];
         out += sym[(v >> 6) & 63];
@@ -98,15 +98,20 @@ std::string random_bytes(std::size_t n, unsigned seed) {
 }
 
 class Base64Test : public testing::Test {
-protected:
+  protected:
     void SetUp() override { ASSERT_EQ(kAccounting, 0); }
     void TearDown() override { EXPECT_TRUE(tslib_test::live_blocks().empty()) << "blocks leaked"; }
 };
 
 TEST_F(Base64Test, Rfc4648VectorsBothWays) {
     const std::pair<const char*, const char*> vectors[] = {
-        {"", ""},         {"f", "Zg=="},         {"fo", "Zm8="},        {"foo", "Zm9v"},
-        {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"},
+        {"", ""},
+        {"f", "Zg=="},
+        {"fo", "Zm8="},
+        {"foo", "Zm9v"},
+        {"foob", "Zm9vYg=="},
+        {"fooba", "Zm9vYmE="},
+        {"foobar", "Zm9vYmFy"},
     };
     for (const auto& [plain, coded] : vectors) {
         EXPECT_EQ(encode(plain), coded) << plain;
@@ -127,8 +132,8 @@ TEST_F(Base64Test, OutputDoesNotDependOnHowTheInputIsSplit) {
             auto pump = [&](Filter* f, std::string& into) {
                 for (ssize_t n; (n = f->read(f, buf, sizeof buf)) > 0;) into.append(buf, n);
             };
-            for (auto [from, to] : {std::pair{std::size_t{0}, cut1}, std::pair{cut1, cut2},
-                                    std::pair{cut2, data.size()}}) {
+            for (auto [from, to] :
+                 {std::pair{std::size_t{0}, cut1}, std::pair{cut1, cut2}, std::pair{cut2, data.size()}}) {
                 ASSERT_EQ(enc.f->write(enc.f, data.data() + from, to - from),
                           static_cast<ssize_t>(to - from));
                 pump(enc.f, coded);
@@ -136,8 +141,8 @@ TEST_F(Base64Test, OutputDoesNotDependOnHowTheInputIsSplit) {
             ASSERT_EQ(enc.f->end(enc.f), 0);
             pump(enc.f, coded);
             ASSERT_EQ(coded, expected) << cut1 << "," << cut2;
-            for (auto [from, to] : {std::pair{std::size_t{0}, cut1}, std::pair{cut1, cut2},
-                                    std::pair{cut2, coded.size()}}) {
+            for (auto [from, to] :
+                 {std::pair{std::size_t{0}, cut1}, std::pair{cut1, cut2}, std::pair{cut2, coded.size()}}) {
                 ASSERT_EQ(dec.f->write(dec.f, coded.data() + from, to - from),
                           static_cast<ssize_t>(to - from));
                 pump(dec.f, plain);
@@ -170,9 +175,7 @@ TEST_F(Base64Test, PadsAreSkippedAndShortGroupsCompletedAtTheEnd) {
     const std::pair<const char*, std::string> cases[] = {
         {"Zg", "f"},  // two symbols without pad
         {"Z", "d"},   // a single leftover symbol still gives a byte
-        {"Zm8", "fo"},
-        {"Zm=8=", "fo"},
-        {"====", ""},
+        {"Zm8", "fo"}, {"Zm=8=", "fo"}, {"====", ""},
     };
     for (const auto& [coded, plain] : cases) {
         EXPECT_EQ(decode(coded, 1).text, plain) << coded;
@@ -222,8 +225,8 @@ TEST_F(Base64Test, WritingAfterEndFailsWithEpipe) {
 }
 
 TEST_F(Base64Test, FilterRunAcrossPieceBoundaries) {
-    for (const std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{1023},
-                                   std::size_t{1024}, std::size_t{1025}, std::size_t{1} << 20}) {
+    for (const std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{1023}, std::size_t{1024},
+                                   std::size_t{1025}, std::size_t{1} << 20}) {
         SCOPED_TRACE(size);
         const std::string data = random_bytes(size, static_cast<unsigned>(size));
         const std::string coded = encode(data);

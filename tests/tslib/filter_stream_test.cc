@@ -80,7 +80,7 @@ std::FILE* sink_stream(Sink* sink) {
 }
 
 class FilterStreamTest : public testing::Test {
-protected:
+  protected:
     void SetUp() override { ASSERT_EQ(kAccounting, 0); }
     void TearDown() override { EXPECT_TRUE(tslib_test::live_blocks().empty()) << "blocks leaked"; }
     qvr_test::TempDir dir;

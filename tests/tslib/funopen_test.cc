@@ -76,7 +76,7 @@ int device_close(void* arg) {
 }
 
 class CallbackStreamTest : public testing::Test {
-protected:
+  protected:
     void SetUp() override { ASSERT_EQ(kAccounting, 0); }
     void TearDown() override {
         EXPECT_EQ(tslib_test::live_blocks().count("funopen.filepd"), 0u) << "stream record leaked";

@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <map>
 #include <random>
 #include <set>
@@ -109,7 +109,7 @@ std::multiset<const void*> all_by_iterator(ghash* g) {
 }
 
 class HashTest : public testing::Test {
-protected:
+  protected:
     void SetUp() override { ASSERT_EQ(kAccounting, 0); }
     void make(std::uint32_t buckets, std::uint32_t load = 0) {
         table = ghash_make(&callbacks, buckets, load, kName, hash_key, equal_keys, on_add, on_del);

@@ -80,8 +80,8 @@ const char* print_int(const gtree*, const void* item) {
 }
 
 // Checks order, parent links and the red-black rules; returns the black height.
-int check_subtree(const gtree* g, const gtree_node* n, const gtree_node* parent, const int* lo,
-                  const int* hi, std::size_t* count) {
+int check_subtree(const gtree* g, const gtree_node* n, const gtree_node* parent, const int* lo, const int* hi,
+                  std::size_t* count) {
     if (n == &g->nil) return 1;
     EXPECT_EQ(n->parent, parent);
     const int v = *static_cast<const int*>(n->item);
@@ -113,7 +113,7 @@ void check_invariants(const gtree* g) {
 
 // Items outlive the tree, which the fixture drops after the test body.
 class TreeTest : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_EQ(kAccounting, 0);
         tree = gtree_make(&callbacks, kTreeName, compare_ints, on_add, on_del, print_int);
@@ -157,8 +157,7 @@ TEST_F(TreeTest, RandomOperationsMatchAnOrderedMapModel) {
             if (it != model.end()) {
                 auto next = std::next(it);
                 ASSERT_EQ(gtree_after(tree, &v), next != model.end() ? next->second : nullptr);
-                ASSERT_EQ(gtree_before(tree, &v),
-                          it != model.begin() ? std::prev(it)->second : nullptr);
+                ASSERT_EQ(gtree_before(tree, &v), it != model.begin() ? std::prev(it)->second : nullptr);
             } else {
                 ASSERT_EQ(gtree_after(tree, &v), nullptr);
                 ASSERT_EQ(gtree_before(tree, &v), nullptr);
@@ -268,8 +267,7 @@ TEST_F(TreeTest, StoreWithNodeUsesOrReleasesTheGivenNode) {
     ASSERT_EQ(gtree_store_with_node(tree, &a, typed_mem_alloc(kTreeName, gtree_node_bytes())), 0);
     ASSERT_EQ(gtree_store_with_node(tree, &a2, typed_mem_alloc(kTreeName, gtree_node_bytes())), 1);
     errno = 0;
-    EXPECT_EQ(gtree_store_with_node(tree, nullptr, typed_mem_alloc(kTreeName, gtree_node_bytes())),
-              -1);
+    EXPECT_EQ(gtree_store_with_node(tree, nullptr, typed_mem_alloc(kTreeName, gtree_node_bytes())), -1);
     EXPECT_EQ(errno, EINVAL);
     // The tree record and one node: unused nodes went back.
     EXPECT_EQ(tslib_test::live_blocks()[kTreeName].count, 2u);
@@ -277,8 +275,7 @@ TEST_F(TreeTest, StoreWithNodeUsesOrReleasesTheGivenNode) {
 }
 
 TEST_F(TreeTest, PrintShowsRolesDepthAndColours) {
-    EXPECT_EQ(tslib_test::printed([&](std::FILE* fp) { gtree_print_tree(tree, fp); }),
-              "ROOT: NIL\n");
+    EXPECT_EQ(tslib_test::printed([&](std::FILE* fp) { gtree_print_tree(tree, fp); }), "ROOT: NIL\n");
     static std::vector<int> values = {1, 2, 3, 4};
     for (int& v : values) ASSERT_EQ(gtree_store(tree, &v), 0);
     EXPECT_EQ(tslib_test::printed([&](std::FILE* fp) { gtree_print_tree(tree, fp); }),
@@ -328,15 +325,15 @@ TEST(TreeDefaults, OrderByAddressAndPrintAddresses) {
     EXPECT_EQ(gtree_after(g, &items[0]), &items[1]);
     char root_line[64];
     std::snprintf(root_line, sizeof root_line, "ROOT: %p BLACK\n", static_cast<void*>(&items[1]));
-    EXPECT_EQ(tslib_test::printed([&](std::FILE* fp) { gtree_print_tree(g, fp); })
-                  .substr(0, std::strlen(root_line)),
+    EXPECT_EQ(tslib_test::printed([&](std::FILE* fp) {
+                  gtree_print_tree(g, fp);
+              }).substr(0, std::strlen(root_line)),
               root_line);
     gtree_drop(&g);
 }
 
 TEST(TreeNames, NameIsCutTo23Characters) {
-    gtree* g = gtree_make(nullptr, "abcdefghijklmnopqrstuvwxyz", nullptr, nullptr, nullptr,
-                          nullptr);
+    gtree* g = gtree_make(nullptr, "abcdefghijklmnopqrstuvwxyz", nullptr, nullptr, nullptr, nullptr);
     ASSERT_NE(g, nullptr);
     int item = 0;
     ASSERT_EQ(gtree_store(g, &item), 0);

@@ -18,9 +18,8 @@
 namespace {
 
 TEST(GrowingFormatter, TextsOfAnyLengthAreFormattedWhole) {
-    for (const std::size_t length :
-         {std::size_t{0}, std::size_t{998}, std::size_t{999}, std::size_t{1000},
-          std::size_t{14999}, std::size_t{20000}, std::size_t{1} << 20}) {
+    for (const std::size_t length : {std::size_t{0}, std::size_t{998}, std::size_t{999}, std::size_t{1000},
+                                     std::size_t{14999}, std::size_t{20000}, std::size_t{1} << 20}) {
         const std::string text(length, 'z');
         char* out = nullptr;
         ASSERT_EQ(stream_print_new_text(&out, "%s", text.c_str()), static_cast<int>(length));
@@ -110,7 +109,7 @@ TEST(DescriptorHelpers, FilesReadWriteTruncateAndClose) {
     ASSERT_EQ(stream_fd_write(fd, bytes.data(), bytes.size()), 100);
     ASSERT_EQ(lseek(fd, 50, SEEK_SET), 50);
     ASSERT_EQ(stream_fd_truncate(fd, 10), 0);
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(fstat(fd, &st), 0);
     EXPECT_EQ(st.st_size, 10);
     EXPECT_EQ(lseek(fd, 0, SEEK_CUR), 50) << "the position stays";

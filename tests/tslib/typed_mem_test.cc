@@ -16,16 +16,18 @@ namespace {
 
 const int kAccounting = typed_mem_turn_on();
 
-using tslib_test::LiveBlocks;
 using tslib_test::live_blocks;
+using tslib_test::LiveBlocks;
 
 class TypedMemTest : public testing::Test {
-protected:
+  protected:
     void SetUp() override { ASSERT_EQ(kAccounting, 0); }
     void TearDown() override { EXPECT_TRUE(live_blocks().empty()) << "blocks leaked"; }
 };
 
-TEST_F(TypedMemTest, TurningOnAgainSucceeds) { EXPECT_EQ(typed_mem_turn_on(), 0); }
+TEST_F(TypedMemTest, TurningOnAgainSucceeds) {
+    EXPECT_EQ(typed_mem_turn_on(), 0);
+}
 
 TEST_F(TypedMemTest, StatisticsTableListsEachNameInOrder) {
     void* b = typed_mem_alloc("beta", 5);
