@@ -249,7 +249,8 @@ int store(gtree* g, void* item, gtree_node* spare) {
 void print_subtree(const gtree* g, std::FILE* out, const gtree_node* n, int depth, const char* role) {
     std::fprintf(out, "%*s%s: ", depth * 2, "", role);
     if (g->print != nullptr) {
-        std::fputs(g->print(g, n->item), out);
+        const char* text = g->print(g, n->item);
+        std::fputs(text != nullptr ? text : "(null)", out);
     } else {
         std::fprintf(out, "%p", n->item);
     }
