@@ -1,0 +1,317 @@
+#include "platform/registry_store.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "platform/last_error.h"
+
+namespace platform {
+namespace {
+
+// A hive far larger than any configuration is a damaged file, not one to load into memory.
+constexpr off_t kMaxHiveFileSize = 16 * 1024 * 1024;
+constexpr auto kLockPatience = std::chrono::seconds(10);
+
+struct FileIdentity {
+    bool exists = false;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = 0;
+    timespec mtime{};
+    timespec ctime{};
+
+    static FileIdentity of(const struct stat& st) {
+        return {true, st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+    }
+    bool operator==(const FileIdentity& o) const {
+        return exists == o.exists && dev == o.dev && ino == o.ino && size == o.size &&
+               mtime.tv_sec == o.mtime.tv_sec && mtime.tv_nsec == o.mtime.tv_nsec &&
+               ctime.tv_sec == o.ctime.tv_sec && ctime.tv_nsec == o.ctime.tv_nsec;
+    }
+};
+
+struct CacheEntry {
+    FileIdentity identity;
+    std::shared_ptr<const RegistryDocument> document;
+};
+
+std::mutex g_mutex;  // guards the cache and the diagnostics sink
+std::map<std::string, CacheEntry> g_cache;
+std::function<void(const std::string&)> g_sink;
+bool g_sink_set = false;
+
+int code_from_errno(int error) {
+    switch (error) {
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return kErrorAccessDenied;
+        case ENOSPC:
+        case EDQUOT:
+            return kErrorDiskFull;
+        case ENOMEM:
+            return kErrorNotEnoughMemory;
+        case EFBIG:
+            return kErrorInvalidData;
+        default:
+            return kErrorRegistryIoFailed;
+    }
+}
+
+class UniqueFd {
+public:
+    explicit UniqueFd(int fd = -1) : fd_(fd) {}
+    ~UniqueFd() { reset(); }
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    int get() const { return fd_; }
+    void reset(int fd = -1) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = fd;
+    }
+
+private:
+    int fd_;
+};
+
+std::string home_folder() {
+    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
+    std::vector<char> buffer(16384);
+    passwd pw{};
+    passwd* found = nullptr;
+    if (getpwuid_r(getuid(), &pw, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
+        found->pw_dir != nullptr) {
+        return found->pw_dir;
+    }
+    return "/";
+}
+
+mode_t file_mode(RegistryHive hive) { return hive == RegistryHive::machine ? 0644 : 0600; }
+mode_t folder_mode(RegistryHive hive) { return hive == RegistryHive::machine ? 0755 : 0700; }
+
+// A printable, bounded copy of a line for a diagnostic message.
+std::string printable(std::string_view text) {
+    constexpr size_t kMax = 200;
+    std::string out;
+    for (char c : text.substr(0, kMax)) out.push_back(static_cast<unsigned char>(c) < 0x20 ? '?' : c);
+    if (text.size() > kMax) out += "...";
+    return out;
+}
+
+void report(const std::filesystem::path& file, const std::vector<RegistryParseIssue>& issues) {
+    if (issues.empty()) return;
+    std::function<void(const std::string&)> sink;
+    bool use_stderr = false;
+    {
+        std::lock_guard lock(g_mutex);
+        sink = g_sink;
+        use_stderr = !g_sink_set;
+    }
+    for (const auto& issue : issues) {
+        std::string message = "registry: " + file.string() + ":" + std::to_string(issue.line) +
+                              ": skipped unreadable line: " + printable(issue.text);
+        if (sink) {
+            sink(message);
+        } else if (use_stderr) {
+            std::fprintf(stderr, "%s\n", message.c_str());
+        }
+    }
+}
+
+// Reads the whole file; a file missing gives an empty text and an identity that does not exist.
+int read_file(const std::filesystem::path& path, std::string& text, FileIdentity& identity) {
+    for (int attempt = 0;; ++attempt) {
+        text.clear();
+        identity = {};
+        UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+        if (fd.get() < 0) {
+            if (errno == ENOENT || errno == ENOTDIR) return 0;
+            return code_from_errno(errno);
+        }
+        struct stat before {};
+        if (fstat(fd.get(), &before) != 0) return code_from_errno(errno);
+        if (!S_ISREG(before.st_mode)) return kErrorRegistryIoFailed;
+        if (before.st_size > kMaxHiveFileSize) return kErrorInvalidData;
+        text.resize(static_cast<size_t>(before.st_size));
+        size_t done = 0;
+        while (true) {
+            if (done == text.size()) text.resize(text.size() + 4096);
+            ssize_t n = ::read(fd.get(), text.data() + done, text.size() - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) return code_from_errno(errno);
+            if (n == 0) break;
+            done += static_cast<size_t>(n);
+            if (done > static_cast<size_t>(kMaxHiveFileSize)) return kErrorInvalidData;
+        }
+        text.resize(done);
+        struct stat after {};
+        if (fstat(fd.get(), &after) != 0) return code_from_errno(errno);
+        identity = FileIdentity::of(after);
+        // Our own writers replace the file whole; an editor writing in place may be caught
+        // half way, which shows as a change during the read.
+        if (FileIdentity::of(before) == identity || attempt == 3) return 0;
+    }
+}
+
+int make_folders(const std::filesystem::path& folder, mode_t mode) {
+    std::filesystem::path partial;
+    for (const auto& part : folder) {
+        partial /= part;
+        if (::mkdir(partial.c_str(), mode) != 0 && errno != EEXIST) return code_from_errno(errno);
+    }
+    return 0;
+}
+
+// Holds the hive's lock file for the duration of one update.
+class HiveLock {
+public:
+    int acquire(const std::filesystem::path& lock_path, mode_t mode) {
+        fd_.reset(::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, mode));
+        if (fd_.get() < 0) return code_from_errno(errno);
+        // Bounded, so a stopped process holding the lock cannot hang every writer for good.
+        const auto deadline = std::chrono::steady_clock::now() + kLockPatience;
+        auto pause = std::chrono::microseconds(100);
+        while (::flock(fd_.get(), LOCK_EX | LOCK_NB) != 0) {
+            if (errno == EINTR) continue;
+            if (errno != EWOULDBLOCK) return code_from_errno(errno);
+            if (std::chrono::steady_clock::now() >= deadline) return kErrorTimeout;
+            std::this_thread::sleep_for(pause);
+            pause = std::min<std::chrono::microseconds>(pause * 2, std::chrono::milliseconds(5));
+        }
+        return 0;
+    }
+
+private:
+    UniqueFd fd_;  // closing it releases the lock
+};
+
+int write_all(int fd, std::string_view text) {
+    while (!text.empty()) {
+        ssize_t n = ::write(fd, text.data(), text.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return code_from_errno(errno);
+        text.remove_prefix(static_cast<size_t>(n));
+    }
+    return 0;
+}
+
+int replace_file(const std::filesystem::path& file, std::string_view text, mode_t mode,
+                 const std::optional<struct stat>& old) {
+    std::string temp = (file.parent_path() / ("." + file.filename().string() + ".XXXXXX")).string();
+    UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
+    if (fd.get() < 0) return code_from_errno(errno);
+    auto fail_with = [&](int code) {
+        ::unlink(temp.c_str());
+        return code;
+    };
+    if (old) {
+        mode = old->st_mode & 07777;
+        if (geteuid() == 0) (void)::fchown(fd.get(), old->st_uid, old->st_gid);
+    }
+    if (::fchmod(fd.get(), mode) != 0) return fail_with(code_from_errno(errno));
+    if (int rc = write_all(fd.get(), text); rc != 0) return fail_with(rc);
+    if (::fsync(fd.get()) != 0) return fail_with(code_from_errno(errno));
+    fd.reset();
+    if (::rename(temp.c_str(), file.c_str()) != 0) return fail_with(code_from_errno(errno));
+    UniqueFd folder(::open(file.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.get() >= 0) (void)::fsync(folder.get());
+    return 0;
+}
+
+void remember(const std::filesystem::path& file, const FileIdentity& identity,
+              std::shared_ptr<const RegistryDocument> document) {
+    std::lock_guard lock(g_mutex);
+    g_cache[file.string()] = CacheEntry{identity, std::move(document)};
+}
+
+}  // namespace
+
+std::filesystem::path registry_hive_folder(RegistryHive hive) {
+    if (const char* dir = std::getenv("BREVANTIC_REGISTRY_DIR"); dir != nullptr && *dir != '\0') return dir;
+    if (hive == RegistryHive::machine) return "/etc/brevantic";
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    std::filesystem::path base = (config != nullptr && *config == '/') ? std::filesystem::path(config)
+                                                                      : std::filesystem::path(home_folder()) / ".config";
+    return base / "brevantic";
+}
+
+std::filesystem::path registry_hive_file(RegistryHive hive) {
+    return registry_hive_folder(hive) / (hive == RegistryHive::machine ? "machine.reg" : "user.reg");
+}
+
+int registry_load(RegistryHive hive, std::shared_ptr<const RegistryDocument>& document) {
+    const std::filesystem::path file = registry_hive_file(hive);
+    FileIdentity now;
+    struct stat st {};
+    if (::stat(file.c_str(), &st) == 0) {
+        now = FileIdentity::of(st);
+    } else if (errno != ENOENT && errno != ENOTDIR) {
+        return code_from_errno(errno);
+    }
+    {
+        std::lock_guard lock(g_mutex);
+        auto it = g_cache.find(file.string());
+        if (it != g_cache.end() && it->second.identity == now) {
+            document = it->second.document;
+            return 0;
+        }
+    }
+    std::string text;
+    FileIdentity identity;
+    if (int rc = read_file(file, text, identity); rc != 0) return rc;
+    std::vector<RegistryParseIssue> issues;
+    auto parsed = std::make_shared<const RegistryDocument>(parse_registry_text(text, &issues));
+    report(file, issues);
+    remember(file, identity, parsed);
+    document = std::move(parsed);
+    return 0;
+}
+
+int registry_update(RegistryHive hive, const std::function<int(RegistryDocument&)>& change) {
+    const std::filesystem::path file = registry_hive_file(hive);
+    if (int rc = make_folders(file.parent_path(), folder_mode(hive)); rc != 0) return rc;
+    HiveLock lock;
+    if (int rc = lock.acquire(file.string() + ".lock", file_mode(hive)); rc != 0) return rc;
+
+    std::string old_text;
+    FileIdentity identity;
+    if (int rc = read_file(file, old_text, identity); rc != 0) return rc;
+    std::vector<RegistryParseIssue> issues;
+    RegistryDocument document = parse_registry_text(old_text, &issues);
+    report(file, issues);
+    if (int rc = change(document); rc != 0) return rc;
+
+    std::string text = format_registry_text(document);
+    if (identity.exists && text == old_text) return 0;
+    std::optional<struct stat> old;
+    if (struct stat st {}; identity.exists && ::stat(file.c_str(), &st) == 0) old = st;
+    if (int rc = replace_file(file, text, file_mode(hive), old); rc != 0) return rc;
+
+    // Still under the lock, so the file is the one just written.
+    struct stat st {};
+    if (::stat(file.c_str(), &st) == 0) {
+        remember(file, FileIdentity::of(st), std::make_shared<const RegistryDocument>(std::move(document)));
+    }
+    return 0;
+}
+
+void set_registry_diagnostics(std::function<void(const std::string& message)> sink) {
+    std::lock_guard lock(g_mutex);
+    g_sink = std::move(sink);
+    g_sink_set = true;
+}
+
+}  // namespace platform
