@@ -357,6 +357,7 @@ bool registry_normalize_path(std::string_view path, std::string& normalized) {
     if (!path.empty() && path.back() == '\\') path.remove_suffix(1);
     normalized.clear();
     if (path.empty()) return true;
+    if (path.front() == '-') return false;  // "[-key]" is a removal in the file format
     std::string_view rest = path;
     while (true) {
         size_t sep = rest.find('\\');

@@ -87,7 +87,7 @@ private:
 bool registry_names_equal(std::string_view a, std::string_view b);
 
 // Checks a key path and brings it to its stored form (a trailing '\' is dropped).
-// False for empty components, control characters and over-long names.
+// False for empty components, control characters, over-long names and a leading '-'.
 bool registry_normalize_path(std::string_view path, std::string& normalized);
 // True when a value name can be stored (no line breaks or zero bytes, bounded length).
 bool registry_value_name_valid(std::string_view name);
