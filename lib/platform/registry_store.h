@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/last_error.h"
 #include "platform/registry_file.h"
 
 namespace platform {

@@ -5,12 +5,16 @@
 #include <unistd.h>
 
 #include <array>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "platform/last_error.h"
 #include "platform/registry_store.h"
+#include "support/child_process.h"
 #include "support/temp_dir.h"
 #include "support/test_env.h"
 
@@ -286,6 +290,48 @@ TEST(RegistryKey, HiveFilesAreReplacedWholeWithTheirMode) {
     for (const auto& entry : fs::directory_iterator(qvr_test::registry_dir())) {
         EXPECT_THAT(entry.path().filename().string(), testing::Not(testing::StartsWith(".")));
     }
+}
+
+TEST(RegistryKey, DefaultFoldersFollowTheEnvironment) {
+    ASSERT_EQ(unsetenv("BREVANTIC_REGISTRY_DIR"), 0);
+    ASSERT_EQ(setenv("HOME", "/home/engineer", 1), 0);
+    ASSERT_EQ(unsetenv("XDG_CONFIG_HOME"), 0);
+    EXPECT_EQ(platform::registry_hive_file(RegistryHive::machine), "/etc/brevantic/machine.reg");
+    EXPECT_EQ(platform::registry_hive_file(RegistryHive::user), "/home/engineer/.config/brevantic/user.reg");
+    ASSERT_EQ(setenv("XDG_CONFIG_HOME", "/srv/config", 1), 0);
+    EXPECT_EQ(platform::registry_hive_file(RegistryHive::user), "/srv/config/brevantic/user.reg");
+    ASSERT_EQ(setenv("XDG_CONFIG_HOME", "relative", 1), 0);  // not absolute: ignored, as the convention says
+    EXPECT_EQ(platform::registry_hive_file(RegistryHive::user), "/home/engineer/.config/brevantic/user.reg");
+}
+
+// An ordinary user reads the machine hive but may not change it. Needs root to drop to
+// another user; the folder lies outside the test root, which only root may enter.
+TEST(RegistryKey, AnUnprivilegedProcessReadsTheMachineHiveButCannotWriteIt) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to start a process as another user";
+    std::string folder = "/tmp/qvrreg.XXXXXX";
+    ASSERT_NE(mkdtemp(folder.data()), nullptr);
+    struct Cleanup {
+        std::string path;
+        ~Cleanup() { std::filesystem::remove_all(path); }
+    } cleanup{folder};
+    std::filesystem::permissions(folder, std::filesystem::perms(0755));
+    ASSERT_EQ(setenv("BREVANTIC_REGISTRY_DIR", folder.c_str(), 1), 0);
+    ASSERT_EQ(created(RegistryHive::machine, kProductKey).set_string("ProductName", "Rimvale"), 0);
+
+    auto run = [](std::vector<std::string> args) {
+        args.insert(args.begin(), {"as-user", "65534"});
+        auto child = qvr_test::ChildProcess::spawn(qvr_test::bin_path("registry_client"), args, {}, true);
+        child.wait_exit_code(std::chrono::seconds(60));
+        return child.read_stdout(std::chrono::milliseconds(0));
+    };
+    EXPECT_EQ(run({"get", "machine", kProductKey, "ProductName"}), "value Rimvale\nresult 0\n");
+    EXPECT_EQ(run({"set", "machine", kProductKey, "ProductName", "Other"}), "result 5\n");
+    EXPECT_EQ(run({"set", "machine", "SOFTWARE\\New", "X", "1"}), "result 5\n");
+    std::string text;
+    RegistryKey key;
+    ASSERT_EQ(RegistryKey::open(RegistryHive::machine, kProductKey, kKeyRead, key), 0);
+    ASSERT_EQ(key.query_string("ProductName", text), 0);
+    EXPECT_EQ(text, "Rimvale");
 }
 
 }  // namespace
