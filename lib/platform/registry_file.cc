@@ -15,6 +15,12 @@ constexpr size_t kHexLineWidth = 76;
 
 char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
+std::string lower_copy(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) c = lower(c);
+    return out;
+}
+
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
 std::string_view trim_left(std::string_view s) {
@@ -326,11 +332,14 @@ private:
             return;
         }
         RegistryKeySection& section = doc_.key(current_);
-        if (RegistryValue* existing = section.find_value(value->name)) {
-            existing->type = value->type;
-            existing->data = std::move(value->data);
-        } else {
+        // An index, so a key with very many values still reads in linear time.
+        auto [it, added] = values_.try_emplace(lower_copy(current_) + '\n' + lower_copy(value->name),
+                                               section.values.size());
+        if (added) {
             section.values.push_back(std::move(*value));
+        } else {
+            section.values[it->second].type = value->type;
+            section.values[it->second].data = std::move(value->data);
         }
     }
 
@@ -338,6 +347,7 @@ private:
     std::vector<RegistryParseIssue>* issues_;
     std::vector<std::string_view> lines_;
     size_t i_ = 0;
+    std::unordered_map<std::string, size_t> values_;  // path '\n' name -> position in its key
     std::string current_;  // path of the section being read
     bool has_section_ = false;
     bool in_bad_section_ = false;
@@ -399,16 +409,14 @@ RegistryValue* RegistryKeySection::find_value(std::string_view name) {
 }
 
 const RegistryKeySection* RegistryDocument::find_key(std::string_view path) const {
-    for (const auto& section : keys_) {
-        if (registry_names_equal(section.path, path)) return &section;
-    }
-    return nullptr;
+    auto it = index_.find(lower_copy(path));
+    return it != index_.end() ? &keys_[it->second] : nullptr;
 }
 
 RegistryKeySection& RegistryDocument::key(std::string_view path) {
-    if (const RegistryKeySection* found = find_key(path)) return const_cast<RegistryKeySection&>(*found);
-    keys_.push_back(RegistryKeySection{std::string(path), {}, {}});
-    return keys_.back();
+    auto [it, added] = index_.try_emplace(lower_copy(path), keys_.size());
+    if (added) keys_.push_back(RegistryKeySection{std::string(path), {}, {}});
+    return keys_[it->second];
 }
 
 bool RegistryDocument::key_exists(std::string_view path) const {

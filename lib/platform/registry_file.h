@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace platform {
@@ -59,7 +60,9 @@ struct RegistryParseIssue {
 
 class RegistryDocument {
 public:
-    bool operator==(const RegistryDocument&) const = default;
+    bool operator==(const RegistryDocument& other) const {
+        return preamble_ == other.preamble_ && keys_ == other.keys_;
+    }
 
     const std::vector<RegistryKeySection>& keys() const { return keys_; }
     const std::vector<std::string>& preamble() const { return preamble_; }
@@ -81,6 +84,7 @@ public:
 private:
     std::vector<std::string> preamble_;  // comments before the first key
     std::vector<RegistryKeySection> keys_;
+    std::unordered_map<std::string, size_t> index_;  // lower-case path -> position in keys_
 };
 
 // Names compare without case (ASCII letters only; other bytes as they are).

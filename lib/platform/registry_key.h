@@ -32,9 +32,11 @@ public:
     RegistryKey() = default;
 
     // Opens an existing key (`path` relative to the hive's root; "" is the root itself).
-    // Returns 0, 2 when neither the key nor anything below it exists, 87 for a bad path.
+    // Returns 0, 2 when neither the key nor anything below it exists, 87 for a bad path,
+    // 5 when the hive file may not be read.
     static int open(RegistryHive hive, std::string_view path, uint32_t access, RegistryKey& key);
-    // Opens a key whether it exists or not; `created` tells which. Returns 0 or 87.
+    // Opens a key whether it exists or not; `created` tells which. Returns 0, 87 for a bad
+    // path, 5 when the hive file may not be read. Write access is checked when writing.
     static int create(RegistryHive hive, std::string_view path, uint32_t access, RegistryKey& key,
                       bool* created = nullptr);
 

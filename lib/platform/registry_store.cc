@@ -100,7 +100,16 @@ std::string home_folder() {
 }
 
 mode_t file_mode(RegistryHive hive) { return hive == RegistryHive::machine ? 0644 : 0600; }
-mode_t folder_mode(RegistryHive hive) { return hive == RegistryHive::machine ? 0755 : 0700; }
+bool folder_overridden() {
+    const char* dir = std::getenv("BREVANTIC_REGISTRY_DIR");
+    return dir != nullptr && *dir != '\0';
+}
+
+// A private folder for the user hive only where it is the user's own; a shared folder
+// (overridden) also holds the machine hive, which every user must be able to read.
+mode_t folder_mode(RegistryHive hive) {
+    return hive == RegistryHive::machine || folder_overridden() ? 0755 : 0700;
+}
 
 // A printable, bounded copy of a line for a diagnostic message.
 std::string printable(std::string_view text) {
@@ -240,7 +249,7 @@ void remember(const std::filesystem::path& file, const FileIdentity& identity,
 }  // namespace
 
 std::filesystem::path registry_hive_folder(RegistryHive hive) {
-    if (const char* dir = std::getenv("BREVANTIC_REGISTRY_DIR"); dir != nullptr && *dir != '\0') return dir;
+    if (folder_overridden()) return std::getenv("BREVANTIC_REGISTRY_DIR");
     if (hive == RegistryHive::machine) return "/etc/brevantic";
     const char* config = std::getenv("XDG_CONFIG_HOME");
     std::filesystem::path base = (config != nullptr && *config == '/') ? std::filesystem::path(config)

@@ -11,8 +11,6 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
-#include <charconv>
-#include <cstdlib>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -56,20 +54,7 @@ std::optional<speed_t> speed_code(uint32_t baud) {
 
 long long clamp_bound(long long ms) { return std::clamp<long long>(ms, 1, kSerialDefaultCallBound.count()); }
 
-long long initial_bound() {
-    const char* text = std::getenv("QUORVANE_SERIAL_CALL_BOUND_MS");
-    if (text == nullptr) return kSerialDefaultCallBound.count();
-    long long ms = 0;
-    std::string_view s(text);
-    auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), ms);
-    if (ec != std::errc() || end != s.data() + s.size()) return kSerialDefaultCallBound.count();
-    return clamp_bound(ms);
-}
-
-std::atomic<long long>& bound_ms() {
-    static std::atomic<long long> ms{initial_bound()};
-    return ms;
-}
+std::atomic<long long> g_bound_ms{kSerialDefaultCallBound.count()};
 
 // Waits up to the call bound for `events`; returns the revents (0 when the wait ran out)
 // or -1 with errno.
@@ -102,9 +87,9 @@ ssize_t within_budget(size_t total, std::chrono::milliseconds budget, Call&& cal
 
 }  // namespace
 
-std::chrono::milliseconds serial_call_bound() { return std::chrono::milliseconds(bound_ms().load()); }
+std::chrono::milliseconds serial_call_bound() { return std::chrono::milliseconds(g_bound_ms.load()); }
 
-void set_serial_call_bound(std::chrono::milliseconds bound) { bound_ms().store(clamp_bound(bound.count())); }
+void set_serial_call_bound(std::chrono::milliseconds bound) { g_bound_ms.store(clamp_bound(bound.count())); }
 
 std::span<const uint32_t> serial_baud_rates() { return kBaudRates; }
 

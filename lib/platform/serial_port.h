@@ -15,10 +15,10 @@ namespace platform {
 
 inline constexpr std::chrono::milliseconds kSerialDefaultCallBound{1000};
 
-// The longest one read or write call waits. Starts at 1000 ms, or at the value of
-// QUORVANE_SERIAL_CALL_BOUND_MS (1..1000) for tests that run time-outs in milliseconds.
+// The longest one read or write call waits (1000 ms unless shortened).
 std::chrono::milliseconds serial_call_bound();
-// Test hook: shortens the bound (clamped to 1..1000 ms).
+// Test hook, so time-out scenarios run in milliseconds: shortens the bound for the whole
+// process (clamped to 1..1000 ms).
 void set_serial_call_bound(std::chrono::milliseconds bound);
 
 // The baud rates a port can be set to (300 to 230400).
