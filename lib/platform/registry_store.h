@@ -38,7 +38,8 @@ int registry_load(RegistryHive hive, std::shared_ptr<const RegistryDocument>& do
 int registry_update(RegistryHive hive, const std::function<int(RegistryDocument&)>& change);
 
 // Where skipped lines of hive files are reported (one message each). Standard error until set;
-// an empty function silences them.
+// an empty function silences them. The sink may be called during a write, with the hive's
+// lock held: it must not write to the registry itself.
 void set_registry_diagnostics(std::function<void(const std::string& message)> sink);
 
 }  // namespace platform

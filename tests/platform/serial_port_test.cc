@@ -288,6 +288,15 @@ TEST(SerialPortNames, ResolveThroughTheMapElseTheStandardDevices) {
     }
 }
 
+TEST(SerialPortNames, AnUnreadableMapNeverFallsBackToAnotherDevice) {
+    // A damaged hive (here a folder where the file should be) may hold a mapping for COM1.
+    std::filesystem::create_directories(platform::registry_hive_file(platform::RegistryHive::machine));
+    std::string path;
+    EXPECT_EQ(platform::serial_device_path("COM1", path), -1);
+    EXPECT_EQ(errno, EIO);
+    EXPECT_EQ(path, "");
+}
+
 TEST(SerialPortNames, OpeningWhatIsNoSerialDeviceFails) {
     qvr_test::TempDir dir;
     qvr_test::write_file(dir / "plain", "not a tty");
