@@ -13,7 +13,9 @@ constexpr std::string_view kFileHeader = "REGEDIT4";
 constexpr std::string_view kSkippedPrefix = "; skipped: ";
 constexpr size_t kHexLineWidth = 76;
 
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 std::string lower_copy(std::string_view s) {
     std::string out(s);
@@ -21,7 +23,9 @@ std::string lower_copy(std::string_view s) {
     return out;
 }
 
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
+bool is_blank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 std::string_view trim_left(std::string_view s) {
     while (!s.empty() && is_blank(s.front())) s.remove_prefix(1);
@@ -33,7 +37,9 @@ std::string_view trim_right(std::string_view s) {
     return s;
 }
 
-std::string_view trim(std::string_view s) { return trim_right(trim_left(s)); }
+std::string_view trim(std::string_view s) {
+    return trim_right(trim_left(s));
+}
 
 bool starts_with_nocase(std::string_view s, std::string_view prefix) {
     return s.size() >= prefix.size() && registry_names_equal(s.substr(0, prefix.size()), prefix);
@@ -123,7 +129,9 @@ std::optional<std::string_view> split_value_line(std::string_view line, std::str
     return trim_left(s);
 }
 
-bool data_is_hex(std::string_view data) { return starts_with_nocase(data, "hex"); }
+bool data_is_hex(std::string_view data) {
+    return starts_with_nocase(data, "hex");
+}
 
 std::optional<RegistryValue> parse_value(std::string_view name_and_data) {
     RegistryValue value;
@@ -196,7 +204,8 @@ void append_value(std::string& out, const RegistryValue& value) {
     }
     out.push_back('=');
     if (value.type == kRegSz && printable_text(value.data)) {
-        append_quoted(out, std::string_view(reinterpret_cast<const char*>(value.data.data()), value.data.size()));
+        append_quoted(out,
+                      std::string_view(reinterpret_cast<const char*>(value.data.data()), value.data.size()));
     } else if (value.type == kRegSz) {
         // Line breaks and control bytes cannot stand in a quoted text: keep them as bytes.
         std::vector<uint8_t> with_zero = value.data;
@@ -251,7 +260,7 @@ std::vector<std::string_view> split_lines(std::string_view text) {
 }
 
 class Parser {
-public:
+  public:
     Parser(RegistryDocument& doc, std::vector<RegistryParseIssue>* issues) : doc_(doc), issues_(issues) {}
 
     void run(std::string_view text) {
@@ -280,7 +289,7 @@ public:
         }
     }
 
-private:
+  private:
     void keep(std::string line) {
         if (has_section_) {
             doc_.key(current_).comments.push_back(std::move(line));
@@ -319,8 +328,8 @@ private:
         std::string name;
         auto data = split_value_line(lines_[i_], name);
         if (data && data_is_hex(*data)) {
-            while (!trim_right(joined).empty() && trim_right(joined).back() == '\\' && i_ + 1 < lines_.size() &&
-                   is_continuation_line(lines_[i_ + 1])) {
+            while (!trim_right(joined).empty() && trim_right(joined).back() == '\\' &&
+                   i_ + 1 < lines_.size() && is_continuation_line(lines_[i_ + 1])) {
                 joined.resize(trim_right(joined).size() - 1);
                 joined += lines_[++i_];
             }
@@ -333,8 +342,8 @@ private:
         }
         RegistryKeySection& section = doc_.key(current_);
         // An index, so a key with very many values still reads in linear time.
-        auto [it, added] = values_.try_emplace(lower_copy(current_) + '\n' + lower_copy(value->name),
-                                               section.values.size());
+        auto [it, added] =
+            values_.try_emplace(lower_copy(current_) + '\n' + lower_copy(value->name), section.values.size());
         if (added) {
             section.values.push_back(std::move(*value));
         } else {
@@ -348,7 +357,7 @@ private:
     std::vector<std::string_view> lines_;
     size_t i_ = 0;
     std::unordered_map<std::string, size_t> values_;  // path '\n' name -> position in its key
-    std::string current_;  // path of the section being read
+    std::string current_;                             // path of the section being read
     bool has_section_ = false;
     bool in_bad_section_ = false;
 };
@@ -384,7 +393,8 @@ bool registry_normalize_path(std::string_view path, std::string& normalized) {
 }
 
 bool registry_value_name_valid(std::string_view name) {
-    return name.size() <= kRegistryMaxValueNameLength && name.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
+    return name.size() <= kRegistryMaxValueNameLength &&
+           name.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
 }
 
 bool registry_normalize_value(uint32_t type, std::vector<uint8_t>& data) {
@@ -430,7 +440,8 @@ std::vector<std::string> RegistryDocument::subkey_names(std::string_view path) c
         if (!path_within(section.path, path) || section.path.size() == path.size()) continue;
         std::string_view rest = std::string_view(section.path).substr(path.empty() ? 0 : path.size() + 1);
         std::string_view name = rest.substr(0, rest.find('\\'));
-        bool known = std::any_of(names.begin(), names.end(), [&](const auto& n) { return registry_names_equal(n, name); });
+        bool known = std::any_of(names.begin(), names.end(),
+                                 [&](const auto& n) { return registry_names_equal(n, name); });
         if (!known) names.emplace_back(name);
     }
     return names;

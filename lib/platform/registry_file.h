@@ -30,12 +30,12 @@ inline constexpr uint32_t kRegDword = 4;
 inline constexpr uint32_t kRegMultiSz = 7;
 
 // Limits of the names a hive can hold.
-inline constexpr size_t kRegistryMaxKeyNameLength = 255;     // one path component
+inline constexpr size_t kRegistryMaxKeyNameLength = 255;  // one path component
 inline constexpr size_t kRegistryMaxValueNameLength = 16383;
 inline constexpr size_t kRegistryMaxValueSize = 1024 * 1024;
 
 struct RegistryValue {
-    std::string name;           // "" is the key's default value ("@" in the file)
+    std::string name;  // "" is the key's default value ("@" in the file)
     uint32_t type = kRegNone;
     std::vector<uint8_t> data;  // REG_SZ: the text without its terminating zero
 
@@ -59,7 +59,7 @@ struct RegistryParseIssue {
 };
 
 class RegistryDocument {
-public:
+  public:
     bool operator==(const RegistryDocument& other) const {
         return preamble_ == other.preamble_ && keys_ == other.keys_;
     }
@@ -81,7 +81,7 @@ public:
 
     void add_preamble_comment(std::string line) { preamble_.push_back(std::move(line)); }
 
-private:
+  private:
     std::vector<std::string> preamble_;  // comments before the first key
     std::vector<RegistryKeySection> keys_;
     std::unordered_map<std::string, size_t> index_;  // lower-case path -> position in keys_
@@ -101,7 +101,8 @@ bool registry_normalize_value(uint32_t type, std::vector<uint8_t>& data);
 
 // Reads a hive file. Never fails: what cannot be read is skipped, listed in `issues` and
 // kept as a comment.
-RegistryDocument parse_registry_text(std::string_view text, std::vector<RegistryParseIssue>* issues = nullptr);
+RegistryDocument parse_registry_text(std::string_view text,
+                                     std::vector<RegistryParseIssue>* issues = nullptr);
 // The file text of a document ("REGEDIT4", one section per key, '\n' line ends).
 std::string format_registry_text(const RegistryDocument& document);
 

@@ -83,7 +83,9 @@ int RegistryKey::query_value(std::string_view name, uint32_t* type, void* data, 
     return 0;
 }
 
-int RegistryKey::query_value(std::string_view name, RegistryValue& value) const { return find(name, value); }
+int RegistryKey::query_value(std::string_view name, RegistryValue& value) const {
+    return find(name, value);
+}
 
 int RegistryKey::query_string(std::string_view name, std::string& text) const {
     RegistryValue value;
@@ -125,12 +127,14 @@ int RegistryKey::set_value(std::string_view name, uint32_t type, const void* dat
 }
 
 int RegistryKey::set_string(std::string_view name, std::string_view text) {
-    return set_value(name, kRegSz, text.data(), static_cast<uint32_t>(std::min(text.size(), kRegistryMaxValueSize + 1)));
+    return set_value(name, kRegSz, text.data(),
+                     static_cast<uint32_t>(std::min(text.size(), kRegistryMaxValueSize + 1)));
 }
 
 int RegistryKey::set_dword(std::string_view name, uint32_t number) {
     const std::array<uint8_t, 4> bytes = {static_cast<uint8_t>(number), static_cast<uint8_t>(number >> 8),
-                                          static_cast<uint8_t>(number >> 16), static_cast<uint8_t>(number >> 24)};
+                                          static_cast<uint8_t>(number >> 16),
+                                          static_cast<uint8_t>(number >> 24)};
     return set_value(name, kRegDword, bytes.data(), 4);
 }
 
@@ -174,7 +178,8 @@ int registry_connect(std::string_view machine) {
     if (machine.substr(0, 2) == "\\\\") machine.remove_prefix(2);
     if (machine.empty() || machine == "." || registry_names_equal(machine, "localhost")) return 0;
     std::array<char, 256> host{};
-    if (gethostname(host.data(), host.size() - 1) == 0 && registry_names_equal(machine, host.data())) return 0;
+    if (gethostname(host.data(), host.size() - 1) == 0 && registry_names_equal(machine, host.data()))
+        return 0;
     return kErrorBadNetPath;
 }
 

@@ -28,7 +28,7 @@ inline constexpr uint32_t kKeyWrite = 0x20006;
 inline constexpr uint32_t kKeyAllAccess = 0xF003F;
 
 class RegistryKey {
-public:
+  public:
     RegistryKey() = default;
 
     // Opens an existing key (`path` relative to the hive's root; "" is the root itself).
@@ -73,7 +73,7 @@ public:
     // Every value of this key, in file order. Needs query access (else 5).
     int values(std::vector<RegistryValue>& values) const;
 
-private:
+  private:
     int find(std::string_view name, RegistryValue& value) const;
 
     bool open_ = false;

@@ -72,7 +72,7 @@ int code_from_errno(int error) {
 }
 
 class UniqueFd {
-public:
+  public:
     explicit UniqueFd(int fd = -1) : fd_(fd) {}
     ~UniqueFd() { reset(); }
     UniqueFd(const UniqueFd&) = delete;
@@ -83,7 +83,7 @@ public:
         fd_ = fd;
     }
 
-private:
+  private:
     int fd_;
 };
 
@@ -99,7 +99,9 @@ std::string home_folder() {
     return "/";
 }
 
-mode_t file_mode(RegistryHive hive) { return hive == RegistryHive::machine ? 0644 : 0600; }
+mode_t file_mode(RegistryHive hive) {
+    return hive == RegistryHive::machine ? 0644 : 0600;
+}
 bool folder_overridden() {
     const char* dir = std::getenv("BREVANTIC_REGISTRY_DIR");
     return dir != nullptr && *dir != '\0';
@@ -186,7 +188,7 @@ int make_folders(const std::filesystem::path& folder, mode_t mode) {
 
 // Holds the hive's lock file for the duration of one update.
 class HiveLock {
-public:
+  public:
     int acquire(const std::filesystem::path& lock_path, mode_t mode) {
         fd_.reset(::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, mode));
         if (fd_.get() < 0) return code_from_errno(errno);
@@ -203,7 +205,7 @@ public:
         return 0;
     }
 
-private:
+  private:
     UniqueFd fd_;  // closing it releases the lock
 };
 
@@ -252,8 +254,9 @@ std::filesystem::path registry_hive_folder(RegistryHive hive) {
     if (folder_overridden()) return std::getenv("BREVANTIC_REGISTRY_DIR");
     if (hive == RegistryHive::machine) return "/etc/brevantic";
     const char* config = std::getenv("XDG_CONFIG_HOME");
-    std::filesystem::path base = (config != nullptr && *config == '/') ? std::filesystem::path(config)
-                                                                      : std::filesystem::path(home_folder()) / ".config";
+    std::filesystem::path base = (config != nullptr && *config == '/')
+                                     ? std::filesystem::path(config)
+                                     : std::filesystem::path(home_folder()) / ".config";
     return base / "brevantic";
 }
 
@@ -306,7 +309,7 @@ int registry_update(RegistryHive hive, const std::function<int(RegistryDocument&
     std::string text = format_registry_text(document);
     if (identity.exists && text == old_text) return 0;
     std::optional<struct stat> old;
-    if (struct stat st {}; identity.exists && ::stat(file.c_str(), &st) == 0) old = st;
+    if (struct stat st{}; identity.exists && ::stat(file.c_str(), &st) == 0) old = st;
     if (int rc = replace_file(file, text, file_mode(hive), old); rc != 0) return rc;
 
     // Still under the lock, so the file is the one just written.

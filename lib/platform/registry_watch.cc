@@ -15,8 +15,8 @@
 namespace platform {
 namespace {
 
-constexpr uint32_t kFolderEvents =
-    IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_CREATE | IN_DELETE | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+constexpr uint32_t kFolderEvents = IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_CREATE | IN_DELETE |
+                                   IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
 constexpr uint32_t kAncestorEvents = IN_CREATE | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
 
 bool is_folder(const std::filesystem::path& path) {
@@ -26,9 +26,13 @@ bool is_folder(const std::filesystem::path& path) {
 
 }  // namespace
 
-RegistryWatch::~RegistryWatch() { stop(); }
+RegistryWatch::~RegistryWatch() {
+    stop();
+}
 
-RegistryWatch::RegistryWatch(RegistryWatch&& other) noexcept { *this = std::move(other); }
+RegistryWatch::RegistryWatch(RegistryWatch&& other) noexcept {
+    *this = std::move(other);
+}
 
 RegistryWatch& RegistryWatch::operator=(RegistryWatch&& other) noexcept {
     if (this != &other) {
@@ -55,8 +59,9 @@ int RegistryWatch::start(RegistryHive hive, std::string_view path, RegistryWatch
     std::string normalized;
     if (!registry_normalize_path(path, normalized)) return kErrorInvalidParameter;
     int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (fd < 0) return errno == EMFILE || errno == ENFILE || errno == ENOMEM ? kErrorNotEnoughMemory
-                                                                             : kErrorRegistryIoFailed;
+    if (fd < 0)
+        return errno == EMFILE || errno == ENFILE || errno == ENOMEM ? kErrorNotEnoughMemory
+                                                                     : kErrorRegistryIoFailed;
     watch.fd_ = fd;
     watch.hive_ = hive;
     watch.path_ = std::move(normalized);
@@ -90,8 +95,8 @@ bool RegistryWatch::drain_events() {
             const std::string_view name = event->len > 0 ? std::string_view(event->name) : std::string_view();
             // Inside the hive's folder only the hive file matters (not its lock or
             // temporary files, nor the other hive); above it, any change may bring the folder.
-            if (!on_folder || name == file_name_ || (event->mask & (IN_IGNORED | IN_Q_OVERFLOW | IN_DELETE_SELF |
-                                                                     IN_MOVE_SELF)) != 0) {
+            if (!on_folder || name == file_name_ ||
+                (event->mask & (IN_IGNORED | IN_Q_OVERFLOW | IN_DELETE_SELF | IN_MOVE_SELF)) != 0) {
                 relevant = true;
             }
             off += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
@@ -121,7 +126,8 @@ bool RegistryWatch::wait(std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (true) {
         if (changed()) return true;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) return false;
         pollfd p{fd_, POLLIN, 0};
         int rc = ::poll(&p, 1, static_cast<int>(std::min<long long>(left.count(), 60'000)));

@@ -12,7 +12,7 @@
 namespace platform {
 
 class RegistryWatch {
-public:
+  public:
     RegistryWatch() = default;
     ~RegistryWatch();
     RegistryWatch(RegistryWatch&& other) noexcept;
@@ -34,7 +34,7 @@ public:
     bool wait(std::chrono::milliseconds timeout);
     void stop();
 
-private:
+  private:
     bool drain_events();
     void arm();
     std::string current_contents() const;

@@ -52,7 +52,9 @@ std::optional<speed_t> speed_code(uint32_t baud) {
     return std::nullopt;
 }
 
-long long clamp_bound(long long ms) { return std::clamp<long long>(ms, 1, kSerialDefaultCallBound.count()); }
+long long clamp_bound(long long ms) {
+    return std::clamp<long long>(ms, 1, kSerialDefaultCallBound.count());
+}
 
 std::atomic<long long> g_bound_ms{kSerialDefaultCallBound.count()};
 
@@ -61,8 +63,8 @@ std::atomic<long long> g_bound_ms{kSerialDefaultCallBound.count()};
 int wait_for(int fd, short events) {
     const auto deadline = std::chrono::steady_clock::now() + serial_call_bound();
     while (true) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
         pollfd p{fd, events, 0};
         int rc = ::poll(&p, 1, static_cast<int>(std::max<long long>(left.count(), 0)));
         if (rc > 0) return p.revents;
@@ -87,17 +89,29 @@ ssize_t within_budget(size_t total, std::chrono::milliseconds budget, Call&& cal
 
 }  // namespace
 
-std::chrono::milliseconds serial_call_bound() { return std::chrono::milliseconds(g_bound_ms.load()); }
+std::chrono::milliseconds serial_call_bound() {
+    return std::chrono::milliseconds(g_bound_ms.load());
+}
 
-void set_serial_call_bound(std::chrono::milliseconds bound) { g_bound_ms.store(clamp_bound(bound.count())); }
+void set_serial_call_bound(std::chrono::milliseconds bound) {
+    g_bound_ms.store(clamp_bound(bound.count()));
+}
 
-std::span<const uint32_t> serial_baud_rates() { return kBaudRates; }
+std::span<const uint32_t> serial_baud_rates() {
+    return kBaudRates;
+}
 
-bool serial_baud_supported(uint32_t baud) { return speed_code(baud).has_value(); }
+bool serial_baud_supported(uint32_t baud) {
+    return speed_code(baud).has_value();
+}
 
-SerialPort::~SerialPort() { close(); }
+SerialPort::~SerialPort() {
+    close();
+}
 
-SerialPort::SerialPort(SerialPort&& other) noexcept { *this = std::move(other); }
+SerialPort::SerialPort(SerialPort&& other) noexcept {
+    *this = std::move(other);
+}
 
 SerialPort& SerialPort::operator=(SerialPort&& other) noexcept {
     if (this != &other) {

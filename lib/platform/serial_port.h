@@ -26,7 +26,7 @@ std::span<const uint32_t> serial_baud_rates();
 bool serial_baud_supported(uint32_t baud);
 
 class SerialPort {
-public:
+  public:
     SerialPort() = default;
     ~SerialPort();
     SerialPort(SerialPort&& other) noexcept;
@@ -65,7 +65,7 @@ public:
     ssize_t timed_write(std::span<const uint8_t> bytes, std::chrono::milliseconds budget);
     ssize_t timed_read(std::span<uint8_t> buffer, std::chrono::milliseconds budget);
 
-private:
+  private:
     int fd_ = -1;
     std::string device_path_;
 };

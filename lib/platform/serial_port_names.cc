@@ -21,7 +21,8 @@ std::optional<unsigned> com_number(std::string_view name) {
     if (digits.front() == '0') return std::nullopt;
     unsigned n = 0;
     auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), n);
-    if (ec != std::errc() || end != digits.data() + digits.size() || n < 1 || n > kMaxComNumber) return std::nullopt;
+    if (ec != std::errc() || end != digits.data() + digits.size() || n < 1 || n > kMaxComNumber)
+        return std::nullopt;
     return n;
 }
 
@@ -44,7 +45,9 @@ bool has_uart(const std::filesystem::path& tty_folder) {
     return type != "0";
 }
 
-int map_error(int registry_code) { return registry_code == kErrorAccessDenied ? EACCES : EIO; }
+int map_error(int registry_code) {
+    return registry_code == kErrorAccessDenied ? EACCES : EIO;
+}
 
 bool before(const std::string& a, const std::string& b) {
     auto na = com_number(a);
@@ -85,7 +88,8 @@ std::vector<std::string> serial_port_names(const std::filesystem::path& tty_clas
     std::vector<std::string> names;
     auto add = [&](std::string name) {
         if (name.empty() || name.size() > kSerialPortNameMax) return;
-        bool known = std::any_of(names.begin(), names.end(), [&](const auto& n) { return registry_names_equal(n, name); });
+        bool known = std::any_of(names.begin(), names.end(),
+                                 [&](const auto& n) { return registry_names_equal(n, name); });
         if (!known) names.push_back(std::move(name));
     };
     RegistryKey map;

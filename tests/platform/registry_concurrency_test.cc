@@ -32,9 +32,9 @@ std::string expected_payload(const std::string& name, size_t size) {
 }
 
 ChildProcess start_writer(const char* key, const std::string& prefix, int count, size_t payload) {
-    return ChildProcess::spawn(qvr_test::bin_path("registry_client"),
-                               {"write", "machine", key, prefix, std::to_string(count), std::to_string(payload)}, {},
-                               true);
+    return ChildProcess::spawn(
+        qvr_test::bin_path("registry_client"),
+        {"write", "machine", key, prefix, std::to_string(count), std::to_string(payload)}, {}, true);
 }
 
 void expect_clean_exit(ChildProcess& child) {
@@ -48,14 +48,17 @@ TEST(RegistryConcurrency, WritersInSeveralProcessesLoseNoValue) {
     constexpr int kThreads = 2;
     constexpr int kValuesEach = 120;
     std::vector<ChildProcess> children;
-    for (int p = 0; p < kProcesses; ++p) children.push_back(start_writer(kSharedKey, "p" + std::to_string(p), kValuesEach, 16));
+    for (int p = 0; p < kProcesses; ++p)
+        children.push_back(start_writer(kSharedKey, "p" + std::to_string(p), kValuesEach, 16));
     // Threads of this process write alongside them.
     std::vector<std::thread> threads;
     std::atomic<int> failures{0};
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([t, &failures] {
             platform::RegistryKey key;
-            if (platform::RegistryKey::create(RegistryHive::machine, kSharedKey, platform::kKeyAllAccess, key) != 0) ++failures;
+            if (platform::RegistryKey::create(RegistryHive::machine, kSharedKey, platform::kKeyAllAccess,
+                                              key) != 0)
+                ++failures;
             for (int i = 0; i < kValuesEach; ++i) {
                 const std::string name = "t" + std::to_string(t) + "_" + std::to_string(i);
                 if (key.set_string(name, expected_payload(name, 16)) != 0) ++failures;
@@ -103,7 +106,8 @@ TEST(RegistryConcurrency, AReaderNeverSeesAHalfWrittenFile) {
         last_count = count;
         if (section == nullptr) return;
         for (const auto& value : section->values) {
-            EXPECT_EQ(std::string(value.data.begin(), value.data.end()), expected_payload(value.name, kPayload));
+            EXPECT_EQ(std::string(value.data.begin(), value.data.end()),
+                      expected_payload(value.name, kPayload));
         }
         ++snapshots;
     };

@@ -17,7 +17,9 @@ using platform::RegistryParseIssue;
 using platform::RegistryValue;
 using testing::ElementsAre;
 
-std::vector<uint8_t> bytes(std::string_view s) { return {s.begin(), s.end()}; }
+std::vector<uint8_t> bytes(std::string_view s) {
+    return {s.begin(), s.end()};
+}
 
 const RegistryValue* value_of(const RegistryDocument& doc, std::string_view key, std::string_view name) {
     const auto* section = doc.find_key(key);
@@ -86,7 +88,8 @@ TEST(RegistryFile, SkipsUnreadableLinesAndKeepsTheRest) {
     for (const auto& bad : bad_lines) {
         SCOPED_TRACE(bad);
         std::vector<RegistryParseIssue> issues;
-        RegistryDocument doc = parse_registry_text("REGEDIT4\n[K]\n\"Before\"=\"1\"\n" + bad + "\n\"After\"=\"2\"\n", &issues);
+        RegistryDocument doc =
+            parse_registry_text("REGEDIT4\n[K]\n\"Before\"=\"1\"\n" + bad + "\n\"After\"=\"2\"\n", &issues);
         ASSERT_EQ(issues.size(), 1u);
         EXPECT_EQ(issues[0].line, 4u);
         EXPECT_EQ(issues[0].text, bad);
@@ -102,7 +105,8 @@ TEST(RegistryFile, LinesBelowAnUnreadableKeyBelongToNoKey) {
     for (const std::string header : {"[A\\\\B]", "[]", "[\\A]", "[A", "[-A]", "[A\\]"}) {
         SCOPED_TRACE(header);
         std::vector<RegistryParseIssue> issues;
-        auto doc = parse_registry_text("[Good]\n\"G\"=\"1\"\n" + header + "\n\"X\"=\"2\"\n[Next]\n\"N\"=\"3\"\n", &issues);
+        auto doc = parse_registry_text(
+            "[Good]\n\"G\"=\"1\"\n" + header + "\n\"X\"=\"2\"\n[Next]\n\"N\"=\"3\"\n", &issues);
         EXPECT_EQ(issues.size(), 2u);  // the header and the value below it
         EXPECT_EQ(value_of(doc, "Good", "X"), nullptr);
         EXPECT_NE(value_of(doc, "Next", "N"), nullptr);
@@ -129,8 +133,8 @@ TEST(RegistryFile, NamesCompareWithoutCaseAndKeepTheirFirstCase) {
 }
 
 TEST(RegistryFile, AcceptsWindowsLineEndsAByteOrderMarkAndNoHeader) {
-    for (const std::string text : {"REGEDIT4\r\n\r\n[K]\r\n\"V\"=\"x\"\r\n", "\xEF\xBB\xBFREGEDIT4\n[K]\n\"V\"=\"x\"\n",
-                                   "[K]\n\"V\"=\"x\""}) {
+    for (const std::string text : {"REGEDIT4\r\n\r\n[K]\r\n\"V\"=\"x\"\r\n",
+                                   "\xEF\xBB\xBFREGEDIT4\n[K]\n\"V\"=\"x\"\n", "[K]\n\"V\"=\"x\""}) {
         std::vector<RegistryParseIssue> issues;
         auto doc = parse_registry_text(text, &issues);
         EXPECT_TRUE(issues.empty());
@@ -141,8 +145,9 @@ TEST(RegistryFile, AcceptsWindowsLineEndsAByteOrderMarkAndNoHeader) {
 }
 
 TEST(RegistryFile, KeysAboveAWrittenKeyExist) {
-    auto doc = parse_registry_text("[SOFTWARE\\Brevantic\\Quorvane\\SerialPorts]\n[SOFTWARE\\Brevantic\\Rimvale]\n"
-                                   "[SOFTWARE\\Other]\n");
+    auto doc = parse_registry_text(
+        "[SOFTWARE\\Brevantic\\Quorvane\\SerialPorts]\n[SOFTWARE\\Brevantic\\Rimvale]\n"
+        "[SOFTWARE\\Other]\n");
     EXPECT_TRUE(doc.key_exists(""));
     EXPECT_TRUE(doc.key_exists("software"));
     EXPECT_TRUE(doc.key_exists("SOFTWARE\\Brevantic\\Quorvane"));
@@ -194,7 +199,8 @@ TEST(RegistryFile, ValidatesNamesAndPaths) {
     EXPECT_EQ(out, "SOFTWARE\\Brevantic");
     EXPECT_TRUE(platform::registry_normalize_path("", out));
     EXPECT_EQ(out, "");
-    for (const std::string& bad : std::vector<std::string>{"\\SOFTWARE", "A\\\\B", "A\nB", "-A", std::string(256, 'k')}) {
+    for (const std::string& bad :
+         std::vector<std::string>{"\\SOFTWARE", "A\\\\B", "A\nB", "-A", std::string(256, 'k')}) {
         EXPECT_FALSE(platform::registry_normalize_path(bad, out)) << bad;
     }
     EXPECT_TRUE(platform::registry_normalize_path(std::string(255, 'k') + "\\x", out));

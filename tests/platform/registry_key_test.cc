@@ -7,8 +7,8 @@
 #include <array>
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -40,7 +40,9 @@ RegistryKey created(RegistryHive hive, std::string_view path, uint32_t access = 
     return key;
 }
 
-std::string hive_text(RegistryHive hive) { return qvr_test::read_file(platform::registry_hive_file(hive)); }
+std::string hive_text(RegistryHive hive) {
+    return qvr_test::read_file(platform::registry_hive_file(hive));
+}
 
 TEST(RegistryKey, HivesLiveInTheTestRegistryFolder) {
     EXPECT_EQ(platform::registry_hive_file(RegistryHive::machine), qvr_test::registry_dir() + "/machine.reg");
@@ -61,14 +63,13 @@ TEST(RegistryKey, QueryFollowsTheInOutSizeRules) {
         uint32_t type_out;
     };
     const std::vector<Case> cases = {
-        {"ProductName", false, 0, 0, 8, kRegSz},     // size query: text plus its zero
-        {"ProductName", true, 8, 0, 8, kRegSz},      // exact fit
-        {"ProductName", true, 32, 0, 8, kRegSz},     // larger buffer: size is set down
-        {"ProductName", true, 7, 234, 8, kRegSz},    // one short: more data, size needed
-        {"productname", true, 32, 0, 8, kRegSz},     // names compare without case
-        {"DescSize", true, 4, 0, 4, kRegDword},
-        {"DescSize", true, 3, 234, 4, kRegDword},
-        {"Missing", true, 32, 2, 32, 0xdead},        // nothing touched
+        {"ProductName", false, 0, 0, 8, kRegSz},   // size query: text plus its zero
+        {"ProductName", true, 8, 0, 8, kRegSz},    // exact fit
+        {"ProductName", true, 32, 0, 8, kRegSz},   // larger buffer: size is set down
+        {"ProductName", true, 7, 234, 8, kRegSz},  // one short: more data, size needed
+        {"productname", true, 32, 0, 8, kRegSz},   // names compare without case
+        {"DescSize", true, 4, 0, 4, kRegDword},   {"DescSize", true, 3, 234, 4, kRegDword},
+        {"Missing", true, 32, 2, 32, 0xdead},  // nothing touched
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.name) + " capacity " + std::to_string(c.capacity));
@@ -120,7 +121,9 @@ TEST(RegistryKey, AccessRightsAreEnforced) {
 TEST(RegistryKey, CreatingWritesNothingUntilAValueIs) {
     bool was_created = false;
     RegistryKey key;
-    ASSERT_EQ(RegistryKey::create(RegistryHive::machine, "SOFTWARE\\Brevantic\\Rimvale", kKeyAllAccess, key, &was_created), 0);
+    ASSERT_EQ(RegistryKey::create(RegistryHive::machine, "SOFTWARE\\Brevantic\\Rimvale", kKeyAllAccess, key,
+                                  &was_created),
+              0);
     EXPECT_TRUE(was_created);
     EXPECT_FALSE(std::filesystem::exists(platform::registry_hive_file(RegistryHive::machine)));
 
@@ -134,16 +137,21 @@ TEST(RegistryKey, CreatingWritesNothingUntilAValueIs) {
     // Keys above a written key exist too; a sibling does not.
     EXPECT_EQ(RegistryKey::open(RegistryHive::machine, "SOFTWARE\\Brevantic", kKeyRead, probe), 0);
     EXPECT_EQ(RegistryKey::open(RegistryHive::machine, "SOFTWARE\\Brevantic\\Quorvane", kKeyRead, probe), 2);
-    ASSERT_EQ(RegistryKey::create(RegistryHive::machine, "SOFTWARE\\Brevantic\\Rimvale", kKeyAllAccess, key, &was_created), 0);
+    ASSERT_EQ(RegistryKey::create(RegistryHive::machine, "SOFTWARE\\Brevantic\\Rimvale", kKeyAllAccess, key,
+                                  &was_created),
+              0);
     EXPECT_FALSE(was_created);
-    EXPECT_EQ(hive_text(RegistryHive::machine), "REGEDIT4\n\n[SOFTWARE\\Brevantic\\Rimvale]\n\"ProductName\"=\"Rimvale\"\n");
+    EXPECT_EQ(hive_text(RegistryHive::machine),
+              "REGEDIT4\n\n[SOFTWARE\\Brevantic\\Rimvale]\n\"ProductName\"=\"Rimvale\"\n");
 }
 
 TEST(RegistryKey, BadPathsAndArgumentsAreRefused) {
     RegistryKey key;
     for (const char* path : {"\\SOFTWARE", "SOFTWARE\\\\Brevantic", "A\nB"}) {
-        EXPECT_EQ(RegistryKey::open(RegistryHive::machine, path, kKeyRead, key), platform::kErrorInvalidParameter);
-        EXPECT_EQ(RegistryKey::create(RegistryHive::machine, path, kKeyAllAccess, key), platform::kErrorInvalidParameter);
+        EXPECT_EQ(RegistryKey::open(RegistryHive::machine, path, kKeyRead, key),
+                  platform::kErrorInvalidParameter);
+        EXPECT_EQ(RegistryKey::create(RegistryHive::machine, path, kKeyAllAccess, key),
+                  platform::kErrorInvalidParameter);
     }
     key = created(RegistryHive::machine, kProductKey);
     const std::array<uint8_t, 2> two = {1, 2};
@@ -159,7 +167,7 @@ TEST(RegistryKey, BadPathsAndArgumentsAreRefused) {
 TEST(RegistryKey, ValuesKeepTheirTypeBytesAndCase) {
     RegistryKey key = created(RegistryHive::user, kProductKey);
     ASSERT_EQ(key.set_value("WithZero", kRegSz, "abc", 4), 0);  // the caller counted the zero
-    ASSERT_EQ(key.set_value("NoZero", kRegSz, "abc", 3), 0);     // or did not
+    ASSERT_EQ(key.set_value("NoZero", kRegSz, "abc", 3), 0);    // or did not
     ASSERT_EQ(key.set_string("Lines", "one\r\ntwo"), 0);
     const std::array<uint8_t, 5> blob = {0, 0x10, 0xff, 0x0d, 0x0a};
     ASSERT_EQ(key.set_value("Blob", kRegBinary, blob.data(), blob.size()), 0);
@@ -217,7 +225,9 @@ TEST(RegistryKey, DeletesValuesAndListsKeys) {
     // The key stays when its last value goes, as it always has.
     ASSERT_EQ(ports.delete_value("COM2"), 0);
     RegistryKey probe;
-    EXPECT_EQ(RegistryKey::open(RegistryHive::machine, "SOFTWARE\\Brevantic\\Quorvane\\SerialPorts", kKeyRead, probe), 0);
+    EXPECT_EQ(RegistryKey::open(RegistryHive::machine, "SOFTWARE\\Brevantic\\Quorvane\\SerialPorts", kKeyRead,
+                                probe),
+              0);
     RegistryKey never_written = created(RegistryHive::machine, "SOFTWARE\\Nothing");
     EXPECT_EQ(never_written.delete_value("X"), 2);
 }
@@ -228,8 +238,9 @@ TEST(RegistryKey, SeesEditsMadeByHandWhileItRuns) {
     std::string text;
     ASSERT_EQ(key.query_string("Scanner_Debug", text), 0);
     // Another program rewrites the file in place (an editor, a script).
-    qvr_test::write_file(platform::registry_hive_file(RegistryHive::machine),
-                         "REGEDIT4\n\n[SOFTWARE\\Brevantic\\Quorvane]\n\"Scanner_Debug\"=\"ON\"\n\"Extra\"=\"yes\"\n");
+    qvr_test::write_file(
+        platform::registry_hive_file(RegistryHive::machine),
+        "REGEDIT4\n\n[SOFTWARE\\Brevantic\\Quorvane]\n\"Scanner_Debug\"=\"ON\"\n\"Extra\"=\"yes\"\n");
     ASSERT_EQ(key.query_string("Scanner_Debug", text), 0);
     EXPECT_EQ(text, "ON");
     ASSERT_EQ(key.query_string("Extra", text), 0);
@@ -263,7 +274,8 @@ TEST(RegistryKey, AnUnreadableLineIsSkippedReportedAndKept) {
 TEST(RegistryKey, ARemoteRegistryIsAFailedConnection) {
     std::array<char, 256> host{};
     ASSERT_EQ(gethostname(host.data(), host.size() - 1), 0);
-    for (std::string local : {"", ".", "\\\\.", "localhost", "\\\\LOCALHOST"}) EXPECT_EQ(platform::registry_connect(local), 0) << local;
+    for (std::string local : {"", ".", "\\\\.", "localhost", "\\\\LOCALHOST"})
+        EXPECT_EQ(platform::registry_connect(local), 0) << local;
     EXPECT_EQ(platform::registry_connect(host.data()), 0);
     EXPECT_EQ(platform::registry_connect(std::string("\\\\") + host.data()), 0);
     for (std::string remote : {"\\\\PLANTSERVER", "plantserver", "127.0.0.2"}) {

@@ -24,7 +24,8 @@ constexpr const char* kTraceKey = "SOFTWARE\\Brevantic\\Quorvane";
 // Sets a value from another process and waits until it has finished, so every file event
 // it caused is queued before the test looks.
 void set_from_child(const std::string& key, const std::string& name, const std::string& text) {
-    auto child = qvr_test::ChildProcess::spawn(qvr_test::bin_path("registry_client"), {"set", "machine", key, name, text});
+    auto child = qvr_test::ChildProcess::spawn(qvr_test::bin_path("registry_client"),
+                                               {"set", "machine", key, name, text});
     ASSERT_EQ(child.wait_exit_code(60s), 0);
 }
 
@@ -52,7 +53,8 @@ TEST(RegistryWatch, SeesAnotherProcessChangeTheKeyAndNothingElse) {
 
 TEST(RegistryWatch, SeesAHandEditInPlace) {
     platform::RegistryKey key;
-    ASSERT_EQ(platform::RegistryKey::create(RegistryHive::machine, kTraceKey, platform::kKeyAllAccess, key), 0);
+    ASSERT_EQ(platform::RegistryKey::create(RegistryHive::machine, kTraceKey, platform::kKeyAllAccess, key),
+              0);
     ASSERT_EQ(key.set_string("Scanner_Debug", "OFF"), 0);
     RegistryWatch watch;
     ASSERT_EQ(RegistryWatch::start(RegistryHive::machine, kTraceKey, watch), 0);

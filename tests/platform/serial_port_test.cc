@@ -12,8 +12,8 @@
 
 #include <array>
 #include <cerrno>
-#include <cstring>
 #include <chrono>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,7 +27,9 @@ namespace {
 using namespace std::chrono_literals;
 using platform::SerialPort;
 
-std::vector<uint8_t> bytes(std::string_view s) { return {s.begin(), s.end()}; }
+std::vector<uint8_t> bytes(std::string_view s) {
+    return {s.begin(), s.end()};
+}
 
 void map_port(const std::string& name, const std::string& device) {
     platform::RegistryKey key;
@@ -38,7 +40,7 @@ void map_port(const std::string& name, const std::string& device) {
 }
 
 class PseudoTerminal : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         int slave = -1;
         std::array<char, 128> name{};
@@ -144,8 +146,9 @@ TEST_F(PseudoTerminal, SetsARawEightNOneLineAtEveryRateOfTheTable) {
     termios t{};
     ASSERT_EQ(tcgetattr(port.fd(), &t), 0);
     EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B19200));
-    EXPECT_THAT(std::vector<uint32_t>(platform::serial_baud_rates().begin(), platform::serial_baud_rates().end()),
-                testing::IsSupersetOf({300u, 1200u, 9600u, 19200u, 38400u, 115200u, 230400u}));
+    EXPECT_THAT(
+        std::vector<uint32_t>(platform::serial_baud_rates().begin(), platform::serial_baud_rates().end()),
+        testing::IsSupersetOf({300u, 1200u, 9600u, 19200u, 38400u, 115200u, 230400u}));
 }
 
 TEST_F(PseudoTerminal, AnUnsupportedRateFailsTheSetUp) {
@@ -227,12 +230,12 @@ TEST_F(PseudoTerminal, EachCallWaitsAtMostTheBoundAndBudgetsAreCheckedAfterEachC
     SerialPort port;
     ASSERT_EQ(port.open("COM7", 19200), 0);
     std::vector<uint8_t> buffer(4);
-    EXPECT_EQ(port.read_some(buffer), 0);            // nothing came within the bound
-    EXPECT_EQ(port.timed_read(buffer, 20ms), 0);     // nor within the budget
+    EXPECT_EQ(port.read_some(buffer), 0);         // nothing came within the bound
+    EXPECT_EQ(port.timed_read(buffer, 20ms), 0);  // nor within the budget
     master_write("ab");
     pollfd p{port.fd(), POLLIN, 0};
     ASSERT_EQ(poll(&p, 1, 30000), 1);
-    EXPECT_EQ(port.timed_read(buffer, 0ms), 2);      // a spent budget still makes one call
+    EXPECT_EQ(port.timed_read(buffer, 0ms), 2);  // a spent budget still makes one call
     EXPECT_EQ(port.timed_read(buffer, -5ms), 0);
 
     // Nobody reads the other end: the output queue fills and writes time out, not block.
@@ -265,14 +268,12 @@ TEST(SerialPortNames, ResolveThroughTheMapElseTheStandardDevices) {
         const char* path;
     };
     const std::vector<Case> cases = {
-        {"COM1", 0, 0, "/dev/ttyS0"},      {"com12", 0, 0, "/dev/ttyS11"},
-        {"COM999", 0, 0, "/dev/ttyS998"},  {"COM2", 0, 0, "/dev/ttyUSB0"},
-        {"com2", 0, 0, "/dev/ttyUSB0"},    {"LINK1", 0, 0, "/dev/ttyACM0"},
-        {"", -1, EINVAL, ""},              {"REL", -1, EINVAL, ""},
-        {"NUM", -1, EINVAL, ""},           {"COM", -1, ENOENT, ""},
-        {"COM0", -1, ENOENT, ""},          {"COM01", -1, ENOENT, ""},
-        {"COM1000", -1, ENOENT, ""},       {"COMx", -1, ENOENT, ""},
-        {"COM-1", -1, ENOENT, ""},         {"LPT1", -1, ENOENT, ""},
+        {"COM1", 0, 0, "/dev/ttyS0"},   {"com12", 0, 0, "/dev/ttyS11"}, {"COM999", 0, 0, "/dev/ttyS998"},
+        {"COM2", 0, 0, "/dev/ttyUSB0"}, {"com2", 0, 0, "/dev/ttyUSB0"}, {"LINK1", 0, 0, "/dev/ttyACM0"},
+        {"", -1, EINVAL, ""},           {"REL", -1, EINVAL, ""},        {"NUM", -1, EINVAL, ""},
+        {"COM", -1, ENOENT, ""},        {"COM0", -1, ENOENT, ""},       {"COM01", -1, ENOENT, ""},
+        {"COM1000", -1, ENOENT, ""},    {"COMx", -1, ENOENT, ""},       {"COM-1", -1, ENOENT, ""},
+        {"LPT1", -1, ENOENT, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -323,7 +324,7 @@ TEST(SerialPortNames, ListsMappedNamesAndTheMachinesSerialLines) {
         if (type != nullptr) qvr_test::write_file(sys / tty / "type", std::string(type) + "\n");
     };
     line("ttyS0", true, "4");
-    line("ttyS1", true, "0");   // a line with no UART behind it
+    line("ttyS1", true, "0");  // a line with no UART behind it
     line("ttyS10", true, nullptr);
     line("ttyS2", false, "4");  // no device
     line("tty1", false, nullptr);
