@@ -1,0 +1,43 @@
+#include "platform/debug_output.h"
+
+#include <syslog.h>
+
+#include <mutex>
+#include <string>
+
+namespace platform {
+namespace {
+
+std::mutex& capture_mutex() {
+    static std::mutex m;
+    return m;
+}
+
+std::function<void(std::string_view)>& capture_function() {
+    static std::function<void(std::string_view)> f;
+    return f;
+}
+
+}  // namespace
+
+void debug_output(std::string_view text) {
+    std::function<void(std::string_view)> capture;
+    {
+        std::lock_guard lock(capture_mutex());
+        capture = capture_function();
+    }
+    if (capture) {
+        capture(text);
+        return;
+    }
+    const std::string line(text);
+    syslog(LOG_DEBUG, "%s", line.c_str());
+}
+
+std::function<void(std::string_view)> set_debug_output_capture(std::function<void(std::string_view)> capture) {
+    std::lock_guard lock(capture_mutex());
+    std::swap(capture_function(), capture);
+    return capture;
+}
+
+}  // namespace platform
