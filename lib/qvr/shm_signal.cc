@@ -126,7 +126,9 @@ int shm_WaitSignal(void* section, int slot) {
     const int rc = qvr::slot_internal::wait_prepared(0);
     const int error = errno;
     SectionLock relock(section);
-    if (relock.locked()) qvr::clear_waiting(relock.bytes(), *areas, slot, own_pid());
+    if (relock.locked()) {
+        if (const auto now = qvr::signal_areas(relock.bytes())) qvr::clear_waiting(relock.bytes(), *now, slot, own_pid());
+    }
     if (rc != 0) return platform::fail(error);
     return 0;
 }

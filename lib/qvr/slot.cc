@@ -359,7 +359,7 @@ void slot_Close() {
     std::lock_guard open_lock(s.open_mutex);
     if (!s.open) return;
     if (in_callback()) {
-        trace("process slot: close refused inside the callback (%ld)\n", 0);
+        platform::debug_output("process slot: close refused inside the callback\n");
         return;
     }
     stop_threads(s);
@@ -371,16 +371,18 @@ int slot_SendCode(uint32_t pid, uint32_t code) {
     if (pid == own_pid()) {
         if (!s.open) return platform::fail(ENOENT);
         if (!in_callback()) {
-            std::unique_lock lock(s.cs);
-            if (s.commands_allowed) {
+            // A callback running elsewhere may be waiting for a section lock the sender holds;
+            // then the code is queued rather than waiting for the critical section.
+            std::unique_lock lock(s.cs, std::try_to_lock);
+            if (lock.owns_lock() && s.commands_allowed) {
                 run_callback(code);
                 lock.unlock();
                 s.code_handled->set();
                 return 0;
             }
         }
-        // Held (possibly by this very thread) or sent from inside the callback: deliver it
-        // when commands are released rather than wait for ever.
+        // Held (possibly by this very thread), busy, or sent from inside the callback: the
+        // dispatch thread delivers it once commands are allowed, rather than wait for ever.
         if (!enqueue(code, false)) return platform::fail(ENOENT);
         return 0;
     }

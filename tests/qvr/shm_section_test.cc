@@ -373,3 +373,48 @@ TEST_F(SignalInProcess, SignalOthersPassesOverTheCallersOwnSlotsAndRequests) {
     ASSERT_EQ(shm_SignalWaiters(section_, 0), 0);
     EXPECT_EQ(g_last.load(), 99u);
 }
+
+namespace {
+void* g_section = nullptr;
+std::mutex g_entered_mutex;
+std::condition_variable g_entered_cv;
+bool g_entered = false;
+std::vector<uint32_t> g_handled;  // written inside the callback only
+
+int locking_callback(uint32_t code) {
+    if (code == 1) {
+        {
+            std::lock_guard lock(g_entered_mutex);
+            g_entered = true;
+        }
+        g_entered_cv.notify_all();
+        shm_Lock(g_section);  // waits for the main thread's lock
+        shm_Unlock(g_section);
+    }
+    g_handled.push_back(code);
+    return 0;
+}
+}  // namespace
+
+TEST(SharedSection, SignallingTheOwnProcessWhileItsCallbackWaitsForTheLockDoesNotDeadlock) {
+    g_section = shm_CreateDataModule("dm_DL", 8);
+    ASSERT_NE(g_section, nullptr);
+    slot_Open(locking_callback);
+    ASSERT_EQ(shm_Lock(g_section), 0);
+    const uint32_t one = 1;
+    const int h = slot_OpenMailslot(("dm_" + std::to_string(getpid()) + ".slt").c_str());
+    ASSERT_GE(h, 0);
+    ASSERT_EQ(os_WriteExact(h, &one, 4), 4);
+    slot_CloseMailslot(h);
+    {
+        std::unique_lock lock(g_entered_mutex);
+        ASSERT_TRUE(g_entered_cv.wait_for(lock, std::chrono::seconds(20), [] { return g_entered; }));
+    }
+    ASSERT_EQ(shm_QueueRequest(g_section, 55), 0);
+    EXPECT_EQ(shm_SignalWaiters(g_section, 0), 0) << "returns although the callback is busy";
+    ASSERT_EQ(shm_Unlock(g_section), 0);
+    for (int i = 0; i < 2000 && slot_LastCode() != 55; ++i) slot_Wait(10);
+    slot_HoldCommands(1);
+    EXPECT_EQ(g_handled, (std::vector<uint32_t>{1, 55}));
+    slot_Close();
+}
