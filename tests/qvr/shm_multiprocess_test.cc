@@ -97,6 +97,24 @@ TEST(SectionsBetweenProcesses, SignalWakesAWaiterInAnotherProcess) {
     EXPECT_EQ(child.wait_exit_code(kLong), 0) << child.read_stdout(0ms);
 }
 
+TEST(SectionsBetweenProcesses, NoSignalIsLostWhileTheWaiterComesBackToWait) {
+    // Each signal follows the waiter's report at once, racing its return into the wait.
+    void* s = shm_CreateDataModule("dm_RC", 16);
+    ASSERT_NE(s, nullptr);
+    auto child = helper({"wait", "dm_RC", "3"});
+    child.read_stdout(kLong, "ready");
+    for (uint32_t i = 1; i <= 300; ++i) {
+        ASSERT_EQ(shm_WriteData(s, &i, 4, 0), 0);
+        ASSERT_EQ(shm_SignalWaiters(s, 3), 0);
+        const std::string needle = "woken value=" + std::to_string(i) + "\n";
+        ASSERT_NE(child.read_stdout(kLong, needle).find(needle), std::string::npos) << "signal " << i << " lost";
+    }
+    const uint32_t stop = 0xFFFFFFFF;
+    ASSERT_EQ(shm_WriteData(s, &stop, 4, 0), 0);
+    ASSERT_EQ(shm_SignalWaiters(s, 3), 0);
+    EXPECT_EQ(child.wait_exit_code(kLong), 0);
+}
+
 TEST(SectionsBetweenProcesses, WaiterSlotOfAnotherProcessIsRefused) {
     void* s = shm_CreateDataModule("dm_WS", 16);
     ASSERT_NE(s, nullptr);
