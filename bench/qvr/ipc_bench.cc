@@ -40,9 +40,13 @@ struct Shared {
     int64_t second[kCodes];
 };
 
-Shared* shared_of(void* section) { return reinterpret_cast<Shared*>(static_cast<std::byte*>(section) + 128); }
+Shared* shared_of(void* section) {
+    return reinterpret_cast<Shared*>(static_cast<std::byte*>(section) + 128);
+}
 
-int64_t now_ns() { return platform::monotonic_ns(); }
+int64_t now_ns() {
+    return platform::monotonic_ns();
+}
 
 void spin_until(const std::atomic<int64_t>& value, int64_t wanted) {
     while (value.load() != wanted) std::this_thread::yield();
@@ -70,7 +74,9 @@ struct Percentiles {
 
 Percentiles percentiles(std::vector<int64_t> ns) {
     std::sort(ns.begin(), ns.end());
-    auto at = [&](double q) { return ns[static_cast<size_t>(q * static_cast<double>(ns.size() - 1))] / 1000.0; };
+    auto at = [&](double q) {
+        return ns[static_cast<size_t>(q * static_cast<double>(ns.size() - 1))] / 1000.0;
+    };
     return {at(0.50), at(0.99)};
 }
 
@@ -160,8 +166,8 @@ void hand_off() {
     }
     reap(child);
     const auto p = percentiles(std::vector<int64_t>(sh->first, sh->first + kHandOffs));
-    std::printf("lock hand-off to a blocked process: p50 %.1f us, p99 %.1f us (%d hand-offs)\n", p.p50_us, p.p99_us,
-                kHandOffs);
+    std::printf("lock hand-off to a blocked process: p50 %.1f us, p99 %.1f us (%d hand-offs)\n", p.p50_us,
+                p.p99_us, kHandOffs);
 }
 
 void codes() {
@@ -179,26 +185,30 @@ void codes() {
     }
     const auto cb = percentiles(std::vector<int64_t>(sh->first, sh->first + kCodes));
     const auto wake = percentiles(std::vector<int64_t>(sh->second, sh->second + kCodes));
-    std::printf("code to another process: callback p50 %.1f us, p99 %.1f us; main thread awake p50 %.1f us, "
-                "p99 %.1f us (%d codes)\n",
-                cb.p50_us, cb.p99_us, wake.p50_us, wake.p99_us, kCodes);
+    std::printf(
+        "code to another process: callback p50 %.1f us, p99 %.1f us; main thread awake p50 %.1f us, "
+        "p99 %.1f us (%d codes)\n",
+        cb.p50_us, cb.p99_us, wake.p50_us, wake.p99_us, kCodes);
 
     spin_until(sh->child_waiting, kCodes);
     int64_t start = now_ns();
     for (uint32_t i = 0; i < kSustainedCodes; ++i) slot_SendCode(pid, 1);
     spin_until(sh->received, kSustainedCodes);
-    const double per_send = static_cast<double>(kSustainedCodes) * 1e9 / static_cast<double>(now_ns() - start);
+    const double per_send =
+        static_cast<double>(kSustainedCodes) * 1e9 / static_cast<double>(now_ns() - start);
 
     auto handle = slot_OpenMailslot(("dm_" + std::to_string(child) + ".slt").c_str());
     const uint32_t one = 1;
     start = now_ns();
     for (uint32_t i = 0; i < kSustainedCodes; ++i) os_WriteExact(handle, &one, 4);
     spin_until(sh->received, 2 * kSustainedCodes);
-    const double per_handle = static_cast<double>(kSustainedCodes) * 1e9 / static_cast<double>(now_ns() - start);
+    const double per_handle =
+        static_cast<double>(kSustainedCodes) * 1e9 / static_cast<double>(now_ns() - start);
     slot_CloseMailslot(handle);
-    std::printf("sustained codes to one process: %.0f codes/s with slot_SendCode, %.0f codes/s over one open "
-                "handle (%u codes each)\n",
-                per_send, per_handle, kSustainedCodes);
+    std::printf(
+        "sustained codes to one process: %.0f codes/s with slot_SendCode, %.0f codes/s over one open "
+        "handle (%u codes each)\n",
+        per_send, per_handle, kSustainedCodes);
     slot_SendCode(pid, kScanCommandStop);
     reap(child);
 }

@@ -34,7 +34,8 @@ void debug_output(std::string_view text) {
     syslog(LOG_DEBUG, "%s", line.c_str());
 }
 
-std::function<void(std::string_view)> set_debug_output_capture(std::function<void(std::string_view)> capture) {
+std::function<void(std::string_view)> set_debug_output_capture(
+    std::function<void(std::string_view)> capture) {
     std::lock_guard lock(capture_mutex());
     std::swap(capture_function(), capture);
     return capture;

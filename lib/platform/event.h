@@ -7,7 +7,7 @@
 namespace platform {
 
 class Event {
-public:
+  public:
     // A new event, set or clear; nullopt with errno set when no descriptor is left.
     static std::optional<Event> create(bool initially_set);
 
@@ -28,7 +28,7 @@ public:
     // Waits until set or `timeout_ms` passed (-1 = no time-out). true when set.
     bool wait(int timeout_ms) const;
 
-private:
+  private:
     explicit Event(int fd) : fd_(fd) {}
     int fd_ = -1;
 };

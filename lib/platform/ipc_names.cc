@@ -77,6 +77,8 @@ std::string mailslot_file(std::string_view name) {
     return result;
 }
 
-int ensure_runtime_dir() { return make_folder(runtime_dir()); }
+int ensure_runtime_dir() {
+    return make_folder(runtime_dir());
+}
 
 }  // namespace platform

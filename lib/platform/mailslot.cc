@@ -24,7 +24,9 @@ bool make_address(const std::string& path, sockaddr_un& address) {
     return true;
 }
 
-int new_socket() { return socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0); }
+int new_socket() {
+    return socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+}
 
 // A receiver that is gone looks like a missing slot to the sender.
 int send_failure(int error) {
@@ -83,7 +85,9 @@ std::optional<MailslotReceiver> MailslotReceiver::create(std::string_view name) 
     return receiver;
 }
 
-MailslotReceiver::~MailslotReceiver() { close_and_unlink(); }
+MailslotReceiver::~MailslotReceiver() {
+    close_and_unlink();
+}
 
 void MailslotReceiver::close_and_unlink() {
     if (fd_ < 0) return;
@@ -125,7 +129,8 @@ ssize_t MailslotReceiver::next_message_size() const {
     }
 }
 
-std::optional<MailslotSender> MailslotSender::open(std::string_view name, std::chrono::milliseconds send_timeout) {
+std::optional<MailslotSender> MailslotSender::open(std::string_view name,
+                                                   std::chrono::milliseconds send_timeout) {
     sockaddr_un address;
     if (!make_address(mailslot_file(name), address)) {
         fail(ENAMETOOLONG);
@@ -164,9 +169,13 @@ MailslotSender& MailslotSender::operator=(MailslotSender&& other) noexcept {
     return *this;
 }
 
-int MailslotSender::send(std::span<const std::byte> message) const { return mailslot_send_on(fd_, message); }
+int MailslotSender::send(std::span<const std::byte> message) const {
+    return mailslot_send_on(fd_, message);
+}
 
-int MailslotSender::release() { return std::exchange(fd_, -1); }
+int MailslotSender::release() {
+    return std::exchange(fd_, -1);
+}
 
 int mailslot_send_on(int fd, std::span<const std::byte> message) {
     for (;;) {

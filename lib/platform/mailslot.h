@@ -18,7 +18,7 @@ inline constexpr std::chrono::milliseconds kMailslotSendTimeout{1000};
 inline constexpr mode_t kMailslotFileMode = 0660;
 
 class MailslotReceiver {
-public:
+  public:
     // Binds the mailslot `name` in the runtime folder (created when missing). A stale file
     // of that name (nobody bound to it) is removed first; a live one makes it fail with
     // EEXIST. nullopt with errno set on failure.
@@ -42,7 +42,7 @@ public:
     // Length of the next waiting message, or -1 with errno EAGAIN when none waits.
     ssize_t next_message_size() const;
 
-private:
+  private:
     void close_and_unlink();
 
     int fd_ = -1;
@@ -52,7 +52,7 @@ private:
 
 // A write handle to someone else's mailslot.
 class MailslotSender {
-public:
+  public:
     // Connects to the existing mailslot `name`; nullopt with errno ENOENT when nobody
     // receives under that name.
     static std::optional<MailslotSender> open(std::string_view name,
@@ -72,7 +72,7 @@ public:
     // Gives up ownership of the descriptor (the caller closes it).
     int release();
 
-private:
+  private:
     int fd_ = -1;
 };
 

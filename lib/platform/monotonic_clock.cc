@@ -13,15 +13,21 @@ int64_t monotonic_ns() noexcept {
     return static_cast<int64_t>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
 }
 
-int64_t monotonic_us() noexcept { return monotonic_ns() / 1000; }
+int64_t monotonic_us() noexcept {
+    return monotonic_ns() / 1000;
+}
 
-int64_t monotonic_ms() noexcept { return monotonic_ns() / 1'000'000; }
+int64_t monotonic_ms() noexcept {
+    return monotonic_ns() / 1'000'000;
+}
 
 Deadline Deadline::after_ms(int64_t ms) noexcept {
     return Deadline(monotonic_ns() + std::max<int64_t>(ms, 0) * 1'000'000);
 }
 
-bool Deadline::expired() const noexcept { return !is_forever() && monotonic_ns() >= at_ns_; }
+bool Deadline::expired() const noexcept {
+    return !is_forever() && monotonic_ns() >= at_ns_;
+}
 
 int Deadline::remaining_ms() const noexcept {
     if (is_forever()) return -1;

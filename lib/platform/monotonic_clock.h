@@ -10,7 +10,7 @@ int64_t monotonic_ms() noexcept;
 
 // A point in monotonic time after which a wait gives up; "forever" never expires.
 class Deadline {
-public:
+  public:
     static Deadline after_ms(int64_t ms) noexcept;
     static Deadline forever() noexcept { return Deadline(-1); }
 
@@ -19,7 +19,7 @@ public:
     // Milliseconds left, rounded up so a wait never ends early; -1 for forever, 0 when expired.
     int remaining_ms() const noexcept;
 
-private:
+  private:
     explicit Deadline(int64_t at_ns) noexcept : at_ns_(at_ns) {}
     int64_t at_ns_;  // monotonic nanoseconds of expiry, -1 for forever
 };

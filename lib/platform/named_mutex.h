@@ -13,7 +13,7 @@
 namespace platform {
 
 class NamedMutex {
-public:
+  public:
     enum class Acquired { kNormally, kOwnerDied };
 
     // Opens the mutex object `name`, creating it (not owned) when it does not exist.
@@ -34,7 +34,7 @@ public:
 
     bool valid() const { return mapping_.base() != nullptr; }
 
-private:
+  private:
     explicit NamedMutex(ShmMapping mapping) : mapping_(std::move(mapping)) {}
     pthread_mutex_t* handle() const { return static_cast<pthread_mutex_t*>(mapping_.base()); }
 

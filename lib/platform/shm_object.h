@@ -17,7 +17,7 @@ namespace platform {
 
 // A read-write shared view; unmapped on destruction unless released.
 class ShmMapping {
-public:
+  public:
     ShmMapping() = default;
     ShmMapping(void* base, size_t size) : base_(base), size_(size) {}
     ~ShmMapping();
@@ -32,7 +32,7 @@ public:
     // Keeps the view mapped for the life of the process and gives up ownership.
     void* release();
 
-private:
+  private:
     void* base_ = nullptr;
     size_t size_ = 0;
 };
@@ -40,7 +40,7 @@ private:
 // An opened object, before it is mapped: lets the caller read a header and check the real
 // size before choosing how much to map.
 class ShmObject {
-public:
+  public:
     // Opens an existing object read-write. nullopt with errno ENOENT when it does not exist.
     static std::optional<ShmObject> open(std::string_view name);
 
@@ -58,7 +58,7 @@ public:
     // Maps the first `length` bytes; refused (errno EINVAL) when the object is smaller.
     std::optional<ShmMapping> map(size_t length) const;
 
-private:
+  private:
     int fd_ = -1;
     size_t size_ = 0;
 };

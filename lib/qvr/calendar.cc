@@ -13,16 +13,22 @@ constexpr int64_t kDaysPer400Years = 146'097;
 
 constexpr int kMonthDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
 
-bool is_leap(int64_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+bool is_leap(int64_t year) {
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
 
 int64_t days_in_month(int64_t year, int month0) {
     return month0 == 1 && is_leap(year) ? 29 : kMonthDays[month0];
 }
 
-int64_t floor_div(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
+int64_t floor_div(int64_t a, int64_t b) {
+    return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
+}
 
 // Leap years in 1..n for n >= 0.
-int64_t leaps_through(int64_t n) { return n / 4 - n / 100 + n / 400; }
+int64_t leaps_through(int64_t n) {
+    return n / 4 - n / 100 + n / 400;
+}
 
 // Days of the years 1970 up to `year` - 1; none for years up to 1970.
 int64_t days_before_year(int64_t year) {
@@ -36,7 +42,9 @@ int64_t days_before_month(int64_t year, int month0) {
     return days;
 }
 
-int clamp_to_int(int64_t v) { return static_cast<int>(std::clamp<int64_t>(v, INT_MIN, INT_MAX)); }
+int clamp_to_int(int64_t v) {
+    return static_cast<int>(std::clamp<int64_t>(v, INT_MIN, INT_MAX));
+}
 
 }  // namespace
 
@@ -55,8 +63,8 @@ void rt_SystemTimeToStamp(const SystemTime* time, TimeStamp* out) {
     const int month0 = std::clamp<int>(time->month, 1, 12) - 1;
     const int64_t days = days_before_year(time->year) + days_before_month(time->year, month0) +
                          static_cast<int64_t>(time->day) - 1;
-    const int64_t seconds =
-        days * kSecondsPerDay + time->hour * 3600LL + time->minute * 60LL + static_cast<int64_t>(time->second);
+    const int64_t seconds = days * kSecondsPerDay + time->hour * 3600LL + time->minute * 60LL +
+                            static_cast<int64_t>(time->second);
     out->seconds = static_cast<int32_t>(static_cast<uint32_t>(seconds));
     out->milliseconds = static_cast<int16_t>(time->milliseconds);
 }

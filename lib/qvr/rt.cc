@@ -20,7 +20,9 @@ void* rt_Alloc(size_t size) {
     return p;
 }
 
-void rt_Free(void* pointer) { std::free(pointer); }
+void rt_Free(void* pointer) {
+    std::free(pointer);
+}
 
 const char* rt_KindDisplayName(int kind) {
     static constexpr const char* kNames[7] = {"ANALOG INPUTS",   "DIGITAL INPUTS", "ANALOG OUTPUTS",

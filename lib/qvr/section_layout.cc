@@ -14,9 +14,15 @@ constexpr size_t kWideMissed = 6;
 constexpr size_t kNarrowCode = 2;
 constexpr size_t kWideCode = 4;
 
-size_t flag_offset(EntryRef e) { return e.offset + (e.wide ? kWideFlag : kNarrowFlag); }
-size_t missed_offset(EntryRef e) { return e.offset + (e.wide ? kWideMissed : kNarrowMissed); }
-size_t code_offset(EntryRef e) { return e.offset + (e.wide ? kWideCode : kNarrowCode); }
+size_t flag_offset(EntryRef e) {
+    return e.offset + (e.wide ? kWideFlag : kNarrowFlag);
+}
+size_t missed_offset(EntryRef e) {
+    return e.offset + (e.wide ? kWideMissed : kNarrowMissed);
+}
+size_t code_offset(EntryRef e) {
+    return e.offset + (e.wide ? kWideCode : kNarrowCode);
+}
 
 void set_pid(std::span<std::byte> m, EntryRef e, uint32_t pid) {
     if (e.wide)
@@ -25,10 +31,13 @@ void set_pid(std::span<std::byte> m, EntryRef e, uint32_t pid) {
         store_u16(m, e.offset, static_cast<uint16_t>(pid));
 }
 
-int waiter_count(const SignalAreas& a) { return a.wide_waiter_count > 0 ? a.wide_waiter_count : kWaiterSlotCount; }
+int waiter_count(const SignalAreas& a) {
+    return a.wide_waiter_count > 0 ? a.wide_waiter_count : kWaiterSlotCount;
+}
 
 EntryRef waiter_at(const SignalAreas& a, int index0) {
-    if (a.wide_waiter_count > 0) return {a.wide_waiters + static_cast<size_t>(index0) * kWideWaiterSize, true};
+    if (a.wide_waiter_count > 0)
+        return {a.wide_waiters + static_cast<size_t>(index0) * kWideWaiterSize, true};
     return {a.narrow_waiters + static_cast<size_t>(index0) * kNarrowWaiterSize, false};
 }
 
@@ -37,7 +46,8 @@ int request_count(const SignalAreas& a) {
 }
 
 EntryRef request_at(const SignalAreas& a, int index0) {
-    if (a.wide_request_count > 0) return {a.wide_requests + static_cast<size_t>(index0) * kWideRequestSize, true};
+    if (a.wide_request_count > 0)
+        return {a.wide_requests + static_cast<size_t>(index0) * kWideRequestSize, true};
     return {a.narrow_requests + static_cast<size_t>(index0) * kNarrowRequestSize, false};
 }
 
@@ -71,8 +81,8 @@ uint16_t load_u16(std::span<const std::byte> bytes, size_t offset) {
 uint32_t load_u32(std::span<const std::byte> bytes, size_t offset) {
     uint8_t b[4];
     std::memcpy(b, bytes.data() + offset, 4);
-    return static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) | (static_cast<uint32_t>(b[2]) << 16) |
-           (static_cast<uint32_t>(b[3]) << 24);
+    return static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) |
+           (static_cast<uint32_t>(b[2]) << 16) | (static_cast<uint32_t>(b[3]) << 24);
 }
 
 void store_u16(std::span<std::byte> bytes, size_t offset, uint16_t value) {
@@ -142,8 +152,8 @@ std::optional<SignalAreas> signal_areas(std::span<const std::byte> mapping) {
     // The count the creator laid out, bounded by what the mapping really holds.
     const int64_t data_size = load_u32(mapping, kOffDataSize);
     const int64_t data_length = load_u32(mapping, kOffDataLength);
-    const int64_t laid_out = (data_size - static_cast<int64_t>(kWideWaiterSize) * a.wide_waiter_count - data_length -
-                              (data_length & 1) - 208) /
+    const int64_t laid_out = (data_size - static_cast<int64_t>(kWideWaiterSize) * a.wide_waiter_count -
+                              data_length - (data_length & 1) - 208) /
                              static_cast<int64_t>(kWideRequestSize);
     const int64_t room = static_cast<int64_t>((size - a.wide_requests) / kWideRequestSize);
     a.wide_request_count =
@@ -242,7 +252,9 @@ void clear_waiting(std::span<std::byte> mapping, const SignalAreas& areas, int n
     if (slot && entry_is_process(mapping, *slot, pid)) store_u16(mapping, flag_offset(*slot), 0);
 }
 
-int16_t owner_id_of(uint32_t pid) { return static_cast<int16_t>(static_cast<uint16_t>(pid & 0xFFFFu)); }
+int16_t owner_id_of(uint32_t pid) {
+    return static_cast<int16_t>(static_cast<uint16_t>(pid & 0xFFFFu));
+}
 
 // After the mutex is taken: the depth of the owning process, reset first when the previous
 // holder died.

@@ -33,13 +33,13 @@ inline constexpr size_t kOffRequestOffset = 124;
 
 inline constexpr int kWaiterSlotCount = 10;
 inline constexpr int kSignalRequestCount = 32;
-inline constexpr size_t kNarrowWaiterSize = 6;  // u16 pid, u16 waiting, u16 missed
-inline constexpr size_t kWideWaiterSize = 8;    // u32 pid, u16 waiting, u16 missed
+inline constexpr size_t kNarrowWaiterSize = 6;   // u16 pid, u16 waiting, u16 missed
+inline constexpr size_t kWideWaiterSize = 8;     // u32 pid, u16 waiting, u16 missed
 inline constexpr size_t kNarrowRequestSize = 4;  // u16 pid, u16 code
 inline constexpr size_t kWideRequestSize = 8;    // u32 pid, u16 code, u16 zero
-inline constexpr size_t kNarrowWaiterArea = kWaiterSlotCount * kNarrowWaiterSize;                   // 60
-inline constexpr size_t kWaiterArea = kNarrowWaiterArea + kWaiterSlotCount * kWideWaiterSize;      // 140
-inline constexpr size_t kNarrowRequestArea = kSignalRequestCount * kNarrowRequestSize;             // 128
+inline constexpr size_t kNarrowWaiterArea = kWaiterSlotCount * kNarrowWaiterSize;                    // 60
+inline constexpr size_t kWaiterArea = kNarrowWaiterArea + kWaiterSlotCount * kWideWaiterSize;        // 140
+inline constexpr size_t kNarrowRequestArea = kSignalRequestCount * kNarrowRequestSize;               // 128
 inline constexpr size_t kRequestArea = kNarrowRequestArea + kSignalRequestCount * kWideRequestSize;  // 384
 
 // The code a watcher's process slot receives when a watched section changed.
@@ -148,7 +148,8 @@ enum class ClaimResult {
     kTakenByOther  // the slot belongs to another process
 };
 // Takes slot n for `pid` when free; consumes a missed signal, or sets the waiting flag.
-std::optional<ClaimResult> claim_waiter(std::span<std::byte> mapping, const SignalAreas& areas, int n, uint32_t pid);
+std::optional<ClaimResult> claim_waiter(std::span<std::byte> mapping, const SignalAreas& areas, int n,
+                                        uint32_t pid);
 // Clears the waiting flag of slot n when it belongs to `pid`.
 void clear_waiting(std::span<std::byte> mapping, const SignalAreas& areas, int n, uint32_t pid);
 

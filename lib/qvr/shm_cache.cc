@@ -29,7 +29,9 @@ Cache& cache() {
 
 }  // namespace
 
-std::unique_lock<std::mutex> lock_for_open() { return std::unique_lock(cache().open_mutex); }
+std::unique_lock<std::mutex> lock_for_open() {
+    return std::unique_lock(cache().open_mutex);
+}
 
 const Entry* find_by_name(std::string_view name) {
     Cache& c = cache();
@@ -45,7 +47,8 @@ const Entry* find_by_base(const void* base) {
     return it == c.by_base.end() ? nullptr : &it->second->entry;
 }
 
-const Entry* add(std::string_view name, platform::ShmMapping mapping, std::optional<platform::NamedMutex> mutex) {
+const Entry* add(std::string_view name, platform::ShmMapping mapping,
+                 std::optional<platform::NamedMutex> mutex) {
     Cache& c = cache();
     std::lock_guard lock(c.mutex);
     Slot& slot = c.slots.emplace_back();

@@ -28,7 +28,8 @@ const Entry* find_by_base(const void* base);
 
 // Keeps `mapping` for the life of the process under `name` (a later entry of the same name
 // replaces it for lookups by name). `mutex` may be empty; it is opened on first use then.
-const Entry* add(std::string_view name, platform::ShmMapping mapping, std::optional<platform::NamedMutex> mutex);
+const Entry* add(std::string_view name, platform::ShmMapping mapping,
+                 std::optional<platform::NamedMutex> mutex);
 
 // The section's mutex, opened on first use. Null with errno set when it cannot be opened.
 const platform::NamedMutex* mutex_for(const Entry& entry);

@@ -41,7 +41,8 @@ int lock_mutex(const qvr::shm_cache::Entry& entry) {
     if (!acquired) return -1;
     if (*acquired == platform::NamedMutex::Acquired::kOwnerDied) {
         char text[96];
-        std::snprintf(text, sizeof text, "shared section %s: lock holder ended while holding it; lock recovered\n",
+        std::snprintf(text, sizeof text,
+                      "shared section %s: lock holder ended while holding it; lock recovered\n",
                       entry.name.c_str());
         platform::debug_output(text);
         return 128;
@@ -63,7 +64,6 @@ bool range_fits(const qvr::shm_cache::Entry& entry, uint32_t length, uint32_t of
 }
 
 }  // namespace
-
 
 int shm_LockMutex(void* section) {
     const auto* entry = checked_entry(section);

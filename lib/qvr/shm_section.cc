@@ -14,20 +14,25 @@ namespace {
 
 using qvr::shm_cache::global_name;
 
-bool name_fits(const char* name) { return name != nullptr && std::strlen(name) <= qvr::kMaxSectionNameLength; }
+bool name_fits(const char* name) {
+    return name != nullptr && std::strlen(name) <= qvr::kMaxSectionNameLength;
+}
 
-std::string mutex_object_name(const char* name) { return global_name(shm_MutexName(name)); }
+std::string mutex_object_name(const char* name) {
+    return global_name(shm_MutexName(name));
+}
 
 // Creates the section object with its header (and the module fields when `data_length` is
 // given) written before any other process can see it.
 void* create_section(const char* name, uint32_t data_size, std::optional<uint32_t> data_length,
                      std::optional<platform::NamedMutex> mutex) {
     const size_t size = static_cast<size_t>(data_size) + qvr::kSectionExtraSize;
-    auto mapping = platform::shm_object_create(global_name(name), size, rt_GetOpenSecurityAttributes()->object_mode,
-                                               [&](std::span<std::byte> bytes) {
-                                                   qvr::fill_section_header(bytes, name, data_size);
-                                                   if (data_length) qvr::fill_data_module_fields(bytes, *data_length);
-                                               });
+    auto mapping =
+        platform::shm_object_create(global_name(name), size, rt_GetOpenSecurityAttributes()->object_mode,
+                                    [&](std::span<std::byte> bytes) {
+                                        qvr::fill_section_header(bytes, name, data_size);
+                                        if (data_length) qvr::fill_data_module_fields(bytes, *data_length);
+                                    });
     if (!mapping) {
         if (errno == EEXIST) platform::fail(platform::kErrorAlreadyExists);
         return nullptr;
@@ -95,7 +100,8 @@ void* shm_CreateDataModule(const char* name, uint32_t data_length) {
     }
     auto lock = qvr::shm_cache::lock_for_open();
     if (void* existing = open_locked(name)) return existing;
-    auto mutex = platform::NamedMutex::create(mutex_object_name(name), rt_GetOpenSecurityAttributes()->object_mode);
+    auto mutex =
+        platform::NamedMutex::create(mutex_object_name(name), rt_GetOpenSecurityAttributes()->object_mode);
     if (!mutex) return nullptr;
     void* section = create_section(name, *data_size, data_length, std::move(mutex));
     if (section == nullptr && platform::last_error() == platform::kErrorAlreadyExists) {

@@ -20,7 +20,7 @@ uint32_t own_pid() {
 
 // Holds a section's lock for one operation; `bytes` is the whole mapping.
 class SectionLock {
-public:
+  public:
     explicit SectionLock(void* section) : section_(section) {
         if (shm_Lock(section) == 0) {
             locked_ = true;
@@ -44,7 +44,7 @@ public:
         locked_ = false;
     }
 
-private:
+  private:
     void* section_;
     bool locked_ = false;
     std::span<std::byte> bytes_;
@@ -62,7 +62,8 @@ int signal(void* section, int n, bool skip_own) {
     std::vector<qvr::CodeToSend> codes;
     // A section whose header describes no areas inside its mapping has nobody to wake.
     if (const auto areas = qvr::signal_areas(lock.bytes())) {
-        qvr::signal_entries(lock.bytes(), *areas, n, skip_own ? std::optional(own_pid()) : std::nullopt, codes);
+        qvr::signal_entries(lock.bytes(), *areas, n, skip_own ? std::optional(own_pid()) : std::nullopt,
+                            codes);
     }
     decrement_pending(lock.bytes());
     // Sent under the lock, after the state they announce; delivery is best effort.
@@ -74,9 +75,13 @@ int signal(void* section, int n, bool skip_own) {
 
 }  // namespace
 
-int shm_SignalWaiters(void* section, int slot) { return signal(section, slot, false); }
+int shm_SignalWaiters(void* section, int slot) {
+    return signal(section, slot, false);
+}
 
-int shm_SignalOthers(void* section, int slot) { return signal(section, slot, true); }
+int shm_SignalOthers(void* section, int slot) {
+    return signal(section, slot, true);
+}
 
 int shm_QueueRequest(void* section, uint32_t code) {
     if (code > 0xFFFF) return platform::fail(platform::kErrorInvalidParameter);
@@ -84,7 +89,8 @@ int shm_QueueRequest(void* section, uint32_t code) {
     if (!lock.locked()) return -1;
     const auto areas = qvr::signal_areas(lock.bytes());
     if (!areas) return platform::fail(platform::kErrorBadNetName);
-    if (!qvr::queue_request(lock.bytes(), *areas, own_pid(), static_cast<uint16_t>(code))) return platform::fail(ENOSPC);
+    if (!qvr::queue_request(lock.bytes(), *areas, own_pid(), static_cast<uint16_t>(code)))
+        return platform::fail(ENOSPC);
     return 0;
 }
 
@@ -118,7 +124,8 @@ int shm_WaitSignal(void* section, int slot) {
     const auto areas = qvr::signal_areas(lock.bytes());
     if (!areas) return platform::fail(platform::kErrorBadNetName);
     const auto claim = qvr::claim_waiter(lock.bytes(), *areas, slot, own_pid());
-    if (!claim || *claim == qvr::ClaimResult::kTakenByOther) return platform::fail(platform::kErrorBadNetName);
+    if (!claim || *claim == qvr::ClaimResult::kTakenByOther)
+        return platform::fail(platform::kErrorBadNetName);
     if (*claim == qvr::ClaimResult::kSignalled) return 0;
     // Armed while the lock is held, so a signal sent once it is released cannot be missed.
     qvr::slot_internal::prepare_wait();
@@ -127,7 +134,8 @@ int shm_WaitSignal(void* section, int slot) {
     const int error = errno;
     SectionLock relock(section);
     if (relock.locked()) {
-        if (const auto now = qvr::signal_areas(relock.bytes())) qvr::clear_waiting(relock.bytes(), *now, slot, own_pid());
+        if (const auto now = qvr::signal_areas(relock.bytes()))
+            qvr::clear_waiting(relock.bytes(), *now, slot, own_pid());
     }
     if (rc != 0) return platform::fail(error);
     return 0;

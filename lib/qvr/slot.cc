@@ -40,8 +40,8 @@ void trace(const char* format, long a, long b = 0) {
 }
 
 uint32_t decode(const std::byte* b) {
-    return static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) | (static_cast<uint32_t>(b[2]) << 16) |
-           (static_cast<uint32_t>(b[3]) << 24);
+    return static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) |
+           (static_cast<uint32_t>(b[2]) << 16) | (static_cast<uint32_t>(b[3]) << 24);
 }
 
 void encode(uint32_t code, std::byte* b) {
@@ -85,14 +85,18 @@ struct SlotState {
 // At namespace scope, so the threads that its destructor stops may still reach it.
 SlotState g_slot;
 
-SlotState& state() { return g_slot; }
+SlotState& state() {
+    return g_slot;
+}
 
 uint32_t own_pid() {
     static const uint32_t pid = static_cast<uint32_t>(getpid());
     return pid;
 }
 
-bool in_callback() { return state().callback_thread.load() == std::this_thread::get_id(); }
+bool in_callback() {
+    return state().callback_thread.load() == std::this_thread::get_id();
+}
 
 // Runs the callback for one code; the caller holds the critical section.
 void run_callback(uint32_t code) {
@@ -175,7 +179,8 @@ void reader_loop() {
             error_traced = false;
             if (static_cast<size_t>(n) != kCodeSize) {
                 const long dropped = ++s.dropped_messages;
-                trace("process slot: dropped a message of %ld bytes (%ld dropped)\n", static_cast<long>(n), dropped);
+                trace("process slot: dropped a message of %ld bytes (%ld dropped)\n", static_cast<long>(n),
+                      dropped);
                 continue;
             }
             if (!enqueue(decode(buffer), true)) return;
@@ -258,7 +263,9 @@ SlotState::~SlotState() {
 
 namespace qvr::slot_internal {
 
-std::string process_slot_name(uint32_t pid) { return "dm_" + std::to_string(pid) + ".slt"; }
+std::string process_slot_name(uint32_t pid) {
+    return "dm_" + std::to_string(pid) + ".slt";
+}
 
 bool can_wake_caller() {
     SlotState& s = state();
@@ -282,7 +289,8 @@ int wait_prepared(uint32_t milliseconds) {
     int rc = 0;
     if (fds.empty()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-    } else if (platform::wait_any_readable(fds, milliseconds == 0 ? -1 : static_cast<int>(milliseconds)) < 0 &&
+    } else if (platform::wait_any_readable(fds, milliseconds == 0 ? -1 : static_cast<int>(milliseconds)) <
+                   0 &&
                errno != ETIMEDOUT) {
         rc = -1;
     }
@@ -414,7 +422,9 @@ int slot_Wait(uint32_t milliseconds) {
     return qvr::slot_internal::wait_prepared(milliseconds);
 }
 
-int slot_WaitTicks(uint32_t ticks) { return slot_Wait(ticks * 10); }
+int slot_WaitTicks(uint32_t ticks) {
+    return slot_Wait(ticks * 10);
+}
 
 int slot_HoldCommands(int flag) {
     if (!state().open) return platform::fail(ENOENT);
@@ -422,9 +432,13 @@ int slot_HoldCommands(int flag) {
     return 0;
 }
 
-void slot_BlockCommands() { state().commands_allowed = false; }
+void slot_BlockCommands() {
+    state().commands_allowed = false;
+}
 
-void slot_PumpMessages() { state().pump_messages = true; }
+void slot_PumpMessages() {
+    state().pump_messages = true;
+}
 
 int slot_AddWaitHandle(int handle) {
     SlotState& s = state();
@@ -443,9 +457,13 @@ int slot_RemoveWaitHandle(int handle) {
     return 0;
 }
 
-uint32_t slot_LastCode() { return state().last_code; }
+uint32_t slot_LastCode() {
+    return state().last_code;
+}
 
-void slot_ClearLastCode() { state().last_code = 0; }
+void slot_ClearLastCode() {
+    state().last_code = 0;
+}
 
 const char* slot_MailslotPath(const char* name) {
     thread_local std::string path;
@@ -468,6 +486,7 @@ int slot_CloseMailslot(int handle) {
 }
 
 int os_WriteExact(int handle, const void* bytes, size_t length) {
-    if (platform::mailslot_send_on(handle, std::span(static_cast<const std::byte*>(bytes), length)) != 0) return -1;
+    if (platform::mailslot_send_on(handle, std::span(static_cast<const std::byte*>(bytes), length)) != 0)
+        return -1;
     return static_cast<int>(length);
 }

@@ -9,10 +9,16 @@ namespace {
 constexpr int64_t kSecondsPerDay = 86'400;
 
 // Seconds as the calendar reads them (zero extended), and back into the i32 field.
-int64_t calendar_seconds(int32_t seconds) { return static_cast<uint32_t>(seconds); }
-int32_t to_field(int64_t seconds) { return static_cast<int32_t>(static_cast<uint32_t>(seconds)); }
+int64_t calendar_seconds(int32_t seconds) {
+    return static_cast<uint32_t>(seconds);
+}
+int32_t to_field(int64_t seconds) {
+    return static_cast<int32_t>(static_cast<uint32_t>(seconds));
+}
 
-int64_t floor_div(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
+int64_t floor_div(int64_t a, int64_t b) {
+    return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
+}
 
 }  // namespace
 
@@ -44,13 +50,15 @@ TimeStamp* rt_GetLocalStamp(TimeStamp* out) {
 }
 
 int32_t time_DiffMs(const TimeStamp* a, const TimeStamp* b) {
-    const int64_t ms = (static_cast<int64_t>(a->seconds) - b->seconds) * 1000 + a->milliseconds - b->milliseconds;
+    const int64_t ms =
+        (static_cast<int64_t>(a->seconds) - b->seconds) * 1000 + a->milliseconds - b->milliseconds;
     return static_cast<int32_t>(std::clamp<int64_t>(ms, INT32_MIN, INT32_MAX));
 }
 
 int64_t time_DiffUs(const TimeStamp* a, const TimeStamp* b) {
     return (static_cast<int64_t>(a->seconds) - b->seconds) * 1'000'000 +
-           (static_cast<int64_t>(a->milliseconds) - b->milliseconds) * 1000 + a->microseconds - b->microseconds;
+           (static_cast<int64_t>(a->milliseconds) - b->milliseconds) * 1000 + a->microseconds -
+           b->microseconds;
 }
 
 int time_Compare(const TimeStamp* a, const TimeStamp* b) {

@@ -64,7 +64,8 @@ int watch(const std::string& name, int slot) {
         if (shm_WaitSignal(section, slot) != 0) return fail("wait failed");
         if (g_stop) break;
         char text[65] = {};
-        const uint32_t length = std::min<uint32_t>(64, qvr::load_u32(qvr::section_bytes(section), qvr::kOffDataLength));
+        const uint32_t length =
+            std::min<uint32_t>(64, qvr::load_u32(qvr::section_bytes(section), qvr::kOffDataLength));
         if (shm_ReadData(section, text, length, 0) != 0) return fail("cannot read");
         std::printf("%s data: \"%s\"\n", name.c_str(), text);
         std::fflush(stdout);
@@ -129,4 +130,6 @@ int run(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) { return run(argc, argv); }
+int main(int argc, char** argv) {
+    return run(argc, argv);
+}

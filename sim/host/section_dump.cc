@@ -44,18 +44,22 @@ void entries(std::string& out, std::span<const std::byte> bytes, const qvr::Sign
         const uint32_t pid = qvr::entry_pid(bytes, slot);
         const size_t flags = slot.offset + (slot.wide ? 4 : 2);
         if (pid != 0 || qvr::load_u32(bytes, flags) != 0)
-            line(out, "    slot %2d: process %u, waiting %u, missed %u\n", n, pid, qvr::load_u16(bytes, flags),
-                 qvr::load_u16(bytes, flags + 2));
+            line(out, "    slot %2d: process %u, waiting %u, missed %u\n", n, pid,
+                 qvr::load_u16(bytes, flags), qvr::load_u16(bytes, flags + 2));
     }
     const bool wide_requests = areas.wide_request_count > 0;
     const int request_count = wide_requests ? areas.wide_request_count : qvr::kSignalRequestCount;
     line(out, "  signal requests: %d %s\n", request_count, wide_requests ? "wide" : "narrow");
     for (int i = 0; i < request_count; ++i) {
-        const qvr::EntryRef r = wide_requests
-                                    ? qvr::EntryRef{areas.wide_requests + static_cast<size_t>(i) * qvr::kWideRequestSize, true}
-                                    : qvr::EntryRef{areas.narrow_requests + static_cast<size_t>(i) * qvr::kNarrowRequestSize, false};
+        const qvr::EntryRef r =
+            wide_requests
+                ? qvr::EntryRef{areas.wide_requests + static_cast<size_t>(i) * qvr::kWideRequestSize, true}
+                : qvr::EntryRef{areas.narrow_requests + static_cast<size_t>(i) * qvr::kNarrowRequestSize,
+                                false};
         const uint32_t pid = qvr::entry_pid(bytes, r);
-        if (pid != 0) line(out, "    request: process %u, code %u\n", pid, qvr::load_u16(bytes, r.offset + (r.wide ? 4 : 2)));
+        if (pid != 0)
+            line(out, "    request: process %u, code %u\n", pid,
+                 qvr::load_u16(bytes, r.offset + (r.wide ? 4 : 2)));
     }
 }
 
@@ -70,7 +74,8 @@ std::optional<std::string> describe(const std::string& name, size_t data_bytes) 
     line(out, "  magic 0x%04x, data size %u, name offset %u\n", qvr::load_u16(bytes, qvr::kOffMagic),
          qvr::load_u32(bytes, qvr::kOffDataSize), qvr::load_u32(bytes, qvr::kOffNameOffset));
     line(out, "  pending %u, owner %u, recursion %d\n", qvr::load_u16(bytes, qvr::kOffPending),
-         qvr::load_u16(bytes, qvr::kOffOwner), static_cast<int32_t>(qvr::load_u32(bytes, qvr::kOffRecursion)));
+         qvr::load_u16(bytes, qvr::kOffOwner),
+         static_cast<int32_t>(qvr::load_u32(bytes, qvr::kOffRecursion)));
     const uint32_t data_length = qvr::load_u32(bytes, qvr::kOffDataLength);
     const auto areas = qvr::signal_areas(bytes);
     size_t shown_length = bytes.size() - qvr::kSectionDataOffset;

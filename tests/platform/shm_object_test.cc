@@ -24,7 +24,9 @@ std::vector<std::string> raw_objects_with_prefix() {
     return found;
 }
 
-void fill_with(std::span<std::byte> bytes, std::byte value) { std::fill(bytes.begin(), bytes.end(), value); }
+void fill_with(std::span<std::byte> bytes, std::byte value) {
+    std::fill(bytes.begin(), bytes.end(), value);
+}
 
 }  // namespace
 
@@ -102,9 +104,9 @@ TEST(ShmObject, RacingCreatorsProduceOneObjectThatIsNeverSeenHalfFilled) {
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&, t] {
-            auto created = platform::shm_object_create("Global\\race", kSize, 0660, [&](std::span<std::byte> b) {
-                fill_with(b, std::byte(0x10 + t));
-            });
+            auto created = platform::shm_object_create(
+                "Global\\race", kSize, 0660,
+                [&](std::span<std::byte> b) { fill_with(b, std::byte(0x10 + t)); });
             if (created) {
                 ++winners;
                 return;
@@ -113,9 +115,8 @@ TEST(ShmObject, RacingCreatorsProduceOneObjectThatIsNeverSeenHalfFilled) {
             if (!opened) return;  // not linked yet: the winner is still filling
             auto view = opened->map(kSize);
             const auto bytes = view->bytes();
-            if (bytes[0] == std::byte{0} || !std::all_of(bytes.begin(), bytes.end(), [&](std::byte x) {
-                    return x == bytes[0];
-                }))
+            if (bytes[0] == std::byte{0} ||
+                !std::all_of(bytes.begin(), bytes.end(), [&](std::byte x) { return x == bytes[0]; }))
                 ++incomplete;
         });
     }

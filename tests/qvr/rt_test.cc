@@ -9,8 +9,8 @@
 #include "platform/debug_output.h"
 
 TEST(RunTime, KindDisplayNamesFitTheirSixteenCharacterFields) {
-    const char* expected[] = {"ANALOG INPUTS",   "DIGITAL INPUTS", "ANALOG OUTPUTS", "DIGITAL OUTPUTS",
-                              "COUNTER INPUTS",  "DIAGNOSTICS",    "DIAGNOSTICS"};
+    const char* expected[] = {"ANALOG INPUTS",  "DIGITAL INPUTS", "ANALOG OUTPUTS", "DIGITAL OUTPUTS",
+                              "COUNTER INPUTS", "DIAGNOSTICS",    "DIAGNOSTICS"};
     for (int kind = 0; kind < 7; ++kind) {
         EXPECT_STREQ(rt_KindDisplayName(kind), expected[kind]);
         EXPECT_LT(std::strlen(rt_KindDisplayName(kind)), 16u);

@@ -60,7 +60,9 @@ struct GoldenCase {
     size_t mapping_size;
     size_t waiters, requests;
 };
-void PrintTo(const GoldenCase& g, std::ostream* os) { *os << "data length " << g.data_length; }
+void PrintTo(const GoldenCase& g, std::ostream* os) {
+    *os << "data length " << g.data_length;
+}
 const GoldenCase kGolden[] = {{10, &kEvenHeader, 662, 138, 278}, {11, &kOddHeader, 664, 140, 280}};
 
 // A fresh data module image as the host lays it out.
@@ -87,8 +89,9 @@ TEST_P(CreatedModule, MatchesTheGoldenHeader) {
     for (size_t i = 128; i < bytes.size(); ++i) ASSERT_EQ(bytes[i], std::byte{0}) << "byte " << i;
 }
 
-INSTANTIATE_TEST_SUITE_P(EvenAndOdd, CreatedModule, testing::ValuesIn(kGolden),
-                         [](const auto& param_info) { return param_info.param.data_length % 2 ? "Odd" : "Even"; });
+INSTANTIATE_TEST_SUITE_P(EvenAndOdd, CreatedModule, testing::ValuesIn(kGolden), [](const auto& param_info) {
+    return param_info.param.data_length % 2 ? "Odd" : "Even";
+});
 
 TEST(SectionLayout, ImagesAndAreasMatchTheGoldenOffsets) {
     for (const auto& g : kGolden) {
@@ -126,8 +129,8 @@ TEST(SectionLayout, MappingSizeIsRefusedUnlessTheObjectHoldsIt) {
         uint32_t data_size;
         size_t object_size;
         bool ok;
-    } cases[] = {{40, 148, true},      {40, 4096, true},  {41, 148, false},
-                 {19, 4096, false},    {20, 128, true},   {0xFFFFFFFF, 4096, false}};
+    } cases[] = {{40, 148, true},   {40, 4096, true}, {41, 148, false},
+                 {19, 4096, false}, {20, 128, true},  {0xFFFFFFFF, 4096, false}};
     for (const auto& c : cases) {
         std::vector<std::byte> head(8);
         qvr::store_u32(head, 4, c.data_size);

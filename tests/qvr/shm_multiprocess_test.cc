@@ -31,7 +31,9 @@ size_t occurrences(const std::string& text, const std::string& needle) {
     return n;
 }
 
-int nothing(uint32_t) { return 0; }
+int nothing(uint32_t) {
+    return 0;
+}
 
 }  // namespace
 
@@ -42,7 +44,8 @@ TEST(SectionsBetweenProcesses, HolderKilledWhileHoldingTwiceLeavesTheLockToTheNe
     auto child = helper({"lock-hold", "dm_LK", "2"});
     const std::string out = child.read_stdout(kLong, "held");
     const auto child_owner = static_cast<uint16_t>(child.pid() & 0xFFFF);
-    EXPECT_NE(out.find("held owner=" + std::to_string(child_owner) + " recursion=2"), std::string::npos) << out;
+    EXPECT_NE(out.find("held owner=" + std::to_string(child_owner) + " recursion=2"), std::string::npos)
+        << out;
     EXPECT_EQ(qvr::load_u16(bytes, qvr::kOffOwner), child_owner);
     EXPECT_EQ(qvr::load_u32(bytes, qvr::kOffRecursion), 2u);
 
@@ -107,7 +110,8 @@ TEST(SectionsBetweenProcesses, NoSignalIsLostWhileTheWaiterComesBackToWait) {
         ASSERT_EQ(shm_WriteData(s, &i, 4, 0), 0);
         ASSERT_EQ(shm_SignalWaiters(s, 3), 0);
         const std::string needle = "woken value=" + std::to_string(i) + "\n";
-        ASSERT_NE(child.read_stdout(kLong, needle).find(needle), std::string::npos) << "signal " << i << " lost";
+        ASSERT_NE(child.read_stdout(kLong, needle).find(needle), std::string::npos)
+            << "signal " << i << " lost";
     }
     const uint32_t stop = 0xFFFFFFFF;
     ASSERT_EQ(shm_WriteData(s, &stop, 4, 0), 0);

@@ -9,8 +9,8 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
-#include <set>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,15 +24,20 @@
 
 namespace {
 
-uint16_t own_owner() { return static_cast<uint16_t>(getpid() & 0xFFFF); }
+uint16_t own_owner() {
+    return static_cast<uint16_t>(getpid() & 0xFFFF);
+}
 
-std::vector<std::string> objects_under_prefix() { return platform::shm_object_list(); }
+std::vector<std::string> objects_under_prefix() {
+    return platform::shm_object_list();
+}
 
 // An object laid down by someone else (the host), header bytes as given.
 void raw_section(const std::string& name, size_t object_size, uint32_t claimed_data_size) {
-    ASSERT_TRUE(platform::shm_object_create("Global\\" + name, object_size, 0660, [&](std::span<std::byte> b) {
-        if (b.size() >= 128) qvr::fill_section_header(b, name, claimed_data_size);
-    }));
+    ASSERT_TRUE(
+        platform::shm_object_create("Global\\" + name, object_size, 0660, [&](std::span<std::byte> b) {
+            if (b.size() >= 128) qvr::fill_section_header(b, name, claimed_data_size);
+        }));
 }
 
 // A mutex for a plain section, as the host makes one.
@@ -84,7 +89,8 @@ TEST(SharedSection, CreateRefusesAnExistingSectionAndADataModuleIsReused) {
 TEST(SharedSection, MutexNameIsDoubledGlobalAndLivesBesideTheSection) {
     EXPECT_STREQ(shm_MutexName("dm_AB"), "Global\\dm_AB.mut");
     ASSERT_NE(shm_CreateDataModule("dm_AB", 8), nullptr);
-    EXPECT_EQ(objects_under_prefix(), (std::vector<std::string>{"Global\\Global\\dm_AB.mut", "Global\\dm_AB"}));
+    EXPECT_EQ(objects_under_prefix(),
+              (std::vector<std::string>{"Global\\Global\\dm_AB.mut", "Global\\dm_AB"}));
 }
 
 TEST(SharedSection, OpenMapsWhatTheHeaderClaimsOnlyWhenTheObjectHoldsIt) {
@@ -117,8 +123,8 @@ TEST(SharedSection, ReadAndWriteStayInsideTheDataLengthAndTheMapping) {
     struct Case {
         uint32_t length, offset;
         bool ok;
-    } cases[] = {{1, 16, false},         {0, 16, true},  {16, 0, true},         {17, 0, false},
-                 {2, 0xFFFFFFFF, false},  // wraps to 1 in 32 bits
+    } cases[] = {{1, 16, false},           {0, 16, true},          {16, 0, true},
+                 {17, 0, false},           {2, 0xFFFFFFFF, false},  // wraps to 1 in 32 bits
                  {0xFFFFFFF0, 0x20, false}};
     for (const auto& c : cases) {
         std::vector<uint8_t> buffer(32);
@@ -197,7 +203,8 @@ TEST(SharedSection, PlainSectionLocksThroughTheMutexTheHostMadeAndNeedsOne) {
 
 TEST(SharedSection, LockExcludesThreadsAndTheCacheServesThemAll) {
     // Threads open twenty sections at once and count under their locks.
-    for (int i = 0; i < 20; ++i) ASSERT_NE(shm_CreateDataModule(("dm_C" + std::to_string(i)).c_str(), 8), nullptr);
+    for (int i = 0; i < 20; ++i)
+        ASSERT_NE(shm_CreateDataModule(("dm_C" + std::to_string(i)).c_str(), 8), nullptr);
     std::vector<std::thread> threads;
     std::mutex seen_mutex;
     std::map<std::string, std::set<void*>> bases;
@@ -306,7 +313,7 @@ int count_code(uint32_t code) {
 }
 
 class SignalInProcess : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         slot_Open(count_code);
         section_ = shm_CreateDataModule("dm_SG", 8);

@@ -35,7 +35,9 @@ int record(uint32_t code) {
     return 0;
 }
 
-std::string own_pid_text() { return std::to_string(getpid()); }
+std::string own_pid_text() {
+    return std::to_string(getpid());
+}
 
 }  // namespace
 
@@ -72,7 +74,8 @@ TEST(SlotsBetweenProcesses, SenderGivesUpOnAReceiverThatDoesNotRead) {
     const auto pid = static_cast<uint32_t>(deaf.pid());
     int sent = 0;
     int rc = 0;
-    while ((rc = slot_SendCode(pid, 300)) == 0) ASSERT_LT(++sent, 100000) << "the receiver's queue never filled";
+    while ((rc = slot_SendCode(pid, 300)) == 0)
+        ASSERT_LT(++sent, 100000) << "the receiver's queue never filled";
     EXPECT_EQ(errno, ETIMEDOUT) << "bounded by the send time-out, not blocked for ever";
     EXPECT_GT(sent, 0);
 

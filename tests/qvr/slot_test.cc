@@ -54,10 +54,16 @@ int record(uint32_t code) {
     g_seen.add(code);
     return 0;
 }
-int other_callback(uint32_t) { return 0; }
+int other_callback(uint32_t) {
+    return 0;
+}
 
-uint32_t own() { return static_cast<uint32_t>(getpid()); }
-std::string own_slot_name() { return "dm_" + std::to_string(getpid()) + ".slt"; }
+uint32_t own() {
+    return static_cast<uint32_t>(getpid());
+}
+std::string own_slot_name() {
+    return "dm_" + std::to_string(getpid()) + ".slt";
+}
 
 // Writes raw bytes into the own slot through the socket, as another process would.
 void write_raw(const void* bytes, size_t length) {
@@ -66,7 +72,9 @@ void write_raw(const void* bytes, size_t length) {
     ASSERT_EQ(os_WriteExact(h, bytes, length), static_cast<int>(length));
     slot_CloseMailslot(h);
 }
-void write_code(uint32_t code) { write_raw(&code, 4); }
+void write_code(uint32_t code) {
+    write_raw(&code, 4);
+}
 
 // Lines written to the debugger output while it lives.
 struct Trace {
@@ -88,7 +96,7 @@ struct Trace {
 };
 
 class SlotTest : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         errno = 1;
         ASSERT_EQ(slot_Open(record), nullptr);

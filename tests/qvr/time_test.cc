@@ -29,8 +29,8 @@ TimeStamp stamp(int64_t seconds, int ms = 0, int us = 0) {
 std::string text_of(const TimeStamp& s) {
     const std::tm t = time_GmTime(s.seconds);
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday,
-                  t.tm_hour, t.tm_min, t.tm_sec, s.milliseconds);
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", t.tm_year + 1900, t.tm_mon + 1,
+                  t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, s.milliseconds);
     return buf;
 }
 
@@ -50,9 +50,10 @@ std::tm broken(int year, int mon0, int mday, int hour = 0, int min = 0, int sec 
 TEST(Calendar, DaysInMonthFollowsTheGregorianLeapRules) {
     struct Case {
         int year, month, days;
-    } cases[] = {{2000, 2, 29}, {1900, 2, 28}, {2004, 2, 29}, {2001, 2, 28}, {2100, 2, 28}, {2023, 1, 31},
-                 {2023, 4, 30}, {2023, 12, 31}, {2023, 0, 0},  {2023, 13, 0}};
-    for (const auto& c : cases) EXPECT_EQ(rt_DaysInMonth(c.year, c.month), c.days) << c.year << "-" << c.month;
+    } cases[] = {{2000, 2, 29}, {1900, 2, 28}, {2004, 2, 29},  {2001, 2, 28}, {2100, 2, 28},
+                 {2023, 1, 31}, {2023, 4, 30}, {2023, 12, 31}, {2023, 0, 0},  {2023, 13, 0}};
+    for (const auto& c : cases)
+        EXPECT_EQ(rt_DaysInMonth(c.year, c.month), c.days) << c.year << "-" << c.month;
 }
 
 TEST(Calendar, SystemTimeToStampCountsLocalSecondsAndKeepsTheMicroseconds) {
@@ -89,11 +90,11 @@ TEST(Calendar, MakeSecondsNormalisesFieldsInPlace) {
         std::tm in;
         int year, month, day, hour, min, sec;
     } cases[] = {
-        {broken(1900, 1, 29), 1900, 3, 1, 0, 0, 0},         // 1900 is no leap year
-        {broken(2000, 1, 29), 2000, 2, 29, 0, 0, 0},        // 2000 is one
+        {broken(1900, 1, 29), 1900, 3, 1, 0, 0, 0},   // 1900 is no leap year
+        {broken(2000, 1, 29), 2000, 2, 29, 0, 0, 0},  // 2000 is one
         {broken(2023, 0, 32), 2023, 2, 1, 0, 0, 0},
-        {broken(2023, 2, 0), 2023, 2, 28, 0, 0, 0},         // day 0 is the last of the month before
-        {broken(2023, 12, 1), 2024, 1, 1, 0, 0, 0},         // month 12 carries into the year
+        {broken(2023, 2, 0), 2023, 2, 28, 0, 0, 0},  // day 0 is the last of the month before
+        {broken(2023, 12, 1), 2024, 1, 1, 0, 0, 0},  // month 12 carries into the year
         {broken(2023, -1, 1), 2022, 12, 1, 0, 0, 0},
         {broken(2023, 5, 1, 0, 0, -1), 2023, 5, 31, 23, 59, 59},
         {broken(2023, 0, 1, 47, 125, 61), 2023, 1, 3, 1, 6, 1},
@@ -179,7 +180,8 @@ TEST(TimeStampArithmetic, CompareGivesMinusOneZeroOrOne) {
         int result;
     } cases[] = {
         {{10, 5, 0}, {10, 5, 999}, 0},  // microseconds are not compared
-        {{10, 4, 0}, {10, 5, 0}, -1},   {{11, 0, 0}, {10, 999, 0}, 1},
+        {{10, 4, 0}, {10, 5, 0}, -1},
+        {{11, 0, 0}, {10, 999, 0}, 1},
         {{INT32_MIN, 0, 0}, {INT32_MAX, 0, 0}, -1},  // subtracting would overflow
         {{INT32_MAX, 0, 0}, {INT32_MIN, 0, 0}, 1},
     };
@@ -193,9 +195,14 @@ TEST(TimeStampArithmetic, AddMsCarriesBothWays) {
         int32_t seconds;
         int16_t ms;
     } cases[] = {
-        {{10, 999, 0}, 1, 11, 0},   {{10, 500, 0}, 2500, 13, 0}, {{10, 500, 0}, 0, 10, 500},
-        {{10, 100, 0}, 799, 10, 899}, {{10, 100, 0}, -200, 9, 900}, {{10, 0, 0}, -1, 9, 999},
-        {{10, 0, 0}, -3000, 7, 0},  {{0, 0, 0}, INT32_MAX, 2'147'483, 647},
+        {{10, 999, 0}, 1, 11, 0},
+        {{10, 500, 0}, 2500, 13, 0},
+        {{10, 500, 0}, 0, 10, 500},
+        {{10, 100, 0}, 799, 10, 899},
+        {{10, 100, 0}, -200, 9, 900},
+        {{10, 0, 0}, -1, 9, 999},
+        {{10, 0, 0}, -3000, 7, 0},
+        {{0, 0, 0}, INT32_MAX, 2'147'483, 647},
         {{INT32_MAX, 999, 0}, 1, INT32_MIN, 0},  // on past 2038
     };
     for (const auto& c : cases) {
@@ -218,7 +225,7 @@ TEST(TimeStampArithmetic, NextPeriodBoundaryLiesOnTheGridFromMidnight) {
         {stamp(day + 36030), 120'000, "2024-05-06 10:02:00.000"},  // step of one minute
         {stamp(day + 36000, 123), 250, "2024-05-06 10:00:00.250"},
         {stamp(day + 36000, 123), 0, "2024-05-06 10:00:00.123"},
-        {stamp(day + 86370), 60'000, "2024-05-07 00:00:00.000"},     // across midnight
+        {stamp(day + 86370), 60'000, "2024-05-07 00:00:00.000"},  // across midnight
         {stamp(day + 86399, 900), 1000, "2024-05-07 00:00:00.000"},
         {stamp(day + 86000), 3'600'000, "2024-05-07 00:53:00.000"},  // an hour on the minute grid
         {stamp(INT32_MAX, 500), 1000, "2038-01-19 03:14:08.000"},    // across the i32 end

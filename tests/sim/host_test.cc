@@ -46,8 +46,7 @@ TEST(HostTool, CreatesListsAndDumpsSectionsAndModules) {
     EXPECT_NE(host({"create-section", "dm_plain", "100"}).exit_code, 0) << "an existing section is refused";
 
     const auto list = host({"list"});
-    EXPECT_EQ(list.out,
-              "section dm_AB\nsection dm_plain\nmutex   dm_AB.mut\nmutex   dm_plain.mut\n");
+    EXPECT_EQ(list.out, "section dm_AB\nsection dm_plain\nmutex   dm_AB.mut\nmutex   dm_plain.mut\n");
 
     ASSERT_EQ(host({"write", "dm_AB", "4", "hello"}).exit_code, 0);
     const auto dump = host({"dump", "dm_AB", "16"});

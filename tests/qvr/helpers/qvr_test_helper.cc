@@ -55,7 +55,8 @@ int lock_hold(const char* name, int depth) {
     for (int i = 0; i < depth; ++i)
         if (shm_Lock(s) != 0) die("lock");
     const auto bytes = qvr::section_bytes(s);
-    say("held owner=%u recursion=%u\n", qvr::load_u16(bytes, qvr::kOffOwner), qvr::load_u32(bytes, qvr::kOffRecursion));
+    say("held owner=%u recursion=%u\n", qvr::load_u16(bytes, qvr::kOffOwner),
+        qvr::load_u32(bytes, qvr::kOffRecursion));
     sleep_until_killed();
 }
 
@@ -137,7 +138,8 @@ int main(int argc, char** argv) {
     if (mode == "lock-count") return lock_count(arg(2), std::atoi(arg(3)));
     if (mode == "wait") return wait_loop(arg(2), std::atoi(arg(3)));
     if (mode == "queue") return queue(arg(2), std::strtoul(arg(3), nullptr, 10), argc > 4);
-    if (mode == "send") return send(std::strtoul(arg(2), nullptr, 10), std::atoi(arg(3)), std::strtoul(arg(4), nullptr, 10));
+    if (mode == "send")
+        return send(std::strtoul(arg(2), nullptr, 10), std::atoi(arg(3)), std::strtoul(arg(4), nullptr, 10));
     if (mode == "deaf") return deaf();
     die("mode");
 }
