@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint32_t pid = 1u + data[1] * 257u + (data[2] << 16);
     const uint16_t code = static_cast<uint16_t>(data[3] * 131u);
     std::vector<std::byte> image(size - 4);
-    std::memcpy(image.data(), data + 4, image.size());
+    if (!image.empty()) std::memcpy(image.data(), data + 4, image.size());
 
     // What an opener would map of an object of this size.
     if (const auto mapped = qvr::section_mapping_size(image, image.size())) image.resize(*mapped);
