@@ -1,0 +1,93 @@
+#pragma once
+// The entry points of TOLVA_CF.so and the records that cross them. The configuration program
+// loads the library, finds these names with dlsym and calls them on its user-interface
+// thread; it exports qvr_HostApplication itself so the library can read the application's
+// values. Every record here is a fixed binary layout shared with the configuration program.
+#include <cstddef>
+#include <cstdint>
+
+#include "qvr/channel_record.h"
+#include "tolva_ex/records.h"
+
+class QWidget;
+
+namespace tolva {
+
+// One channel table kind of a device: its two-letter module code (first byte 0 = no table of
+// that kind) and its channel count.
+struct HostKindEntry {
+    char ModuleCode[2];
+    std::uint16_t ChannelCount;
+};
+
+// The configuration program's record of one device. The library reads only the members
+// named; the reserved runs belong to the configuration program.
+struct HostDeviceRecord {
+    std::uint8_t Reserved0[10];
+    std::uint16_t PortNumber;  // default for an empty CommPort
+    char DeviceName[25];       // NUL-terminated
+    char ConfigFolder[13];     // NUL-terminated
+    HostKindEntry Kinds[5];    // by ChannelKind: AI, DI, AO, DO, CI
+    std::uint8_t Reserved70[150];
+    DeviceConfigRecord Config;  // its CommSettings lie at offset 224
+};
+
+static_assert(sizeof(HostKindEntry) == 4);
+static_assert(offsetof(HostDeviceRecord, PortNumber) == 10);
+static_assert(offsetof(HostDeviceRecord, DeviceName) == 12);
+static_assert(offsetof(HostDeviceRecord, ConfigFolder) == 37);
+static_assert(offsetof(HostDeviceRecord, Kinds) == 50);
+static_assert(offsetof(HostDeviceRecord, Config) == 220);
+static_assert(offsetof(HostDeviceRecord, Config.Comm) == 224);
+static_assert(sizeof(HostDeviceRecord) == 924);
+
+}  // namespace tolva
+
+extern "C" {
+
+// Values of the configuration program's application object.
+struct QvrHostApplication {
+    std::uint16_t DefaultPortNumber;  // the port of a device whose CommPort is empty
+    char ServerName[256];             // configuration server; "" = this machine
+};
+
+// Exported by the configuration program (an executable linked with exported symbols); found
+// with dlsym(RTLD_DEFAULT, kHostApplicationSymbol). Without it the library takes port 1 and
+// this machine.
+using QvrHostApplicationFn = QvrHostApplication (*)();
+inline constexpr const char* kHostApplicationSymbol = "qvr_HostApplication";
+
+#define TOLVA_CF_EXPORT __attribute__((visibility("default")))
+
+// Shows the communication dialog on the device's CommSettings; *modified = 1 when they were
+// changed. `parent` may be null; without a widget application one is made for the call.
+TOLVA_CF_EXPORT void DLL_ConfigAdvanDevSpecific(QWidget* parent, tolva::HostDeviceRecord* device,
+                                                int* modified);
+
+// Shows the controller-address dialog on the channel's address part; bit 0 of
+// `channel_flags` selects the digital layout. *modified = 1 when the address was changed.
+// `device` and `channel_index` are not used.
+TOLVA_CF_EXPORT void DLL_ConfigChanDevSpecific(QWidget* parent, const tolva::HostDeviceRecord* device,
+                                               unsigned channel_flags, int channel_index,
+                                               qvr::ChannelRecord* record, int* modified);
+
+// Copies `source` onto `destination` as a channel of kind `new_flags & 0xFF`, moving the
+// address part and clearing the kind-specific settings when the layout changes. Always sets
+// *modified = 1. `parent`, `device` and `channel_index` are not used.
+TOLVA_CF_EXPORT void DLL_PasteChannel(QWidget* parent, const tolva::HostDeviceRecord* device,
+                                      unsigned new_flags, int channel_index, qvr::ChannelRecord* destination,
+                                      const qvr::ChannelRecord* source, int* modified);
+
+// Names the configuration program looks up.
+inline constexpr const char* kConfigAdvanDevSpecificSymbol = "DLL_ConfigAdvanDevSpecific";
+inline constexpr const char* kConfigChanDevSpecificSymbol = "DLL_ConfigChanDevSpecific";
+inline constexpr const char* kPasteChannelSymbol = "DLL_PasteChannel";
+
+using DllConfigAdvanDevSpecificFn = decltype(&DLL_ConfigAdvanDevSpecific);
+using DllConfigChanDevSpecificFn = decltype(&DLL_ConfigChanDevSpecific);
+using DllPasteChannelFn = decltype(&DLL_PasteChannel);
+
+// Defined by the configuration program, never by this library.
+QvrHostApplication qvr_HostApplication();
+
+}  // extern "C"

@@ -1,0 +1,42 @@
+#include "config_library.h"
+
+#include <dlfcn.h>
+
+#include <filesystem>
+
+namespace sim_config {
+
+namespace {
+
+template <typename Fn>
+bool find(void* handle, const char* name, Fn& entry, std::string& error) {
+    entry = reinterpret_cast<Fn>(dlsym(handle, name));
+    if (entry == nullptr) error = std::string("entry point ") + name + " is missing";
+    return entry != nullptr;
+}
+
+}  // namespace
+
+ConfigLibrary::~ConfigLibrary() {
+    if (handle_ != nullptr) dlclose(handle_);
+}
+
+bool ConfigLibrary::open(const std::string& path) {
+    handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle_ == nullptr) {
+        const char* why = dlerror();
+        error_ = why ? why : "dlopen failed";
+        return false;
+    }
+    return find(handle_, kConfigAdvanDevSpecificSymbol, config_advan_dev_specific, error_) &&
+           find(handle_, kConfigChanDevSpecificSymbol, config_chan_dev_specific, error_) &&
+           find(handle_, kPasteChannelSymbol, paste_channel, error_);
+}
+
+std::string library_beside_program() {
+    std::error_code ec;
+    const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return (self.parent_path() / "TOLVA_CF.so").string();
+}
+
+}  // namespace sim_config
