@@ -1,5 +1,6 @@
 #include "TOLVA_CF/logic/channel_address_form.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "TOLVA_CF/logic/address_notation.h"
@@ -197,9 +198,11 @@ std::optional<Refusal> ChannelAddressForm::accept() {
     if (bit_edit_shown_) {
         const std::int64_t high = bit_edit_is_word() ? kWordMax : kBitMax;
         if (auto r = read_edit(edits_[kBitSlot], channel_ctl::kBit, -1, high, bit)) return r;
-    } else if (auto v = parse_edit_integer(edits_[kBitSlot]); v && in_range(*v, -1, kWordMax)) {
-        // A hidden edit is no input for this type: carry what it holds when it fits.
-        bit = *v;
+    } else {
+        // A hidden edit is no input for this type: it carries what it holds when that fits
+        // the field, else the working value.
+        const auto v = parse_edit_integer(edits_[kBitSlot]);
+        bit = v && in_range(*v, INT16_MIN, INT16_MAX) ? *v : working_.SubElementNumber;
     }
 
     const int t = file_type_;
