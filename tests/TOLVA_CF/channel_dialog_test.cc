@@ -24,14 +24,17 @@ class ChannelDialog : public tolva_cf_test::QtDialogTest {
     // A record whose every byte is set, so that any stray write shows.
     static qvr::ChannelRecord record_with(bool digital, const ChannelHwRecord& hw) {
         qvr::ChannelRecord record;
-        for (std::size_t i = 0; i < sizeof record.bytes; ++i) record.bytes[i] = static_cast<std::uint8_t>(i * 7 + 1);
+        for (std::size_t i = 0; i < sizeof record.bytes; ++i)
+            record.bytes[i] = static_cast<std::uint8_t>(i * 7 + 1);
         record.head.Type = digital ? qvr::ChannelKind::DI : qvr::ChannelKind::AI;
-        std::memcpy(record.bytes + (digital ? tolva::kDigitalHwOffset : tolva::kAnalogHwOffset), &hw, sizeof hw);
+        std::memcpy(record.bytes + (digital ? tolva::kDigitalHwOffset : tolva::kAnalogHwOffset), &hw,
+                    sizeof hw);
         return record;
     }
     static ChannelHwRecord address_of(const qvr::ChannelRecord& record, bool digital) {
         ChannelHwRecord hw;
-        std::memcpy(&hw, record.bytes + (digital ? tolva::kDigitalHwOffset : tolva::kAnalogHwOffset), sizeof hw);
+        std::memcpy(&hw, record.bytes + (digital ? tolva::kDigitalHwOffset : tolva::kAnalogHwOffset),
+                    sizeof hw);
         return hw;
     }
     static ChannelHwRecord hw(int type, int file, int element, int sub, int mnemonic, int station) {
@@ -54,7 +57,6 @@ class ChannelDialog : public tolva_cf_test::QtDialogTest {
         next.setFocus();
     }
     static std::string text_of(QLabel* label) { return label ? label->text().toStdString() : "<none>"; }
-
 };
 
 TEST_F(ChannelDialog, TimerAddressEditedThroughItsWidgets) {
