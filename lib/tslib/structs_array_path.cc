@@ -53,6 +53,19 @@ void uninit_range_reverse(const FoundArray& a, std::uint64_t from, std::uint64_t
     errno = saved;
 }
 
+// After a failed growth: back to the old element count, so the array is as it was.
+void shrink_back(const FoundArray& a, std::uint64_t length) {
+    StructsArray* arr = a.arr;
+    const int saved = errno;
+    if (length == 0) {
+        typed_mem_release(block_mtype(a), arr->elems);
+        arr->elems = nullptr;
+    } else if (void* block = typed_mem_resize(block_mtype(a), arr->elems, length * elem_type(a)->size)) {
+        arr->elems = block;
+    }
+    errno = saved;
+}
+
 int insert_element(const FoundArray& a, std::uint32_t index) {
     StructsArray* arr = a.arr;
     if (index > arr->length) return fail(EDOM);
@@ -66,7 +79,10 @@ int insert_element(const FoundArray& a, std::uint32_t index) {
     arr->elems = block;
     char* spare = element(a, len + 1);
     std::memset(spare, 0, et->size);
-    if (et->init(et, spare) == -1) return -1;
+    if (et->init(et, spare) == -1) {
+        shrink_back(a, len);
+        return -1;
+    }
     std::memmove(element(a, index + 1), element(a, index), (len - index) * et->size);
     std::memcpy(element(a, index), spare, et->size);
     ++arr->length;
@@ -128,6 +144,7 @@ int structs_array_set_length(const StructsType* type, const char* path, std::uin
         for (std::uint64_t i = old; i < length; ++i) {
             if (et->init(et, element(a, i)) == -1) {
                 uninit_range_reverse(a, old, i);
+                shrink_back(a, old);
                 return -1;
             }
         }
