@@ -275,7 +275,8 @@ int typed_mem_turn_on() {
 }
 
 void* typed_mem_resize(const char* mtype, void* mem, std::size_t size) {
-    if (g_fail_countdown.load(std::memory_order_relaxed) != 0 && injected_failure()) [[unlikely]] {
+    if (g_fail_countdown.load(std::memory_order_relaxed) != 0 && mtype != nullptr && injected_failure())
+        [[unlikely]] {
         accounting(mtype);
         errno = ENOMEM;
         return nullptr;

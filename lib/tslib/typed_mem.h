@@ -60,7 +60,8 @@ int typed_mem_collect_stats(StructsArray* stats);
 void typed_mem_print_stats(std::FILE* out);
 
 // Test hook: the n-th allocation or resize from now (1 = the next one) fails with ENOMEM, as
-// if the heap were exhausted; 0 switches it off. Counts calls of every type name.
+// if the heap were exhausted; 0 switches it off. Counts the calls that give a type name
+// (unaccounted blocks, such as the module's own bookkeeping, are left alone).
 void typed_mem_fail_nth(std::uint32_t n);
 
 // Short form of typed_mem_resize for a new block.

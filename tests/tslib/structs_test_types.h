@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -93,6 +94,10 @@ struct SetResult {
     std::string message;
     bool operator==(const SetResult&) const = default;
 };
+
+inline void PrintTo(const SetResult& r, std::ostream* os) {
+    *os << "{" << r.rc << ", errno " << r.err << ", \"" << r.message << "\"}";
+}
 
 inline SetResult set_text(const StructsType* type, const char* path, const char* text, void* data) {
     char ebuf[128];
