@@ -16,7 +16,8 @@ using tslib::detail::Scratch;
 
 namespace {
 
-const StructsType* resolve(const StructsType* type, const char* path, const void* data, void** at, bool set_union) {
+const StructsType* resolve(const StructsType* type, const char* path, const void* data, void** at,
+                           bool set_union) {
     *at = const_cast<void*>(data);
     return find_field(type, path != nullptr ? path : "", at, set_union);
 }

@@ -36,25 +36,20 @@ std::size_t structs_array_set_decode_limit(std::size_t max_bytes);
 // args[0] element type, args[1] typed-memory name of the element block, args[2] the name of
 // one element for writers that name elements.
 constexpr StructsType structs_array_type(const StructsType* elem, const char* mtype, const char* elem_name) {
-    return StructsType{sizeof(StructsArray),
-                       "array",
-                       StructsTypeClass::kArray,
-                       structs_zero_init,
-                       structs_array_copy,
-                       structs_array_equal,
-                       structs_unsupported_ascify,
-                       structs_unsupported_binify,
-                       structs_array_encode,
-                       structs_array_decode,
-                       structs_array_uninit,
-                       {static_cast<const void*>(elem), mtype, elem_name}};
+    return StructsType{sizeof(StructsArray),       "array",
+                       StructsTypeClass::kArray,   structs_zero_init,
+                       structs_array_copy,         structs_array_equal,
+                       structs_unsupported_ascify, structs_unsupported_binify,
+                       structs_array_encode,       structs_array_decode,
+                       structs_array_uninit,       {static_cast<const void*>(elem), mtype, elem_name}};
 }
 
 // args[0] element type, args[1] element name, args[2] length. The element size is given
 // when the element type is not visible at compile time.
 constexpr StructsType structs_fixedarray_type(const StructsType* elem, std::uint32_t elem_size,
                                               const char* elem_name, std::uint32_t length) {
-    if (elem_size != 0 && length > UINT32_MAX / elem_size) tslib::detail::bad_description("fixed array too large");
+    if (elem_size != 0 && length > UINT32_MAX / elem_size)
+        tslib::detail::bad_description("fixed array too large");
     return StructsType{elem_size * length,
                        "fixedarray",
                        StructsTypeClass::kFixedArray,

@@ -15,19 +15,12 @@ char* structs_bool_ascify(const StructsType* type, const char* mtype, const void
 int structs_bool_binify(const StructsType* type, const char* text, void* data, char* ebuf, std::size_t emax);
 
 constexpr StructsType structs_bool_type(bool four_bytes, int pair) {
-    if (pair < kStructsBoolTrueFalse || pair > kStructsBoolZeroOne) tslib::detail::bad_description("unknown Boolean word pair");
-    return StructsType{four_bytes ? 4u : 1u,
-                       "boolean",
-                       StructsTypeClass::kPrimitive,
-                       structs_zero_init,
-                       structs_byte_copy,
-                       structs_byte_equal,
-                       structs_bool_ascify,
-                       structs_bool_binify,
-                       structs_reversed_encode,
-                       structs_reversed_decode,
-                       structs_noop_uninit,
-                       {four_bytes ? 1 : 0, pair, 0}};
+    if (pair < kStructsBoolTrueFalse || pair > kStructsBoolZeroOne)
+        tslib::detail::bad_description("unknown Boolean word pair");
+    return StructsType{four_bytes ? 4u : 1u,    "boolean",           StructsTypeClass::kPrimitive,
+                       structs_zero_init,       structs_byte_copy,   structs_byte_equal,
+                       structs_bool_ascify,     structs_bool_binify, structs_reversed_encode,
+                       structs_reversed_decode, structs_noop_uninit, {four_bytes ? 1 : 0, pair, 0}};
 }
 
 inline constexpr StructsType structs_type_boolean_char = structs_bool_type(false, kStructsBoolTrueFalse);

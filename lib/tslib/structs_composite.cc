@@ -23,7 +23,8 @@ class Pieces {
     Pieces& operator=(const Pieces&) = delete;
 
     bool allocate() {
-        list_ = static_cast<StructsBuffer*>(typed_mem_zeroed(kStructsTemporary, n_ == 0 ? 1 : n_, sizeof(StructsBuffer)));
+        list_ = static_cast<StructsBuffer*>(
+            typed_mem_zeroed(kStructsTemporary, n_ == 0 ? 1 : n_, sizeof(StructsBuffer)));
         return list_ != nullptr;
     }
     StructsBuffer& next() { return list_[filled_]; }

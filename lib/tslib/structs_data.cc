@@ -241,7 +241,8 @@ int structs_fixeddata_binify(const StructsType* type, const char* text, void* da
                     return fail(EINVAL);
                 }
             }
-            if (pass == 1) static_cast<std::uint8_t*>(data)[n] = static_cast<std::uint8_t>(digits[0] << 4 | digits[1]);
+            if (pass == 1)
+                static_cast<std::uint8_t*>(data)[n] = static_cast<std::uint8_t>(digits[0] << 4 | digits[1]);
         }
         while (i < t.size() && is_space(t[i])) ++i;
         if (i != t.size()) {

@@ -60,12 +60,14 @@ int structs_float_equal(const StructsType* type, const void* a, const void* b) {
 
 char* structs_float_ascify(const StructsType* type, const char* mtype, const void* data) {
     char buf[40];
-    const auto r = std::to_chars(buf, buf + sizeof buf, read_value(type, data), std::chars_format::general, 16);
+    const auto r =
+        std::to_chars(buf, buf + sizeof buf, read_value(type, data), std::chars_format::general, 16);
     require(r.ec == std::errc{}, "formatted double fits");
     return dup_text(mtype, std::string_view(buf, static_cast<std::size_t>(r.ptr - buf)));
 }
 
-int structs_float_binify(const StructsType* type, const char* text, void* data, char* ebuf, std::size_t emax) {
+int structs_float_binify(const StructsType* type, const char* text, void* data, char* ebuf,
+                         std::size_t emax) {
     if (text == nullptr) text = "";
     const locale_t loc = c_locale();
     if (loc == static_cast<locale_t>(nullptr)) return fail(ENOMEM);

@@ -36,7 +36,6 @@ int structs_reversed_encode(const StructsType* type, const char* mtype, StructsB
 ssize_t structs_reversed_decode(const StructsType* type, const std::uint8_t* code, std::size_t cmax,
                                 void* data, char* ebuf, std::size_t emax);
 // The size bytes as stored.
-int structs_plain_encode(const StructsType* type, const char* mtype, StructsBuffer* code,
-                         const void* data);
-ssize_t structs_plain_decode(const StructsType* type, const std::uint8_t* code, std::size_t cmax,
-                             void* data, char* ebuf, std::size_t emax);
+int structs_plain_encode(const StructsType* type, const char* mtype, StructsBuffer* code, const void* data);
+ssize_t structs_plain_decode(const StructsType* type, const std::uint8_t* code, std::size_t cmax, void* data,
+                             char* ebuf, std::size_t emax);

@@ -17,7 +17,8 @@ char* structs_id_ascify(const StructsType* type, const char* mtype, const void* 
 int structs_id_binify(const StructsType* type, const char* text, void* data, char* ebuf, std::size_t emax);
 
 constexpr StructsType structs_id_type(std::uint32_t size, const StructsId* list) {
-    if (size != 1 && size != 2 && size != 4) tslib::detail::bad_description("enumeration size is not 1, 2 or 4");
+    if (size != 1 && size != 2 && size != 4)
+        tslib::detail::bad_description("enumeration size is not 1, 2 or 4");
     return StructsType{size,
                        "id",
                        StructsTypeClass::kPrimitive,

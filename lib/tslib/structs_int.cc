@@ -71,7 +71,9 @@ void store_low_bytes(void* data, std::uint32_t width, std::uint64_t bits) {
             std::memcpy(data, &v, 4);
             break;
         }
-        default: std::memcpy(data, &bits, 8); break;
+        default:
+            std::memcpy(data, &bits, 8);
+            break;
     }
 }
 
@@ -125,13 +127,17 @@ struct Range {
 Range range_of(int code, bool wide_unsigned) {
     switch (code) {
         case kStructsIntChar:
-        case kStructsInt8: return {128, 255};
+        case kStructsInt8:
+            return {128, 255};
         case kStructsIntShort:
-        case kStructsInt16: return {32768, 65535};
+        case kStructsInt16:
+            return {32768, 65535};
         case kStructsIntInt:
         case kStructsIntLong:
-        case kStructsInt32: return {2147483648u, 4294967295u};
-        default: return {std::uint64_t{1} << 63, wide_unsigned ? UINT64_MAX : INT64_MAX};
+        case kStructsInt32:
+            return {2147483648u, 4294967295u};
+        default:
+            return {std::uint64_t{1} << 63, wide_unsigned ? UINT64_MAX : INT64_MAX};
     }
 }
 

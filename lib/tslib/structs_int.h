@@ -28,22 +28,30 @@ int structs_int_binify(const StructsType* type, const char* text, void* data, ch
 constexpr std::uint32_t structs_int_storage(int size_code) {
     switch (size_code) {
         case kStructsIntChar:
-        case kStructsInt8: return 1;
+        case kStructsInt8:
+            return 1;
         case kStructsIntShort:
-        case kStructsInt16: return 2;
+        case kStructsInt16:
+            return 2;
         case kStructsIntInt:
         case kStructsIntLong:
-        case kStructsInt32: return 4;
-        case kStructsInt64: return 8;
-        default: return 0;
+        case kStructsInt32:
+            return 4;
+        case kStructsInt64:
+            return 8;
+        default:
+            return 0;
     }
 }
 
 constexpr StructsType structs_int_type(int size_code, int kind) {
     if (structs_int_storage(size_code) == 0) tslib::detail::bad_description("unknown integer size code");
-    if (kind < kStructsIntUnsigned || kind > kStructsIntHex) tslib::detail::bad_description("unknown integer kind");
+    if (kind < kStructsIntUnsigned || kind > kStructsIntHex)
+        tslib::detail::bad_description("unknown integer kind");
     return StructsType{structs_int_storage(size_code),
-                       kind == kStructsIntSigned ? "int" : kind == kStructsIntUnsigned ? "uint" : "hint",
+                       kind == kStructsIntSigned     ? "int"
+                       : kind == kStructsIntUnsigned ? "uint"
+                                                     : "hint",
                        StructsTypeClass::kPrimitive,
                        structs_zero_init,
                        structs_byte_copy,

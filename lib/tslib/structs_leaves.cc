@@ -83,7 +83,8 @@ int structs_walk_leaves(StructsLeafList* acc, const char* prefix, const StructsT
         if (data == nullptr) return fail(EINVAL);
     }
     switch (type->tclass) {
-        case StructsTypeClass::kPrimitive: return add_leaf(acc, prefix);
+        case StructsTypeClass::kPrimitive:
+            return add_leaf(acc, prefix);
         case StructsTypeClass::kArray: {
             const auto* arr = static_cast<const StructsArray*>(data);
             return walk_elements(acc, prefix, static_cast<const StructsType*>(type->args[0].v), arr->elems,
@@ -94,7 +95,8 @@ int structs_walk_leaves(StructsLeafList* acc, const char* prefix, const StructsT
                                  static_cast<std::uint64_t>(type->args[2].i));
         case StructsTypeClass::kStructure:
             for (const StructsField* f = fields_of(type); f != nullptr && f->name != nullptr; ++f) {
-                if (walk_child(acc, prefix, f->name, f->type, static_cast<const char*>(data) + f->offset) == -1) {
+                if (walk_child(acc, prefix, f->name, f->type, static_cast<const char*>(data) + f->offset) ==
+                    -1) {
                     return -1;
                 }
             }
@@ -105,7 +107,8 @@ int structs_walk_leaves(StructsLeafList* acc, const char* prefix, const StructsT
             if (member == nullptr) return fail(EINVAL);
             return walk_child(acc, prefix, member->name, member->type, u->un);
         }
-        default: return fail(EDOM);
+        default:
+            return fail(EDOM);
     }
 }
 

@@ -31,18 +31,12 @@ constexpr StructsType kLengthType{4,
 
 // The "field_name" pseudo-field of unions: a view of the current member's name, which points
 // into the static member list and is never released.
-constexpr StructsType kFieldNameType{sizeof(const char*),
-                                     "string",
-                                     StructsTypeClass::kPrimitive,
-                                     structs_unsupported_init,
-                                     structs_unsupported_copy,
-                                     structs_string_equal,
-                                     structs_string_ascify,
-                                     structs_unsupported_binify,
-                                     structs_string_encode,
-                                     structs_unsupported_decode,
-                                     structs_noop_uninit,
-                                     {nullptr, 0, 0}};
+constexpr StructsType kFieldNameType{sizeof(const char*),          "string",
+                                     StructsTypeClass::kPrimitive, structs_unsupported_init,
+                                     structs_unsupported_copy,     structs_string_equal,
+                                     structs_string_ascify,        structs_unsupported_binify,
+                                     structs_string_encode,        structs_unsupported_decode,
+                                     structs_noop_uninit,          {nullptr, 0, 0}};
 
 // The fixed-array count is read through the args word that holds it.
 static_assert(std::endian::native == std::endian::little);
@@ -50,6 +44,16 @@ static_assert(std::endian::native == std::endian::little);
 const StructsType* none(int code) {
     errno = code;
     return nullptr;
+}
+
+// True when name is exactly component; most fields differ at the first character, so this
+// stops early instead of measuring every name.
+bool name_is(const char* name, std::string_view component) {
+    for (const char c : component) {
+        if (*name != c) return false;
+        ++name;
+    }
+    return *name == '\0';
 }
 
 const StructsType* elem_type(const StructsType* type) {
@@ -142,7 +146,7 @@ const StructsType* find_field(const StructsType* type, std::string_view path, vo
             }
             case StructsTypeClass::kStructure: {
                 const StructsField* f = fields_of(type);
-                while (f != nullptr && f->name != nullptr && component != f->name) ++f;
+                while (f != nullptr && f->name != nullptr && !name_is(f->name, component)) ++f;
                 if (f == nullptr || f->name == nullptr) return none(ENOENT);
                 type = f->type;
                 data = static_cast<char*>(data) + f->offset;
@@ -177,7 +181,9 @@ const StructsType* find_field(const StructsType* type, std::string_view path, vo
                 *datap = inner;
                 return found;
             }
-            default: require(false, "known type class"); return nullptr;
+            default:
+                require(false, "known type class");
+                return nullptr;
         }
         path = rest;
     }
@@ -185,6 +191,7 @@ const StructsType* find_field(const StructsType* type, std::string_view path, vo
 
 }  // namespace tslib::detail
 
-const StructsType* structs_find_field(const StructsType* type, const char* path, void** datap, int set_union) {
+const StructsType* structs_find_field(const StructsType* type, const char* path, void** datap,
+                                      int set_union) {
     return tslib::detail::find_field(type, path != nullptr ? path : "", datap, set_union != 0);
 }

@@ -18,8 +18,8 @@ void structs_string_uninit(const StructsType* type, void* data);
 int structs_string_encode(const StructsType* type, const char* mtype, StructsBuffer* code, const void* data);
 // Reads up to the first zero byte ("encoded string is truncated" without one) and parses the
 // text with the type's binify into the zeroed instance; returns the text length + 1.
-ssize_t structs_string_decode(const StructsType* type, const std::uint8_t* code, std::size_t cmax,
-                              void* data, char* ebuf, std::size_t emax);
+ssize_t structs_string_decode(const StructsType* type, const std::uint8_t* code, std::size_t cmax, void* data,
+                              char* ebuf, std::size_t emax);
 
 // Bounded string operations: every read stops at the buffer's end even without a zero byte.
 int structs_fixedstring_equal(const StructsType* type, const void* a, const void* b);

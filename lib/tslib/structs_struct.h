@@ -10,8 +10,8 @@ int structs_struct_equal(const StructsType* type, const void* a, const void* b);
 // A bitmap of (field count + 7) / 8 bytes, then the encodings of the fields whose value is
 // not the default.
 int structs_struct_encode(const StructsType* type, const char* mtype, StructsBuffer* code, const void* data);
-ssize_t structs_struct_decode(const StructsType* type, const std::uint8_t* code, std::size_t cmax,
-                              void* data, char* ebuf, std::size_t emax);
+ssize_t structs_struct_decode(const StructsType* type, const std::uint8_t* code, std::size_t cmax, void* data,
+                              char* ebuf, std::size_t emax);
 void structs_struct_uninit(const StructsType* type, void* data);
 
 constexpr StructsType structs_struct_type(std::uint32_t size, const StructsField* fields) {

@@ -76,8 +76,8 @@ union StructsArg {
 
     constexpr StructsArg() : i(0) {}
     template <typename Int>
-        requires(std::is_integral_v<Int> || std::is_enum_v<Int>)
-    constexpr StructsArg(Int n) : i(static_cast<std::intptr_t>(n)) {}
+    requires(std::is_integral_v<Int> || std::is_enum_v<Int>) constexpr StructsArg(Int n)
+        : i(static_cast<std::intptr_t>(n)) {}
     constexpr StructsArg(std::nullptr_t) : v(nullptr) {}
     constexpr StructsArg(const void* p) : v(p) {}
     constexpr StructsArg(const char* p) : s(p) {}

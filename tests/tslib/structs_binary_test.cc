@@ -99,26 +99,28 @@ TEST_F(StructsBinaryTest, NonDefaultFieldsFollowTheBitmapInListOrder) {
     ASSERT_EQ(set_text(&kWireType, "Codes.1", "5", w.get()), ok());
     ASSERT_EQ(set_text(&kWireType, "Gain", "1", w.get()), ok());
     const Bytes expected = {
-        0xAF, 0x01,  // bitmap: Rate Name Offset Blob Words Codes (bits 0-3, 5, 7); Gain (bit 8)
-        0x12, 0x34,                                      // Rate, most significant byte first
-        'a', 'b', 0x00,                                  // Name
-        0xFF, 0xFF, 0xFF, 0xFE,                          // Offset
-        0x00, 0x00, 0x00, 0x02, 0x01, 0x02,              // Blob: length, bytes
-        0x00, 0x00, 0x00, 0x03, 0x02, 'x', 0x00,         // Words: count, bitmap, element 1
-        0x02, 0x00, 0x05,                                // Codes: bitmap, element 1
-        0x3F, 0x80, 0x00, 0x00,                          // Gain 1.0f
+        0xAF, 0x01,              // bitmap: Rate Name Offset Blob Words Codes (bits 0-3, 5, 7); Gain (bit 8)
+        0x12, 0x34,              // Rate, most significant byte first
+        'a',  'b',  0x00,        // Name
+        0xFF, 0xFF, 0xFF, 0xFE,  // Offset
+        0x00, 0x00, 0x00, 0x02, 0x01, 0x02,        // Blob: length, bytes
+        0x00, 0x00, 0x00, 0x03, 0x02, 'x',  0x00,  // Words: count, bitmap, element 1
+        0x02, 0x00, 0x05,                          // Codes: bitmap, element 1
+        0x3F, 0x80, 0x00, 0x00,                    // Gain 1.0f
     };
     EXPECT_EQ(encoded(&kWireType, nullptr, w.get()), expected);
 
     Owned<Wire> back(&kWireType);
-    EXPECT_EQ(decode(&kWireType, nullptr, expected, back.get()), consumed(static_cast<ssize_t>(expected.size())));
+    EXPECT_EQ(decode(&kWireType, nullptr, expected, back.get()),
+              consumed(static_cast<ssize_t>(expected.size())));
     EXPECT_EQ(kWireType.equal(&kWireType, w.get(), back.get()), 1);
     EXPECT_EQ(text_of(&kWireType, "Words.1", back.get()), "x");
 
     // Bytes after the encoding are not consumed.
     Bytes longer = expected;
     longer.push_back(0xEE);
-    EXPECT_EQ(decode(&kWireType, nullptr, longer, back.get()), consumed(static_cast<ssize_t>(expected.size())));
+    EXPECT_EQ(decode(&kWireType, nullptr, longer, back.get()),
+              consumed(static_cast<ssize_t>(expected.size())));
 }
 
 TEST_F(StructsBinaryTest, ArraysOnTheirOwn) {
@@ -174,8 +176,10 @@ TEST_F(StructsBinaryTest, DataLengthCannotWrap) {
 
 TEST_F(StructsBinaryTest, ShortInputOfEveryFamily) {
     Owned<Wire> w(&kWireType);
-    EXPECT_EQ(decode(&kWireType, nullptr, {0x01}, w.get()), refused(EINVAL, "encoded structure is truncated"));
-    EXPECT_EQ(decode(&kWireType, nullptr, {0x01, 0x00, 0x12}, w.get()), refused(EINVAL, "encoded data is truncated"));
+    EXPECT_EQ(decode(&kWireType, nullptr, {0x01}, w.get()),
+              refused(EINVAL, "encoded structure is truncated"));
+    EXPECT_EQ(decode(&kWireType, nullptr, {0x01, 0x00, 0x12}, w.get()),
+              refused(EINVAL, "encoded data is truncated"));
     EXPECT_EQ(decode(&kWireType, nullptr, {0x02, 0x00, 'a', 'b'}, w.get()),
               refused(EINVAL, "encoded string is truncated"));
     EXPECT_EQ(decode(&kWireType, "Codes", {}, w.get()), refused(EINVAL, "encoded array is truncated"));

@@ -252,15 +252,17 @@ TEST_F(StructsCompositeTest, UndoWhenAnAllocationFails) {
     Owned<Rec> target(&kRecType);
     ASSERT_EQ(set_text(&kRecType, "Tag", "old", target.get()), ok());
     for_each_allocation_failure(
-        [&] { return structs_set_field_binary(&kRecType, "Items", &code, target.get(), nullptr, 0) < 0 ? -1 : 0; },
+        [&] {
+            return structs_set_field_binary(&kRecType, "Items", &code, target.get(), nullptr, 0) < 0 ? -1 : 0;
+        },
         [&] { EXPECT_EQ(target->Items.length, 0u); }, [] {});
     EXPECT_EQ(kItemsType.equal(&kItemsType, &src->Items, &target->Items), 1);
     typed_mem_release(kMtype, code.data);
 
     // Encoding releases its scratch blocks.
-    for_each_allocation_failure([&] { return structs_get_field_binary(&kRecType, "Items", src.get(), kMtype, &code); },
-                                [&] { EXPECT_EQ(code.data, nullptr); },
-                                [&] { typed_mem_release(kMtype, code.data); });
+    for_each_allocation_failure(
+        [&] { return structs_get_field_binary(&kRecType, "Items", src.get(), kMtype, &code); },
+        [&] { EXPECT_EQ(code.data, nullptr); }, [&] { typed_mem_release(kMtype, code.data); });
 
     // Insertion keeps the length when the new element cannot be made.
     for_each_allocation_failure([&] { return structs_array_insert_at(&kRecType, "Items", 1, target.get()); },
@@ -269,14 +271,16 @@ TEST_F(StructsCompositeTest, UndoWhenAnAllocationFails) {
     EXPECT_EQ(text_of(&kRecType, "Items.2.Name", target.get()), "beta");
 
     // Growing with initialisation keeps the length.
-    for_each_allocation_failure([&] { return structs_array_set_length(&kRecType, "Words", 5, target.get(), 1); },
-                                [&] { EXPECT_EQ(target->Words.length, 0u); }, [] {});
+    for_each_allocation_failure(
+        [&] { return structs_array_set_length(&kRecType, "Words", 5, target.get(), 1); },
+        [&] { EXPECT_EQ(target->Words.length, 0u); }, [] {});
     EXPECT_EQ(target->Words.length, 5u);
 
     // A union change keeps the current member.
     ASSERT_EQ(set_text(&kRecType, "Choice.Text", "keep", target.get()), ok());
     for_each_allocation_failure([&] { return set_text(&kRecType, "Choice.Pair.Port", "8", target.get()).rc; },
-                                [&] { EXPECT_EQ(text_of(&kRecType, "Choice.Text", target.get()), "keep"); }, [] {});
+                                [&] { EXPECT_EQ(text_of(&kRecType, "Choice.Text", target.get()), "keep"); },
+                                [] {});
     EXPECT_EQ(text_of(&kRecType, "Choice.Pair.Port", target.get()), "8");
 
     // Leaf names leave nothing behind.

@@ -150,13 +150,14 @@ TEST_F(StructsPathTest, LeafNamesInListOrder) {
     };
     static constexpr StructsType small = structs_struct_type(sizeof(Small), fields);
     Small s{};
-    EXPECT_EQ(leaf_names(&small, &s), (std::vector<std::string>{"Comm.Port", "Comm.Baud", "Codes.0", "Codes.1"}));
+    EXPECT_EQ(leaf_names(&small, &s),
+              (std::vector<std::string>{"Comm.Port", "Comm.Baud", "Codes.0", "Codes.1"}));
 
     EXPECT_EQ(leaf_names(&kRecType, rec.get()),
-              (std::vector<std::string>{"Scan", "ScanRate", "Comm.Port", "Comm.Baud", "Codes.0", "Codes.1", "Tag",
-                                        "Items.0.Name", "Items.0.Value", "Items.0.Blob", "Items.1.Name",
-                                        "Items.1.Value", "Items.1.Blob", "Items.2.Name", "Items.2.Value",
-                                        "Items.2.Blob", "Words.0", "Words.1", "Choice.Number"}));
+              (std::vector<std::string>{
+                  "Scan", "ScanRate", "Comm.Port", "Comm.Baud", "Codes.0", "Codes.1", "Tag", "Items.0.Name",
+                  "Items.0.Value", "Items.0.Blob", "Items.1.Name", "Items.1.Value", "Items.1.Blob",
+                  "Items.2.Name", "Items.2.Value", "Items.2.Blob", "Words.0", "Words.1", "Choice.Number"}));
     // A leaf on its own has the empty name.
     std::uint8_t b = 0;
     EXPECT_EQ(leaf_names(&structs_type_uint8, &b), (std::vector<std::string>{""}));
@@ -177,7 +178,8 @@ TEST_F(StructsPathTest, UnionMembersChangeOnlyThroughSetText) {
     EXPECT_EQ(text_of(&kRecType, "Choice.Text", rec.get()), "hello");
     EXPECT_EQ(set_text(&kRecType, "Choice.Pair.Baud", "19200", rec.get()), ok());
     EXPECT_EQ(text_of(&kRecType, "Choice.field_name", rec.get()), "Pair");
-    EXPECT_EQ(text_of(&kRecType, "Choice.Pair.Port", rec.get()), "0") << "the new member starts at its default";
+    EXPECT_EQ(text_of(&kRecType, "Choice.Pair.Port", rec.get()), "0")
+        << "the new member starts at its default";
     EXPECT_EQ(leaf_names(&kRecType, rec.get()).back(), "Choice.Pair.Baud");
 
     // A failure on the way leaves the union as it was.
@@ -255,7 +257,8 @@ struct Split {
 
 char* split_ascify(const StructsType*, const char* mtype, const void* data) {
     const auto* rec = static_cast<const Split*>(data);  // the field lies at offset 0
-    std::string joined = std::string(rec->head, strnlen(rec->head, 4)) + std::string(rec->tail, strnlen(rec->tail, 4));
+    std::string joined =
+        std::string(rec->head, strnlen(rec->head, 4)) + std::string(rec->tail, strnlen(rec->tail, 4));
     return typed_mem_dup_string(mtype, joined.c_str());
 }
 

@@ -64,14 +64,14 @@ TEST_F(StructsPrimitiveTest, IntegerDescriptionsHaveTheirSizesAndNames) {
         const char* name;
     };
     const Case cases[] = {
-        {&structs_type_uchar, 1, "uint"},  {&structs_type_char, 1, "int"},    {&structs_type_hchar, 1, "hint"},
-        {&structs_type_ushort, 2, "uint"}, {&structs_type_short, 2, "int"},   {&structs_type_hshort, 2, "hint"},
-        {&structs_type_uint, 4, "uint"},   {&structs_type_int, 4, "int"},     {&structs_type_hint, 4, "hint"},
-        {&structs_type_ulong, 4, "uint"},  {&structs_type_long, 4, "int"},    {&structs_type_hlong, 4, "hint"},
-        {&structs_type_uint8, 1, "uint"},  {&structs_type_int8, 1, "int"},    {&structs_type_hint8, 1, "hint"},
-        {&structs_type_uint16, 2, "uint"}, {&structs_type_int16, 2, "int"},   {&structs_type_hint16, 2, "hint"},
-        {&structs_type_uint32, 4, "uint"}, {&structs_type_int32, 4, "int"},   {&structs_type_hint32, 4, "hint"},
-        {&structs_type_uint64, 8, "uint"}, {&structs_type_int64, 8, "int"},   {&structs_type_hint64, 8, "hint"},
+        {&structs_type_uchar, 1, "uint"},  {&structs_type_char, 1, "int"},  {&structs_type_hchar, 1, "hint"},
+        {&structs_type_ushort, 2, "uint"}, {&structs_type_short, 2, "int"}, {&structs_type_hshort, 2, "hint"},
+        {&structs_type_uint, 4, "uint"},   {&structs_type_int, 4, "int"},   {&structs_type_hint, 4, "hint"},
+        {&structs_type_ulong, 4, "uint"},  {&structs_type_long, 4, "int"},  {&structs_type_hlong, 4, "hint"},
+        {&structs_type_uint8, 1, "uint"},  {&structs_type_int8, 1, "int"},  {&structs_type_hint8, 1, "hint"},
+        {&structs_type_uint16, 2, "uint"}, {&structs_type_int16, 2, "int"}, {&structs_type_hint16, 2, "hint"},
+        {&structs_type_uint32, 4, "uint"}, {&structs_type_int32, 4, "int"}, {&structs_type_hint32, 4, "hint"},
+        {&structs_type_uint64, 8, "uint"}, {&structs_type_int64, 8, "int"}, {&structs_type_hint64, 8, "hint"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(c.type->size, c.size) << c.name;
@@ -137,7 +137,8 @@ TEST_F(StructsPrimitiveTest, IntegerTextsAndRanges) {
             continue;
         }
         if (c.out == nullptr) {
-            EXPECT_EQ(r.set, failed(EINVAL, "integer value is out of range")) << c.in << " " << c.type->args[0].i;
+            EXPECT_EQ(r.set, failed(EINVAL, "integer value is out of range"))
+                << c.in << " " << c.type->args[0].i;
         } else {
             EXPECT_EQ(r.set, ok()) << c.in;
             EXPECT_EQ(r.text, c.out) << c.in << " " << c.type->args[0].i;
@@ -333,7 +334,8 @@ TEST_F(StructsPrimitiveTest, Base64Data) {
     ASSERT_EQ(d.length, 4u);
     EXPECT_EQ(std::memcmp(d.data, "\x01\x02\x03\x04", 4), 0);
     EXPECT_EQ(text_of(&structs_type_data, nullptr, &d), "AQIDBA==");
-    EXPECT_EQ(set_text(&structs_type_data, nullptr, "AQ*D", &d), failed(EINVAL, "invalid encoded binary data"));
+    EXPECT_EQ(set_text(&structs_type_data, nullptr, "AQ*D", &d),
+              failed(EINVAL, "invalid encoded binary data"));
     EXPECT_EQ(d.length, 4u);
 
     StructsBuffer copy{};
@@ -347,8 +349,8 @@ TEST_F(StructsPrimitiveTest, Base64Data) {
     EXPECT_EQ(text_of(&structs_type_data, nullptr, &d), "");
 
     // A 64-symbol alphabet of its own.
-    constexpr StructsType own = structs_data_type("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-_",
-                                                  kStructsDataMtype);
+    constexpr StructsType own = structs_data_type(
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-_", kStructsDataMtype);
     std::uint8_t bytes[3] = {0xFB, 0xFF, 0x00};
     StructsBuffer o{3, bytes};
     EXPECT_EQ(text_of(&own, nullptr, &o), "-_8a");

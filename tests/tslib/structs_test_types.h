@@ -139,7 +139,9 @@ inline std::vector<std::uint8_t> encoded(const StructsType* type, const char* pa
 template <typename T>
 class Owned {
   public:
-    explicit Owned(const StructsType* type) : type_(type) { init_rc_ = structs_init_field(type, nullptr, &value_); }
+    explicit Owned(const StructsType* type) : type_(type) {
+        init_rc_ = structs_init_field(type, nullptr, &value_);
+    }
     ~Owned() {
         if (init_rc_ == 0) structs_free_field(type_, nullptr, &value_);
     }
