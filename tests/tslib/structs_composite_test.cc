@@ -238,7 +238,10 @@ TEST_F(StructsCompositeTest, UndoWhenAnAllocationFails) {
     // Variable array copy on its own.
     StructsArray items{};
     for_each_allocation_failure([&] { return kItemsType.copy(&kItemsType, &src->Items, &items); },
-                                [&] { EXPECT_TRUE(all_zero(&items, sizeof items)); },
+                                [&] {
+                                    EXPECT_EQ(items.length, 0u);
+                                    EXPECT_EQ(items.elems, nullptr);
+                                },
                                 [&] { kItemsType.uninit(&kItemsType, &items); });
 
     // Structure init.
