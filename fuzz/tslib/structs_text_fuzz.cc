@@ -2,6 +2,7 @@
 // is accepted reads back as a text that is accepted again and prints the same; every leaf
 // keeps a text form; nothing leaks.
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -20,8 +21,10 @@ constexpr const char* kMtype = "fuzz";
 constexpr std::size_t kMaxLines = 16;
 constexpr std::size_t kMaxPath = 64;
 
-void check(bool holds) {
-    if (!holds) std::abort();
+void check(bool holds, unsigned line = __builtin_LINE()) {
+    if (holds) return;
+    std::fprintf(stderr, "check failed at line %u\n", line);
+    std::abort();
 }
 
 std::string get_text(const char* path, const Top* top) {
