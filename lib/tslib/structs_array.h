@@ -36,12 +36,20 @@ std::size_t structs_array_set_decode_limit(std::size_t max_bytes);
 // args[0] element type, args[1] typed-memory name of the element block, args[2] the name of
 // one element for writers that name elements.
 constexpr StructsType structs_array_type(const StructsType* elem, const char* mtype, const char* elem_name) {
-    return StructsType{sizeof(StructsArray),       "array",
-                       StructsTypeClass::kArray,   structs_zero_init,
-                       structs_array_copy,         structs_array_equal,
-                       structs_unsupported_ascify, structs_unsupported_binify,
-                       structs_array_encode,       structs_array_decode,
-                       structs_array_uninit,       {static_cast<const void*>(elem), mtype, elem_name}};
+    return StructsType{
+        .size = sizeof(StructsArray),
+        .name = "array",
+        .tclass = StructsTypeClass::kArray,
+        .init = structs_zero_init,
+        .copy = structs_array_copy,
+        .equal = structs_array_equal,
+        .ascify = structs_unsupported_ascify,
+        .binify = structs_unsupported_binify,
+        .encode = structs_array_encode,
+        .decode = structs_array_decode,
+        .uninit = structs_array_uninit,
+        .args = {static_cast<const void*>(elem), mtype, elem_name},
+    };
 }
 
 // args[0] element type, args[1] element name, args[2] length. The element size is given
@@ -50,18 +58,20 @@ constexpr StructsType structs_fixedarray_type(const StructsType* elem, std::uint
                                               const char* elem_name, std::uint32_t length) {
     if (elem_size != 0 && length > UINT32_MAX / elem_size)
         tslib::detail::bad_description("fixed array too large");
-    return StructsType{elem_size * length,
-                       "fixedarray",
-                       StructsTypeClass::kFixedArray,
-                       structs_fixedarray_init,
-                       structs_fixedarray_copy,
-                       structs_fixedarray_equal,
-                       structs_unsupported_ascify,
-                       structs_unsupported_binify,
-                       structs_fixedarray_encode,
-                       structs_fixedarray_decode,
-                       structs_fixedarray_uninit,
-                       {static_cast<const void*>(elem), elem_name, length}};
+    return StructsType{
+        .size = elem_size * length,
+        .name = "fixedarray",
+        .tclass = StructsTypeClass::kFixedArray,
+        .init = structs_fixedarray_init,
+        .copy = structs_fixedarray_copy,
+        .equal = structs_fixedarray_equal,
+        .ascify = structs_unsupported_ascify,
+        .binify = structs_unsupported_binify,
+        .encode = structs_fixedarray_encode,
+        .decode = structs_fixedarray_decode,
+        .uninit = structs_fixedarray_uninit,
+        .args = {static_cast<const void*>(elem), elem_name, length},
+    };
 }
 
 constexpr StructsType structs_fixedarray_type(const StructsType& elem, const char* elem_name,

@@ -17,10 +17,20 @@ int structs_bool_binify(const StructsType* type, const char* text, void* data, c
 constexpr StructsType structs_bool_type(bool four_bytes, int pair) {
     if (pair < kStructsBoolTrueFalse || pair > kStructsBoolZeroOne)
         tslib::detail::bad_description("unknown Boolean word pair");
-    return StructsType{four_bytes ? 4u : 1u,    "boolean",           StructsTypeClass::kPrimitive,
-                       structs_zero_init,       structs_byte_copy,   structs_byte_equal,
-                       structs_bool_ascify,     structs_bool_binify, structs_reversed_encode,
-                       structs_reversed_decode, structs_noop_uninit, {four_bytes ? 1 : 0, pair, 0}};
+    return StructsType{
+        .size = four_bytes ? 4u : 1u,
+        .name = "boolean",
+        .tclass = StructsTypeClass::kPrimitive,
+        .init = structs_zero_init,
+        .copy = structs_byte_copy,
+        .equal = structs_byte_equal,
+        .ascify = structs_bool_ascify,
+        .binify = structs_bool_binify,
+        .encode = structs_reversed_encode,
+        .decode = structs_reversed_decode,
+        .uninit = structs_noop_uninit,
+        .args = {four_bytes ? 1 : 0, pair, 0},
+    };
 }
 
 inline constexpr StructsType structs_type_boolean_char = structs_bool_type(false, kStructsBoolTrueFalse);

@@ -24,34 +24,38 @@ int structs_fixeddata_binify(const StructsType* type, const char* text, void* da
 // hexadecimal digits per byte, otherwise a 64-symbol base64 alphabet (a 65th character is
 // the pad). args[1] the typed-memory name of the byte block.
 constexpr StructsType structs_data_type(const char* charset, const char* mtype) {
-    return StructsType{sizeof(StructsBuffer),
-                       "data",
-                       StructsTypeClass::kPrimitive,
-                       structs_zero_init,
-                       structs_data_copy,
-                       structs_data_equal,
-                       structs_data_ascify,
-                       structs_data_binify,
-                       structs_data_encode,
-                       structs_data_decode,
-                       structs_data_uninit,
-                       {charset, mtype, 0}};
+    return StructsType{
+        .size = sizeof(StructsBuffer),
+        .name = "data",
+        .tclass = StructsTypeClass::kPrimitive,
+        .init = structs_zero_init,
+        .copy = structs_data_copy,
+        .equal = structs_data_equal,
+        .ascify = structs_data_ascify,
+        .binify = structs_data_binify,
+        .encode = structs_data_encode,
+        .decode = structs_data_decode,
+        .uninit = structs_data_uninit,
+        .args = {charset, mtype, 0},
+    };
 }
 
 // size bytes, shown as two lower-case hexadecimal digits each.
 constexpr StructsType structs_fixeddata_type(std::uint32_t size) {
-    return StructsType{size,
-                       "fixeddata",
-                       StructsTypeClass::kPrimitive,
-                       structs_zero_init,
-                       structs_byte_copy,
-                       structs_byte_equal,
-                       structs_fixeddata_ascify,
-                       structs_fixeddata_binify,
-                       structs_plain_encode,
-                       structs_plain_decode,
-                       structs_noop_uninit,
-                       {0, 0, 0}};
+    return StructsType{
+        .size = size,
+        .name = "fixeddata",
+        .tclass = StructsTypeClass::kPrimitive,
+        .init = structs_zero_init,
+        .copy = structs_byte_copy,
+        .equal = structs_byte_equal,
+        .ascify = structs_fixeddata_ascify,
+        .binify = structs_fixeddata_binify,
+        .encode = structs_plain_encode,
+        .decode = structs_plain_decode,
+        .uninit = structs_noop_uninit,
+        .args = {0, 0, 0},
+    };
 }
 
 inline constexpr StructsType structs_type_data = structs_data_type(nullptr, kStructsDataMtype);

@@ -9,18 +9,20 @@ char* structs_float_ascify(const StructsType* type, const char* mtype, const voi
 int structs_float_binify(const StructsType* type, const char* text, void* data, char* ebuf, std::size_t emax);
 
 constexpr StructsType structs_float_type(bool is_double) {
-    return StructsType{is_double ? 8u : 4u,
-                       is_double ? "double" : "float",
-                       StructsTypeClass::kPrimitive,
-                       structs_zero_init,
-                       structs_byte_copy,
-                       structs_float_equal,
-                       structs_float_ascify,
-                       structs_float_binify,
-                       structs_reversed_encode,
-                       structs_reversed_decode,
-                       structs_noop_uninit,
-                       {is_double ? 1 : 0, 0, 0}};
+    return StructsType{
+        .size = is_double ? 8u : 4u,
+        .name = is_double ? "double" : "float",
+        .tclass = StructsTypeClass::kPrimitive,
+        .init = structs_zero_init,
+        .copy = structs_byte_copy,
+        .equal = structs_float_equal,
+        .ascify = structs_float_ascify,
+        .binify = structs_float_binify,
+        .encode = structs_reversed_encode,
+        .decode = structs_reversed_decode,
+        .uninit = structs_noop_uninit,
+        .args = {is_double ? 1 : 0, 0, 0},
+    };
 }
 
 inline constexpr StructsType structs_type_float = structs_float_type(false);

@@ -19,16 +19,18 @@ int structs_id_binify(const StructsType* type, const char* text, void* data, cha
 constexpr StructsType structs_id_type(std::uint32_t size, const StructsId* list) {
     if (size != 1 && size != 2 && size != 4)
         tslib::detail::bad_description("enumeration size is not 1, 2 or 4");
-    return StructsType{size,
-                       "id",
-                       StructsTypeClass::kPrimitive,
-                       structs_id_init,
-                       structs_byte_copy,
-                       structs_byte_equal,
-                       structs_id_ascify,
-                       structs_id_binify,
-                       structs_reversed_encode,
-                       structs_reversed_decode,
-                       structs_noop_uninit,
-                       {static_cast<const void*>(list), 0, 0}};
+    return StructsType{
+        .size = size,
+        .name = "id",
+        .tclass = StructsTypeClass::kPrimitive,
+        .init = structs_id_init,
+        .copy = structs_byte_copy,
+        .equal = structs_byte_equal,
+        .ascify = structs_id_ascify,
+        .binify = structs_id_binify,
+        .encode = structs_reversed_encode,
+        .decode = structs_reversed_decode,
+        .uninit = structs_noop_uninit,
+        .args = {static_cast<const void*>(list), 0, 0},
+    };
 }

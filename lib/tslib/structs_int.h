@@ -48,20 +48,22 @@ constexpr StructsType structs_int_type(int size_code, int kind) {
     if (structs_int_storage(size_code) == 0) tslib::detail::bad_description("unknown integer size code");
     if (kind < kStructsIntUnsigned || kind > kStructsIntHex)
         tslib::detail::bad_description("unknown integer kind");
-    return StructsType{structs_int_storage(size_code),
-                       kind == kStructsIntSigned     ? "int"
-                       : kind == kStructsIntUnsigned ? "uint"
-                                                     : "hint",
-                       StructsTypeClass::kPrimitive,
-                       structs_zero_init,
-                       structs_byte_copy,
-                       structs_byte_equal,
-                       structs_int_ascify,
-                       structs_int_binify,
-                       structs_reversed_encode,
-                       structs_reversed_decode,
-                       structs_noop_uninit,
-                       {size_code, kind, 0}};
+    return StructsType{
+        .size = structs_int_storage(size_code),
+        .name = kind == kStructsIntSigned     ? "int"
+                : kind == kStructsIntUnsigned ? "uint"
+                                              : "hint",
+        .tclass = StructsTypeClass::kPrimitive,
+        .init = structs_zero_init,
+        .copy = structs_byte_copy,
+        .equal = structs_byte_equal,
+        .ascify = structs_int_ascify,
+        .binify = structs_int_binify,
+        .encode = structs_reversed_encode,
+        .decode = structs_reversed_decode,
+        .uninit = structs_noop_uninit,
+        .args = {size_code, kind, 0},
+    };
 }
 
 inline constexpr StructsType structs_type_uchar = structs_int_type(kStructsIntChar, kStructsIntUnsigned);

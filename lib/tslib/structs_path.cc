@@ -16,27 +16,37 @@ namespace {
 
 // The "length" pseudo-field of arrays: a 4-byte unsigned view of the count. It cannot be
 // set, initialised or decoded: writing it would detach the count from the element block.
-constexpr StructsType kLengthType{4,
-                                  "uint",
-                                  StructsTypeClass::kPrimitive,
-                                  structs_unsupported_init,
-                                  structs_byte_copy,
-                                  structs_byte_equal,
-                                  structs_int_ascify,
-                                  structs_unsupported_binify,
-                                  structs_reversed_encode,
-                                  structs_unsupported_decode,
-                                  structs_noop_uninit,
-                                  {kStructsIntInt, kStructsIntUnsigned, 0}};
+constexpr StructsType kLengthType{
+    .size = 4,
+    .name = "uint",
+    .tclass = StructsTypeClass::kPrimitive,
+    .init = structs_unsupported_init,
+    .copy = structs_byte_copy,
+    .equal = structs_byte_equal,
+    .ascify = structs_int_ascify,
+    .binify = structs_unsupported_binify,
+    .encode = structs_reversed_encode,
+    .decode = structs_unsupported_decode,
+    .uninit = structs_noop_uninit,
+    .args = {kStructsIntInt, kStructsIntUnsigned, 0},
+};
 
 // The "field_name" pseudo-field of unions: a view of the current member's name, which points
 // into the static member list and is never released.
-constexpr StructsType kFieldNameType{sizeof(const char*),          "string",
-                                     StructsTypeClass::kPrimitive, structs_unsupported_init,
-                                     structs_unsupported_copy,     structs_string_equal,
-                                     structs_string_ascify,        structs_unsupported_binify,
-                                     structs_string_encode,        structs_unsupported_decode,
-                                     structs_noop_uninit,          {nullptr, 0, 0}};
+constexpr StructsType kFieldNameType{
+    .size = sizeof(const char*),
+    .name = "string",
+    .tclass = StructsTypeClass::kPrimitive,
+    .init = structs_unsupported_init,
+    .copy = structs_unsupported_copy,
+    .equal = structs_string_equal,
+    .ascify = structs_string_ascify,
+    .binify = structs_unsupported_binify,
+    .encode = structs_string_encode,
+    .decode = structs_unsupported_decode,
+    .uninit = structs_noop_uninit,
+    .args = {nullptr, 0, 0},
+};
 
 // The fixed-array count is read through the args word that holds it.
 static_assert(std::endian::native == std::endian::little);

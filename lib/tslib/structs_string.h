@@ -32,34 +32,38 @@ int structs_fixedstring_binify(const StructsType* type, const char* text, void* 
 // args[0] the typed-memory name of the text block; args[1] 1 when the text may be absent
 // (then an empty text is stored as none).
 constexpr StructsType structs_string_type(const char* mtype, bool allow_null) {
-    return StructsType{sizeof(char*),
-                       "string",
-                       StructsTypeClass::kPrimitive,
-                       structs_string_init,
-                       structs_text_copy,
-                       structs_string_equal,
-                       structs_string_ascify,
-                       structs_string_binify,
-                       structs_string_encode,
-                       structs_string_decode,
-                       structs_string_uninit,
-                       {mtype, allow_null ? 1 : 0, 0}};
+    return StructsType{
+        .size = sizeof(char*),
+        .name = "string",
+        .tclass = StructsTypeClass::kPrimitive,
+        .init = structs_string_init,
+        .copy = structs_text_copy,
+        .equal = structs_string_equal,
+        .ascify = structs_string_ascify,
+        .binify = structs_string_binify,
+        .encode = structs_string_encode,
+        .decode = structs_string_decode,
+        .uninit = structs_string_uninit,
+        .args = {mtype, allow_null ? 1 : 0, 0},
+    };
 }
 
 // A character buffer of size bytes, text and terminating zero.
 constexpr StructsType structs_fixedstring_type(std::uint32_t size) {
-    return StructsType{size,
-                       "fixedstring",
-                       StructsTypeClass::kPrimitive,
-                       structs_zero_init,
-                       structs_byte_copy,
-                       structs_fixedstring_equal,
-                       structs_fixedstring_ascify,
-                       structs_fixedstring_binify,
-                       structs_string_encode,
-                       structs_string_decode,
-                       structs_noop_uninit,
-                       {0, 0, 0}};
+    return StructsType{
+        .size = size,
+        .name = "fixedstring",
+        .tclass = StructsTypeClass::kPrimitive,
+        .init = structs_zero_init,
+        .copy = structs_byte_copy,
+        .equal = structs_fixedstring_equal,
+        .ascify = structs_fixedstring_ascify,
+        .binify = structs_fixedstring_binify,
+        .encode = structs_string_encode,
+        .decode = structs_string_decode,
+        .uninit = structs_noop_uninit,
+        .args = {0, 0, 0},
+    };
 }
 
 inline constexpr StructsType structs_type_string = structs_string_type(kStructsStringMtype, false);

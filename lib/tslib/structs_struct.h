@@ -15,16 +15,18 @@ ssize_t structs_struct_decode(const StructsType* type, const std::uint8_t* code,
 void structs_struct_uninit(const StructsType* type, void* data);
 
 constexpr StructsType structs_struct_type(std::uint32_t size, const StructsField* fields) {
-    return StructsType{size,
-                       "structure",
-                       StructsTypeClass::kStructure,
-                       structs_struct_init,
-                       structs_struct_copy,
-                       structs_struct_equal,
-                       structs_unsupported_ascify,
-                       structs_unsupported_binify,
-                       structs_struct_encode,
-                       structs_struct_decode,
-                       structs_struct_uninit,
-                       {static_cast<const void*>(fields), 0, 0}};
+    return StructsType{
+        .size = size,
+        .name = "structure",
+        .tclass = StructsTypeClass::kStructure,
+        .init = structs_struct_init,
+        .copy = structs_struct_copy,
+        .equal = structs_struct_equal,
+        .ascify = structs_unsupported_ascify,
+        .binify = structs_unsupported_binify,
+        .encode = structs_struct_encode,
+        .decode = structs_struct_decode,
+        .uninit = structs_struct_uninit,
+        .args = {static_cast<const void*>(fields), 0, 0},
+    };
 }

@@ -12,10 +12,18 @@ int structs_union_equal(const StructsType* type, const void* a, const void* b);
 void structs_union_uninit(const StructsType* type, void* data);
 
 constexpr StructsType structs_union_type(const StructsField* members, const char* mtype) {
-    return StructsType{sizeof(StructsUnion),       "union",
-                       StructsTypeClass::kUnion,   structs_union_init,
-                       structs_union_copy,         structs_union_equal,
-                       structs_unsupported_ascify, structs_unsupported_binify,
-                       structs_unsupported_encode, structs_unsupported_decode,
-                       structs_union_uninit,       {static_cast<const void*>(members), mtype, 0}};
+    return StructsType{
+        .size = sizeof(StructsUnion),
+        .name = "union",
+        .tclass = StructsTypeClass::kUnion,
+        .init = structs_union_init,
+        .copy = structs_union_copy,
+        .equal = structs_union_equal,
+        .ascify = structs_unsupported_ascify,
+        .binify = structs_unsupported_binify,
+        .encode = structs_unsupported_encode,
+        .decode = structs_unsupported_decode,
+        .uninit = structs_union_uninit,
+        .args = {static_cast<const void*>(members), mtype, 0},
+    };
 }

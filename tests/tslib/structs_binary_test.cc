@@ -197,18 +197,20 @@ TEST_F(StructsBinaryTest, ShortInputOfEveryFamily) {
     EXPECT_EQ(decode(&fixed, nullptr, {1, 2, 3}, three), consumed(3));
     EXPECT_EQ(encoded(&fixed, nullptr, three), (Bytes{1, 2, 3}));
 
-    constexpr StructsType wide{17,
-                               "wide",
-                               StructsTypeClass::kPrimitive,
-                               structs_zero_init,
-                               structs_byte_copy,
-                               structs_byte_equal,
-                               structs_unsupported_ascify,
-                               structs_unsupported_binify,
-                               structs_reversed_encode,
-                               structs_reversed_decode,
-                               structs_noop_uninit,
-                               {0, 0, 0}};
+    constexpr StructsType wide{
+        .size = 17,
+        .name = "wide",
+        .tclass = StructsTypeClass::kPrimitive,
+        .init = structs_zero_init,
+        .copy = structs_byte_copy,
+        .equal = structs_byte_equal,
+        .ascify = structs_unsupported_ascify,
+        .binify = structs_unsupported_binify,
+        .encode = structs_reversed_encode,
+        .decode = structs_reversed_decode,
+        .uninit = structs_noop_uninit,
+        .args = {0, 0, 0},
+    };
     std::uint8_t big[17] = {};
     EXPECT_EQ(decode(&wide, nullptr, Bytes(17, 1), big), refused(ERANGE, std::strerror(ERANGE)));
 }

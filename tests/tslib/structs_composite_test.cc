@@ -162,18 +162,20 @@ TEST_F(StructsCompositeTest, StatisticsOfTypedMemoryAreDescribed) {
 }
 
 // A string type whose copy fails: the third of three fields.
-constexpr StructsType kNoCopyString{sizeof(char*),
-                                    "string",
-                                    StructsTypeClass::kPrimitive,
-                                    structs_string_init,
-                                    structs_unsupported_copy,
-                                    structs_string_equal,
-                                    structs_string_ascify,
-                                    structs_string_binify,
-                                    structs_string_encode,
-                                    structs_string_decode,
-                                    structs_string_uninit,
-                                    {kStructsStringMtype, 0, 0}};
+constexpr StructsType kNoCopyString{
+    .size = sizeof(char*),
+    .name = "string",
+    .tclass = StructsTypeClass::kPrimitive,
+    .init = structs_string_init,
+    .copy = structs_unsupported_copy,
+    .equal = structs_string_equal,
+    .ascify = structs_string_ascify,
+    .binify = structs_string_binify,
+    .encode = structs_string_encode,
+    .decode = structs_string_decode,
+    .uninit = structs_string_uninit,
+    .args = {kStructsStringMtype, 0, 0},
+};
 
 struct Three {
     char* a;

@@ -276,18 +276,20 @@ int split_binify(const StructsType*, const char* text, void* data, char* ebuf, s
     return 0;
 }
 
-constexpr StructsType kSplitText{4,
-                                 "split",
-                                 StructsTypeClass::kPrimitive,
-                                 structs_unsupported_init,
-                                 structs_unsupported_copy,
-                                 structs_unsupported_equal,
-                                 split_ascify,
-                                 split_binify,
-                                 structs_unsupported_encode,
-                                 structs_unsupported_decode,
-                                 structs_noop_uninit,
-                                 {0, 0, 0}};
+constexpr StructsType kSplitText{
+    .size = 4,
+    .name = "split",
+    .tclass = StructsTypeClass::kPrimitive,
+    .init = structs_unsupported_init,
+    .copy = structs_unsupported_copy,
+    .equal = structs_unsupported_equal,
+    .ascify = split_ascify,
+    .binify = split_binify,
+    .encode = structs_unsupported_encode,
+    .decode = structs_unsupported_decode,
+    .uninit = structs_noop_uninit,
+    .args = {0, 0, 0},
+};
 
 TEST(StructsInPlaceTest, TextMethodsSeeTheFieldInsideItsRecord) {
     struct Outer {
@@ -309,18 +311,20 @@ TEST(StructsInPlaceTest, TextMethodsSeeTheFieldInsideItsRecord) {
 }
 
 // A pointer class: resolution and traversal follow the stored pointer.
-constexpr StructsType kCommPointer{sizeof(void*),
-                                   "pointer",
-                                   StructsTypeClass::kPointer,
-                                   structs_unsupported_init,
-                                   structs_unsupported_copy,
-                                   structs_unsupported_equal,
-                                   structs_unsupported_ascify,
-                                   structs_unsupported_binify,
-                                   structs_unsupported_encode,
-                                   structs_unsupported_decode,
-                                   structs_noop_uninit,
-                                   {static_cast<const void*>(&kCommType), 0, 0}};
+constexpr StructsType kCommPointer{
+    .size = sizeof(void*),
+    .name = "pointer",
+    .tclass = StructsTypeClass::kPointer,
+    .init = structs_unsupported_init,
+    .copy = structs_unsupported_copy,
+    .equal = structs_unsupported_equal,
+    .ascify = structs_unsupported_ascify,
+    .binify = structs_unsupported_binify,
+    .encode = structs_unsupported_encode,
+    .decode = structs_unsupported_decode,
+    .uninit = structs_noop_uninit,
+    .args = {static_cast<const void*>(&kCommType), 0, 0},
+};
 
 TEST(StructsPointerTest, PathsAndLeavesFollowThePointer) {
     struct Holder {
