@@ -26,6 +26,20 @@ enum class State : int { kFresh, kPassThrough, kAccounting };
 // Fresh until the first allocation or release; accounting can only start while fresh.
 std::atomic<State> g_state{State::kFresh};
 
+// Allocations left before the injected failure; 0 when none is pending.
+std::atomic<std::uint32_t> g_fail_countdown{0};
+
+// True when this call is the injected failure.
+[[gnu::noinline]] bool injected_failure() {
+    std::uint32_t left = g_fail_countdown.load(std::memory_order_relaxed);
+    while (left != 0) {
+        if (g_fail_countdown.compare_exchange_weak(left, left - 1, std::memory_order_relaxed)) {
+            return left == 1;
+        }
+    }
+    return false;
+}
+
 pthread_mutex_t g_mutex = PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP;
 
 struct TypeRecord {
@@ -261,6 +275,12 @@ int typed_mem_turn_on() {
 }
 
 void* typed_mem_resize(const char* mtype, void* mem, std::size_t size) {
+    if (g_fail_countdown.load(std::memory_order_relaxed) != 0 && mtype != nullptr && injected_failure())
+        [[unlikely]] {
+        accounting(mtype);
+        errno = ENOMEM;
+        return nullptr;
+    }
     if (!accounting(mtype)) {
         // The heap's realloc(p, 0) releases p and returns null, which callers would take for a
         // failure and release again; a block always comes back instead.
@@ -270,6 +290,10 @@ void* typed_mem_resize(const char* mtype, void* mem, std::size_t size) {
         return p;
     }
     return mem == nullptr ? accounted_alloc(mtype, size) : accounted_realloc(mtype, mem, size);
+}
+
+void typed_mem_fail_nth(std::uint32_t n) {
+    g_fail_countdown.store(n, std::memory_order_relaxed);
 }
 
 void* typed_mem_resize_or_release(const char* mtype, void* mem, std::size_t size) {

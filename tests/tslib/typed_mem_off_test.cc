@@ -54,6 +54,16 @@ TEST(TypedMemOff, PrintToReturnsAHeapText) {
     std::free(text);
 }
 
+TEST(TypedMemOff, InjectedFailureWorksWithoutAccounting) {
+    typed_mem_fail_nth(1);
+    errno = 0;
+    EXPECT_EQ(typed_mem_alloc("any", 8), nullptr);
+    EXPECT_EQ(errno, ENOMEM);
+    void* p = typed_mem_alloc("any", 8);
+    EXPECT_NE(p, nullptr);
+    typed_mem_release("any", p);
+}
+
 TEST(TypedMemOff, ReleaseLeavesErrno) {
     void* p = typed_mem_alloc("errno", 8);
     errno = EDOM;

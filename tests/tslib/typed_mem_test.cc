@@ -107,6 +107,25 @@ TEST_F(TypedMemTest, FailedResizeLeavesTheBlockAndResizeOrReleaseFreesIt) {
     EXPECT_EQ(live_blocks().count("keep"), 0u);
 }
 
+TEST_F(TypedMemTest, InjectedFailureHitsTheNthAllocationOnly) {
+    typed_mem_fail_nth(3);
+    void* a = typed_mem_alloc("inject", 1);
+    void* b = typed_mem_zeroed("inject", 2, 2);
+    errno = 0;
+    EXPECT_EQ(typed_mem_resize("inject", a, 64), nullptr) << "a resize counts as well";
+    EXPECT_EQ(errno, ENOMEM);
+    void* c = typed_mem_dup_string("inject", "later");
+    EXPECT_NE(a, nullptr);
+    EXPECT_NE(b, nullptr);
+    EXPECT_NE(c, nullptr) << "only the third call fails";
+    EXPECT_EQ(live_blocks()["inject"], (LiveBlocks{3, 1 + 4 + 6}));
+    typed_mem_fail_nth(1);
+    typed_mem_fail_nth(0);
+    void* d = typed_mem_alloc("inject", 1);
+    EXPECT_NE(d, nullptr) << "0 switches it off";
+    for (void* p : {a, b, c, d}) typed_mem_release("inject", p);
+}
+
 TEST_F(TypedMemTest, ReleaseLeavesErrnoAndIgnoresNull) {
     void* p = typed_mem_alloc("errno", 1);
     errno = EDOM;
