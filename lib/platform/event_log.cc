@@ -5,6 +5,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
@@ -82,6 +83,20 @@ int event_log_report(std::string_view source, int type, uint32_t event_id, std::
     ::close(fd);
     if (sent < 0) return fail(saved);
     return 0;
+}
+
+bool event_log_is_local(std::string_view server) {
+    if (server.substr(0, 2) == "\\\\") server.remove_prefix(2);
+    auto equal = [](std::string_view a, std::string_view b) {
+        if (a.size() != b.size()) return false;
+        for (size_t i = 0; i < a.size(); ++i)
+            if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+                return false;
+        return true;
+    };
+    if (server.empty() || server == "." || equal(server, "localhost")) return true;
+    char host[256] = {};
+    return ::gethostname(host, sizeof host - 1) == 0 && equal(server, host);
 }
 
 std::string set_event_log_socket(std::string path) {
