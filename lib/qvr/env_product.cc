@@ -14,6 +14,8 @@
 #include "qvr/rt.h"
 #include "qvr/util.h"
 
+extern char** environ;
+
 namespace {
 
 using platform::RegistryHive;
@@ -86,6 +88,19 @@ bool is_redirectable(std::string_view name) {
     return false;
 }
 
+// The variable's value; names were once compared without case, so an exact match is tried
+// first and then one that differs in case only.
+const char* find_variable(const std::string& name) {
+    if (const char* value = std::getenv(name.c_str())) return value;
+    for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+        const std::string_view text(*entry);
+        const size_t equals = text.find('=');
+        if (equals == name.size() && platform::registry_names_equal(text.substr(0, equals), name))
+            return *entry + equals + 1;
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 char* env_GetVariable(const char* name) {
@@ -95,7 +110,7 @@ char* env_GetVariable(const char* name) {
     }
     std::string variable(name);
     if (starts_with_ignoring_case(variable, "QV4_")) variable = "QVR_" + variable.substr(4);
-    const char* value = std::getenv(variable.c_str());
+    const char* value = find_variable(variable);
     if (value == nullptr) {
         std::string word(without_prefix(variable));
         util_ToUpper(word.data(), word.size());
