@@ -28,6 +28,11 @@ int boot_marker_create(std::string_view name) {
     return fail_from_errno();
 }
 
+int boot_marker_remove(std::string_view name) {
+    if (::unlink(marker_path(name).c_str()) != 0) return fail_from_errno();
+    return 0;
+}
+
 bool boot_marker_exists(std::string_view name) {
     struct stat info {};
     return ::stat(marker_path(name).c_str(), &info) == 0;

@@ -8,6 +8,8 @@ namespace platform {
 // Creates the marker `name` (with the IPC prefix). Returns 1 when this call created it,
 // 0 when it was there already, -1 with errno when it cannot be made.
 int boot_marker_create(std::string_view name);
+// Removes the marker. 0, or -1 with errno.
+int boot_marker_remove(std::string_view name);
 // True when the marker exists.
 bool boot_marker_exists(std::string_view name);
 

@@ -88,8 +88,15 @@ int wf_BeginWrite() {
     if (sdk_Probe() == nullptr || state.begin_done) return 1;
     // The first write since the platform started; when the marker cannot be made the filter
     // is opened anyway, so the write is never left to be lost at the next restart.
-    if (platform::boot_marker_create(kFilterMarker) != 0) {
-        if (!run_filter_manager({"ewfmgr", "c:", "-commitanddisable", "-live"})) return 0;
+    const int marker = platform::boot_marker_create(kFilterMarker);
+    if (marker != 0) {
+        if (!run_filter_manager({"ewfmgr", "c:", "-commitanddisable", "-live"})) {
+            // The filter is still closed: the next write must try again, not find the marker.
+            const int error = platform::last_error();
+            if (marker == 1) platform::boot_marker_remove(kFilterMarker);
+            platform::set_last_error(error);
+            return 0;
+        }
         state.enable_pending = true;
     }
     state.begin_done = true;
