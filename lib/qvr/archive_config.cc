@@ -87,7 +87,9 @@ int move_into_place(const fs::path& from, const fs::path& target) {
 // tar of the current folder and its siblings into `tar_file`. Anything the archiver says on
 // its standard error counts as a failure (it warns of files it could not read).
 int run_tar(const fs::path& current, const fs::path& tar_file, bool extra) {
-    std::vector<std::string> argv = {"tar", "-cf", tar_file.string(), "."};
+    // -P keeps the sibling folders' names as given ("../SAVED_VALUES/..."): GNU tar would
+    // otherwise strip the "../" and say so on standard error.
+    std::vector<std::string> argv = {"tar", "-P", "-cf", tar_file.string(), "."};
     for (const std::string& name : sibling_folders(current, extra)) argv.push_back("../" + name);
     platform::RunOptions options;
     options.working_dir = current;
