@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -46,6 +45,15 @@ class LogSocket {
     int fd_ = -1;
 };
 
+// True when `text` has the shape: '#' a digit, '?' any character, anything else itself.
+bool has_shape(const std::string& text, const std::string& shape) {
+    if (text.size() != shape.size()) return false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (shape[i] == '#' ? (text[i] < '0' || text[i] > '9') : shape[i] != '?' && shape[i] != text[i]) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 TEST(Sink, ACaptureTakesEveryReport) {
@@ -68,10 +76,8 @@ TEST(Sink, ReportsReachTheSystemLogUnderTheProductName) {
     LogSocket log;
     sink_Report(".", 1, "Disk full\r\n");
     const std::string pid = std::to_string(::getpid());
-    const std::regex error_entry("<11>[A-Z][a-z]{2} [ 0-9][0-9] [0-9]{2}:[0-9]{2}:[0-9]{2} Quorvane\\[" + pid +
-                                 "\\]: \\[102\\] Disk full");
     const std::string entry = log.next();
-    EXPECT_TRUE(std::regex_match(entry, error_entry)) << entry;
+    EXPECT_TRUE(has_shape(entry, "<11>??? ?# ##:##:## Quorvane[" + pid + "]: [102] Disk full")) << entry;
     sink_Report("\\\\localhost", 4, "started");
     EXPECT_NE(log.next().find("<14>"), std::string::npos);
     sink_Report(".", 2, "low");
@@ -92,8 +98,5 @@ TEST(Sink, WithoutALogDaemonTheEntryGoesToTheProductLogFile) {
     sink_Report(".", 4, "second\n");
     platform::set_event_log_socket(previous);
     const std::string text = qvr_test::read_file(root / "Quorvane.log");
-    const std::regex two_lines(
-        "[0-9]{2}:[0-9]{2}:[0-9]{2} [0-9]{2}/[0-9]{2}/[0-9]{2} first\n"
-        "[0-9]{2}:[0-9]{2}:[0-9]{2} [0-9]{2}/[0-9]{2}/[0-9]{2} second\n");
-    EXPECT_TRUE(std::regex_match(text, two_lines)) << text;
+    EXPECT_TRUE(has_shape(text, "##:##:## ##/##/## first\n##:##:## ##/##/## second\n")) << text;
 }
