@@ -14,6 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (util_ParseChannelAddress(text.c_str(), prefix, &number) == 0) {
         if (prefix[2] != 0 || prefix[0] == 0 || number < 0 || number > kLargest) __builtin_trap();
     }
-    if (util_ParseChannelNumber(text.c_str(), &number) == 0 && (number < 0 || number > kLargest)) __builtin_trap();
+    if (util_ParseChannelNumber(text.c_str(), &number) == 0 && (number < 0 || number > kLargest))
+        __builtin_trap();
     return 0;
 }

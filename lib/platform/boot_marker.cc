@@ -13,7 +13,9 @@
 namespace platform {
 namespace {
 
-std::string marker_path(std::string_view name) { return runtime_dir() + "/" + ipc_prefix() + std::string(name); }
+std::string marker_path(std::string_view name) {
+    return runtime_dir() + "/" + ipc_prefix() + std::string(name);
+}
 
 }  // namespace
 

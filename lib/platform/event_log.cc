@@ -32,10 +32,14 @@ std::string& socket_path() {
 
 int severity_of(int type) {
     switch (type) {
-        case kEventError: return 3;
-        case kEventWarning: return 4;
-        case kEventInformation: return 6;
-        default: return 5;
+        case kEventError:
+            return 3;
+        case kEventWarning:
+            return 4;
+        case kEventInformation:
+            return 6;
+        default:
+            return 5;
     }
 }
 
@@ -90,7 +94,8 @@ bool event_log_is_local(std::string_view server) {
     auto equal = [](std::string_view a, std::string_view b) {
         if (a.size() != b.size()) return false;
         for (size_t i = 0; i < a.size(); ++i)
-            if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            if (std::tolower(static_cast<unsigned char>(a[i])) !=
+                std::tolower(static_cast<unsigned char>(b[i])))
                 return false;
         return true;
     };

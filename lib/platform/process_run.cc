@@ -112,8 +112,10 @@ int run_program(const std::vector<std::string>& argv, const RunOptions& options,
     SpawnActions actions;
     if (!actions.ok()) return fail(ENOMEM);
     posix_spawn_file_actions_addopen(actions.get(), STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    if (options.capture_stdout) posix_spawn_file_actions_adddup2(actions.get(), out_pipe.write.get(), STDOUT_FILENO);
-    if (options.capture_stderr) posix_spawn_file_actions_adddup2(actions.get(), err_pipe.write.get(), STDERR_FILENO);
+    if (options.capture_stdout)
+        posix_spawn_file_actions_adddup2(actions.get(), out_pipe.write.get(), STDOUT_FILENO);
+    if (options.capture_stderr)
+        posix_spawn_file_actions_adddup2(actions.get(), err_pipe.write.get(), STDERR_FILENO);
     if (!options.working_dir.empty())
         posix_spawn_file_actions_addchdir_np(actions.get(), options.working_dir.c_str());
 

@@ -19,7 +19,8 @@ namespace fs = std::filesystem;
 namespace {
 
 bool starts_with_ignoring_case(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() && platform::registry_names_equal(text.substr(0, prefix.size()), prefix);
+    return text.size() >= prefix.size() &&
+           platform::registry_names_equal(text.substr(0, prefix.size()), prefix);
 }
 
 bool folder_exists(const fs::path& path) {
@@ -64,7 +65,9 @@ void remove_quietly(const fs::path& path) {
     fs::remove(path, ec);
 }
 
-int fail_with_exit(int exit_code) { return platform::fail(exit_code != 0 ? exit_code : 1); }
+int fail_with_exit(int exit_code) {
+    return platform::fail(exit_code != 0 ? exit_code : 1);
+}
 
 // Puts a finished file in place of the target; -1 when the rename fails.
 int move_into_place(const fs::path& from, const fs::path& target) {
@@ -181,8 +184,8 @@ std::string archive_extra_folders() {
     char value[261];
     uint32_t type = kRegSz;
     uint32_t size = sizeof value;
-    if (reg_AccessProductValue(platform::RegistryHive::machine, kProductKey, platform::kKeyQueryValue, "ExtraSaveDirs",
-                               &type, value, &size) == 0 &&
+    if (reg_AccessProductValue(platform::RegistryHive::machine, kProductKey, platform::kKeyQueryValue,
+                               "ExtraSaveDirs", &type, value, &size) == 0 &&
         type == kRegSz) {
         value[std::min<size_t>(size, sizeof value - 1)] = 0;
         return value;
@@ -190,7 +193,8 @@ std::string archive_extra_folders() {
     const std::string_view product = reg_GetProductName();
     std::string list;
     const bool rimvale = starts_with_ignoring_case(product, "RIMVALE");
-    const bool voxa_or_plumo = starts_with_ignoring_case(product, "VOXA") || starts_with_ignoring_case(product, "PLUMO");
+    const bool voxa_or_plumo =
+        starts_with_ignoring_case(product, "VOXA") || starts_with_ignoring_case(product, "PLUMO");
     if (rimvale || voxa_or_plumo) list = "CMONITORS;TRENDS";
     if (rimvale) list += ";MONITORS;AMONITORS";
     if (voxa_or_plumo) list += ";MONPICLIB;DATA_IMP";

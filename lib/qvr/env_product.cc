@@ -30,7 +30,8 @@ thread_local char t_user_folder[kResultSize];
 thread_local char t_root[kRootSize];
 
 bool starts_with_ignoring_case(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() && platform::registry_names_equal(text.substr(0, prefix.size()), prefix);
+    return text.size() >= prefix.size() &&
+           platform::registry_names_equal(text.substr(0, prefix.size()), prefix);
 }
 
 std::string_view without_prefix(std::string_view name) {
@@ -73,7 +74,8 @@ bool read_reference(std::string_view reference) {
     uint32_t type = kRegSz;
     uint32_t size = sizeof text;
     if (reg_AccessProductValue(hive == HiveWord::machine ? RegistryHive::machine : RegistryHive::user,
-                               key_path.c_str(), platform::kKeyQueryValue, value.c_str(), &type, text, &size) != 0 ||
+                               key_path.c_str(), platform::kKeyQueryValue, value.c_str(), &type, text,
+                               &size) != 0 ||
         type != kRegSz)
         return false;
     text[std::min<size_t>(size, sizeof text - 1)] = 0;
@@ -117,7 +119,8 @@ char* env_GetVariable(const char* name) {
         return keep(t_variable, sizeof t_variable, std::string(env_GetProductRootFolder()) + "/" + word);
     }
     const std::string_view text(value);
-    if (text.size() >= 2 && text.front() == '%' && text.back() == '%' && read_reference(text.substr(1, text.size() - 2)))
+    if (text.size() >= 2 && text.front() == '%' && text.back() == '%' &&
+        read_reference(text.substr(1, text.size() - 2)))
         return t_variable;
     return const_cast<char*>(value);
 }
@@ -147,8 +150,8 @@ const char* env_GetRootFolder(const char* product_name) {
     char value[kRootSize];
     uint32_t type = kRegSz;
     uint32_t size = sizeof value;
-    if (reg_AccessProductValue(RegistryHive::machine, kProductKey, platform::kKeyQueryValue, "Root:", &type, value,
-                               &size) == 0 &&
+    if (reg_AccessProductValue(RegistryHive::machine, kProductKey, platform::kKeyQueryValue, "Root:", &type,
+                               value, &size) == 0 &&
         type == kRegSz && size > 1) {
         value[std::min<size_t>(size, sizeof value - 1)] = 0;
         root = value;
@@ -157,9 +160,13 @@ const char* env_GetRootFolder(const char* product_name) {
     return keep(t_root, sizeof t_root, root);
 }
 
-const char* env_GetProductRootFolder() { return env_GetRootFolder(reg_GetProductName()); }
+const char* env_GetProductRootFolder() {
+    return env_GetRootFolder(reg_GetProductName());
+}
 
-char env_GetRootDrive() { return '/'; }
+char env_GetRootDrive() {
+    return '/';
+}
 
 int util_CheckFileAccess(const char* path, unsigned access) {
     if (path == nullptr) return 0;

@@ -10,8 +10,18 @@ float num_CheckedFloat(double value) {
     return static_cast<float>(value);
 }
 
-float num_AddChecked(float a, float b) { return num_CheckedFloat(static_cast<double>(a) + b); }
-float num_SubtractChecked(float a, float b) { return num_CheckedFloat(static_cast<double>(a) - b); }
-float num_MultiplyChecked(float a, float b) { return num_CheckedFloat(static_cast<double>(a) * b); }
-float num_DivideChecked(float a, float b) { return num_CheckedFloat(static_cast<double>(a) / b); }
-float num_NegateChecked(float a) { return num_CheckedFloat(-static_cast<double>(a)); }
+float num_AddChecked(float a, float b) {
+    return num_CheckedFloat(static_cast<double>(a) + b);
+}
+float num_SubtractChecked(float a, float b) {
+    return num_CheckedFloat(static_cast<double>(a) - b);
+}
+float num_MultiplyChecked(float a, float b) {
+    return num_CheckedFloat(static_cast<double>(a) * b);
+}
+float num_DivideChecked(float a, float b) {
+    return num_CheckedFloat(static_cast<double>(a) / b);
+}
+float num_NegateChecked(float a) {
+    return num_CheckedFloat(-static_cast<double>(a));
+}

@@ -112,13 +112,14 @@ int wf_EndWrite() {
     return 1;
 }
 
-int reg_CreateKeyFiltered(platform::RegistryHive hive, const char* path, uint32_t access, platform::RegistryKey* key,
-                          bool* created) {
+int reg_CreateKeyFiltered(platform::RegistryHive hive, const char* path, uint32_t access,
+                          platform::RegistryKey* key, bool* created) {
     if (path == nullptr || key == nullptr) return platform::kErrorInvalidParameter;
     return filtered([&] { return platform::RegistryKey::create(hive, path, access, *key, created); });
 }
 
-int reg_SetValueFiltered(platform::RegistryKey* key, const char* name, uint32_t type, const void* data, uint32_t size) {
+int reg_SetValueFiltered(platform::RegistryKey* key, const char* name, uint32_t type, const void* data,
+                         uint32_t size) {
     if (key == nullptr) return platform::kErrorInvalidHandle;
     return filtered([&] { return key->set_value(name != nullptr ? name : "", type, data, size); });
 }

@@ -9,9 +9,10 @@
 
 // Creates (or opens) the key; the result is the registry's, or the last error when the
 // write filter could not be opened or closed.
-int reg_CreateKeyFiltered(platform::RegistryHive hive, const char* path, uint32_t access, platform::RegistryKey* key,
-                          bool* created = nullptr);
-int reg_SetValueFiltered(platform::RegistryKey* key, const char* name, uint32_t type, const void* data, uint32_t size);
+int reg_CreateKeyFiltered(platform::RegistryHive hive, const char* path, uint32_t access,
+                          platform::RegistryKey* key, bool* created = nullptr);
+int reg_SetValueFiltered(platform::RegistryKey* key, const char* name, uint32_t type, const void* data,
+                         uint32_t size);
 int reg_DeleteValueFiltered(platform::RegistryKey* key, const char* name);
 
 // 1, or 0 when the filter manager could not be started.

@@ -38,7 +38,9 @@ Settings& settings() {
     return s;
 }
 
-bool equal_ignoring_case(std::string_view a, std::string_view b) { return platform::registry_names_equal(a, b); }
+bool equal_ignoring_case(std::string_view a, std::string_view b) {
+    return platform::registry_names_equal(a, b);
+}
 
 void copy_cut(std::string_view text, char* out, size_t capacity) {
     const size_t n = std::min(text.size(), capacity - 1);
@@ -67,8 +69,8 @@ int read_value(RegistryHive hive, const std::string& path, uint32_t access, cons
     return key.query_value(name != nullptr ? name : "", type, data, size);
 }
 
-int write_value(RegistryHive hive, const std::string& path, uint32_t access, const char* name, const uint32_t* type,
-                const void* data, const uint32_t* size) {
+int write_value(RegistryHive hive, const std::string& path, uint32_t access, const char* name,
+                const uint32_t* type, const void* data, const uint32_t* size) {
     if (type == nullptr || size == nullptr) return platform::kErrorInvalidParameter;
     RegistryKey key;
     const int rc = reg_CreateKeyFiltered(hive, path.c_str(), access, &key);
@@ -93,9 +95,9 @@ bool query_text(const RegistryKey& key, const char* name, char* out, size_t capa
 void read_edition_name(const char* value_name, char* cache, size_t capacity, std::string_view fallback) {
     copy_cut(fallback, cache, capacity);
     RegistryKey maker;
-    const bool from_maker =
-        RegistryKey::create(effective_hive(RegistryHive::machine), kMakerKey, platform::kKeyQueryValue, maker) == 0 &&
-        query_text(maker, value_name, cache, capacity);
+    const bool from_maker = RegistryKey::create(effective_hive(RegistryHive::machine), kMakerKey,
+                                                platform::kKeyQueryValue, maker) == 0 &&
+                            query_text(maker, value_name, cache, capacity);
     if (!from_maker) {
         // The second source stays the machine hive, whatever the hive switch says.
         RegistryKey product;
@@ -110,8 +112,8 @@ int field_size(const char* value_name, uint32_t maximum) {
         uint32_t type = 0;
         uint32_t number = 0;
         uint32_t size = sizeof number;
-        if (reg_AccessProductValue(hive, kProductKey, platform::kKeyQueryValue, value_name, &type, &number, &size) ==
-                0 &&
+        if (reg_AccessProductValue(hive, kProductKey, platform::kKeyQueryValue, value_name, &type, &number,
+                                   &size) == 0 &&
             type == kRegDword && size == sizeof number) {
             return static_cast<int>(number == 0 || number > maximum ? maximum : number);
         }
@@ -172,8 +174,8 @@ int reg_ProductKeyExists(const char* name) {
     if (name == nullptr) return 0;
     RegistryKey key;
     // Opened only: testing a name must not leave a key of that name behind.
-    return RegistryKey::open(RegistryHive::machine, std::string(kMakerKey) + "\\" + name, platform::kKeyQueryValue,
-                             key) == 0
+    return RegistryKey::open(RegistryHive::machine, std::string(kMakerKey) + "\\" + name,
+                             platform::kKeyQueryValue, key) == 0
                ? 1
                : 0;
 }
@@ -210,8 +212,8 @@ const char* reg_GetVariant() {
         s.variant.fill(0);
         uint32_t type = kRegSz;
         uint32_t size = static_cast<uint32_t>(s.variant.size());
-        if (reg_AccessProductValue(RegistryHive::machine, kProductKey, platform::kKeyQueryValue, "Variant", &type,
-                                   s.variant.data(), &size) != 0 ||
+        if (reg_AccessProductValue(RegistryHive::machine, kProductKey, platform::kKeyQueryValue, "Variant",
+                                   &type, s.variant.data(), &size) != 0 ||
             type != kRegSz)
             s.variant.fill(0);
         s.variant.back() = 0;
@@ -238,11 +240,19 @@ unsigned sys_GetOsMajorVersion() {
     return major;
 }
 
-int sys_GetOsPlatformId() { return 2; }
+int sys_GetOsPlatformId() {
+    return 2;
+}
 
-int chanrec_GetDescSize() { return field_size("DescSize", 32); }
-int chanrec_GetTagSize() { return field_size("TagSize", 15); }
-int chanrec_GetUnitsSize() { return field_size("UnitsSize", 8); }
+int chanrec_GetDescSize() {
+    return field_size("DescSize", 32);
+}
+int chanrec_GetTagSize() {
+    return field_size("TagSize", 15);
+}
+int chanrec_GetUnitsSize() {
+    return field_size("UnitsSize", 8);
+}
 
 namespace qvr {
 

@@ -21,8 +21,8 @@ constexpr size_t kDebuggerLimit = 4998;
 constexpr size_t kDebuggerKeep = 4999;
 
 constexpr std::array<const char*, CDebugTrace::kCounterCount> kCounterValues = {
-    "_DebugRxCount",          "_DebugTxCount",          "_DebugRxTimeoutCount",     "_DebugTxTimeoutCount",
-    "_DebugRxCommErrorCount", "_DebugTxCommErrorCount", "_DebugRxCRCErrorCount",    "_DebugTxCRCErrorCount",
+    "_DebugRxCount",           "_DebugTxCount",          "_DebugRxTimeoutCount",  "_DebugTxTimeoutCount",
+    "_DebugRxCommErrorCount",  "_DebugTxCommErrorCount", "_DebugRxCRCErrorCount", "_DebugTxCRCErrorCount",
     "_DebugRxGoodPacketCount", "_DebugTxGoodPacketCount"};
 
 bool starts_with_on(std::string_view text) {
@@ -56,13 +56,16 @@ CDebugTrace::CDebugTrace(std::string_view name) : name_(name.substr(0, kNameMax)
     debugger_.reserve(kDebuggerBuffer);
     const std::string path = std::string(kMakerKey) + "\\" + reg_GetProductName();
     // Read access only: a process that may not write the machine hive still traces.
-    if (platform::RegistryKey::create(platform::RegistryHive::machine, path, platform::kKeyRead, key_) != 0) return;
+    if (platform::RegistryKey::create(platform::RegistryHive::machine, path, platform::kKeyRead, key_) != 0)
+        return;
     key_open_ = true;
     platform::RegistryWatch::start(platform::RegistryHive::machine, path, watch_);
     read_settings();
 }
 
-CDebugTrace::~CDebugTrace() { close_file(); }
+CDebugTrace::~CDebugTrace() {
+    close_file();
+}
 
 void CDebugTrace::close_file() {
     if (file_ >= 0) ::close(file_);
@@ -152,7 +155,8 @@ void CDebugTrace::write_debugger(std::string_view text) {
         debugger_.append(text);
     }
     if (!text.empty() && text.back() == '\n') {
-        if (debugger_.back() != '\n' && debugger_.size() >= 2) debugger_.replace(debugger_.size() - 2, 2, "\r\n");
+        if (debugger_.back() != '\n' && debugger_.size() >= 2)
+            debugger_.replace(debugger_.size() - 2, 2, "\r\n");
         platform::debug_output(debugger_);
         debugger_.clear();
     }

@@ -26,8 +26,8 @@ struct UrlComponents {
     uint32_t path_length = 0;
     char* extra = nullptr;  // "?query#fragment"
     uint32_t extra_length = 0;
-    uint16_t port = 0;      // the given port, else the scheme's default (0 when it has none)
-    int port_given = 0;     // 1 when the URL names a port
+    uint16_t port = 0;   // the given port, else the scheme's default (0 when it has none)
+    int port_given = 0;  // 1 when the URL names a port
 };
 
 // The buffers the link layer uses, with components pointing at them.

@@ -131,8 +131,10 @@ int url_Split(const char* url, size_t length, uint32_t flags, UrlComponents* par
     uint16_t port = url_DefaultPort(scheme.data(), scheme.size());
     if (port_given) {
         unsigned value = 0;
-        const auto [end, error] = std::from_chars(port_text.data(), port_text.data() + port_text.size(), value);
-        if (port_text.empty() || error != std::errc() || end != port_text.data() + port_text.size() || value > 65535)
+        const auto [end, error] =
+            std::from_chars(port_text.data(), port_text.data() + port_text.size(), value);
+        if (port_text.empty() || error != std::errc() || end != port_text.data() + port_text.size() ||
+            value > 65535)
             return refuse(platform::kErrorInvalidParameter);
         port = static_cast<uint16_t>(value);
     }
@@ -140,7 +142,8 @@ int url_Split(const char* url, size_t length, uint32_t flags, UrlComponents* par
     std::string_view rest = text.substr(authority_end);
     const size_t extra_start = rest.find_first_of("?#");
     const std::string_view path = rest.substr(0, extra_start);
-    const std::string_view extra = extra_start == std::string_view::npos ? std::string_view() : rest.substr(extra_start);
+    const std::string_view extra =
+        extra_start == std::string_view::npos ? std::string_view() : rest.substr(extra_start);
 
     const bool decode = (flags & kUrlDecode) != 0;
     auto component = [&](std::string_view value) { return decode ? decoded(value) : std::string(value); };
@@ -148,7 +151,8 @@ int url_Split(const char* url, size_t length, uint32_t flags, UrlComponents* par
     if (!store(scheme, out.scheme, out.scheme_length) || !store(component(host), out.host, out.host_length) ||
         !store(component(user), out.user, out.user_length) ||
         !store(component(password), out.password, out.password_length) ||
-        !store(component(path), out.path, out.path_length) || !store(component(extra), out.extra, out.extra_length))
+        !store(component(path), out.path, out.path_length) ||
+        !store(component(extra), out.extra, out.extra_length))
         return refuse(platform::kErrorInsufficientBuffer);
     out.port = port;
     out.port_given = port_given ? 1 : 0;

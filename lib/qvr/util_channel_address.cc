@@ -5,13 +5,19 @@
 
 namespace {
 
-bool is_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_letter(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 constexpr int kMaxDigits = 5;
 
 // The library's "invalid argument" number.
-int refuse() { return platform::fail(platform::kErrorInvalidArgument); }
+int refuse() {
+    return platform::fail(platform::kErrorInvalidArgument);
+}
 
 }  // namespace
 

@@ -26,8 +26,8 @@ struct Digits {
 
 Digits significant_digits(double magnitude, int significant) {
     char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, magnitude, std::chars_format::scientific,
-                                      significant - 1);
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, magnitude,
+                                      std::chars_format::scientific, significant - 1);
     const std::string_view text(buffer, static_cast<size_t>(result.ptr - buffer));
     Digits d;
     const size_t e = text.find('e');
@@ -61,8 +61,9 @@ std::string fixed_form(double value, int precision) {
         return text;
     }
     auto digit = [&](int position) {  // position 0 is the first significant digit
-        return position >= 0 && position < static_cast<int>(d.digits.size()) ? d.digits[static_cast<size_t>(position)]
-                                                                              : '0';
+        return position >= 0 && position < static_cast<int>(d.digits.size())
+                   ? d.digits[static_cast<size_t>(position)]
+                   : '0';
     };
     if (d.exponent >= 0) {
         for (int i = 0; i <= d.exponent; ++i) text += digit(i);
@@ -252,7 +253,8 @@ int format_text(char* out, size_t capacity, const char* format, std::span<const 
             case 'f': {
                 const FormatArg* arg = args.next();
                 const double value = arg != nullptr ? real_of(*arg) : 0;
-                std::string text = fixed_form(value, spec.precision >= 0 ? spec.precision : kDefaultPrecision);
+                std::string text =
+                    fixed_form(value, spec.precision >= 0 ? spec.precision : kDefaultPrecision);
                 if (spec.width >= 0 && static_cast<int>(text.size()) > spec.width)
                     text.assign(static_cast<size_t>(spec.width), '*');
                 output.put(padded(std::move(text), spec, true));

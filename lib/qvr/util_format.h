@@ -35,7 +35,8 @@ FormatArg make_format_arg(const T& value) {
         const char* text = value;
         arg.text = text != nullptr ? std::string_view(text) : std::string_view();
     } else {
-        static_assert(std::is_convertible_v<const T&, std::string_view>, "util_FormatText: unsupported argument");
+        static_assert(std::is_convertible_v<const T&, std::string_view>,
+                      "util_FormatText: unsupported argument");
         arg.kind = FormatArg::Kind::text;
         arg.text = std::string_view(value);
     }
@@ -89,7 +90,8 @@ int util_LocaleNumber(int item);
 // any of the three. `justify` non-zero left-justifies, `pad` non-zero pads with zeros.
 // A text wider than `width` turns to the exponent form; with free blanks the digits left
 // of the decimal character are grouped in threes by `separator` (0: none).
-const char* util_FormatNumberSep(int justify, int pad, char separator, int width, int precision, double value);
+const char* util_FormatNumberSep(int justify, int pad, char separator, int width, int precision,
+                                 double value);
 // The same with the locale's thousands separator.
 const char* util_FormatNumberWidth(int justify, int pad, int width, int precision, double value);
 // The same with the locale's number of decimals (fewer when the width is below decimals + 3).

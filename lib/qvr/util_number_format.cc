@@ -18,8 +18,9 @@ std::string printf_form(double value, int precision, bool exponent) {
     if (std::isnan(value)) return exponent ? "NAN" : "nan";
     if (std::isinf(value)) return std::string(value < 0 ? "-" : "") + (exponent ? "INF" : "inf");
     char buffer[512];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value,
-                                      exponent ? std::chars_format::scientific : std::chars_format::fixed, precision);
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, value,
+                      exponent ? std::chars_format::scientific : std::chars_format::fixed, precision);
     std::string text(buffer, result.ptr);
     if (exponent) {
         const size_t e = text.find('e');
@@ -50,7 +51,8 @@ void insert_separators(std::string& text, char decimal, char separator, bool lef
     const size_t digits = end - first_digit;
     const size_t needed = (digits - 1) / 3;
     if (needed == 0) return;
-    const size_t free_blanks = left ? text.size() - 1 - text.find_last_not_of(' ') : text.find_first_not_of(' ');
+    const size_t free_blanks =
+        left ? text.size() - 1 - text.find_last_not_of(' ') : text.find_first_not_of(' ');
     if (free_blanks < needed) return;
     std::string grouped;
     for (size_t i = 0; i < digits; ++i) {
@@ -127,32 +129,44 @@ const char* keep(const std::string& text) {
 char util_LocaleChar(int item) {
     const qvr::NumberLocale& locale = qvr::user_number_locale();
     switch (item) {
-        case kLocaleDecimal: return locale.decimal_point;
-        case kLocaleThousand: return locale.thousands_separator;
-        case kLocaleGrouping: return locale.grouping.empty() ? 0 : locale.grouping[0];
-        case kLocaleDigits: return static_cast<char>('0' + locale.digits);
-        case kLocaleLeadingZero: return static_cast<char>('0' + locale.leading_zero);
-        default: return 0;
+        case kLocaleDecimal:
+            return locale.decimal_point;
+        case kLocaleThousand:
+            return locale.thousands_separator;
+        case kLocaleGrouping:
+            return locale.grouping.empty() ? 0 : locale.grouping[0];
+        case kLocaleDigits:
+            return static_cast<char>('0' + locale.digits);
+        case kLocaleLeadingZero:
+            return static_cast<char>('0' + locale.leading_zero);
+        default:
+            return 0;
     }
 }
 
 int util_LocaleNumber(int item) {
     const qvr::NumberLocale& locale = qvr::user_number_locale();
     switch (item) {
-        case kLocaleDigits: return locale.digits;
-        case kLocaleLeadingZero: return locale.leading_zero;
-        case kLocaleGrouping: return std::atoi(locale.grouping.c_str());
-        default: return 0;
+        case kLocaleDigits:
+            return locale.digits;
+        case kLocaleLeadingZero:
+            return locale.leading_zero;
+        case kLocaleGrouping:
+            return std::atoi(locale.grouping.c_str());
+        default:
+            return 0;
     }
 }
 
-const char* util_FormatNumberSep(int justify, int pad, char separator, int width, int precision, double value) {
+const char* util_FormatNumberSep(int justify, int pad, char separator, int width, int precision,
+                                 double value) {
     return keep(qvr::format_locale_number(qvr::user_number_locale(), justify != 0, pad != 0, separator, width,
                                           precision, value));
 }
 
 const char* util_FormatNumberWidth(int justify, int pad, int width, int precision, double value) {
-    return util_FormatNumberSep(justify, pad, qvr::user_number_locale().thousands_separator, width, precision, value);
+    return util_FormatNumberSep(justify, pad, qvr::user_number_locale().thousands_separator, width, precision,
+                                value);
 }
 
 const char* util_FormatNumber(int justify, int pad, int width, double value) {

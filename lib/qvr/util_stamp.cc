@@ -11,13 +11,16 @@
 
 namespace {
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 bool ends_with_ignoring_case(std::string_view text, std::string_view suffix) {
     if (suffix.size() > text.size()) return false;
     const std::string_view tail = text.substr(text.size() - suffix.size());
     for (size_t i = 0; i < suffix.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(tail[i])) != std::tolower(static_cast<unsigned char>(suffix[i])))
+        if (std::tolower(static_cast<unsigned char>(tail[i])) !=
+            std::tolower(static_cast<unsigned char>(suffix[i])))
             return false;
     return true;
 }
@@ -71,7 +74,8 @@ int util_HasTrailingStamp(const char* name, const char* suffix) {
 }
 
 int util_FindNewestStamped(const char* folder, char* name, size_t capacity, const char* suffix) {
-    if (folder == nullptr || name == nullptr || capacity == 0) return platform::fail(platform::kErrorInvalidArgument);
+    if (folder == nullptr || name == nullptr || capacity == 0)
+        return platform::fail(platform::kErrorInvalidArgument);
     UtilFindHandle* search = util_FindFirst(folder);
     if (search == nullptr) return -1;
     bool found = false;

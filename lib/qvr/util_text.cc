@@ -14,10 +14,18 @@ char* util_ToUpper(char* text, size_t n) {
     return text;
 }
 
-void util_BitClear(uint8_t* bitmap, uint32_t n) { bitmap[n / 8] &= static_cast<uint8_t>(~(0x80u >> (n % 8))); }
+void util_BitClear(uint8_t* bitmap, uint32_t n) {
+    bitmap[n / 8] &= static_cast<uint8_t>(~(0x80u >> (n % 8)));
+}
 
-void util_BitSet(uint8_t* bitmap, uint32_t n) { bitmap[n / 8] |= static_cast<uint8_t>(0x80u >> (n % 8)); }
+void util_BitSet(uint8_t* bitmap, uint32_t n) {
+    bitmap[n / 8] |= static_cast<uint8_t>(0x80u >> (n % 8));
+}
 
-int util_BitTest(const uint8_t* bitmap, uint32_t n) { return (bitmap[n / 8] & (0x80u >> (n % 8))) != 0 ? 1 : 0; }
+int util_BitTest(const uint8_t* bitmap, uint32_t n) {
+    return (bitmap[n / 8] & (0x80u >> (n % 8))) != 0 ? 1 : 0;
+}
 
-int util_NoOp() { return 0; }
+int util_NoOp() {
+    return 0;
+}

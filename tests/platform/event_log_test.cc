@@ -19,13 +19,15 @@ TEST(EventLog, EntriesAreOneDatagramEachWithSourceAndEventNumber) {
     ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     const std::string previous = platform::set_event_log_socket(path);
 
-    ASSERT_EQ(platform::event_log_report("My Product:x", platform::kEventInformation, 102, "one\ntwo\r\n"), 0);
+    ASSERT_EQ(platform::event_log_report("My Product:x", platform::kEventInformation, 102, "one\ntwo\r\n"),
+              0);
     ASSERT_EQ(platform::event_log_report("P", 16, 7, std::string(20000, 'z')), 0);
     char buffer[30000];
     ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
     std::string entry(buffer, static_cast<size_t>(n));
     EXPECT_EQ(entry.substr(0, 4), "<14>");
-    EXPECT_NE(entry.find(" My_Product_x[" + std::to_string(::getpid()) + "]: [102] one\ntwo"), std::string::npos)
+    EXPECT_NE(entry.find(" My_Product_x[" + std::to_string(::getpid()) + "]: [102] one\ntwo"),
+              std::string::npos)
         << entry;
     EXPECT_NE(entry.back(), '\n');
     n = ::recv(fd, buffer, sizeof buffer, 0);

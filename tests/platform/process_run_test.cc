@@ -28,7 +28,8 @@ TEST(RunProgram, OutputAndErrorArriveOnTheirOwnPipes) {
     platform::RunResult result;
     // More than a pipe holds on both streams: neither may block the other.
     ASSERT_EQ(platform::run_program(
-                  {"sh", "-c", "i=0; while [ $i -lt 3000 ]; do echo out$i; echo err$i >&2; i=$((i+1)); done; exit 7"},
+                  {"sh", "-c",
+                   "i=0; while [ $i -lt 3000 ]; do echo out$i; echo err$i >&2; i=$((i+1)); done; exit 7"},
                   options, result),
               0);
     EXPECT_EQ(result.exit_code, 7);

@@ -55,7 +55,8 @@ class ArchiveTest : public ::testing::Test {
     // Everything in a folder, to see that no temporary or half file stays behind.
     static std::set<std::string> entries(const fs::path& folder) {
         std::set<std::string> names;
-        for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename().string());
+        for (const auto& entry : fs::directory_iterator(folder))
+            names.insert(entry.path().filename().string());
         return names;
     }
 
@@ -83,15 +84,16 @@ TEST_F(ArchiveTest, QvrRoundTripThroughRealTarAndCompress) {
 
     const fs::path unpacked = root_ / "unpacked.tar";
     platform::RunResult result;
-    ASSERT_EQ(platform::run_program({"sh", "-c", "msexpand < \"$0\" > \"$1\"", target.string(), unpacked.string()}, {},
-                                    result),
+    ASSERT_EQ(platform::run_program(
+                  {"sh", "-c", "msexpand < \"$0\" > \"$1\"", target.string(), unpacked.string()}, {}, result),
               0);
     EXPECT_EQ(members(unpacked), expected_);
 }
 
 TEST_F(ArchiveTest, QuotedTarTargetAndExtraFoldersOfTheEdition) {
     platform::RegistryKey maker;
-    ASSERT_EQ(platform::RegistryKey::create(platform::RegistryHive::machine, kMakerKey, platform::kKeyAllAccess, maker),
+    ASSERT_EQ(platform::RegistryKey::create(platform::RegistryHive::machine, kMakerKey,
+                                            platform::kKeyAllAccess, maker),
               0);
     ASSERT_EQ(maker.set_string("ProductName", "Voxa"), 0);
     qvr_test::write_file(root_ / "configs" / "TRENDS" / "t.trd", "t");
@@ -109,9 +111,9 @@ TEST_F(ArchiveTest, QuotedTarTargetAndExtraFoldersOfTheEdition) {
 
     // The registry's list replaces the edition's.
     platform::RegistryKey product;
-    ASSERT_EQ(
-        platform::RegistryKey::create(platform::RegistryHive::machine, kProductKey, platform::kKeyAllAccess, product),
-        0);
+    ASSERT_EQ(platform::RegistryKey::create(platform::RegistryHive::machine, kProductKey,
+                                            platform::kKeyAllAccess, product),
+              0);
     ASSERT_EQ(product.set_string("ExtraSaveDirs", "ELSEWHERE;SAVED_VALUES;MISSING"), 0);
     EXPECT_EQ(qvr::archive_extra_folders(), "ELSEWHERE;SAVED_VALUES;MISSING");
     const fs::path listed = root_ / "out" / "listed.tar";
@@ -156,7 +158,8 @@ TEST_F(ArchiveTest, QvrNeedsTheSavedConfigurationFolder) {
 TEST_F(ArchiveTest, OtherTargetsGoToTheProductArchiver) {
     qvr_test::TempDir bin;
     // Records its arguments and writes the archive it was asked for.
-    qvr_test::write_file(bin / "qvzip", "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$(dirname \"$0\")/args\"\necho zip > \"$3\"\n");
+    qvr_test::write_file(
+        bin / "qvzip", "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$(dirname \"$0\")/args\"\necho zip > \"$3\"\n");
     ::chmod((bin / "qvzip").c_str(), 0755);
     setenv("QVR_BIN", bin.str().c_str(), 1);
     qvr_test::write_file(root_ / "configs" / "REPLAY_OPTIONS" / "r.opt", "r");

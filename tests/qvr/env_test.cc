@@ -123,9 +123,12 @@ TEST(EnvVariable, RegistryReferencesAreReadOrLeftAsTheyAre) {
         {"%LocalMachine\\SOFTWARE\\Brevantic\\Quorvane\\BinPath%",
          "%LocalMachine\\SOFTWARE\\Brevantic\\Quorvane\\BinPath%"},
         {"%\\LocalMachine%", "%\\LocalMachine%"},
-        {"%\\LocalMachine\\SOFTWARE\\Brevantic\\Quorvane\\%", "%\\LocalMachine\\SOFTWARE\\Brevantic\\Quorvane\\%"},
-        {"%\\Nowhere\\SOFTWARE\\Brevantic\\Quorvane\\BinPath%", "%\\Nowhere\\SOFTWARE\\Brevantic\\Quorvane\\BinPath%"},
-        {"%\\Users\\SOFTWARE\\Brevantic\\Quorvane\\BinPath%", "%\\Users\\SOFTWARE\\Brevantic\\Quorvane\\BinPath%"},
+        {"%\\LocalMachine\\SOFTWARE\\Brevantic\\Quorvane\\%",
+         "%\\LocalMachine\\SOFTWARE\\Brevantic\\Quorvane\\%"},
+        {"%\\Nowhere\\SOFTWARE\\Brevantic\\Quorvane\\BinPath%",
+         "%\\Nowhere\\SOFTWARE\\Brevantic\\Quorvane\\BinPath%"},
+        {"%\\Users\\SOFTWARE\\Brevantic\\Quorvane\\BinPath%",
+         "%\\Users\\SOFTWARE\\Brevantic\\Quorvane\\BinPath%"},
         {"plain %text", "plain %text"},
     };
     for (const Case& c : cases) {

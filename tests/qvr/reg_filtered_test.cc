@@ -50,8 +50,8 @@ std::string read_setting(const char* name) {
     char buffer[64] = {};
     uint32_t type = 0;
     uint32_t size = sizeof buffer;
-    if (reg_AccessProductValue(RegistryHive::machine, kProductKey, platform::kKeyQueryValue, name, &type, buffer,
-                               &size) != 0)
+    if (reg_AccessProductValue(RegistryHive::machine, kProductKey, platform::kKeyQueryValue, name, &type,
+                               buffer, &size) != 0)
         return "<missing>";
     return buffer;
 }
@@ -73,8 +73,9 @@ TEST(WriteFilter, FirstWriteSinceStartCommitsAndLaterWritesRunNothing) {
     EXPECT_EQ(read_setting("First"), "1");
     // The edition's own key got the value.
     platform::RegistryKey edition;
-    ASSERT_EQ(platform::RegistryKey::open(hive, "SOFTWARE\\Brevantic\\Lagoonet", platform::kKeyQueryValue, edition),
-              0);
+    ASSERT_EQ(
+        platform::RegistryKey::open(hive, "SOFTWARE\\Brevantic\\Lagoonet", platform::kKeyQueryValue, edition),
+        0);
     EXPECT_EQ(sdk_Release(), 1);
 }
 

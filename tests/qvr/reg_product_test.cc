@@ -29,7 +29,8 @@ std::string read_text(RegistryHive hive, const char* path, const char* name, int
     char buffer[64] = {};
     uint32_t type = 0;
     uint32_t size = sizeof buffer;
-    const int result = reg_AccessProductValue(hive, path, platform::kKeyQueryValue, name, &type, buffer, &size);
+    const int result =
+        reg_AccessProductValue(hive, path, platform::kKeyQueryValue, name, &type, buffer, &size);
     if (rc != nullptr) *rc = result;
     return result == 0 ? std::string(buffer) : std::string("<") + std::to_string(result) + ">";
 }
@@ -70,12 +71,14 @@ TEST(ProductName, MakerKeyFirstThenProductKeyThenDefault) {
         ASSERT_EQ(RegistryKey::create(RegistryHive::machine, kMakerKey, platform::kKeyAllAccess, maker), 0);
         maker.delete_value("ProductName");
         RegistryKey product;
-        ASSERT_EQ(RegistryKey::create(RegistryHive::machine, kProductKey, platform::kKeyAllAccess, product), 0);
+        ASSERT_EQ(RegistryKey::create(RegistryHive::machine, kProductKey, platform::kKeyAllAccess, product),
+                  0);
         product.delete_value("ProductName");
         if (c.maker != nullptr) maker.set_string("ProductName", c.maker);
         if (c.product != nullptr) product.set_string("ProductName", c.product);
         qvr::reset_product_settings_for_test();
-        EXPECT_STREQ(reg_GetProductName(), c.expected) << (c.maker ? c.maker : "-") << "/" << (c.product ? c.product : "-");
+        EXPECT_STREQ(reg_GetProductName(), c.expected)
+            << (c.maker ? c.maker : "-") << "/" << (c.product ? c.product : "-");
     }
 }
 
@@ -135,7 +138,8 @@ TEST(ProductSubstitution, EditionKeyIsReadFirstAndWrittenAlone) {
 
     EXPECT_EQ(reg_DeleteProductValue(RegistryHive::machine, kProductKey, "New"), 0);
     EXPECT_EQ(edition.query_string("New", value), 2);
-    EXPECT_EQ(reg_DeleteProductValue(RegistryHive::machine, kProductKey, "Shared"), 2) << "only the edition key";
+    EXPECT_EQ(reg_DeleteProductValue(RegistryHive::machine, kProductKey, "Shared"), 2)
+        << "only the edition key";
 }
 
 TEST(ProductSubstitution, QueryKeepsTheRegistrySizeRules) {
@@ -143,14 +147,14 @@ TEST(ProductSubstitution, QueryKeepsTheRegistrySizeRules) {
     set_text(RegistryHive::machine, kProductKey, "Long", "0123456789");
     uint32_t type = 0;
     uint32_t size = 0;
-    EXPECT_EQ(reg_AccessProductValue(RegistryHive::machine, kProductKey, platform::kKeyQueryValue, "Long", &type,
-                                     nullptr, &size),
+    EXPECT_EQ(reg_AccessProductValue(RegistryHive::machine, kProductKey, platform::kKeyQueryValue, "Long",
+                                     &type, nullptr, &size),
               0);
     EXPECT_EQ(size, 11u);
     char small[4];
     size = sizeof small;
-    EXPECT_EQ(reg_AccessProductValue(RegistryHive::machine, kProductKey, platform::kKeyQueryValue, "Long", &type,
-                                     small, &size),
+    EXPECT_EQ(reg_AccessProductValue(RegistryHive::machine, kProductKey, platform::kKeyQueryValue, "Long",
+                                     &type, small, &size),
               234);
     EXPECT_EQ(size, 11u);
 }

@@ -49,7 +49,8 @@ class LogSocket {
 bool has_shape(const std::string& text, const std::string& shape) {
     if (text.size() != shape.size()) return false;
     for (size_t i = 0; i < text.size(); ++i) {
-        if (shape[i] == '#' ? (text[i] < '0' || text[i] > '9') : shape[i] != '?' && shape[i] != text[i]) return false;
+        if (shape[i] == '#' ? (text[i] < '0' || text[i] > '9') : shape[i] != '?' && shape[i] != text[i])
+            return false;
     }
     return true;
 }

@@ -100,7 +100,8 @@ TEST(Trace, OnlyATextBeginningWithOnSwitchesItOn) {
         const char* value;  // null: absent
         int on;
     };
-    const Case cases[] = {{"ON", 1}, {"on", 1}, {"On, please", 1}, {"OFF", 0}, {"", 0}, {nullptr, 0}, {"xon", 0}, {"O", 0}};
+    const Case cases[] = {{"ON", 1}, {"on", 1},    {"On, please", 1}, {"OFF", 0},
+                          {"", 0},   {nullptr, 0}, {"xon", 0},        {"O", 0}};
     for (const Case& c : cases) {
         if (c.value != nullptr)
             set_trace_value("Scanner_Debug", c.value);
@@ -122,7 +123,8 @@ TEST(Trace, DebuggerLinesAreWholeAndPrefixedOnce) {
     EXPECT_TRUE(debugger.lines().empty()) << "held until the line ends";
     trace_Write("done\n");
     trace_Write("next\n");
-    EXPECT_EQ(debugger.lines(), (std::vector<std::string>{"Scanner : reply 0x10 0xff done\n", "Scanner : next\n"}));
+    EXPECT_EQ(debugger.lines(),
+              (std::vector<std::string>{"Scanner : reply 0x10 0xff done\n", "Scanner : next\n"}));
 }
 
 TEST(Trace, AnOverLongMessageKeepsItsEnd) {
@@ -181,9 +183,11 @@ TEST(Trace, EditingTheRegistryFileSwitchesARunningTrace) {
     trace_Write("before\n");
     EXPECT_EQ(trace_IsOn(), 0);
     // As a service engineer's editor saves it.
-    qvr_test::write_file(hive, "REGEDIT4\r\n\r\n[SOFTWARE\\Brevantic\\Quorvane]\r\n\"Scanner_Debug\"=\"ON\"\r\n");
+    qvr_test::write_file(hive,
+                         "REGEDIT4\r\n\r\n[SOFTWARE\\Brevantic\\Quorvane]\r\n\"Scanner_Debug\"=\"ON\"\r\n");
     trace_Write("while on\n");
-    qvr_test::write_file(hive, "REGEDIT4\r\n\r\n[SOFTWARE\\Brevantic\\Quorvane]\r\n\"Scanner_Debug\"=\"OFF\"\r\n");
+    qvr_test::write_file(hive,
+                         "REGEDIT4\r\n\r\n[SOFTWARE\\Brevantic\\Quorvane]\r\n\"Scanner_Debug\"=\"OFF\"\r\n");
     trace_Write("after\n");
     EXPECT_EQ(debugger.lines(), std::vector<std::string>{"Scanner : while on\n"});
     EXPECT_EQ(trace_IsOn(), 0);
@@ -219,10 +223,11 @@ TEST(Trace, CounterSettingsAreParsedAndClearedWhenBad) {
         const char* prefix;
         int number;
     };
-    const Case cases[] = {{"N7", true, "N", 7},       {"ab123", true, "AB", 123}, {"A10000", true, "A", 10000},
-                          {"ABC1", false, "", 0},     {"A", false, "", 0},        {"7A", false, "", 0},
-                          {"A0", false, "", 0},       {"A10001", false, "", 0},   {"A1x", false, "", 0},
-                          {"ABCDEFGH", false, "", 0}, {"", false, "", 0}};
+    const Case cases[] = {
+        {"N7", true, "N", 7},       {"ab123", true, "AB", 123}, {"A10000", true, "A", 10000},
+        {"ABC1", false, "", 0},     {"A", false, "", 0},        {"7A", false, "", 0},
+        {"A0", false, "", 0},       {"A10001", false, "", 0},   {"A1x", false, "", 0},
+        {"ABCDEFGH", false, "", 0}, {"", false, "", 0}};
     for (const Case& c : cases) {
         TraceCounterSetting setting;
         EXPECT_EQ(CDebugTrace::parse_counter(c.text, setting), c.ok) << c.text;

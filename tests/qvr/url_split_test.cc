@@ -76,8 +76,9 @@ TEST(UrlSplit, TheServerStringsOfTheLinkLayer) {
 }
 
 TEST(UrlSplit, RefusesWhatIsNotAUrl) {
-    for (const char* url : {"", ".", "other", "C:\\data", "\\\\other\\share", "http:/host", "://host", "1tcp://h",
-                            "http://host:", "http://host:70000", "http://host:8o", "http://[::1"}) {
+    for (const char* url :
+         {"", ".", "other", "C:\\data", "\\\\other\\share", "http:/host", "://host", "1tcp://h",
+          "http://host:", "http://host:70000", "http://host:8o", "http://[::1"}) {
         EXPECT_EQ(split(url).result, 0) << url;
     }
     UrlComponents parts;

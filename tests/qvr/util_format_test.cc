@@ -18,7 +18,8 @@ std::string format(const char* text, const Args&... args) {
 const qvr::NumberLocale kEnglish{'.', ',', "3;0", 2, 1};
 const qvr::NumberLocale kGerman{',', '.', "3;0", 2, 1};
 
-std::string display(const qvr::NumberLocale& locale, bool left, bool zero, int width, int precision, double value) {
+std::string display(const qvr::NumberLocale& locale, bool left, bool zero, int width, int precision,
+                    double value) {
     return qvr::format_locale_number(locale, left, zero, locale.thousands_separator, width, precision, value);
 }
 
@@ -72,7 +73,8 @@ TEST(UtilFormatText, SinglePrecisionNumbersKeepSevenSignificantDigits) {
         {"%6g", 12.5f, "12.500"},
         {"%6g", -12.5f, "-12.50"},
     };
-    for (const Case& c : cases) EXPECT_EQ(format(c.format, c.value), c.expected) << c.format << " of " << c.value;
+    for (const Case& c : cases)
+        EXPECT_EQ(format(c.format, c.value), c.expected) << c.format << " of " << c.value;
     // A double argument is formatted as the single-precision value it stands for.
     EXPECT_EQ(format("%.2f", 0.1), "0.10");
     EXPECT_EQ(format("%.1f", 3), "3.0");

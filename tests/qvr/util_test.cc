@@ -26,9 +26,15 @@ std::string le32(uint32_t v) {
     return std::string{static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
                        static_cast<char>(v >> 24)};
 }
-std::string le16(uint16_t v) { return std::string{static_cast<char>(v), static_cast<char>(v >> 8)}; }
-std::string be32(uint32_t v) { return std::string(le32(__builtin_bswap32(v))); }
-std::string be16(uint16_t v) { return le16(__builtin_bswap16(v)); }
+std::string le16(uint16_t v) {
+    return std::string{static_cast<char>(v), static_cast<char>(v >> 8)};
+}
+std::string be32(uint32_t v) {
+    return std::string(le32(__builtin_bswap32(v)));
+}
+std::string be16(uint16_t v) {
+    return le16(__builtin_bswap16(v));
+}
 
 }  // namespace
 
@@ -65,10 +71,10 @@ TEST(UtilChannelAddress, ParsesTheAddressForms) {
         int number;
     };
     const Case cases[] = {
-        {"AI12", 0, "AI", 12},     {"A1K", 0, "A", 1000},     {"a1k", 0, "a", 1000},  {"AI 12", 0, "AI", 12},
-        {"DO:00007", 0, "DO", 7},  {"N99999", 0, "N", 99999}, {"AI21K", 0, "AI", 1000}, {"12AI", -1, "", 0},
-        {"AIX1", -1, "", 0},       {"AI123456", -1, "", 0},   {"AI", -1, "", 0},      {"", -1, "", 0},
-        {"AI12B", -1, "", 0},      {"AI2K", -1, "", 0},       {"AI1 K", -1, "", 0},   {"-7", -1, "", 0},
+        {"AI12", 0, "AI", 12},    {"A1K", 0, "A", 1000},     {"a1k", 0, "a", 1000},    {"AI 12", 0, "AI", 12},
+        {"DO:00007", 0, "DO", 7}, {"N99999", 0, "N", 99999}, {"AI21K", 0, "AI", 1000}, {"12AI", -1, "", 0},
+        {"AIX1", -1, "", 0},      {"AI123456", -1, "", 0},   {"AI", -1, "", 0},        {"", -1, "", 0},
+        {"AI12B", -1, "", 0},     {"AI2K", -1, "", 0},       {"AI1 K", -1, "", 0},     {"-7", -1, "", 0},
     };
     for (const Case& c : cases) {
         char prefix[3] = {'x', 'x', 'x'};
@@ -90,9 +96,9 @@ TEST(UtilChannelAddress, NumbersAreDigitsOrTheThousandForm) {
         int result;
         int number;
     };
-    const Case cases[] = {{"12", 0, 12},   {"00012", 0, 12}, {"1K", 0, 1000}, {"1k", 0, 1000}, {"123456", -1, 0},
-                          {"12 ", -1, 0},  {"", -1, 0},      {"K", -1, 0},    {"2K", -1, 0},   {"A1", -1, 0},
-                          {"-1", -1, 0}};
+    const Case cases[] = {{"12", 0, 12},     {"00012", 0, 12}, {"1K", 0, 1000}, {"1k", 0, 1000},
+                          {"123456", -1, 0}, {"12 ", -1, 0},   {"", -1, 0},     {"K", -1, 0},
+                          {"2K", -1, 0},     {"A1", -1, 0},    {"-1", -1, 0}};
     for (const Case& c : cases) {
         int number = -5;
         EXPECT_EQ(util_ParseChannelNumber(c.text, &number), c.result) << c.text;

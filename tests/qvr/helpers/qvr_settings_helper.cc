@@ -43,7 +43,9 @@ int main(int argc, char** argv) {
     }
     if (mode == "check-access" && argc >= first + 3) {
         const std::string_view right = argv[first + 2];
-        const unsigned access = right == "write" ? kGenericWrite : right == "read" ? kGenericRead : kGenericExecute;
+        const unsigned access = right == "write"  ? kGenericWrite
+                                : right == "read" ? kGenericRead
+                                                  : kGenericExecute;
         std::printf("%d\n", util_CheckFileAccess(argv[first + 1], access));
         return 0;
     }
