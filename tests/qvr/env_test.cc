@@ -95,6 +95,13 @@ TEST(EnvVariable, RootValueAndEditionMoveTheDefaults) {
     EXPECT_EQ(variable("QVR_LOGGED_DATA"), "/srv/rimvale/LOGGED_DATA");
 }
 
+TEST(EnvVariable, TheLongestRootAndNameAreNeverCut) {
+    const std::string root = "/" + std::string(258, 'r');
+    set_text(RegistryHive::machine, kProductKey, "Root:", root);
+    const std::string name = "QVR_" + std::string(245, 'n');
+    EXPECT_EQ(variable(name.c_str()), root + "/" + std::string(245, 'N'));
+}
+
 TEST(EnvVariable, OverLongNamesAreRefused) {
     const std::string longest(249, 'A');
     EXPECT_NE(env_GetVariable(longest.c_str()), nullptr);
