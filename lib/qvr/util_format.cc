@@ -11,7 +11,7 @@ namespace {
 constexpr int kSignificant = 7;
 constexpr int kDefaultPrecision = 6;
 
-struct Spec {
+struct Conversion {
     bool left = false;
     bool zero = false;
     int width = -1;      // -1: none
@@ -98,26 +98,26 @@ int decimal_exponent(double magnitude) {
     return significant_digits(magnitude, kSignificant).exponent;
 }
 
-std::string general_form(double value, const Spec& spec) {
+std::string general_form(double value, const Conversion& conv) {
     if (!std::isfinite(value)) return non_finite(value);
     const double magnitude = std::fabs(value);
     const int exponent = decimal_exponent(magnitude);
-    const int precision = spec.precision >= 0 ? spec.precision : kDefaultPrecision;
-    if (spec.width >= 0) {
+    const int precision = conv.precision >= 0 ? conv.precision : kDefaultPrecision;
+    if (conv.width >= 0) {
         const int integer_part = (value < 0 ? 1 : 0) + (exponent >= 0 ? exponent + 1 : 1);
-        if (integer_part > spec.width - 1 || magnitude < std::pow(10.0, -precision))
+        if (integer_part > conv.width - 1 || magnitude < std::pow(10.0, -precision))
             return exponent_form(value, kSignificant);
-        return fixed_form(value, std::max(0, std::min(precision, spec.width - integer_part - 1)));
+        return fixed_form(value, std::max(0, std::min(precision, conv.width - integer_part - 1)));
     }
     if (exponent < -4 || exponent > 6) return exponent_form(value, kSignificant);
     return fixed_form(value, std::min(kDefaultPrecision, 8 - exponent));
 }
 
-std::string padded(std::string text, const Spec& spec, bool numeric) {
-    if (spec.width < 0 || static_cast<int>(text.size()) >= spec.width) return text;
-    const size_t fill = static_cast<size_t>(spec.width) - text.size();
-    if (spec.left) return text + std::string(fill, ' ');
-    if (spec.zero && numeric) {
+std::string padded(std::string text, const Conversion& conv, bool numeric) {
+    if (conv.width < 0 || static_cast<int>(text.size()) >= conv.width) return text;
+    const size_t fill = static_cast<size_t>(conv.width) - text.size();
+    if (conv.left) return text + std::string(fill, ' ');
+    if (conv.zero && numeric) {
         const size_t sign = !text.empty() && text[0] == '-' ? 1 : 0;
         return text.insert(sign, fill, '0');
     }
@@ -204,23 +204,23 @@ int format_text(char* out, size_t capacity, const char* format, std::span<const 
             ++p;
             continue;
         }
-        Spec spec;
+        Conversion conv;
         while (*p == '-' || *p == '0') {
-            if (*p == '-') spec.left = true;
-            if (*p == '0') spec.zero = true;
+            if (*p == '-') conv.left = true;
+            if (*p == '0') conv.zero = true;
             ++p;
         }
         if (*p == '*' || (*p >= '0' && *p <= '9')) {
-            spec.width = read_number(p, args);
-            if (spec.width < 0) {
-                spec.left = true;
-                spec.width = std::min(kWidthMax, -spec.width);
+            conv.width = read_number(p, args);
+            if (conv.width < 0) {
+                conv.left = true;
+                conv.width = std::min(kWidthMax, -conv.width);
             }
-            spec.width = std::min(spec.width, kWidthMax);
+            conv.width = std::min(conv.width, kWidthMax);
         }
         if (*p == '.') {
             ++p;
-            spec.precision = std::clamp(read_number(p, args), -1, 64);
+            conv.precision = std::clamp(read_number(p, args), -1, 64);
         }
         while (*p == 'l' || *p == 'h') ++p;
         const char conversion = *p;
@@ -233,37 +233,37 @@ int format_text(char* out, size_t capacity, const char* format, std::span<const 
                 if (arg != nullptr && arg->kind == FormatArg::Kind::integer) number = arg->integer;
                 if (arg != nullptr && arg->kind == FormatArg::Kind::real && std::isfinite(arg->real))
                     number = static_cast<int64_t>(std::clamp(arg->real, -2147483648.0, 2147483647.0));
-                output.put(padded(std::to_string(static_cast<int32_t>(number)), spec, true));
+                output.put(padded(std::to_string(static_cast<int32_t>(number)), conv, true));
                 break;
             }
             case 's': {
                 const FormatArg* arg = args.next();
                 std::string_view text = arg != nullptr && arg->kind == FormatArg::Kind::text ? arg->text : "";
-                if (spec.precision >= 0) text = text.substr(0, static_cast<size_t>(spec.precision));
-                output.put(padded(std::string(text), spec, false));
+                if (conv.precision >= 0) text = text.substr(0, static_cast<size_t>(conv.precision));
+                output.put(padded(std::string(text), conv, false));
                 break;
             }
             case 'e': {
                 const FormatArg* arg = args.next();
                 const double value = arg != nullptr ? real_of(*arg) : 0;
-                const int significant = spec.precision >= 0 ? spec.precision + 1 : kSignificant;
-                output.put(padded(exponent_form(value, significant), spec, true));
+                const int significant = conv.precision >= 0 ? conv.precision + 1 : kSignificant;
+                output.put(padded(exponent_form(value, significant), conv, true));
                 break;
             }
             case 'f': {
                 const FormatArg* arg = args.next();
                 const double value = arg != nullptr ? real_of(*arg) : 0;
                 std::string text =
-                    fixed_form(value, spec.precision >= 0 ? spec.precision : kDefaultPrecision);
-                if (spec.width >= 0 && static_cast<int>(text.size()) > spec.width)
-                    text.assign(static_cast<size_t>(spec.width), '*');
-                output.put(padded(std::move(text), spec, true));
+                    fixed_form(value, conv.precision >= 0 ? conv.precision : kDefaultPrecision);
+                if (conv.width >= 0 && static_cast<int>(text.size()) > conv.width)
+                    text.assign(static_cast<size_t>(conv.width), '*');
+                output.put(padded(std::move(text), conv, true));
                 break;
             }
             case 'g': {
                 const FormatArg* arg = args.next();
                 const double value = arg != nullptr ? real_of(*arg) : 0;
-                output.put(padded(general_form(value, spec), spec, true));
+                output.put(padded(general_form(value, conv), conv, true));
                 break;
             }
             default:
