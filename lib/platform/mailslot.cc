@@ -177,9 +177,11 @@ int MailslotSender::release() {
     return std::exchange(fd_, -1);
 }
 
-int mailslot_send_on(int fd, std::span<const std::byte> message) {
+namespace {
+
+int send_with(int fd, std::span<const std::byte> message, int flags) {
     for (;;) {
-        const ssize_t n = ::send(fd, message.data(), message.size(), MSG_NOSIGNAL);
+        const ssize_t n = ::send(fd, message.data(), message.size(), MSG_NOSIGNAL | flags);
         if (n >= 0) {
             if (static_cast<size_t>(n) != message.size()) return fail(EIO);
             return 0;
@@ -187,6 +189,16 @@ int mailslot_send_on(int fd, std::span<const std::byte> message) {
         if (errno == EINTR) continue;  // SO_SNDTIMEO starts again; still bounded per attempt
         return send_failure(errno);
     }
+}
+
+}  // namespace
+
+int mailslot_send_on(int fd, std::span<const std::byte> message) {
+    return send_with(fd, message, 0);
+}
+
+int mailslot_try_send_on(int fd, std::span<const std::byte> message) {
+    return send_with(fd, message, MSG_DONTWAIT);
 }
 
 int mailslot_remove_prefixed() {

@@ -78,6 +78,8 @@ class MailslotSender {
 
 // Sends one message on a descriptor opened by MailslotSender (same results as send()).
 int mailslot_send_on(int fd, std::span<const std::byte> message);
+// The same without waiting: a receiver whose queue is full fails it at once with ETIMEDOUT.
+int mailslot_try_send_on(int fd, std::span<const std::byte> message);
 
 // Removes the socket files under this process's prefix in the runtime folder. Refused
 // (-1, EPERM) when the prefix is empty. The number removed, or -1.

@@ -1,0 +1,14 @@
+#pragma once
+// The names a process stamps on what it reports: this computer's and the user's.
+#include <string>
+
+namespace platform {
+
+// The host name, short form (up to the first '.'), upper case, at most 15 characters.
+// Read once per process.
+const std::string& computer_name();
+// The name of the effective user (from the user database, else $LOGNAME / $USER), at most
+// 32 characters. Read once per process.
+const std::string& user_name();
+
+}  // namespace platform

@@ -1,0 +1,57 @@
+#pragma once
+// Text fields of fixed width in shared records: they may fill their field with no
+// terminator, so they are read only up to the field's end.
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+namespace qvr {
+
+// The text of a field of `size` bytes, up to its first NUL.
+inline std::string_view field_text(const char* field, size_t size) {
+    return {field, static_cast<size_t>(std::find(field, field + size, '\0') - field)};
+}
+template <size_t N>
+std::string_view field_text(const char (&field)[N]) {
+    return field_text(field, N);
+}
+
+inline char ascii_upper(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+// Equal ignoring ASCII case.
+inline bool equal_ignoring_case(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (ascii_upper(a[i]) != ascii_upper(b[i])) return false;
+    return true;
+}
+
+// The first `n` characters of each (fewer when a text is shorter) agree ignoring case, and
+// both reach `n` or end together.
+inline bool prefix_equal_ignoring_case(std::string_view a, std::string_view b, size_t n) {
+    return equal_ignoring_case(a.substr(0, n), b.substr(0, n));
+}
+
+// Two-character module codes, compared on both bytes ignoring case.
+inline bool code_equal(const char* a, const char* b) {
+    return ascii_upper(a[0]) == ascii_upper(b[0]) && ascii_upper(a[1]) == ascii_upper(b[1]);
+}
+
+// Copies `text` into a field of `size` bytes, cut to size - 1 and zero-filled.
+inline void set_field_text(char* field, size_t size, std::string_view text) {
+    const size_t n = std::min(text.size(), size - 1);
+    std::memcpy(field, text.data(), n);
+    std::memset(field + n, 0, size - n);
+}
+
+inline std::string upper_text(std::string_view text) {
+    std::string s(text);
+    for (char& c : s) c = ascii_upper(c);
+    return s;
+}
+
+}  // namespace qvr
