@@ -1,4 +1,6 @@
 // The module index space and the per-process cache of opened modules.
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
@@ -13,6 +15,7 @@
 #include "qvr/host_tables.h"
 #include "qvr/host_tables_internal.h"
 #include "qvr/module_index_internal.h"
+#include "qvr/module_index_testing.h"
 #include "qvr/section_layout.h"
 #include "qvr/shm.h"
 
@@ -46,6 +49,8 @@ Cache& cache() {
     static Cache c;
     return c;
 }
+
+std::atomic<bool> g_fail_allocation{false};
 
 bool table_code_is(const char* field, const Code& code) {
     return field[0] != '\0' && code_equal(field, code.c);
@@ -92,6 +97,7 @@ Entry* entry_for(Cache& c, int index, const Code& code) {
     const size_t wanted = std::max<size_t>(static_cast<size_t>(index) + 1,
                                            process_count() + size_t{kModulesPerDevice} * device_count());
     try {
+        if (c.entries.size() < wanted && g_fail_allocation.exchange(false)) throw std::bad_alloc();
         if (c.entries.size() < wanted) c.entries.resize(wanted);
     } catch (const std::bad_alloc&) {
         platform::fail(platform::kErrorNotEnoughMemory);
@@ -166,6 +172,10 @@ ModuleInfo info(const char* code) {
         m.has_value_records = value_records_of(*o.found);
     }
     return m;
+}
+
+void fail_next_cache_allocation() {
+    g_fail_allocation = true;
 }
 
 void move_entry_last(uint32_t from, uint32_t count) {
