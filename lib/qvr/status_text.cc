@@ -216,7 +216,8 @@ void clear_locked() {
 void shm_RegisterStatusEntry(int type, const char* name) {
     ErrorKeeper keep;
     std::lock_guard lock(g_mutex);
-    g_entry = Entry{true, type, name != nullptr ? name : "", std::nullopt};
+    const std::string given = name != nullptr ? name : "";
+    g_entry = Entry{true, type, given, std::nullopt};
     const auto t = open_table();
     if (!t || shm_Lock(t->section) != 0) return;
     const auto i = take_entry(*t, type, g_entry.name);
@@ -227,7 +228,7 @@ void shm_RegisterStatusEntry(int type, const char* name) {
     // Linked after the table's lock is released: the SYSER modules have locks of their own.
     const auto s = open_syser();
     if (!s) return;
-    const std::string mirror = mirror_name(type, g_entry.name);
+    const std::string mirror = mirror_name(type, given);
     std::string state_text;
     if (shm_Lock(s->conf) != 0) return;
     const int channel = find_mirror_channel(*s, type, mirror, t->layout.long_form);
