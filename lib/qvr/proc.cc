@@ -1,5 +1,6 @@
 // Starting processor programs.
 #include "qvr/proc.h"
+#include "qvr/proc_testing.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -29,6 +30,7 @@ constexpr int kReadyPollMs = 20;
 
 std::atomic<uint32_t> g_creation_flags{0};
 std::atomic<bool> g_inherit{true};
+std::atomic<int> g_ready_timeout_ms{kProcReadyTimeoutMs};
 
 int masked(int error) {
     return error & 0xFFF;
@@ -77,7 +79,8 @@ pid_t run_in(const ProcessRecord* record, const char* suffix, int argument, cons
     for (auto& f : platform::path_folders()) folders.push_back(std::move(f));
     const auto path = platform::find_program(program, folders);
     if (!path) return -1;
-    std::vector<std::string> argv{program, std::to_string(argument)};
+    // The name as the file has it (it was matched ignoring case).
+    std::vector<std::string> argv{path->substr(path->rfind('/') + 1), std::to_string(argument)};
     if (text1 != nullptr) argv.emplace_back(text1);
     if (text1 != nullptr && text2 != nullptr) argv.emplace_back(text2);
     platform::SpawnOptions options;
@@ -98,6 +101,12 @@ void set_enabled(ProcessRecord* record, uint8_t enabled, bool clear_pid) {
 }
 
 }  // namespace
+
+namespace qvr::proc_testing {
+void set_ready_timeout_ms(int ms) {
+    g_ready_timeout_ms = ms;
+}
+}  // namespace qvr::proc_testing
 
 pid_t proc_Run(const ProcessRecord* record, const char* suffix, int argument, const char* text1, const char* text2) {
     return run_in(record, suffix, argument, text1, text2, {});
@@ -144,7 +153,7 @@ int proc_Start(ProcessRecord* record) {
     }
     record->ProcPid = pid;
     // Bounded, so a program that hangs before it is ready cannot hang its starter.
-    const auto deadline = platform::Deadline::after_ms(kProcReadyTimeoutMs);
+    const auto deadline = platform::Deadline::after_ms(g_ready_timeout_ms.load());
     while (proc_IsAlive(pid) != 0 && record->ProcReady == 0) {
         if (deadline.expired()) {
             shm_SetStatusText(kCantRun, masked(platform::kErrorTimeout));
