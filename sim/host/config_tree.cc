@@ -52,13 +52,14 @@ const ConfigTree& RuntimeHost::config_tree() {
     if (!tree_) {
         static int serial = 0;
         ConfigTree t;
-        t.root = std::filesystem::temp_directory_path() /
-                 ("qvr_host." + std::to_string(getpid()) + "." + std::to_string(++serial));
+        own_tree_ = options_.tree_root.empty();
+        t.root = own_tree_ ? std::filesystem::temp_directory_path() /
+                                 ("qvr_host." + std::to_string(getpid()) + "." + std::to_string(++serial))
+                           : options_.tree_root;
         std::filesystem::create_directories(t.current_config());
         std::filesystem::create_directories(t.bin());
         std::filesystem::create_directories(t.registry());
         tree_ = t;
-        own_tree_ = true;
     }
     return *tree_;
 }

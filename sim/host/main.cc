@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "host/host.h"
+#include "host/host_commands.h"
 #include "platform/ipc_names.h"
 #include "qvr/section_layout.h"
 #include "qvr/shm.h"
@@ -29,7 +30,8 @@ constexpr const char* kUsage =
     "  signal NAME SLOT                wakes waiter slot SLOT (0: all slots and requests)\n"
     "  send PID CODE                   sends CODE to the process slot of PID\n"
     "  watch NAME SLOT                 waits on SLOT of NAME and prints codes and data until code 31\n"
-    "  remove-all                      removes every shared object and mailslot under the prefix\n";
+    "  remove-all                      removes every shared object and mailslot under the prefix\n"
+    "  --help                          this text\n";
 
 int fail(const char* what) {
     std::fprintf(stderr, "qvr_host: %s: %s (error %d)\n", what, std::strerror(errno), errno);
@@ -124,7 +126,14 @@ int run(int argc, char** argv) {
                     removed->mailslots, platform::ipc_prefix().c_str());
         return 0;
     }
+    if (command == "--help" || command == "help") {
+        std::fputs(kUsage, stdout);
+        std::fputs(sim_host::kHostCommandsUsage, stdout);
+        return 0;
+    }
+    if (const int rc = sim_host::run_host_command({argv + 1, argv + argc}); rc >= 0) return rc;
     std::fputs(kUsage, stderr);
+    std::fputs(sim_host::kHostCommandsUsage, stderr);
     return 2;
 }
 

@@ -77,17 +77,28 @@ void clear_slot_codes() {
 }
 
 RuntimeHost::RuntimeHost(TableOptions options) : options_(options) {
-    slot_Open(record_code);
-    alarms_ = std::make_unique<AlarmInbox>();
-    derived_ = std::make_unique<DerivedInbox>();
+    if (options_.receive) {
+        slot_Open(record_code);
+        alarms_ = std::make_unique<AlarmInbox>();
+        derived_ = std::make_unique<DerivedInbox>();
+    }
     create_tables();
-    if (options_.standard_processes) add_standard_processes();
+    // Devices an earlier host of this prefix added, with their code array.
+    const auto devices = bytes(qvr::kDeviceTableName);
+    devices_ = std::min(load_u32(devices, qvr::kTableCountOffset), options_.device_capacity);
+    for (uint32_t i = 0; i < devices_; ++i) {
+        const auto offset = qvr::stats_code_offset(devices, i);
+        device_stats_codes_.emplace_back(
+            offset ? qvr::field_text(reinterpret_cast<const char*>(devices.data() + *offset), 2) : "");
+    }
+    if (options_.standard_processes && load_u32(bytes(qvr::kProcessTableName), qvr::kTableCountOffset) == 0)
+        add_standard_processes();
 }
 
 RuntimeHost::~RuntimeHost() {
     alarms_.reset();
     derived_.reset();
-    slot_Close();
+    if (options_.receive) slot_Close();
     if (own_tree_ && tree_) {
         std::error_code ignored;
         std::filesystem::remove_all(tree_->root, ignored);
@@ -107,7 +118,8 @@ void RuntimeHost::create_tables() {
         o.short_error_table ? o.error_entries * static_cast<uint32_t>(qvr::kShortErrorEntrySize)
                             : 4 + o.error_entries * static_cast<uint32_t>(qvr::kErrorEntryPairSize);
     create_module(qvr::kErrorTableName, errors_length);
-    store_u32(bytes(qvr::kErrorTableName), qvr::kTableCountOffset, o.error_entries);
+    if (load_u32(bytes(qvr::kErrorTableName), qvr::kTableCountOffset) == 0)
+        store_u32(bytes(qvr::kErrorTableName), qvr::kTableCountOffset, o.error_entries);
 }
 
 void RuntimeHost::add_standard_processes() {

@@ -45,6 +45,10 @@ struct TableOptions {
     bool short_error_table = false;  // entries of 57 bytes, data length = entries x 57
     bool standard_processes = true;  // SYSER (SY), ALARM, DERIVED and processors of each class
     uint32_t syser_channels = 16;
+    // Where the configuration tree lives; empty: a temporary folder removed with the host.
+    std::filesystem::path tree_root;
+    // Whether to open the host's process slot and bind "xalarms" and "derived".
+    bool receive = true;
 };
 
 struct ProcessSpec {
@@ -185,6 +189,8 @@ class HostProcess {
 
 class RuntimeHost {
   public:
+    // Creates the tables, or takes over the ones an earlier host of this prefix left
+    // (the standard processes are added only to an empty process table).
     explicit RuntimeHost(TableOptions options = {});
     ~RuntimeHost();
     RuntimeHost(const RuntimeHost&) = delete;
