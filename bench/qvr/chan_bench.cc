@@ -37,7 +37,8 @@ std::string code_for(int channels) {
 }
 
 void add_processor(sim_host::RuntimeHost& host, int channels) {
-    sim_host::ProcessSpec p{"BENCH" + std::to_string(channels), "", code_for(channels), false, true, false, 0, true};
+    sim_host::ProcessSpec p{
+        "BENCH" + std::to_string(channels), "", code_for(channels), false, true, false, 0, true};
     for (int i = 0; i < channels; ++i) {
         qvr::ChannelRecord r = sim_host::analog_output("B" + std::to_string(i + 1));
         r.head.Flags.set(qvr::AnalogFlag::HighAlarmEnable, true);
@@ -137,8 +138,8 @@ int main(int argc, char** argv) {
         std::printf("one-channel write with 0 waiters: %.1f us\n", none);
         for (int waiters : {1, 10}) {
             const double t = us_per_write(waiters, 200);
-            std::printf("one-channel write with %d waiters: %.1f us, %.1f us per signalled waiter\n", waiters, t,
-                        (t - none) / waiters);
+            std::printf("one-channel write with %d waiters: %.1f us, %.1f us per signalled waiter\n", waiters,
+                        t, (t - none) / waiters);
         }
     }
     sim_host::remove_all();

@@ -16,7 +16,8 @@ namespace {
 volatile uint8_t g_sink;
 
 void touch(const std::vector<std::byte>& image, size_t offset, size_t length) {
-    for (size_t i = 0; i < length; ++i) g_sink = static_cast<uint8_t>(g_sink + static_cast<uint8_t>(image.at(offset + i)));
+    for (size_t i = 0; i < length; ++i)
+        g_sink = static_cast<uint8_t>(g_sink + static_cast<uint8_t>(image.at(offset + i)));
 }
 
 void tables(const std::vector<std::byte>& image, uint32_t index) {
@@ -47,9 +48,11 @@ void modules(const std::vector<std::byte>& image, uint32_t index) {
     }
     touch(image, qvr::kConfRecordsOffset, qvr::conf_record_count(image) * qvr::kChannelRecordSize);
     // An event module read for a channel count taken from the image itself.
-    const uint32_t count = image.size() > 133 ? static_cast<uint8_t>(image[132]) | static_cast<uint8_t>(image[133]) << 8 : index;
+    const uint32_t count =
+        image.size() > 133 ? static_cast<uint8_t>(image[132]) | static_cast<uint8_t>(image[133]) << 8 : index;
     for (uint32_t bitmap = 0; bitmap < 4; ++bitmap)
-        for (uint32_t channel : {0u, index, count > 0 ? count - 1 : 0u, count}) (void)qvr::event_bit(image, count, bitmap, channel);
+        for (uint32_t channel : {0u, index, count > 0 ? count - 1 : 0u, count})
+            (void)qvr::event_bit(image, count, bitmap, channel);
 }
 
 }  // namespace

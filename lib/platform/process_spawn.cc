@@ -217,7 +217,8 @@ std::optional<std::string> find_program(std::string_view name, std::span<const s
     return std::nullopt;
 }
 
-pid_t spawn_process(const std::string& path, const std::vector<std::string>& argv, const SpawnOptions& options) {
+pid_t spawn_process(const std::string& path, const std::vector<std::string>& argv,
+                    const SpawnOptions& options) {
     std::vector<std::string> env_strings;
     for (char** e = environ; *e != nullptr; ++e) {
         const std::string_view entry(*e);
@@ -241,7 +242,8 @@ pid_t spawn_process(const std::string& path, const std::vector<std::string>& arg
     posix_spawn_file_actions_init(&actions);
     posix_spawnattr_init(&attributes);
     short flags = 0;
-    if (!options.working_dir.empty()) posix_spawn_file_actions_addchdir_np(&actions, options.working_dir.c_str());
+    if (!options.working_dir.empty())
+        posix_spawn_file_actions_addchdir_np(&actions, options.working_dir.c_str());
     if (!options.inherit_descriptors) posix_spawn_file_actions_addclosefrom_np(&actions, 3);
     if (options.new_process_group) {
         flags |= POSIX_SPAWN_SETPGROUP;

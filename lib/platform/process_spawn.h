@@ -20,7 +20,7 @@ std::optional<std::string> find_program(std::string_view name, std::span<const s
 std::vector<std::string> path_folders();
 
 struct SpawnOptions {
-    std::string working_dir;        // empty: the caller's
+    std::string working_dir;          // empty: the caller's
     bool inherit_descriptors = true;  // false: the child gets only 0, 1 and 2
     bool new_process_group = false;
     bool new_session = false;
@@ -28,7 +28,8 @@ struct SpawnOptions {
 };
 
 // Starts `path` with `argv` (argv[0] included). The child's id, or -1 with errno set.
-pid_t spawn_process(const std::string& path, const std::vector<std::string>& argv, const SpawnOptions& options);
+pid_t spawn_process(const std::string& path, const std::vector<std::string>& argv,
+                    const SpawnOptions& options);
 
 // Waits up to `timeout_ms` (-1: no limit) for a child started here to end; its wait status,
 // or nullopt (errno ETIMEDOUT, or ECHILD for a process not started here).

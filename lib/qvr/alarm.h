@@ -115,7 +115,8 @@ int alarm_PostEventAs(int index, uint32_t status, const char* computer, const ch
 int alarm_PostWarningEvent(int index, uint32_t status, const float* value = nullptr);
 int alarm_PostWarningEventAs(int index, uint32_t status, const char* computer, const char* user,
                              const float* value);
-int alarm_PostAlarm(int index, uint32_t status, int flag, int priority, int delay, const float* value = nullptr);
+int alarm_PostAlarm(int index, uint32_t status, int flag, int priority, int delay,
+                    const float* value = nullptr);
 int alarm_PostAlarmAs(int index, uint32_t status, int flag, int priority, int delay, const char* computer,
                       const char* user, const float* value);
 int alarm_PostWarning(int index, uint32_t status, int priority, const float* value = nullptr);
@@ -125,7 +126,8 @@ int alarm_PostWarningAs(int index, uint32_t status, int priority, const char* co
 // System notices; they need no batch and close the alarm mailslot after writing. 0, or -1
 // when the alarm program exists but the message could not be delivered.
 int alarm_PostText(const char* code, uint16_t word, const char* text);
-int alarm_PostTextAs(const char* code, uint16_t word, const char* text, const char* computer, const char* user);
+int alarm_PostTextAs(const char* code, uint16_t word, const char* text, const char* computer,
+                     const char* user);
 int alarm_PostForm3();
 int alarm_PostForm3As(const char* computer, const char* user);
 int alarm_PostForm6(const char* code, uint16_t word);

@@ -113,7 +113,8 @@ int post_channel(uint32_t form, int index, uint32_t status, int flag, int priori
 int alarm_PostEvent(int index, uint32_t status, const float* value) {
     return alarm_PostEventAs(index, status, own_computer(), own_user(), value);
 }
-int alarm_PostEventAs(int index, uint32_t status, const char* computer, const char* user, const float* value) {
+int alarm_PostEventAs(int index, uint32_t status, const char* computer, const char* user,
+                      const float* value) {
     return post_channel(qvr::kFormEvent, index, status, 0, 0, 0, computer, user, value);
 }
 int alarm_PostWarningEvent(int index, uint32_t status, const float* value) {
@@ -141,7 +142,8 @@ int alarm_PostWarningAs(int index, uint32_t status, int priority, const char* co
 int alarm_PostText(const char* code, uint16_t word, const char* text) {
     return alarm_PostTextAs(code, word, text, own_computer(), own_user());
 }
-int alarm_PostTextAs(const char* code, uint16_t word, const char* text, const char* computer, const char* user) {
+int alarm_PostTextAs(const char* code, uint16_t word, const char* text, const char* computer,
+                     const char* user) {
     qvr::AlarmMessage m = new_message(code, word, qvr::kFormText, computer, user, nullptr);
     qvr::set_field_text(m.text, sizeof m.text, text_or_empty(text));
     return deliver_and_close(m);

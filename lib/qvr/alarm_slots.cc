@@ -63,7 +63,8 @@ Open open_derived() {
 
 int send(Mailslot& slot, std::span<const std::byte> message, Open (*reopen)()) {
     auto attempt = [&] {
-        return slot.stalled ? platform::mailslot_try_send_on(slot.sender->fd(), message) : slot.sender->send(message);
+        return slot.stalled ? platform::mailslot_try_send_on(slot.sender->fd(), message)
+                            : slot.sender->send(message);
     };
     if (!slot.sender) return platform::fail(ENOENT);
     if (attempt() == 0) {
@@ -92,7 +93,8 @@ int send(Mailslot& slot, std::span<const std::byte> message, Open (*reopen)()) {
 
 void trace_lost(const char* what, int error) {
     char text[128];
-    std::snprintf(text, sizeof text, "notice not delivered: %s (error %d: %s)\n", what, error, std::strerror(error));
+    std::snprintf(text, sizeof text, "notice not delivered: %s (error %d: %s)\n", what, error,
+                  std::strerror(error));
     platform::debug_output(text);
     platform::set_last_error(error);
 }

@@ -14,8 +14,8 @@
 #include <cstdint>
 
 int chan_SetDigitalValues(const char* code, int first, int last, const uint32_t* values);
-int chan_SetDigitalValuesAs(const char* code, int first, int last, const uint32_t* values, const char* computer,
-                            const char* user);
+int chan_SetDigitalValuesAs(const char* code, int first, int last, const uint32_t* values,
+                            const char* computer, const char* user);
 int chan_SetDigitalValuesAll(const char* code, int first, int last, const uint32_t* values);
 int chan_SetDigitalValuesLocked(const char* code, int first, int last, const uint32_t* values);
 

@@ -10,9 +10,9 @@
 #include "platform/last_error.h"
 #include "qvr/alarm.h"
 #include "qvr/chan.h"
-#include "qvr/device_modules.h"
 #include "qvr/channel_record.h"
 #include "qvr/device_module_layout.h"
+#include "qvr/device_modules.h"
 #include "qvr/module_index_internal.h"
 #include "qvr/section_layout.h"
 #include "qvr/shm.h"
@@ -118,7 +118,8 @@ uint32_t post_alarm_change(int index, uint32_t w, uint32_t s, bool drive_common,
                            const Names& names, float value) {
     if ((w & kAlarm) != 0) {
         w = with(w, kNoDelay, delay == 0);
-        alarm_PostAlarmAs(index, w, drive_common ? 1 : 0, priority, delay, names.computer, names.user, &value);
+        alarm_PostAlarmAs(index, w, drive_common ? 1 : 0, priority, delay, names.computer, names.user,
+                          &value);
         if (delay == 0) w |= kPosted;
     } else {
         alarm_PostEventAs(index, s, names.computer, names.user, &value);
@@ -157,7 +158,8 @@ void digital_channel(const Module& m, int n, uint32_t v, bool all, const Names& 
     store_status(m, n, with(w, qvr::kStatusState, state));
 }
 
-uint32_t analog_warning(const qvr::AnalogChannel& a, const qvr::ChannelFlags& f, uint32_t w, uint32_t s, float v) {
+uint32_t analog_warning(const qvr::AnalogChannel& a, const qvr::ChannelFlags& f, uint32_t w, uint32_t s,
+                        float v) {
     const bool high_on = f.test(AnalogFlag::HighWarningEnable);
     const bool low_on = f.test(AnalogFlag::LowWarningEnable);
     if (!f.test(AnalogFlag::Enable) || (!high_on && !low_on)) return w & ~kWarning;
@@ -166,19 +168,22 @@ uint32_t analog_warning(const qvr::AnalogChannel& a, const qvr::ChannelFlags& f,
         (f.test(AnalogFlag::HighAlarmDeadbandEnable) && (s & kWarning) != 0 && (s & kWarningHigh) != 0 &&
          v >= a.HighWarningLimit - (a.HighAlarmLimit - a.HighAlarmDeadband));
     if (high) return w | kWarning | kWarningHigh;
-    const bool low = (low_on && f.test(AnalogFlag::LowAlarmEnable) && v <= a.LowWarningLimit) ||
-                     (f.test(AnalogFlag::LowAlarmDeadbandEnable) && (s & kWarning) != 0 &&
-                      (s & kWarningHigh) == 0 && v <= a.LowWarningLimit + (a.LowAlarmDeadband - a.LowAlarmLimit));
+    const bool low =
+        (low_on && f.test(AnalogFlag::LowAlarmEnable) && v <= a.LowWarningLimit) ||
+        (f.test(AnalogFlag::LowAlarmDeadbandEnable) && (s & kWarning) != 0 && (s & kWarningHigh) == 0 &&
+         v <= a.LowWarningLimit + (a.LowAlarmDeadband - a.LowAlarmLimit));
     if (low) return (w | kWarning) & ~kWarningHigh;
     return w & ~kWarning;
 }
 
-uint32_t analog_alarm(const qvr::AnalogChannel& a, const qvr::ChannelFlags& f, uint32_t w, uint32_t s, float v) {
+uint32_t analog_alarm(const qvr::AnalogChannel& a, const qvr::ChannelFlags& f, uint32_t w, uint32_t s,
+                      float v) {
     const bool high_on = f.test(AnalogFlag::HighAlarmEnable);
     const bool low_on = f.test(AnalogFlag::LowAlarmEnable);
     if (!f.test(AnalogFlag::Enable) || (!high_on && !low_on)) return w & ~(kAlarm | kPosted | kNoDelay);
-    if (high_on && (v >= a.HighAlarmLimit || (f.test(AnalogFlag::HighAlarmDeadbandEnable) &&
-                                              (s & (kAlarm | kHigh)) == (kAlarm | kHigh) && v >= a.HighAlarmDeadband)))
+    if (high_on &&
+        (v >= a.HighAlarmLimit || (f.test(AnalogFlag::HighAlarmDeadbandEnable) &&
+                                   (s & (kAlarm | kHigh)) == (kAlarm | kHigh) && v >= a.HighAlarmDeadband)))
         return ((w | kAlarm | kHigh) & ~kNoDelay) | (s & kNoDelay);
     w &= ~(kAlarm | kNoDelay);
     if (low_on && (v <= a.LowAlarmLimit || (f.test(AnalogFlag::LowAlarmDeadbandEnable) && (s & kAlarm) != 0 &&
@@ -220,10 +225,11 @@ void analog_channel(const Module& m, int n, float v, bool all, const Names& name
             // The settings of the side the alarm stands on (its 0x4 bit), so an alarm held by
             // its deadband keeps its own side's delay, priority and drive-common option.
             const bool high = (w & kHigh) != 0;
-            w = post_alarm_change(index, w, s,
-                                  f.test(high ? AnalogFlag::HighAlarmDriveCommon : AnalogFlag::LowAlarmDriveCommon),
-                                  high ? a.HighAlarmPriority : a.LowAlarmPriority,
-                                  high ? a.HighAlarmDelay : a.LowAlarmDelay, names, v);
+            w = post_alarm_change(
+                index, w, s,
+                f.test(high ? AnalogFlag::HighAlarmDriveCommon : AnalogFlag::LowAlarmDriveCommon),
+                high ? a.HighAlarmPriority : a.LowAlarmPriority, high ? a.HighAlarmDelay : a.LowAlarmDelay,
+                names, v);
         }
 
         if (enable && f.test(AnalogFlag::EventEnable)) {
@@ -292,8 +298,8 @@ int analog(const Request& rq, const float* values) {
 int chan_SetDigitalValues(const char* code, int first, int last, const uint32_t* values) {
     return digital({code, first, last, false, true, own_names()}, values);
 }
-int chan_SetDigitalValuesAs(const char* code, int first, int last, const uint32_t* values, const char* computer,
-                            const char* user) {
+int chan_SetDigitalValuesAs(const char* code, int first, int last, const uint32_t* values,
+                            const char* computer, const char* user) {
     return digital({code, first, last, false, true, {computer, user}}, values);
 }
 int chan_SetDigitalValuesAll(const char* code, int first, int last, const uint32_t* values) {

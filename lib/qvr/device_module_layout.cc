@@ -8,7 +8,8 @@
 
 namespace qvr {
 
-std::optional<DataModuleLayout> data_module_layout(std::span<const std::byte> mapping, bool has_value_records) {
+std::optional<DataModuleLayout> data_module_layout(std::span<const std::byte> mapping,
+                                                   bool has_value_records) {
     const size_t end = data_area_end(mapping);
     if (end < kStatusWordsOffset) return std::nullopt;
     DataModuleLayout m;
@@ -21,9 +22,11 @@ std::optional<DataModuleLayout> data_module_layout(std::span<const std::byte> ma
         m.values = kStatusWordsOffset + 4 * count;
     const uint64_t data_length = load_u32(mapping, kOffDataLength);
     const uint64_t per_channel = m.bytes_per_channel;
-    const bool sized_for_records = data_length >= (per_channel + kValueRecordSize) * count + kDataModuleHeadSize;
+    const bool sized_for_records =
+        data_length >= (per_channel + kValueRecordSize) * count + kDataModuleHeadSize;
     const uint64_t records = kStatusWordsOffset + per_channel * count;
-    if ((has_value_records || sized_for_records) && per_channel >= 4 && records + kValueRecordSize * count <= end)
+    if ((has_value_records || sized_for_records) && per_channel >= 4 &&
+        records + kValueRecordSize * count <= end)
         m.value_records = static_cast<size_t>(records);
     return m;
 }
@@ -37,7 +40,8 @@ uint32_t conf_record_count(std::span<const std::byte> mapping) {
 std::optional<bool> event_bit(std::span<const std::byte> mapping, uint32_t channel_count, uint32_t bitmap,
                               uint32_t index) {
     if (index >= channel_count) return std::nullopt;
-    const uint64_t byte = kSectionDataOffset + uint64_t{bitmap} * event_bitmap_size(channel_count) + index / 8;
+    const uint64_t byte =
+        kSectionDataOffset + uint64_t{bitmap} * event_bitmap_size(channel_count) + index / 8;
     if (byte >= data_area_end(mapping)) return std::nullopt;
     const auto bits = static_cast<uint8_t>(mapping[static_cast<size_t>(byte)]);
     return (bits & (0x80u >> (index % 8))) != 0;

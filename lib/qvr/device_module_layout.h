@@ -32,9 +32,9 @@ inline constexpr uint16_t kValueRecordFailed = 13;
 inline constexpr size_t kConfRecordsOffset = 128;
 
 // Status word bits.
-inline constexpr uint32_t kStatusState = 0x1;           // digital state / analog significant change
-inline constexpr uint32_t kStatusNoDelay = 0x2;         // alarm posted without delay, kept while it stands
-inline constexpr uint32_t kStatusAlarmHigh = 0x4;       // analog high-side alarm / digital alarm state
+inline constexpr uint32_t kStatusState = 0x1;      // digital state / analog significant change
+inline constexpr uint32_t kStatusNoDelay = 0x2;    // alarm posted without delay, kept while it stands
+inline constexpr uint32_t kStatusAlarmHigh = 0x4;  // analog high-side alarm / digital alarm state
 inline constexpr uint32_t kStatusEventActive = 0x8;
 inline constexpr uint32_t kStatusEventHigh = 0x10;      // analog high-side event / digital event state
 inline constexpr uint32_t kStatusFailed = 0x20;         // failed or disabled
@@ -57,7 +57,8 @@ struct DataModuleLayout {
 // otherwise. Value records exist when `has_value_records` (a processor that says so) or when
 // the data length holds (bytes per channel + 264) x count + 20 bytes, and only when they lie
 // inside the data area.
-std::optional<DataModuleLayout> data_module_layout(std::span<const std::byte> mapping, bool has_value_records);
+std::optional<DataModuleLayout> data_module_layout(std::span<const std::byte> mapping,
+                                                   bool has_value_records);
 
 // ChannelRecords that lie wholly inside a configuration module's data area.
 uint32_t conf_record_count(std::span<const std::byte> mapping);

@@ -34,8 +34,8 @@ std::optional<size_t> table_record_offset(std::span<const std::byte> mapping, si
 std::optional<size_t> stats_code_offset(std::span<const std::byte> mapping, uint32_t index) {
     const uint32_t count = table_count_field(mapping);
     if (index >= count) return std::nullopt;
-    const uint64_t offset =
-        kTableRecordsOffset + static_cast<uint64_t>(count) * kDeviceRecordSize + uint64_t{index} * kStatsCodeSize;
+    const uint64_t offset = kTableRecordsOffset + static_cast<uint64_t>(count) * kDeviceRecordSize +
+                            uint64_t{index} * kStatsCodeSize;
     if (offset + kStatsCodeSize > data_area_end(mapping)) return std::nullopt;
     return static_cast<size_t>(offset);
 }

@@ -127,7 +127,8 @@ int find_process_index(const char* name) {
     const uint32_t count = qvr::process_count();
     for (uint32_t i = 0; i < count; ++i) {
         const ProcessRecord* r = qvr::process_record(i);
-        if (r != nullptr && qvr::equal_ignoring_case(qvr::field_text(r->ProcName), wanted)) return static_cast<int>(i);
+        if (r != nullptr && qvr::equal_ignoring_case(qvr::field_text(r->ProcName), wanted))
+            return static_cast<int>(i);
     }
     for (uint32_t i = 0; i < count; ++i) {
         const ProcessRecord* r = qvr::process_record(i);
@@ -165,7 +166,8 @@ int shm_MoveProcessLast(const char* name) {
 
 LoggerRecord* shm_LoggerByIndex(int n) {
     if (n < 1) return nullptr;
-    return qvr::record_at<LoggerRecord>(qvr::Table::kLogger, qvr::kLoggerRecordSize, static_cast<uint32_t>(n - 1));
+    return qvr::record_at<LoggerRecord>(qvr::Table::kLogger, qvr::kLoggerRecordSize,
+                                        static_cast<uint32_t>(n - 1));
 }
 
 int shm_LoggerIndex(const char* name) {

@@ -31,7 +31,7 @@ inline constexpr size_t kStatsCodeSize = 2;
 // A device table that holds the codes has at least 4 + count x 790 data bytes.
 inline constexpr size_t kDeviceTableBytesPerDevice = kDeviceRecordSize + kStatsCodeSize;
 
-inline constexpr int kKindCodeCount = 5;   // AI, DI, AO, DO, CI
+inline constexpr int kKindCodeCount = 5;     // AI, DI, AO, DO, CI
 inline constexpr int kModulesPerDevice = 6;  // the five kinds and the statistics module
 inline constexpr int kStatsSlot = 5;
 
@@ -79,9 +79,9 @@ struct DeviceRecord {
 };
 
 struct ProcessRecord {
-    char ProcName[9];    // at most 8 characters; also its folder below the configuration folder
-    char ProcText[25];   // text name, the status-entry name of the process
-    char ProcCode[2];    // module code of the processor's data module
+    char ProcName[9];     // at most 8 characters; also its folder below the configuration folder
+    char ProcText[25];    // text name, the status-entry name of the process
+    char ProcCode[2];     // module code of the processor's data module
     uint8_t RunsProcess;  // non-zero: runs as a program of its own
     uint8_t ProcEnabled;
     uint8_t Reserved38;

@@ -60,8 +60,7 @@ std::optional<Found> search(const Code& code) {
     const uint32_t processes = process_count();
     for (uint32_t i = 0; i < processes; ++i) {
         const ProcessRecord* r = process_record(i);
-        if (r != nullptr && table_code_is(r->ProcCode, code))
-            return Found{static_cast<int>(i), true, i, 0};
+        if (r != nullptr && table_code_is(r->ProcCode, code)) return Found{static_cast<int>(i), true, i, 0};
     }
     const auto devices = tables::open(tables::Table::kDevice);
     const uint32_t count = device_count();
@@ -252,9 +251,11 @@ const char* shm_ModuleText(const char* code) {
     if (o.data == nullptr) return nullptr;
     std::string_view name;
     if (o.found && o.found->processor) {
-        if (const ProcessRecord* r = qvr::process_record(o.found->record)) name = qvr::field_text(r->ProcText);
+        if (const ProcessRecord* r = qvr::process_record(o.found->record))
+            name = qvr::field_text(r->ProcText);
     } else if (o.found) {
-        if (const DeviceRecord* r = qvr::device_record(o.found->record)) name = qvr::field_text(r->DeviceName);
+        if (const DeviceRecord* r = qvr::device_record(o.found->record))
+            name = qvr::field_text(r->DeviceName);
     }
     qvr::set_field_text(text, sizeof text, name);
     return text;

@@ -52,7 +52,8 @@ std::string program_base(std::string_view name) {
     for (std::string_view stem : {"calc", "opddx"}) {
         if (name.size() <= stem.size() || !qvr::prefix_equal_ignoring_case(name, stem, stem.size())) continue;
         const std::string_view rest = name.substr(stem.size());
-        if (rest.find_first_not_of("0123456789") == std::string_view::npos) return std::string(name.substr(0, stem.size()));
+        if (rest.find_first_not_of("0123456789") == std::string_view::npos)
+            return std::string(name.substr(0, stem.size()));
     }
     return std::string(name);
 }
@@ -68,8 +69,8 @@ std::optional<uint8_t> read_auto_enable(const std::string& folder) {
     return static_cast<uint8_t>(byte);
 }
 
-pid_t run_in(const ProcessRecord* record, const char* suffix, int argument, const char* text1, const char* text2,
-             const std::string& working_dir) {
+pid_t run_in(const ProcessRecord* record, const char* suffix, int argument, const char* text1,
+             const char* text2, const std::string& working_dir) {
     if (record == nullptr) return platform::fail(platform::kErrorInvalidArgument);
     const std::string base = program_base(qvr::field_text(record->ProcName));
     char program[16];
@@ -108,7 +109,8 @@ void set_ready_timeout_ms(int ms) {
 }
 }  // namespace qvr::proc_testing
 
-pid_t proc_Run(const ProcessRecord* record, const char* suffix, int argument, const char* text1, const char* text2) {
+pid_t proc_Run(const ProcessRecord* record, const char* suffix, int argument, const char* text1,
+               const char* text2) {
     return run_in(record, suffix, argument, text1, text2, {});
 }
 
@@ -159,7 +161,8 @@ int proc_Start(ProcessRecord* record) {
             shm_SetStatusText(kCantRun, masked(platform::kErrorTimeout));
             return platform::fail(platform::kErrorTimeout);
         }
-        if (slot_Wait(kReadyPollMs) != 0) std::this_thread::sleep_for(std::chrono::milliseconds(kReadyPollMs));
+        if (slot_Wait(kReadyPollMs) != 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(kReadyPollMs));
     }
     if (record->ProcReady == 0) return platform::fail(platform::kErrorBrokenPipe);
     return 0;

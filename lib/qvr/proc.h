@@ -1,8 +1,8 @@
 #pragma once
 // Starting the host's processor programs. A program is found by name in the QVR_BIN folder,
 // then on the PATH, started with posix_spawn (never a shell) and reaped when it ends.
-#include <cstdint>
 #include <sys/types.h>
+#include <cstdint>
 
 struct ProcessRecord;
 

@@ -59,7 +59,8 @@ struct Table {
 
     std::byte* entry(uint32_t i) const { return bytes.data() + layout.first + i * layout.entry_size; }
     std::string_view name(uint32_t i) const {
-        return qvr::field_text(reinterpret_cast<const char*>(entry(i) + layout.name_offset), layout.name_size);
+        return qvr::field_text(reinterpret_cast<const char*>(entry(i) + layout.name_offset),
+                               layout.name_size);
     }
     char* text(uint32_t i) const { return reinterpret_cast<char*>(entry(i) + layout.text_offset); }
     std::string_view text_view(uint32_t i) const { return qvr::field_text(text(i), layout.text_size); }
@@ -91,8 +92,10 @@ std::optional<uint32_t> find_entry(const Table& t, int type, std::string_view na
 
 std::optional<uint32_t> take_entry(const Table& t, int type, std::string_view name) {
     if (auto found = find_entry(t, type, name)) {
-        if (!t.layout.long_form) t.text(*found)[t.layout.text_size - 1] = '\0';
-        else t.text(*found)[0] = '\0';
+        if (!t.layout.long_form)
+            t.text(*found)[t.layout.text_size - 1] = '\0';
+        else
+            t.text(*found)[0] = '\0';
         return found;
     }
     std::optional<uint32_t> free;

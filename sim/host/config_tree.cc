@@ -33,7 +33,8 @@ void write_channel_file(const std::filesystem::path& folder, qvr::ChannelKind ki
                         std::span<const qvr::ChannelRecord> records, TimeStamp written) {
     std::ofstream out(folder / kind_file(kind), std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(&written), sizeof written);
-    out.write(reinterpret_cast<const char*>(records.data()), static_cast<std::streamsize>(records.size_bytes()));
+    out.write(reinterpret_cast<const char*>(records.data()),
+              static_cast<std::streamsize>(records.size_bytes()));
 }
 
 std::optional<std::vector<qvr::ChannelRecord>> read_channel_file(const std::filesystem::path& folder,
@@ -64,7 +65,8 @@ const ConfigTree& RuntimeHost::config_tree() {
     return *tree_;
 }
 
-std::optional<HostProcess> RuntimeHost::start(const std::string& program, const std::vector<std::string>& args) {
+std::optional<HostProcess> RuntimeHost::start(const std::string& program,
+                                              const std::vector<std::string>& args) {
     const ConfigTree& tree = config_tree();
     std::vector<std::string> folders{tree.bin().string()};
     for (auto& f : platform::path_folders()) folders.push_back(std::move(f));

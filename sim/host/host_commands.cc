@@ -34,7 +34,8 @@ namespace {
 TableOptions cli_options(bool receive) {
     TableOptions o;
     const char* root = std::getenv("QVR_HOST_ROOT");
-    o.tree_root = root != nullptr && *root != '\0' ? std::filesystem::path(root) : std::filesystem::current_path() / "qvr_host";
+    o.tree_root = root != nullptr && *root != '\0' ? std::filesystem::path(root)
+                                                   : std::filesystem::current_path() / "qvr_host";
     o.receive = receive;
     return o;
 }
@@ -54,8 +55,11 @@ bool parse_kinds(const std::string& text, DeviceSpec& spec) {
         const auto kind = static_cast<qvr::ChannelKind>(k);
         for (int i = 0; i < count; ++i) {
             const std::string tag = part.substr(0, eq) + std::to_string(i + 1);
-            qvr::ChannelRecord r = k == 0 ? analog_input(tag) : k == 1 ? digital_input(tag) : k == 2 ? analog_output(tag)
-                                   : k == 3 ? digital_output(tag) : analog_input(tag);
+            qvr::ChannelRecord r = k == 0   ? analog_input(tag)
+                                   : k == 1 ? digital_input(tag)
+                                   : k == 2 ? analog_output(tag)
+                                   : k == 3 ? digital_output(tag)
+                                            : analog_input(tag);
             r.head.Type = kind;
             spec.channels[k].push_back(r);
         }
@@ -67,23 +71,27 @@ bool parse_kinds(const std::string& text, DeviceSpec& spec) {
 
 void print_alarm(const qvr::AlarmMessage& m) {
     const auto value = qvr::message_value(m);
-    std::printf("alarm form %u code \"%.2s\" channel 0x%04x priority %u delay %u%s value %s computer \"%s\" user \"%s\"%s%s\n",
-                qvr::form_of(m.form), m.code, m.channel, qvr::priority_of(m.form), m.delay,
-                (m.form & qvr::kFormHighSide) != 0 ? " high" : "",
-                value ? std::to_string(*value).c_str() : "none", m.computer, m.user, m.text[0] != 0 ? " text " : "",
-                m.text);
+    std::printf(
+        "alarm form %u code \"%.2s\" channel 0x%04x priority %u delay %u%s value %s computer \"%s\" user "
+        "\"%s\"%s%s\n",
+        qvr::form_of(m.form), m.code, m.channel, qvr::priority_of(m.form), m.delay,
+        (m.form & qvr::kFormHighSide) != 0 ? " high" : "", value ? std::to_string(*value).c_str() : "none",
+        m.computer, m.user, m.text[0] != 0 ? " text " : "", m.text);
 }
 
 int tables() {
     RuntimeHost host(cli_options(false));
     for (int i = 0; DeviceRecord* d = host.device(i); ++i)
-        std::printf("device %d: %.9s %u \"%.25s\" config %.12s codes %.10s pid %u attached %u\n", i, d->TypeName,
-                    d->DeviceNumber, d->DeviceName, d->ConfigName, d->KindCodes, d->ProcessId, d->Attached);
+        std::printf("device %d: %.9s %u \"%.25s\" config %.12s codes %.10s pid %u attached %u\n", i,
+                    d->TypeName, d->DeviceNumber, d->DeviceName, d->ConfigName, d->KindCodes, d->ProcessId,
+                    d->Attached);
     const auto p = qvr::section_bytes(shm_OpenSection(qvr::kProcessTableName));
     for (uint32_t i = 0; i < qvr::table_record_count(p, qvr::kProcessRecordSize); ++i) {
-        const auto* r = reinterpret_cast<const ProcessRecord*>(p.data() + qvr::kTableRecordsOffset + i * qvr::kProcessRecordSize);
-        std::printf("process %u: %.9s \"%.25s\" code %.2s runs %u enabled %u value-records %u pid %d\n", i, r->ProcName,
-                    r->ProcText, r->ProcCode, r->RunsProcess, r->ProcEnabled, r->HasValueRecords, r->ProcPid);
+        const auto* r = reinterpret_cast<const ProcessRecord*>(p.data() + qvr::kTableRecordsOffset +
+                                                               i * qvr::kProcessRecordSize);
+        std::printf("process %u: %.9s \"%.25s\" code %.2s runs %u enabled %u value-records %u pid %d\n", i,
+                    r->ProcName, r->ProcText, r->ProcCode, r->RunsProcess, r->ProcEnabled, r->HasValueRecords,
+                    r->ProcPid);
     }
     for (int i = 1; LoggerRecord* l = host.logger(i); ++i)
         std::printf("logger %d: %.5s \"%.135s\" enabled %u pid %u\n", i, l->LoggerType, l->LoggerLabel,

@@ -15,7 +15,9 @@ struct MailslotInbox::Receiver {
 };
 
 MailslotInbox::MailslotInbox(std::string name)
-    : name_(std::move(name)), receiver_(std::make_unique<Receiver>()), wake_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+    : name_(std::move(name)),
+      receiver_(std::make_unique<Receiver>()),
+      wake_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
     bind();
     thread_ = std::thread([this] { run(); });
 }
@@ -102,7 +104,8 @@ void MailslotInbox::bind() {
     if (receiver_->socket) return;
     receiver_->socket = platform::MailslotReceiver::create(name_);
     const uint64_t one = 1;
-    if (wake_ >= 0) [[maybe_unused]] auto n = write(wake_, &one, sizeof one);
+    if (wake_ >= 0) [[maybe_unused]]
+        auto n = write(wake_, &one, sizeof one);
 }
 
 bool MailslotInbox::bound() const {

@@ -22,7 +22,8 @@ using qvr::load_u32;
 using qvr::store_u16;
 using qvr::store_u32;
 
-qvr::ChannelRecord make_channel(qvr::ChannelKind kind, const std::string& tag, const std::string& description) {
+qvr::ChannelRecord make_channel(qvr::ChannelKind kind, const std::string& tag,
+                                const std::string& description) {
     qvr::ChannelRecord r{};
     r.head.Type = kind;
     r.head.Flags.set(qvr::flag_bit_number(0), true);  // Enable
@@ -111,9 +112,12 @@ std::span<std::byte> RuntimeHost::bytes(const std::string& section) {
 
 void RuntimeHost::create_tables() {
     const auto& o = options_;
-    create_module(qvr::kDeviceTableName, 4 + o.device_capacity * static_cast<uint32_t>(qvr::kDeviceTableBytesPerDevice));
-    create_module(qvr::kProcessTableName, 4 + o.process_capacity * static_cast<uint32_t>(qvr::kProcessRecordSize));
-    create_module(qvr::kLoggerTableName, 4 + o.logger_capacity * static_cast<uint32_t>(qvr::kLoggerRecordSize));
+    create_module(qvr::kDeviceTableName,
+                  4 + o.device_capacity * static_cast<uint32_t>(qvr::kDeviceTableBytesPerDevice));
+    create_module(qvr::kProcessTableName,
+                  4 + o.process_capacity * static_cast<uint32_t>(qvr::kProcessRecordSize));
+    create_module(qvr::kLoggerTableName,
+                  4 + o.logger_capacity * static_cast<uint32_t>(qvr::kLoggerRecordSize));
     const uint32_t errors_length =
         o.short_error_table ? o.error_entries * static_cast<uint32_t>(qvr::kShortErrorEntrySize)
                             : 4 + o.error_entries * static_cast<uint32_t>(qvr::kErrorEntryPairSize);
@@ -142,16 +146,18 @@ void RuntimeHost::add_standard_processes() {
     add_process(user);
 }
 
-bool RuntimeHost::create_modules(const std::string& code, std::span<const qvr::ChannelRecord> records, bool analog,
-                                 bool value_records, TimeStamp configured) {
+bool RuntimeHost::create_modules(const std::string& code, std::span<const qvr::ChannelRecord> records,
+                                 bool analog, bool value_records, TimeStamp configured) {
     const auto count = static_cast<uint32_t>(records.size());
     const uint16_t per_channel = analog ? qvr::kAnalogBytesPerChannel : qvr::kDigitalBytesPerChannel;
     const uint32_t data_length = qvr::kDataModuleHeadSize + count * per_channel +
                                  (value_records ? count * static_cast<uint32_t>(qvr::kValueRecordSize) : 0);
     void* data = create_module("dm_" + code, data_length);
-    void* conf = create_module("dm_" + code + "_conf", count * static_cast<uint32_t>(qvr::kChannelRecordSize));
+    void* conf =
+        create_module("dm_" + code + "_conf", count * static_cast<uint32_t>(qvr::kChannelRecordSize));
     const auto bitmaps = 1 + options_.logger_capacity;
-    void* event = create_module("dm_" + code + "_event", bitmaps * static_cast<uint32_t>(qvr::event_bitmap_size(count)));
+    void* event = create_module("dm_" + code + "_event",
+                                bitmaps * static_cast<uint32_t>(qvr::event_bitmap_size(count)));
     if (data == nullptr || conf == nullptr || event == nullptr) return false;
     const auto d = qvr::section_bytes(data);
     std::memcpy(d.data() + qvr::kModuleCodeOffset, code.data(), std::min<size_t>(2, code.size()));
@@ -159,7 +165,8 @@ bool RuntimeHost::create_modules(const std::string& code, std::span<const qvr::C
     store_u16(d, qvr::kChannelCountOffset, static_cast<uint16_t>(count));
     std::memcpy(d.data() + qvr::kConfigTimeOffset, &configured, sizeof configured);
     const auto c = qvr::section_bytes(conf);
-    if (!records.empty()) std::memcpy(c.data() + qvr::kConfRecordsOffset, records.data(), records.size_bytes());
+    if (!records.empty())
+        std::memcpy(c.data() + qvr::kConfRecordsOffset, records.data(), records.size_bytes());
     return true;
 }
 
@@ -231,9 +238,11 @@ int RuntimeHost::add_device(const DeviceSpec& spec) {
         } else {
             write_channel_file(folder, kind, records, written);
         }
-        if (!create_modules(spec.codes[k], records, !qvr::is_digital(kind), spec.value_records, written)) return -1;
+        if (!create_modules(spec.codes[k], records, !qvr::is_digital(kind), spec.value_records, written))
+            return -1;
     }
-    if (!spec.stats_code.empty() && !create_modules(spec.stats_code, spec.stats_channels, true, false, now_stamp()))
+    if (!spec.stats_code.empty() &&
+        !create_modules(spec.stats_code, spec.stats_channels, true, false, now_stamp()))
         return -1;
 
     DeviceRecord r{};
@@ -272,7 +281,8 @@ bool RuntimeHost::set_logger_channel(const std::string& code, int logger, int ch
     const auto e = bytes("dm_" + code + "_event");
     const auto layout = qvr::data_module_layout(d, false);
     if (!layout || channel < 1 || channel > layout->channel_count || logger < 0) return false;
-    const size_t byte = qvr::kSectionDataOffset + static_cast<size_t>(logger) * qvr::event_bitmap_size(layout->channel_count) +
+    const size_t byte = qvr::kSectionDataOffset +
+                        static_cast<size_t>(logger) * qvr::event_bitmap_size(layout->channel_count) +
                         static_cast<size_t>(channel - 1) / 8;
     if (byte >= qvr::data_area_end(e)) return false;
     const auto mask = static_cast<uint8_t>(0x80u >> ((channel - 1) % 8));
@@ -290,7 +300,8 @@ DeviceRecord* RuntimeHost::device(int index) {
 ProcessRecord* RuntimeHost::process(const std::string& name) {
     const auto t = bytes(qvr::kProcessTableName);
     for (uint32_t i = 0; i < qvr::table_record_count(t, qvr::kProcessRecordSize); ++i) {
-        auto* r = reinterpret_cast<ProcessRecord*>(t.data() + qvr::kTableRecordsOffset + i * qvr::kProcessRecordSize);
+        auto* r = reinterpret_cast<ProcessRecord*>(t.data() + qvr::kTableRecordsOffset +
+                                                   i * qvr::kProcessRecordSize);
         if (qvr::equal_ignoring_case(qvr::field_text(r->ProcName), name)) return r;
     }
     return nullptr;
@@ -326,7 +337,8 @@ float RuntimeHost::value(const std::string& code, int channel) {
     const auto d = bytes("dm_" + code);
     const auto layout = qvr::data_module_layout(d, false);
     float v = 0;
-    if (layout && layout->values) std::memcpy(&v, d.data() + *layout->values + 4 * static_cast<size_t>(channel - 1), 4);
+    if (layout && layout->values)
+        std::memcpy(&v, d.data() + *layout->values + 4 * static_cast<size_t>(channel - 1), 4);
     return v;
 }
 

@@ -141,7 +141,8 @@ class DerivedInbox : public MailslotInbox {
 };
 
 // Codes received on the host's own process slot (logger event codes and others).
-std::vector<uint32_t> slot_codes(size_t at_least = 0, std::chrono::milliseconds timeout = std::chrono::milliseconds(0));
+std::vector<uint32_t> slot_codes(size_t at_least = 0,
+                                 std::chrono::milliseconds timeout = std::chrono::milliseconds(0));
 void clear_slot_codes();
 
 // A configuration tree for scanners: CURRENT_CONFIG with a folder per device, a BIN folder,

@@ -127,16 +127,16 @@ TEST_F(Notices, LoggerCodesPerBatch) {
         std::vector<std::pair<char, int>> triggers;  // u(p), d(own), l(evel); 0-based channel
         std::vector<uint32_t> codes;
     } cases[] = {
-        {{{'u', 0}, {'d', 0}}, {}},                                                  // net nothing
-        {{{'l', 0}}, {qvr::kLoggerLevelEventCode, qvr::kLoggerLevelEventCode}},     // logger 1 and 2
-        {{{'u', 1}, {'u', 1}}, {qvr::kLoggerEventCode + 2}},                        // logger 2 only
-        {{{'u', 3}}, {}},                                                            // logger 3 disabled
+        {{{'u', 0}, {'d', 0}}, {}},                                              // net nothing
+        {{{'l', 0}}, {qvr::kLoggerLevelEventCode, qvr::kLoggerLevelEventCode}},  // logger 1 and 2
+        {{{'u', 1}, {'u', 1}}, {qvr::kLoggerEventCode + 2}},                     // logger 2 only
+        {{{'u', 3}}, {}},                                                        // logger 3 disabled
         {{{'d', 1}, {'l', 1}}, {qvr::kLoggerLevelEventCode - 1}},
     };
     for (const auto& c : cases) {
         begin();
         for (auto [kind, channel] : c.triggers) {
-            const int rc = kind == 'u' ? alarm_LoggerTriggerUp(channel)
+            const int rc = kind == 'u'   ? alarm_LoggerTriggerUp(channel)
                            : kind == 'd' ? alarm_LoggerTriggerDown(channel)
                                          : alarm_LoggerTriggerLevel(channel);
             EXPECT_EQ(rc, 0);

@@ -71,8 +71,8 @@ TEST_F(Writers, DigitalAlarmRules) {
     struct Step {
         uint16_t delay;
         uint32_t value;
-        uint32_t status;     // after the write
-        int form;            // -1: no message
+        uint32_t status;  // after the write
+        int form;         // -1: no message
         uint16_t msg_delay;
     } steps[] = {
         {0, 1, 0x847, qvr::kFormAlarm, 0},  // raised without delay: 0x2 and 0x40
@@ -184,7 +184,7 @@ TEST_F(Writers, AnalogAlarmRulesUseTheAlarmsOwnSide) {
         {10, 0x8C0, qvr::kFormAlarm, 3, 4, false, false},  // at the low limit: the low side's
         {12, 0xC0, qvr::kFormEvent, 0, 0, false, false},   // no low deadband: cleared
         {95, 0x8C6, qvr::kFormAlarm, 200, 0, true, true},
-        {5, 0x8C0, qvr::kFormAlarm, 3, 4, false, false},   // side changed: low settings
+        {5, 0x8C0, qvr::kFormAlarm, 3, 4, false, false},  // side changed: low settings
     };
     for (const auto& s : steps) {
         SCOPED_TRACE(s.value);

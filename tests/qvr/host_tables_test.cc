@@ -69,11 +69,11 @@ TEST(HostTables, ModuleOwnerTextProcessingAndValueRecordsByClass) {
         int processing;
         int value_records;
     } cases[] = {
-        {"MB", getpid(), "MODBUS SLAVE", 1, 0},   // "modb" names: the writer processes
-        {"c1", getpid(), "CALCULATOR 1", 2, 0},   // runs a program of its own
-        {"UA", 0, "USER ANALOG", 1, 1},           // no program of its own
-        {"A4", 4242, "TOLVA DEVICE 1", 0, 0},     // a kind module: the scanner processes
-        {"A6", 4242, "TOLVA DEVICE 1", 1, 0},     // the statistics module: the writer
+        {"MB", getpid(), "MODBUS SLAVE", 1, 0},  // "modb" names: the writer processes
+        {"c1", getpid(), "CALCULATOR 1", 2, 0},  // runs a program of its own
+        {"UA", 0, "USER ANALOG", 1, 1},          // no program of its own
+        {"A4", 4242, "TOLVA DEVICE 1", 0, 0},    // a kind module: the scanner processes
+        {"A6", 4242, "TOLVA DEVICE 1", 1, 0},    // the statistics module: the writer
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.code);
@@ -153,8 +153,8 @@ TEST(HostTables, MoveProcessLastKeepsTheCacheInStepAndTakesTheTableLock) {
     RuntimeHost host(bare());
     for (const char* name : {"P1", "P2", "P3"}) host.add_process({name, "", name});
     void* p1 = shm_OpenDeviceData("P1");
-    auto helper = qvr_test::ChildProcess::spawn(qvr_test::bin_path("qvr_test_helper"), {"lock-hold", "dm_datproc", "1"},
-                                                {}, true);
+    auto helper = qvr_test::ChildProcess::spawn(qvr_test::bin_path("qvr_test_helper"),
+                                                {"lock-hold", "dm_datproc", "1"}, {}, true);
     ASSERT_NE(helper.read_stdout(kLong, "held").find("held"), std::string::npos);
     std::thread mover([] { EXPECT_EQ(shm_MoveProcessLast("P1"), 0); });
     std::this_thread::sleep_for(200ms);

@@ -38,7 +38,8 @@ class ProcStart : public ::testing::Test {
         }
     }
     void enable(char on) {
-        std::ofstream(root_ / "config" / "TSTPROC" / "config", std::ios::binary) << on << std::string(4, '\0');
+        std::ofstream(root_ / "config" / "TSTPROC" / "config", std::ios::binary)
+            << on << std::string(4, '\0');
     }
     std::string status() {
         for (const auto& e : host_.status_entries())

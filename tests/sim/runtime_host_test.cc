@@ -28,10 +28,12 @@ TEST(RuntimeHost, ADeviceWithAllFiveKindsReadsBackThroughTheLibrary) {
     sim_host::DeviceSpec dev;
     dev.number = 3;
     dev.config[0] = 0x5A;
-    const ChannelKind kinds[] = {ChannelKind::AI, ChannelKind::DI, ChannelKind::AO, ChannelKind::DO, ChannelKind::CI};
+    const ChannelKind kinds[] = {ChannelKind::AI, ChannelKind::DI, ChannelKind::AO, ChannelKind::DO,
+                                 ChannelKind::CI};
     for (int k = 0; k < 5; ++k)
         for (int i = 0; i <= k + 8; ++i) {
-            qvr::ChannelRecord r = sim_host::analog_input("T" + std::to_string(k) + "_" + std::to_string(i + 1));
+            qvr::ChannelRecord r =
+                sim_host::analog_input("T" + std::to_string(k) + "_" + std::to_string(i + 1));
             r.head.Type = kinds[k];
             dev.channels[k].push_back(r);
         }
@@ -57,7 +59,8 @@ TEST(RuntimeHost, ADeviceWithAllFiveKindsReadsBackThroughTheLibrary) {
         EXPECT_EQ(layout->bytes_per_channel, qvr::is_digital(kinds[k]) ? 4 : 8);
         const qvr::ChannelRecord* records = shm_ConfRecords(data);
         ASSERT_NE(records, nullptr);
-        EXPECT_STREQ(chanrec_GetTag(&records[k + 8]), ("T" + std::to_string(k) + "_" + std::to_string(k + 9)).c_str());
+        EXPECT_STREQ(chanrec_GetTag(&records[k + 8]),
+                     ("T" + std::to_string(k) + "_" + std::to_string(k + 9)).c_str());
         EXPECT_EQ(records[0].head.Type, kinds[k]);
         // Event module: the derived bitmap and one per logger the table can hold, whole bytes.
         const auto event = qvr::section_bytes(shm_OpenDeviceEvent(code.c_str()));
@@ -81,7 +84,8 @@ TEST(RuntimeHost, ChannelRecordsCanComeFromTheDevicesChannelFiles) {
     sim_host::RuntimeHost host;
     const auto folder = host.config_tree().current_config() / "TOLVA_1";
     std::filesystem::create_directories(folder);
-    const qvr::ChannelRecord records[] = {sim_host::digital_output("FILE1"), sim_host::digital_output("FILE2")};
+    const qvr::ChannelRecord records[] = {sim_host::digital_output("FILE1"),
+                                          sim_host::digital_output("FILE2")};
     sim_host::write_channel_file(folder, ChannelKind::DO, records, TimeStamp{1000, 5, 0});
     sim_host::DeviceSpec dev;
     dev.codes = {"", "", "", "A4", ""};
@@ -131,7 +135,8 @@ TEST(RuntimeHost, StartsAndStopsAProgramInTheConfigurationTree) {
 TEST(RuntimeHost, ToolCreatesTablesAndDevicesForPeople) {
     const std::string root = qvr_test::test_root() + "/tool";
     auto tool = [&](std::vector<std::string> args) {
-        auto child = qvr_test::ChildProcess::spawn(qvr_test::bin_path("qvr_host"), args, {"QVR_HOST_ROOT=" + root}, true);
+        auto child = qvr_test::ChildProcess::spawn(qvr_test::bin_path("qvr_host"), args,
+                                                   {"QVR_HOST_ROOT=" + root}, true);
         const auto code = child.wait_exit_code(kLong);
         return std::make_pair(code.value_or(-1), child.read_stdout(0ms));
     };
@@ -142,7 +147,8 @@ TEST(RuntimeHost, ToolCreatesTablesAndDevicesForPeople) {
     ASSERT_EQ(tool({"add-logger", "stand", "Boiler"}).first, 0);
     const auto [code, out] = tool({"tables"});
     EXPECT_EQ(code, 0);
-    EXPECT_NE(out.find("device 0: TOLVA 2 \"TOLVA DEVICE 2\" config TOLVA_2 codes B1"), std::string::npos) << out;
+    EXPECT_NE(out.find("device 0: TOLVA 2 \"TOLVA DEVICE 2\" config TOLVA_2 codes B1"), std::string::npos)
+        << out;
     EXPECT_NE(out.find("process 0: SYSER"), std::string::npos);
     EXPECT_NE(out.find("logger 1: stand \"Boiler\""), std::string::npos);
     EXPECT_EQ(tool({"add-device", "2", "XX=1"}).first, 2);

@@ -86,6 +86,7 @@ int main(int argc, char** argv) {
         say("written %d\n", rc);
         return rc == 0 ? 0 : 2;
     }
-    std::fprintf(stderr, "usage: chan_test_helper watch CODE SLOT | hold-batch CODE | write-analog CODE CH VALUE\n");
+    std::fprintf(stderr,
+                 "usage: chan_test_helper watch CODE SLOT | hold-batch CODE | write-analog CODE CH VALUE\n");
     return 2;
 }
