@@ -8,6 +8,8 @@
 #include <optional>
 #include <span>
 
+#include "qvr/section_layout.h"
+
 namespace qvr {
 
 // Data module fields, from the section start.
@@ -59,6 +61,12 @@ struct DataModuleLayout {
 // inside the data area.
 std::optional<DataModuleLayout> data_module_layout(std::span<const std::byte> mapping,
                                                    bool has_value_records);
+
+// The module's error field is 16 bits wide: a 32-bit failure code keeps its low 16 bits
+// there (the whole code goes to the status text and errno).
+inline void store_module_error(std::span<std::byte> mapping, uint32_t code) {
+    if (mapping.size() >= kModuleErrorOffset + 2) store_u16(mapping, kModuleErrorOffset, static_cast<uint16_t>(code));
+}
 
 // ChannelRecords that lie wholly inside a configuration module's data area.
 uint32_t conf_record_count(std::span<const std::byte> mapping);

@@ -44,7 +44,7 @@ inline bool code_equal(const char* a, const char* b) {
 // Copies `text` into a field of `size` bytes, cut to size - 1 and zero-filled.
 inline void set_field_text(char* field, size_t size, std::string_view text) {
     const size_t n = std::min(text.size(), size - 1);
-    std::memcpy(field, text.data(), n);
+    if (n > 0) std::memcpy(field, text.data(), n);
     std::memset(field + n, 0, size - n);
 }
 

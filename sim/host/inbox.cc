@@ -39,8 +39,14 @@ void MailslotInbox::run() {
         {
             std::lock_guard lock(mutex_);
             if (stop_) return;
+            if (unbind_) {
+                receiver_->socket.reset();
+                unbind_ = false;
+            }
             if (!paused_ && receiver_->socket) fds[1].fd = receiver_->socket->fd();
+            handled_ = requested_;
         }
+        changed_.notify_all();
         if (poll(fds, 2, -1) < 0 && errno != EINTR) return;
         if ((fds[0].revents & POLLIN) != 0) {
             uint64_t count;
@@ -49,7 +55,7 @@ void MailslotInbox::run() {
         if (fds[1].fd < 0 || fds[1].revents == 0) continue;
         std::lock_guard lock(mutex_);
         // The socket may have been replaced while polling; read only the current one.
-        if (!receiver_->socket || receiver_->socket->fd() != fds[1].fd) continue;
+        if (paused_ || unbind_ || !receiver_->socket || receiver_->socket->fd() != fds[1].fd) continue;
         for (;;) {
             std::vector<std::byte> message(4096);
             const ssize_t n = receiver_->socket->receive(message);
@@ -77,35 +83,37 @@ void MailslotInbox::clear() {
     messages_.clear();
 }
 
-void MailslotInbox::pause() {
-    std::lock_guard lock(mutex_);
-    paused_ = true;
+void MailslotInbox::sync(std::unique_lock<std::mutex>& lock) {
+    const uint64_t wanted = ++requested_;
     const uint64_t one = 1;
     [[maybe_unused]] auto n = write(wake_, &one, sizeof one);
+    if (thread_.joinable()) changed_.wait(lock, [&] { return handled_ >= wanted || stop_; });
+}
+
+void MailslotInbox::pause() {
+    std::unique_lock lock(mutex_);
+    paused_ = true;
+    sync(lock);
 }
 
 void MailslotInbox::resume() {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     paused_ = false;
-    const uint64_t one = 1;
-    [[maybe_unused]] auto n = write(wake_, &one, sizeof one);
+    sync(lock);
 }
 
 void MailslotInbox::unbind() {
-    // The reader thread checks the descriptor under this lock before it reads.
-    std::lock_guard lock(mutex_);
-    receiver_->socket.reset();
-    const uint64_t one = 1;
-    [[maybe_unused]] auto n = write(wake_, &one, sizeof one);
+    std::unique_lock lock(mutex_);
+    unbind_ = true;
+    sync(lock);
 }
 
 void MailslotInbox::bind() {
-    std::lock_guard lock(mutex_);
-    if (receiver_->socket) return;
+    std::unique_lock lock(mutex_);
+    if (receiver_->socket && !unbind_) return;
+    if (unbind_) sync(lock);
     receiver_->socket = platform::MailslotReceiver::create(name_);
-    const uint64_t one = 1;
-    if (wake_ >= 0) [[maybe_unused]]
-        auto n = write(wake_, &one, sizeof one);
+    sync(lock);
 }
 
 bool MailslotInbox::bound() const {

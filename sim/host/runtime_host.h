@@ -110,6 +110,9 @@ class MailslotInbox {
 
   private:
     void run();
+    // Asks the reader thread to take up a changed state, and waits until it has (it never
+    // polls a socket that is being closed, so a closed one is gone for senders at once).
+    void sync(std::unique_lock<std::mutex>& lock);
 
     std::string name_;
     mutable std::mutex mutex_;
@@ -117,6 +120,9 @@ class MailslotInbox {
     std::vector<std::vector<std::byte>> messages_;
     bool paused_ = false;
     bool stop_ = false;
+    bool unbind_ = false;
+    uint64_t requested_ = 0;
+    uint64_t handled_ = 0;
     int fd_ = -1;
     struct Receiver;
     std::unique_ptr<Receiver> receiver_;
