@@ -5,6 +5,7 @@
 #include "qvr/channel_record.h"
 #include "qvr/host_table_layout.h"
 #include "qvr/section_layout.h"
+#include "qvr/util.h"
 
 namespace qvr {
 
@@ -40,11 +41,9 @@ uint32_t conf_record_count(std::span<const std::byte> mapping) {
 std::optional<bool> event_bit(std::span<const std::byte> mapping, uint32_t channel_count, uint32_t bitmap,
                               uint32_t index) {
     if (index >= channel_count) return std::nullopt;
-    const uint64_t byte =
-        kSectionDataOffset + uint64_t{bitmap} * event_bitmap_size(channel_count) + index / 8;
-    if (byte >= data_area_end(mapping)) return std::nullopt;
-    const auto bits = static_cast<uint8_t>(mapping[static_cast<size_t>(byte)]);
-    return (bits & (0x80u >> (index % 8))) != 0;
+    const uint64_t start = kSectionDataOffset + uint64_t{bitmap} * event_bitmap_size(channel_count);
+    if (start + index / 8 >= data_area_end(mapping)) return std::nullopt;
+    return util_BitTest(reinterpret_cast<const uint8_t*>(mapping.data()) + start, index) != 0;
 }
 
 }  // namespace qvr

@@ -48,10 +48,4 @@ inline void set_field_text(char* field, size_t size, std::string_view text) {
     std::memset(field + n, 0, size - n);
 }
 
-inline std::string upper_text(std::string_view text) {
-    std::string s(text);
-    for (char& c : s) c = ascii_upper(c);
-    return s;
-}
-
 }  // namespace qvr

@@ -15,6 +15,7 @@
 #include "qvr/module_index_internal.h"
 #include "qvr/section_layout.h"
 #include "qvr/shm.h"
+#include "qvr/util.h"
 
 namespace qvr::tables {
 namespace {
@@ -123,7 +124,9 @@ namespace {
 // The record index of process `name` by the two-pass rule, or -1.
 int find_process_index(const char* name) {
     if (name == nullptr || name[0] == '\0') return -1;
-    const std::string wanted = qvr::upper_text(qvr::field_text(name, std::min<size_t>(std::strlen(name), 8)));
+    char copy[9] = {};
+    std::strncpy(copy, name, 8);
+    const std::string wanted = util_ToUpper(copy, 8);
     const uint32_t count = qvr::process_count();
     for (uint32_t i = 0; i < count; ++i) {
         const ProcessRecord* r = qvr::process_record(i);

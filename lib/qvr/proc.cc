@@ -17,6 +17,7 @@
 #include "platform/last_error.h"
 #include "platform/monotonic_clock.h"
 #include "platform/process_spawn.h"
+#include "qvr/env.h"
 #include "qvr/fixed_text.h"
 #include "qvr/host_tables.h"
 #include "qvr/shm.h"
@@ -36,10 +37,9 @@ int masked(int error) {
     return error & 0xFFF;
 }
 
-// The program folder QVR_BIN (to be read through the product settings once they exist).
 std::string bin_folder() {
-    const char* value = std::getenv("QVR_BIN");
-    return value != nullptr ? value : "";
+    const char* folder = env_GetProductFolder("QVR_BIN");
+    return folder != nullptr ? folder : "";
 }
 
 std::string current_folder() {

@@ -14,6 +14,7 @@
 #include "qvr/section_layout.h"
 #include "qvr/shm.h"
 #include "qvr/slot.h"
+#include "qvr/util.h"
 
 namespace sim_host {
 namespace {
@@ -285,9 +286,11 @@ bool RuntimeHost::set_logger_channel(const std::string& code, int logger, int ch
                         static_cast<size_t>(logger) * qvr::event_bitmap_size(layout->channel_count) +
                         static_cast<size_t>(channel - 1) / 8;
     if (byte >= qvr::data_area_end(e)) return false;
-    const auto mask = static_cast<uint8_t>(0x80u >> ((channel - 1) % 8));
-    auto& b = reinterpret_cast<uint8_t&>(e[byte]);
-    b = on ? (b | mask) : (b & ~mask);
+    auto* bitmap = reinterpret_cast<uint8_t*>(e.data() + byte - static_cast<size_t>(channel - 1) / 8);
+    if (on)
+        util_BitSet(bitmap, static_cast<uint32_t>(channel - 1));
+    else
+        util_BitClear(bitmap, static_cast<uint32_t>(channel - 1));
     return true;
 }
 
