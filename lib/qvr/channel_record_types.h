@@ -10,6 +10,8 @@
 // record, in place, and nothing else: records are copied and compared as their 216 bytes.
 // The copy, comparison and binary forms of those two leaf types fail with ENOSYS rather
 // than give a wrong result, and their default value empties only the leaf's own bytes.
+// The description is the layout: its leaves use their places whatever the record's kind
+// byte says, so pick it with channel_record_type(kind).
 #include <cstddef>
 #include <cstdint>
 #include <span>
