@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "platform/last_error.h"
+#include "qvr/fixed_text.h"
 #include "qvr/full_width_text_type.h"
 #include "tslib/typed_mem.h"
 
@@ -166,15 +167,6 @@ int invalid_value(const char* text, char* ebuf, std::size_t emax) {
     return platform::fail(EINVAL);
 }
 
-bool equal_ignoring_case(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-        if (lower(a[i]) != lower(b[i])) return false;
-    }
-    return true;
-}
-
 // The leaf's place minus the type's distance is the flag area.
 struct FlagPlace {
     std::uint8_t* area;
@@ -252,7 +244,7 @@ int chanrec_FlagFromText(const StructsType* type, const char* text, void* data, 
     const auto place = flag_place(type, data);
     if (!place) return invalid_value(text, ebuf, emax);
     for (const StructsId* e = place->words; e != nullptr && e->id != nullptr; ++e) {
-        const bool match = e->imode != 0 ? equal_ignoring_case(text, e->id) : std::strcmp(text, e->id) == 0;
+        const bool match = e->imode != 0 ? qvr::equal_ignoring_case(text, e->id) : std::strcmp(text, e->id) == 0;
         if (!match) continue;
         qvr::ChannelFlags flags;
         std::memcpy(&flags, place->area, sizeof flags);
