@@ -72,7 +72,8 @@ class InterfaceModule {
 
     std::vector<LogEntry> log() const;
     void clear_log();
-    // Waits until `done` holds for the log, or `timeout` passes; the result of `done`.
+    // Waits until `done` holds for the log, or `timeout` passes; the result of `done`. It is
+    // called under the module's lock: it must not call the module.
     bool wait_for_log(const std::function<bool(const std::vector<LogEntry>&)>& done,
                       std::chrono::milliseconds timeout) const;
     // Sees every entry as it is made, on the module's thread.

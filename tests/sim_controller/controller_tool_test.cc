@@ -1,0 +1,55 @@
+// The qvr_controller tool as a process: it maps the port name to its pseudo-terminal,
+// answers on it, and removes the mapping when it is stopped.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <sstream>
+
+#include "controller/frame_codec.h"
+#include "platform/serial_port_names.h"
+#include "support/child_process.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(ControllerTool, MapsThePortAnswersAndUnmapsOnStop) {
+    auto child = qvr_test::ChildProcess::spawn(qvr_test::bin_path("qvr_controller"), {"--port", "COM8"}, {}, true);
+    const std::string out = child.read_stdout(20s, "\n");
+    std::istringstream first(out.substr(0, out.find('\n')));
+    std::string port, device;
+    first >> port >> device;
+    ASSERT_EQ(port, "COM8") << out;
+    std::string mapped;
+    ASSERT_EQ(platform::serial_device_path("COM8", mapped), 0);
+    EXPECT_EQ(mapped, device);
+
+    const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    const std::vector<uint8_t> frame = sim_controller::frame_bytes(
+        std::vector<uint8_t>{0x01, 0x00, 0x0F, 0x00, 0x56, 0x00, 0xA2, 0x52, 0x07, 0x89, 0x00, 0x00});
+    ASSERT_EQ(::write(fd, frame.data(), frame.size()), static_cast<ssize_t>(frame.size()));
+    uint8_t answer[2] = {};
+    size_t got = 0;
+    pollfd p{fd, POLLIN, 0};
+    while (got < 2 && ::poll(&p, 1, 10000) > 0) {
+        const ssize_t n = ::read(fd, answer + got, 2 - got);
+        if (n <= 0) break;
+        got += static_cast<size_t>(n);
+    }
+    EXPECT_EQ(got, 2u);
+    EXPECT_EQ(answer[0], sim_controller::kDle);
+    EXPECT_EQ(answer[1], sim_controller::kAck);
+    EXPECT_NE(child.read_stdout(10s, "no station 1").find("in  frame DST=01"), std::string::npos);
+    ::close(fd);
+
+    child.kill(SIGTERM);
+    EXPECT_EQ(child.wait_exit_code(20s), 0);
+    ASSERT_EQ(platform::serial_device_path("COM8", mapped), 0);
+    EXPECT_EQ(mapped, "/dev/ttyS7");
+}
+
+}  // namespace
