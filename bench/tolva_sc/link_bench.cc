@@ -47,8 +47,8 @@ int64_t thread_cpu_ns() {
 
 // A typed read of 82 bytes of N7:0 from station 1, and its reply.
 Bytes request(uint16_t tns) {
-    return {0x01, 0x00, 0x0F, 0x00, static_cast<uint8_t>(tns), static_cast<uint8_t>(tns >> 8),
-            0xA2, 0x52, 0x07, 0x89, 0x00, 0x00};
+    return {0x01, 0x00, 0x0F, 0x00, static_cast<uint8_t>(tns), static_cast<uint8_t>(tns >> 8), 0xA2, 0x52,
+            0x07, 0x89, 0x00, 0x00};
 }
 
 Bytes reply_to(std::span<const uint8_t> req) {
@@ -71,7 +71,8 @@ bool open_line(Line& line, bool paced, uint32_t baud) {
     options.baud = baud;
     options.log_limit = 1000;
     line.module = std::make_unique<sim_controller::InterfaceModule>(options);
-    line.module->add_station(1, [](std::span<const uint8_t> req) -> std::optional<Bytes> { return reply_to(req); });
+    line.module->add_station(
+        1, [](std::span<const uint8_t> req) -> std::optional<Bytes> { return reply_to(req); });
     if (line.module->start(line.pty.take_module_side()) != 0) return false;
     platform::SerialPort serial;
     if (serial.open_device(line.pty.device_path(), baud) != 0) return false;
@@ -121,17 +122,21 @@ int unpaced() {
         }
         us.push_back(static_cast<double>(platform::monotonic_ns() - t0) / 1000.0);
     }
-    const double wall_us = static_cast<double>(platform::monotonic_ns() - wall_start) / 1000.0 / kTransactions;
+    const double wall_us =
+        static_cast<double>(platform::monotonic_ns() - wall_start) / 1000.0 / kTransactions;
     const double cpu_us = static_cast<double>(thread_cpu_ns() - cpu_start) / 1000.0 / kTransactions;
-    const double calls = static_cast<double>(line.port->reads - reads + line.port->writes - writes) / kTransactions;
+    const double calls =
+        static_cast<double>(line.port->reads - reads + line.port->writes - writes) / kTransactions;
     const double char_us = 10.0 / 38400 * 1e6;
-    std::printf("unpaced pseudo-terminal, %d transactions (request 12 bytes, reply 88 bytes):\n", kTransactions);
-    std::printf("  round trip: mean %.1f us, p50 %.1f us, p99 %.1f us (module thread and line included)\n", wall_us,
-                percentile(us, 0.5), percentile(us, 0.99));
-    std::printf("  link CPU time: %.1f us per transaction (%.2f of a character time at 38400 baud, %.0f us)\n",
-                cpu_us, cpu_us / char_us, char_us);
-    std::printf("  port calls: %.2f per transaction (%.2f system calls: a poll and a read or write each)\n", calls,
-                calls * 2);
+    std::printf("unpaced pseudo-terminal, %d transactions (request 12 bytes, reply 88 bytes):\n",
+                kTransactions);
+    std::printf("  round trip: mean %.1f us, p50 %.1f us, p99 %.1f us (module thread and line included)\n",
+                wall_us, percentile(us, 0.5), percentile(us, 0.99));
+    std::printf(
+        "  link CPU time: %.1f us per transaction (%.2f of a character time at 38400 baud, %.0f us)\n",
+        cpu_us, cpu_us / char_us, char_us);
+    std::printf("  port calls: %.2f per transaction (%.2f system calls: a poll and a read or write each)\n",
+                calls, calls * 2);
     return 0;
 }
 
@@ -158,8 +163,8 @@ int paced() {
     const double bytes = static_cast<double>(d.sent_bytes + d.received_bytes) / kTransactions;
     const double wire_ms = bytes * 10.0 / kBaud * 1000.0;
     std::printf("paced at %u baud, %d transactions:\n", kBaud, kTransactions);
-    std::printf("  %.0f bytes on the wire per transaction: %.2f ms wire time, %.2f ms measured, ratio %.3f\n", bytes,
-                wire_ms, measured_ms, measured_ms / wire_ms);
+    std::printf("  %.0f bytes on the wire per transaction: %.2f ms wire time, %.2f ms measured, ratio %.3f\n",
+                bytes, wire_ms, measured_ms, measured_ms / wire_ms);
     return 0;
 }
 

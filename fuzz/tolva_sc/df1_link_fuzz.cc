@@ -82,7 +82,8 @@ bool was_framed(std::span<const uint8_t> stream, std::span<const uint8_t> messag
         size_t t = 0;
         for (; t < tokens.size(); ++t) {
             if (tokens[t].enquiry_before) {
-                while (i + 1 < stream.size() && stream[i] == kDle && stream[i + 1] == tolva::df1::kEnq) i += 2;
+                while (i + 1 < stream.size() && stream[i] == kDle && stream[i + 1] == tolva::df1::kEnq)
+                    i += 2;
             }
             if (i >= stream.size() || stream[i] != tokens[t].a) break;
             if (tokens[t].b >= 0) {
@@ -104,7 +105,8 @@ void fuzz_receive(tolva::Df1Link& link, StreamPort& port, std::span<const uint8_
         size_t length = 12345;
         const int rc = link.receive_message(std::span<uint8_t>(buffer.data(), capacity), length);
         for (size_t i = capacity; i < buffer.size(); ++i) check(buffer[i] == 0xEE);
-        for (const Bytes& w : port.writes()) check(is_pair(w, tolva::df1::kAck) || is_pair(w, tolva::df1::kNak));
+        for (const Bytes& w : port.writes())
+            check(is_pair(w, tolva::df1::kAck) || is_pair(w, tolva::df1::kNak));
         if (rc == 1) {
             check(length >= 6 && length <= capacity);
             check(!port.writes().empty() && is_pair(port.writes().back(), tolva::df1::kAck));

@@ -49,10 +49,15 @@ std::optional<ParsedEvent> StreamParser::feed(uint8_t byte) {
                     body_.clear();
                     state_ = State::body;
                     return std::nullopt;
-                case kAck: return take(Kind::ack);
-                case kNak: return take(Kind::nak);
-                case kEnq: return take(Kind::enq);
-                default: skipped_ += 2; return std::nullopt;
+                case kAck:
+                    return take(Kind::ack);
+                case kNak:
+                    return take(Kind::nak);
+                case kEnq:
+                    return take(Kind::enq);
+                default:
+                    skipped_ += 2;
+                    return std::nullopt;
             }
         case State::body:
             if (byte == kDle) {
@@ -63,12 +68,20 @@ std::optional<ParsedEvent> StreamParser::feed(uint8_t byte) {
         case State::body_dle:
             state_ = State::body;
             switch (byte) {
-                case kDle: break;
-                case kEtx: state_ = State::bcc; return std::nullopt;
-                case kAck: return take(Kind::ack);
-                case kNak: return take(Kind::nak);
-                case kEnq: return take(Kind::enq);
-                default: state_ = State::idle; return take(Kind::bad_pair, byte);
+                case kDle:
+                    break;
+                case kEtx:
+                    state_ = State::bcc;
+                    return std::nullopt;
+                case kAck:
+                    return take(Kind::ack);
+                case kNak:
+                    return take(Kind::nak);
+                case kEnq:
+                    return take(Kind::enq);
+                default:
+                    state_ = State::idle;
+                    return take(Kind::bad_pair, byte);
             }
             break;
         case State::bcc:

@@ -99,8 +99,9 @@ void InterfaceModule::clear_log() {
 bool InterfaceModule::wait_for_log(const std::function<bool(const std::vector<LogEntry>&)>& done,
                                    std::chrono::milliseconds timeout) const {
     std::unique_lock lock(shared_->mutex);
-    return shared_->changed.wait_for(lock, timeout, [&] { return done(shared_->log) || !shared_->running; }) &&
-           done(shared_->log);
+    return shared_->changed.wait_for(lock, timeout, [&] {
+        return done(shared_->log) || !shared_->running;
+    }) && done(shared_->log);
 }
 
 void InterfaceModule::set_log_observer(std::function<void(const LogEntry&)> observer) {

@@ -18,22 +18,38 @@ void append_hex(std::string& text, const std::vector<uint8_t>& bytes) {
 
 std::string_view entry_kind_name(EntryKind kind) {
     switch (kind) {
-        case EntryKind::frame: return "frame";
-        case EntryKind::ack: return "ACK";
-        case EntryKind::nak: return "NAK";
-        case EntryKind::enq: return "ENQ";
-        case EntryKind::garbage: return "stray bytes";
-        case EntryKind::bad_bcc: return "bad block check";
-        case EntryKind::bad_pair: return "bad DLE pair";
-        case EntryKind::overflow: return "frame too long";
-        case EntryKind::short_frame: return "frame too short";
-        case EntryKind::duplicate: return "duplicate";
-        case EntryKind::dropped: return "dropped";
-        case EntryKind::unexpected: return "unexpected";
-        case EntryKind::gave_up: return "gave up";
-        case EntryKind::fault: return "fault";
-        case EntryKind::no_station: return "no station";
-        case EntryKind::closed: return "closed";
+        case EntryKind::frame:
+            return "frame";
+        case EntryKind::ack:
+            return "ACK";
+        case EntryKind::nak:
+            return "NAK";
+        case EntryKind::enq:
+            return "ENQ";
+        case EntryKind::garbage:
+            return "stray bytes";
+        case EntryKind::bad_bcc:
+            return "bad block check";
+        case EntryKind::bad_pair:
+            return "bad DLE pair";
+        case EntryKind::overflow:
+            return "frame too long";
+        case EntryKind::short_frame:
+            return "frame too short";
+        case EntryKind::duplicate:
+            return "duplicate";
+        case EntryKind::dropped:
+            return "dropped";
+        case EntryKind::unexpected:
+            return "unexpected";
+        case EntryKind::gave_up:
+            return "gave up";
+        case EntryKind::fault:
+            return "fault";
+        case EntryKind::no_station:
+            return "no station";
+        case EntryKind::closed:
+            return "closed";
     }
     return "?";
 }
@@ -47,8 +63,8 @@ std::string LogEntry::text() const {
     if (kind == EntryKind::garbage) line += " " + std::to_string(count);
     if (body.size() >= 6) {
         char head[64];
-        std::snprintf(head, sizeof head, " DST=%02X SRC=%02X CMD=%02X STS=%02X TNS=%02X%02X", body[0], body[1],
-                      body[2], body[3], body[5], body[4]);
+        std::snprintf(head, sizeof head, " DST=%02X SRC=%02X CMD=%02X STS=%02X TNS=%02X%02X", body[0],
+                      body[1], body[2], body[3], body[5], body[4]);
         line += head;
     }
     if (!body.empty() || kind == EntryKind::frame) {

@@ -18,18 +18,18 @@ enum class EntryKind : uint8_t {
     ack,
     nak,
     enq,
-    garbage,       // stray bytes (count)
+    garbage,  // stray bytes (count)
     bad_bcc,
     bad_pair,
     overflow,
     short_frame,
-    duplicate,     // a repeated request, acknowledged and not handled again
-    dropped,       // a response the fault script kept off the line (count = its code)
-    unexpected,    // an ACK or NAK with no reply waiting for it
-    gave_up,       // a reply dropped after its transmissions or enquiries ran out
-    fault,         // a fault applied (note says which)
+    duplicate,   // a repeated request, acknowledged and not handled again
+    dropped,     // a response the fault script kept off the line (count = its code)
+    unexpected,  // an ACK or NAK with no reply waiting for it
+    gave_up,     // a reply dropped after its transmissions or enquiries ran out
+    fault,       // a fault applied (note says which)
     no_station,
-    closed,        // the line was closed
+    closed,  // the line was closed
 };
 
 std::string_view entry_kind_name(EntryKind kind);

@@ -77,7 +77,8 @@ int main(int argc, char** argv) {
     const int64_t start = platform::monotonic_ns();
     if (!quiet) {
         module.set_log_observer([start](const sim_controller::LogEntry& entry) {
-            std::printf("%10.6f %s\n", static_cast<double>(entry.time_ns - start) / 1e9, entry.text().c_str());
+            std::printf("%10.6f %s\n", static_cast<double>(entry.time_ns - start) / 1e9,
+                        entry.text().c_str());
             std::fflush(stdout);
         });
     }

@@ -65,8 +65,8 @@ void ModuleLink::log(Direction direction, EntryKind kind, std::vector<uint8_t> b
         std::lock_guard lock(shared_.mutex);
         if (shared_.log_limit != 0 && shared_.log.size() >= shared_.log_limit) {
             const size_t drop = std::max<size_t>(shared_.log_limit / 8, 1);
-            shared_.log.erase(shared_.log.begin(),
-                              shared_.log.begin() + static_cast<ptrdiff_t>(std::min(drop, shared_.log.size())));
+            shared_.log.erase(shared_.log.begin(), shared_.log.begin() + static_cast<ptrdiff_t>(std::min(
+                                                                             drop, shared_.log.size())));
         }
         shared_.log.push_back(entry);
         observer = shared_.observer;
@@ -151,22 +151,38 @@ ModuleLink::Faults ModuleLink::take_faults(uint64_t frame, bool good) {
     Faults f;
     auto add = [&](const FaultAction& a) {
         switch (a.kind) {
-            case FaultKind::drop_response: f.drop += a.count; break;
-            case FaultKind::nak: f.naks += a.count; break;
+            case FaultKind::drop_response:
+                f.drop += a.count;
+                break;
+            case FaultKind::nak:
+                f.naks += a.count;
+                break;
             case FaultKind::corrupt_byte:
                 f.corrupt_byte += a.count;
                 f.position = a.position;
                 break;
-            case FaultKind::corrupt_bcc: f.corrupt_bcc += a.count; break;
+            case FaultKind::corrupt_bcc:
+                f.corrupt_bcc += a.count;
+                break;
             case FaultKind::delay_ack:
                 f.delay_ack = true;
                 f.ack_delay = a.delay;
                 break;
-            case FaultKind::delay_reply: f.reply_delay = a.delay; break;
-            case FaultKind::duplicate_reply: f.duplicate = true; break;
-            case FaultKind::inject_enq: f.enq = true; break;
-            case FaultKind::inject_garbage: f.garbage.insert(f.garbage.end(), a.bytes.begin(), a.bytes.end()); break;
-            case FaultKind::close_line: f.close = true; break;
+            case FaultKind::delay_reply:
+                f.reply_delay = a.delay;
+                break;
+            case FaultKind::duplicate_reply:
+                f.duplicate = true;
+                break;
+            case FaultKind::inject_enq:
+                f.enq = true;
+                break;
+            case FaultKind::inject_garbage:
+                f.garbage.insert(f.garbage.end(), a.bytes.begin(), a.bytes.end());
+                break;
+            case FaultKind::close_line:
+                f.close = true;
+                break;
         }
         log(Direction::event, EntryKind::fault, {}, 0, std::string(fault_name(a.kind)));
     };
@@ -210,7 +226,8 @@ void ModuleLink::on_bad_frame(const ParsedEvent& event, int64_t now) {
     std::string note;
     char text[48];
     if (event.kind == ParsedEvent::Kind::bad_bcc) {
-        std::snprintf(text, sizeof text, "check byte %02X, expected %02X", event.byte, block_check(event.body));
+        std::snprintf(text, sizeof text, "check byte %02X, expected %02X", event.byte,
+                      block_check(event.body));
         note = text;
     } else if (event.kind == ParsedEvent::Kind::bad_pair) {
         kind = EntryKind::bad_pair;
@@ -246,8 +263,8 @@ void ModuleLink::on_frame(const std::vector<uint8_t>& body, int64_t now) {
         return;
     }
     const std::array<uint8_t, 6> header{body[0], body[1], body[2], body[3], body[4], body[5]};
-    if (previous_ && (*previous_)[0] == header[0] && (*previous_)[1] == header[1] && (*previous_)[2] == header[2] &&
-        (*previous_)[4] == header[4] && (*previous_)[5] == header[5]) {
+    if (previous_ && (*previous_)[0] == header[0] && (*previous_)[1] == header[1] &&
+        (*previous_)[2] == header[2] && (*previous_)[4] == header[4] && (*previous_)[5] == header[5]) {
         log(Direction::in, EntryKind::duplicate, body);
         last_response_ = kAck;
         if (respond(kAck, now)) acked_ = requests_;
@@ -309,7 +326,8 @@ void ModuleLink::on_enquiry(int64_t now) {
 
 void ModuleLink::on_answer(bool ack, int64_t now) {
     if (jobs_.empty() || jobs_.front().state != JobState::awaiting) {
-        log(Direction::event, EntryKind::unexpected, {}, 0, ack ? "ACK with no reply waiting" : "NAK with no reply waiting");
+        log(Direction::event, EntryKind::unexpected, {}, 0,
+            ack ? "ACK with no reply waiting" : "NAK with no reply waiting");
         return;
     }
     Job& job = jobs_.front();
@@ -396,7 +414,8 @@ void ModuleLink::transmit(Job& job, int64_t now) {
 bool ModuleLink::respond(uint8_t code, int64_t now) {
     if (mute_ > 0) {
         --mute_;
-        log(Direction::event, EntryKind::dropped, {}, code, code == kAck ? "ACK kept off the line" : "NAK kept off the line");
+        log(Direction::event, EntryKind::dropped, {}, code,
+            code == kAck ? "ACK kept off the line" : "NAK kept off the line");
         return false;
     }
     OutItem item;
@@ -418,7 +437,9 @@ void ModuleLink::queue(OutItem item, int64_t now) {
     if (item.role == ItemRole::response || item.role == ItemRole::enquiry) {
         // Control pairs never go inside a frame, but ahead of frames still waiting.
         size_t at = (!out_.empty() && out_.front().pos > 0) ? 1 : 0;
-        while (at < out_.size() && (out_[at].role == ItemRole::response || out_[at].role == ItemRole::enquiry)) ++at;
+        while (at < out_.size() &&
+               (out_[at].role == ItemRole::response || out_[at].role == ItemRole::enquiry))
+            ++at;
         out_.insert(out_.begin() + static_cast<ptrdiff_t>(at), std::move(item));
         return;
     }
@@ -438,7 +459,8 @@ void ModuleLink::wrote(size_t count, int64_t now) {
     if (out_.empty() || count == 0) return;
     OutItem& front = out_.front();
     count = std::min(count, front.bytes.size() - front.pos);
-    if (char_ns_ != 0) out_free_ = std::max(front.offered, out_free_) + char_ns_ * static_cast<int64_t>(count);
+    if (char_ns_ != 0)
+        out_free_ = std::max(front.offered, out_free_) + char_ns_ * static_cast<int64_t>(count);
     front.pos += count;
     {
         std::lock_guard lock(shared_.mutex);
@@ -452,8 +474,12 @@ void ModuleLink::wrote(size_t count, int64_t now) {
 
 void ModuleLink::completed(const OutItem& item, int64_t now) {
     switch (item.role) {
-        case ItemRole::response: log(Direction::out, item.kind); return;
-        case ItemRole::raw: log(Direction::out, item.kind, {}, item.count, "injected"); return;
+        case ItemRole::response:
+            log(Direction::out, item.kind);
+            return;
+        case ItemRole::raw:
+            log(Direction::out, item.kind, {}, item.count, "injected");
+            return;
         case ItemRole::enquiry:
             log(Direction::out, EntryKind::enq, {}, item.count);
             if (!jobs_.empty() && jobs_.front().state == JobState::awaiting) {

@@ -53,8 +53,8 @@ class ModuleLink {
     enum class JobState : uint8_t { waiting, sending, awaiting };
     struct Job {
         std::vector<uint8_t> body;
-        uint64_t request = 0;   // number of the request it answers
-        int64_t ready_at = 0;   // not before this
+        uint64_t request = 0;  // number of the request it answers
+        int64_t ready_at = 0;  // not before this
         unsigned transmissions = 0;
         unsigned enquiries = 0;
         unsigned corrupt_bcc = 0;

@@ -17,7 +17,8 @@ namespace {
 using namespace std::chrono_literals;
 
 TEST(ControllerTool, MapsThePortAnswersAndUnmapsOnStop) {
-    auto child = qvr_test::ChildProcess::spawn(qvr_test::bin_path("qvr_controller"), {"--port", "COM8"}, {}, true);
+    auto child =
+        qvr_test::ChildProcess::spawn(qvr_test::bin_path("qvr_controller"), {"--port", "COM8"}, {}, true);
     const std::string out = child.read_stdout(20s, "\n");
     std::istringstream first(out.substr(0, out.find('\n')));
     std::string port, device;

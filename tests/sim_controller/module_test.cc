@@ -31,8 +31,8 @@ Bytes cat(std::initializer_list<Bytes> parts) {
 }
 
 Bytes request(uint8_t dst, uint16_t tns) {
-    return {dst, 0x00, 0x0F, 0x00, static_cast<uint8_t>(tns), static_cast<uint8_t>(tns >> 8), 0xA2, 0x52, 0x07,
-            0x89, 0x00, 0x00};
+    return {dst,  0x00, 0x0F, 0x00, static_cast<uint8_t>(tns), static_cast<uint8_t>(tns >> 8), 0xA2, 0x52,
+            0x07, 0x89, 0x00, 0x00};
 }
 
 Bytes reply_for(std::span<const uint8_t> req) {
@@ -118,7 +118,8 @@ TEST_F(Module, GoodRequestIsAcknowledgedAndAnswered) {
     EXPECT_EQ(handled_, 1);
     const auto log = module_->log();
     ASSERT_FALSE(log.empty());
-    EXPECT_EQ(log.front().text(), "in  frame DST=01 SRC=00 CMD=0F STS=00 TNS=0056 [12] 01 00 0F 00 56 00 A2 52 07 89 00 00");
+    EXPECT_EQ(log.front().text(),
+              "in  frame DST=01 SRC=00 CMD=0F STS=00 TNS=0056 [12] 01 00 0F 00 56 00 A2 52 07 89 00 00");
 }
 
 TEST_F(Module, BadFramesAreRefused) {

@@ -28,9 +28,11 @@ TEST_F(Flow, CleanTransactionReturnsTheStationsReply) {
     int code = 0;
     ASSERT_EQ(transact(req, reply, code), 1) << std::hex << code << "\n" << trace_;
     EXPECT_EQ(reply, reply_to(req, standard_data()));
-    EXPECT_TRUE(module_->wait_for_log([](const auto& log) {
-        return sim_controller::count_entries(log, Direction::in, EntryKind::ack) == 1;
-    }, 5s));
+    EXPECT_TRUE(module_->wait_for_log(
+        [](const auto& log) {
+            return sim_controller::count_entries(log, Direction::in, EntryKind::ack) == 1;
+        },
+        5s));
     EXPECT_EQ(module_->stats().replies, 1u);
     EXPECT_NE(trace_.find("TX DST=01 SRC=00 CMD=0F STS=00 TNS=0056 [12]"), std::string::npos) << trace_;
     EXPECT_NE(trace_.find("RX DST=00 SRC=01 CMD=4F STS=00 TNS=0056 [12]"), std::string::npos) << trace_;
@@ -42,7 +44,8 @@ TEST_F(Flow, NakThenAckSucceedsOnTheSecondTransmission) {
     open_link();
     Bytes reply;
     int code = 0;
-    ASSERT_EQ(transact(request(kStation, 0x0100), reply, code), 1) << std::hex << code << "\n" << module_log();
+    ASSERT_EQ(transact(request(kStation, 0x0100), reply, code), 1) << std::hex << code << "\n"
+                                                                   << module_log();
     EXPECT_EQ(link_.counters().sent_frames, 2u);
     EXPECT_EQ(link_.counters().naks_received, 1u);
     EXPECT_EQ(count(Direction::out, EntryKind::nak), 1u);
@@ -73,13 +76,17 @@ TEST_F(Flow, EnquiriesRunOutAcrossRetransmissions) {
     module_->add_fault(2, {FaultKind::drop_response, 100});
     open_link();
     EXPECT_EQ(link_.send_message(request(kStation, 0x0102)), 0);
-    EXPECT_EQ(platform::last_error(), codes::kTimeout) << std::hex << platform::last_error() << "\n" << module_log();
+    EXPECT_EQ(platform::last_error(), codes::kTimeout) << std::hex << platform::last_error() << "\n"
+                                                       << module_log();
     EXPECT_EQ(link_.counters().sent_frames, 2u);
     EXPECT_EQ(link_.counters().enquiries_sent, 3u);
     EXPECT_EQ(link_.counters().naks_received, 1u);
-    EXPECT_TRUE(module_->wait_for_log([](const auto& log) {
-        return sim_controller::count_entries(log, Direction::in, EntryKind::enq) == 3;
-    }, 5s)) << module_log();
+    EXPECT_TRUE(module_->wait_for_log(
+        [](const auto& log) {
+            return sim_controller::count_entries(log, Direction::in, EntryKind::enq) == 3;
+        },
+        5s))
+        << module_log();
 }
 
 TEST_F(Flow, TransmissionsRunOutOnRepeatedNaks) {
@@ -104,9 +111,12 @@ TEST_F(Flow, RepeatedReplyIsAcknowledgedAgainAndIgnored) {
     ASSERT_EQ(transact(second, reply, code), 1) << std::hex << code << "\n" << module_log();
     EXPECT_EQ(reply, reply_to(second, standard_data()));
     EXPECT_EQ(link_.counters().duplicates, 1u);
-    EXPECT_TRUE(module_->wait_for_log([](const auto& log) {
-        return sim_controller::count_entries(log, Direction::in, EntryKind::ack) == 3;
-    }, 5s)) << module_log();
+    EXPECT_TRUE(module_->wait_for_log(
+        [](const auto& log) {
+            return sim_controller::count_entries(log, Direction::in, EntryKind::ack) == 3;
+        },
+        5s))
+        << module_log();
 }
 
 TEST_F(Flow, EnquiryWhileWaitingForTheReplyIsAnsweredWithAck) {
@@ -120,9 +130,12 @@ TEST_F(Flow, EnquiryWhileWaitingForTheReplyIsAnsweredWithAck) {
     EXPECT_EQ(reply, reply_to(req, standard_data()));
     EXPECT_NE(trace_.find("RX ENQ while waiting, TX ACK"), std::string::npos) << trace_;
     // The module saw an ACK for its enquiry and one for its reply.
-    EXPECT_TRUE(module_->wait_for_log([](const auto& log) {
-        return sim_controller::count_entries(log, Direction::in, EntryKind::ack) == 2;
-    }, 5s)) << module_log();
+    EXPECT_TRUE(module_->wait_for_log(
+        [](const auto& log) {
+            return sim_controller::count_entries(log, Direction::in, EntryKind::ack) == 2;
+        },
+        5s))
+        << module_log();
 }
 
 TEST_F(Flow, FourthNakEndsTheReceive) {
@@ -135,7 +148,8 @@ TEST_F(Flow, FourthNakEndsTheReceive) {
     Bytes body(256);
     size_t length = 0;
     EXPECT_EQ(link_.receive_message(body, length), 0);
-    EXPECT_EQ(platform::last_error(), codes::kBcc) << std::hex << platform::last_error() << "\n" << module_log();
+    EXPECT_EQ(platform::last_error(), codes::kBcc) << std::hex << platform::last_error() << "\n"
+                                                   << module_log();
     EXPECT_EQ(link_.counters().naks_sent, 4u);
     EXPECT_EQ(link_.counters().bcc_errors, 4u);
 }

@@ -136,7 +136,8 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, Receive,
     testing::Values(
         ReceiveCase{"good", wire(kReplyA), 256, 0, kReplyA, kAck},
-        ReceiveCase{"stray_bytes_first", cat({{0x00, 0x41, D, 0x41, D, D}, wire(kReplyA)}), 256, 0, kReplyA, kAck},
+        ReceiveCase{"stray_bytes_first", cat({{0x00, 0x41, D, 0x41, D, D}, wire(kReplyA)}), 256, 0, kReplyA,
+                    kAck},
         ReceiveCase{"dle_doubled_in_body", wire(kWithDle), 256, 0, kWithDle, kAck},
         // An enquiry before the message is always answered with ACK.
         ReceiveCase{"enquiry_while_hunting", cat({kEnq, wire(kReplyA)}), 256, 0, kReplyA, cat({kAck, kAck})},
@@ -144,20 +145,25 @@ INSTANTIATE_TEST_SUITE_P(
         ReceiveCase{"enquiry_inside_message", enquiry_inside(kReplyA), 256, 0, kReplyA, cat({kNak, kAck})},
         ReceiveCase{"bad_check_then_good", cat({with_bad_check(kReplyA), wire(kReplyA)}), 256, 0, kReplyA,
                     cat({kNak, kAck})},
-        ReceiveCase{"bad_pair_then_good", cat({kBrokenPair, wire(kReplyA)}), 256, 0, kReplyA, cat({kNak, kAck})},
+        ReceiveCase{"bad_pair_then_good", cat({kBrokenPair, wire(kReplyA)}), 256, 0, kReplyA,
+                    cat({kNak, kAck})},
         ReceiveCase{"third_nak_then_good", cat({repeat(with_bad_check(kReplyA), 3), wire(kReplyA)}), 256, 0,
                     kReplyA, cat({repeat(kNak, 3), kAck})},
         // With two transmissions allowed the fourth NAK ends the call.
-        ReceiveCase{"fourth_nak_ends", cat({repeat(with_bad_check(kReplyA), 4), wire(kReplyA)}), 256, codes::kBcc,
-                    {}, repeat(kNak, 4)},
-        ReceiveCase{"fourth_bad_pair_ends", repeat(kBrokenPair, 4), 256, codes::kBadDlePair, {}, repeat(kNak, 4)},
+        ReceiveCase{"fourth_nak_ends",
+                    cat({repeat(with_bad_check(kReplyA), 4), wire(kReplyA)}),
+                    256,
+                    codes::kBcc,
+                    {},
+                    repeat(kNak, 4)},
+        ReceiveCase{
+            "fourth_bad_pair_ends", repeat(kBrokenPair, 4), 256, codes::kBadDlePair, {}, repeat(kNak, 4)},
         ReceiveCase{"empty_body", {D, 0x02, D, 0x03, 0x00}, 256, codes::kTooShort, {}, {}},
         ReceiveCase{"five_byte_body", wire({1, 2, 3, 4, 5}), 256, codes::kTooShort, {}, {}},
         ReceiveCase{"exactly_the_capacity", wire(kReplyA), 12, 0, kReplyA, kAck},
         ReceiveCase{"longer_than_the_capacity", wire(kReplyA), 11, codes::kTooLong, {}, {}},
         ReceiveCase{"silence", {}, 256, codes::kTimeout, {}, {}},
-        ReceiveCase{"check_byte_missing", without_check(kReplyA), 256,
-                    codes::kTimeout, {}, {}}),
+        ReceiveCase{"check_byte_missing", without_check(kReplyA), 256, codes::kTimeout, {}, {}}),
     [](const testing::TestParamInfo<ReceiveCase>& p) { return std::string(p.param.name); });
 
 // A short message's check byte of 0x10 must not take the DLE of the message after it.

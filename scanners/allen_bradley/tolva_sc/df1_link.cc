@@ -22,10 +22,14 @@ using df1::kStx;
 
 const char* control_name(uint8_t code) {
     switch (code) {
-        case kAck: return "ACK";
-        case kNak: return "NAK";
-        case kEnq: return "ENQ";
-        default: return "?";
+        case kAck:
+            return "ACK";
+        case kNak:
+            return "NAK";
+        case kEnq:
+            return "ENQ";
+        default:
+            return "?";
     }
 }
 
@@ -45,8 +49,9 @@ int Df1Link::setup(CommSettings& comm, int32_t device_number) {
     attach(std::make_unique<SerialLinkPort>(std::move(serial)));
     timings_ = link_timings(comm);
     if (tracing()) {
-        trace("port " + std::string(comm_port(comm)) + " (" + device + ") at " + std::to_string(comm.BaudRate) +
-              " baud: ACK time-out " + std::to_string(timings_.ack_timeout_ms) + " ms, reply time-out " +
+        trace("port " + std::string(comm_port(comm)) + " (" + device + ") at " +
+              std::to_string(comm.BaudRate) + " baud: ACK time-out " +
+              std::to_string(timings_.ack_timeout_ms) + " ms, reply time-out " +
               std::to_string(timings_.reply_timeout_ms) + " ms, " + std::to_string(timings_.max_retries) +
               " transmissions, " + std::to_string(timings_.max_enquires) + " enquiries");
     }
@@ -154,8 +159,8 @@ int Df1Link::send_message(std::span<const uint8_t> message) {
         const int64_t now = port_->now_us();
         if (transmission > 1 && now >= send_deadline) break;
         if (tracing()) {
-            trace("TX " + describe_message(message) + " (transmission " + std::to_string(transmission) + " of " +
-                  std::to_string(transmissions) + ")");
+            trace("TX " + describe_message(message) + " (transmission " + std::to_string(transmission) +
+                  " of " + std::to_string(transmissions) + ")");
         }
         if (!timed_write(frame_, (send_deadline - now) / 1000)) return fail(failure_);
         ++counters_.sent_frames;
@@ -202,7 +207,8 @@ Df1Link::Body Df1Link::read_body(std::span<uint8_t> buffer, size_t& length, int6
             if (got != Got::byte) return got == Got::timeout ? Body::timeout : Body::failed;
             if (byte == kEtx) return Body::ended;
             if (byte == kEnq) {
-                if (tracing()) trace(std::string("RX ENQ inside a message, TX ") + control_name(last_response_));
+                if (tracing())
+                    trace(std::string("RX ENQ inside a message, TX ") + control_name(last_response_));
                 if (!write_control(last_response_)) return Body::failed;
                 if (out_of_time(deadline_us)) return Body::timeout;
                 continue;
@@ -222,7 +228,8 @@ Df1Link::Body Df1Link::read_body(std::span<uint8_t> buffer, size_t& length, int6
 }
 
 bool Df1Link::is_duplicate(std::span<const uint8_t> message) const {
-    return message[df1::kSrcPos] == previous_[df1::kSrcPos] && message[df1::kCmdPos] == previous_[df1::kCmdPos] &&
+    return message[df1::kSrcPos] == previous_[df1::kSrcPos] &&
+           message[df1::kCmdPos] == previous_[df1::kCmdPos] &&
            message[df1::kTnsLowPos] == previous_[df1::kTnsLowPos] &&
            message[df1::kTnsHighPos] == previous_[df1::kTnsHighPos];
 }
@@ -296,7 +303,8 @@ int Df1Link::receive_message(std::span<uint8_t> buffer, size_t& length) {
                 error = link_error::kBcc;
                 if (tracing()) {
                     char text[48];
-                    std::snprintf(text, sizeof text, " BCC %02X, expected %02X", bcc, df1::block_check(message));
+                    std::snprintf(text, sizeof text, " BCC %02X, expected %02X", bcc,
+                                  df1::block_check(message));
                     trace("RX block check error: " + describe_message(message) + text);
                 }
             }

@@ -16,6 +16,8 @@ inline constexpr int kTooShort = 0x1000007;  // message of 5 bytes or fewer
 inline constexpr int kFamilyMask = 0xFF000000;
 inline constexpr int kFamily = 0x01000000;
 
-constexpr bool is_link_error(int code) { return (code & kFamilyMask) == kFamily; }
+constexpr bool is_link_error(int code) {
+    return (code & kFamilyMask) == kFamily;
+}
 
 }  // namespace tolva::link_error

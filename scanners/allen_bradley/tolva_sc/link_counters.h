@@ -22,20 +22,13 @@ struct LinkCounters {
     uint64_t write_failures = 0;  // writes that failed or did not finish within their budget
 
     friend LinkCounters operator-(const LinkCounters& now, const LinkCounters& before) {
-        return {now.received_bytes - before.received_bytes,
-                now.received_frames - before.received_frames,
-                now.reply_timeouts - before.reply_timeouts,
-                now.ack_timeouts - before.ack_timeouts,
-                now.bad_dle_pairs - before.bad_dle_pairs,
-                now.length_errors - before.length_errors,
-                now.bcc_errors - before.bcc_errors,
-                now.duplicates - before.duplicates,
-                now.sent_bytes - before.sent_bytes,
-                now.sent_frames - before.sent_frames,
-                now.enquiries_sent - before.enquiries_sent,
-                now.naks_sent - before.naks_sent,
-                now.naks_received - before.naks_received,
-                now.write_failures - before.write_failures};
+        return {now.received_bytes - before.received_bytes, now.received_frames - before.received_frames,
+                now.reply_timeouts - before.reply_timeouts, now.ack_timeouts - before.ack_timeouts,
+                now.bad_dle_pairs - before.bad_dle_pairs,   now.length_errors - before.length_errors,
+                now.bcc_errors - before.bcc_errors,         now.duplicates - before.duplicates,
+                now.sent_bytes - before.sent_bytes,         now.sent_frames - before.sent_frames,
+                now.enquiries_sent - before.enquiries_sent, now.naks_sent - before.naks_sent,
+                now.naks_received - before.naks_received,   now.write_failures - before.write_failures};
     }
     bool operator==(const LinkCounters&) const = default;
 };
