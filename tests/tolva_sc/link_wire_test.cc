@@ -265,6 +265,24 @@ TEST_F(Wire, CountersFollowTheTraffic) {
     EXPECT_EQ(link_wrote().size(), c.sent_bytes);
 }
 
+TEST_F(Wire, TraceShowsDecodedTrafficOnlyWhileSwitchedOn) {
+    std::string lines;
+    bool on = false;
+    link_.set_trace([&](std::string_view line) { lines += std::string(line) + "\n"; }, [&] { return on; });
+    peer_sends(cat({kAck, with_bad_check(kReplyA), wire(kReplyA)}));
+    ASSERT_EQ(link_.send_message(request(1, 0x0056)), 1);
+    EXPECT_EQ(lines, "");
+    on = true;
+    Bytes body;
+    ASSERT_EQ(receive(256, body), 1);
+    EXPECT_EQ(lines,
+              "RX block check error: DST=00 SRC=01 CMD=4F STS=00 TNS=0056 [12] 00 01 4F 00 56 00 34 12 10 00 "
+              "FF 7F BCC "
+              "87, expected 86\n"
+              "TX NAK (1)\n"
+              "RX DST=00 SRC=01 CMD=4F STS=00 TNS=0056 [12] 00 01 4F 00 56 00 34 12 10 00 FF 7F, TX ACK\n");
+}
+
 TEST_F(Wire, PeerGoneIsAnErrorNotAHang) {
     ::close(peer_);
     peer_ = -1;

@@ -49,11 +49,11 @@ int Df1Link::setup(CommSettings& comm, int32_t device_number) {
     attach(std::make_unique<SerialLinkPort>(std::move(serial)));
     timings_ = link_timings(comm);
     if (tracing()) {
-        trace("port " + std::string(comm_port(comm)) + " (" + device + ") at " +
-              std::to_string(comm.BaudRate) + " baud: ACK time-out " +
-              std::to_string(timings_.ack_timeout_ms) + " ms, reply time-out " +
-              std::to_string(timings_.reply_timeout_ms) + " ms, " + std::to_string(timings_.max_retries) +
-              " transmissions, " + std::to_string(timings_.max_enquires) + " enquiries");
+        emit("port " + std::string(comm_port(comm)) + " (" + device + ") at " +
+             std::to_string(comm.BaudRate) + " baud: ACK time-out " +
+             std::to_string(timings_.ack_timeout_ms) + " ms, reply time-out " +
+             std::to_string(timings_.reply_timeout_ms) + " ms, " + std::to_string(timings_.max_retries) +
+             " transmissions, " + std::to_string(timings_.max_enquires) + " enquiries");
     }
     return 0;
 }
@@ -80,7 +80,7 @@ Df1Link::Got Df1Link::next_byte(int64_t deadline_us, uint8_t& byte) {
             const ssize_t n = port_->read_some(in_);
             if (n < 0) {
                 failure_ = errno_or_eio();
-                if (tracing()) trace("read failed: error " + std::to_string(failure_));
+                if (tracing()) emit("read failed: error " + std::to_string(failure_));
                 return Got::failed;
             }
             if (n > 0) {
@@ -104,7 +104,7 @@ bool Df1Link::timed_write(std::span<const uint8_t> bytes, int64_t budget_ms) {
         if (n < 0) {
             failure_ = errno_or_eio();
             ++counters_.write_failures;
-            if (tracing()) trace("write failed: error " + std::to_string(failure_));
+            if (tracing()) emit("write failed: error " + std::to_string(failure_));
             return false;
         }
         const size_t written = std::min(static_cast<size_t>(n), bytes.size() - done);
@@ -115,8 +115,8 @@ bool Df1Link::timed_write(std::span<const uint8_t> bytes, int64_t budget_ms) {
         failure_ = link_error::kTimeout;
         ++counters_.write_failures;
         if (tracing()) {
-            trace("write stopped after " + std::to_string(done) + " of " + std::to_string(bytes.size()) +
-                  " bytes: budget of " + std::to_string(budget_ms) + " ms spent");
+            emit("write stopped after " + std::to_string(done) + " of " + std::to_string(bytes.size()) +
+                 " bytes: budget of " + std::to_string(budget_ms) + " ms spent");
         }
         return false;
     }
@@ -159,8 +159,8 @@ int Df1Link::send_message(std::span<const uint8_t> message) {
         const int64_t now = port_->now_us();
         if (transmission > 1 && now >= send_deadline) break;
         if (tracing()) {
-            trace("TX " + describe_message(message) + " (transmission " + std::to_string(transmission) +
-                  " of " + std::to_string(transmissions) + ")");
+            emit("TX " + describe_message(message) + " (transmission " + std::to_string(transmission) +
+                 " of " + std::to_string(transmissions) + ")");
         }
         if (!timed_write(frame_, (send_deadline - now) / 1000)) return fail(failure_);
         ++counters_.sent_frames;
@@ -179,15 +179,15 @@ int Df1Link::send_message(std::span<const uint8_t> message) {
             ++counters_.ack_timeouts;
             if (enquiries >= timings_.max_enquires || port_->now_us() >= send_deadline) {
                 if (tracing()) {
-                    trace("no answer after " + std::to_string(enquiries) + " enquiries: time-out after " +
-                          std::to_string((port_->now_us() - start) / 1000) + " ms");
+                    emit("no answer after " + std::to_string(enquiries) + " enquiries: time-out after " +
+                         std::to_string((port_->now_us() - start) / 1000) + " ms");
                 }
                 return fail(link_error::kTimeout);
             }
             ++enquiries;
             if (tracing()) {
-                trace("ACK time-out, TX ENQ (enquiry " + std::to_string(enquiries) + " of " +
-                      std::to_string(timings_.max_enquires) + ")");
+                emit("ACK time-out, TX ENQ (enquiry " + std::to_string(enquiries) + " of " +
+                     std::to_string(timings_.max_enquires) + ")");
             }
             if (!write_control(kEnq)) return fail(failure_);
         }
@@ -208,7 +208,7 @@ Df1Link::Body Df1Link::read_body(std::span<uint8_t> buffer, size_t& length, int6
             if (byte == kEtx) return Body::ended;
             if (byte == kEnq) {
                 if (tracing())
-                    trace(std::string("RX ENQ inside a message, TX ") + control_name(last_response_));
+                    emit(std::string("RX ENQ inside a message, TX ") + control_name(last_response_));
                 if (!write_control(last_response_)) return Body::failed;
                 if (out_of_time(deadline_us)) return Body::timeout;
                 continue;
@@ -217,7 +217,7 @@ Df1Link::Body Df1Link::read_body(std::span<uint8_t> buffer, size_t& length, int6
                 if (tracing()) {
                     char text[64];
                     std::snprintf(text, sizeof text, "RX DLE %02X after %zu message bytes", byte, length);
-                    trace(text);
+                    emit(text);
                 }
                 return Body::bad_pair;
             }
@@ -242,7 +242,7 @@ int Df1Link::receive_message(std::span<uint8_t> buffer, size_t& length) {
     const int64_t deadline = deadline_after(start, timings_.reply_timeout_ms);
     auto timed_out = [&] {
         ++counters_.reply_timeouts;
-        if (tracing()) trace("RX time-out after " + std::to_string((port_->now_us() - start) / 1000) + " ms");
+        if (tracing()) emit("RX time-out after " + std::to_string((port_->now_us() - start) / 1000) + " ms");
         return fail(link_error::kTimeout);
     };
     uint32_t naks = 0;
@@ -278,7 +278,7 @@ int Df1Link::receive_message(std::span<uint8_t> buffer, size_t& length) {
         if (body == Body::timeout) return timed_out();
         if (body == Body::too_long) {
             ++counters_.length_errors;
-            if (tracing()) trace("RX message longer than " + std::to_string(buffer.size()) + " bytes");
+            if (tracing()) emit("RX message longer than " + std::to_string(buffer.size()) + " bytes");
             return fail(link_error::kTooLong);
         }
         const std::span<const uint8_t> message = buffer.first(n);
@@ -294,7 +294,7 @@ int Df1Link::receive_message(std::span<uint8_t> buffer, size_t& length) {
             // check byte of 0x10 from taking the DLE of the next message.
             if (n < df1::kHeaderSize) {
                 ++counters_.length_errors;
-                if (tracing()) trace("RX message too short: " + describe_message(message));
+                if (tracing()) emit("RX message too short: " + describe_message(message));
                 return fail(link_error::kTooShort);
             }
             if (got == Got::timeout) return timed_out();
@@ -305,7 +305,7 @@ int Df1Link::receive_message(std::span<uint8_t> buffer, size_t& length) {
                     char text[48];
                     std::snprintf(text, sizeof text, " BCC %02X, expected %02X", bcc,
                                   df1::block_check(message));
-                    trace("RX block check error: " + describe_message(message) + text);
+                    emit("RX block check error: " + describe_message(message) + text);
                 }
             }
         }
@@ -315,17 +315,17 @@ int Df1Link::receive_message(std::span<uint8_t> buffer, size_t& length) {
             ++counters_.received_frames;
             if (is_duplicate(message)) {
                 ++counters_.duplicates;
-                if (tracing()) trace("RX duplicate ignored, TX ACK: " + describe_message(message));
+                if (tracing()) emit("RX duplicate ignored, TX ACK: " + describe_message(message));
                 if (port_->now_us() >= deadline) return timed_out();
                 continue;
             }
             std::copy_n(message.begin(), previous_.size(), previous_.begin());
             length = n;
-            if (tracing()) trace("RX " + describe_message(message) + ", TX ACK");
+            if (tracing()) emit("RX " + describe_message(message) + ", TX ACK");
             return 1;
         }
         const uint32_t naks_before = naks++;
-        if (tracing()) trace("TX NAK (" + std::to_string(naks) + ")");
+        if (tracing()) emit("TX NAK (" + std::to_string(naks) + ")");
         if (!write_control(kNak)) return fail(failure_);
         last_response_ = kNak;
         if (naks_before > timings_.max_retries || port_->now_us() >= deadline) return fail(error);

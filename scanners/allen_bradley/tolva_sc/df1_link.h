@@ -24,8 +24,11 @@
 namespace tolva {
 
 // Receives one readable line per link event (frames decoded, ACK, NAK, ENQ, time-outs),
-// without a line end. Lines are only built while a trace is connected.
+// without a line end.
 using LinkTrace = std::function<void(std::string_view line)>;
+// Tells whether anyone reads the trace now; lines are only built when a trace is connected
+// and this (when given) says yes.
+using LinkTraceOn = std::function<bool()>;
 
 class Df1Link {
   public:
@@ -60,7 +63,10 @@ class Df1Link {
     int receive_message(std::span<uint8_t> buffer, size_t& length);
 
     const LinkCounters& counters() const { return counters_; }
-    void set_trace(LinkTrace trace) { trace_ = std::move(trace); }
+    void set_trace(LinkTrace trace, LinkTraceOn on = {}) {
+        trace_ = std::move(trace);
+        trace_on_ = std::move(on);
+    }
 
   private:
     enum class Got { byte, timeout, failed };
@@ -81,15 +87,18 @@ class Df1Link {
     bool is_duplicate(std::span<const uint8_t> message) const;
     int fail(int code);
 
-    bool tracing() const { return static_cast<bool>(trace_); }
+    bool tracing() const { return trace_ && (!trace_on_ || trace_on_()); }
     void trace(std::string_view line) const {
-        if (trace_) trace_(line);
+        if (tracing()) trace_(line);
     }
+    // For lines built after tracing() said yes.
+    void emit(std::string_view line) const { trace_(line); }
 
     std::unique_ptr<LinkPort> port_;
     LinkTimings timings_;
     LinkCounters counters_;
     LinkTrace trace_;
+    LinkTraceOn trace_on_;
 
     // What arrived and is not parsed yet; it outlives a call as the port's queue would.
     std::array<uint8_t, 256> in_{};
