@@ -184,7 +184,7 @@ void InterfaceModule::run(int fd) {
         }
     }
     ::close(fd);
-    if (!closed_why.empty()) link.line_closed(closed_why);
+    link.line_closed(closed_why.empty() ? "stopped" : closed_why);
     {
         std::lock_guard lock(shared_->mutex);
         shared_->running = false;

@@ -69,6 +69,8 @@ void ModuleLink::log(Direction direction, EntryKind kind, std::vector<uint8_t> b
                                                                              drop, shared_.log.size())));
         }
         shared_.log.push_back(entry);
+        // Whoever sees the line closed also sees the module stopped.
+        if (kind == EntryKind::closed) shared_.running = false;
         observer = shared_.observer;
     }
     shared_.changed.notify_all();
