@@ -135,6 +135,11 @@ void ModuleLink::handle(const ParsedEvent& event, int64_t now) {
             return;
         }
         case ParsedEvent::Kind::ack:
+            // Counted before it is logged, so a reader who sees the entry sees the count.
+            if (!jobs_.empty() && jobs_.front().state == JobState::awaiting) {
+                std::lock_guard lock(shared_.mutex);
+                ++shared_.stats.replies;
+            }
             log(Direction::in, EntryKind::ack);
             on_answer(true, now);
             return;
@@ -334,10 +339,6 @@ void ModuleLink::on_answer(bool ack, int64_t now) {
     }
     Job& job = jobs_.front();
     if (ack) {
-        {
-            std::lock_guard lock(shared_.mutex);
-            ++shared_.stats.replies;
-        }
         jobs_.pop_front();
         run_jobs(now);
         return;
