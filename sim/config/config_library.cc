@@ -1,8 +1,8 @@
 #include "config_library.h"
 
-#include <dlfcn.h>
-
 #include <filesystem>
+
+#include "platform/dynamic_library.h"
 
 namespace sim_config {
 
@@ -10,7 +10,7 @@ namespace {
 
 template <typename Fn>
 bool find(void* handle, const char* name, Fn& entry, std::string& error) {
-    entry = reinterpret_cast<Fn>(dlsym(handle, name));
+    entry = reinterpret_cast<Fn>(platform::library_symbol(handle, name));
     if (entry == nullptr) error = std::string("entry point ") + name + " is missing";
     return entry != nullptr;
 }
@@ -18,14 +18,14 @@ bool find(void* handle, const char* name, Fn& entry, std::string& error) {
 }  // namespace
 
 ConfigLibrary::~ConfigLibrary() {
-    if (handle_ != nullptr) dlclose(handle_);
+    if (handle_ != nullptr) platform::library_close(handle_);
 }
 
 bool ConfigLibrary::open(const std::string& path) {
-    handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    std::string why;
+    handle_ = platform::library_open(path, &why);
     if (handle_ == nullptr) {
-        const char* why = dlerror();
-        error_ = why ? why : "dlopen failed";
+        error_ = why.empty() ? "dlopen failed" : why;
         return false;
     }
     return find(handle_, kConfigAdvanDevSpecificSymbol, config_advan_dev_specific, error_) &&

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -49,4 +50,22 @@ TEST(DynamicLibrary, LoadsByPathAndFailsCleanly) {
     EXPECT_EQ(platform::library_symbol(math, "no_such_symbol_here"), nullptr);
     EXPECT_EQ(platform::library_close(math), 0);
     EXPECT_EQ(platform::library_close(nullptr), -1);
+}
+
+TEST(DynamicLibrary, FindsTheFileThatHoldsAnAddressAndGlobalSymbols) {
+    char self[4096] = {};
+    ASSERT_GT(::readlink("/proc/self/exe", self, sizeof self - 1), 0);
+    // Code of the program itself: its real path, whatever argv[0] said.
+    static int in_program = 0;
+    EXPECT_EQ(platform::library_path_of(&in_program), self);
+    void* math = platform::library_open("libm.so.6");
+    ASSERT_NE(math, nullptr);
+    std::string math_file = platform::library_path_of(platform::library_symbol(math, "cos"));
+    EXPECT_EQ(math_file.front(), '/');
+    EXPECT_NE(math_file.find("libm"), std::string::npos);
+    EXPECT_EQ(platform::library_close(math), 0);
+    EXPECT_EQ(platform::library_path_of(nullptr), "");
+    EXPECT_NE(platform::global_symbol("malloc"), nullptr);
+    EXPECT_EQ(platform::global_symbol("no_such_symbol_here"), nullptr);
+    EXPECT_EQ(platform::global_symbol(nullptr), nullptr);
 }

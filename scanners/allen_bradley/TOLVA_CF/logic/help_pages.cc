@@ -1,8 +1,8 @@
 #include "TOLVA_CF/logic/help_pages.h"
 
-#include <dlfcn.h>
-
 #include <string>
+
+#include "platform/dynamic_library.h"
 
 namespace tolva::cf {
 
@@ -15,12 +15,11 @@ std::filesystem::path help_page_path(const std::filesystem::path& module_path, s
 }
 
 std::filesystem::path this_module_path() {
-    Dl_info info{};
-    if (dladdr(reinterpret_cast<const void*>(&this_module_path), &info) == 0 || info.dli_fname == nullptr)
-        return {};
+    const std::string file = platform::library_path_of(reinterpret_cast<const void*>(&this_module_path));
+    if (file.empty()) return {};
     std::error_code ec;
-    auto path = std::filesystem::weakly_canonical(info.dli_fname, ec);
-    return ec ? std::filesystem::path(info.dli_fname) : path;
+    auto path = std::filesystem::weakly_canonical(file, ec);
+    return ec ? std::filesystem::path(file) : path;
 }
 
 }  // namespace tolva::cf

@@ -1,16 +1,15 @@
 #include "TOLVA_CF/logic/host_application.h"
 
-#include <dlfcn.h>
-
 #include <cstring>
 
 #include "TOLVA_CF/exports.h"
+#include "platform/dynamic_library.h"
 
 namespace tolva::cf {
 
 HostApplicationValues host_application_values() {
     HostApplicationValues values;
-    void* symbol = dlsym(RTLD_DEFAULT, kHostApplicationSymbol);
+    void* symbol = platform::global_symbol(kHostApplicationSymbol);
     if (symbol == nullptr) return values;
     const auto host = reinterpret_cast<QvrHostApplicationFn>(symbol)();
     values.default_port_number = host.DefaultPortNumber;
