@@ -45,6 +45,8 @@ void xml_SetSubject(const char* text);
 void xml_SetOperation(const char* text);
 // Subject, operation, " - ", message, joined; per-thread buffer valid until the next call.
 const char* xml_GetErrorText();
+// The message alone (valid until the thread's status changes).
+const char* xml_GetMessage();
 
 // ---- Documents ----
 // A new empty document; resets the status. Null only when memory runs out.

@@ -68,3 +68,5 @@ const char* xml_GetErrorText() {
     s.error_text.append(s.message);
     return s.error_text.c_str();
 }
+
+const char* xml_GetMessage() { return state().message; }

@@ -1,0 +1,23 @@
+#include "qvr/cfg_config_header.h"
+
+#include <cstddef>
+
+namespace {
+
+constexpr StructsType kOnOff = structs_bool_type(true, kStructsBoolOnOff);
+
+constexpr StructsField kConfigHeaderFields[] = {
+    structs_field("AutoEnable", kOnOff, offsetof(qvr::ConfigHeader, AutoEnable)),
+    structs_field("SaveOutputs", kOnOff, offsetof(qvr::ConfigHeader, SaveOutputs)),
+    structs_field("SaveByTag", kOnOff, offsetof(qvr::ConfigHeader, SaveByTag)),
+    structs_field("SaveRate", structs_type_uint32, offsetof(qvr::ConfigHeader, SaveRate)),
+    structs_field_end(),
+};
+
+}  // namespace
+
+namespace qvr {
+
+constexpr StructsType ConfigHeaderType = structs_struct_type(sizeof(ConfigHeader), kConfigHeaderFields);
+
+}  // namespace qvr
