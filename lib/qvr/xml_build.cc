@@ -49,15 +49,21 @@ bool may_link(const DocStore& store, xmlNodePtr node, xmlNodePtr parent) {
 
 // Moves a node that may still sit in the tree to its new place.
 void place_last(DocStore& store, xmlNodePtr parent, xmlNodePtr node) {
-    if (node->parent != nullptr) xmlUnlinkNode(node);
-    link_last(parent, node);
+    if (node->parent != nullptr) {
+        store.touched(node);
+        xmlUnlinkNode(node);
+    }
+    link_last(store, parent, node);
     store.loose.erase(node);
     resolve_names(store.doc, node);
 }
 
 void place_before(DocStore& store, xmlNodePtr reference, xmlNodePtr node) {
-    if (node->parent != nullptr) xmlUnlinkNode(node);
-    link_before(reference, node);
+    if (node->parent != nullptr) {
+        store.touched(node);
+        xmlUnlinkNode(node);
+    }
+    link_before(store, reference, node);
     store.loose.erase(node);
     resolve_names(store.doc, node);
 }
@@ -256,11 +262,14 @@ int xml_CreateAndAddAttributeNode(XmlDocument* doc, const char* name, const char
         std::string_view prefix = split_prefix(utf8_name);
         std::string_view local = split_local(utf8_name);
         xmlDocPtr tree = store_of(doc)->doc;
+        store_of(doc)->touched(e);
         if (utf8_name == "xmlns" || prefix == "xmlns") {
             std::string_view declared = prefix.empty() ? std::string_view() : local;
             if (declared == "xml" || declared == "xmlns" || (!declared.empty() && utf8_value.empty()))
                 return refuse(kXmlStatusInvalidArgument);
             if (!declare_namespace(e, declared, utf8_value)) return refuse(kXmlStatusOutOfMemory);
+            // A prefix may now stand for another namespace anywhere below.
+            store_of(doc)->index.parent = nullptr;
             resolve_names(tree, e);
             return 0;
         }
@@ -295,7 +304,7 @@ int xml_CreateAndAddTextNode(XmlDocument* doc, const char* text, XmlNode* parent
                         kXmlStatusOutOfMemory);
             return -1;
         }
-        link_last(p, t);
+        link_last(*store_of(doc), p, t);
         return 0;
     });
 }
@@ -313,7 +322,7 @@ int xml_CreateAndAddCommentNode(XmlDocument* doc, const char* text) {
                         kXmlStatusInvalidArgument);
             return -1;
         }
-        link_last(reinterpret_cast<xmlNodePtr>(store.doc), c);
+        link_last(store, reinterpret_cast<xmlNodePtr>(store.doc), c);
         return 0;
     });
 }
@@ -343,7 +352,7 @@ int xml_CreateAndAddPINode(XmlDocument* doc, const char* target, const char* dat
             return refuse();
         xmlNodePtr pi = xmlNewDocPI(store.doc, xc(utf8_target), utf8_data.empty() ? nullptr : xc(utf8_data));
         if (pi == nullptr) return refuse();
-        link_last(reinterpret_cast<xmlNodePtr>(store.doc), pi);
+        link_last(store, reinterpret_cast<xmlNodePtr>(store.doc), pi);
         return 0;
     });
 }
@@ -362,7 +371,7 @@ int xml_CreateAndAddCDATANode(XmlDocument* doc, const char* text, XmlNode* paren
                         kXmlStatusInvalidArgument);
             return -1;
         }
-        link_last(p, c);
+        link_last(*store_of(doc), p, c);
         return 0;
     });
 }
@@ -393,7 +402,7 @@ int xml_InsertTextBefore(XmlDocument* doc, const char* text, XmlNode* reference)
             set_failure(kXmlStatusFailed, "xml_InsertBefore('%s') failed 0x%x", shown(text), kXmlStatusFailed);
             return -1;
         }
-        link_before(r, t);
+        link_before(*store_of(doc), r, t);
         return 0;
     });
 }

@@ -40,6 +40,7 @@ bool holds_handle(xmlNodePtr subtree) {
 void forget_loose(DocStore& store, xmlNodePtr subtree) {
     for (xmlNodePtr n = subtree; n != nullptr;) {
         store.loose.erase(n);
+        if (n == store.index.parent) store.index.parent = nullptr;
         if (n->type == XML_ELEMENT_NODE && n->children != nullptr) {
             n = n->children;
             continue;
@@ -98,7 +99,8 @@ const std::shared_ptr<DocStore>& store_of(const XmlDocument* doc) { return doc->
 
 void replace_store(XmlDocument* doc, xmlDocPtr tree) { doc->store = std::make_shared<DocStore>(tree); }
 
-void link_last(xmlNodePtr parent, xmlNodePtr node) {
+void link_last(DocStore& store, xmlNodePtr parent, xmlNodePtr node) {
+    store.touched(parent);
     node->parent = parent;
     node->next = nullptr;
     node->prev = parent->last;
@@ -110,7 +112,8 @@ void link_last(xmlNodePtr parent, xmlNodePtr node) {
     parent->last = node;
 }
 
-void link_before(xmlNodePtr reference, xmlNodePtr node) {
+void link_before(DocStore& store, xmlNodePtr reference, xmlNodePtr node) {
+    store.touched(reference);
     xmlNodePtr parent = reference->parent;
     node->parent = parent;
     node->next = reference;
@@ -124,6 +127,7 @@ void link_before(xmlNodePtr reference, xmlNodePtr node) {
 }
 
 void unlink_loose(DocStore& store, xmlNodePtr node) {
+    store.touched(node);
     xmlUnlinkNode(node);
     store.loose.insert(node);
 }

@@ -41,10 +41,10 @@ void indent(DocStore& store, xmlNodePtr node, int depth) {
     for (xmlNodePtr c : old) discard_node(store, c);
     for (xmlNodePtr c = node->children; c != nullptr; c = c->next) {
         if (c->type != XML_ELEMENT_NODE) continue;
-        link_before(c, layout_text(store.doc, depth + 1));
+        link_before(store, c, layout_text(store.doc, depth + 1));
         indent(store, c, depth + 1);
     }
-    link_last(node, layout_text(store.doc, depth));
+    link_last(store, node, layout_text(store.doc, depth));
 }
 
 }  // namespace

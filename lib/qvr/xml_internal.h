@@ -9,17 +9,39 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "qvr/xml.h"
 
 namespace qvr::xml {
 
+// The children of one element looked up by one attribute, as far as they have been
+// scanned: the first child (in document order) for each value seen. Searching a table for
+// channel 1, 2, 3 ... so scans it once instead of once per channel.
+struct AttributeIndex {
+    xmlNodePtr parent = nullptr;  // null: no index
+    std::string element;
+    std::string attribute;
+    bool numeric = false;
+    xmlNodePtr scanned = nullptr;  // the last child looked at; null: none yet
+    bool complete = false;         // every child looked at
+    std::unordered_map<double, xmlNodePtr> numbers;
+    std::unordered_map<std::string, xmlNodePtr> texts;
+};
+
 // One parsed or built tree. Handles share it, so it lives while any of its nodes is held.
 struct DocStore {
     xmlDocPtr doc = nullptr;
     // Nodes that were created or taken out of the tree: the document does not free them.
     std::unordered_set<xmlNodePtr> loose;
+    AttributeIndex index;
+
+    // Every change of a node's children, name or attributes passes here first.
+    void touched(xmlNodePtr node) {
+        if (index.parent != nullptr && (node == index.parent || node->parent == index.parent))
+            index.parent = nullptr;
+    }
 
     explicit DocStore(xmlDocPtr d) : doc(d) {}
     DocStore(const DocStore&) = delete;
@@ -58,8 +80,8 @@ Result guarded(Result empty, Body&& body) {
 
 // Links `node` (which belongs to no tree) as the last child of `parent`, or before
 // `reference`. Text nodes are never merged, so a node's handle always stays its own.
-void link_last(xmlNodePtr parent, xmlNodePtr node);
-void link_before(xmlNodePtr reference, xmlNodePtr node);
+void link_last(DocStore& store, xmlNodePtr parent, xmlNodePtr node);
+void link_before(DocStore& store, xmlNodePtr reference, xmlNodePtr node);
 // Takes the node out of its tree and records it as loose.
 void unlink_loose(DocStore& store, xmlNodePtr node);
 // Takes the node out and frees it unless a handle still holds it.

@@ -121,9 +121,47 @@ WantedValue wanted_value(const std::string& utf8) {
     return w;
 }
 
-bool value_matches(const WantedValue& w, const std::string& value) {
-    if (!w.numeric) return value == w.text;
-    return xpath_number(value) == w.number;  // NaN never equals
+// The first child `element` of `parent` whose `attribute` has the wanted value, through the
+// store's index: children are looked at once, in order, while nothing changes under the
+// parent, and the first child of each value is remembered.
+xmlNodePtr indexed_search(DocStore& store, xmlNodePtr parent, const std::string& element,
+                          const std::string& attribute, const WantedValue& wanted) {
+    AttributeIndex& ix = store.index;
+    if (ix.parent != parent || ix.element != element || ix.attribute != attribute || ix.numeric != wanted.numeric) {
+        ix.parent = parent;
+        ix.element = element;
+        ix.attribute = attribute;
+        ix.numeric = wanted.numeric;
+        ix.scanned = nullptr;
+        ix.complete = false;
+        ix.numbers.clear();
+        ix.texts.clear();
+    }
+    if (wanted.numeric) {
+        if (auto it = ix.numbers.find(wanted.number); it != ix.numbers.end()) return it->second;
+    } else if (auto it = ix.texts.find(wanted.text); it != ix.texts.end()) {
+        return it->second;
+    }
+    if (ix.complete) return nullptr;
+    xmlDocPtr doc = store.doc;
+    for (xmlNodePtr c = ix.scanned != nullptr ? ix.scanned->next : parent->children; c != nullptr; c = c->next) {
+        ix.scanned = c;
+        if (!element_matches(doc, c, element, parent)) continue;
+        xmlAttrPtr found = find_attribute(doc, c, attribute);
+        if (found == nullptr) continue;
+        std::string value = attribute_value(doc, found);
+        if (wanted.numeric) {
+            double n = xpath_number(value);
+            if (std::isnan(n)) continue;
+            ix.numbers.emplace(n, c);
+            if (n == wanted.number) return c;
+        } else {
+            ix.texts.emplace(value, c);
+            if (value == wanted.text) return c;
+        }
+    }
+    ix.complete = true;
+    return nullptr;
 }
 
 XmlNode* sibling(XmlNode* node, bool next) {
@@ -211,15 +249,8 @@ XmlNode* xml_FindByAttribute(XmlNode* parent, const char* element, const char* a
         }
         xmlNodePtr p = node_of(parent);
         if (p->type != XML_ELEMENT_NODE) return nullptr;
-        xmlDocPtr doc = store_of(parent)->doc;
-        WantedValue wanted = wanted_value(v);
-        for (xmlNodePtr c = p->children; c != nullptr; c = c->next) {
-            if (!element_matches(doc, c, e, p)) continue;
-            xmlAttrPtr found = find_attribute(doc, c, a);
-            if (found != nullptr && value_matches(wanted, attribute_value(doc, found)))
-                return handle_for(store_of(parent), c);
-        }
-        return nullptr;
+        xmlNodePtr found = indexed_search(*store_of(parent), p, e, a, wanted_value(v));
+        return handle_for(store_of(parent), found);
     });
 }
 

@@ -219,6 +219,34 @@ TEST_F(XmlDocumentTest, AttributeValuesThatReadAsNumbersCompareAsNumbers) {
     EXPECT_STREQ(xml_GetErrorText(), " - xml_FindByAttribute('Channel[@id]|//*[@id=1]') failed 0x80070057");
 }
 
+TEST_F(XmlDocumentTest, SearchesByAttributeStayExactWhileTheTreeChanges) {
+    ASSERT_EQ(load("<T><C id='1' n='a'/><C id='2' n='b'/><C id='02' n='c'/><C id='3' n='d'/></T>"), 0);
+    XmlNodeRef t = root();
+    auto found = [&](const char* id) {
+        XmlNodeRef c(xml_FindByAttribute(t.get(), "C", "id", id));
+        return c ? text_of(xml_getAttribute(c.get(), "n")) : std::string("-");
+    };
+    EXPECT_EQ(found("3"), "d");
+    EXPECT_EQ(found("2"), "b") << "the first of two equal ids, found after a later one";
+    EXPECT_EQ(found("7"), "-");
+    XmlNodeRef first(xml_FindByAttribute(t.get(), "C", "id", "1"));
+    ASSERT_EQ(xml_RemoveChild(t.get(), first.get()), 0);
+    EXPECT_EQ(found("1"), "-");
+    XmlNodeRef b(xml_FindByAttribute(t.get(), "C", "id", "2"));
+    ASSERT_EQ(xml_CreateAndAddAttributeNode(doc(), "id", "9", b.get()), 0);
+    EXPECT_EQ(found("2"), "c");
+    EXPECT_EQ(found("9"), "b");
+    XmlNodeRef added(xml_AddChildElement(doc(), "C", t.get()));
+    xml_CreateAndAddAttributeNode(doc(), "id", "4", added.get());
+    xml_CreateAndAddAttributeNode(doc(), "n", "e", added.get());
+    EXPECT_EQ(found("4"), "e");
+    ASSERT_EQ(xml_InsertBefore(first.get(), b.get()), 0);
+    xml_CreateAndAddAttributeNode(doc(), "id", "3", first.get());
+    EXPECT_EQ(found("3"), "a") << "a child put in front comes first";
+    EXPECT_EQ(found("'3'"), "a") << "the same child by text";
+    EXPECT_EQ(xml_GetStatus(), kXmlStatusGood);
+}
+
 TEST_F(XmlDocumentTest, LayoutWhitespaceIsDroppedButABlankValueStays) {
     ASSERT_EQ(load("<Channels>\n  <Channel id='1'>\n    <Tag>T1</Tag>\n    <Units> </Units>\n"
                    "    <Empty></Empty>\n  </Channel>\n</Channels>\n"),
