@@ -489,6 +489,12 @@ TEST_F(XmlDocumentTest, ASaveThatFailsLeavesTheOldFileWhole) {
     ASSERT_EQ(xml_SaveFile(doc(), windows_style.c_str()), 0);
     EXPECT_TRUE(fs::exists(dir_ / "copy.xml"));
     EXPECT_EQ(xml_SaveFile(doc(), (dir_ / "no" / "x.xml").c_str()), static_cast<int>(kXmlStatusOsBase | ENOENT));
+    xml_ResetStatus();
+    // Paths are not limited to 128 characters.
+    fs::path deep = dir_ / std::string(120, 'd') / std::string(120, 'e');
+    fs::create_directories(deep);
+    ASSERT_EQ(xml_SaveFile(doc(), (deep / "config.xml").c_str()), 0);
+    EXPECT_EQ(xml_LoadFile(doc(), (deep / "config.xml").c_str()), 0);
 }
 
 }  // namespace

@@ -393,6 +393,8 @@ TEST_F(XmlSchemaTest, ALoggerSchemaValidatesItsFile) {
         std::uint32_t Inputs[3];
         double Period;
         std::int16_t Offset;
+        std::uint32_t Mask;
+        std::uint8_t Active;
     };
     static constexpr StructsType kName = structs_fixedstring_type(16);
     static constexpr StructsType kInputs = structs_fixedarray_type(structs_type_uint32, "input", 3);
@@ -401,17 +403,21 @@ TEST_F(XmlSchemaTest, ALoggerSchemaValidatesItsFile) {
         structs_field("Inputs", kInputs, offsetof(Logger, Inputs)),
         structs_field("Period", structs_type_double, offsetof(Logger, Period)),
         structs_field("Offset", structs_type_int16, offsetof(Logger, Offset)),
+        // Families without a simple type of their own, and Boolean words other than Off/On.
+        structs_field("Mask", structs_type_hint, offsetof(Logger, Mask)),
+        structs_field("Active", structs_type_boolean_char, offsetof(Logger, Active)),
         structs_field_end(),
     };
     static constexpr StructsType kLogger = structs_struct_type(sizeof(Logger), kFields);
     std::string dir = device("LOGGERS");
-    Logger logger{"Trend 1", {1, 2, 3}, 0.25, -7};
+    Logger logger{"Trend 1", {1, 2, 3}, 0.25, -7, 0xbeef, 1};
     xml_SetSubject("");
     ASSERT_EQ(cfg_WriteLoggerSchema(dir.c_str(), "trend", &kLogger, &logger, sizeof logger), 0) << xml_GetErrorText();
     std::string xsd = qvr_test::read_file(schema("trend"));
     EXPECT_NE(xsd.find("<xs:element name=\"Inputs.2\">"), std::string::npos) << xsd;
     EXPECT_NE(xsd.find("xs:double"), std::string::npos);
     EXPECT_NE(xsd.find("xs:short"), std::string::npos);
+    EXPECT_NE(xsd.find("<xs:enumeration value=\"True\"/>"), std::string::npos);
 
     XmlDocumentRef doc(xml_NewDocument());
     XmlNodeRef root = start_file(doc.get(), "Loggers", "trend");
