@@ -46,8 +46,10 @@ void walk(XmlDocument* doc) {
         qvr::XmlText name(xml_getName(first.get()));
         qvr::XmlText text(xml_getText(first.get()));
         if (name && qvr::xml::node_of(first.get())->type == XML_ELEMENT_NODE) {
-            // A name with characters outside Windows-1252 comes back with '?' and is refused.
-            qvr::XmlNodeRef found(xml_FindByName(root.get(), name.get()));
+            // By its local name (a prefix may stand for another namespace at the parent). A
+            // name with characters outside Windows-1252 comes back with '?' and is refused.
+            const char* colon = std::strchr(name.get(), ':');
+            qvr::XmlNodeRef found(xml_FindByName(root.get(), colon != nullptr ? colon + 1 : name.get()));
             if (!found && xml_GetStatus() >= 0) __builtin_trap();
         }
     }
