@@ -21,7 +21,8 @@ using qvr::XmlNodeRef;
 
 std::vector<std::string> field_names() {
     std::vector<std::string> names;
-    for (const StructsField* f = qvr::kAnalogChannelFields; f->name != nullptr; ++f) names.emplace_back(f->name);
+    for (const StructsField* f = qvr::kAnalogChannelFields; f->name != nullptr; ++f)
+        names.emplace_back(f->name);
     return names;
 }
 
@@ -43,7 +44,8 @@ double seconds_since(Clock::time_point start) {
 }
 
 // Seconds to load the file and read every field of every channel, removing what was read.
-double load_and_read(const std::string& path, int channels, const std::vector<std::string>& fields, long& texts) {
+double load_and_read(const std::string& path, int channels, const std::vector<std::string>& fields,
+                     long& texts) {
     auto start = Clock::now();
     qvr::XmlDocumentRef doc(xml_NewDocument());
     if (xml_LoadFile(doc.get(), path.c_str()) != 0) {
@@ -97,7 +99,8 @@ int main() {
         std::fclose(f);
         long texts = 0;
         double best = 1e9;
-        for (int round = 0; round < 3; ++round) best = std::min(best, load_and_read(path, channels, fields, texts));
+        for (int round = 0; round < 3; ++round)
+            best = std::min(best, load_and_read(path, channels, fields, texts));
         double find = find_all(path, channels);
         per_channel[index++] = best * 1e6 / channels;
         std::printf("%9d %12.3f %16.2f %14.3f %16.2f\n", channels, best, best * 1e6 / channels, find,

@@ -15,8 +15,12 @@
 namespace {
 
 // Any library message that escapes the layer's capture would have gone to stderr.
-void escaped_structured(void*, xmlErrorPtr) { __builtin_trap(); }
-void escaped_generic(void*, const char*, ...) { __builtin_trap(); }
+void escaped_structured(void*, xmlErrorPtr) {
+    __builtin_trap();
+}
+void escaped_generic(void*, const char*, ...) {
+    __builtin_trap();
+}
 
 std::string dumped(XmlDocument* doc) {
     xmlChar* text = nullptr;

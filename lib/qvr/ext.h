@@ -69,23 +69,24 @@ struct ProcessorLine {
     std::string print_name;  // the name when none is given
     std::string prefix;      // channel prefix
     int channel_count = 0;
-    int type = 3;            // 2 analog, 3 digital, 6 "modb" processor
+    int type = 3;  // 2 analog, 3 digital, 6 "modb" processor
     bool run = false;
-    int alarm_queue = 0;     // "ALARM" with the run flag
+    int alarm_queue = 0;  // "ALARM" with the run flag
 };
 // Checks the fields of one processor line; false with the reason in `message`.
 bool check_processor_line(std::span<const std::string> fields, ProcessorLine& line, std::string& message);
 
 // A typed description from a plug-in, holding the plug-in loaded while it is held.
 class ExtType {
-public:
+  public:
     ExtType() = default;
-    ExtType(const StructsType* type, std::shared_ptr<void> library) : type_(type), library_(std::move(library)) {}
+    ExtType(const StructsType* type, std::shared_ptr<void> library)
+        : type_(type), library_(std::move(library)) {}
     const StructsType* get() const { return type_; }
     const StructsType* operator->() const { return type_; }
     explicit operator bool() const { return type_ != nullptr; }
 
-private:
+  private:
     const StructsType* type_ = nullptr;
     std::shared_ptr<void> library_;
 };
@@ -94,7 +95,7 @@ private:
 // with the plug-in's description of the hardware part in place of its plain bytes when there
 // is one.
 class ChannelLayout {
-public:
+  public:
     ChannelLayout(bool digital, ExtType hardware);
     ChannelLayout(const ChannelLayout&) = delete;
     ChannelLayout& operator=(const ChannelLayout&) = delete;
@@ -103,7 +104,7 @@ public:
     bool digital() const { return digital_; }
     bool typed_hardware() const { return static_cast<bool>(hardware_); }
 
-private:
+  private:
     bool digital_;
     ExtType hardware_;
     std::vector<StructsField> fields_;
@@ -112,7 +113,7 @@ private:
 
 // Text of the XML element names found while loading (",Enable,Tag,").
 class FoundFieldList {
-public:
+  public:
     FoundFieldList() : text_(",") {}
     void add(std::string_view name) {
         text_.append(name);
@@ -121,7 +122,7 @@ public:
     bool contains(std::string_view name) const;
     const char* c_str() const { return text_.c_str(); }
 
-private:
+  private:
     std::string text_;
 };
 
@@ -129,7 +130,7 @@ private:
 // the default path documented at each; answers that would make the caller read or write
 // past its buffers are cut to them (and traced).
 class Extension {
-public:
+  public:
     // No plug-in: every entry is missing.
     Extension() = default;
     // The folder's plug-in, by the whole search; without the DATPROC.TXT fallback when
@@ -158,7 +159,8 @@ public:
     // Byte offset of the extra record in its file: 0 without the entry, nullopt for a
     // negative answer.
     std::optional<std::uint32_t> config_extra_file_offset(std::span<const std::uint8_t> extra) const;
-    ExtType config_extra_type(std::span<const std::uint8_t> config, std::span<const std::uint8_t> extra) const;
+    ExtType config_extra_type(std::span<const std::uint8_t> config,
+                              std::span<const std::uint8_t> extra) const;
     // Converts the extra record in place (what the plug-in hands back is copied into it, cut
     // to its size). False without the entry.
     bool decorate_config_extra(std::span<const std::uint8_t> config, std::span<std::uint8_t> extra) const;
@@ -201,7 +203,7 @@ public:
     // The largest block the binding takes from a plug-in.
     static constexpr std::size_t kMaxBlock = 1u << 20;
 
-private:
+  private:
     template <class Fn>
     Fn* find(const char* name) const {
         return reinterpret_cast<Fn*>(entry(name));

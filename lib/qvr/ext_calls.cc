@@ -86,7 +86,8 @@ ChannelLayout::ChannelLayout(bool digital, ExtType hardware)
 Extension Extension::load(std::string_view config_dir, bool with_device_list) {
     Extension e;
     void* handle = ext::load_library(config_dir, with_device_list, e.path_);
-    if (handle != nullptr) e.library_ = std::shared_ptr<void>(handle, [](void* h) { platform::library_close(h); });
+    if (handle != nullptr)
+        e.library_ = std::shared_ptr<void>(handle, [](void* h) { platform::library_close(h); });
     return e;
 }
 
@@ -94,13 +95,16 @@ void* Extension::entry(const char* name) const {
     return library_ != nullptr ? platform::library_symbol(library_.get(), name) : nullptr;
 }
 
-bool Extension::has_xml() const { return entry("Ex_DoXml") != nullptr; }
+bool Extension::has_xml() const {
+    return entry("Ex_DoXml") != nullptr;
+}
 
 void Extension::take_back(ExBuffer& buffer, std::span<std::uint8_t> block, const char* entry_name) const {
     const bool replaced = buffer.data != block.data();
     if (buffer.size < 0 || static_cast<std::size_t>(buffer.size) > block.size())
-        trace_answer(path_, entry_name, "gave " + std::to_string(buffer.size) + " bytes for a block of " +
-                                            std::to_string(block.size()) + ": cut");
+        trace_answer(path_, entry_name,
+                     "gave " + std::to_string(buffer.size) + " bytes for a block of " +
+                         std::to_string(block.size()) + ": cut");
     if (replaced && buffer.data != nullptr && buffer.size > 0) {
         std::size_t n = std::min(static_cast<std::size_t>(buffer.size), block.size());
         std::memcpy(block.data(), buffer.data, n);
@@ -115,8 +119,9 @@ std::vector<std::uint8_t> Extension::take_result(ExBuffer& buffer, std::vector<s
     std::size_t limit = replaced ? kMaxBlock : copy.size();
     std::size_t n = buffer.size > 0 ? static_cast<std::size_t>(buffer.size) : 0;
     if (buffer.size < 0 || n > limit) {
-        trace_answer(path_, entry_name,
-                     "gave " + std::to_string(buffer.size) + " bytes (at most " + std::to_string(limit) + "): cut");
+        trace_answer(
+            path_, entry_name,
+            "gave " + std::to_string(buffer.size) + " bytes (at most " + std::to_string(limit) + "): cut");
         n = std::min(n, limit);
     }
     std::vector<std::uint8_t> result;
@@ -183,7 +188,8 @@ ExtType Extension::config_extra_type(std::span<const std::uint8_t> config,
     return typed(f(config.data(), size32(config.size()), extra.data(), size32(extra.size())));
 }
 
-bool Extension::decorate_config_extra(std::span<const std::uint8_t> config, std::span<std::uint8_t> extra) const {
+bool Extension::decorate_config_extra(std::span<const std::uint8_t> config,
+                                      std::span<std::uint8_t> extra) const {
     auto* f = find<DecorateConfigExtra>("Ex_Decorate_Config_Extra");
     if (f == nullptr) return false;
     ExBuffer buffer{size32(extra.size()), extra.data(), 0};
@@ -216,7 +222,8 @@ int Extension::validate_device_extra(const FoundFieldList& found, std::span<cons
     if (f == nullptr) return 0;
     char ebuf[QVR_EX_ERROR_MAX] = {};
     return validator_result(
-        f(found.c_str(), config.data(), extra.data(), size32(extra.size()), ebuf, QVR_EX_ERROR_MAX), ebuf, message);
+        f(found.c_str(), config.data(), extra.data(), size32(extra.size()), ebuf, QVR_EX_ERROR_MAX), ebuf,
+        message);
 }
 
 ExtType Extension::channel_hw_type(int kind, int index, const ChannelRecord& record, bool digital) const {
@@ -269,8 +276,9 @@ std::optional<std::size_t> Extension::channel_extra_size(int kind, int index, co
     if (f == nullptr) return std::nullopt;
     int32_t answer = f(kind, index, record.bytes, extra.data());
     if (answer < 0 || static_cast<std::size_t>(answer) > extra.size()) {
-        trace_answer(path_, "Ex_Get_Channel_Extra_Size",
-                     "gave " + std::to_string(answer) + " bytes, " + std::to_string(extra.size()) + " left: cut");
+        trace_answer(
+            path_, "Ex_Get_Channel_Extra_Size",
+            "gave " + std::to_string(answer) + " bytes, " + std::to_string(extra.size()) + " left: cut");
         return answer < 0 ? 0 : extra.size();
     }
     return static_cast<std::size_t>(answer);
@@ -291,7 +299,8 @@ bool Extension::decorate_channel_extra(int kind, int index, const ChannelRecord&
     return true;
 }
 
-std::vector<std::uint8_t> Extension::undecorate_channel_extra(int kind, int index, const ChannelRecord& record,
+std::vector<std::uint8_t> Extension::undecorate_channel_extra(int kind, int index,
+                                                              const ChannelRecord& record,
                                                               std::span<const std::uint8_t> extra) const {
     std::vector<std::uint8_t> copy(extra.begin(), extra.end());
     auto* f = find<UndecorateChannelExtra>("Ex_Undecorate_Channel_Extra");
@@ -301,7 +310,8 @@ std::vector<std::uint8_t> Extension::undecorate_channel_extra(int kind, int inde
     return take_result(buffer, copy, "Ex_Undecorate_Channel_Extra");
 }
 
-int Extension::validate_chan(const FoundFieldList& found, const ChannelRecord& record, std::string& message) const {
+int Extension::validate_chan(const FoundFieldList& found, const ChannelRecord& record,
+                             std::string& message) const {
     auto* f = find<ValidateChan>("Ex_Validate_Chan");
     if (f == nullptr) return 0;
     char ebuf[QVR_EX_ERROR_MAX] = {};
@@ -314,7 +324,8 @@ int Extension::validate_chan_extra(const FoundFieldList& found, const ChannelRec
     if (f == nullptr) return 0;
     char ebuf[QVR_EX_ERROR_MAX] = {};
     return validator_result(
-        f(found.c_str(), record.bytes, extra.data(), size32(extra.size()), ebuf, QVR_EX_ERROR_MAX), ebuf, message);
+        f(found.c_str(), record.bytes, extra.data(), size32(extra.size()), ebuf, QVR_EX_ERROR_MAX), ebuf,
+        message);
 }
 
 bool Extension::mixed_channel_type() const {

@@ -102,9 +102,13 @@ int ext_OpenDeviceList(const char* path) {
     return thread_list().open(path);
 }
 
-int ext_ReadDeviceListLine() { return thread_list().next_line() ? 1 : 0; }
+int ext_ReadDeviceListLine() {
+    return thread_list().next_line() ? 1 : 0;
+}
 
-const char* ext_DeviceListLine() { return thread_list().line().c_str(); }
+const char* ext_DeviceListLine() {
+    return thread_list().line().c_str();
+}
 
 int ext_NextDeviceListEntry(DeviceListField* fields, int capacity) {
     if (fields == nullptr || capacity <= 0 || !thread_list().next_line()) return 0;
@@ -116,4 +120,6 @@ int ext_NextDeviceListEntry(DeviceListField* fields, int capacity) {
     return static_cast<int>(split.size());
 }
 
-void ext_CloseDeviceList() { thread_list().close(); }
+void ext_CloseDeviceList() {
+    thread_list().close();
+}

@@ -9,7 +9,7 @@
 namespace qvr::ext {
 
 class DeviceListReader {
-public:
+  public:
     DeviceListReader() = default;
     ~DeviceListReader() { close(); }
     DeviceListReader(const DeviceListReader&) = delete;
@@ -25,7 +25,7 @@ public:
     // The last line split at commas, at most `capacity` fields.
     std::vector<std::string> fields(std::size_t capacity) const;
 
-private:
+  private:
     // One physical line, cut to the list's limit; false at the end of the file.
     bool read_physical(std::string& out);
 

@@ -48,7 +48,9 @@ std::string bin_folder() {
     return bin != nullptr ? slashes(bin) : std::string();
 }
 
-void trace_line(const std::string& text) { trace_Write(text.c_str()); }
+void trace_line(const std::string& text) {
+    trace_Write(text.c_str());
+}
 
 // Loads `folder`/`name` when the file is there.
 void* try_load(const std::string& folder, const std::string& name, std::string& loaded_path) {

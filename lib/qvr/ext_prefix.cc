@@ -38,6 +38,8 @@ std::string device_prefix(std::string_view config_dir) {
     return std::string(prefix);
 }
 
-std::string device_prefix5(std::string_view config_dir) { return device_prefix(config_dir).substr(0, 5); }
+std::string device_prefix5(std::string_view config_dir) {
+    return device_prefix(config_dir).substr(0, 5);
+}
 
 }  // namespace qvr

@@ -56,8 +56,8 @@ bool check_processor_line(std::span<const std::string> fields, ProcessorLine& li
     if (alarm) {
         if (line.run) {
             line.alarm_queue = 256;
-            if (!spec.empty() && (!read_number(spec, line.alarm_queue) || line.alarm_queue < 2 ||
-                                  line.alarm_queue > 1000)) {
+            if (!spec.empty() &&
+                (!read_number(spec, line.alarm_queue) || line.alarm_queue < 2 || line.alarm_queue > 1000)) {
                 message = "invalid number of alarm queue entries";
                 return false;
             }
@@ -81,7 +81,8 @@ bool check_processor_line(std::span<const std::string> fields, ProcessorLine& li
         size_t colon = rest.find(':');
         line.prefix = rest.substr(0, colon).substr(0, 2);
         line.channel_count = 0;
-        if (colon != std::string::npos && !read_number(std::string_view(rest).substr(colon + 1), line.channel_count))
+        if (colon != std::string::npos &&
+            !read_number(std::string_view(rest).substr(colon + 1), line.channel_count))
             line.channel_count = -1;
         if (!letters(line.prefix)) {
             message = "invalid channel prefix";

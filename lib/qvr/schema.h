@@ -33,8 +33,8 @@ int write_schema_fields(XmlDocument* doc, XmlNode* parent, const StructsType* ty
 // The writers, with a plug-in the caller has bound.
 int write_config_schema(const Extension& extension, const char* directory, const void* record, int32_t size,
                         const void* extra, int32_t extra_size);
-int write_channel_schema(const Extension& extension, const char* directory, int kind, const ChannelRecord* records,
-                         int first, int count);
+int write_channel_schema(const Extension& extension, const char* directory, int kind,
+                         const ChannelRecord* records, int first, int count);
 
 }  // namespace qvr
 
@@ -49,8 +49,8 @@ int cfg_WriteConfigSchema(const char* directory, const void* record, int32_t siz
 // "SCHEMA/<prefix>_<kind>.xsd": Channels > Channel (any number) with the common head, one
 // group per layout in use (the digital one too for an analog input table that holds
 // digital channels), then the plug-in's channel extra leaves. `user` is not used. 0 / -1.
-int cfg_WriteChannelSchema(const char* user, const char* directory, int kind, const qvr::ChannelRecord* records,
-                           int first, int count);
+int cfg_WriteChannelSchema(const char* user, const char* directory, int kind,
+                           const qvr::ChannelRecord* records, int first, int count);
 // "SCHEMA/<kind name>.xsd": Loggers > Logger with the leaves of the kind's type over
 // `record` (null: a zeroed one). 0 / -1.
 int cfg_WriteLoggerSchema(const char* directory, const char* kind_name, const StructsType* type,

@@ -13,7 +13,9 @@ namespace {
 
 constexpr const char* kLeafNames = "schema leaf names";
 
-bool is(const char* name, const char* family) { return name != nullptr && strcasecmp(name, family) == 0; }
+bool is(const char* name, const char* family) {
+    return name != nullptr && strcasecmp(name, family) == 0;
+}
 
 qvr::XmlNodeRef add(XmlDocument* doc, const char* name, XmlNode* parent) {
     return qvr::XmlNodeRef(xml_AddChildElement(doc, name, parent));
@@ -98,7 +100,7 @@ struct LeafNames {
 
 // A default instance of the type, released with it.
 class Scratch {
-public:
+  public:
     explicit Scratch(const StructsType* type) : type_(type), bytes_(type->size) {
         ok_ = type->init == nullptr || type->init(type, bytes_.data()) == 0;
     }
@@ -110,7 +112,7 @@ public:
     bool ok() const { return ok_; }
     void* data() { return bytes_.data(); }
 
-private:
+  private:
     const StructsType* type_;
     std::vector<std::uint8_t> bytes_;
     bool ok_;

@@ -127,8 +127,8 @@ int write_config_schema(const Extension& extension, const char* directory, const
     return finish_schema(doc.get(), root.get(), folder + "/" + prefix + ".xsd");
 }
 
-int write_channel_schema(const Extension& extension, const char* directory, int kind, const ChannelRecord* records,
-                         int first, int count) {
+int write_channel_schema(const Extension& extension, const char* directory, int kind,
+                         const ChannelRecord* records, int first, int count) {
     XmlDocumentRef doc(xml_NewDocument());
     if (!doc) return report_failure();
     xml_SetOperation("Creating Schema");
@@ -145,16 +145,19 @@ int write_channel_schema(const Extension& extension, const char* directory, int 
     };
     const bool own_digital = is_digital(static_cast<ChannelKind>(kind & 0xFF));
     std::vector<Group> groups{{own_digital, word[0]}};
-    if (kind == static_cast<int>(ChannelKind::AI) && extension.mixed_channel_type()) groups.push_back({true, 'd'});
+    if (kind == static_cast<int>(ChannelKind::AI) && extension.mixed_channel_type())
+        groups.push_back({true, 'd'});
 
     std::unique_ptr<ChannelLayout> own_layout;
     ChannelRecord own_record{};
     for (const Group& g : groups) {
         ChannelRecord record;
-        ChannelKind default_kind = g.digital == own_digital ? static_cast<ChannelKind>(kind) : ChannelKind::DI;
+        ChannelKind default_kind =
+            g.digital == own_digital ? static_cast<ChannelKind>(kind) : ChannelKind::DI;
         int index = first + channel_of_layout(records, count, g.digital, default_kind, record);
         std::unique_ptr<ChannelLayout> layout = extension.channel_layout(kind, index, record, g.digital);
-        XmlNodeRef group = add_named(doc.get(), "xs:group", (std::string("Channel_") + g.letter).c_str(), root.get());
+        XmlNodeRef group =
+            add_named(doc.get(), "xs:group", (std::string("Channel_") + g.letter).c_str(), root.get());
         XmlNodeRef fields = add(doc.get(), "xs:sequence", group.get());
         // The fields after the common head (Enable .. EventEnable).
         write_schema_fields(doc.get(), fields.get(), &layout->type(), 9, 0, record.bytes);
@@ -195,8 +198,8 @@ int cfg_WriteConfigSchema(const char* directory, const void* record, int32_t siz
     return qvr::write_config_schema(extension, directory, record, size, extra, extra_size);
 }
 
-int cfg_WriteChannelSchema(const char* /*user*/, const char* directory, int kind, const qvr::ChannelRecord* records,
-                           int first, int count) {
+int cfg_WriteChannelSchema(const char* /*user*/, const char* directory, int kind,
+                           const qvr::ChannelRecord* records, int first, int count) {
     qvr::Extension extension = qvr::Extension::load(directory != nullptr ? directory : "");
     return qvr::write_channel_schema(extension, directory, kind, records, first, count);
 }
@@ -217,7 +220,8 @@ int cfg_WriteLoggerSchema(const char* directory, const char* kind_name, const St
     std::string target = std::string(kXmlNamespaceBase) + "/" + kind;
     XmlNodeRef root = start_schema(doc.get(), kind, target);
     XmlNodeRef fields = record_list(doc.get(), root.get(), "Loggers", "Logger", "2");
-    const void* data = record != nullptr && size >= 0 && static_cast<uint32_t>(size) >= type->size ? record : nullptr;
+    const void* data =
+        record != nullptr && size >= 0 && static_cast<uint32_t>(size) >= type->size ? record : nullptr;
     write_schema_fields(doc.get(), fields.get(), type, 0, 0, data);
     return finish_schema(doc.get(), root.get(), folder + "/" + kind + ".xsd");
 }

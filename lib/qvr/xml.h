@@ -23,8 +23,8 @@ struct XmlNode;
 // Status codes (HRESULT-like: negative = failed).
 inline constexpr int kXmlStatusGood = 0;
 inline constexpr int kXmlStatusFileNotFound = static_cast<int>(0x800C0006u);
-inline constexpr int kXmlStatusConversion = -1;                                // a text or name cannot be converted
-inline constexpr int kXmlStatusFailed = static_cast<int>(0x80004005u);         // operation refused by the DOM
+inline constexpr int kXmlStatusConversion = -1;                         // a text or name cannot be converted
+inline constexpr int kXmlStatusFailed = static_cast<int>(0x80004005u);  // operation refused by the DOM
 inline constexpr int kXmlStatusInvalidArgument = static_cast<int>(0x80070057u);
 inline constexpr int kXmlStatusOutOfMemory = static_cast<int>(0x8007000Eu);
 // A parse failure is kXmlStatusParseBase | the parser's own error number; a save failure

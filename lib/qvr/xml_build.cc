@@ -13,7 +13,9 @@ using namespace qvr::xml;
 
 namespace {
 
-const char* shown(const char* text) { return text != nullptr ? text : "(null)"; }
+const char* shown(const char* text) {
+    return text != nullptr ? text : "(null)";
+}
 
 bool converted_name(const char* name, std::string& utf8) {
     return name != nullptr && to_utf8(name, utf8) && valid_qname(utf8);
@@ -86,14 +88,17 @@ XmlNode* create_element(XmlDocument* doc, const char* name) {
     }
     xmlNodePtr n = xmlNewDocNode(store->doc, nullptr, xc(utf8), nullptr);
     if (n == nullptr) {
-        set_failure(kXmlStatusOutOfMemory, "xml_CreateElement('%s') failed 0x%x", name, kXmlStatusOutOfMemory);
+        set_failure(kXmlStatusOutOfMemory, "xml_CreateElement('%s') failed 0x%x", name,
+                    kXmlStatusOutOfMemory);
         return nullptr;
     }
     store->loose.insert(n);
     return handle_for(store, n);
 }
 
-bool same_store(const XmlDocument* doc, const XmlNode* node) { return store_of(doc) == store_of(node); }
+bool same_store(const XmlDocument* doc, const XmlNode* node) {
+    return store_of(doc) == store_of(node);
+}
 
 // A namespace declaration on `element` (prefix empty: the default one), set or changed.
 bool declare_namespace(xmlNodePtr element, std::string_view prefix, const std::string& href) {
@@ -123,7 +128,8 @@ bool apply_declaration(xmlDocPtr doc, std::string_view data) {
     int standalone = -1;
     size_t i = 0;
     auto skip_blanks = [&] {
-        while (i < data.size() && (data[i] == ' ' || data[i] == '\t' || data[i] == '\r' || data[i] == '\n')) ++i;
+        while (i < data.size() && (data[i] == ' ' || data[i] == '\t' || data[i] == '\r' || data[i] == '\n'))
+            ++i;
     };
     bool seen_version = false;
     for (skip_blanks(); i < data.size(); skip_blanks()) {
@@ -248,8 +254,8 @@ int xml_CreateAndAddAttributeNode(XmlDocument* doc, const char* name, const char
         std::string utf8_name;
         std::string utf8_value;
         if (name == nullptr || value == nullptr || !to_utf8(name, utf8_name) || !to_utf8(value, utf8_value)) {
-            set_failure(kXmlStatusConversion, "BstrFromChar('%s') or VariantFromChar('%s') failed", shown(name),
-                        shown(value));
+            set_failure(kXmlStatusConversion, "BstrFromChar('%s') or VariantFromChar('%s') failed",
+                        shown(name), shown(value));
             return -1;
         }
         auto refuse = [&](int status) {
@@ -295,7 +301,8 @@ int xml_CreateAndAddTextNode(XmlDocument* doc, const char* text, XmlNode* parent
     return guarded(-1, [&] {
         xmlNodePtr p = node_of(parent);
         if (!same_store(doc, parent) || p->type != XML_ELEMENT_NODE) {
-            set_failure(kXmlStatusFailed, "xml_CreateAndAddTextNode('%s') failed 0x%x", shown(text), kXmlStatusFailed);
+            set_failure(kXmlStatusFailed, "xml_CreateAndAddTextNode('%s') failed 0x%x", shown(text),
+                        kXmlStatusFailed);
             return -1;
         }
         xmlNodePtr t = new_text(store_of(doc)->doc, text);
@@ -318,8 +325,8 @@ int xml_CreateAndAddCommentNode(XmlDocument* doc, const char* text) {
         if (text != nullptr && valid_xml_chars(text) && to_utf8(text, utf8) && valid_comment(utf8))
             c = xmlNewDocComment(store.doc, xc(utf8));
         if (c == nullptr) {
-            set_failure(kXmlStatusInvalidArgument, "xml_CreateAndAddCommentNode('%s') failed 0x%x", shown(text),
-                        kXmlStatusInvalidArgument);
+            set_failure(kXmlStatusInvalidArgument, "xml_CreateAndAddCommentNode('%s') failed 0x%x",
+                        shown(text), kXmlStatusInvalidArgument);
             return -1;
         }
         link_last(store, reinterpret_cast<xmlNodePtr>(store.doc), c);
@@ -332,14 +339,15 @@ int xml_CreateAndAddPINode(XmlDocument* doc, const char* target, const char* dat
     return guarded(-1, [&] {
         std::string utf8_target;
         std::string utf8_data;
-        if (target == nullptr || data == nullptr || !to_utf8(target, utf8_target) || !to_utf8(data, utf8_data)) {
-            set_failure(kXmlStatusConversion, "BstrFromChar('%s') or BstrFromChar('%s') failed", shown(target),
-                        shown(data));
+        if (target == nullptr || data == nullptr || !to_utf8(target, utf8_target) ||
+            !to_utf8(data, utf8_data)) {
+            set_failure(kXmlStatusConversion, "BstrFromChar('%s') or BstrFromChar('%s') failed",
+                        shown(target), shown(data));
             return -1;
         }
         auto refuse = [&] {
-            set_failure(kXmlStatusInvalidArgument, "xml_CreateAndAddPINode('%s','%s') failed 0x%x", target, data,
-                        kXmlStatusInvalidArgument);
+            set_failure(kXmlStatusInvalidArgument, "xml_CreateAndAddPINode('%s','%s') failed 0x%x", target,
+                        data, kXmlStatusInvalidArgument);
             return -1;
         };
         DocStore& store = *store_of(doc);
@@ -363,8 +371,8 @@ int xml_CreateAndAddCDATANode(XmlDocument* doc, const char* text, XmlNode* paren
         std::string utf8;
         xmlNodePtr p = node_of(parent);
         xmlNodePtr c = nullptr;
-        if (same_store(doc, parent) && p->type == XML_ELEMENT_NODE && text != nullptr && valid_xml_chars(text) &&
-            to_utf8(text, utf8) && utf8.find("]]>") == std::string::npos)
+        if (same_store(doc, parent) && p->type == XML_ELEMENT_NODE && text != nullptr &&
+            valid_xml_chars(text) && to_utf8(text, utf8) && utf8.find("]]>") == std::string::npos)
             c = xmlNewCDataBlock(store_of(doc)->doc, xc(utf8), static_cast<int>(utf8.size()));
         if (c == nullptr) {
             set_failure(kXmlStatusInvalidArgument, "xml_CreateAndAddCDATANode('%s') failed 0x%x", shown(text),
@@ -382,7 +390,8 @@ int xml_InsertBefore(XmlNode* node, XmlNode* reference) {
         DocStore& store = *store_of(node);
         xmlNodePtr n = node_of(node);
         xmlNodePtr r = node_of(reference);
-        if (store_of(reference).get() != &store || n == r || r->parent == nullptr || !may_link(store, n, r->parent)) {
+        if (store_of(reference).get() != &store || n == r || r->parent == nullptr ||
+            !may_link(store, n, r->parent)) {
             set_failure(kXmlStatusFailed, "xml_InsertBefore() failed 0x%x", kXmlStatusFailed);
             return -1;
         }
@@ -399,7 +408,8 @@ int xml_InsertTextBefore(XmlDocument* doc, const char* text, XmlNode* reference)
         if (same_store(doc, reference) && r->parent != nullptr && r->parent->type == XML_ELEMENT_NODE)
             t = new_text(store_of(doc)->doc, text);
         if (t == nullptr) {
-            set_failure(kXmlStatusFailed, "xml_InsertBefore('%s') failed 0x%x", shown(text), kXmlStatusFailed);
+            set_failure(kXmlStatusFailed, "xml_InsertBefore('%s') failed 0x%x", shown(text),
+                        kXmlStatusFailed);
             return -1;
         }
         link_before(*store_of(doc), r, t);
@@ -412,7 +422,8 @@ int xml_RemoveChild(XmlNode* parent, XmlNode* child) {
     return guarded(-1, [&] {
         xmlNodePtr c = node_of(child);
         if (store_of(parent) != store_of(child) || c->parent != node_of(parent)) {
-            set_failure(kXmlStatusInvalidArgument, "xml_RemoveChild() failed 0x%x", kXmlStatusInvalidArgument);
+            set_failure(kXmlStatusInvalidArgument, "xml_RemoveChild() failed 0x%x",
+                        kXmlStatusInvalidArgument);
             return -1;
         }
         unlink_loose(*store_of(child), c);

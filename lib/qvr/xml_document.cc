@@ -91,13 +91,21 @@ XmlNode* handle_for(const std::shared_ptr<DocStore>& store, xmlNodePtr node) {
     return h.release();
 }
 
-xmlNodePtr node_of(const XmlNode* handle) { return handle != nullptr ? handle->node : nullptr; }
+xmlNodePtr node_of(const XmlNode* handle) {
+    return handle != nullptr ? handle->node : nullptr;
+}
 
-const std::shared_ptr<DocStore>& store_of(const XmlNode* handle) { return handle->store; }
+const std::shared_ptr<DocStore>& store_of(const XmlNode* handle) {
+    return handle->store;
+}
 
-const std::shared_ptr<DocStore>& store_of(const XmlDocument* doc) { return doc->store; }
+const std::shared_ptr<DocStore>& store_of(const XmlDocument* doc) {
+    return doc->store;
+}
 
-void replace_store(XmlDocument* doc, xmlDocPtr tree) { doc->store = std::make_shared<DocStore>(tree); }
+void replace_store(XmlDocument* doc, xmlDocPtr tree) {
+    doc->store = std::make_shared<DocStore>(tree);
+}
 
 void link_last(DocStore& store, xmlNodePtr parent, xmlNodePtr node) {
     store.touched(parent);

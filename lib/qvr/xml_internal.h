@@ -106,13 +106,17 @@ bool valid_xml_chars(std::string_view bytes);
 // A valid XML name (with one optional prefix), as UTF-8.
 bool valid_qname(std::string_view utf8);
 
-inline const xmlChar* xc(const std::string& s) { return reinterpret_cast<const xmlChar*>(s.c_str()); }
-inline const char* cc(const xmlChar* s) { return reinterpret_cast<const char*>(s); }
+inline const xmlChar* xc(const std::string& s) {
+    return reinterpret_cast<const xmlChar*>(s.c_str());
+}
+inline const char* cc(const xmlChar* s) {
+    return reinterpret_cast<const char*>(s);
+}
 
 // While alive, the calling thread's parser messages go to this object instead of stderr:
 // it keeps the first error (or, without one, the first warning).
 class ErrorCapture {
-public:
+  public:
     ErrorCapture();
     ~ErrorCapture();
     ErrorCapture(const ErrorCapture&) = delete;
@@ -124,7 +128,7 @@ public:
     const std::string& text() const { return text_; }
     void record(int code, int level, int line, const char* message);
 
-private:
+  private:
     xmlStructuredErrorFunc saved_structured_;
     void* saved_structured_context_;
     xmlGenericErrorFunc saved_generic_;

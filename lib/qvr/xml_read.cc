@@ -15,7 +15,9 @@ using namespace qvr::xml;
 
 namespace {
 
-const char* shown(const char* text) { return text != nullptr ? text : "(null)"; }
+const char* shown(const char* text) {
+    return text != nullptr ? text : "(null)";
+}
 
 bool converted_name(const char* name, std::string& utf8) {
     return name != nullptr && to_utf8(name, utf8) && valid_qname(utf8);
@@ -37,10 +39,12 @@ bool name_matches(xmlDocPtr doc, xmlNodePtr node, xmlNsPtr node_ns, std::string_
     std::string_view wanted_prefix = split_prefix(wanted);
     if (wanted_prefix.empty()) return true;
     std::string_view wanted_ns = namespace_of(doc, scope, wanted_prefix);
-    std::string_view have_prefix = node_ns != nullptr ? std::string_view(node_ns->prefix != nullptr ? cc(node_ns->prefix) : "")
-                                                      : split_prefix(node_name);
-    std::string_view have_ns = node_ns != nullptr && node_ns->href != nullptr ? std::string_view(cc(node_ns->href))
-                                                                              : namespace_of(doc, node, have_prefix);
+    std::string_view have_prefix =
+        node_ns != nullptr ? std::string_view(node_ns->prefix != nullptr ? cc(node_ns->prefix) : "")
+                           : split_prefix(node_name);
+    std::string_view have_ns = node_ns != nullptr && node_ns->href != nullptr
+                                   ? std::string_view(cc(node_ns->href))
+                                   : namespace_of(doc, node, have_prefix);
     if (!wanted_ns.empty() && !have_ns.empty()) return wanted_ns == have_ns;
     return wanted_prefix == have_prefix;
 }
@@ -71,7 +75,9 @@ std::string attribute_value(xmlDocPtr doc, xmlAttrPtr a) {
     return out;
 }
 
-bool xml_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool xml_blank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 
 // The number a text reads as, the way an XPath comparison with a number reads it: blanks
 // around an optional '-' and digits with at most one '.'; NaN for anything else.
@@ -127,7 +133,8 @@ WantedValue wanted_value(const std::string& utf8) {
 xmlNodePtr indexed_search(DocStore& store, xmlNodePtr parent, const std::string& element,
                           const std::string& attribute, const WantedValue& wanted) {
     AttributeIndex& ix = store.index;
-    if (ix.parent != parent || ix.element != element || ix.attribute != attribute || ix.numeric != wanted.numeric) {
+    if (ix.parent != parent || ix.element != element || ix.attribute != attribute ||
+        ix.numeric != wanted.numeric) {
         ix.parent = parent;
         ix.element = element;
         ix.attribute = attribute;
@@ -144,7 +151,8 @@ xmlNodePtr indexed_search(DocStore& store, xmlNodePtr parent, const std::string&
     }
     if (ix.complete) return nullptr;
     xmlDocPtr doc = store.doc;
-    for (xmlNodePtr c = ix.scanned != nullptr ? ix.scanned->next : parent->children; c != nullptr; c = c->next) {
+    for (xmlNodePtr c = ix.scanned != nullptr ? ix.scanned->next : parent->children; c != nullptr;
+         c = c->next) {
         ix.scanned = c;
         if (!element_matches(doc, c, element, parent)) continue;
         xmlAttrPtr found = find_attribute(doc, c, attribute);
@@ -241,8 +249,10 @@ XmlNode* xml_FindByAttribute(XmlNode* parent, const char* element, const char* a
         std::string e;
         std::string a;
         std::string v;
-        if (!converted_name(element, e) || !converted_name(attribute, a) || value == nullptr || !to_utf8(value, v)) {
-            std::string path = std::string(shown(element)) + "[@" + shown(attribute) + "=" + shown(value) + "]";
+        if (!converted_name(element, e) || !converted_name(attribute, a) || value == nullptr ||
+            !to_utf8(value, v)) {
+            std::string path =
+                std::string(shown(element)) + "[@" + shown(attribute) + "=" + shown(value) + "]";
             set_failure(kXmlStatusInvalidArgument, "xml_FindByAttribute('%s') failed 0x%x", path.c_str(),
                         kXmlStatusInvalidArgument);
             return nullptr;
@@ -254,12 +264,24 @@ XmlNode* xml_FindByAttribute(XmlNode* parent, const char* element, const char* a
     });
 }
 
-XmlNode* xml_FirstChild(XmlNode* node) { return child(node, true); }
-XmlNode* xml_LastChild(XmlNode* node) { return child(node, false); }
-XmlNode* xml_FirstChild(XmlDocument* doc) { return document_child(doc, true); }
-XmlNode* xml_LastChild(XmlDocument* doc) { return document_child(doc, false); }
-XmlNode* xml_NextSibling(XmlNode* node) { return sibling(node, true); }
-XmlNode* xml_PreviousSibling(XmlNode* node) { return sibling(node, false); }
+XmlNode* xml_FirstChild(XmlNode* node) {
+    return child(node, true);
+}
+XmlNode* xml_LastChild(XmlNode* node) {
+    return child(node, false);
+}
+XmlNode* xml_FirstChild(XmlDocument* doc) {
+    return document_child(doc, true);
+}
+XmlNode* xml_LastChild(XmlDocument* doc) {
+    return document_child(doc, false);
+}
+XmlNode* xml_NextSibling(XmlNode* node) {
+    return sibling(node, true);
+}
+XmlNode* xml_PreviousSibling(XmlNode* node) {
+    return sibling(node, false);
+}
 
 char* xml_getName(XmlNode* node) {
     if (node == nullptr) return nullptr;
@@ -315,7 +337,8 @@ int xml_IterateChan(XmlNode* element, XmlNameText* pairs, int capacity) {
             }
         };
         try {
-            for (xmlNodePtr c = e->type == XML_ELEMENT_NODE ? e->children : nullptr; c != nullptr; c = c->next) {
+            for (xmlNodePtr c = e->type == XML_ELEMENT_NODE ? e->children : nullptr; c != nullptr;
+                 c = c->next) {
                 if (c->type != XML_ELEMENT_NODE) {
                     release();
                     return -1;

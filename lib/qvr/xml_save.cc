@@ -50,7 +50,8 @@ int save_failure(const char* path, int error) {
     if (reason[0] == 'E') {
         set_failure(status, "Save XML File (%s) failed, Error 0x%x", path, static_cast<unsigned>(status));
     } else {
-        set_failure(status, "Save XML File (%s) failed, %s 0x%x", path, reason, static_cast<unsigned>(status));
+        set_failure(status, "Save XML File (%s) failed, %s 0x%x", path, reason,
+                    static_cast<unsigned>(status));
     }
     return status;
 }

@@ -31,7 +31,9 @@ void copy_bounded(char (&to)[N], const char* text) {
 
 namespace qvr::xml {
 
-bool failed() { return state().status < 0; }
+bool failed() {
+    return state().status < 0;
+}
 
 void set_failure(int status, const char* format, ...) {
     XmlState& s = state();
@@ -49,16 +51,22 @@ void xml_ResetStatus() {
     state().message[0] = '\0';
 }
 
-int xml_GetStatus() { return state().status; }
+int xml_GetStatus() {
+    return state().status;
+}
 
 void xml_SetStatus(int status, const char* message) {
     state().status = status;
     if (message != nullptr) copy_bounded(state().message, message);
 }
 
-void xml_SetSubject(const char* text) { copy_bounded(state().subject, text); }
+void xml_SetSubject(const char* text) {
+    copy_bounded(state().subject, text);
+}
 
-void xml_SetOperation(const char* text) { copy_bounded(state().operation, text); }
+void xml_SetOperation(const char* text) {
+    copy_bounded(state().operation, text);
+}
 
 const char* xml_GetErrorText() {
     XmlState& s = state();
@@ -69,4 +77,6 @@ const char* xml_GetErrorText() {
     return s.error_text.c_str();
 }
 
-const char* xml_GetMessage() { return state().message; }
+const char* xml_GetMessage() {
+    return state().message;
+}

@@ -25,7 +25,7 @@ bool all_ascii(std::string_view text) {
 }
 
 class Converter {
-public:
+  public:
     Converter(const char* to, const char* from) : cd_(::iconv_open(to, from)) {}
     ~Converter() {
         if (ok()) ::iconv_close(cd_);
@@ -52,7 +52,7 @@ public:
         return true;
     }
 
-private:
+  private:
     iconv_t cd_;
 };
 

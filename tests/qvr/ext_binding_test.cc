@@ -14,11 +14,11 @@
 #include <vector>
 
 #include "platform/dynamic_library.h"
+#include "plugins/test_plugin_records.h"
 #include "qvr/sink.h"
 #include "qvr/xml.h"
-#include "tslib/typed_mem.h"
 #include "support/temp_dir.h"
-#include "plugins/test_plugin_records.h"
+#include "tslib/typed_mem.h"
 
 namespace {
 
@@ -27,7 +27,9 @@ using qvr::ChannelRecord;
 using qvr::Extension;
 using namespace test_plugin;
 
-fs::path bin_folder() { return fs::read_symlink("/proc/self/exe").parent_path(); }
+fs::path bin_folder() {
+    return fs::read_symlink("/proc/self/exe").parent_path();
+}
 
 template <class T>
 std::span<const std::uint8_t> bytes_of(const T& value) {
@@ -47,7 +49,7 @@ ChannelRecord record_of(qvr::ChannelKind kind, const char* tag = "T1") {
 
 // A configuration tree: <root>/CURRENT_CONFIG/<device folders>, and a QVR_BIN folder.
 class ExtBindingTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         fs::create_directories(config_ / "x");
         fs::create_directories(bin_);
@@ -146,7 +148,7 @@ TEST_F(ExtBindingTest, TheProcessorListGivesTheGeneralPlugins) {
         const char* plugin;  // null: none
     } cases[] = {
         {"tvdat_1", "usera_ex.so"}, {"TVDIG_2", "userd_ex.so"}, {"modbx_1", "userd_ex.so"},
-        {"usera_1", "usera_ex.so"}, {"tvinv_1", nullptr},      {"tvcnt_1", nullptr},
+        {"usera_1", "usera_ex.so"}, {"tvinv_1", nullptr},       {"tvcnt_1", nullptr},
         {"tvnot_1", nullptr},
     };
     for (const Case& c : cases) {
@@ -191,8 +193,9 @@ TEST_F(ExtBindingTest, DescriptionsKeepTheirPluginLoaded) {
 TEST(DeviceList, SkipsCommentsAndBlanksAndDropsTheRestOfALongLine) {
     qvr_test::TempDir dir;
     std::string long_line = "LONG," + std::string(600, 'a') + ",TAIL\n";
-    qvr_test::write_file(dir / "DATPROC.TXT", "* comment\n\n   \n  * indented comment\r\nONE,First,A-AB:2,run\r\n" +
-                                                  long_line + "TWO,,D-CD:3\n");
+    qvr_test::write_file(
+        dir / "DATPROC.TXT",
+        "* comment\n\n   \n  * indented comment\r\nONE,First,A-AB:2,run\r\n" + long_line + "TWO,,D-CD:3\n");
     ASSERT_EQ(ext_OpenDeviceList((dir / "DATPROC.TXT").c_str()), 3);
     DeviceListField fields[5];
     ASSERT_EQ(ext_NextDeviceListEntry(fields, 5), 4);

@@ -29,7 +29,9 @@ std::string text_of(char* allocated) {
     return owned ? std::string(owned.get()) : std::string("<null>");
 }
 
-std::string name_of(XmlNode* node) { return text_of(xml_getName(node)); }
+std::string name_of(XmlNode* node) {
+    return text_of(xml_getName(node));
+}
 
 // Runs `body` with standard error sent to a file; returns what was written there.
 template <class Body>
@@ -50,7 +52,7 @@ std::string stderr_during(Body body) {
 }
 
 class XmlDocumentTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         doc_.reset(xml_NewDocument());
         ASSERT_NE(doc_, nullptr);
@@ -131,7 +133,8 @@ TEST_F(XmlDocumentTest, AMalformedFileGivesTheParsersFirstErrorWithItsLineAndPri
 }
 
 TEST_F(XmlDocumentTest, OtherBrokenInputsFailCleanly) {
-    for (const char* content : {"", "<a>", "<a></b>", "<?xml version='1.0'?><a/><b/>", "<p:a/>", "\xff\xfe<"}) {
+    for (const char* content :
+         {"", "<a>", "<a></b>", "<?xml version='1.0'?><a/><b/>", "<p:a/>", "\xff\xfe<"}) {
         xml_ResetStatus();
         std::string err = stderr_during([&] { EXPECT_EQ(load(content), -1) << content; });
         EXPECT_EQ(err, "");
@@ -201,8 +204,9 @@ TEST_F(XmlDocumentTest, AttributeValuesThatReadAsNumbersCompareAsNumbers) {
         const char* value;
         const char* found_id;  // null: nothing found
     } cases[] = {
-        {"1", "1"}, {"5", "05"}, {"05", "05"}, {"5.0", "05"}, {"7", " 7 "}, {"9", "9"},
-        {"abc", "abc"}, {"'abc'", "abc"}, {"\"05\"", "05"}, {"\"5\"", nullptr}, {"2", nullptr}, {"-0", nullptr},
+        {"1", "1"},       {"5", "05"},        {"05", "05"},   {"5.0", "05"},
+        {"7", " 7 "},     {"9", "9"},         {"abc", "abc"}, {"'abc'", "abc"},
+        {"\"05\"", "05"}, {"\"5\"", nullptr}, {"2", nullptr}, {"-0", nullptr},
     };
     for (const Case& c : cases) {
         XmlNodeRef found(xml_FindByAttribute(r.get(), "Channel", "id", c.value));
@@ -295,7 +299,9 @@ TEST_F(XmlDocumentTest, IndentationPutsTabsBeforeEachChildAndCloses) {
     XmlNodeRef b(xml_AddChildElement(doc(), "B", r.get()));
     xml_CreateAndAddTextNode(doc(), "text", b.get());
     ASSERT_EQ(xml_IndentTree(doc(), r.get(), 0), 0);
-    EXPECT_EQ(saved(), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<R>\n\t<A>\n\t\t<A1/>\n\t</A>\n\t<B>text</B>\n</R>\n");
+    EXPECT_EQ(
+        saved(),
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<R>\n\t<A>\n\t\t<A1/>\n\t</A>\n\t<B>text</B>\n</R>\n");
 }
 
 TEST_F(XmlDocumentTest, TheDeclarationIsTheDocumentsOwnAndNamespacesAreDeclared) {
@@ -303,7 +309,9 @@ TEST_F(XmlDocumentTest, TheDeclarationIsTheDocumentsOwnAndNamespacesAreDeclared)
     ASSERT_EQ(xml_CreateAndAddCommentNode(doc(), "Created Automatically by Velmora."), 0);
     XmlNodeRef schema(xml_CreateElement(doc(), "xs:schema"));
     ASSERT_EQ(xml_AppendChildToParent(schema.get(), doc()), 0);
-    ASSERT_EQ(xml_CreateAndAddAttributeNode(doc(), "xmlns:xs", "http://www.w3.org/2001/XMLSchema", schema.get()), 0);
+    ASSERT_EQ(
+        xml_CreateAndAddAttributeNode(doc(), "xmlns:xs", "http://www.w3.org/2001/XMLSchema", schema.get()),
+        0);
     ASSERT_EQ(xml_CreateAndAddAttributeNode(doc(), "xmlns", "urn:q/tolva", schema.get()), 0);
     XmlNodeRef element(xml_AddChildElement(doc(), "xs:element", schema.get()));
     ASSERT_EQ(xml_CreateAndAddAttributeNode(doc(), "name", "Configs", element.get()), 0);
@@ -331,14 +339,29 @@ TEST_F(XmlDocumentTest, RecordTextsCrossAsWindows1252AndIllegalTextIsReplaced) {
     xml_AppendChildToParent(r.get(), doc());
     struct Case {
         const char* element;
-        std::string text;      // Windows-1252
-        std::string in_file;   // UTF-8 as written
+        std::string text;     // Windows-1252
+        std::string in_file;  // UTF-8 as written
         std::string read_back;
     } cases[] = {
-        {"Units", "\xb0" "C", "\xc2\xb0" "C", "\xb0" "C"},
+        {"Units",
+         "\xb0"
+         "C",
+         "\xc2\xb0"
+         "C",
+         "\xb0"
+         "C"},
         {"Euro", "\x80 5", "\xe2\x82\xac 5", "\x80 5"},
-        {"Odd", "a\x81" "b", "a\xc2\x81" "b", "a\x81" "b"},
-        {"Tag", "TAG\x01" "1", kXmlIllegalCharacters, kXmlIllegalCharacters},
+        {"Odd",
+         "a\x81"
+         "b",
+         "a\xc2\x81"
+         "b",
+         "a\x81"
+         "b"},
+        {"Tag",
+         "TAG\x01"
+         "1",
+         kXmlIllegalCharacters, kXmlIllegalCharacters},
         {"Tabs", "a\tb", "a\tb", "a\tb"},
         {"Marks", "<&>", "&lt;&amp;&gt;", "<&>"},
     };
@@ -346,7 +369,11 @@ TEST_F(XmlDocumentTest, RecordTextsCrossAsWindows1252AndIllegalTextIsReplaced) {
         XmlNodeRef e(xml_AddChildElement(doc(), c.element, r.get()));
         ASSERT_EQ(xml_CreateAndAddTextNode(doc(), c.text.c_str(), e.get()), 0);
     }
-    ASSERT_EQ(xml_CreateAndAddAttributeNode(doc(), "unit", "\xb0" "F", r.get()), 0);
+    ASSERT_EQ(xml_CreateAndAddAttributeNode(doc(), "unit",
+                                            "\xb0"
+                                            "F",
+                                            r.get()),
+              0);
     EXPECT_EQ(xml_GetStatus(), kXmlStatusGood);
     std::string file = saved();
     for (const Case& c : cases) {
@@ -360,7 +387,9 @@ TEST_F(XmlDocumentTest, RecordTextsCrossAsWindows1252AndIllegalTextIsReplaced) {
         XmlNodeRef e(xml_FindByName(again.get(), c.element));
         EXPECT_EQ(text_of(xml_getText(e.get())), c.read_back) << c.element;
     }
-    EXPECT_EQ(text_of(xml_getAttribute(again.get(), "unit")), "\xb0" "F");
+    EXPECT_EQ(text_of(xml_getAttribute(again.get(), "unit")),
+              "\xb0"
+              "F");
     // Characters outside Windows-1252 read back as '?'.
     ASSERT_EQ(load("<a>\xe2\x84\xa2\xe2\x88\x9e</a>"), 0);
     XmlNodeRef a = root();
@@ -385,7 +414,8 @@ TEST_F(XmlDocumentTest, ContentThatWouldMakeAnUnreadableFileIsRefused) {
          "xml_CreateAndAddCDATANode('a]]>b') failed 0x80070057"},
         {"pi", [&] { return xml_CreateAndAddPINode(doc(), "go", "a?>b"); },
          "xml_CreateAndAddPINode('go','a?>b') failed 0x80070057"},
-        {"second root", [&] {
+        {"second root",
+         [&] {
              XmlNodeRef other(xml_CreateElement(doc(), "Other"));
              return xml_AppendChildToParent(other.get(), doc());
          },
@@ -412,8 +442,9 @@ TEST_F(XmlDocumentTest, ReplaceOrAppendKeepsThePlaceOfTheFirstSameNamedChild) {
     xml_CreateAndAddTextNode(doc(), "new", b.get());
     XmlNodeRef c(xml_ReplaceOrAppendChild(doc(), "C", r.get()));
     xml_CreateAndAddTextNode(doc(), "c", c.get());
-    EXPECT_EQ(saved(), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                       "<Config xmlns=\"urn:x\"><A>1</A><B>new</B><B>3</B><C>c</C></Config>\n");
+    EXPECT_EQ(saved(),
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+              "<Config xmlns=\"urn:x\"><A>1</A><B>new</B><B>3</B><C>c</C></Config>\n");
     // The replaced element is still there for whoever holds it.
     EXPECT_EQ(text_of(xml_getText(old_b.get())), "2");
 }
@@ -455,7 +486,8 @@ TEST_F(XmlDocumentTest, NodesCannotFormCyclesOrCrossDocuments) {
     XmlNodeRef c(xml_CreateElement(doc(), "c"));
     ASSERT_EQ(xml_AppendChildToParent(c.get(), a.get()), 0);
     ASSERT_EQ(xml_CreateAndAddCDATANode(doc(), "<raw>", c.get()), 0);
-    EXPECT_EQ(saved(), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<r><b/>t<a><c><![CDATA[<raw>]]></c></a></r>\n");
+    EXPECT_EQ(saved(),
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<r><b/>t<a><c><![CDATA[<raw>]]></c></a></r>\n");
     XmlNodeRef last(xml_LastChild(r.get()));
     XmlNodeRef previous(xml_PreviousSibling(last.get()));
     EXPECT_EQ(name_of(previous.get()), "#text");
@@ -474,8 +506,8 @@ TEST_F(XmlDocumentTest, ASaveThatFailsLeavesTheOldFileWhole) {
     xml_SetSubject("");
     xml_SetOperation("");
     char expected[512];
-    std::snprintf(expected, sizeof expected, " - Save XML File (%s) failed, Invalid filename 0x%x", target.c_str(),
-                  static_cast<unsigned>(status));
+    std::snprintf(expected, sizeof expected, " - Save XML File (%s) failed, Invalid filename 0x%x",
+                  target.c_str(), static_cast<unsigned>(status));
     EXPECT_STREQ(xml_GetErrorText(), expected);
     EXPECT_EQ(qvr_test::read_file(target), "<old/>");
 
@@ -488,7 +520,8 @@ TEST_F(XmlDocumentTest, ASaveThatFailsLeavesTheOldFileWhole) {
     std::string windows_style = dir_.str() + "\\copy.xml";
     ASSERT_EQ(xml_SaveFile(doc(), windows_style.c_str()), 0);
     EXPECT_TRUE(fs::exists(dir_ / "copy.xml"));
-    EXPECT_EQ(xml_SaveFile(doc(), (dir_ / "no" / "x.xml").c_str()), static_cast<int>(kXmlStatusOsBase | ENOENT));
+    EXPECT_EQ(xml_SaveFile(doc(), (dir_ / "no" / "x.xml").c_str()),
+              static_cast<int>(kXmlStatusOsBase | ENOENT));
     xml_ResetStatus();
     // Paths are not limited to 128 characters.
     fs::path deep = dir_ / std::string(120, 'd') / std::string(120, 'e');

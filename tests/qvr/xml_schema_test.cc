@@ -87,8 +87,8 @@ void write_config_xml(const Extension& e, const std::string& dir, const qvr::Con
 }
 
 // "<kind>.xml" of a device folder, channels numbered from 1.
-void write_channel_xml(const Extension& e, const std::string& dir, int kind, const std::vector<ChannelRecord>& records,
-                       std::span<const std::uint8_t> extra = {}) {
+void write_channel_xml(const Extension& e, const std::string& dir, int kind,
+                       const std::vector<ChannelRecord>& records, std::span<const std::uint8_t> extra = {}) {
     XmlDocumentRef doc(xml_NewDocument());
     std::string word = qvr::channel_kind_word(kind);
     XmlNodeRef root = start_file(doc.get(), "Channels", qvr::device_prefix5(dir) + "_" + word);
@@ -98,13 +98,14 @@ void write_channel_xml(const Extension& e, const std::string& dir, int kind, con
         bool digital = qvr::is_digital(records[i].head.Type);
         auto layout = e.channel_layout(kind, static_cast<int>(i), records[i], digital);
         ChannelRecord written = records[i];
-        if (layout->typed_hardware()) written = e.undecorate_channel_hw(kind, static_cast<int>(i), records[i]);
+        if (layout->typed_hardware())
+            written = e.undecorate_channel_hw(kind, static_cast<int>(i), records[i]);
         add_leaves(doc.get(), channel.get(), &layout->type(), written.bytes);
         if (qvr::ExtType t = e.channel_extra_type(kind, static_cast<int>(i), records[i])) {
             auto size = e.channel_extra_size(kind, static_cast<int>(i), records[i], extra);
             ASSERT_TRUE(size.has_value());
-            std::vector<std::uint8_t> share = e.undecorate_channel_extra(kind, static_cast<int>(i), records[i],
-                                                                         extra.subspan(0, *size));
+            std::vector<std::uint8_t> share =
+                e.undecorate_channel_extra(kind, static_cast<int>(i), records[i], extra.subspan(0, *size));
             ASSERT_GE(share.size(), t->size);
             add_leaves(doc.get(), channel.get(), t.get(), share.data());
             extra = extra.subspan(*size);
@@ -118,10 +119,11 @@ std::string validate(const fs::path& xml, const std::string& schema_text) {
     std::string errors;
     auto collect = [](void* context, xmlErrorPtr error) {
         std::string& out = *static_cast<std::string*>(context);
-        out += std::to_string(error->line) + ": " + (error->message != nullptr ? error->message : "") ;
+        out += std::to_string(error->line) + ": " + (error->message != nullptr ? error->message : "");
     };
     xmlSetStructuredErrorFunc(&errors, collect);
-    xmlSchemaParserCtxtPtr parser = xmlSchemaNewMemParserCtxt(schema_text.data(), static_cast<int>(schema_text.size()));
+    xmlSchemaParserCtxtPtr parser =
+        xmlSchemaNewMemParserCtxt(schema_text.data(), static_cast<int>(schema_text.size()));
     xmlSchemaPtr schema = xmlSchemaParse(parser);
     xmlSchemaFreeParserCtxt(parser);
     if (schema == nullptr) {
@@ -142,7 +144,9 @@ std::string validate(const fs::path& xml, const std::string& schema_text) {
     return rc == 0 ? std::string() : "invalid (" + std::to_string(rc) + "): " + errors;
 }
 
-std::string validate(const fs::path& xml, const fs::path& xsd) { return validate(xml, qvr_test::read_file(xsd)); }
+std::string validate(const fs::path& xml, const fs::path& xsd) {
+    return validate(xml, qvr_test::read_file(xsd));
+}
 
 std::string replaced(std::string text, const std::string& from, const std::string& to) {
     for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
@@ -186,7 +190,7 @@ ChannelRecord digital(const char* tag, ChannelKind kind = ChannelKind::DI) {
 }
 
 class XmlSchemaTest : public ::testing::Test {
-protected:
+  protected:
     std::string device(const std::string& name) {
         fs::create_directories(config_ / name);
         return (config_ / name).string();
@@ -206,7 +210,8 @@ TEST_F(XmlSchemaTest, ADeviceWithoutPluginTypesHasOnlyTheHeaderSettings) {
     for (const char* field : {"AutoEnable", "SaveOutputs", "SaveByTag", "SaveRate"})
         EXPECT_NE(xsd.find(std::string("<xs:element name=\"") + field + "\">"), std::string::npos) << field;
     EXPECT_EQ(xsd.substr(0, 97),
-              "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<!--Created Automatically by Velmora.-->\n");
+              "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<!--Created Automatically by "
+              "Velmora.-->\n");
     EXPECT_NE(xsd.find("xmlns:plain=\"http://www.brevantic.com/quorvane/plain\""), std::string::npos);
     EXPECT_NE(xsd.find("<xs:sequence minOccurs=\"1\" maxOccurs=\"2\">"), std::string::npos);
 
@@ -232,7 +237,8 @@ TEST_F(XmlSchemaTest, DeviceFilesValidateWithThePluginsTypes) {
     std::string xsd = qvr_test::read_file(schema("tvall"));
     size_t mode = xsd.find("<xs:element name=\"Mode\">");
     ASSERT_NE(mode, std::string::npos);
-    EXPECT_LT(xsd.find("<xs:enumeration value=\"Auto\"/>", mode), xsd.find("<xs:enumeration value=\"Manual\"/>", mode));
+    EXPECT_LT(xsd.find("<xs:enumeration value=\"Auto\"/>", mode),
+              xsd.find("<xs:enumeration value=\"Manual\"/>", mode));
     EXPECT_NE(xsd.find("<xs:element name=\"Note\">"), std::string::npos) << "the extra record's fields";
 }
 
@@ -243,7 +249,8 @@ TEST_F(XmlSchemaTest, TheSchemasQualifyLocalElementsSoTheFilesValidate) {
     std::string xsd = qvr_test::read_file(schema("plain"));
     ASSERT_NE(xsd.find(" elementFormDefault=\"qualified\""), std::string::npos);
     EXPECT_EQ(validate(fs::path(dir) / "config.xml", xsd), "");
-    EXPECT_NE(validate(fs::path(dir) / "config.xml", replaced(xsd, " elementFormDefault=\"qualified\"", "")), "")
+    EXPECT_NE(validate(fs::path(dir) / "config.xml", replaced(xsd, " elementFormDefault=\"qualified\"", "")),
+              "")
         << "without it the schema rejects the files it was made for";
 }
 
@@ -254,14 +261,16 @@ TEST_F(XmlSchemaTest, AChannelSchemaTakesAnyNumberOfChannels) {
     ASSERT_EQ(cfg_WriteChannelSchema("user", dir.c_str(), 0, records.data(), 0, 2), 0) << xml_GetErrorText();
     std::string xsd = qvr_test::read_file(schema("tolva_ai"));
     EXPECT_NE(xsd.find("maxOccurs=\"unbounded\""), std::string::npos);
-    EXPECT_NE(xsd.find("<xs:attribute name=\"id\" type=\"xs:integer\" use=\"required\"/>"), std::string::npos);
+    EXPECT_NE(xsd.find("<xs:attribute name=\"id\" type=\"xs:integer\" use=\"required\"/>"),
+              std::string::npos);
     EXPECT_NE(xsd.find("<xs:group ref=\"tolva_ai:Channel_a\"/>"), std::string::npos);
     EXPECT_EQ(xsd.find("xs:choice"), std::string::npos) << "one layout only";
     // The whole table of this and of any other device of the type.
     for (int i = 0; i < 98; ++i) records.push_back(analog(("LT" + std::to_string(200 + i)).c_str(), 1, 2));
     write_channel_xml(e, dir, 0, records);
     EXPECT_EQ(validate(fs::path(dir) / "ai.xml", xsd), "");
-    EXPECT_NE(validate(fs::path(dir) / "ai.xml", replaced(xsd, "maxOccurs=\"unbounded\"", "maxOccurs=\"2\"")), "")
+    EXPECT_NE(validate(fs::path(dir) / "ai.xml", replaced(xsd, "maxOccurs=\"unbounded\"", "maxOccurs=\"2\"")),
+              "")
         << "a count taken from one save rejects the table";
 }
 
@@ -308,7 +317,8 @@ TEST_F(XmlSchemaTest, TablesOfEveryKindValidate) {
                 << xml_GetErrorText();
             write_channel_xml(e, dir, t.kind, t.records, extra);
             std::string word = qvr::channel_kind_word(t.kind);
-            EXPECT_EQ(validate(fs::path(dir) / (word + ".xml"), schema(qvr::device_prefix5(dir) + "_" + word)), "")
+            EXPECT_EQ(
+                validate(fs::path(dir) / (word + ".xml"), schema(qvr::device_prefix5(dir) + "_" + word)), "")
                 << name << " " << word;
         }
     }
@@ -329,36 +339,49 @@ TEST_F(XmlSchemaTest, LeafTypesGiveTheirSimpleTypes) {
         return flat;
     };
     auto restriction = [](const std::string& inner) {
-        return "<xs:simpleType><xs:restriction base=\"xs:string\">" + inner + "</xs:restriction></xs:simpleType>";
+        return "<xs:simpleType><xs:restriction base=\"xs:string\">" + inner +
+               "</xs:restriction></xs:simpleType>";
     };
     EXPECT_EQ(element("Type"),
               "<xs:element name=\"Type\">" +
                   restriction("<xs:enumeration value=\"AI\"/><xs:enumeration value=\"DI\"/><xs:enumeration "
                               "value=\"AO\"/><xs:enumeration value=\"DO\"/><xs:enumeration value=\"CI\"/>"));
-    EXPECT_EQ(element("Enable"), "<xs:element name=\"Enable\">" +
-                                     restriction("<xs:enumeration value=\"Off\"/><xs:enumeration value=\"On\"/>"));
-    EXPECT_EQ(element("Analogue"), "<xs:element name=\"Analogue\">" + restriction("<xs:maxLength value=\"32\"/>"));
+    EXPECT_EQ(element("Enable"),
+              "<xs:element name=\"Enable\">" +
+                  restriction("<xs:enumeration value=\"Off\"/><xs:enumeration value=\"On\"/>"));
+    EXPECT_EQ(element("Analogue"),
+              "<xs:element name=\"Analogue\">" + restriction("<xs:maxLength value=\"32\"/>"));
     EXPECT_EQ(element("Tag"), "<xs:element name=\"Tag\">" + restriction("<xs:maxLength value=\"15\"/>"));
     EXPECT_EQ(element("LowAlarmText"),
               "<xs:element name=\"LowAlarmText\">" + restriction("<xs:maxLength value=\"32\"/>"));
     EXPECT_EQ(element("Gain"),
               "<xs:element name=\"Gain\"><xs:simpleType><xs:restriction base=\"xs:float\"/></xs:simpleType>");
-    EXPECT_EQ(element("LowAlarmPriority"), "<xs:element name=\"LowAlarmPriority\"><xs:simpleType><xs:restriction "
-                                           "base=\"xs:unsignedByte\"/></xs:simpleType>");
-    EXPECT_EQ(element("LowAlarmDelay"), "<xs:element name=\"LowAlarmDelay\"><xs:simpleType><xs:restriction "
-                                        "base=\"xs:unsignedShort\"/></xs:simpleType>");
+    EXPECT_EQ(element("LowAlarmPriority"),
+              "<xs:element name=\"LowAlarmPriority\"><xs:simpleType><xs:restriction "
+              "base=\"xs:unsignedByte\"/></xs:simpleType>");
+    EXPECT_EQ(element("LowAlarmDelay"),
+              "<xs:element name=\"LowAlarmDelay\"><xs:simpleType><xs:restriction "
+              "base=\"xs:unsignedShort\"/></xs:simpleType>");
 }
 
 TEST_F(XmlSchemaTest, ChannelTextsRoundTripThroughTheFile) {
     std::string dir = device("plain_1");
     ChannelRecord units = analog("FT100", 0, 1);
-    qvr::split_text(units, qvr::ChannelText::Units, "\xb0" "C");
-    ChannelRecord control = analog("TAG\x01" "X", 0, 1);
+    qvr::split_text(units, qvr::ChannelText::Units,
+                    "\xb0"
+                    "C");
+    ChannelRecord control = analog(
+        "TAG\x01"
+        "X",
+        0, 1);
     std::vector<ChannelRecord> records{units, control};
     write_channel_xml(Extension(), dir, 0, records);
     ASSERT_EQ(cfg_WriteChannelSchema(nullptr, dir.c_str(), 0, records.data(), 0, 2), 0);
     std::string file = qvr_test::read_file(fs::path(dir) / "ai.xml");
-    EXPECT_NE(file.find("<Units>\xc2\xb0" "C</Units>"), std::string::npos) << "UTF-8 in the file";
+    EXPECT_NE(file.find("<Units>\xc2\xb0"
+                        "C</Units>"),
+              std::string::npos)
+        << "UTF-8 in the file";
 
     XmlDocumentRef doc(xml_NewDocument());
     ASSERT_EQ(xml_LoadFile(doc.get(), (fs::path(dir) / "ai.xml").c_str()), 0) << xml_GetErrorText();
@@ -373,16 +396,20 @@ TEST_F(XmlSchemaTest, ChannelTextsRoundTripThroughTheFile) {
             ASSERT_NE(element, nullptr) << f->name;
             qvr::XmlText text(xml_getText(element.get()));
             char ebuf[256] = {};
-            ASSERT_EQ(structs_set_field_text(&qvr::AnalogChannelType, f->name, text.get(), r.bytes, ebuf, sizeof ebuf),
+            ASSERT_EQ(structs_set_field_text(&qvr::AnalogChannelType, f->name, text.get(), r.bytes, ebuf,
+                                             sizeof ebuf),
                       0)
                 << f->name << ": " << ebuf;
             xml_RemoveChild(channel.get(), element.get());
         }
         loaded.push_back(r);
     }
-    EXPECT_EQ(qvr::join_text(loaded[0], qvr::ChannelText::Units), "\xb0" "C");
+    EXPECT_EQ(qvr::join_text(loaded[0], qvr::ChannelText::Units),
+              "\xb0"
+              "C");
     EXPECT_TRUE(loaded[0] == units) << "every field back as it was";
-    EXPECT_EQ(qvr::join_text(loaded[1], qvr::ChannelText::Tag), std::string(kXmlIllegalCharacters).substr(0, 15))
+    EXPECT_EQ(qvr::join_text(loaded[1], qvr::ChannelText::Tag),
+              std::string(kXmlIllegalCharacters).substr(0, 15))
         << "the file stays readable";
     EXPECT_EQ(qvr::join_text(loaded[1], qvr::ChannelText::Description), "Tank level, north");
 }
@@ -412,7 +439,8 @@ TEST_F(XmlSchemaTest, ALoggerSchemaValidatesItsFile) {
     std::string dir = device("LOGGERS");
     Logger logger{"Trend 1", {1, 2, 3}, 0.25, -7, 0xbeef, 1};
     xml_SetSubject("");
-    ASSERT_EQ(cfg_WriteLoggerSchema(dir.c_str(), "trend", &kLogger, &logger, sizeof logger), 0) << xml_GetErrorText();
+    ASSERT_EQ(cfg_WriteLoggerSchema(dir.c_str(), "trend", &kLogger, &logger, sizeof logger), 0)
+        << xml_GetErrorText();
     std::string xsd = qvr_test::read_file(schema("trend"));
     EXPECT_NE(xsd.find("<xs:element name=\"Inputs.2\">"), std::string::npos) << xsd;
     EXPECT_NE(xsd.find("xs:double"), std::string::npos);
@@ -435,7 +463,8 @@ TEST_F(XmlSchemaTest, FailuresAreReportedAndNameTheLeaf) {
     EXPECT_EQ(errno, 1465);
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0].message, "plain_1Creating Schema - Invalid Pathname");
-    EXPECT_EQ(cfg_WriteLoggerSchema(device("L").c_str(), "../escape", &qvr::ConfigHeaderType, nullptr, 0), -1);
+    EXPECT_EQ(cfg_WriteLoggerSchema(device("L").c_str(), "../escape", &qvr::ConfigHeaderType, nullptr, 0),
+              -1);
     EXPECT_FALSE(fs::exists(dir_ / "escape.xsd"));
 
     struct Odd {

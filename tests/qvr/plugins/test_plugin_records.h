@@ -60,7 +60,8 @@ inline constexpr StructsField kDecoratedConfigFields[] = {
     structs_field("Rate", structs_type_uint32, offsetof(DecoratedConfig, Rate)),
     structs_field_end(),
 };
-inline constexpr StructsType kDecoratedConfigType = structs_struct_type(sizeof(DecoratedConfig), kDecoratedConfigFields);
+inline constexpr StructsType kDecoratedConfigType =
+    structs_struct_type(sizeof(DecoratedConfig), kDecoratedConfigFields);
 
 inline constexpr StructsField kConfigExtraFields[] = {
     structs_field("Spare", structs_type_uint32, offsetof(ConfigExtra, Spare)),
@@ -90,7 +91,8 @@ inline constexpr StructsField kChannelExtraFields[] = {
     structs_field("Code", structs_type_uint16, offsetof(ChannelExtra, Code)),
     structs_field_end(),
 };
-inline constexpr StructsType kChannelExtraType = structs_struct_type(sizeof(ChannelExtra), kChannelExtraFields);
+inline constexpr StructsType kChannelExtraType =
+    structs_struct_type(sizeof(ChannelExtra), kChannelExtraFields);
 
 // Offsets in the 216-byte channel record.
 inline constexpr std::size_t kTypeOffset = 24;

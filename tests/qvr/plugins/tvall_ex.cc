@@ -1,8 +1,8 @@
 // Test plug-in that exports every entry point, XML support included, each with a visible
 // effect the tests can check.
 #include <cctype>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "qvr/ex_interface.h"
@@ -29,7 +29,9 @@ void change_case(char* text, std::size_t size, bool upper) {
                                           : std::tolower(static_cast<unsigned char>(text[i])));
 }
 
-bool whole_record(const ExBuffer* b) { return b != nullptr && b->data != nullptr && b->size >= 216; }
+bool whole_record(const ExBuffer* b) {
+    return b != nullptr && b->data != nullptr && b->size >= 216;
+}
 
 ChannelExtra g_extra_struct;
 SevenArgs g_last_args;
@@ -40,9 +42,13 @@ extern "C" {
 
 void Ex_DoXml(void) {}
 
-const StructsType* Ex_Get_Config_Type(const void*, int32_t) { return &kDecoratedConfigType; }
+const StructsType* Ex_Get_Config_Type(const void*, int32_t) {
+    return &kDecoratedConfigType;
+}
 
-int32_t Ex_Decorated_Config_Size(int32_t) { return sizeof(DecoratedConfig); }
+int32_t Ex_Decorated_Config_Size(int32_t) {
+    return sizeof(DecoratedConfig);
+}
 
 void Ex_Decorate_Config(ExBuffer* xml_form, void* config) {
     if (xml_form == nullptr || xml_form->size < static_cast<int32_t>(sizeof(DecoratedConfig))) return;
@@ -76,11 +82,17 @@ int Ex_Validate_Device(ExFoundFieldList found, const void*, char* ebuf, int32_t 
     return -1;
 }
 
-const char* Ex_Get_Config_Extra_FileName(void) { return "tvall.extra"; }
+const char* Ex_Get_Config_Extra_FileName(void) {
+    return "tvall.extra";
+}
 
-int32_t Ex_Get_Config_Extra_FileOffset(const void*, int32_t) { return 16; }
+int32_t Ex_Get_Config_Extra_FileOffset(const void*, int32_t) {
+    return 16;
+}
 
-const StructsType* Ex_Get_Config_Extra_Type(const void*, int32_t, const void*, int32_t) { return &kConfigExtraType; }
+const StructsType* Ex_Get_Config_Extra_Type(const void*, int32_t, const void*, int32_t) {
+    return &kConfigExtraType;
+}
 
 void Ex_Decorate_Config_Extra(const void*, int32_t, ExBuffer* extra) {
     if (extra == nullptr || extra->size < static_cast<int32_t>(sizeof(ConfigExtra))) return;
@@ -115,7 +127,8 @@ void Ex_Decorate_Channel_Hw(int32_t, int32_t, ExBuffer* record) {
 }
 
 void Ex_Undecorate_Channel_Hw(int32_t, int32_t, ExBuffer* record_copy) {
-    if (whole_record(record_copy)) change_case(address_of(static_cast<std::uint8_t*>(record_copy->data)), 8, false);
+    if (whole_record(record_copy))
+        change_case(address_of(static_cast<std::uint8_t*>(record_copy->data)), 8, false);
 }
 
 int Ex_Validate_Chan(ExFoundFieldList, const void* record, char* ebuf, int32_t emax) {
@@ -124,17 +137,29 @@ int Ex_Validate_Chan(ExFoundFieldList, const void* record, char* ebuf, int32_t e
     return -1;
 }
 
-int Ex_Get_Mixed_Channel_Type(void) { return 1; }
+int Ex_Get_Mixed_Channel_Type(void) {
+    return 1;
+}
 
-const char* Ex_Get_Channel_Extra_FileName(void) { return "tvall.chx"; }
+const char* Ex_Get_Channel_Extra_FileName(void) {
+    return "tvall.chx";
+}
 
-int32_t Ex_Get_Channel_Extra_FileOffset(void) { return 0; }
+int32_t Ex_Get_Channel_Extra_FileOffset(void) {
+    return 0;
+}
 
-const StructsType* Ex_Get_Channel_Extra_Type(int32_t, int32_t, const void*) { return &kChannelExtraType; }
+const StructsType* Ex_Get_Channel_Extra_Type(int32_t, int32_t, const void*) {
+    return &kChannelExtraType;
+}
 
-int32_t Ex_Get_Channel_Extra_Size(int32_t, int32_t, const void*, const void*) { return sizeof(ChannelExtra); }
+int32_t Ex_Get_Channel_Extra_Size(int32_t, int32_t, const void*, const void*) {
+    return sizeof(ChannelExtra);
+}
 
-void* Ex_Get_Channel_Extra_Struct(int32_t) { return &g_extra_struct; }
+void* Ex_Get_Channel_Extra_Struct(int32_t) {
+    return &g_extra_struct;
+}
 
 // Hands back a block of its own.
 void Ex_Decorate_Channel_Extra(int32_t, int32_t, const void*, ExBuffer* extra) {
@@ -160,8 +185,8 @@ int Ex_Validate_Chan_Extra(ExFoundFieldList, const void*, const void*, int32_t b
     return -1;
 }
 
-int Ex_ValidateChanWithConfig(void* arg1, void* arg2, void* arg3, void* arg4, void* arg5, void* arg6, void* arg7,
-                              char* ebuf, int32_t emax) {
+int Ex_ValidateChanWithConfig(void* arg1, void* arg2, void* arg3, void* arg4, void* arg5, void* arg6,
+                              void* arg7, char* ebuf, int32_t emax) {
     g_last_args = SevenArgs{{arg1, arg2, arg3, arg4, arg5, arg6, arg7}};
     if (arg1 == nullptr || *static_cast<int*>(arg1) != 7) return 0;
     std::snprintf(ebuf, static_cast<std::size_t>(emax), "channel 7 clashes with the configuration");
@@ -169,6 +194,8 @@ int Ex_ValidateChanWithConfig(void* arg1, void* arg2, void* arg3, void* arg4, vo
 }
 
 // For the tests: what the last Ex_ValidateChanWithConfig received.
-__attribute__((visibility("default"))) const SevenArgs* tvall_last_args(void) { return &g_last_args; }
+__attribute__((visibility("default"))) const SevenArgs* tvall_last_args(void) {
+    return &g_last_args;
+}
 
 }  // extern "C"

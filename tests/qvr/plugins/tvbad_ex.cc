@@ -31,9 +31,13 @@ extern "C" {
 
 void Ex_DoXml(void) {}
 
-const StructsType* Ex_Get_Config_Type(const void*, int32_t) { return &kDecoratedConfigType; }
+const StructsType* Ex_Get_Config_Type(const void*, int32_t) {
+    return &kDecoratedConfigType;
+}
 
-int32_t Ex_Decorated_Config_Size(int32_t) { return -5; }
+int32_t Ex_Decorated_Config_Size(int32_t) {
+    return -5;
+}
 
 void Ex_Decorate_Config(ExBuffer* xml_form, void*) {
     xml_form->data = filled(64, 0xAA);
@@ -52,9 +56,13 @@ int Ex_Validate_Device(ExFoundFieldList, const void*, char* ebuf, int32_t emax) 
     return -1;
 }
 
-int32_t Ex_Get_Config_Extra_FileOffset(const void*, int32_t) { return -1; }
+int32_t Ex_Get_Config_Extra_FileOffset(const void*, int32_t) {
+    return -1;
+}
 
-const StructsType* Ex_Get_Config_Extra_Type(const void*, int32_t, const void*, int32_t) { return &kConfigExtraType; }
+const StructsType* Ex_Get_Config_Extra_Type(const void*, int32_t, const void*, int32_t) {
+    return &kConfigExtraType;
+}
 
 // Claims a size far beyond the block and asks to free the caller's own buffer.
 void Ex_Decorate_Config_Extra(const void*, int32_t, ExBuffer* extra) {
@@ -73,7 +81,9 @@ int Ex_Validate_Device_Extra(ExFoundFieldList, const void*, const void*, int32_t
     return -1;
 }
 
-const StructsType* Ex_Get_Channel_Hw_Type(int32_t, int32_t, const void*) { return &kHugeHw; }
+const StructsType* Ex_Get_Channel_Hw_Type(int32_t, int32_t, const void*) {
+    return &kHugeHw;
+}
 
 void Ex_Decorate_Channel_Hw(int32_t, int32_t, ExBuffer* record) {
     record->data = filled(1000, 0xCD);
@@ -86,11 +96,17 @@ void Ex_Undecorate_Channel_Hw(int32_t, int32_t, ExBuffer* record_copy) {
     record_copy->mustFree = 1;
 }
 
-int Ex_Validate_Chan(ExFoundFieldList, const void*, char*, int32_t) { return -1; }
+int Ex_Validate_Chan(ExFoundFieldList, const void*, char*, int32_t) {
+    return -1;
+}
 
-int Ex_Get_Mixed_Channel_Type(void) { return 7; }
+int Ex_Get_Mixed_Channel_Type(void) {
+    return 7;
+}
 
-const StructsType* Ex_Get_Channel_Extra_Type(int32_t, int32_t, const void*) { return &kChannelExtraType; }
+const StructsType* Ex_Get_Channel_Extra_Type(int32_t, int32_t, const void*) {
+    return &kChannelExtraType;
+}
 
 int32_t Ex_Get_Channel_Extra_Size(int32_t, int32_t index, const void*, const void*) {
     return index % 2 == 0 ? (1 << 30) : -3;
@@ -108,7 +124,9 @@ void Ex_Undecorate_Channel_Extra(int32_t, int32_t, const void*, ExBuffer* extra_
     extra_copy->mustFree = 1;
 }
 
-int Ex_Validate_Chan_Extra(ExFoundFieldList, const void*, const void*, int32_t, char*, int32_t) { return -2; }
+int Ex_Validate_Chan_Extra(ExFoundFieldList, const void*, const void*, int32_t, char*, int32_t) {
+    return -2;
+}
 
 int Ex_ValidateChanWithConfig(void*, void*, void*, void*, void*, void*, void*, char* ebuf, int32_t emax) {
     no_end(ebuf, emax);
