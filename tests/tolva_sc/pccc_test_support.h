@@ -6,6 +6,7 @@
 #include <cstring>
 #include <deque>
 #include <functional>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -75,7 +76,7 @@ inline qvr::ChannelRecord channel(int kind, tolva::ChannelHwRecord hw, const cha
 
 // An address: station, type, file, element, sub-element, mnemonic, slot.
 inline tolva::ChannelHwRecord hw(uint8_t station, int8_t type, int16_t file, int16_t element, int16_t sub = -1,
-                                 int16_t mnemonic = -1, int16_t slot = -1) {
+                                 int16_t mnemonic = -1, std::optional<int16_t> slot = std::nullopt) {
     tolva::ChannelHwRecord h{};
     h.StationNumber = station;
     h.FileType = type;
@@ -83,7 +84,7 @@ inline tolva::ChannelHwRecord hw(uint8_t station, int8_t type, int16_t file, int
     h.ElementNumber = element;
     h.SubElementNumber = sub;
     h.MnemonicNumber = mnemonic;
-    h.SlotNumber = slot < 0 ? element : slot;
+    h.SlotNumber = slot.value_or(element);
     return h;
 }
 
