@@ -38,8 +38,6 @@ struct IoBlock {
     // The data came from the controller at least once: until then an output block is read
     // before it is written, so whole-element writes carry the controller's other words.
     bool data_valid = false;
-    // Read during the current output scan; a second read would bring nothing new.
-    bool read_this_scan = false;
 
     int element_count() const { return length / element_size(file_type); }
     std::span<uint8_t> bytes() { return std::span(data).first(static_cast<size_t>(length)); }

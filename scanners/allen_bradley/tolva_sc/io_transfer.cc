@@ -22,10 +22,7 @@ void read_block(IoBlock& block, PcccCommands& commands, StationTable& stations) 
     const bool ok = commands.read_block(request, stations.processor_type(block.station)) == 1;
     stations.update_status_text(request);
     block.status = ok ? block_status::kValid : block_status::kFailed;
-    if (ok) {
-        block.data_valid = true;
-        block.read_this_scan = true;
-    }
+    if (ok) block.data_valid = true;
 }
 
 void read_all_blocks(BlockList& list, PcccCommands& commands, StationTable& stations) {
@@ -43,7 +40,6 @@ void read_unread_blocks(BlockList& list, PcccCommands& commands, StationTable& s
 void reset_output_blocks(BlockList& list) {
     for (auto& block : list.blocks) {
         block.status = block_status::kIdle;
-        block.read_this_scan = false;
         block.clear_changes();
     }
 }
@@ -79,11 +75,8 @@ void transfer_output_blocks(BlockList& list, PcccCommands& commands, StationTabl
         if (block.status == block_status::kWrite) {
             write_changed_runs(block, commands, stations);
         } else if (block.status == block_status::kRead) {
-            if (block.read_this_scan) {
-                block.status = block_status::kValid;
-            } else {
-                read_block(block, commands, stations);
-            }
+            // Even right after a first read: the channel values went into the data since.
+            read_block(block, commands, stations);
         }
     }
 }

@@ -38,8 +38,7 @@ void reset_output_blocks(BlockList& list);
 // else 255.
 void write_changed_runs(IoBlock& block, PcccCommands& commands, StationTable& stations);
 
-// Status 1 blocks: write their changed runs; status 2: read (unless read already in this
-// scan); others: nothing.
+// Status 1 blocks: write their changed runs; status 2: read; others: nothing.
 void transfer_output_blocks(BlockList& list, PcccCommands& commands, StationTable& stations);
 
 // Block data into channel values, for each enabled channel: a channel without a block whose
