@@ -27,7 +27,8 @@ using Bytes = std::vector<uint8_t>;
 // Answers the probe from the input; every data read with zeros, every write with success.
 class Controllers final : public tolva::MessageLink {
   public:
-    Controllers(uint8_t type, std::span<const uint8_t> directory) : type_(type), directory_(directory.begin(), directory.end()) {}
+    Controllers(uint8_t type, std::span<const uint8_t> directory)
+        : type_(type), directory_(directory.begin(), directory.end()) {}
     int send(std::span<const uint8_t> m) override {
         Bytes reply{m[1], m[0], static_cast<uint8_t>(m[2] | 0x40), 0, m[4], m[5]};
         if (m[2] == 0x06) {
@@ -35,7 +36,8 @@ class Controllers final : public tolva::MessageLink {
         } else if (m[2] == 0x0F && m.size() > 10 && m[6] == 0xA1) {
             const size_t count = m[7];
             const size_t from = (m[10] == 0xFF && m.size() > 12 ? (m[11] | m[12] << 8) : m[10]) * 2u;
-            for (size_t i = 0; i < count; ++i) reply.push_back(from + i < directory_.size() ? directory_[from + i] : 0);
+            for (size_t i = 0; i < count; ++i)
+                reply.push_back(from + i < directory_.size() ? directory_[from + i] : 0);
         } else if (m[2] == 0x0F && m.size() > 7 && m[6] == 0xA2) {
             reply.resize(reply.size() + m[7], 0);
         } else if (m[2] == 0x0F && m.size() > 7 && m[6] == 0x01) {
@@ -82,7 +84,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t image_size = std::min<size_t>(data[2], size - 3);
     Controllers link(type, std::span(data + 3, image_size));
     tolva::PcccCommands commands(link, [] { return true; });
-    tolva::StationTable stations(commands, [] { return int64_t{0}; }, [](std::string_view) {});
+    tolva::StationTable stations(
+        commands, [] { return int64_t{0}; }, [](std::string_view) {});
 
     std::vector<qvr::ChannelRecord> records;
     std::vector<float> values;
@@ -111,7 +114,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (!link_of.linked()) continue;
         const auto hw = tolva::read_channel_hw(records[i].bytes);
         const tolva::IoBlock& b = list.blocks.at(static_cast<size_t>(link_of.block));
-        if (b.station != hw->StationNumber || b.file_number != static_cast<uint16_t>(hw->FileNumber)) std::abort();
+        if (b.station != hw->StationNumber || b.file_number != static_cast<uint16_t>(hw->FileNumber))
+            std::abort();
         if (link_of.address.element < b.element || link_of.address.element >= b.element + b.element_count()) {
             std::abort();
         }

@@ -22,14 +22,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)count;
     const tolva::StationAddressing station{(flags & 1) != 0, (flags & 2) != 0, &directory};
     const bool digital = (flags & 4) != 0;
-    for (size_t i = 2 + image_size; i + sizeof(tolva::ChannelHwRecord) <= size; i += sizeof(tolva::ChannelHwRecord)) {
+    for (size_t i = 2 + image_size; i + sizeof(tolva::ChannelHwRecord) <= size;
+         i += sizeof(tolva::ChannelHwRecord)) {
         tolva::ChannelHwRecord hw;
         std::memcpy(&hw, data + i, sizeof hw);
         const auto a = tolva::normalise_address(hw, digital, station);
         if (!a) continue;
         if (a->element < 0) std::abort();
         const bool io = hw.FileType == tolva::file_type::kOutput || hw.FileType == tolva::file_type::kInput;
-        if (io && (!station.probed || (station.directory_based && !directory.entry(hw.SlotNumber)))) std::abort();
+        if (io && (!station.probed || (station.directory_based && !directory.entry(hw.SlotNumber))))
+            std::abort();
         if (const auto access = tolva::element_access(hw.FileType, digital, *a, hw.MnemonicNumber)) {
             if (access->bit > 15 || 2 * access->word + 2 > tolva::element_size(hw.FileType)) std::abort();
         }

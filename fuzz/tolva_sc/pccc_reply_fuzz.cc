@@ -71,10 +71,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         i += 1 + n;
     }
     ReplayLink link(std::move(replies));
-    tolva::PcccCommands commands(link, [] { return true; }, [module]() -> std::optional<uint8_t> {
-        if (module == 0xFF) return std::nullopt;
-        return module;
-    });
+    tolva::PcccCommands commands(
+        link, [] { return true; },
+        [module]() -> std::optional<uint8_t> {
+            if (module == 0xFF) return std::nullopt;
+            return module;
+        });
 
     // A guard byte after the data catches a copy beyond the byte count.
     std::vector<uint8_t> buffer(static_cast<size_t>(bytes) + 1, 0xA5);

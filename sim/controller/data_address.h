@@ -15,9 +15,9 @@ struct DataAddress {
     uint8_t file_type = 0;  // 0 O ... 9 W
     uint16_t file = 0;
     uint16_t element = 0;
-    uint8_t word = 0;               // word of the element
-    std::optional<uint8_t> bit;     // a bit of that word
-    bool real = false;              // the whole element as a float (F files)
+    uint8_t word = 0;            // word of the element
+    std::optional<uint8_t> bit;  // a bit of that word
+    bool real = false;           // the whole element as a float (F files)
 };
 
 std::optional<DataAddress> parse_data_address(std::string_view text);

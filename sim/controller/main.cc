@@ -13,9 +13,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
-#include <optional>
 #include <vector>
 
 #include "controller/interface_module.h"
@@ -33,16 +33,17 @@ void on_signal(int) {
 }
 
 int usage() {
-    std::fprintf(stderr,
-                 "usage: qvr_controller [--port COMn] [--baud rate] [--paced] [--quiet]\n"
-                 "         [--module-address n] [--commands path|-]\n"
-                 "         [--station n[:type] [--file N7:100] [--slot in,outbytes,out] [--set N7:0=5] ...] ...\n"
-                 "  Opens a pseudo-terminal, maps the port name (default COM1) to it and answers\n"
-                 "  on it as the interface module until interrupted. --file, --slot and --set\n"
-                 "  apply to the station before them (type: processor type byte, default 0x4E).\n"
-                 "  Commands, one a line: set S ADDR VALUE | get S ADDR | mode S MODE [CODE [COUNT]]\n"
-                 "  | protect S FILE [STS] | unprotect S FILE | type S TYPE; modes normal, silent,\n"
-                 "  module-status, extended, short-reply, wrong-tns.\n");
+    std::fprintf(
+        stderr,
+        "usage: qvr_controller [--port COMn] [--baud rate] [--paced] [--quiet]\n"
+        "         [--module-address n] [--commands path|-]\n"
+        "         [--station n[:type] [--file N7:100] [--slot in,outbytes,out] [--set N7:0=5] ...] ...\n"
+        "  Opens a pseudo-terminal, maps the port name (default COM1) to it and answers\n"
+        "  on it as the interface module until interrupted. --file, --slot and --set\n"
+        "  apply to the station before them (type: processor type byte, default 0x4E).\n"
+        "  Commands, one a line: set S ADDR VALUE | get S ADDR | mode S MODE [CODE [COUNT]]\n"
+        "  | protect S FILE [STS] | unprotect S FILE | type S TYPE; modes normal, silent,\n"
+        "  module-status, extended, short-reply, wrong-tns.\n");
     return 2;
 }
 
@@ -60,7 +61,8 @@ std::optional<sim_controller::DirectorySlot> parse_slot(const std::string& text)
     if (std::sscanf(text.c_str(), "%u,%u,%u%c", &a, &b, &c, &tail) != 3 || a > 255 || b > 255 || c > 255) {
         return std::nullopt;
     }
-    return sim_controller::DirectorySlot{static_cast<uint8_t>(a), static_cast<uint8_t>(b), static_cast<uint8_t>(c)};
+    return sim_controller::DirectorySlot{static_cast<uint8_t>(a), static_cast<uint8_t>(b),
+                                         static_cast<uint8_t>(c)};
 }
 
 bool set_up(sim_controller::ControllerNetwork& network, const StationSpec& spec) {
@@ -74,11 +76,11 @@ bool set_up(sim_controller::ControllerNetwork& network, const StationSpec& spec)
     if (!spec.slots.empty()) network.set_directory(spec.station, spec.slots);
     for (const auto& s : spec.sets) {
         const size_t eq = s.find('=');
-        const std::string answer = eq == std::string::npos
-                                       ? "! missing ="
-                                       : sim_controller::run_tool_command(
-                                             network, "set " + std::to_string(spec.station) + " " + s.substr(0, eq) +
-                                                          " " + s.substr(eq + 1));
+        const std::string answer =
+            eq == std::string::npos
+                ? "! missing ="
+                : sim_controller::run_tool_command(network, "set " + std::to_string(spec.station) + " " +
+                                                                s.substr(0, eq) + " " + s.substr(eq + 1));
         if (answer.starts_with("!")) {
             std::fprintf(stderr, "qvr_controller: --set %s: %s\n", s.c_str(), answer.c_str() + 2);
             return false;
@@ -174,7 +176,8 @@ int main(int argc, char** argv) {
         // Read and write, so a FIFO has a writer for as long as the tool runs and never ends.
         commands_fd = ::open(commands_path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
         if (commands_fd < 0) {
-            std::fprintf(stderr, "qvr_controller: cannot open %s: %s\n", commands_path.c_str(), std::strerror(errno));
+            std::fprintf(stderr, "qvr_controller: cannot open %s: %s\n", commands_path.c_str(),
+                         std::strerror(errno));
             return 1;
         }
     }

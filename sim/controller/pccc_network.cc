@@ -92,8 +92,8 @@ bool CommandRecord::is_write() const {
 }
 
 bool CommandRecord::is_read() const {
-    return command == kCmdUnprotectedRead ||
-           (command == kCmdExtended && function && (*function == 0xA2 || *function == 0x01 || *function == 0xA1));
+    return command == kCmdUnprotectedRead || (command == kCmdExtended && function &&
+                                              (*function == 0xA2 || *function == 0x01 || *function == 0xA1));
 }
 
 std::string CommandRecord::text() const {
@@ -205,7 +205,8 @@ int ControllerNetwork::set_value(uint8_t station, std::string_view text, double 
     uint8_t* w = e + 2 * a->word;
     auto word = static_cast<uint16_t>(w[0] | w[1] << 8);
     if (a->bit) {
-        word = value != 0 ? static_cast<uint16_t>(word | 1u << *a->bit) : static_cast<uint16_t>(word & ~(1u << *a->bit));
+        word = value != 0 ? static_cast<uint16_t>(word | 1u << *a->bit)
+                          : static_cast<uint16_t>(word & ~(1u << *a->bit));
     } else {
         if (!std::isfinite(value) || value < -32768 || value > 32767) {
             errno = ERANGE;
@@ -308,8 +309,8 @@ void ControllerNetwork::attach(InterfaceModule& module) {
 namespace {
 
 // A read or write of `count` bytes at byte `offset` of a file.
-Outcome access_file(ControllerNetwork::DataFile& f, size_t offset, size_t count, std::span<const uint8_t> write,
-                    bool writing) {
+Outcome access_file(ControllerNetwork::DataFile& f, size_t offset, size_t count,
+                    std::span<const uint8_t> write, bool writing) {
     if (f.protected_sts) return failed(*f.protected_sts);
     if (count == 0 || offset + count > f.bytes.size()) return failed(kStsAddressProblem);
     if (writing) {
@@ -338,8 +339,8 @@ std::optional<std::vector<uint8_t>> ControllerNetwork::answer_locked(std::span<c
     if (station.mode_count > 0 && --station.mode_count == 0) station.mode = StationMode::normal;
     // A station that is off or answers only with an error changes nothing: the request is
     // decoded for the log against a copy of its files.
-    const bool takes_effect = mode == StationMode::normal || mode == StationMode::short_reply ||
-                              mode == StationMode::wrong_tns;
+    const bool takes_effect =
+        mode == StationMode::normal || mode == StationMode::short_reply || mode == StationMode::wrong_tns;
     std::optional<std::map<uint16_t, DataFile>> kept;
     if (!takes_effect) kept = station.files;
     struct Restore {
@@ -361,8 +362,8 @@ std::optional<std::vector<uint8_t>> ControllerNetwork::answer_locked(std::span<c
         DataFile* f = on_file(file);
         if (!f) return failed(kStsAddressProblem);
         if (type_code && *type_code != kTypedBase + f->file_type) return failed(kStsIllegalCommand);
-        const size_t offset = static_cast<size_t>(record.element) * static_cast<size_t>(f->element_size) +
-                              offset_in_element;
+        const size_t offset =
+            static_cast<size_t>(record.element) * static_cast<size_t>(f->element_size) + offset_in_element;
         return access_file(*f, offset, count, write, writing);
     };
 
@@ -415,8 +416,9 @@ std::optional<std::vector<uint8_t>> ControllerNetwork::answer_locked(std::span<c
                 } else if (count == 0 || offset + count > station.directory.size()) {
                     outcome = failed(kStsAddressProblem);
                 } else {
-                    outcome.data.assign(station.directory.begin() + static_cast<std::ptrdiff_t>(offset),
-                                        station.directory.begin() + static_cast<std::ptrdiff_t>(offset + count));
+                    outcome.data.assign(
+                        station.directory.begin() + static_cast<std::ptrdiff_t>(offset),
+                        station.directory.begin() + static_cast<std::ptrdiff_t>(offset + count));
                 }
             } else if (fnc == 0xA2 || fnc == 0xAA) {
                 const bool writing = fnc == 0xAA;
@@ -436,9 +438,10 @@ std::optional<std::vector<uint8_t>> ControllerNetwork::answer_locked(std::span<c
                 const bool writing = fnc == 0x00;
                 uint16_t offset = 0, words = 0, level1 = 0;
                 uint8_t mask = 0, count = 0;
-                if (!fields.word(offset) || !fields.word(words) || !fields.byte(mask) || !fields.address(level1) ||
-                    !fields.address(record.file) || !fields.address(record.element) ||
-                    (!writing && !fields.byte(count)) || mask != 0x07 || level1 != 0 || offset != 0) {
+                if (!fields.word(offset) || !fields.word(words) || !fields.byte(mask) ||
+                    !fields.address(level1) || !fields.address(record.file) ||
+                    !fields.address(record.element) || (!writing && !fields.byte(count)) || mask != 0x07 ||
+                    level1 != 0 || offset != 0) {
                     outcome = failed(kStsIllegalCommand);
                     break;
                 }
@@ -478,7 +481,8 @@ std::optional<std::vector<uint8_t>> ControllerNetwork::answer_locked(std::span<c
             break;
         case StationMode::short_reply:
             if (outcome.sts == 0 && !outcome.data.empty()) {
-                outcome.data.resize(outcome.data.size() - std::min<size_t>(code != 0 ? code : 1, outcome.data.size()));
+                outcome.data.resize(outcome.data.size() -
+                                    std::min<size_t>(code != 0 ? code : 1, outcome.data.size()));
             }
             break;
         case StationMode::wrong_tns: {
@@ -492,8 +496,8 @@ std::optional<std::vector<uint8_t>> ControllerNetwork::answer_locked(std::span<c
     if (outcome.sts == kStsExtended && !outcome.data.empty()) record.ext_status = outcome.data[0];
     if (!record.is_write() && outcome.sts == 0) record.data = outcome.data;
 
-    std::vector<uint8_t> reply{request[1], src, static_cast<uint8_t>(request[2] | 0x40), outcome.sts, tns_low,
-                               tns_high};
+    std::vector<uint8_t> reply{request[1],  src,     static_cast<uint8_t>(request[2] | 0x40),
+                               outcome.sts, tns_low, tns_high};
     reply.insert(reply.end(), outcome.data.begin(), outcome.data.end());
     return reply;
 }

@@ -51,12 +51,12 @@ struct CommandRecord {
     int64_t time_ns = 0;
     uint8_t station = 0;
     uint8_t command = 0;
-    std::optional<uint8_t> function;  // FNC of commands 0x06 and 0x0F
+    std::optional<uint8_t> function;   // FNC of commands 0x06 and 0x0F
     std::optional<uint8_t> type_code;  // file type code of typed and directory commands
     uint16_t file = 0;
     uint16_t element = 0;
-    uint16_t size = 0;            // bytes asked for or written
-    std::vector<uint8_t> data;    // bytes written, or the data answered
+    uint16_t size = 0;              // bytes asked for or written
+    std::vector<uint8_t> data;      // bytes written, or the data answered
     std::optional<uint8_t> status;  // STS replied; none when nothing was sent
     uint8_t ext_status = 0;
 
@@ -129,7 +129,8 @@ class ControllerNetwork {
 
   private:
     void register_station(uint8_t station);
-    std::optional<std::vector<uint8_t>> answer_locked(std::span<const uint8_t> request, CommandRecord& record);
+    std::optional<std::vector<uint8_t>> answer_locked(std::span<const uint8_t> request,
+                                                      CommandRecord& record);
 
     const uint8_t module_address_;
     mutable std::mutex mutex_;

@@ -72,7 +72,8 @@ std::string run_tool_command(ControllerNetwork& network, std::string_view line) 
         char* end = nullptr;
         const double v = std::strtod(w[3].c_str(), &end);
         if (end == w[3].c_str() || *end != '\0') return failure("bad value " + w[3]);
-        if (network.set_value(s, w[2], v) != 0) return failure(std::string("cannot set ") + w[2] + ": " + std::strerror(errno));
+        if (network.set_value(s, w[2], v) != 0)
+            return failure(std::string("cannot set ") + w[2] + ": " + std::strerror(errno));
         return "= ok";
     }
     if (verb == "get" && w.size() == 3) {
@@ -90,7 +91,8 @@ std::string run_tool_command(ControllerNetwork& network, std::string_view line) 
     }
     if ((verb == "protect" || verb == "unprotect") && w.size() >= 3 && w.size() <= 4) {
         const auto file = parse_tool_number(w[2], 0xFFFF);
-        const auto sts = w.size() == 4 ? parse_tool_number(w[3], 255) : std::optional<unsigned>(kStsProtected);
+        const auto sts =
+            w.size() == 4 ? parse_tool_number(w[3], 255) : std::optional<unsigned>(kStsProtected);
         if (!file || !sts) return failure("bad protect command");
         if (verb == "protect") {
             network.protect_file(s, static_cast<uint16_t>(*file), static_cast<uint8_t>(*sts));

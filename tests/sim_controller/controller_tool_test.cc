@@ -60,11 +60,11 @@ TEST(ControllerTool, StationsFromOptionsAnswerAndCommandsSetAndReadValues) {
     qvr_test::TempDir dir;
     const std::string fifo = (dir / "commands").string();
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    auto child = qvr_test::ChildProcess::spawn(
-        qvr_test::bin_path("qvr_controller"),
-        {"--port", "COM9", "--module-address", "7", "--station", "1:0x4E", "--file", "N7:10", "--set", "N7:0=5",
-         "--commands", fifo},
-        {}, true);
+    auto child =
+        qvr_test::ChildProcess::spawn(qvr_test::bin_path("qvr_controller"),
+                                      {"--port", "COM9", "--module-address", "7", "--station", "1:0x4E",
+                                       "--file", "N7:10", "--set", "N7:0=5", "--commands", fifo},
+                                      {}, true);
     const std::string out = child.read_stdout(20s, "\n");
     std::istringstream first(out.substr(0, out.find('\n')));
     std::string port, device;
@@ -86,7 +86,8 @@ TEST(ControllerTool, StationsFromOptionsAnswerAndCommandsSetAndReadValues) {
         std::vector<uint8_t>{0x01, 0x00, 0x0F, 0x00, 0x56, 0x00, 0xA2, 0x02, 0x07, 0x89, 0x00, 0x00});
     ASSERT_EQ(::write(fd, frame.data(), frame.size()), static_cast<ssize_t>(frame.size()));
     const std::string log = child.read_stdout(20s, "-> STS 00");
-    EXPECT_NE(log.find("cmd S1 0F/A2 file 7 element 0 size 2 data 05 00 -> STS 00"), std::string::npos) << log;
+    EXPECT_NE(log.find("cmd S1 0F/A2 file 7 element 0 size 2 data 05 00 -> STS 00"), std::string::npos)
+        << log;
     ::close(fd);
     ::close(commands);
 

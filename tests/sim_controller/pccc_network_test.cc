@@ -21,7 +21,11 @@ Bytes request(uint8_t station, uint8_t cmd, Bytes fields, uint16_t tns = 0x1234)
 }
 
 Bytes header(uint8_t src, uint8_t cmd, uint8_t sts, uint16_t tns = 0x1234) {
-    return {0x00, src, static_cast<uint8_t>(cmd | 0x40), sts, static_cast<uint8_t>(tns & 0xFF),
+    return {0x00,
+            src,
+            static_cast<uint8_t>(cmd | 0x40),
+            sts,
+            static_cast<uint8_t>(tns & 0xFF),
             static_cast<uint8_t>(tns >> 8)};
 }
 
@@ -78,7 +82,8 @@ TEST_F(Network, TypedReadsAndWritesCheckTheTypeCode) {
               header(1, 0x0F, 0));
     EXPECT_EQ(net.value(1, "N300:3"), 9.0);
     net.set_value(1, "T4:2.ACC", 77);
-    EXPECT_EQ(answer(request(1, 0x0F, {0xA2, 0x02, 0x04, 0x86, 0x02, 0x02})), plus(header(1, 0x0F, 0), {77, 0}));
+    EXPECT_EQ(answer(request(1, 0x0F, {0xA2, 0x02, 0x04, 0x86, 0x02, 0x02})),
+              plus(header(1, 0x0F, 0), {77, 0}));
 }
 
 TEST_F(Network, WordRangeAndFileNineCommands) {
@@ -114,13 +119,15 @@ TEST_F(Network, ErrorModes) {
     EXPECT_EQ(answer(write_n7), header(1, 0x0F, 0));  // one request only
 
     net.set_mode(1, StationMode::short_reply, 1);
-    EXPECT_EQ(answer(request(1, 0x0F, {0xA2, 0x04, 0x07, 0x89, 0x00, 0x00})), plus(header(1, 0x0F, 0), {5, 0, 0}));
+    EXPECT_EQ(answer(request(1, 0x0F, {0xA2, 0x04, 0x07, 0x89, 0x00, 0x00})),
+              plus(header(1, 0x0F, 0), {5, 0, 0}));
     net.set_mode(1, StationMode::normal);
 
     net.protect_file(1, 7);
     EXPECT_EQ(answer(write_n7), header(1, 0x0F, 0x60));
     net.unprotect_file(1, 7);
-    EXPECT_EQ(answer(request(1, 0x0F, {0xA2, 0x04, 0x07, 0x89, 0xFF, 0x2B, 0x01, 0x00})), header(1, 0x0F, 0x50));
+    EXPECT_EQ(answer(request(1, 0x0F, {0xA2, 0x04, 0x07, 0x89, 0xFF, 0x2B, 0x01, 0x00})),
+              header(1, 0x0F, 0x50));
     EXPECT_EQ(answer(request(1, 0x0F, {0xA2, 0x02, 0x08, 0x8A, 0x00, 0x00})), header(1, 0x0F, 0x50));
 }
 
@@ -157,11 +164,12 @@ TEST_F(Network, AddressTexts) {
         bool ok;
         const char* formatted;
     };
-    const Case cases[] = {{"N7:3", true, "N7:3"},       {"N7:3.1", false, ""},     {"T4:0.ACC", true, "T4:0.2"},
-                          {"C5:1/DN", true, "C5:1/13"}, {"R6:2/FD", true, "R6:2/8"}, {"B3:0/35", true, "B3:2/3"},
-                          {"O:2", true, "O0:2"},        {"I1:0/3", true, "I1:0/3"}, {"F8:2", true, "F8:2"},
-                          {"T4:0.1", true, "T4:0.1"},   {"T4:0.3", false, ""},     {"N7", false, ""},
-                          {"X1:0", false, ""},          {"N7:0/16", true, "N7:1/0"}, {"T4:0/16", false, ""}};
+    const Case cases[] = {
+        {"N7:3", true, "N7:3"},       {"N7:3.1", false, ""},       {"T4:0.ACC", true, "T4:0.2"},
+        {"C5:1/DN", true, "C5:1/13"}, {"R6:2/FD", true, "R6:2/8"}, {"B3:0/35", true, "B3:2/3"},
+        {"O:2", true, "O0:2"},        {"I1:0/3", true, "I1:0/3"},  {"F8:2", true, "F8:2"},
+        {"T4:0.1", true, "T4:0.1"},   {"T4:0.3", false, ""},       {"N7", false, ""},
+        {"X1:0", false, ""},          {"N7:0/16", true, "N7:1/0"}, {"T4:0/16", false, ""}};
     for (const auto& c : cases) {
         const auto a = sim_controller::parse_data_address(c.text);
         EXPECT_EQ(a.has_value(), c.ok) << c.text;

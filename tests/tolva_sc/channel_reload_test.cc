@@ -33,7 +33,8 @@ struct Reload : testing::Test {
         ASSERT_NE(conf, nullptr);
         load = [this](int kind, std::span<qvr::ChannelRecord> out) {
             ++loads;
-            auto records = sim_host::read_channel_file(fs::current_path(), static_cast<qvr::ChannelKind>(kind), nullptr);
+            auto records =
+                sim_host::read_channel_file(fs::current_path(), static_cast<qvr::ChannelKind>(kind), nullptr);
             if (!records) return -1;
             for (size_t i = 0; i < out.size() && i < records->size(); ++i) out[i] = (*records)[i];
             return 0;

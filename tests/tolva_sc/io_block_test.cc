@@ -29,8 +29,8 @@ struct Blocks : testing::Test {
 };
 
 TEST_F(Blocks, FortyOneWordsShareABlockAndTheNextStartsAnother) {
-    const auto list = build({channel(kAI, hw(1, 7, 7, 0)), channel(kAI, hw(1, 7, 7, 40)),
-                             channel(kAI, hw(1, 7, 7, 41))});
+    const auto list =
+        build({channel(kAI, hw(1, 7, 7, 0)), channel(kAI, hw(1, 7, 7, 40)), channel(kAI, hw(1, 7, 7, 41))});
     ASSERT_EQ(list.blocks.size(), 2u);
     EXPECT_EQ(list.blocks[0].element, 0);
     EXPECT_EQ(list.blocks[0].length, 82);
@@ -109,7 +109,8 @@ TEST_F(Blocks, OnlyServableAddressesOfEnabledChannelsAreLinked) {
 }
 
 TEST_F(Blocks, TheConfiguredRecordsStayExactlyAsTheyWere) {
-    std::vector<qvr::ChannelRecord> records{channel(kAI, hw(1, 7, 7, 3), "LEVEL"), channel(kAI, hw(1, 7, 7, 4))};
+    std::vector<qvr::ChannelRecord> records{channel(kAI, hw(1, 7, 7, 3), "LEVEL"),
+                                            channel(kAI, hw(1, 7, 7, 4))};
     const auto before = records;
     const auto list = build(records);
     ASSERT_EQ(list.blocks.size(), 1u);

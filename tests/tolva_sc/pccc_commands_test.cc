@@ -57,8 +57,8 @@ class ScriptLink : public tolva::MessageLink {
 // The reply to `req` from `src` (the station when 0xFF), with its TNS moved by `tns_shift`.
 Bytes answer(const Bytes& req, uint8_t sts, Bytes data = {}, int tns_shift = 0, uint8_t src = 0xFF) {
     const uint16_t tns = static_cast<uint16_t>((req[4] | req[5] << 8) + tns_shift);
-    Bytes r{req[1], src == 0xFF ? req[0] : src, static_cast<uint8_t>(req[2] | 0x40), sts,
-            static_cast<uint8_t>(tns & 0xFF), static_cast<uint8_t>(tns >> 8)};
+    Bytes r{req[1], src == 0xFF ? req[0] : src,       static_cast<uint8_t>(req[2] | 0x40),
+            sts,    static_cast<uint8_t>(tns & 0xFF), static_cast<uint8_t>(tns >> 8)};
     for (uint8_t b : data) r.push_back(b);
     return r;
 }
@@ -66,10 +66,12 @@ Bytes answer(const Bytes& req, uint8_t sts, Bytes data = {}, int tns_shift = 0, 
 struct Fixture {
     explicit Fixture(ScriptLink::Script script, std::optional<uint8_t> module = std::nullopt)
         : link(std::move(script)),
-          commands(link, [this] { return running; }, [this, module] {
-              ++lookups;
-              return module;
-          }) {}
+          commands(
+              link, [this] { return running; },
+              [this, module] {
+                  ++lookups;
+                  return module;
+              }) {}
     ScriptLink link;
     bool running = true;
     int lookups = 0;
@@ -140,7 +142,8 @@ TEST(PcccCommands, AStatusErrorEndsEveryCommandAtOnce) {
     const std::pair<uint8_t, int> statuses[] = {{0x10, 0x4000001}, {0x05, 0x3000005}, {0xF0, 0x5000007}};
     for (const auto& [name, run] : commands) {
         for (const auto& [sts, code] : statuses) {
-            Fixture f([sts = sts](const Bytes& req, int) { return std::vector<Bytes>{answer(req, sts, {0x07})}; });
+            Fixture f(
+                [sts = sts](const Bytes& req, int) { return std::vector<Bytes>{answer(req, sts, {0x07})}; });
             std::vector<uint8_t> buf;
             TransferRequest r = request_into(buf, 4);
             EXPECT_EQ(run(f.commands, r), 0) << name;

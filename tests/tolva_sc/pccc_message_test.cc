@@ -28,7 +28,8 @@ TEST(PcccRequests, EveryCommandFormHasItsExactBytes) {
     const Bytes data4{0x11, 0x22, 0x33, 0x44};
     const Bytes data6{1, 2, 3, 4, 5, 6};
     const RequestCase cases[] = {
-        {"directory header", directory_read_request(3, 0x55, 4, 0), with_header(0x0F, {0xA1, 0x04, 0x00, 0x60, 0x00})},
+        {"directory header", directory_read_request(3, 0x55, 4, 0),
+         with_header(0x0F, {0xA1, 0x04, 0x00, 0x60, 0x00})},
         {"directory entries far out", directory_read_request(3, 0x55, 78, 300),
          with_header(0x0F, {0xA1, 0x4E, 0x00, 0x60, 0xFF, 0x2C, 0x01})},
         {"diagnostic status", diagnostic_status_request(3, 0x55), with_header(0x06, {0x03})},
@@ -36,7 +37,8 @@ TEST(PcccRequests, EveryCommandFormHasItsExactBytes) {
          with_header(0x01, {0x2C, 0x01, 0x0A})},
         {"typed read N7:0", block_read_request({3, 7, 7, 0, 82}, Variant::typed, 0x55),
          with_header(0x0F, {0xA2, 0x52, 0x07, 0x89, 0x00, 0x00})},
-        {"typed read, file and element escaped", block_read_request({3, 7, 300, 255, 2}, Variant::typed, 0x55),
+        {"typed read, file and element escaped",
+         block_read_request({3, 7, 300, 255, 2}, Variant::typed, 0x55),
          with_header(0x0F, {0xA2, 0x02, 0xFF, 0x2C, 0x01, 0x89, 0xFF, 0xFF, 0x00, 0x00})},
         {"typed read O0:0", block_read_request({3, 0, 0, 0, 2}, Variant::typed, 0x55),
          with_header(0x0F, {0xA2, 0x02, 0x00, 0x82, 0x00, 0x00})},
@@ -65,8 +67,11 @@ TEST(PcccRequests, AddressFieldsEscapeFrom255) {
         uint16_t value;
         Bytes bytes;
     };
-    const Case cases[] = {{0, {0x00}},           {254, {0xFE}},           {255, {0xFF, 0xFF, 0x00}},
-                          {300, {0xFF, 0x2C, 0x01}}, {65535, {0xFF, 0xFF, 0xFF}}};
+    const Case cases[] = {{0, {0x00}},
+                          {254, {0xFE}},
+                          {255, {0xFF, 0xFF, 0x00}},
+                          {300, {0xFF, 0x2C, 0x01}},
+                          {65535, {0xFF, 0xFF, 0xFF}}};
     for (const auto& c : cases) {
         Bytes m;
         tolva::pccc::append_address(m, c.value);

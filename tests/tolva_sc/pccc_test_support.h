@@ -65,7 +65,8 @@ class NetworkLink : public tolva::MessageLink {
 };
 
 // A channel record of `kind` (0 AI ... 3 DO), enabled, with tag `tag` and address `hw`.
-inline qvr::ChannelRecord channel(int kind, tolva::ChannelHwRecord hw, const char* tag = "", bool enabled = true) {
+inline qvr::ChannelRecord channel(int kind, tolva::ChannelHwRecord hw, const char* tag = "",
+                                  bool enabled = true) {
     qvr::ChannelRecord r{};
     r.head.Type = static_cast<qvr::ChannelKind>(kind);
     r.head.Flags.set(qvr::AnalogFlag::Enable, enabled);
@@ -75,8 +76,9 @@ inline qvr::ChannelRecord channel(int kind, tolva::ChannelHwRecord hw, const cha
 }
 
 // An address: station, type, file, element, sub-element, mnemonic, slot.
-inline tolva::ChannelHwRecord hw(uint8_t station, int8_t type, int16_t file, int16_t element, int16_t sub = -1,
-                                 int16_t mnemonic = -1, std::optional<int16_t> slot = std::nullopt) {
+inline tolva::ChannelHwRecord hw(uint8_t station, int8_t type, int16_t file, int16_t element,
+                                 int16_t sub = -1, int16_t mnemonic = -1,
+                                 std::optional<int16_t> slot = std::nullopt) {
     tolva::ChannelHwRecord h{};
     h.StationNumber = station;
     h.FileType = type;

@@ -84,7 +84,8 @@ TEST_F(Saved, ByTagSkipsDisabledRecordsAndIgnoresCase) {
                                         tagged(kAO, {"Pump", ""})),
               0);
     std::vector<float> read{-1, -1};
-    EXPECT_GT(tolva::saved_values_read("PLC1", kAO, true, std::span<float>(read), tagged(kAO, {"", "PUMP"})), 0);
+    EXPECT_GT(tolva::saved_values_read("PLC1", kAO, true, std::span<float>(read), tagged(kAO, {"", "PUMP"})),
+              0);
     EXPECT_EQ(read[0], -1.0f);
     EXPECT_EQ(read[1], 1.0f);
 }
@@ -109,7 +110,9 @@ TEST_F(Saved, WritingFewerChannelsKeepsTheRecordsAfterThem) {
                                         tagged(kAO, {"A"})),
               0);
     std::vector<float> read(3, 0);
-    EXPECT_GT(tolva::saved_values_read("PLC1", kAO, false, std::span<float>(read), tagged(kAO, {"A", "B", "C"})), 0);
+    EXPECT_GT(
+        tolva::saved_values_read("PLC1", kAO, false, std::span<float>(read), tagged(kAO, {"A", "B", "C"})),
+        0);
     EXPECT_EQ(read, (std::vector<float>{9, 2, 3}));
 }
 
@@ -126,19 +129,24 @@ TEST_F(Saved, MissingShortOrCutFilesLeaveTheValuesAsTheHostSetThem) {
     qvr_test::write_file(dir / "PLC1_ao.bin", std::string(20, 'x'));
     unchanged(false, "short .bin");
     unchanged(true, "short .bin");
-    ASSERT_GT(tolva::saved_values_write("PLC1", kAO, std::span<const float>(std::vector<float>{1, 2}), records), 0);
+    ASSERT_GT(
+        tolva::saved_values_write("PLC1", kAO, std::span<const float>(std::vector<float>{1, 2}), records), 0);
     fs::resize_file(dir / "PLC1_ao.tag", 20);
     unchanged(true, "short .tag");
 
     std::vector<uint32_t> status{0x21, 0x20};
     fs::remove(dir / "PLC1_do.bin");
-    EXPECT_EQ(tolva::saved_values_read("PLC1", kDO, false, std::span<uint32_t>(status), tagged(kDO, {"A", "B"})), -1);
+    EXPECT_EQ(
+        tolva::saved_values_read("PLC1", kDO, false, std::span<uint32_t>(status), tagged(kDO, {"A", "B"})),
+        -1);
     EXPECT_EQ(status, (std::vector<uint32_t>{0x21, 0x20}));
 }
 
 TEST_F(Saved, ByTagWithOnlyTheBinFileComparesItsTwelveCharacters) {
     const auto records = tagged(kAO, {"TWELVE_CHARS", "TWELVE_CHARS_AND", "SHORT"});
-    ASSERT_GT(tolva::saved_values_write("PLC1", kAO, std::span<const float>(std::vector<float>{1, 2, 3}), records), 0);
+    ASSERT_GT(
+        tolva::saved_values_write("PLC1", kAO, std::span<const float>(std::vector<float>{1, 2, 3}), records),
+        0);
     fs::remove(dir / "PLC1_ao.tag");
     std::vector<float> read(3, 0);
     EXPECT_GT(tolva::saved_values_read("PLC1", kAO, true, std::span<float>(read), records), 0);

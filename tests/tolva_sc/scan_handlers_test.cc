@@ -48,7 +48,9 @@ struct Scans : testing::Test {
     }
     std::vector<uint32_t>& status(int k) { return status_[static_cast<size_t>(k)]; }
     std::vector<float>& values(int k) { return values_[static_cast<size_t>(k)]; }
-    double controller(uint8_t station, const char* address) { return network.value(station, address).value_or(-999); }
+    double controller(uint8_t station, const char* address) {
+        return network.value(station, address).value_or(-999);
+    }
 
     std::vector<CommandRecord> writes() const {
         std::vector<CommandRecord> w;
@@ -81,8 +83,9 @@ TEST_F(Scans, InputsTakeTheControllersValuesByFileType) {
     network.set_value(1, "F8:1", 2.5);
     network.set_value(2, "F8:1", -7.25);  // kept high word first by this processor
     network.set_value(1, "I1:3", 1234);   // slot 1 starts at input word 2
-    init(kind::kAI, {channel(0, hw(1, 7, 7, 3)), channel(0, hw(1, 4, 4, 2, -1, 1)), channel(0, hw(1, 8, 8, 1)),
-                     channel(0, hw(2, 8, 8, 1)), channel(0, hw(1, 1, 1, 0, 1, -1, 1)), channel(0, hw(1, 7, 5, 0))});
+    init(kind::kAI,
+         {channel(0, hw(1, 7, 7, 3)), channel(0, hw(1, 4, 4, 2, -1, 1)), channel(0, hw(1, 8, 8, 1)),
+          channel(0, hw(2, 8, 8, 1)), channel(0, hw(1, 1, 1, 0, 1, -1, 1)), channel(0, hw(1, 7, 5, 0))});
     scan(kind::kAI);
     EXPECT_EQ(values(kind::kAI)[0], -12.0f);
     EXPECT_EQ(values(kind::kAI)[1], 345.0f);
@@ -96,7 +99,8 @@ TEST_F(Scans, InputsTakeTheControllersValuesByFileType) {
 TEST_F(Scans, DigitalInputsSetBitZeroAndKeepTheOtherBits) {
     network.set_value(1, "B3:1/4", 1);
     network.set_value(1, "T4:0/DN", 1);
-    init(kind::kDI, {channel(1, hw(1, 3, 3, 0, 20)), channel(1, hw(1, 3, 3, 0, 21)), channel(1, hw(1, 4, 4, 0, -1, 2))});
+    init(kind::kDI,
+         {channel(1, hw(1, 3, 3, 0, 20)), channel(1, hw(1, 3, 3, 0, 21)), channel(1, hw(1, 4, 4, 0, -1, 2))});
     status(kind::kDI) = {0x1000, 0x1001, 0x20};
     scan(kind::kDI);
     EXPECT_EQ(status(kind::kDI)[0], 0x1001u);

@@ -60,7 +60,8 @@ struct SerialScan : testing::Test {
 };
 
 TEST_F(SerialScan, ProbesReadsAndWritesThroughTheLine) {
-    tolva::PcccCommands commands(messages, [] { return true; }, [] { return tolva::read_comm_module_address("TOLVA_1"); });
+    tolva::PcccCommands commands(
+        messages, [] { return true; }, [] { return tolva::read_comm_module_address("TOLVA_1"); });
     tolva::StationTable table(commands, {}, [](std::string_view) {});
     tolva::KindHandlers handlers(commands, table);
     tolva::DeviceConfigRecord config{};
@@ -93,7 +94,8 @@ TEST_F(SerialScan, ProbesReadsAndWritesThroughTheLine) {
 TEST_F(SerialScan, AnOfflineStationAnsweredByTheModuleEndsEachCommandAtOnce) {
     set_module_address("7");
     network.set_mode(1, sim_controller::StationMode::module_status);
-    tolva::PcccCommands commands(messages, [] { return true; }, [] { return tolva::read_comm_module_address("TOLVA_1"); });
+    tolva::PcccCommands commands(
+        messages, [] { return true; }, [] { return tolva::read_comm_module_address("TOLVA_1"); });
     tolva::StationTable table(commands, {}, [](std::string_view) {});
     ASSERT_NE(table.ensure(1), nullptr);
     EXPECT_FALSE(table.find(1)->probed);
@@ -119,7 +121,11 @@ TEST(CommModuleAddress, IsADecimalRegistryTextOfTheDevice) {
         const char* text;
         std::optional<uint8_t> address;
     };
-    const Case cases[] = {{"9", 9}, {" 12", 12}, {"31abc", 31}, {"abc", std::nullopt}, {"-1", std::nullopt},
+    const Case cases[] = {{"9", 9},
+                          {" 12", 12},
+                          {"31abc", 31},
+                          {"abc", std::nullopt},
+                          {"-1", std::nullopt},
                           {"256", std::nullopt}};
     for (const auto& c : cases) {
         uint32_t type = kRegSz;

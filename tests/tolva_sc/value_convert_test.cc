@@ -17,7 +17,8 @@ using Bytes = std::vector<uint8_t>;
 constexpr int kO = 0, kI = 1, kS = 2, kB = 3, kT = 4, kC = 5, kR = 6, kN = 7, kF = 8, kW = 9;
 
 ElementAccess access(int type, bool digital, int sub, int mnemonic = -1) {
-    const auto a = tolva::element_access(type, digital, NormalAddress{0, static_cast<int16_t>(sub)}, mnemonic);
+    const auto a =
+        tolva::element_access(type, digital, NormalAddress{0, static_cast<int16_t>(sub)}, mnemonic);
     EXPECT_TRUE(a.has_value()) << type << " " << sub << " " << mnemonic;
     return a.value_or(ElementAccess{});
 }
@@ -39,7 +40,7 @@ TEST(ValueConvert, AddressesOutsideTheirElementHaveNoAccess) {
         int mnemonic;
     };
     const Case cases[] = {
-        {"B bit -1", kB, true, -1, -1},       {"B bit 16", kB, true, 16, -1},
+        {"B bit -1", kB, true, -1, -1},         {"B bit 16", kB, true, 16, -1},
         {"O digital bit -1", kO, true, -1, -1}, {"S digital bit 16", kS, true, 16, -1},
         {"W analog word 1", kW, false, 1, -1},  {"I analog word -2", kI, false, -2, -1},
         {"T mnemonic 5", kT, false, 0, 5},      {"T mnemonic -1", kT, false, 0, -1},
@@ -116,8 +117,8 @@ TEST(ValueConvert, WordsTakeTheIntegerPartHeldToSixteenBits) {
         float value;
         int16_t word;
     };
-    const Case cases[] = {{3.7f, 3},         {-1.5f, -1},          {0.99f, 0},          {32767.0f, 32767},
-                          {40000.0f, 32767}, {-40000.0f, -32768}, {1e30f, 32767},     {-32768.9f, -32768}};
+    const Case cases[] = {{3.7f, 3},         {-1.5f, -1},         {0.99f, 0},     {32767.0f, 32767},
+                          {40000.0f, 32767}, {-40000.0f, -32768}, {1e30f, 32767}, {-32768.9f, -32768}};
     for (const auto& c : cases) {
         Bytes e(2, 0xAA);
         tolva::write_element(e, a, c.value, true);

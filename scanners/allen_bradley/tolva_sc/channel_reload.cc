@@ -48,7 +48,8 @@ bool same_stamp(const TimeStamp& a, const TimeStamp& b) {
 
 }  // namespace
 
-int reload_channels_if_changed(int kind, void* data_module, void* conf_module, const ChannelTableLoader& load) {
+int reload_channels_if_changed(int kind, void* data_module, void* conf_module,
+                               const ChannelTableLoader& load) {
     // This device type keeps its channel tables in the binary files only: the file is named
     // by the kind word alone.
     const std::string_view word = kind_word(kind);

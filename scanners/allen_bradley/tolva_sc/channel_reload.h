@@ -18,6 +18,7 @@ using ChannelTableLoader = std::function<int(int kind, std::span<qvr::ChannelRec
 // (no file, no loader, a module that cannot be read, or the loader's failure). On reload
 // the file time becomes the module's configuration time and the configuration module's
 // waiters are signalled.
-int reload_channels_if_changed(int kind, void* data_module, void* conf_module, const ChannelTableLoader& load);
+int reload_channels_if_changed(int kind, void* data_module, void* conf_module,
+                               const ChannelTableLoader& load);
 
 }  // namespace tolva

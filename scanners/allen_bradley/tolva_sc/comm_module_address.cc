@@ -13,8 +13,8 @@ std::optional<uint8_t> read_comm_module_address(std::string_view config_name) {
     char text[64] = {};
     uint32_t type = 0;
     uint32_t size = sizeof text - 1;
-    if (reg_AccessProductValue(platform::RegistryHive::machine, kProductKey, platform::kKeyQueryValue, name.c_str(),
-                               &type, text, &size) != 0) {
+    if (reg_AccessProductValue(platform::RegistryHive::machine, kProductKey, platform::kKeyQueryValue,
+                               name.c_str(), &type, text, &size) != 0) {
         return std::nullopt;
     }
     if (type != kRegSz) return std::nullopt;

@@ -95,7 +95,8 @@ bool valid_channel_address(const ChannelHwRecord& hw) {
     }
 }
 
-BlockList build_block_list(std::span<const qvr::ChannelRecord> records, bool digital, StationTable& stations) {
+BlockList build_block_list(std::span<const qvr::ChannelRecord> records, bool digital,
+                           StationTable& stations) {
     BlockList list;
     list.links.resize(records.size());
     std::vector<Draft> drafts;

@@ -96,8 +96,8 @@ void blocks_to_channels(const BlockList& list, std::span<const qvr::ChannelRecor
             status[i] |= kChannelFailed;
             continue;
         }
-        const float value = read_element(block.element_bytes(link.address.element - block.element), link.access,
-                                         swaps_float_words(stations, block.station));
+        const float value = read_element(block.element_bytes(link.address.element - block.element),
+                                         link.access, swaps_float_words(stations, block.station));
         status[i] &= ~kChannelFailed;
         if (digital) {
             status[i] = value != 0.0f ? (status[i] | kChannelState) : (status[i] & ~kChannelState);
@@ -108,8 +108,8 @@ void blocks_to_channels(const BlockList& list, std::span<const qvr::ChannelRecor
 }
 
 void channels_to_blocks(BlockList& list, std::span<const qvr::ChannelRecord> records, bool digital,
-                        std::span<uint32_t> status, std::span<const float> values, const StationTable& stations,
-                        const BlockActions& actions) {
+                        std::span<uint32_t> status, std::span<const float> values,
+                        const StationTable& stations, const BlockActions& actions) {
     const size_t n = std::min({records.size(), list.links.size(), status.size()});
     for (size_t i = 0; i < n; ++i) {
         ChannelLink& link = list.links[i];

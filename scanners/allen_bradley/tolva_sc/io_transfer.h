@@ -54,7 +54,7 @@ void blocks_to_channels(const BlockList& list, std::span<const qvr::ChannelRecor
 // `actions.changed`; otherwise a block still at status 0 gets `actions.unchanged`. Blocks
 // that failed their first read in this scan are left alone.
 void channels_to_blocks(BlockList& list, std::span<const qvr::ChannelRecord> records, bool digital,
-                        std::span<uint32_t> status, std::span<const float> values, const StationTable& stations,
-                        const BlockActions& actions);
+                        std::span<uint32_t> status, std::span<const float> values,
+                        const StationTable& stations, const BlockActions& actions);
 
 }  // namespace tolva

@@ -11,7 +11,8 @@ KindHandlers::KindHandlers(PcccCommands& commands, StationTable& stations)
     : commands_(commands), stations_(stations) {}
 
 void KindHandlers::build(int k) {
-    lists_[static_cast<size_t>(k)] = build_block_list(records_[static_cast<size_t>(k)], kind_is_digital(k), stations_);
+    lists_[static_cast<size_t>(k)] =
+        build_block_list(records_[static_cast<size_t>(k)], kind_is_digital(k), stations_);
 }
 
 int KindHandlers::init(int k, const DeviceConfigRecord& config, std::span<const qvr::ChannelRecord> records) {
@@ -65,14 +66,15 @@ void KindHandlers::scan_inputs(int k, std::span<const qvr::ChannelRecord> record
     blocks_to_channels(list, records, kind_is_digital(k), status, values, stations_);
 }
 
-void KindHandlers::scan_outputs(int k, std::span<const qvr::ChannelRecord> records, std::span<uint32_t> status,
-                                std::span<float> values) {
+void KindHandlers::scan_outputs(int k, std::span<const qvr::ChannelRecord> records,
+                                std::span<uint32_t> status, std::span<float> values) {
     BlockList& list = lists_[static_cast<size_t>(k)];
     const bool digital = kind_is_digital(k);
     actions_.changed = actions_.first_scan != 0 ? actions_.first_scan : block_status::kWrite;
     reset_output_blocks(list);
     read_unread_blocks(list, commands_, stations_);
-    channels_to_blocks(list, records, digital, status, values, stations_, {actions_.changed, actions_.unchanged});
+    channels_to_blocks(list, records, digital, status, values, stations_,
+                       {actions_.changed, actions_.unchanged});
     transfer_output_blocks(list, commands_, stations_);
     blocks_to_channels(list, records, digital, status, values, stations_);
     // DO runs before AO in a scan: AO then takes the first-scan action and clears it.

@@ -96,7 +96,8 @@ int PcccCommands::read_directory(TransferRequest& request) {
     const auto count = static_cast<uint8_t>(request.byte_count);
     const auto element = static_cast<uint16_t>(request.element);
     return exchange(
-        request, [&](uint16_t tns) { return pccc::directory_read_request(request.station, tns, count, element); },
+        request,
+        [&](uint16_t tns) { return pccc::directory_read_request(request.station, tns, count, element); },
         static_cast<size_t>(count) + pccc::kReadReplyExtra, 1 + link_.max_retries(),
         request.data.first(count));
 }
@@ -124,9 +125,9 @@ int PcccCommands::write_block(TransferRequest& request, uint8_t processor_type) 
     const pccc::BlockAddress address = address_of(request);
     const pccc::Variant variant = pccc::variant_for(request.file_number, processor_type);
     const std::span<const uint8_t> data = request.data.first(static_cast<size_t>(request.byte_count));
-    return exchange(
-        request, [&](uint16_t tns) { return pccc::block_write_request(address, variant, tns, data); },
-        pccc::kWriteReplyCapacity, 1 + link_.max_retries(), {});
+    return exchange(request,
+                    [&](uint16_t tns) { return pccc::block_write_request(address, variant, tns, data); },
+                    pccc::kWriteReplyCapacity, 1 + link_.max_retries(), {});
 }
 
 }  // namespace tolva

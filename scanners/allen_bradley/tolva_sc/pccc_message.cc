@@ -59,7 +59,8 @@ void append_address(std::vector<uint8_t>& message, uint16_t value) {
     append_word(message, value);
 }
 
-std::vector<uint8_t> directory_read_request(uint8_t station, uint16_t tns, uint8_t byte_count, uint16_t element) {
+std::vector<uint8_t> directory_read_request(uint8_t station, uint16_t tns, uint8_t byte_count,
+                                            uint16_t element) {
     auto m = header(station, kCmdExtended, tns);
     m.push_back(kFncDirectoryRead);
     m.push_back(byte_count);
@@ -124,10 +125,12 @@ std::vector<uint8_t> block_write_request(const BlockAddress& a, Variant variant,
 
 int check_reply(std::span<const uint8_t> request, std::span<const uint8_t> reply,
                 std::optional<uint8_t> module_address) {
-    if (request.size() < df1::kHeaderSize || reply.size() < df1::kHeaderSize) return pccc_error::kOtherTransaction;
+    if (request.size() < df1::kHeaderSize || reply.size() < df1::kHeaderSize)
+        return pccc_error::kOtherTransaction;
     const uint8_t src = reply[df1::kSrcPos];
     if (src != request[df1::kDstPos]) {
-        return module_address && *module_address == src ? pccc_error::kFromModule : pccc_error::kOtherTransaction;
+        return module_address && *module_address == src ? pccc_error::kFromModule
+                                                        : pccc_error::kOtherTransaction;
     }
     if (reply[df1::kCmdPos] != (request[df1::kCmdPos] | kReplyBit)) return pccc_error::kWrongCommand;
     if (tns_of(reply) != tns_of(request)) return pccc_error::kOtherTransaction;

@@ -77,7 +77,8 @@ struct BlockAddress {
     uint8_t byte_count = 0;
 };
 
-std::vector<uint8_t> directory_read_request(uint8_t station, uint16_t tns, uint8_t byte_count, uint16_t element);
+std::vector<uint8_t> directory_read_request(uint8_t station, uint16_t tns, uint8_t byte_count,
+                                            uint16_t element);
 std::vector<uint8_t> diagnostic_status_request(uint8_t station, uint16_t tns);
 std::vector<uint8_t> block_read_request(const BlockAddress& address, Variant variant, uint16_t tns);
 // `data` holds address.byte_count bytes.

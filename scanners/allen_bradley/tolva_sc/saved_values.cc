@@ -55,7 +55,8 @@ int write_image(const File& file, std::span<const uint8_t> image) {
 int read_image(const File& file, std::span<uint8_t> image) {
     size_t done = 0;
     while (done < image.size()) {
-        const ssize_t n = ::pread(file.fd(), image.data() + done, image.size() - done, static_cast<off_t>(done));
+        const ssize_t n =
+            ::pread(file.fd(), image.data() + done, image.size() - done, static_cast<off_t>(done));
         if (n < 0) {
             if (errno == EINTR) continue;
             return platform::fail_from_errno();
@@ -71,8 +72,8 @@ void put_u32(uint8_t* at, uint32_t v) {
 }
 
 uint32_t get_u32(const uint8_t* at) {
-    return static_cast<uint32_t>(at[0]) | static_cast<uint32_t>(at[1]) << 8 | static_cast<uint32_t>(at[2]) << 16 |
-           static_cast<uint32_t>(at[3]) << 24;
+    return static_cast<uint32_t>(at[0]) | static_cast<uint32_t>(at[1]) << 8 |
+           static_cast<uint32_t>(at[2]) << 16 | static_cast<uint32_t>(at[3]) << 24;
 }
 
 // A tag field of the files as a terminated text; the fields carry no NUL when full.
@@ -96,7 +97,8 @@ void apply(uint32_t& target, uint32_t saved, bool digital) {
 
 std::vector<uint32_t> words_of(std::span<const float> values) {
     std::vector<uint32_t> w(values.size());
-    std::transform(values.begin(), values.end(), w.begin(), [](float v) { return std::bit_cast<uint32_t>(v); });
+    std::transform(values.begin(), values.end(), w.begin(),
+                   [](float v) { return std::bit_cast<uint32_t>(v); });
     return w;
 }
 
@@ -191,9 +193,9 @@ int saved_values_read(std::string_view config_name, int kind, bool by_tag, std::
     }
     for (size_t i = 0; i < count; ++i) {
         const uint8_t* b = bin_image.data() + i * kSavedRecordSize;
-        const std::string saved = tag.is_open() ? field_text(tag_image.data() + i * kSavedTagRecordSize,
-                                                             kSavedTagRecordSize)
-                                                : field_text(b, kSavedTagPartSize);
+        const std::string saved =
+            tag.is_open() ? field_text(tag_image.data() + i * kSavedTagRecordSize, kSavedTagRecordSize)
+                          : field_text(b, kSavedTagPartSize);
         if (saved.empty()) continue;
         const uint32_t value = get_u32(b + kSavedTagPartSize);
         size_t target = count;
@@ -219,12 +221,13 @@ int saved_values_read(std::string_view config_name, int kind, bool by_tag, std::
     std::vector<uint32_t> words = words_of(values);
     const int rc = saved_values_read(config_name, kind, by_tag, std::span<uint32_t>(words), records);
     if (rc < 0) return rc;
-    std::transform(words.begin(), words.end(), values.begin(), [](uint32_t w) { return std::bit_cast<float>(w); });
+    std::transform(words.begin(), words.end(), values.begin(),
+                   [](uint32_t w) { return std::bit_cast<float>(w); });
     return rc;
 }
 
-int save_changed_values(bool& changed, std::string_view config_name, int kind, std::span<const uint32_t> values,
-                        std::span<const qvr::ChannelRecord> records) {
+int save_changed_values(bool& changed, std::string_view config_name, int kind,
+                        std::span<const uint32_t> values, std::span<const qvr::ChannelRecord> records) {
     if (!changed) return 0;
     const int rc = saved_values_write(config_name, kind, values, records);
     if (rc >= 0) changed = false;

@@ -51,8 +51,8 @@ int saved_values_read(std::string_view config_name, int kind, bool by_tag, std::
 // The save of a kind's changed outputs: writes when `changed` is set and clears it only when
 // the write succeeded, so a failed save is tried again at the next save time. 0 when there
 // was nothing to save, else the write's result.
-int save_changed_values(bool& changed, std::string_view config_name, int kind, std::span<const uint32_t> values,
-                        std::span<const qvr::ChannelRecord> records);
+int save_changed_values(bool& changed, std::string_view config_name, int kind,
+                        std::span<const uint32_t> values, std::span<const qvr::ChannelRecord> records);
 int save_changed_values(bool& changed, std::string_view config_name, int kind, std::span<const float> values,
                         std::span<const qvr::ChannelRecord> records);
 

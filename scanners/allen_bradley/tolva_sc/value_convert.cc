@@ -78,14 +78,16 @@ float read_element(std::span<const uint8_t> element, const ElementAccess& access
         case ElementAccess::Kind::real:
             return std::bit_cast<float>(load_float_bits(element, swap_float_words));
         case ElementAccess::Kind::bit:
-            return (static_cast<uint16_t>(load_word(element, access.word)) >> access.bit & 1u) != 0 ? 1.0f : 0.0f;
+            return (static_cast<uint16_t>(load_word(element, access.word)) >> access.bit & 1u) != 0 ? 1.0f
+                                                                                                    : 0.0f;
         case ElementAccess::Kind::word:
             break;
     }
     return static_cast<float>(load_word(element, access.word));
 }
 
-Stored write_element(std::span<uint8_t> element, const ElementAccess& access, float value, bool swap_float_words) {
+Stored write_element(std::span<uint8_t> element, const ElementAccess& access, float value,
+                     bool swap_float_words) {
     if (access.kind == ElementAccess::Kind::real) {
         const uint32_t old_bits = load_float_bits(element, swap_float_words);
         const uint32_t new_bits = std::bit_cast<uint32_t>(value);
@@ -102,7 +104,9 @@ Stored write_element(std::span<uint8_t> element, const ElementAccess& access, fl
         new_word = static_cast<int16_t>(std::trunc(value) != 0.0f ? (bits | mask) : (bits & ~mask));
     } else {
         const float cut = std::trunc(value);
-        new_word = cut >= 32767.0f ? int16_t{32767} : cut <= -32768.0f ? int16_t{-32768} : static_cast<int16_t>(cut);
+        new_word = cut >= 32767.0f    ? int16_t{32767}
+                   : cut <= -32768.0f ? int16_t{-32768}
+                                      : static_cast<int16_t>(cut);
     }
     store_word(element, access.word, new_word);
     return new_word != old_word ? Stored::changed : Stored::same;

@@ -52,7 +52,8 @@ enum class Stored : uint8_t { same, changed, refused };
 // it is. Not-a-number and infinite values are refused for words and bits (the element stays
 // as it was). A float that compares equal to the stored one (0 and -0) or has its very bits
 // leaves the element as it is.
-Stored write_element(std::span<uint8_t> element, const ElementAccess& access, float value, bool swap_float_words);
+Stored write_element(std::span<uint8_t> element, const ElementAccess& access, float value,
+                     bool swap_float_words);
 
 // Word helpers on little-endian bytes.
 int16_t load_word(std::span<const uint8_t> bytes, size_t word);
