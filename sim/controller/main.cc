@@ -1,6 +1,10 @@
 // qvr_controller: runs the interface-module stand-in on a new pseudo-terminal, maps a port
-// name to it for the scanner, prints "<port> <device>" and then one line per link event
-// until interrupted; the mapping is removed on the way out.
+// name to it for the scanner, prints "<port> <device>" and then one line per link event and
+// per command until interrupted; the mapping is removed on the way out. Stations, their files,
+// directories and values are given as options; while it runs it takes commands (set, get,
+// mode, protect, type) from a file or FIFO and prints the answers.
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -9,11 +13,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "controller/interface_module.h"
+#include "controller/pccc_network.h"
 #include "controller/pseudo_terminal.h"
+#include "controller/tool_commands.h"
 #include "platform/monotonic_clock.h"
 
 namespace {
@@ -25,11 +33,77 @@ void on_signal(int) {
 }
 
 int usage() {
-    std::fprintf(stderr,
-                 "usage: qvr_controller [--port COMn] [--baud rate] [--paced] [--quiet]\n"
-                 "  Opens a pseudo-terminal, maps the port name (default COM1) to it and answers\n"
-                 "  on it as the interface module until interrupted.\n");
+    std::fprintf(
+        stderr,
+        "usage: qvr_controller [--port COMn] [--baud rate] [--paced] [--quiet]\n"
+        "         [--module-address n] [--commands path|-]\n"
+        "         [--station n[:type] [--file N7:100] [--slot in,outbytes,out] [--set N7:0=5] ...] ...\n"
+        "  Opens a pseudo-terminal, maps the port name (default COM1) to it and answers\n"
+        "  on it as the interface module until interrupted. --file, --slot and --set\n"
+        "  apply to the station before them (type: processor type byte, default 0x4E).\n"
+        "  Commands, one a line: set S ADDR VALUE | get S ADDR | mode S MODE [CODE [COUNT]]\n"
+        "  | protect S FILE [STS] | unprotect S FILE | type S TYPE; modes normal, silent,\n"
+        "  module-status, extended, short-reply, wrong-tns.\n");
     return 2;
+}
+
+struct StationSpec {
+    uint8_t station = 0;
+    uint8_t type = 0x4E;
+    std::vector<std::string> files;
+    std::vector<sim_controller::DirectorySlot> slots;
+    std::vector<std::string> sets;
+};
+
+std::optional<sim_controller::DirectorySlot> parse_slot(const std::string& text) {
+    unsigned a = 0, b = 0, c = 0;
+    char tail = 0;
+    if (std::sscanf(text.c_str(), "%u,%u,%u%c", &a, &b, &c, &tail) != 3 || a > 255 || b > 255 || c > 255) {
+        return std::nullopt;
+    }
+    return sim_controller::DirectorySlot{static_cast<uint8_t>(a), static_cast<uint8_t>(b),
+                                         static_cast<uint8_t>(c)};
+}
+
+bool set_up(sim_controller::ControllerNetwork& network, const StationSpec& spec) {
+    network.add_station(spec.station, spec.type);
+    for (const auto& f : spec.files) {
+        if (!sim_controller::add_file_from_spec(network, spec.station, f)) {
+            std::fprintf(stderr, "qvr_controller: bad file %s\n", f.c_str());
+            return false;
+        }
+    }
+    if (!spec.slots.empty()) network.set_directory(spec.station, spec.slots);
+    for (const auto& s : spec.sets) {
+        const size_t eq = s.find('=');
+        const std::string answer =
+            eq == std::string::npos
+                ? "! missing ="
+                : sim_controller::run_tool_command(network, "set " + std::to_string(spec.station) + " " +
+                                                                s.substr(0, eq) + " " + s.substr(eq + 1));
+        if (answer.starts_with("!")) {
+            std::fprintf(stderr, "qvr_controller: --set %s: %s\n", s.c_str(), answer.c_str() + 2);
+            return false;
+        }
+    }
+    return true;
+}
+
+// Reads what arrived on the command descriptor and runs every whole line; false at its end.
+bool serve_commands(int fd, std::string& pending, sim_controller::ControllerNetwork& network) {
+    char buffer[512];
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n == 0) return false;
+    if (n < 0) return errno == EAGAIN || errno == EINTR;
+    pending.append(buffer, static_cast<size_t>(n));
+    for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
+        const std::string line = pending.substr(0, end);
+        pending.erase(0, end + 1);
+        if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
+        std::printf("%s\n", sim_controller::run_tool_command(network, line).c_str());
+        std::fflush(stdout);
+    }
+    return true;
 }
 
 }  // namespace
@@ -38,9 +112,44 @@ int main(int argc, char** argv) {
     std::string port = "COM1";
     sim_controller::ModuleOptions options;
     bool quiet = false;
+    unsigned module_address = 0;
+    std::string commands_path;
+    std::vector<StationSpec> specs;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
-        if (arg == "--port" && i + 1 < argc) {
+        const bool has_value = i + 1 < argc;
+        if (arg == "--module-address" && has_value) {
+            const auto v = sim_controller::parse_tool_number(argv[++i], 255);
+            if (!v) return usage();
+            module_address = *v;
+        } else if (arg == "--commands" && has_value) {
+            commands_path = argv[++i];
+        } else if (arg == "--station" && has_value) {
+            const std::string text = argv[++i];
+            const size_t colon = text.find(':');
+            const auto n = sim_controller::parse_tool_number(text.substr(0, colon), 255);
+            if (!n) return usage();
+            StationSpec spec;
+            spec.station = static_cast<uint8_t>(*n);
+            if (colon != std::string::npos) {
+                const auto type = sim_controller::parse_tool_number(text.substr(colon + 1), 255);
+                if (!type) return usage();
+                spec.type = static_cast<uint8_t>(*type);
+            }
+            specs.push_back(spec);
+        } else if ((arg == "--file" || arg == "--slot" || arg == "--set") && has_value) {
+            if (specs.empty()) return usage();
+            const std::string value = argv[++i];
+            if (arg == "--file") {
+                specs.back().files.push_back(value);
+            } else if (arg == "--set") {
+                specs.back().sets.push_back(value);
+            } else {
+                const auto slot = parse_slot(value);
+                if (!slot) return usage();
+                specs.back().slots.push_back(*slot);
+            }
+        } else if (arg == "--port" && i + 1 < argc) {
             port = argv[++i];
         } else if (arg == "--baud" && i + 1 < argc) {
             char* end = nullptr;
@@ -53,6 +162,23 @@ int main(int argc, char** argv) {
             quiet = true;
         } else {
             return usage();
+        }
+    }
+
+    sim_controller::ControllerNetwork network(static_cast<uint8_t>(module_address));
+    for (const auto& spec : specs) {
+        if (!set_up(network, spec)) return 2;
+    }
+    int commands_fd = -1;
+    if (commands_path == "-") {
+        commands_fd = STDIN_FILENO;
+    } else if (!commands_path.empty()) {
+        // Read and write, so a FIFO has a writer for as long as the tool runs and never ends.
+        commands_fd = ::open(commands_path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+        if (commands_fd < 0) {
+            std::fprintf(stderr, "qvr_controller: cannot open %s: %s\n", commands_path.c_str(),
+                         std::strerror(errno));
+            return 1;
         }
     }
 
@@ -74,11 +200,17 @@ int main(int argc, char** argv) {
     sigaction(SIGTERM, &sa, nullptr);
 
     sim_controller::InterfaceModule module(options);
+    network.attach(module);
     const int64_t start = platform::monotonic_ns();
     if (!quiet) {
         module.set_log_observer([start](const sim_controller::LogEntry& entry) {
             std::printf("%10.6f %s\n", static_cast<double>(entry.time_ns - start) / 1e9,
                         entry.text().c_str());
+            std::fflush(stdout);
+        });
+        network.set_command_observer([start](const sim_controller::CommandRecord& record) {
+            std::printf("%10.6f cmd %s\n", static_cast<double>(record.time_ns - start) / 1e9,
+                        record.text().c_str());
             std::fflush(stdout);
         });
     }
@@ -87,8 +219,17 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "qvr_controller: cannot start: %s\n", std::strerror(errno));
         rc = 1;
     } else {
-        while (!g_stop && module.running()) ::usleep(50'000);
+        std::string pending;
+        while (!g_stop && module.running()) {
+            if (commands_fd < 0) {
+                ::usleep(50'000);
+                continue;
+            }
+            pollfd p{commands_fd, POLLIN, 0};
+            if (::poll(&p, 1, 50) > 0 && !serve_commands(commands_fd, pending, network)) commands_fd = -1;
+        }
         module.stop();
+        network.set_command_observer({});
     }
     sim_controller::unmap_port_name(port);
     return rc;

@@ -1,0 +1,245 @@
+#include "tolva_sc/saved_values.h"
+
+#include <fcntl.h>
+#include <strings.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "platform/last_error.h"
+#include "qvr/env.h"
+
+namespace tolva {
+
+namespace {
+
+constexpr std::array<std::string_view, 5> kKindWords{"ai", "di", "ao", "do", "ci"};
+
+bool enabled(const qvr::ChannelRecord& record) {
+    return record.head.Flags.test(qvr::AnalogFlag::Enable);
+}
+
+bool digital_kind(int kind) {
+    return (kind & 1) != 0;
+}
+
+class File {
+  public:
+    explicit File(int fd) : fd_(fd) {}
+    ~File() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    int fd() const { return fd_; }
+    bool is_open() const { return fd_ >= 0; }
+
+  private:
+    int fd_;
+};
+
+// The whole image at offset 0 in one call; a short write counts as a full disk.
+int write_image(const File& file, std::span<const uint8_t> image) {
+    if (image.empty()) return 0;
+    const ssize_t n = ::pwrite(file.fd(), image.data(), image.size(), 0);
+    if (n < 0) return platform::fail_from_errno();
+    if (static_cast<size_t>(n) != image.size()) return platform::fail(ENOSPC);
+    return 0;
+}
+
+int read_image(const File& file, std::span<uint8_t> image) {
+    size_t done = 0;
+    while (done < image.size()) {
+        const ssize_t n =
+            ::pread(file.fd(), image.data() + done, image.size() - done, static_cast<off_t>(done));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return platform::fail_from_errno();
+        }
+        if (n == 0) return platform::fail(platform::kErrorHandleEof);
+        done += static_cast<size_t>(n);
+    }
+    return 0;
+}
+
+void put_u32(uint8_t* at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+uint32_t get_u32(const uint8_t* at) {
+    return static_cast<uint32_t>(at[0]) | static_cast<uint32_t>(at[1]) << 8 |
+           static_cast<uint32_t>(at[2]) << 16 | static_cast<uint32_t>(at[3]) << 24;
+}
+
+// A tag field of the files as a terminated text; the fields carry no NUL when full.
+std::string field_text(const uint8_t* field, size_t size) {
+    const auto* begin = reinterpret_cast<const char*>(field);
+    return std::string(begin, std::find(begin, begin + size, '\0'));
+}
+
+// Tags compare without case over their 15 characters. A full 12-character field of the .bin
+// file (read when no .tag file exists) holds the start of a longer tag.
+bool same_tag(std::string_view saved, std::string_view tag, bool from_bin) {
+    size_t n = std::min(saved.size(), qvr::kTagMax);
+    size_t m = std::min(tag.size(), qvr::kTagMax);
+    if (from_bin && n == kSavedTagPartSize) m = std::min(m, n);
+    return n == m && ::strncasecmp(saved.data(), tag.data(), n) == 0;
+}
+
+void apply(uint32_t& target, uint32_t saved, bool digital) {
+    target = digital ? ((target & ~1u) | (saved & 1u)) : saved;
+}
+
+std::vector<uint32_t> words_of(std::span<const float> values) {
+    std::vector<uint32_t> w(values.size());
+    std::transform(values.begin(), values.end(), w.begin(),
+                   [](float v) { return std::bit_cast<uint32_t>(v); });
+    return w;
+}
+
+}  // namespace
+
+std::string_view kind_word(int kind) {
+    if (kind < 0 || kind >= static_cast<int>(kKindWords.size())) return {};
+    return kKindWords[static_cast<size_t>(kind)];
+}
+
+std::optional<SavedValuesFiles> saved_values_files(std::string_view config_name, int kind) {
+    const std::string_view word = kind_word(kind);
+    if (word.empty()) {
+        platform::fail(EINVAL);
+        return std::nullopt;
+    }
+    const char* folder = env_GetProductFolder("QVR_SAVED_VALUES");
+    if (!folder || *folder == '\0') {
+        if (errno == 0) platform::fail(platform::kErrorPathNotFound);
+        return std::nullopt;
+    }
+    std::string base = std::string(folder);
+    if (base.back() != '/') base += '/';
+    base += config_name;
+    base += '_';
+    base += word;
+    return SavedValuesFiles{base + ".bin", base + ".tag"};
+}
+
+int saved_values_write(std::string_view config_name, int kind, std::span<const uint32_t> values,
+                       std::span<const qvr::ChannelRecord> records) {
+    const auto files = saved_values_files(config_name, kind);
+    if (!files) return -1;
+    const File bin(::open(files->bin.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
+    if (!bin.is_open()) return platform::fail_from_errno();
+    const File tag(::open(files->tag.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
+    if (!tag.is_open()) return platform::fail_from_errno();
+
+    const size_t count = std::min(values.size(), records.size());
+    std::vector<uint8_t> bin_image(count * kSavedRecordSize, 0);
+    std::vector<uint8_t> tag_image(count * kSavedTagRecordSize, 0);
+    for (size_t i = 0; i < count; ++i) {
+        uint8_t* b = bin_image.data() + i * kSavedRecordSize;
+        uint8_t* t = tag_image.data() + i * kSavedTagRecordSize;
+        if (enabled(records[i])) {
+            const std::string text = qvr::join_text(records[i], qvr::ChannelText::Tag);
+            std::memcpy(b, text.data(), std::min(text.size(), kSavedTagPartSize));
+            std::memcpy(t, text.data(), std::min(text.size(), kSavedTagRecordSize));
+        }
+        put_u32(b + kSavedTagPartSize, values[i]);
+    }
+    if (write_image(bin, bin_image) != 0 || write_image(tag, tag_image) != 0) return -1;
+    return count == 0 ? 0 : static_cast<int>(kSavedTagRecordSize);
+}
+
+int saved_values_write(std::string_view config_name, int kind, std::span<const float> values,
+                       std::span<const qvr::ChannelRecord> records) {
+    const std::vector<uint32_t> words = words_of(values);
+    return saved_values_write(config_name, kind, std::span<const uint32_t>(words), records);
+}
+
+int saved_values_read(std::string_view config_name, int kind, bool by_tag, std::span<uint32_t> values,
+                      std::span<const qvr::ChannelRecord> records) {
+    const auto files = saved_values_files(config_name, kind);
+    if (!files) return -1;
+    const File bin(::open(files->bin.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!bin.is_open()) return platform::fail_from_errno();
+    const size_t count = std::min(values.size(), records.size());
+    const bool digital = digital_kind(kind);
+    std::vector<uint8_t> bin_image(count * kSavedRecordSize);
+    if (read_image(bin, bin_image) != 0) return -1;
+    // Everything goes into a copy first: the values change only when every record was read.
+    std::vector<uint32_t> restored(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(count));
+
+    if (!by_tag) {
+        for (size_t i = 0; i < count; ++i) {
+            apply(restored[i], get_u32(bin_image.data() + i * kSavedRecordSize + kSavedTagPartSize), digital);
+        }
+        std::copy(restored.begin(), restored.end(), values.begin());
+        return count == 0 ? 0 : 4;
+    }
+
+    std::vector<uint8_t> tag_image;
+    const File tag(::open(files->tag.c_str(), O_RDONLY | O_CLOEXEC));
+    if (tag.is_open()) {
+        tag_image.resize(count * kSavedTagRecordSize);
+        if (read_image(tag, tag_image) != 0) return -1;
+    }
+    std::vector<std::string> tags(count);
+    for (size_t i = 0; i < count; ++i) {
+        if (enabled(records[i])) tags[i] = qvr::join_text(records[i], qvr::ChannelText::Tag);
+    }
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t* b = bin_image.data() + i * kSavedRecordSize;
+        const std::string saved =
+            tag.is_open() ? field_text(tag_image.data() + i * kSavedTagRecordSize, kSavedTagRecordSize)
+                          : field_text(b, kSavedTagPartSize);
+        if (saved.empty()) continue;
+        const uint32_t value = get_u32(b + kSavedTagPartSize);
+        size_t target = count;
+        if (!tags[i].empty() && same_tag(saved, tags[i], !tag.is_open())) {
+            target = i;
+        } else {
+            for (size_t k = 0; k < count; ++k) {
+                if (!tags[k].empty() && same_tag(saved, tags[k], !tag.is_open())) {
+                    target = k;
+                    break;
+                }
+            }
+        }
+        if (target < count) apply(restored[target], value, digital);
+    }
+    std::copy(restored.begin(), restored.end(), values.begin());
+    if (count == 0) return 0;
+    return tag.is_open() ? static_cast<int>(kSavedTagRecordSize) : static_cast<int>(kSavedRecordSize);
+}
+
+int saved_values_read(std::string_view config_name, int kind, bool by_tag, std::span<float> values,
+                      std::span<const qvr::ChannelRecord> records) {
+    std::vector<uint32_t> words = words_of(values);
+    const int rc = saved_values_read(config_name, kind, by_tag, std::span<uint32_t>(words), records);
+    if (rc < 0) return rc;
+    std::transform(words.begin(), words.end(), values.begin(),
+                   [](uint32_t w) { return std::bit_cast<float>(w); });
+    return rc;
+}
+
+int save_changed_values(bool& changed, std::string_view config_name, int kind,
+                        std::span<const uint32_t> values, std::span<const qvr::ChannelRecord> records) {
+    if (!changed) return 0;
+    const int rc = saved_values_write(config_name, kind, values, records);
+    if (rc >= 0) changed = false;
+    return rc;
+}
+
+int save_changed_values(bool& changed, std::string_view config_name, int kind, std::span<const float> values,
+                        std::span<const qvr::ChannelRecord> records) {
+    if (!changed) return 0;
+    const int rc = saved_values_write(config_name, kind, values, records);
+    if (rc >= 0) changed = false;
+    return rc;
+}
+
+}  // namespace tolva

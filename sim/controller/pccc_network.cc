@@ -1,0 +1,542 @@
+#include "controller/pccc_network.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/monotonic_clock.h"
+
+namespace sim_controller {
+
+namespace {
+
+constexpr uint8_t kCmdUnprotectedRead = 0x01;
+constexpr uint8_t kCmdDiagnostic = 0x06;
+constexpr uint8_t kCmdUnprotectedWrite = 0x08;
+constexpr uint8_t kCmdExtended = 0x0F;
+constexpr uint8_t kDirectoryType = 0x60;
+constexpr uint8_t kTypedBase = 0x82;
+constexpr uint16_t kUnprotectedFile = 9;
+constexpr size_t kDiagnosticBytes = 24;
+
+// Reads the fields of a request after its header.
+class Fields {
+  public:
+    explicit Fields(std::span<const uint8_t> body, size_t from) : body_(body), pos_(from) {}
+    bool byte(uint8_t& v) {
+        if (pos_ >= body_.size()) return false;
+        v = body_[pos_++];
+        return true;
+    }
+    bool word(uint16_t& v) {
+        uint8_t lo = 0, hi = 0;
+        if (!byte(lo) || !byte(hi)) return false;
+        v = static_cast<uint16_t>(lo | hi << 8);
+        return true;
+    }
+    // 0-254 in one byte, else 0xFF and a little-endian word.
+    bool address(uint16_t& v) {
+        uint8_t b = 0;
+        if (!byte(b)) return false;
+        if (b != 0xFF) {
+            v = b;
+            return true;
+        }
+        return word(v);
+    }
+    std::span<const uint8_t> rest() const { return body_.subspan(std::min(pos_, body_.size())); }
+
+  private:
+    std::span<const uint8_t> body_;
+    size_t pos_;
+};
+
+struct Outcome {
+    uint8_t sts = 0;
+    std::vector<uint8_t> data;
+};
+
+Outcome failed(uint8_t sts) {
+    return {sts, {}};
+}
+
+std::vector<uint8_t> directory_image(const std::vector<DirectorySlot>& slots) {
+    const auto count = static_cast<uint8_t>(slots.size());
+    // Three header bytes that add up to the entry count.
+    const uint8_t a = count / 3;
+    const uint8_t b = count / 3;
+    const auto c = static_cast<uint8_t>(count - a - b);
+    std::vector<uint8_t> image{a, b, c, 0};
+    for (const auto& s : slots) {
+        image.insert(image.end(), {0, s.first_input_word, s.output_bytes, s.first_output_word, 0, 0});
+    }
+    return image;
+}
+
+std::string hex_bytes(std::span<const uint8_t> bytes) {
+    std::string text;
+    char b[4];
+    for (uint8_t v : bytes) {
+        std::snprintf(b, sizeof b, " %02X", v);
+        text += b;
+    }
+    return text;
+}
+
+}  // namespace
+
+bool CommandRecord::is_write() const {
+    return command == kCmdUnprotectedWrite ||
+           (command == kCmdExtended && function && (*function == 0xAA || *function == 0x00));
+}
+
+bool CommandRecord::is_read() const {
+    return command == kCmdUnprotectedRead || (command == kCmdExtended && function &&
+                                              (*function == 0xA2 || *function == 0x01 || *function == 0xA1));
+}
+
+std::string CommandRecord::text() const {
+    char head[64];
+    if (function) {
+        std::snprintf(head, sizeof head, "S%u %02X/%02X", station, command, *function);
+    } else {
+        std::snprintf(head, sizeof head, "S%u %02X", station, command);
+    }
+    std::string t = head;
+    if (command != kCmdDiagnostic) {
+        t += " file " + std::to_string(file) + " element " + std::to_string(element) + " size " +
+             std::to_string(size);
+    }
+    if (!data.empty()) t += " data" + hex_bytes(data);
+    if (!status) return t + " -> no reply";
+    char sts[32];
+    std::snprintf(sts, sizeof sts, " -> STS %02X", *status);
+    t += sts;
+    if (*status == kStsExtended) {
+        std::snprintf(sts, sizeof sts, " EXT %02X", ext_status);
+        t += sts;
+    }
+    return t;
+}
+
+ControllerNetwork::ControllerNetwork(uint8_t module_address) : module_address_(module_address) {}
+
+void ControllerNetwork::register_station(uint8_t station) {
+    if (!module_) return;
+    module_->add_station(station, [this](std::span<const uint8_t> request) { return answer(request); });
+}
+
+void ControllerNetwork::add_station(uint8_t station, uint8_t processor_type) {
+    {
+        std::lock_guard lock(mutex_);
+        stations_[station].processor_type = processor_type;
+    }
+    register_station(station);
+}
+
+void ControllerNetwork::set_processor_type(uint8_t station, uint8_t processor_type) {
+    std::lock_guard lock(mutex_);
+    if (auto it = stations_.find(station); it != stations_.end()) it->second.processor_type = processor_type;
+}
+
+bool ControllerNetwork::add_file(uint8_t station, uint16_t file, uint8_t file_type, size_t elements) {
+    std::lock_guard lock(mutex_);
+    auto it = stations_.find(station);
+    if (it == stations_.end() || file_type > 9) return false;
+    DataFile f;
+    f.file_type = file_type;
+    f.element_size = file_element_size(file_type);
+    f.bytes.assign(elements * static_cast<size_t>(f.element_size), 0);
+    it->second.files[file] = std::move(f);
+    return true;
+}
+
+bool ControllerNetwork::set_directory(uint8_t station, std::vector<DirectorySlot> slots) {
+    std::lock_guard lock(mutex_);
+    auto it = stations_.find(station);
+    if (it == stations_.end() || slots.size() > 255) return false;
+    it->second.directory = directory_image(slots);
+    return true;
+}
+
+namespace {
+
+// The bytes of one address inside a file, or none with errno.
+std::optional<std::span<uint8_t>> locate(ControllerNetwork::DataFile& f, const DataAddress& a) {
+    const size_t offset = static_cast<size_t>(a.element) * static_cast<size_t>(f.element_size);
+    if (a.file_type != f.file_type || offset + static_cast<size_t>(f.element_size) > f.bytes.size()) {
+        errno = ERANGE;
+        return std::nullopt;
+    }
+    return std::span(f.bytes).subspan(offset, static_cast<size_t>(f.element_size));
+}
+
+bool directory_based(uint8_t processor_type) {
+    return (processor_type & 0x0F) == 0x0E;
+}
+
+}  // namespace
+
+int ControllerNetwork::set_value(uint8_t station, std::string_view text, double value) {
+    const auto a = parse_data_address(text);
+    if (!a) {
+        errno = EINVAL;
+        return -1;
+    }
+    std::lock_guard lock(mutex_);
+    auto st = stations_.find(station);
+    if (st == stations_.end() || !st->second.files.contains(a->file)) {
+        errno = ENOENT;
+        return -1;
+    }
+    auto element = locate(st->second.files[a->file], *a);
+    if (!element) return -1;
+    uint8_t* e = element->data();
+    if (a->real) {
+        uint32_t bits = 0;
+        const auto f = static_cast<float>(value);
+        std::memcpy(&bits, &f, 4);
+        // Processors without a directory keep the high word first.
+        if (!directory_based(st->second.processor_type)) bits = bits << 16 | bits >> 16;
+        for (int i = 0; i < 4; ++i) e[i] = static_cast<uint8_t>(bits >> (8 * i));
+        return 0;
+    }
+    uint8_t* w = e + 2 * a->word;
+    auto word = static_cast<uint16_t>(w[0] | w[1] << 8);
+    if (a->bit) {
+        word = value != 0 ? static_cast<uint16_t>(word | 1u << *a->bit)
+                          : static_cast<uint16_t>(word & ~(1u << *a->bit));
+    } else {
+        if (!std::isfinite(value) || value < -32768 || value > 32767) {
+            errno = ERANGE;
+            return -1;
+        }
+        word = static_cast<uint16_t>(static_cast<int16_t>(std::lrint(value)));
+    }
+    w[0] = static_cast<uint8_t>(word & 0xFF);
+    w[1] = static_cast<uint8_t>(word >> 8);
+    return 0;
+}
+
+std::optional<double> ControllerNetwork::value(uint8_t station, std::string_view text) const {
+    const auto a = parse_data_address(text);
+    if (!a) return std::nullopt;
+    std::lock_guard lock(mutex_);
+    auto st = stations_.find(station);
+    if (st == stations_.end()) return std::nullopt;
+    auto f = st->second.files.find(a->file);
+    if (f == st->second.files.end()) return std::nullopt;
+    DataFile copy = f->second;
+    auto element = locate(copy, *a);
+    if (!element) return std::nullopt;
+    const uint8_t* e = element->data();
+    if (a->real) {
+        uint32_t bits = static_cast<uint32_t>(e[0]) | static_cast<uint32_t>(e[1]) << 8 |
+                        static_cast<uint32_t>(e[2]) << 16 | static_cast<uint32_t>(e[3]) << 24;
+        if (!directory_based(st->second.processor_type)) bits = bits << 16 | bits >> 16;
+        float v = 0;
+        std::memcpy(&v, &bits, 4);
+        return v;
+    }
+    const uint8_t* w = e + 2 * a->word;
+    const auto word = static_cast<uint16_t>(w[0] | w[1] << 8);
+    if (a->bit) return (word >> *a->bit & 1u) != 0 ? 1.0 : 0.0;
+    return static_cast<int16_t>(word);
+}
+
+std::optional<std::vector<uint8_t>> ControllerNetwork::element_bytes(uint8_t station, uint16_t file,
+                                                                     uint16_t element, uint16_t count) const {
+    std::lock_guard lock(mutex_);
+    auto st = stations_.find(station);
+    if (st == stations_.end()) return std::nullopt;
+    auto f = st->second.files.find(file);
+    if (f == st->second.files.end()) return std::nullopt;
+    const size_t size = static_cast<size_t>(f->second.element_size);
+    const size_t from = element * size;
+    const size_t n = count * size;
+    if (from + n > f->second.bytes.size()) return std::nullopt;
+    return std::vector<uint8_t>(f->second.bytes.begin() + static_cast<std::ptrdiff_t>(from),
+                                f->second.bytes.begin() + static_cast<std::ptrdiff_t>(from + n));
+}
+
+bool ControllerNetwork::set_element_bytes(uint8_t station, uint16_t file, uint16_t element,
+                                          std::span<const uint8_t> bytes) {
+    std::lock_guard lock(mutex_);
+    auto st = stations_.find(station);
+    if (st == stations_.end()) return false;
+    auto f = st->second.files.find(file);
+    if (f == st->second.files.end()) return false;
+    const size_t from = element * static_cast<size_t>(f->second.element_size);
+    if (from + bytes.size() > f->second.bytes.size()) return false;
+    std::copy(bytes.begin(), bytes.end(), f->second.bytes.begin() + static_cast<std::ptrdiff_t>(from));
+    return true;
+}
+
+void ControllerNetwork::set_mode(uint8_t station, StationMode mode, uint8_t code, unsigned count) {
+    std::lock_guard lock(mutex_);
+    auto st = stations_.find(station);
+    if (st == stations_.end()) return;
+    st->second.mode = mode;
+    st->second.mode_code = code;
+    st->second.mode_count = count;
+}
+
+void ControllerNetwork::protect_file(uint8_t station, uint16_t file, uint8_t sts) {
+    std::lock_guard lock(mutex_);
+    auto st = stations_.find(station);
+    if (st == stations_.end()) return;
+    if (auto f = st->second.files.find(file); f != st->second.files.end()) f->second.protected_sts = sts;
+}
+
+void ControllerNetwork::unprotect_file(uint8_t station, uint16_t file) {
+    std::lock_guard lock(mutex_);
+    auto st = stations_.find(station);
+    if (st == stations_.end()) return;
+    if (auto f = st->second.files.find(file); f != st->second.files.end()) f->second.protected_sts.reset();
+}
+
+void ControllerNetwork::attach(InterfaceModule& module) {
+    std::vector<uint8_t> present;
+    {
+        std::lock_guard lock(mutex_);
+        module_ = &module;
+        for (const auto& [n, s] : stations_) present.push_back(n);
+    }
+    for (uint8_t n : present) register_station(n);
+}
+
+namespace {
+
+// A read or write of `count` bytes at byte `offset` of a file.
+Outcome access_file(ControllerNetwork::DataFile& f, size_t offset, size_t count,
+                    std::span<const uint8_t> write, bool writing) {
+    if (f.protected_sts) return failed(*f.protected_sts);
+    if (count == 0 || offset + count > f.bytes.size()) return failed(kStsAddressProblem);
+    if (writing) {
+        if (write.size() != count) return failed(kStsIllegalCommand);
+        std::copy(write.begin(), write.end(), f.bytes.begin() + static_cast<std::ptrdiff_t>(offset));
+        return {};
+    }
+    Outcome o;
+    o.data.assign(f.bytes.begin() + static_cast<std::ptrdiff_t>(offset),
+                  f.bytes.begin() + static_cast<std::ptrdiff_t>(offset + count));
+    return o;
+}
+
+}  // namespace
+
+std::optional<std::vector<uint8_t>> ControllerNetwork::answer_locked(std::span<const uint8_t> request,
+                                                                     CommandRecord& record) {
+    if (request.size() < 6) return std::nullopt;
+    record.station = request[0];
+    record.command = request[2];
+    auto st = stations_.find(record.station);
+    if (st == stations_.end()) return std::nullopt;
+    Station& station = st->second;
+    const StationMode mode = station.mode;
+    const uint8_t code = station.mode_code;
+    if (station.mode_count > 0 && --station.mode_count == 0) station.mode = StationMode::normal;
+    // A station that is off or answers only with an error changes nothing: the request is
+    // decoded for the log against a copy of its files.
+    const bool takes_effect =
+        mode == StationMode::normal || mode == StationMode::short_reply || mode == StationMode::wrong_tns;
+    std::optional<std::map<uint16_t, DataFile>> kept;
+    if (!takes_effect) kept = station.files;
+    struct Restore {
+        Station& station;
+        std::optional<std::map<uint16_t, DataFile>>& kept;
+        ~Restore() {
+            if (kept) station.files = std::move(*kept);
+        }
+    } restore{station, kept};
+
+    Fields fields(request, 6);
+    Outcome outcome;
+    auto on_file = [&](uint16_t file) -> DataFile* {
+        auto f = station.files.find(file);
+        return f == station.files.end() ? nullptr : &f->second;
+    };
+    auto data_access = [&](uint16_t file, std::optional<uint8_t> type_code, size_t offset_in_element,
+                           size_t count, std::span<const uint8_t> write, bool writing) {
+        DataFile* f = on_file(file);
+        if (!f) return failed(kStsAddressProblem);
+        if (type_code && *type_code != kTypedBase + f->file_type) return failed(kStsIllegalCommand);
+        const size_t offset =
+            static_cast<size_t>(record.element) * static_cast<size_t>(f->element_size) + offset_in_element;
+        return access_file(*f, offset, count, write, writing);
+    };
+
+    switch (record.command) {
+        case kCmdDiagnostic: {
+            uint8_t fnc = 0;
+            if (!fields.byte(fnc)) return std::nullopt;
+            record.function = fnc;
+            if (fnc != 0x03) {
+                outcome = failed(kStsIllegalCommand);
+                break;
+            }
+            outcome.data.assign(kDiagnosticBytes, 0);
+            outcome.data[1] = station.processor_type;
+            break;
+        }
+        case kCmdUnprotectedRead:
+        case kCmdUnprotectedWrite: {
+            const bool writing = record.command == kCmdUnprotectedWrite;
+            uint16_t element = 0;
+            uint8_t count = 0;
+            if (!fields.word(element) || (!writing && !fields.byte(count))) {
+                outcome = failed(kStsIllegalCommand);
+                break;
+            }
+            record.file = kUnprotectedFile;
+            record.element = element;
+            const auto data = fields.rest();
+            record.size = writing ? static_cast<uint16_t>(data.size()) : count;
+            if (writing) record.data.assign(data.begin(), data.end());
+            outcome = data_access(kUnprotectedFile, std::nullopt, 0, record.size, data, writing);
+            break;
+        }
+        case kCmdExtended: {
+            uint8_t fnc = 0;
+            if (!fields.byte(fnc)) return std::nullopt;
+            record.function = fnc;
+            if (fnc == 0xA1) {
+                uint8_t count = 0, type = 0;
+                if (!fields.byte(count) || !fields.address(record.file) || !fields.byte(type) ||
+                    !fields.address(record.element)) {
+                    outcome = failed(kStsIllegalCommand);
+                    break;
+                }
+                record.type_code = type;
+                record.size = count;
+                const size_t offset = static_cast<size_t>(record.element) * 2;
+                if (type != kDirectoryType || record.file != 0) {
+                    outcome = failed(kStsIllegalCommand);
+                } else if (count == 0 || offset + count > station.directory.size()) {
+                    outcome = failed(kStsAddressProblem);
+                } else {
+                    outcome.data.assign(
+                        station.directory.begin() + static_cast<std::ptrdiff_t>(offset),
+                        station.directory.begin() + static_cast<std::ptrdiff_t>(offset + count));
+                }
+            } else if (fnc == 0xA2 || fnc == 0xAA) {
+                const bool writing = fnc == 0xAA;
+                uint8_t count = 0, type = 0;
+                uint16_t sub = 0;
+                if (!fields.byte(count) || !fields.address(record.file) || !fields.byte(type) ||
+                    !fields.address(record.element) || !fields.address(sub)) {
+                    outcome = failed(kStsIllegalCommand);
+                    break;
+                }
+                record.type_code = type;
+                record.size = count;
+                const auto data = fields.rest();
+                if (writing) record.data.assign(data.begin(), data.end());
+                outcome = data_access(record.file, type, static_cast<size_t>(sub) * 2, count, data, writing);
+            } else if (fnc == 0x01 || fnc == 0x00) {
+                const bool writing = fnc == 0x00;
+                uint16_t offset = 0, words = 0, level1 = 0;
+                uint8_t mask = 0, count = 0;
+                if (!fields.word(offset) || !fields.word(words) || !fields.byte(mask) ||
+                    !fields.address(level1) || !fields.address(record.file) ||
+                    !fields.address(record.element) || (!writing && !fields.byte(count)) || mask != 0x07 ||
+                    level1 != 0 || offset != 0) {
+                    outcome = failed(kStsIllegalCommand);
+                    break;
+                }
+                const auto data = fields.rest();
+                record.size = writing ? static_cast<uint16_t>(data.size()) : count;
+                if (writing) record.data.assign(data.begin(), data.end());
+                if (static_cast<size_t>(words) * 2 != record.size) {
+                    outcome = failed(kStsIllegalCommand);
+                    break;
+                }
+                outcome = data_access(record.file, std::nullopt, 0, record.size, data, writing);
+            } else {
+                outcome = failed(kStsIllegalCommand);
+            }
+            break;
+        }
+        default:
+            outcome = failed(kStsIllegalCommand);
+            break;
+    }
+
+    uint8_t src = record.station;
+    auto tns_low = request[4];
+    auto tns_high = request[5];
+    switch (mode) {
+        case StationMode::normal:
+            break;
+        case StationMode::silent:
+            return std::nullopt;
+        case StationMode::module_status:
+            src = module_address_;
+            outcome = failed(code != 0 ? code : kStsModuleUndelivered);
+            break;
+        case StationMode::extended:
+            outcome = failed(kStsExtended);
+            outcome.data = {code};
+            break;
+        case StationMode::short_reply:
+            if (outcome.sts == 0 && !outcome.data.empty()) {
+                outcome.data.resize(outcome.data.size() -
+                                    std::min<size_t>(code != 0 ? code : 1, outcome.data.size()));
+            }
+            break;
+        case StationMode::wrong_tns: {
+            const auto tns = static_cast<uint16_t>((tns_low | tns_high << 8) + 1);
+            tns_low = static_cast<uint8_t>(tns & 0xFF);
+            tns_high = static_cast<uint8_t>(tns >> 8);
+            break;
+        }
+    }
+    record.status = outcome.sts;
+    if (outcome.sts == kStsExtended && !outcome.data.empty()) record.ext_status = outcome.data[0];
+    if (!record.is_write() && outcome.sts == 0) record.data = outcome.data;
+
+    std::vector<uint8_t> reply{request[1],  src,     static_cast<uint8_t>(request[2] | 0x40),
+                               outcome.sts, tns_low, tns_high};
+    reply.insert(reply.end(), outcome.data.begin(), outcome.data.end());
+    return reply;
+}
+
+std::optional<std::vector<uint8_t>> ControllerNetwork::answer(std::span<const uint8_t> request) {
+    std::function<void(const CommandRecord&)> observer;
+    CommandRecord record;
+    std::optional<std::vector<uint8_t>> reply;
+    {
+        std::lock_guard lock(mutex_);
+        record.time_ns = platform::monotonic_ns();
+        reply = answer_locked(request, record);
+        if (request.size() >= 6) commands_.push_back(record);
+        observer = observer_;
+    }
+    changed_.notify_all();
+    if (observer && request.size() >= 6) observer(record);
+    return reply;
+}
+
+std::vector<CommandRecord> ControllerNetwork::commands() const {
+    std::lock_guard lock(mutex_);
+    return commands_;
+}
+
+void ControllerNetwork::clear_commands() {
+    std::lock_guard lock(mutex_);
+    commands_.clear();
+}
+
+bool ControllerNetwork::wait_for_commands(const std::function<bool(const std::vector<CommandRecord>&)>& done,
+                                          std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return done(commands_); });
+}
+
+void ControllerNetwork::set_command_observer(std::function<void(const CommandRecord&)> observer) {
+    std::lock_guard lock(mutex_);
+    observer_ = std::move(observer);
+}
+
+}  // namespace sim_controller
