@@ -123,7 +123,6 @@ class MailslotInbox {
     bool unbind_ = false;
     uint64_t requested_ = 0;
     uint64_t handled_ = 0;
-    int fd_ = -1;
     struct Receiver;
     std::unique_ptr<Receiver> receiver_;
     int wake_ = -1;
