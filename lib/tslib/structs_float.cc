@@ -28,7 +28,10 @@ locale_t c_locale() {
 
 // The bounds a float can hold, as literals.
 constexpr double kFloatSmallest = 5.877473155409902e-39;
-constexpr double kFloatLargest = 3.4028234663852886e38;
+// Text forms carry 16 digits, so the largest float (3.4028234663852886e38) prints a little
+// above itself, as 3.402823466385289e+38. Everything below the midpoint between the largest
+// float and 2^128 still narrows to that float, so only from there on is a value too large.
+constexpr double kFloatRoundsToInfinity = 0x1.ffffffp+127;
 
 double read_value(const StructsType* type, const void* data) {
     if (type->args[0].i == 1) {
@@ -100,7 +103,7 @@ int structs_float_binify(const StructsType* type, const char* text, void* data, 
             structs_write_error(ebuf, emax, "floating point value underflow");
             return fail(EINVAL);
         }
-        if (std::fabs(value) > kFloatLargest) {
+        if (std::fabs(value) >= kFloatRoundsToInfinity) {
             structs_write_error(ebuf, emax, "floating point value overflow");
             return fail(EINVAL);
         }

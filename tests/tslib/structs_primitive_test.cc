@@ -4,7 +4,9 @@
 
 #include <locale.h>
 
+#include <cfloat>
 #include <clocale>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -183,6 +185,34 @@ TEST_F(StructsPrimitiveTest, FloatTextsIgnoreTheLocale) {
             EXPECT_EQ(r.text, c.out) << c.in;
         }
     }
+}
+
+// A float written as text must read back as the same float, the largest one included:
+// limits are often stored as FLT_MAX. Values below the smallest bound stay refused as an
+// underflow.
+TEST_F(StructsPrimitiveTest, EveryWrittenFloatReadsBackAsItself) {
+    std::vector<float> values = {FLT_MAX, -FLT_MAX, std::nextafter(FLT_MAX, 0.0f), FLT_MIN, -FLT_MIN,
+                                 5.877473155409902e-39f, 0.1f, 1.0f / 3, 16777217.0f, -0.0f};
+    // Bit patterns spread over every exponent of the normal range.
+    for (std::uint32_t bits = 0x00800000u; bits < 0x7f800000u; bits += 0x000fd3c5u) {
+        float f;
+        std::memcpy(&f, &bits, sizeof f);
+        values.push_back(f);
+        values.push_back(-f);
+    }
+    for (const float v : values) {
+        const std::string text = text_of(&structs_type_float, nullptr, &v);
+        float back = 0;
+        ASSERT_EQ(set_text(&structs_type_float, nullptr, text.c_str(), &back), ok()) << text;
+        EXPECT_EQ(std::memcmp(&back, &v, sizeof v), 0) << text;
+    }
+    EXPECT_EQ(text_of(&structs_type_float, nullptr, &values[0]), "3.402823466385289e+38");
+    // Halfway to 2^128 and beyond a float cannot hold the value.
+    float f = 0;
+    EXPECT_EQ(set_text(&structs_type_float, nullptr, "3.4028235677973366e38", &f),
+              failed(EINVAL, "floating point value overflow"));
+    EXPECT_EQ(set_text(&structs_type_float, nullptr, "3.4028235677973362e38", &f), ok());
+    EXPECT_EQ(f, FLT_MAX);
 }
 
 TEST_F(StructsPrimitiveTest, FloatTextIsTheCLocalePrintfForm) {
