@@ -10,13 +10,13 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <thread>
 
 #include "platform/last_error.h"
 #include "platform/monotonic_clock.h"
 #include "platform/process_spawn.h"
+#include "qvr/cfg_device_config.h"
 #include "qvr/env.h"
 #include "qvr/fixed_text.h"
 #include "qvr/host_tables.h"
@@ -59,16 +59,6 @@ std::string program_base(std::string_view name) {
 }
 
 // The enable switch: byte 0 of the folder's "config" file.
-std::optional<uint8_t> read_auto_enable(const std::string& folder) {
-    std::ifstream in(folder + "/config", std::ios::binary);
-    char byte = 0;
-    if (!in || !in.get(byte)) {
-        platform::fail(in ? platform::kErrorHandleEof : platform::kErrorFileNotFound);
-        return std::nullopt;
-    }
-    return static_cast<uint8_t>(byte);
-}
-
 pid_t run_in(const ProcessRecord* record, const char* suffix, int argument, const char* text1,
              const char* text2, const std::string& working_dir) {
     if (record == nullptr) return platform::fail(platform::kErrorInvalidArgument);
@@ -136,13 +126,14 @@ int proc_Start(ProcessRecord* record) {
         shm_SetStatusText(kCantRun, masked(error));
         return platform::fail(error);
     }
-    const auto enabled = read_auto_enable(folder);
-    if (!enabled) {
+    uint8_t enabled = 0;
+    if (cfg_LoadDeviceConfig(folder.c_str(), nullptr, 0, nullptr, 0, nullptr, &enabled, nullptr, nullptr, nullptr) !=
+        0) {
         const int error = errno;
         shm_SetStatusText(kCantRun, masked(error));
         return platform::fail(error);
     }
-    set_enabled(record, *enabled, false);
+    set_enabled(record, enabled, false);
     if (record->ProcEnabled == 0 || record->RunsProcess == 0) return 0;
 
     record->ProcReady = 0;
