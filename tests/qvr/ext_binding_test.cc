@@ -329,7 +329,8 @@ TEST_F(ExtBindingTest, TheFullPluginConvertsValidatesAndDescribes) {
     auto all = bytes_of(shares);
     EXPECT_TRUE(e.channel_extra_type(0, 0, analog));
     EXPECT_EQ(e.channel_extra_size(0, 0, analog, all), sizeof(ChannelExtra));
-    EXPECT_NE(e.channel_extra_struct(0), nullptr);
+    ASSERT_NE(e.channel_extra_struct(0), nullptr);
+    *static_cast<ChannelExtra*>(e.channel_extra_struct(0)) = shares[0];  // as the loader fills it
     ASSERT_TRUE(e.decorate_channel_extra(0, 0, analog, all.subspan(0, sizeof(ChannelExtra))));
     EXPECT_EQ(shares[0].Code, 1003) << "the plug-in's own block copied back";
     EXPECT_EQ(shares[1].Code, 4);

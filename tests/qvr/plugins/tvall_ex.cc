@@ -161,11 +161,12 @@ void* Ex_Get_Channel_Extra_Struct(int32_t) {
     return &g_extra_struct;
 }
 
-// Hands back a block of its own.
+// Turns the XML side (its own structure, which the loader filled) into the stored form and
+// hands that back as a block of its own.
 void Ex_Decorate_Channel_Extra(int32_t, int32_t, const void*, ExBuffer* extra) {
     if (extra == nullptr || extra->size < static_cast<int32_t>(sizeof(ChannelExtra))) return;
     auto* copy = static_cast<ChannelExtra*>(std::malloc(sizeof(ChannelExtra)));
-    std::memcpy(copy, extra->data, sizeof *copy);
+    std::memcpy(copy, &g_extra_struct, sizeof *copy);
     copy->Code = static_cast<std::uint16_t>(copy->Code + 1000);
     extra->data = copy;
     extra->size = sizeof *copy;
