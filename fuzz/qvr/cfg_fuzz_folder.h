@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/dynamic_library.h"
 #include "platform/registry_key.h"
 #include "qvr/cfg_audit.h"
 #include "qvr/reg.h"
@@ -39,6 +40,10 @@ inline const Folders& folders() {
                                           key) != 0 ||
             key.set_string("ReadXML", "ON") != 0 || key.set_string("WriteXML", "XML") != 0)
             __builtin_trap();
+        // The plug-ins stay loaded: the fuzzer keeps the coverage counters of every library
+        // it has seen, and one unloaded after each operation would take them away.
+        const std::filesystem::path bin = std::filesystem::read_symlink("/proc/self/exe").parent_path();
+        for (const char* plugin : {"tolva_ex.so", "fzall_ex.so"}) platform::library_open((bin / plugin).string());
         made.binary = (config / "tolva_1").string();
         made.xml = (config / "fzall_1").string();
         return made;
