@@ -4,9 +4,9 @@
 #include <strings.h>
 #include <unistd.h>
 
-#include <array>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 
 #include "platform/host_identity.h"
@@ -155,7 +155,7 @@ bool AuditTrail::open(int kind_plus_one) {
     if (context_.size() > kContextMax) context_.resize(kContextMax);
     fd_ = ::open(file.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
     if (fd_ < 0) {
-        const std::string text = "audit trail " + file + " cannot be opened: " + std::strerror(errno);
+        const std::string text = "audit trail " + file + " cannot be opened: " + std::strerror(errno) + "\n";
         trace_Write(text.c_str());
         return false;
     }
@@ -167,7 +167,7 @@ void AuditTrail::write(const char* user, int channel, std::string_view setting, 
     if (fd_ < 0 && !open(0)) return;
     const std::string line = audit_line(context_, user, channel, setting, old_text, new_text);
     if (line.empty()) {
-        const std::string text = "audit entry of " + std::string(setting) + " dropped: longer than 5000 characters";
+        const std::string text = "audit entry of " + std::string(setting) + " dropped: longer than 5000 characters\n";
         trace_Write(text.c_str());
         return;
     }
@@ -176,7 +176,7 @@ void AuditTrail::write(const char* user, int channel, std::string_view setting, 
     do {
         n = ::write(fd_, line.data(), line.size());
     } while (n < 0 && errno == EINTR);
-    if (n != static_cast<ssize_t>(line.size())) trace_Write("audit entry not written whole");
+    if (n != static_cast<ssize_t>(line.size())) trace_Write("audit entry not written whole\n");
 }
 
 void AuditTrail::close() {

@@ -92,7 +92,9 @@ class XmlTableReader {
                 return false;
             }
         } else {
-            // A missing channel's share is still the plug-in's to fill.
+            // A missing channel's share is still the plug-in's to fill, from an empty XML side.
+            auto* own = static_cast<std::uint8_t*>(e_.channel_extra_struct(kind_));
+            if (type && own != nullptr) std::memset(own, 0, type->size);
             e_.decorate_channel_extra(kind_, index, record, share);
         }
         const std::optional<std::int32_t> size = channel_extra_answer(e_, kind_, index, record, share.data());

@@ -89,7 +89,7 @@ void warn_if_xml_only_unread(const char* dir) {
     if (cfg_IsReadXmlOn(dir) != 0 || g_warned_xml_only_unread.exchange(true)) return;
     trace_Write(
         "configuration switches: WriteXML is XML but ReadXML is OFF: saves write only the XML files, "
-        "loads read only the binary files");
+        "loads read only the binary files\n");
 }
 
 void warn_if_stale_xml(const char* dir, const std::string& xml_path) {
@@ -97,7 +97,7 @@ void warn_if_stale_xml(const char* dir, const std::string& xml_path) {
         !file_exists(xml_path) || g_warned_stale_xml.exchange(true))
         return;
     const std::string text = "configuration switches: WriteXML is BIN but ReadXML is ON and " + xml_path +
-                             " exists: loads read it, saves no longer update it";
+                             " exists: loads read it, saves no longer update it\n";
     trace_Write(text.c_str());
 }
 

@@ -261,6 +261,25 @@ TEST_F(ChannelTablesTest, AMissingLaterChannelIsEmptyOfTheTablesKind) {
     empty.head.Type = ChannelKind::DO;
     EXPECT_EQ(back[4], empty);
     for (int i : {0, 3, 5, 9}) EXPECT_EQ(back[i], ten[i]) << i;
+
+    // The missing channel's extra share starts empty, not with the channel before it.
+    std::vector<ChannelExtra> extra(10, ChannelExtra{2.5f, 1007});
+    ASSERT_EQ(cfg_SaveChannelsRewrite(nullptr, dir.c_str(), 3, ten.data(), 0, 10, extra.data(),
+                                      static_cast<int32_t>(extra.size() * sizeof(ChannelExtra)), "tvall.chx"),
+              0);
+    const std::string with_extra = file_bytes(file);
+    const std::size_t cut = with_extra.find("<Channel id=\"5\">");
+    qvr_test::write_file(file, with_extra.substr(0, cut) +
+                                   with_extra.substr(with_extra.find("</Channel>", cut) + std::strlen("</Channel>")));
+    std::vector<ChannelExtra> extra_back(10, ChannelExtra{9, 9});
+    ASSERT_EQ(cfg_LoadChannels(dir.c_str(), 3, back.data(), 0, 10, extra_back.data(),
+                               static_cast<int32_t>(extra_back.size() * sizeof(ChannelExtra)), "tvall.chx"),
+              0)
+        << sink_.last();
+    EXPECT_EQ(extra_back[3].Code, 1007);
+    EXPECT_EQ(extra_back[4].Scale, 0.0f);
+    EXPECT_EQ(extra_back[4].Code, 1000) << "the plug-in's stored form of an empty share";
+    EXPECT_EQ(extra_back[5].Code, 1007);
 }
 
 TEST_F(ChannelTablesTest, AChannelWithoutTypeTakesTheTablesKind) {

@@ -2,6 +2,9 @@
 //   append FOLDER COUNT NAME   COUNT audit entries of setting NAME for saves into FOLDER
 //   save-loop DIR KIND COUNT   saves COUNT channels of KIND again and again, two contents in
 //                              turn, until killed ("saving" once the first save is done)
+//   save-one DIR KIND INDEX ROUNDS  saves channel INDEX alone ROUNDS times, tagged
+//                              "P<index>R<round>"
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -54,12 +57,27 @@ int save_loop(const char* dir, int kind, int count) {
     }
 }
 
+int save_one(const char* dir, int kind, int index, int rounds) {
+    for (int round = 0; round < rounds; ++round) {
+        qvr::ChannelRecord r{};
+        r.head.Type = static_cast<qvr::ChannelKind>(kind);
+        qvr::split_text(r, qvr::ChannelText::Tag, "P" + std::to_string(index) + "R" + std::to_string(round));
+        if (cfg_SaveChannelsUpdate(nullptr, dir, kind, &r, index, 1, nullptr, 0, nullptr) != 0) {
+            std::printf("failed %d\n", errno);
+            return 1;
+        }
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc == 5 && std::strcmp(argv[1], "append") == 0) return append(argv[2], std::atoi(argv[3]), argv[4]);
     if (argc == 5 && std::strcmp(argv[1], "save-loop") == 0)
         return save_loop(argv[2], std::atoi(argv[3]), std::atoi(argv[4]));
-    std::fprintf(stderr, "usage: cfg_test_helper append|save-loop ...\n");
+    if (argc == 6 && std::strcmp(argv[1], "save-one") == 0)
+        return save_one(argv[2], std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]));
+    std::fprintf(stderr, "usage: cfg_test_helper append|save-loop|save-one ...\n");
     return 2;
 }

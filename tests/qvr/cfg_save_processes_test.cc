@@ -1,5 +1,6 @@
-// A process killed in the middle of saving a channel table leaves a table that loads whole:
-// the old content or the new one, never a mixture.
+// Saves of channel tables from other processes: one killed in the middle leaves a table that
+// loads whole (the old content or the new one, never a mixture), and two at once lose
+// neither's channels.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -32,7 +33,7 @@ int content_of(const std::vector<qvr::ChannelRecord>& records) {
     return which;
 }
 
-class SaveCrashTest : public cfg_test::ConfigTree {
+class SaveProcessesTest : public cfg_test::ConfigTree {
   protected:
     void kill_during_saves(const std::string& dir, int kind) {
         std::mt19937 random(12345);
@@ -52,14 +53,41 @@ class SaveCrashTest : public cfg_test::ConfigTree {
     }
 };
 
-TEST_F(SaveCrashTest, AKilledBinarySaveLeavesAWholeTable) {
+TEST_F(SaveProcessesTest, AKilledBinarySaveLeavesAWholeTable) {
     kill_during_saves(device("tolva_3"), 0);
 }
 
-TEST_F(SaveCrashTest, AKilledXmlSaveLeavesAWholeTable) {
+TEST_F(SaveProcessesTest, AKilledXmlSaveLeavesAWholeTable) {
     set_switch("WriteXML", "BOTH");
     set_switch("ReadXML", "ON");
     kill_during_saves(device("tvall_1"), 3);
+}
+
+// Each process saves its own channel of the same table again and again (update mode): the
+// other's channel must never be put back to an older content.
+TEST_F(SaveProcessesTest, TwoProcessesSavingOneTableKeepEachOthersChannels) {
+    struct Case {
+        const char* write;
+        const char* folder;
+    } cases[] = {{"BIN", "tolva_3"}, {"XML", "tvall_1"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.write);
+        set_switch("WriteXML", c.write);
+        set_switch("ReadXML", "ON");
+        const std::string dir = device(c.folder);
+        constexpr int kRounds = 150;
+        std::vector<qvr_test::ChildProcess> children;
+        for (int index : {0, 1})
+            children.push_back(qvr_test::ChildProcess::spawn(
+                qvr_test::bin_path("cfg_test_helper"),
+                {"save-one", dir, "0", std::to_string(index), std::to_string(kRounds)}));
+        for (auto& child : children) ASSERT_EQ(child.wait_exit_code(120s), 0);
+        std::vector<qvr::ChannelRecord> back(2);
+        ASSERT_EQ(cfg_LoadChannels(dir.c_str(), 0, back.data(), 0, 2, nullptr, 0, nullptr), 0) << sink_.last();
+        for (int index : {0, 1})
+            EXPECT_EQ(qvr::join_text(back[static_cast<std::size_t>(index)], qvr::ChannelText::Tag),
+                      "P" + std::to_string(index) + "R" + std::to_string(kRounds - 1));
+    }
 }
 
 }  // namespace
