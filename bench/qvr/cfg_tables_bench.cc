@@ -65,8 +65,8 @@ int main(int argc, char** argv) {
     setenv("BREVANTIC_REGISTRY_DIR", (root / "registry").c_str(), 1);
     setenv("QVR_CURRENT_CONFIG", (root / "CURRENT_CONFIG").c_str(), 1);
     platform::RegistryKey key;
-    if (platform::RegistryKey::create(platform::RegistryHive::machine, kProductKey, platform::kKeyAllAccess, key) !=
-            0 ||
+    if (platform::RegistryKey::create(platform::RegistryHive::machine, kProductKey, platform::kKeyAllAccess,
+                                      key) != 0 ||
         key.set_string("ReadXML", "ON") != 0 || key.set_string("WriteXML", "XML") != 0)
         return 1;
     audit_SetEnabled(0);
@@ -83,8 +83,11 @@ int main(int argc, char** argv) {
         const char* name;
         std::vector<double> at;
     };
-    std::vector<Row> rows = {{"binary save", {}},         {"binary load", {}},   {"XML save (rewrite)", {}},
-                             {"XML save (update in place)", {}}, {"XML load", {}}};
+    std::vector<Row> rows = {{"binary save", {}},
+                             {"binary load", {}},
+                             {"XML save (rewrite)", {}},
+                             {"XML save (update in place)", {}},
+                             {"XML load", {}}};
     for (Row& r : rows) r.at.resize(sizes.size());
     for (std::size_t s = 0; s < sizes.size(); ++s) {
         const int n = sizes[s];
@@ -92,16 +95,19 @@ int main(int argc, char** argv) {
         const std::vector<qvr::ChannelRecord> records = table(n);
         std::vector<qvr::ChannelRecord> back(static_cast<std::size_t>(n));
         rows[0].at[s] = per_channel_us(runs, n, [&] {
-            return cfg_SaveChannelsRewrite(nullptr, binary.c_str(), 0, records.data(), 0, n, nullptr, 0, nullptr) == 0;
+            return cfg_SaveChannelsRewrite(nullptr, binary.c_str(), 0, records.data(), 0, n, nullptr, 0,
+                                           nullptr) == 0;
         });
         rows[1].at[s] = per_channel_us(runs, n, [&] {
             return cfg_LoadChannels(binary.c_str(), 0, back.data(), 0, n, nullptr, 0, nullptr) == 0;
         });
         rows[2].at[s] = per_channel_us(runs, n, [&] {
-            return cfg_SaveChannelsRewrite(nullptr, xml.c_str(), 0, records.data(), 0, n, nullptr, 0, nullptr) == 0;
+            return cfg_SaveChannelsRewrite(nullptr, xml.c_str(), 0, records.data(), 0, n, nullptr, 0,
+                                           nullptr) == 0;
         });
         rows[3].at[s] = per_channel_us(runs, n, [&] {
-            return cfg_SaveChannelsUpdate(nullptr, xml.c_str(), 0, records.data(), 0, n, nullptr, 0, nullptr) == 0;
+            return cfg_SaveChannelsUpdate(nullptr, xml.c_str(), 0, records.data(), 0, n, nullptr, 0,
+                                          nullptr) == 0;
         });
         rows[4].at[s] = per_channel_us(runs, n, [&] {
             return cfg_LoadChannels(xml.c_str(), 0, back.data(), 0, n, nullptr, 0, nullptr) == 0;

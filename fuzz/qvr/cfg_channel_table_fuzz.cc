@@ -28,7 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int count = static_cast<int>(cfg_fuzz::take(data, size, 2) % (kMaxCount + 1));
     std::uint32_t first_word = cfg_fuzz::take(data, size, 4);
     // Mostly small first channels, sometimes anywhere up to the largest.
-    const int first = static_cast<int>((mode & 4) != 0 ? first_word % (0x7fffffffu - kMaxCount) : first_word % 64);
+    const int first =
+        static_cast<int>((mode & 4) != 0 ? first_word % (0x7fffffffu - kMaxCount) : first_word % 64);
     const int extra_size = static_cast<int>(cfg_fuzz::take(data, size, 2) % 4096);
     const std::string_view file(reinterpret_cast<const char*>(data), size);
 
@@ -60,7 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::vector<qvr::ChannelRecord> again(static_cast<std::size_t>(count));
         if (cfg_LoadChannels(dir.c_str(), kind, again.data(), first, count, nullptr, 0, nullptr) != 0)
             __builtin_trap();
-        if (!xml && std::memcmp(again.data(), records.data(), records.size() * sizeof(qvr::ChannelRecord)) != 0)
+        if (!xml &&
+            std::memcmp(again.data(), records.data(), records.size() * sizeof(qvr::ChannelRecord)) != 0)
             __builtin_trap();
     }
     return 0;

@@ -29,8 +29,8 @@ int load(const std::string& dir, Loaded& l, std::size_t size, std::size_t extra_
     l.record.assign(size, 0xA5);
     l.extra.assign(extra_size, 0xA5);
     return cfg_LoadDeviceConfig(dir.c_str(), l.record.data(), static_cast<int32_t>(size), l.extra.data(),
-                                static_cast<int32_t>(extra_size), "extra.bin", &l.auto_enable, &l.save_outputs,
-                                &l.save_by_tag, &l.save_rate);
+                                static_cast<int32_t>(extra_size), "extra.bin", &l.auto_enable,
+                                &l.save_outputs, &l.save_by_tag, &l.save_rate);
 }
 
 }  // namespace
@@ -53,7 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         cfg_fuzz::only_file(dir, "config.xml", file);
     } else {
         cfg_fuzz::only_file(dir, "config", file);
-        cfg_fuzz::write_file(dir, "saveconfig", file.substr(0, std::min<std::size_t>(file.size(), (mode >> 4) % 8)));
+        cfg_fuzz::write_file(dir, "saveconfig",
+                             file.substr(0, std::min<std::size_t>(file.size(), (mode >> 4) % 8)));
         cfg_fuzz::write_file(dir, "extra.bin", file.substr(file.size() / 2));
     }
 
@@ -71,10 +72,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if ((mode & 2) != 0) {
         audit_SetEnabled(1);
-        const int saved = cfg_SaveDeviceConfig("fuzz", dir.c_str(), first.record.data(),
-                                               static_cast<int32_t>(record_size), first.extra.data(),
-                                               static_cast<int32_t>(extra_size), "extra.bin", &first.auto_enable,
-                                               &first.save_outputs, &first.save_by_tag, &first.save_rate);
+        const int saved = cfg_SaveDeviceConfig(
+            "fuzz", dir.c_str(), first.record.data(), static_cast<int32_t>(record_size), first.extra.data(),
+            static_cast<int32_t>(extra_size), "extra.bin", &first.auto_enable, &first.save_outputs,
+            &first.save_by_tag, &first.save_rate);
         audit_SetEnabled(0);
         if (saved != 0) __builtin_trap();  // what loaded can be saved over itself
         Loaded again;

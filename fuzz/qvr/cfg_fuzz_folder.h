@@ -36,14 +36,15 @@ inline const Folders& folders() {
         setenv("BREVANTIC_REGISTRY_DIR", (made.root / "registry").c_str(), 1);
         setenv("QVR_CURRENT_CONFIG", config.c_str(), 1);
         platform::RegistryKey key;
-        if (platform::RegistryKey::create(platform::RegistryHive::machine, kProductKey, platform::kKeyAllAccess,
-                                          key) != 0 ||
+        if (platform::RegistryKey::create(platform::RegistryHive::machine, kProductKey,
+                                          platform::kKeyAllAccess, key) != 0 ||
             key.set_string("ReadXML", "ON") != 0 || key.set_string("WriteXML", "XML") != 0)
             __builtin_trap();
         // The plug-ins stay loaded: the fuzzer keeps the coverage counters of every library
         // it has seen, and one unloaded after each operation would take them away.
         const std::filesystem::path bin = std::filesystem::read_symlink("/proc/self/exe").parent_path();
-        for (const char* plugin : {"tolva_ex.so", "fzall_ex.so"}) platform::library_open((bin / plugin).string());
+        for (const char* plugin : {"tolva_ex.so", "fzall_ex.so"})
+            platform::library_open((bin / plugin).string());
         made.binary = (config / "tolva_1").string();
         made.xml = (config / "fzall_1").string();
         return made;
@@ -53,7 +54,8 @@ inline const Folders& folders() {
 
 // The folder holds exactly the one file given.
 inline void only_file(const std::string& folder, const std::string& name, std::string_view bytes) {
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) std::filesystem::remove_all(entry.path());
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        std::filesystem::remove_all(entry.path());
     std::ofstream(std::filesystem::path(folder) / name, std::ios::binary)
         .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
@@ -65,7 +67,8 @@ inline void write_file(const std::string& folder, const std::string& name, std::
 
 inline std::uint32_t take(const std::uint8_t*& data, std::size_t& size, int bytes) {
     std::uint32_t value = 0;
-    for (int i = 0; i < bytes && size > 0; ++i, ++data, --size) value |= static_cast<std::uint32_t>(*data) << (8 * i);
+    for (int i = 0; i < bytes && size > 0; ++i, ++data, --size)
+        value |= static_cast<std::uint32_t>(*data) << (8 * i);
     return value;
 }
 

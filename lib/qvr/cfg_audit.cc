@@ -47,10 +47,17 @@ std::uint8_t read_switch(std::string_view folder) {
 void escape_into(std::string& out, std::string_view text) {
     for (char c : text) {
         switch (c) {
-            case '\r': out += "\\r"; break;
-            case '\n': out += "\\n"; break;
-            case '\t': out += "\\t"; break;
-            default: out.push_back(c);
+            case '\r':
+                out += "\\r";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default:
+                out.push_back(c);
         }
     }
 }
@@ -69,7 +76,8 @@ std::size_t leaf_end(const StructsType* type, const std::string& name, const voi
     void* at = const_cast<void*>(data);
     const StructsType* leaf = structs_find_field(type, name.c_str(), &at, 0);
     if (leaf == nullptr) return 0;
-    return static_cast<std::size_t>(static_cast<const std::uint8_t*>(at) - static_cast<const std::uint8_t*>(data)) +
+    return static_cast<std::size_t>(static_cast<const std::uint8_t*>(at) -
+                                    static_cast<const std::uint8_t*>(data)) +
            leaf->size;
 }
 
@@ -167,7 +175,8 @@ void AuditTrail::write(const char* user, int channel, std::string_view setting, 
     if (fd_ < 0 && !open(0)) return;
     const std::string line = audit_line(context_, user, channel, setting, old_text, new_text);
     if (line.empty()) {
-        const std::string text = "audit entry of " + std::string(setting) + " dropped: longer than 5000 characters\n";
+        const std::string text =
+            "audit entry of " + std::string(setting) + " dropped: longer than 5000 characters\n";
         trace_Write(text.c_str());
         return;
     }
@@ -228,7 +237,8 @@ int audit_Open(int kind_plus_one) {
     return g.trail->open(kind_plus_one) ? 1 : 0;
 }
 
-void audit_Write(const char* user, int channel, const char* setting, const char* old_text, const char* new_text) {
+void audit_Write(const char* user, int channel, const char* setting, const char* old_text,
+                 const char* new_text) {
     qvr::GlobalTrail& g = qvr::global_trail();
     std::lock_guard lock(g.mutex);
     if (!g.trail || !g.trail->is_open()) g.trail.emplace(qvr::cfg::current_folder());

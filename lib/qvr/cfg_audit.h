@@ -22,7 +22,8 @@ void audit_SetEnabled(int value);
 // kind + 1 of the channel table saved, or 0. 1 open (also when it was open already), 0 not.
 int audit_Open(int kind_plus_one);
 // Opens on demand (without kind). `channel` 0: none.
-void audit_Write(const char* user, int channel, const char* setting, const char* old_text, const char* new_text);
+void audit_Write(const char* user, int channel, const char* setting, const char* old_text,
+                 const char* new_text);
 void audit_Close();
 
 namespace qvr {

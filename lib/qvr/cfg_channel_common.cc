@@ -47,7 +47,8 @@ bool valid_channel_request(const char* dir, int kind, int first, int count, std:
 
 std::optional<std::int32_t> channel_extra_answer(const Extension& e, int kind, int index,
                                                  const ChannelRecord& record, const void* share) {
-    auto* size_of = reinterpret_cast<decltype(Ex_Get_Channel_Extra_Size)*>(e.entry("Ex_Get_Channel_Extra_Size"));
+    auto* size_of =
+        reinterpret_cast<decltype(Ex_Get_Channel_Extra_Size)*>(e.entry("Ex_Get_Channel_Extra_Size"));
     if (size_of == nullptr) return std::nullopt;
     return size_of(kind, index, record.bytes, share);
 }

@@ -32,10 +32,12 @@ inline std::uint64_t table_offset(int first) {
 // `extra` with a null data pointer: no extra data wanted. `strict` as for the device
 // settings: false reads the old state for the audit (missing channels, elements and files
 // are empty; nothing is validated or reported).
-LoadOutcome load_channels(const Extension& extension, const std::string& dir, int kind, ChannelRecord* records,
-                          int first, int count, std::span<std::uint8_t> extra, const char* extra_file, bool strict);
-int write_channel_xml(const Extension& extension, const std::string& dir, int kind, const ChannelRecord* records,
-                      int first, int count, std::span<const std::uint8_t> extra, bool update);
+LoadOutcome load_channels(const Extension& extension, const std::string& dir, int kind,
+                          ChannelRecord* records, int first, int count, std::span<std::uint8_t> extra,
+                          const char* extra_file, bool strict);
+int write_channel_xml(const Extension& extension, const std::string& dir, int kind,
+                      const ChannelRecord* records, int first, int count, std::span<const std::uint8_t> extra,
+                      bool update);
 
 // The plug-in's own answer for the size of a channel's extra data (not cut to the bytes
 // left); nullopt without the entry.

@@ -30,7 +30,10 @@ bool digital_type_text(const char* text) {
 class XmlTableReader {
   public:
     XmlTableReader(const Extension& e, int kind, std::span<std::uint8_t> extra, bool strict)
-        : e_(e), kind_(kind), extra_(extra), strict_(strict),
+        : e_(e),
+          kind_(kind),
+          extra_(extra),
+          strict_(strict),
           extra_entries_(extra.data() != nullptr && e.entry("Ex_Get_Channel_Extra_Size") != nullptr &&
                          e.entry("Ex_Get_Channel_Extra_Type") != nullptr) {}
 
@@ -82,9 +85,11 @@ class XmlTableReader {
                 std::memset(side, 0, type->size);
             }
             FoundFieldList found;
-            if (!read_leaves(channel, type.get(), leaf_names(type.get(), side), side, found, {"<%s>  %s", strict_}))
+            if (!read_leaves(channel, type.get(), leaf_names(type.get(), side), side, found,
+                             {"<%s>  %s", strict_}))
                 return false;
-            if (own == nullptr) std::copy_n(scratch.begin(), std::min(share.size(), scratch.size()), share.begin());
+            if (own == nullptr)
+                std::copy_n(scratch.begin(), std::min(share.size(), scratch.size()), share.begin());
             e_.decorate_channel_extra(kind_, index, record, share);
             std::string message;
             if (strict_ && e_.validate_chan_extra(found, record, share, message) == -1) {
@@ -179,15 +184,17 @@ LoadOutcome load_binary(const std::string& dir, int kind, ChannelRecord* records
     }
     if (extra.data() != nullptr && extra_file != nullptr) {
         // An extra file that is not there holds zeros.
-        if (read_at(existing_file(dir, extra_file), 0, extra) < 0 && errno != ENOENT) return LoadOutcome::failed;
+        if (read_at(existing_file(dir, extra_file), 0, extra) < 0 && errno != ENOENT)
+            return LoadOutcome::failed;
     }
     return LoadOutcome::loaded;
 }
 
 }  // namespace
 
-LoadOutcome load_channels(const Extension& e, const std::string& dir, int kind, ChannelRecord* records, int first,
-                          int count, std::span<std::uint8_t> extra, const char* extra_file, bool strict) {
+LoadOutcome load_channels(const Extension& e, const std::string& dir, int kind, ChannelRecord* records,
+                          int first, int count, std::span<std::uint8_t> extra, const char* extra_file,
+                          bool strict) {
     xml_ResetStatus();
     const std::string xml_path = existing_file(dir, std::string(cfg_ChannelKindName(kind)) + ".xml");
     if (e.has_xml() && cfg_IsReadXmlOn(dir.c_str()) == 1 && file_exists(xml_path)) {
@@ -199,8 +206,8 @@ LoadOutcome load_channels(const Extension& e, const std::string& dir, int kind, 
 
 }  // namespace qvr::cfg
 
-int cfg_LoadChannels(const char* dir, int kind, qvr::ChannelRecord* records, int first, int count, void* extra,
-                     int32_t extra_size, const char* extra_file) {
+int cfg_LoadChannels(const char* dir, int kind, qvr::ChannelRecord* records, int first, int count,
+                     void* extra, int32_t extra_size, const char* extra_file) {
     using namespace qvr::cfg;
     if (!valid_channel_request(dir, kind, first, count, extra_size, extra_file)) return -1;
     const std::string folder = normalized_path(dir);

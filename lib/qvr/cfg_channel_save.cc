@@ -13,8 +13,8 @@
 #include "qvr/cfg_device_config.h"
 #include "qvr/cfg_file_io.h"
 #include "qvr/cfg_switches.h"
-#include "qvr/channel_record_types.h"
 #include "qvr/cfg_xml_fields.h"
+#include "qvr/channel_record_types.h"
 #include "qvr/timestamp.h"
 
 namespace qvr::cfg {
@@ -55,7 +55,8 @@ int write_binary(const SaveRequest& r) {
     const FilePatch table[] = {
         {0, stamp},
         {table_offset(r.first),
-         {reinterpret_cast<const std::uint8_t*>(r.records), static_cast<std::size_t>(r.count) * kChannelRecordSize}},
+         {reinterpret_cast<const std::uint8_t*>(r.records),
+          static_cast<std::size_t>(r.count) * kChannelRecordSize}},
     };
     if (patch_file(existing_file(r.dir, cfg_ChannelKindName(r.kind)), table) != 0) return -1;
     if (r.extra.data() != nullptr && r.extra_file != nullptr) {
@@ -82,12 +83,14 @@ void audit_records(const Extension& e, AuditTrail& trail, const SaveRequest& r, 
         const int index = r.first + i;
         ChannelRecord was = in_sense_of(old.records[i], now);
         ChannelRecord is = now;
-        const std::unique_ptr<ChannelLayout> layout = e.channel_layout(r.kind, index, now, is_digital(now.head.Type));
+        const std::unique_ptr<ChannelLayout> layout =
+            e.channel_layout(r.kind, index, now, is_digital(now.head.Type));
         if (layout->typed_hardware()) {
             was = e.undecorate_channel_hw(r.kind, index, was);
             is = e.undecorate_channel_hw(r.kind, index, is);
         }
-        audit_changed_leaves(trail, r.user, index + 1, &layout->type(), was.bytes, is.bytes, kChannelRecordSize);
+        audit_changed_leaves(trail, r.user, index + 1, &layout->type(), was.bytes, is.bytes,
+                             kChannelRecordSize);
     }
 }
 
@@ -98,7 +101,8 @@ void audit_extra(const Extension& e, AuditTrail& trail, const SaveRequest& r, co
         const ChannelRecord& now = r.records[i];
         const ChannelRecord& was = old.records[i];
         const auto left_new = r.extra.subspan(std::min(used_new, r.extra.size()));
-        const auto left_old = std::span<const std::uint8_t>(old.extra).subspan(std::min(used_old, old.extra.size()));
+        const auto left_old =
+            std::span<const std::uint8_t>(old.extra).subspan(std::min(used_old, old.extra.size()));
         const auto size_new = channel_extra_answer(e, r.kind, index, now, left_new.data());
         const auto size_old = channel_extra_answer(e, r.kind, index, was, left_old.data());
         if (!size_new || !size_old || *size_new < 0 || *size_old < 0) return;
@@ -124,7 +128,8 @@ bool records_differ(const SaveRequest& r, const OldChannels& old) {
     for (int i = 0; i < r.count; ++i)
         if (!(r.records[i] == old.records[i])) return true;
     if (!old.extra_read || r.extra.data() == nullptr) return false;
-    return r.extra.size() != old.extra.size() || !std::equal(r.extra.begin(), r.extra.end(), old.extra.begin());
+    return r.extra.size() != old.extra.size() ||
+           !std::equal(r.extra.begin(), r.extra.end(), old.extra.begin());
 }
 
 std::optional<OldChannels> read_old(const Extension& e, const SaveRequest& r, bool& abort) {
@@ -140,10 +145,15 @@ std::optional<OldChannels> read_old(const Extension& e, const SaveRequest& r, bo
         if (extra.data() == nullptr) extra = std::span<std::uint8_t>(&none, 0);
         old.extra_read = true;
     }
-    switch (load_channels(e, r.dir, r.kind, old.records.data(), r.first, r.count, extra, r.extra_file, false)) {
-        case LoadOutcome::loaded: return old;
-        case LoadOutcome::unreadable_document: abort = true; return std::nullopt;
-        case LoadOutcome::failed: return std::nullopt;
+    switch (
+        load_channels(e, r.dir, r.kind, old.records.data(), r.first, r.count, extra, r.extra_file, false)) {
+        case LoadOutcome::loaded:
+            return old;
+        case LoadOutcome::unreadable_document:
+            abort = true;
+            return std::nullopt;
+        case LoadOutcome::failed:
+            return std::nullopt;
     }
     return std::nullopt;
 }
@@ -168,7 +178,8 @@ int save_channels(const SaveRequest& r) {
         warn_if_xml_only_unread(r.dir.c_str());
     } else {
         if (e.has_xml())
-            warn_if_stale_xml(r.dir.c_str(), existing_file(r.dir, std::string(cfg_ChannelKindName(r.kind)) + ".xml"));
+            warn_if_stale_xml(r.dir.c_str(),
+                              existing_file(r.dir, std::string(cfg_ChannelKindName(r.kind)) + ".xml"));
         result = write_binary(r);
         written = result == 0;
     }
@@ -193,8 +204,9 @@ int save_channels(const SaveRequest& r) {
 }  // namespace
 }  // namespace qvr::cfg
 
-int cfg_SaveChannels(const char* user, const char* dir, int kind, const qvr::ChannelRecord* records, int first,
-                     int count, const void* extra, int32_t extra_size, const char* extra_file, int update) {
+int cfg_SaveChannels(const char* user, const char* dir, int kind, const qvr::ChannelRecord* records,
+                     int first, int count, const void* extra, int32_t extra_size, const char* extra_file,
+                     int update) {
     using namespace qvr::cfg;
     if (!valid_channel_request(dir, kind, first, count, extra_size, extra_file)) return -1;
     if ((records == nullptr && count > 0) || table_offset(first + count) > kMaxRewrittenFile)
@@ -206,19 +218,22 @@ int cfg_SaveChannels(const char* user, const char* dir, int kind, const qvr::Cha
                   records != nullptr ? records : &kNoRecord,
                   first,
                   count,
-                  {static_cast<const std::uint8_t*>(extra), extra != nullptr ? static_cast<std::size_t>(extra_size) : 0},
+                  {static_cast<const std::uint8_t*>(extra),
+                   extra != nullptr ? static_cast<std::size_t>(extra_size) : 0},
                   extra_file,
                   update != 0};
     return save_channels(r);
 }
 
 int cfg_SaveChannelsUpdate(const char* user, const char* dir, int kind, const qvr::ChannelRecord* records,
-                           int first, int count, const void* extra, int32_t extra_size, const char* extra_file) {
+                           int first, int count, const void* extra, int32_t extra_size,
+                           const char* extra_file) {
     return cfg_SaveChannels(user, dir, kind, records, first, count, extra, extra_size, extra_file, 1);
 }
 
 int cfg_SaveChannelsRewrite(const char* user, const char* dir, int kind, const qvr::ChannelRecord* records,
-                            int first, int count, const void* extra, int32_t extra_size, const char* extra_file) {
+                            int first, int count, const void* extra, int32_t extra_size,
+                            const char* extra_file) {
     return cfg_SaveChannels(user, dir, kind, records, first, count, extra, extra_size, extra_file, 0);
 }
 

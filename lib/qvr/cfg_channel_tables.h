@@ -21,22 +21,25 @@ const char* cfg_ChannelKindName(int kind);
 
 // Channels first .. first + count - 1 (0-based) of the kind, with the plug-in's extra data
 // into `extra` when it is given (the extra file by its name in binary form).
-int cfg_LoadChannels(const char* dir, int kind, qvr::ChannelRecord* records, int first, int count, void* extra,
-                     int32_t extra_size, const char* extra_file);
+int cfg_LoadChannels(const char* dir, int kind, qvr::ChannelRecord* records, int first, int count,
+                     void* extra, int32_t extra_size, const char* extra_file);
 // `update` 1: an existing XML table is updated in place; 0: it is written anew. `user`
 // (null or empty: the logged-on user) goes to the audit trail.
-int cfg_SaveChannels(const char* user, const char* dir, int kind, const qvr::ChannelRecord* records, int first,
-                     int count, const void* extra, int32_t extra_size, const char* extra_file, int update);
+int cfg_SaveChannels(const char* user, const char* dir, int kind, const qvr::ChannelRecord* records,
+                     int first, int count, const void* extra, int32_t extra_size, const char* extra_file,
+                     int update);
 int cfg_SaveChannelsUpdate(const char* user, const char* dir, int kind, const qvr::ChannelRecord* records,
-                           int first, int count, const void* extra, int32_t extra_size, const char* extra_file);
+                           int first, int count, const void* extra, int32_t extra_size,
+                           const char* extra_file);
 int cfg_SaveChannelsRewrite(const char* user, const char* dir, int kind, const qvr::ChannelRecord* records,
-                            int first, int count, const void* extra, int32_t extra_size, const char* extra_file);
+                            int first, int count, const void* extra, int32_t extra_size,
+                            const char* extra_file);
 // On the current folder (read once per call): no extra data, no user name, update mode.
 int cfg_LoadChannelsFromCwd(int kind, qvr::ChannelRecord* records, int first, int count);
 int cfg_SaveChannelsFromCwd(int kind, const qvr::ChannelRecord* records, int first, int count);
 // The XML table alone (and the schema when more than one channel is written).
-int cfg_WriteChannelXml(const char* user, const char* dir, int kind, const qvr::ChannelRecord* records, int first,
-                        int count, const void* extra, int32_t extra_size, int update);
+int cfg_WriteChannelXml(const char* user, const char* dir, int kind, const qvr::ChannelRecord* records,
+                        int first, int count, const void* extra, int32_t extra_size, int update);
 
 // Checks that a channel read from XML had every element its settings require. -1 with
 // "<name> Required" (or "LowEventLimiit > HighEventLimit") as the thread's XML status.

@@ -44,7 +44,8 @@ bool alarm_side(ExFoundFieldList found, const qvr::ChannelFlags& flags, bool hig
     if (!need("AlarmEnable")) return false;
     if (!flags.test(high ? AnalogFlag::HighAlarmEnable : AnalogFlag::LowAlarmEnable)) return true;
     if (!need("AlarmDriveCommon") || !need("AlarmLimit") || !need("WarningEnable")) return false;
-    if (flags.test(high ? AnalogFlag::HighWarningEnable : AnalogFlag::LowWarningEnable) && !need("WarningLimit"))
+    if (flags.test(high ? AnalogFlag::HighWarningEnable : AnalogFlag::LowWarningEnable) &&
+        !need("WarningLimit"))
         return false;
     if (!need("AlarmDeadbandEnable")) return false;
     if (flags.test(high ? AnalogFlag::HighAlarmDeadbandEnable : AnalogFlag::LowAlarmDeadbandEnable) &&
@@ -65,7 +66,8 @@ bool analog_elements(ExFoundFieldList found, const qvr::AnalogChannel& a) {
             return false;
         }
     }
-    if (!all(found, {"Units", "MaximumUnits", "MinimumUnits", "ReferenceEnable", "SigChangeEnable"})) return false;
+    if (!all(found, {"Units", "MaximumUnits", "MinimumUnits", "ReferenceEnable", "SigChangeEnable"}))
+        return false;
     if (a.Flags.test(AnalogFlag::SigChangeEnable) && !all(found, {"SigChangeValue"})) return false;
     if (!all(found, {"ScalingEnable"})) return false;
     if (a.Flags.test(AnalogFlag::ScalingEnable) && !all(found, {"Gain", "Offset"})) return false;
@@ -94,7 +96,9 @@ int cfg_ValidateChannel(ExFoundFieldList found, const qvr::ChannelRecord* record
     const bool digital = qvr::is_digital(record->head.Type);
     const bool error_alarm = digital ? record->head.Flags.test(DigitalFlag::ErrorAlarmEnable)
                                      : record->head.Flags.test(AnalogFlag::ErrorAlarmEnable);
-    if (error_alarm && !all(found, {"ErrorAlarmDriveCommon", "ErrorAlarmPriority", "ErrorAlarmDelay"})) return -1;
-    const bool good = digital ? digital_elements(found, record->digital) : analog_elements(found, record->analog);
+    if (error_alarm && !all(found, {"ErrorAlarmDriveCommon", "ErrorAlarmPriority", "ErrorAlarmDelay"}))
+        return -1;
+    const bool good =
+        digital ? digital_elements(found, record->digital) : analog_elements(found, record->analog);
     return good ? 0 : -1;
 }

@@ -17,7 +17,8 @@ namespace {
 
 // The extra data of one channel as written: its share, or zeros when fewer bytes are left.
 bool write_extra(const Extension& e, XmlDocument* doc, XmlNode* channel, int kind, int index,
-                 const ChannelRecord& record, std::span<const std::uint8_t> left, std::size_t& used, bool replace) {
+                 const ChannelRecord& record, std::span<const std::uint8_t> left, std::size_t& used,
+                 bool replace) {
     const std::optional<std::int32_t> size = channel_extra_answer(e, kind, index, record, left.data());
     if (!size) return true;
     if (*size < 0 || static_cast<std::size_t>(*size) > Extension::kMaxBlock) {
@@ -30,8 +31,10 @@ bool write_extra(const Extension& e, XmlDocument* doc, XmlNode* channel, int kin
     std::vector<std::uint8_t> share(n, 0);
     if (left.size() >= n) std::copy_n(left.begin(), n, share.begin());
     if (const ExtType type = e.channel_extra_type(kind, index, record)) {
-        std::vector<std::uint8_t> form = padded(e.undecorate_channel_extra(kind, index, record, share), type->size);
-        if (!write_leaves(doc, channel, type.get(), leaf_names(type.get(), form.data()), form.data(), replace))
+        std::vector<std::uint8_t> form =
+            padded(e.undecorate_channel_extra(kind, index, record, share), type->size);
+        if (!write_leaves(doc, channel, type.get(), leaf_names(type.get(), form.data()), form.data(),
+                          replace))
             return false;
     }
     used += std::min(n, left.size());
@@ -40,8 +43,8 @@ bool write_extra(const Extension& e, XmlDocument* doc, XmlNode* channel, int kin
 
 }  // namespace
 
-int write_channel_xml(const Extension& e, const std::string& dir, int kind, const ChannelRecord* records, int first,
-                      int count, std::span<const std::uint8_t> extra, bool update) {
+int write_channel_xml(const Extension& e, const std::string& dir, int kind, const ChannelRecord* records,
+                      int first, int count, std::span<const std::uint8_t> extra, bool update) {
     const std::string word = cfg_ChannelKindName(kind);
     const std::string path = existing_file(dir, word + ".xml");
     XmlDocumentRef doc(xml_NewDocument());
@@ -73,7 +76,8 @@ int write_channel_xml(const Extension& e, const std::string& dir, int kind, cons
         const ChannelRecord& record = records[i];
         const bool digital = is_digital(record.head.Type);
         const std::unique_ptr<ChannelLayout> layout = e.channel_layout(kind, at, record, digital);
-        const ChannelRecord written = layout->typed_hardware() ? e.undecorate_channel_hw(kind, at, record) : record;
+        const ChannelRecord written =
+            layout->typed_hardware() ? e.undecorate_channel_hw(kind, at, record) : record;
         XmlNode* channel = index.find(at + 1);
         const bool replace = channel != nullptr;
         if (channel == nullptr) {
@@ -82,11 +86,12 @@ int write_channel_xml(const Extension& e, const std::string& dir, int kind, cons
             channel = created.get();
             index.add(at + 1, std::move(created));
         }
-        if (!write_leaves(doc.get(), channel, &layout->type(), leaves.of(*layout, written), written.bytes, replace))
+        if (!write_leaves(doc.get(), channel, &layout->type(), leaves.of(*layout, written), written.bytes,
+                          replace))
             break;
         if (extra.data() != nullptr &&
-            !write_extra(e, doc.get(), channel, kind, at, record, extra.subspan(std::min(used, extra.size())), used,
-                         replace))
+            !write_extra(e, doc.get(), channel, kind, at, record, extra.subspan(std::min(used, extra.size())),
+                         used, replace))
             break;
     }
     xml_IndentTree(doc.get(), root.get(), 0);
@@ -98,8 +103,8 @@ int write_channel_xml(const Extension& e, const std::string& dir, int kind, cons
 
 }  // namespace qvr::cfg
 
-int cfg_WriteChannelXml(const char* user, const char* dir, int kind, const qvr::ChannelRecord* records, int first,
-                        int count, const void* extra, int32_t extra_size, int update) {
+int cfg_WriteChannelXml(const char* user, const char* dir, int kind, const qvr::ChannelRecord* records,
+                        int first, int count, const void* extra, int32_t extra_size, int update) {
     (void)user;  // the XML table records no author
     using namespace qvr::cfg;
     if (!valid_channel_request(dir, kind, first, count, extra_size, nullptr)) return -1;

@@ -31,9 +31,10 @@ int cfg_LoadDeviceConfig(const char* dir, void* record, int32_t size, void* extr
                          const char* extra_file, uint8_t* auto_enable, uint8_t* save_outputs,
                          uint8_t* save_by_tag, int32_t* save_rate);
 // `user` (null or empty: the logged-on user) goes to the audit trail.
-int cfg_SaveDeviceConfig(const char* user, const char* dir, const void* record, int32_t size, const void* extra,
-                         int32_t extra_size, const char* extra_file, const uint8_t* auto_enable,
-                         const uint8_t* save_outputs, const uint8_t* save_by_tag, const int32_t* save_rate);
+int cfg_SaveDeviceConfig(const char* user, const char* dir, const void* record, int32_t size,
+                         const void* extra, int32_t extra_size, const char* extra_file,
+                         const uint8_t* auto_enable, const uint8_t* save_outputs, const uint8_t* save_by_tag,
+                         const int32_t* save_rate);
 // Writes "config.xml" (updating an existing file in place) and, with a record, the schema.
 int cfg_WriteConfigXml(const char* user, const char* dir, const void* record, int32_t size, const void* extra,
                        int32_t extra_size, const uint8_t* auto_enable, const uint8_t* save_outputs,

@@ -24,7 +24,9 @@ struct DeviceSettingsOut {
     std::uint8_t* save_outputs = nullptr;
     std::uint8_t* save_by_tag = nullptr;
     std::int32_t* save_rate = nullptr;
-    bool autosave_wanted() const { return save_outputs != nullptr || save_by_tag != nullptr || save_rate != nullptr; }
+    bool autosave_wanted() const {
+        return save_outputs != nullptr || save_by_tag != nullptr || save_rate != nullptr;
+    }
 };
 
 // What a save writes: null pointers are not saved.
@@ -48,8 +50,8 @@ enum class LoadOutcome {
 
 // `strict` false reads the old state for the audit trail: missing elements and values that
 // do not convert are left zero, validators are not asked, nothing is reported.
-LoadOutcome load_device_config(const Extension& extension, const std::string& dir, const DeviceSettingsOut& out,
-                               bool strict);
+LoadOutcome load_device_config(const Extension& extension, const std::string& dir,
+                               const DeviceSettingsOut& out, bool strict);
 // The XML form of the settings given. 0 / -1 (reported).
 int write_config_xml(const Extension& extension, const std::string& dir, const DeviceSettingsIn& in);
 // Valid sizes and names of a request; false with errno 0 (invalid argument).

@@ -20,7 +20,8 @@ constexpr LeafReading kStrictLeaves{"<%s> %s", true};
 constexpr LeafReading kLenientLeaves{"<%s> %s", false};
 
 std::span<std::uint8_t> bytes(void* data, std::int32_t size) {
-    return {static_cast<std::uint8_t*>(data), data != nullptr && size > 0 ? static_cast<std::size_t>(size) : 0};
+    return {static_cast<std::uint8_t*>(data),
+            data != nullptr && size > 0 ? static_cast<std::size_t>(size) : 0};
 }
 
 // Reads the header elements asked for. False when a strict read failed (status set).
@@ -40,7 +41,8 @@ bool read_header(XmlNode* config, const DeviceSettingsOut& out, bool strict) {
     }
     ConfigHeader header{};
     FoundFieldList found;
-    if (!read_leaves(config, &ConfigHeaderType, wanted, &header, found, strict ? kStrictLeaves : kLenientLeaves))
+    if (!read_leaves(config, &ConfigHeaderType, wanted, &header, found,
+                     strict ? kStrictLeaves : kLenientLeaves))
         return false;
     if (out.auto_enable != nullptr) *out.auto_enable = static_cast<std::uint8_t>(header.AutoEnable & 0xFF);
     if (out.save_outputs != nullptr) *out.save_outputs = static_cast<std::uint8_t>(header.SaveOutputs & 0xFF);
@@ -136,7 +138,8 @@ bool tolerated(bool strict) {
     return !strict && errno == ENOENT;
 }
 
-LoadOutcome load_binary(const Extension& e, const std::string& dir, const DeviceSettingsOut& out, bool strict) {
+LoadOutcome load_binary(const Extension& e, const std::string& dir, const DeviceSettingsOut& out,
+                        bool strict) {
     const std::string config = existing_file(dir, kConfigFile);
     if (out.auto_enable != nullptr) {
         std::uint8_t byte = 0;
@@ -145,11 +148,13 @@ LoadOutcome load_binary(const Extension& e, const std::string& dir, const Device
     }
     if (out.autosave_wanted()) {
         std::uint8_t b[kSaveConfigSize];
-        if (read_at(existing_file(dir, kSaveConfigFile), 0, b) < 0 && !tolerated(strict)) return LoadOutcome::failed;
+        if (read_at(existing_file(dir, kSaveConfigFile), 0, b) < 0 && !tolerated(strict))
+            return LoadOutcome::failed;
         if (out.save_outputs != nullptr) *out.save_outputs = b[0];
         if (out.save_by_tag != nullptr) *out.save_by_tag = b[1];
         const std::uint32_t rate = static_cast<std::uint32_t>(b[2]) | static_cast<std::uint32_t>(b[3]) << 8 |
-                                   static_cast<std::uint32_t>(b[4]) << 16 | static_cast<std::uint32_t>(b[5]) << 24;
+                                   static_cast<std::uint32_t>(b[4]) << 16 |
+                                   static_cast<std::uint32_t>(b[5]) << 24;
         if (out.save_rate != nullptr) *out.save_rate = static_cast<std::int32_t>(rate);
     }
     // A record shorter than asked (an older, smaller layout) reads as zero-extended.
@@ -173,7 +178,8 @@ LoadOutcome load_binary(const Extension& e, const std::string& dir, const Device
 }  // namespace
 
 bool valid_request(const char* dir, std::int32_t size, std::int32_t extra_size, const char* extra_file) {
-    if (dir == nullptr || size < 0 || extra_size < 0 || (extra_file != nullptr && !plain_file_name(extra_file))) {
+    if (dir == nullptr || size < 0 || extra_size < 0 ||
+        (extra_file != nullptr && !plain_file_name(extra_file))) {
         platform::fail(platform::kErrorInvalidArgument);
         return false;
     }
@@ -198,14 +204,14 @@ LoadOutcome load_device_config(const Extension& e, const std::string& dir, const
 }  // namespace qvr::cfg
 
 int cfg_LoadDeviceConfig(const char* dir, void* record, int32_t size, void* extra, int32_t extra_size,
-                         const char* extra_file, uint8_t* auto_enable, uint8_t* save_outputs, uint8_t* save_by_tag,
-                         int32_t* save_rate) {
+                         const char* extra_file, uint8_t* auto_enable, uint8_t* save_outputs,
+                         uint8_t* save_by_tag, int32_t* save_rate) {
     using namespace qvr::cfg;
     if (!valid_request(dir, size, extra_size, extra_file)) return -1;
     const std::string folder = normalized_path(dir);
     const qvr::Extension extension = qvr::Extension::load(folder);
-    DeviceSettingsOut out{record, size, extra, extra_size, extra_file, auto_enable, save_outputs, save_by_tag,
-                          save_rate};
+    DeviceSettingsOut out{record,      size,         extra,       extra_size, extra_file,
+                          auto_enable, save_outputs, save_by_tag, save_rate};
     return load_device_config(extension, folder, out, true) == LoadOutcome::loaded ? 0 : -1;
 }
 
@@ -225,8 +231,8 @@ int cfg_LoadDeviceConfigFromCwd(void* record, int32_t size) {
 int cfg_LoadAutosaveSettingsFromCwd(uint8_t* save_outputs, uint8_t* save_by_tag, int32_t* save_rate) {
     const std::string here = qvr::cfg::current_folder();
     if (here.empty()) return -1;
-    return cfg_LoadDeviceConfig(here.c_str(), nullptr, 0, nullptr, 0, nullptr, nullptr, save_outputs, save_by_tag,
-                                save_rate);
+    return cfg_LoadDeviceConfig(here.c_str(), nullptr, 0, nullptr, 0, nullptr, nullptr, save_outputs,
+                                save_by_tag, save_rate);
 }
 
 int cfg_LoadAutoEnableFromCwd(uint8_t* auto_enable) {

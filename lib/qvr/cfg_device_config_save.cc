@@ -121,10 +121,14 @@ int save_device_config(const char* user, const std::string& dir, const DeviceSet
         if (in.save_by_tag != nullptr) out.save_by_tag = &old->save_by_tag;
         if (in.save_rate != nullptr) out.save_rate = &old->save_rate;
         switch (load_device_config(e, dir, out, false)) {
-            case LoadOutcome::loaded: break;
+            case LoadOutcome::loaded:
+                break;
             // A file that cannot be read is not overwritten.
-            case LoadOutcome::unreadable_document: return report_xml_failure();
-            case LoadOutcome::failed: old.reset(); break;
+            case LoadOutcome::unreadable_document:
+                return report_xml_failure();
+            case LoadOutcome::failed:
+                old.reset();
+                break;
         }
     }
 
@@ -159,34 +163,35 @@ int save_device_config(const char* user, const std::string& dir, const DeviceSet
 }  // namespace
 }  // namespace qvr::cfg
 
-int cfg_SaveDeviceConfig(const char* user, const char* dir, const void* record, int32_t size, const void* extra,
-                         int32_t extra_size, const char* extra_file, const uint8_t* auto_enable,
-                         const uint8_t* save_outputs, const uint8_t* save_by_tag, const int32_t* save_rate) {
+int cfg_SaveDeviceConfig(const char* user, const char* dir, const void* record, int32_t size,
+                         const void* extra, int32_t extra_size, const char* extra_file,
+                         const uint8_t* auto_enable, const uint8_t* save_outputs, const uint8_t* save_by_tag,
+                         const int32_t* save_rate) {
     using namespace qvr::cfg;
     if (!valid_request(dir, size, extra_size, extra_file)) return -1;
-    DeviceSettingsIn in{record, size, extra, extra_size, extra_file, auto_enable, save_outputs, save_by_tag,
-                        save_rate};
+    DeviceSettingsIn in{record,      size,         extra,       extra_size, extra_file,
+                        auto_enable, save_outputs, save_by_tag, save_rate};
     return save_device_config(user, normalized_path(dir), in);
 }
 
 int cfg_SaveDeviceConfigAndExtra(const char* user, const char* dir, const void* record, int32_t size,
                                  const void* extra, int32_t extra_size, const char* extra_file) {
-    return cfg_SaveDeviceConfig(user, dir, record, size, extra, extra_size, extra_file, nullptr, nullptr, nullptr,
-                                nullptr);
+    return cfg_SaveDeviceConfig(user, dir, record, size, extra, extra_size, extra_file, nullptr, nullptr,
+                                nullptr, nullptr);
 }
 
 int cfg_SaveDeviceConfigFromCwd(const void* record, int32_t size) {
     const std::string here = qvr::cfg::current_folder();
     if (here.empty()) return -1;
-    return cfg_SaveDeviceConfig(nullptr, here.c_str(), record, size, nullptr, 0, nullptr, nullptr, nullptr, nullptr,
-                                nullptr);
+    return cfg_SaveDeviceConfig(nullptr, here.c_str(), record, size, nullptr, 0, nullptr, nullptr, nullptr,
+                                nullptr, nullptr);
 }
 
 int cfg_SaveAutosaveSettingsInCwd(uint8_t save_outputs, uint8_t save_by_tag, int32_t save_rate) {
     const std::string here = qvr::cfg::current_folder();
     if (here.empty()) return -1;
-    return cfg_SaveDeviceConfig(nullptr, here.c_str(), nullptr, 0, nullptr, 0, nullptr, nullptr, &save_outputs,
-                                &save_by_tag, &save_rate);
+    return cfg_SaveDeviceConfig(nullptr, here.c_str(), nullptr, 0, nullptr, 0, nullptr, nullptr,
+                                &save_outputs, &save_by_tag, &save_rate);
 }
 
 int cfg_SaveAutoEnableInCwd(uint8_t auto_enable) {

@@ -74,7 +74,8 @@ int write_config_xml(const Extension& e, const std::string& dir, const DeviceSet
         write_header(doc.get(), config.get(), in);
         const auto record = bytes(in.record, in.size);
         const auto extra = bytes(in.extra, in.extra_size);
-        if (in.record != nullptr) write_form(doc.get(), config.get(), e.config_type(record), e.undecorate_config(record));
+        if (in.record != nullptr)
+            write_form(doc.get(), config.get(), e.config_type(record), e.undecorate_config(record));
         if (in.extra != nullptr)
             write_form(doc.get(), config.get(), e.config_extra_type(record, extra),
                        e.undecorate_config_extra(record, extra));
@@ -82,7 +83,8 @@ int write_config_xml(const Extension& e, const std::string& dir, const DeviceSet
         xml_SaveFile(doc.get(), path.c_str());
     }
     if (xml_GetStatus() < 0) return report_xml_failure();
-    if (in.record != nullptr) write_config_schema(e, dir.c_str(), in.record, in.size, in.extra, in.extra_size);
+    if (in.record != nullptr)
+        write_config_schema(e, dir.c_str(), in.record, in.size, in.extra, in.extra_size);
     return 0;
 }
 
@@ -98,7 +100,8 @@ int cfg_WriteConfigXml(const char* user, const char* dir, const void* record, in
     const auto lock = FolderLock::acquire(folder);
     if (!lock) return -1;
     const qvr::Extension extension = qvr::Extension::load(folder);
-    DeviceSettingsIn in{record, size, extra, extra_size, nullptr, auto_enable, save_outputs, save_by_tag, save_rate};
+    DeviceSettingsIn in{record,      size,         extra,       extra_size, nullptr,
+                        auto_enable, save_outputs, save_by_tag, save_rate};
     xml_ResetStatus();
     return write_config_xml(extension, folder, in);
 }

@@ -38,8 +38,8 @@ std::optional<std::string> read_text(const char* path, const char* name) {
     char value[kSwitchTextMax + 1] = {};
     uint32_t type = kRegSz;
     uint32_t size = sizeof value;
-    if (reg_AccessProductValue(platform::RegistryHive::machine, kProductKey, platform::kKeyQueryValue, name, &type,
-                               value, &size) != 0 ||
+    if (reg_AccessProductValue(platform::RegistryHive::machine, kProductKey, platform::kKeyQueryValue, name,
+                               &type, value, &size) != 0 ||
         type != kRegSz)
         return std::nullopt;
     value[kSwitchTextMax] = '\0';

@@ -56,8 +56,8 @@ bool read_leaves(XmlNode* parent, const StructsType* type, const std::vector<std
     return xml_GetStatus() >= 0;
 }
 
-bool write_leaves(XmlDocument* doc, XmlNode* parent, const StructsType* type, const std::vector<std::string>& leaves,
-                  const void* data, bool replace) {
+bool write_leaves(XmlDocument* doc, XmlNode* parent, const StructsType* type,
+                  const std::vector<std::string>& leaves, const void* data, bool replace) {
     for (const std::string& name : leaves) {
         if (xml_GetStatus() < 0) return false;
         LeafText text{structs_get_field_text(type, name.c_str(), data, kLeafMemory)};

@@ -28,8 +28,8 @@ bool read_leaves(XmlNode* parent, const StructsType* type, const std::vector<std
                  FoundFieldList& found, const LeafReading& how);
 // Writes every leaf of `data` as an element of `parent`: in place of a child of the same
 // name when `replace` is set, else appended. False when the status failed.
-bool write_leaves(XmlDocument* doc, XmlNode* parent, const StructsType* type, const std::vector<std::string>& leaves,
-                  const void* data, bool replace);
+bool write_leaves(XmlDocument* doc, XmlNode* parent, const StructsType* type,
+                  const std::vector<std::string>& leaves, const void* data, bool replace);
 
 // A fresh configuration document: the declaration, the comment and the root element with
 // its namespace attributes ("<base>/<word>", schema "../SCHEMA/<word>.xsd").

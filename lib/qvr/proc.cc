@@ -127,8 +127,8 @@ int proc_Start(ProcessRecord* record) {
         return platform::fail(error);
     }
     uint8_t enabled = 0;
-    if (cfg_LoadDeviceConfig(folder.c_str(), nullptr, 0, nullptr, 0, nullptr, &enabled, nullptr, nullptr, nullptr) !=
-        0) {
+    if (cfg_LoadDeviceConfig(folder.c_str(), nullptr, 0, nullptr, 0, nullptr, &enabled, nullptr, nullptr,
+                             nullptr) != 0) {
         const int error = errno;
         shm_SetStatusText(kCantRun, masked(error));
         return platform::fail(error);

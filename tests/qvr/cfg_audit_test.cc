@@ -29,7 +29,8 @@ TEST(AuditLine, HoldsTimeUserContextChannelAndBothTexts) {
     const std::string line = qvr::audit_line("tolva_3.AI.Channels", "ann", 5, "Tag", "OLD", "NEW");
     EXPECT_TRUE(std::regex_search(line, kStamp)) << line;
     EXPECT_EQ(line.substr(20), "ann\ttolva_3.AI.Channels.5.Tag OLD -> NEW\r\n");
-    EXPECT_EQ(qvr::audit_line("", "ann", 0, "AutoEnable", "OFF", "ON").substr(20), "ann\tAutoEnable OFF -> ON\r\n");
+    EXPECT_EQ(qvr::audit_line("", "ann", 0, "AutoEnable", "OFF", "ON").substr(20),
+              "ann\tAutoEnable OFF -> ON\r\n");
     EXPECT_EQ(qvr::audit_line("tolva_3", "", 0, "SaveRate", "1", "2").substr(20),
               platform::user_name() + "\ttolva_3.SaveRate 1 -> 2\r\n")
         << "no user name: the logged-on user";

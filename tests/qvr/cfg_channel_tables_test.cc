@@ -102,7 +102,8 @@ TEST_F(ChannelTablesTest, EveryKindRoundTripsThroughItsBinaryTable) {
         const int k = static_cast<int>(kind);
         SCOPED_TRACE(cfg_ChannelKindName(k));
         const std::vector<ChannelRecord> records = table(kind, 3);
-        ASSERT_EQ(cfg_SaveChannelsUpdate("ann", dir.c_str(), k, records.data(), 0, 3, nullptr, 0, nullptr), 0);
+        ASSERT_EQ(cfg_SaveChannelsUpdate("ann", dir.c_str(), k, records.data(), 0, 3, nullptr, 0, nullptr),
+                  0);
         const std::string file = file_bytes(fs::path(dir) / cfg_ChannelKindName(k));
         ASSERT_EQ(file.size(), 8 + 3 * 216u);
         EXPECT_NE(file.substr(0, 4), std::string(4, '\0')) << "the time of the write";
@@ -124,17 +125,20 @@ TEST_F(ChannelTablesTest, EveryKindRoundTripsThroughItsXmlTableWithExtraData) {
         SCOPED_TRACE(cfg_ChannelKindName(k));
         const std::vector<ChannelRecord> records = table(kind, 4);
         std::vector<ChannelExtra> extra;
-        for (int i = 0; i < 4; ++i) extra.push_back({1.5f * static_cast<float>(i), static_cast<std::uint16_t>(1000 + i)});
-        ASSERT_EQ(cfg_SaveChannelsRewrite("ann", dir.c_str(), k, records.data(), 0, 4, extra.data(),
-                                          static_cast<int32_t>(extra.size() * sizeof(ChannelExtra)), "tvall.chx"),
-                  0)
+        for (int i = 0; i < 4; ++i)
+            extra.push_back({1.5f * static_cast<float>(i), static_cast<std::uint16_t>(1000 + i)});
+        ASSERT_EQ(
+            cfg_SaveChannelsRewrite("ann", dir.c_str(), k, records.data(), 0, 4, extra.data(),
+                                    static_cast<int32_t>(extra.size() * sizeof(ChannelExtra)), "tvall.chx"),
+            0)
             << sink_.last();
         EXPECT_FALSE(fs::exists(fs::path(dir) / cfg_ChannelKindName(k))) << "XML only";
         std::vector<ChannelRecord> back(4);
         std::vector<ChannelExtra> extra_back(4, ChannelExtra{9, 9});
-        ASSERT_EQ(cfg_LoadChannels(dir.c_str(), k, back.data(), 0, 4, extra_back.data(),
-                                   static_cast<int32_t>(extra_back.size() * sizeof(ChannelExtra)), "tvall.chx"),
-                  0)
+        ASSERT_EQ(
+            cfg_LoadChannels(dir.c_str(), k, back.data(), 0, 4, extra_back.data(),
+                             static_cast<int32_t>(extra_back.size() * sizeof(ChannelExtra)), "tvall.chx"),
+            0)
             << sink_.last();
         EXPECT_EQ(record_bytes(back), record_bytes(records));
         for (int i = 0; i < 4; ++i) {
@@ -208,13 +212,14 @@ TEST_F(ChannelTablesTest, InvalidRequestsAreRefused) {
     struct Case {
         int kind, first, count;
         const char* extra_file;
-    } cases[] = {{7, 0, 1, nullptr}, {-1, 0, 1, nullptr}, {0, -1, 1, nullptr}, {0, 0, -2, nullptr},
-                 {0, 0, 1, "../x"}, {0, 2147483647, 1, nullptr}};
+    } cases[] = {{7, 0, 1, nullptr},  {-1, 0, 1, nullptr}, {0, -1, 1, nullptr},
+                 {0, 0, -2, nullptr}, {0, 0, 1, "../x"},   {0, 2147483647, 1, nullptr}};
     for (const Case& c : cases) {
         errno = 99;
         EXPECT_EQ(cfg_LoadChannels(dir.c_str(), c.kind, &r, c.first, c.count, &r, 4, c.extra_file), -1);
         EXPECT_EQ(errno, 0);
-        EXPECT_EQ(cfg_SaveChannels(nullptr, dir.c_str(), c.kind, &r, c.first, c.count, &r, 4, c.extra_file, 1), -1);
+        EXPECT_EQ(
+            cfg_SaveChannels(nullptr, dir.c_str(), c.kind, &r, c.first, c.count, &r, 4, c.extra_file, 1), -1);
         EXPECT_EQ(errno, 0);
     }
     EXPECT_EQ(cfg_SaveChannels(nullptr, dir.c_str(), 0, &r, 5000000, 1, nullptr, 0, nullptr, 1), -1)
@@ -269,8 +274,9 @@ TEST_F(ChannelTablesTest, AMissingLaterChannelIsEmptyOfTheTablesKind) {
               0);
     const std::string with_extra = file_bytes(file);
     const std::size_t cut = with_extra.find("<Channel id=\"5\">");
-    qvr_test::write_file(file, with_extra.substr(0, cut) +
-                                   with_extra.substr(with_extra.find("</Channel>", cut) + std::strlen("</Channel>")));
+    qvr_test::write_file(
+        file, with_extra.substr(0, cut) +
+                  with_extra.substr(with_extra.find("</Channel>", cut) + std::strlen("</Channel>")));
     std::vector<ChannelExtra> extra_back(10, ChannelExtra{9, 9});
     ASSERT_EQ(cfg_LoadChannels(dir.c_str(), 3, back.data(), 0, 10, extra_back.data(),
                                static_cast<int32_t>(extra_back.size() * sizeof(ChannelExtra)), "tvall.chx"),
@@ -351,8 +357,8 @@ TEST_F(ChannelTablesTest, MissingRequiredElementsAndBadValuesFailTheLoad) {
         } else {
             EXPECT_EQ(rc, -1);
             EXPECT_EQ(errno, 1465);
-            EXPECT_EQ(sink_.last(), std::string("tvall_1") + (c.kind == 0 ? "ai" : "di") + " Channel #1 - " +
-                                        c.message);
+            EXPECT_EQ(sink_.last(),
+                      std::string("tvall_1") + (c.kind == 0 ? "ai" : "di") + " Channel #1 - " + c.message);
         }
     }
     EXPECT_EQ(cfg_CheckChannelElement(",Enable,Tag,", "Tag"), 0);
@@ -379,15 +385,20 @@ TEST_F(ChannelTablesTest, ExtraSharesThatDoNotFitFailTheLoad) {
     // written as plain bytes.
     std::vector<ChannelRecord> records = {channel(ChannelKind::AI, "A"), channel(ChannelKind::AI, "HUGE")};
     std::vector<std::uint8_t> extra(16, 0);
-    ASSERT_EQ(cfg_SaveChannelsRewrite(nullptr, dir.c_str(), 0, records.data(), 0, 2, extra.data(), 16, "x.chx"), 0);
+    ASSERT_EQ(
+        cfg_SaveChannelsRewrite(nullptr, dir.c_str(), 0, records.data(), 0, 2, extra.data(), 16, "x.chx"), 0);
     EXPECT_NE(file_bytes(fs::path(dir) / "ai.xml").find("<Analogue>00000000"), std::string::npos);
     std::vector<ChannelRecord> back(2);
-    EXPECT_EQ(cfg_LoadChannels(dir.c_str(), 0, back.data(), 0, 1, extra.data(), 16, "x.chx"), 0) << sink_.last();
+    EXPECT_EQ(cfg_LoadChannels(dir.c_str(), 0, back.data(), 0, 1, extra.data(), 16, "x.chx"), 0)
+        << sink_.last();
     EXPECT_EQ(cfg_LoadChannels(dir.c_str(), 0, back.data(), 0, 2, extra.data(), 16, "x.chx"), -1);
-    EXPECT_EQ(sink_.last(), "tvbig_1ai Channel #2 - Extra data of 4096 bytes does not fit in the 8 bytes left");
+    EXPECT_EQ(sink_.last(),
+              "tvbig_1ai Channel #2 - Extra data of 4096 bytes does not fit in the 8 bytes left");
 
     records[1] = channel(ChannelKind::AI, "NEG");
-    EXPECT_EQ(cfg_SaveChannelsRewrite(nullptr, dir.c_str(), 0, records.data(), 0, 2, extra.data(), 16, "x.chx"), -1);
+    EXPECT_EQ(
+        cfg_SaveChannelsRewrite(nullptr, dir.c_str(), 0, records.data(), 0, 2, extra.data(), 16, "x.chx"),
+        -1);
     EXPECT_EQ(sink_.last(), "tvbig_1ANALOG INPUTS Channel #2 - Extra data size -4 refused");
 }
 

@@ -50,8 +50,10 @@ Settings tvall_settings(const char* name = "boiler", std::uint8_t auto_enable = 
     c.Rate = 250;
     ConfigExtra x{42, "note"};
     Settings s;
-    s.record.assign(reinterpret_cast<const std::uint8_t*>(&c), reinterpret_cast<const std::uint8_t*>(&c) + sizeof c);
-    s.extra.assign(reinterpret_cast<const std::uint8_t*>(&x), reinterpret_cast<const std::uint8_t*>(&x) + sizeof x);
+    s.record.assign(reinterpret_cast<const std::uint8_t*>(&c),
+                    reinterpret_cast<const std::uint8_t*>(&c) + sizeof c);
+    s.extra.assign(reinterpret_cast<const std::uint8_t*>(&x),
+                   reinterpret_cast<const std::uint8_t*>(&x) + sizeof x);
     s.auto_enable = auto_enable;
     s.save_outputs = 1;
     s.save_by_tag = 0;
@@ -59,10 +61,11 @@ Settings tvall_settings(const char* name = "boiler", std::uint8_t auto_enable = 
     return s;
 }
 
-int save(const std::string& dir, const Settings& s, const char* extra_file = "dev.extra", const char* user = "ann") {
+int save(const std::string& dir, const Settings& s, const char* extra_file = "dev.extra",
+         const char* user = "ann") {
     return cfg_SaveDeviceConfig(user, dir.c_str(), s.record.data(), static_cast<int32_t>(s.record.size()),
-                                s.extra.data(), static_cast<int32_t>(s.extra.size()), extra_file, &s.auto_enable,
-                                &s.save_outputs, &s.save_by_tag, &s.save_rate);
+                                s.extra.data(), static_cast<int32_t>(s.extra.size()), extra_file,
+                                &s.auto_enable, &s.save_outputs, &s.save_by_tag, &s.save_rate);
 }
 
 int load(const std::string& dir, Settings& s, std::size_t size, std::size_t extra_size,
@@ -86,8 +89,8 @@ TEST_F(DeviceConfigTest, TheBinaryFilesHoldTheirBytesAtTheirOffsetsWithTheRealPl
     s.save_by_tag = 1;
     s.save_rate = 0x01020304;
     set_switch("WriteXML", "BOTH");  // the real plug-in has no XML: binary only all the same
-    ASSERT_EQ(cfg_SaveDeviceConfig("ann", dir.c_str(), s.record.data(), 704, nullptr, 0, nullptr, &s.auto_enable,
-                                   &s.save_outputs, &s.save_by_tag, &s.save_rate),
+    ASSERT_EQ(cfg_SaveDeviceConfig("ann", dir.c_str(), s.record.data(), 704, nullptr, 0, nullptr,
+                                   &s.auto_enable, &s.save_outputs, &s.save_by_tag, &s.save_rate),
               0);
     const std::string config = file_bytes(fs::path(dir) / "config");
     ASSERT_EQ(config.size(), 705u);
@@ -104,11 +107,13 @@ TEST_F(DeviceConfigTest, TheBinaryFilesHoldTheirBytesAtTheirOffsetsWithTheRealPl
 
 TEST_F(DeviceConfigTest, AShortRecordReadsZeroExtended) {
     const std::string dir = device("tolva_3");
-    qvr_test::write_file(fs::path(dir) / "config", std::string("\x01" "abcdefghij", 11));
+    qvr_test::write_file(fs::path(dir) / "config", std::string("\x01"
+                                                               "abcdefghij",
+                                                               11));
     std::vector<std::uint8_t> record(704, 0xEE);
     std::uint8_t enabled = 0;
-    ASSERT_EQ(cfg_LoadDeviceConfig(dir.c_str(), record.data(), 704, nullptr, 0, nullptr, &enabled, nullptr, nullptr,
-                                   nullptr),
+    ASSERT_EQ(cfg_LoadDeviceConfig(dir.c_str(), record.data(), 704, nullptr, 0, nullptr, &enabled, nullptr,
+                                   nullptr, nullptr),
               0);
     EXPECT_EQ(enabled, 1);
     EXPECT_EQ(std::string(record.begin(), record.begin() + 10), "abcdefghij");
@@ -118,18 +123,21 @@ TEST_F(DeviceConfigTest, AShortRecordReadsZeroExtended) {
 TEST_F(DeviceConfigTest, MissingFilesFailWithTheSystemErrorButAMissingExtraFileIsZeros) {
     const std::string dir = device("tolva_3");
     std::uint8_t enabled = 9;
-    EXPECT_EQ(cfg_LoadDeviceConfig(dir.c_str(), nullptr, 0, nullptr, 0, nullptr, &enabled, nullptr, nullptr, nullptr),
+    EXPECT_EQ(cfg_LoadDeviceConfig(dir.c_str(), nullptr, 0, nullptr, 0, nullptr, &enabled, nullptr, nullptr,
+                                   nullptr),
               -1);
     EXPECT_EQ(errno, ENOENT);
     std::int32_t rate = 0;
-    EXPECT_EQ(cfg_LoadDeviceConfig(dir.c_str(), nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr, nullptr, &rate), -1);
+    EXPECT_EQ(
+        cfg_LoadDeviceConfig(dir.c_str(), nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr, nullptr, &rate),
+        -1);
     std::vector<std::uint8_t> extra(8, 0xEE);
-    EXPECT_EQ(cfg_LoadDeviceConfig(dir.c_str(), nullptr, 0, extra.data(), 8, "absent.bin", nullptr, nullptr, nullptr,
-                                   nullptr),
+    EXPECT_EQ(cfg_LoadDeviceConfig(dir.c_str(), nullptr, 0, extra.data(), 8, "absent.bin", nullptr, nullptr,
+                                   nullptr, nullptr),
               0);
     EXPECT_EQ(std::count(extra.begin(), extra.end(), 0), 8);
-    EXPECT_EQ(cfg_LoadDeviceConfig(dir.c_str(), nullptr, 0, extra.data(), 8, "../escape", nullptr, nullptr, nullptr,
-                                   nullptr),
+    EXPECT_EQ(cfg_LoadDeviceConfig(dir.c_str(), nullptr, 0, extra.data(), 8, "../escape", nullptr, nullptr,
+                                   nullptr, nullptr),
               -1);
     EXPECT_EQ(errno, 0) << "invalid argument";
 }
@@ -143,8 +151,9 @@ TEST_F(DeviceConfigTest, EachSwitchCombinationWritesAndReadsItsForms) {
         bool loads_back;
     };
     const Case cases[] = {
-        {"BIN", "OFF", true, false, true},  {"BIN", "ON", true, false, true},  {"BOTH", "OFF", true, true, true},
-        {"BOTH", "ON", true, true, true},   {"XML", "ON", false, true, true},  {"XML", "OFF", false, true, false},
+        {"BIN", "OFF", true, false, true}, {"BIN", "ON", true, false, true},
+        {"BOTH", "OFF", true, true, true}, {"BOTH", "ON", true, true, true},
+        {"XML", "ON", false, true, true},  {"XML", "OFF", false, true, false},
     };
     int n = 0;
     for (const Case& c : cases) {
@@ -210,8 +219,8 @@ TEST_F(DeviceConfigTest, AnExistingFileIsUpdatedInPlace) {
                          "<?xml version='1.0'?><Configs xmlns='urn:kept'><Config><Kept>yes</Kept>"
                          "<Name>old</Name></Config></Configs>");
     const Settings s = tvall_settings("new");
-    ASSERT_EQ(cfg_WriteConfigXml("ann", dir.c_str(), s.record.data(), 24, nullptr, 0, nullptr, nullptr, nullptr,
-                                 nullptr),
+    ASSERT_EQ(cfg_WriteConfigXml("ann", dir.c_str(), s.record.data(), 24, nullptr, 0, nullptr, nullptr,
+                                 nullptr, nullptr),
               0);
     const std::string xml = file_bytes(fs::path(dir) / "config.xml");
     EXPECT_NE(xml.find("<Kept>yes</Kept>"), std::string::npos) << xml;
@@ -229,7 +238,8 @@ TEST_F(DeviceConfigTest, XmlFailuresNameTheFieldAndGoToTheSink) {
         const char* message;
     };
     const Case cases[] = {
-        {"<Configs><Config><SaveOutputs>On</SaveOutputs><SaveByTag>On</SaveByTag><Rate>1</Rate></Config></Configs>",
+        {"<Configs><Config><SaveOutputs>On</SaveOutputs><SaveByTag>On</SaveByTag><Rate>1</Rate></Config></"
+         "Configs>",
          "tvall_1Dev/Proc Config - <SaveRate> tag not found"},
         {"<Configs><Other/></Configs>", "tvall_1Dev/Proc Config - <Config> tag not found"},
         {"<Configs><Config><SaveOutputs>On</SaveOutputs><SaveByTag>On</SaveByTag><SaveRate>x</SaveRate>"
@@ -243,8 +253,9 @@ TEST_F(DeviceConfigTest, XmlFailuresNameTheFieldAndGoToTheSink) {
         qvr_test::write_file(fs::path(dir) / "config.xml", c.config);
         std::uint8_t outputs = 0, by_tag = 0;
         std::int32_t rate = 0;
-        EXPECT_EQ(
-            cfg_LoadDeviceConfig(dir.c_str(), nullptr, 0, nullptr, 0, nullptr, nullptr, &outputs, &by_tag, &rate), -1);
+        EXPECT_EQ(cfg_LoadDeviceConfig(dir.c_str(), nullptr, 0, nullptr, 0, nullptr, nullptr, &outputs,
+                                       &by_tag, &rate),
+                  -1);
         EXPECT_EQ(errno, 1465);
         EXPECT_EQ(sink_.last(), c.message);
     }
@@ -263,7 +274,8 @@ TEST_F(DeviceConfigTest, AMissingDeviceFieldIsZeroAndAbsentFromTheFoundList) {
     EXPECT_EQ(c.Mode, 0);
     EXPECT_EQ(c.Name[0], '\0');
     EXPECT_EQ(c.Rate, 5u);
-    qvr_test::write_file(fs::path(dir) / "config.xml", "<Configs><Config><Station>9</Station></Config></Configs>");
+    qvr_test::write_file(fs::path(dir) / "config.xml",
+                         "<Configs><Config><Station>9</Station></Config></Configs>");
     EXPECT_EQ(cfg_LoadDeviceConfigAndExtra(dir.c_str(), &c, sizeof c, nullptr, 0, nullptr), -1);
     EXPECT_EQ(sink_.last(), "tvall_1Dev/Proc Config - Rate Required");
 }
@@ -308,8 +320,8 @@ TEST_F(DeviceConfigTest, LargerDescriptionsNeverWritePastTheCallersBuffers) {
     EXPECT_TRUE(std::all_of(record.begin() + 24, record.end(), [](std::uint8_t b) { return b == 0xCC; }));
     EXPECT_TRUE(std::all_of(extra.begin() + 8, extra.end(), [](std::uint8_t b) { return b == 0xCC; }));
     // Writing reads the descriptions over padded copies, not past the caller's records.
-    ASSERT_EQ(cfg_WriteConfigXml(nullptr, dir.c_str(), record.data(), 24, extra.data(), 8, nullptr, nullptr, nullptr,
-                                 nullptr),
+    ASSERT_EQ(cfg_WriteConfigXml(nullptr, dir.c_str(), record.data(), 24, extra.data(), 8, nullptr, nullptr,
+                                 nullptr, nullptr),
               0);
     const std::string xml = file_bytes(fs::path(dir) / "config.xml");
     EXPECT_NE(xml.find("<Tail>0</Tail>"), std::string::npos) << xml;
@@ -390,12 +402,12 @@ TEST_F(DeviceConfigTest, TheAuditHidesPasswords) {
     const std::string dir = device("tvbig_1");
     std::vector<std::uint8_t> record(1024, 0);
     std::strcpy(reinterpret_cast<char*>(record.data() + 4), "secret1");
-    ASSERT_EQ(cfg_SaveDeviceConfig("ann", dir.c_str(), record.data(), 1024, nullptr, 0, nullptr, nullptr, nullptr,
-                                   nullptr, nullptr),
+    ASSERT_EQ(cfg_SaveDeviceConfig("ann", dir.c_str(), record.data(), 1024, nullptr, 0, nullptr, nullptr,
+                                   nullptr, nullptr, nullptr),
               0);
     std::strcpy(reinterpret_cast<char*>(record.data() + 4), "secret2");
-    ASSERT_EQ(cfg_SaveDeviceConfig("ann", dir.c_str(), record.data(), 1024, nullptr, 0, nullptr, nullptr, nullptr,
-                                   nullptr, nullptr),
+    ASSERT_EQ(cfg_SaveDeviceConfig("ann", dir.c_str(), record.data(), 1024, nullptr, 0, nullptr, nullptr,
+                                   nullptr, nullptr, nullptr),
               0);
     const std::vector<std::string> lines = audit_lines();
     ASSERT_FALSE(lines.empty());
@@ -421,13 +433,16 @@ TEST_F(DeviceConfigTest, WithTheAuditOnSettingsCanBeAddedToAFileThatLacksThem) {
     set_switch("WriteXML", "XML");
     set_switch("ReadXML", "ON");
     const std::string dir = device("tvall_1");
-    qvr_test::write_file(fs::path(dir) / "config.xml", "<Configs><Config><Station>x</Station></Config></Configs>");
+    qvr_test::write_file(fs::path(dir) / "config.xml",
+                         "<Configs><Config><Station>x</Station></Config></Configs>");
     const std::uint8_t on = 1;
-    ASSERT_EQ(cfg_SaveDeviceConfig(nullptr, dir.c_str(), nullptr, 0, nullptr, 0, nullptr, &on, nullptr, nullptr,
-                                   nullptr),
+    ASSERT_EQ(cfg_SaveDeviceConfig(nullptr, dir.c_str(), nullptr, 0, nullptr, 0, nullptr, &on, nullptr,
+                                   nullptr, nullptr),
               0);
     std::uint8_t back = 0;
-    ASSERT_EQ(cfg_LoadDeviceConfig(dir.c_str(), nullptr, 0, nullptr, 0, nullptr, &back, nullptr, nullptr, nullptr), 0);
+    ASSERT_EQ(
+        cfg_LoadDeviceConfig(dir.c_str(), nullptr, 0, nullptr, 0, nullptr, &back, nullptr, nullptr, nullptr),
+        0);
     EXPECT_EQ(back, 1);
     ASSERT_EQ(audit_lines().size(), 1u);
     EXPECT_EQ(audit_entry(audit_lines()[0]), "tvall_1.AutoEnable OFF -> ON");

@@ -39,9 +39,10 @@ class SaveProcessesTest : public cfg_test::ConfigTree {
         std::mt19937 random(12345);
         for (int round = 0; round < 8; ++round) {
             auto child = qvr_test::ChildProcess::spawn(
-                qvr_test::bin_path("cfg_test_helper"), {"save-loop", dir, std::to_string(kind), std::to_string(kChannels)},
-                {}, true);
-            ASSERT_NE(child.read_stdout(30s, "saving").find("saving"), std::string::npos) << child.read_stdout(0ms);
+                qvr_test::bin_path("cfg_test_helper"),
+                {"save-loop", dir, std::to_string(kind), std::to_string(kChannels)}, {}, true);
+            ASSERT_NE(child.read_stdout(30s, "saving").find("saving"), std::string::npos)
+                << child.read_stdout(0ms);
             std::this_thread::sleep_for(std::chrono::microseconds(random() % 30000));
             child.kill(SIGKILL);
             child.wait(10s);
@@ -83,7 +84,8 @@ TEST_F(SaveProcessesTest, TwoProcessesSavingOneTableKeepEachOthersChannels) {
                 {"save-one", dir, "0", std::to_string(index), std::to_string(kRounds)}));
         for (auto& child : children) ASSERT_EQ(child.wait_exit_code(120s), 0);
         std::vector<qvr::ChannelRecord> back(2);
-        ASSERT_EQ(cfg_LoadChannels(dir.c_str(), 0, back.data(), 0, 2, nullptr, 0, nullptr), 0) << sink_.last();
+        ASSERT_EQ(cfg_LoadChannels(dir.c_str(), 0, back.data(), 0, 2, nullptr, 0, nullptr), 0)
+            << sink_.last();
         for (int index : {0, 1})
             EXPECT_EQ(qvr::join_text(back[static_cast<std::size_t>(index)], qvr::ChannelText::Tag),
                       "P" + std::to_string(index) + "R" + std::to_string(kRounds - 1));

@@ -16,8 +16,9 @@ using cfg_test::set_switch;
 
 void remove_switch(const std::string& name) {
     platform::RegistryKey key;
-    ASSERT_EQ(
-        platform::RegistryKey::create(platform::RegistryHive::machine, kProductKey, platform::kKeyAllAccess, key), 0);
+    ASSERT_EQ(platform::RegistryKey::create(platform::RegistryHive::machine, kProductKey,
+                                            platform::kKeyAllAccess, key),
+              0);
     key.delete_value(name);
 }
 
@@ -28,9 +29,8 @@ TEST(CfgSwitches, WriteAndReadTextsCompareWithoutCase) {
         int read_on;
     };
     const Case cases[] = {
-        {"BIN", 0, 0}, {"both", 1, 0}, {"Both", 1, 0}, {"XML", 2, 0}, {"xml", 2, 0},
-        {"OFF", 0, 0}, {"ON", 0, 1},   {"on", 0, 1},   {"", 0, 0},    {"toolongvalue", 0, 0},
-        {nullptr, 0, 0},
+        {"BIN", 0, 0}, {"both", 1, 0}, {"Both", 1, 0}, {"XML", 2, 0},          {"xml", 2, 0},   {"OFF", 0, 0},
+        {"ON", 0, 1},  {"on", 0, 1},   {"", 0, 0},     {"toolongvalue", 0, 0}, {nullptr, 0, 0},
     };
     for (const Case& c : cases) {
         if (c.value != nullptr) {
@@ -77,8 +77,9 @@ TEST(CfgSwitches, AFolderOnAnotherMachineGetsTheDefaults) {
 TEST(CfgSwitches, ExcelCompatibleSchemasAreOnUnlessSet) {
     EXPECT_EQ(cfg_GetExcelCompatibleXsd("/q"), 1);
     platform::RegistryKey key;
-    ASSERT_EQ(
-        platform::RegistryKey::create(platform::RegistryHive::machine, kProductKey, platform::kKeyAllAccess, key), 0);
+    ASSERT_EQ(platform::RegistryKey::create(platform::RegistryHive::machine, kProductKey,
+                                            platform::kKeyAllAccess, key),
+              0);
     ASSERT_EQ(key.set_dword("ExcelCompatibleXSD", 0), 0);
     EXPECT_EQ(cfg_GetExcelCompatibleXsd("/q"), 0);
     ASSERT_EQ(key.set_string("ExcelCompatibleXSD", "0"), 0);
@@ -91,8 +92,9 @@ TEST(CfgSwitches, OnlyTheConfigurationFolderItselfIsTheCurrentConfigDir) {
         int result;
     };
     const Case cases[] = {
-        {"/opt/q/CURRENT_CONFIG", 0},        {"C:\\Q\\current_config", 0},  {"/opt/q/CURRENT_CONFIG/", 0},
-        {"/opt/q/CURRENT_CONFIG/tolva_3", 1}, {"/opt/q/OLD_CURRENT_CONFIGS", 1}, {"/opt/q/XCURRENT_CONFIG", 1},
+        {"/opt/q/CURRENT_CONFIG", 0},      {"C:\\Q\\current_config", 0},
+        {"/opt/q/CURRENT_CONFIG/", 0},     {"/opt/q/CURRENT_CONFIG/tolva_3", 1},
+        {"/opt/q/OLD_CURRENT_CONFIGS", 1}, {"/opt/q/XCURRENT_CONFIG", 1},
     };
     for (const Case& c : cases) EXPECT_EQ(cfg_IsNotCurrentConfigDir(c.path), c.result) << c.path;
     EXPECT_EQ(cfg_IsNotCurrentConfigDir(nullptr), 0);

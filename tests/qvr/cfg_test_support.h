@@ -25,15 +25,16 @@ namespace fs = std::filesystem;
 
 inline void set_switch(const std::string& name, const std::string& value) {
     platform::RegistryKey key;
-    ASSERT_EQ(platform::RegistryKey::create(platform::RegistryHive::machine, kProductKey, platform::kKeyAllAccess,
-                                            key),
+    ASSERT_EQ(platform::RegistryKey::create(platform::RegistryHive::machine, kProductKey,
+                                            platform::kKeyAllAccess, key),
               0);
     ASSERT_EQ(key.set_string(name, value), 0);
 }
 
 inline void set_edition(const std::string& name) {
     platform::RegistryKey key;
-    ASSERT_EQ(platform::RegistryKey::create(platform::RegistryHive::machine, kMakerKey, platform::kKeyAllAccess, key),
+    ASSERT_EQ(platform::RegistryKey::create(platform::RegistryHive::machine, kMakerKey,
+                                            platform::kKeyAllAccess, key),
               0);
     ASSERT_EQ(key.set_string("ProductName", name), 0);
     qvr::reset_product_settings_for_test();

@@ -191,8 +191,10 @@ TEST_F(StructsPrimitiveTest, FloatTextsIgnoreTheLocale) {
 // limits are often stored as FLT_MAX. Values below the smallest bound stay refused as an
 // underflow.
 TEST_F(StructsPrimitiveTest, EveryWrittenFloatReadsBackAsItself) {
-    std::vector<float> values = {FLT_MAX, -FLT_MAX, std::nextafter(FLT_MAX, 0.0f), FLT_MIN, -FLT_MIN,
-                                 5.877473155409902e-39f, 0.1f, 1.0f / 3, 16777217.0f, -0.0f};
+    std::vector<float> values = {FLT_MAX, -FLT_MAX, std::nextafter(FLT_MAX, 0.0f),
+                                 FLT_MIN, -FLT_MIN, 5.877473155409902e-39f,
+                                 0.1f,    1.0f / 3, 16777217.0f,
+                                 -0.0f};
     // Bit patterns spread over every exponent of the normal range.
     for (std::uint32_t bits = 0x00800000u; bits < 0x7f800000u; bits += 0x000fd3c5u) {
         float f;

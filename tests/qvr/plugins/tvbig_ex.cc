@@ -66,7 +66,7 @@ const StructsType* Ex_Get_Config_Extra_Type(const void*, int32_t, const void*, i
 
 const StructsType* Ex_Get_Channel_Hw_Type(int32_t, int32_t, const void* record) {
     return record != nullptr && (static_cast<const std::uint8_t*>(record)[kTypeOffset] & 1u) == 0 ? &kWideHw
-                                                                                                   : nullptr;
+                                                                                                  : nullptr;
 }
 
 const StructsType* Ex_Get_Channel_Extra_Type(int32_t, int32_t, const void*) {
