@@ -9,7 +9,7 @@
 #include <cfloat>
 #include <cstring>
 #include <filesystem>
-#include <regex>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -78,14 +78,26 @@ std::string record_bytes(const std::vector<ChannelRecord>& records) {
     return std::string(reinterpret_cast<const char*>(records.data()), records.size() * sizeof(ChannelRecord));
 }
 
+// Where the element `name` ("<name>text</name>" or "<name/>") stands in the XML text.
+std::pair<std::size_t, std::size_t> element_span(const std::string& xml, const std::string& name) {
+    const std::size_t empty = xml.find("<" + name + "/>");
+    if (empty != std::string::npos) return {empty, empty + name.size() + 3};
+    const std::size_t open = xml.find("<" + name + ">");
+    if (open == std::string::npos) return {std::string::npos, std::string::npos};
+    const std::string close = "</" + name + ">";
+    return {open, xml.find(close, open) + close.size()};
+}
 // The XML text with the element `name` taken out.
-std::string without(const std::string& xml, const std::string& name) {
-    return std::regex_replace(xml, std::regex("<" + name + ">[^<]*</" + name + ">|<" + name + "/>"), "");
+std::string without(std::string xml, const std::string& name) {
+    const auto [from, to] = element_span(xml, name);
+    if (from != std::string::npos) xml.erase(from, to - from);
+    return xml;
 }
 // The XML text with the element's value replaced.
-std::string with(const std::string& xml, const std::string& name, const std::string& value) {
-    return std::regex_replace(xml, std::regex("<" + name + ">[^<]*</" + name + ">|<" + name + "/>"),
-                              "<" + name + ">" + value + "</" + name + ">");
+std::string with(std::string xml, const std::string& name, const std::string& value) {
+    const auto [from, to] = element_span(xml, name);
+    if (from != std::string::npos) xml.replace(from, to - from, "<" + name + ">" + value + "</" + name + ">");
+    return xml;
 }
 
 class ChannelTablesTest : public cfg_test::ConfigTree {
