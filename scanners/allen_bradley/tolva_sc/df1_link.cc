@@ -60,6 +60,7 @@ int Df1Link::setup(CommSettings& comm, int32_t device_number) {
 
 void Df1Link::attach(std::unique_ptr<LinkPort> port) {
     port_ = std::move(port);
+    port_failed_ = false;
     // What was read from another handle is not this line's.
     in_pos_ = in_len_ = 0;
 }
@@ -80,6 +81,7 @@ Df1Link::Got Df1Link::next_byte(int64_t deadline_us, uint8_t& byte) {
             const ssize_t n = port_->read_some(in_);
             if (n < 0) {
                 failure_ = errno_or_eio();
+                port_failed_ = true;
                 if (tracing()) emit("read failed: error " + std::to_string(failure_));
                 return Got::failed;
             }
@@ -103,6 +105,7 @@ bool Df1Link::timed_write(std::span<const uint8_t> bytes, int64_t budget_ms) {
         const ssize_t n = port_->write_some(bytes.subspan(done));
         if (n < 0) {
             failure_ = errno_or_eio();
+            port_failed_ = true;
             ++counters_.write_failures;
             if (tracing()) emit("write failed: error " + std::to_string(failure_));
             return false;

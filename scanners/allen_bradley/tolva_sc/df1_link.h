@@ -48,6 +48,9 @@ class Df1Link {
     void close();
     bool is_open() const { return port_ != nullptr; }
     LinkPort* port() { return port_.get(); }
+    // A port call failed (the device went away, e.g. an unplugged adapter): the port should be
+    // closed and opened again. Cleared when another port is attached.
+    bool port_failed() const { return port_failed_; }
 
     void set_timings(const LinkTimings& timings) { timings_ = timings; }
     const LinkTimings& timings() const { return timings_; }
@@ -109,6 +112,7 @@ class Df1Link {
     uint8_t last_response_ = 0x15;  // DLE NAK until a message is accepted
     std::array<uint8_t, 6> previous_{};
     int failure_ = 0;  // reason of the last failed port call
+    bool port_failed_ = false;
 };
 
 }  // namespace tolva

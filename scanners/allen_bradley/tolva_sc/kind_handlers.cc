@@ -47,7 +47,8 @@ void KindHandlers::reprobe_stations() {
 int KindHandlers::scan(int k, const DeviceConfigRecord&, std::span<const qvr::ChannelRecord> records,
                        std::span<uint32_t> status, std::span<float> values) {
     if (k < 0 || k >= kKindCount) return platform::fail(EINVAL);
-    if (k == kind::kCI || !initialised_[static_cast<size_t>(k)]) return 0;
+    if (k == kind::kCI) return kNothingToJudge;
+    if (!initialised_[static_cast<size_t>(k)]) return 0;
     // The lists were built from these records; a later build uses what the scan hands over.
     records_[static_cast<size_t>(k)] = records;
     rebuild_for(stations_.refresh());

@@ -22,6 +22,8 @@
 namespace tolva {
 
 inline constexpr int kKindCount = 5;
+// A scan handler's result when the kind has nothing for the scan engine to judge.
+inline constexpr int kNothingToJudge = 2;
 namespace kind {
 inline constexpr int kAI = 0;
 inline constexpr int kDI = 1;
@@ -48,7 +50,7 @@ class KindHandlers {
 
     // 0, or -1: CI always (ENOTSUP), a kind outside 0-4 (EINVAL).
     int init(int kind, const DeviceConfigRecord& config, std::span<const qvr::ChannelRecord> records);
-    // 0. `status` holds a word per channel; `values` a value per channel for analog kinds
+    // 0, or kNothingToJudge (2) for CI. `status` holds a word per channel; `values` a value per channel for analog kinds
     // (empty for digital ones). Channels beyond the shorter of the spans are not touched.
     int scan(int kind, const DeviceConfigRecord& config, std::span<const qvr::ChannelRecord> records,
              std::span<uint32_t> status, std::span<float> values);
