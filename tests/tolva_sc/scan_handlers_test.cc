@@ -306,7 +306,7 @@ TEST_F(Scans, CounterInputsAreNotServed) {
     EXPECT_EQ(errno, ENOTSUP);
     std::vector<uint32_t> s;
     std::vector<float> v;
-    EXPECT_EQ(handlers.scan(kind::kCI, config, none, s, v), 0);
+    EXPECT_EQ(handlers.scan(kind::kCI, config, none, s, v), tolva::kNothingToJudge);
     EXPECT_EQ(handlers.reset_counters(), 0);
 }
 
