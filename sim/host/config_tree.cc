@@ -25,6 +25,7 @@ std::string kind_file(qvr::ChannelKind kind) {
 
 std::vector<std::string> ConfigTree::environment() const {
     return {"QVR_CURRENT_CONFIG=" + current_config().string(), "QVR_BIN=" + bin().string(),
+            "QVR_SAVED_VALUES=" + saved_values().string(),
             "BREVANTIC_REGISTRY_DIR=" + registry().string(), "QUORVANE_IPC_PREFIX=" + platform::ipc_prefix(),
             "QUORVANE_RUNTIME_DIR=" + platform::runtime_dir()};
 }
@@ -60,6 +61,7 @@ const ConfigTree& RuntimeHost::config_tree() {
         std::filesystem::create_directories(t.current_config());
         std::filesystem::create_directories(t.bin());
         std::filesystem::create_directories(t.registry());
+        std::filesystem::create_directories(t.saved_values());
         tree_ = t;
     }
     return *tree_;

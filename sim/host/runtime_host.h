@@ -157,8 +157,9 @@ struct ConfigTree {
     std::filesystem::path current_config() const { return root / "CURRENT_CONFIG"; }
     std::filesystem::path bin() const { return root / "BIN"; }
     std::filesystem::path registry() const { return root / "registry"; }
-    // "QVR_CURRENT_CONFIG=...", "QVR_BIN=...", "BREVANTIC_REGISTRY_DIR=..." and the
-    // current IPC prefix and runtime folder.
+    std::filesystem::path saved_values() const { return root / "SAVED_VALUES"; }
+    // "QVR_CURRENT_CONFIG=...", "QVR_BIN=...", "QVR_SAVED_VALUES=...",
+    // "BREVANTIC_REGISTRY_DIR=..." and the current IPC prefix and runtime folder.
     std::vector<std::string> environment() const;
 };
 

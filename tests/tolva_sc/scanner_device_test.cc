@@ -1,0 +1,342 @@
+// The scanner's device frame in this process, against real shared modules of the host
+// stand-in and real controllers behind a pseudo-terminal: opening, failing channels,
+// reconfiguring, references, saving outputs, a port that went away, and the command loop.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <future>
+#include <thread>
+
+#include "controller/interface_module.h"
+#include "controller/pccc_network.h"
+#include "controller/pseudo_terminal.h"
+#include "host/runtime_host.h"
+#include "pccc_test_support.h"
+#include "platform/serial_port.h"
+#include "qvr/device_module_layout.h"
+#include "qvr/section_layout.h"
+#include "qvr/shm.h"
+#include "qvr/slot.h"
+#include "qvr/status_text.h"
+#include "support/test_env.h"
+#include "tolva_sc/saved_values.h"
+#include "tolva_sc/scanner_device.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using pccc_test::channel;
+using pccc_test::hw;
+namespace kind = tolva::kind;
+namespace fs = std::filesystem;
+
+constexpr uint8_t kStation = 1;
+
+// A port whose every call fails as an unplugged adapter's does.
+struct UnpluggedPort final : tolva::LinkPort {
+    ssize_t read_some(std::span<uint8_t>) override {
+        errno = EIO;
+        return -1;
+    }
+    ssize_t write_some(std::span<const uint8_t>) override {
+        errno = EIO;
+        return -1;
+    }
+};
+
+qvr::ChannelRecord analog_in(int16_t element, const char* tag) {
+    return channel(kind::kAI, hw(kStation, tolva::file_type::kInteger, 7, element), tag);
+}
+qvr::ChannelRecord analog_out(int16_t element, const char* tag) {
+    return channel(kind::kAO, hw(kStation, tolva::file_type::kInteger, 7, element), tag);
+}
+qvr::ChannelRecord digital_in(int16_t bit, const char* tag) {
+    return channel(kind::kDI, hw(kStation, tolva::file_type::kBinary, 3, 0, bit), tag);
+}
+
+struct Device : testing::Test {
+    void SetUp() override {
+        platform::set_serial_call_bound(20ms);
+        ::setenv("QVR_SAVED_VALUES", host.config_tree().saved_values().c_str(), 1);
+        ASSERT_EQ(line.open(), 0);
+        ASSERT_EQ(sim_controller::map_port_name("COM5", line.device_path()), 0);
+        network.add_station(kStation, 0x49);
+        network.add_file(kStation, 7, tolva::file_type::kInteger, 20);
+        network.add_file(kStation, 3, tolva::file_type::kBinary, 2);
+        sim_controller::ModuleOptions options;
+        options.answer_timeout = 40ms;
+        module = std::make_unique<sim_controller::InterfaceModule>(options);
+        network.attach(*module);
+        ASSERT_EQ(module->start(line.take_module_side()), 0);
+
+        config.ScanRate = 1000;
+        std::memcpy(config.Comm.CommPort, "COM5", 4);
+        config.Comm.ReplyTimeout = 1;
+        tolva::command_state().reset();
+        errno = 0;
+        slot_Open(tolva::scanner_slot_callback);
+        ASSERT_EQ(errno, 0);
+    }
+    void TearDown() override {
+        scanner.reset();
+        slot_Close();
+        module->stop();
+        std::error_code ec;
+        fs::current_path(fs::temp_directory_path(), ec);
+    }
+
+    // Adds the device and makes the scanner for it, in its configuration folder.
+    tolva::ScannerDevice& make(sim_host::DeviceSpec spec) {
+        spec.config = {};
+        std::memcpy(spec.config.data(), &config, sizeof config);
+        index = host.add_device(spec);
+        EXPECT_GE(index, 0);
+        folder = host.config_tree().current_config() / spec.config_name;
+        fs::current_path(folder);
+        record = host.device(index);
+        record->Attached = 1;
+        shm_RegisterStatusEntry(qvr::kStatusEntryDevice, spec.name.c_str());
+        tolva::ConfigFiles files;
+        files.load_device_config = [this](tolva::DeviceConfigRecord& c) {
+            if (config_error != 0) return platform::fail(config_error);
+            c = config;
+            return 0;
+        };
+        files.load_autosave = [this](tolva::AutosaveSettings& a) {
+            a = autosave;
+            return 0;
+        };
+        files.load_channels = [this](int k, std::span<qvr::ChannelRecord> records) {
+            auto loaded = sim_host::read_channel_file(folder, static_cast<qvr::ChannelKind>(k), nullptr);
+            if (!loaded) return platform::fail(ENOENT);
+            for (size_t i = 0; i < records.size(); ++i) records[i] = i < loaded->size() ? (*loaded)[i] : qvr::ChannelRecord{};
+            return 0;
+        };
+        scanner = std::make_unique<tolva::ScannerDevice>(*record, index, tolva::command_state(), files);
+        return *scanner;
+    }
+    static sim_host::DeviceSpec spec_with(std::array<std::vector<qvr::ChannelRecord>, 5> channels) {
+        sim_host::DeviceSpec spec;
+        for (size_t k = 0; k < 5; ++k)
+            if (channels[k].empty()) spec.codes[k].clear();
+        spec.channels = std::move(channels);
+        spec.stats_code.clear();
+        return spec;
+    }
+    std::string status_text() {
+        for (const auto& e : host.status_entries())
+            if (e.name == "TOLVA DEVICE 1") return e.text;
+        return "(no entry)";
+    }
+
+    sim_host::RuntimeHost host;
+    sim_controller::PseudoTerminal line;
+    sim_controller::ControllerNetwork network{0};
+    std::unique_ptr<sim_controller::InterfaceModule> module;
+    tolva::DeviceConfigRecord config{};
+    tolva::AutosaveSettings autosave;
+    int config_error = 0;
+    int index = -1;
+    fs::path folder;
+    DeviceRecord* record = nullptr;
+    std::unique_ptr<tolva::ScannerDevice> scanner;
+};
+
+TEST(ScannerCommands, EachCodeSetsItsRequestAndOthersNothing) {
+    tolva::CommandState s;
+    tolva::handle_command(s, 300);
+    tolva::handle_command(s, 300);
+    tolva::handle_command(s, 302);
+    tolva::handle_command(s, 303);
+    tolva::handle_command(s, 304);
+    tolva::handle_command(s, 32);
+    tolva::handle_command(s, 305);
+    EXPECT_EQ(s.scan_requests.load(), 2);
+    EXPECT_TRUE(s.reconfigure && s.reset_counters && s.initialise_values);
+    EXPECT_TRUE(s.running);
+    tolva::handle_command(s, 31);
+    EXPECT_FALSE(s.running);
+}
+
+TEST_F(Device, OpeningPublishesValuesStatusWordsAndTheNextDueTime) {
+    network.set_value(kStation, "N7:2", 42);
+    network.set_value(kStation, "B3:0/1", 1);
+    auto& d = make(spec_with({{{analog_in(2, "LEVEL")}, {digital_in(1, "PUMP")}, {}, {}, {}}}));
+    ASSERT_EQ(d.initialise(), 0);
+    d.open_with_retry(0);
+    EXPECT_EQ(host.value("A1", 1), 42.0f);
+    EXPECT_EQ(host.status_word("A1", 1) & 0xA0u, 0x80u);  // analog, not failed
+    EXPECT_EQ(host.status_word("A2", 1) & 0xA1u, 0x01u);  // digital, not failed, state 1
+    EXPECT_NE(record->NextDue.seconds, 0);
+    EXPECT_EQ(record->Busy, 0);
+    EXPECT_EQ(status_text(), "");
+    // The link's settings as it uses them, for the host to see.
+    tolva::DeviceConfigRecord shown;
+    std::memcpy(&shown, record->DeviceConfig, sizeof shown);
+    EXPECT_EQ(shown.Comm.BaudRate, 19200u);
+    EXPECT_EQ(shown.Comm.MaxRetries, tolva::kDefaultMaxRetries);
+
+    network.set_value(kStation, "N7:2", -7);
+    ASSERT_EQ(d.scan(false), 0);
+    EXPECT_EQ(host.value("A1", 1), -7.0f);
+}
+
+TEST_F(Device, FailingAllChannelsMarksWordsAndValueRecords) {
+    auto spec = spec_with({{{analog_in(0, "A"), analog_in(1, "B")}, {}, {}, {}, {}}});
+    spec.value_records = true;
+    auto& d = make(spec);
+    ASSERT_EQ(d.initialise(), 0);
+    d.open_with_retry(0);
+    host.set_status_word("A1", 2, host.status_word("A1", 2) | 0x800 | 0x40 | 0x2);
+    d.fail_all_channels(0x1000001);
+    EXPECT_EQ(errno, 0x1000001);
+    for (int c = 1; c <= 2; ++c) {
+        const uint32_t w = host.status_word("A1", c);
+        EXPECT_EQ(w & (0x20 | 0x800 | 0x40 | 0x2), 0x20u) << c;
+    }
+    const auto bytes = qvr::section_bytes(shm_OpenSection("dm_A1"));
+    const auto layout = qvr::data_module_layout(bytes, false);
+    ASSERT_TRUE(layout && layout->value_records);
+    EXPECT_EQ(qvr::load_u16(bytes, *layout->value_records + qvr::kValueRecordSize), 13);
+    EXPECT_EQ(qvr::load_u16(bytes, qvr::kModuleErrorOffset), 0x0001);
+    EXPECT_EQ(record->LastScanMs, 0);
+    EXPECT_EQ(d.kinds()[kind::kAI].status[1] & 0x20u, 0x20u);
+}
+
+TEST_F(Device, ReconfigureShowsTheLinkDefaultsAndReadsChangedTables) {
+    auto& d = make(spec_with({{{analog_in(0, "A")}, {}, {}, {}, {}}}));
+    ASSERT_EQ(d.initialise(), 0);
+    d.open_with_retry(0);
+    // A configuration saved with zero settings: the host must still see what the link uses.
+    config.Comm.BaudRate = 0;
+    config.Comm.ReplyAck = 0;
+    config.ScanRate = 2000;
+    network.set_value(kStation, "N7:5", 55);
+    sim_host::write_channel_file(folder, qvr::ChannelKind::AI, std::vector{analog_in(5, "A")}, TimeStamp{1, 0, 0});
+    ASSERT_EQ(d.reconfigure(), 0);
+    tolva::DeviceConfigRecord shown;
+    std::memcpy(&shown, record->DeviceConfig, sizeof shown);
+    EXPECT_EQ(shown.Comm.BaudRate, 19200u);
+    EXPECT_EQ(shown.Comm.ReplyAck, tolva::kDefaultReplyAck);
+    EXPECT_EQ(shown.ScanRate, 2000u);
+    EXPECT_EQ(host.value("A1", 1), 55.0f);
+
+    // An unreadable configuration ends the program.
+    config_error = ENOENT;
+    EXPECT_EQ(d.reconfigure(), -1);
+    EXPECT_EQ(d.fatal_code(), ENOENT);
+    EXPECT_EQ(status_text(), "CAN'T READ CONFIGURATION -0002");
+}
+
+TEST_F(Device, InitialisingValuesMakesTheReadingTheReference) {
+    auto ai = analog_in(0, "FLOW");
+    ai.head.Flags.set(qvr::AnalogFlag::ScalingEnable, true);
+    ai.head.Flags.set(qvr::AnalogFlag::ReferenceEnable, true);
+    ai.analog.Gain = 5.0f;
+    const std::vector<qvr::ChannelRecord> records{ai};
+    const std::vector<float> saved{2.5f};
+    ASSERT_EQ(tolva::saved_values_write("TOLVA_1", kind::kAI, saved, records), 15);
+    network.set_value(kStation, "N7:0", 3);
+    auto& d = make(spec_with({{records, {}, {}, {}, {}}}));
+    ASSERT_EQ(d.initialise(), 0);
+    d.open_with_retry(0);
+    EXPECT_EQ(host.value("A1", 1), 12.5f);  // 3 x 5 - 2.5
+    ASSERT_EQ(d.initialise_values(), 0);
+    EXPECT_EQ(d.kinds()[kind::kAI].reference[0], 15.0f);
+    EXPECT_EQ(host.value("A1", 1), 0.0f);
+    std::vector<float> read(1);
+    ASSERT_GE(tolva::saved_values_read("TOLVA_1", kind::kAI, false, std::span<float>(read), records), 0);
+    EXPECT_EQ(read[0], 15.0f);
+}
+
+TEST_F(Device, APortThatFailedIsClosedAndOpenedAgain) {
+    network.set_value(kStation, "N7:0", 9);
+    auto& d = make(spec_with({{{analog_in(0, "A")}, {}, {}, {}, {}}}));
+    ASSERT_EQ(d.initialise(), 0);
+    d.open_with_retry(0);
+    d.link().attach(std::make_unique<UnpluggedPort>());
+    EXPECT_EQ(d.scan(false), -1);
+    EXPECT_EQ(errno, EIO);
+    EXPECT_FALSE(d.link().is_open());
+    EXPECT_NE(host.status_word("A1", 1) & 0x20u, 0u);
+    network.set_value(kStation, "N7:0", 10);
+    d.open_with_retry(EIO);
+    ASSERT_TRUE(d.link().is_open());
+    EXPECT_NE(dynamic_cast<tolva::SerialLinkPort*>(d.link().port()), nullptr);
+    EXPECT_EQ(host.value("A1", 1), 10.0f);
+    EXPECT_EQ(host.status_word("A1", 1) & 0x20u, 0u);
+}
+
+TEST_F(Device, EveryExitSavesChangedOutputs) {
+    auto& d = make(spec_with({{{}, {}, {analog_out(4, "SETPOINT")}, {}, {}}}));
+    ASSERT_EQ(d.initialise(), 0);
+    d.open_with_retry(0);
+    host.set_value("A3", 1, 7.0f);
+    ASSERT_EQ(d.scan(false), 0);
+    EXPECT_EQ(network.value(kStation, "N7:4"), 7.0);
+    EXPECT_EQ(d.exit_path(0x1000001), 0x1000001);
+    std::vector<float> read(1);
+    const std::vector<qvr::ChannelRecord> records{analog_out(4, "SETPOINT")};
+    ASSERT_GE(tolva::saved_values_read("TOLVA_1", kind::kAO, false, std::span<float>(read), records), 0);
+    EXPECT_EQ(read[0], 7.0f);
+    EXPECT_EQ(record->Attached, 0);
+    EXPECT_NE(host.status_word("A3", 1) & 0x20u, 0u);
+}
+
+TEST_F(Device, OutputsAreSavedWhenTheirTimeComesWithoutAnyCommand) {
+    autosave = {1, 0, 200};
+    auto& d = make(spec_with({{{}, {}, {analog_out(4, "SETPOINT")}, {}, {}}}));
+    ASSERT_EQ(d.initialise(), 0);
+    d.open_with_retry(0);
+    host.set_value("A3", 1, 3.0f);
+    ASSERT_EQ(d.scan(false), 0);
+    const auto files = tolva::saved_values_files("TOLVA_1", kind::kAO);
+    ASSERT_TRUE(files);
+    fs::remove(files->bin);
+    auto loop = std::async(std::launch::async, [&] { d.run(); });
+    bool saved = false;
+    for (int i = 0; i < 500 && !saved; ++i) {
+        std::this_thread::sleep_for(20ms);
+        saved = fs::exists(files->bin);
+    }
+    tolva::command_state().running = false;
+    slot_SendCode(static_cast<uint32_t>(getpid()), 31);
+    ASSERT_EQ(loop.wait_for(30s), std::future_status::ready);
+    EXPECT_TRUE(saved);
+}
+
+TEST_F(Device, ACounterInputTableNeverOpensAndSaysWhy) {
+    auto& d = make(spec_with({{{analog_in(0, "A")}, {}, {}, {}, {analog_in(1, "COUNT")}}}));
+    ASSERT_EQ(d.initialise(), 0);
+    auto open = std::async(std::launch::async, [&] { d.open_with_retry(0); });
+    bool shown = false;
+    for (int i = 0; i < 500 && !shown; ++i) {
+        std::this_thread::sleep_for(20ms);
+        shown = status_text() == tolva::kCounterInputsText;
+    }
+    tolva::command_state().running = false;
+    slot_SendCode(static_cast<uint32_t>(getpid()), 31);
+    ASSERT_EQ(open.wait_for(30s), std::future_status::ready);
+    EXPECT_TRUE(shown);
+}
+
+TEST_F(Device, ScanRequestsCountUntilTheNextDueTimeIsPublished) {
+    auto& d = make(spec_with({{{analog_in(0, "A")}, {}, {}, {}, {}}}));
+    ASSERT_EQ(d.initialise(), 0);
+    d.open_with_retry(0);
+    network.clear_commands();
+    tolva::command_state().scan_requests = 3;
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(d.round());
+    EXPECT_EQ(tolva::command_state().scan_requests.load(), 0);
+    EXPECT_EQ(network.commands().size(), 3u);
+    tolva::command_state().scan_requests = 2;
+    tolva::command_state().initialise_values = true;
+    ASSERT_TRUE(d.round());  // initialising values comes first and publishes
+    EXPECT_EQ(tolva::command_state().scan_requests.load(), 0);
+}
+
+}  // namespace
