@@ -27,12 +27,12 @@ function(qvr_add_child_dirs)
   endforeach()
 endfunction()
 
-# qvr_add_gtest(<name> SOURCES ... [LIBS ...] [TIMEOUT s] [SERIAL])
+# qvr_add_gtest(<name> SOURCES ... [LIBS ...] [TIMEOUT s] [SERIAL] [LABELS ...])
 # One test binary; each test case becomes its own CTest entry and runs in its own
 # process, under the isolating environment of tests/support (own IPC prefix, runtime
-# folder and registry folder).
+# folder and registry folder). LABELS lets ctest select or leave out a group (-L / -LE).
 function(qvr_add_gtest name)
-  cmake_parse_arguments(T "SERIAL" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "SERIAL" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()
@@ -41,6 +41,9 @@ function(qvr_add_gtest name)
   set(props TIMEOUT ${T_TIMEOUT})
   if(T_SERIAL)
     list(APPEND props RUN_SERIAL TRUE)
+  endif()
+  if(T_LABELS)
+    list(APPEND props LABELS "${T_LABELS}")
   endif()
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 120 PROPERTIES ${props})
 endfunction()

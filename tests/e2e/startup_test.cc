@@ -1,0 +1,106 @@
+// Start-up and the ways out of the real tolva_sc process.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <filesystem>
+
+#include "scanner_rig.h"
+#include "support/child_process.h"
+#include "qvr/slot.h"
+#include "support/test_env.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using e2e::ScannerRig;
+using namespace std::chrono_literals;
+
+TEST(StartUp, OpensTheDeviceToAttachedStartedAndNextDue) {
+    ScannerRig rig;
+    ASSERT_EQ(rig.add_device(), 0);
+    auto scanner = rig.start();
+    ASSERT_TRUE(scanner);
+    DeviceRecord* d = rig.device();
+    EXPECT_EQ(d->ProcessId, static_cast<uint32_t>(scanner->pid()));
+    EXPECT_EQ(d->Busy, 0);
+    EXPECT_EQ(rig.status_text(), "");
+    // The initial scan published the inputs.
+    rig.network.set_value(e2e::kStationOne, "N7:0", 5);
+    ASSERT_TRUE(rig.scan(*scanner));
+    EXPECT_EQ(rig.host.value("A1", 1), 5.0f);
+    // The statistics channels show the scanner online, with its own records.
+    EXPECT_TRUE(e2e::wait_until([&] { return (rig.host.status_word("A6", 1) & 1u) != 0; }));
+    EXPECT_STREQ(chanrec_GetTag(rig.host.channel_record("A6", 1)), "TOLVA_1_ST");
+    // What the link uses, for the host to see.
+    tolva::DeviceConfigRecord shown;
+    std::memcpy(&shown, d->DeviceConfig, sizeof shown);
+    EXPECT_EQ(shown.Comm.ReplyAck, tolva::kDefaultReplyAck);
+}
+
+TEST(StartUp, ExitsAtOnceWithoutAUsableNameOrNumber) {
+    ScannerRig rig;
+    ASSERT_EQ(rig.add_device(), 0);
+    // A copy of the program whose name has no '_'.
+    const fs::path plain = fs::path(qvr_test::test_root()) / "tolvasc";
+    fs::copy_file(qvr_test::bin_path("tolva_sc"), plain);
+    fs::copy_file(qvr_test::bin_path("libtslib.so"), plain.parent_path() / "libtslib.so");
+    struct Case {
+        std::vector<std::string> args;
+        std::string program;
+    };
+    const Case cases[] = {
+        {{"1"}, plain.string()}, {{"0"}, {}}, {{"65536"}, {}}, {{}, {}}, {{"1", "2"}, {}}, {{"7"}, {}},
+    };
+    for (const Case& c : cases) {
+        auto process = rig.start(c.args, c.program, false);
+        ASSERT_TRUE(process);
+        EXPECT_EQ(ScannerRig::exit_code(process->wait(30s)), 0) << (c.args.empty() ? "(none)" : c.args[0]);
+        EXPECT_EQ(rig.device()->Attached, 0);
+        EXPECT_EQ(rig.device()->ProcessId, 0u);
+    }
+    EXPECT_EQ(rig.status_text(), "(no entry)");
+}
+
+TEST(StartUp, AMissingConfigurationFolderEndsTheProgramWithItsReason) {
+    ScannerRig rig;
+    ASSERT_EQ(rig.add_device(), 0);
+    fs::remove_all(rig.device_folder());
+    auto process = rig.start({"1"}, {}, false);
+    ASSERT_TRUE(process);
+    EXPECT_EQ(ScannerRig::exit_code(process->wait(30s)), ENOENT);
+    EXPECT_EQ(rig.status_text(), "CAN'T ACCESS CONFIG DIR -0002");
+    EXPECT_EQ(rig.device()->Attached, 0);
+}
+
+TEST(StartUp, StopsOnCommand31) {
+    ScannerRig rig;
+    ASSERT_EQ(rig.add_device(), 0);
+    auto scanner = rig.start();
+    ASSERT_TRUE(scanner);
+    ASSERT_TRUE(rig.send(*scanner, kScanCommandStop));
+    EXPECT_EQ(ScannerRig::exit_code(scanner->wait(30s)), 0);
+    EXPECT_EQ(rig.device()->Attached, 0);
+    EXPECT_EQ(rig.host.status_word("A6", 1) & 1u, 0u);  // offline
+    EXPECT_NE(rig.host.status_word("A1", 1) & 0x20u, 0u);
+}
+
+void stops_on(int signal) {
+    ScannerRig rig;
+    ASSERT_EQ(rig.add_device(), 0);
+    auto scanner = rig.start();
+    ASSERT_TRUE(scanner);
+    scanner->kill(signal);
+    EXPECT_EQ(ScannerRig::exit_code(scanner->wait(30s)), 0);
+    EXPECT_EQ(rig.device()->Attached, 0);
+    EXPECT_EQ(rig.host.status_word("A6", 1) & 1u, 0u);
+}
+
+TEST(StartUp, StopsOnSigtermAsOnCommand31) {
+    stops_on(SIGTERM);
+}
+
+TEST(StartUp, StopsOnSigintAsOnCommand31) {
+    stops_on(SIGINT);
+}
+
+}  // namespace
