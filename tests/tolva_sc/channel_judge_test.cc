@@ -141,6 +141,14 @@ TEST(AnalogJudge, NotANumberOrInfiniteFailsTheChannel) {
     }
 }
 
+TEST(AnalogJudge, ScalingThatGivesNoNumberFailsTheChannel) {
+    auto r = analog({AnalogFlag::ScalingEnable, AnalogFlag::ReferenceEnable, AnalogFlag::ErrorAlarmEnable});
+    AnalogInput ch{r};
+    ch.reference = std::numeric_limits<float>::quiet_NaN();  // as read from a damaged saved-values file
+    EXPECT_EQ(ch.scan(5.0f, true), (std::vector<std::string>{"alarm 0 p9 d0 vnone"}));
+    EXPECT_NE(ch.w & sb::kFailed, 0u);
+}
+
 TEST(AnalogJudge, SignificantChangeCountsFromTheFirstGoodReading) {
     AnalogInput ch{analog({AnalogFlag::SigChangeEnable})};
     // The first good reading only sets the last significant value.

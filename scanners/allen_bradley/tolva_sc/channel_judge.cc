@@ -134,6 +134,9 @@ bool judge_analog(int index, const qvr::ChannelRecord& r, const AnalogJudge& how
                 num_AddChecked(num_MultiplyChecked(v, a.Gain), static_cast<double>(a.Offset)));
         if (how.kind == kind::kAI && f.test(AnalogFlag::ReferenceEnable))
             v = static_cast<float>(num_SubtractChecked(v, how.reference));
+        // A gain, offset or reference that is not a number (a damaged file) makes none of
+        // the reading: the channel fails rather than publish it as good.
+        if (!finite(v)) w |= sb::kFailed;
     }
     const bool failed = (w & sb::kFailed) != 0;
 
