@@ -9,6 +9,7 @@
 
 #include "platform/host_identity.h"
 #include "platform/last_error.h"
+#include "platform/monotonic_clock.h"
 #include "qvr/alarm.h"
 #include "qvr/device_modules.h"
 #include "qvr/fixed_text.h"
@@ -285,7 +286,11 @@ void ScannerDevice::open_with_retry(int failure_code) {
         } else {
             report_failure("CAN'T INITIALISE DEVICE -", error);
         }
-        wait_ms(kOpenRetryMs);
+        // Commands still arrive meanwhile; only a stop cuts the pause short, so a stream of
+        // codes cannot turn the retry into a storm of probes.
+        const int64_t until = platform::monotonic_ms() + kOpenRetryMs;
+        for (int64_t now = platform::monotonic_ms(); running() && now < until; now = platform::monotonic_ms())
+            wait_ms(static_cast<uint32_t>(until - now));
     }
     stations_.rebuild_text_list();
     publish_next_due();
