@@ -112,8 +112,9 @@ TEST(Scans, AlarmsWarningsAndEventsReachTheAlarmProgramAndTheLoggers) {
     EXPECT_EQ(rig.host.status_word("A1", 1) & 0xC08u, 0u);  // no alarm, warning or event
     EXPECT_TRUE(e2e::wait_until([] {
         const auto codes = sim_host::slot_codes();
-        return std::count(codes.begin(), codes.end(), qvr::kLoggerEventCode + 1) == 1;
-    }));
+        // The net count of the batch: one event ended.
+        return std::count(codes.begin(), codes.end(), qvr::kLoggerEventCode - 1) == 1;
+    })) << testing::PrintToString(sim_host::slot_codes());
 }
 
 bool is_write_to(const CommandRecord& c, uint16_t file, uint16_t element) {

@@ -146,6 +146,11 @@ void ScannerRig::write_channel_file(qvr::ChannelKind kind, const std::vector<qvr
 
 std::optional<sim_host::HostProcess> ScannerRig::start(std::vector<std::string> args, const std::string& program,
                                                         bool wait_open) {
+    // What an earlier scanner of the device left says nothing about this one.
+    if (DeviceRecord* d = device()) {
+        d->Started = 0;
+        d->NextDue = {};
+    }
     auto process = host.start(program.empty() ? qvr_test::bin_path("tolva_sc") : program, args);
     if (!process || !wait_open) return process;
     const bool open = wait_until([&] {
