@@ -68,7 +68,7 @@ std::optional<sim_controller::DirectorySlot> parse_slot(const std::string& text)
 bool set_up(sim_controller::ControllerNetwork& network, const StationSpec& spec) {
     network.add_station(spec.station, spec.type);
     for (const auto& f : spec.files) {
-        if (!sim_controller::add_file_from_spec(network, spec.station, f)) {
+        if (!sim_controller::add_file_from_argument(network, spec.station, f)) {
             std::fprintf(stderr, "qvr_controller: bad file %s\n", f.c_str());
             return false;
         }

@@ -52,9 +52,9 @@ std::optional<unsigned> parse_tool_number(std::string_view text, unsigned max) {
     return v;
 }
 
-bool add_file_from_spec(ControllerNetwork& network, uint8_t station, std::string_view spec) {
-    // The spec reads as an address whose element is the element count.
-    const auto a = parse_data_address(spec);
+bool add_file_from_argument(ControllerNetwork& network, uint8_t station, std::string_view argument) {
+    // "N7:100" reads as an address whose element is the element count.
+    const auto a = parse_data_address(argument);
     if (!a || a->element == 0 || a->bit || a->word != 0) return false;
     return network.add_file(station, a->file, a->file_type, a->element);
 }

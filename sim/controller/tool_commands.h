@@ -19,6 +19,6 @@ std::optional<unsigned> parse_tool_number(std::string_view text, unsigned max);
 std::string run_tool_command(ControllerNetwork& network, std::string_view line);
 
 // "N7:100": a file of type N, number 7, 100 elements.
-bool add_file_from_spec(ControllerNetwork& network, uint8_t station, std::string_view spec);
+bool add_file_from_argument(ControllerNetwork& network, uint8_t station, std::string_view argument);
 
 }  // namespace sim_controller

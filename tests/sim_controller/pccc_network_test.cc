@@ -209,8 +209,8 @@ TEST_F(Network, ToolCommands) {
     EXPECT_TRUE(sim_controller::run_tool_command(net, "get 1 N99:0").starts_with("! "));
     EXPECT_TRUE(sim_controller::run_tool_command(net, "mode 1 sleepy").starts_with("! "));
     EXPECT_TRUE(sim_controller::run_tool_command(net, "bogus").starts_with("! "));
-    EXPECT_TRUE(sim_controller::add_file_from_spec(net, 2, "B3:16"));
-    EXPECT_FALSE(sim_controller::add_file_from_spec(net, 2, "B3:0"));
+    EXPECT_TRUE(sim_controller::add_file_from_argument(net, 2, "B3:16"));
+    EXPECT_FALSE(sim_controller::add_file_from_argument(net, 2, "B3:0"));
 }
 
 }  // namespace
