@@ -43,9 +43,10 @@ class ScriptLink : public tolva::MessageLink {
     }
     int64_t now_ms() override { return now_; }
     int64_t reply_budget_ms() const override { return 1000; }
-    uint32_t max_retries() const override { return 2; }
+    uint32_t max_retries() const override { return retries; }
 
     std::vector<Bytes> sent;
+    uint32_t retries = 2;
     std::vector<int64_t> budgets;
 
   private:
@@ -175,6 +176,18 @@ TEST(PcccCommands, AResentCommandSucceedsWhenItsReplyComes) {
     TransferRequest r = request_into(buf, 4);
     EXPECT_EQ(f.commands.diagnostic_status(r), 1);
     EXPECT_EQ(buf[1], 0x4E);
+    EXPECT_EQ(f.link.sent.size(), 2u);
+}
+
+TEST(PcccCommands, TheLargestRetryCountStillSendsTheCommand) {
+    Fixture f([](const Bytes& req, int n) {
+        if (n == 1) return std::vector<Bytes>{answer(req, 0, {}, 1)};
+        return std::vector<Bytes>{answer(req, 0)};
+    });
+    f.link.retries = UINT32_MAX;
+    std::vector<uint8_t> buf;
+    TransferRequest r = request_into(buf, 4);
+    EXPECT_EQ(f.commands.write_block(r, 0x4E), 1) << r.result;
     EXPECT_EQ(f.link.sent.size(), 2u);
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -22,6 +23,12 @@ std::string hex(int code) {
 bool valid_span(const TransferRequest& r) {
     return r.byte_count > 0 && r.byte_count <= pccc::kMaxTransferBytes && r.element >= 0 &&
            r.data.size() >= static_cast<size_t>(r.byte_count);
+}
+
+// The first send and its retries; a retry count at the top of its range must not wrap to no
+// send at all.
+uint32_t sends_with_retries(uint32_t retries) {
+    return retries == UINT32_MAX ? retries : retries + 1;
 }
 
 pccc::BlockAddress address_of(const TransferRequest& r) {
@@ -98,7 +105,7 @@ int PcccCommands::read_directory(TransferRequest& request) {
     return exchange(
         request,
         [&](uint16_t tns) { return pccc::directory_read_request(request.station, tns, count, element); },
-        static_cast<size_t>(count) + pccc::kReadReplyExtra, 1 + link_.max_retries(),
+        static_cast<size_t>(count) + pccc::kReadReplyExtra, sends_with_retries(link_.max_retries()),
         request.data.first(count));
 }
 
@@ -106,7 +113,7 @@ int PcccCommands::diagnostic_status(TransferRequest& request) {
     if (!valid_span(request)) return finish(request, EINVAL);
     return exchange(
         request, [&](uint16_t tns) { return pccc::diagnostic_status_request(request.station, tns); },
-        pccc::kDiagnosticReplyCapacity, 1 + link_.max_retries(),
+        pccc::kDiagnosticReplyCapacity, sends_with_retries(link_.max_retries()),
         request.data.first(static_cast<size_t>(request.byte_count)));
 }
 
@@ -127,7 +134,7 @@ int PcccCommands::write_block(TransferRequest& request, uint8_t processor_type) 
     const std::span<const uint8_t> data = request.data.first(static_cast<size_t>(request.byte_count));
     return exchange(request,
                     [&](uint16_t tns) { return pccc::block_write_request(address, variant, tns, data); },
-                    pccc::kWriteReplyCapacity, 1 + link_.max_retries(), {});
+                    pccc::kWriteReplyCapacity, sends_with_retries(link_.max_retries()), {});
 }
 
 }  // namespace tolva
