@@ -248,8 +248,10 @@ class RuntimeHost {
     // holding its "config" file (AutoEnable 1 and the device's configuration record).
     const ConfigTree& config_tree();
     // Starts `program` (a path, or a name found in the tree's BIN folder, then on the PATH)
-    // with `args`, in the configuration folder, with the tree's environment.
-    std::optional<HostProcess> start(const std::string& program, const std::vector<std::string>& args);
+    // with `args`, in the configuration folder, with the tree's environment. In a process
+    // group of its own a terminal's Ctrl-C reaches only the host, which then stops it.
+    std::optional<HostProcess> start(const std::string& program, const std::vector<std::string>& args,
+                                     bool own_process_group = false);
 
   private:
     void create_tables();
