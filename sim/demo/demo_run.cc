@@ -154,9 +154,8 @@ class DemoRun {
     }
 
     void report_alarms() {
-        const auto messages = rig_.host.alarms().alarms();
-        for (; alarms_shown_ < messages.size(); ++alarms_shown_)
-            display_.note("alarm message: " + describe_alarm(rig_.host, messages[alarms_shown_]));
+        for (const auto& message : rig_.host.alarms().take_alarms())
+            display_.note("alarm message: " + describe_alarm(rig_.host, message));
     }
 
     // The operator's path: the channel writers put the values into the output modules; the
@@ -213,7 +212,6 @@ class DemoRun {
     std::optional<sim_host::HostProcess> scanner_;
     Clock::time_point start_ = Clock::now();
     size_t scans_ = 0;
-    size_t alarms_shown_ = 0;
     bool open_ = false;
     bool written_ = false;
     bool confirmed_ = false;
