@@ -67,8 +67,8 @@ const ConfigTree& RuntimeHost::config_tree() {
     return *tree_;
 }
 
-std::optional<HostProcess> RuntimeHost::start(const std::string& program,
-                                              const std::vector<std::string>& args) {
+std::optional<HostProcess> RuntimeHost::start(const std::string& program, const std::vector<std::string>& args,
+                                              bool own_process_group) {
     const ConfigTree& tree = config_tree();
     std::vector<std::string> folders{tree.bin().string()};
     for (auto& f : platform::path_folders()) folders.push_back(std::move(f));
@@ -79,6 +79,7 @@ std::optional<HostProcess> RuntimeHost::start(const std::string& program,
     platform::SpawnOptions options;
     options.working_dir = tree.current_config().string();
     options.environment = tree.environment();
+    options.new_process_group = own_process_group;
     const pid_t pid = platform::spawn_process(*path, argv, options);
     if (pid < 0) return std::nullopt;
     return HostProcess(pid);

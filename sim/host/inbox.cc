@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 
 #include "host/runtime_host.h"
 #include "platform/mailslot.h"
@@ -78,6 +79,11 @@ std::vector<std::vector<std::byte>> MailslotInbox::messages() {
     return messages_;
 }
 
+std::vector<std::vector<std::byte>> MailslotInbox::take() {
+    std::lock_guard lock(mutex_);
+    return std::exchange(messages_, {});
+}
+
 void MailslotInbox::clear() {
     std::lock_guard lock(mutex_);
     messages_.clear();
@@ -124,6 +130,13 @@ bool MailslotInbox::bound() const {
 std::vector<qvr::AlarmMessage> AlarmInbox::alarms(size_t at_least, std::chrono::milliseconds timeout) {
     std::vector<qvr::AlarmMessage> out;
     for (const auto& m : wait_for(at_least, timeout))
+        if (auto decoded = qvr::decode_alarm_message(m)) out.push_back(*decoded);
+    return out;
+}
+
+std::vector<qvr::AlarmMessage> AlarmInbox::take_alarms() {
+    std::vector<qvr::AlarmMessage> out;
+    for (const auto& m : take())
         if (auto decoded = qvr::decode_alarm_message(m)) out.push_back(*decoded);
     return out;
 }

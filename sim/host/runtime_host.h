@@ -99,6 +99,8 @@ class MailslotInbox {
     // Messages received so far; waits up to `timeout` until there are at least `count`.
     std::vector<std::vector<std::byte>> wait_for(size_t count, std::chrono::milliseconds timeout);
     std::vector<std::vector<std::byte>> messages();
+    // The messages so far, which are then no longer kept (for a long-running reader).
+    std::vector<std::vector<std::byte>> take();
     void clear();
     // A slow peer: stop reading (the socket's queue fills and senders time out); resume.
     void pause();
@@ -135,6 +137,7 @@ class AlarmInbox : public MailslotInbox {
     AlarmInbox() : MailslotInbox(qvr::kAlarmMailslotName) {}
     std::vector<qvr::AlarmMessage> alarms(size_t at_least = 0,
                                           std::chrono::milliseconds timeout = std::chrono::milliseconds(0));
+    std::vector<qvr::AlarmMessage> take_alarms();
 };
 
 // The "derived" inbox: two-character module codes.
@@ -248,8 +251,10 @@ class RuntimeHost {
     // holding its "config" file (AutoEnable 1 and the device's configuration record).
     const ConfigTree& config_tree();
     // Starts `program` (a path, or a name found in the tree's BIN folder, then on the PATH)
-    // with `args`, in the configuration folder, with the tree's environment.
-    std::optional<HostProcess> start(const std::string& program, const std::vector<std::string>& args);
+    // with `args`, in the configuration folder, with the tree's environment. In a process
+    // group of its own a terminal's Ctrl-C reaches only the host, which then stops it.
+    std::optional<HostProcess> start(const std::string& program, const std::vector<std::string>& args,
+                                     bool own_process_group = false);
 
   private:
     void create_tables();

@@ -1,0 +1,80 @@
+// qvr_demo: the whole road on an embedded sample device. The host stand-in creates its
+// tables and the device, the controllers answer on a pseudo-terminal with changing inputs,
+// the real tolva_sc (beside this program) is started as the host starts it and scanned at
+// the device's scan rate, and each channel's tag, value, units and status are shown live
+// with the alarm messages as they arrive. Ends on Ctrl-C, SIGTERM or after --seconds N and
+// leaves nothing behind.
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <filesystem>
+#include <string>
+
+#include "demo_environment.h"
+#include "demo_run.h"
+#include "display.h"
+
+namespace {
+
+std::atomic<bool> g_stop{false};
+
+void on_stop_signal(int) {
+    g_stop = true;
+}
+
+int usage() {
+    std::fprintf(stderr,
+                 "usage: qvr_demo [--seconds N]\n"
+                 "  Runs the sample device until Ctrl-C (or SIGTERM), or for N seconds of\n"
+                 "  scanning once the device is open.\n");
+    return 2;
+}
+
+void install_stop_signals() {
+    struct sigaction action {};
+    action.sa_handler = on_stop_signal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    sim_demo::DemoOptions options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--seconds" && i + 1 < argc) {
+            char* end = nullptr;
+            options.seconds = std::strtod(argv[++i], &end);
+            if (end == argv[i] || *end != '\0' || !(options.seconds > 0) || options.seconds > 1e7) return usage();
+        } else {
+            return usage();
+        }
+    }
+    options.scanner_program = std::filesystem::read_symlink("/proc/self/exe").parent_path() / "tolva_sc";
+    install_stop_signals();
+    // Tests and the demo run the scanner without real-time scheduling.
+    setenv("TOLVA_NO_REALTIME", "1", 1);
+
+    const char* term = std::getenv("TERM");
+    const bool terminal = isatty(STDOUT_FILENO) == 1 && term != nullptr && std::strcmp(term, "dumb") != 0;
+    try {
+        sim_demo::DemoEnvironment environment;
+        int code = 1;
+        {
+            sim_demo::Display display(terminal);
+            code = sim_demo::run_demo(options, environment, display, g_stop);
+        }
+        std::printf("demo: %s\n", environment.remove_all().c_str());
+        return code;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "qvr_demo: %s\n", e.what());
+        return 1;
+    }
+}

@@ -1,0 +1,205 @@
+#include "scanner_rig.h"
+
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <thread>
+
+#include "platform/serial_port.h"
+#include "qvr/fixed_text.h"
+#include "qvr/shm.h"
+#include "qvr/slot.h"
+
+namespace sim_rig {
+namespace {
+
+// A code for the host process's own slot, fired when the scanner signals the last kind's
+// module at the end of a scan.
+constexpr uint32_t kScanDoneCode = 4242;
+
+qvr::ChannelRecord make(qvr::ChannelKind kind, const char* tag, tolva::ChannelHwRecord hw) {
+    qvr::ChannelRecord r{};
+    r.head.Type = kind;
+    r.head.Flags.set(qvr::AnalogFlag::Enable, true);
+    qvr::split_text(r, qvr::ChannelText::Tag, tag);
+    tolva::write_channel_hw(r.bytes, hw);
+    if (!qvr::is_digital(kind)) r.analog.Gain = 1.0f;
+    return r;
+}
+
+tolva::ChannelHwRecord address(uint8_t station, int8_t type, int16_t file, int16_t element, int16_t sub = -1) {
+    tolva::ChannelHwRecord h{};
+    h.StationNumber = station;
+    h.FileType = type;
+    h.FileNumber = file;
+    h.ElementNumber = element;
+    h.SubElementNumber = sub;
+    h.MnemonicNumber = -1;
+    h.SlotNumber = element;
+    return h;
+}
+
+TimeStamp now_stamp() {
+    TimeStamp t{};
+    rt_GetLocalStamp(&t);
+    return t;
+}
+
+}  // namespace
+
+qvr::ChannelRecord analog_input(const char* tag, uint8_t station, int8_t file_type, int16_t file, int16_t element) {
+    return make(qvr::ChannelKind::AI, tag, address(station, file_type, file, element));
+}
+qvr::ChannelRecord analog_output(const char* tag, uint8_t station, int8_t file_type, int16_t file, int16_t element) {
+    return make(qvr::ChannelKind::AO, tag, address(station, file_type, file, element));
+}
+qvr::ChannelRecord digital_input(const char* tag, uint8_t station, int16_t file, int16_t word, int16_t bit) {
+    return make(qvr::ChannelKind::DI, tag, address(station, tolva::file_type::kBinary, file, word, bit));
+}
+qvr::ChannelRecord digital_output(const char* tag, uint8_t station, int16_t file, int16_t word, int16_t bit) {
+    return make(qvr::ChannelKind::DO, tag, address(station, tolva::file_type::kBinary, file, word, bit));
+}
+
+bool wait_until(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= end) return false;
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
+ScannerRig::ScannerRig(const RigOptions& options)
+    : host([&] {
+          sim_host::TableOptions o;
+          o.tree_root = options.tree_root;
+          return o;
+      }()),
+      scanner_program_(options.scanner_program) {
+    // Tests and the demo run without real-time scheduling.
+    ::setenv("TOLVA_NO_REALTIME", "1", 1);
+    line.open();
+    sim_controller::map_port_name(kPort, line.device_path());
+    using tolva::file_type::kBinary;
+    using tolva::file_type::kFloat;
+    using tolva::file_type::kInteger;
+    network.add_station(kStationOne, 0x49);
+    network.add_file(kStationOne, 7, kInteger, 20);
+    network.add_file(kStationOne, 8, kFloat, 10);
+    network.add_file(kStationOne, 3, kBinary, 4);
+    network.add_station(kStationTwo, 0x49);
+    network.add_file(kStationTwo, 7, kInteger, 10);
+    sim_controller::ModuleOptions module_options;
+    module_options.answer_timeout = 50ms;
+    module_options.baud = kBaudRate;
+    module_options.paced = options.paced;
+    module_options.log_limit = options.log_limit;
+    module = std::make_unique<sim_controller::InterfaceModule>(module_options);
+    network.attach(*module);
+    module->start(line.take_module_side());
+
+    spec.channels[0] = {analog_input("LEVEL", kStationOne, kInteger, 7, 0),
+                        analog_input("TEMP", kStationOne, kFloat, 8, 1),
+                        analog_input("REMOTE", kStationTwo, kInteger, 7, 0)};
+    spec.channels[1] = {digital_input("RUN", kStationOne, 3, 0, 0), digital_input("FAULT", kStationOne, 3, 0, 1)};
+    spec.channels[2] = {analog_output("SETPOINT", kStationOne, kInteger, 7, 10),
+                        analog_output("SPEED", kStationOne, kFloat, 8, 5)};
+    spec.channels[3] = {digital_output("PUMP", kStationOne, 3, 1, 0), digital_output("VALVE", kStationOne, 3, 1, 3)};
+    spec.codes[4].clear();  // no counter inputs
+    spec.stats_channels.assign(10, qvr::ChannelRecord{});
+
+    config.ScanRate = 1000;
+    std::memcpy(config.Comm.CommPort, kPort, std::strlen(kPort));
+    config.Comm.BaudRate = kBaudRate;
+    config.Comm.ReplyTimeout = 1;
+}
+
+ScannerRig::~ScannerRig() {
+    module->stop();
+    sim_controller::unmap_port_name(kPort);
+}
+
+int ScannerRig::add_device() {
+    static_assert(sizeof config == 704);
+    std::memcpy(spec.config.data(), &config, sizeof config);
+    index_ = host.add_device(spec);
+    return index_;
+}
+
+std::filesystem::path ScannerRig::device_folder() const {
+    return const_cast<sim_host::RuntimeHost&>(host).config_tree().current_config() / spec.config_name;
+}
+
+void ScannerRig::write_autosave(bool save_outputs, bool by_tag, int32_t rate_ms) {
+    uint8_t bytes[6] = {static_cast<uint8_t>(save_outputs), static_cast<uint8_t>(by_tag)};
+    const auto rate = static_cast<uint32_t>(rate_ms);
+    for (int i = 0; i < 4; ++i) bytes[2 + i] = static_cast<uint8_t>(rate >> (8 * i));
+    std::ofstream out(device_folder() / "saveconfig", std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes), sizeof bytes);
+}
+
+void ScannerRig::write_channel_file(qvr::ChannelKind kind, const std::vector<qvr::ChannelRecord>& records) {
+    sim_host::write_channel_file(device_folder(), kind, records, now_stamp());
+}
+
+std::optional<sim_host::HostProcess> ScannerRig::start(std::vector<std::string> args, const std::string& program,
+                                                        bool wait_open) {
+    // What an earlier scanner of the device left says nothing about this one.
+    if (DeviceRecord* d = device()) {
+        d->Started = 0;
+        d->NextDue = {};
+    }
+    auto process = host.start(program.empty() ? scanner_program_ : program, args);
+    if (!process || !wait_open) return process;
+    const bool open = wait_until([&] {
+        const DeviceRecord* d = device();
+        return d != nullptr && d->Attached == 1 && d->Started == 1 && d->NextDue.seconds != 0 &&
+               d->ProcessId == static_cast<uint32_t>(process->pid());
+    });
+    if (!open) return std::nullopt;
+    return process;
+}
+
+bool ScannerRig::send(const sim_host::HostProcess& scanner, uint32_t code) {
+    return slot_SendCode(static_cast<uint32_t>(scanner.pid()), code) == 0;
+}
+
+bool ScannerRig::scan(const sim_host::HostProcess& scanner, std::chrono::milliseconds timeout) {
+    // The kind scanned last is the first present of AI, DI, AO, DO.
+    std::string last;
+    for (const int k : {0, 1, 2, 3})
+        if (!spec.codes[static_cast<size_t>(k)].empty()) {
+            last = spec.codes[static_cast<size_t>(k)];
+            break;
+        }
+    void* module_section = shm_OpenSection(("dm_" + last).c_str());
+    if (module_section == nullptr) return false;
+    sim_host::clear_slot_codes();
+    if (shm_QueueRequest(module_section, kScanDoneCode) != 0) return false;
+    if (!send(scanner, kScanCommandScan)) return false;
+    const auto codes = sim_host::slot_codes(1, timeout);
+    return std::find(codes.begin(), codes.end(), kScanDoneCode) != codes.end() ||
+           wait_until(
+               [] {
+                   const auto c = sim_host::slot_codes();
+                   return std::find(c.begin(), c.end(), kScanDoneCode) != c.end();
+               },
+               timeout);
+}
+
+std::string ScannerRig::status_text() {
+    for (const auto& e : host.status_entries())
+        if (e.type == qvr::kStatusEntryDevice && e.name == spec.name) return e.text;
+    return "(no entry)";
+}
+
+std::optional<int> ScannerRig::exit_code(std::optional<int> wait_status) {
+    if (!wait_status || !WIFEXITED(*wait_status)) return std::nullopt;
+    return WEXITSTATUS(*wait_status);
+}
+
+}  // namespace sim_rig
