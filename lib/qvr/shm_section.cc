@@ -60,6 +60,17 @@ void* open_locked(const char* name) {
     return qvr::shm_cache::add(name, std::move(*mapping), std::nullopt)->base;
 }
 
+// An existing module is handed back only when it holds the data the caller asked for: a
+// smaller one would be written past its end.
+void* reuse_if_large_enough(void* existing, uint32_t data_length) {
+    const auto bytes = qvr::section_bytes(existing);
+    if (bytes.size() < qvr::kSectionDataOffset || qvr::load_u32(bytes, qvr::kOffDataLength) < data_length) {
+        platform::fail(platform::kErrorAlreadyExists);
+        return nullptr;
+    }
+    return existing;
+}
+
 }  // namespace
 
 const char* shm_MutexName(const char* name) {
@@ -99,14 +110,15 @@ void* shm_CreateDataModule(const char* name, uint32_t data_length) {
         return nullptr;
     }
     auto lock = qvr::shm_cache::lock_for_open();
-    if (void* existing = open_locked(name)) return existing;
+    if (void* existing = open_locked(name)) return reuse_if_large_enough(existing, data_length);
     auto mutex =
         platform::NamedMutex::create(mutex_object_name(name), rt_GetOpenSecurityAttributes()->object_mode);
     if (!mutex) return nullptr;
     void* section = create_section(name, *data_size, data_length, std::move(mutex));
     if (section == nullptr && platform::last_error() == platform::kErrorAlreadyExists) {
         // Another creator won the race: its module is the one to use.
-        return open_locked(name);
+        void* existing = open_locked(name);
+        return existing != nullptr ? reuse_if_large_enough(existing, data_length) : nullptr;
     }
     return section;
 }

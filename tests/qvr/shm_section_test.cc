@@ -72,7 +72,7 @@ TEST(SharedSection, NamesOf31CharactersWorkAnd32AreRefused) {
     EXPECT_EQ(objects_under_prefix().size(), 2u) << "the module and its mutex only";
 }
 
-TEST(SharedSection, CreateRefusesAnExistingSectionAndADataModuleIsReused) {
+TEST(SharedSection, CreateRefusesAnExistingSectionAndADataModuleIsReusedWhenItIsLargeEnough) {
     void* plain = shm_CreateSection("dm_P", 64);
     ASSERT_NE(plain, nullptr);
     errno = 0;
@@ -82,7 +82,11 @@ TEST(SharedSection, CreateRefusesAnExistingSectionAndADataModuleIsReused) {
 
     void* module = shm_CreateDataModule("dm_M", 40);
     ASSERT_NE(module, nullptr);
-    EXPECT_EQ(shm_CreateDataModule("dm_M", 999), module);
+    EXPECT_EQ(shm_CreateDataModule("dm_M", 40), module);
+    EXPECT_EQ(shm_CreateDataModule("dm_M", 8), module);
+    errno = 0;
+    EXPECT_EQ(shm_CreateDataModule("dm_M", 999), nullptr) << "the caller would write past its end";
+    EXPECT_EQ(errno, platform::kErrorAlreadyExists);
     EXPECT_EQ(shm_OpenSection("dm_M"), module);
 }
 
