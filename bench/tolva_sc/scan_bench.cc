@@ -119,7 +119,7 @@ bool run_paced(const PacedCase& c, uint32_t baud, bool quick, Tally& tally) {
     for (const auto& l : layouts) ideal += scan_bench::ideal_characters(l);
     const double ideal_ms = wire_ms(static_cast<double>(ideal), baud);
     // About six seconds of line per case and baud; big cases scan once.
-    const int repetitions = quick ? 3 : std::clamp(static_cast<int>(6000.0 / ideal_ms), 1, 5);
+    const int repetitions = quick ? 2 : std::clamp(static_cast<int>(6000.0 / ideal_ms), 1, 5);
 
     ScanRig rig(std::move(layouts), RigOptions{baud, true, c.read_back});
     if (!rig.open()) {
@@ -127,7 +127,8 @@ bool run_paced(const PacedCase& c, uint32_t baud, bool quick, Tally& tally) {
         return false;
     }
     if (c.outputs_change) rig.change_outputs(1);
-    rig.scan();  // the outputs' first reads and writes are behind us
+    // The opening scan read the inputs; the outputs' first reads and writes need one more.
+    if (!rig.layout(2).channels.empty()) rig.scan();
     ScanFigures sum;
     for (int r = 0; r < repetitions; ++r) {
         if (c.outputs_change) rig.change_outputs(2 + r);
@@ -162,6 +163,8 @@ void print_paced(bool quick, Tally& tally) {
         for (const uint32_t baud : bauds)
             in_child(1, tally, [&](Tally& own) { return run_paced(c, baud, quick, own); });
     }
+    std::printf("   cpu: the scanning thread's; the stand-in paces by writing one byte at a time, so each\n");
+    std::printf("   byte wakes the link once (a poll and a read); the CPU target is judged in 2.\n");
 }
 
 std::array<Layout, 4> four_by_ten_thousand() {
