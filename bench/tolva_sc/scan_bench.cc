@@ -137,6 +137,7 @@ bool run_paced(const PacedCase& c, uint32_t baud, bool quick, Tally& tally) {
         sum.cpu_ns += f.cpu_ns;
         sum.wire_bytes += f.wire_bytes;
         sum.frames += f.frames;
+        sum.recoveries += f.recoveries;
     }
     const double scan_ms = static_cast<double>(sum.wall_ns) / 1e6 / repetitions;
     const double bytes = static_cast<double>(sum.wire_bytes) / repetitions;
@@ -147,6 +148,9 @@ bool run_paced(const PacedCase& c, uint32_t baud, bool quick, Tally& tally) {
     std::printf("  %-30s %6u %3d %9.1f %9.0f %9.1f %6.3f %-6s %9.1f %7.3f %8.2f %6.2f%%\n", c.name.c_str(), baud,
                 repetitions, scan_ms, bytes, line_ms, ratio, verdict(ratio <= kRatioTarget), ideal_ms,
                 line_ms / ideal_ms, cpu_ms, cpu_ms / line_ms * 100.0);
+    if (sum.recoveries != 0)
+        std::printf("  %-30s %6s     %llu time-outs, enquiries, NAKs or repeats in %d scans\n", "", "",
+                    static_cast<unsigned long long>(sum.recoveries), repetitions);
     std::fflush(stdout);
     return true;
 }

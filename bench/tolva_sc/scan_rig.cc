@@ -117,7 +117,8 @@ bool ScanRig::open() {
         return 0;
     };
     files.load_channels = [this](int k, std::span<qvr::ChannelRecord> records) {
-        const auto& source = k < 4 ? layouts_[static_cast<size_t>(k)].channels : std::vector<qvr::ChannelRecord>{};
+        static const std::vector<qvr::ChannelRecord> none;
+        const auto& source = k >= 0 && k < 4 ? layouts_[static_cast<size_t>(k)].channels : none;
         for (size_t i = 0; i < records.size(); ++i) records[i] = i < source.size() ? source[i] : qvr::ChannelRecord{};
         return 0;
     };
@@ -140,6 +141,8 @@ ScanFigures ScanRig::scan() {
     const tolva::LinkCounters d = scanner_->link().counters() - before;
     f.wire_bytes = d.sent_bytes + d.received_bytes;
     f.frames = d.sent_frames;
+    f.recoveries = d.reply_timeouts + d.ack_timeouts + d.enquiries_sent + d.naks_sent + d.naks_received +
+                   d.duplicates + d.bcc_errors + d.bad_dle_pairs;
     return f;
 }
 

@@ -28,6 +28,9 @@ struct ScanFigures {
     int64_t cpu_ns = 0;       // the scanning thread's
     uint64_t wire_bytes = 0;  // sent and received by the link
     uint64_t frames = 0;      // message frames sent
+    // Time-outs, enquiries, NAKs and dropped repeats: each costs line time an ideal
+    // exchange does not have.
+    uint64_t recoveries = 0;
 };
 
 class ScanRig {
