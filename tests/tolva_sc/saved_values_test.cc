@@ -1,5 +1,5 @@
-// Saved output values: the file layout, reading back by position and by tag, and that a
-// missing, short or cut file changes nothing.
+// Saved output values: the file layout, reading back by position and by tag, that a missing
+// or cut file changes nothing, and that a table grown since the save gets back what was saved.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -116,7 +116,7 @@ TEST_F(Saved, WritingFewerChannelsKeepsTheRecordsAfterThem) {
     EXPECT_EQ(read, (std::vector<float>{9, 2, 3}));
 }
 
-TEST_F(Saved, MissingShortOrCutFilesLeaveTheValuesAsTheHostSetThem) {
+TEST_F(Saved, MissingOrCutFilesLeaveTheValuesAsTheHostSetThem) {
     const auto records = tagged(kAO, {"A", "B"});
     const std::vector<float> host{4.0f, 5.0f};
     auto unchanged = [&](bool by_tag, const char* why) {
@@ -127,12 +127,12 @@ TEST_F(Saved, MissingShortOrCutFilesLeaveTheValuesAsTheHostSetThem) {
     unchanged(false, "no file");
     unchanged(true, "no file");
     qvr_test::write_file(dir / "PLC1_ao.bin", std::string(20, 'x'));
-    unchanged(false, "short .bin");
-    unchanged(true, "short .bin");
+    unchanged(false, "cut .bin");
+    unchanged(true, "cut .bin");
     ASSERT_GT(
         tolva::saved_values_write("PLC1", kAO, std::span<const float>(std::vector<float>{1, 2}), records), 0);
     fs::resize_file(dir / "PLC1_ao.tag", 20);
-    unchanged(true, "short .tag");
+    unchanged(true, "cut .tag");
 
     std::vector<uint32_t> status{0x21, 0x20};
     fs::remove(dir / "PLC1_do.bin");
@@ -140,6 +140,22 @@ TEST_F(Saved, MissingShortOrCutFilesLeaveTheValuesAsTheHostSetThem) {
         tolva::saved_values_read("PLC1", kDO, false, std::span<uint32_t>(status), tagged(kDO, {"A", "B"})),
         -1);
     EXPECT_EQ(status, (std::vector<uint32_t>{0x21, 0x20}));
+}
+
+TEST_F(Saved, ChannelsAddedSinceTheSaveKeepTheirValuesAndTheOthersComeBack) {
+    ASSERT_GT(tolva::saved_values_write("PLC1", kAO, std::span<const float>(std::vector<float>{1, 2}),
+                                        tagged(kAO, {"A", "B"})),
+              0);
+    const auto grown = tagged(kAO, {"NEW", "A", "B"});  // a channel inserted before them
+    for (bool by_tag : {false, true}) {
+        std::vector<float> read{-1, -1, -1};
+        EXPECT_GT(tolva::saved_values_read("PLC1", kAO, by_tag, std::span<float>(read), grown), 0) << by_tag;
+        if (by_tag) {
+            EXPECT_EQ(read, (std::vector<float>{-1, 1, 2}));
+        } else {
+            EXPECT_EQ(read, (std::vector<float>{1, 2, -1}));
+        }
+    }
 }
 
 TEST_F(Saved, ByTagWithOnlyTheBinFileComparesItsTwelveCharacters) {

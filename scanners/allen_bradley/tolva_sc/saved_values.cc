@@ -52,19 +52,29 @@ int write_image(const File& file, std::span<const uint8_t> image) {
     return 0;
 }
 
-int read_image(const File& file, std::span<uint8_t> image) {
+// Reads up to `max_records` whole records from offset 0. A file that ends inside a record
+// was cut and is refused; one that ends at a record boundary was written for fewer
+// channels (the table grew since) and gives the records it holds.
+std::optional<size_t> read_records(const File& file, std::vector<uint8_t>& image, size_t record_size,
+                                   size_t max_records) {
+    image.assign(max_records * record_size, 0);
     size_t done = 0;
     while (done < image.size()) {
         const ssize_t n =
             ::pread(file.fd(), image.data() + done, image.size() - done, static_cast<off_t>(done));
         if (n < 0) {
             if (errno == EINTR) continue;
-            return platform::fail_from_errno();
+            platform::fail_from_errno();
+            return std::nullopt;
         }
-        if (n == 0) return platform::fail(platform::kErrorHandleEof);
+        if (n == 0) break;
         done += static_cast<size_t>(n);
     }
-    return 0;
+    if (done % record_size != 0 || (done == 0 && max_records > 0)) {
+        platform::fail(platform::kErrorHandleEof);
+        return std::nullopt;
+    }
+    return done / record_size;
 }
 
 void put_u32(uint8_t* at, uint32_t v) {
@@ -166,29 +176,32 @@ int saved_values_read(std::string_view config_name, int kind, bool by_tag, std::
     if (!files) return -1;
     const File bin(::open(files->bin.c_str(), O_RDONLY | O_CLOEXEC));
     if (!bin.is_open()) return platform::fail_from_errno();
-    const size_t count = std::min(values.size(), records.size());
+    const size_t channels = std::min(values.size(), records.size());
     const bool digital = digital_kind(kind);
-    std::vector<uint8_t> bin_image(count * kSavedRecordSize);
-    if (read_image(bin, bin_image) != 0) return -1;
+    std::vector<uint8_t> bin_image;
+    const auto bin_records = read_records(bin, bin_image, kSavedRecordSize, channels);
+    if (!bin_records) return -1;
     // Everything goes into a copy first: the values change only when every record was read.
-    std::vector<uint32_t> restored(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(count));
+    std::vector<uint32_t> restored(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(channels));
+    size_t count = *bin_records;
 
     if (!by_tag) {
         for (size_t i = 0; i < count; ++i) {
             apply(restored[i], get_u32(bin_image.data() + i * kSavedRecordSize + kSavedTagPartSize), digital);
         }
         std::copy(restored.begin(), restored.end(), values.begin());
-        return count == 0 ? 0 : 4;
+        return channels == 0 ? 0 : 4;
     }
 
     std::vector<uint8_t> tag_image;
     const File tag(::open(files->tag.c_str(), O_RDONLY | O_CLOEXEC));
     if (tag.is_open()) {
-        tag_image.resize(count * kSavedTagRecordSize);
-        if (read_image(tag, tag_image) != 0) return -1;
+        const auto tag_records = read_records(tag, tag_image, kSavedTagRecordSize, count);
+        if (!tag_records) return -1;
+        count = std::min(count, *tag_records);
     }
-    std::vector<std::string> tags(count);
-    for (size_t i = 0; i < count; ++i) {
+    std::vector<std::string> tags(channels);
+    for (size_t i = 0; i < channels; ++i) {
         if (enabled(records[i])) tags[i] = qvr::join_text(records[i], qvr::ChannelText::Tag);
     }
     for (size_t i = 0; i < count; ++i) {
@@ -198,21 +211,21 @@ int saved_values_read(std::string_view config_name, int kind, bool by_tag, std::
                           : field_text(b, kSavedTagPartSize);
         if (saved.empty()) continue;
         const uint32_t value = get_u32(b + kSavedTagPartSize);
-        size_t target = count;
+        size_t target = channels;
         if (!tags[i].empty() && same_tag(saved, tags[i], !tag.is_open())) {
             target = i;
         } else {
-            for (size_t k = 0; k < count; ++k) {
+            for (size_t k = 0; k < channels; ++k) {
                 if (!tags[k].empty() && same_tag(saved, tags[k], !tag.is_open())) {
                     target = k;
                     break;
                 }
             }
         }
-        if (target < count) apply(restored[target], value, digital);
+        if (target < channels) apply(restored[target], value, digital);
     }
     std::copy(restored.begin(), restored.end(), values.begin());
-    if (count == 0) return 0;
+    if (channels == 0) return 0;
     return tag.is_open() ? static_cast<int>(kSavedTagRecordSize) : static_cast<int>(kSavedRecordSize);
 }
 

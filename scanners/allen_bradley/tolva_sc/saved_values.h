@@ -41,7 +41,9 @@ int saved_values_write(std::string_view config_name, int kind, std::span<const f
 // Restores values from the files, by position or by tag (case-insensitive, to the first
 // enabled channel of the tag when the channel at the record's position has another one).
 // Digital kinds take bit 0 of the saved word only. Nothing changes unless the whole read
-// succeeds: a missing or short file leaves every value as it was. The size of the last
+// succeeds: a missing or cut file (one that ends inside a record) leaves every value as it
+// was. Files written before channels were added hold fewer records than there are channels:
+// their records are restored and the channels after them keep their values. The size of the last
 // record read (4 by position, 15 or 16 by tag), 0 for no channels, -1 with errno.
 int saved_values_read(std::string_view config_name, int kind, bool by_tag, std::span<uint32_t> values,
                       std::span<const qvr::ChannelRecord> records);
