@@ -29,6 +29,15 @@ inline const Folders& folders() {
         char pattern[] = "/tmp/cfgfuzz.XXXXXX";
         if (mkdtemp(pattern) == nullptr) __builtin_trap();
         made.root = pattern;
+        // The folder goes when the process ends.
+        static struct Remover {
+            std::filesystem::path root;
+            ~Remover() {
+                std::error_code ignored;
+                std::filesystem::remove_all(root, ignored);
+            }
+        } remover;
+        remover.root = made.root;
         const auto config = made.root / "CURRENT_CONFIG";
         std::filesystem::create_directories(config / "tolva_1");
         std::filesystem::create_directories(config / "fzall_1");
