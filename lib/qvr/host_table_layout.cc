@@ -34,10 +34,11 @@ std::optional<size_t> table_record_offset(std::span<const std::byte> mapping, si
 std::optional<size_t> stats_code_offset(std::span<const std::byte> mapping, uint32_t index) {
     const uint32_t count = table_count_field(mapping);
     if (index >= count) return std::nullopt;
-    const uint64_t offset = kTableRecordsOffset + static_cast<uint64_t>(count) * kDeviceRecordSize +
-                            uint64_t{index} * kStatsCodeSize;
-    if (offset + kStatsCodeSize > data_area_end(mapping)) return std::nullopt;
-    return static_cast<size_t>(offset);
+    // The host lays the code array out whole or not at all: a data area short of the whole
+    // array (4 + count x 790 bytes) has no codes, not some.
+    const uint64_t array = kTableRecordsOffset + static_cast<uint64_t>(count) * kDeviceRecordSize;
+    if (array + static_cast<uint64_t>(count) * kStatsCodeSize > data_area_end(mapping)) return std::nullopt;
+    return static_cast<size_t>(array + uint64_t{index} * kStatsCodeSize);
 }
 
 std::optional<ErrorTableLayout> error_table_layout(std::span<const std::byte> mapping) {

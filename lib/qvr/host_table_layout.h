@@ -21,8 +21,8 @@ uint32_t table_record_count(std::span<const std::byte> mapping, size_t record_si
 std::optional<size_t> table_record_offset(std::span<const std::byte> mapping, size_t record_size,
                                           uint32_t index);
 
-// Offset of device `index`'s statistics code, when the code array after the last record
-// lies inside the data area.
+// Offset of device `index`'s statistics code, when the whole code array after the last
+// record lies inside the data area (its data length is at least 4 + count x 790).
 std::optional<size_t> stats_code_offset(std::span<const std::byte> mapping, uint32_t index);
 
 // The error table's form and entries. In the long form the count field gives the entries,

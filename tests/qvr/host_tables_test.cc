@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -184,6 +185,33 @@ TEST(HostTables, StatsCodesAreReadOnlyInsideTheTable) {
     qvr::store_u32(bytes, qvr::kTableCountOffset, 1000000);
     EXPECT_EQ(qvr::device_count(), 2u);
     EXPECT_EQ(shm_DeviceStatsCode(0), nullptr);
+}
+
+namespace {
+
+// Two devices whose codes "A6" and "B6" follow their records in a table of `length` data
+// bytes (as much of them as the data holds).
+void two_devices_with_codes(uint32_t length) {
+    void* table = sim_host::create_module(qvr::kDeviceTableName, length);
+    ASSERT_NE(table, nullptr);
+    auto bytes = qvr::section_bytes(table);
+    qvr::store_u32(bytes, qvr::kTableCountOffset, 2);
+    const size_t codes = qvr::kTableRecordsOffset + 2 * qvr::kDeviceRecordSize;
+    std::memcpy(bytes.data() + codes, "A6B6", std::min<size_t>(4, qvr::kSectionDataOffset + length - codes));
+}
+
+}  // namespace
+
+TEST(HostTables, StatsCodesAreReadWhenTheDataHoldsTheWholeCodeArray) {
+    two_devices_with_codes(4 + 2 * 790);
+    EXPECT_STREQ(shm_DeviceStatsCode(0), "A6");
+    EXPECT_STREQ(shm_DeviceStatsCode(1), "B6");
+}
+
+TEST(HostTables, ADataAreaOneByteShortOfTheCodeArrayHasNoCodes) {
+    two_devices_with_codes(4 + 2 * 790 - 1);
+    EXPECT_EQ(shm_DeviceStatsCode(0), nullptr) << "its own code lies inside, the array does not";
+    EXPECT_EQ(shm_DeviceStatsCode(1), nullptr);
 }
 
 TEST(HostTables, StatsCodesFollowTheLastRecord) {

@@ -174,9 +174,9 @@ TEST_F(PortStatistics, ShutDownTakesEveryDeviceOffline) {
     EXPECT_EQ(host.value("A6", 4), 1.0f);  // counts stay as last published
 }
 
-TEST(PortStatisticsTable, AStatisticsCodeOnlyPartlyInsideTheDeviceTableIsNotUsed) {
-    // A table of count x 790 data bytes plus 3: the record-size check passes, but the second
-    // device's code ends one byte beyond the data.
+TEST(PortStatisticsTable, ADeviceTableShortOfTheWholeCodeArrayGivesNoDeviceStatistics) {
+    // A table of count x 790 data bytes plus 3: the record-size check of count x 790 passes,
+    // but the code array ends one byte beyond the data.
     sim_host::create_module(qvr::kDeviceTableName, 4 + 2 * 790 - 1);
     RuntimeHost small(sim_host::TableOptions{.device_capacity = 2, .standard_processes = false});
     sim_host::DeviceSpec a;
@@ -192,7 +192,7 @@ TEST(PortStatisticsTable, AStatisticsCodeOnlyPartlyInsideTheDeviceTableIsNotUsed
     tolva::CommandState commands;
     tolva::ScannerDevice first(*small.device(0), 0, commands, {});
     first.setup_port_statistics();
-    EXPECT_TRUE(first.statistics().is_set_up());
+    EXPECT_FALSE(first.statistics().is_set_up()) << "its code lies inside, but the array does not";
     tolva::ScannerDevice second(*small.device(1), 1, commands, {});
     second.setup_port_statistics();
     EXPECT_FALSE(second.statistics().is_set_up());
