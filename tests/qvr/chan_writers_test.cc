@@ -4,11 +4,13 @@
 
 #include <chrono>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "host/runtime_host.h"
 #include "qvr/alarm.h"
 #include "qvr/chan.h"
+#include "qvr/device_module_layout.h"
 #include "qvr/device_modules.h"
 #include "qvr/section_layout.h"
 #include "qvr/shm.h"
@@ -259,6 +261,26 @@ TEST_F(Writers, AnalogValueRecordsAndDisabledChannels) {
     ASSERT_EQ(chan_SetAnalogValues("UA", 2, 2, &v), 0);
     EXPECT_EQ(host_.status_word("UA", 2), 0xA0u);
     EXPECT_EQ(host_.value("UA", 2), 3.0f);
+}
+
+TEST_F(Writers, DeviceValueRecordsAreFoundByTheModuleSize) {
+    // A device says nothing of value records; its module is sized to hold them.
+    sim_host::DeviceSpec spec;
+    spec.codes = {"", "", "D3", "", ""};
+    spec.stats_code.clear();
+    for (int i = 0; i < 3; ++i) spec.channels[2].push_back(sim_host::analog_output("D" + std::to_string(i + 1)));
+    spec.value_records = true;
+    ASSERT_GE(host_.add_device(spec), 0);
+    const float v = 7.25f;
+    ASSERT_EQ(chan_SetAnalogValues("D3", 2, 2, &v), 0);
+    EXPECT_EQ(host_.value("D3", 2), 7.25f);
+    auto bytes = qvr::section_bytes(shm_OpenDeviceData("D3"));
+    const size_t records = qvr::kStatusWordsOffset + 8 * 3;  // after 3 status words and values
+    EXPECT_EQ(qvr::load_u32(bytes, records + qvr::kValueRecordSize), qvr::kValueRecordWritten);
+    float stored;
+    std::memcpy(&stored, bytes.data() + records + qvr::kValueRecordSize + qvr::kValueRecordValueOffset, 4);
+    EXPECT_EQ(stored, 7.25f);
+    EXPECT_EQ(qvr::load_u32(bytes, records), 0u) << "only the written channel's record";
 }
 
 TEST_F(Writers, OwnerProgramsGetCode305AndDoTheRulesThemselves) {

@@ -159,6 +159,34 @@ TEST(ProductSubstitution, QueryKeepsTheRegistrySizeRules) {
     EXPECT_EQ(size, 11u);
 }
 
+TEST(ProductSubstitution, AnEditionValueTooLargeLeavesTheProductKeyTheCallersSize) {
+    set_text(RegistryHive::machine, kMakerKey, "ProductName", "Rimvale");
+    set_text(RegistryHive::machine, kRimvaleKey, "Both", std::string(30, 'e'));
+    set_text(RegistryHive::machine, kProductKey, "Both", "twelve chars");
+    struct Case {
+        uint32_t size;
+        int rc;
+    };
+    // The edition value needs 31 bytes and the product value 13: the product key must be
+    // asked with the caller's size, not with the 31 the edition key answered.
+    for (const Case c : {Case{8, 234}, Case{16, 0}}) {
+        char buffer[40];
+        std::memset(buffer, '#', sizeof buffer);
+        uint32_t type = 0;
+        uint32_t size = c.size;
+        EXPECT_EQ(reg_AccessProductValue(RegistryHive::machine, kProductKey, platform::kKeyQueryValue, "Both",
+                                         &type, buffer, &size),
+                  c.rc)
+            << c.size;
+        EXPECT_EQ(size, 13u) << c.size;
+        if (c.rc == 0) {
+            EXPECT_STREQ(buffer, "twelve chars");
+        }
+        EXPECT_EQ(std::string(buffer + c.size, sizeof buffer - c.size), std::string(sizeof buffer - c.size, '#'))
+            << "nothing past the caller's size";
+    }
+}
+
 TEST(ProductSubstitution, HiveSwitchMovesMachineAccessToTheUserHive) {
     set_text(RegistryHive::machine, kProductKey, "Where", "machine");
     set_text(RegistryHive::user, kProductKey, "Where", "user");

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "qvr/xml.h"
+#include "support/child_process.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -528,6 +529,43 @@ TEST_F(XmlDocumentTest, ASaveThatFailsLeavesTheOldFileWhole) {
     fs::create_directories(deep);
     ASSERT_EQ(xml_SaveFile(doc(), (deep / "config.xml").c_str()), 0);
     EXPECT_EQ(xml_LoadFile(doc(), (deep / "config.xml").c_str()), 0);
+}
+
+// Failures a root process still meets, each made with real files: the text names the class
+// of the system error, and the status carries the error itself.
+TEST_F(XmlDocumentTest, SaveFailuresNameTheirClass) {
+    XmlNodeRef r(xml_CreateElement(doc(), "r"));
+    xml_AppendChildToParent(r.get(), doc());
+    qvr_test::write_file(dir_ / "plain", "x");
+    fs::create_symlink("loop.xml.tmp", dir_ / "loop.xml.tmp");
+    fs::create_symlink("/dev/full", dir_ / "full.xml.tmp");
+    // A program that runs cannot be written: its file stands where the temporary file goes.
+    fs::copy_file("/bin/sleep", dir_ / "busy.xml.tmp");
+    auto busy = qvr_test::ChildProcess::spawn((dir_ / "busy.xml.tmp").string(), {"30"});
+    ASSERT_TRUE(busy.running());
+    struct Case {
+        fs::path path;
+        int error;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {dir_ / "plain" / "x.xml", ENOTDIR, "Invalid filename"},
+        {dir_ / "loop.xml", ELOOP, "Invalid filename"},
+        {dir_ / "busy.xml", ETXTBSY, "Access Denied"},
+        {dir_ / "full.xml", ENOSPC, "Error"},
+    };
+    for (const Case& c : cases) {
+        xml_ResetStatus();
+        const int status = xml_SaveFile(doc(), c.path.c_str());
+        EXPECT_EQ(static_cast<unsigned>(status), kXmlStatusOsBase | static_cast<unsigned>(c.error)) << c.reason;
+        xml_SetSubject("");
+        xml_SetOperation("");
+        char expected[512];
+        std::snprintf(expected, sizeof expected, " - Save XML File (%s) failed, %s 0x%x", c.path.c_str(), c.reason,
+                      static_cast<unsigned>(status));
+        EXPECT_STREQ(xml_GetErrorText(), expected);
+        EXPECT_FALSE(fs::exists(c.path));
+    }
 }
 
 }  // namespace

@@ -324,6 +324,28 @@ TEST_F(Device, ACounterInputTableNeverOpensAndSaysWhy) {
     EXPECT_TRUE(shown);
 }
 
+TEST_F(Device, CommandsDuringTheOpenRetryDoNotShortenThePause) {
+    // Each attempt probes the station once more, and a counter input table makes it fail.
+    network.set_mode(kStation, sim_controller::StationMode::extended, 0x0B);
+    auto& d = make(spec_with({{{analog_in(0, "A")}, {}, {}, {}, {analog_in(1, "COUNT")}}}));
+    ASSERT_EQ(d.initialise(), 0);
+    network.clear_commands();
+    auto open = std::async(std::launch::async, [&] { d.open_with_retry(0); });
+    const auto until = std::chrono::steady_clock::now() + 2500ms;
+    while (std::chrono::steady_clock::now() < until) {
+        slot_SendCode(static_cast<uint32_t>(getpid()), 300);
+        std::this_thread::sleep_for(10ms);
+    }
+    const size_t probes = network.commands().size();
+    tolva::command_state().running = false;
+    slot_SendCode(static_cast<uint32_t>(getpid()), 31);
+    ASSERT_EQ(open.wait_for(30s), std::future_status::ready);
+    // About three attempts in 2.5 s at one or two probes each; a pause cut by every code
+    // would probe every few milliseconds.
+    EXPECT_GE(probes, 1u);
+    EXPECT_LE(probes, 10u);
+}
+
 TEST_F(Device, ScanRequestsCountUntilTheNextDueTimeIsPublished) {
     auto& d = make(spec_with({{{analog_in(0, "A")}, {}, {}, {}, {}}}));
     ASSERT_EQ(d.initialise(), 0);

@@ -79,6 +79,51 @@ std::FILE* sink_stream(Sink* sink) {
         });
 }
 
+// Writes every input byte `kRepeat` times, and a tail at the end, yet estimates one byte
+// of output for any input.
+struct RepeatFilter : Filter {
+    static constexpr std::size_t kRepeat = 50;
+    std::string pending;
+    std::size_t taken = 0;
+
+    RepeatFilter() : Filter{read, write, end, convert, destroy} {}
+    static RepeatFilter* of(Filter* f) { return static_cast<RepeatFilter*>(f); }
+    static ssize_t read(Filter* f, void* buf, std::size_t len) {
+        RepeatFilter* r = of(f);
+        const std::size_t n = std::min(len, r->pending.size() - r->taken);
+        std::memcpy(buf, r->pending.data() + r->taken, n);
+        r->taken += n;
+        return static_cast<ssize_t>(n);
+    }
+    static ssize_t write(Filter* f, const void* data, std::size_t len) {
+        for (std::size_t i = 0; i < len; ++i)
+            of(f)->pending.append(kRepeat, static_cast<const char*>(data)[i]);
+        return static_cast<ssize_t>(len);
+    }
+    static int end(Filter* f) {
+        of(f)->pending += "<end>";
+        return 0;
+    }
+    static std::size_t convert(Filter*, std::size_t, int) { return 1; }
+    static void destroy(Filter** fp) { *fp = nullptr; }
+};
+
+TEST(FilterRun, AShortEstimateGrowsTheOutput) {
+    const std::string data = random_bytes(3000, 5);  // several pieces of input
+    std::string expected;
+    for (const char c : data) expected.append(RepeatFilter::kRepeat, c);
+    expected += "<end>";
+    RepeatFilter f;
+    char* out = nullptr;
+    const ssize_t n = filter_run(&f, data.data(), data.size(), 1, &out, "test_output");
+    ASSERT_EQ(n, static_cast<ssize_t>(expected.size()));
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(std::string(out, static_cast<std::size_t>(n)), expected);
+    EXPECT_EQ(out[n], '\0');
+    typed_mem_release("test_output", out);
+    EXPECT_TRUE(tslib_test::live_blocks().empty()) << "blocks leaked";
+}
+
 class FilterStreamTest : public testing::Test {
   protected:
     void SetUp() override { ASSERT_EQ(kAccounting, 0); }

@@ -172,6 +172,27 @@ TEST_F(CallbackStreamTest, EndOfFileAndReadErrorsAreSeparateAndClearable) {
     EXPECT_EQ(std::fclose(fp), 0);
 }
 
+TEST_F(CallbackStreamTest, AReadReportingMoreThanTheBufferHoldsIsAnError) {
+    std::FILE* fp = funopen_create(
+        &dev,
+        [](void* arg, char* buf, std::size_t size) -> ssize_t {
+            ++static_cast<Device*>(arg)->reads;
+            std::memset(buf, 'z', size);
+            return static_cast<ssize_t>(size + 1);
+        },
+        nullptr, nullptr, device_close);
+    ASSERT_NE(fp, nullptr);
+    char buf[8];
+    errno = 0;
+    EXPECT_EQ(std::fread(buf, 1, sizeof buf, fp), 0u);
+    EXPECT_EQ(errno, EIO);
+    EXPECT_TRUE(std::ferror(fp));
+    EXPECT_FALSE(std::feof(fp));
+    EXPECT_EQ(dev.reads, 1);
+    EXPECT_EQ(std::fclose(fp), 0);
+    EXPECT_EQ(dev.closes, 1);
+}
+
 TEST_F(CallbackStreamTest, WriteAndCloseErrorsReachTheCaller) {
     std::FILE* fp = funopen_create(&dev, nullptr, device_write, nullptr, device_close);
     ASSERT_EQ(std::fputs("pending", fp), 1);
