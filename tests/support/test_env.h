@@ -17,6 +17,10 @@ const std::string& registry_dir();
 // Installs the environment; called once from the test main before anything else runs.
 void install_test_environment();
 
+// Removes the shared objects and folders of test processes that have ended without their
+// own clean-up (crashed, killed); the environment does it when it is installed.
+void remove_leftovers_of_ended_tests();
+
 // Removes shared-memory objects whose names start with this process's prefix.
 void remove_shared_objects();
 
