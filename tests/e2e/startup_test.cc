@@ -1,7 +1,9 @@
 // Start-up and the ways out of the real tolva_sc process.
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <signal.h>
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "scanner_rig.h"
@@ -35,6 +37,25 @@ TEST(StartUp, OpensTheDeviceToAttachedStartedAndNextDue) {
     tolva::DeviceConfigRecord shown;
     std::memcpy(&shown, d->DeviceConfig, sizeof shown);
     EXPECT_EQ(shown.Comm.ReplyAck, tolva::kDefaultReplyAck);
+}
+
+// The scanner asks for real-time scheduling unless told not to. Started without the right to
+// it (setpriv drops CAP_SYS_NICE, so even root is refused), it must still open and scan.
+TEST(StartUp, ARefusedRealTimeRequestLeavesTheScannerScanningAtNormalPriority) {
+    const char* setpriv = "/usr/bin/setpriv";
+    if (!fs::exists(setpriv)) GTEST_SKIP() << "no setpriv on this machine";
+    ScannerRig rig;
+    ASSERT_EQ(rig.add_device(), 0);
+    ::unsetenv("TOLVA_NO_REALTIME");
+    auto scanner = rig.start({"--inh-caps=-sys_nice", "--bounding-set=-sys_nice",
+                              qvr_test::bin_path("tolva_sc"), "1"},
+                             setpriv);
+    ::setenv("TOLVA_NO_REALTIME", "1", 1);
+    ASSERT_TRUE(scanner);
+    EXPECT_EQ(sched_getscheduler(scanner->pid()), SCHED_OTHER);
+    rig.network.set_value(e2e::kStationOne, "N7:0", 11);
+    ASSERT_TRUE(rig.scan(*scanner));
+    EXPECT_EQ(rig.host.value("A1", 1), 11.0f);
 }
 
 TEST(StartUp, ExitsAtOnceWithoutAUsableNameOrNumber) {
