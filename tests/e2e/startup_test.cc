@@ -93,6 +93,25 @@ TEST(StartUp, AMissingConfigurationFolderEndsTheProgramWithItsReason) {
     EXPECT_EQ(rig.device()->Attached, 0);
 }
 
+// The statistics are set up once the scanner is attached, so the online channel shows it
+// running even while its device cannot be opened (a counter input table never opens, so no
+// scan and no traffic could set it later).
+TEST(StartUp, TheOnlineChannelShowsTheScannerRunningWhileItsDeviceCannotOpen) {
+    ScannerRig rig;
+    qvr::ChannelRecord count = e2e::analog_input("COUNT", e2e::kStationOne, 7, 7, 5);
+    count.head.Type = qvr::ChannelKind::CI;
+    rig.spec.channels[4] = {count};
+    rig.spec.codes[4] = "A5";
+    ASSERT_EQ(rig.add_device(), 0);
+    auto scanner = rig.start({"1"}, {}, false);
+    ASSERT_TRUE(scanner);
+    ASSERT_TRUE(e2e::wait_until([&] { return rig.status_text() == "CI CHANNELS NOT SUPPORTED"; }));
+    EXPECT_EQ(rig.device()->Attached, 1);
+    EXPECT_NE(rig.host.status_word("A6", 1) & 1u, 0u) << "online channel reads DISABLED";
+    ASSERT_TRUE(rig.send(*scanner, 31));
+    EXPECT_EQ(ScannerRig::exit_code(scanner->wait(30s)), 0);
+}
+
 TEST(StartUp, StopsOnCommand31) {
     ScannerRig rig;
     ASSERT_EQ(rig.add_device(), 0);
