@@ -289,6 +289,32 @@ TEST_F(Scans, AStationThatComesUpLaterIsServedAfterItsProbe) {
     EXPECT_EQ(values(kind::kAI)[0], 55.0f);
 }
 
+TEST_F(Scans, FloatsOfAStationNotYetProbedAreNeitherPublishedNorWritten) {
+    // Station 1 keeps a directory: its floats are low word first. Until its probe says so,
+    // the word order is unknown.
+    network.set_mode(1, StationMode::silent);
+    network.set_value(1, "F8:1", 2.5);
+    network.set_value(1, "F8:2", 1.0);
+    init(kind::kAI, {channel(0, hw(1, 8, 8, 1))});
+    init(kind::kAO, {channel(2, hw(1, 8, 8, 2))});
+    network.set_mode(1, StationMode::normal);
+    values(kind::kAO)[0] = 3.75f;
+    scan(kind::kAO);
+    scan(kind::kAI);
+    EXPECT_NE(status(kind::kAI)[0] & kFailed, 0u);
+    EXPECT_NE(status(kind::kAO)[0] & kFailed, 0u);
+    EXPECT_EQ(controller(1, "F8:2"), 1.0);
+    EXPECT_TRUE(writes().empty());
+
+    clock += tolva::kReprobeIntervalMs;
+    scan(kind::kAO);
+    scan(kind::kAI);
+    EXPECT_EQ(status(kind::kAI)[0] & kFailed, 0u);
+    EXPECT_EQ(values(kind::kAI)[0], 2.5f);
+    EXPECT_EQ(status(kind::kAO)[0] & kFailed, 0u);
+    EXPECT_EQ(controller(1, "F8:2"), 3.75);
+}
+
 TEST_F(Scans, ReprobingOnOpenRebuildsTheListsOfTheStation) {
     network.set_mode(1, StationMode::silent);
     init(kind::kDO, {channel(3, hw(1, 0, 0, 0, 3, -1, 0))});

@@ -10,6 +10,14 @@ bool swaps_float_words(const StationTable& stations, uint8_t station) {
     return !pccc::is_directory_based(stations.processor_type(station));
 }
 
+// The word order of a float follows the processor, which only a successful probe tells: a
+// guess would publish, or write into the controller, a float with its words exchanged.
+bool word_order_unknown(const ChannelLink& link, const StationTable& stations, uint8_t station) {
+    if (link.access.kind != ElementAccess::Kind::real) return false;
+    const StationRecord* record = stations.find(station);
+    return record == nullptr || !record->probed;
+}
+
 float channel_value(size_t i, bool digital, std::span<const uint32_t> status, std::span<const float> values) {
     if (digital) return (status[i] & kChannelState) != 0 ? 1.0f : 0.0f;
     return values[i];
@@ -92,7 +100,7 @@ void blocks_to_channels(const BlockList& list, std::span<const qvr::ChannelRecor
             continue;
         }
         const IoBlock& block = list.blocks[static_cast<size_t>(link.block)];
-        if (block.status != block_status::kValid) {
+        if (block.status != block_status::kValid || word_order_unknown(link, stations, block.station)) {
             status[i] |= kChannelFailed;
             continue;
         }
@@ -124,8 +132,10 @@ void channels_to_blocks(BlockList& list, std::span<const qvr::ChannelRecord> rec
         IoBlock& block = list.blocks[static_cast<size_t>(link.block)];
         if (block.status == block_status::kFailed) continue;
         const int index = link.address.element - block.element;
-        const Stored stored = write_element(block.element_bytes(index), link.access, value,
-                                            swaps_float_words(stations, block.station));
+        const Stored stored = word_order_unknown(link, stations, block.station)
+                                  ? Stored::refused
+                                  : write_element(block.element_bytes(index), link.access, value,
+                                                  swaps_float_words(stations, block.station));
         if (stored == Stored::refused) {
             link.refused = true;
             status[i] |= kChannelFailed;
