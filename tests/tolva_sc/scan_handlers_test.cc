@@ -315,6 +315,21 @@ TEST_F(Scans, FloatsOfAStationNotYetProbedAreNeitherPublishedNorWritten) {
     EXPECT_EQ(controller(1, "F8:2"), 3.75);
 }
 
+TEST_F(Scans, FloatsOfAStationWhoseDirectoryCannotBeReadKeepTheirWordOrder) {
+    // The diagnostic status answers, so the processor type and with it the word order are
+    // known, although the probe as a whole failed.
+    link.after_send = [this](const pccc_test::Bytes& m) {
+        if (m[2] == 0x06) network.set_mode(1, StationMode::extended, 0x0B, 1);  // the next request fails
+    };
+    network.set_value(1, "F8:1", 2.5);
+    init(kind::kAI, {channel(0, hw(1, 8, 8, 1))});
+    link.after_send = nullptr;
+    ASSERT_FALSE(table.find(1)->probed);
+    scan(kind::kAI);
+    EXPECT_EQ(status(kind::kAI)[0] & kFailed, 0u);
+    EXPECT_EQ(values(kind::kAI)[0], 2.5f);
+}
+
 TEST_F(Scans, ReprobingOnOpenRebuildsTheListsOfTheStation) {
     network.set_mode(1, StationMode::silent);
     init(kind::kDO, {channel(3, hw(1, 0, 0, 0, 3, -1, 0))});

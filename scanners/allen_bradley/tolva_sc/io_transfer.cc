@@ -10,12 +10,12 @@ bool swaps_float_words(const StationTable& stations, uint8_t station) {
     return !pccc::is_directory_based(stations.processor_type(station));
 }
 
-// The word order of a float follows the processor, which only a successful probe tells: a
-// guess would publish, or write into the controller, a float with its words exchanged.
+// The word order of a float follows the processor, which only its diagnostic status tells:
+// a guess would publish, or write into the controller, a float with its words exchanged.
 bool word_order_unknown(const ChannelLink& link, const StationTable& stations, uint8_t station) {
     if (link.access.kind != ElementAccess::Kind::real) return false;
     const StationRecord* record = stations.find(station);
-    return record == nullptr || !record->probed;
+    return record == nullptr || !record->type_known;
 }
 
 float channel_value(size_t i, bool digital, std::span<const uint32_t> status, std::span<const float> values) {

@@ -44,14 +44,14 @@ void transfer_output_blocks(BlockList& list, PcccCommands& commands, StationTabl
 // Block data into channel values, for each enabled channel: a channel without a block whose
 // status is 3 gets the error bit 0x20; else the bit is cleared and the value stored (analog:
 // the value; digital: bit 0 of the status word). Channels whose output was refused in this
-// scan keep 0x20 and their value, as do float channels of a station that has not answered
-// its probe (the word order is not known).
+// scan keep 0x20 and their value, as do float channels of a station whose processor type has
+// never been told (the word order is not known).
 void blocks_to_channels(const BlockList& list, std::span<const qvr::ChannelRecord> records, bool digital,
                         std::span<uint32_t> status, std::span<float> values, const StationTable& stations);
 
 // Channel values into block data, for each enabled channel: a channel without a block, or
-// whose value cannot be stored (not a number, infinite; a float of a station that has not
-// answered its probe), gets 0x20. A changed element (or the element of a channel that had
+// whose value cannot be stored (not a number, infinite; a float of a station whose processor
+// type has never been told), gets 0x20. A changed element (or the element of a channel that had
 // failed) is marked and gives the block `actions.changed`; otherwise a block still at
 // status 0 gets `actions.unchanged`. Blocks that failed their first read in this scan are
 // left alone.

@@ -125,6 +125,7 @@ bool StationTable::probe(StationRecord& record) {
     bool ok = commands_.diagnostic_status(request) == 1;
     if (ok) {
         record.processor_type = diagnostic[1];
+        record.type_known = true;
         if (pccc::is_directory_based(record.processor_type)) {
             ok = read_directory(record);
         } else {

@@ -30,6 +30,7 @@ inline constexpr size_t kEntriesPerRequest = 13;
 struct StationRecord {
     uint8_t station = 0;
     uint8_t processor_type = 0;
+    bool type_known = false;  // a diagnostic status has answered, so processor_type is real
     bool probed = false;
     IoDirectory directory;
     std::array<char, kStationTextMax + 1> status_text{};
