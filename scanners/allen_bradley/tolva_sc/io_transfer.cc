@@ -1,21 +1,21 @@
 #include "tolva_sc/io_transfer.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace tolva {
 
 namespace {
 
-bool swaps_float_words(const StationTable& stations, uint8_t station) {
-    return !pccc::is_directory_based(stations.processor_type(station));
-}
-
-// The word order of a float follows the processor, which only its diagnostic status tells:
-// a guess would publish, or write into the controller, a float with its words exchanged.
-bool word_order_unknown(const ChannelLink& link, const StationTable& stations, uint8_t station) {
+// Whether a float's two words are exchanged; only floats depend on it. The word order
+// follows the processor, which only its diagnostic status tells: none when it never
+// answered, as a guess would publish, or write into the controller, a float with its words
+// exchanged.
+std::optional<bool> float_words_swapped(const ChannelLink& link, const StationTable& stations, uint8_t station) {
     if (link.access.kind != ElementAccess::Kind::real) return false;
     const StationRecord* record = stations.find(station);
-    return record == nullptr || !record->type_known;
+    if (record == nullptr || !record->type_known) return std::nullopt;
+    return !pccc::is_directory_based(record->processor_type);
 }
 
 float channel_value(size_t i, bool digital, std::span<const uint32_t> status, std::span<const float> values) {
@@ -100,12 +100,13 @@ void blocks_to_channels(const BlockList& list, std::span<const qvr::ChannelRecor
             continue;
         }
         const IoBlock& block = list.blocks[static_cast<size_t>(link.block)];
-        if (block.status != block_status::kValid || word_order_unknown(link, stations, block.station)) {
+        const std::optional<bool> swapped = float_words_swapped(link, stations, block.station);
+        if (block.status != block_status::kValid || !swapped) {
             status[i] |= kChannelFailed;
             continue;
         }
-        const float value = read_element(block.element_bytes(link.address.element - block.element),
-                                         link.access, swaps_float_words(stations, block.station));
+        const float value =
+            read_element(block.element_bytes(link.address.element - block.element), link.access, *swapped);
         status[i] &= ~kChannelFailed;
         if (digital) {
             status[i] = value != 0.0f ? (status[i] | kChannelState) : (status[i] & ~kChannelState);
@@ -132,10 +133,9 @@ void channels_to_blocks(BlockList& list, std::span<const qvr::ChannelRecord> rec
         IoBlock& block = list.blocks[static_cast<size_t>(link.block)];
         if (block.status == block_status::kFailed) continue;
         const int index = link.address.element - block.element;
-        const Stored stored = word_order_unknown(link, stations, block.station)
-                                  ? Stored::refused
-                                  : write_element(block.element_bytes(index), link.access, value,
-                                                  swaps_float_words(stations, block.station));
+        const std::optional<bool> swapped = float_words_swapped(link, stations, block.station);
+        const Stored stored =
+            swapped ? write_element(block.element_bytes(index), link.access, value, *swapped) : Stored::refused;
         if (stored == Stored::refused) {
             link.refused = true;
             status[i] |= kChannelFailed;
