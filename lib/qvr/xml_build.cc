@@ -13,14 +13,6 @@ using namespace qvr::xml;
 
 namespace {
 
-const char* shown(const char* text) {
-    return text != nullptr ? text : "(null)";
-}
-
-bool converted_name(const char* name, std::string& utf8) {
-    return name != nullptr && to_utf8(name, utf8) && valid_qname(utf8);
-}
-
 // A child that may sit under an element.
 bool content_node(xmlNodePtr n) {
     switch (n->type) {

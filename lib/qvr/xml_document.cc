@@ -23,9 +23,11 @@ struct XmlNode {
 namespace qvr::xml {
 namespace {
 
-bool holds_handle(xmlNodePtr subtree) {
+// Visits `subtree` and every node below it, in document order, until `visit` returns false.
+template <typename Visit>
+bool visit_subtree(xmlNodePtr subtree, Visit visit) {
     for (xmlNodePtr n = subtree; n != nullptr;) {
-        if (n->_private != nullptr) return true;
+        if (!visit(n)) return false;
         if (n->type == XML_ELEMENT_NODE && n->children != nullptr) {
             n = n->children;
             continue;
@@ -34,21 +36,19 @@ bool holds_handle(xmlNodePtr subtree) {
         if (n == subtree) break;
         n = n->next;
     }
-    return false;
+    return true;
+}
+
+bool holds_handle(xmlNodePtr subtree) {
+    return !visit_subtree(subtree, [](xmlNodePtr n) { return n->_private == nullptr; });
 }
 
 void forget_loose(DocStore& store, xmlNodePtr subtree) {
-    for (xmlNodePtr n = subtree; n != nullptr;) {
+    visit_subtree(subtree, [&store](xmlNodePtr n) {
         store.loose.erase(n);
         if (n == store.index.parent) store.index.parent = nullptr;
-        if (n->type == XML_ELEMENT_NODE && n->children != nullptr) {
-            n = n->children;
-            continue;
-        }
-        while (n != subtree && n->next == nullptr) n = n->parent;
-        if (n == subtree) break;
-        n = n->next;
-    }
+        return true;
+    });
 }
 
 // Frees the loose tree that holds `node` once nobody holds any node of it.

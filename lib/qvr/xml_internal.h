@@ -105,6 +105,14 @@ char* allocated_from_utf8(const xmlChar* text);
 bool valid_xml_chars(std::string_view bytes);
 // A valid XML name (with one optional prefix), as UTF-8.
 bool valid_qname(std::string_view utf8);
+// A record-text name converted to UTF-8, when it is a valid XML name.
+inline bool converted_name(const char* name, std::string& utf8) {
+    return name != nullptr && to_utf8(name, utf8) && valid_qname(utf8);
+}
+// A text argument as the failure messages show it.
+inline const char* shown(const char* text) {
+    return text != nullptr ? text : "(null)";
+}
 
 inline const xmlChar* xc(const std::string& s) {
     return reinterpret_cast<const xmlChar*>(s.c_str());

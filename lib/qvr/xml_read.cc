@@ -15,14 +15,6 @@ using namespace qvr::xml;
 
 namespace {
 
-const char* shown(const char* text) {
-    return text != nullptr ? text : "(null)";
-}
-
-bool converted_name(const char* name, std::string& utf8) {
-    return name != nullptr && to_utf8(name, utf8) && valid_qname(utf8);
-}
-
 // The namespace name a prefix stands for where `node` sits; empty when it is not declared.
 std::string_view namespace_of(xmlDocPtr doc, xmlNodePtr node, std::string_view prefix) {
     std::string p(prefix);
