@@ -127,17 +127,10 @@ class XmlTableReader {
 
 LoadOutcome load_xml(const Extension& e, const std::string& path, int kind, ChannelRecord* records, int first,
                      int count, std::span<std::uint8_t> extra, bool strict) {
-    XmlDocumentRef doc(xml_NewDocument());
     xml_SetSubject(last_component(parent_folder(path)).c_str());
-    if (!doc) {
-        if (strict) report_xml_failure();
-        return LoadOutcome::failed;
-    }
-    if (xml_LoadFile(doc.get(), path.c_str()) != 0) {
-        if (strict) report_xml_failure();
-        platform::fail(platform::kErrorXmlParse);
-        return LoadOutcome::unreadable_document;
-    }
+    LoadOutcome outcome = LoadOutcome::loaded;
+    const XmlDocumentRef doc = load_document(path, strict, outcome);
+    if (!doc) return outcome;
     XmlNodeRef root(xml_GetRootElement(doc.get()));
     if (!root) {
         xml_SetStatus(kXmlStatusFailed, "Root Element <Channels> not found");

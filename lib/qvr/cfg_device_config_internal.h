@@ -4,6 +4,7 @@
 #include <string>
 
 #include "qvr/ext.h"
+#include "qvr/xml.h"
 
 namespace qvr::cfg {
 
@@ -47,6 +48,10 @@ enum class LoadOutcome {
     failed,              // errno set (1465: reported to the message sink)
     unreadable_document  // the XML file is not well-formed or cannot be read
 };
+
+// A configuration document loaded from `path`; null with the outcome to return when it
+// could not be (reported when `strict`; a file that does not parse sets error 1465).
+XmlDocumentRef load_document(const std::string& path, bool strict, LoadOutcome& outcome);
 
 // `strict` false reads the old state for the audit trail: missing elements and values that
 // do not convert are left zero, validators are not asked, nothing is reported.

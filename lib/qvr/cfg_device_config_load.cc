@@ -101,16 +101,9 @@ bool read_extra(const Extension& e, XmlNode* config, const DeviceSettingsOut& ou
 }
 
 LoadOutcome load_xml(const Extension& e, const std::string& path, const DeviceSettingsOut& out, bool strict) {
-    XmlDocumentRef doc(xml_NewDocument());
-    if (!doc) {
-        if (strict) report_xml_failure();
-        return LoadOutcome::failed;
-    }
-    if (xml_LoadFile(doc.get(), path.c_str()) != 0) {
-        if (strict) report_xml_failure();
-        platform::fail(platform::kErrorXmlParse);
-        return LoadOutcome::unreadable_document;
-    }
+    LoadOutcome outcome = LoadOutcome::loaded;
+    const XmlDocumentRef doc = load_document(path, strict, outcome);
+    if (!doc) return outcome;
     bool good = true;
     XmlNodeRef root(xml_GetRootElement(doc.get()));
     XmlNodeRef config;
@@ -184,6 +177,22 @@ bool valid_request(const char* dir, std::int32_t size, std::int32_t extra_size, 
         return false;
     }
     return true;
+}
+
+XmlDocumentRef load_document(const std::string& path, bool strict, LoadOutcome& outcome) {
+    XmlDocumentRef doc(xml_NewDocument());
+    if (!doc) {
+        if (strict) report_xml_failure();
+        outcome = LoadOutcome::failed;
+        return nullptr;
+    }
+    if (xml_LoadFile(doc.get(), path.c_str()) != 0) {
+        if (strict) report_xml_failure();
+        platform::fail(platform::kErrorXmlParse);
+        outcome = LoadOutcome::unreadable_document;
+        return nullptr;
+    }
+    return doc;
 }
 
 LoadOutcome load_device_config(const Extension& e, const std::string& dir, const DeviceSettingsOut& out,
