@@ -12,16 +12,10 @@
 
 #include "cfg_fuzz_folder.h"
 #include "qvr/cfg_channel_tables.h"
-#include "qvr/sink.h"
 
 constexpr int kMaxCount = 4096;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const bool quiet = [] {
-        qvr::set_sink_capture([](const qvr::SinkEntry&) {});
-        return true;
-    }();
-    (void)quiet;
     const cfg_fuzz::Folders& f = cfg_fuzz::folders();
     const int kind = static_cast<int>(cfg_fuzz::take(data, size, 1) % 7);
     const std::uint32_t mode = cfg_fuzz::take(data, size, 1);

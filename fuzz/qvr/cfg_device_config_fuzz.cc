@@ -13,7 +13,6 @@
 
 #include "cfg_fuzz_folder.h"
 #include "qvr/cfg_device_config.h"
-#include "qvr/sink.h"
 
 namespace {
 
@@ -36,11 +35,6 @@ int load(const std::string& dir, Loaded& l, std::size_t size, std::size_t extra_
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const bool quiet = [] {
-        qvr::set_sink_capture([](const qvr::SinkEntry&) {});
-        return true;
-    }();
-    (void)quiet;
     const cfg_fuzz::Folders& f = cfg_fuzz::folders();
     const std::uint32_t mode = cfg_fuzz::take(data, size, 1);
     const std::size_t record_size = cfg_fuzz::take(data, size, 2) % 2048;
