@@ -274,7 +274,8 @@ void record_lock(std::span<std::byte> bytes, int16_t owner_id, bool previous_hol
 // Before the mutex is released.
 void record_unlock(std::span<std::byte> bytes, int16_t owner_id) {
     if (static_cast<int16_t>(load_u16(bytes, kOffOwner)) != owner_id) return;
-    const int32_t depth = static_cast<int32_t>(load_u32(bytes, kOffRecursion)) - 1;
+    // Widened: the count sits in shared memory and may hold anything, even INT32_MIN.
+    const int64_t depth = int64_t{static_cast<int32_t>(load_u32(bytes, kOffRecursion))} - 1;
     store_u32(bytes, kOffRecursion, static_cast<uint32_t>(depth > 0 ? depth : 0));
     if (depth <= 0) store_u16(bytes, kOffOwner, 0);
 }

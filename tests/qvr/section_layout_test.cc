@@ -287,3 +287,15 @@ TEST(SectionLayout, LockFieldsRecordTheLow16BitsAndTheDepth) {
     EXPECT_EQ(qvr::load_u16(image, qvr::kOffOwner), 0);
     EXPECT_EQ(qvr::load_u32(image, qvr::kOffRecursion), 0u);
 }
+
+TEST(SectionLayout, UnlockOfACorruptDepthReleasesTheOwner) {
+    for (const uint32_t depth : {0u, 0x80000000u, 0xFFFFFFFFu}) {
+        auto image = module_image(8);
+        const int16_t id = qvr::owner_id_of(42);
+        qvr::store_u16(image, qvr::kOffOwner, static_cast<uint16_t>(id));
+        qvr::store_u32(image, qvr::kOffRecursion, depth);
+        qvr::record_unlock(image, id);
+        EXPECT_EQ(qvr::load_u16(image, qvr::kOffOwner), 0) << depth;
+        EXPECT_EQ(qvr::load_u32(image, qvr::kOffRecursion), 0u) << depth;
+    }
+}
