@@ -9,8 +9,8 @@
 #include <cfloat>
 #include <cstring>
 #include <filesystem>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cfg_test_support.h"
@@ -390,16 +390,40 @@ TEST_F(ChannelTablesTest, XmlOnlyLeavesTheBinaryTableAlone) {
     EXPECT_TRUE(fs::exists(fs::path(dir) / "ai.xml"));
 }
 
+TEST_F(ChannelTablesTest, AHardwarePartMayFillTheRestOfTheRecordButNoMore) {
+    // The test plug-in describes the first channel's part to the record's end, the second's a
+    // byte past it.
+    xml_on();
+    const std::string dir = device("tvbig_1");
+    std::vector<ChannelRecord> records = {channel(ChannelKind::AI, "A"), channel(ChannelKind::AI, "B")};
+    for (ChannelRecord& r : records)
+        for (std::size_t i = qvr::kAnalogHardwareOffset; i < qvr::kChannelRecordSize; ++i)
+            r.bytes[i] = static_cast<std::uint8_t>(i);
+    ASSERT_EQ(cfg_SaveChannelsRewrite(nullptr, dir.c_str(), 0, records.data(), 0, 2, nullptr, 0, nullptr), 0)
+        << sink_.last();
+    const std::string xml = file_bytes(fs::path(dir) / "ai.xml");
+    const auto [first_from, first_to] = element_span(xml, "Analogue");
+    ASSERT_NE(first_from, std::string::npos) << xml;
+    const auto [second_from, second_to] = element_span(xml.substr(first_to), "Analogue");
+    ASSERT_NE(second_from, std::string::npos) << xml;
+    const std::size_t tags = 2 * std::string("<Analogue>").size() + 1;
+    EXPECT_EQ(first_to - first_from - tags, 2 * 28u) << xml;
+    EXPECT_EQ(second_to - second_from - tags, 2 * 16u) << "written as the plain part\n" << xml;
+
+    std::vector<ChannelRecord> back(2);
+    ASSERT_EQ(cfg_LoadChannels(dir.c_str(), 0, back.data(), 0, 2, nullptr, 0, nullptr), 0) << sink_.last();
+    EXPECT_TRUE(back[0] == records[0]) << "all 28 bytes come back";
+    std::memset(records[1].bytes + qvr::kAnalogHardwareOffset + 16, 0, 12);
+    EXPECT_TRUE(back[1] == records[1]) << "16 bytes come back, the reserved ones read as zero";
+}
+
 TEST_F(ChannelTablesTest, ExtraSharesThatDoNotFitFailTheLoad) {
     xml_on();
     const std::string dir = device("tvbig_1");
-    // The analog hardware description is larger than the hardware part: the part is
-    // written as plain bytes.
     std::vector<ChannelRecord> records = {channel(ChannelKind::AI, "A"), channel(ChannelKind::AI, "HUGE")};
     std::vector<std::uint8_t> extra(16, 0);
     ASSERT_EQ(
         cfg_SaveChannelsRewrite(nullptr, dir.c_str(), 0, records.data(), 0, 2, extra.data(), 16, "x.chx"), 0);
-    EXPECT_NE(file_bytes(fs::path(dir) / "ai.xml").find("<Analogue>00000000"), std::string::npos);
     std::vector<ChannelRecord> back(2);
     EXPECT_EQ(cfg_LoadChannels(dir.c_str(), 0, back.data(), 0, 1, extra.data(), 16, "x.chx"), 0)
         << sink_.last();
