@@ -23,6 +23,8 @@ namespace fs = std::filesystem;
 using cfg_test::audit_entry;
 using cfg_test::channel;
 using cfg_test::file_bytes;
+using cfg_test::remove_switch;
+using cfg_test::set_edition;
 using cfg_test::set_switch;
 using qvr::AnalogFlag;
 using qvr::ChannelKind;
@@ -166,6 +168,59 @@ TEST_F(ChannelTablesTest, EveryKindRoundTripsThroughItsXmlTableWithExtraData) {
         EXPECT_NE(xml.find("<Code>2</Code>"), std::string::npos) << xml;
     }
     EXPECT_TRUE(fs::exists(config_ / "SCHEMA" / "tvall_ai.xsd"));
+}
+
+TEST_F(ChannelTablesTest, EachSwitchSettingWritesAndReadsItsForms) {
+    enum class Reads { binary, xml, nothing };
+    struct Case {
+        const char* edition;
+        const char* write;  // null: not set
+        const char* read;
+        bool binary;
+        bool xml;
+        Reads reads;
+    };
+    const Case cases[] = {
+        {"Quorvane", "BOTH", "OFF", true, true, Reads::binary},
+        {"Quorvane", "BOTH", "ON", true, true, Reads::xml},
+        {"Quorvane", "XML", "OFF", false, true, Reads::nothing},
+        {"Rimvale", nullptr, nullptr, false, true, Reads::xml},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.edition) + " " + (c.write ? c.write : "-") + "/" +
+                     (c.read ? c.read : "-"));
+        set_edition(c.edition);
+        for (const auto& [name, value] : {std::pair{"WriteXML", c.write}, std::pair{"ReadXML", c.read}}) {
+            if (value != nullptr)
+                set_switch(name, value);
+            else
+                remove_switch(name);
+        }
+        const std::string dir = device("tvall_" + std::to_string(++n));
+        const std::vector<ChannelRecord> records = table(ChannelKind::AI, 3);
+        ASSERT_EQ(cfg_SaveChannelsRewrite("ann", dir.c_str(), 0, records.data(), 0, 3, nullptr, 0, nullptr),
+                  0)
+            << sink_.last();
+        EXPECT_EQ(fs::exists(fs::path(dir) / "ai"), c.binary);
+        const fs::path xml = fs::path(dir) / "ai.xml";
+        EXPECT_EQ(fs::exists(xml), c.xml);
+        // The two forms told apart: the XML table's first channel gets another tag.
+        std::vector<ChannelRecord> expected = records;
+        if (c.xml) {
+            qvr_test::write_file(xml, with(file_bytes(xml), "Tag", "FROMXML"));
+            if (c.reads == Reads::xml) qvr::split_text(expected[0], qvr::ChannelText::Tag, "FROMXML");
+        }
+        std::vector<ChannelRecord> back(3);
+        const int rc = cfg_LoadChannels(dir.c_str(), 0, back.data(), 0, 3, nullptr, 0, nullptr);
+        if (c.reads == Reads::nothing) {
+            EXPECT_EQ(rc, -1) << "the binary table is read and there is none";
+            EXPECT_EQ(errno, ENOENT);
+        } else {
+            ASSERT_EQ(rc, 0) << sink_.last();
+            EXPECT_EQ(record_bytes(back), record_bytes(expected));
+        }
+    }
 }
 
 TEST_F(ChannelTablesTest, TheLargestFloatIsWrittenAndReadBack) {
