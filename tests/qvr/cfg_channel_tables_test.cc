@@ -2,7 +2,9 @@
 // test plug-ins: round trips of every kind, ranges, required elements, extra data, audit.
 #include "qvr/cfg_channel_tables.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -491,6 +493,24 @@ TEST_F(ChannelTablesTest, ExtraSharesThatDoNotFitFailTheLoad) {
         cfg_SaveChannelsRewrite(nullptr, dir.c_str(), 0, records.data(), 0, 2, extra.data(), 16, "x.chx"),
         -1);
     EXPECT_EQ(sink_.last(), "tvbig_1ANALOG INPUTS Channel #2 - Extra data size -4 refused");
+}
+
+TEST_F(ChannelTablesTest, EverySaveTouchesTheConfigurationFolderConfigInEveryWriteMode) {
+    qvr_test::write_file(config_ / "config", std::string("\0\0", 2));
+    const std::vector<ChannelRecord> records = table(ChannelKind::DI, 2);
+    for (const char* mode : {"BIN", "BOTH", "XML"}) {
+        set_switch("WriteXML", mode);
+        const timespec past[2] = {{1000000, 0}, {1000000, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, (config_ / "config").c_str(), past, 0), 0);
+        ASSERT_EQ(cfg_SaveChannelsUpdate(nullptr, device("tvall_1").c_str(), 1, records.data(), 0, 2, nullptr,
+                                         0, nullptr),
+                  0)
+            << sink_.last();
+        struct stat st {};
+        ASSERT_EQ(::stat((config_ / "config").c_str(), &st), 0);
+        EXPECT_GT(st.st_mtime, 1000000) << mode;
+        EXPECT_EQ(file_bytes(config_ / "config"), std::string("\0\0", 2)) << "only its time changes";
+    }
 }
 
 // ---- The audit trail of channel saves ----
