@@ -62,7 +62,8 @@ QVR_EX_EXPORT void Ex_Get_Config_Port(const void* device_record, int32_t text_ma
 
 /*
  * Hardware part of a 216-byte channel record. kind is the channel table's kind, index the
- * channel's position in it; the buffers hold {216, record}.
+ * channel's position in it; the buffers hold {216, record}. A description may reach to the
+ * record's end (28 bytes analog, 24 digital); a larger one is not used.
  */
 QVR_EX_EXPORT const struct StructsType* Ex_Get_Channel_Hw_Type(int32_t kind, int32_t index, const void* record);
 QVR_EX_EXPORT void Ex_Decorate_Channel_Hw(int32_t kind, int32_t index, ExBuffer* record);

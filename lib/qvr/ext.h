@@ -173,7 +173,8 @@ class Extension {
                               std::span<const std::uint8_t> extra, std::string& message) const;
 
     // Channels. `kind` is the table's kind, `index` the channel's place in it.
-    // The hardware part's type, when it fits the layout's part (16 bytes analog, 24 digital).
+    // The hardware part's type, when it fits between the part's start and the record's end
+    // (28 bytes analog, 24 digital).
     ExtType channel_hw_type(int kind, int index, const ChannelRecord& record, bool digital) const;
     // The layout of the channel, with the plug-in's hardware type when it gives one.
     std::unique_ptr<ChannelLayout> channel_layout(int kind, int index, const ChannelRecord& record,

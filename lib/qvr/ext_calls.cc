@@ -56,8 +56,9 @@ int validator_result(int result, char (&ebuf)[QVR_EX_ERROR_MAX], std::string& me
     return -1;
 }
 
-std::size_t hardware_size(bool digital) {
-    return digital ? sizeof(DigitalChannel::Digital) : sizeof(AnalogChannel::Analogue);
+// A plug-in's hardware part may run on over the reserved bytes to the end of the record.
+std::size_t hardware_room(bool digital) {
+    return kChannelRecordSize - (digital ? kDigitalHardwareOffset : kAnalogHardwareOffset);
 }
 
 }  // namespace
@@ -73,7 +74,7 @@ ChannelLayout::ChannelLayout(bool digital, ExtType hardware)
     : digital_(digital), hardware_(std::move(hardware)), type_{} {
     const StructsField* base = digital ? kDigitalChannelFields : kAnalogChannelFields;
     for (const StructsField* f = base; f->name != nullptr; ++f) fields_.push_back(*f);
-    if (hardware_ && hardware_->size <= hardware_size(digital)) {
+    if (hardware_ && hardware_->size <= hardware_room(digital)) {
         StructsField& part = fields_.back();
         part = structs_field(part.name, hardware_.get(), hardware_->size, part.offset);
     } else {
@@ -230,10 +231,10 @@ ExtType Extension::channel_hw_type(int kind, int index, const ChannelRecord& rec
     auto* f = find<GetChannelHwType>("Ex_Get_Channel_Hw_Type");
     if (f == nullptr) return ExtType();
     const StructsType* type = f(kind, index, record.bytes);
-    if (type != nullptr && type->size > hardware_size(digital)) {
+    if (type != nullptr && type->size > hardware_room(digital)) {
         trace_answer(path_, "Ex_Get_Channel_Hw_Type",
-                     "gave a description of " + std::to_string(type->size) + " bytes for a part of " +
-                         std::to_string(hardware_size(digital)) + ": not used");
+                     "gave a description of " + std::to_string(type->size) + " bytes where the record has " +
+                         std::to_string(hardware_room(digital)) + " left: not used");
         return ExtType();
     }
     return typed(type);

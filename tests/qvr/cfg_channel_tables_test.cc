@@ -2,15 +2,17 @@
 // test plug-ins: round trips of every kind, ranges, required elements, extra data, audit.
 #include "qvr/cfg_channel_tables.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cfloat>
 #include <cstring>
 #include <filesystem>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cfg_test_support.h"
@@ -23,6 +25,8 @@ namespace fs = std::filesystem;
 using cfg_test::audit_entry;
 using cfg_test::channel;
 using cfg_test::file_bytes;
+using cfg_test::remove_switch;
+using cfg_test::set_edition;
 using cfg_test::set_switch;
 using qvr::AnalogFlag;
 using qvr::ChannelKind;
@@ -166,6 +170,59 @@ TEST_F(ChannelTablesTest, EveryKindRoundTripsThroughItsXmlTableWithExtraData) {
         EXPECT_NE(xml.find("<Code>2</Code>"), std::string::npos) << xml;
     }
     EXPECT_TRUE(fs::exists(config_ / "SCHEMA" / "tvall_ai.xsd"));
+}
+
+TEST_F(ChannelTablesTest, EachSwitchSettingWritesAndReadsItsForms) {
+    enum class Reads { binary, xml, nothing };
+    struct Case {
+        const char* edition;
+        const char* write;  // null: not set
+        const char* read;
+        bool binary;
+        bool xml;
+        Reads reads;
+    };
+    const Case cases[] = {
+        {"Quorvane", "BOTH", "OFF", true, true, Reads::binary},
+        {"Quorvane", "BOTH", "ON", true, true, Reads::xml},
+        {"Quorvane", "XML", "OFF", false, true, Reads::nothing},
+        {"Rimvale", nullptr, nullptr, false, true, Reads::xml},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.edition) + " " + (c.write ? c.write : "-") + "/" +
+                     (c.read ? c.read : "-"));
+        set_edition(c.edition);
+        for (const auto& [name, value] : {std::pair{"WriteXML", c.write}, std::pair{"ReadXML", c.read}}) {
+            if (value != nullptr)
+                set_switch(name, value);
+            else
+                remove_switch(name);
+        }
+        const std::string dir = device("tvall_" + std::to_string(++n));
+        const std::vector<ChannelRecord> records = table(ChannelKind::AI, 3);
+        ASSERT_EQ(cfg_SaveChannelsRewrite("ann", dir.c_str(), 0, records.data(), 0, 3, nullptr, 0, nullptr),
+                  0)
+            << sink_.last();
+        EXPECT_EQ(fs::exists(fs::path(dir) / "ai"), c.binary);
+        const fs::path xml = fs::path(dir) / "ai.xml";
+        EXPECT_EQ(fs::exists(xml), c.xml);
+        // The two forms told apart: the XML table's first channel gets another tag.
+        std::vector<ChannelRecord> expected = records;
+        if (c.xml) {
+            qvr_test::write_file(xml, with(file_bytes(xml), "Tag", "FROMXML"));
+            if (c.reads == Reads::xml) qvr::split_text(expected[0], qvr::ChannelText::Tag, "FROMXML");
+        }
+        std::vector<ChannelRecord> back(3);
+        const int rc = cfg_LoadChannels(dir.c_str(), 0, back.data(), 0, 3, nullptr, 0, nullptr);
+        if (c.reads == Reads::nothing) {
+            EXPECT_EQ(rc, -1) << "the binary table is read and there is none";
+            EXPECT_EQ(errno, ENOENT);
+        } else {
+            ASSERT_EQ(rc, 0) << sink_.last();
+            EXPECT_EQ(record_bytes(back), record_bytes(expected));
+        }
+    }
 }
 
 TEST_F(ChannelTablesTest, TheLargestFloatIsWrittenAndReadBack) {
@@ -390,16 +447,40 @@ TEST_F(ChannelTablesTest, XmlOnlyLeavesTheBinaryTableAlone) {
     EXPECT_TRUE(fs::exists(fs::path(dir) / "ai.xml"));
 }
 
+TEST_F(ChannelTablesTest, AHardwarePartMayFillTheRestOfTheRecordButNoMore) {
+    // The test plug-in describes the first channel's part to the record's end, the second's a
+    // byte past it.
+    xml_on();
+    const std::string dir = device("tvbig_1");
+    std::vector<ChannelRecord> records = {channel(ChannelKind::AI, "A"), channel(ChannelKind::AI, "B")};
+    for (ChannelRecord& r : records)
+        for (std::size_t i = qvr::kAnalogHardwareOffset; i < qvr::kChannelRecordSize; ++i)
+            r.bytes[i] = static_cast<std::uint8_t>(i);
+    ASSERT_EQ(cfg_SaveChannelsRewrite(nullptr, dir.c_str(), 0, records.data(), 0, 2, nullptr, 0, nullptr), 0)
+        << sink_.last();
+    const std::string xml = file_bytes(fs::path(dir) / "ai.xml");
+    const auto [first_from, first_to] = element_span(xml, "Analogue");
+    ASSERT_NE(first_from, std::string::npos) << xml;
+    const auto [second_from, second_to] = element_span(xml.substr(first_to), "Analogue");
+    ASSERT_NE(second_from, std::string::npos) << xml;
+    const std::size_t tags = 2 * std::string("<Analogue>").size() + 1;
+    EXPECT_EQ(first_to - first_from - tags, 2 * 28u) << xml;
+    EXPECT_EQ(second_to - second_from - tags, 2 * 16u) << "written as the plain part\n" << xml;
+
+    std::vector<ChannelRecord> back(2);
+    ASSERT_EQ(cfg_LoadChannels(dir.c_str(), 0, back.data(), 0, 2, nullptr, 0, nullptr), 0) << sink_.last();
+    EXPECT_TRUE(back[0] == records[0]) << "all 28 bytes come back";
+    std::memset(records[1].bytes + qvr::kAnalogHardwareOffset + 16, 0, 12);
+    EXPECT_TRUE(back[1] == records[1]) << "16 bytes come back, the reserved ones read as zero";
+}
+
 TEST_F(ChannelTablesTest, ExtraSharesThatDoNotFitFailTheLoad) {
     xml_on();
     const std::string dir = device("tvbig_1");
-    // The analog hardware description is larger than the hardware part: the part is
-    // written as plain bytes.
     std::vector<ChannelRecord> records = {channel(ChannelKind::AI, "A"), channel(ChannelKind::AI, "HUGE")};
     std::vector<std::uint8_t> extra(16, 0);
     ASSERT_EQ(
         cfg_SaveChannelsRewrite(nullptr, dir.c_str(), 0, records.data(), 0, 2, extra.data(), 16, "x.chx"), 0);
-    EXPECT_NE(file_bytes(fs::path(dir) / "ai.xml").find("<Analogue>00000000"), std::string::npos);
     std::vector<ChannelRecord> back(2);
     EXPECT_EQ(cfg_LoadChannels(dir.c_str(), 0, back.data(), 0, 1, extra.data(), 16, "x.chx"), 0)
         << sink_.last();
@@ -412,6 +493,24 @@ TEST_F(ChannelTablesTest, ExtraSharesThatDoNotFitFailTheLoad) {
         cfg_SaveChannelsRewrite(nullptr, dir.c_str(), 0, records.data(), 0, 2, extra.data(), 16, "x.chx"),
         -1);
     EXPECT_EQ(sink_.last(), "tvbig_1ANALOG INPUTS Channel #2 - Extra data size -4 refused");
+}
+
+TEST_F(ChannelTablesTest, EverySaveTouchesTheConfigurationFolderConfigInEveryWriteMode) {
+    qvr_test::write_file(config_ / "config", std::string("\0\0", 2));
+    const std::vector<ChannelRecord> records = table(ChannelKind::DI, 2);
+    for (const char* mode : {"BIN", "BOTH", "XML"}) {
+        set_switch("WriteXML", mode);
+        const timespec past[2] = {{1000000, 0}, {1000000, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, (config_ / "config").c_str(), past, 0), 0);
+        ASSERT_EQ(cfg_SaveChannelsUpdate(nullptr, device("tvall_1").c_str(), 1, records.data(), 0, 2, nullptr,
+                                         0, nullptr),
+                  0)
+            << sink_.last();
+        struct stat st {};
+        ASSERT_EQ(::stat((config_ / "config").c_str(), &st), 0);
+        EXPECT_GT(st.st_mtime, 1000000) << mode;
+        EXPECT_EQ(file_bytes(config_ / "config"), std::string("\0\0", 2)) << "only its time changes";
+    }
 }
 
 // ---- The audit trail of channel saves ----

@@ -11,16 +11,9 @@
 
 namespace {
 
+using cfg_test::remove_switch;
 using cfg_test::set_edition;
 using cfg_test::set_switch;
-
-void remove_switch(const std::string& name) {
-    platform::RegistryKey key;
-    ASSERT_EQ(platform::RegistryKey::create(platform::RegistryHive::machine, kProductKey,
-                                            platform::kKeyAllAccess, key),
-              0);
-    key.delete_value(name);
-}
 
 TEST(CfgSwitches, WriteAndReadTextsCompareWithoutCase) {
     struct Case {

@@ -31,6 +31,14 @@ inline void set_switch(const std::string& name, const std::string& value) {
     ASSERT_EQ(key.set_string(name, value), 0);
 }
 
+inline void remove_switch(const std::string& name) {
+    platform::RegistryKey key;
+    ASSERT_EQ(platform::RegistryKey::create(platform::RegistryHive::machine, kProductKey,
+                                            platform::kKeyAllAccess, key),
+              0);
+    key.delete_value(name);
+}
+
 inline void set_edition(const std::string& name) {
     platform::RegistryKey key;
     ASSERT_EQ(platform::RegistryKey::create(platform::RegistryHive::machine, kMakerKey,

@@ -414,7 +414,7 @@ TEST_F(ExtBindingTest, TheBrokenPluginCannotMakeTheCallerWritePastItsBuffers) {
     EXPECT_EQ(g.record.bytes[215], 0xCD) << "216 bytes of the plug-in's 1000 taken";
     ChannelRecord written = e.undecorate_channel_hw(0, 0, g.record);
     EXPECT_TRUE(written == g.record) << "a must-free flag on the caller's own block is ignored";
-    EXPECT_FALSE(e.channel_hw_type(0, 0, g.record, false)) << "100 bytes do not fit a 16-byte part";
+    EXPECT_FALSE(e.channel_hw_type(0, 0, g.record, false)) << "100 bytes do not fit the 28 left";
     EXPECT_FALSE(e.channel_layout(0, 0, g.record, true)->typed_hardware());
 
     std::span<std::uint8_t> share(g.record.bytes, 40);
@@ -446,6 +446,38 @@ TEST_F(ExtBindingTest, TheBrokenPluginCannotMakeTheCallerWritePastItsBuffers) {
     EXPECT_EQ(message, "");
     EXPECT_EQ(e.validate_chan_extra(found, g.record, share, message), 0) << "only -1 means invalid";
     EXPECT_FALSE(e.mixed_channel_type()) << "only 1 means mixed";
+}
+
+TEST_F(ExtBindingTest, AHardwareDescriptionMayReachTheRecordsEndButNotPast) {
+    // The first channel's description ends at the record's end, a later one's a byte past it.
+    Extension e = Extension::load(device("tvbig_1"));
+    ASSERT_TRUE(e.loaded());
+    struct Case {
+        qvr::ChannelKind kind;
+        int index;
+        bool used;
+        std::size_t hex_digits;
+    };
+    const Case cases[] = {
+        {qvr::ChannelKind::AI, 0, true, 2 * 28},
+        {qvr::ChannelKind::AI, 1, false, 2 * 16},
+        {qvr::ChannelKind::DI, 0, true, 2 * 24},
+        {qvr::ChannelKind::DI, 1, false, 2 * 24},
+    };
+    for (const Case& c : cases) {
+        const bool digital = qvr::is_digital(c.kind);
+        SCOPED_TRACE((digital ? "digital #" : "analog #") + std::to_string(c.index));
+        const ChannelRecord r = record_of(c.kind);
+        const int kind = static_cast<int>(c.kind);
+        EXPECT_EQ(static_cast<bool>(e.channel_hw_type(kind, c.index, r, digital)), c.used);
+        auto layout = e.channel_layout(kind, c.index, r, digital);
+        EXPECT_EQ(layout->typed_hardware(), c.used);
+        char* hex =
+            structs_get_field_text(&layout->type(), digital ? "Digital" : "Analogue", r.bytes, "test");
+        ASSERT_NE(hex, nullptr);
+        EXPECT_EQ(std::strlen(hex), c.hex_digits);
+        typed_mem_release("test", hex);
+    }
 }
 
 TEST_F(ExtBindingTest, ChannelAgainstConfigurationUsesTheCurrentFolder) {

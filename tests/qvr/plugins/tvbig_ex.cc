@@ -1,7 +1,8 @@
 // Test plug-in (XML on) whose descriptions are larger than the blocks callers hand over: a
 // configuration description of 1,024 bytes with a password field, an extra description of 64
-// bytes, an analog hardware description that does not fit the hardware part, and channel
-// extra sizes that do not fit the bytes left (by the channel's tag: "NEG" -4, "HUGE" 4,096).
+// bytes, hardware descriptions that fill the rest of the record (first channel) or one byte
+// more (later channels), and channel extra sizes that do not fit the bytes left (by the
+// channel's tag: "NEG" -4, "HUGE" 4,096).
 #include <cstddef>
 #include <cstring>
 
@@ -43,8 +44,11 @@ constexpr StructsField kBigExtraFields[] = {
 };
 constexpr StructsType kBigExtraType = structs_struct_type(sizeof(BigExtra), kBigExtraFields);
 
-// 20 bytes: more than the analog hardware part holds.
-constexpr StructsType kWideHw = structs_fixeddata_type(20);
+// From the hardware part to the record's end, and one byte past it.
+constexpr StructsType kAnalogHwToEnd = structs_fixeddata_type(216 - kAnalogHwOffset);
+constexpr StructsType kAnalogHwPastEnd = structs_fixeddata_type(216 - kAnalogHwOffset + 1);
+constexpr StructsType kDigitalHwToEnd = structs_fixeddata_type(216 - kDigitalHwOffset);
+constexpr StructsType kDigitalHwPastEnd = structs_fixeddata_type(216 - kDigitalHwOffset + 1);
 
 bool tagged(const void* record, const char* tag) {
     return record != nullptr && std::strncmp(static_cast<const char*>(record), tag, 8) == 0;
@@ -64,9 +68,12 @@ const StructsType* Ex_Get_Config_Extra_Type(const void*, int32_t, const void*, i
     return &kBigExtraType;
 }
 
-const StructsType* Ex_Get_Channel_Hw_Type(int32_t, int32_t, const void* record) {
-    return record != nullptr && (static_cast<const std::uint8_t*>(record)[kTypeOffset] & 1u) == 0 ? &kWideHw
-                                                                                                  : nullptr;
+// By index: loads ask before the channel's other fields are read.
+const StructsType* Ex_Get_Channel_Hw_Type(int32_t, int32_t index, const void* record) {
+    if (record == nullptr) return nullptr;
+    const bool digital = (static_cast<const std::uint8_t*>(record)[kTypeOffset] & 1u) != 0;
+    if (index == 0) return digital ? &kDigitalHwToEnd : &kAnalogHwToEnd;
+    return digital ? &kDigitalHwPastEnd : &kAnalogHwPastEnd;
 }
 
 const StructsType* Ex_Get_Channel_Extra_Type(int32_t, int32_t, const void*) {
