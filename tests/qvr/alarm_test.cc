@@ -1,8 +1,10 @@
 // Notices: AlarmMessage forms, batches and logger codes, and the alarm and derived mailslots
 // through restarts and slow receivers.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -12,6 +14,9 @@
 #include "qvr/alarm.h"
 #include "qvr/device_modules.h"
 #include "qvr/host_tables.h"
+#include "qvr/slot.h"
+#include "support/child_process.h"
+#include "support/debug_capture.h"
 
 using namespace std::chrono_literals;
 
@@ -143,6 +148,44 @@ TEST_F(Notices, LoggerCodesPerBatch) {
         }
         ASSERT_EQ(alarm_EndBatch(), 0);
         EXPECT_EQ(codes(), c.codes);
+    }
+}
+
+TEST_F(Notices, AFailedLoggerSendIsTracedAndFailsTheBatch) {
+    // Logger 4 runs in a process that does not read its slot, and later dies; logger 1 (the
+    // host) watches the same channel.
+    auto deaf = qvr_test::ChildProcess::spawn(qvr_test::bin_path("qvr_test_helper"), {"deaf"}, {}, true);
+    deaf.read_stdout(kLong, "ready");
+    const auto pid = static_cast<uint32_t>(deaf.pid());
+    const int logger = host_.add_logger({"stand", "L4", true, pid});
+    ASSERT_EQ(logger, 4);
+    host_.set_logger_channel("UA", 1, 1, true);
+    host_.set_logger_channel("UA", logger, 1, true);
+    int queued = 0;
+    while (slot_SendCode(pid, 1) == 0) ASSERT_LT(++queued, 100000) << "the deaf slot's queue never filled";
+    codes();
+
+    qvr_test::DebugCapture trace;
+    auto batch_with_a_lost_code = [&](int error) {
+        trace.clear();
+        begin();
+        ASSERT_EQ(alarm_LoggerTriggerUp(0), 0);
+        EXPECT_EQ(alarm_EndBatch(), -1);
+        EXPECT_EQ(errno, error);
+        EXPECT_EQ(trace.lines("notice not delivered: logger event code").size(), 1u);
+        EXPECT_EQ(codes(), std::vector<uint32_t>{qvr::kLoggerEventCode + 1}) << "the other logger is told";
+        begin();
+        EXPECT_EQ(alarm_EndBatch(), 0) << "the failed batch was ended all the same";
+    };
+    {
+        SCOPED_TRACE("slot not read");
+        batch_with_a_lost_code(ETIMEDOUT);
+    }
+    deaf.kill(SIGKILL);
+    ASSERT_TRUE(deaf.wait(kLong));
+    {
+        SCOPED_TRACE("process dead");
+        batch_with_a_lost_code(ENOENT);
     }
 }
 
