@@ -261,6 +261,27 @@ TEST_F(Notices, ADerivedProgramThatStartsLaterIsTold) {
     EXPECT_EQ(host_.derived().codes()[0], "UA");
 }
 
+TEST_F(Notices, AnEnabledDerivedProgramWithoutItsInboxNeverStallsTheBatch) {
+    host_.set_derived_input("UA", 2, true);
+    host_.derived().unbind();
+    qvr_test::DebugCapture trace;
+    // The first look, a batch inside the back-off and the next look: each ends at once (the
+    // writer's locks are held meanwhile; waiting for the program would take a second or more)
+    // and reports its notice as lost.
+    for (const auto pause : {0ms, 0ms, 600ms}) {
+        SCOPED_TRACE(pause.count());
+        std::this_thread::sleep_for(pause);
+        begin();
+        ASSERT_EQ(alarm_CheckDerivedInput(1), 1);
+        const auto start = std::chrono::steady_clock::now();
+        const int rc = alarm_EndBatch();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
+        EXPECT_EQ(rc, -1);
+        EXPECT_EQ(trace.lines("notice not delivered: derived-value notice").size(), 1u);
+        trace.clear();
+    }
+}
+
 TEST_F(Notices, EachThreadHasItsOwnBatch) {
     begin("UA");
     std::thread other([] {
