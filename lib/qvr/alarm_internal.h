@@ -15,6 +15,7 @@ struct Mailslot {
     bool stalled = false;     // a send timed out: do not wait again until one succeeds
     int64_t next_try_ms = 0;  // derived slot: when to look for it again
     int64_t backoff_ms = 0;
+    std::optional<int> open_error;  // derived slot: why the last look found the program but no mailslot
 };
 
 struct Batch {

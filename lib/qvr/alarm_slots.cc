@@ -47,13 +47,21 @@ Open open_derived() {
     Mailslot& m = state().derived;
     if (m.sender) return Open::kOpen;
     // Looked for lazily and never waited for: the caller may hold a section lock.
-    if (platform::monotonic_ms() < m.next_try_ms) return Open::kNone;
+    if (platform::monotonic_ms() < m.next_try_ms) {
+        // Until the next look, notices to a program that runs without its mailslot are lost
+        // as at the last look, not silenced.
+        if (!m.open_error) return Open::kNone;
+        platform::set_last_error(*m.open_error);
+        return Open::kFailed;
+    }
+    m.open_error.reset();
     if (!program_enabled(kDerivedProcessName)) {
         back_off(m);
         return Open::kNone;
     }
     m.sender = platform::MailslotSender::open(kDerivedMailslotName);
     if (!m.sender) {
+        m.open_error = errno;
         back_off(m);
         return Open::kFailed;
     }
@@ -122,4 +130,5 @@ void alarm_CloseDerivedSlot() {
     m.stalled = false;
     m.next_try_ms = 0;
     m.backoff_ms = 0;
+    m.open_error.reset();
 }

@@ -11,6 +11,10 @@
 // module's lock. 0, or -1 when the module is missing, has no processing class, the range is
 // invalid (first or last 0 or beyond the channel count, 67) or (analog) the module is not an
 // 8-byte module. Never call them while holding an event module's lock.
+//
+// A notice that cannot be sent does not fail the write, whose values are stored all the
+// same: the loss is traced, and when no batch could begin (event module missing or not
+// lockable) its reason is left as the last error.
 #include <cstdint>
 
 int chan_SetDigitalValues(const char* code, int first, int last, const uint32_t* values);

@@ -4,11 +4,13 @@
 #include <atomic>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/host_identity.h"
 #include "platform/last_error.h"
 #include "qvr/alarm.h"
+#include "qvr/alarm_internal.h"
 #include "qvr/chan.h"
 #include "qvr/channel_record.h"
 #include "qvr/device_module_layout.h"
@@ -44,6 +46,18 @@ uint32_t with(uint32_t word, uint32_t bits, bool on) {
 struct Names {
     const char* computer;
     const char* user;
+};
+
+// The notices of one write. When no batch could begin, the rules still run (values and
+// status words must stay right) but every notice is refused before it is sent; those are
+// counted here and traced once. Inside a batch a failed send traces itself.
+struct Notices {
+    Names names;
+    bool batch = false;
+    int lost = 0;
+    void sent(int result) {
+        if (result != 0 && !batch) ++lost;
+    }
 };
 
 // One write's view of the module.
@@ -102,10 +116,10 @@ void store_value(const Module& m, int n, float v) {
 }
 
 // Logger triggers when the event bit or, while it stands, its side changed.
-void event_triggers(int index, uint32_t w, uint32_t s) {
+void event_triggers(int index, uint32_t w, uint32_t s, Notices& notices) {
     if (((w ^ s) & kEvent) != 0 || ((w & s & kEvent) != 0 && ((w ^ s) & kEventHigh) != 0)) {
-        if ((s & kEvent) != 0) alarm_LoggerTriggerDown(index);
-        if ((w & kEvent) != 0) alarm_LoggerTriggerUp(index);
+        if ((s & kEvent) != 0) notices.sent(alarm_LoggerTriggerDown(index));
+        if ((w & kEvent) != 0) notices.sent(alarm_LoggerTriggerUp(index));
     }
 }
 
@@ -115,19 +129,20 @@ bool alarm_changed(uint32_t w, uint32_t s) {
 
 // Posts the alarm of `w` (with the no-delay bits) or the end of the alarm of `s`.
 uint32_t post_alarm_change(int index, uint32_t w, uint32_t s, bool drive_common, int priority, int delay,
-                           const Names& names, float value) {
+                           Notices& notices, float value) {
+    const Names& names = notices.names;
     if ((w & kAlarm) != 0) {
         w = with(w, kNoDelay, delay == 0);
-        alarm_PostAlarmAs(index, w, drive_common ? 1 : 0, priority, delay, names.computer, names.user,
-                          &value);
+        notices.sent(alarm_PostAlarmAs(index, w, drive_common ? 1 : 0, priority, delay, names.computer,
+                                       names.user, &value));
         if (delay == 0) w |= kPosted;
     } else {
-        alarm_PostEventAs(index, s, names.computer, names.user, &value);
+        notices.sent(alarm_PostEventAs(index, s, names.computer, names.user, &value));
     }
     return w;
 }
 
-void digital_channel(const Module& m, int n, uint32_t v, bool all, const Names& names) {
+void digital_channel(const Module& m, int n, uint32_t v, bool all, Notices& notices) {
     const ChannelRecord& r = m.records[n - 1];
     if (r.head.Type != qvr::ChannelKind::DO) return;
     const qvr::ChannelFlags& f = r.head.Flags;
@@ -149,12 +164,12 @@ void digital_channel(const Module& m, int n, uint32_t v, bool all, const Names& 
     }
     if (alarm_changed(w, s))
         w = post_alarm_change(index, w, s, f.test(DigitalFlag::AlarmDriveCommon), r.digital.AlarmPriority,
-                              r.digital.AlarmDelay, names, state ? 1.0f : 0.0f);
+                              r.digital.AlarmDelay, notices, state ? 1.0f : 0.0f);
     if (enable && f.test(DigitalFlag::EventEnable) && state == f.test(DigitalFlag::EventState))
         w = with(w | kEvent, kEventHigh, state);
     else
         w &= ~kEvent;
-    event_triggers(index, w, s);
+    event_triggers(index, w, s, notices);
     store_status(m, n, with(w, qvr::kStatusState, state));
 }
 
@@ -192,7 +207,7 @@ uint32_t analog_alarm(const qvr::AnalogChannel& a, const qvr::ChannelFlags& f, u
     return w;
 }
 
-void analog_channel(const Module& m, int n, float v, bool all, const Names& names) {
+void analog_channel(const Module& m, int n, float v, bool all, Notices& notices) {
     const ChannelRecord& r = m.records[n - 1];
     if (r.head.Type != qvr::ChannelKind::AO) return;
     const qvr::AnalogChannel& a = r.analog;
@@ -203,21 +218,22 @@ void analog_channel(const Module& m, int n, float v, bool all, const Names& name
     if (!(all || !enable || (s & kFailed) != 0 || v != stored)) return;
     if (m.processing == 1 && (all || (s & kFailed) == 0)) {
         const int index = n - 1;
+        const Names& names = notices.names;
         uint32_t w = with(s | qvr::kStatusAnalog, kFailed, !enable);
         if (!enable || (s & kFailed) != 0 || !f.test(AnalogFlag::SigChangeEnable)) {
             w &= ~qvr::kStatusState;
         } else {
             const bool significant = std::fabs(v - stored) >= std::fabs(a.SigChangeValue);
             w = with(w, qvr::kStatusState, significant);
-            if (significant) alarm_LoggerTriggerLevel(index);
+            if (significant) notices.sent(alarm_LoggerTriggerLevel(index));
         }
 
         w = analog_warning(a, f, w, s, v);
         if ((w & kWarning) != 0 && ((s & kWarning) == 0 || ((w ^ s) & kWarningHigh) != 0)) {
             const int priority = (w & kWarningHigh) != 0 ? a.HighAlarmPriority : a.LowAlarmPriority;
-            alarm_PostWarningAs(index, w, priority, names.computer, names.user, &v);
+            notices.sent(alarm_PostWarningAs(index, w, priority, names.computer, names.user, &v));
         } else if ((w & kWarning) == 0 && (s & kWarning) != 0) {
-            alarm_PostWarningEventAs(index, s, names.computer, names.user, &v);
+            notices.sent(alarm_PostWarningEventAs(index, s, names.computer, names.user, &v));
         }
 
         w = analog_alarm(a, f, w, s, v);
@@ -229,7 +245,7 @@ void analog_channel(const Module& m, int n, float v, bool all, const Names& name
                 index, w, s,
                 f.test(high ? AnalogFlag::HighAlarmDriveCommon : AnalogFlag::LowAlarmDriveCommon),
                 high ? a.HighAlarmPriority : a.LowAlarmPriority, high ? a.HighAlarmDelay : a.LowAlarmDelay,
-                names, v);
+                notices, v);
         }
 
         if (enable && f.test(AnalogFlag::EventEnable)) {
@@ -242,7 +258,7 @@ void analog_channel(const Module& m, int n, float v, bool all, const Names& name
         } else {
             w &= ~kEvent;
         }
-        event_triggers(index, w, s);
+        event_triggers(index, w, s, notices);
         store_status(m, n, w);
     }
     store_value(m, n, v);
@@ -263,14 +279,16 @@ int write(const Request& rq, const Value* values, bool analog, bool signal_other
     if (open_module(rq.code, rq.first, rq.last, analog, m) != 0) return -1;
     if (values == nullptr) return platform::fail(platform::kErrorInvalidArgument);
     if (rq.lock && shm_Lock(m.data) != 0) return -1;
-    bool batch = false;
+    Notices notices{rq.names};
+    int batch_error = 0;
     if (m.processing == 1) {
         shm_MarkPending(m.data);
-        batch = alarm_BeginBatch(m.bytes.data() + qvr::kSectionDataOffset) == 0;
+        notices.batch = alarm_BeginBatch(m.bytes.data() + qvr::kSectionDataOffset) == 0;
+        batch_error = errno;
     }
-    for (int n = rq.first; n <= rq.last; ++n) channel(m, n, values[n - rq.first], rq.all, rq.names);
+    for (int n = rq.first; n <= rq.last; ++n) channel(m, n, values[n - rq.first], rq.all, notices);
     if (m.processing == 1) {
-        if (batch) alarm_EndBatch();
+        if (notices.batch) alarm_EndBatch();
         if (signal_others)
             shm_SignalOthers(m.data, 0);
         else
@@ -279,6 +297,14 @@ int write(const Request& rq, const Value* values, bool analog, bool signal_other
         slot_SendCode(static_cast<uint32_t>(m.owner), kSlotCodeOutputsWritten);
     }
     if (rq.lock) shm_Unlock(m.data);
+    // The values are stored, so the write stands; the loss is traced and its reason left as
+    // the last error.
+    if (notices.lost != 0) {
+        char what[64];
+        std::snprintf(what, sizeof what, "%d notice(s) of a write to %.2s without a batch", notices.lost,
+                      m.layout.code);
+        qvr::alarm_state::trace_lost(what, batch_error);
+    }
     return 0;
 }
 

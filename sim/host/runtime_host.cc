@@ -148,7 +148,7 @@ void RuntimeHost::add_standard_processes() {
 }
 
 bool RuntimeHost::create_modules(const std::string& code, std::span<const qvr::ChannelRecord> records,
-                                 bool analog, bool value_records, TimeStamp configured) {
+                                 bool analog, bool value_records, TimeStamp configured, bool event_module) {
     const auto count = static_cast<uint32_t>(records.size());
     const uint16_t per_channel = analog ? qvr::kAnalogBytesPerChannel : qvr::kDigitalBytesPerChannel;
     const uint32_t data_length = qvr::kDataModuleHeadSize + count * per_channel +
@@ -157,9 +157,10 @@ bool RuntimeHost::create_modules(const std::string& code, std::span<const qvr::C
     void* conf =
         create_module("dm_" + code + "_conf", count * static_cast<uint32_t>(qvr::kChannelRecordSize));
     const auto bitmaps = 1 + options_.logger_capacity;
-    void* event = create_module("dm_" + code + "_event",
-                                bitmaps * static_cast<uint32_t>(qvr::event_bitmap_size(count)));
-    if (data == nullptr || conf == nullptr || event == nullptr) return false;
+    void* event = event_module ? create_module("dm_" + code + "_event",
+                                               bitmaps * static_cast<uint32_t>(qvr::event_bitmap_size(count)))
+                               : nullptr;
+    if (data == nullptr || conf == nullptr || (event_module && event == nullptr)) return false;
     const auto d = qvr::section_bytes(data);
     std::memcpy(d.data() + qvr::kModuleCodeOffset, code.data(), std::min<size_t>(2, code.size()));
     store_u16(d, qvr::kBytesPerChannelOffset, per_channel);
@@ -175,8 +176,8 @@ int RuntimeHost::add_process(const ProcessSpec& spec) {
     auto t = bytes(qvr::kProcessTableName);
     const uint32_t count = load_u32(t, qvr::kTableCountOffset);
     if (count >= options_.process_capacity) return -1;
-    if (!spec.code.empty() &&
-        !create_modules(spec.code, spec.channels, spec.analog, spec.has_value_records, now_stamp()))
+    if (!spec.code.empty() && !create_modules(spec.code, spec.channels, spec.analog, spec.has_value_records,
+                                              now_stamp(), spec.event_module))
         return -1;
     ProcessRecord r{};
     qvr::set_field_text(r.ProcName, sizeof r.ProcName, spec.name);

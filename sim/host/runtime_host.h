@@ -61,6 +61,7 @@ struct ProcessSpec {
     int32_t pid = 0;
     bool analog = false;  // analog (8 bytes per channel) or digital (4) data module
     std::vector<qvr::ChannelRecord> channels;
+    bool event_module = true;  // false: a host that failed to create "dm_XX_event"
 };
 
 struct LoggerSpec {
@@ -214,9 +215,10 @@ class RuntimeHost {
     int add_logger(const LoggerSpec& spec);
     int add_device(const DeviceSpec& spec);
 
-    // Creates the three modules of `code` for `records` (`analog`: 8 bytes per channel).
+    // Creates the three modules of `code` for `records` (`analog`: 8 bytes per channel), or
+    // only the data and configuration modules without `event_module`.
     bool create_modules(const std::string& code, std::span<const qvr::ChannelRecord> records, bool analog,
-                        bool value_records, TimeStamp configured);
+                        bool value_records, TimeStamp configured, bool event_module = true);
 
     // Event bitmaps: derived inputs (bitmap 0) and logger n's triggers (1-based).
     bool set_derived_input(const std::string& code, int channel, bool on);

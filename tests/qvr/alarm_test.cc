@@ -1,8 +1,10 @@
 // Notices: AlarmMessage forms, batches and logger codes, and the alarm and derived mailslots
 // through restarts and slow receivers.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -12,6 +14,9 @@
 #include "qvr/alarm.h"
 #include "qvr/device_modules.h"
 #include "qvr/host_tables.h"
+#include "qvr/slot.h"
+#include "support/child_process.h"
+#include "support/debug_capture.h"
 
 using namespace std::chrono_literals;
 
@@ -146,6 +151,44 @@ TEST_F(Notices, LoggerCodesPerBatch) {
     }
 }
 
+TEST_F(Notices, AFailedLoggerSendIsTracedAndFailsTheBatch) {
+    // Logger 4 runs in a process that does not read its slot, and later dies; logger 1 (the
+    // host) watches the same channel.
+    auto deaf = qvr_test::ChildProcess::spawn(qvr_test::bin_path("qvr_test_helper"), {"deaf"}, {}, true);
+    deaf.read_stdout(kLong, "ready");
+    const auto pid = static_cast<uint32_t>(deaf.pid());
+    const int logger = host_.add_logger({"stand", "L4", true, pid});
+    ASSERT_EQ(logger, 4);
+    host_.set_logger_channel("UA", 1, 1, true);
+    host_.set_logger_channel("UA", logger, 1, true);
+    int queued = 0;
+    while (slot_SendCode(pid, 1) == 0) ASSERT_LT(++queued, 100000) << "the deaf slot's queue never filled";
+    codes();
+
+    qvr_test::DebugCapture trace;
+    auto batch_with_a_lost_code = [&](int error) {
+        trace.clear();
+        begin();
+        ASSERT_EQ(alarm_LoggerTriggerUp(0), 0);
+        EXPECT_EQ(alarm_EndBatch(), -1);
+        EXPECT_EQ(errno, error);
+        EXPECT_EQ(trace.lines("notice not delivered: logger event code").size(), 1u);
+        EXPECT_EQ(codes(), std::vector<uint32_t>{qvr::kLoggerEventCode + 1}) << "the other logger is told";
+        begin();
+        EXPECT_EQ(alarm_EndBatch(), 0) << "the failed batch was ended all the same";
+    };
+    {
+        SCOPED_TRACE("slot not read");
+        batch_with_a_lost_code(ETIMEDOUT);
+    }
+    deaf.kill(SIGKILL);
+    ASSERT_TRUE(deaf.wait(kLong));
+    {
+        SCOPED_TRACE("process dead");
+        batch_with_a_lost_code(ENOENT);
+    }
+}
+
 TEST_F(Notices, BitmapsOfFewerThanEightChannelsStayApart) {
     // UA has 4 channels: each bitmap is one byte, so logger 2's bit of channel 1 is not
     // logger 1's or the derived inputs'.
@@ -216,6 +259,27 @@ TEST_F(Notices, ADerivedProgramThatStartsLaterIsTold) {
     }
     ASSERT_FALSE(host_.derived().codes().empty());
     EXPECT_EQ(host_.derived().codes()[0], "UA");
+}
+
+TEST_F(Notices, AnEnabledDerivedProgramWithoutItsInboxNeverStallsTheBatch) {
+    host_.set_derived_input("UA", 2, true);
+    host_.derived().unbind();
+    qvr_test::DebugCapture trace;
+    // The first look, a batch inside the back-off and the next look: each ends at once (the
+    // writer's locks are held meanwhile; waiting for the program would take a second or more)
+    // and reports its notice as lost.
+    for (const auto pause : {0ms, 0ms, 600ms}) {
+        SCOPED_TRACE(pause.count());
+        std::this_thread::sleep_for(pause);
+        begin();
+        ASSERT_EQ(alarm_CheckDerivedInput(1), 1);
+        const auto start = std::chrono::steady_clock::now();
+        const int rc = alarm_EndBatch();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
+        EXPECT_EQ(rc, -1);
+        EXPECT_EQ(trace.lines("notice not delivered: derived-value notice").size(), 1u);
+        trace.clear();
+    }
 }
 
 TEST_F(Notices, EachThreadHasItsOwnBatch) {

@@ -2,12 +2,14 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "host/runtime_host.h"
+#include "platform/last_error.h"
 #include "qvr/alarm.h"
 #include "qvr/chan.h"
 #include "qvr/device_module_layout.h"
@@ -15,6 +17,7 @@
 #include "qvr/section_layout.h"
 #include "qvr/shm.h"
 #include "qvr/slot.h"
+#include "support/debug_capture.h"
 
 using namespace std::chrono_literals;
 using qvr::AnalogFlag;
@@ -268,7 +271,8 @@ TEST_F(Writers, DeviceValueRecordsAreFoundByTheModuleSize) {
     sim_host::DeviceSpec spec;
     spec.codes = {"", "", "D3", "", ""};
     spec.stats_code.clear();
-    for (int i = 0; i < 3; ++i) spec.channels[2].push_back(sim_host::analog_output("D" + std::to_string(i + 1)));
+    for (int i = 0; i < 3; ++i)
+        spec.channels[2].push_back(sim_host::analog_output("D" + std::to_string(i + 1)));
     spec.value_records = true;
     ASSERT_GE(host_.add_device(spec), 0);
     const float v = 7.25f;
@@ -336,4 +340,46 @@ TEST_F(Writers, DerivedInputsTellTheDerivedProgram) {
     ASSERT_EQ(chan_SetDigitalValues("MB", 2, 2, &v), 0);  // not a derived input
     drain();
     EXPECT_EQ(host_.derived().codes().size(), 1u);
+}
+
+TEST_F(Writers, WithoutItsEventModuleAWriteStoresItsValuesAndTracesTheLostNotices) {
+    // A processor whose event module the host failed to create: no batch can begin. Its
+    // channel is set up as UA's channel 1, which shows what the rules must do.
+    sim_host::ProcessSpec spec{.name = "USERB", .code = "UB", .analog = true, .event_module = false};
+    spec.channels = {sim_host::analog_output("UB1")};
+    ASSERT_GE(host_.add_process(spec), 0);
+    aflag(AnalogFlag::HighAlarmEnable);
+    aflag(AnalogFlag::EventEnable);
+    analog(1).HighAlarmLimit = 90;
+    analog(1).HighEventLimit = 70;
+    analog(1).LowEventLimit = 10;
+    *host_.channel_record("UB", 1) = *host_.channel_record("UA", 1);
+    qvr_test::DebugCapture trace;
+    struct Step {
+        float value;
+        const char* lost;  // nullptr: nothing to lose, nothing traced
+    } steps[] = {
+        {95, "2 notice(s) of a write to UB"},  // alarm raised, event trigger up
+        {95, nullptr},                         // unchanged
+        {50, "2 notice(s) of a write to UB"},  // alarm cleared, event trigger down
+    };
+    for (const auto& s : steps) {
+        SCOPED_TRACE(s.value);
+        trace.clear();
+        platform::set_last_error(0);
+        ASSERT_EQ(chan_SetAnalogValuesAs("UB", 1, 1, &s.value, "PC1", "op"), 0) << "the values are stored";
+        const int error = platform::last_error();
+        ASSERT_EQ(write_analog(s.value), 0);
+        EXPECT_EQ(host_.value("UB", 1), s.value);
+        EXPECT_EQ(host_.status_word("UB", 1), host_.status_word("UA", 1)) << "the rules ran";
+        for (const auto& m : drain()) EXPECT_EQ(std::string(m.code, 2), "UA") << "nothing of UB is sent";
+        const auto lost = trace.lines("notice not delivered");
+        if (s.lost == nullptr) {
+            EXPECT_TRUE(lost.empty());
+            continue;
+        }
+        ASSERT_EQ(lost.size(), 1u) << "one line for the write";
+        EXPECT_NE(lost[0].find(s.lost), std::string::npos) << lost[0];
+        EXPECT_EQ(error, ENOENT) << "the reason the batch could not begin";
+    }
 }
