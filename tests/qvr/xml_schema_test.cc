@@ -3,8 +3,6 @@
 #include "qvr/schema.h"
 
 #include <gtest/gtest.h>
-#include <libxml/parser.h>
-#include <libxml/xmlschemas.h>
 
 #include <cerrno>
 #include <cfloat>
@@ -18,6 +16,7 @@
 #include "qvr/ext.h"
 #include "qvr/sink.h"
 #include "qvr/xml.h"
+#include "schema_validation.h"
 #include "support/temp_dir.h"
 #include "tslib/typed_mem.h"
 
@@ -29,6 +28,7 @@ using qvr::ChannelRecord;
 using qvr::Extension;
 using qvr::XmlDocumentRef;
 using qvr::XmlNodeRef;
+using schema_test::validate;
 
 constexpr const char* kMtype = "schema test";
 
@@ -112,40 +112,6 @@ void write_channel_xml(const Extension& e, const std::string& dir, int kind,
         }
     }
     save(doc.get(), root.get(), fs::path(dir) / (word + ".xml"));
-}
-
-// Validates the file against the schema text; "" when valid, else the validator's messages.
-std::string validate(const fs::path& xml, const std::string& schema_text) {
-    std::string errors;
-    auto collect = [](void* context, xmlErrorPtr error) {
-        std::string& out = *static_cast<std::string*>(context);
-        out += std::to_string(error->line) + ": " + (error->message != nullptr ? error->message : "");
-    };
-    xmlSetStructuredErrorFunc(&errors, collect);
-    xmlSchemaParserCtxtPtr parser =
-        xmlSchemaNewMemParserCtxt(schema_text.data(), static_cast<int>(schema_text.size()));
-    xmlSchemaPtr schema = xmlSchemaParse(parser);
-    xmlSchemaFreeParserCtxt(parser);
-    if (schema == nullptr) {
-        xmlSetStructuredErrorFunc(nullptr, nullptr);
-        return "schema does not parse: " + errors;
-    }
-    xmlDocPtr doc = xmlReadFile(xml.c_str(), nullptr, XML_PARSE_NONET);
-    int rc = -1;
-    if (doc != nullptr) {
-        xmlSchemaValidCtxtPtr valid = xmlSchemaNewValidCtxt(schema);
-        xmlSchemaSetValidStructuredErrors(valid, collect, &errors);
-        rc = xmlSchemaValidateDoc(valid, doc);
-        xmlSchemaFreeValidCtxt(valid);
-        xmlFreeDoc(doc);
-    }
-    xmlSchemaFree(schema);
-    xmlSetStructuredErrorFunc(nullptr, nullptr);
-    return rc == 0 ? std::string() : "invalid (" + std::to_string(rc) + "): " + errors;
-}
-
-std::string validate(const fs::path& xml, const fs::path& xsd) {
-    return validate(xml, qvr_test::read_file(xsd));
 }
 
 std::string replaced(std::string text, const std::string& from, const std::string& to) {
