@@ -1,6 +1,7 @@
 #include "qvr/cfg_config_header.h"
 
 #include <cstddef>
+#include <iterator>
 
 namespace {
 
@@ -13,6 +14,7 @@ constexpr StructsField kConfigHeaderFields[] = {
     structs_field("SaveRate", structs_type_uint32, offsetof(qvr::ConfigHeader, SaveRate)),
     structs_field_end(),
 };
+static_assert(std::size(kConfigHeaderFields) == qvr::kConfigHeaderFieldCount + 1);
 
 }  // namespace
 

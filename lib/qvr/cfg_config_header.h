@@ -16,6 +16,8 @@ struct ConfigHeader {
 };
 static_assert(sizeof(ConfigHeader) == 16);
 
+inline constexpr int kConfigHeaderFieldCount = 4;
+
 extern const StructsType ConfigHeaderType;
 
 }  // namespace qvr

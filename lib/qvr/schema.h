@@ -43,12 +43,14 @@ int write_channel_schema(const Extension& extension, const char* directory, int 
 // "<leaf> message" and the walk stops. The status.
 int cfg_WriteSchemaFields(XmlDocument* doc, XmlNode* parent, const StructsType* type, int first, int end);
 // "SCHEMA/<prefix>.xsd": Configs > Config with the header settings, then the leaves of the
-// plug-in's configuration and extra types. 0 / -1.
+// plug-in's configuration and extra types. A file may lack any header setting, the record
+// or the extra record (a save writes only what it is given). 0 / -1.
 int cfg_WriteConfigSchema(const char* directory, const void* record, int32_t size, const void* extra,
                           int32_t extra_size);
 // "SCHEMA/<prefix>_<kind>.xsd": Channels > Channel (any number) with the common head, one
 // group per layout in use (the digital one too for an analog input table that holds
-// digital channels), then the plug-in's channel extra leaves. `user` is not used. 0 / -1.
+// digital channels), then the plug-in's channel extra leaves, which a channel may lack.
+// `user` is not used. 0 / -1.
 int cfg_WriteChannelSchema(const char* user, const char* directory, int kind,
                            const qvr::ChannelRecord* records, int first, int count);
 // "SCHEMA/<kind name>.xsd": Loggers > Logger with the leaves of the kind's type over

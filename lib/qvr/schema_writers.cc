@@ -87,6 +87,14 @@ XmlNodeRef record_list(XmlDocument* doc, XmlNode* root, const char* list, const 
     return add(doc, "xs:sequence", type.get());
 }
 
+// A part of a record that a file may lack as a whole: a save writes only the parts it is
+// given, and readers ask only for the parts they want.
+XmlNodeRef optional_part(XmlDocument* doc, XmlNode* parent) {
+    XmlNodeRef s = add(doc, "xs:sequence", parent);
+    xml_CreateAndAddAttributeNode(doc, "minOccurs", "0", s.get());
+    return s;
+}
+
 std::span<const std::uint8_t> bytes(const void* data, int32_t size) {
     if (data == nullptr || size <= 0) return {};
     return {static_cast<const std::uint8_t*>(data), static_cast<std::size_t>(size)};
@@ -119,11 +127,16 @@ int write_config_schema(const Extension& extension, const char* directory, const
     std::string target = std::string(kXmlNamespaceBase) + "/" + prefix;
     XmlNodeRef root = start_schema(doc.get(), prefix, target);
     XmlNodeRef fields = record_list(doc.get(), root.get(), "Configs", "Config", "2");
-    write_schema_fields(doc.get(), fields.get(), &ConfigHeaderType, 0, 0, nullptr);
+    // Each header setting is saved on its own; the record and the extra record each whole.
+    for (int i = 0; i < kConfigHeaderFieldCount; ++i)
+        write_schema_fields(doc.get(), optional_part(doc.get(), fields.get()).get(), &ConfigHeaderType, i,
+                            i + 1, nullptr);
     if (ExtType type = extension.config_type(bytes(record, size)))
-        write_schema_fields(doc.get(), fields.get(), type.get(), 0, 0, nullptr);
+        write_schema_fields(doc.get(), optional_part(doc.get(), fields.get()).get(), type.get(), 0, 0,
+                            nullptr);
     if (ExtType type = extension.config_extra_type(bytes(record, size), bytes(extra, extra_size)))
-        write_schema_fields(doc.get(), fields.get(), type.get(), 0, 0, nullptr);
+        write_schema_fields(doc.get(), optional_part(doc.get(), fields.get()).get(), type.get(), 0, 0,
+                            nullptr);
     return finish_schema(doc.get(), root.get(), folder + "/" + prefix + ".xsd");
 }
 
@@ -182,8 +195,10 @@ int write_channel_schema(const Extension& extension, const char* directory, int 
         xml_CreateAndAddAttributeNode(doc.get(), "ref", (name + ":Channel_" + g.letter).c_str(), ref.get());
     }
     const ChannelRecord& sample = records != nullptr && count > 0 ? records[0] : own_record;
+    // Saves without extra data write none.
     if (ExtType extra = extension.channel_extra_type(kind, first, sample))
-        write_schema_fields(doc.get(), fields.get(), extra.get(), 0, 0, nullptr);
+        write_schema_fields(doc.get(), optional_part(doc.get(), fields.get()).get(), extra.get(), 0, 0,
+                            nullptr);
     XmlNodeRef id = add_named(doc.get(), "xs:attribute", "id", channel_type.get());
     xml_CreateAndAddAttributeNode(doc.get(), "type", "xs:integer", id.get());
     xml_CreateAndAddAttributeNode(doc.get(), "use", "required", id.get());
