@@ -18,7 +18,7 @@ namespace {
 // The extra data of one channel as written: its share, or zeros when fewer bytes are left.
 bool write_extra(const Extension& e, XmlDocument* doc, XmlNode* channel, int kind, int index,
                  const ChannelRecord& record, std::span<const std::uint8_t> left, std::size_t& used,
-                 bool replace) {
+                 LeafPlace& place) {
     const std::optional<std::int32_t> size = channel_extra_answer(e, kind, index, record, left.data());
     if (!size) return true;
     if (*size < 0 || static_cast<std::size_t>(*size) > Extension::kMaxBlock) {
@@ -33,8 +33,7 @@ bool write_extra(const Extension& e, XmlDocument* doc, XmlNode* channel, int kin
     if (const ExtType type = e.channel_extra_type(kind, index, record)) {
         std::vector<std::uint8_t> form =
             padded(e.undecorate_channel_extra(kind, index, record, share), type->size);
-        if (!write_leaves(doc, channel, type.get(), leaf_names(type.get(), form.data()), form.data(),
-                          replace))
+        if (!write_leaves(doc, channel, type.get(), leaf_names(type.get(), form.data()), form.data(), place))
             return false;
     }
     used += std::min(n, left.size());
@@ -86,12 +85,12 @@ int write_channel_xml(const Extension& e, const std::string& dir, int kind, cons
             channel = created.get();
             index.add(at + 1, std::move(created));
         }
+        LeafPlace place{replace, nullptr};
         if (!write_leaves(doc.get(), channel, &layout->type(), leaves.of(*layout, written), written.bytes,
-                          replace))
+                          place))
             break;
-        if (extra.data() != nullptr &&
-            !write_extra(e, doc.get(), channel, kind, at, record, extra.subspan(std::min(used, extra.size())),
-                         used, replace))
+        if (extra.data() != nullptr && !write_extra(e, doc.get(), channel, kind, at, record,
+                                                    extra.subspan(std::min(used, extra.size())), used, place))
             break;
     }
     xml_IndentTree(doc.get(), root.get(), 0);

@@ -1,5 +1,6 @@
 // Writing a device's settings as "config.xml".
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 #include "qvr/cfg_config_header.h"
@@ -17,34 +18,37 @@ std::span<const std::uint8_t> bytes(const void* data, std::int32_t size) {
             data != nullptr && size > 0 ? static_cast<std::size_t>(size) : 0};
 }
 
-void write_header(XmlDocument* doc, XmlNode* config, const DeviceSettingsIn& in) {
+// The header first, in its order. A setting not given keeps its element, moved into place
+// (files that older saves left with the header behind the record are put in order).
+void write_header(XmlDocument* doc, XmlNode* config, const DeviceSettingsIn& in, LeafPlace& place) {
     ConfigHeader header{};
-    std::vector<std::string> names;
-    if (in.auto_enable != nullptr) {
-        header.AutoEnable = *in.auto_enable;
-        names.emplace_back("AutoEnable");
+    const bool given[kConfigHeaderFieldCount] = {in.auto_enable != nullptr, in.save_outputs != nullptr,
+                                                 in.save_by_tag != nullptr, in.save_rate != nullptr};
+    if (given[0]) header.AutoEnable = *in.auto_enable;
+    if (given[1]) header.SaveOutputs = *in.save_outputs;
+    if (given[2]) header.SaveByTag = *in.save_by_tag;
+    if (given[3]) header.SaveRate = static_cast<std::uint32_t>(*in.save_rate);
+    const std::vector<std::string> names = leaf_names(&ConfigHeaderType, &header);
+    for (std::size_t i = 0; i < names.size() && i < std::size(given); ++i) {
+        if (given[i]) {
+            write_leaves(doc, config, &ConfigHeaderType, {names[i]}, &header, place);
+        } else if (XmlNodeRef kept{xml_FindByName(config, names[i].c_str())}) {
+            place_after(config, kept.get(), place.after.get());
+            place.after = std::move(kept);
+        }
     }
-    if (in.save_outputs != nullptr) {
-        header.SaveOutputs = *in.save_outputs;
-        names.emplace_back("SaveOutputs");
-    }
-    if (in.save_by_tag != nullptr) {
-        header.SaveByTag = *in.save_by_tag;
-        names.emplace_back("SaveByTag");
-    }
-    if (in.save_rate != nullptr) {
-        header.SaveRate = static_cast<std::uint32_t>(*in.save_rate);
-        names.emplace_back("SaveRate");
-    }
-    write_leaves(doc, config, &ConfigHeaderType, names, &header, true);
 }
 
 // The leaves of a plug-in's form of a record; the form is padded so that the description
-// never reads past it.
-void write_form(XmlDocument* doc, XmlNode* config, const ExtType& type, std::vector<std::uint8_t> form) {
+// never reads past it. Behind the part written before it when `follows`, else where the
+// file has this part already (at the end when it has none).
+void write_form(XmlDocument* doc, XmlNode* config, const ExtType& type, std::vector<std::uint8_t> form,
+                LeafPlace& place, bool follows) {
     if (!type) return;
     form = padded(std::move(form), type->size);
-    write_leaves(doc, config, type.get(), leaf_names(type.get(), form.data()), form.data(), true);
+    const std::vector<std::string> leaves = leaf_names(type.get(), form.data());
+    if (!follows) place.after = place_of_part(config, leaves);
+    write_leaves(doc, config, type.get(), leaves, form.data(), place);
 }
 
 }  // namespace
@@ -71,14 +75,16 @@ int write_config_xml(const Extension& e, const std::string& dir, const DeviceSet
         if (root && !config) config.reset(xml_AddChildElement(doc.get(), "Config", root.get()));
     }
     if (xml_GetStatus() >= 0) {
-        write_header(doc.get(), config.get(), in);
+        LeafPlace place{true, nullptr};
+        write_header(doc.get(), config.get(), in, place);
         const auto record = bytes(in.record, in.size);
         const auto extra = bytes(in.extra, in.extra_size);
         if (in.record != nullptr)
-            write_form(doc.get(), config.get(), e.config_type(record), e.undecorate_config(record));
+            write_form(doc.get(), config.get(), e.config_type(record), e.undecorate_config(record), place,
+                       true);
         if (in.extra != nullptr)
             write_form(doc.get(), config.get(), e.config_extra_type(record, extra),
-                       e.undecorate_config_extra(record, extra));
+                       e.undecorate_config_extra(record, extra), place, in.record != nullptr);
         xml_IndentTree(doc.get(), root.get(), 0);
         xml_SaveFile(doc.get(), path.c_str());
     }

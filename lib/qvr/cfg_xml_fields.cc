@@ -1,5 +1,6 @@
 #include "qvr/cfg_xml_fields.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "platform/last_error.h"
@@ -56,8 +57,30 @@ bool read_leaves(XmlNode* parent, const StructsType* type, const std::vector<std
     return xml_GetStatus() >= 0;
 }
 
+void place_after(XmlNode* parent, XmlNode* node, XmlNode* after) {
+    XmlNodeRef next(after != nullptr ? xml_NextSibling(after) : xml_FirstChild(parent));
+    if (next.get() == node) return;
+    if (next) {
+        xml_InsertBefore(node, next.get());
+    } else {
+        xml_AppendChildToParent(node, parent);
+    }
+}
+
+XmlNodeRef place_of_part(XmlNode* parent, const std::vector<std::string>& leaves) {
+    XmlNodeRef before;
+    for (XmlNodeRef child{xml_FirstChild(parent)}; child;) {
+        const XmlText name(xml_getName(child.get()));
+        if (name && std::find(leaves.begin(), leaves.end(), name.get()) != leaves.end()) return before;
+        XmlNodeRef next{xml_NextSibling(child.get())};
+        before = std::move(child);
+        child = std::move(next);
+    }
+    return before;
+}
+
 bool write_leaves(XmlDocument* doc, XmlNode* parent, const StructsType* type,
-                  const std::vector<std::string>& leaves, const void* data, bool replace) {
+                  const std::vector<std::string>& leaves, const void* data, LeafPlace& place) {
     for (const std::string& name : leaves) {
         if (xml_GetStatus() < 0) return false;
         LeafText text{structs_get_field_text(type, name.c_str(), data, kLeafMemory)};
@@ -67,9 +90,12 @@ bool write_leaves(XmlDocument* doc, XmlNode* parent, const StructsType* type,
             xml_SetStatus(kXmlStatusFailed, message);
             return false;
         }
-        XmlNodeRef element(replace ? xml_ReplaceOrAppendChild(doc, name.c_str(), parent)
-                                   : xml_AddChildElement(doc, name.c_str(), parent));
+        XmlNodeRef element(place.replace ? xml_ReplaceOrAppendChild(doc, name.c_str(), parent)
+                                         : xml_AddChildElement(doc, name.c_str(), parent));
+        if (!element) return false;
+        if (place.replace) place_after(parent, element.get(), place.after.get());
         if (text.text[0] != '\0') xml_CreateAndAddTextNode(doc, text.text, element.get());
+        place.after = std::move(element);
     }
     return xml_GetStatus() >= 0;
 }

@@ -26,10 +26,24 @@ struct LeafReading {
 // adds its name to `found`. False when a strict conversion failed (status set).
 bool read_leaves(XmlNode* parent, const StructsType* type, const std::vector<std::string>& leaves, void* data,
                  FoundFieldList& found, const LeafReading& how);
-// Writes every leaf of `data` as an element of `parent`: in place of a child of the same
-// name when `replace` is set, else appended. False when the status failed.
+// Where write_leaves puts the elements it writes. With `replace` (an element that may
+// already hold them) each takes the place of a child of the same name and is then moved
+// behind `after` (first in the parent while `after` is null): the files' schemas fix the
+// order of the elements, so a part written into an existing element goes to its place, not
+// to the end. Without, they are appended. `after` then holds the last one written.
+struct LeafPlace {
+    bool replace = false;
+    XmlNodeRef after;
+};
+// Writes every leaf of `data` as an element of `parent` at `place`. False when the status
+// failed.
 bool write_leaves(XmlDocument* doc, XmlNode* parent, const StructsType* type,
-                  const std::vector<std::string>& leaves, const void* data, bool replace);
+                  const std::vector<std::string>& leaves, const void* data, LeafPlace& place);
+// Moves `node`, a child of `parent`, behind `after` (first when null).
+void place_after(XmlNode* parent, XmlNode* node, XmlNode* after);
+// Where a part (these leaves) goes in `parent` when nothing was written before it: behind
+// the child before its first element there, else behind the last child.
+XmlNodeRef place_of_part(XmlNode* parent, const std::vector<std::string>& leaves);
 
 // A fresh configuration document: the declaration, the comment and the root element with
 // its namespace attributes ("<base>/<word>", schema "../SCHEMA/<word>.xsd").
