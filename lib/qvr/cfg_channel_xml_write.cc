@@ -2,6 +2,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <span>
+#include <string_view>
 #include <vector>
 
 #include "platform/last_error.h"
@@ -9,11 +11,39 @@
 #include "qvr/cfg_channel_tables.h"
 #include "qvr/cfg_file_io.h"
 #include "qvr/cfg_xml_fields.h"
+#include "qvr/channel_record_types.h"
 #include "qvr/rt.h"
 #include "qvr/schema.h"
 
 namespace qvr::cfg {
 namespace {
+
+// Whether a channel's element is a field of either layout (its hardware part in any form).
+bool layout_element(std::string_view name) {
+    for (const std::span<const StructsField> fields :
+         {std::span(kAnalogChannelFields, kAnalogChannelFieldCount),
+          std::span(kDigitalChannelFields, kDigitalChannelFieldCount)}) {
+        for (const StructsField& field : fields)
+            if (name == field.name) return true;
+        const std::string_view hardware = fields.back().name;
+        if (name.size() > hardware.size() && name.starts_with(hardware) && name[hardware.size()] == '.')
+            return true;
+    }
+    return false;
+}
+
+// Layout fields behind the last element written are what the channel held before in the
+// other layout: a channel holds one. What else follows (extra data not written this time,
+// elements a person added) stays.
+void drop_old_layout(XmlNode* channel, XmlNode* last_written) {
+    if (last_written == nullptr) return;
+    for (XmlNodeRef node{xml_NextSibling(last_written)}; node;) {
+        XmlNodeRef next{xml_NextSibling(node.get())};
+        const XmlText name(xml_getName(node.get()));
+        if (name && layout_element(name.get())) xml_RemoveChild(channel, node.get());
+        node = std::move(next);
+    }
+}
 
 // The extra data of one channel as written: its share, or zeros when fewer bytes are left.
 bool write_extra(const Extension& e, XmlDocument* doc, XmlNode* channel, int kind, int index,
@@ -92,6 +122,7 @@ int write_channel_xml(const Extension& e, const std::string& dir, int kind, cons
         if (extra.data() != nullptr && !write_extra(e, doc.get(), channel, kind, at, record,
                                                     extra.subspan(std::min(used, extra.size())), used, place))
             break;
+        if (replace) drop_old_layout(channel, place.after.get());
     }
     xml_IndentTree(doc.get(), root.get(), 0);
     xml_SaveFile(doc.get(), path.c_str());

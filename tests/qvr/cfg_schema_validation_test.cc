@@ -297,3 +297,42 @@ TEST_F(StoreFilesValidateTest, EveryChannelSaveLeavesATableItsSchemaAccepts) {
 }
 
 }  // namespace
+
+// Only the old layout's elements go: the extra data this save did not write and an element
+// someone added stay.
+TEST_F(StoreFilesValidateTest, AChannelThatChangesLayoutKeepsWhatIsNotItsLayout) {
+    set_switch("WriteXML", "XML");
+    set_switch("ReadXML", "ON");
+    const std::string dir = device("tvall_1");
+    const std::vector<ChannelRecord> analog = {channel(ChannelKind::AI, 1), channel(ChannelKind::AI, 2)};
+    const std::vector<ChannelExtra> extra = {{1.5f, 11}, {2.5f, 22}};
+    ASSERT_EQ(cfg_SaveChannelsRewrite(nullptr, dir.c_str(), 0, analog.data(), 0, 2, extra.data(),
+                                      2 * sizeof(ChannelExtra), "tvall.chx"),
+              0);
+    const fs::path xml = fs::path(dir) / "ai.xml";
+    std::string text = file_bytes(xml);
+    text.insert(text.find("</Channel>"), "<Remark>by hand</Remark>");
+    qvr_test::write_file(xml, text);
+
+    const ChannelRecord digital = channel(ChannelKind::DI, 3);
+    ASSERT_EQ(cfg_SaveChannelsUpdate(nullptr, dir.c_str(), 0, &digital, 0, 1, nullptr, 0, nullptr), 0);
+    text = file_bytes(xml);
+    const std::string first = text.substr(0, text.find("</Channel>"));
+    for (const char* gone : {"<LowEventLimit>", "<Units>", "<HighAlarmText>", "<Analogue."})
+        EXPECT_EQ(first.find(gone), std::string::npos) << gone << " in\n" << first;
+    EXPECT_NE(first.find("<Digital.Address>b3:1</Digital.Address>"), std::string::npos) << first;
+    EXPECT_LT(first.find("<Digital.Bit>"), first.find("<Scale>1.5</Scale>"))
+        << "extra data behind the layout";
+    EXPECT_NE(first.find("<Remark>by hand</Remark>"), std::string::npos) << first;
+
+    std::vector<ChannelRecord> back(2);
+    std::vector<ChannelExtra> extra_back(2);
+    ASSERT_EQ(cfg_LoadChannels(dir.c_str(), 0, back.data(), 0, 2, extra_back.data(), 2 * sizeof(ChannelExtra),
+                               "tvall.chx"),
+              0)
+        << sink_.last();
+    EXPECT_EQ(back[0], digital);
+    EXPECT_EQ(back[1], analog[1]);
+    EXPECT_EQ(extra_back[0].Scale, 1.5f);
+    EXPECT_EQ(extra_back[0].Code, 11);
+}
