@@ -286,6 +286,16 @@ TEST_F(Device, ReconfigureShowsTheLinkDefaultsAndReadsChangedTables) {
     EXPECT_EQ(status_text(), "CAN'T READ CONFIGURATION -0002");
 }
 
+TEST_F(Device, APortThatCannotBeSetUpEndsTheProgram) {
+    std::memcpy(config.Comm.CommPort, "COM9", 4);  // mapped to no device
+    auto& d = make(spec_with({{{analog_in(0, "A")}, {}, {}, {}, {}}}));
+    EXPECT_EQ(d.initialise(), -1);
+    ASSERT_TRUE(d.fatal_code());
+    EXPECT_NE(*d.fatal_code(), 0);
+    EXPECT_EQ(status_text(), tolva::failure_text("CAN'T LOAD PATH DESCS -", *d.fatal_code()));
+    EXPECT_FALSE(d.round());
+}
+
 TEST_F(Device, InitialisingValuesMakesTheReadingTheReference) {
     auto ai = analog_in(0, "FLOW");
     ai.head.Flags.set(qvr::AnalogFlag::ScalingEnable, true);
