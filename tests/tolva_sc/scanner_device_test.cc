@@ -10,7 +10,6 @@
 #include <cstring>
 #include <filesystem>
 #include <future>
-#include <mutex>
 #include <thread>
 
 #include "controller/interface_module.h"
@@ -18,7 +17,6 @@
 #include "controller/pseudo_terminal.h"
 #include "host/runtime_host.h"
 #include "pccc_test_support.h"
-#include "platform/debug_output.h"
 #include "platform/last_error.h"
 #include "platform/registry_key.h"
 #include "platform/serial_port.h"
@@ -30,6 +28,7 @@
 #include "qvr/status_text.h"
 #include "qvr/trace.h"
 #include "qvr/xml.h"
+#include "support/debug_capture.h"
 #include "support/test_env.h"
 #include "tolva_sc/saved_values.h"
 #include "tolva_sc/scanner_device.h"
@@ -56,8 +55,8 @@ struct UnpluggedPort final : tolva::LinkPort {
     }
 };
 
-// The scanner's trace switched on for the debugger channel, as a service engineer would, and
-// the lines that channel receives.
+// The scanner's trace switched on for the debugger channel, as a service engineer would,
+// and the lines that reach that channel.
 class TraceLines {
   public:
     TraceLines() {
@@ -66,37 +65,24 @@ class TraceLines {
                                                 platform::kKeyAllAccess, key),
                   0);
         EXPECT_EQ(key.set_string("TOLVA_1_Debug", "ON"), 0);
-        platform::set_debug_output_capture([this](std::string_view text) {
-            std::lock_guard lock(mutex_);
-            lines_.emplace_back(text);
-        });
         trace_Create("TOLVA_1");
     }
-    ~TraceLines() {
-        trace_Destroy();
-        platform::set_debug_output_capture({});
-    }
+    ~TraceLines() { trace_Destroy(); }
     TraceLines(const TraceLines&) = delete;
     TraceLines& operator=(const TraceLines&) = delete;
 
-    // The whole lines that start with `start`, in order.
+    // The whole lines that start with `start`, in order, without the trace's name.
     std::vector<std::string> starting(std::string_view start) {
-        std::lock_guard lock(mutex_);
-        std::vector<std::string> found;
         const std::string head = "TOLVA_1 : " + std::string(start);
-        for (const auto& l : lines_)
+        std::vector<std::string> found;
+        for (const auto& l : capture_.lines(head))
             if (l.starts_with(head)) found.push_back(l.substr(10));
         return found;
     }
-
-    void clear() {
-        std::lock_guard lock(mutex_);
-        lines_.clear();
-    }
+    void clear() { capture_.clear(); }
 
   private:
-    std::mutex mutex_;
-    std::vector<std::string> lines_;
+    qvr_test::DebugCapture capture_;
 };
 
 qvr::ChannelRecord analog_in(int16_t element, const char* tag) {
