@@ -30,6 +30,14 @@ std::vector<std::string> ConfigTree::environment() const {
             "QUORVANE_RUNTIME_DIR=" + platform::runtime_dir()};
 }
 
+bool write_device_config(const std::filesystem::path& folder, std::span<const uint8_t, 704> config) {
+    std::ofstream out(folder / "config", std::ios::binary | std::ios::trunc);
+    const char auto_enable = 1;
+    out.write(&auto_enable, 1);
+    out.write(reinterpret_cast<const char*>(config.data()), static_cast<std::streamsize>(config.size()));
+    return static_cast<bool>(out.flush());
+}
+
 void write_channel_file(const std::filesystem::path& folder, qvr::ChannelKind kind,
                         std::span<const qvr::ChannelRecord> records, TimeStamp written) {
     std::ofstream out(folder / kind_file(kind), std::ios::binary | std::ios::trunc);

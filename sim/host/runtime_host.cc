@@ -215,15 +215,9 @@ int RuntimeHost::add_device(const DeviceSpec& spec) {
     const auto folder = config_tree().current_config() / spec.config_name;
     std::filesystem::create_directories(folder);
     {
-        std::vector<char> config(1 + spec.config.size());
-        config[0] = 1;  // AutoEnable
-        std::memcpy(config.data() + 1, spec.config.data(), spec.config.size());
-        FILE* f = std::fopen((folder / "config").c_str(), "wb");
-        if (f == nullptr) return -1;
-        std::fwrite(config.data(), 1, config.size(), f);
-        std::fclose(f);
+        if (!write_device_config(folder, spec.config)) return -1;
         const char autosave[6] = {};
-        f = std::fopen((folder / "saveconfig").c_str(), "wb");
+        FILE* f = std::fopen((folder / "saveconfig").c_str(), "wb");
         if (f == nullptr) return -1;
         std::fwrite(autosave, 1, sizeof autosave, f);
         std::fclose(f);

@@ -167,6 +167,10 @@ struct ConfigTree {
     std::vector<std::string> environment() const;
 };
 
+// The device configuration file "config" of a device's configuration folder: AutoEnable 1,
+// then the configuration record. False when it cannot be written.
+bool write_device_config(const std::filesystem::path& folder, std::span<const uint8_t, 704> config);
+
 // Channel files: the binary table of a kind ("ai", "di", "ao", "do", "ci") in a device's
 // configuration folder: the TimeStamp of its last write, then the records.
 void write_channel_file(const std::filesystem::path& folder, qvr::ChannelKind kind,

@@ -142,6 +142,12 @@ void ScannerRig::write_autosave(bool save_outputs, bool by_tag, int32_t rate_ms)
     out.write(reinterpret_cast<const char*>(bytes), sizeof bytes);
 }
 
+bool ScannerRig::write_config() {
+    std::array<uint8_t, 704> bytes{};
+    std::memcpy(bytes.data(), &config, sizeof config);
+    return sim_host::write_device_config(device_folder(), bytes);
+}
+
 void ScannerRig::write_channel_file(qvr::ChannelKind kind, const std::vector<qvr::ChannelRecord>& records) {
     sim_host::write_channel_file(device_folder(), kind, records, now_stamp());
 }

@@ -70,6 +70,8 @@ class ScannerRig {
     int add_device();
     // The output-saving settings of the device's folder ("saveconfig").
     void write_autosave(bool save_outputs, bool by_tag, int32_t rate_ms);
+    // Rewrites the device's configuration file with `config`.
+    bool write_config();
     // Rewrites a kind's channel file (a new last-write time).
     void write_channel_file(qvr::ChannelKind kind, const std::vector<qvr::ChannelRecord>& records);
     std::filesystem::path device_folder() const;

@@ -177,6 +177,32 @@ TEST(Scans, ReconfigurationTakesAnEditedChannelFile) {
     EXPECT_EQ(rig.device()->Busy, 0);
 }
 
+// ReadBack lives in the device configuration, not in a channel file: a reconfiguration
+// with no channel file edited takes it.
+TEST(Scans, ReconfigurationTakesReadBackWithNoChannelFileEdited) {
+    ScannerRig rig;
+    ASSERT_EQ(rig.add_device(), 0);
+    auto scanner = rig.start();
+    ASSERT_TRUE(scanner);
+    const float setpoint = 12;
+    ASSERT_EQ(chan_SetAnalogValues("A3", 1, 1, &setpoint), 0);
+    ASSERT_TRUE(rig.scan(*scanner));
+    ASSERT_EQ(rig.network.value(kStationOne, "N7:10"), 12.0);
+    rig.network.set_value(kStationOne, "N7:10", 40);  // changed at the controller
+    ASSERT_TRUE(rig.scan(*scanner));
+    EXPECT_EQ(rig.host.value("A3", 1), 12.0f);
+
+    rig.config.Comm.ReadBack = 1;
+    ASSERT_TRUE(rig.write_config());
+    rig.device()->NextDue = {};
+    ASSERT_TRUE(rig.send(*scanner, kScanCommandReconfigure));
+    ASSERT_TRUE(e2e::wait_until([&] { return rig.device()->NextDue.seconds != 0; }));
+    rig.network.set_value(kStationOne, "N7:10", 41);
+    ASSERT_TRUE(rig.scan(*scanner));
+    EXPECT_EQ(rig.host.value("A3", 1), 41.0f);
+    EXPECT_EQ(rig.status_text(), "");
+}
+
 TEST(Scans, AStationSwitchedOffFailsItsChannelsUntilItIsBack) {
     ScannerRig rig;
     rig.network.set_value(kStationTwo, "N7:0", 21);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -16,12 +17,18 @@
 #include "controller/pseudo_terminal.h"
 #include "host/runtime_host.h"
 #include "pccc_test_support.h"
+#include "platform/last_error.h"
+#include "platform/registry_key.h"
 #include "platform/serial_port.h"
 #include "qvr/device_module_layout.h"
+#include "qvr/reg.h"
 #include "qvr/section_layout.h"
 #include "qvr/shm.h"
 #include "qvr/slot.h"
 #include "qvr/status_text.h"
+#include "qvr/trace.h"
+#include "qvr/xml.h"
+#include "support/debug_capture.h"
 #include "support/test_env.h"
 #include "tolva_sc/saved_values.h"
 #include "tolva_sc/scanner_device.h"
@@ -48,6 +55,36 @@ struct UnpluggedPort final : tolva::LinkPort {
     }
 };
 
+// The scanner's trace switched on for the debugger channel, as a service engineer would,
+// and the lines that reach that channel.
+class TraceLines {
+  public:
+    TraceLines() {
+        platform::RegistryKey key;
+        EXPECT_EQ(platform::RegistryKey::create(platform::RegistryHive::machine, kProductKey,
+                                                platform::kKeyAllAccess, key),
+                  0);
+        EXPECT_EQ(key.set_string("TOLVA_1_Debug", "ON"), 0);
+        trace_Create("TOLVA_1");
+    }
+    ~TraceLines() { trace_Destroy(); }
+    TraceLines(const TraceLines&) = delete;
+    TraceLines& operator=(const TraceLines&) = delete;
+
+    // The whole lines that start with `start`, in order, without the trace's name.
+    std::vector<std::string> starting(std::string_view start) {
+        const std::string head = "TOLVA_1 : " + std::string(start);
+        std::vector<std::string> found;
+        for (const auto& l : capture_.lines(head))
+            if (l.starts_with(head)) found.push_back(l.substr(10));
+        return found;
+    }
+    void clear() { capture_.clear(); }
+
+  private:
+    qvr_test::DebugCapture capture_;
+};
+
 qvr::ChannelRecord analog_in(int16_t element, const char* tag) {
     return channel(kind::kAI, hw(kStation, tolva::file_type::kInteger, 7, element), tag);
 }
@@ -56,6 +93,9 @@ qvr::ChannelRecord analog_out(int16_t element, const char* tag) {
 }
 qvr::ChannelRecord digital_in(int16_t bit, const char* tag) {
     return channel(kind::kDI, hw(kStation, tolva::file_type::kBinary, 3, 0, bit), tag);
+}
+qvr::ChannelRecord digital_out(int16_t bit, const char* tag) {
+    return channel(kind::kDO, hw(kStation, tolva::file_type::kBinary, 3, 1, bit), tag);
 }
 
 struct Device : testing::Test {
@@ -232,6 +272,16 @@ TEST_F(Device, ReconfigureShowsTheLinkDefaultsAndReadsChangedTables) {
     EXPECT_EQ(status_text(), "CAN'T READ CONFIGURATION -0002");
 }
 
+TEST_F(Device, APortThatCannotBeSetUpEndsTheProgram) {
+    std::memcpy(config.Comm.CommPort, "COM9", 4);  // mapped to no device
+    auto& d = make(spec_with({{{analog_in(0, "A")}, {}, {}, {}, {}}}));
+    EXPECT_EQ(d.initialise(), -1);
+    ASSERT_TRUE(d.fatal_code());
+    EXPECT_NE(*d.fatal_code(), 0);
+    EXPECT_EQ(status_text(), tolva::failure_text("CAN'T LOAD PATH DESCS -", *d.fatal_code()));
+    EXPECT_FALSE(d.round());
+}
+
 TEST_F(Device, InitialisingValuesMakesTheReadingTheReference) {
     auto ai = analog_in(0, "FLOW");
     ai.head.Flags.set(qvr::AnalogFlag::ScalingEnable, true);
@@ -359,6 +409,250 @@ TEST_F(Device, ScanRequestsCountUntilTheNextDueTimeIsPublished) {
     tolva::command_state().initialise_values = true;
     ASSERT_TRUE(d.round());  // initialising values comes first and publishes
     EXPECT_EQ(tolva::command_state().scan_requests.load(), 0);
+}
+
+// A command that fails on a port that went away: its own text, then the open with retry
+// (fail all channels with the error, open the port again) brings the device back, all in
+// one round of the loop.
+TEST_F(Device, ACommandThatFailsReportsItsTextAndTheLoopOpensTheDeviceAgain) {
+    struct Case {
+        const char* command;
+        std::atomic<bool> tolva::CommandState::*flag;
+        const char* text;
+    };
+    const Case cases[] = {
+        {"reconfigure", &tolva::CommandState::reconfigure, "CAN'T RECONFIGURE DEVICE -0005"},
+        {"initialise values", &tolva::CommandState::initialise_values, "CAN'T INITIALISE VALUES - 0005"},
+        {"scan", nullptr, "CAN'T SCAN DEVICE -0005"},
+    };
+    network.set_value(kStation, "N7:0", 9);
+    auto& d = make(spec_with({{{analog_in(0, "A")}, {}, {}, {}, {}}}));
+    ASSERT_EQ(d.initialise(), 0);
+    d.open_with_retry(0);
+    TraceLines trace;
+    int value = 10;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command);
+        d.link().attach(std::make_unique<UnpluggedPort>());
+        network.set_value(kStation, "N7:0", value);
+        if (c.flag != nullptr)
+            (tolva::command_state().*c.flag) = true;
+        else
+            tolva::command_state().scan_requests = 1;
+        ASSERT_TRUE(d.round());
+        EXPECT_EQ(trace.starting("CAN'T "), std::vector<std::string>{std::string(c.text) + "\n"});
+        EXPECT_EQ(status_text(), "");
+        EXPECT_NE(dynamic_cast<tolva::SerialLinkPort*>(d.link().port()), nullptr);
+        EXPECT_EQ(host.value("A1", 1), static_cast<float>(value));
+        EXPECT_EQ(host.status_word("A1", 1) & 0x20u, 0u);
+        trace.clear();
+        ++value;
+    }
+}
+
+TEST(FailureText, ShowsTheLowTwelveBitsOrTheXmlLayersText) {
+    xml_SetSubject("ai");
+    xml_SetOperation(" Load");
+    xml_SetStatus(kXmlStatusFailed, "Root Element <Channels> not found");
+    const char* xml_text = "ai Load - Root Element <Channels> not found";
+    struct Case {
+        const char* prefix;
+        int error;
+        const char* text;
+    };
+    const Case cases[] = {
+        {"CAN'T SCAN DEVICE -", EIO, "CAN'T SCAN DEVICE -0005"},
+        {"CAN'T INITIALISE VALUES - ", EIO, "CAN'T INITIALISE VALUES - 0005"},
+        {"CAN'T INITIALISE DEVICE -", 0x1000001, "CAN'T INITIALISE DEVICE -0001"},
+        {"CAN'T INITIALISE DEVICE -", 4096, "CAN'T INITIALISE DEVICE -0000"},
+        {"CAN'T INITIALISE DEVICE -", 4095, "CAN'T INITIALISE DEVICE -4095"},
+        {"CAN'T INITIALISE DEVICE -", -1, "CAN'T INITIALISE DEVICE -4095"},
+        {"CAN'T READ CONFIGURATION -", platform::kErrorXmlParse, xml_text},
+        {"CAN'T RECONFIGURE DEVICE -", platform::kErrorXmlParse, xml_text},
+        // Only the error itself is the XML layer's, not one that masks to the same number.
+        {"CAN'T READ CONFIGURATION -", platform::kErrorXmlParse | 0x1000, "CAN'T READ CONFIGURATION -1465"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(tolva::failure_text(c.prefix, c.error), c.text) << c.prefix << c.error;
+}
+
+// The controller stand-in's line goes away: the scan request fails in the loop's round, the
+// channels fail with the scan's error and the device is opened again every second until a
+// line is back behind the port name; the round then ends with the device scanning again.
+TEST_F(Device, ALineThatWentAwayIsOpenedAgainWithinTheRound) {
+    network.set_value(kStation, "N7:0", 9);
+    auto& d = make(spec_with({{{analog_in(0, "A")}, {}, {}, {}, {}}}));
+    ASSERT_EQ(d.initialise(), 0);
+    d.open_with_retry(0);
+    ASSERT_EQ(host.value("A1", 1), 9.0f);
+    TraceLines trace;
+    module->stop();
+    line = sim_controller::PseudoTerminal{};
+    tolva::command_state().scan_requests = 1;
+    auto loop = std::async(std::launch::async, [&] { return d.round(); });
+    bool retrying = false;
+    for (int i = 0; i < 500 && !retrying; ++i) {
+        std::this_thread::sleep_for(20ms);
+        retrying = trace.starting("CAN'T INITIALISE DEVICE -").size() >= 2;
+    }
+    ASSERT_TRUE(retrying) << status_text();
+    EXPECT_TRUE(status_text().starts_with("CAN'T INITIALISE DEVICE -")) << status_text();
+    const auto texts = trace.starting("CAN'T ");
+    ASSERT_FALSE(texts.empty());
+    EXPECT_EQ(texts.front(), "CAN'T SCAN DEVICE -0005\n");
+    EXPECT_NE(host.status_word("A1", 1) & 0x20u, 0u);
+    EXPECT_EQ(qvr::load_u16(qvr::section_bytes(shm_OpenSection("dm_A1")), qvr::kModuleErrorOffset), EIO);
+    EXPECT_EQ(loop.wait_for(0s), std::future_status::timeout);
+
+    network.set_value(kStation, "N7:0", 10);
+    ASSERT_EQ(line.open(), 0);
+    ASSERT_EQ(sim_controller::map_port_name("COM5", line.device_path()), 0);
+    ASSERT_EQ(module->start(line.take_module_side()), 0);
+    ASSERT_EQ(loop.wait_for(30s), std::future_status::ready);
+    EXPECT_TRUE(loop.get());
+    EXPECT_EQ(status_text(), "");
+    EXPECT_EQ(host.value("A1", 1), 10.0f);
+    EXPECT_EQ(host.status_word("A1", 1) & 0x20u, 0u);
+    EXPECT_EQ(record->Busy, 0);
+}
+
+// ReadFirst and ReadBack are the device configuration's, not a channel table's: a
+// reconfiguration takes them although no table changed.
+TEST_F(Device, ReconfigureTakesReadBackAndReadFirstWithoutATableChange) {
+    auto& d = make(spec_with({{{}, {}, {analog_out(4, "SETPOINT")}, {digital_out(2, "PUMP")}, {}}}));
+    ASSERT_EQ(d.initialise(), 0);
+    d.open_with_retry(0);
+    host.set_value("A3", 1, 5.0f);
+    ASSERT_EQ(d.scan(false), 0);
+    ASSERT_EQ(network.value(kStation, "N7:4"), 5.0);
+    network.set_value(kStation, "N7:4", 8);  // changed at the controller
+    ASSERT_EQ(d.scan(false), 0);
+    EXPECT_EQ(host.value("A3", 1), 5.0f);  // no ReadBack: not seen
+
+    // The reconfiguration's first scan writes what differs from the controller; from then on
+    // unchanged outputs are read back.
+    config.Comm.ReadBack = 1;
+    ASSERT_EQ(d.reconfigure(), 0);
+    ASSERT_EQ(network.value(kStation, "N7:4"), 5.0);
+    network.set_value(kStation, "N7:4", 8);
+    ASSERT_EQ(d.scan(false), 0);
+    EXPECT_EQ(host.value("A3", 1), 8.0f);
+
+    // ReadFirst: what the host asked for meanwhile is replaced by the controller's value
+    // on the reconfiguration's scan rather than written.
+    config.Comm.ReadBack = 0;
+    config.Comm.ReadFirst = 1;
+    host.set_value("A3", 1, 6.0f);
+    network.clear_commands();
+    ASSERT_EQ(d.reconfigure(), 0);
+    EXPECT_EQ(network.value(kStation, "N7:4"), 8.0);
+    EXPECT_EQ(host.value("A3", 1), 8.0f);
+    const auto commands = network.commands();
+    EXPECT_EQ(std::count_if(commands.begin(), commands.end(), [](auto& c) { return c.is_write(); }), 0);
+    // The first scan is over: a later change is written.
+    host.set_value("A3", 1, 7.0f);
+    ASSERT_EQ(d.scan(false), 0);
+    EXPECT_EQ(network.value(kStation, "N7:4"), 7.0);
+}
+
+TEST_F(Device, ReferencesSurviveAReconfigureAndOnlyAReloadedTableZeroesThem) {
+    auto flow = analog_in(0, "FLOW");
+    flow.head.Flags.set(qvr::AnalogFlag::ScalingEnable, true);
+    flow.head.Flags.set(qvr::AnalogFlag::ReferenceEnable, true);
+    flow.analog.Gain = 5.0f;
+    auto level = flow;
+    qvr::split_text(level, qvr::ChannelText::Tag, "LEVEL");
+    tolva::write_channel_hw(level.bytes, hw(kStation, tolva::file_type::kInteger, 7, 1));
+    const std::vector<qvr::ChannelRecord> records{flow, level};
+    ASSERT_GT(tolva::saved_values_write("TOLVA_1", kind::kAI, std::vector<float>{2.5f, 1.0f}, records), 0);
+    network.set_value(kStation, "N7:0", 3);
+    network.set_value(kStation, "N7:1", 3);
+    auto& d = make(spec_with({{records, {}, {}, {}, {}}}));
+    ASSERT_EQ(d.initialise(), 0);
+    d.open_with_retry(0);
+    ASSERT_EQ(host.value("A1", 1), 12.5f);
+    ASSERT_EQ(d.initialise_values(), 0);  // references 15 and 15
+    ASSERT_EQ(host.value("A1", 1), 0.0f);
+
+    ASSERT_EQ(d.reconfigure(), 0);
+    EXPECT_EQ(d.kinds()[kind::kAI].reference[0], 15.0f);
+    EXPECT_EQ(d.kinds()[kind::kAI].reference[1], 15.0f);
+    EXPECT_EQ(host.value("A1", 1), 0.0f);
+    EXPECT_EQ(host.value("A1", 2), 0.0f);
+
+    // LEVEL loses its reference option in the edited table: its reference goes, FLOW's stays.
+    level.head.Flags.set(qvr::AnalogFlag::ReferenceEnable, false);
+    sim_host::write_channel_file(folder, qvr::ChannelKind::AI, std::vector{flow, level}, TimeStamp{1, 0, 0});
+    ASSERT_EQ(d.reconfigure(), 0);
+    EXPECT_EQ(d.kinds()[kind::kAI].reference[0], 15.0f);
+    EXPECT_EQ(d.kinds()[kind::kAI].reference[1], 0.0f);
+    EXPECT_EQ(host.value("A1", 1), 0.0f);
+    EXPECT_EQ(host.value("A1", 2), 15.0f);
+}
+
+// The scan engine on its own over the device's modules, with a clock that each kind's
+// handler moves on by the kind's cost: each module gets its kind's time, LastScanMs the sum,
+// unless the last kind scanned had nothing to judge.
+TEST_F(Device, ScanTimesGoToEachModuleAndTheSumToLastScanMs) {
+    auto& d = make(spec_with({{{analog_in(0, "A")},
+                               {digital_in(1, "D")},
+                               {analog_out(4, "S")},
+                               {digital_out(2, "P")},
+                               {analog_in(1, "COUNT")}}}));
+    ASSERT_EQ(d.initialise(), 0);
+    const char* codes[] = {"A1", "A2", "A3", "A4", "A5"};
+    const auto scan_time = [&](size_t k) {
+        return qvr::load_u32(qvr::section_bytes(shm_OpenSection((std::string("dm_") + codes[k]).c_str())),
+                             qvr::kScanTimeOffset);
+    };
+    constexpr std::array<int64_t, 5> cost{11, 7, 5, 3, 2};  // AI, DI, AO, DO, CI
+    constexpr uint32_t kUntouched = 999;
+    constexpr int32_t kNoScan = -5;
+    struct Case {
+        const char* name;
+        std::array<bool, 5> open;
+        std::array<int, 5> result;
+        int scan;
+        int32_t last_scan_ms;
+    };
+    const Case cases[] = {
+        {"every kind judged", {true, true, true, true, false}, {0, 0, 0, 0, 0}, 0, 26},
+        {"counter inputs, nothing to judge, first", {true, true, true, true, true}, {0, 0, 0, 0, 2}, 0, 26},
+        {"only counter inputs", {false, false, false, false, true}, {0, 0, 0, 0, 2}, 0, kNoScan},
+        {"nothing to judge in the last kind", {true, true, false, false, false}, {2, 0, 0, 0, 0}, 0, kNoScan},
+        {"one kind judged", {false, true, false, false, false}, {0, 0, 0, 0, 0}, 0, 7},
+        {"a kind failed", {true, true, true, true, false}, {0, 0, -1, 0, 0}, -1, kNoScan},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        tolva::DeviceKinds kinds = d.kinds();
+        for (size_t k = 0; k < 5; ++k) {
+            if (!c.open[k]) kinds[k].conf = nullptr;
+            ASSERT_TRUE(!c.open[k] || kinds[k].open()) << k;
+            qvr::store_u32(qvr::section_bytes(kinds[k].data), qvr::kScanTimeOffset, kUntouched);
+        }
+        int64_t clock = 1000;
+        tolva::AlarmNotices notices;
+        tolva::ScanEngine engine(
+            kinds,
+            [&](int k, auto, auto, auto) {
+                clock += cost[static_cast<size_t>(k)];
+                if (c.result[static_cast<size_t>(k)] == -1) errno = EIO;
+                return c.result[static_cast<size_t>(k)];
+            },
+            notices, tolva::ScanHooks{{}, {}, record, [&] { return clock; }});
+        record->LastScanMs = kNoScan;
+        EXPECT_EQ(engine.scan(false), c.scan);
+        EXPECT_EQ(record->LastScanMs, c.last_scan_ms);
+        // A kind keeps its old time unless it was judged in this scan.
+        bool failed = false;
+        for (const int k : {kind::kCI, kind::kDO, kind::kAO, kind::kDI, kind::kAI}) {
+            const auto i = static_cast<size_t>(k);
+            failed = failed || (c.open[i] && c.result[i] == -1);
+            const bool judged = c.open[i] && c.result[i] == 0 && !failed;
+            EXPECT_EQ(scan_time(i), judged ? static_cast<uint32_t>(cost[i]) : kUntouched) << codes[i];
+        }
+    }
 }
 
 }  // namespace

@@ -40,8 +40,12 @@ std::string kind_code(const DeviceRecord& device, int kind) {
     return c[1] == '\0' ? std::string(1, c[0]) : std::string(c, 2);
 }
 
+// The link, the command layer and the frame hand over lines without their end; the trace
+// shows a line (and passes it to the debugger channel) only once it ends.
 void trace_line(std::string_view line) {
-    trace_Write(std::string(line).c_str());
+    std::string text(line);
+    text += '\n';
+    trace_Write(text.c_str());
 }
 
 // Errors that say the channel table names counter inputs, which this device cannot serve.

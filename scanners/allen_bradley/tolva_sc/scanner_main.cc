@@ -29,10 +29,10 @@ int leave(platform::StopSignals& signals, int code) {
 
 void trace_priority(int request_error) {
     if (request_error < 0) {
-        trace_Write("real-time scheduling not asked for (TOLVA_NO_REALTIME)");
+        trace_Write("real-time scheduling not asked for (TOLVA_NO_REALTIME)\n");
     } else if (request_error > 0) {
         const std::string line = "real-time scheduling refused (error " + std::to_string(request_error) +
-                                 "): running at normal priority";
+                                 "): running at normal priority\n";
         trace_Write(line.c_str());
     }
 }
