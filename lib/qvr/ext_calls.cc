@@ -40,7 +40,7 @@ using ValidateChanExtra = decltype(Ex_Validate_Chan_Extra);
 using ValidateChanWithConfig = decltype(Ex_ValidateChanWithConfig);
 
 void trace_answer(const std::string& path, const char* entry, const std::string& what) {
-    std::string text = "extension " + path + ": " + entry + " " + what;
+    const std::string text = "extension " + path + ": " + entry + " " + what + '\n';
     trace_Write(text.c_str());
 }
 

@@ -49,7 +49,7 @@ std::string bin_folder() {
 }
 
 void trace_line(const std::string& text) {
-    trace_Write(text.c_str());
+    trace_Write((text + '\n').c_str());
 }
 
 // Loads `folder`/`name` when the file is there.

@@ -15,7 +15,11 @@
 
 #include "platform/dynamic_library.h"
 #include "plugins/test_plugin_records.h"
+#include "platform/registry_key.h"
+#include "qvr/reg.h"
 #include "qvr/sink.h"
+#include "qvr/trace.h"
+#include "support/debug_capture.h"
 #include "qvr/xml.h"
 #include "support/temp_dir.h"
 #include "tslib/typed_mem.h"
@@ -520,3 +524,24 @@ TEST_F(ExtBindingTest, ChannelAgainstConfigurationUsesTheCurrentFolder) {
 }
 
 }  // namespace
+
+TEST_F(ExtBindingTest, APluginThatCannotBeLoadedIsTracedAsAWholeLine) {
+    platform::RegistryKey key;
+    ASSERT_EQ(platform::RegistryKey::create(platform::RegistryHive::machine, kProductKey,
+                                            platform::kKeyAllAccess, key),
+              0);
+    ASSERT_EQ(key.set_string("EXTEST_Debug", "ON"), 0);
+    qvr_test::DebugCapture capture;
+    trace_Create("EXTEST");
+    {
+        std::FILE* junk = std::fopen((bin_ / "tvjnk_ex.so").c_str(), "w");
+        ASSERT_NE(junk, nullptr);
+        std::fputs("not a library", junk);
+        std::fclose(junk);
+    }
+    EXPECT_FALSE(Extension::load(device("tvjnk_1")).loaded());
+    trace_Destroy();
+    const auto lines = capture.lines("tvjnk_ex.so cannot be loaded");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_TRUE(lines[0].ends_with("\n")) << lines[0];
+}
