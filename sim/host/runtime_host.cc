@@ -234,7 +234,8 @@ int RuntimeHost::add_device(const DeviceSpec& spec) {
         } else {
             write_channel_file(folder, kind, records, written);
         }
-        if (!create_modules(spec.codes[k], records, !qvr::is_digital(kind), spec.value_records, written))
+        if (!create_modules(spec.codes[k], records, !qvr::is_digital(kind), spec.value_records, written,
+                            spec.event_modules))
             return -1;
     }
     if (!spec.stats_code.empty() &&

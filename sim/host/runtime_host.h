@@ -87,6 +87,7 @@ struct DeviceSpec {
     std::array<bool, 5> from_channel_files{};
     std::array<uint8_t, 704> config{};
     bool value_records = false;  // size the kind modules for 264-byte value records
+    bool event_modules = true;   // false: a host that failed to create the kinds' "dm_XX_event"
 };
 
 // A mailslot the host receives on, drained by a thread of its own.

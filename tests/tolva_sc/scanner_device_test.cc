@@ -656,3 +656,35 @@ TEST_F(Device, ScanTimesGoToEachModuleAndTheSumToLastScanMs) {
 }
 
 }  // namespace
+
+TEST_F(Device, NoticesThatNoBatchCouldTakeAreTracedNotLostSilently) {
+    TraceLines trace;
+    qvr::ChannelRecord level = analog_in(2, "LEVEL");
+    level.head.Flags.set(qvr::AnalogFlag::HighAlarmEnable, true);
+    level.analog.Gain = 1.0f;
+    level.analog.HighAlarmLimit = 90;
+    level.analog.HighAlarmDeadband = 85;
+    auto spec = spec_with({{{level}, {}, {}, {}, {}}});
+    spec.event_modules = false;
+    network.set_value(kStation, "N7:2", 10);
+    auto& d = make(spec);
+    ASSERT_EQ(d.initialise(), 0);
+    d.open_with_retry(0);
+    trace.clear();
+
+    network.set_value(kStation, "N7:2", 95);  // crosses the high alarm limit
+    ASSERT_EQ(d.scan(false), 0);
+    EXPECT_EQ(host.value("A1", 1), 95.0f);  // the value is still published
+    auto lost = [&] {
+        std::vector<std::string> found;
+        for (const auto& l : trace.starting(""))
+            if (l.find(" notice(s) of the scan not delivered (error ") != std::string::npos) found.push_back(l);
+        return found;
+    };
+    ASSERT_EQ(lost().size(), 1u);
+    EXPECT_TRUE(lost()[0].starts_with("1 notice(s)")) << lost()[0];
+
+    trace.clear();
+    ASSERT_EQ(d.scan(false), 0);  // nothing new to announce, so nothing is reported lost
+    EXPECT_TRUE(lost().empty());
+}

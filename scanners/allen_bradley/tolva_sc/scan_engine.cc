@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "platform/monotonic_clock.h"
 #include "qvr/alarm.h"
@@ -14,25 +15,36 @@ namespace tolva {
 
 void AlarmNotices::post_alarm(int index, uint32_t status, bool drive_common, int priority, int delay,
                               const float* value) {
-    alarm_PostAlarmAs(index, status, drive_common ? 1 : 0, priority, delay, computer_.c_str(), user_.c_str(), value);
+    count(alarm_PostAlarmAs(index, status, drive_common ? 1 : 0, priority, delay, computer_.c_str(),
+                            user_.c_str(), value));
 }
 void AlarmNotices::post_event(int index, uint32_t status, const float* value) {
-    alarm_PostEventAs(index, status, computer_.c_str(), user_.c_str(), value);
+    count(alarm_PostEventAs(index, status, computer_.c_str(), user_.c_str(), value));
 }
 void AlarmNotices::post_warning(int index, uint32_t status, int priority, const float* value) {
-    alarm_PostWarningAs(index, status, priority, computer_.c_str(), user_.c_str(), value);
+    count(alarm_PostWarningAs(index, status, priority, computer_.c_str(), user_.c_str(), value));
 }
 void AlarmNotices::post_warning_event(int index, uint32_t status, const float* value) {
-    alarm_PostWarningEventAs(index, status, computer_.c_str(), user_.c_str(), value);
+    count(alarm_PostWarningEventAs(index, status, computer_.c_str(), user_.c_str(), value));
 }
 void AlarmNotices::trigger_up(int index) {
-    alarm_LoggerTriggerUp(index);
+    count(alarm_LoggerTriggerUp(index));
 }
 void AlarmNotices::trigger_down(int index) {
-    alarm_LoggerTriggerDown(index);
+    count(alarm_LoggerTriggerDown(index));
 }
 void AlarmNotices::trigger_level(int index) {
-    alarm_LoggerTriggerLevel(index);
+    count(alarm_LoggerTriggerLevel(index));
+}
+
+void AlarmNotices::count(int result) {
+    if (result == 0) return;
+    ++refused_.count;
+    refused_.error = errno;
+}
+
+AlarmNotices::Refused AlarmNotices::take_refused() {
+    return std::exchange(refused_, Refused{});
 }
 
 namespace {

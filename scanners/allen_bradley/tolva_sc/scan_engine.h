@@ -41,9 +41,20 @@ class AlarmNotices final : public NoticeSink {
     void trigger_down(int index) override;
     void trigger_level(int index) override;
 
+    // The notices refused since the last call (no batch could begin, or delivery failed),
+    // so the scanner can say that they were lost.
+    struct Refused {
+        int count = 0;
+        int error = 0;  // of the last one
+    };
+    Refused take_refused();
+
   private:
+    void count(int result);
+
     std::string computer_;
     std::string user_;
+    Refused refused_;
 };
 
 struct ScanHooks {

@@ -304,6 +304,12 @@ void ScannerDevice::open_with_retry(int failure_code) {
 int ScannerDevice::scan(bool initial) {
     const int result = engine_.scan(initial);
     const int error = errno;
+    if (const AlarmNotices::Refused lost = notices_.take_refused(); lost.count != 0) {
+        char text[128];
+        std::snprintf(text, sizeof text, "%d notice(s) of the scan not delivered (error %d: %s)", lost.count,
+                      lost.error, std::strerror(lost.error));
+        trace_line(text);
+    }
     const LinkCounters now = link_.counters();
     stats_.add_link_counts(now - counted_);
     counted_ = now;
