@@ -200,8 +200,9 @@ DeviceRecord* shm_FindDevice(const char* type_name, uint16_t number, int* index)
 const char* shm_DeviceStatsCode(int index) {
     thread_local char code[3];
     const auto t = qvr::tables::open(qvr::Table::kDevice);
-    if (t.section == nullptr || index < 0) return nullptr;
-    const auto offset = qvr::stats_code_offset(t.bytes, static_cast<uint32_t>(index));
+    if (t.section == nullptr) return nullptr;
+    const auto offset =
+        index >= 0 ? qvr::stats_code_offset(t.bytes, static_cast<uint32_t>(index)) : std::nullopt;
     if (!offset) {
         platform::fail(platform::kErrorBadNetName);
         return nullptr;

@@ -10,6 +10,7 @@
 
 #include "host/host.h"
 #include "host/runtime_host.h"
+#include "platform/last_error.h"
 #include "qvr/device_modules.h"
 #include "qvr/host_tables.h"
 #include "qvr/module_index_testing.h"
@@ -224,7 +225,12 @@ TEST(HostTables, StatsCodesFollowTheLastRecord) {
     host.add_device(b);
     EXPECT_STREQ(shm_DeviceStatsCode(0), "A6");
     EXPECT_STREQ(shm_DeviceStatsCode(1), "");
-    EXPECT_EQ(shm_DeviceStatsCode(2), nullptr);
+    // An index before the array is as far outside it as one past the end, and says so.
+    for (int index : {2, -1}) {
+        platform::set_last_error(0);
+        EXPECT_EQ(shm_DeviceStatsCode(index), nullptr) << index;
+        EXPECT_EQ(platform::last_error(), platform::kErrorBadNetName) << index;
+    }
 }
 
 TEST(HostTables, LoggersByIndexAndName) {
