@@ -66,7 +66,7 @@ void save_device(const std::string& dir, DeviceSave how, int n, DeviceState& sta
     Config c{};
     c.Station = static_cast<std::uint16_t>(n);
     c.Mode = 1;
-    std::snprintf(c.Name, sizeof c.Name, "unit %d", n);
+    std::snprintf(c.Name, sizeof c.Name, "unit %d", n % 1000);  // the numbers used are small
     c.Rate = 100u + static_cast<std::uint32_t>(n);
     ConfigExtra x{static_cast<std::uint32_t>(2 * n), "note"};
     std::uint8_t enable = n % 2 == 0 ? 1 : 0;
