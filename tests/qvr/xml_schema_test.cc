@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "qvr/cfg_config_header.h"
@@ -238,6 +239,29 @@ TEST_F(XmlSchemaTest, AChannelSchemaTakesAnyNumberOfChannels) {
     EXPECT_NE(validate(fs::path(dir) / "ai.xml", replaced(xsd, "maxOccurs=\"unbounded\"", "maxOccurs=\"2\"")),
               "")
         << "a count taken from one save rejects the table";
+}
+
+// Devices of one type share their schema files: saves of two devices at once must each
+// leave a whole schema, and neither may fail for the other's sake.
+TEST_F(XmlSchemaTest, TwoDevicesOfATypeWritingTheirSchemaAtOnceLeaveItWhole) {
+    const std::string dirs[] = {device("tolva_3"), device("tolva_4")};
+    std::vector<ChannelRecord> records{analog("LT101", -5.5f, 1e30f), analog("LT102", 0, 100)};
+    constexpr int kRounds = 150;
+    int failures[2] = {0, 0};
+    auto writer = [&](int w) {
+        for (int i = 0; i < kRounds; ++i)
+            if (cfg_WriteChannelSchema(nullptr, dirs[w].c_str(), 0, records.data(), 0, 2) != 0) ++failures[w];
+    };
+    std::thread first(writer, 0);
+    std::thread second(writer, 1);
+    first.join();
+    second.join();
+    EXPECT_EQ(failures[0] + failures[1], 0);
+    const std::string xsd = qvr_test::read_file(schema("tolva_ai"));
+    write_channel_xml(Extension::load(dirs[0]), dirs[0], 0, records);
+    EXPECT_EQ(validate(fs::path(dirs[0]) / "ai.xml", xsd), "");
+    for (const auto& entry : fs::directory_iterator(config_ / "SCHEMA"))
+        EXPECT_EQ(entry.path().extension(), ".xsd") << "left behind: " << entry.path();
 }
 
 TEST_F(XmlSchemaTest, AMixedTableOffersEitherLayoutPerChannel) {
