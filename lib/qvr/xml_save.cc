@@ -79,10 +79,14 @@ std::string folder_of(const std::string& path) {
 
 int write_replacing(const std::string& path, const unsigned char* data, size_t size) {
     std::string temporary = path + ".tmp";
+    struct stat old {};
+    const bool existed = ::stat(path.c_str(), &old) == 0;
     int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) return errno;
     int error = 0;
-    if (!write_all(fd, data, size) || ::fsync(fd) != 0) error = errno;
+    // A new file gets the umask's mode; a rewritten one keeps the mode it was given.
+    if (existed && ::fchmod(fd, old.st_mode & 07777) != 0) error = errno;
+    if (error == 0 && (!write_all(fd, data, size) || ::fsync(fd) != 0)) error = errno;
     if (::close(fd) != 0 && error == 0) error = errno;
     if (error == 0 && ::rename(temporary.c_str(), path.c_str()) != 0) error = errno;
     if (error != 0) {

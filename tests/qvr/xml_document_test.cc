@@ -531,6 +531,18 @@ TEST_F(XmlDocumentTest, ASaveThatFailsLeavesTheOldFileWhole) {
     EXPECT_EQ(xml_LoadFile(doc(), (deep / "config.xml").c_str()), 0);
 }
 
+TEST_F(XmlDocumentTest, ARewrittenFileKeepsItsMode) {
+    XmlNodeRef r(xml_CreateElement(doc(), "r"));
+    xml_AppendChildToParent(r.get(), doc());
+    const fs::path target = dir_ / "config.xml";
+    qvr_test::write_file(target, "<old/>");
+    fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    ASSERT_EQ(xml_SaveFile(doc(), target.c_str()), 0);
+    EXPECT_EQ(fs::status(target).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_EQ(qvr_test::read_file(target), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<r/>\n");
+}
+
 // Failures a root process still meets, each made with real files: the text names the class
 // of the system error, and the status carries the error itself.
 TEST_F(XmlDocumentTest, SaveFailuresNameTheirClass) {
