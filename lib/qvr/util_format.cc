@@ -214,7 +214,8 @@ int format_text(char* out, size_t capacity, const char* format, std::span<const 
             conv.width = read_number(p, args);
             if (conv.width < 0) {
                 conv.left = true;
-                conv.width = std::min(kWidthMax, -conv.width);
+                // Negated in 64 bits: the most negative int has no positive counterpart.
+                conv.width = static_cast<int>(std::min<int64_t>(kWidthMax, -int64_t{conv.width}));
             }
             conv.width = std::min(conv.width, kWidthMax);
         }

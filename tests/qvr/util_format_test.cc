@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 
@@ -90,6 +91,14 @@ TEST(UtilFormatText, OutputIsCutToItsCapacityWithATerminatingZero) {
     EXPECT_EQ(one[0], 0);
     char wide[16];
     EXPECT_EQ(util_FormatText(wide, sizeof wide, "%999999999d", 1), 15);  // no huge padding is built
+}
+
+TEST(UtilFormatText, NegativeStarWidthsLeftJustify) {
+    EXPECT_EQ(format("[%*d]", -3, 7), "[7  ]");
+    EXPECT_EQ(format("[%*s]", -2, "x"), "[x ]");
+    // The most negative width has no positive counterpart: it is cut to the width bound.
+    EXPECT_EQ(format("[%*d]", INT32_MIN, 7).size(), 127u);
+    EXPECT_EQ(format("[%*d]", 2147483648LL, 7).size(), 127u);
 }
 
 TEST(UtilLocaleNumber, GroupsDigitsOnlyWhereBlanksLeaveRoom) {
