@@ -220,7 +220,9 @@ int patch_file(const std::string& path, std::span<const FilePatch> patches) {
     for (const FilePatch& p : patches) {
         if (p.offset > kMaxRewrittenFile || p.bytes.size() > kMaxRewrittenFile - p.offset)
             return platform::fail(EFBIG);
-        end = std::max<std::uint64_t>(end, p.offset + p.bytes.size());
+        // Writing no bytes past the end does not lengthen a file (a save of no channels
+        // adds no empty ones).
+        if (!p.bytes.empty()) end = std::max<std::uint64_t>(end, p.offset + p.bytes.size());
     }
     std::vector<std::uint8_t> content;
     if (!read_whole(path, content)) return platform::fail_from_errno();

@@ -261,6 +261,13 @@ TEST_F(ChannelTablesTest, ABinaryRangeSaveRewritesTheTableAroundIt) {
     ASSERT_EQ(longer.size(), 8 + 10 * 216u);
     EXPECT_EQ(longer.substr(8 + 6 * 216, 2 * 216), std::string(2 * 216, '\0'));
     EXPECT_EQ(longer.substr(8 + 8 * 216), record_bytes(changed));
+
+    // No channels past the end: the table gains none.
+    ASSERT_EQ(cfg_SaveChannelsUpdate(nullptr, dir.c_str(), 0, nullptr, 20, 0, nullptr, 0, nullptr), 0);
+    EXPECT_EQ(file_bytes(fs::path(dir) / "ai").size(), longer.size());
+    ChannelRecord beyond{};
+    EXPECT_EQ(cfg_LoadChannels(dir.c_str(), 0, &beyond, 19, 1, nullptr, 0, nullptr), -1);
+    EXPECT_EQ(errno, 38);
 }
 
 TEST_F(ChannelTablesTest, AShortBinaryTableFailsWithEndOfFile) {
