@@ -359,6 +359,28 @@ TEST_F(Device, OutputsAreSavedWhenTheirTimeComesWithoutAnyCommand) {
     EXPECT_TRUE(saved);
 }
 
+TEST_F(Device, OutputsAreSavedWhileScanRequestsNeverRunOut) {
+    autosave = {1, 0, 200};
+    auto& d = make(spec_with({{{}, {}, {analog_out(4, "SETPOINT")}, {}, {}}}));
+    ASSERT_EQ(d.initialise(), 0);
+    d.open_with_retry(0);
+    host.set_value("A3", 1, 3.0f);
+    ASSERT_EQ(d.scan(false), 0);
+    const auto files = tolva::saved_values_files("TOLVA_1", kind::kAO);
+    ASSERT_TRUE(files);
+    fs::remove(files->bin);
+    // A host asking for scans faster than they end: a request is always pending.
+    bool saved = false;
+    const auto until = std::chrono::steady_clock::now() + 10s;
+    while (!saved && std::chrono::steady_clock::now() < until) {
+        tolva::command_state().scan_requests = 5;
+        ASSERT_TRUE(d.round());
+        saved = fs::exists(files->bin);
+    }
+    tolva::command_state().scan_requests = 0;
+    EXPECT_TRUE(saved);
+}
+
 TEST_F(Device, ACounterInputTableNeverOpensAndSaysWhy) {
     auto& d = make(spec_with({{{analog_in(0, "A")}, {}, {}, {}, {analog_in(1, "COUNT")}}}));
     ASSERT_EQ(d.initialise(), 0);

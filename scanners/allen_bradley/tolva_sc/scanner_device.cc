@@ -445,6 +445,12 @@ bool ScannerDevice::round() {
         --commands_.scan_requests;
         slot_HoldCommands(0);
         if (scan(false) != 0) return after_failure("CAN'T SCAN DEVICE -", errno);
+        // While scan requests keep coming faster than scans end, the loop never gets to the
+        // idle branch below: a save that fell due is made between scans, so changed outputs
+        // are not left unsaved for as long as the overload lasts.
+        if (autosave_.save_outputs != 0 && commands_.scan_requests.load() > 0 &&
+            save_timer_.step(now_stamp()).save)
+            save_outputs();
     } else if (autosave_.save_outputs == 0) {
         wait_ms(0);
     } else {
