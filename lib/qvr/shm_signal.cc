@@ -127,9 +127,11 @@ int shm_WaitSignal(void* section, int slot) {
     if (!claim || *claim == qvr::ClaimResult::kTakenByOther)
         return platform::fail(platform::kErrorBadNetName);
     if (*claim == qvr::ClaimResult::kSignalled) return 0;
-    // Armed while the lock is held, so a signal sent once it is released cannot be missed.
-    qvr::slot_internal::prepare_wait();
+    // Armed while the lock is held, so a signal sent once it is released cannot be missed;
+    // a code held back until commands are released still sets the event after this.
+    qvr::slot_internal::arm_wait();
     lock.unlock();
+    qvr::slot_internal::release_commands();
     const int rc = qvr::slot_internal::wait_prepared(0);
     const int error = errno;
     SectionLock relock(section);

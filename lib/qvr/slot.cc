@@ -272,11 +272,18 @@ bool can_wake_caller() {
     return s.open && !in_callback();
 }
 
-void prepare_wait() {
+void arm_wait() {
     SlotState& s = state();
-    if (!s.open) return;
-    s.code_handled->reset();
-    set_allowed(true);
+    if (s.open) s.code_handled->reset();
+}
+
+void release_commands() {
+    if (state().open) set_allowed(true);
+}
+
+void prepare_wait() {
+    arm_wait();
+    release_commands();
 }
 
 int wait_prepared(uint32_t milliseconds) {

@@ -14,6 +14,11 @@ std::string process_slot_name(uint32_t pid);
 bool can_wake_caller();
 // Clears the code-handled event and releases commands, like the start of slot_Wait.
 void prepare_wait();
+// The two steps of prepare_wait apart, for a waiter that arms while it holds a section lock:
+// releasing commands enters the critical section, where a callback may be waiting for that
+// very lock, so it must come after the lock is released.
+void arm_wait();
+void release_commands();
 // The waiting part of slot_Wait, after prepare_wait. 0, or -1 with errno set.
 int wait_prepared(uint32_t milliseconds);
 

@@ -119,6 +119,22 @@ TEST(SectionsBetweenProcesses, NoSignalIsLostWhileTheWaiterComesBackToWait) {
     EXPECT_EQ(child.wait_exit_code(kLong), 0);
 }
 
+TEST(SectionsBetweenProcesses, WaiterDoesNotDeadlockWithACallbackThatTakesTheSectionLock) {
+    // The waiter's callback is running and about to lock the section while the waiter claims
+    // its slot under that lock.
+    void* s = shm_CreateDataModule("dm_DL", 16);
+    ASSERT_NE(s, nullptr);
+    auto child = helper({"wait-locking-callback", "dm_DL", "2"});
+    child.read_stdout(kLong, "ready");
+    const std::string out = child.read_stdout(5s, "callback done");
+    ASSERT_NE(out.find("callback done"), std::string::npos) << "waiter and callback deadlocked";
+    const uint32_t value = 7;
+    ASSERT_EQ(shm_WriteData(s, &value, 4, 0), 0);
+    ASSERT_EQ(shm_SignalWaiters(s, 2), 0);
+    EXPECT_NE(child.read_stdout(kLong, "woken value=7").find("woken value=7"), std::string::npos);
+    EXPECT_EQ(child.wait_exit_code(kLong), 0);
+}
+
 TEST(SectionsBetweenProcesses, WaiterSlotOfAnotherProcessIsRefused) {
     void* s = shm_CreateDataModule("dm_WS", 16);
     ASSERT_NE(s, nullptr);

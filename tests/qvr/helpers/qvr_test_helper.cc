@@ -4,12 +4,14 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "platform/mailslot.h"
 #include "qvr/section_layout.h"
@@ -93,6 +95,42 @@ int wait_loop(const char* name, int slot) {
     return 0;
 }
 
+// A callback that takes the section's lock while the main thread comes to wait on it: the
+// callback holds the slot's critical section and needs the section; the waiter holds the
+// section only for its claim and must not need the critical section meanwhile.
+void* g_locking_section = nullptr;
+std::atomic<bool> g_in_locking_callback{false};
+
+int locking_callback(uint32_t) {
+    g_in_locking_callback = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    if (shm_Lock(g_locking_section) != 0) die("callback lock");
+    shm_Unlock(g_locking_section);
+    say("callback done\n");
+    return 0;
+}
+
+int wait_beside_locking_callback(const char* name, int slot) {
+    slot_Open(locking_callback);
+    if (errno != 0) die("slot");
+    g_locking_section = open_section(name);
+    if (shm_ResetWaiters(g_locking_section, slot) < 0) die("reset");
+    // A code sent to the own process runs the callback on the sending thread.
+    std::thread sender([] { slot_SendCode(static_cast<uint32_t>(getpid()), 1); });
+    while (!g_in_locking_callback) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    say("ready %d\n", static_cast<int>(getpid()));
+    // The end of the callback may wake the waiter too; it looks again until the value comes.
+    uint32_t value = 0;
+    while (value == 0) {
+        if (shm_WaitSignal(g_locking_section, slot) != 0) die("wait");
+        if (shm_ReadData(g_locking_section, &value, 4, 0) != 0) die("read");
+    }
+    sender.join();
+    say("woken value=%u\n", value);
+    slot_Close();
+    return 0;
+}
+
 // Queues a request (and cancels it when asked), then reports every code until the stop code.
 int queue(const char* name, uint32_t code, bool cancel) {
     slot_Open(print_code);
@@ -137,6 +175,7 @@ int main(int argc, char** argv) {
     if (mode == "lock-hold") return lock_hold(arg(2), std::atoi(arg(3)));
     if (mode == "lock-count") return lock_count(arg(2), std::atoi(arg(3)));
     if (mode == "wait") return wait_loop(arg(2), std::atoi(arg(3)));
+    if (mode == "wait-locking-callback") return wait_beside_locking_callback(arg(2), std::atoi(arg(3)));
     if (mode == "queue") return queue(arg(2), std::strtoul(arg(3), nullptr, 10), argc > 4);
     if (mode == "send")
         return send(std::strtoul(arg(2), nullptr, 10), std::atoi(arg(3)), std::strtoul(arg(4), nullptr, 10));
