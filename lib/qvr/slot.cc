@@ -61,6 +61,9 @@ struct SlotState {
     std::mutex queue_mutex;
     std::condition_variable queue_cv;
     std::deque<uint32_t> queue;
+    // Codes queued or in the dispatch thread's hands, not yet handled: an own code goes
+    // behind them rather than overtake them.
+    std::atomic<size_t> undelivered{0};
 
     std::atomic<bool> open{false};
     std::atomic<bool> stopping{false};
@@ -130,6 +133,7 @@ bool enqueue(uint32_t code, bool wait_for_room) {
             s.queue_cv.wait(lock, [&] { return s.stopping || s.queue.size() < kMaxQueuedCodes; });
         if (s.stopping) return false;
         s.queue.push_back(code);
+        ++s.undelivered;
     }
     s.queue_cv.notify_all();
     return true;
@@ -213,7 +217,9 @@ void dispatcher_loop() {
             s.queue.pop_front();
         }
         s.queue_cv.notify_all();  // room for the reader
-        if (!dispatch(code)) return;
+        const bool delivered = dispatch(code);
+        --s.undelivered;
+        if (!delivered) return;
     }
 }
 
@@ -237,6 +243,7 @@ void release_resources() {
     {
         std::lock_guard lock(s.queue_mutex);
         s.queue.clear();
+        s.undelivered = 0;
     }
     s.receiver.reset();
     s.code_handled.reset();
@@ -389,15 +396,16 @@ int slot_SendCode(uint32_t pid, uint32_t code) {
             // A callback running elsewhere may be waiting for a section lock the sender holds;
             // then the code is queued rather than waiting for the critical section.
             std::unique_lock lock(s.cs, std::try_to_lock);
-            if (lock.owns_lock() && s.commands_allowed) {
+            if (lock.owns_lock() && s.commands_allowed && s.undelivered == 0) {
                 run_callback(code);
                 lock.unlock();
                 s.code_handled->set();
                 return 0;
             }
         }
-        // Held (possibly by this very thread), busy, or sent from inside the callback: the
-        // dispatch thread delivers it once commands are allowed, rather than wait for ever.
+        // Held (possibly by this very thread), busy, behind codes not yet handled, or sent
+        // from inside the callback: the dispatch thread delivers it in turn once commands are
+        // allowed, rather than wait for ever.
         if (!enqueue(code, false)) return platform::fail(ENOENT);
         return 0;
     }

@@ -29,7 +29,8 @@ SlotCallback slot_Open(SlotCallback callback);
 // Stops and joins the slot's threads, then releases everything; nothing when not open.
 void slot_Close();
 // Sends `code` to the slot of process `pid`. To the own process it runs the callback before
-// returning when commands are allowed, else queues the code for when they are released.
+// returning when commands are allowed and no code waits to be handled, else queues the code
+// behind those, for when commands are released.
 // 0, or -1 with errno ENOENT (no such slot), ETIMEDOUT (receiver does not read) or another
 // reason.
 int slot_SendCode(uint32_t pid, uint32_t code);

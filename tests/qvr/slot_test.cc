@@ -138,6 +138,23 @@ TEST_F(SlotTest, SendToTheOwnProcessWhileHoldingIsDeliveredOnRelease) {
     EXPECT_EQ(g_seen.all(), std::vector<uint32_t>{304});
 }
 
+TEST_F(SlotTest, OwnCodesSentWhileHoldingStayAheadOfTheOnesSentAfterRelease) {
+    for (uint32_t round = 0; round < 50; ++round) {
+        const uint32_t first = 10 * round;
+        ASSERT_EQ(slot_HoldCommands(1), 0);
+        ASSERT_EQ(slot_SendCode(own(), first + 1), 0);
+        ASSERT_EQ(slot_SendCode(own(), first + 2), 0);
+        ASSERT_EQ(slot_HoldCommands(0), 0);
+        ASSERT_EQ(slot_SendCode(own(), first + 3), 0);
+        ASSERT_TRUE(g_seen.wait_for(3 * (round + 1)));
+    }
+    const auto seen = g_seen.all();
+    std::vector<uint32_t> expected;
+    for (uint32_t round = 0; round < 50; ++round)
+        for (uint32_t c = 1; c <= 3; ++c) expected.push_back(10 * round + c);
+    EXPECT_EQ(seen, expected);
+}
+
 TEST_F(SlotTest, HeldCommandsAreNotDispatchedAndArriveInOrderOnRelease) {
     ASSERT_EQ(slot_HoldCommands(1), 0);
     for (uint32_t c = 1; c <= 50; ++c) write_code(c);
