@@ -137,7 +137,13 @@ std::optional<ShmMapping> shm_object_create(std::string_view name, size_t size, 
     }
     const std::string final_name = shm_object_name(name);
     const std::string temp_name = temporary_name();
-    const int fd = shm_open(temp_name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    int fd = shm_open(temp_name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd < 0 && errno == EEXIST) {
+        // Left by a creator killed halfway whose process id is now ours: nobody else can
+        // be using a temporary of this id and number.
+        shm_unlink(temp_name.c_str());
+        fd = shm_open(temp_name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    }
     if (fd < 0) {
         fail_from_errno();
         return std::nullopt;

@@ -1,7 +1,10 @@
 #include "platform/shm_object.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -141,4 +144,24 @@ TEST(ShmObject, ListAndRemoveCoverOnlyThisPrefixAndTemporaries) {
     EXPECT_EQ(errno, ENOENT);
     EXPECT_EQ(platform::shm_object_remove_prefixed(), 3);
     EXPECT_TRUE(raw_objects_with_prefix().empty());
+}
+
+TEST(ShmObject, TemporariesLeftByAKilledCreatorWhoseIdIsReusedDoNotStopCreation) {
+    // A creator killed between create and link left its temporaries; this process now has
+    // its id. Its first creations use the same temporary names.
+    for (int n = 0; n < 64; ++n) {
+        const std::string stale =
+            "/" + platform::ipc_prefix() + ".creating." + std::to_string(getpid()) + "." + std::to_string(n);
+        const int fd = shm_open(stale.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+        ASSERT_GE(fd, 0) << stale;
+        close(fd);
+    }
+    auto created = platform::shm_object_create("Global\\fresh", 8, 0660,
+                                               [](std::span<std::byte> b) { fill_with(b, std::byte{7}); });
+    ASSERT_TRUE(created) << std::strerror(errno);
+    auto opened = platform::ShmObject::open("Global\\fresh");
+    ASSERT_TRUE(opened);
+    std::byte first{};
+    ASSERT_TRUE(opened->read_at({&first, 1}, 0));
+    EXPECT_EQ(first, std::byte{7});
 }
