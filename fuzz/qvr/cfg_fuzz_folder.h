@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "fuzz_temp_folder.h"
 #include "platform/dynamic_library.h"
 #include "platform/registry_key.h"
 #include "qvr/cfg_audit.h"
@@ -29,18 +30,7 @@ inline const Folders& folders() {
         // Failures the targets provoke on purpose would flood the message sink.
         qvr::set_sink_capture([](const qvr::SinkEntry&) {});
         Folders made;
-        char pattern[] = "/tmp/cfgfuzz.XXXXXX";
-        if (mkdtemp(pattern) == nullptr) __builtin_trap();
-        made.root = pattern;
-        // The folder goes when the process ends.
-        static struct Remover {
-            std::filesystem::path root;
-            ~Remover() {
-                std::error_code ignored;
-                std::filesystem::remove_all(root, ignored);
-            }
-        } remover;
-        remover.root = made.root;
+        made.root = fuzz_support::process_folder("/tmp/cfgfuzz.XXXXXX");
         const auto config = made.root / "CURRENT_CONFIG";
         std::filesystem::create_directories(config / "tolva_1");
         std::filesystem::create_directories(config / "fzall_1");

@@ -26,6 +26,7 @@
 #include <string_view>
 #include <vector>
 
+#include "fuzz_temp_folder.h"
 #include "platform/ipc_names.h"
 #include "platform/last_error.h"
 #include "platform/shm_object.h"
@@ -134,17 +135,8 @@ const Host& host() {
         remove_leftovers();
         const std::string lead = std::string(kIpcLead) + std::to_string(getpid()) + ".";
         setenv("QUORVANE_IPC_PREFIX", lead.c_str(), 1);
-        std::string runtime = "/tmp/" + lead + "XXXXXX";
-        if (mkdtemp(runtime.data()) == nullptr) __builtin_trap();
+        const std::string runtime = fuzz_support::process_folder("/tmp/" + lead + "XXXXXX");
         setenv("QUORVANE_RUNTIME_DIR", runtime.c_str(), 1);
-        static struct Remover {
-            std::filesystem::path root;
-            ~Remover() {
-                std::error_code ignored;
-                std::filesystem::remove_all(root, ignored);
-            }
-        } remover;
-        remover.root = runtime;
 
         Host made;
         made.runtime = runtime;
