@@ -167,6 +167,20 @@ struct Device : testing::Test {
         spec.stats_code.clear();
         return spec;
     }
+    // A device with one analog output, saved every 200 ms, whose value changed and was
+    // written; its saved-values file is removed, so the next save shows.
+    tolva::ScannerDevice& open_changed_setpoint() {
+        autosave = {1, 0, 200};
+        auto& d = make(spec_with({{{}, {}, {analog_out(4, "SETPOINT")}, {}, {}}}));
+        EXPECT_EQ(d.initialise(), 0);
+        d.open_with_retry(0);
+        host.set_value("A3", 1, 3.0f);
+        EXPECT_EQ(d.scan(false), 0);
+        const auto files = tolva::saved_values_files("TOLVA_1", kind::kAO);
+        EXPECT_TRUE(files);
+        if (files) fs::remove(files->bin);
+        return d;
+    }
     std::string status_text() {
         for (const auto& e : host.status_entries())
             if (e.name == "TOLVA DEVICE 1") return e.text;
@@ -338,20 +352,13 @@ TEST_F(Device, EveryExitSavesChangedOutputs) {
 }
 
 TEST_F(Device, OutputsAreSavedWhenTheirTimeComesWithoutAnyCommand) {
-    autosave = {1, 0, 200};
-    auto& d = make(spec_with({{{}, {}, {analog_out(4, "SETPOINT")}, {}, {}}}));
-    ASSERT_EQ(d.initialise(), 0);
-    d.open_with_retry(0);
-    host.set_value("A3", 1, 3.0f);
-    ASSERT_EQ(d.scan(false), 0);
-    const auto files = tolva::saved_values_files("TOLVA_1", kind::kAO);
-    ASSERT_TRUE(files);
-    fs::remove(files->bin);
+    auto& d = open_changed_setpoint();
+    const fs::path bin = tolva::saved_values_files("TOLVA_1", kind::kAO).value().bin;
     auto loop = std::async(std::launch::async, [&] { d.run(); });
     bool saved = false;
     for (int i = 0; i < 500 && !saved; ++i) {
         std::this_thread::sleep_for(20ms);
-        saved = fs::exists(files->bin);
+        saved = fs::exists(bin);
     }
     tolva::command_state().running = false;
     slot_SendCode(static_cast<uint32_t>(getpid()), 31);
@@ -360,22 +367,15 @@ TEST_F(Device, OutputsAreSavedWhenTheirTimeComesWithoutAnyCommand) {
 }
 
 TEST_F(Device, OutputsAreSavedWhileScanRequestsNeverRunOut) {
-    autosave = {1, 0, 200};
-    auto& d = make(spec_with({{{}, {}, {analog_out(4, "SETPOINT")}, {}, {}}}));
-    ASSERT_EQ(d.initialise(), 0);
-    d.open_with_retry(0);
-    host.set_value("A3", 1, 3.0f);
-    ASSERT_EQ(d.scan(false), 0);
-    const auto files = tolva::saved_values_files("TOLVA_1", kind::kAO);
-    ASSERT_TRUE(files);
-    fs::remove(files->bin);
+    auto& d = open_changed_setpoint();
+    const fs::path bin = tolva::saved_values_files("TOLVA_1", kind::kAO).value().bin;
     // A host asking for scans faster than they end: a request is always pending.
     bool saved = false;
     const auto until = std::chrono::steady_clock::now() + 10s;
     while (!saved && std::chrono::steady_clock::now() < until) {
         tolva::command_state().scan_requests = 5;
         ASSERT_TRUE(d.round());
-        saved = fs::exists(files->bin);
+        saved = fs::exists(bin);
     }
     tolva::command_state().scan_requests = 0;
     EXPECT_TRUE(saved);
