@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "platform/registry_key.h"
-#include "qvr/cfg_audit.h"
-#include "qvr/cfg_channel_tables.h"
-#include "qvr/reg.h"
+#include "qvr/config/cfg_audit.h"
+#include "qvr/config/cfg_channel_tables.h"
+#include "qvr/settings/reg.h"
 
 namespace {
 

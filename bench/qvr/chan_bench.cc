@@ -15,11 +15,11 @@
 #include "host/host.h"
 #include "host/runtime_host.h"
 #include "platform/monotonic_clock.h"
-#include "qvr/chan.h"
-#include "qvr/device_modules.h"
-#include "qvr/section_layout.h"
-#include "qvr/shm.h"
-#include "qvr/slot.h"
+#include "qvr/host/chan.h"
+#include "qvr/host/device_modules.h"
+#include "qvr/ipc/section_layout.h"
+#include "qvr/ipc/shm.h"
+#include "qvr/ipc/slot.h"
 
 extern char** environ;
 

@@ -17,8 +17,8 @@
 #include "platform/mailslot.h"
 #include "platform/monotonic_clock.h"
 #include "platform/shm_object.h"
-#include "qvr/shm.h"
-#include "qvr/slot.h"
+#include "qvr/ipc/shm.h"
+#include "qvr/ipc/slot.h"
 
 extern char** environ;
 

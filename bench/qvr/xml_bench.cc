@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "qvr/channel_record_types.h"
-#include "qvr/xml.h"
+#include "qvr/records/channel_record_types.h"
+#include "qvr/xml/xml.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "qvr/channel_record.h"
+#include "qvr/records/channel_record.h"
 #include "tolva_ex/records.h"
 
 namespace scan_bench {

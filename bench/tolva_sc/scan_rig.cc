@@ -8,7 +8,7 @@
 #include <string>
 
 #include "platform/monotonic_clock.h"
-#include "qvr/status_text.h"
+#include "qvr/host/status_text.h"
 #include "tolva_sc/scanner_commands.h"
 #include "tolva_sc/value_convert.h"
 

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "qvr/channel_record.h"
+#include "qvr/records/channel_record.h"
 #include "tolva_ex/records.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "cfg_fuzz_folder.h"
-#include "qvr/cfg_channel_tables.h"
+#include "qvr/config/cfg_channel_tables.h"
 
 constexpr int kMaxCount = 4096;
 

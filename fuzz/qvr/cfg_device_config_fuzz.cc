@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "cfg_fuzz_folder.h"
-#include "qvr/cfg_device_config.h"
+#include "qvr/config/cfg_device_config.h"
 
 namespace {
 

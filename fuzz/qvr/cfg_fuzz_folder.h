@@ -13,9 +13,9 @@
 #include "fuzz_temp_folder.h"
 #include "platform/dynamic_library.h"
 #include "platform/registry_key.h"
-#include "qvr/cfg_audit.h"
-#include "qvr/reg.h"
-#include "qvr/sink.h"
+#include "qvr/config/cfg_audit.h"
+#include "qvr/settings/reg.h"
+#include "qvr/diag/sink.h"
 
 namespace cfg_fuzz {
 

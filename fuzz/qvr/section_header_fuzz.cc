@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "qvr/section_layout.h"
+#include "qvr/ipc/section_layout.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 4) return 0;

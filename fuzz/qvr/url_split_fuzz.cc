@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "qvr/url.h"
+#include "qvr/util/url.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;

@@ -9,8 +9,8 @@
 #include <cstring>
 #include <string_view>
 
-#include "qvr/xml.h"
-#include "qvr/xml_internal.h"
+#include "qvr/xml/xml.h"
+#include "qvr/xml/xml_internal.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "qvr/channel_record_types.h"
+#include "qvr/records/channel_record_types.h"
 #include "tolva_ex/record_types.h"
 #include "tslib/typed_mem.h"
 

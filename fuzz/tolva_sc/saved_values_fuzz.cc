@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "qvr/channel_record.h"
+#include "qvr/records/channel_record.h"
 #include "tolva_sc/saved_values.h"
 
 namespace {

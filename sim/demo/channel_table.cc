@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "qvr/device_module_layout.h"
+#include "qvr/host/device_module_layout.h"
 
 namespace sim_demo {
 namespace {

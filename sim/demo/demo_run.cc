@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "channel_table.h"
-#include "qvr/chan.h"
-#include "qvr/slot.h"
+#include "qvr/host/chan.h"
+#include "qvr/ipc/slot.h"
 #include "rig/scanner_rig.h"
 #include "sample_device.h"
 

@@ -10,7 +10,7 @@
 #include "host/runtime_host.h"
 #include "platform/ipc_names.h"
 #include "platform/process_spawn.h"
-#include "qvr/slot.h"
+#include "qvr/ipc/slot.h"
 
 namespace sim_host {
 namespace {

@@ -6,8 +6,8 @@
 #include "platform/mailslot.h"
 #include "platform/named_mutex.h"
 #include "platform/shm_object.h"
-#include "qvr/rt.h"
-#include "qvr/shm.h"
+#include "qvr/util/rt.h"
+#include "qvr/ipc/shm.h"
 
 namespace sim_host {
 namespace {

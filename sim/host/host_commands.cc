@@ -12,10 +12,10 @@
 
 #include "host/runtime_host.h"
 #include "platform/process_spawn.h"
-#include "qvr/fixed_text.h"
-#include "qvr/host_table_layout.h"
-#include "qvr/section_layout.h"
-#include "qvr/shm.h"
+#include "qvr/util/fixed_text.h"
+#include "qvr/host/host_table_layout.h"
+#include "qvr/ipc/section_layout.h"
+#include "qvr/ipc/shm.h"
 
 namespace sim_host {
 

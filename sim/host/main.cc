@@ -14,9 +14,9 @@
 #include "host/host.h"
 #include "host/host_commands.h"
 #include "platform/ipc_names.h"
-#include "qvr/section_layout.h"
-#include "qvr/shm.h"
-#include "qvr/slot.h"
+#include "qvr/ipc/section_layout.h"
+#include "qvr/ipc/shm.h"
+#include "qvr/ipc/slot.h"
 
 namespace {
 

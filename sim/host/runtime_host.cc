@@ -8,13 +8,13 @@
 #include <mutex>
 
 #include "host/host.h"
-#include "qvr/device_module_layout.h"
-#include "qvr/fixed_text.h"
-#include "qvr/host_table_layout.h"
-#include "qvr/section_layout.h"
-#include "qvr/shm.h"
-#include "qvr/slot.h"
-#include "qvr/util.h"
+#include "qvr/host/device_module_layout.h"
+#include "qvr/util/fixed_text.h"
+#include "qvr/host/host_table_layout.h"
+#include "qvr/ipc/section_layout.h"
+#include "qvr/ipc/shm.h"
+#include "qvr/ipc/slot.h"
+#include "qvr/util/util.h"
 
 namespace sim_host {
 namespace {

@@ -25,9 +25,9 @@
 #include <thread>
 #include <vector>
 
-#include "qvr/alarm.h"
-#include "qvr/channel_record.h"
-#include "qvr/host_tables.h"
+#include "qvr/host/alarm.h"
+#include "qvr/records/channel_record.h"
+#include "qvr/host/host_tables.h"
 
 namespace sim_host {
 

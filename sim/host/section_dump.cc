@@ -5,8 +5,8 @@
 #include <string>
 
 #include "host/host.h"
-#include "qvr/section_layout.h"
-#include "qvr/shm.h"
+#include "qvr/ipc/section_layout.h"
+#include "qvr/ipc/shm.h"
 
 namespace sim_host {
 namespace {

@@ -10,9 +10,9 @@
 #include <thread>
 
 #include "platform/serial_port.h"
-#include "qvr/fixed_text.h"
-#include "qvr/shm.h"
-#include "qvr/slot.h"
+#include "qvr/util/fixed_text.h"
+#include "qvr/ipc/shm.h"
+#include "qvr/ipc/slot.h"
 
 namespace sim_rig {
 namespace {

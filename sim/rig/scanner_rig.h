@@ -21,9 +21,9 @@
 #include "controller/interface_module.h"
 #include "controller/pccc_network.h"
 #include "controller/pseudo_terminal.h"
-#include "qvr/slot.h"
+#include "qvr/ipc/slot.h"
 #include "host/runtime_host.h"
-#include "qvr/channel_record.h"
+#include "qvr/records/channel_record.h"
 #include "tolva_ex/records.h"
 
 namespace sim_rig {

@@ -19,7 +19,7 @@
 #include "library_fixture.h"
 #include "platform/registry_key.h"
 #include "platform/serial_port_names.h"
-#include "qvr/channel_record.h"
+#include "qvr/records/channel_record.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <set>
 #include <thread>
 
-#include "qvr/chan.h"
+#include "qvr/host/chan.h"
 #include "scanner_rig.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "qvr/chan.h"
+#include "qvr/host/chan.h"
 #include "scanner_rig.h"
 
 namespace {

@@ -5,8 +5,8 @@
 #include <algorithm>
 
 #include "platform/host_identity.h"
-#include "qvr/alarm.h"
-#include "qvr/chan.h"
+#include "qvr/host/alarm.h"
+#include "qvr/host/chan.h"
 #include "scanner_rig.h"
 
 namespace {

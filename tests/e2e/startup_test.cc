@@ -8,7 +8,7 @@
 
 #include "scanner_rig.h"
 #include "support/child_process.h"
-#include "qvr/slot.h"
+#include "qvr/ipc/slot.h"
 #include "support/test_env.h"
 
 namespace {

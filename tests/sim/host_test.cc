@@ -10,7 +10,7 @@
 #include "host/host.h"
 #include "platform/ipc_names.h"
 #include "platform/shm_object.h"
-#include "qvr/shm.h"
+#include "qvr/ipc/shm.h"
 #include "support/child_process.h"
 
 using qvr_test::ChildProcess;

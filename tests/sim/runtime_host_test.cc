@@ -9,10 +9,10 @@
 
 #include "host/runtime_host.h"
 #include "platform/mailslot.h"
-#include "qvr/device_modules.h"
-#include "qvr/host_tables.h"
-#include "qvr/section_layout.h"
-#include "qvr/shm.h"
+#include "qvr/host/device_modules.h"
+#include "qvr/host/host_tables.h"
+#include "qvr/ipc/section_layout.h"
+#include "qvr/ipc/shm.h"
 #include "support/child_process.h"
 #include "support/test_env.h"
 

@@ -1,7 +1,7 @@
 /* The extension interface compiled as C: plug-ins may be written in C. */
 #include <stddef.h>
 
-#include "qvr/ex_interface.h"
+#include "qvr/ext/ex_interface.h"
 
 size_t ex_buffer_layout_in_c(size_t* data_offset, size_t* must_free_offset);
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "qvr/ex_interface.h"
+#include "qvr/ext/ex_interface.h"
 #include "support/child_process.h"
 #include "tolva_ex/record_types.h"
 #include "tolva_ex/records.h"

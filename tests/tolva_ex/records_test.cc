@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "qvr/channel_record.h"
+#include "qvr/records/channel_record.h"
 
 namespace {
 

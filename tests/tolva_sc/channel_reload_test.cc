@@ -9,9 +9,9 @@
 
 #include "host/runtime_host.h"
 #include "pccc_test_support.h"
-#include "qvr/device_module_layout.h"
-#include "qvr/device_modules.h"
-#include "qvr/shm.h"
+#include "qvr/host/device_module_layout.h"
+#include "qvr/host/device_modules.h"
+#include "qvr/ipc/shm.h"
 #include "tolva_sc/channel_reload.h"
 
 namespace {

@@ -12,7 +12,7 @@
 
 #include "controller/pccc_network.h"
 #include "platform/last_error.h"
-#include "qvr/channel_record.h"
+#include "qvr/records/channel_record.h"
 #include "tolva_ex/records.h"
 #include "tolva_sc/link_codes.h"
 #include "tolva_sc/message_link.h"

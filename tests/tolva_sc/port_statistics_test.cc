@@ -6,9 +6,9 @@
 
 #include "host/host.h"
 #include "host/runtime_host.h"
-#include "qvr/device_module_layout.h"
-#include "qvr/host_tables.h"
-#include "qvr/section_layout.h"
+#include "qvr/host/device_module_layout.h"
+#include "qvr/host/host_tables.h"
+#include "qvr/ipc/section_layout.h"
 #include "tolva_sc/port_statistics.h"
 #include "tolva_sc/scanner_device.h"
 

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "qvr/channel_record.h"
+#include "qvr/records/channel_record.h"
 #include "tolva_ex/records.h"
 
 class QWidget;

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <span>
 
-#include "qvr/ex_interface.h"
+#include "qvr/ext/ex_interface.h"
 #include "tolva_ex/record_types.h"
 #include "tolva_ex/records.h"
 

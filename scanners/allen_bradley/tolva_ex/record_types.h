@@ -7,7 +7,7 @@
 #include <array>
 #include <cstddef>
 
-#include "qvr/full_width_text_type.h"
+#include "qvr/records/full_width_text_type.h"
 #include "tolva_ex/records.h"
 #include "tslib/structs.h"
 

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "qvr/num.h"
+#include "qvr/util/num.h"
 #include "tolva_sc/kind_handlers.h"
 
 namespace tolva {

@@ -9,7 +9,7 @@
 #include <bit>
 #include <cstdint>
 
-#include "qvr/channel_record.h"
+#include "qvr/records/channel_record.h"
 
 namespace tolva {
 

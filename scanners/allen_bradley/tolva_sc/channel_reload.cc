@@ -11,10 +11,10 @@
 #include <string>
 
 #include "platform/last_error.h"
-#include "qvr/device_module_layout.h"
-#include "qvr/section_layout.h"
-#include "qvr/shm.h"
-#include "qvr/timestamp.h"
+#include "qvr/host/device_module_layout.h"
+#include "qvr/ipc/section_layout.h"
+#include "qvr/ipc/shm.h"
+#include "qvr/time/timestamp.h"
 #include "tolva_sc/saved_values.h"
 
 namespace tolva {

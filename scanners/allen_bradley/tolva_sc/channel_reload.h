@@ -5,7 +5,7 @@
 #include <functional>
 #include <span>
 
-#include "qvr/channel_record.h"
+#include "qvr/records/channel_record.h"
 
 namespace tolva {
 

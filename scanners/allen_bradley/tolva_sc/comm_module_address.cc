@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "qvr/reg.h"
+#include "qvr/settings/reg.h"
 
 namespace tolva {
 

@@ -1,7 +1,7 @@
 #include "tolva_sc/config_files.h"
 
-#include "qvr/cfg_channel_tables.h"
-#include "qvr/cfg_device_config.h"
+#include "qvr/config/cfg_channel_tables.h"
+#include "qvr/config/cfg_device_config.h"
 
 namespace tolva {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "qvr/channel_record.h"
+#include "qvr/records/channel_record.h"
 #include "tolva_sc/kind_handlers.h"
 
 namespace tolva {

@@ -10,7 +10,7 @@
 #include <span>
 #include <vector>
 
-#include "qvr/channel_record.h"
+#include "qvr/records/channel_record.h"
 #include "tolva_sc/pccc_commands.h"
 #include "tolva_sc/station_table.h"
 #include "tolva_sc/value_convert.h"

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <span>
 
-#include "qvr/channel_record.h"
+#include "qvr/records/channel_record.h"
 #include "tolva_sc/io_block.h"
 #include "tolva_sc/pccc_commands.h"
 #include "tolva_sc/station_table.h"

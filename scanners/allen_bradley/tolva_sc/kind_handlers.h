@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <span>
 
-#include "qvr/channel_record.h"
+#include "qvr/records/channel_record.h"
 #include "tolva_ex/records.h"
 #include "tolva_sc/io_block.h"
 #include "tolva_sc/io_transfer.h"

@@ -7,13 +7,13 @@
 #include <filesystem>
 
 #include "platform/last_error.h"
-#include "qvr/chan.h"
-#include "qvr/device_modules.h"
-#include "qvr/ext.h"
-#include "qvr/fixed_text.h"
-#include "qvr/section_layout.h"
-#include "qvr/shm.h"
-#include "qvr/timestamp.h"
+#include "qvr/host/chan.h"
+#include "qvr/host/device_modules.h"
+#include "qvr/ext/ext.h"
+#include "qvr/util/fixed_text.h"
+#include "qvr/ipc/section_layout.h"
+#include "qvr/ipc/shm.h"
+#include "qvr/time/timestamp.h"
 
 namespace tolva {
 

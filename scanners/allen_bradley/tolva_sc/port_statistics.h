@@ -14,8 +14,8 @@
 #include <string_view>
 #include <vector>
 
-#include "qvr/channel_record.h"
-#include "qvr/host_tables.h"
+#include "qvr/records/channel_record.h"
+#include "qvr/host/host_tables.h"
 #include "tolva_sc/link_counters.h"
 
 namespace tolva {

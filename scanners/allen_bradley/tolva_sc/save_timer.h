@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "qvr/timestamp.h"
+#include "qvr/time/timestamp.h"
 
 namespace tolva {
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "platform/last_error.h"
-#include "qvr/env.h"
+#include "qvr/settings/env.h"
 
 namespace tolva {
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "qvr/channel_record.h"
+#include "qvr/records/channel_record.h"
 
 namespace tolva {
 

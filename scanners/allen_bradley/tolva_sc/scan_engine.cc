@@ -5,10 +5,10 @@
 #include <utility>
 
 #include "platform/monotonic_clock.h"
-#include "qvr/alarm.h"
-#include "qvr/device_module_layout.h"
-#include "qvr/num.h"
-#include "qvr/shm.h"
+#include "qvr/host/alarm.h"
+#include "qvr/host/device_module_layout.h"
+#include "qvr/util/num.h"
+#include "qvr/ipc/shm.h"
 #include "tolva_sc/saved_values.h"
 
 namespace tolva {

@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "qvr/host_tables.h"
+#include "qvr/host/host_tables.h"
 #include "tolva_sc/channel_judge.h"
 #include "tolva_sc/device_kinds.h"
 

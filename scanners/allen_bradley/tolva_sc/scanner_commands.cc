@@ -1,6 +1,6 @@
 #include "tolva_sc/scanner_commands.h"
 
-#include "qvr/slot.h"
+#include "qvr/ipc/slot.h"
 
 namespace tolva {
 

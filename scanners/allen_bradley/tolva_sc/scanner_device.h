@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "qvr/host_tables.h"
+#include "qvr/host/host_tables.h"
 #include "tolva_ex/records.h"
 #include "tolva_sc/config_files.h"
 #include "tolva_sc/device_kinds.h"

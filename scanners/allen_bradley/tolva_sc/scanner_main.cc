@@ -8,12 +8,12 @@
 
 #include "platform/process_priority.h"
 #include "platform/stop_signals.h"
-#include "qvr/env.h"
-#include "qvr/fixed_text.h"
-#include "qvr/host_tables.h"
-#include "qvr/slot.h"
-#include "qvr/status_text.h"
-#include "qvr/trace.h"
+#include "qvr/settings/env.h"
+#include "qvr/util/fixed_text.h"
+#include "qvr/host/host_tables.h"
+#include "qvr/ipc/slot.h"
+#include "qvr/host/status_text.h"
+#include "qvr/diag/trace.h"
 #include "tolva_sc/scanner_device.h"
 
 namespace tolva {

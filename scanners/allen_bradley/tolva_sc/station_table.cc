@@ -5,7 +5,7 @@
 #include <string>
 
 #include "platform/monotonic_clock.h"
-#include "qvr/status_text.h"
+#include "qvr/host/status_text.h"
 #include "tolva_sc/pccc_codes.h"
 
 namespace tolva {

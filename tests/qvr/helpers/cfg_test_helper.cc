@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "qvr/cfg_audit.h"
-#include "qvr/cfg_channel_tables.h"
+#include "qvr/config/cfg_audit.h"
+#include "qvr/config/cfg_channel_tables.h"
 
 namespace {
 

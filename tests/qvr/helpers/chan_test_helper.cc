@@ -11,12 +11,12 @@
 #include <string>
 #include <string_view>
 
-#include "qvr/alarm.h"
-#include "qvr/chan.h"
-#include "qvr/device_modules.h"
-#include "qvr/host_tables.h"
-#include "qvr/shm.h"
-#include "qvr/slot.h"
+#include "qvr/host/alarm.h"
+#include "qvr/host/chan.h"
+#include "qvr/host/device_modules.h"
+#include "qvr/host/host_tables.h"
+#include "qvr/ipc/shm.h"
+#include "qvr/ipc/slot.h"
 
 namespace {
 

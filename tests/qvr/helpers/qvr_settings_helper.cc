@@ -11,8 +11,8 @@
 #include <string>
 #include <string_view>
 
-#include "qvr/env.h"
-#include "qvr/trace.h"
+#include "qvr/settings/env.h"
+#include "qvr/diag/trace.h"
 
 namespace {
 

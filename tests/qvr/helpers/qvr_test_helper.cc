@@ -14,9 +14,9 @@
 #include <thread>
 
 #include "platform/mailslot.h"
-#include "qvr/section_layout.h"
-#include "qvr/shm.h"
-#include "qvr/slot.h"
+#include "qvr/ipc/section_layout.h"
+#include "qvr/ipc/shm.h"
+#include "qvr/ipc/slot.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstring>
 
-#include "qvr/ex_interface.h"
+#include "qvr/ext/ex_interface.h"
 #include "test_plugin_records.h"
 
 using namespace test_plugin;

@@ -8,7 +8,7 @@
 
 #include "TOLVA_CF/dialogs/dialog_services.h"
 #include "TOLVA_CF/logic/channel_address_form.h"
-#include "qvr/channel_record.h"
+#include "qvr/records/channel_record.h"
 
 class QComboBox;
 class QLabel;

@@ -1,7 +1,7 @@
 #pragma once
 // Copying one channel's settings onto another, also between the analog and the digital
 // layout.
-#include "qvr/channel_record.h"
+#include "qvr/records/channel_record.h"
 
 namespace tolva::cf {
 

@@ -1,0 +1,90 @@
+#include "qvr/diag/sink.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <ctime>
+#include <mutex>
+#include <string>
+
+#include "platform/event_log.h"
+#include "qvr/settings/env.h"
+#include "qvr/settings/reg.h"
+#include "qvr/util/rt.h"
+
+namespace {
+
+std::mutex& capture_mutex() {
+    static std::mutex m;
+    return m;
+}
+
+std::function<void(const qvr::SinkEntry&)>& capture_function() {
+    static std::function<void(const qvr::SinkEntry&)> f;
+    return f;
+}
+
+// The log file of the product root: "hh:mm:ss mm/dd/yy " and the message, appended.
+void append_to_log_file(const std::string& product, const std::string& message) {
+    const char* root = env_GetVariable("QVR_");
+    if (root == nullptr) return;
+    std::string path = root;
+    if (!path.empty() && path.back() != '/') path += '/';
+    path += product + ".log";
+
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%H:%M:%S %m/%d/%y ", &local);
+    std::string entry = stamp + message;
+    // One entry per line, so the file stays readable when a message brings no line end.
+    if (entry.empty() || entry.back() != '\n') entry += '\n';
+
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC,
+                          rt_GetOpenSecurityAttributes()->object_mode);
+    if (fd < 0) return;
+    std::string_view rest(entry);
+    while (!rest.empty()) {
+        const ssize_t n = ::write(fd, rest.data(), rest.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        rest.remove_prefix(static_cast<size_t>(n));
+    }
+    ::close(fd);
+}
+
+}  // namespace
+
+void sink_Report(const char* server, int type, const char* message) {
+    qvr::SinkEntry entry;
+    entry.server = server != nullptr ? server : ".";
+    entry.source = reg_GetProductName();
+    entry.type = type;
+    entry.event_id = kSinkEventId;
+    entry.message = message != nullptr ? message : "";
+
+    std::function<void(const qvr::SinkEntry&)> capture;
+    {
+        std::lock_guard lock(capture_mutex());
+        capture = capture_function();
+    }
+    if (capture) {
+        capture(entry);
+        return;
+    }
+    if (!platform::event_log_is_local(entry.server)) return;
+    if (platform::event_log_report(entry.source, type, entry.event_id, entry.message) == 0) return;
+    append_to_log_file(entry.source, entry.message);
+}
+
+namespace qvr {
+
+std::function<void(const SinkEntry&)> set_sink_capture(std::function<void(const SinkEntry&)> capture) {
+    std::lock_guard lock(capture_mutex());
+    std::swap(capture_function(), capture);
+    return capture;
+}
+
+}  // namespace qvr

@@ -1,0 +1,315 @@
+#include "qvr/ipc/slot.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/debug_output.h"
+#include "platform/event.h"
+#include "platform/ipc_names.h"
+#include "qvr/testing/slot_testing.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// What the callback saw; the callback runs on the slot's threads.
+struct Seen {
+    std::mutex mutex;
+    std::condition_variable cv;
+    std::vector<uint32_t> codes;
+
+    void add(uint32_t code) {
+        {
+            std::lock_guard lock(mutex);
+            codes.push_back(code);
+        }
+        cv.notify_all();
+    }
+    size_t count() {
+        std::lock_guard lock(mutex);
+        return codes.size();
+    }
+    std::vector<uint32_t> all() {
+        std::lock_guard lock(mutex);
+        return codes;
+    }
+    // Waits (bounded only to avoid hanging) until `n` codes were seen.
+    bool wait_for(size_t n) {
+        std::unique_lock lock(mutex);
+        return cv.wait_for(lock, 20s, [&] { return codes.size() >= n; });
+    }
+};
+Seen g_seen;
+
+int record(uint32_t code) {
+    g_seen.add(code);
+    return 0;
+}
+int other_callback(uint32_t) {
+    return 0;
+}
+
+uint32_t own() {
+    return static_cast<uint32_t>(getpid());
+}
+std::string own_slot_name() {
+    return "dm_" + std::to_string(getpid()) + ".slt";
+}
+
+// Writes raw bytes into the own slot through the socket, as another process would.
+void write_raw(const void* bytes, size_t length) {
+    const int h = slot_OpenMailslot(own_slot_name().c_str());
+    ASSERT_GE(h, 0);
+    ASSERT_EQ(os_WriteExact(h, bytes, length), static_cast<int>(length));
+    slot_CloseMailslot(h);
+}
+void write_code(uint32_t code) {
+    write_raw(&code, 4);
+}
+
+// Lines written to the debugger output while it lives.
+struct Trace {
+    std::mutex mutex;
+    std::vector<std::string> lines;
+    Trace() {
+        platform::set_debug_output_capture([this](std::string_view t) {
+            std::lock_guard lock(mutex);
+            lines.emplace_back(t);
+        });
+    }
+    ~Trace() { platform::set_debug_output_capture({}); }
+    int count(std::string_view needle) {
+        std::lock_guard lock(mutex);
+        int n = 0;
+        for (const auto& l : lines) n += l.find(needle) != std::string::npos;
+        return n;
+    }
+};
+
+class SlotTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        errno = 1;
+        ASSERT_EQ(slot_Open(record), nullptr);
+        ASSERT_EQ(errno, 0);
+    }
+    void TearDown() override { slot_Close(); }
+};
+
+}  // namespace
+
+TEST_F(SlotTest, SecondOpenSwapsTheCallbackAndTheReaderKeepsRunning) {
+    EXPECT_EQ(slot_Open(other_callback), record);
+    EXPECT_EQ(slot_Open(record), other_callback);
+    write_code(300);
+    ASSERT_TRUE(g_seen.wait_for(1));
+    EXPECT_EQ(g_seen.all(), std::vector<uint32_t>{300});
+}
+
+TEST_F(SlotTest, CodeFromTheSocketRunsTheCallbackAndWakesTheWaiter) {
+    write_code(302);
+    EXPECT_EQ(slot_Wait(0), 0);
+    ASSERT_TRUE(g_seen.wait_for(1));
+    EXPECT_EQ(slot_LastCode(), 302u);
+    slot_ClearLastCode();
+    EXPECT_EQ(slot_LastCode(), 0u);
+}
+
+TEST_F(SlotTest, SendToTheOwnProcessRunsTheCallbackBeforeReturning) {
+    EXPECT_EQ(slot_SendCode(own(), 303), 0);
+    EXPECT_EQ(g_seen.all(), std::vector<uint32_t>{303});
+}
+
+TEST_F(SlotTest, SendToTheOwnProcessWhileHoldingIsDeliveredOnRelease) {
+    ASSERT_EQ(slot_HoldCommands(1), 0);
+    EXPECT_EQ(slot_SendCode(own(), 304), 0) << "must not wait for its own hold";
+    EXPECT_EQ(g_seen.count(), 0u);
+    EXPECT_EQ(slot_WaitTicks(0), 0);  // releases commands, returns once the code is handled
+    ASSERT_TRUE(g_seen.wait_for(1));
+    EXPECT_EQ(g_seen.all(), std::vector<uint32_t>{304});
+}
+
+TEST_F(SlotTest, OwnCodesSentWhileHoldingStayAheadOfTheOnesSentAfterRelease) {
+    for (uint32_t round = 0; round < 50; ++round) {
+        const uint32_t first = 10 * round;
+        ASSERT_EQ(slot_HoldCommands(1), 0);
+        ASSERT_EQ(slot_SendCode(own(), first + 1), 0);
+        ASSERT_EQ(slot_SendCode(own(), first + 2), 0);
+        ASSERT_EQ(slot_HoldCommands(0), 0);
+        ASSERT_EQ(slot_SendCode(own(), first + 3), 0);
+        ASSERT_TRUE(g_seen.wait_for(3 * (round + 1)));
+    }
+    const auto seen = g_seen.all();
+    std::vector<uint32_t> expected;
+    for (uint32_t round = 0; round < 50; ++round)
+        for (uint32_t c = 1; c <= 3; ++c) expected.push_back(10 * round + c);
+    EXPECT_EQ(seen, expected);
+}
+
+TEST_F(SlotTest, HeldCommandsAreNotDispatchedAndArriveInOrderOnRelease) {
+    ASSERT_EQ(slot_HoldCommands(1), 0);
+    for (uint32_t c = 1; c <= 50; ++c) write_code(c);
+    std::this_thread::sleep_for(100ms);  // room for a wrong dispatch to happen
+    EXPECT_EQ(g_seen.count(), 0u);
+    ASSERT_EQ(slot_HoldCommands(0), 0);
+    ASSERT_TRUE(g_seen.wait_for(50));
+    std::vector<uint32_t> expected;
+    for (uint32_t c = 1; c <= 50; ++c) expected.push_back(c);
+    EXPECT_EQ(g_seen.all(), expected);
+}
+
+namespace {
+std::mutex g_gate_mutex;
+std::condition_variable g_gate_cv;
+bool g_entered = false;
+bool g_go = false;
+std::atomic<bool> g_hold_returned{false};
+bool g_hold_returned_inside = true;
+
+int blocking_callback(uint32_t) {
+    std::unique_lock lock(g_gate_mutex);
+    g_entered = true;
+    g_gate_cv.notify_all();
+    g_gate_cv.wait_for(lock, 20s, [] { return g_go; });
+    g_hold_returned_inside = g_hold_returned.load();
+    return 0;
+}
+}  // namespace
+
+TEST_F(SlotTest, HoldWaitsForARunningCallbackToFinish) {
+    slot_Open(blocking_callback);
+    write_code(1);
+    {
+        std::unique_lock lock(g_gate_mutex);
+        ASSERT_TRUE(g_gate_cv.wait_for(lock, 20s, [] { return g_entered; }));
+    }
+    std::thread holder([] {
+        slot_HoldCommands(1);
+        g_hold_returned = true;
+    });
+    std::this_thread::sleep_for(100ms);  // give a wrong Hold the chance to return early
+    {
+        std::lock_guard lock(g_gate_mutex);
+        g_go = true;
+    }
+    g_gate_cv.notify_all();
+    holder.join();
+    EXPECT_FALSE(g_hold_returned_inside) << "Hold returned while the callback ran";
+    EXPECT_TRUE(g_hold_returned);
+}
+
+namespace {
+int resend_callback(uint32_t code) {
+    g_seen.add(code);
+    if (code == 1) slot_SendCode(static_cast<uint32_t>(getpid()), 2);  // from inside the callback
+    return 0;
+}
+}  // namespace
+
+TEST_F(SlotTest, CallbackMaySendToItsOwnProcess) {
+    slot_Open(resend_callback);
+    write_code(1);
+    ASSERT_TRUE(g_seen.wait_for(2));
+    EXPECT_EQ(g_seen.all(), (std::vector<uint32_t>{1, 2}));
+}
+
+TEST_F(SlotTest, MessagesOfAnotherLengthAreDroppedWholeAndTraced) {
+    Trace trace;
+    const char three[3] = {1, 2, 3};
+    const uint64_t eight = 0x0000'0001'0000'0001ULL;
+    write_raw(three, sizeof three);
+    write_raw(&eight, sizeof eight);
+    write_raw("", 0);
+    write_code(77);
+    ASSERT_TRUE(g_seen.wait_for(1));
+    EXPECT_EQ(g_seen.all(), std::vector<uint32_t>{77}) << "nothing half-read";
+    EXPECT_EQ(trace.count("dropped a message"), 3);
+}
+
+TEST_F(SlotTest, FailingReadsBackOffAndAreTracedOnce) {
+    Trace trace;
+    qvr::slot_testing::inject_read_errors(5, EIO);
+    write_code(9);
+    ASSERT_TRUE(g_seen.wait_for(1));
+    EXPECT_EQ(trace.count("read failed"), 1);
+
+    qvr::slot_testing::inject_read_errors(1000, EINTR);
+    write_code(10);
+    ASSERT_TRUE(g_seen.wait_for(2));
+    EXPECT_EQ(trace.count("read failed"), 1) << "interrupted reads are retried silently";
+    EXPECT_EQ(g_seen.all(), (std::vector<uint32_t>{9, 10}));
+}
+
+TEST_F(SlotTest, WaitListHoldsTenHandlesAndWakesOnAnyOfThem) {
+    std::vector<platform::Event> events;
+    for (int i = 0; i < 10; ++i) events.push_back(*platform::Event::create(false));
+    for (int i = 0; i < 9; ++i) ASSERT_EQ(slot_AddWaitHandle(events[i].fd()), 0) << i;
+    EXPECT_EQ(slot_AddWaitHandle(events[9].fd()), -1) << "the code-handled event is the first of ten";
+    EXPECT_EQ(slot_RemoveWaitHandle(events[9].fd()), -1);
+    EXPECT_EQ(slot_RemoveWaitHandle(events[4].fd()), 0);
+    EXPECT_EQ(slot_AddWaitHandle(events[9].fd()), 0);
+    events[9].set();
+    EXPECT_EQ(slot_Wait(0), 0);
+    EXPECT_EQ(g_seen.count(), 0u);
+    for (int i = 0; i < 10; ++i)
+        if (i != 4) slot_RemoveWaitHandle(events[i].fd());
+}
+
+TEST_F(SlotTest, CloseJoinsTheThreadsAndNoCallbackFollows) {
+    std::atomic<bool> stop{false};
+    std::thread sender([&] {
+        const uint32_t code = 5;
+        while (!stop) {
+            const int h = slot_OpenMailslot(own_slot_name().c_str());
+            if (h >= 0) {
+                os_WriteExact(h, &code, 4);
+                slot_CloseMailslot(h);
+            }
+        }
+    });
+    for (int round = 0; round < 20; ++round) {
+        slot_Close();
+        const size_t after_close = g_seen.count();
+        std::this_thread::sleep_for(5ms);
+        EXPECT_EQ(g_seen.count(), after_close) << "a callback ran after close";
+        errno = 1;
+        slot_Open(record);
+        ASSERT_EQ(errno, 0);
+    }
+    stop = true;
+    sender.join();
+}
+
+TEST(Slot, WaitWithNothingThatCouldEndItFailsAtOnce) {
+    errno = 0;
+    EXPECT_EQ(slot_Wait(0), -1);
+    EXPECT_EQ(errno, EDEADLK);
+    EXPECT_EQ(slot_WaitTicks(0), -1);
+    EXPECT_EQ(slot_Wait(5), 0) << "a bounded wait just sleeps";
+    EXPECT_EQ(slot_HoldCommands(1), -1);
+}
+
+TEST(Slot, SendsToMissingSlotsFailWithEnoent) {
+    errno = 0;
+    EXPECT_EQ(slot_SendCode(static_cast<uint32_t>(getpid()), 300), -1) << "no slot of its own is open";
+    EXPECT_EQ(errno, ENOENT);
+    errno = 0;
+    EXPECT_EQ(slot_SendCode(4'000'000, 300), -1);
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_EQ(slot_OpenMailslot("xalarms"), -1);
+    EXPECT_EQ(errno, ENOENT);
+}
+
+TEST(Slot, MailslotPathLiesInTheRuntimeFolderUnderThePrefix) {
+    EXPECT_EQ(std::string(slot_MailslotPath("xalarms")),
+              platform::runtime_dir() + "/" + platform::ipc_prefix() + "xalarms");
+}
