@@ -62,9 +62,10 @@ int read_to_end(int fd, std::string& out, std::size_t limit) {
     out.clear();
     constexpr std::size_t kChunk = 64 * 1024;
     for (;;) {
-        const std::size_t done = out.size();
+        const std::size_t done = out.size();  // never more than `limit` here
         // One byte past the limit tells a file of exactly `limit` bytes from a longer one.
-        const std::size_t room = std::min(kChunk, limit - std::min(limit, done) + 1);
+        const std::size_t left = limit - done;
+        const std::size_t room = left < kChunk ? left + 1 : kChunk;
         out.resize(done + room);
         const ssize_t n = ::read(fd, out.data() + done, room);
         if (n < 0 && errno == EINTR) {

@@ -183,6 +183,8 @@ TEST(CompleteTransfers, ReadFileStopsAtItsLimit) {
     std::string text;
     ASSERT_EQ(platform::read_file(path, text, 200000), 0);
     EXPECT_EQ(text, std::string(200000, 'q'));
+    ASSERT_EQ(platform::read_file(path, text, SIZE_MAX), 0);  // no limit at all
+    EXPECT_EQ(text.size(), 200000u);
     EXPECT_EQ(platform::read_file(path, text, 199999), -1);
     EXPECT_EQ(errno, EFBIG);
     EXPECT_TRUE(text.empty());
