@@ -199,6 +199,35 @@ TEST(FileSave, PatchesAreLaidOverTheOldContent) {
     EXPECT_EQ(entries(dir.path()), (std::set<std::string>{"table"}));
 }
 
+// A file another program finished is put in place of the target, also from another file
+// system (the shared-memory folder is one where it exists), and a link target stays a link.
+TEST(FileSave, AFinishedFileIsMovedIntoPlace) {
+    qvr_test::TempDir dir;
+    fs::create_directories(dir / "real");
+    qvr_test::write_file(dir / "real" / "archive.tar", "old");
+    fs::create_symlink("real/archive.tar", dir / "archive.tar");
+    qvr_test::write_file(dir / "finished", "new");
+    ASSERT_EQ(::chmod((dir / "finished").c_str(), 0640), 0);
+    ASSERT_EQ(platform::move_into_place((dir / "finished").string(), (dir / "archive.tar").string()), 0);
+    EXPECT_TRUE(fs::is_symlink(dir / "archive.tar"));
+    EXPECT_EQ(qvr_test::read_file(dir / "real" / "archive.tar"), "new");
+    EXPECT_FALSE(fs::exists(dir / "finished"));
+
+    const std::string elsewhere = fs::is_directory("/dev/shm") ? "/dev/shm" : dir.str();
+    const fs::path other = fs::path(elsewhere) / ("qvr_finished_" + std::to_string(::getpid()));
+    qvr_test::write_file(other, "from afar");
+    ASSERT_EQ(::chmod(other.c_str(), 0640), 0);
+    ASSERT_EQ(platform::move_into_place(other.string(), (dir / "copy.tar").string()), 0);
+    EXPECT_EQ(qvr_test::read_file(dir / "copy.tar"), "from afar");
+    EXPECT_EQ(mode_of(dir / "copy.tar"), 0640u);
+    EXPECT_FALSE(fs::exists(other));
+
+    EXPECT_EQ(platform::move_into_place((dir / "none").string(), (dir / "copy.tar").string()), -1);
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_EQ(qvr_test::read_file(dir / "copy.tar"), "from afar");
+    EXPECT_EQ(entries(dir.path()), (std::set<std::string>{"archive.tar", "copy.tar", "real"}));
+}
+
 // A file size limit stops the write half way: the old file stays whole, the temporary goes.
 TEST(FileSaveFaults, AFullDiskByFileSizeLimitLeavesTheOldFile) {
     qvr_test::TempDir dir;
