@@ -9,6 +9,7 @@
 #include <array>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <vector>
 
 #include "platform/file_io.h"
@@ -20,6 +21,9 @@ namespace {
 
 constexpr int kMaxLinkDepth = 40;
 constexpr int kNameAttempts = 100;
+constexpr std::size_t kSuffixLength = 8;
+// "." + name + "." + suffix must stay a legal name however long the target's name is.
+constexpr std::size_t kTemporaryNameKept = NAME_MAX - 2 - kSuffixLength;
 
 std::string folder_of(const std::string& path) {
     const std::size_t slash = path.rfind('/');
@@ -32,10 +36,10 @@ std::string name_of(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// Eight letters or digits, different for every call and every process.
+// Letters or digits, different for every call and every process.
 std::string random_suffix() {
     static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    std::array<unsigned char, 8> bytes{};
+    std::array<unsigned char, kSuffixLength> bytes{};
     if (::getrandom(bytes.data(), bytes.size(), GRND_NONBLOCK) != static_cast<ssize_t>(bytes.size())) {
         // No entropy yet (early boot): the process id and a counter still keep names apart.
         static thread_local unsigned counter = 0;
@@ -60,7 +64,7 @@ class Temporary {
   public:
     // O_EXCL with a fresh name: never another save's file, nor one a killed save left.
     int create(const std::string& target) {
-        const std::string prefix = folder_of(target) + "/." + name_of(target) + ".";
+        const std::string prefix = folder_of(target) + "/." + name_of(target).substr(0, kTemporaryNameKept) + ".";
         for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
             std::string candidate = prefix + random_suffix();
             fd_ = open_file(candidate, O_RDWR | O_CREAT | O_EXCL, 0666);

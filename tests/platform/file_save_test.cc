@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <chrono>
 #include <filesystem>
 #include <set>
@@ -70,7 +71,11 @@ TEST(FileSave, ANewFileGetsTheUsualModeOrTheOneAskedFor) {
     EXPECT_EQ(mode_of(dir / "exact"), 0604u);
     EXPECT_EQ(qvr_test::read_file(dir / "plain"), "one");
     EXPECT_EQ(qvr_test::read_file(dir / "exact"), "two");
-    EXPECT_EQ(entries(dir.path()), (std::set<std::string>{"exact", "plain"}));
+    // A name as long as a name may be still has room for its temporary.
+    const std::string longest(NAME_MAX, 'n');
+    EXPECT_EQ(platform::save_file((dir / longest).string(), std::string_view("three")), 0);
+    EXPECT_EQ(qvr_test::read_file(dir / longest), "three");
+    EXPECT_EQ(entries(dir.path()), (std::set<std::string>{"exact", "plain", longest}));
 }
 
 TEST(FileSave, ARewrittenFileKeepsItsModeAndOwner) {
