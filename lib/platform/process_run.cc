@@ -13,32 +13,16 @@
 
 #include "platform/last_error.h"
 #include "platform/monotonic_clock.h"
+#include "platform/unique_fd.h"
 
 extern char** environ;
 
 namespace platform {
 namespace {
 
-class Fd {
-  public:
-    Fd() = default;
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() { reset(); }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    void reset(int fd = -1) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = fd;
-    }
-
-  private:
-    int fd_ = -1;
-};
-
 struct Pipe {
-    Fd read;
-    Fd write;
+    UniqueFd read;
+    UniqueFd write;
 };
 
 int make_pipe(Pipe& pipe) {
@@ -133,7 +117,7 @@ int run_program(const std::vector<std::string>& argv, const RunOptions& options,
     err_pipe.write.reset();
 
     // Without a pidfd (old kernel) only the pipes are watched; waitpid below still reaps.
-    Fd pidfd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+    UniqueFd pidfd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
     const Deadline deadline =
         options.timeout.count() > 0 ? Deadline::after_ms(options.timeout.count()) : Deadline::forever();
     if (!drain_and_wait(pidfd.get(), out_pipe.read.get(), err_pipe.read.get(), result, deadline)) {

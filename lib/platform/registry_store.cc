@@ -12,11 +12,13 @@
 #include <cstdlib>
 #include <map>
 #include <mutex>
-#include <optional>
 #include <thread>
 #include <vector>
 
+#include "platform/file_io.h"
+#include "platform/file_save.h"
 #include "platform/last_error.h"
+#include "platform/unique_fd.h"
 
 namespace platform {
 namespace {
@@ -70,22 +72,6 @@ int code_from_errno(int error) {
             return kErrorRegistryIoFailed;
     }
 }
-
-class UniqueFd {
-  public:
-    explicit UniqueFd(int fd = -1) : fd_(fd) {}
-    ~UniqueFd() { reset(); }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    int get() const { return fd_; }
-    void reset(int fd = -1) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = fd;
-    }
-
-  private:
-    int fd_;
-};
 
 std::string home_folder() {
     if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
@@ -147,8 +133,8 @@ int read_file(const std::filesystem::path& path, std::string& text, FileIdentity
     for (int attempt = 0;; ++attempt) {
         text.clear();
         identity = {};
-        UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-        if (fd.get() < 0) {
+        UniqueFd fd = open_file(path.string(), O_RDONLY);
+        if (!fd) {
             if (errno == ENOENT || errno == ENOTDIR) return 0;
             return code_from_errno(errno);
         }
@@ -156,18 +142,7 @@ int read_file(const std::filesystem::path& path, std::string& text, FileIdentity
         if (fstat(fd.get(), &before) != 0) return code_from_errno(errno);
         if (!S_ISREG(before.st_mode)) return kErrorRegistryIoFailed;
         if (before.st_size > kMaxHiveFileSize) return kErrorInvalidData;
-        text.resize(static_cast<size_t>(before.st_size));
-        size_t done = 0;
-        while (true) {
-            if (done == text.size()) text.resize(text.size() + 4096);
-            ssize_t n = ::read(fd.get(), text.data() + done, text.size() - done);
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) return code_from_errno(errno);
-            if (n == 0) break;
-            done += static_cast<size_t>(n);
-            if (done > static_cast<size_t>(kMaxHiveFileSize)) return kErrorInvalidData;
-        }
-        text.resize(done);
+        if (read_to_end(fd.get(), text, static_cast<size_t>(kMaxHiveFileSize)) != 0) return code_from_errno(errno);
         struct stat after {};
         if (fstat(fd.get(), &after) != 0) return code_from_errno(errno);
         identity = FileIdentity::of(after);
@@ -190,8 +165,8 @@ int make_folders(const std::filesystem::path& folder, mode_t mode) {
 class HiveLock {
   public:
     int acquire(const std::filesystem::path& lock_path, mode_t mode) {
-        fd_.reset(::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, mode));
-        if (fd_.get() < 0) return code_from_errno(errno);
+        fd_ = open_file(lock_path.string(), O_RDWR | O_CREAT, mode);
+        if (!fd_) return code_from_errno(errno);
         // Bounded, so a stopped process holding the lock cannot hang every writer for good.
         const auto deadline = std::chrono::steady_clock::now() + kLockPatience;
         auto pause = std::chrono::microseconds(100);
@@ -209,36 +184,10 @@ class HiveLock {
     UniqueFd fd_;  // closing it releases the lock
 };
 
-int write_all(int fd, std::string_view text) {
-    while (!text.empty()) {
-        ssize_t n = ::write(fd, text.data(), text.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return code_from_errno(errno);
-        text.remove_prefix(static_cast<size_t>(n));
-    }
-    return 0;
-}
-
-int replace_file(const std::filesystem::path& file, std::string_view text, mode_t mode,
-                 const std::optional<struct stat>& old) {
-    std::string temp = (file.parent_path() / ("." + file.filename().string() + ".XXXXXX")).string();
-    UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
-    if (fd.get() < 0) return code_from_errno(errno);
-    auto fail_with = [&](int code) {
-        ::unlink(temp.c_str());
-        return code;
-    };
-    if (old) {
-        mode = old->st_mode & 07777;
-        if (geteuid() == 0) (void)::fchown(fd.get(), old->st_uid, old->st_gid);
-    }
-    if (::fchmod(fd.get(), mode) != 0) return fail_with(code_from_errno(errno));
-    if (int rc = write_all(fd.get(), text); rc != 0) return fail_with(rc);
-    if (::fsync(fd.get()) != 0) return fail_with(code_from_errno(errno));
-    fd.reset();
-    if (::rename(temp.c_str(), file.c_str()) != 0) return fail_with(code_from_errno(errno));
-    UniqueFd folder(::open(file.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folder.get() >= 0) (void)::fsync(folder.get());
+int replace_file(const std::filesystem::path& file, std::string_view text, mode_t mode) {
+    SaveOptions options;
+    options.new_file_mode = mode;
+    if (save_file(file.string(), text, options) != 0) return code_from_errno(errno);
     return 0;
 }
 
@@ -308,9 +257,7 @@ int registry_update(RegistryHive hive, const std::function<int(RegistryDocument&
 
     std::string text = format_registry_text(document);
     if (identity.exists && text == old_text) return 0;
-    std::optional<struct stat> old;
-    if (struct stat st{}; identity.exists && ::stat(file.c_str(), &st) == 0) old = st;
-    if (int rc = replace_file(file, text, file_mode(hive), old); rc != 0) return rc;
+    if (int rc = replace_file(file, text, file_mode(hive)); rc != 0) return rc;
 
     // Still under the lock, so the file is the one just written.
     struct stat st {};

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <utility>
 
+#include "platform/file_io.h"
 #include "platform/ipc_names.h"
 #include "platform/last_error.h"
 
@@ -102,16 +103,11 @@ bool ShmObject::read_at(std::span<std::byte> out, size_t offset) const {
         fail(EINVAL);
         return false;
     }
-    size_t done = 0;
-    while (done < out.size()) {
-        const ssize_t n = pread(fd_, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            if (n == 0) errno = EINVAL;
-            fail_from_errno();
-            return false;
-        }
-        done += static_cast<size_t>(n);
+    const ssize_t n = pread_all(fd_, std::span(reinterpret_cast<std::uint8_t*>(out.data()), out.size()), offset);
+    if (n < 0) return false;
+    if (static_cast<size_t>(n) != out.size()) {
+        fail(EINVAL);  // the object is shorter than it was
+        return false;
     }
     return true;
 }

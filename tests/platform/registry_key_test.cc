@@ -49,6 +49,20 @@ TEST(RegistryKey, HivesLiveInTheTestRegistryFolder) {
     EXPECT_EQ(platform::registry_hive_file(RegistryHive::user), qvr_test::registry_dir() + "/user.reg");
 }
 
+// A hive that is a link (to a shared configuration, say) stays one: the file it leads to
+// takes the change.
+TEST(RegistryKey, AHiveThatIsALinkStaysALink) {
+    qvr_test::TempDir dir;
+    qvr_test::write_file(dir / "shared" / "machine.reg", "REGEDIT4\n");
+    std::filesystem::create_symlink("shared/machine.reg", dir / "machine.reg");
+    ASSERT_EQ(setenv("BREVANTIC_REGISTRY_DIR", dir.str().c_str(), 1), 0);
+    const int rc = created(RegistryHive::machine, kProductKey).set_string("ProductName", "Rimvale");
+    ASSERT_EQ(setenv("BREVANTIC_REGISTRY_DIR", qvr_test::registry_dir().c_str(), 1), 0);
+    ASSERT_EQ(rc, 0);
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "machine.reg"));
+    EXPECT_THAT(qvr_test::read_file(dir / "shared" / "machine.reg"), HasSubstr("\"ProductName\"=\"Rimvale\""));
+}
+
 TEST(RegistryKey, QueryFollowsTheInOutSizeRules) {
     RegistryKey key = created(RegistryHive::machine, kProductKey);
     ASSERT_EQ(key.set_string("ProductName", "Rimvale"), 0);

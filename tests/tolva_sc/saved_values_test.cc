@@ -1,11 +1,14 @@
 // Saved output values: the file layout, reading back by position and by tag, that a missing
 // or cut file changes nothing, and that a table grown since the save gets back what was saved.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <bit>
 #include <cstdlib>
 #include <filesystem>
+#include <set>
 
 #include "pccc_test_support.h"
 #include "support/temp_dir.h"
@@ -181,6 +184,31 @@ TEST_F(Saved, AFailedSaveKeepsItsChangeForTheNextTry) {
     EXPECT_FALSE(changed);
     EXPECT_EQ(tolva::save_changed_values(changed, "PLC1", kAO, std::span<const float>(values), records), 0);
     EXPECT_TRUE(fs::exists(dir / "not_yet" / "PLC1_ao.bin"));
+}
+
+// A save that cannot be written whole (here a file size limit, as a full disk) leaves the
+// values of the last good save, never a mix, and no temporary file.
+TEST_F(Saved, ASaveThatCannotBeWrittenWholeLeavesTheLastValues) {
+    const auto records = tagged(kAO, {"A", "B", "C"});
+    ASSERT_GT(tolva::saved_values_write("PLC1", kAO, std::span<const float>(std::vector<float>{1, 2, 3}), records),
+              0);
+    const std::string before = bin();
+    const auto old_signal = ::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    const rlimit small{20, old.rlim_max};  // less than one file of three channels
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const int rc = tolva::saved_values_write("PLC1", kAO, std::span<const float>(std::vector<float>{7, 8, 9}), records);
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    ::signal(SIGXFSZ, old_signal);
+    EXPECT_EQ(rc, -1);
+    EXPECT_EQ(bin(), before);
+    std::vector<float> read(3, 0);
+    EXPECT_GT(tolva::saved_values_read("PLC1", kAO, false, std::span<float>(read), records), 0);
+    EXPECT_EQ(read, (std::vector<float>{1, 2, 3}));
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir.path())) names.insert(entry.path().filename().string());
+    EXPECT_EQ(names, (std::set<std::string>{"PLC1_ao.bin", "PLC1_ao.tag"}));
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <optional>
 
+#include "platform/file_io.h"
 #include "platform/host_identity.h"
 #include "qvr/config/cfg_device_config.h"
 #include "qvr/config/cfg_file_io.h"
@@ -132,7 +133,7 @@ std::string audit_line(const std::string& context, const char* user, int channel
 }
 
 bool AuditTrail::open(int kind_plus_one) {
-    if (fd_ >= 0) return true;
+    if (fd_) return true;
     const std::string config_folder = cfg::current_config_folder();
     std::string file;
     if (cfg::same_folder(folder_, config_folder)) {
@@ -161,8 +162,8 @@ bool AuditTrail::open(int kind_plus_one) {
         file = cfg::existing_file(cfg::parent_folder(folder_), kAuditFileName);
     }
     if (context_.size() > kContextMax) context_.resize(kContextMax);
-    fd_ = ::open(file.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
-    if (fd_ < 0) {
+    fd_ = platform::open_file(file, O_RDWR | O_CREAT | O_APPEND, 0666);
+    if (!fd_) {
         const std::string text = "audit trail " + file + " cannot be opened: " + std::strerror(errno) + "\n";
         trace_Write(text.c_str());
         return false;
@@ -172,7 +173,7 @@ bool AuditTrail::open(int kind_plus_one) {
 
 void AuditTrail::write(const char* user, int channel, std::string_view setting, std::string_view old_text,
                        std::string_view new_text) {
-    if (fd_ < 0 && !open(0)) return;
+    if (!fd_ && !open(0)) return;
     const std::string line = audit_line(context_, user, channel, setting, old_text, new_text);
     if (line.empty()) {
         const std::string text =
@@ -181,16 +182,11 @@ void AuditTrail::write(const char* user, int channel, std::string_view setting, 
         return;
     }
     // One write per line: appends of other processes never fall inside it.
-    ssize_t n;
-    do {
-        n = ::write(fd_, line.data(), line.size());
-    } while (n < 0 && errno == EINTR);
-    if (n != static_cast<ssize_t>(line.size())) trace_Write("audit entry not written whole\n");
+    if (platform::append_whole(fd_.get(), line) != 0) trace_Write("audit entry not written whole\n");
 }
 
 void AuditTrail::close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
+    fd_.reset();
 }
 
 void audit_changed_leaves(AuditTrail& trail, const char* user, int channel, const StructsType* type,

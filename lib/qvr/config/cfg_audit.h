@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/unique_fd.h"
 #include "tslib/structs.h"
 
 // ---- The process-wide trail, on the current folder ----
@@ -47,7 +48,7 @@ class AuditTrail {
     // Opens the file and fixes the context; `kind_plus_one` as in audit_Open. True when
     // open (it stays as it was when open already).
     bool open(int kind_plus_one);
-    bool is_open() const { return fd_ >= 0; }
+    bool is_open() const { return fd_.valid(); }
     // One entry (opened on demand, without kind).
     void write(const char* user, int channel, std::string_view setting, std::string_view old_text,
                std::string_view new_text);
@@ -57,7 +58,7 @@ class AuditTrail {
   private:
     std::string folder_;
     std::string context_;
-    int fd_ = -1;
+    platform::UniqueFd fd_;
 };
 
 // One entry per leaf of `type` whose text differs, without case, between the two copies

@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/file_io.h"
+#include "platform/file_save.h"
 #include "platform/last_error.h"
 #include "platform/monotonic_clock.h"
 #include "qvr/settings/env.h"
@@ -23,67 +25,6 @@ namespace qvr::cfg {
 namespace {
 
 constexpr int kFolderLockWaitMs = 10000;
-
-class Fd {
-  public:
-    explicit Fd(int fd) : fd_(fd) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    int get() const { return fd_; }
-    bool ok() const { return fd_ >= 0; }
-    // Closes now, keeping the error of a failed close.
-    int close() {
-        int rc = ::close(fd_);
-        fd_ = -1;
-        return rc;
-    }
-
-  private:
-    int fd_;
-};
-
-bool write_all(int fd, const std::uint8_t* data, std::size_t size) {
-    while (size > 0) {
-        ssize_t n = ::write(fd, data, std::min<std::size_t>(size, 1u << 30));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-// Reads the whole file (a missing one is empty); false with errno.
-bool read_whole(const std::string& path, std::vector<std::uint8_t>& out) {
-    out.clear();
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd.ok()) return errno == ENOENT;
-    struct stat st {};
-    if (::fstat(fd.get(), &st) != 0) return false;
-    if (static_cast<std::uint64_t>(st.st_size) > kMaxRewrittenFile) {
-        errno = EFBIG;
-        return false;
-    }
-    out.resize(static_cast<std::size_t>(st.st_size));
-    std::size_t got = 0;
-    while (got < out.size()) {
-        ssize_t n = ::pread(fd.get(), out.data() + got, out.size() - got, static_cast<off_t>(got));
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return false;
-        if (n == 0) break;  // shrank under us: keep what there was
-        got += static_cast<std::size_t>(n);
-    }
-    out.resize(got);
-    return true;
-}
-
-void sync_folder_of(const std::string& path) {
-    Fd dir(::open(parent_folder(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.ok()) ::fsync(dir.get());
-}
 
 }  // namespace
 
@@ -173,63 +114,21 @@ bool file_exists(const std::string& path) {
 
 ssize_t read_at(const std::string& path, std::uint64_t offset, std::span<std::uint8_t> out) {
     std::fill(out.begin(), out.end(), std::uint8_t{0});
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd.ok()) return platform::fail_from_errno();
-    if (offset > static_cast<std::uint64_t>(LLONG_MAX) - out.size()) return platform::fail(EINVAL);
-    std::size_t got = 0;
-    while (got < out.size()) {
-        ssize_t n = ::pread(fd.get(), out.data() + got, out.size() - got, static_cast<off_t>(offset + got));
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return platform::fail_from_errno();
-        if (n == 0) break;
-        got += static_cast<std::size_t>(n);
-    }
-    return static_cast<ssize_t>(got);
+    const platform::UniqueFd fd = platform::open_file(path, O_RDONLY);
+    if (!fd) return -1;
+    return platform::pread_all(fd.get(), out, offset);
 }
 
 int replace_file(const std::string& path, std::span<const std::uint8_t> bytes) {
-    mode_t mode = 0666;
-    struct stat st {};
-    const bool existed = ::stat(path.c_str(), &st) == 0;
-    if (existed) mode = st.st_mode & 07777;
-    const std::string temp = path + ".tmp";
-    Fd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-    if (!fd.ok()) return platform::fail_from_errno();
-    // A new file gets the umask's mode; a rewritten one keeps its own.
-    if (existed && ::fchmod(fd.get(), mode) != 0) {
-        const int error = errno;
-        ::unlink(temp.c_str());
-        return platform::fail(error);
-    }
-    if (!write_all(fd.get(), bytes.data(), bytes.size()) || ::fsync(fd.get()) != 0 || fd.close() != 0) {
-        const int error = errno;
-        ::unlink(temp.c_str());
-        return platform::fail(error);
-    }
-    if (::rename(temp.c_str(), path.c_str()) != 0) {
-        const int error = errno;
-        ::unlink(temp.c_str());
-        return platform::fail(error);
-    }
-    sync_folder_of(path);
-    return 0;
+    return platform::save_file(path, bytes);
 }
 
 int patch_file(const std::string& path, std::span<const FilePatch> patches) {
-    std::uint64_t end = 0;
     for (const FilePatch& p : patches) {
         if (p.offset > kMaxRewrittenFile || p.bytes.size() > kMaxRewrittenFile - p.offset)
             return platform::fail(EFBIG);
-        // Writing no bytes past the end does not lengthen a file (a save of no channels
-        // adds no empty ones).
-        if (!p.bytes.empty()) end = std::max<std::uint64_t>(end, p.offset + p.bytes.size());
     }
-    std::vector<std::uint8_t> content;
-    if (!read_whole(path, content)) return platform::fail_from_errno();
-    if (content.size() < end) content.resize(static_cast<std::size_t>(end), 0);
-    for (const FilePatch& p : patches)
-        std::copy(p.bytes.begin(), p.bytes.end(), content.begin() + static_cast<std::ptrdiff_t>(p.offset));
-    return replace_file(path, content);
+    return platform::save_file_patched(path, patches);
 }
 
 int touch_file(const std::string& path) {
@@ -238,14 +137,12 @@ int touch_file(const std::string& path) {
 }
 
 std::optional<FolderLock> FolderLock::acquire(const std::string& folder) {
-    int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
-        platform::fail_from_errno();
-        return std::nullopt;
-    }
-    FolderLock lock(fd);
+    platform::UniqueFd fd = platform::open_file(folder.empty() ? "." : folder, O_RDONLY | O_DIRECTORY);
+    if (!fd) return std::nullopt;
+    const int raw = fd.get();
+    FolderLock lock(std::move(fd));
     const auto deadline = platform::Deadline::after_ms(kFolderLockWaitMs);
-    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    while (::flock(raw, LOCK_EX | LOCK_NB) != 0) {
         if (errno != EWOULDBLOCK && errno != EINTR) {
             platform::fail_from_errno();
             return std::nullopt;
@@ -257,10 +154,6 @@ std::optional<FolderLock> FolderLock::acquire(const std::string& folder) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return lock;
-}
-
-FolderLock::~FolderLock() {
-    if (fd_ >= 0) ::close(fd_);  // closing releases the lock
 }
 
 }  // namespace qvr::cfg

@@ -9,6 +9,10 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
+
+#include "platform/file_save.h"
+#include "platform/unique_fd.h"
 
 namespace qvr::cfg {
 
@@ -35,16 +39,12 @@ bool file_exists(const std::string& path);
 // The number of bytes read, or -1 (errno) when the file cannot be opened or read.
 ssize_t read_at(const std::string& path, std::uint64_t offset, std::span<std::uint8_t> out);
 
-// Bytes to put at an offset of a file.
-struct FilePatch {
-    std::uint64_t offset;
-    std::span<const std::uint8_t> bytes;
-};
+using FilePatch = platform::FilePatch;
 // Largest file a rewrite builds.
 inline constexpr std::uint64_t kMaxRewrittenFile = 256u << 20;
 // The file with the patches laid over its old content (zeros where it was shorter, nothing
-// cut off), written to "<path>.tmp", synced and renamed over it: a crash leaves the old or
-// the new file. Callers hold the folder's FolderLock.
+// cut off), saved whole (platform/file_save.h): a crash leaves the old or the new file.
+// Callers hold the folder's FolderLock, so that no other save's change is lost.
 int patch_file(const std::string& path, std::span<const FilePatch> patches);
 // A whole new file, the same way.
 int replace_file(const std::string& path, std::span<const std::uint8_t> bytes);
@@ -57,14 +57,13 @@ class FolderLock {
   public:
     // Null with errno (1460 when the wait ran out).
     static std::optional<FolderLock> acquire(const std::string& folder);
-    FolderLock(FolderLock&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+    FolderLock(FolderLock&&) noexcept = default;
     FolderLock& operator=(FolderLock&&) = delete;
     FolderLock(const FolderLock&) = delete;
-    ~FolderLock();
 
   private:
-    explicit FolderLock(int fd) : fd_(fd) {}
-    int fd_;
+    explicit FolderLock(platform::UniqueFd fd) : fd_(std::move(fd)) {}
+    platform::UniqueFd fd_;  // closing it releases the lock
 };
 
 }  // namespace qvr::cfg

@@ -8,6 +8,7 @@
 
 #include "platform/registry_key.h"
 #include "platform/registry_watch.h"
+#include "platform/unique_fd.h"
 
 // A counter setting: up to two upper-case letters and a number 1..10000 (0: cleared).
 struct TraceCounterSetting {
@@ -47,7 +48,7 @@ class CDebugTrace {
     platform::RegistryKey key_;
     bool key_open_ = false;
     platform::RegistryWatch watch_;
-    int file_ = -1;
+    platform::UniqueFd file_;
     bool console_ = false;
     uint8_t outputs_ = 0;
     int on_ = 0;

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/event_log.h"
+#include "platform/file_io.h"
 #include "qvr/settings/env.h"
 #include "qvr/settings/reg.h"
 #include "qvr/util/rt.h"
@@ -42,17 +43,10 @@ void append_to_log_file(const std::string& product, const std::string& message) 
     // One entry per line, so the file stays readable when a message brings no line end.
     if (entry.empty() || entry.back() != '\n') entry += '\n';
 
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC,
-                          rt_GetOpenSecurityAttributes()->object_mode);
-    if (fd < 0) return;
-    std::string_view rest(entry);
-    while (!rest.empty()) {
-        const ssize_t n = ::write(fd, rest.data(), rest.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        rest.remove_prefix(static_cast<size_t>(n));
-    }
-    ::close(fd);
+    const platform::UniqueFd fd =
+        platform::open_file(path, O_WRONLY | O_CREAT | O_APPEND, rt_GetOpenSecurityAttributes()->object_mode);
+    // One write per entry, so that entries of several processes never mix; a report never fails.
+    if (fd) (void)platform::append_whole(fd.get(), entry);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/debug_output.h"
+#include "platform/file_io.h"
 #include "qvr/diag/debug_trace.h"
 #include "qvr/settings/reg.h"
 #include "qvr/util/rt.h"
@@ -27,17 +28,6 @@ constexpr std::array<const char*, CDebugTrace::kCounterCount> kCounterValues = {
 
 bool starts_with_on(std::string_view text) {
     return text.size() >= 2 && (text[0] == 'O' || text[0] == 'o') && (text[1] == 'N' || text[1] == 'n');
-}
-
-void write_all(int fd, std::string_view text) {
-    while (!text.empty()) {
-        const ssize_t n = ::write(fd, text.data(), text.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return;  // the trace never fails its caller
-        }
-        text.remove_prefix(static_cast<size_t>(n));
-    }
 }
 
 struct TraceHolder {
@@ -68,8 +58,7 @@ CDebugTrace::~CDebugTrace() {
 }
 
 void CDebugTrace::close_file() {
-    if (file_ >= 0) ::close(file_);
-    file_ = -1;
+    file_.reset();
 }
 
 bool CDebugTrace::read_text(const char* suffix, std::string& text) const {
@@ -126,10 +115,11 @@ void CDebugTrace::read_settings() {
 
     if ((outputs_ & kFile) != 0) {
         std::string path;
-        if (read_text("_DebugFile", path) && file_ < 0 && !path.empty()) {
+        if (read_text("_DebugFile", path) && !file_ && !path.empty()) {
             std::replace(path.begin(), path.end(), '\\', '/');
-            file_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC,
-                           rt_GetOpenSecurityAttributes()->object_mode);
+            // Appending, so that another writer of the same file never overwrites these lines.
+            file_ = platform::open_file(path, O_RDWR | O_CREAT | O_TRUNC | O_APPEND,
+                                        rt_GetOpenSecurityAttributes()->object_mode);
         }
     } else {
         close_file();
@@ -165,8 +155,9 @@ void CDebugTrace::write_debugger(std::string_view text) {
 void CDebugTrace::write(std::string_view text) {
     if (key_open_ && watch_.active() && watch_.changed()) read_settings();
     if (outputs_ == 0) return;
-    if (console_) write_all(STDERR_FILENO, text);
-    if ((outputs_ & kFile) != 0 && file_ >= 0) write_all(file_, text);
+    // The trace never fails its caller.
+    if (console_) (void)platform::write_all(STDERR_FILENO, text);
+    if ((outputs_ & kFile) != 0 && file_) (void)platform::append_whole(file_.get(), text);
     if ((outputs_ & kDebugger) != 0) write_debugger(text);
 }
 

@@ -5,7 +5,6 @@
 
 #include "platform/last_error.h"
 #include "qvr/records/config_header.h"
-#include "qvr/config/cfg_file_io.h"
 #include "qvr/schema/schema.h"
 #include "qvr/diag/sink.h"
 #include "qvr/util/util.h"
@@ -73,14 +72,8 @@ XmlNodeRef start_schema(XmlDocument* doc, const std::string& prefix, const std::
 
 int finish_schema(XmlDocument* doc, XmlNode* root, const std::string& path) {
     xml_IndentTree(doc, root, 0);
-    // Every device of a type writes this file; their saves take turns, so none finds the
-    // other's temporary file under its own.
-    const auto lock = cfg::FolderLock::acquire(cfg::parent_folder(path));
-    if (!lock) {
-        xml_SetStatus(static_cast<int>(kXmlStatusOsBase | static_cast<unsigned>(errno)),
-                      "Schema folder cannot be locked");
-        return report_failure();
-    }
+    // Every device of a type writes this file; each save is whole and the last one stays,
+    // as all of them write the same schema.
     xml_SaveFile(doc, path.c_str());
     return xml_GetStatus() < 0 ? report_failure() : 0;
 }

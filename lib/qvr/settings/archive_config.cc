@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/file_save.h"
 #include "platform/last_error.h"
 #include "platform/process_run.h"
 #include "platform/registry_file.h"
@@ -69,22 +70,9 @@ int fail_with_exit(int exit_code) {
     return platform::fail(exit_code != 0 ? exit_code : 1);
 }
 
-// Puts a finished file in place of the target; -1 when the rename fails.
+// Puts a finished file in place of the target, synced; -1 when that fails.
 int move_into_place(const fs::path& from, const fs::path& target) {
-    std::error_code ec;
-    fs::rename(from, target, ec);
-    if (!ec) return 0;
-    if (ec == std::errc::cross_device_link) {
-        const fs::path temporary = temporary_beside(target);
-        fs::copy_file(from, temporary, fs::copy_options::overwrite_existing, ec);
-        if (!ec) fs::rename(temporary, target, ec);
-        if (!ec) {
-            remove_quietly(from);
-            return 0;
-        }
-        remove_quietly(temporary);
-    }
-    return platform::fail(ec.value());
+    return platform::move_into_place(from.string(), target.string());
 }
 
 // tar of the current folder and its siblings into `tar_file`. Anything the archiver says on

@@ -56,8 +56,8 @@ XmlDocument* xml_NewDocument();
 // with the parser's first error ("line %d: ...") in the message. No network, no external
 // entities, no DTD loading; whitespace-only text between elements is dropped.
 int xml_LoadFile(XmlDocument* doc, const char* path);
-// Writes the document as UTF-8 to "<path>.tmp", syncs it and renames it over `path`, so a
-// failure leaves the old file whole. 0, or the failure status.
+// Writes the document as UTF-8 with a whole-file save (platform/file_save.h), so a failure
+// leaves the old file whole. 0, or the failure status.
 int xml_SaveFile(XmlDocument* doc, const char* path);
 // The document element, or null ("No Root element found").
 XmlNode* xml_GetRootElement(XmlDocument* doc);

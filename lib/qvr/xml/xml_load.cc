@@ -9,10 +9,12 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "platform/file_io.h"
 #include "qvr/xml/xml.h"
 #include "qvr/xml/xml_internal.h"
 
@@ -153,26 +155,10 @@ int xml_LoadFile(XmlDocument* doc, const char* path) {
             set_failure(kXmlStatusFileNotFound, "Xml Load Failed (%s), File Not Found", path);
             return 1;
         }
-        int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
         std::string bytes;
         int error = 0;
-        if (fd < 0) {
-            error = errno;
-        } else {
-            char chunk[65536];
-            for (;;) {
-                ssize_t n = ::read(fd, chunk, sizeof chunk);
-                if (n > 0) {
-                    bytes.append(chunk, static_cast<size_t>(n));
-                } else if (n == 0) {
-                    break;
-                } else if (errno != EINTR) {
-                    error = errno;
-                    break;
-                }
-            }
-            ::close(fd);
-        }
+        const platform::UniqueFd fd = platform::open_file(p, O_RDONLY);
+        if (!fd || platform::read_to_end(fd.get(), bytes, SIZE_MAX) != 0) error = errno;
         if (error != 0) {
             int status = static_cast<int>(kXmlStatusOsBase | static_cast<unsigned>(error));
             set_failure(status, "Xml Load Failed (%s) %s 0x%8x", path, std::strerror(error),

@@ -1,13 +1,14 @@
 // Saving documents: a whole new file beside the old one, synced, then renamed over it, so
 // a crash or a full disk never leaves a torn file (a malformed file blocks every later
 // save of its device).
-#include <fcntl.h>
 #include <libxml/tree.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
+#include <span>
 #include <string>
+
+#include "platform/file_save.h"
 
 #include "qvr/xml/xml.h"
 #include "qvr/xml/xml_internal.h"
@@ -56,48 +57,8 @@ int save_failure(const char* path, int error) {
     return status;
 }
 
-// Writes all bytes; errno on failure.
-bool write_all(int fd, const unsigned char* data, size_t size) {
-    while (size > 0) {
-        ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
-// The folder of `path`, for syncing the rename.
-std::string folder_of(const std::string& path) {
-    size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 int write_replacing(const std::string& path, const unsigned char* data, size_t size) {
-    std::string temporary = path + ".tmp";
-    struct stat old {};
-    const bool existed = ::stat(path.c_str(), &old) == 0;
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return errno;
-    int error = 0;
-    // A new file gets the umask's mode; a rewritten one keeps the mode it was given.
-    if (existed && ::fchmod(fd, old.st_mode & 07777) != 0) error = errno;
-    if (error == 0 && (!write_all(fd, data, size) || ::fsync(fd) != 0)) error = errno;
-    if (::close(fd) != 0 && error == 0) error = errno;
-    if (error == 0 && ::rename(temporary.c_str(), path.c_str()) != 0) error = errno;
-    if (error != 0) {
-        ::unlink(temporary.c_str());
-        return error;
-    }
-    int folder = ::open(folder_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder >= 0) {
-        (void)::fsync(folder);
-        ::close(folder);
-    }
+    if (platform::save_file(path, std::span<const std::uint8_t>(data, size)) != 0) return errno;
     return 0;
 }
 

@@ -11,7 +11,10 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/file_io.h"
+#include "platform/file_save.h"
 #include "platform/last_error.h"
+#include "platform/unique_fd.h"
 #include "qvr/settings/env.h"
 
 namespace tolva {
@@ -28,48 +31,22 @@ bool digital_kind(int kind) {
     return (kind & 1) != 0;
 }
 
-class File {
-  public:
-    explicit File(int fd) : fd_(fd) {}
-    ~File() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    File(const File&) = delete;
-    File& operator=(const File&) = delete;
-    int fd() const { return fd_; }
-    bool is_open() const { return fd_ >= 0; }
-
-  private:
-    int fd_;
-};
-
-// The whole image at offset 0 in one call; a short write counts as a full disk.
-int write_image(const File& file, std::span<const uint8_t> image) {
-    if (image.empty()) return 0;
-    const ssize_t n = ::pwrite(file.fd(), image.data(), image.size(), 0);
-    if (n < 0) return platform::fail_from_errno();
-    if (static_cast<size_t>(n) != image.size()) return platform::fail(ENOSPC);
-    return 0;
+// The image over the start of the file, saved whole: a crash leaves the old values or the new
+// ones. What lies past the image (a table that had more channels) is kept.
+int write_image(const std::string& path, std::span<const uint8_t> image) {
+    const platform::FilePatch patch{0, image};
+    return platform::save_file_patched(path, std::span(&patch, 1));
 }
 
 // Reads up to `max_records` whole records from offset 0. A file that ends inside a record
 // was cut and is refused; one that ends at a record boundary was written for fewer
 // channels (the table grew since) and gives the records it holds.
-std::optional<size_t> read_records(const File& file, std::vector<uint8_t>& image, size_t record_size,
-                                   size_t max_records) {
+std::optional<size_t> read_records(const platform::UniqueFd& file, std::vector<uint8_t>& image,
+                                   size_t record_size, size_t max_records) {
     image.assign(max_records * record_size, 0);
-    size_t done = 0;
-    while (done < image.size()) {
-        const ssize_t n =
-            ::pread(file.fd(), image.data() + done, image.size() - done, static_cast<off_t>(done));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            platform::fail_from_errno();
-            return std::nullopt;
-        }
-        if (n == 0) break;
-        done += static_cast<size_t>(n);
-    }
+    const ssize_t n = platform::pread_all(file.get(), image, 0);
+    if (n < 0) return std::nullopt;
+    const size_t done = static_cast<size_t>(n);
     if (done % record_size != 0 || (done == 0 && max_records > 0)) {
         platform::fail(platform::kErrorHandleEof);
         return std::nullopt;
@@ -142,11 +119,6 @@ int saved_values_write(std::string_view config_name, int kind, std::span<const u
                        std::span<const qvr::ChannelRecord> records) {
     const auto files = saved_values_files(config_name, kind);
     if (!files) return -1;
-    const File bin(::open(files->bin.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
-    if (!bin.is_open()) return platform::fail_from_errno();
-    const File tag(::open(files->tag.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
-    if (!tag.is_open()) return platform::fail_from_errno();
-
     const size_t count = std::min(values.size(), records.size());
     std::vector<uint8_t> bin_image(count * kSavedRecordSize, 0);
     std::vector<uint8_t> tag_image(count * kSavedTagRecordSize, 0);
@@ -160,7 +132,7 @@ int saved_values_write(std::string_view config_name, int kind, std::span<const u
         }
         put_u32(b + kSavedTagPartSize, values[i]);
     }
-    if (write_image(bin, bin_image) != 0 || write_image(tag, tag_image) != 0) return -1;
+    if (write_image(files->bin, bin_image) != 0 || write_image(files->tag, tag_image) != 0) return -1;
     return count == 0 ? 0 : static_cast<int>(kSavedTagRecordSize);
 }
 
@@ -174,8 +146,8 @@ int saved_values_read(std::string_view config_name, int kind, bool by_tag, std::
                       std::span<const qvr::ChannelRecord> records) {
     const auto files = saved_values_files(config_name, kind);
     if (!files) return -1;
-    const File bin(::open(files->bin.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!bin.is_open()) return platform::fail_from_errno();
+    const platform::UniqueFd bin = platform::open_file(files->bin, O_RDONLY);
+    if (!bin) return -1;
     const size_t channels = std::min(values.size(), records.size());
     const bool digital = digital_kind(kind);
     std::vector<uint8_t> bin_image;
@@ -194,8 +166,8 @@ int saved_values_read(std::string_view config_name, int kind, bool by_tag, std::
     }
 
     std::vector<uint8_t> tag_image;
-    const File tag(::open(files->tag.c_str(), O_RDONLY | O_CLOEXEC));
-    if (tag.is_open()) {
+    const platform::UniqueFd tag = platform::open_file(files->tag, O_RDONLY);
+    if (tag) {
         const auto tag_records = read_records(tag, tag_image, kSavedTagRecordSize, count);
         if (!tag_records) return -1;
         count = std::min(count, *tag_records);
@@ -207,16 +179,16 @@ int saved_values_read(std::string_view config_name, int kind, bool by_tag, std::
     for (size_t i = 0; i < count; ++i) {
         const uint8_t* b = bin_image.data() + i * kSavedRecordSize;
         const std::string saved =
-            tag.is_open() ? field_text(tag_image.data() + i * kSavedTagRecordSize, kSavedTagRecordSize)
+            tag.valid() ? field_text(tag_image.data() + i * kSavedTagRecordSize, kSavedTagRecordSize)
                           : field_text(b, kSavedTagPartSize);
         if (saved.empty()) continue;
         const uint32_t value = get_u32(b + kSavedTagPartSize);
         size_t target = channels;
-        if (!tags[i].empty() && same_tag(saved, tags[i], !tag.is_open())) {
+        if (!tags[i].empty() && same_tag(saved, tags[i], !tag.valid())) {
             target = i;
         } else {
             for (size_t k = 0; k < channels; ++k) {
-                if (!tags[k].empty() && same_tag(saved, tags[k], !tag.is_open())) {
+                if (!tags[k].empty() && same_tag(saved, tags[k], !tag.valid())) {
                     target = k;
                     break;
                 }
@@ -226,7 +198,7 @@ int saved_values_read(std::string_view config_name, int kind, bool by_tag, std::
     }
     std::copy(restored.begin(), restored.end(), values.begin());
     if (channels == 0) return 0;
-    return tag.is_open() ? static_cast<int>(kSavedTagRecordSize) : static_cast<int>(kSavedRecordSize);
+    return tag.valid() ? static_cast<int>(kSavedTagRecordSize) : static_cast<int>(kSavedRecordSize);
 }
 
 int saved_values_read(std::string_view config_name, int kind, bool by_tag, std::span<float> values,

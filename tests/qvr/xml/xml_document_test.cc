@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,6 +13,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -51,6 +54,49 @@ std::string stderr_during(Body body) {
     ::unlink(path);
     return out;
 }
+
+// Files of this process may grow to `bytes` only while it lives; a write past it fails
+// with EFBIG, as on a full disk.
+class FileSizeLimit {
+  public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        old_signal_ = ::signal(SIGXFSZ, SIG_IGN);
+        ::getrlimit(RLIMIT_FSIZE, &old_);
+        const rlimit bound{bytes, old_.rlim_max};
+        ::setrlimit(RLIMIT_FSIZE, &bound);
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &old_);
+        ::signal(SIGXFSZ, old_signal_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+  private:
+    rlimit old_{};
+    sighandler_t old_signal_{};
+};
+
+// Acts as the unprivileged user "nobody" while it lives, when the test runs as root (who
+// ignores permission bits).
+class Unprivileged {
+  public:
+    Unprivileged() : root_(::geteuid() == 0) {
+        if (root_) {
+            EXPECT_EQ(::seteuid(65534), 0);
+        }
+    }
+    ~Unprivileged() {
+        if (root_) {
+            EXPECT_EQ(::seteuid(0), 0);
+        }
+    }
+    Unprivileged(const Unprivileged&) = delete;
+    Unprivileged& operator=(const Unprivileged&) = delete;
+
+  private:
+    bool root_;
+};
 
 class XmlDocumentTest : public ::testing::Test {
   protected:
@@ -500,23 +546,26 @@ TEST_F(XmlDocumentTest, ASaveThatFailsLeavesTheOldFileWhole) {
     xml_AppendChildToParent(r.get(), doc());
     fs::path target = dir_ / "config.xml";
     qvr_test::write_file(target, "<old/>");
-    fs::create_directory(dir_ / "config.xml.tmp");  // the temporary file cannot be made
-    int status = xml_SaveFile(doc(), target.c_str());
-    EXPECT_EQ(static_cast<unsigned>(status), kXmlStatusOsBase | EISDIR);
+    int status = 0;
+    {
+        FileSizeLimit full(10);  // the new file cannot be written whole
+        status = xml_SaveFile(doc(), target.c_str());
+    }
+    EXPECT_EQ(static_cast<unsigned>(status), kXmlStatusOsBase | EFBIG);
     EXPECT_EQ(xml_GetStatus(), status);
     xml_SetSubject("");
     xml_SetOperation("");
     char expected[512];
-    std::snprintf(expected, sizeof expected, " - Save XML File (%s) failed, Invalid filename 0x%x",
-                  target.c_str(), static_cast<unsigned>(status));
+    std::snprintf(expected, sizeof expected, " - Save XML File (%s) failed, Error 0x%x", target.c_str(),
+                  static_cast<unsigned>(status));
     EXPECT_STREQ(xml_GetErrorText(), expected);
     EXPECT_EQ(qvr_test::read_file(target), "<old/>");
 
     xml_ResetStatus();
-    fs::remove(dir_ / "config.xml.tmp");
     ASSERT_EQ(xml_SaveFile(doc(), target.c_str()), 0);
     EXPECT_EQ(qvr_test::read_file(target), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<r/>\n");
-    EXPECT_FALSE(fs::exists(dir_ / "config.xml.tmp"));
+    // Neither the failed save nor the good one left a temporary file behind.
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_.path()), fs::directory_iterator()), 1);
     // Backslashes are folder separators.
     std::string windows_style = dir_.str() + "\\copy.xml";
     ASSERT_EQ(xml_SaveFile(doc(), windows_style.c_str()), 0);
@@ -549,26 +598,33 @@ TEST_F(XmlDocumentTest, SaveFailuresNameTheirClass) {
     XmlNodeRef r(xml_CreateElement(doc(), "r"));
     xml_AppendChildToParent(r.get(), doc());
     qvr_test::write_file(dir_ / "plain", "x");
-    fs::create_symlink("loop.xml.tmp", dir_ / "loop.xml.tmp");
-    fs::create_symlink("/dev/full", dir_ / "full.xml.tmp");
-    // A program that runs cannot be written: its file stands where the temporary file goes.
-    fs::copy_file("/bin/sleep", dir_ / "busy.xml.tmp");
-    auto busy = qvr_test::ChildProcess::spawn((dir_ / "busy.xml.tmp").string(), {"30"});
-    ASSERT_TRUE(busy.running());
+    fs::create_symlink("loop.xml", dir_ / "loop.xml");
+    // A folder only its owner may write, tried as another user.
+    fs::create_directory(dir_ / "locked");
+    fs::permissions(dir_ / "locked", fs::perms(0555));
+    fs::permissions(dir_.path(), fs::perms(0755));
     struct Case {
         fs::path path;
         int error;
         const char* reason;
+        bool unprivileged = false;
+        rlim_t size_limit = RLIM_INFINITY;
     };
     const Case cases[] = {
         {dir_ / "plain" / "x.xml", ENOTDIR, "Invalid filename"},
         {dir_ / "loop.xml", ELOOP, "Invalid filename"},
-        {dir_ / "busy.xml", ETXTBSY, "Access Denied"},
-        {dir_ / "full.xml", ENOSPC, "Error"},
+        {dir_ / "locked" / "x.xml", EACCES, "Access Denied", true},
+        {dir_ / "full.xml", EFBIG, "Error", false, 10},
     };
     for (const Case& c : cases) {
         xml_ResetStatus();
-        const int status = xml_SaveFile(doc(), c.path.c_str());
+        int status = 0;
+        {
+            std::optional<Unprivileged> user;
+            if (c.unprivileged) user.emplace();
+            FileSizeLimit limit(c.size_limit);
+            status = xml_SaveFile(doc(), c.path.c_str());
+        }
         EXPECT_EQ(static_cast<unsigned>(status), kXmlStatusOsBase | static_cast<unsigned>(c.error)) << c.reason;
         xml_SetSubject("");
         xml_SetOperation("");
@@ -576,8 +632,9 @@ TEST_F(XmlDocumentTest, SaveFailuresNameTheirClass) {
         std::snprintf(expected, sizeof expected, " - Save XML File (%s) failed, %s 0x%x", c.path.c_str(), c.reason,
                       static_cast<unsigned>(status));
         EXPECT_STREQ(xml_GetErrorText(), expected);
-        EXPECT_FALSE(fs::exists(c.path));
+        EXPECT_FALSE(fs::is_regular_file(fs::symlink_status(c.path)));
     }
+    EXPECT_TRUE(fs::is_empty(dir_ / "locked"));
 }
 
 }  // namespace
