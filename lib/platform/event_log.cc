@@ -12,6 +12,7 @@
 
 #include "platform/ascii_text.h"
 #include "platform/last_error.h"
+#include "platform/testing/event_log_testing.h"
 
 namespace platform {
 namespace {

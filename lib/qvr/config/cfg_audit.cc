@@ -15,6 +15,7 @@
 #include "qvr/config/cfg_xml_fields.h"
 #include "qvr/ext/ext.h"
 #include "qvr/schema/schema.h"
+#include "qvr/testing/config_testing.h"
 #include "qvr/time/timestamp.h"
 #include "qvr/diag/trace.h"
 #include "tslib/typed_mem.h"

@@ -14,6 +14,7 @@
 #include "qvr/config/cfg_switches.h"
 #include "qvr/settings/reg.h"
 #include "qvr/diag/trace.h"
+#include "qvr/testing/config_testing.h"
 
 namespace {
 

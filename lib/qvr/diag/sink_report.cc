@@ -11,6 +11,7 @@
 #include "platform/event_log.h"
 #include "qvr/settings/env.h"
 #include "qvr/settings/reg.h"
+#include "qvr/testing/sink_testing.h"
 #include "qvr/util/rt.h"
 
 namespace {

@@ -12,6 +12,7 @@
 #include "platform/debug_output.h"
 #include "qvr/diag/debug_trace.h"
 #include "qvr/settings/reg.h"
+#include "qvr/testing/trace_testing.h"
 #include "qvr/util/rt.h"
 #include "qvr/diag/trace.h"
 
