@@ -28,7 +28,8 @@ constexpr bool starts_with_ignoring_case(std::string_view text, std::string_view
 }
 
 constexpr bool ends_with_ignoring_case(std::string_view text, std::string_view suffix) {
-    return text.size() >= suffix.size() && equal_ignoring_case(text.substr(text.size() - suffix.size()), suffix);
+    return text.size() >= suffix.size() &&
+           equal_ignoring_case(text.substr(text.size() - suffix.size()), suffix);
 }
 
 // The first `n` characters of each (fewer where a text is shorter) agree ignoring case, and

@@ -330,8 +330,8 @@ class Parser {
         }
         RegistryKeySection& section = doc_.key(current_);
         // An index, so a key with very many values still reads in linear time.
-        auto [it, added] =
-            values_.try_emplace(ascii_lower_copy(current_) + '\n' + ascii_lower_copy(value->name), section.values.size());
+        auto [it, added] = values_.try_emplace(
+            ascii_lower_copy(current_) + '\n' + ascii_lower_copy(value->name), section.values.size());
         if (added) {
             section.values.push_back(std::move(*value));
         } else {

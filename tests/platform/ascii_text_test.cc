@@ -69,7 +69,8 @@ bool holds(const Case& c) {
 
 void expect_table() {
     for (const Case& c : kCases) {
-        EXPECT_EQ(holds(c), c.expected) << static_cast<int>(c.check) << " \"" << c.text << "\" \"" << c.other << '"';
+        EXPECT_EQ(holds(c), c.expected)
+            << static_cast<int>(c.check) << " \"" << c.text << "\" \"" << c.other << '"';
         if (c.check == Check::equal) {
             EXPECT_EQ(platform::equal_ignoring_case(c.other, c.text), c.expected) << "swapped: " << c.text;
         }
@@ -111,7 +112,8 @@ TEST(AsciiText, BoundedPrefixCompareAgreesUpToTheBoundOrBothEnds) {
         {"\xC9X", "\xE9X", 2, false}, {"\xC9Xa", "\xC9xB", 2, true}, {"anything", "other", 0, true},
     };
     for (const Bounded& c : cases)
-        EXPECT_EQ(platform::prefix_equal_ignoring_case(c.a, c.b, c.n), c.expected) << c.a << " " << c.b << " " << c.n;
+        EXPECT_EQ(platform::prefix_equal_ignoring_case(c.a, c.b, c.n), c.expected)
+            << c.a << " " << c.b << " " << c.n;
 }
 
 }  // namespace

@@ -43,7 +43,8 @@ TEST(TslibAsciiText, LettersCompareWithoutCaseAndOtherBytesOnlyEqualThemselves) 
 
 TEST(TslibAsciiText, AByteLocaleWithOtherLettersChangesNothing) {
     const std::string old = std::setlocale(LC_CTYPE, nullptr);
-    if (std::setlocale(LC_CTYPE, "de_DE.ISO-8859-1") == nullptr) GTEST_SKIP() << "no Latin-1 locale installed";
+    if (std::setlocale(LC_CTYPE, "de_DE.ISO-8859-1") == nullptr)
+        GTEST_SKIP() << "no Latin-1 locale installed";
     expect_table();
     std::setlocale(LC_CTYPE, old.c_str());
 }

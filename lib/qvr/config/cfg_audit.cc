@@ -66,7 +66,8 @@ void escape_into(std::string& out, std::string_view text) {
 bool is_password_leaf(const StructsType* type, const std::string& name, const void* data) {
     void* at = const_cast<void*>(data);
     const StructsType* leaf = structs_find_field(type, name.c_str(), &at, 0);
-    if (leaf != nullptr && leaf->name != nullptr && platform::equal_ignoring_case(leaf->name, "password")) return true;
+    if (leaf != nullptr && leaf->name != nullptr && platform::equal_ignoring_case(leaf->name, "password"))
+        return true;
     const std::size_t dot = name.rfind('.');
     const std::string last = dot == std::string::npos ? name : name.substr(dot + 1);
     return strcasestr(last.c_str(), "password") != nullptr;

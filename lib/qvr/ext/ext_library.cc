@@ -117,7 +117,8 @@ int ext_HasXmlSupport(const char* config_dir) {
     static int last_answer = -1;
     {
         std::lock_guard<std::mutex> hold(lock);
-        if (last_answer >= 0 && platform::equal_ignoring_case(last_dir.c_str(), config_dir)) return last_answer;
+        if (last_answer >= 0 && platform::equal_ignoring_case(last_dir.c_str(), config_dir))
+            return last_answer;
     }
     void* library = ext_LoadExtension(config_dir);
     int answer = library != nullptr && platform::library_symbol(library, "Ex_DoXml") != nullptr ? 1 : 0;

@@ -138,7 +138,8 @@ int processing_of(const Found& f) {
     if (!f.processor) return f.slot == kStatsSlot ? 1 : 0;
     const ProcessRecord* r = process_record(f.record);
     if (r == nullptr) return -1;
-    if (platform::prefix_equal_ignoring_case(field_text(r->ProcName), "modb", 4) && field_text(r->ProcName).size() >= 4)
+    if (platform::prefix_equal_ignoring_case(field_text(r->ProcName), "modb", 4) &&
+        field_text(r->ProcName).size() >= 4)
         return 1;
     return r->RunsProcess + 1;
 }

@@ -189,8 +189,8 @@ std::string archive_extra_folders() {
     const std::string_view product = reg_GetProductName();
     std::string list;
     const bool rimvale = platform::starts_with_ignoring_case(product, "RIMVALE");
-    const bool voxa_or_plumo =
-        platform::starts_with_ignoring_case(product, "VOXA") || platform::starts_with_ignoring_case(product, "PLUMO");
+    const bool voxa_or_plumo = platform::starts_with_ignoring_case(product, "VOXA") ||
+                               platform::starts_with_ignoring_case(product, "PLUMO");
     if (rimvale || voxa_or_plumo) list = "CMONITORS;TRENDS";
     if (rimvale) list += ";MONITORS;AMONITORS";
     if (voxa_or_plumo) list += ";MONPICLIB;DATA_IMP";
