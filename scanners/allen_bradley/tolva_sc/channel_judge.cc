@@ -239,8 +239,11 @@ bool judge_digital(int index, const qvr::ChannelRecord& r, bool initial, bool ou
 
     const bool w_failed = (w & sb::kFailed) != 0;
     const bool m_failed = (m & sb::kFailed) != 0;
-    // An initial scan goes on, so a channel that stays failed through an open is announced.
-    if (!initial && ((!m_failed && !w_failed && ((w ^ m) & sb::kState) == 0) || (m_failed && w_failed))) {
+    // A steady channel (good in the same state, or failed before and now) takes the published
+    // word whole. An initial scan goes on, so a channel that stays failed through an open is
+    // announced.
+    const bool steady = (!m_failed && !w_failed && ((w ^ m) & sb::kState) == 0) || (m_failed && w_failed);
+    if (!initial && steady) {
         w = m;
         return false;
     }
