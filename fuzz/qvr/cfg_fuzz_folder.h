@@ -16,6 +16,7 @@
 #include "qvr/config/cfg_audit.h"
 #include "qvr/settings/reg.h"
 #include "qvr/diag/sink.h"
+#include "qvr/testing/sink_testing.h"
 
 namespace cfg_fuzz {
 

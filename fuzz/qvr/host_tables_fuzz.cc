@@ -33,6 +33,7 @@
 #include "qvr/records/channel_record.h"
 #include "qvr/host/device_module_layout.h"
 #include "qvr/host/device_modules.h"
+#include "qvr/testing/sink_testing.h"
 #include "qvr/util/fixed_text.h"
 #include "qvr/host/host_table_layout.h"
 #include "qvr/host/host_tables.h"

@@ -60,9 +60,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         how.reference = take<float>(p);
         how.published = take<float>(p);
         if (kind == 1 || kind == 3) {
-            tolva::judge_digital(0, record, initial, kind == 3, w, m, checks);
+            tolva::judge_digital(0, record, initial, kind == 3, {w, m}, checks);
         } else {
-            tolva::judge_analog(0, record, how, w, m, v, last, checks);
+            tolva::judge_analog(0, record, how, {w, m}, {v, last}, checks);
             const bool judged = initial || (w & tolva::status_bit::kFailed) != 0 || v != how.published;
             if (judged && (w & tolva::status_bit::kFailed) == 0 && !std::isfinite(v)) std::abort();
         }

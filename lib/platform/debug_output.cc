@@ -5,6 +5,8 @@
 #include <mutex>
 #include <string>
 
+#include "platform/testing/debug_output_testing.h"
+
 namespace platform {
 namespace {
 

@@ -5,13 +5,14 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
 #include <mutex>
 
+#include "platform/ascii_text.h"
 #include "platform/last_error.h"
+#include "platform/testing/event_log_testing.h"
 
 namespace platform {
 namespace {
@@ -91,17 +92,9 @@ int event_log_report(std::string_view source, int type, uint32_t event_id, std::
 
 bool event_log_is_local(std::string_view server) {
     if (server.substr(0, 2) == "\\\\") server.remove_prefix(2);
-    auto equal = [](std::string_view a, std::string_view b) {
-        if (a.size() != b.size()) return false;
-        for (size_t i = 0; i < a.size(); ++i)
-            if (std::tolower(static_cast<unsigned char>(a[i])) !=
-                std::tolower(static_cast<unsigned char>(b[i])))
-                return false;
-        return true;
-    };
-    if (server.empty() || server == "." || equal(server, "localhost")) return true;
+    if (server.empty() || server == "." || equal_ignoring_case(server, "localhost")) return true;
     char host[256] = {};
-    return ::gethostname(host, sizeof host - 1) == 0 && equal(server, host);
+    return ::gethostname(host, sizeof host - 1) == 0 && equal_ignoring_case(server, host);
 }
 
 std::string set_event_log_socket(std::string path) {

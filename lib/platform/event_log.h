@@ -23,8 +23,4 @@ int event_log_report(std::string_view source, int type, uint32_t event_id, std::
 // (with or without two leading backslashes). The log of any other computer is out of reach.
 bool event_log_is_local(std::string_view server);
 
-// The socket the entries go to: "/dev/log" unless a test names another. Returns the
-// previous path.
-std::string set_event_log_socket(std::string path);
-
 }  // namespace platform

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "platform/ascii_text.h"
+
 namespace platform {
 namespace {
 
@@ -17,9 +19,7 @@ std::string read_computer_name() {
     if (gethostname(buffer, sizeof buffer - 1) != 0) return {};
     std::string name(buffer);
     name = name.substr(0, name.find('.'));
-    for (char& c : name)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return name.substr(0, kComputerNameMax);
+    return ascii_upper_copy(name).substr(0, kComputerNameMax);
 }
 
 std::string read_user_name() {

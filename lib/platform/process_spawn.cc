@@ -10,7 +10,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -20,6 +19,7 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/ascii_text.h"
 #include "platform/last_error.h"
 
 extern char** environ;
@@ -34,14 +34,6 @@ int pidfd_open(pid_t pid) {
 bool is_executable_file(const std::string& path) {
     struct stat st {};
     return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
-}
-
-bool equal_ignoring_case(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
 }
 
 std::optional<std::string> find_in(const std::string& folder, std::string_view name) {

@@ -6,22 +6,14 @@
 #include <optional>
 #include <utility>
 
+#include "platform/ascii_text.h"
+
 namespace platform {
 namespace {
 
 constexpr std::string_view kFileHeader = "REGEDIT4";
 constexpr std::string_view kSkippedPrefix = "; skipped: ";
 constexpr size_t kHexLineWidth = 76;
-
-char lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string lower_copy(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) c = lower(c);
-    return out;
-}
 
 bool is_blank(char c) {
     return c == ' ' || c == '\t';
@@ -41,14 +33,10 @@ std::string_view trim(std::string_view s) {
     return trim_right(trim_left(s));
 }
 
-bool starts_with_nocase(std::string_view s, std::string_view prefix) {
-    return s.size() >= prefix.size() && registry_names_equal(s.substr(0, prefix.size()), prefix);
-}
-
 // True when `path` is `parent` itself or lies below it.
 bool path_within(std::string_view path, std::string_view parent) {
     if (parent.empty()) return true;
-    if (!starts_with_nocase(path, parent)) return false;
+    if (!starts_with_ignoring_case(path, parent)) return false;
     return path.size() == parent.size() || path[parent.size()] == '\\';
 }
 
@@ -130,7 +118,7 @@ std::optional<std::string_view> split_value_line(std::string_view line, std::str
 }
 
 bool data_is_hex(std::string_view data) {
-    return starts_with_nocase(data, "hex");
+    return starts_with_ignoring_case(data, "hex");
 }
 
 std::optional<RegistryValue> parse_value(std::string_view name_and_data) {
@@ -143,17 +131,17 @@ std::optional<RegistryValue> parse_value(std::string_view name_and_data) {
         if (!text || !trim(s).empty()) return std::nullopt;
         value.type = kRegSz;
         value.data.assign(text->begin(), text->end());
-    } else if (starts_with_nocase(s, "dword:")) {
+    } else if (starts_with_ignoring_case(s, "dword:")) {
         auto number = parse_hex_u32(trim_right(s.substr(6)), 8);
         if (!number) return std::nullopt;
         value.type = kRegDword;
         for (int i = 0; i < 4; ++i) value.data.push_back(static_cast<uint8_t>(*number >> (8 * i)));
-    } else if (starts_with_nocase(s, "hex:")) {
+    } else if (starts_with_ignoring_case(s, "hex:")) {
         auto bytes = parse_hex_bytes(s.substr(4));
         if (!bytes) return std::nullopt;
         value.type = kRegBinary;
         value.data = std::move(*bytes);
-    } else if (starts_with_nocase(s, "hex(")) {
+    } else if (starts_with_ignoring_case(s, "hex(")) {
         size_t close = s.find("):");
         if (close == std::string_view::npos) return std::nullopt;
         auto type = parse_hex_u32(s.substr(4, close - 4), 8);
@@ -342,8 +330,8 @@ class Parser {
         }
         RegistryKeySection& section = doc_.key(current_);
         // An index, so a key with very many values still reads in linear time.
-        auto [it, added] =
-            values_.try_emplace(lower_copy(current_) + '\n' + lower_copy(value->name), section.values.size());
+        auto [it, added] = values_.try_emplace(
+            ascii_lower_copy(current_) + '\n' + ascii_lower_copy(value->name), section.values.size());
         if (added) {
             section.values.push_back(std::move(*value));
         } else {
@@ -365,11 +353,7 @@ class Parser {
 }  // namespace
 
 bool registry_names_equal(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (lower(a[i]) != lower(b[i])) return false;
-    }
-    return true;
+    return equal_ignoring_case(a, b);
 }
 
 bool registry_normalize_path(std::string_view path, std::string& normalized) {
@@ -419,12 +403,12 @@ RegistryValue* RegistryKeySection::find_value(std::string_view name) {
 }
 
 const RegistryKeySection* RegistryDocument::find_key(std::string_view path) const {
-    auto it = index_.find(lower_copy(path));
+    auto it = index_.find(ascii_lower_copy(path));
     return it != index_.end() ? &keys_[it->second] : nullptr;
 }
 
 RegistryKeySection& RegistryDocument::key(std::string_view path) {
-    auto [it, added] = index_.try_emplace(lower_copy(path), keys_.size());
+    auto [it, added] = index_.try_emplace(ascii_lower_copy(path), keys_.size());
     if (added) keys_.push_back(RegistryKeySection{std::string(path), {}, {}});
     return keys_[it->second];
 }

@@ -17,6 +17,7 @@
 
 #include "platform/last_error.h"
 #include "platform/serial_port_names.h"
+#include "platform/testing/serial_port_testing.h"
 
 namespace platform {
 namespace {

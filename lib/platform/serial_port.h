@@ -15,11 +15,8 @@ namespace platform {
 
 inline constexpr std::chrono::milliseconds kSerialDefaultCallBound{1000};
 
-// The longest one read or write call waits (1000 ms unless shortened).
+// The longest one read or write call waits (1000 ms unless a test shortens it).
 std::chrono::milliseconds serial_call_bound();
-// Test hook, so time-out scenarios run in milliseconds: shortens the bound for the whole
-// process (clamped to 1..1000 ms).
-void set_serial_call_bound(std::chrono::milliseconds bound);
 
 // The baud rates a port can be set to (300 to 230400).
 std::span<const uint32_t> serial_baud_rates();

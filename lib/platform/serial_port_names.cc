@@ -6,6 +6,7 @@
 #include <fstream>
 #include <optional>
 
+#include "platform/ascii_text.h"
 #include "platform/last_error.h"
 #include "platform/registry_key.h"
 
@@ -16,7 +17,7 @@ constexpr unsigned kMaxComNumber = 999;  // "COM999" still fits the field
 
 // n of "COMn" (any case), without leading zeros.
 std::optional<unsigned> com_number(std::string_view name) {
-    if (name.size() < 4 || !registry_names_equal(name.substr(0, 3), "COM")) return std::nullopt;
+    if (name.size() < 4 || !starts_with_ignoring_case(name, "COM")) return std::nullopt;
     std::string_view digits = name.substr(3);
     if (digits.front() == '0') return std::nullopt;
     unsigned n = 0;

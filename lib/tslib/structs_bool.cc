@@ -5,10 +5,11 @@
 #include <cstring>
 #include <string_view>
 
+#include "tslib/ascii_text.h"
 #include "tslib/structs_internal.h"
 
 using tslib::detail::dup_text;
-using tslib::detail::equal_ignoring_case;
+using tslib::equal_ignoring_case;
 using tslib::detail::fail;
 using tslib::detail::trim_spaces;
 

@@ -4,11 +4,12 @@
 #include <cstring>
 #include <string_view>
 
+#include "tslib/ascii_text.h"
 #include "tslib/invariant.h"
 #include "tslib/structs_internal.h"
 
 using tslib::detail::dup_text;
-using tslib::detail::equal_ignoring_case;
+using tslib::equal_ignoring_case;
 using tslib::detail::fail;
 using tslib::detail::require;
 

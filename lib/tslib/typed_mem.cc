@@ -13,6 +13,7 @@
 #include "tslib/gtree.h"
 #include "tslib/invariant.h"
 #include "tslib/stream.h"
+#include "tslib/testing/typed_mem_testing.h"
 
 using tslib::detail::require;
 

@@ -59,11 +59,6 @@ int typed_mem_collect_stats(StructsArray* stats);
 // Prints the per-name table (or a note that accounting is off).
 void typed_mem_print_stats(std::FILE* out);
 
-// Test hook: the n-th allocation or resize from now (1 = the next one) fails with ENOMEM, as
-// if the heap were exhausted; 0 switches it off. Counts the calls that give a type name
-// (unaccounted blocks, such as the module's own bookkeeping, are left alone).
-void typed_mem_fail_nth(std::uint32_t n);
-
 // Short form of typed_mem_resize for a new block.
 inline void* typed_mem_alloc(const char* mtype, std::size_t size) {
     return typed_mem_resize(mtype, nullptr, size);

@@ -4,10 +4,10 @@
 // the device's scan rate, and each channel's tag, value, units and status are shown live
 // with the alarm messages as they arrive. Ends on Ctrl-C, SIGTERM or after --seconds N and
 // leaves nothing behind.
-#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,14 +18,9 @@
 #include "demo_environment.h"
 #include "demo_run.h"
 #include "display.h"
+#include "platform/stop_signals.h"
 
 namespace {
-
-std::atomic<bool> g_stop{false};
-
-void on_stop_signal(int) {
-    g_stop = true;
-}
 
 int usage() {
     std::fprintf(stderr,
@@ -33,14 +28,6 @@ int usage() {
                  "  Runs the sample device until Ctrl-C (or SIGTERM), or for N seconds of\n"
                  "  scanning once the device is open.\n");
     return 2;
-}
-
-void install_stop_signals() {
-    struct sigaction action {};
-    action.sa_handler = on_stop_signal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
 }
 
 }  // namespace
@@ -58,7 +45,14 @@ int main(int argc, char** argv) {
         }
     }
     options.scanner_program = std::filesystem::read_symlink("/proc/self/exe").parent_path() / "tolva_sc";
-    install_stop_signals();
+    // Before any thread exists, so that only the signal thread receives them.
+    platform::StopSignals::block();
+    std::atomic<bool> stop{false};
+    platform::StopSignals stop_signals;
+    if (stop_signals.start([&stop](int) { stop = true; }) != 0) {
+        std::fprintf(stderr, "qvr_demo: cannot watch for Ctrl-C and SIGTERM: %s\n", std::strerror(errno));
+        return 1;
+    }
     // Tests and the demo run the scanner without real-time scheduling.
     setenv("TOLVA_NO_REALTIME", "1", 1);
 
@@ -69,7 +63,7 @@ int main(int argc, char** argv) {
         int code = 1;
         {
             sim_demo::Display display(terminal);
-            code = sim_demo::run_demo(options, environment, display, g_stop);
+            code = sim_demo::run_demo(options, environment, display, stop);
         }
         std::printf("demo: %s\n", environment.remove_all().c_str());
         return code;

@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "host/host.h"
+#include "platform/ascii_text.h"
 #include "qvr/host/device_module_layout.h"
 #include "qvr/util/fixed_text.h"
 #include "qvr/host/host_table_layout.h"
@@ -301,7 +302,7 @@ ProcessRecord* RuntimeHost::process(const std::string& name) {
     for (uint32_t i = 0; i < qvr::table_record_count(t, qvr::kProcessRecordSize); ++i) {
         auto* r = reinterpret_cast<ProcessRecord*>(t.data() + qvr::kTableRecordsOffset +
                                                    i * qvr::kProcessRecordSize);
-        if (qvr::equal_ignoring_case(qvr::field_text(r->ProcName), name)) return r;
+        if (platform::equal_ignoring_case(qvr::field_text(r->ProcName), name)) return r;
     }
     return nullptr;
 }

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/testing/debug_output_testing.h"
+
 TEST(DebugOutput, CaptureReceivesTheTextAndCanBeRemoved) {
     std::vector<std::string> seen;
     auto previous = platform::set_debug_output_capture([&](std::string_view t) { seen.emplace_back(t); });

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <string>
 
+#include "platform/testing/event_log_testing.h"
 #include "support/test_env.h"
 
 TEST(EventLog, EntriesAreOneDatagramEachWithSourceAndEventNumber) {

@@ -20,6 +20,7 @@
 
 #include "platform/registry_key.h"
 #include "platform/serial_port_names.h"
+#include "platform/testing/serial_port_testing.h"
 #include "support/temp_dir.h"
 
 namespace {

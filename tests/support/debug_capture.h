@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/debug_output.h"
+#include "platform/testing/debug_output_testing.h"
 
 namespace qvr_test {
 

@@ -85,7 +85,7 @@ struct AnalogInput {
         w = failed ? (w | sb::kFailed) : (w & ~sb::kFailed);
         float v = reading;
         tolva::AnalogJudge how{kind, initial, reference, published};
-        tolva::judge_analog(0, record, how, w, m, v, last, notices);
+        tolva::judge_analog(0, record, how, {w, m}, {v, last}, notices);
         m = w;
         published = v;
         return notices.take();
@@ -241,12 +241,12 @@ TEST(AnalogJudge, CarriedBitsComeFromThePublishedWordForInputsAndGoToTheMirrorFo
     Recorder n;
     uint32_t w = 0, m = 0x2 | 0x40 | 0x100 | 0x1000;
     float v = 1, last = tolva::no_significant_value();
-    tolva::judge_analog(0, r, {kind::kAI, true, 0, 0}, w, m, v, last, n);
+    tolva::judge_analog(0, r, {kind::kAI, true, 0, 0}, {w, m}, {v, last}, n);
     // 0x2 goes with the alarm that no longer stands; the others stay.
     EXPECT_EQ(w & sb::kCarried, 0x40u | 0x100u | 0x1000u);
     w = 0x100;
     m = 0x1000;
-    tolva::judge_analog(0, r, {kind::kAO, true, 0, 0}, w, m, v, last, n);
+    tolva::judge_analog(0, r, {kind::kAO, true, 0, 0}, {w, m}, {v, last}, n);
     EXPECT_EQ(m & sb::kCarried, 0x100u);
     EXPECT_EQ(w & sb::kCarried, 0x100u);
 }
@@ -261,7 +261,7 @@ struct DigitalInput {
 
     std::vector<std::string> scan(bool state, bool initial = false, bool failed = false) {
         w = (w & ~(sb::kState | sb::kFailed)) | (state ? sb::kState : 0) | (failed ? sb::kFailed : 0);
-        changed = tolva::judge_digital(0, record, initial, output, w, m, notices);
+        changed = tolva::judge_digital(0, record, initial, output, {w, m}, notices);
         m = w;
         return notices.take();
     }

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "link_test_support.h"
+#include "platform/testing/serial_port_testing.h"
 #include "tolva_sc/link_trace_text.h"
 
 namespace {

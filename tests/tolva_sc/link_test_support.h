@@ -17,6 +17,7 @@
 #include "controller/pseudo_terminal.h"
 #include "platform/last_error.h"
 #include "platform/serial_port.h"
+#include "platform/testing/serial_port_testing.h"
 #include "tolva_sc/df1_link.h"
 
 namespace link_test {

@@ -7,6 +7,7 @@
 #include "controller/frame_codec.h"
 #include "link_test_support.h"
 #include "platform/last_error.h"
+#include "platform/testing/serial_port_testing.h"
 #include "tolva_sc/link_codes.h"
 
 namespace {

@@ -20,6 +20,7 @@
 #include "platform/last_error.h"
 #include "platform/registry_key.h"
 #include "platform/serial_port.h"
+#include "platform/testing/serial_port_testing.h"
 #include "qvr/host/device_module_layout.h"
 #include "qvr/settings/reg.h"
 #include "qvr/ipc/section_layout.h"

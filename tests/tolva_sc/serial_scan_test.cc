@@ -9,6 +9,7 @@
 #include "controller/pseudo_terminal.h"
 #include "link_test_support.h"
 #include "pccc_test_support.h"
+#include "platform/testing/serial_port_testing.h"
 #include "qvr/settings/reg.h"
 #include "tolva_sc/comm_module_address.h"
 #include "tolva_sc/kind_handlers.h"

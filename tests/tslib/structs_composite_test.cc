@@ -11,6 +11,7 @@
 
 #include "structs_test_types.h"
 #include "tslib/structs.h"
+#include "tslib/testing/typed_mem_testing.h"
 #include "tslib/typed_mem_stats_type.h"
 #include "tslib_test_util.h"
 

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "tslib/testing/typed_mem_testing.h"
 #include "tslib/typed_mem.h"
 #include "tslib_test_util.h"
 

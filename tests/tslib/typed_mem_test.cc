@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "tslib/testing/typed_mem_testing.h"
 #include "tslib_test_util.h"
 
 namespace {

@@ -1,7 +1,6 @@
 #include "qvr/config/cfg_audit.h"
 
 #include <fcntl.h>
-#include <strings.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,6 +8,7 @@
 #include <cstring>
 #include <optional>
 
+#include "platform/ascii_text.h"
 #include "platform/file_io.h"
 #include "platform/host_identity.h"
 #include "qvr/config/cfg_device_config.h"
@@ -16,6 +16,7 @@
 #include "qvr/config/cfg_xml_fields.h"
 #include "qvr/ext/ext.h"
 #include "qvr/schema/schema.h"
+#include "qvr/testing/config_testing.h"
 #include "qvr/time/timestamp.h"
 #include "qvr/diag/trace.h"
 #include "tslib/typed_mem.h"
@@ -66,7 +67,8 @@ void escape_into(std::string& out, std::string_view text) {
 bool is_password_leaf(const StructsType* type, const std::string& name, const void* data) {
     void* at = const_cast<void*>(data);
     const StructsType* leaf = structs_find_field(type, name.c_str(), &at, 0);
-    if (leaf != nullptr && leaf->name != nullptr && strcasecmp(leaf->name, "password") == 0) return true;
+    if (leaf != nullptr && leaf->name != nullptr && platform::equal_ignoring_case(leaf->name, "password"))
+        return true;
     const std::size_t dot = name.rfind('.');
     const std::string last = dot == std::string::npos ? name : name.substr(dot + 1);
     return strcasestr(last.c_str(), "password") != nullptr;
@@ -152,9 +154,7 @@ bool AuditTrail::open(int kind_plus_one) {
                 if (cfg::file_exists(cfg::existing_file(folder_, name))) other_table = true;
             }
             if (other_table) {
-                std::string upper = saved;
-                for (char& c : upper) c = static_cast<char>(c - 'a' + 'A');
-                context_ += "." + upper + ".Channels";
+                context_ += "." + platform::ascii_upper_copy(saved) + ".Channels";
             } else {
                 context_ += ".Channels";
             }
@@ -197,7 +197,7 @@ void audit_changed_leaves(AuditTrail& trail, const char* user, int channel, cons
         Text old_text{structs_get_field_text(type, name.c_str(), old_data, kTextMemory)};
         Text new_text{structs_get_field_text(type, name.c_str(), new_data, kTextMemory)};
         if (old_text.text == nullptr || new_text.text == nullptr) continue;
-        if (strcasecmp(old_text.text, new_text.text) == 0) continue;
+        if (platform::equal_ignoring_case(old_text.text, new_text.text)) continue;
         if (is_password_leaf(type, name, new_data)) {
             trail.write(user, channel, name, kAuditHidden, kAuditHidden);
         } else {

@@ -70,7 +70,4 @@ void audit_changed_leaves(AuditTrail& trail, const char* user, int channel, cons
 std::string audit_line(const std::string& context, const char* user, int channel, std::string_view setting,
                        std::string_view old_text, std::string_view new_text);
 
-// Forgets the switch, as a new process starts.
-void reset_audit_for_test();
-
 }  // namespace qvr

@@ -1,11 +1,11 @@
 // Saving a range of channels: binary table, extra file and XML table by the switches, then
 // the audit trail.
-#include <strings.h>
 
 #include <cerrno>
 #include <cstring>
 #include <vector>
 
+#include "platform/ascii_text.h"
 #include "platform/last_error.h"
 #include "qvr/config/cfg_audit.h"
 #include "qvr/config/cfg_channel_internal.h"
@@ -137,7 +137,7 @@ std::optional<OldChannels> read_old(const Extension& e, const SaveRequest& r, bo
     old.records.assign(static_cast<std::size_t>(r.count), ChannelRecord{});
     std::span<std::uint8_t> extra;
     if (r.extra.data() != nullptr && r.extra_file != nullptr) {
-        const bool calc = strncasecmp(device_prefix(r.dir).c_str(), "CALC", 4) == 0;
+        const bool calc = platform::starts_with_ignoring_case(device_prefix(r.dir), "CALC");
         old.extra.assign(calc ? static_cast<std::size_t>(r.count) * kCalcExtraPerChannel : r.extra.size(), 0);
         extra = std::span<std::uint8_t>(old.extra.data(), old.extra.size());
         // A non-null view, also for no bytes: extra data is wanted.

@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <strings.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/ascii_text.h"
 #include "platform/file_io.h"
 #include "platform/file_save.h"
 #include "platform/last_error.h"
@@ -59,7 +59,7 @@ std::string last_component(std::string_view folder) {
 
 bool same_folder(std::string_view a, std::string_view b) {
     std::string x = normalized_path(a), y = normalized_path(b);
-    return x.size() == y.size() && strncasecmp(x.c_str(), y.c_str(), x.size()) == 0;
+    return platform::equal_ignoring_case(x, y);
 }
 
 std::string current_folder() {
@@ -94,8 +94,7 @@ std::string existing_file(std::string_view folder, std::string_view name) {
     if (d != nullptr) {
         std::string found;
         while (dirent* entry = ::readdir(d)) {
-            if (std::strlen(entry->d_name) == name.size() &&
-                strncasecmp(entry->d_name, name.data(), name.size()) == 0) {
+            if (platform::equal_ignoring_case(entry->d_name, name)) {
                 found = join_path(folder, entry->d_name);
                 break;
             }

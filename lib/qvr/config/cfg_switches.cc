@@ -1,6 +1,5 @@
 // The XML switches of the configuration files, and the warning when they contradict each
 // other.
-#include <strings.h>
 
 #include <atomic>
 #include <cstring>
@@ -8,19 +7,21 @@
 #include <string>
 #include <string_view>
 
+#include "platform/ascii_text.h"
 #include "platform/registry_key.h"
 #include "qvr/config/cfg_device_config.h"
 #include "qvr/config/cfg_file_io.h"
 #include "qvr/config/cfg_switches.h"
 #include "qvr/settings/reg.h"
 #include "qvr/diag/trace.h"
+#include "qvr/testing/config_testing.h"
 
 namespace {
 
 constexpr std::size_t kSwitchTextMax = 9;
 
 bool rimvale_edition() {
-    return strcasecmp(reg_GetProductName(), "Rimvale") == 0;
+    return platform::equal_ignoring_case(reg_GetProductName(), "Rimvale");
 }
 
 // A path "\\machine\..." (or "//machine/...") names the machine it lies on.
@@ -54,15 +55,15 @@ std::atomic<bool> g_warned_stale_xml{false};
 int cfg_GetWriteXmlMode(const char* path) {
     const auto text = read_text(path, "WriteXML");
     if (!text) return rimvale_edition() ? 2 : 0;
-    if (strcasecmp(text->c_str(), "BOTH") == 0) return 1;
-    if (strcasecmp(text->c_str(), "XML") == 0) return 2;
+    if (platform::equal_ignoring_case(text->c_str(), "BOTH")) return 1;
+    if (platform::equal_ignoring_case(text->c_str(), "XML")) return 2;
     return 0;
 }
 
 int cfg_IsReadXmlOn(const char* path) {
     const auto text = read_text(path, "ReadXML");
-    if (text && strcasecmp(text->c_str(), "ON") == 0) return 1;
-    if (text && strcasecmp(text->c_str(), "OFF") == 0) return 0;
+    if (text && platform::equal_ignoring_case(text->c_str(), "ON")) return 1;
+    if (text && platform::equal_ignoring_case(text->c_str(), "OFF")) return 0;
     return rimvale_edition() ? 1 : 0;
 }
 
@@ -80,7 +81,7 @@ int cfg_GetExcelCompatibleXsd(const char* path) {
 
 int cfg_IsNotCurrentConfigDir(const char* path) {
     if (path == nullptr) return 0;
-    return strcasecmp(qvr::cfg::last_component(path).c_str(), "CURRENT_CONFIG") == 0 ? 0 : 1;
+    return platform::equal_ignoring_case(qvr::cfg::last_component(path).c_str(), "CURRENT_CONFIG") ? 0 : 1;
 }
 
 namespace qvr::cfg {

@@ -11,6 +11,4 @@ void warn_if_xml_only_unread(const char* dir);
 // XML file `xml_path` exists (loads read it, saves leave it behind).
 void warn_if_stale_xml(const char* dir, const std::string& xml_path);
 
-void reset_switch_warnings_for_test();
-
 }  // namespace qvr::cfg

@@ -55,8 +55,3 @@ class CDebugTrace {
     std::string debugger_;
     std::array<TraceCounterSetting, kCounterCount> counters_{};
 };
-
-namespace qvr {
-// The trace's counter settings and outputs, for tests; false when no trace exists.
-bool trace_snapshot(uint8_t& outputs, std::array<TraceCounterSetting, CDebugTrace::kCounterCount>& counters);
-}  // namespace qvr

@@ -4,27 +4,9 @@
 // entry is appended to "<root folder>/<product name>.log" as "hh:mm:ss mm/dd/yy message".
 // The sink never reports its own failures.
 #include <cstdint>
-#include <functional>
-#include <string>
 
 inline constexpr uint32_t kSinkEventId = 102;
 
 // `server`: null, "." or this computer's name (the log of another computer is out of
 // reach: the message is dropped); `type`: 1 error, 2 warning, 4 information.
 void sink_Report(const char* server, int type, const char* message);
-
-namespace qvr {
-
-struct SinkEntry {
-    std::string server;
-    std::string source;
-    int type = 0;
-    uint32_t event_id = 0;
-    std::string message;
-};
-
-// Sends every report to `capture` instead (tests); an empty function restores the log.
-// Returns the previous capture function.
-std::function<void(const SinkEntry&)> set_sink_capture(std::function<void(const SinkEntry&)> capture);
-
-}  // namespace qvr

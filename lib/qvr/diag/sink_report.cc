@@ -12,6 +12,7 @@
 #include "platform/file_io.h"
 #include "qvr/settings/env.h"
 #include "qvr/settings/reg.h"
+#include "qvr/testing/sink_testing.h"
 #include "qvr/util/rt.h"
 
 namespace {

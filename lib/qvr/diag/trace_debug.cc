@@ -8,10 +8,12 @@
 #include <mutex>
 #include <string>
 
+#include "platform/ascii_text.h"
 #include "platform/debug_output.h"
 #include "platform/file_io.h"
 #include "qvr/diag/debug_trace.h"
 #include "qvr/settings/reg.h"
+#include "qvr/testing/trace_testing.h"
 #include "qvr/util/rt.h"
 #include "qvr/diag/trace.h"
 
@@ -25,10 +27,6 @@ constexpr std::array<const char*, CDebugTrace::kCounterCount> kCounterValues = {
     "_DebugRxCount",           "_DebugTxCount",          "_DebugRxTimeoutCount",  "_DebugTxTimeoutCount",
     "_DebugRxCommErrorCount",  "_DebugTxCommErrorCount", "_DebugRxCRCErrorCount", "_DebugTxCRCErrorCount",
     "_DebugRxGoodPacketCount", "_DebugTxGoodPacketCount"};
-
-bool starts_with_on(std::string_view text) {
-    return text.size() >= 2 && (text[0] == 'O' || text[0] == 'o') && (text[1] == 'N' || text[1] == 'n');
-}
 
 struct TraceHolder {
     std::recursive_mutex mutex;
@@ -72,15 +70,15 @@ bool CDebugTrace::read_text(const char* suffix, std::string& text) const {
 }
 
 bool CDebugTrace::parse_counter(std::string_view text, TraceCounterSetting& setting) {
+    using platform::ascii_upper;
     setting = TraceCounterSetting{};
     if (text.empty() || text.size() > 7) return false;
-    auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
-    if (upper(text[0]) < 'A' || upper(text[0]) > 'Z') return false;
+    if (ascii_upper(text[0]) < 'A' || ascii_upper(text[0]) > 'Z') return false;
     TraceCounterSetting parsed;
     size_t i = 0;
-    for (; i < text.size() && upper(text[i]) >= 'A' && upper(text[i]) <= 'Z'; ++i) {
+    for (; i < text.size() && ascii_upper(text[i]) >= 'A' && ascii_upper(text[i]) <= 'Z'; ++i) {
         if (i == 2) return false;
-        parsed.prefix[i] = upper(text[i]);
+        parsed.prefix[i] = ascii_upper(text[i]);
     }
     if (i == text.size()) return false;
     int number = 0;
@@ -97,7 +95,7 @@ bool CDebugTrace::parse_counter(std::string_view text, TraceCounterSetting& sett
 
 void CDebugTrace::read_settings() {
     std::string text;
-    const int on = read_text("_Debug", text) && starts_with_on(text) ? 1 : 0;
+    const int on = read_text("_Debug", text) && platform::starts_with_ignoring_case(text, "ON") ? 1 : 0;
     // Type and file changes take effect only when the trace is switched off and on again.
     if (on == on_) return;
     on_ = on;

@@ -24,7 +24,7 @@
 #include "qvr/ext/ex_interface.h"
 #include "tslib/structs.h"
 
-// ---- The Part's functions ----
+// ---- C entry points: the folder's plug-in, the device lists, channel validation ----
 // The plug-in of the folder, loaded (a handle for ext_FreeExtension), or null.
 void* ext_LoadExtension(const char* config_dir);
 void ext_FreeExtension(void* library);

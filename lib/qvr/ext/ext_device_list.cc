@@ -2,13 +2,13 @@
 #include "qvr/ext/ext_device_list.h"
 
 #include <dirent.h>
-#include <strings.h>
 #include <sys/stat.h>
 
 #include <cerrno>
 #include <cstring>
 #include <memory>
 
+#include "platform/ascii_text.h"
 #include "platform/last_error.h"
 
 namespace qvr::ext {
@@ -82,7 +82,7 @@ std::string find_file_any_case(const std::string& folder, const std::string& nam
     std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), ::closedir);
     if (!dir) return {};
     while (dirent* entry = ::readdir(dir.get()))
-        if (strcasecmp(entry->d_name, name.c_str()) == 0) return folder + "/" + entry->d_name;
+        if (platform::equal_ignoring_case(entry->d_name, name.c_str())) return folder + "/" + entry->d_name;
     return {};
 }
 

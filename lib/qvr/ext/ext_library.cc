@@ -1,14 +1,13 @@
 // Finding and loading a device type's plug-in, and the per-folder XML answer.
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <climits>
 #include <cstring>
 #include <mutex>
 #include <string>
 
+#include "platform/ascii_text.h"
 #include "platform/dynamic_library.h"
 #include "platform/last_error.h"
 #include "qvr/settings/env.h"
@@ -20,11 +19,6 @@
 
 namespace qvr::ext {
 namespace {
-
-std::string lower(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
 
 std::string slashes(std::string path) {
     for (char& c : path)
@@ -78,7 +72,7 @@ std::string processor_plugin(const std::string& config_dir, const std::string& p
     if (list.open(list_path) < 0) return {};
     while (list.next_line()) {
         std::vector<std::string> fields = list.fields(5);
-        if (strncasecmp(fields[0].c_str(), prefix.c_str(), 5) != 0) continue;
+        if (!platform::prefix_equal_ignoring_case(fields[0].c_str(), prefix.c_str(), 5)) continue;
         ProcessorLine line;
         std::string message;
         if (!check_processor_line(fields, line, message)) {
@@ -95,7 +89,7 @@ std::string processor_plugin(const std::string& config_dir, const std::string& p
 void* load_library(std::string_view config_dir, bool with_device_list, std::string& loaded_path) {
     std::string prefix = device_prefix5(config_dir);
     if (prefix.empty()) return nullptr;
-    std::string name = lower(prefix) + "_ex.so";
+    std::string name = platform::ascii_lower_copy(prefix) + "_ex.so";
     if (void* h = try_load(own_folder(), name, loaded_path)) return h;
     std::string bin = bin_folder();
     if (void* h = try_load(bin, name, loaded_path)) return h;
@@ -123,7 +117,8 @@ int ext_HasXmlSupport(const char* config_dir) {
     static int last_answer = -1;
     {
         std::lock_guard<std::mutex> hold(lock);
-        if (last_answer >= 0 && strcasecmp(last_dir.c_str(), config_dir) == 0) return last_answer;
+        if (last_answer >= 0 && platform::equal_ignoring_case(last_dir.c_str(), config_dir))
+            return last_answer;
     }
     void* library = ext_LoadExtension(config_dir);
     int answer = library != nullptr && platform::library_symbol(library, "Ex_DoXml") != nullptr ? 1 : 0;

@@ -1,10 +1,10 @@
 // The device prefix of a configuration folder: a device folder is named by its type, an
 // underscore and its number.
-#include <strings.h>
 
 #include <string>
 #include <string_view>
 
+#include "platform/ascii_text.h"
 #include "qvr/ext/ext.h"
 
 namespace {
@@ -18,7 +18,7 @@ bool all_digits(std::string_view text) {
 
 // "calc12" reads as "calc": numbered instances share one type.
 bool numbered(std::string_view prefix, std::string_view type) {
-    return prefix.size() > type.size() && strncasecmp(prefix.data(), type.data(), type.size()) == 0 &&
+    return prefix.size() > type.size() && platform::starts_with_ignoring_case(prefix, type) &&
            all_digits(prefix.substr(type.size()));
 }
 

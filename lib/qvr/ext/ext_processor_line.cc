@@ -1,10 +1,10 @@
 // The rules of a processor line of DATPROC.TXT, as far as one line can be judged alone.
-#include <strings.h>
 
 #include <cctype>
 #include <charconv>
 #include <string>
 
+#include "platform/ascii_text.h"
 #include "qvr/ext/ext.h"
 
 namespace {
@@ -20,11 +20,6 @@ bool read_number(std::string_view text, int& value) {
     if (text.empty()) return false;
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
     return ec == std::errc{} && end == text.data() + text.size();
-}
-
-std::string upper(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
 }
 
 }  // namespace
@@ -43,14 +38,14 @@ bool check_processor_line(std::span<const std::string> fields, ProcessorLine& li
         message = "processor name too long";
         return false;
     }
-    line.name = upper(name);
+    line.name = platform::ascii_upper_copy(name);
     std::string print = field(1);
     if (print.size() > 24) {
         message = "processor print name too long";
         return false;
     }
     line.print_name = print.empty() ? name : print;
-    line.run = strcasecmp(field(3).c_str(), "run") == 0;
+    line.run = platform::equal_ignoring_case(field(3).c_str(), "run");
     const bool alarm = line.name == "ALARM";
     const std::string spec = field(2);
     if (alarm) {
@@ -64,10 +59,10 @@ bool check_processor_line(std::span<const std::string> fields, ProcessorLine& li
         }
         return true;
     }
-    const bool modb = strncasecmp(name.c_str(), "modb", 4) == 0;
+    const bool modb = platform::starts_with_ignoring_case(name, "modb");
     if (!spec.empty()) {
         if (spec.size() > 1 && spec[1] == '-') {
-            char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(spec[0])));
+            const char letter = platform::ascii_upper(spec[0]);
             if (modb) {
                 line.type = 6;
             } else if (letter == 'A' || letter == 'D') {

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/ascii_text.h"
 #include "platform/last_error.h"
 #include "qvr/util/fixed_text.h"
 #include "qvr/host/host_table_layout.h"
@@ -130,12 +131,12 @@ int find_process_index(const char* name) {
     const uint32_t count = qvr::process_count();
     for (uint32_t i = 0; i < count; ++i) {
         const ProcessRecord* r = qvr::process_record(i);
-        if (r != nullptr && qvr::equal_ignoring_case(qvr::field_text(r->ProcName), wanted))
+        if (r != nullptr && platform::equal_ignoring_case(qvr::field_text(r->ProcName), wanted))
             return static_cast<int>(i);
     }
     for (uint32_t i = 0; i < count; ++i) {
         const ProcessRecord* r = qvr::process_record(i);
-        if (r != nullptr && qvr::prefix_equal_ignoring_case(qvr::field_text(r->ProcName), wanted, 5))
+        if (r != nullptr && platform::prefix_equal_ignoring_case(qvr::field_text(r->ProcName), wanted, 5))
             return static_cast<int>(i);
     }
     return -1;
@@ -178,7 +179,7 @@ int shm_LoggerIndex(const char* name) {
     const uint32_t count = qvr::logger_count();
     for (uint32_t i = 0; i < count; ++i) {
         const LoggerRecord* r = shm_LoggerByIndex(static_cast<int>(i + 1));
-        if (r != nullptr && qvr::equal_ignoring_case(qvr::field_text(r->LoggerLabel), name))
+        if (r != nullptr && platform::equal_ignoring_case(qvr::field_text(r->LoggerLabel), name))
             return static_cast<int>(i + 1);
     }
     return 0;
@@ -190,7 +191,7 @@ DeviceRecord* shm_FindDevice(const char* type_name, uint16_t number, int* index)
     for (uint32_t i = 0; i < count; ++i) {
         DeviceRecord* r = qvr::device_record(i);
         if (r == nullptr || r->DeviceNumber != number) continue;
-        if (!qvr::prefix_equal_ignoring_case(qvr::field_text(r->TypeName), type_name, 5)) continue;
+        if (!platform::prefix_equal_ignoring_case(qvr::field_text(r->TypeName), type_name, 5)) continue;
         if (index != nullptr) *index = static_cast<int>(i);
         return r;
     }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/ascii_text.h"
 #include "platform/last_error.h"
 #include "qvr/host/device_modules.h"
 #include "qvr/util/fixed_text.h"
@@ -31,7 +32,7 @@ struct Code {
 };
 std::optional<Code> code_of(const char* text) {
     if (text == nullptr || text[0] == '\0') return std::nullopt;
-    Code code{{ascii_upper(text[0]), ascii_upper(text[1])}};
+    Code code{{platform::ascii_upper(text[0]), platform::ascii_upper(text[1])}};
     return code;
 }
 
@@ -137,7 +138,8 @@ int processing_of(const Found& f) {
     if (!f.processor) return f.slot == kStatsSlot ? 1 : 0;
     const ProcessRecord* r = process_record(f.record);
     if (r == nullptr) return -1;
-    if (prefix_equal_ignoring_case(field_text(r->ProcName), "modb", 4) && field_text(r->ProcName).size() >= 4)
+    if (platform::prefix_equal_ignoring_case(field_text(r->ProcName), "modb", 4) &&
+        field_text(r->ProcName).size() >= 4)
         return 1;
     return r->RunsProcess + 1;
 }

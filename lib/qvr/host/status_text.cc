@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/ascii_text.h"
 #include "platform/last_error.h"
 #include "qvr/host/chan.h"
 #include "qvr/records/channel_record.h"
@@ -86,7 +87,7 @@ std::string kept_name(const Table& t, std::string_view name) {
 std::optional<uint32_t> find_entry(const Table& t, int type, std::string_view name) {
     const std::string kept = kept_name(t, name);
     for (uint32_t i = 0; i < t.layout.entries; ++i)
-        if (t.type(i) == type && qvr::equal_ignoring_case(t.name(i), kept)) return i;
+        if (t.type(i) == type && platform::equal_ignoring_case(t.name(i), kept)) return i;
     return std::nullopt;
 }
 
@@ -154,10 +155,10 @@ int find_mirror_channel(const Syser& s, int type, const std::string& mirror, boo
     for (uint32_t i = 0; i < s.channels; ++i) {
         const qvr::ChannelRecord& r = s.records[i];
         if (split) {
-            if (qvr::equal_ignoring_case(chanrec_GetTag(&r), mirror.substr(0, kTagLength)) &&
-                qvr::equal_ignoring_case(chanrec_GetDescription(&r), mirror.substr(kTagLength)))
+            if (platform::equal_ignoring_case(chanrec_GetTag(&r), mirror.substr(0, kTagLength)) &&
+                platform::equal_ignoring_case(chanrec_GetDescription(&r), mirror.substr(kTagLength)))
                 return static_cast<int>(i + 1);
-        } else if (qvr::equal_ignoring_case(chanrec_GetDescription(&r), mirror)) {
+        } else if (platform::equal_ignoring_case(chanrec_GetDescription(&r), mirror)) {
             return static_cast<int>(i + 1);
         }
     }
@@ -271,7 +272,7 @@ void shm_SetStatusText(const char* format, ...) {
     wanted.resize(std::min(wanted.size(), t->stored_text_size() - 1));
     if (shm_Lock(t->section) != 0) return;
     const auto i = current_entry(*t);
-    const bool changed = i && !qvr::equal_ignoring_case(t->text_view(*i), wanted);
+    const bool changed = i && !platform::equal_ignoring_case(t->text_view(*i), wanted);
     if (changed) {
         set_stored_text(*t, *i, wanted);
         shm_SignalWaiters(t->section, 0);

@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/ascii_text.h"
 #include "platform/last_error.h"
 #include "platform/monotonic_clock.h"
 #include "platform/process_spawn.h"
@@ -50,7 +51,8 @@ std::string current_folder() {
 // "calc12" -> "calc", "opddx3" -> "opddx".
 std::string program_base(std::string_view name) {
     for (std::string_view stem : {"calc", "opddx"}) {
-        if (name.size() <= stem.size() || !qvr::prefix_equal_ignoring_case(name, stem, stem.size())) continue;
+        if (name.size() <= stem.size() || !platform::prefix_equal_ignoring_case(name, stem, stem.size()))
+            continue;
         const std::string_view rest = name.substr(stem.size());
         if (rest.find_first_not_of("0123456789") == std::string_view::npos)
             return std::string(name.substr(0, stem.size()));

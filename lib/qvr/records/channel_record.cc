@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/ascii_text.h"
 #include "platform/last_error.h"
 
 namespace qvr {
@@ -48,15 +49,6 @@ static_assert(kUnitsLayout.parts[1].offset == offsetof(AnalogChannel, Units5));
 
 std::string_view up_to_nul(std::string_view text) {
     return text.substr(0, text.find('\0'));
-}
-
-bool starts_with_ignoring_case(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-        if (lower(text[i]) != lower(prefix[i])) return false;
-    }
-    return true;
 }
 
 // A text field printed at most `precision` wide but never narrower than one character.
@@ -177,7 +169,7 @@ void split_text(ChannelRecord& record, ChannelText which, std::string_view text)
 std::string logger_source_key(std::string_view kind_name, std::string_view source) {
     source = up_to_nul(source);
     if (source.size() <= kTagMax) return std::string(source);
-    if (starts_with_ignoring_case(up_to_nul(kind_name), "resub")) {
+    if (platform::starts_with_ignoring_case(up_to_nul(kind_name), "resub")) {
         if (const auto parts = split_resub_source(source)) {
             // The first 15 characters are compared with a tag, the rest with a description.
             std::string key;

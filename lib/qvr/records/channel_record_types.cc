@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/ascii_text.h"
 #include "platform/last_error.h"
 #include "qvr/util/fixed_text.h"
 #include "qvr/records/full_width_text_type.h"
@@ -244,7 +245,8 @@ int chanrec_FlagFromText(const StructsType* type, const char* text, void* data, 
     const auto place = flag_place(type, data);
     if (!place) return invalid_value(text, ebuf, emax);
     for (const StructsId* e = place->words; e != nullptr && e->id != nullptr; ++e) {
-        const bool match = e->imode != 0 ? qvr::equal_ignoring_case(text, e->id) : std::strcmp(text, e->id) == 0;
+        const bool match =
+            e->imode != 0 ? platform::equal_ignoring_case(text, e->id) : std::strcmp(text, e->id) == 0;
         if (!match) continue;
         qvr::ChannelFlags flags;
         std::memcpy(&flags, place->area, sizeof flags);

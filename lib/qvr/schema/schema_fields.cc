@@ -1,11 +1,11 @@
 // Schema elements of the leaves of a typed description: one simple type per leaf, chosen
 // by the leaf type's family name.
-#include <strings.h>
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "platform/ascii_text.h"
 #include "qvr/schema/schema.h"
 #include "tslib/typed_mem.h"
 
@@ -14,7 +14,7 @@ namespace {
 constexpr const char* kLeafNames = "schema leaf names";
 
 bool is(const char* name, const char* family) {
-    return name != nullptr && strcasecmp(name, family) == 0;
+    return name != nullptr && platform::equal_ignoring_case(name, family);
 }
 
 qvr::XmlNodeRef add(XmlDocument* doc, const char* name, XmlNode* parent) {

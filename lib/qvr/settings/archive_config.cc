@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/ascii_text.h"
 #include "platform/file_save.h"
 #include "platform/last_error.h"
 #include "platform/process_run.h"
@@ -18,11 +19,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-bool starts_with_ignoring_case(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() &&
-           platform::registry_names_equal(text.substr(0, prefix.size()), prefix);
-}
 
 bool folder_exists(const fs::path& path) {
     std::error_code ec;
@@ -180,9 +176,9 @@ std::string archive_extra_folders() {
     }
     const std::string_view product = reg_GetProductName();
     std::string list;
-    const bool rimvale = starts_with_ignoring_case(product, "RIMVALE");
-    const bool voxa_or_plumo =
-        starts_with_ignoring_case(product, "VOXA") || starts_with_ignoring_case(product, "PLUMO");
+    const bool rimvale = platform::starts_with_ignoring_case(product, "RIMVALE");
+    const bool voxa_or_plumo = platform::starts_with_ignoring_case(product, "VOXA") ||
+                               platform::starts_with_ignoring_case(product, "PLUMO");
     if (rimvale || voxa_or_plumo) list = "CMONITORS;TRENDS";
     if (rimvale) list += ";MONITORS;AMONITORS";
     if (voxa_or_plumo) list += ";MONPICLIB;DATA_IMP";
@@ -204,9 +200,8 @@ int save_ArchiveConfig(const char* target, const void* /*unused*/, int extra_fol
     if (ec) return platform::fail(ec.value());
     const fs::path target_path = fs::path(name).is_absolute() ? fs::path(name) : current / name;
 
-    const std::string extension = name.size() >= 4 ? name.substr(name.size() - 4) : "";
     const bool extra = extra_folders != 0;
-    if (platform::registry_names_equal(extension, ".qvr")) return archive_qvr(current, target_path, extra);
-    if (platform::registry_names_equal(extension, ".tar")) return archive_tar(current, target_path, extra);
+    if (platform::ends_with_ignoring_case(name, ".qvr")) return archive_qvr(current, target_path, extra);
+    if (platform::ends_with_ignoring_case(name, ".tar")) return archive_tar(current, target_path, extra);
     return archive_qvzip(current, target_path, extra);
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/ascii_text.h"
 #include "platform/file_paths.h"
 #include "platform/last_error.h"
 #include "platform/registry_file.h"
@@ -29,13 +30,8 @@ thread_local char t_variable[kResultSize];
 thread_local char t_user_folder[kResultSize];
 thread_local char t_root[kRootSize];
 
-bool starts_with_ignoring_case(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() &&
-           platform::registry_names_equal(text.substr(0, prefix.size()), prefix);
-}
-
 std::string_view without_prefix(std::string_view name) {
-    return starts_with_ignoring_case(name, "QVR_") ? name.substr(4) : name;
+    return platform::starts_with_ignoring_case(name, "QVR_") ? name.substr(4) : name;
 }
 
 char* keep(char* buffer, size_t capacity, std::string_view text) {
@@ -50,10 +46,10 @@ char* keep(char* buffer, size_t capacity, std::string_view text) {
 enum class HiveWord { unknown, machine, user, empty };
 
 HiveWord hive_of(std::string_view word) {
-    if (platform::registry_names_equal(word, "LocalMachine")) return HiveWord::machine;
-    if (platform::registry_names_equal(word, "CurrentUser")) return HiveWord::user;
+    if (platform::equal_ignoring_case(word, "LocalMachine")) return HiveWord::machine;
+    if (platform::equal_ignoring_case(word, "CurrentUser")) return HiveWord::user;
     for (const char* other : {"ClassesRoot", "Users", "PerformanceData", "CurrentConfig", "DynData"})
-        if (platform::registry_names_equal(word, other)) return HiveWord::empty;
+        if (platform::equal_ignoring_case(word, other)) return HiveWord::empty;
     return HiveWord::unknown;
 }
 
@@ -86,7 +82,7 @@ bool read_reference(std::string_view reference) {
 bool is_redirectable(std::string_view name) {
     const std::string_view bare = without_prefix(name);
     for (const char* folder : {"REPLAY_OPTIONS", "EXPORTED_DATA", "EXPORTED_IMAGES"})
-        if (platform::registry_names_equal(bare, folder)) return true;
+        if (platform::equal_ignoring_case(bare, folder)) return true;
     return false;
 }
 
@@ -97,7 +93,7 @@ const char* find_variable(const std::string& name) {
     for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
         const std::string_view text(*entry);
         const size_t equals = text.find('=');
-        if (equals == name.size() && platform::registry_names_equal(text.substr(0, equals), name))
+        if (equals == name.size() && platform::equal_ignoring_case(text.substr(0, equals), name))
             return *entry + equals + 1;
     }
     return nullptr;
@@ -111,7 +107,7 @@ char* env_GetVariable(const char* name) {
         return nullptr;
     }
     std::string variable(name);
-    if (starts_with_ignoring_case(variable, "QV4_")) variable = "QVR_" + variable.substr(4);
+    if (platform::starts_with_ignoring_case(variable, "QV4_")) variable = "QVR_" + variable.substr(4);
     const char* value = find_variable(variable);
     if (value == nullptr) {
         std::string word(without_prefix(variable));

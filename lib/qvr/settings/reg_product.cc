@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/ascii_text.h"
 #include "platform/registry_file.h"
 #include "qvr/settings/reg.h"
 #include "qvr/settings/reg_filtered.h"
@@ -38,10 +39,6 @@ Settings& settings() {
     return s;
 }
 
-bool equal_ignoring_case(std::string_view a, std::string_view b) {
-    return platform::registry_names_equal(a, b);
-}
-
 void copy_cut(std::string_view text, char* out, size_t capacity) {
     const size_t n = std::min(text.size(), capacity - 1);
     std::memcpy(out, text.data(), n);
@@ -54,9 +51,7 @@ RegistryHive effective_hive(RegistryHive hive) {
 
 // The path with the configured product name in place of a trailing "Quorvane", if it ends so.
 bool substituted_path(std::string_view path, std::string& substituted) {
-    if (path.size() < kInternalName.size() ||
-        !equal_ignoring_case(path.substr(path.size() - kInternalName.size()), kInternalName))
-        return false;
+    if (!platform::ends_with_ignoring_case(path, kInternalName)) return false;
     substituted = std::string(path.substr(0, path.size() - kInternalName.size())) + reg_GetProductName();
     return true;
 }
@@ -196,7 +191,7 @@ const char* reg_GetReplicationProductName() {
     std::lock_guard lock(s.mutex);
     if (!s.replication_read) {
         s.replication_read = true;
-        const bool rimvale = equal_ignoring_case(reg_GetProductName(), "Rimvale");
+        const bool rimvale = platform::equal_ignoring_case(reg_GetProductName(), "Rimvale");
         read_edition_name("ReplicationProductName", s.replication.data(), s.replication.size(),
                           rimvale ? "Feed To Bench" : "Plant to Bureau");
     }
@@ -206,7 +201,7 @@ const char* reg_GetReplicationProductName() {
 const char* reg_GetVariant() {
     Settings& s = settings();
     std::lock_guard lock(s.mutex);
-    if (equal_ignoring_case(reg_GetProductName(), "Summitor")) return "40";
+    if (platform::equal_ignoring_case(reg_GetProductName(), "Summitor")) return "40";
     if (!s.variant_read) {
         s.variant_read = true;
         s.variant.fill(0);

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/ascii_text.h"
+
 namespace qvr {
 
 // The text of a field of `size` bytes, up to its first NUL.
@@ -18,27 +20,10 @@ std::string_view field_text(const char (&field)[N]) {
     return field_text(field, N);
 }
 
-inline char ascii_upper(char c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-// Equal ignoring ASCII case.
-inline bool equal_ignoring_case(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (ascii_upper(a[i]) != ascii_upper(b[i])) return false;
-    return true;
-}
-
-// The first `n` characters of each (fewer when a text is shorter) agree ignoring case, and
-// both reach `n` or end together.
-inline bool prefix_equal_ignoring_case(std::string_view a, std::string_view b, size_t n) {
-    return equal_ignoring_case(a.substr(0, n), b.substr(0, n));
-}
-
 // Two-character module codes, compared on both bytes ignoring case.
 inline bool code_equal(const char* a, const char* b) {
-    return ascii_upper(a[0]) == ascii_upper(b[0]) && ascii_upper(a[1]) == ascii_upper(b[1]);
+    return platform::ascii_upper(a[0]) == platform::ascii_upper(b[0]) &&
+           platform::ascii_upper(a[1]) == platform::ascii_upper(b[1]);
 }
 
 // Copies `text` into a field of `size` bytes, cut to size - 1 and zero-filled.

@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "platform/last_error.h"
-#include "platform/registry_file.h"
+#include "platform/ascii_text.h"
 #include "qvr/util/url.h"
 
 namespace {
@@ -77,9 +77,9 @@ UrlComponents UrlBuffers::components() {
 uint16_t url_DefaultPort(const char* scheme, size_t length) {
     if (scheme == nullptr) return 0;
     const std::string_view name(scheme, length);
-    if (platform::registry_names_equal(name, "http")) return 80;
-    if (platform::registry_names_equal(name, "https")) return 443;
-    if (platform::registry_names_equal(name, "ftp")) return 21;
+    if (platform::equal_ignoring_case(name, "http")) return 80;
+    if (platform::equal_ignoring_case(name, "https")) return 443;
+    if (platform::equal_ignoring_case(name, "ftp")) return 21;
     return 0;
 }
 

@@ -1,10 +1,10 @@
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <ctime>
 #include <string>
 #include <string_view>
 
+#include "platform/ascii_text.h"
 #include "platform/last_error.h"
 #include "qvr/time/timestamp.h"
 #include "qvr/util/util.h"
@@ -13,16 +13,6 @@ namespace {
 
 bool is_digit(char c) {
     return c >= '0' && c <= '9';
-}
-
-bool ends_with_ignoring_case(std::string_view text, std::string_view suffix) {
-    if (suffix.size() > text.size()) return false;
-    const std::string_view tail = text.substr(text.size() - suffix.size());
-    for (size_t i = 0; i < suffix.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(tail[i])) !=
-            std::tolower(static_cast<unsigned char>(suffix[i])))
-            return false;
-    return true;
 }
 
 // Seconds of a stamp "yymmdd", "yymmddhhmmss" or either with one separator after the date.
@@ -51,7 +41,7 @@ const char* util_FindTrailingStamp(const char* name, const char* suffix) {
     if (name == nullptr || name[0] == 0) return nullptr;
     const std::string_view text(name);
     const std::string_view tail(suffix != nullptr ? suffix : "");
-    if (!ends_with_ignoring_case(text, tail)) return nullptr;
+    if (!platform::ends_with_ignoring_case(text, tail)) return nullptr;
     size_t end = text.size() - tail.size();  // one past the stamp's last character
     if (end < 2) return nullptr;
 

@@ -1,16 +1,18 @@
 #include "qvr/util/util.h"
 
+#include "platform/ascii_text.h"
+
 char* util_ToLower(char* text, size_t n) {
     if (text == nullptr) return text;
     for (size_t i = 0; i < n && text[i] != 0; ++i)
-        if (text[i] >= 'A' && text[i] <= 'Z') text[i] = static_cast<char>(text[i] - 'A' + 'a');
+        text[i] = platform::ascii_lower(text[i]);
     return text;
 }
 
 char* util_ToUpper(char* text, size_t n) {
     if (text == nullptr) return text;
     for (size_t i = 0; i < n && text[i] != 0; ++i)
-        if (text[i] >= 'a' && text[i] <= 'z') text[i] = static_cast<char>(text[i] - 'a' + 'A');
+        text[i] = platform::ascii_upper(text[i]);
     return text;
 }
 

@@ -1,11 +1,11 @@
 // Building and changing trees: elements, attributes, texts, comments, instructions.
 #include <libxml/tree.h>
-#include <strings.h>
 
 #include <cstring>
 #include <string>
 #include <string_view>
 
+#include "platform/ascii_text.h"
 #include "qvr/xml/xml.h"
 #include "qvr/xml/xml_internal.h"
 
@@ -347,7 +347,7 @@ int xml_CreateAndAddPINode(XmlDocument* doc, const char* target, const char* dat
         // unreadable.
         if (utf8_target == "xml") return apply_declaration(store.doc, utf8_data) ? 0 : refuse();
         if (!valid_qname(utf8_target) || utf8_target.find(':') != std::string::npos ||
-            strncasecmp(utf8_target.c_str(), "xml", 3) == 0 || !valid_xml_chars(data) ||
+            platform::starts_with_ignoring_case(utf8_target, "xml") || !valid_xml_chars(data) ||
             utf8_data.find("?>") != std::string::npos)
             return refuse();
         xmlNodePtr pi = xmlNewDocPI(store.doc, xc(utf8_target), utf8_data.empty() ? nullptr : xc(utf8_data));

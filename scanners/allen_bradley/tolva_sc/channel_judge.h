@@ -3,9 +3,8 @@
 // significant change, warning, alarm and event limits, and the notices that follow from
 // comparing the new status word with the one published before.
 //
-// `w` is the working word (the handler's result, judged in place), `m` the word published
-// (inputs) or mirrored (outputs) at the last scan. Bits 0x2, 0x40, 0x100 and 0x1000 are
-// carried over before judging: inputs take them from `m`, outputs give theirs to `m`.
+// Bits 0x2, 0x40, 0x100 and 0x1000 are carried over between the two status words before
+// judging: inputs take them from the published word, outputs give theirs to it.
 #include <bit>
 #include <cstdint>
 
@@ -52,6 +51,20 @@ class NoticeSink {
     virtual void trigger_level(int index) = 0;
 };
 
+// The two status words of a channel, judged in place: the working word (the handler's
+// result) and the word published (inputs) or mirrored (outputs) at the last scan.
+struct StatusWords {
+    uint32_t& working;
+    uint32_t& published;
+};
+
+// The reading of an analog channel, judged in place: the value is scaled, the last
+// significant value follows its significant changes.
+struct AnalogReading {
+    float& value;
+    float& last_significant;
+};
+
 struct AnalogJudge {
     int kind = 0;          // AI 0, AO 2, CI 4: scaling only for inputs, reference only for AI
     bool initial = false;  // the initial scan re-evaluates and re-announces every channel
@@ -59,14 +72,13 @@ struct AnalogJudge {
     float published = 0.0f;  // the value published (inputs) or mirrored (outputs) before
 };
 
-// Judges an analog channel: `w`, `m`, the value `v` (scaled in place) and the last
-// significant value. True when the channel changed since the last save.
-bool judge_analog(int index, const qvr::ChannelRecord& record, const AnalogJudge& how, uint32_t& w, uint32_t& m,
-                  float& v, float& last_significant, NoticeSink& notices);
+// Judges an analog channel. True when the channel changed since the last save.
+bool judge_analog(int index, const qvr::ChannelRecord& record, const AnalogJudge& how, StatusWords words,
+                  AnalogReading reading, NoticeSink& notices);
 
-// Judges a digital channel (bit 0 of `w` is the state). `output` selects the carry-over
-// direction. True when the channel changed since the last save.
-bool judge_digital(int index, const qvr::ChannelRecord& record, bool initial, bool output, uint32_t& w,
-                   uint32_t& m, NoticeSink& notices);
+// Judges a digital channel (bit 0 of the working word is the state). `output` selects the
+// carry-over direction. True when the channel changed since the last save.
+bool judge_digital(int index, const qvr::ChannelRecord& record, bool initial, bool output, StatusWords words,
+                   NoticeSink& notices);
 
 }  // namespace tolva

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/ascii_text.h"
 #include "platform/last_error.h"
 #include "qvr/host/chan.h"
 #include "qvr/host/device_modules.h"
@@ -72,7 +73,7 @@ std::string plugin_port_text(const DeviceRecord& device) {
 void build_stats_records(std::string_view type_name, uint16_t device_number, int index,
                          std::string_view port_text, std::span<qvr::ChannelRecord, kStatsChannelsPerDevice> out) {
     std::string type(type_name.substr(0, 12));
-    for (char& c : type) c = qvr::ascii_upper(c);
+    for (char& c : type) c = platform::ascii_upper(c);
     for (int c = 0; c < kStatsChannelsPerDevice; ++c) {
         const StatsChannelSpec& spec = kStatsChannels[static_cast<size_t>(c)];
         qvr::ChannelRecord& r = out[static_cast<size_t>(c)];

@@ -1,7 +1,6 @@
 #include "tolva_sc/saved_values.h"
 
 #include <fcntl.h>
-#include <strings.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/ascii_text.h"
 #include "platform/file_io.h"
 #include "platform/file_save.h"
 #include "platform/last_error.h"
@@ -75,7 +75,7 @@ bool same_tag(std::string_view saved, std::string_view tag, bool from_bin) {
     size_t n = std::min(saved.size(), qvr::kTagMax);
     size_t m = std::min(tag.size(), qvr::kTagMax);
     if (from_bin && n == kSavedTagPartSize) m = std::min(m, n);
-    return n == m && ::strncasecmp(saved.data(), tag.data(), n) == 0;
+    return n == m && platform::prefix_equal_ignoring_case(saved, tag, n);
 }
 
 void apply(uint32_t& target, uint32_t saved, bool digital) {

@@ -81,8 +81,8 @@ void ScanEngine::judge_kind(KindModules& k, bool initial) {
             how.initial = initial;
             how.reference = i < k.reference.size() ? k.reference[i] : 0.0f;
             how.published = shown[i];
-            if (judge_analog(static_cast<int>(i), k.records[i], how, working[i], published[i], values[i],
-                             k.last_significant[i], notices_))
+            if (judge_analog(static_cast<int>(i), k.records[i], how, {working[i], published[i]},
+                             {values[i], k.last_significant[i]}, notices_))
                 k.changed_since_save = true;
         }
         for (size_t i = 0; i < n; ++i) {
@@ -91,8 +91,8 @@ void ScanEngine::judge_kind(KindModules& k, bool initial) {
         }
     } else {
         for (size_t i = 0; i < count; ++i) {
-            if (judge_digital(static_cast<int>(i), k.records[i], initial, k.output(), working[i], published[i],
-                              notices_))
+            if (judge_digital(static_cast<int>(i), k.records[i], initial, k.output(),
+                              {working[i], published[i]}, notices_))
                 k.changed_since_save = true;
         }
         for (size_t i = 0; i < count; ++i) published[i] = working[i];

@@ -14,6 +14,7 @@
 
 #include "cfg_test_support.h"
 #include "platform/host_identity.h"
+#include "qvr/testing/config_testing.h"
 #include "support/child_process.h"
 
 namespace {

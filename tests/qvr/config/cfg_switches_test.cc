@@ -6,8 +6,10 @@
 
 #include "cfg_test_support.h"
 #include "platform/debug_output.h"
+#include "platform/testing/debug_output_testing.h"
 #include "qvr/config/cfg_device_config.h"
 #include "qvr/diag/trace.h"
+#include "qvr/testing/config_testing.h"
 
 namespace {
 

@@ -15,8 +15,10 @@
 #include "qvr/config/cfg_switches.h"
 #include "qvr/records/channel_record.h"
 #include "qvr/settings/reg.h"
+#include "qvr/testing/config_testing.h"
 #include "qvr/testing/settings_testing.h"
 #include "qvr/diag/sink.h"
+#include "qvr/testing/sink_testing.h"
 #include "support/temp_dir.h"
 
 namespace cfg_test {

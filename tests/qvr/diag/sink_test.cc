@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "platform/event_log.h"
+#include "platform/testing/event_log_testing.h"
+#include "qvr/testing/sink_testing.h"
 #include "support/temp_dir.h"
 #include "support/test_env.h"
 

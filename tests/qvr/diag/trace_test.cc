@@ -14,8 +14,10 @@
 
 #include "platform/debug_output.h"
 #include "platform/registry_key.h"
+#include "platform/testing/debug_output_testing.h"
 #include "qvr/diag/debug_trace.h"
 #include "qvr/settings/reg.h"
+#include "qvr/testing/trace_testing.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
 #include "support/test_env.h"

@@ -19,6 +19,7 @@
 #include "qvr/settings/reg.h"
 #include "qvr/diag/sink.h"
 #include "qvr/diag/trace.h"
+#include "qvr/testing/sink_testing.h"
 #include "support/debug_capture.h"
 #include "qvr/xml/xml.h"
 #include "support/temp_dir.h"

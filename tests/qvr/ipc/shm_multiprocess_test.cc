@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/debug_output.h"
+#include "platform/testing/debug_output_testing.h"
 #include "qvr/ipc/section_layout.h"
 #include "qvr/ipc/shm.h"
 #include "qvr/ipc/slot.h"

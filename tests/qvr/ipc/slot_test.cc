@@ -15,6 +15,7 @@
 #include "platform/debug_output.h"
 #include "platform/event.h"
 #include "platform/ipc_names.h"
+#include "platform/testing/debug_output_testing.h"
 #include "qvr/testing/slot_testing.h"
 
 namespace {

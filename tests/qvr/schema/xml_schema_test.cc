@@ -16,6 +16,7 @@
 #include "qvr/records/channel_record_types.h"
 #include "qvr/ext/ext.h"
 #include "qvr/diag/sink.h"
+#include "qvr/testing/sink_testing.h"
 #include "qvr/xml/xml.h"
 #include "schema_validation.h"
 #include "support/temp_dir.h"

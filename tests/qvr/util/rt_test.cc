@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/debug_output.h"
+#include "platform/testing/debug_output_testing.h"
 
 TEST(RunTime, KindDisplayNamesFitTheirSixteenCharacterFields) {
     const char* expected[] = {"ANALOG INPUTS",  "DIGITAL INPUTS", "ANALOG OUTPUTS", "DIGITAL OUTPUTS",

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "TOLVA_CF/logic/edit_numbers.h"
+#include "platform/ascii_text.h"
 
 namespace tolva::cf {
 
@@ -31,15 +32,6 @@ std::optional<std::size_t> edit_slot(int control_id) {
 // are stored as u32, so a negative time-out would become one of many years.
 constexpr std::int64_t kSignedEditMax = std::numeric_limits<std::int32_t>::max();
 constexpr std::int64_t kUnsignedEditMax = std::numeric_limits<std::uint32_t>::max();
-
-bool equal_ignoring_case(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               const auto lower = [](char c) {
-                   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-               };
-               return lower(x) == lower(y);
-           });
-}
 
 std::optional<Refusal> read_edit(const std::string& text, int control_id, std::int64_t high,
                                  std::uint32_t& field) {
@@ -78,7 +70,7 @@ void CommSettingsForm::fill_ports(const std::optional<std::vector<std::string>>&
     if (machine_ports) {
         for (const auto& name : *machine_ports) {
             if (name.empty() || name.size() > sizeof working_.CommPort) continue;
-            if (port_index_ < 0 && equal_ignoring_case(name, working_port)) {
+            if (port_index_ < 0 && platform::equal_ignoring_case(name, working_port)) {
                 port_index_ = static_cast<int>(port_names_.size());
             }
             port_names_.push_back(name);
