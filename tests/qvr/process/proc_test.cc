@@ -3,9 +3,11 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "host/runtime_host.h"
 #include "qvr/host/host_tables.h"
@@ -107,6 +109,71 @@ TEST_F(ProcStart, AProgramThatNeverBecomesReadyDoesNotHangItsStarter) {
     EXPECT_EQ(errno, 1460);
     EXPECT_EQ(status(), "CAN'T RUN - 1460");
     EXPECT_EQ(proc_IsAlive(r->ProcPid), 1) << "left running for its owner to stop";
+}
+
+namespace {
+
+// A program "movpr_ru" for the processor MOVPROC, followed in the table by MOVLATER. Names of
+// their own, so records that other cases left in the tables do not match.
+class ProcStartReordered : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        root_ = fs::path(qvr_test::test_root()) / "proc_reordered";
+        fs::remove_all(root_);
+        fs::create_directories(root_ / "bin");
+        fs::create_directories(folder());
+        fs::create_symlink(qvr_test::bin_path("chan_test_helper"), root_ / "bin" / "movpr_ru");
+        setenv("QVR_BIN", (root_ / "bin").c_str(), 1);
+        std::ofstream(folder() / "config", std::ios::binary) << '\1' << std::string(4, '\0');
+        ASSERT_EQ(chdir((root_ / "config").c_str()), 0);
+        ASSERT_GE(host_.add_process({"MOVPROC", "MOVED PROCESSOR", "", true, false}), 0);
+        ASSERT_GE(host_.add_process({"MOVLATER", "LATER PROCESSOR", "", false, false}), 0);
+        unsetenv("HELPER_EXIT_BEFORE_READY");
+        unsetenv("HELPER_NEVER_READY");
+        // The program gets ready only once the file "go" is in its folder.
+        setenv("HELPER_READY_WHEN", "go", 1);
+        qvr::proc_testing::set_ready_timeout_ms(20000);
+    }
+    void TearDown() override {
+        unsetenv("HELPER_READY_WHEN");
+        qvr::proc_testing::set_ready_timeout_ms(kProcReadyTimeoutMs);
+        if (ProcessRecord* r = host_.process("MOVPROC"); r != nullptr && r->ProcPid > 0) {
+            sim_host::HostProcess p(r->ProcPid);
+            p.stop(std::chrono::seconds(30));
+            r->ProcPid = 0;
+        }
+    }
+    fs::path folder() const { return root_ / "config" / "MOVPROC"; }
+
+    fs::path root_;
+    sim_host::RuntimeHost host_;
+};
+
+}  // namespace
+
+// Another process reorders the table while the program gets ready: the start follows its
+// own record by name and leaves the record that took its old place alone.
+TEST_F(ProcStartReordered, TheReadyWaitFollowsItsRecordByName) {
+    ProcessRecord* r = host_.process("MOVPROC");
+    ASSERT_NE(r, nullptr);
+    std::atomic<bool> moved{false};
+    std::thread mover([&] {
+        for (int i = 0; i < 3000 && !fs::exists(folder() / "started.txt"); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        moved = shm_MoveProcessLast("MOVPROC") == 0;
+        std::ofstream(folder() / "go") << "go\n";
+    });
+    const int rc = proc_Start(r);
+    mover.join();
+    ASSERT_TRUE(moved);
+    ProcessRecord* now = host_.process("MOVPROC");
+    ASSERT_NE(now, r) << "the record moved";
+    EXPECT_EQ(rc, 0) << "ready in its new place";
+    EXPECT_GT(now->ProcPid, 0);
+    EXPECT_NE(now->ProcReady, 0);
+    EXPECT_EQ(std::string(r->ProcName), "MOVLATER");
+    EXPECT_EQ(r->ProcPid, 0) << "the record in the old place is not written";
+    EXPECT_EQ(r->ProcReady, 0);
 }
 
 TEST(ProcRun, NumberedCalculatorsShareOneProgramAndArgumentsFollow) {
