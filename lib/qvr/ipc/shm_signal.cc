@@ -66,7 +66,10 @@ int signal(void* section, int n, bool skip_own) {
                             codes);
     }
     decrement_pending(lock.bytes());
-    // Sent under the lock, after the state they announce; delivery is best effort.
+    // Sent once the lock is released, after the state they announce, so a watcher that does
+    // not read (each costs up to the send time-out) holds up no writer of the section. In
+    // the order collected, so each process gets its codes in order; delivery is best effort.
+    lock.unlock();
     for (const auto& c : codes) {
         if (c.pid != 0) slot_SendCode(c.pid, c.code);
     }
