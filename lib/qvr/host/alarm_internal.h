@@ -1,7 +1,7 @@
 #pragma once
 // The calling thread's batch and mailslot state, shared by the notice sources.
-#include <cstdint>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>

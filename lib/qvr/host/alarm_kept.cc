@@ -50,7 +50,8 @@ void keep(KeptNotice notice) {
     }
     if (full) {
         char what[96];
-        std::snprintf(what, sizeof what, "the oldest kept notice of %.2s (%zu kept at most)", dropped, s.limit);
+        std::snprintf(what, sizeof what, "the oldest kept notice of %.2s (%zu kept at most)", dropped,
+                      s.limit);
         trace_lost(what, ENOBUFS);
     }
 }

@@ -60,7 +60,8 @@ struct Notices {
 
     void alarm(int index, uint32_t w, bool drive_common, int priority, int delay, float value) {
         if (batch) {
-            alarm_PostAlarmAs(index, w, drive_common ? 1 : 0, priority, delay, names.computer, names.user, &value);
+            alarm_PostAlarmAs(index, w, drive_common ? 1 : 0, priority, delay, names.computer, names.user,
+                              &value);
             return;
         }
         qvr::alarm_state::KeptNotice n = keeping(qvr::alarm_state::KeptKind::kAlarm, index, w, value);
@@ -365,7 +366,8 @@ int write(const Request& rq, const Value* values, bool analog, bool signal_other
     // reason left as the last error.
     if (notices.kept != 0) {
         char what[96];
-        std::snprintf(what, sizeof what, "%d notice(s) of a write to %.2s without a batch, kept for its next batch",
+        std::snprintf(what, sizeof what,
+                      "%d notice(s) of a write to %.2s without a batch, kept for its next batch",
                       notices.kept, m.layout.code);
         qvr::alarm_state::trace_lost(what, batch_error);
     }

@@ -8,8 +8,8 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <cstddef>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <optional>
@@ -90,7 +90,8 @@ bool inside_table(const ProcessRecord* record) {
     const uint32_t count = qvr::process_count();
     if (count == 0) return false;
     const auto* first = reinterpret_cast<const std::byte*>(qvr::process_record(0));
-    const auto* end = reinterpret_cast<const std::byte*>(qvr::process_record(count - 1)) + sizeof(ProcessRecord);
+    const auto* end =
+        reinterpret_cast<const std::byte*>(qvr::process_record(count - 1)) + sizeof(ProcessRecord);
     const auto* at = reinterpret_cast<const std::byte*>(record);
     return std::less_equal<>{}(first, at) && std::less<>{}(at, end);
 }
@@ -198,7 +199,8 @@ int proc_Start(ProcessRecord* record) {
         const bool found = ref.with([&](ProcessRecord& r) { value = r.ProcReady; });
         return found ? std::optional<int32_t>(value) : std::nullopt;
     };
-    if (!ref.with([&](ProcessRecord& r) { r.ProcPid = pid; })) return cannot_run(platform::kErrorFileNotFound);
+    if (!ref.with([&](ProcessRecord& r) { r.ProcPid = pid; }))
+        return cannot_run(platform::kErrorFileNotFound);
     // Bounded, so a program that hangs before it is ready cannot hang its starter.
     const auto deadline = platform::Deadline::after_ms(g_ready_timeout_ms.load());
     for (;;) {

@@ -224,7 +224,8 @@ TEST(SectionsBetweenProcesses, AStoppedWatcherDoesNotHoldUpTheSectionsWriters) {
     watcher.kill(SIGSTOP);
     const auto pid = static_cast<uint32_t>(watcher.pid());
     int queued = 0;
-    while (slot_SendCode(pid, 1) == 0) ASSERT_LT(++queued, 100000) << "the stopped watcher's queue never filled";
+    while (slot_SendCode(pid, 1) == 0)
+        ASSERT_LT(++queued, 100000) << "the stopped watcher's queue never filled";
 
     // This process waits on slot 1 and has a request queued: 32, then its code.
     g_own_codes.clear();

@@ -363,7 +363,8 @@ TEST_F(StoreFilesValidateTest, ExtraDataNamedLikeAnOldLayoutFieldStaysOnALayoutC
     ASSERT_EQ(cfg_SaveChannelsUpdate(nullptr, dir.c_str(), 0, &digital, 0, 1, nullptr, 0, nullptr), 0);
     text = file_bytes(xml);
     first = text.substr(0, text.find("</Channel>"));
-    EXPECT_EQ(first.find("<Gain>7.25</Gain>"), std::string::npos) << "the old layout's field stays\n" << first;
+    EXPECT_EQ(first.find("<Gain>7.25</Gain>"), std::string::npos) << "the old layout's field stays\n"
+                                                                  << first;
     EXPECT_NE(first.find("<Gain>1.5</Gain>"), std::string::npos) << "the extra data went\n" << first;
     EXPECT_LT(first.find("<Digital.Bit>"), first.find("<Gain>1.5</Gain>")) << "extra data behind the layout";
 
