@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <thread>
 
@@ -86,14 +87,13 @@ pid_t run_in(const ProcessRecord* record, const char* suffix, int argument, cons
     return platform::spawn_process(*path, argv, options);
 }
 
+// Whether `record` lies in the process table's mapping (beyond its count too: a record that
+// left the table is still no caller's own copy).
 bool inside_table(const ProcessRecord* record) {
-    const uint32_t count = qvr::process_count();
-    if (count == 0) return false;
-    const auto* first = reinterpret_cast<const std::byte*>(qvr::process_record(0));
-    const auto* end =
-        reinterpret_cast<const std::byte*>(qvr::process_record(count - 1)) + sizeof(ProcessRecord);
+    const std::span<std::byte> table = qvr::section_bytes(qvr::process_table());
+    if (table.empty()) return false;
     const auto* at = reinterpret_cast<const std::byte*>(record);
-    return std::less_equal<>{}(first, at) && std::less<>{}(at, end);
+    return std::less_equal<>{}(table.data(), at) && std::less<>{}(at, table.data() + table.size());
 }
 
 // The record a start works on. Another process may move the table's records

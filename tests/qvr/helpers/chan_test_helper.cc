@@ -44,7 +44,7 @@ int processor_program(std::string_view program, int argc, char** argv) {
     const std::string name(program.substr(0, 5));
     // HELPER_READY_WHEN names a file in the program's folder that must appear first.
     if (const char* when = std::getenv("HELPER_READY_WHEN"); when != nullptr) {
-        for (int i = 0; i < 3000 && access(when, F_OK) != 0; ++i) usleep(10000);
+        for (int i = 0; i < 3000 && !g_stop && access(when, F_OK) != 0; ++i) usleep(10000);
     }
     ProcessRecord* record = shm_FindProcess(name.c_str());
     if (record != nullptr && std::getenv("HELPER_NEVER_READY") == nullptr) record->ProcReady = 1;
