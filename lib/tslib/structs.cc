@@ -117,6 +117,7 @@ int structs_get_field_binary(const StructsType* type, const char* path, const vo
 ssize_t structs_set_field_binary(const StructsType* type, const char* path, const StructsBuffer* code,
                                  void* data, char* ebuf, std::size_t emax) {
     clear_error(ebuf, emax);
+    const tslib::detail::ArrayDecodeBudget budget;
     void* at = nullptr;
     const StructsType* ft = resolve(type, path, data, &at, false);
     Scratch scratch;

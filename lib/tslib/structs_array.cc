@@ -21,6 +21,12 @@ namespace {
 
 std::atomic<std::size_t> g_decode_limit{kStructsArrayDecodeLimit};
 
+struct DecodeBudgetState {
+    bool open = false;
+    std::uint64_t left = 0;
+};
+thread_local DecodeBudgetState t_budget;
+
 const StructsType* elem_type(const StructsType* type) {
     return static_cast<const StructsType*>(type->args[0].v);
 }
@@ -83,6 +89,25 @@ void uninit_elements(const Elements& e) {
 
 }  // namespace
 
+namespace tslib::detail {
+
+ArrayDecodeBudget::ArrayDecodeBudget() : outermost_(!t_budget.open) {
+    if (outermost_) t_budget = DecodeBudgetState{true, g_decode_limit.load()};
+}
+
+ArrayDecodeBudget::~ArrayDecodeBudget() {
+    if (outermost_) t_budget = DecodeBudgetState{};
+}
+
+bool ArrayDecodeBudget::take(std::uint64_t bytes) {
+    if (!t_budget.open) return bytes <= g_decode_limit.load();
+    if (bytes > t_budget.left) return false;
+    t_budget.left -= bytes;
+    return true;
+}
+
+}  // namespace tslib::detail
+
 std::size_t structs_array_set_decode_limit(std::size_t max_bytes) {
     return g_decode_limit.exchange(max_bytes);
 }
@@ -129,7 +154,9 @@ ssize_t structs_array_decode(const StructsType* type, const std::uint8_t* code, 
         return fail(EINVAL);
     }
     const StructsType* et = elem_type(type);
-    if (count * et->size > g_decode_limit.load()) {
+    // Called as a type's own decoder it is the whole decoding; inside one it shares its budget.
+    const tslib::detail::ArrayDecodeBudget budget;
+    if (!tslib::detail::ArrayDecodeBudget::take(count * et->size)) {
         structs_write_error(ebuf, emax, "encoded array is too large");
         return fail(EINVAL);
     }

@@ -13,8 +13,8 @@ int structs_array_equal(const StructsType* type, const void* a, const void* b);
 // u32 count (most significant byte first), a bitmap of (count + 7) / 8 bytes, then the
 // encodings of the elements that are not the default.
 int structs_array_encode(const StructsType* type, const char* mtype, StructsBuffer* code, const void* data);
-// Refuses a count whose bitmap does not fit the input and an element block above the decode
-// limit.
+// Refuses a count whose bitmap does not fit the input and an element block above what is
+// left of the decode limit.
 ssize_t structs_array_decode(const StructsType* type, const std::uint8_t* code, std::size_t cmax, void* data,
                              char* ebuf, std::size_t emax);
 void structs_array_uninit(const StructsType* type, void* data);
@@ -28,8 +28,9 @@ ssize_t structs_fixedarray_decode(const StructsType* type, const std::uint8_t* c
                                   void* data, char* ebuf, std::size_t emax);
 void structs_fixedarray_uninit(const StructsType* type, void* data);
 
-// Largest element block a variable array decoding may allocate (64 MiB at start), so a few
-// input bytes cannot ask for gigabytes. Returns the previous limit.
+// Largest total of element blocks the variable arrays of one decoding may allocate between
+// them, nested arrays included (64 MiB at start), so a few input bytes cannot ask for
+// gigabytes. Returns the previous limit.
 inline constexpr std::size_t kStructsArrayDecodeLimit = std::size_t{64} << 20;
 std::size_t structs_array_set_decode_limit(std::size_t max_bytes);
 

@@ -4,6 +4,7 @@
 #include <stdlib.h>
 
 #include <cerrno>
+#include <cfloat>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -32,6 +33,10 @@ constexpr double kFloatSmallest = 5.877473155409902e-39;
 // above itself, as 3.402823466385289e+38. Everything below the midpoint between the largest
 // float and 2^128 still narrows to that float, so only from there on is a value too large.
 constexpr double kFloatRoundsToInfinity = 0x1.ffffffp+127;
+// The same for doubles: DBL_MAX prints as 1.797693134862316e+308, above the point from which
+// a double rounds to infinity, so up to that form a value reads as the largest double.
+constexpr long double kDoubleLargestText = 1.797693134862316e308L;
+static_assert(LDBL_MAX_EXP > DBL_MAX_EXP, "long double holds the texts just above DBL_MAX");
 
 double read_value(const StructsType* type, const void* data) {
     if (type->args[0].i == 1) {
@@ -91,6 +96,16 @@ int structs_float_binify(const StructsType* type, const char* text, void* data, 
         return fail(EINVAL);
     }
     if (conversion_errno == ERANGE && std::isinf(value)) {
+        if (type->args[0].i == 1) {
+            const int before = errno;
+            const long double wide = strtold_l(text, nullptr, loc);
+            errno = before;
+            if (std::fabs(wide) <= kDoubleLargestText) {
+                const double largest = std::copysign(DBL_MAX, value);
+                std::memcpy(data, &largest, sizeof largest);
+                return 0;
+            }
+        }
         structs_write_error(ebuf, emax, "floating point value overflow");
         return fail(EINVAL);
     }

@@ -47,6 +47,22 @@ inline void set_bit(std::uint8_t* bitmap, std::size_t j) {
     bitmap[j / 8] = static_cast<std::uint8_t>(bitmap[j / 8] | (1u << (j % 8)));
 }
 
+// What the variable arrays of one decoding may allocate between them (the array decode
+// limit). The outermost decoding on a thread opens it; decodings inside it share it.
+class ArrayDecodeBudget {
+  public:
+    ArrayDecodeBudget();
+    ~ArrayDecodeBudget();
+    ArrayDecodeBudget(const ArrayDecodeBudget&) = delete;
+    ArrayDecodeBudget& operator=(const ArrayDecodeBudget&) = delete;
+
+    // Takes `bytes` from the open budget; false (nothing taken) when fewer are left.
+    static bool take(std::uint64_t bytes);
+
+  private:
+    bool outermost_;
+};
+
 // A block under "TEMPORARY", released when it goes out of scope.
 class Scratch {
   public:

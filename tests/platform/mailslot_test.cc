@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <vector>
 
@@ -136,10 +137,15 @@ TEST(Mailslot, SenderToAReceiverThatDoesNotReadGivesUpWithEtimedout) {
     ASSERT_TRUE(receiver && sender);
     int sent = 0;
     int rc = 0;
+    auto started = std::chrono::steady_clock::now();
     while ((rc = sender->send(bytes_of("code"))) == 0) {
         ASSERT_LT(++sent, 100000) << "the socket queue never filled";
+        started = std::chrono::steady_clock::now();
     }
+    const auto took = std::chrono::steady_clock::now() - started;
     EXPECT_EQ(errno, ETIMEDOUT);
+    // A generous bound on the 50 ms time-out, for a loaded machine.
+    EXPECT_LT(took, std::chrono::seconds(2)) << "the failing send outlasted its time-out";
     EXPECT_GT(sent, 0);
     // Once the receiver reads, sending works again and nothing sent before was lost.
     int drained = 0;

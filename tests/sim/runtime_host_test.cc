@@ -102,9 +102,15 @@ TEST(RuntimeHost, InboxesModelASlowPeerAndARestart) {
     const std::byte code[2] = {std::byte{'A'}, std::byte{'B'}};
     host.derived().pause();
     int timed_out = 0;
-    for (int i = 0; i < 1000 && timed_out == 0; ++i)
+    auto took = std::chrono::steady_clock::duration{};
+    for (int i = 0; i < 1000 && timed_out == 0; ++i) {
+        const auto started = std::chrono::steady_clock::now();
         if (sender->send(code) != 0 && errno == ETIMEDOUT) ++timed_out;
+        took = std::chrono::steady_clock::now() - started;
+    }
     EXPECT_EQ(timed_out, 1) << "a paused inbox leaves its queue full";
+    // A generous bound on the 100 ms time-out, for a loaded machine.
+    EXPECT_LT(took, 2s) << "the failing send outlasted its time-out";
     host.derived().resume();
     EXPECT_FALSE(host.derived().codes(1, kLong).empty());
     host.derived().unbind();

@@ -159,6 +159,28 @@ TEST_F(StructsBinaryTest, HostileCountsAreRefusedBeforeAllocating) {
     EXPECT_EQ(words->length, 8u) << "the last good value stays";
 }
 
+constexpr StructsType kWordListsType = structs_array_type(&kWordsType, "test_word_lists", "list");
+
+// The limit holds for everything one decoding allocates, so arrays inside arrays cannot ask
+// for many times the limit between them.
+TEST_F(StructsBinaryTest, TheDecodeLimitCoversNestedArraysTogether) {
+    static_assert(sizeof(StructsArray) == 16 && sizeof(char*) == 8);
+    const std::size_t previous = structs_array_set_decode_limit(64);
+    Owned<StructsArray> lists(&kWordListsType);
+    // Two lists (32 bytes) of six words (48 bytes each): 128 bytes, each block within 64.
+    const Bytes two_lists = {0, 0, 0, 2, 0x03, 0, 0, 0, 6, 0x00, 0, 0, 0, 6, 0x00};
+    EXPECT_EQ(decode(&kWordListsType, nullptr, two_lists, lists.get()),
+              refused(EINVAL, "encoded array is too large"));
+    EXPECT_EQ(lists->length, 0u) << "nothing kept of the refused value";
+    // One list of four words: 16 + 32 bytes. Each decoding has the whole limit again.
+    const Bytes one_list = {0, 0, 0, 1, 0x01, 0, 0, 0, 4, 0x00};
+    EXPECT_EQ(decode(&kWordListsType, nullptr, one_list, lists.get()), consumed(10));
+    EXPECT_EQ(decode(&kWordListsType, nullptr, one_list, lists.get()), consumed(10));
+    structs_array_set_decode_limit(previous);
+    ASSERT_EQ(lists->length, 1u);
+    EXPECT_EQ(static_cast<const StructsArray*>(lists->elems)->length, 4u);
+}
+
 TEST_F(StructsBinaryTest, DataLengthCannotWrap) {
     Owned<Item> item(&kItemType);
     ASSERT_EQ(set_text(&kItemType, "Blob", "beef", item.get()), ok());

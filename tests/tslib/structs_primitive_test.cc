@@ -217,6 +217,31 @@ TEST_F(StructsPrimitiveTest, EveryWrittenFloatReadsBackAsItself) {
     EXPECT_EQ(f, FLT_MAX);
 }
 
+// The 16 digits of a double's text put the largest doubles a little above DBL_MAX; they
+// must still read back, as DBL_MAX, not fail as an overflow. Beyond that form a value is
+// too large.
+TEST_F(StructsPrimitiveTest, DoublesNearTheLargestReadBack) {
+    const double values[] = {DBL_MAX, -DBL_MAX, std::nextafter(DBL_MAX, 0.0), std::nextafter(-DBL_MAX, 0.0),
+                             1.7976931348623e308};
+    for (const double v : values) {
+        const std::string text = text_of(&structs_type_double, nullptr, &v);
+        double back = 0;
+        ASSERT_EQ(set_text(&structs_type_double, nullptr, text.c_str(), &back), ok()) << text;
+        EXPECT_TRUE(std::isfinite(back)) << text;
+        EXPECT_LE(std::fabs(back - v), std::fabs(v) * 1e-15) << text;
+    }
+    EXPECT_EQ(text_of(&structs_type_double, nullptr, &values[0]), "1.797693134862316e+308");
+    double d = 0;
+    ASSERT_EQ(set_text(&structs_type_double, nullptr, "1.797693134862316e+308", &d), ok());
+    EXPECT_EQ(d, DBL_MAX);
+    ASSERT_EQ(set_text(&structs_type_double, nullptr, "-1.797693134862316e308", &d), ok());
+    EXPECT_EQ(d, -DBL_MAX);
+    for (const char* too_large : {"1.7976931348623161e308", "1.8e308", "-1e309"})
+        EXPECT_EQ(set_text(&structs_type_double, nullptr, too_large, &d),
+                  failed(EINVAL, "floating point value overflow"))
+            << too_large;
+}
+
 TEST_F(StructsPrimitiveTest, FloatTextIsTheCLocalePrintfForm) {
     const double values[] = {0.1, -1.0 / 3, 1e300, 4.9e-324, 123456789012345678.0, 1e16, 1e15, 100, -0.0};
     const locale_t c_locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));

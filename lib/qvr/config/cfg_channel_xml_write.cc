@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -18,30 +19,38 @@
 namespace qvr::cfg {
 namespace {
 
-// Whether a channel's element is a field of either layout (its hardware part in any form).
-bool layout_element(std::string_view name) {
-    for (const std::span<const StructsField> fields :
-         {std::span(kAnalogChannelFields, kAnalogChannelFieldCount),
-          std::span(kDigitalChannelFields, kDigitalChannelFieldCount)}) {
-        for (const StructsField& field : fields)
-            if (name == field.name) return true;
-        const std::string_view hardware = fields.back().name;
-        if (name.size() > hardware.size() && name.starts_with(hardware) && name[hardware.size()] == '.')
-            return true;
-    }
-    return false;
+// Where `name` stands among the fields of a layout: its index, the hardware part (the last
+// field) in any form included. nullopt when it is no field of that layout.
+std::optional<std::size_t> field_index(std::span<const StructsField> fields, std::string_view name) {
+    for (std::size_t i = 0; i < fields.size(); ++i)
+        if (name == fields[i].name) return i;
+    const std::string_view hardware = fields.back().name;
+    if (name.size() > hardware.size() && name.starts_with(hardware) && name[hardware.size()] == '.')
+        return fields.size() - 1;
+    return std::nullopt;
 }
 
-// Layout fields behind the last element written are what the channel held before in the
-// other layout: a channel holds one. What else follows (extra data not written this time,
-// elements a person added) stays.
-void drop_old_layout(XmlNode* channel, XmlNode* last_written) {
+// The fields of the other layout behind the last element written are what the channel held
+// before in that layout: a channel holds one. They stand in the layout's order, so an
+// element named like one of them that comes after a later field of it (extra data not
+// written this time, an element a person added) is no part of the old layout and stays.
+void drop_old_layout(XmlNode* channel, XmlNode* last_written, bool digital_now) {
     if (last_written == nullptr) return;
+    const std::span<const StructsField> old_layout =
+        digital_now ? std::span(kAnalogChannelFields, kAnalogChannelFieldCount)
+                    : std::span(kDigitalChannelFields, kDigitalChannelFieldCount);
+    const std::size_t hardware = old_layout.size() - 1;
+    std::size_t next = 0;  // the first field the old layout may still hold
     for (XmlNodeRef node{xml_NextSibling(last_written)}; node;) {
-        XmlNodeRef next{xml_NextSibling(node.get())};
+        XmlNodeRef following{xml_NextSibling(node.get())};
         const XmlText name(xml_getName(node.get()));
-        if (name && layout_element(name.get())) xml_RemoveChild(channel, node.get());
-        node = std::move(next);
+        const std::optional<std::size_t> at = name ? field_index(old_layout, name.get()) : std::nullopt;
+        if (at && *at >= next) {
+            xml_RemoveChild(channel, node.get());
+            // The hardware part may take several elements.
+            next = *at == hardware ? hardware : *at + 1;
+        }
+        node = std::move(following);
     }
 }
 
@@ -122,7 +131,7 @@ int write_channel_xml(const Extension& e, const std::string& dir, int kind, cons
         if (extra.data() != nullptr && !write_extra(e, doc.get(), channel, kind, at, record,
                                                     extra.subspan(std::min(used, extra.size())), used, place))
             break;
-        if (replace) drop_old_layout(channel, place.after.get());
+        if (replace) drop_old_layout(channel, place.after.get(), digital);
     }
     xml_IndentTree(doc.get(), root.get(), 0);
     xml_SaveFile(doc.get(), path.c_str());

@@ -91,7 +91,9 @@ std::optional<float> message_value(const AlarmMessage& message);
 }  // namespace qvr
 
 // Batch of value changes on one data module, on the calling thread. Begin locks the
-// module's event module until End. 0, or -1 (no event module; a batch already open, EBUSY).
+// module's event module until End, and first posts into the batch the notices that writers
+// kept for the module while no batch of it could begin. 0, or -1 (no event module; a batch
+// already open, EBUSY).
 int alarm_BeginBatch(void* data_area);
 // Sends each enabled logger with triggers its event code, unlocks the event module, and
 // tells "derived" when a derived input changed. 0; -1 when no batch is open or a send failed

@@ -62,6 +62,44 @@ bool send_derived(const char code[2]) {
     return true;
 }
 
+// Posts, into the batch just begun, the notices kept for its module while no batch of it
+// could begin: first, so they stay ahead of the batch's own.
+void post_kept(const Batch& b) {
+    for (const KeptNotice& n : take_kept(b.code)) {
+        if (n.index < 0 || n.index >= b.channel_count) {
+            trace_lost("a kept notice beyond the module's channels", platform::kErrorBadNetName);
+            continue;
+        }
+        const float* value = n.value ? &*n.value : nullptr;
+        const char* computer = n.computer.c_str();
+        const char* user = n.user.c_str();
+        // A failed send traces itself, as any other in a batch.
+        switch (n.kind) {
+            case KeptKind::kAlarm:
+                alarm_PostAlarmAs(n.index, n.status, n.flag, n.priority, n.delay, computer, user, value);
+                break;
+            case KeptKind::kEvent:
+                alarm_PostEventAs(n.index, n.status, computer, user, value);
+                break;
+            case KeptKind::kWarning:
+                alarm_PostWarningAs(n.index, n.status, n.priority, computer, user, value);
+                break;
+            case KeptKind::kWarningEvent:
+                alarm_PostWarningEventAs(n.index, n.status, computer, user, value);
+                break;
+            case KeptKind::kTriggerUp:
+                trigger(n.index, Trigger::kUp);
+                break;
+            case KeptKind::kTriggerDown:
+                trigger(n.index, Trigger::kDown);
+                break;
+            case KeptKind::kTriggerLevel:
+                trigger(n.index, Trigger::kLevel);
+                break;
+        }
+    }
+}
+
 }  // namespace
 
 int alarm_BeginBatch(void* data_area) {
@@ -85,6 +123,11 @@ int alarm_BeginBatch(void* data_area) {
     b.channel_count = layout->channel_count;
     b.open = true;
     state().alarm.stalled = false;
+    const int saved_errno = errno;
+    const int saved_last_error = platform::last_error();
+    post_kept(b);
+    platform::set_last_error(saved_last_error);
+    errno = saved_errno;
     return 0;
 }
 

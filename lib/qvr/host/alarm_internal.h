@@ -1,8 +1,10 @@
 #pragma once
 // The calling thread's batch and mailslot state, shared by the notice sources.
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "platform/mailslot.h"
@@ -47,5 +49,27 @@ int send(Mailslot& slot, std::span<const std::byte> message, Open (*reopen)());
 
 // Writes a trace line for a notice that could not be delivered.
 void trace_lost(const char* what, int error);
+
+// ---- Notices of writes whose batch could not begin ----
+// Kept, process-wide, for the next batch of their module, which posts them before its own:
+// only a batch of that module has its event bitmaps and holds its event lock.
+enum class KeptKind { kAlarm, kEvent, kWarning, kWarningEvent, kTriggerUp, kTriggerDown, kTriggerLevel };
+struct KeptNotice {
+    char code[2] = {0, 0};
+    KeptKind kind = KeptKind::kEvent;
+    int index = 0;  // channel index, 0-based
+    uint32_t status = 0;
+    int flag = 0;
+    int priority = 0;
+    int delay = 0;
+    std::string computer;
+    std::string user;
+    std::optional<float> value;
+};
+// At most this many are kept; beyond it the oldest is dropped, traced.
+inline constexpr size_t kMaxKeptNotices = 1024;
+void keep(KeptNotice notice);
+// Takes out the notices kept for module `code`, oldest first.
+std::vector<KeptNotice> take_kept(const char code[2]);
 
 }  // namespace qvr::alarm_state

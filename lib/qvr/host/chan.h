@@ -13,8 +13,10 @@
 // 8-byte module. Never call them while holding an event module's lock.
 //
 // A notice that cannot be sent does not fail the write, whose values are stored all the
-// same: the loss is traced, and when no batch could begin (event module missing or not
-// lockable) its reason is left as the last error.
+// same: the loss is traced. When no batch could begin (event module missing or not lockable)
+// the write's notices and logger triggers are kept, at most 1024 in the process (beyond that
+// the oldest go, traced), and the module's next batch that begins posts them ahead of its
+// own; the write traces that it kept them and leaves the reason as the last error.
 #include <cstdint>
 
 int chan_SetDigitalValues(const char* code, int first, int last, const uint32_t* values);

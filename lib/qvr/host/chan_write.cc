@@ -48,15 +48,82 @@ struct Names {
     const char* user;
 };
 
-// The notices of one write. When no batch could begin, the rules still run (values and
-// status words must stay right) but every notice is refused before it is sent; those are
-// counted here and traced once. Inside a batch a failed send traces itself.
+// The notices of one write, posted in its batch (a failed send traces itself). When no
+// batch could begin the rules still run (values and status words must stay right), and the
+// notices are kept for the module's next batch that begins; they are counted here and
+// traced once.
 struct Notices {
     Names names;
+    char code[2] = {0, 0};
     bool batch = false;
-    int lost = 0;
-    void sent(int result) {
-        if (result != 0 && !batch) ++lost;
+    int kept = 0;
+
+    void alarm(int index, uint32_t w, bool drive_common, int priority, int delay, float value) {
+        if (batch) {
+            alarm_PostAlarmAs(index, w, drive_common ? 1 : 0, priority, delay, names.computer, names.user,
+                              &value);
+            return;
+        }
+        qvr::alarm_state::KeptNotice n = keeping(qvr::alarm_state::KeptKind::kAlarm, index, w, value);
+        n.flag = drive_common ? 1 : 0;
+        n.priority = priority;
+        n.delay = delay;
+        keep(std::move(n));
+    }
+    void event(int index, uint32_t s, float value) {
+        if (batch) {
+            alarm_PostEventAs(index, s, names.computer, names.user, &value);
+            return;
+        }
+        keep(keeping(qvr::alarm_state::KeptKind::kEvent, index, s, value));
+    }
+    void warning(int index, uint32_t w, int priority, float value) {
+        if (batch) {
+            alarm_PostWarningAs(index, w, priority, names.computer, names.user, &value);
+            return;
+        }
+        qvr::alarm_state::KeptNotice n = keeping(qvr::alarm_state::KeptKind::kWarning, index, w, value);
+        n.priority = priority;
+        keep(std::move(n));
+    }
+    void warning_event(int index, uint32_t s, float value) {
+        if (batch) {
+            alarm_PostWarningEventAs(index, s, names.computer, names.user, &value);
+            return;
+        }
+        keep(keeping(qvr::alarm_state::KeptKind::kWarningEvent, index, s, value));
+    }
+    void trigger(qvr::alarm_state::KeptKind kind, int index) {
+        using qvr::alarm_state::KeptKind;
+        if (batch) {
+            if (kind == KeptKind::kTriggerUp) alarm_LoggerTriggerUp(index);
+            if (kind == KeptKind::kTriggerDown) alarm_LoggerTriggerDown(index);
+            if (kind == KeptKind::kTriggerLevel) alarm_LoggerTriggerLevel(index);
+            return;
+        }
+        qvr::alarm_state::KeptNotice n;
+        std::memcpy(n.code, code, 2);
+        n.kind = kind;
+        n.index = index;
+        keep(std::move(n));
+    }
+
+  private:
+    qvr::alarm_state::KeptNotice keeping(qvr::alarm_state::KeptKind kind, int index, uint32_t status,
+                                         float value) const {
+        qvr::alarm_state::KeptNotice n;
+        std::memcpy(n.code, code, 2);
+        n.kind = kind;
+        n.index = index;
+        n.status = status;
+        n.computer = names.computer != nullptr ? names.computer : "";
+        n.user = names.user != nullptr ? names.user : "";
+        n.value = value;
+        return n;
+    }
+    void keep(qvr::alarm_state::KeptNotice n) {
+        qvr::alarm_state::keep(std::move(n));
+        ++kept;
     }
 };
 
@@ -118,8 +185,8 @@ void store_value(const Module& m, int n, float v) {
 // Logger triggers when the event bit or, while it stands, its side changed.
 void event_triggers(int index, uint32_t w, uint32_t s, Notices& notices) {
     if (((w ^ s) & kEvent) != 0 || ((w & s & kEvent) != 0 && ((w ^ s) & kEventHigh) != 0)) {
-        if ((s & kEvent) != 0) notices.sent(alarm_LoggerTriggerDown(index));
-        if ((w & kEvent) != 0) notices.sent(alarm_LoggerTriggerUp(index));
+        if ((s & kEvent) != 0) notices.trigger(qvr::alarm_state::KeptKind::kTriggerDown, index);
+        if ((w & kEvent) != 0) notices.trigger(qvr::alarm_state::KeptKind::kTriggerUp, index);
     }
 }
 
@@ -130,14 +197,12 @@ bool alarm_changed(uint32_t w, uint32_t s) {
 // Posts the alarm of `w` (with the no-delay bits) or the end of the alarm of `s`.
 uint32_t post_alarm_change(int index, uint32_t w, uint32_t s, bool drive_common, int priority, int delay,
                            Notices& notices, float value) {
-    const Names& names = notices.names;
     if ((w & kAlarm) != 0) {
         w = with(w, kNoDelay, delay == 0);
-        notices.sent(alarm_PostAlarmAs(index, w, drive_common ? 1 : 0, priority, delay, names.computer,
-                                       names.user, &value));
+        notices.alarm(index, w, drive_common, priority, delay, value);
         if (delay == 0) w |= kPosted;
     } else {
-        notices.sent(alarm_PostEventAs(index, s, names.computer, names.user, &value));
+        notices.event(index, s, value);
     }
     return w;
 }
@@ -218,22 +283,21 @@ void analog_channel(const Module& m, int n, float v, bool all, Notices& notices)
     if (!(all || !enable || (s & kFailed) != 0 || v != stored)) return;
     if (m.processing == 1 && (all || (s & kFailed) == 0)) {
         const int index = n - 1;
-        const Names& names = notices.names;
         uint32_t w = with(s | qvr::kStatusAnalog, kFailed, !enable);
         if (!enable || (s & kFailed) != 0 || !f.test(AnalogFlag::SigChangeEnable)) {
             w &= ~qvr::kStatusState;
         } else {
             const bool significant = std::fabs(v - stored) >= std::fabs(a.SigChangeValue);
             w = with(w, qvr::kStatusState, significant);
-            if (significant) notices.sent(alarm_LoggerTriggerLevel(index));
+            if (significant) notices.trigger(qvr::alarm_state::KeptKind::kTriggerLevel, index);
         }
 
         w = analog_warning(a, f, w, s, v);
         if ((w & kWarning) != 0 && ((s & kWarning) == 0 || ((w ^ s) & kWarningHigh) != 0)) {
             const int priority = (w & kWarningHigh) != 0 ? a.HighAlarmPriority : a.LowAlarmPriority;
-            notices.sent(alarm_PostWarningAs(index, w, priority, names.computer, names.user, &v));
+            notices.warning(index, w, priority, v);
         } else if ((w & kWarning) == 0 && (s & kWarning) != 0) {
-            notices.sent(alarm_PostWarningEventAs(index, s, names.computer, names.user, &v));
+            notices.warning_event(index, s, v);
         }
 
         w = analog_alarm(a, f, w, s, v);
@@ -280,6 +344,7 @@ int write(const Request& rq, const Value* values, bool analog, bool signal_other
     if (values == nullptr) return platform::fail(platform::kErrorInvalidArgument);
     if (rq.lock && shm_Lock(m.data) != 0) return -1;
     Notices notices{rq.names};
+    std::memcpy(notices.code, m.layout.code, 2);
     int batch_error = 0;
     if (m.processing == 1) {
         shm_MarkPending(m.data);
@@ -297,12 +362,13 @@ int write(const Request& rq, const Value* values, bool analog, bool signal_other
         slot_SendCode(static_cast<uint32_t>(m.owner), kSlotCodeOutputsWritten);
     }
     if (rq.lock) shm_Unlock(m.data);
-    // The values are stored, so the write stands; the loss is traced and its reason left as
-    // the last error.
-    if (notices.lost != 0) {
-        char what[64];
-        std::snprintf(what, sizeof what, "%d notice(s) of a write to %.2s without a batch", notices.lost,
-                      m.layout.code);
+    // The values are stored, so the write stands; the delay of its notices is traced and its
+    // reason left as the last error.
+    if (notices.kept != 0) {
+        char what[96];
+        std::snprintf(what, sizeof what,
+                      "%d notice(s) of a write to %.2s without a batch, kept for its next batch",
+                      notices.kept, m.layout.code);
         qvr::alarm_state::trace_lost(what, batch_error);
     }
     return 0;

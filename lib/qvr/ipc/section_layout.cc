@@ -24,6 +24,11 @@ size_t code_offset(EntryRef e) {
     return e.offset + (e.wide ? kWideCode : kNarrowCode);
 }
 
+// A narrow entry keeps the low 16 bits, and 0 there is a free entry.
+bool entry_can_hold(EntryRef e, uint32_t pid) {
+    return e.wide || (pid & 0xFFFFu) != 0;
+}
+
 void set_pid(std::span<std::byte> m, EntryRef e, uint32_t pid) {
     if (e.wide)
         store_u32(m, e.offset, pid);
@@ -190,7 +195,16 @@ void signal_entries(std::span<std::byte> mapping, const SignalAreas& areas, int 
     }
 }
 
+bool waiters_can_hold(const SignalAreas& areas, uint32_t pid) {
+    return entry_can_hold(waiter_at(areas, 0), pid);
+}
+
+bool requests_can_hold(const SignalAreas& areas, uint32_t pid) {
+    return entry_can_hold(request_at(areas, 0), pid);
+}
+
 bool queue_request(std::span<std::byte> mapping, const SignalAreas& areas, uint32_t pid, uint16_t code) {
+    if (!requests_can_hold(areas, pid)) return false;
     std::optional<EntryRef> target = request_of(mapping, areas, pid);
     for (int i = 0; !target && i < request_count(areas); ++i) {
         const EntryRef r = request_at(areas, i);
@@ -221,7 +235,7 @@ int64_t reset_waiters(std::span<std::byte> mapping, const SignalAreas& areas, in
         return kWaiterSlotCount;
     }
     const std::optional<EntryRef> slot = waiter_slot(areas, n);
-    if (!slot) return -1;
+    if (!slot || !entry_can_hold(*slot, pid)) return -1;
     const uint32_t previous = entry_pid(mapping, *slot);
     clear(*slot, pid);
     return previous;
@@ -230,7 +244,7 @@ int64_t reset_waiters(std::span<std::byte> mapping, const SignalAreas& areas, in
 std::optional<ClaimResult> claim_waiter(std::span<std::byte> mapping, const SignalAreas& areas, int n,
                                         uint32_t pid) {
     const std::optional<EntryRef> slot = waiter_slot(areas, n);
-    if (!slot) return std::nullopt;
+    if (!slot || !entry_can_hold(*slot, pid)) return std::nullopt;
     const uint32_t owner = entry_pid(mapping, *slot);
     if (owner == 0) {
         set_pid(mapping, *slot, pid);

@@ -110,13 +110,21 @@ struct SignalAreas {
 std::optional<SignalAreas> signal_areas(std::span<const std::byte> mapping);
 
 // One waiter slot or signal request inside a mapping. Narrow entries keep the low 16 bits of
-// a process id; the wide ones are used whenever the section has them.
+// a process id; the wide ones are used whenever the section has them. In a section laid out
+// with narrow entries only (by another creator; this library always lays out wide ones) a
+// process whose id has zero low 16 bits cannot hold an entry, since it would read as free:
+// claims, resets and requests of such a pid are refused, and the shm calls fail with
+// EOVERFLOW.
 struct EntryRef {
     size_t offset;
     bool wide;
 };
 uint32_t entry_pid(std::span<const std::byte> mapping, EntryRef entry);
 bool entry_is_process(std::span<const std::byte> mapping, EntryRef entry, uint32_t pid);
+
+// Whether the waiter slots, or the signal requests, of `areas` can hold `pid`.
+bool waiters_can_hold(const SignalAreas& areas, uint32_t pid);
+bool requests_can_hold(const SignalAreas& areas, uint32_t pid);
 
 // The waiter slot n (1..10) used for waiting and signalling, if the section has one.
 std::optional<EntryRef> waiter_slot(const SignalAreas& areas, int n);
@@ -133,13 +141,15 @@ struct CodeToSend {
 void signal_entries(std::span<std::byte> mapping, const SignalAreas& areas, int n,
                     std::optional<uint32_t> skip_pid, std::vector<CodeToSend>& out);
 
-// Enters (or updates) the request of `pid`; false when every request is taken.
+// Enters (or updates) the request of `pid`; false when every request is taken or the
+// requests cannot hold `pid`.
 bool queue_request(std::span<std::byte> mapping, const SignalAreas& areas, uint32_t pid, uint16_t code);
 // Clears the request of `pid`; false when it has none.
 bool cancel_request(std::span<std::byte> mapping, const SignalAreas& areas, uint32_t pid);
 
 // Claims slot n for `pid` with its flag and missed count cleared and returns the previous
-// owner; for n = 0 empties every slot and returns 10. -1 when the slot does not exist.
+// owner; for n = 0 empties every slot and returns 10. -1 when the slot does not exist or
+// cannot hold `pid`.
 int64_t reset_waiters(std::span<std::byte> mapping, const SignalAreas& areas, int n, uint32_t pid);
 
 enum class ClaimResult {
@@ -148,6 +158,7 @@ enum class ClaimResult {
     kTakenByOther  // the slot belongs to another process
 };
 // Takes slot n for `pid` when free; consumes a missed signal, or sets the waiting flag.
+// nullopt when the slot does not exist or cannot hold `pid`.
 std::optional<ClaimResult> claim_waiter(std::span<std::byte> mapping, const SignalAreas& areas, int n,
                                         uint32_t pid);
 // Clears the waiting flag of slot n when it belongs to `pid`.

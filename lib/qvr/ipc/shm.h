@@ -44,7 +44,8 @@ int shm_WriteData(void* section, const void* source, uint32_t length, uint32_t o
 int shm_MarkPending(void* section);
 // Wakes waiter slot `slot` (1..10), or every slot and every queued request for 0; a slot
 // that is not waiting counts a missed signal. The Others form passes over the calling
-// process. 0, or -1 (67 for a slot above 10, nothing locked).
+// process. The codes are sent once the section's lock is released, each process's in order.
+// 0, or -1 (67 for a slot above 10, nothing locked).
 int shm_SignalWaiters(void* section, int slot);
 int shm_SignalOthers(void* section, int slot);
 // Queues a one-shot code (at most 0xFFFF) for the calling process, sent at the next
@@ -52,7 +53,8 @@ int shm_SignalOthers(void* section, int slot);
 int shm_QueueRequest(void* section, uint32_t code);
 int shm_CancelRequest(void* section);
 // Waits on waiter slot `slot` (1..10) until signalled; returns at once when a signal was
-// missed. Needs the process slot to be open. 0 or -1.
+// missed. Needs the process slot to be open. 0 or -1. The waiting and request calls fail with
+// EOVERFLOW in a section of narrow entries only when this process's id cannot be held there.
 int shm_WaitSignal(void* section, int slot);
 // shm_WaitSignal only when notifications are pending; 0 otherwise.
 int shm_WaitIfPending(void* section, int slot);

@@ -66,7 +66,10 @@ int signal(void* section, int n, bool skip_own) {
                             codes);
     }
     decrement_pending(lock.bytes());
-    // Sent under the lock, after the state they announce; delivery is best effort.
+    // Sent once the lock is released, after the state they announce, so a watcher that does
+    // not read (each costs up to the send time-out) holds up no writer of the section. In
+    // the order collected, so each process gets its codes in order; delivery is best effort.
+    lock.unlock();
     for (const auto& c : codes) {
         if (c.pid != 0) slot_SendCode(c.pid, c.code);
     }
@@ -89,6 +92,7 @@ int shm_QueueRequest(void* section, uint32_t code) {
     if (!lock.locked()) return -1;
     const auto areas = qvr::signal_areas(lock.bytes());
     if (!areas) return platform::fail(platform::kErrorBadNetName);
+    if (!qvr::requests_can_hold(*areas, own_pid())) return platform::fail(EOVERFLOW);
     if (!qvr::queue_request(lock.bytes(), *areas, own_pid(), static_cast<uint16_t>(code)))
         return platform::fail(ENOSPC);
     return 0;
@@ -109,6 +113,7 @@ int shm_ResetWaiters(void* section, int slot) {
     if (!lock.locked()) return -1;
     const auto areas = qvr::signal_areas(lock.bytes());
     if (!areas) return platform::fail(platform::kErrorBadNetName);
+    if (slot != 0 && !qvr::waiters_can_hold(*areas, own_pid())) return platform::fail(EOVERFLOW);
     const int64_t previous = qvr::reset_waiters(lock.bytes(), *areas, slot, own_pid());
     if (previous < 0) return platform::fail(platform::kErrorBadNetName);
     decrement_pending(lock.bytes());
@@ -123,6 +128,7 @@ int shm_WaitSignal(void* section, int slot) {
     if (!lock.locked()) return -1;
     const auto areas = qvr::signal_areas(lock.bytes());
     if (!areas) return platform::fail(platform::kErrorBadNetName);
+    if (!qvr::waiters_can_hold(*areas, own_pid())) return platform::fail(EOVERFLOW);
     const auto claim = qvr::claim_waiter(lock.bytes(), *areas, slot, own_pid());
     if (!claim || *claim == qvr::ClaimResult::kTakenByOther)
         return platform::fail(platform::kErrorBadNetName);

@@ -67,6 +67,11 @@ struct SlotState {
 
     std::atomic<bool> open{false};
     std::atomic<bool> stopping{false};
+    // Sends to the own process under way: close waits for them before it releases what they
+    // use (the event, the queue, the callback).
+    std::mutex sends_mutex;
+    std::condition_variable sends_cv;
+    int sends_under_way = 0;
     std::optional<platform::MailslotReceiver> receiver;
     std::optional<platform::Event> code_handled;
     std::optional<platform::Event> stop_event;
@@ -81,6 +86,7 @@ struct SlotState {
     std::atomic<long> dropped_messages{0};
     std::atomic<int> injected_errors{0};
     std::atomic<int> injected_error_code{0};
+    std::atomic<void (*)()> own_delivery_hook{nullptr};
 
     ~SlotState();
 };
@@ -223,6 +229,38 @@ void dispatcher_loop() {
     }
 }
 
+// Admits one send to the own process while the slot is open and not closing.
+class OwnSend {
+  public:
+    OwnSend() {
+        SlotState& s = state();
+        std::lock_guard lock(s.sends_mutex);
+        admitted_ = s.open && !s.stopping;
+        if (admitted_) ++s.sends_under_way;
+    }
+    ~OwnSend() {
+        if (!admitted_) return;
+        SlotState& s = state();
+        {
+            std::lock_guard lock(s.sends_mutex);
+            --s.sends_under_way;
+        }
+        s.sends_cv.notify_all();
+    }
+    OwnSend(const OwnSend&) = delete;
+    OwnSend& operator=(const OwnSend&) = delete;
+    bool admitted() const { return admitted_; }
+
+  private:
+    bool admitted_ = false;
+};
+
+// Once stopping is set no new send is admitted; the ones admitted before finish.
+void wait_for_own_sends(SlotState& s) {
+    std::unique_lock lock(s.sends_mutex);
+    s.sends_cv.wait(lock, [&] { return s.sends_under_way == 0; });
+}
+
 void stop_threads(SlotState& s) {
     s.stopping = true;
     s.stop_event->set();
@@ -323,6 +361,10 @@ void inject_read_errors(int count, int error) {
     state().injected_errors = count;
 }
 
+void set_own_delivery_hook(void (*hook)()) {
+    state().own_delivery_hook = hook;
+}
+
 }  // namespace qvr::slot_testing
 
 SlotCallback slot_Open(SlotCallback callback) {
@@ -368,6 +410,7 @@ SlotCallback slot_Open(SlotCallback callback) {
     } catch (const std::system_error& e) {
         const int error = e.code().value();
         stop_threads(s);
+        wait_for_own_sends(s);
         release_resources();
         platform::fail(error);
         return nullptr;
@@ -385,13 +428,15 @@ void slot_Close() {
         return;
     }
     stop_threads(s);
+    wait_for_own_sends(s);
     release_resources();
 }
 
 int slot_SendCode(uint32_t pid, uint32_t code) {
     SlotState& s = state();
     if (pid == own_pid()) {
-        if (!s.open) return platform::fail(ENOENT);
+        const OwnSend send;
+        if (!send.admitted()) return platform::fail(ENOENT);
         if (!in_callback()) {
             // A callback running elsewhere may be waiting for a section lock the sender holds;
             // then the code is queued rather than waiting for the critical section.
@@ -399,6 +444,7 @@ int slot_SendCode(uint32_t pid, uint32_t code) {
             if (lock.owns_lock() && s.commands_allowed && s.undelivered == 0) {
                 run_callback(code);
                 lock.unlock();
+                if (auto hook = s.own_delivery_hook.load()) hook();
                 s.code_handled->set();
                 return 0;
             }

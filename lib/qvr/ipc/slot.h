@@ -26,7 +26,8 @@ using SlotCallback = int (*)(uint32_t code);
 // Opens the slot with `callback`, or swaps the callback of an open slot. The previous
 // callback with errno 0 (null on a first open), or null with errno set on failure.
 SlotCallback slot_Open(SlotCallback callback);
-// Stops and joins the slot's threads, then releases everything; nothing when not open.
+// Stops and joins the slot's threads, waits for sends to the own process under way on other
+// threads (later ones fail with ENOENT), then releases everything; nothing when not open.
 void slot_Close();
 // Sends `code` to the slot of process `pid`. To the own process it runs the callback before
 // returning when commands are allowed and no code waits to be handled, else queues the code

@@ -8,8 +8,12 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <optional>
+#include <span>
 #include <string>
 #include <thread>
 
@@ -85,13 +89,50 @@ pid_t run_in(const ProcessRecord* record, const char* suffix, int argument, cons
     return platform::spawn_process(*path, argv, options);
 }
 
-void set_enabled(ProcessRecord* record, uint8_t enabled, bool clear_pid) {
-    void* table = qvr::process_table();
-    const bool locked = table != nullptr && shm_Lock(table) == 0;
-    record->ProcEnabled = enabled;
-    if (clear_pid) record->ProcPid = 0;
-    if (locked) shm_Unlock(table);
+// Whether `record` lies in the process table's mapping (beyond its count too: a record that
+// left the table is still no caller's own copy).
+bool inside_table(const ProcessRecord* record) {
+    const std::span<std::byte> table = qvr::section_bytes(qvr::process_table());
+    if (table.empty()) return false;
+    const auto* at = reinterpret_cast<const std::byte*>(record);
+    return std::less_equal<>{}(table.data(), at) && std::less<>{}(at, table.data() + table.size());
 }
+
+// The record a start works on. Another process may move the table's records
+// (shm_MoveProcessLast) while the start waits, so a record of the table is found again by
+// its name, under the table's lock, every time it is used. A record outside the table
+// (a caller's own copy) is used as it is.
+class RecordRef {
+  public:
+    explicit RecordRef(ProcessRecord* given) : given_(given), name_(qvr::field_text(given->ProcName)) {}
+
+    // Runs `use` on the record under the table's lock; false (nothing run) when the record
+    // is no longer in the table.
+    template <typename Use>
+    bool with(Use&& use) const {
+        void* table = qvr::process_table();
+        const bool locked = table != nullptr && shm_Lock(table) == 0;
+        ProcessRecord* record = find();
+        if (record != nullptr) use(*record);
+        if (locked) shm_Unlock(table);
+        return record != nullptr;
+    }
+
+  private:
+    ProcessRecord* find() const {
+        if (!inside_table(given_)) return given_;
+        if (qvr::field_text(given_->ProcName) == name_) return given_;
+        const uint32_t count = qvr::process_count();
+        for (uint32_t i = 0; i < count; ++i) {
+            ProcessRecord* r = qvr::process_record(i);
+            if (r != nullptr && qvr::field_text(r->ProcName) == name_) return r;
+        }
+        return nullptr;
+    }
+
+    ProcessRecord* given_;
+    std::string name_;
+};
 
 }  // namespace
 
@@ -117,46 +158,64 @@ void proc_SetCreateOptions(uint32_t creation_flags, int inherit_handles) {
 
 int proc_Start(ProcessRecord* record) {
     if (record == nullptr) return platform::fail(platform::kErrorInvalidArgument);
-    const std::string text(qvr::field_text(record->ProcText));
+    const RecordRef ref(record);
+    ProcessRecord copy{};
+    if (!ref.with([&](ProcessRecord& r) { copy = r; })) return platform::fail(platform::kErrorFileNotFound);
+    auto cannot_run = [](int error) {
+        shm_SetStatusText(kCantRun, masked(error));
+        return platform::fail(error);
+    };
+    const std::string text(qvr::field_text(copy.ProcText));
     shm_RegisterStatusEntry(qvr::kStatusEntryProcessor, text.c_str());
 
     // The program runs in its folder; this process's current folder is left alone.
-    const std::string folder = current_folder() + "/" + std::string(qvr::field_text(record->ProcName));
+    const std::string folder = current_folder() + "/" + std::string(qvr::field_text(copy.ProcName));
     struct stat st {};
-    if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        const int error = errno == 0 ? platform::kErrorPathNotFound : errno;
-        shm_SetStatusText(kCantRun, masked(error));
-        return platform::fail(error);
-    }
+    if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return cannot_run(errno == 0 ? platform::kErrorPathNotFound : errno);
     uint8_t enabled = 0;
     if (cfg_LoadDeviceConfig(folder.c_str(), nullptr, 0, nullptr, 0, nullptr, &enabled, nullptr, nullptr,
-                             nullptr) != 0) {
-        const int error = errno;
-        shm_SetStatusText(kCantRun, masked(error));
-        return platform::fail(error);
-    }
-    set_enabled(record, enabled, false);
-    if (record->ProcEnabled == 0 || record->RunsProcess == 0) return 0;
+                             nullptr) != 0)
+        return cannot_run(errno);
+    bool wanted = false;
+    if (!ref.with([&](ProcessRecord& r) {
+            r.ProcEnabled = enabled;
+            wanted = r.ProcEnabled != 0 && r.RunsProcess != 0;
+            if (wanted) r.ProcReady = 0;
+            copy = r;
+        }))
+        return cannot_run(platform::kErrorFileNotFound);
+    if (!wanted) return 0;
 
-    record->ProcReady = 0;
-    const pid_t pid = run_in(record, "run", 0, nullptr, nullptr, folder);
+    const pid_t pid = run_in(&copy, "run", 0, nullptr, nullptr, folder);
     if (pid < 0) {
         const int error = errno;
-        set_enabled(record, 0, true);
-        shm_SetStatusText(kCantRun, masked(error));
-        return platform::fail(error);
+        ref.with([](ProcessRecord& r) {
+            r.ProcEnabled = 0;
+            r.ProcPid = 0;
+        });
+        return cannot_run(error);
     }
-    record->ProcPid = pid;
+    auto ready = [&] {
+        int32_t value = 0;
+        const bool found = ref.with([&](ProcessRecord& r) { value = r.ProcReady; });
+        return found ? std::optional<int32_t>(value) : std::nullopt;
+    };
+    if (!ref.with([&](ProcessRecord& r) { r.ProcPid = pid; }))
+        return cannot_run(platform::kErrorFileNotFound);
     // Bounded, so a program that hangs before it is ready cannot hang its starter.
     const auto deadline = platform::Deadline::after_ms(g_ready_timeout_ms.load());
-    while (proc_IsAlive(pid) != 0 && record->ProcReady == 0) {
-        if (deadline.expired()) {
-            shm_SetStatusText(kCantRun, masked(platform::kErrorTimeout));
-            return platform::fail(platform::kErrorTimeout);
-        }
+    for (;;) {
+        const std::optional<int32_t> now = ready();
+        if (!now) return cannot_run(platform::kErrorFileNotFound);
+        if (*now != 0) return 0;
+        if (proc_IsAlive(pid) == 0) break;
+        if (deadline.expired()) return cannot_run(platform::kErrorTimeout);
         if (slot_Wait(kReadyPollMs) != 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(kReadyPollMs));
     }
-    if (record->ProcReady == 0) return platform::fail(platform::kErrorBrokenPipe);
-    return 0;
+    // Ready just before it ended still counts.
+    const std::optional<int32_t> last = ready();
+    if (last && *last != 0) return 0;
+    return platform::fail(platform::kErrorBrokenPipe);
 }

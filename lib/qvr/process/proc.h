@@ -15,7 +15,9 @@ inline constexpr int kProcReadyTimeoutMs = 30000;
 // Registers the processor's status entry, re-reads its enable switch from the "config" file
 // of the folder named ProcName (below the current folder) and, when it is enabled and runs a
 // program, starts it there and waits until it is ready (ProcReady), it ends, or 30 s passed.
-// 0, or -1 with "CAN'T RUN - %04d" as its status text.
+// A record of the process table is found again by its ProcName under the table's lock each
+// time it is used, so records that another process moves meanwhile are no harm.
+// 0, or -1 with "CAN'T RUN - %04d" as its status text (2 when the record left the table).
 int proc_Start(ProcessRecord* record);
 // Starts "%.5s_%.2s" of (ProcName, suffix) ("calc" or "opddx" followed by a number count as
 // "calc" and "opddx") with the argument "%d" and up to two further texts. Its id or -1.

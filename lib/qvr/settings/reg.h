@@ -35,7 +35,8 @@ int reg_ProductKeyExists(const char* name);
 // once per process; at most 31 characters.
 const char* reg_GetProductName();
 const char* reg_GetReplicationProductName();
-// The edition variant (at most 15 characters) or null.
+// The edition variant (at most 15 characters) or null, in a per-thread buffer that stays as
+// it is until the thread's next call.
 const char* reg_GetVariant();
 // Presets the variant (cut to 15 characters). Returns the pointer just past text's zero.
 const char* reg_SetVariant(const char* text);

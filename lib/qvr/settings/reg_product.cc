@@ -213,7 +213,11 @@ const char* reg_GetVariant() {
             s.variant.fill(0);
         s.variant.back() = 0;
     }
-    return s.variant[0] != 0 ? s.variant.data() : nullptr;
+    if (s.variant[0] == 0) return nullptr;
+    // reg_SetVariant on another thread rewrites the cache: each thread reads its own copy.
+    thread_local std::array<char, kVariantCache> result{};
+    result = s.variant;
+    return result.data();
 }
 
 const char* reg_SetVariant(const char* text) {

@@ -6,4 +6,8 @@ namespace qvr::slot_testing {
 // is too rare to provoke from outside).
 void inject_read_errors(int count, int error);
 
+// Called by every send to the own process after its callback ran, before the send wakes a
+// waiter (null: none), so a test can close the slot at that moment.
+void set_own_delivery_hook(void (*hook)());
+
 }  // namespace qvr::slot_testing

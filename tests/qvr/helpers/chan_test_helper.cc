@@ -42,6 +42,10 @@ int processor_program(std::string_view program, int argc, char** argv) {
     if (std::getenv("HELPER_EXIT_BEFORE_READY") != nullptr) return 3;
     slot_Open(on_code);
     const std::string name(program.substr(0, 5));
+    // HELPER_READY_WHEN names a file in the program's folder that must appear first.
+    if (const char* when = std::getenv("HELPER_READY_WHEN"); when != nullptr) {
+        for (int i = 0; i < 3000 && !g_stop && access(when, F_OK) != 0; ++i) usleep(10000);
+    }
     ProcessRecord* record = shm_FindProcess(name.c_str());
     if (record != nullptr && std::getenv("HELPER_NEVER_READY") == nullptr) record->ProcReady = 1;
     while (!g_stop) slot_Wait(100);

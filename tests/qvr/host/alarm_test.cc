@@ -170,8 +170,11 @@ TEST_F(Notices, AFailedLoggerSendIsTracedAndFailsTheBatch) {
         trace.clear();
         begin();
         ASSERT_EQ(alarm_LoggerTriggerUp(0), 0);
+        const auto started = std::chrono::steady_clock::now();
         EXPECT_EQ(alarm_EndBatch(), -1);
         EXPECT_EQ(errno, error);
+        // At most one send time-out of about 1 s; the bound leaves room for a loaded machine.
+        EXPECT_LT(std::chrono::steady_clock::now() - started, 5s) << "the failed send outlasted its time-out";
         EXPECT_EQ(trace.lines("notice not delivered: logger event code").size(), 1u);
         EXPECT_EQ(codes(), std::vector<uint32_t>{qvr::kLoggerEventCode + 1}) << "the other logger is told";
         begin();
@@ -235,9 +238,12 @@ TEST_F(Notices, ASlowAlarmReceiverBoundsTheBatchAndEverySuccessArrives) {
     host_.alarms().pause();
     begin();
     int delivered = 0, failed = 0;
+    const auto started = std::chrono::steady_clock::now();
     for (int i = 0; i < 300; ++i) (alarm_PostEvent(i % 4, 0) == 0 ? delivered : failed)++;
     ASSERT_EQ(alarm_EndBatch(), 0);
     EXPECT_GT(failed, 0) << "a receiver that does not read makes sends fail, not hang";
+    // One send time-out of about 1 s, then the batch does not wait again.
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 5s) << "the batch waited more than once";
     host_.alarms().resume();
     EXPECT_EQ(host_.alarms().alarms(delivered, kLong).size(), static_cast<size_t>(delivered));
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "host/host.h"
 #include "host/runtime_host.h"
 #include "platform/last_error.h"
 #include "qvr/host/alarm.h"
@@ -17,6 +18,7 @@
 #include "qvr/ipc/section_layout.h"
 #include "qvr/ipc/shm.h"
 #include "qvr/ipc/slot.h"
+#include "qvr/testing/alarm_testing.h"
 #include "support/debug_capture.h"
 
 using namespace std::chrono_literals;
@@ -381,5 +383,96 @@ TEST_F(Writers, WithoutItsEventModuleAWriteStoresItsValuesAndTracesTheLostNotice
         ASSERT_EQ(lost.size(), 1u) << "one line for the write";
         EXPECT_NE(lost[0].find(s.lost), std::string::npos) << lost[0];
         EXPECT_EQ(error, ENOENT) << "the reason the batch could not begin";
+    }
+}
+
+namespace {
+
+// A processor module `code` of one analog output channel whose event module the host failed
+// to create: a high alarm above 90 and an event above 70 when `events`.
+bool add_module_without_events(sim_host::RuntimeHost& host, const char* name, const char* code, bool events) {
+    sim_host::ProcessSpec spec{.name = name, .code = code, .analog = true, .event_module = false};
+    spec.channels = {sim_host::analog_output(std::string(code) + "1")};
+    if (host.add_process(spec) < 0) return false;
+    qvr::ChannelRecord* r = host.channel_record(code, 1);
+    r->head.Flags.set(AnalogFlag::HighAlarmEnable, true);
+    r->head.Flags.set(AnalogFlag::EventEnable, events);
+    r->analog.HighAlarmLimit = 90;
+    r->analog.HighEventLimit = 70;
+    r->analog.LowEventLimit = 10;
+    return true;
+}
+
+// The event module the host creates after all.
+bool add_event_module(sim_host::RuntimeHost& host, const std::string& code) {
+    const uint32_t length =
+        (1 + host.options().logger_capacity) * static_cast<uint32_t>(qvr::event_bitmap_size(1));
+    return sim_host::create_module("dm_" + code + "_event", length) != nullptr;
+}
+
+}  // namespace
+
+// The notices of a write whose batch cannot begin are kept: the module's first batch that
+// begins (its event module created after all) posts them ahead of its own, with the names of
+// the write they came from, and the logger hears of the trigger. Each goes once.
+TEST_F(Writers, NoticesOfAWriteWithoutABatchGoWithTheModulesNextBatch) {
+    qvr::alarm_testing::forget_kept_notices();
+    ASSERT_TRUE(add_module_without_events(host_, "USERK", "UK", true));
+    codes();
+    qvr_test::DebugCapture trace;
+    const float raised = 95;  // alarm raised, event trigger up
+    ASSERT_EQ(chan_SetAnalogValuesAs("UK", 1, 1, &raised, "PC2", "kept"), 0);
+    const auto kept = trace.lines("notice not delivered");
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_NE(kept[0].find("2 notice(s) of a write to UK without a batch, kept for its next batch"),
+              std::string::npos)
+        << kept[0];
+    EXPECT_TRUE(drain().empty());
+    EXPECT_TRUE(codes().empty());
+
+    ASSERT_TRUE(add_event_module(host_, "UK"));
+    ASSERT_TRUE(host_.set_logger_channel("UK", 1, 1, true));
+    const float still_high = 96;  // a change without notices of its own
+    ASSERT_EQ(chan_SetAnalogValuesAs("UK", 1, 1, &still_high, "PC1", "op"), 0);
+    const auto messages = drain();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(std::string(messages[0].code, 2), "UK");
+    EXPECT_EQ(messages[0].channel, 1);
+    EXPECT_EQ(qvr::form_of(messages[0].form), static_cast<uint32_t>(qvr::kFormAlarm));
+    EXPECT_EQ(qvr::message_value(messages[0]), 95.0f);
+    EXPECT_STREQ(messages[0].computer, "PC2");
+    EXPECT_STREQ(messages[0].user, "kept");
+    EXPECT_EQ(codes(), std::vector<uint32_t>{qvr::kLoggerEventCode + 1});
+
+    const float higher = 97;
+    ASSERT_EQ(chan_SetAnalogValuesAs("UK", 1, 1, &higher, "PC1", "op"), 0);
+    EXPECT_TRUE(drain().empty()) << "posted once";
+    EXPECT_TRUE(codes().empty());
+}
+
+// Beyond the bound the oldest kept notices go, each traced; the newest are posted in order.
+TEST_F(Writers, KeptNoticesAreBoundedAndTheOldestGo) {
+    qvr::alarm_testing::forget_kept_notices();
+    const size_t limit = qvr::alarm_testing::set_kept_notice_limit(3);
+    ASSERT_TRUE(add_module_without_events(host_, "USERL", "UL", false));
+    qvr_test::DebugCapture trace;
+    // Raised, cleared, raised, cleared, raised: one notice each.
+    for (const float v : {95.0f, 50.0f, 96.0f, 51.0f, 97.0f})
+        ASSERT_EQ(chan_SetAnalogValuesAs("UL", 1, 1, &v, "PC1", "op"), 0);
+    qvr::alarm_testing::set_kept_notice_limit(limit);
+    EXPECT_EQ(trace.lines("the oldest kept notice of UL (3 kept at most)").size(), 2u);
+
+    ASSERT_TRUE(add_event_module(host_, "UL"));
+    const float same = 97;  // unchanged: the batch begins, the channel is not looked at
+    ASSERT_EQ(chan_SetAnalogValuesAs("UL", 1, 1, &same, "PC1", "op"), 0);
+    const auto messages = drain();
+    ASSERT_EQ(messages.size(), 3u);
+    const uint32_t forms[] = {qvr::kFormAlarm, qvr::kFormEvent, qvr::kFormAlarm};
+    const float values[] = {96, 51, 97};
+    for (size_t i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(std::string(messages[i].code, 2), "UL");
+        EXPECT_EQ(qvr::form_of(messages[i].form), forms[i]);
+        EXPECT_EQ(qvr::message_value(messages[i]), values[i]);
     }
 }

@@ -203,6 +203,33 @@ TEST(SectionLayout, ModuleWithoutWideAreasUsesItsNarrowEntries) {
     EXPECT_EQ(codes[1].code, 77u);
 }
 
+// A narrow entry keeps the low 16 bits of a process id; for a pid whose low 16 bits are zero
+// that is the free entry, so such a pid is refused rather than written as nobody.
+TEST(SectionLayout, NarrowEntriesRefuseAPidThatWouldReadAsFree) {
+    std::vector<std::byte> image(128 + 10 + 60 + 128);
+    qvr::fill_section_header(image, "dm_NW", static_cast<uint32_t>(image.size() - 108));
+    qvr::store_u32(image, qvr::kOffDataLength, 10);
+    qvr::store_u32(image, qvr::kOffWaiterOffset, 138);
+    qvr::store_u32(image, qvr::kOffRequestOffset, 198);
+    const auto areas = qvr::signal_areas(image);
+    ASSERT_TRUE(areas);
+    const std::vector<std::byte> before = image;
+    for (const uint32_t pid : {0x10000u, 0x30000u, 0x3F0000u}) {
+        SCOPED_TRACE(pid);
+        EXPECT_EQ(qvr::reset_waiters(image, *areas, 3, pid), -1);
+        EXPECT_EQ(qvr::claim_waiter(image, *areas, 3, pid), std::nullopt);
+        EXPECT_FALSE(qvr::queue_request(image, *areas, pid, 5));
+        EXPECT_EQ(image, before) << "nothing written";
+    }
+    EXPECT_EQ(qvr::claim_waiter(image, *areas, 3, 0x30001), qvr::ClaimResult::kMustWait)
+        << "other pids above 65535 still use their low 16 bits";
+
+    auto wide = module_image(10);
+    const auto wide_areas = *qvr::signal_areas(wide);
+    EXPECT_EQ(qvr::claim_waiter(wide, wide_areas, 3, 0x30000), qvr::ClaimResult::kMustWait);
+    EXPECT_TRUE(qvr::queue_request(wide, wide_areas, 0x30000, 5));
+}
+
 TEST(SectionLayout, WideEntriesKeepProcessIdsAbove65535) {
     auto image = module_image(10);
     const auto areas = *qvr::signal_areas(image);

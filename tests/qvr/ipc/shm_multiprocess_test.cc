@@ -4,8 +4,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/debug_output.h"
@@ -190,4 +192,74 @@ TEST(SectionsBetweenProcesses, SignalOthersWakesTheOtherProcessButNotTheCaller) 
     const auto own_slot = *qvr::waiter_slot(*qvr::signal_areas(bytes), 1);
     EXPECT_EQ(qvr::load_u16(bytes, own_slot.offset + 6), 0) << "no missed signal counted for the caller";
     slot_Close();
+}
+
+namespace {
+std::vector<uint32_t> g_own_codes;
+int record_own(uint32_t code) {
+    g_own_codes.push_back(code);
+    return 0;
+}
+}  // namespace
+
+// A watcher that was stopped while it waited cannot take its codes; the signal that must
+// give up on it after the send time-out no longer keeps the section locked meanwhile, and
+// the codes to one process keep their order.
+TEST(SectionsBetweenProcesses, AStoppedWatcherDoesNotHoldUpTheSectionsWriters) {
+    void* s = shm_CreateDataModule("dm_SW", 16);
+    ASSERT_NE(s, nullptr);
+    ASSERT_EQ(shm_ResetWaiters(s, 0), 10);
+    auto watcher = helper({"wait", "dm_SW", "2"});
+    watcher.read_stdout(kLong, "ready");
+    const auto bytes = qvr::section_bytes(s);
+    const auto slot2 = *qvr::waiter_slot(*qvr::signal_areas(bytes), 2);
+    const auto waiting = [&] {
+        shm_Lock(s);
+        const bool set = qvr::entry_pid(bytes, slot2) == static_cast<uint32_t>(watcher.pid()) &&
+                         qvr::load_u16(bytes, slot2.offset + 4) != 0;
+        shm_Unlock(s);
+        return set;
+    };
+    for (int i = 0; i < 3000 && !waiting(); ++i) std::this_thread::sleep_for(10ms);
+    ASSERT_TRUE(waiting());
+    watcher.kill(SIGSTOP);
+    const auto pid = static_cast<uint32_t>(watcher.pid());
+    int queued = 0;
+    while (slot_SendCode(pid, 1) == 0)
+        ASSERT_LT(++queued, 100000) << "the stopped watcher's queue never filled";
+
+    // This process waits on slot 1 and has a request queued: 32, then its code.
+    g_own_codes.clear();
+    slot_Open(record_own);
+    ASSERT_EQ(shm_ResetWaiters(s, 1), 0);
+    {
+        shm_Lock(s);
+        ASSERT_EQ(qvr::claim_waiter(bytes, *qvr::signal_areas(bytes), 1, static_cast<uint32_t>(getpid())),
+                  qvr::ClaimResult::kMustWait);
+        shm_Unlock(s);
+    }
+    ASSERT_EQ(shm_QueueRequest(s, 77), 0);
+
+    using Clock = std::chrono::steady_clock;
+    std::atomic<bool> signalling{false};
+    Clock::time_point signal_end;
+    std::thread signaller([&] {
+        signalling = true;
+        EXPECT_EQ(shm_SignalWaiters(s, 0), 0);
+        signal_end = Clock::now();
+    });
+    while (!signalling) std::this_thread::yield();
+    std::this_thread::sleep_for(100ms);  // into the send to the stopped watcher
+    ASSERT_EQ(shm_Lock(s), 0);
+    const auto locked_at = Clock::now();
+    shm_Unlock(s);
+    signaller.join();
+    // The send to the stopped watcher lasts its time-out of about 1 s; a lock held through it
+    // is free only when the signal is nearly done.
+    EXPECT_GT(signal_end - locked_at, 300ms) << "the writer waited for the stopped watcher's send";
+    EXPECT_EQ(g_own_codes, (std::vector<uint32_t>{qvr::kSectionChangedCode, 77}));
+
+    slot_Close();
+    watcher.kill(SIGKILL);
+    EXPECT_TRUE(watcher.wait(kLong));
 }

@@ -74,9 +74,15 @@ TEST(SlotsBetweenProcesses, SenderGivesUpOnAReceiverThatDoesNotRead) {
     const auto pid = static_cast<uint32_t>(deaf.pid());
     int sent = 0;
     int rc = 0;
-    while ((rc = slot_SendCode(pid, 300)) == 0)
+    auto started = std::chrono::steady_clock::now();
+    while ((rc = slot_SendCode(pid, 300)) == 0) {
         ASSERT_LT(++sent, 100000) << "the receiver's queue never filled";
+        started = std::chrono::steady_clock::now();
+    }
+    const auto took = std::chrono::steady_clock::now() - started;
     EXPECT_EQ(errno, ETIMEDOUT) << "bounded by the send time-out, not blocked for ever";
+    // The send time-out is about 1 s; the bound leaves room for a loaded machine.
+    EXPECT_LT(took, 5s) << "the failing send returned only after its time-out had long passed";
     EXPECT_GT(sent, 0);
 
     deaf.kill(SIGKILL);

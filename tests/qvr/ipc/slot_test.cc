@@ -223,6 +223,40 @@ TEST_F(SlotTest, CallbackMaySendToItsOwnProcess) {
     EXPECT_EQ(g_seen.all(), (std::vector<uint32_t>{1, 2}));
 }
 
+namespace {
+std::atomic<bool> g_closed{false};
+std::atomic<bool> g_closed_during_send{false};
+std::thread g_closer;
+
+// Runs in an own send between its callback and its wake-up: closes the slot on another
+// thread and looks whether that close gets through while the send is still under way.
+void close_from_another_thread() {
+    qvr::slot_testing::set_own_delivery_hook(nullptr);
+    g_closer = std::thread([] {
+        slot_Close();
+        g_closed = true;
+    });
+    // A close that does not wait for the send is done in a few milliseconds.
+    for (int i = 0; i < 50 && !g_closed; ++i) std::this_thread::sleep_for(10ms);
+    g_closed_during_send = g_closed.load();
+}
+}  // namespace
+
+TEST_F(SlotTest, CloseOnAnotherThreadWaitsForAnOwnSendUnderWay) {
+    g_closed = false;
+    g_closed_during_send = false;
+    qvr::slot_testing::set_own_delivery_hook(close_from_another_thread);
+    EXPECT_EQ(slot_SendCode(own(), 303), 0);
+    qvr::slot_testing::set_own_delivery_hook(nullptr);
+    ASSERT_TRUE(g_closer.joinable());
+    g_closer.join();
+    EXPECT_FALSE(g_closed_during_send) << "close released the slot while a send still used it";
+    EXPECT_TRUE(g_closed);
+    errno = 0;
+    EXPECT_EQ(slot_SendCode(own(), 303), -1) << "closed";
+    EXPECT_EQ(errno, ENOENT);
+}
+
 TEST_F(SlotTest, MessagesOfAnotherLengthAreDroppedWholeAndTraced) {
     Trace trace;
     const char three[3] = {1, 2, 3};

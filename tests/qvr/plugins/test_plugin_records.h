@@ -93,6 +93,14 @@ inline constexpr StructsField kChannelExtraFields[] = {
 };
 inline constexpr StructsType kChannelExtraType =
     structs_struct_type(sizeof(ChannelExtra), kChannelExtraFields);
+// The same extra data with its first field named like a field of the analog channel layout.
+inline constexpr StructsField kLayoutNamedChannelExtraFields[] = {
+    structs_field("Gain", structs_type_float, offsetof(ChannelExtra, Scale)),
+    structs_field("Code", structs_type_uint16, offsetof(ChannelExtra, Code)),
+    structs_field_end(),
+};
+inline constexpr StructsType kLayoutNamedChannelExtraType =
+    structs_struct_type(sizeof(ChannelExtra), kLayoutNamedChannelExtraFields);
 
 // Offsets in the 216-byte channel record.
 inline constexpr std::size_t kTypeOffset = 24;

@@ -149,7 +149,9 @@ int32_t Ex_Get_Channel_Extra_FileOffset(void) {
     return 0;
 }
 
+// With TVALL_EXTRA_NAMED_LIKE_LAYOUT set the extra data names its first field "Gain".
 const StructsType* Ex_Get_Channel_Extra_Type(int32_t, int32_t, const void*) {
+    if (std::getenv("TVALL_EXTRA_NAMED_LIKE_LAYOUT") != nullptr) return &kLayoutNamedChannelExtraType;
     return &kChannelExtraType;
 }
 

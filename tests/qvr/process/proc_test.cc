@@ -3,12 +3,19 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <string>
+#include <thread>
 
 #include "host/runtime_host.h"
 #include "qvr/host/host_tables.h"
+#include "qvr/ipc/section_layout.h"
+#include "qvr/ipc/shm.h"
 #include "qvr/process/proc.h"
 #include "qvr/testing/proc_testing.h"
 #include "support/child_process.h"
@@ -107,6 +114,116 @@ TEST_F(ProcStart, AProgramThatNeverBecomesReadyDoesNotHangItsStarter) {
     EXPECT_EQ(errno, 1460);
     EXPECT_EQ(status(), "CAN'T RUN - 1460");
     EXPECT_EQ(proc_IsAlive(r->ProcPid), 1) << "left running for its owner to stop";
+}
+
+namespace {
+
+// A processor followed in the table by another, with names of each case's own, so records
+// that other cases left in the tables do not match. Its program is "<first 5>_ru".
+class ProcStartReordered : public ::testing::Test {
+  protected:
+    void prepare(const std::string& name, const std::string& next) {
+        name_ = name;
+        root_ = fs::path(qvr_test::test_root()) / ("proc_" + name);
+        fs::remove_all(root_);
+        fs::create_directories(root_ / "bin");
+        fs::create_directories(folder());
+        std::string program = name.substr(0, 5) + "_ru";
+        for (char& c : program) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        fs::create_symlink(qvr_test::bin_path("chan_test_helper"), root_ / "bin" / program);
+        setenv("QVR_BIN", (root_ / "bin").c_str(), 1);
+        std::ofstream(folder() / "config", std::ios::binary) << '\1' << std::string(4, '\0');
+        ASSERT_EQ(chdir((root_ / "config").c_str()), 0);
+        ASSERT_GE(host_.add_process({name, name + " PROCESSOR", "", true, false}), 0);
+        ASSERT_GE(host_.add_process({next, next + " PROCESSOR", "", false, false}), 0);
+        unsetenv("HELPER_EXIT_BEFORE_READY");
+        unsetenv("HELPER_NEVER_READY");
+        // The program gets ready only once the file "go" is in its folder.
+        setenv("HELPER_READY_WHEN", "go", 1);
+        qvr::proc_testing::set_ready_timeout_ms(20000);
+    }
+    void TearDown() override {
+        unsetenv("HELPER_READY_WHEN");
+        qvr::proc_testing::set_ready_timeout_ms(kProcReadyTimeoutMs);
+        if (ProcessRecord* r = host_.process(name_); r != nullptr && r->ProcPid > 0) {
+            sim_host::HostProcess p(r->ProcPid);
+            p.stop(std::chrono::seconds(30));
+            r->ProcPid = 0;
+        }
+    }
+    fs::path folder() const { return root_ / "config" / name_; }
+    // Runs `step` on another thread once the program has started.
+    std::thread once_started(std::function<void()> step) const {
+        return std::thread([this, step] {
+            for (int i = 0; i < 3000 && !fs::exists(folder() / "started.txt"); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            step();
+        });
+    }
+
+    std::string name_;
+    fs::path root_;
+    sim_host::RuntimeHost host_;
+};
+
+}  // namespace
+
+// Another process reorders the table while the program gets ready: the start follows its
+// own record by name and leaves the record that took its old place alone.
+TEST_F(ProcStartReordered, TheReadyWaitFollowsItsRecordByName) {
+    ASSERT_NO_FATAL_FAILURE(prepare("MOVPROC", "MOVLATER"));
+    ProcessRecord* r = host_.process("MOVPROC");
+    ASSERT_NE(r, nullptr);
+    std::atomic<bool> moved{false};
+    std::thread mover = once_started([&] {
+        moved = shm_MoveProcessLast("MOVPROC") == 0;
+        std::ofstream(folder() / "go") << "go\n";
+    });
+    const int rc = proc_Start(r);
+    mover.join();
+    ASSERT_TRUE(moved);
+    ProcessRecord* now = host_.process("MOVPROC");
+    ASSERT_NE(now, r) << "the record moved";
+    EXPECT_EQ(rc, 0) << "ready in its new place";
+    EXPECT_GT(now->ProcPid, 0);
+    EXPECT_NE(now->ProcReady, 0);
+    EXPECT_EQ(std::string(r->ProcName), "MOVLATER");
+    EXPECT_EQ(r->ProcPid, 0) << "the record in the old place is not written";
+    EXPECT_EQ(r->ProcReady, 0);
+}
+
+// A record that leaves the table while its program gets ready ends the start at once.
+TEST_F(ProcStartReordered, ARecordThatLeavesTheTableEndsTheStart) {
+    ASSERT_NO_FATAL_FAILURE(prepare("GONPROC", "GONLATER"));
+    ProcessRecord* r = host_.process("GONPROC");
+    ASSERT_NE(r, nullptr);
+    void* table = qvr::process_table();
+    ASSERT_NE(table, nullptr);
+    const auto bytes = qvr::section_bytes(table);
+    auto change_count = [&](int by) {
+        shm_Lock(table);
+        qvr::store_u32(bytes, qvr::kTableCountOffset,
+                       static_cast<uint32_t>(static_cast<int>(qvr::load_u32(bytes, qvr::kTableCountOffset)) + by));
+        shm_Unlock(table);
+    };
+    std::atomic<bool> moved{false};
+    std::thread remover = once_started([&] {
+        // Last in the table, then outside its count.
+        moved = shm_MoveProcessLast("GONPROC") == 0;
+        if (moved) change_count(-1);
+    });
+    const auto started = std::chrono::steady_clock::now();
+    const int rc = proc_Start(r);
+    const int error = errno;
+    const auto took = std::chrono::steady_clock::now() - started;
+    remover.join();
+    ASSERT_TRUE(moved);
+    change_count(+1);  // back in the table, so the program is stopped after the case
+    EXPECT_EQ(rc, -1);
+    EXPECT_EQ(error, 2);
+    EXPECT_LT(took, std::chrono::seconds(15)) << "not the ready time-out";
+    EXPECT_EQ(std::string(r->ProcName), "GONLATER");
+    EXPECT_EQ(r->ProcPid, 0) << "the record in the old place is not written";
 }
 
 TEST(ProcRun, NumberedCalculatorsShareOneProgramAndArgumentsFollow) {

@@ -336,3 +336,46 @@ TEST_F(StoreFilesValidateTest, AChannelThatChangesLayoutKeepsWhatIsNotItsLayout)
     EXPECT_EQ(extra_back[0].Scale, 1.5f);
     EXPECT_EQ(extra_back[0].Code, 11);
 }
+
+// Extra data whose element is named like a field of the old layout is extra data all the
+// same: only the old layout's own elements go.
+TEST_F(StoreFilesValidateTest, ExtraDataNamedLikeAnOldLayoutFieldStaysOnALayoutChange) {
+    set_switch("WriteXML", "XML");
+    set_switch("ReadXML", "ON");
+    struct NamedLikeLayout {
+        NamedLikeLayout() { setenv("TVALL_EXTRA_NAMED_LIKE_LAYOUT", "1", 1); }
+        ~NamedLikeLayout() { unsetenv("TVALL_EXTRA_NAMED_LIKE_LAYOUT"); }
+    } named_like_layout;
+    const std::string dir = device("tvall_1");
+    std::vector<ChannelRecord> analog = {channel(ChannelKind::AI, 1), channel(ChannelKind::AI, 2)};
+    analog[0].analog.Gain = 7.25f;
+    const std::vector<ChannelExtra> extra = {{1.5f, 11}, {2.5f, 22}};
+    ASSERT_EQ(cfg_SaveChannelsRewrite(nullptr, dir.c_str(), 0, analog.data(), 0, 2, extra.data(),
+                                      2 * sizeof(ChannelExtra), "tvall.chx"),
+              0);
+    const fs::path xml = fs::path(dir) / "ai.xml";
+    std::string text = file_bytes(xml);
+    std::string first = text.substr(0, text.find("</Channel>"));
+    ASSERT_NE(first.find("<Gain>7.25</Gain>"), std::string::npos) << first;
+    ASSERT_NE(first.find("<Gain>1.5</Gain>"), std::string::npos) << first;
+
+    const ChannelRecord digital = channel(ChannelKind::DI, 3);
+    ASSERT_EQ(cfg_SaveChannelsUpdate(nullptr, dir.c_str(), 0, &digital, 0, 1, nullptr, 0, nullptr), 0);
+    text = file_bytes(xml);
+    first = text.substr(0, text.find("</Channel>"));
+    EXPECT_EQ(first.find("<Gain>7.25</Gain>"), std::string::npos) << "the old layout's field stays\n"
+                                                                  << first;
+    EXPECT_NE(first.find("<Gain>1.5</Gain>"), std::string::npos) << "the extra data went\n" << first;
+    EXPECT_LT(first.find("<Digital.Bit>"), first.find("<Gain>1.5</Gain>")) << "extra data behind the layout";
+
+    std::vector<ChannelRecord> back(2);
+    std::vector<ChannelExtra> extra_back(2);
+    ASSERT_EQ(cfg_LoadChannels(dir.c_str(), 0, back.data(), 0, 2, extra_back.data(), 2 * sizeof(ChannelExtra),
+                               "tvall.chx"),
+              0)
+        << sink_.last();
+    EXPECT_EQ(back[0], digital);
+    EXPECT_EQ(back[1], analog[1]);
+    EXPECT_EQ(extra_back[0].Scale, 1.5f);
+    EXPECT_EQ(extra_back[0].Code, 11);
+}

@@ -4,6 +4,8 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "platform/registry_key.h"
 #include "qvr/testing/settings_testing.h"
@@ -224,6 +226,38 @@ TEST(Variant, ReadOnceCutOnPresetAndFixedForSummitor) {
     qvr::reset_product_settings_for_test();
     set_text(RegistryHive::machine, kMakerKey, "ProductName", "summitor");
     EXPECT_STREQ(reg_GetVariant(), "40");
+}
+
+// A thread's result stays what it read while another thread presets a new variant; its
+// own next call sees the new one.
+TEST(Variant, EachThreadKeepsItsOwnResult) {
+    // Not the edition whose variant is fixed; the maker key's value is put back afterwards.
+    RegistryKey maker;
+    ASSERT_EQ(RegistryKey::create(RegistryHive::machine, kMakerKey, platform::kKeyAllAccess, maker), 0);
+    uint32_t type = 0;
+    std::vector<uint8_t> before(256);
+    uint32_t size = static_cast<uint32_t>(before.size());
+    const bool had_name = maker.query_value("ProductName", &type, before.data(), &size) == 0;
+    ASSERT_EQ(maker.set_string("ProductName", "Quorvane"), 0);
+    qvr::reset_product_settings_for_test();
+    reg_SetVariant("ALPHA");
+    const char* mine = reg_GetVariant();
+    ASSERT_STREQ(mine, "ALPHA");
+    std::string seen_there;
+    std::thread other([&] {
+        reg_SetVariant("BETA");
+        const char* theirs = reg_GetVariant();
+        seen_there = theirs != nullptr ? theirs : "(null)";
+    });
+    other.join();
+    EXPECT_EQ(seen_there, "BETA");
+    EXPECT_STREQ(mine, "ALPHA") << "rewritten by another thread";
+    EXPECT_STREQ(reg_GetVariant(), "BETA");
+    if (had_name)
+        maker.set_value("ProductName", type, before.data(), size);
+    else
+        maker.delete_value("ProductName");
+    qvr::reset_product_settings_for_test();
 }
 
 TEST(ReplicationName, DefaultFollowsTheEditionAndTheRegistryOverridesIt) {
