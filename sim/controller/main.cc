@@ -36,8 +36,9 @@ int usage() {
         "  on it as the interface module until interrupted. --file, --slot and --set\n"
         "  apply to the station before them (type: processor type byte, default 0x4E).\n"
         "  Commands, one a line: set S ADDR VALUE | get S ADDR | mode S MODE [CODE [COUNT]]\n"
-        "  | protect S FILE [STS] | unprotect S FILE | type S TYPE; modes normal, silent,\n"
-        "  module-status, extended, short-reply, wrong-tns.\n");
+        "  | protect S FILE [STS] | unprotect S FILE | type S TYPE\n"
+        "  | program S ADDR add [N] | program S ADDR toggle; modes normal, silent,\n"
+        "  module-status, extended, short-reply, wrong-tns. Programs run every 100 ms.\n");
     return 2;
 }
 
@@ -203,8 +204,14 @@ void print_events(sim_controller::InterfaceModule& module, sim_controller::Contr
 // Answers on the line and runs commands until a stop signal or the module's end.
 void serve(sim_controller::InterfaceModule& module, sim_controller::ControllerNetwork& network, int commands_fd,
            const std::atomic<bool>& stop) {
+    constexpr int64_t kProgramPeriodNs = 100'000'000;
     std::string pending;
+    int64_t next_program = platform::monotonic_ns() + kProgramPeriodNs;
     while (!stop && module.running()) {
+        if (const int64_t now = platform::monotonic_ns(); now >= next_program) {
+            network.run_programs();
+            next_program = now + kProgramPeriodNs;
+        }
         if (commands_fd < 0) {
             ::usleep(50'000);
             continue;

@@ -88,7 +88,7 @@ std::string hex_bytes(std::span<const uint8_t> bytes) {
 
 bool CommandRecord::is_write() const {
     return command == kCmdUnprotectedWrite ||
-           (command == kCmdExtended && function && (*function == 0xAA || *function == 0x00));
+           (command == kCmdExtended && function && (*function == 0xAA || *function == 0xAB || *function == 0x00));
 }
 
 bool CommandRecord::is_read() const {
@@ -105,8 +105,14 @@ std::string CommandRecord::text() const {
     }
     std::string t = head;
     if (command != kCmdDiagnostic) {
-        t += " file " + std::to_string(file) + " element " + std::to_string(element) + " size " +
-             std::to_string(size);
+        t += " file " + std::to_string(file) + " element " + std::to_string(element);
+        if (sub_element != 0) t += " sub " + std::to_string(sub_element);
+        t += " size " + std::to_string(size);
+        if (mask) {
+            char m[16];
+            std::snprintf(m, sizeof m, " mask %04X", *mask);
+            t += m;
+        }
     }
     if (!data.empty()) t += " data" + hex_bytes(data);
     if (!status) return t + " -> no reply";
@@ -273,6 +279,44 @@ bool ControllerNetwork::set_element_bytes(uint8_t station, uint16_t file, uint16
     return true;
 }
 
+bool ControllerNetwork::add_program_step(uint8_t station, std::string_view text, StepKind kind, int amount) {
+    const auto a = parse_data_address(text);
+    if (!a || a->real) return false;
+    std::lock_guard lock(mutex_);
+    auto st = stations_.find(station);
+    if (st == stations_.end()) return false;
+    auto f = st->second.files.find(a->file);
+    if (f == st->second.files.end() || !locate(f->second, *a)) return false;
+    st->second.program.push_back({*a, kind, amount});
+    return true;
+}
+
+void ControllerNetwork::clear_programs() {
+    std::lock_guard lock(mutex_);
+    for (auto& [n, s] : stations_) s.program.clear();
+}
+
+void ControllerNetwork::run_programs() {
+    std::lock_guard lock(mutex_);
+    for (auto& [n, s] : stations_) {
+        for (const ProgramStep& step : s.program) {
+            auto element = locate(s.files[step.address.file], step.address);
+            if (!element) continue;
+            uint8_t* w = element->data() + 2 * step.address.word;
+            auto word = static_cast<uint16_t>(w[0] | w[1] << 8);
+            if (step.address.bit) {
+                word = static_cast<uint16_t>(word ^ (1u << *step.address.bit));
+            } else if (step.kind == StepKind::toggle) {
+                word = static_cast<uint16_t>(~word);
+            } else {
+                word = static_cast<uint16_t>(word + step.amount);
+            }
+            w[0] = static_cast<uint8_t>(word & 0xFF);
+            w[1] = static_cast<uint8_t>(word >> 8);
+        }
+    }
+}
+
 void ControllerNetwork::set_mode(uint8_t station, StationMode mode, uint8_t code, unsigned count) {
     std::lock_guard lock(mutex_);
     auto st = stations_.find(station);
@@ -403,10 +447,40 @@ Outcome typed_access(Exchange& x, bool writing) {
         return failed(kStsIllegalCommand);
     }
     x.record.type_code = type;
+    x.record.sub_element = sub;
     x.record.size = count;
     const auto data = x.fields.rest();
     if (writing) x.record.data.assign(data.begin(), data.end());
     return x.data_access(type, static_cast<size_t>(sub) * 2, count, data, writing);
+}
+
+// 0x0F/0xAB: the typed write's address fields, then a mask word and the data words; only the
+// bits set in the mask take the data's bits, in every word written.
+Outcome masked_typed_write(Exchange& x) {
+    uint8_t count = 0, type = 0;
+    uint16_t sub = 0, mask = 0;
+    if (!x.fields.byte(count) || !x.fields.address(x.record.file) || !x.fields.byte(type) ||
+        !x.fields.address(x.record.element) || !x.fields.address(sub) || !x.fields.word(mask)) {
+        return failed(kStsIllegalCommand);
+    }
+    x.record.type_code = type;
+    x.record.sub_element = sub;
+    x.record.mask = mask;
+    x.record.size = count;
+    const auto data = x.fields.rest();
+    x.record.data.assign(data.begin(), data.end());
+    if (count % 2 != 0 || data.size() != count) return failed(kStsIllegalCommand);
+    Outcome current = x.data_access(type, static_cast<size_t>(sub) * 2, count, {}, false);
+    if (current.sts != 0) return current;
+    std::vector<uint8_t> merged = current.data;
+    for (size_t i = 0; i < merged.size(); i += 2) {
+        const auto old_word = static_cast<uint16_t>(merged[i] | merged[i + 1] << 8);
+        const auto new_word = static_cast<uint16_t>(data[i] | data[i + 1] << 8);
+        const auto word = static_cast<uint16_t>((old_word & ~mask) | (new_word & mask));
+        merged[i] = static_cast<uint8_t>(word & 0xFF);
+        merged[i + 1] = static_cast<uint8_t>(word >> 8);
+    }
+    return x.data_access(type, static_cast<size_t>(sub) * 2, count, merged, true);
 }
 
 // 0x0F/0x01 and 0x0F/0x00: packet offset, word count, address mask 0x07, level 1 (0), file,
@@ -426,18 +500,29 @@ Outcome word_range_access(Exchange& x, bool writing) {
     return x.data_access(std::nullopt, 0, x.record.size, data, writing);
 }
 
+// Processors with a file directory take the typed commands, the others the word-range ones;
+// each refuses the other family as a command it does not know.
+bool processor_takes(uint8_t processor_type, uint8_t fnc) {
+    const bool typed = fnc == 0xA2 || fnc == 0xAA || fnc == 0xAB;
+    const bool word_range = fnc == 0x00 || fnc == 0x01;
+    if (directory_based(processor_type)) return !word_range;
+    return !typed;
+}
+
 std::optional<Outcome> extended_command(Exchange& x) {
     uint8_t fnc = 0;
     if (!x.fields.byte(fnc)) return std::nullopt;
     x.record.function = fnc;
-    const bool known = fnc == 0xA1 || fnc == 0xA2 || fnc == 0xAA || fnc == 0x00 || fnc == 0x01;
-    if (!known) return failed(kStsIllegalCommand);
+    const bool known = fnc == 0xA1 || fnc == 0xA2 || fnc == 0xAA || fnc == 0xAB || fnc == 0x00 || fnc == 0x01;
+    if (!known || !processor_takes(x.station.processor_type, fnc)) return failed(kStsIllegalCommand);
     switch (fnc) {
         case 0xA1:
             return directory_read(x);
         case 0xA2:
         case 0xAA:
             return typed_access(x, fnc == 0xAA);
+        case 0xAB:
+            return masked_typed_write(x);
         default:
             return word_range_access(x, fnc == 0x00);
     }
