@@ -103,8 +103,17 @@ class OwnedBitsWriter {
         }
     }
     void plain(TransferRequest request) { note(request, commands_.write_block(request, type_) == 1); }
+    // The data carry only the owned bits: what the scanner last saw of the others is not
+    // its to send.
     void masked(TransferRequest request, uint16_t mask) {
-        note(request, commands_.write_masked(request, mask) == 1);
+        std::vector<uint8_t> owned(request.data.begin(), request.data.end());
+        for (size_t w = 0; w < owned.size() / 2; ++w) {
+            store_word(owned, w, static_cast<int16_t>(static_cast<uint16_t>(load_word(owned, w)) & mask));
+        }
+        request.data = owned;
+        const bool ok = commands_.write_masked(request, mask) == 1;
+        request.data = {};
+        note(request, ok);
     }
 
     // Processors with typed commands: fully owned words in plain writes, every other word by
