@@ -260,10 +260,14 @@ std::vector<SerialDevice> serial_devices() {
     return devices;
 }
 
-std::string next_free_port_name(const std::vector<SerialDevice>& devices) {
+std::string next_free_port_name(const std::vector<SerialDevice>& devices,
+                                const std::vector<std::string>& also_taken) {
     unsigned highest = 0;
     for (const auto& d : devices) {
         if (const auto n = com_number(d.port_name)) highest = std::max(highest, *n);
+    }
+    for (const auto& name : also_taken) {
+        if (const auto n = com_number(name)) highest = std::max(highest, *n);
     }
     const std::vector<MapEntry> entries = map_entries();
     for (unsigned n = highest + 1; n <= kMaxComNumber; ++n) {

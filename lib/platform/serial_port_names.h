@@ -52,9 +52,11 @@ struct SerialDevice {
 // the unnamed ones by device.
 std::vector<SerialDevice> serial_devices();
 
-// The name a new map entry gets: "COMn" with the first n above every built-in line's and
-// every named device's number that the map does not hold; empty when none fits the field.
-std::string next_free_port_name(const std::vector<SerialDevice>& devices);
+// The name a new map entry gets: "COMn" with the first n above every built-in line's, every
+// named device's and every `also_taken` name's number that the map does not hold; empty when
+// none fits the field.
+std::string next_free_port_name(const std::vector<SerialDevice>& devices,
+                                const std::vector<std::string>& also_taken = {});
 
 // Adds the map entry `port_name` = `device_path` to the machine's settings. Returns 0, or
 // -1 with errno: EINVAL for a name that is not "COMn" or a path that is not absolute,

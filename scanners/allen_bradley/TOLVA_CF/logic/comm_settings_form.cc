@@ -114,7 +114,9 @@ std::optional<Refusal> CommSettingsForm::name_chosen_device() {
     const auto i = static_cast<std::size_t>(port_index_);
     if (!port_names_[i].empty()) return std::nullopt;
     const std::string& path = port_paths_[i];
-    const std::string name = mapper_.next_free_name();
+    // Never a name the list shows: the device's own port may be one no device answers to
+    // now, and other devices may use it.
+    const std::string name = mapper_.next_free_name(port_names_);
     if (name.empty()) {
         return Refusal{comm_ctl::kPort, "No port name is free for " + path + " in the port map of this machine."};
     }

@@ -27,6 +27,9 @@ class CommSettingsForm {
     // reads as the device's own default); a zero baud rate becomes 19200.
     CommSettingsForm(int default_port_number, const CommSettings& stored,
                      const std::optional<std::vector<std::string>>& machine_ports);
+    // No ports could be read: only the working one is offered.
+    CommSettingsForm(int default_port_number, const CommSettings& stored, std::nullopt_t)
+        : CommSettingsForm(default_port_number, stored, std::optional<std::vector<PortOffer>>{}) {}
     // The same with the machine's serial devices, of which those not named yet get their
     // map entry through `mapper` (the machine's port map when empty) when OK takes one.
     CommSettingsForm(int default_port_number, const CommSettings& stored,

@@ -40,7 +40,9 @@ std::optional<std::vector<PortOffer>> configuration_server_port_offers(std::stri
 }
 
 PortMapper machine_port_mapper() {
-    return {[] { return platform::next_free_port_name(platform::serial_devices()); },
+    return {[](const std::vector<std::string>& shown) {
+                return platform::next_free_port_name(platform::serial_devices(), shown);
+            },
             [](std::string_view name, std::string_view path) {
                 return platform::add_serial_port_mapping(name, path);
             }};

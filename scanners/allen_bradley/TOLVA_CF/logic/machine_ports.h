@@ -33,11 +33,11 @@ PortOffer port_offer(const platform::SerialDevice& device);
 // when the server is this machine, none when it is another one.
 std::optional<std::vector<PortOffer>> configuration_server_port_offers(std::string_view server_name);
 
-// How a device not named yet gets its name: the name a new entry takes (empty when none is
-// free) and the writing of the entry (0, or -1 with errno; EACCES when this user may not
-// write the machine's settings).
+// How a device not named yet gets its name: the name a new entry takes, above the names
+// the list shows (empty when none is free), and the writing of the entry (0, or -1 with
+// errno; EACCES when this user may not write the machine's settings).
 struct PortMapper {
-    std::function<std::string()> next_free_name;
+    std::function<std::string(const std::vector<std::string>& shown)> next_free_name;
     std::function<int(std::string_view name, std::string_view device_path)> add;
 };
 
