@@ -177,7 +177,9 @@ class OwnedBitsWriter {
         TransferRequest current = block_.request(first, elements);
         std::vector<uint8_t> read(static_cast<size_t>(current.byte_count));
         current.data = read;
-        if (commands_.read_block(current, type_) != 1) {
+        const bool ok = commands_.read_block(current, type_) == 1;
+        current.data = {};
+        if (!ok) {
             note(current, false);
             return false;
         }
