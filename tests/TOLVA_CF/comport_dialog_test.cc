@@ -16,6 +16,7 @@
 
 #include "TOLVA_CF/logic/machine_ports.h"
 #include "dialog_driver.h"
+#include "platform/registry_store.h"
 #include "platform/serial_port.h"
 #include "platform/serial_port_names.h"
 #include "qt_fixture.h"
@@ -140,8 +141,14 @@ TEST_F(CommDialog, HelpOpensTheDialogsTopic) {
 // folders the listing takes from its test hook.
 class AdapterDialog : public CommDialog {
   protected:
+    // Every case starts from a machine without a port map.
+    static void forget_port_map() {
+        std::error_code ec;
+        std::filesystem::remove_all(platform::registry_hive_file(platform::RegistryHive::machine), ec);
+    }
     void SetUp() override {
         CommDialog::SetUp();
+        forget_port_map();
         int slave = -1;
         std::array<char, 128> name{};
         ASSERT_EQ(openpty(&master_, &slave, name.data(), nullptr, nullptr), 0);
@@ -156,6 +163,7 @@ class AdapterDialog : public CommDialog {
     }
     void TearDown() override {
         platform::set_serial_listing_folders(std::nullopt);
+        forget_port_map();
         if (master_ >= 0) ::close(master_);
         CommDialog::TearDown();
     }

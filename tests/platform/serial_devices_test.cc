@@ -45,7 +45,13 @@ struct Adapter {
 };
 
 struct SerialDevices : testing::Test {
+    // Every case starts from a machine without a port map.
+    static void forget_port_map() {
+        std::error_code ec;
+        fs::remove_all(platform::registry_hive_file(platform::RegistryHive::machine), ec);
+    }
     void SetUp() override {
+        forget_port_map();
         fs::create_directories(root / "class" / "ttyS0" / "device");
         qvr_test::write_file(root / "class" / "ttyS0" / "type", "4\n");
         fs::create_directories(root / "class" / "ttyS1" / "device");
@@ -55,7 +61,10 @@ struct SerialDevices : testing::Test {
         platform::set_serial_listing_folders(
             platform::SerialListingFolders{root / "class", root / "dev", root / "by-id"});
     }
-    void TearDown() override { platform::set_serial_listing_folders(std::nullopt); }
+    void TearDown() override {
+        platform::set_serial_listing_folders(std::nullopt);
+        forget_port_map();
+    }
 
     // `node` below the device folder links to the adapter; `stable` (when given) below the
     // by-id folder links to the node, relative as udev makes them.
@@ -138,7 +147,7 @@ TEST_F(SerialDevices, AnUnwritableMachineHiveFailsTheMappingAndWritesNothing) {
     fs::create_directories(platform::registry_hive_file(platform::RegistryHive::machine));
     EXPECT_EQ(platform::add_serial_port_mapping("COM4", "/dev/ttyUSB0"), -1);
     EXPECT_NE(errno, 0);
-    fs::remove(platform::registry_hive_file(platform::RegistryHive::machine));
+    forget_port_map();
     std::string path;
     ASSERT_EQ(platform::serial_device_path("COM4", path), 0);
     EXPECT_EQ(path, "/dev/ttyS3");  // no entry was left behind
