@@ -7,7 +7,7 @@ namespace tolva::cf {
 namespace {
 
 std::string stable_name(const platform::SerialDevice& d) {
-    return d.by_id.empty() ? d.device : std::filesystem::path(d.by_id).filename().string();
+    return std::filesystem::path(d.by_id).filename().string();
 }
 
 }  // namespace
@@ -24,7 +24,7 @@ PortOffer port_offer(const platform::SerialDevice& d) {
     if (d.port_name.empty()) {
         offer.map_path = d.map_path();
         offer.label = d.by_id.empty() ? d.device : stable_name(d) + " (" + d.device + ")";
-    } else if (d.built_in && d.by_id.empty()) {
+    } else if (d.by_id.empty()) {
         offer.label = d.port_name;
     } else {
         offer.label = d.port_name + " - " + stable_name(d);

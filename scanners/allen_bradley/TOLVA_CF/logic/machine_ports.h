@@ -25,8 +25,8 @@ struct PortOffer {
     std::string map_path;  // a device not named yet: what its new map entry names
 };
 
-// A named port is shown as its name, with the device's stable name (or its node) after it
-// for a mapped adapter; a device not named yet as its stable name and node.
+// A named port is shown as its name, with the device's stable name after it where it has
+// one; a device not named yet as its stable name and node, or its node alone.
 PortOffer port_offer(const platform::SerialDevice& device);
 
 // The offers of the configuration server's machine: every serial device of this machine
