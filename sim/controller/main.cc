@@ -2,7 +2,8 @@
 // name to it for the scanner, prints "<port> <device>" and then one line per link event and
 // per command until interrupted; the mapping is removed on the way out. Stations, their files,
 // directories and values are given as options; while it runs it takes commands (set, get,
-// mode, protect, type) from a file or FIFO and prints the answers.
+// mode, protect, type, program) from a file or FIFO and prints the answers, and runs the
+// stations' programs every 100 ms.
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
