@@ -272,8 +272,9 @@ std::string next_free_port_name(const std::vector<SerialDevice>& devices,
     const std::vector<MapEntry> entries = map_entries();
     for (unsigned n = highest + 1; n <= kMaxComNumber; ++n) {
         const std::string name = "COM" + std::to_string(n);
-        const bool mapped = std::any_of(entries.begin(), entries.end(),
-                                        [&](const MapEntry& e) { return registry_names_equal(e.name, name); });
+        const bool mapped = std::any_of(entries.begin(), entries.end(), [&](const MapEntry& e) {
+            return registry_names_equal(e.name, name);
+        });
         if (!mapped) return name;
     }
     return {};
@@ -292,8 +293,8 @@ int add_serial_port_mapping(std::string_view port_name, std::string_view device_
 }
 
 std::string serial_port_mapping_text(std::string_view port_name, std::string_view device_path) {
-    return "[" + std::string(kSerialPortsKey) + "]\n\"" + escaped(port_name) + "\"=\"" + escaped(device_path) +
-           "\"\n";
+    return "[" + std::string(kSerialPortsKey) + "]\n\"" + escaped(port_name) + "\"=\"" +
+           escaped(device_path) + "\"\n";
 }
 
 }  // namespace platform

@@ -203,8 +203,8 @@ void print_events(sim_controller::InterfaceModule& module, sim_controller::Contr
 }
 
 // Answers on the line and runs commands until a stop signal or the module's end.
-void serve(sim_controller::InterfaceModule& module, sim_controller::ControllerNetwork& network, int commands_fd,
-           const std::atomic<bool>& stop) {
+void serve(sim_controller::InterfaceModule& module, sim_controller::ControllerNetwork& network,
+           int commands_fd, const std::atomic<bool>& stop) {
     constexpr int64_t kProgramPeriodNs = 100'000'000;
     std::string pending;
     int64_t next_program = platform::monotonic_ns() + kProgramPeriodNs;

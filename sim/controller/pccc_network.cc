@@ -87,8 +87,8 @@ std::string hex_bytes(std::span<const uint8_t> bytes) {
 }  // namespace
 
 bool CommandRecord::is_write() const {
-    return command == kCmdUnprotectedWrite ||
-           (command == kCmdExtended && function && (*function == 0xAA || *function == 0xAB || *function == 0x00));
+    return command == kCmdUnprotectedWrite || (command == kCmdExtended && function &&
+                                               (*function == 0xAA || *function == 0xAB || *function == 0x00));
 }
 
 bool CommandRecord::is_read() const {
@@ -488,9 +488,10 @@ Outcome masked_typed_write(Exchange& x) {
 Outcome word_range_access(Exchange& x, bool writing) {
     uint16_t offset = 0, words = 0, level1 = 0;
     uint8_t mask = 0, count = 0;
-    if (!x.fields.word(offset) || !x.fields.word(words) || !x.fields.byte(mask) || !x.fields.address(level1) ||
-        !x.fields.address(x.record.file) || !x.fields.address(x.record.element) ||
-        (!writing && !x.fields.byte(count)) || mask != 0x07 || level1 != 0 || offset != 0) {
+    if (!x.fields.word(offset) || !x.fields.word(words) || !x.fields.byte(mask) ||
+        !x.fields.address(level1) || !x.fields.address(x.record.file) ||
+        !x.fields.address(x.record.element) || (!writing && !x.fields.byte(count)) || mask != 0x07 ||
+        level1 != 0 || offset != 0) {
         return failed(kStsIllegalCommand);
     }
     const auto data = x.fields.rest();
@@ -550,7 +551,8 @@ struct ReplyHeader {
 };
 
 // An error mode turns the answer into the one the mode gives; false when nothing is sent.
-bool apply_mode(StationMode mode, uint8_t code, uint8_t module_address, Outcome& outcome, ReplyHeader& header) {
+bool apply_mode(StationMode mode, uint8_t code, uint8_t module_address, Outcome& outcome,
+                ReplyHeader& header) {
     switch (mode) {
         case StationMode::normal:
             break;

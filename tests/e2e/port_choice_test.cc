@@ -26,13 +26,15 @@ TEST(PortChoice, TheScannerOpensTheAdapterChosenInTheDialog) {
     fs::create_directories(dir / "by-id");
     fs::create_symlink(rig.line.device_path(), dir / "dev" / "ttyUSB0");
     fs::create_symlink("../dev/ttyUSB0", dir / "by-id" / "usb-Plant_Serial_A1-if00-port0");
-    platform::set_serial_listing_folders(platform::SerialListingFolders{dir / "class", dir / "dev", dir / "by-id"});
+    platform::set_serial_listing_folders(
+        platform::SerialListingFolders{dir / "class", dir / "dev", dir / "by-id"});
 
     const auto offers = tolva::cf::configuration_server_port_offers("");
     ASSERT_TRUE(offers);
     tolva::cf::CommSettingsForm form(1, rig.config.Comm, offers);
-    const auto adapter = std::find_if(form.port_labels().begin(), form.port_labels().end(),
-                                      [](const std::string& l) { return l.starts_with("usb-Plant_Serial_A1"); });
+    const auto adapter =
+        std::find_if(form.port_labels().begin(), form.port_labels().end(),
+                     [](const std::string& l) { return l.starts_with("usb-Plant_Serial_A1"); });
     ASSERT_NE(adapter, form.port_labels().end());
     form.choose_port(static_cast<int>(adapter - form.port_labels().begin()));
     const auto refusal = form.accept();

@@ -85,7 +85,7 @@ TEST_F(SerialDevices, ListsBuiltInLinesAdaptersWithTheirStableNamesAndMappedName
     plug(acm, "ttyACM0");
     plug(mapped, "ttyUSB1", "usb-Plant_Serial_B2-if00-port0");
     map_port("COM5", by_id("usb-Plant_Serial_B2-if00-port0"));
-    map_port("COM9", "/dev/ttyUSB7");  // an adapter that is not plugged in now
+    map_port("COM9", "/dev/ttyUSB7");                    // an adapter that is not plugged in now
     qvr_test::write_file(root / "dev" / "ttyUSBx", "");  // not a device name
 
     const auto devices = platform::serial_devices();

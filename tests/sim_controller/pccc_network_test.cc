@@ -105,8 +105,9 @@ TEST_F(Network, MaskedWritesChangeOnlyTheMaskedBits) {
     net.set_value(1, "N7:2", 0x0F0F);
     net.set_value(1, "N7:3", 0x0001);
     // Mask 0x00F0 over two words: the masked bits take the data, the others stay.
-    EXPECT_EQ(answer(request(1, 0x0F, {0xAB, 0x04, 0x07, 0x89, 0x02, 0x00, 0xF0, 0x00, 0xA5, 0xA5, 0x5A, 0x5A})),
-              header(1, 0x0F, 0));
+    EXPECT_EQ(
+        answer(request(1, 0x0F, {0xAB, 0x04, 0x07, 0x89, 0x02, 0x00, 0xF0, 0x00, 0xA5, 0xA5, 0x5A, 0x5A})),
+        header(1, 0x0F, 0));
     EXPECT_EQ(net.value(1, "N7:2"), 0x0FAF);
     EXPECT_EQ(net.value(1, "N7:3"), 0x0051);
     // Addressed to a timer's control word.
@@ -116,7 +117,8 @@ TEST_F(Network, MaskedWritesChangeOnlyTheMaskedBits) {
     EXPECT_EQ(net.value(1, "T4:1/EN"), 1.0);
     EXPECT_EQ(net.value(1, "T4:1/DN"), 0.0);
     EXPECT_EQ(net.value(1, "T4:1.ACC"), 12.0);
-    EXPECT_EQ(net.commands().back().text(), "S1 0F/AB file 4 element 1 size 2 mask 8000 data FF FF -> STS 00");
+    EXPECT_EQ(net.commands().back().text(),
+              "S1 0F/AB file 4 element 1 size 2 mask 8000 data FF FF -> STS 00");
     // An odd byte count, or data that do not match it.
     EXPECT_EQ(answer(request(1, 0x0F, {0xAB, 0x01, 0x07, 0x89, 0x02, 0x00, 0xF0, 0x00, 0xA5})),
               header(1, 0x0F, 0x10));
@@ -129,7 +131,8 @@ TEST_F(Network, AProcessorRefusesTheCommandFamilyItLacks) {
     // Station 2 has no directory: no typed commands; station 1 has one: no word-range ones.
     EXPECT_EQ(answer(request(2, 0x0F, {0xAB, 0x02, 0x07, 0x89, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00})),
               header(2, 0x0F, 0x10));
-    EXPECT_EQ(answer(request(2, 0x0F, {0xAA, 0x02, 0x07, 0x89, 0x00, 0x00, 0x01, 0x00})), header(2, 0x0F, 0x10));
+    EXPECT_EQ(answer(request(2, 0x0F, {0xAA, 0x02, 0x07, 0x89, 0x00, 0x00, 0x01, 0x00})),
+              header(2, 0x0F, 0x10));
     EXPECT_EQ(answer(request(2, 0x0F, {0xA2, 0x02, 0x07, 0x89, 0x00, 0x00})), header(2, 0x0F, 0x10));
     EXPECT_EQ(answer(request(1, 0x0F, {0x00, 0, 0, 0x01, 0x00, 0x07, 0x00, 0x07, 0x04, 0x2A, 0x00})),
               header(1, 0x0F, 0x10));

@@ -81,7 +81,8 @@ struct WriteRig {
                 const auto a = sim_controller::parse_data_address(std::string(name) + ":0");
                 const auto bytes = network.element_bytes(s, a->file, 0, static_cast<uint16_t>(count));
                 for (size_t w = 0; w < bytes->size() / 2; ++w) {
-                    words[{s, a->file, w}] = static_cast<uint16_t>((*bytes)[2 * w] | (*bytes)[2 * w + 1] << 8);
+                    words[{s, a->file, w}] =
+                        static_cast<uint16_t>((*bytes)[2 * w] | (*bytes)[2 * w + 1] << 8);
                 }
             }
         }
@@ -104,7 +105,8 @@ struct WriteRig {
         SCOPED_TRACE(c.name);
         config.Comm.ReadFirst = c.read_first ? 1 : 0;
         config.Comm.ReadBack = c.read_back ? 1 : 0;
-        for (const auto& p : c.program) ASSERT_TRUE(network.add_program_step(p.station, p.at, p.step, p.amount));
+        for (const auto& p : c.program)
+            ASSERT_TRUE(network.add_program_step(p.station, p.at, p.step, p.amount));
         std::array<std::vector<qvr::ChannelRecord>, 4> records;
         std::array<std::vector<size_t>, 4> of_kind;  // output indexes per kind
         for (size_t i = 0; i < c.outputs.size(); ++i) {
@@ -219,13 +221,14 @@ std::vector<WriteCase> write_cases() {
                      false,
                      false,
                      {"S1 0F/AA file 7 element 4 size 2 data 00 00 -> STS 00"}});
-    cases.push_back({"two bits of one word in one scan",
-                     {{kind::kDO, hw(kTyped, 3, 3, 1, 3), "B3:1/3"}, {kind::kDO, hw(kTyped, 3, 3, 1, 4), "B3:1/4"}},
-                     {{kTyped, "B3:1/0", Step::toggle}},
-                     {{1, 0}, {0, 1}},
-                     false,
-                     false,
-                     {"S1 0F/AB file 3 element 1 size 2 mask 0018 data 10 00 -> STS 00"}});
+    cases.push_back(
+        {"two bits of one word in one scan",
+         {{kind::kDO, hw(kTyped, 3, 3, 1, 3), "B3:1/3"}, {kind::kDO, hw(kTyped, 3, 3, 1, 4), "B3:1/4"}},
+         {{kTyped, "B3:1/0", Step::toggle}},
+         {{1, 0}, {0, 1}},
+         false,
+         false,
+         {"S1 0F/AB file 3 element 1 size 2 mask 0018 data 10 00 -> STS 00"}});
     {
         // B3:0 fully owned by sixteen DOs, B3:1 and B3:2 partly, with one mask.
         WriteCase c{"a fully owned word next to partly owned ones", {}, {}, {{}, {}}, false, false, {}};
@@ -235,7 +238,8 @@ std::vector<WriteCase> write_cases() {
                 for (int b = 0; b < 16; ++b) n.push_back("B3:0/" + std::to_string(b));
                 return n;
             }();
-            c.outputs.push_back({kind::kDO, hw(kTyped, 3, 3, 0, bit), names[static_cast<size_t>(bit)].c_str()});
+            c.outputs.push_back(
+                {kind::kDO, hw(kTyped, 3, 3, 0, bit), names[static_cast<size_t>(bit)].c_str()});
             c.host[0].push_back(bit % 3 == 0 ? 1.0f : 0.0f);
             c.host[1].push_back(bit % 3 == 0 ? 0.0f : 1.0f);
         }
@@ -325,7 +329,7 @@ TEST_F(OwnedBitsWrites, ACommandTheProcessorLacksIsRefusedAsIllegal) {
     r.byte_count = 2;
     r.data = data;
     EXPECT_EQ(commands.write_masked(r, 0x0001), 0);
-    EXPECT_EQ(r.result, 0x4000001);  // "Remote 0x1"
+    EXPECT_EQ(r.result, 0x4000001);               // "Remote 0x1"
     EXPECT_EQ(commands.write_block(r, 0x4E), 0);  // typed write to a word-range processor
     EXPECT_EQ(r.result, 0x4000001);
     r.station = kTyped;

@@ -76,7 +76,8 @@ TransferRequest IoBlock::sub_element_request(int index, int first, int count) {
     r.element = static_cast<int16_t>(element + index);
     r.sub_element = static_cast<uint8_t>(first);
     r.byte_count = static_cast<int16_t>(count * 2);
-    r.data = std::span(data).subspan(static_cast<size_t>(index * size + first * 2), static_cast<size_t>(count * 2));
+    r.data = std::span(data).subspan(static_cast<size_t>(index * size + first * 2),
+                                     static_cast<size_t>(count * 2));
     return r;
 }
 

@@ -6,9 +6,10 @@
 //
 // Output scans (AO, DO): every block starts at status 0 without change marks; unless the
 // scan reads its changed blocks (the first one with ReadFirst), a block whose data never came
-// from the controller is read first; the values go into the blocks; changed blocks are written (only their changed elements, and of those only
-// the bits the channels own) or, on the first scan with ReadFirst, read;
-// unchanged blocks are read back with ReadBack; the block data then go back into the values.
+// from the controller is read first; the values go into the blocks; changed blocks are
+// written (only their changed elements, and of those only the bits the channels own) or, on
+// the first scan with ReadFirst, read; unchanged blocks are read back with ReadBack; the
+// block data then go back into the values.
 #include <array>
 #include <cstdint>
 #include <span>

@@ -32,8 +32,12 @@ uint32_t sends_with_retries(uint32_t retries) {
 }
 
 pccc::BlockAddress address_of(const TransferRequest& r) {
-    return {r.station, r.file_type, r.file_number, static_cast<uint16_t>(r.element),
-            static_cast<uint8_t>(r.byte_count), r.sub_element};
+    return {r.station,
+            r.file_type,
+            r.file_number,
+            static_cast<uint16_t>(r.element),
+            static_cast<uint8_t>(r.byte_count),
+            r.sub_element};
 }
 
 }  // namespace
@@ -74,7 +78,8 @@ int PcccCommands::exchange(TransferRequest& request, const Build& build, size_t 
             size_t length = 0;
             if (link_.receive(buffer, length, std::max<int64_t>(left, 0)) != 1) {
                 const int code = platform::last_error();
-                if (mismatch != 0 && code == link_error::kTimeout && mismatch_rule != Mismatch::block_read) break;
+                if (mismatch != 0 && code == link_error::kTimeout && mismatch_rule != Mismatch::block_read)
+                    break;
                 return finish(request, code);
             }
             if (length > buffer.size()) return finish(request, link_error::kTooLong);

@@ -125,8 +125,9 @@ void CComport::accept() {
     // A device that was just named shows its name from now on.
     if (auto* port = findChild<QComboBox*>(QString::fromStdString(control_name(comm_ctl::kPort)));
         port != nullptr && form_.port_index() >= 0) {
-        port->setItemText(form_.port_index(),
-                          QString::fromStdString(form_.port_labels()[static_cast<size_t>(form_.port_index())]));
+        port->setItemText(
+            form_.port_index(),
+            QString::fromStdString(form_.port_labels()[static_cast<size_t>(form_.port_index())]));
     }
     commit_comm_settings(form_, settings_, modified_);
     QDialog::accept();

@@ -32,8 +32,8 @@ class CComport final : public QDialog {
     // With the machine's serial devices: choosing one not named yet gives it a name in the
     // port map on OK (through `mapper`, the machine's port map when empty).
     CComport(QWidget* parent, int default_port_number, CommSettings& settings, int* modified,
-             const std::optional<std::vector<PortOffer>>& machine_ports, MessageBoxes& messages, HelpPages& help,
-             PortMapper mapper = {});
+             const std::optional<std::vector<PortOffer>>& machine_ports, MessageBoxes& messages,
+             HelpPages& help, PortMapper mapper = {});
 
     const CommSettingsForm& form() const { return form_; }
 

@@ -65,7 +65,8 @@ CommSettingsForm::CommSettingsForm(int default_port_number, const CommSettings& 
     : CommSettingsForm(default_port_number, stored, offers_of(machine_ports)) {}
 
 CommSettingsForm::CommSettingsForm(int default_port_number, const CommSettings& stored,
-                                   const std::optional<std::vector<PortOffer>>& machine_ports, PortMapper mapper)
+                                   const std::optional<std::vector<PortOffer>>& machine_ports,
+                                   PortMapper mapper)
     : stored_(stored), working_(stored), result_(stored), mapper_(std::move(mapper)) {
     if (!mapper_.next_free_name || !mapper_.add) mapper_ = machine_port_mapper();
     if (comm_port(working_).empty()) {
@@ -118,7 +119,8 @@ std::optional<Refusal> CommSettingsForm::name_chosen_device() {
     // now, and other devices may use it.
     const std::string name = mapper_.next_free_name(port_names_);
     if (name.empty()) {
-        return Refusal{comm_ctl::kPort, "No port name is free for " + path + " in the port map of this machine."};
+        return Refusal{comm_ctl::kPort,
+                       "No port name is free for " + path + " in the port map of this machine."};
     }
     if (mapper_.add(name, path) != 0) {
         const int error = errno;
