@@ -64,6 +64,7 @@ std::vector<PacedCase> paced_cases() {
     using qvr::ChannelKind;
     auto ai = [](int n) { return [n] { return only(0, scan_bench::contiguous_words(ChannelKind::AI, n, 10)); }; };
     auto ao = [] { return only(2, scan_bench::contiguous_words(ChannelKind::AO, 1000, 100)); };
+    auto partly = [] { return only(3, scan_bench::partly_owned_bits(ChannelKind::DO, 1000, 70)); };
     return {
         {"100 contiguous AI", ai(100), false, false, 100, true},
         {"1,000 contiguous AI", ai(1000), false, false, 1000, true},
@@ -74,6 +75,7 @@ std::vector<PacedCase> paced_cases() {
          false, false, 2000, true},
         {"1,000 AO all changing", ao, false, true, 1000, true},
         {"1,000 AO unchanged, ReadBack", ao, true, false, 1000, true},
+        {"1,000 DO partly owned, changing", partly, false, true, 1000, true},
     };
 }
 
@@ -128,7 +130,7 @@ bool run_paced(const PacedCase& c, uint32_t baud, bool quick, Tally& tally) {
     }
     if (c.outputs_change) rig.change_outputs(1);
     // The opening scan read the inputs; the outputs' first reads and writes need one more.
-    if (!rig.layout(2).channels.empty()) rig.scan();
+    if (!rig.layout(2).channels.empty() || !rig.layout(3).channels.empty()) rig.scan();
     ScanFigures sum;
     for (int r = 0; r < repetitions; ++r) {
         if (c.outputs_change) rig.change_outputs(2 + r);

@@ -137,6 +137,19 @@ Layout packed_bits(qvr::ChannelKind kind, int count, uint16_t first_file) {
     return layout;
 }
 
+Layout partly_owned_bits(qvr::ChannelKind kind, int count, uint16_t first_file) {
+    Layout layout;
+    constexpr int kBitsPerWord = 4;
+    constexpr int kChannelsPerFile = kFileElements * kBitsPerWord;
+    for (int i = 0; i < count; ++i) {
+        const auto file = static_cast<uint16_t>(first_file + i / kChannelsPerFile);
+        if (i % kChannelsPerFile == 0) layout.files.push_back({1, file, kBinary, kFileElements});
+        const int n = i % kChannelsPerFile;
+        layout.channels.push_back(make(kind, 1, kBinary, file, n / kBitsPerWord, 1 + 4 * (n % kBitsPerWord)));
+    }
+    return layout;
+}
+
 int64_t ideal_characters(const Layout& layout) {
     std::map<std::tuple<uint8_t, int16_t, int8_t>, std::set<int>> elements;
     for (const auto& r : layout.channels) {

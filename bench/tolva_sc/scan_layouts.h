@@ -37,6 +37,10 @@ Layout mixed_digital_inputs(int count);
 // `count` digital channels, every bit of consecutive words of B files from `first_file` on.
 Layout packed_bits(qvr::ChannelKind kind, int count, uint16_t first_file);
 
+// `count` digital channels, four in each consecutive word of B files from `first_file` on
+// (bits 1, 5, 9 and 13): every word holds bits no channel owns.
+Layout partly_owned_bits(qvr::ChannelKind kind, int count, uint16_t first_file);
+
 // Characters of the cheapest cover of the layout's elements by commands of at most 82
 // bytes each.
 int64_t ideal_characters(const Layout& layout);

@@ -108,6 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const int size_of = tolva::element_size(b.file_type);
         if (b.length <= 0 || b.length > tolva::kMaxBlockBytes || b.length % size_of != 0) std::abort();
         if (b.data.size() != static_cast<size_t>(b.length + b.element_count() / 8 + 1)) std::abort();
+        if (b.owned.size() != static_cast<size_t>(b.length / 2)) std::abort();
     }
     for (size_t i = 0; i < records.size(); ++i) {
         const tolva::ChannelLink& link_of = list.links[i];

@@ -2,10 +2,10 @@
 // name to it for the scanner, prints "<port> <device>" and then one line per link event and
 // per command until interrupted; the mapping is removed on the way out. Stations, their files,
 // directories and values are given as options; while it runs it takes commands (set, get,
-// mode, protect, type) from a file or FIFO and prints the answers.
+// mode, protect, type, program) from a file or FIFO and prints the answers, and runs the
+// stations' programs every 100 ms.
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -23,14 +23,9 @@
 #include "controller/pseudo_terminal.h"
 #include "controller/tool_commands.h"
 #include "platform/monotonic_clock.h"
+#include "platform/stop_signals.h"
 
 namespace {
-
-std::atomic<bool> g_stop{false};
-
-void on_signal(int) {
-    g_stop = true;
-}
 
 int usage() {
     std::fprintf(
@@ -42,8 +37,9 @@ int usage() {
         "  on it as the interface module until interrupted. --file, --slot and --set\n"
         "  apply to the station before them (type: processor type byte, default 0x4E).\n"
         "  Commands, one a line: set S ADDR VALUE | get S ADDR | mode S MODE [CODE [COUNT]]\n"
-        "  | protect S FILE [STS] | unprotect S FILE | type S TYPE; modes normal, silent,\n"
-        "  module-status, extended, short-reply, wrong-tns.\n");
+        "  | protect S FILE [STS] | unprotect S FILE | type S TYPE\n"
+        "  | program S ADDR add [N] | program S ADDR toggle; modes normal, silent,\n"
+        "  module-status, extended, short-reply, wrong-tns. Programs run every 100 ms.\n");
     return 2;
 }
 
@@ -106,87 +102,153 @@ bool serve_commands(int fd, std::string& pending, sim_controller::ControllerNetw
     return true;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+struct ToolOptions {
     std::string port = "COM1";
-    sim_controller::ModuleOptions options;
+    sim_controller::ModuleOptions module;
     bool quiet = false;
     unsigned module_address = 0;
     std::string commands_path;
     std::vector<StationSpec> specs;
+};
+
+// "n" or "n:type".
+std::optional<StationSpec> parse_station(const std::string& text) {
+    const size_t colon = text.find(':');
+    const auto n = sim_controller::parse_tool_number(text.substr(0, colon), 255);
+    if (!n) return std::nullopt;
+    StationSpec spec;
+    spec.station = static_cast<uint8_t>(*n);
+    if (colon != std::string::npos) {
+        const auto type = sim_controller::parse_tool_number(text.substr(colon + 1), 255);
+        if (!type) return std::nullopt;
+        spec.type = static_cast<uint8_t>(*type);
+    }
+    return spec;
+}
+
+// --file, --slot and --set belong to the station named before them.
+bool add_station_option(std::string_view option, const std::string& value, std::vector<StationSpec>& specs) {
+    if (specs.empty()) return false;
+    if (option == "--file") {
+        specs.back().files.push_back(value);
+    } else if (option == "--set") {
+        specs.back().sets.push_back(value);
+    } else {
+        const auto slot = parse_slot(value);
+        if (!slot) return false;
+        specs.back().slots.push_back(*slot);
+    }
+    return true;
+}
+
+std::optional<ToolOptions> parse_options(int argc, char** argv) {
+    ToolOptions o;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         const bool has_value = i + 1 < argc;
         if (arg == "--module-address" && has_value) {
             const auto v = sim_controller::parse_tool_number(argv[++i], 255);
-            if (!v) return usage();
-            module_address = *v;
+            if (!v) return std::nullopt;
+            o.module_address = *v;
         } else if (arg == "--commands" && has_value) {
-            commands_path = argv[++i];
+            o.commands_path = argv[++i];
         } else if (arg == "--station" && has_value) {
-            const std::string text = argv[++i];
-            const size_t colon = text.find(':');
-            const auto n = sim_controller::parse_tool_number(text.substr(0, colon), 255);
-            if (!n) return usage();
-            StationSpec spec;
-            spec.station = static_cast<uint8_t>(*n);
-            if (colon != std::string::npos) {
-                const auto type = sim_controller::parse_tool_number(text.substr(colon + 1), 255);
-                if (!type) return usage();
-                spec.type = static_cast<uint8_t>(*type);
-            }
-            specs.push_back(spec);
+            auto spec = parse_station(argv[++i]);
+            if (!spec) return std::nullopt;
+            o.specs.push_back(std::move(*spec));
         } else if ((arg == "--file" || arg == "--slot" || arg == "--set") && has_value) {
-            if (specs.empty()) return usage();
-            const std::string value = argv[++i];
-            if (arg == "--file") {
-                specs.back().files.push_back(value);
-            } else if (arg == "--set") {
-                specs.back().sets.push_back(value);
-            } else {
-                const auto slot = parse_slot(value);
-                if (!slot) return usage();
-                specs.back().slots.push_back(*slot);
-            }
-        } else if (arg == "--port" && i + 1 < argc) {
-            port = argv[++i];
-        } else if (arg == "--baud" && i + 1 < argc) {
+            if (!add_station_option(arg, argv[++i], o.specs)) return std::nullopt;
+        } else if (arg == "--port" && has_value) {
+            o.port = argv[++i];
+        } else if (arg == "--baud" && has_value) {
             char* end = nullptr;
             const unsigned long baud = std::strtoul(argv[++i], &end, 10);
-            if (*end != '\0' || baud == 0 || baud > 1'000'000) return usage();
-            options.baud = static_cast<uint32_t>(baud);
+            if (*end != '\0' || baud == 0 || baud > 1'000'000) return std::nullopt;
+            o.module.baud = static_cast<uint32_t>(baud);
         } else if (arg == "--paced") {
-            options.paced = true;
+            o.module.paced = true;
         } else if (arg == "--quiet") {
-            quiet = true;
+            o.quiet = true;
         } else {
-            return usage();
+            return std::nullopt;
         }
+    }
+    return o;
+}
+
+// The descriptor commands are read from: -1 for none, stdin for "-"; -2 when it cannot be opened.
+int open_commands(const std::string& path) {
+    if (path.empty()) return -1;
+    if (path == "-") return STDIN_FILENO;
+    // Read and write, so a FIFO has a writer for as long as the tool runs and never ends.
+    const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        std::fprintf(stderr, "qvr_controller: cannot open %s: %s\n", path.c_str(), std::strerror(errno));
+        return -2;
+    }
+    return fd;
+}
+
+void print_events(sim_controller::InterfaceModule& module, sim_controller::ControllerNetwork& network) {
+    const int64_t start = platform::monotonic_ns();
+    module.set_log_observer([start](const sim_controller::LogEntry& entry) {
+        std::printf("%10.6f %s\n", static_cast<double>(entry.time_ns - start) / 1e9, entry.text().c_str());
+        std::fflush(stdout);
+    });
+    network.set_command_observer([start](const sim_controller::CommandRecord& record) {
+        std::printf("%10.6f cmd %s\n", static_cast<double>(record.time_ns - start) / 1e9,
+                    record.text().c_str());
+        std::fflush(stdout);
+    });
+}
+
+// Answers on the line and runs commands until a stop signal or the module's end.
+void serve(sim_controller::InterfaceModule& module, sim_controller::ControllerNetwork& network,
+           int commands_fd, const std::atomic<bool>& stop) {
+    constexpr int64_t kProgramPeriodNs = 100'000'000;
+    std::string pending;
+    int64_t next_program = platform::monotonic_ns() + kProgramPeriodNs;
+    while (!stop && module.running()) {
+        if (const int64_t now = platform::monotonic_ns(); now >= next_program) {
+            network.run_programs();
+            next_program = now + kProgramPeriodNs;
+        }
+        if (commands_fd < 0) {
+            ::usleep(50'000);
+            continue;
+        }
+        pollfd p{commands_fd, POLLIN, 0};
+        if (::poll(&p, 1, 50) > 0 && !serve_commands(commands_fd, pending, network)) commands_fd = -1;
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::optional<ToolOptions> options = parse_options(argc, argv);
+    if (!options) return usage();
+    // Before the module's threads exist, so that only the signal thread receives them.
+    platform::StopSignals::block();
+    std::atomic<bool> stop{false};
+    platform::StopSignals signals;
+    if (signals.start([&stop](int) { stop = true; }) != 0) {
+        std::fprintf(stderr, "qvr_controller: cannot watch for stop signals: %s\n", std::strerror(errno));
+        return 1;
     }
 
-    sim_controller::ControllerNetwork network(static_cast<uint8_t>(module_address));
-    for (const auto& spec : specs) {
+    sim_controller::ControllerNetwork network(static_cast<uint8_t>(options->module_address));
+    for (const auto& spec : options->specs) {
         if (!set_up(network, spec)) return 2;
     }
-    int commands_fd = -1;
-    if (commands_path == "-") {
-        commands_fd = STDIN_FILENO;
-    } else if (!commands_path.empty()) {
-        // Read and write, so a FIFO has a writer for as long as the tool runs and never ends.
-        commands_fd = ::open(commands_path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-        if (commands_fd < 0) {
-            std::fprintf(stderr, "qvr_controller: cannot open %s: %s\n", commands_path.c_str(),
-                         std::strerror(errno));
-            return 1;
-        }
-    }
+    const int commands_fd = open_commands(options->commands_path);
+    if (commands_fd == -2) return 1;
 
     sim_controller::PseudoTerminal line;
     if (line.open() != 0) {
         std::fprintf(stderr, "qvr_controller: cannot open a pseudo-terminal: %s\n", std::strerror(errno));
         return 1;
     }
+    const std::string& port = options->port;
     if (sim_controller::map_port_name(port, line.device_path()) != 0) {
         std::fprintf(stderr, "qvr_controller: cannot map %s: error %d\n", port.c_str(), errno);
         return 1;
@@ -194,43 +256,19 @@ int main(int argc, char** argv) {
     std::printf("%s %s\n", port.c_str(), line.device_path().c_str());
     std::fflush(stdout);
 
-    struct sigaction sa {};
-    sa.sa_handler = on_signal;
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-
-    sim_controller::InterfaceModule module(options);
+    sim_controller::InterfaceModule module(options->module);
     network.attach(module);
-    const int64_t start = platform::monotonic_ns();
-    if (!quiet) {
-        module.set_log_observer([start](const sim_controller::LogEntry& entry) {
-            std::printf("%10.6f %s\n", static_cast<double>(entry.time_ns - start) / 1e9,
-                        entry.text().c_str());
-            std::fflush(stdout);
-        });
-        network.set_command_observer([start](const sim_controller::CommandRecord& record) {
-            std::printf("%10.6f cmd %s\n", static_cast<double>(record.time_ns - start) / 1e9,
-                        record.text().c_str());
-            std::fflush(stdout);
-        });
-    }
+    if (!options->quiet) print_events(module, network);
     int rc = 0;
     if (module.start(line.take_module_side()) != 0) {
         std::fprintf(stderr, "qvr_controller: cannot start: %s\n", std::strerror(errno));
         rc = 1;
     } else {
-        std::string pending;
-        while (!g_stop && module.running()) {
-            if (commands_fd < 0) {
-                ::usleep(50'000);
-                continue;
-            }
-            pollfd p{commands_fd, POLLIN, 0};
-            if (::poll(&p, 1, 50) > 0 && !serve_commands(commands_fd, pending, network)) commands_fd = -1;
-        }
+        serve(module, network, commands_fd, stop);
         module.stop();
         network.set_command_observer({});
     }
     sim_controller::unmap_port_name(port);
+    signals.stop();
     return rc;
 }

@@ -87,8 +87,8 @@ std::string hex_bytes(std::span<const uint8_t> bytes) {
 }  // namespace
 
 bool CommandRecord::is_write() const {
-    return command == kCmdUnprotectedWrite ||
-           (command == kCmdExtended && function && (*function == 0xAA || *function == 0x00));
+    return command == kCmdUnprotectedWrite || (command == kCmdExtended && function &&
+                                               (*function == 0xAA || *function == 0xAB || *function == 0x00));
 }
 
 bool CommandRecord::is_read() const {
@@ -105,8 +105,14 @@ std::string CommandRecord::text() const {
     }
     std::string t = head;
     if (command != kCmdDiagnostic) {
-        t += " file " + std::to_string(file) + " element " + std::to_string(element) + " size " +
-             std::to_string(size);
+        t += " file " + std::to_string(file) + " element " + std::to_string(element);
+        if (sub_element != 0) t += " sub " + std::to_string(sub_element);
+        t += " size " + std::to_string(size);
+        if (mask) {
+            char m[16];
+            std::snprintf(m, sizeof m, " mask %04X", *mask);
+            t += m;
+        }
     }
     if (!data.empty()) t += " data" + hex_bytes(data);
     if (!status) return t + " -> no reply";
@@ -273,6 +279,44 @@ bool ControllerNetwork::set_element_bytes(uint8_t station, uint16_t file, uint16
     return true;
 }
 
+bool ControllerNetwork::add_program_step(uint8_t station, std::string_view text, StepKind kind, int amount) {
+    const auto a = parse_data_address(text);
+    if (!a || a->real) return false;
+    std::lock_guard lock(mutex_);
+    auto st = stations_.find(station);
+    if (st == stations_.end()) return false;
+    auto f = st->second.files.find(a->file);
+    if (f == st->second.files.end() || !locate(f->second, *a)) return false;
+    st->second.program.push_back({*a, kind, amount});
+    return true;
+}
+
+void ControllerNetwork::clear_programs() {
+    std::lock_guard lock(mutex_);
+    for (auto& [n, s] : stations_) s.program.clear();
+}
+
+void ControllerNetwork::run_programs() {
+    std::lock_guard lock(mutex_);
+    for (auto& [n, s] : stations_) {
+        for (const ProgramStep& step : s.program) {
+            auto element = locate(s.files[step.address.file], step.address);
+            if (!element) continue;
+            uint8_t* w = element->data() + 2 * step.address.word;
+            auto word = static_cast<uint16_t>(w[0] | w[1] << 8);
+            if (step.address.bit) {
+                word = static_cast<uint16_t>(word ^ (1u << *step.address.bit));
+            } else if (step.kind == StepKind::toggle) {
+                word = static_cast<uint16_t>(~word);
+            } else {
+                word = static_cast<uint16_t>(word + step.amount);
+            }
+            w[0] = static_cast<uint8_t>(word & 0xFF);
+            w[1] = static_cast<uint8_t>(word >> 8);
+        }
+    }
+}
+
 void ControllerNetwork::set_mode(uint8_t station, StationMode mode, uint8_t code, unsigned count) {
     std::lock_guard lock(mutex_);
     auto st = stations_.find(station);
@@ -308,9 +352,11 @@ void ControllerNetwork::attach(InterfaceModule& module) {
 
 namespace {
 
+using DataFile = ControllerNetwork::DataFile;
+using Station = ControllerNetwork::Station;
+
 // A read or write of `count` bytes at byte `offset` of a file.
-Outcome access_file(ControllerNetwork::DataFile& f, size_t offset, size_t count,
-                    std::span<const uint8_t> write, bool writing) {
+Outcome access_file(DataFile& f, size_t offset, size_t count, std::span<const uint8_t> write, bool writing) {
     if (f.protected_sts) return failed(*f.protected_sts);
     if (count == 0 || offset + count > f.bytes.size()) return failed(kStsAddressProblem);
     if (writing) {
@@ -322,6 +368,218 @@ Outcome access_file(ControllerNetwork::DataFile& f, size_t offset, size_t count,
     o.data.assign(f.bytes.begin() + static_cast<std::ptrdiff_t>(offset),
                   f.bytes.begin() + static_cast<std::ptrdiff_t>(offset + count));
     return o;
+}
+
+// One request being answered: the station it names, its fields after the header and its log
+// record.
+struct Exchange {
+    Station& station;
+    Fields fields;
+    CommandRecord& record;
+
+    DataFile* file(uint16_t number) {
+        auto f = station.files.find(number);
+        return f == station.files.end() ? nullptr : &f->second;
+    }
+
+    // `count` bytes of the record's file and element, from `offset_in_element` on; a typed
+    // command's file type code must match the file.
+    Outcome data_access(std::optional<uint8_t> type_code, size_t offset_in_element, size_t count,
+                        std::span<const uint8_t> write, bool writing) {
+        DataFile* f = file(record.file);
+        if (!f) return failed(kStsAddressProblem);
+        if (type_code && *type_code != kTypedBase + f->file_type) return failed(kStsIllegalCommand);
+        const size_t offset =
+            static_cast<size_t>(record.element) * static_cast<size_t>(f->element_size) + offset_in_element;
+        return access_file(*f, offset, count, write, writing);
+    }
+};
+
+std::optional<Outcome> diagnostic_status(Exchange& x) {
+    uint8_t fnc = 0;
+    if (!x.fields.byte(fnc)) return std::nullopt;
+    x.record.function = fnc;
+    if (fnc != 0x03) return failed(kStsIllegalCommand);
+    Outcome o;
+    o.data.assign(kDiagnosticBytes, 0);
+    o.data[1] = x.station.processor_type;
+    return o;
+}
+
+// Commands 0x01 and 0x08 on file 9.
+Outcome unprotected_access(Exchange& x, bool writing) {
+    uint16_t element = 0;
+    uint8_t count = 0;
+    if (!x.fields.word(element) || (!writing && !x.fields.byte(count))) return failed(kStsIllegalCommand);
+    x.record.file = kUnprotectedFile;
+    x.record.element = element;
+    const auto data = x.fields.rest();
+    x.record.size = writing ? static_cast<uint16_t>(data.size()) : count;
+    if (writing) x.record.data.assign(data.begin(), data.end());
+    return x.data_access(std::nullopt, 0, x.record.size, data, writing);
+}
+
+Outcome directory_read(Exchange& x) {
+    uint8_t count = 0, type = 0;
+    if (!x.fields.byte(count) || !x.fields.address(x.record.file) || !x.fields.byte(type) ||
+        !x.fields.address(x.record.element)) {
+        return failed(kStsIllegalCommand);
+    }
+    x.record.type_code = type;
+    x.record.size = count;
+    const std::vector<uint8_t>& directory = x.station.directory;
+    const size_t offset = static_cast<size_t>(x.record.element) * 2;
+    if (type != kDirectoryType || x.record.file != 0) return failed(kStsIllegalCommand);
+    if (count == 0 || offset + count > directory.size()) return failed(kStsAddressProblem);
+    Outcome o;
+    o.data.assign(directory.begin() + static_cast<std::ptrdiff_t>(offset),
+                  directory.begin() + static_cast<std::ptrdiff_t>(offset + count));
+    return o;
+}
+
+// 0x0F/0xA2 and 0x0F/0xAA: byte count, file, type code, element, sub-element (a word of the
+// element), then the data of a write.
+Outcome typed_access(Exchange& x, bool writing) {
+    uint8_t count = 0, type = 0;
+    uint16_t sub = 0;
+    if (!x.fields.byte(count) || !x.fields.address(x.record.file) || !x.fields.byte(type) ||
+        !x.fields.address(x.record.element) || !x.fields.address(sub)) {
+        return failed(kStsIllegalCommand);
+    }
+    x.record.type_code = type;
+    x.record.sub_element = sub;
+    x.record.size = count;
+    const auto data = x.fields.rest();
+    if (writing) x.record.data.assign(data.begin(), data.end());
+    return x.data_access(type, static_cast<size_t>(sub) * 2, count, data, writing);
+}
+
+// 0x0F/0xAB: the typed write's address fields, then a mask word and the data words; only the
+// bits set in the mask take the data's bits, in every word written.
+Outcome masked_typed_write(Exchange& x) {
+    uint8_t count = 0, type = 0;
+    uint16_t sub = 0, mask = 0;
+    if (!x.fields.byte(count) || !x.fields.address(x.record.file) || !x.fields.byte(type) ||
+        !x.fields.address(x.record.element) || !x.fields.address(sub) || !x.fields.word(mask)) {
+        return failed(kStsIllegalCommand);
+    }
+    x.record.type_code = type;
+    x.record.sub_element = sub;
+    x.record.mask = mask;
+    x.record.size = count;
+    const auto data = x.fields.rest();
+    x.record.data.assign(data.begin(), data.end());
+    if (count % 2 != 0 || data.size() != count) return failed(kStsIllegalCommand);
+    Outcome current = x.data_access(type, static_cast<size_t>(sub) * 2, count, {}, false);
+    if (current.sts != 0) return current;
+    std::vector<uint8_t> merged = current.data;
+    for (size_t i = 0; i < merged.size(); i += 2) {
+        const auto old_word = static_cast<uint16_t>(merged[i] | merged[i + 1] << 8);
+        const auto new_word = static_cast<uint16_t>(data[i] | data[i + 1] << 8);
+        const auto word = static_cast<uint16_t>((old_word & ~mask) | (new_word & mask));
+        merged[i] = static_cast<uint8_t>(word & 0xFF);
+        merged[i + 1] = static_cast<uint8_t>(word >> 8);
+    }
+    return x.data_access(type, static_cast<size_t>(sub) * 2, count, merged, true);
+}
+
+// 0x0F/0x01 and 0x0F/0x00: packet offset, word count, address mask 0x07, level 1 (0), file,
+// element, then the byte count of a read or the data of a write.
+Outcome word_range_access(Exchange& x, bool writing) {
+    uint16_t offset = 0, words = 0, level1 = 0;
+    uint8_t mask = 0, count = 0;
+    if (!x.fields.word(offset) || !x.fields.word(words) || !x.fields.byte(mask) ||
+        !x.fields.address(level1) || !x.fields.address(x.record.file) ||
+        !x.fields.address(x.record.element) || (!writing && !x.fields.byte(count)) || mask != 0x07 ||
+        level1 != 0 || offset != 0) {
+        return failed(kStsIllegalCommand);
+    }
+    const auto data = x.fields.rest();
+    x.record.size = writing ? static_cast<uint16_t>(data.size()) : count;
+    if (writing) x.record.data.assign(data.begin(), data.end());
+    if (static_cast<size_t>(words) * 2 != x.record.size) return failed(kStsIllegalCommand);
+    return x.data_access(std::nullopt, 0, x.record.size, data, writing);
+}
+
+// Processors with a file directory take the typed commands, the others the word-range ones;
+// each refuses the other family as a command it does not know.
+bool processor_takes(uint8_t processor_type, uint8_t fnc) {
+    const bool typed = fnc == 0xA2 || fnc == 0xAA || fnc == 0xAB;
+    const bool word_range = fnc == 0x00 || fnc == 0x01;
+    if (directory_based(processor_type)) return !word_range;
+    return !typed;
+}
+
+std::optional<Outcome> extended_command(Exchange& x) {
+    uint8_t fnc = 0;
+    if (!x.fields.byte(fnc)) return std::nullopt;
+    x.record.function = fnc;
+    const bool known = fnc == 0xA1 || fnc == 0xA2 || fnc == 0xAA || fnc == 0xAB || fnc == 0x00 || fnc == 0x01;
+    if (!known || !processor_takes(x.station.processor_type, fnc)) return failed(kStsIllegalCommand);
+    switch (fnc) {
+        case 0xA1:
+            return directory_read(x);
+        case 0xA2:
+        case 0xAA:
+            return typed_access(x, fnc == 0xAA);
+        case 0xAB:
+            return masked_typed_write(x);
+        default:
+            return word_range_access(x, fnc == 0x00);
+    }
+}
+
+// The station's answer to the decoded command: none when it stays silent.
+std::optional<Outcome> run_command(Exchange& x) {
+    switch (x.record.command) {
+        case kCmdDiagnostic:
+            return diagnostic_status(x);
+        case kCmdUnprotectedRead:
+        case kCmdUnprotectedWrite:
+            return unprotected_access(x, x.record.command == kCmdUnprotectedWrite);
+        case kCmdExtended:
+            return extended_command(x);
+        default:
+            return failed(kStsIllegalCommand);
+    }
+}
+
+struct ReplyHeader {
+    uint8_t src = 0;
+    uint8_t tns_low = 0;
+    uint8_t tns_high = 0;
+};
+
+// An error mode turns the answer into the one the mode gives; false when nothing is sent.
+bool apply_mode(StationMode mode, uint8_t code, uint8_t module_address, Outcome& outcome,
+                ReplyHeader& header) {
+    switch (mode) {
+        case StationMode::normal:
+            break;
+        case StationMode::silent:
+            return false;
+        case StationMode::module_status:
+            header.src = module_address;
+            outcome = failed(code != 0 ? code : kStsModuleUndelivered);
+            break;
+        case StationMode::extended:
+            outcome = failed(kStsExtended);
+            outcome.data = {code};
+            break;
+        case StationMode::short_reply:
+            if (outcome.sts == 0 && !outcome.data.empty()) {
+                outcome.data.resize(outcome.data.size() -
+                                    std::min<size_t>(code != 0 ? code : 1, outcome.data.size()));
+            }
+            break;
+        case StationMode::wrong_tns: {
+            const auto tns = static_cast<uint16_t>((header.tns_low | header.tns_high << 8) + 1);
+            header.tns_low = static_cast<uint8_t>(tns & 0xFF);
+            header.tns_high = static_cast<uint8_t>(tns >> 8);
+            break;
+        }
+    }
+    return true;
 }
 
 }  // namespace
@@ -351,154 +609,18 @@ std::optional<std::vector<uint8_t>> ControllerNetwork::answer_locked(std::span<c
         }
     } restore{station, kept};
 
-    Fields fields(request, 6);
-    Outcome outcome;
-    auto on_file = [&](uint16_t file) -> DataFile* {
-        auto f = station.files.find(file);
-        return f == station.files.end() ? nullptr : &f->second;
-    };
-    auto data_access = [&](uint16_t file, std::optional<uint8_t> type_code, size_t offset_in_element,
-                           size_t count, std::span<const uint8_t> write, bool writing) {
-        DataFile* f = on_file(file);
-        if (!f) return failed(kStsAddressProblem);
-        if (type_code && *type_code != kTypedBase + f->file_type) return failed(kStsIllegalCommand);
-        const size_t offset =
-            static_cast<size_t>(record.element) * static_cast<size_t>(f->element_size) + offset_in_element;
-        return access_file(*f, offset, count, write, writing);
-    };
+    Exchange exchange{station, Fields(request, 6), record};
+    std::optional<Outcome> outcome = run_command(exchange);
+    if (!outcome) return std::nullopt;
+    ReplyHeader header{record.station, request[4], request[5]};
+    if (!apply_mode(mode, code, module_address_, *outcome, header)) return std::nullopt;
+    record.status = outcome->sts;
+    if (outcome->sts == kStsExtended && !outcome->data.empty()) record.ext_status = outcome->data[0];
+    if (!record.is_write() && outcome->sts == 0) record.data = outcome->data;
 
-    switch (record.command) {
-        case kCmdDiagnostic: {
-            uint8_t fnc = 0;
-            if (!fields.byte(fnc)) return std::nullopt;
-            record.function = fnc;
-            if (fnc != 0x03) {
-                outcome = failed(kStsIllegalCommand);
-                break;
-            }
-            outcome.data.assign(kDiagnosticBytes, 0);
-            outcome.data[1] = station.processor_type;
-            break;
-        }
-        case kCmdUnprotectedRead:
-        case kCmdUnprotectedWrite: {
-            const bool writing = record.command == kCmdUnprotectedWrite;
-            uint16_t element = 0;
-            uint8_t count = 0;
-            if (!fields.word(element) || (!writing && !fields.byte(count))) {
-                outcome = failed(kStsIllegalCommand);
-                break;
-            }
-            record.file = kUnprotectedFile;
-            record.element = element;
-            const auto data = fields.rest();
-            record.size = writing ? static_cast<uint16_t>(data.size()) : count;
-            if (writing) record.data.assign(data.begin(), data.end());
-            outcome = data_access(kUnprotectedFile, std::nullopt, 0, record.size, data, writing);
-            break;
-        }
-        case kCmdExtended: {
-            uint8_t fnc = 0;
-            if (!fields.byte(fnc)) return std::nullopt;
-            record.function = fnc;
-            if (fnc == 0xA1) {
-                uint8_t count = 0, type = 0;
-                if (!fields.byte(count) || !fields.address(record.file) || !fields.byte(type) ||
-                    !fields.address(record.element)) {
-                    outcome = failed(kStsIllegalCommand);
-                    break;
-                }
-                record.type_code = type;
-                record.size = count;
-                const size_t offset = static_cast<size_t>(record.element) * 2;
-                if (type != kDirectoryType || record.file != 0) {
-                    outcome = failed(kStsIllegalCommand);
-                } else if (count == 0 || offset + count > station.directory.size()) {
-                    outcome = failed(kStsAddressProblem);
-                } else {
-                    outcome.data.assign(
-                        station.directory.begin() + static_cast<std::ptrdiff_t>(offset),
-                        station.directory.begin() + static_cast<std::ptrdiff_t>(offset + count));
-                }
-            } else if (fnc == 0xA2 || fnc == 0xAA) {
-                const bool writing = fnc == 0xAA;
-                uint8_t count = 0, type = 0;
-                uint16_t sub = 0;
-                if (!fields.byte(count) || !fields.address(record.file) || !fields.byte(type) ||
-                    !fields.address(record.element) || !fields.address(sub)) {
-                    outcome = failed(kStsIllegalCommand);
-                    break;
-                }
-                record.type_code = type;
-                record.size = count;
-                const auto data = fields.rest();
-                if (writing) record.data.assign(data.begin(), data.end());
-                outcome = data_access(record.file, type, static_cast<size_t>(sub) * 2, count, data, writing);
-            } else if (fnc == 0x01 || fnc == 0x00) {
-                const bool writing = fnc == 0x00;
-                uint16_t offset = 0, words = 0, level1 = 0;
-                uint8_t mask = 0, count = 0;
-                if (!fields.word(offset) || !fields.word(words) || !fields.byte(mask) ||
-                    !fields.address(level1) || !fields.address(record.file) ||
-                    !fields.address(record.element) || (!writing && !fields.byte(count)) || mask != 0x07 ||
-                    level1 != 0 || offset != 0) {
-                    outcome = failed(kStsIllegalCommand);
-                    break;
-                }
-                const auto data = fields.rest();
-                record.size = writing ? static_cast<uint16_t>(data.size()) : count;
-                if (writing) record.data.assign(data.begin(), data.end());
-                if (static_cast<size_t>(words) * 2 != record.size) {
-                    outcome = failed(kStsIllegalCommand);
-                    break;
-                }
-                outcome = data_access(record.file, std::nullopt, 0, record.size, data, writing);
-            } else {
-                outcome = failed(kStsIllegalCommand);
-            }
-            break;
-        }
-        default:
-            outcome = failed(kStsIllegalCommand);
-            break;
-    }
-
-    uint8_t src = record.station;
-    auto tns_low = request[4];
-    auto tns_high = request[5];
-    switch (mode) {
-        case StationMode::normal:
-            break;
-        case StationMode::silent:
-            return std::nullopt;
-        case StationMode::module_status:
-            src = module_address_;
-            outcome = failed(code != 0 ? code : kStsModuleUndelivered);
-            break;
-        case StationMode::extended:
-            outcome = failed(kStsExtended);
-            outcome.data = {code};
-            break;
-        case StationMode::short_reply:
-            if (outcome.sts == 0 && !outcome.data.empty()) {
-                outcome.data.resize(outcome.data.size() -
-                                    std::min<size_t>(code != 0 ? code : 1, outcome.data.size()));
-            }
-            break;
-        case StationMode::wrong_tns: {
-            const auto tns = static_cast<uint16_t>((tns_low | tns_high << 8) + 1);
-            tns_low = static_cast<uint8_t>(tns & 0xFF);
-            tns_high = static_cast<uint8_t>(tns >> 8);
-            break;
-        }
-    }
-    record.status = outcome.sts;
-    if (outcome.sts == kStsExtended && !outcome.data.empty()) record.ext_status = outcome.data[0];
-    if (!record.is_write() && outcome.sts == 0) record.data = outcome.data;
-
-    std::vector<uint8_t> reply{request[1],  src,     static_cast<uint8_t>(request[2] | 0x40),
-                               outcome.sts, tns_low, tns_high};
-    reply.insert(reply.end(), outcome.data.begin(), outcome.data.end());
+    std::vector<uint8_t> reply{request[1],   header.src,     static_cast<uint8_t>(request[2] | 0x40),
+                               outcome->sts, header.tns_low, header.tns_high};
+    reply.insert(reply.end(), outcome->data.begin(), outcome->data.end());
     return reply;
 }
 

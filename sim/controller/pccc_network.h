@@ -1,11 +1,15 @@
 #pragma once
 // The controllers behind the interface module, at the command level: stations with their
 // processor type, data-table files and I/O directory, answering the commands the scanner
-// sends (diagnostic status, directory read, typed and word-range reads and writes,
-// unprotected reads and writes of file 9) with CMD OR 0x40 and the request's TNS. Error
+// sends (diagnostic status, directory read, typed and word-range reads and writes, typed
+// writes with a bit mask, unprotected reads and writes of file 9) with CMD OR 0x40 and the
+// request's TNS. A processor with a file directory takes the typed commands and refuses the
+// word-range ones as illegal (STS 0x10); any other processor the other way round. Error
 // modes make a station silent, let the module answer for it with a local status from the
 // module's own address, protect a file, or answer every command with an extended status.
-// Every command is kept in a decoded log.
+// Every command is kept in a decoded log. A station's "program" changes given words and bits
+// of its tables each time the programs run, as a controller's own logic would between
+// the scanner's commands.
 //
 // All functions may be called from any thread while the module runs.
 #include <chrono>
@@ -55,6 +59,8 @@ struct CommandRecord {
     std::optional<uint8_t> type_code;  // file type code of typed and directory commands
     uint16_t file = 0;
     uint16_t element = 0;
+    uint16_t sub_element = 0;       // word of the element that typed commands start at
+    std::optional<uint16_t> mask;   // bits a masked write changes
     uint16_t size = 0;              // bytes asked for or written
     std::vector<uint8_t> data;      // bytes written, or the data answered
     std::optional<uint8_t> status;  // STS replied; none when nothing was sent
@@ -62,7 +68,8 @@ struct CommandRecord {
 
     bool is_write() const;
     bool is_read() const;
-    // e.g. "S1 0F/AA file 7 element 3 size 4 data 05 00 06 00 -> STS 00".
+    // e.g. "S1 0F/AA file 7 element 3 size 4 data 05 00 06 00 -> STS 00"; a sub-element
+    // other than 0 shows as " sub 1" after the element, a mask as " mask 0008" after the size.
     std::string text() const;
 };
 
@@ -93,6 +100,15 @@ class ControllerNetwork {
                                                       uint16_t count = 1) const;
     bool set_element_bytes(uint8_t station, uint16_t file, uint16_t element, std::span<const uint8_t> bytes);
 
+    // One step of a station's program: each run adds `amount` to a word (wrapping at 16
+    // bits; "T4:0.ACC") or, for a bit address ("S2:1/5"), inverts the bit. false for an
+    // address that does not parse or lies outside the station's files.
+    enum class StepKind : uint8_t { add, toggle };
+    bool add_program_step(uint8_t station, std::string_view address, StepKind kind, int amount = 1);
+    void clear_programs();
+    // Runs every station's program once.
+    void run_programs();
+
     // Error modes; `count` limits a mode to that many requests, after which the station is
     // normal again (0: until changed).
     void set_mode(uint8_t station, StationMode mode, uint8_t code = 0, unsigned count = 0);
@@ -118,8 +134,14 @@ class ControllerNetwork {
         std::vector<uint8_t> bytes;
         std::optional<uint8_t> protected_sts;
     };
+    struct ProgramStep {
+        DataAddress address;
+        StepKind kind = StepKind::add;
+        int amount = 1;
+    };
     struct Station {
         uint8_t processor_type = 0;
+        std::vector<ProgramStep> program;
         std::map<uint16_t, DataFile> files;
         std::vector<uint8_t> directory;  // header and 6-byte entries
         StationMode mode = StationMode::normal;

@@ -107,6 +107,21 @@ std::string run_tool_command(ControllerNetwork& network, std::string_view line) 
         network.set_processor_type(s, static_cast<uint8_t>(*type));
         return "= ok";
     }
+    if (verb == "program" && w.size() >= 4 && w.size() <= 5) {
+        const bool toggle = w[3] == "toggle" && w.size() == 4;
+        int amount = 1;
+        if (!toggle) {
+            char* end = nullptr;
+            const long v = w.size() == 5 ? std::strtol(w[4].c_str(), &end, 10) : 1;
+            if (w[3] != "add" || (end != nullptr && (end == w[4].c_str() || *end != '\0')) || v < -32768 ||
+                v > 65535)
+                return failure("bad program command");
+            amount = static_cast<int>(v);
+        }
+        const auto kind = toggle ? ControllerNetwork::StepKind::toggle : ControllerNetwork::StepKind::add;
+        if (!network.add_program_step(s, w[2], kind, amount)) return failure("cannot program " + w[2]);
+        return "= ok";
+    }
     return failure("unknown command: " + std::string(line));
 }
 

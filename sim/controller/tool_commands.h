@@ -1,6 +1,7 @@
 #pragma once
 // The qvr_controller tool's own text forms: station set-up options and the commands it
-// reads while it runs ("set 1 N7:0 42", "get 1 N7:0", "mode 1 silent", ...).
+// reads while it runs ("set 1 N7:0 42", "get 1 N7:0", "mode 1 silent",
+// "program 1 T4:0.ACC add 1", "program 1 S2:1/5 toggle", ...).
 #include <optional>
 #include <string>
 #include <string_view>

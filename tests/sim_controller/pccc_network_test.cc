@@ -101,6 +101,68 @@ TEST_F(Network, WordRangeAndFileNineCommands) {
     EXPECT_EQ(answer(request(1, 0x07, {})), header(1, 0x07, 0x10));
 }
 
+TEST_F(Network, MaskedWritesChangeOnlyTheMaskedBits) {
+    net.set_value(1, "N7:2", 0x0F0F);
+    net.set_value(1, "N7:3", 0x0001);
+    // Mask 0x00F0 over two words: the masked bits take the data, the others stay.
+    EXPECT_EQ(
+        answer(request(1, 0x0F, {0xAB, 0x04, 0x07, 0x89, 0x02, 0x00, 0xF0, 0x00, 0xA5, 0xA5, 0x5A, 0x5A})),
+        header(1, 0x0F, 0));
+    EXPECT_EQ(net.value(1, "N7:2"), 0x0FAF);
+    EXPECT_EQ(net.value(1, "N7:3"), 0x0051);
+    // Addressed to a timer's control word.
+    net.set_value(1, "T4:1.ACC", 12);
+    EXPECT_EQ(answer(request(1, 0x0F, {0xAB, 0x02, 0x04, 0x86, 0x01, 0x00, 0x00, 0x80, 0xFF, 0xFF})),
+              header(1, 0x0F, 0));
+    EXPECT_EQ(net.value(1, "T4:1/EN"), 1.0);
+    EXPECT_EQ(net.value(1, "T4:1/DN"), 0.0);
+    EXPECT_EQ(net.value(1, "T4:1.ACC"), 12.0);
+    EXPECT_EQ(net.commands().back().text(),
+              "S1 0F/AB file 4 element 1 size 2 mask 8000 data FF FF -> STS 00");
+    // An odd byte count, or data that do not match it.
+    EXPECT_EQ(answer(request(1, 0x0F, {0xAB, 0x01, 0x07, 0x89, 0x02, 0x00, 0xF0, 0x00, 0xA5})),
+              header(1, 0x0F, 0x10));
+    EXPECT_EQ(answer(request(1, 0x0F, {0xAB, 0x04, 0x07, 0x89, 0x02, 0x00, 0xF0, 0x00, 0xA5, 0xA5})),
+              header(1, 0x0F, 0x10));
+    EXPECT_EQ(net.value(1, "N7:2"), 0x0FAF);
+}
+
+TEST_F(Network, AProcessorRefusesTheCommandFamilyItLacks) {
+    // Station 2 has no directory: no typed commands; station 1 has one: no word-range ones.
+    EXPECT_EQ(answer(request(2, 0x0F, {0xAB, 0x02, 0x07, 0x89, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00})),
+              header(2, 0x0F, 0x10));
+    EXPECT_EQ(answer(request(2, 0x0F, {0xAA, 0x02, 0x07, 0x89, 0x00, 0x00, 0x01, 0x00})),
+              header(2, 0x0F, 0x10));
+    EXPECT_EQ(answer(request(2, 0x0F, {0xA2, 0x02, 0x07, 0x89, 0x00, 0x00})), header(2, 0x0F, 0x10));
+    EXPECT_EQ(answer(request(1, 0x0F, {0x00, 0, 0, 0x01, 0x00, 0x07, 0x00, 0x07, 0x04, 0x2A, 0x00})),
+              header(1, 0x0F, 0x10));
+    EXPECT_EQ(net.value(2, "N7:0"), 0.0);
+    EXPECT_EQ(net.value(1, "N7:4"), 0.0);
+    net.set_processor_type(2, 0x5E);  // the station now answers as a processor with a directory
+    EXPECT_EQ(answer(request(2, 0x0F, {0xAA, 0x02, 0x07, 0x89, 0x00, 0x00, 0x01, 0x00})), header(2, 0x0F, 0));
+}
+
+TEST_F(Network, ProgramsChangeTheirWordsAndBitsEachRun) {
+    EXPECT_TRUE(net.add_program_step(1, "T4:0.ACC", ControllerNetwork::StepKind::add, 5));
+    EXPECT_TRUE(net.add_program_step(1, "T4:0/DN", ControllerNetwork::StepKind::toggle));
+    EXPECT_EQ(sim_controller::run_tool_command(net, "program 1 N7:0 add -1"), "= ok");
+    EXPECT_EQ(sim_controller::run_tool_command(net, "program 1 N7:1 toggle"), "= ok");
+    EXPECT_TRUE(sim_controller::run_tool_command(net, "program 1 N99:0 toggle").starts_with("! "));
+    EXPECT_TRUE(sim_controller::run_tool_command(net, "program 1 N7:0 twice").starts_with("! "));
+    EXPECT_FALSE(net.add_program_step(1, "N7:300", ControllerNetwork::StepKind::add));
+    EXPECT_FALSE(net.add_program_step(3, "N7:0", ControllerNetwork::StepKind::add));
+    net.run_programs();
+    net.run_programs();
+    net.run_programs();
+    EXPECT_EQ(net.value(1, "T4:0.ACC"), 15.0);
+    EXPECT_EQ(net.value(1, "T4:0/DN"), 1.0);
+    EXPECT_EQ(net.value(1, "N7:0"), -3.0);
+    EXPECT_EQ(net.value(1, "N7:1"), -1.0);  // every bit inverted, an odd number of times
+    net.clear_programs();
+    net.run_programs();
+    EXPECT_EQ(net.value(1, "T4:0.ACC"), 15.0);
+}
+
 TEST_F(Network, ErrorModes) {
     const Bytes write_n7 = request(1, 0x0F, {0xAA, 0x02, 0x07, 0x89, 0x00, 0x00, 0x05, 0x00});
     net.set_mode(1, StationMode::silent);

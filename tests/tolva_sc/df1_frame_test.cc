@@ -91,6 +91,14 @@ TEST(LinkTimings, HugeSettingsClampInsteadOfWrapping) {
     EXPECT_EQ(t.reply_timeout_ms, tolva::kMaxLinkBudgetMs);
     EXPECT_EQ(t.message_write_ms, tolva::kMaxLinkBudgetMs);
 
+    // Each transmission may hold a command for a reply time-out: held to the limit.
+    EXPECT_EQ(t.max_retries, tolva::kMaxRetriesLimit);
+    tolva::apply_link_defaults(comm);
+    EXPECT_EQ(comm.MaxRetries, tolva::kMaxRetriesLimit);
+    comm.MaxRetries = tolva::kMaxRetriesLimit;
+    tolva::apply_link_defaults(comm);
+    EXPECT_EQ(comm.MaxRetries, tolva::kMaxRetriesLimit);
+
     // 4294968 s is the first value whose milliseconds do not fit 32 bits.
     comm.ReplyTimeout = 4294968;
     EXPECT_EQ(tolva::link_timings(comm).reply_timeout_ms, tolva::kMaxLinkBudgetMs);

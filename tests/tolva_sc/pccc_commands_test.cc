@@ -118,6 +118,46 @@ TEST(PcccCommands, BlockReadSkipsAReplyOfAnOlderTransactionWithinTheBudget) {
     EXPECT_EQ(f.link.budgets[1], 990);
 }
 
+TEST(PcccCommands, BlockReadSkipsAStrayDuplicateAndAReplyToAnotherStation) {
+    Fixture f([](const Bytes& req, int) {
+        return std::vector<Bytes>{answer(req, 0, {9, 9}, -1), answer(req, 0, {7, 7}, 0, 5),
+                                  answer(req, 0, {5, 6})};
+    });
+    std::vector<uint8_t> buf;
+    TransferRequest r = request_into(buf, 2);
+    ASSERT_EQ(f.commands.read_block(r, 0x4E), 1) << std::hex << r.result;
+    EXPECT_EQ(buf, (Bytes{5, 6}));
+    EXPECT_EQ(f.link.sent.size(), 1u);
+}
+
+TEST(PcccCommands, BlockReadEndsAtOnceOnTheReplyOfAnotherCommand) {
+    Fixture f([](const Bytes& req, int) {
+        Bytes other = answer(req, 0, {9, 9});
+        other[2] = 0x41;  // the reply of command 0x01
+        return std::vector<Bytes>{other, answer(req, 0, {5, 6})};
+    });
+    std::vector<uint8_t> buf;
+    TransferRequest r = request_into(buf, 2);
+    EXPECT_EQ(f.commands.read_block(r, 0x4E), 0);
+    EXPECT_EQ(r.result, err::kWrongCommand);
+    EXPECT_EQ(f.link.budgets.size(), 1u);  // no wait for more
+    EXPECT_EQ(buf, (Bytes{0xEE, 0xEE}));
+}
+
+TEST(PcccCommands, BlockReadWithOnlyStrayRepliesEndsWithTheTimeOutOfItsOneBudget) {
+    Fixture f([](const Bytes& req, int) {
+        return std::vector<Bytes>{answer(req, 0, {9, 9}, -1), answer(req, 0, {9, 9}, 0, 5)};
+    });
+    std::vector<uint8_t> buf;
+    TransferRequest r = request_into(buf, 2);
+    EXPECT_EQ(f.commands.read_block(r, 0x4E), 0);
+    EXPECT_EQ(r.result, tolva::link_error::kTimeout);
+    EXPECT_EQ(f.link.sent.size(), 1u);
+    ASSERT_EQ(f.link.budgets.size(), 3u);
+    EXPECT_EQ(f.link.budgets[0], 1000);
+    EXPECT_EQ(f.link.budgets[2], 980);  // what the two skipped replies left of it
+}
+
 TEST(PcccCommands, AShortReplyFailsAndLeavesTheDataAlone) {
     Fixture f([](const Bytes& req, int) { return std::vector<Bytes>{answer(req, 0, {1, 2})}; });
     std::vector<uint8_t> buf;

@@ -663,7 +663,7 @@ TEST_F(Device, ScanTimesGoToEachModuleAndTheSumToLastScanMs) {
                 if (c.result[static_cast<size_t>(k)] == -1) errno = EIO;
                 return c.result[static_cast<size_t>(k)];
             },
-            notices, tolva::ScanHooks{{}, {}, record, [&] { return clock; }});
+            notices, tolva::ScanHooks{{}, {}, {}, record, [&] { return clock; }});
         record->LastScanMs = kNoScan;
         EXPECT_EQ(engine.scan(false), c.scan);
         EXPECT_EQ(record->LastScanMs, c.last_scan_ms);

@@ -139,19 +139,32 @@ TEST_F(Stations, AStationSwitchedOnAfterStartUpIsProbedAgain) {
     EXPECT_EQ(r->text(), "S3 F0: Data Link 0x1");
     EXPECT_FALSE(table.normalise(hw(3, kOutput, 0, 0, 1, -1, 0), true));
 
+    // Probed on first use within this scan: the scan's own probe is spent.
     network.set_mode(3, sim_controller::StationMode::normal);
-    clock += tolva::kReprobeIntervalMs - 1;
-    EXPECT_TRUE(table.refresh().empty());  // not due yet
+    EXPECT_TRUE(table.begin_scan().empty());
     EXPECT_FALSE(r->probed);
-    clock += 1;
-    EXPECT_EQ(table.refresh(), std::vector<uint8_t>{3});
+    // The next scan probes it at its start, however little time passed.
+    EXPECT_EQ(table.begin_scan(), std::vector<uint8_t>{3});
     EXPECT_TRUE(r->probed);
     EXPECT_EQ(r->processor_type, kWithDirectory);
     EXPECT_EQ(r->text(), "");
     EXPECT_TRUE(table.normalise(hw(3, kOutput, 0, 0, 1, -1, 0), true));
     // Probed: never probed again.
-    clock += 10 * tolva::kReprobeIntervalMs;
-    EXPECT_TRUE(table.refresh().empty());
+    network.clear_commands();
+    EXPECT_TRUE(table.begin_scan().empty());
+    EXPECT_TRUE(network.commands().empty());
+}
+
+TEST_F(Stations, AStationStillOffIsProbedOncePerScan) {
+    network.add_station(3, kPlain);
+    network.set_mode(3, sim_controller::StationMode::silent);
+    table.ensure(3);
+    for (int scan = 0; scan < 3; ++scan) {
+        network.clear_commands();
+        EXPECT_TRUE(table.begin_scan().empty());
+        // The first scan's probe was spent by the first use; then one per scan.
+        EXPECT_EQ(network.commands().size(), scan == 0 ? 0u : 1u) << scan;  // the time-out ends it
+    }
 }
 
 TEST_F(Stations, OpenProbesEveryUnprobedStationAtOnce) {
@@ -178,8 +191,8 @@ TEST_F(Stations, ADirectoryThatFailsAfterItsHeaderLeavesNoEntries) {
     EXPECT_FALSE(table.normalise(hw(3, kOutput, 0, 0, 0, -1, 1), true));
 
     link.after_send = {};
-    clock += tolva::kReprobeIntervalMs;
-    EXPECT_EQ(table.refresh(), std::vector<uint8_t>{3});
+    table.begin_scan();
+    EXPECT_EQ(table.begin_scan(), std::vector<uint8_t>{3});
     EXPECT_EQ(r->directory.entry_count(), 2u);
     EXPECT_TRUE(table.normalise(hw(3, kOutput, 0, 0, 0, -1, 1), true));
 }

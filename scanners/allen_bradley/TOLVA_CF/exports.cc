@@ -38,7 +38,7 @@ void DLL_ConfigAdvanDevSpecific(QWidget* parent, tolva::HostDeviceRecord* device
         const GuiApplicationScope application;
         if (!application.ready()) return;
         const HostApplicationValues host = host_application_values();
-        const auto ports = configuration_server_ports(host.server_name);
+        const auto ports = configuration_server_port_offers(host.server_name);
         QtMessageBoxes messages;
         DesktopHelpPages help(this_module_path(), messages);
         CComport dialog(parent, host.default_port_number, device->Config.Comm, modified, ports, messages,

@@ -103,6 +103,10 @@ inline constexpr std::uint32_t kDefaultMaxRetries = 2;
 inline constexpr std::uint32_t kDefaultMaxEnquires = 3;
 inline constexpr std::uint32_t kDefaultReplyTimeout = 5;
 inline constexpr std::uint32_t kDefaultReplyAck = 20;
+// The most transmissions of one message the scanner uses. The dialog accepts any number, but
+// each one may hold a command for a whole reply time-out, so a file's larger value is held
+// to this when the configuration is read.
+inline constexpr std::uint32_t kMaxRetriesLimit = 10;
 
 using CommPortName = std::array<char, sizeof(CommSettings::CommPort)>;
 
@@ -132,11 +136,12 @@ inline bool apply_port_defaults(CommSettings& comm, std::int32_t port_number) {
     return true;
 }
 
-// Fills the zero retry, enquiry and time-out settings.
+// Fills the zero retry, enquiry and time-out settings and holds MaxRetries to its limit.
 inline void apply_link_defaults(CommSettings& comm) {
     if (comm.ReplyAck == 0) comm.ReplyAck = kDefaultReplyAck;
     if (comm.ReplyTimeout == 0) comm.ReplyTimeout = kDefaultReplyTimeout;
     if (comm.MaxRetries == 0) comm.MaxRetries = kDefaultMaxRetries;
+    if (comm.MaxRetries > kMaxRetriesLimit) comm.MaxRetries = kMaxRetriesLimit;
     if (comm.MaxEnquires == 0) comm.MaxEnquires = kDefaultMaxEnquires;
 }
 

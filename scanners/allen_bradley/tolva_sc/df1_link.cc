@@ -160,7 +160,14 @@ int Df1Link::send_message(std::span<const uint8_t> message) {
     uint32_t enquiries = 0;
     for (uint32_t transmission = 1; transmission <= transmissions; ++transmission) {
         const int64_t now = port_->now_us();
-        if (transmission > 1 && now >= send_deadline) break;
+        // The budget ran out, not the peer's patience: a time-out, not a refusal.
+        if (transmission > 1 && now >= send_deadline) {
+            if (tracing()) {
+                emit("write budget of " + std::to_string(timings_.message_write_ms) + " ms spent after " +
+                     std::to_string(transmission - 1) + " transmissions: time-out");
+            }
+            return fail(link_error::kTimeout);
+        }
         if (tracing()) {
             emit("TX " + describe_message(message) + " (transmission " + std::to_string(transmission) +
                  " of " + std::to_string(transmissions) + ")");

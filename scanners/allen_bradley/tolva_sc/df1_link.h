@@ -56,8 +56,8 @@ class Df1Link {
     const LinkTimings& timings() const { return timings_; }
 
     // Sends one message: 1 when the peer acknowledged it. Failures: kTimeout (the enquiries
-    // are used up, or a write did not finish in its budget), kNak (every transmission was
-    // refused), a platform error.
+    // are used up, or the message write budget ran out, also between transmissions), kNak
+    // (every transmission was refused), a platform error.
     int send_message(std::span<const uint8_t> message);
 
     // Receives one message into `buffer` and its length into `length`: 1 for a new message

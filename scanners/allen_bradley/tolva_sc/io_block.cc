@@ -67,6 +67,39 @@ TransferRequest IoBlock::request(int first, int count) {
     return r;
 }
 
+TransferRequest IoBlock::sub_element_request(int index, int first, int count) {
+    const int size = element_size(file_type);
+    TransferRequest r;
+    r.station = station;
+    r.file_type = file_type;
+    r.file_number = file_number;
+    r.element = static_cast<int16_t>(element + index);
+    r.sub_element = static_cast<uint8_t>(first);
+    r.byte_count = static_cast<int16_t>(count * 2);
+    r.data = std::span(data).subspan(static_cast<size_t>(index * size + first * 2),
+                                     static_cast<size_t>(count * 2));
+    return r;
+}
+
+namespace {
+
+// The bits of the element's words that a channel of this access owns, or'ed into `words`.
+void own(std::span<uint16_t> words, const ElementAccess& access) {
+    switch (access.kind) {
+        case ElementAccess::Kind::real:
+            words[0] = words[1] = 0xFFFF;
+            break;
+        case ElementAccess::Kind::bit:
+            words[access.word] = static_cast<uint16_t>(words[access.word] | 1u << access.bit);
+            break;
+        case ElementAccess::Kind::word:
+            words[access.word] = 0xFFFF;
+            break;
+    }
+}
+
+}  // namespace
+
 bool channel_enabled(const qvr::ChannelRecord& record) {
     return record.head.Flags.test(qvr::AnalogFlag::Enable);
 }
@@ -141,6 +174,7 @@ BlockList build_block_list(std::span<const qvr::ChannelRecord> records, bool dig
         const int elements = d.last - d.first + 1;
         b.length = static_cast<int16_t>(elements * element_size(d.file_type));
         b.data.assign(static_cast<size_t>(b.length + elements / 8 + 1), 0);
+        b.owned.assign(static_cast<size_t>(b.length / 2), 0);
     }
     for (size_t i = 0; i < records.size(); ++i) {
         if (!accepted[i]) continue;
@@ -150,6 +184,10 @@ BlockList build_block_list(std::span<const qvr::ChannelRecord> records, bool dig
             const Draft& d = drafts[k];
             if (d.same_file(*accepted[i]) && element >= d.first && element <= d.last) {
                 link.block = static_cast<int32_t>(k);
+                IoBlock& b = list.blocks[k];
+                const auto words = static_cast<size_t>(b.words_per_element());
+                own(std::span(b.owned).subspan(static_cast<size_t>(element - d.first) * words, words),
+                    link.access);
                 break;
             }
         }

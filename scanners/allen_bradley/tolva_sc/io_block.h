@@ -35,11 +35,16 @@ struct IoBlock {
     // 1 << (i mod 8)) marks element i changed.
     std::vector<uint8_t> data;
     int32_t status = block_status::kIdle;
-    // The data came from the controller at least once: until then an output block is read
-    // before it is written, so whole-element writes carry the controller's other words.
+    // The data came from the controller at least once. Until then an output block that is
+    // to be written is read first, so that only what differs from the controller is sent.
     bool data_valid = false;
+    // Per word of the data: the bits that the block's enabled, linked channels own. Writes
+    // change only these; the controller keeps every other bit.
+    std::vector<uint16_t> owned;
 
     int element_count() const { return length / element_size(file_type); }
+    int words_per_element() const { return element_size(file_type) / 2; }
+    uint16_t owned_bits(int word) const { return owned[static_cast<size_t>(word)]; }
     std::span<uint8_t> bytes() { return std::span(data).first(static_cast<size_t>(length)); }
     std::span<const uint8_t> bytes() const { return std::span(data).first(static_cast<size_t>(length)); }
     std::span<uint8_t> element_bytes(int index);
@@ -49,6 +54,9 @@ struct IoBlock {
     void clear_changes();
     // The request of elements [first, first + count) of the block.
     TransferRequest request(int first, int count);
+    // The request of words [first, first + count) of one element, addressed to the element's
+    // sub-element `first` (typed commands).
+    TransferRequest sub_element_request(int index, int first, int count);
 };
 
 // A channel's private link: its block (-1 none), where its value sits, and whether its
@@ -78,7 +86,8 @@ bool valid_channel_address(const ChannelHwRecord& hw);
 // Groups the enabled channels with valid addresses into blocks, greedily in channel order:
 // the first block of the same station and file that can take the element without growing
 // beyond 82 bytes takes it. Stations are entered (and probed) on first use. Every channel
-// whose address cannot be served is left unlinked.
+// whose address cannot be served is left unlinked. Each block learns which bits of its words
+// its linked channels own.
 BlockList build_block_list(std::span<const qvr::ChannelRecord> records, bool digital, StationTable& stations);
 
 // Bit 0 of the flags.

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <optional>
+#include <vector>
+
+#include "tolva_sc/value_convert.h"
 
 namespace tolva {
 
@@ -52,30 +55,160 @@ void reset_output_blocks(BlockList& list) {
     }
 }
 
-void write_changed_runs(IoBlock& block, PcccCommands& commands, StationTable& stations) {
-    const uint8_t type = stations.processor_type(block.station);
-    const int count = block.element_count();
-    bool all_written = true;
-    TransferRequest outcome = block.request(0, 0);
-    outcome.result = 0;
-    for (int i = 0; i < count;) {
-        if (!block.changed(i)) {
-            ++i;
-            continue;
+namespace {
+
+// Writes the changed elements of one block so that only the bits its channels own change on
+// the controller. The station text takes the last failing command's result, or is cleared
+// by the last one when all succeed.
+class OwnedBitsWriter {
+  public:
+    OwnedBitsWriter(IoBlock& block, PcccCommands& commands, uint8_t processor_type)
+        : block_(block),
+          commands_(commands),
+          type_(processor_type),
+          outcome_(block.request(0, 0)),
+          count_(block.element_count()),
+          words_(block.words_per_element()) {}
+
+    void write() {
+        if (pccc::variant_for(block_.file_number, type_) == pccc::Variant::typed) {
+            write_with_masks();
+        } else {
+            write_read_modified();
         }
-        int end = i;
-        while (end < count && block.changed(end)) ++end;
-        TransferRequest run = block.request(i, end - i);
-        if (commands.write_block(run, type) != 1) {
-            all_written = false;
-            outcome = run;
-        } else if (all_written) {
-            outcome = run;
-        }
-        i = end;
     }
-    stations.update_status_text(outcome);
-    block.status = all_written ? block_status::kValid : block_status::kFailed;
+    bool all_written() const { return all_written_; }
+    const TransferRequest& outcome() const { return outcome_; }
+
+  private:
+    bool fully_owned(int index) const {
+        for (int w = 0; w < words_; ++w) {
+            if (block_.owned_bits(index * words_ + w) != 0xFFFF) return false;
+        }
+        return true;
+    }
+    // The end of the run of changed elements from `index` on that all pass `same`.
+    template <typename Same>
+    int run_end(int index, Same same) const {
+        int end = index + 1;
+        while (end < count_ && block_.changed(end) && same(end)) ++end;
+        return end;
+    }
+    void note(const TransferRequest& request, bool ok) {
+        if (!ok) {
+            all_written_ = false;
+            outcome_ = request;
+        } else if (all_written_) {
+            outcome_ = request;
+        }
+    }
+    void plain(TransferRequest request) { note(request, commands_.write_block(request, type_) == 1); }
+    // The data carry only the owned bits: what the scanner last saw of the others is not
+    // its to send.
+    void masked(TransferRequest request, uint16_t mask) {
+        std::vector<uint8_t> owned(request.data.begin(), request.data.end());
+        for (size_t w = 0; w < owned.size() / 2; ++w) {
+            store_word(owned, w, static_cast<int16_t>(static_cast<uint16_t>(load_word(owned, w)) & mask));
+        }
+        request.data = owned;
+        const bool ok = commands_.write_masked(request, mask) == 1;
+        request.data = {};
+        note(request, ok);
+    }
+
+    // Processors with typed commands: fully owned words in plain writes, every other word by
+    // a masked write of its owned bits; timer, counter and control elements word by word,
+    // addressed to the sub-element.
+    void write_with_masks() {
+        for (int i = 0; i < count_;) {
+            if (!block_.changed(i)) {
+                ++i;
+                continue;
+            }
+            if (words_ <= 2 && fully_owned(i)) {
+                const int end = run_end(i, [&](int e) { return fully_owned(e); });
+                plain(block_.request(i, end - i));
+                i = end;
+            } else if (words_ == 1) {
+                const uint16_t mask = block_.owned_bits(i);
+                const int end = run_end(i, [&](int e) { return block_.owned_bits(e) == mask; });
+                masked(block_.request(i, end - i), mask);
+                i = end;
+            } else {
+                write_element_words(i);
+                ++i;
+            }
+        }
+    }
+    void write_element_words(int index) {
+        for (int w = 0; w < words_;) {
+            const uint16_t mask = block_.owned_bits(index * words_ + w);
+            if (mask == 0) {
+                ++w;
+            } else if (mask == 0xFFFF) {
+                int end = w + 1;
+                while (end < words_ && block_.owned_bits(index * words_ + end) == 0xFFFF) ++end;
+                plain(block_.sub_element_request(index, w, end - w));
+                w = end;
+            } else {
+                masked(block_.sub_element_request(index, w, 1), mask);
+                ++w;
+            }
+        }
+    }
+
+    // Processors with word-range commands only, and the unprotected file: a run that holds
+    // bits no channel owns is read just before it is written, and the owned bits are merged
+    // into what the controller holds.
+    void write_read_modified() {
+        for (int i = 0; i < count_;) {
+            if (!block_.changed(i)) {
+                ++i;
+                continue;
+            }
+            const int end = run_end(i, [](int) { return true; });
+            bool whole = true;
+            for (int e = i; e < end && whole; ++e) whole = fully_owned(e);
+            if (whole || merge_current(i, end - i)) plain(block_.request(i, end - i));
+            i = end;
+        }
+    }
+    bool merge_current(int first, int elements) {
+        TransferRequest current = block_.request(first, elements);
+        std::vector<uint8_t> read(static_cast<size_t>(current.byte_count));
+        current.data = read;
+        const bool ok = commands_.read_block(current, type_) == 1;
+        current.data = {};
+        if (!ok) {
+            note(current, false);
+            return false;
+        }
+        const std::span<uint8_t> mine = block_.request(first, elements).data;
+        for (size_t w = 0; w < read.size() / 2; ++w) {
+            const uint16_t owned = block_.owned_bits(first * words_ + static_cast<int>(w));
+            const auto theirs = static_cast<uint16_t>(load_word(read, w));
+            const auto ours = static_cast<uint16_t>(load_word(mine, w));
+            store_word(mine, w, static_cast<int16_t>((theirs & ~owned) | (ours & owned)));
+        }
+        return true;
+    }
+
+    IoBlock& block_;
+    PcccCommands& commands_;
+    const uint8_t type_;
+    TransferRequest outcome_;
+    const int count_;
+    const int words_;
+    bool all_written_ = true;
+};
+
+}  // namespace
+
+void write_changed_runs(IoBlock& block, PcccCommands& commands, StationTable& stations) {
+    OwnedBitsWriter writer(block, commands, stations.processor_type(block.station));
+    writer.write();
+    stations.update_status_text(writer.outcome());
+    block.status = writer.all_written() ? block_status::kValid : block_status::kFailed;
 }
 
 void transfer_output_blocks(BlockList& list, PcccCommands& commands, StationTable& stations) {
@@ -83,7 +216,6 @@ void transfer_output_blocks(BlockList& list, PcccCommands& commands, StationTabl
         if (block.status == block_status::kWrite) {
             write_changed_runs(block, commands, stations);
         } else if (block.status == block_status::kRead) {
-            // Even right after a first read: the channel values went into the data since.
             read_block(block, commands, stations);
         }
     }

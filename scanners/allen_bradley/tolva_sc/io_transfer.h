@@ -26,16 +26,23 @@ void read_block(IoBlock& block, PcccCommands& commands, StationTable& stations);
 // Input kinds: every block is read.
 void read_all_blocks(BlockList& list, PcccCommands& commands, StationTable& stations);
 
-// Output kinds, before the values go in: a block whose data never came from the controller
-// is read first (status stays 0 on success, 255 on failure).
+// Output kinds whose changed blocks are to be written, before the values go in: a block whose
+// data never came from the controller is read first (status stays 0 on success, 255 on
+// failure).
 void read_unread_blocks(BlockList& list, PcccCommands& commands, StationTable& stations);
 
 // Status 0 and no change marks on every block.
 void reset_output_blocks(BlockList& list);
 
-// Writes the runs of changed elements of `block`, one command per run; the station's text
-// takes the last failing run's result or is cleared. Status 3 when every run was written,
-// else 255.
+// Writes the changed elements of `block`, changing on the controller only the bits that the
+// block's channels own. Stations with typed commands: runs of fully owned words are written
+// as they are, a word with bits no channel owns by a masked write of the owned bits (runs of
+// one mask in one command), and timer, counter and control elements only in their owned
+// words, addressed to the sub-element. Other stations (and the unprotected file 9): a run of
+// changed elements that holds bits no channel owns is read just before it is written, and
+// the owned bits are merged into what was read; a controller change in between is lost.
+// The station's text takes the last failing command's result or is cleared. Status 3 when
+// every command succeeded, else 255.
 void write_changed_runs(IoBlock& block, PcccCommands& commands, StationTable& stations);
 
 // Status 1 blocks: write their changed runs; status 2: read; others: nothing.

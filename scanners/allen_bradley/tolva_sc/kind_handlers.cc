@@ -44,6 +44,10 @@ void KindHandlers::reprobe_stations() {
     rebuild_for(stations_.probe_unprobed());
 }
 
+void KindHandlers::begin_scan() {
+    rebuild_for(stations_.begin_scan());
+}
+
 int KindHandlers::scan(int k, const DeviceConfigRecord&, std::span<const qvr::ChannelRecord> records,
                        std::span<uint32_t> status, std::span<float> values) {
     if (k < 0 || k >= kKindCount) return platform::fail(EINVAL);
@@ -51,7 +55,6 @@ int KindHandlers::scan(int k, const DeviceConfigRecord&, std::span<const qvr::Ch
     if (!initialised_[static_cast<size_t>(k)]) return 0;
     // The lists were built from these records; a later build uses what the scan hands over.
     records_[static_cast<size_t>(k)] = records;
-    rebuild_for(stations_.refresh());
     if (k == kind::kAO || k == kind::kDO) {
         scan_outputs(k, records, status, values);
     } else {
@@ -73,7 +76,8 @@ void KindHandlers::scan_outputs(int k, std::span<const qvr::ChannelRecord> recor
     const bool digital = kind_is_digital(k);
     actions_.changed = actions_.first_scan != 0 ? actions_.first_scan : block_status::kWrite;
     reset_output_blocks(list);
-    read_unread_blocks(list, commands_, stations_);
+    // A first scan that reads the outputs (ReadFirst) needs no read before it.
+    if (actions_.changed == block_status::kWrite) read_unread_blocks(list, commands_, stations_);
     channels_to_blocks(list, records, digital, status, values, stations_,
                        {actions_.changed, actions_.unchanged});
     transfer_output_blocks(list, commands_, stations_);

@@ -4,10 +4,12 @@
 // values between the controllers and the status words and values it is given. Kinds are
 // AI 0, DI 1, AO 2, DO 3, CI 4; counter inputs are not served by this device.
 //
-// Output scans (AO, DO): every block starts at status 0 without change marks; a block whose
-// data never came from the controller is read first; the values go into the blocks; changed
-// blocks are written (only their changed runs) or, on the first scan with ReadFirst, read;
-// unchanged blocks are read back with ReadBack; the block data then go back into the values.
+// Output scans (AO, DO): every block starts at status 0 without change marks; unless the
+// scan reads its changed blocks (the first one with ReadFirst), a block whose data never came
+// from the controller is read first; the values go into the blocks; changed blocks are
+// written (only their changed elements, and of those only the bits the channels own) or, on
+// the first scan with ReadFirst, read; unchanged blocks are read back with ReadBack; the
+// block data then go back into the values.
 #include <array>
 #include <cstdint>
 #include <span>
@@ -60,6 +62,9 @@ class KindHandlers {
     // Open and reconfiguration: stations that failed their probe are probed again, and the
     // lists that use a station that changed are built again.
     void reprobe_stations();
+    // At the start of every scan: stations that failed their probe are probed again (once per
+    // scan), and the lists that use a station that answered are built again.
+    void begin_scan();
 
     const BlockList& blocks(int kind) const { return lists_[static_cast<size_t>(kind)]; }
     const OutputActions& actions() const { return actions_; }

@@ -14,7 +14,7 @@ int64_t character_time_ms(uint32_t baud, uint32_t characters) {
 
 LinkTimings link_timings(const CommSettings& comm) {
     LinkTimings t;
-    t.max_retries = std::max<uint32_t>(comm.MaxRetries, 1);
+    t.max_retries = std::clamp<uint32_t>(comm.MaxRetries, 1, kMaxRetriesLimit);
     t.max_enquires = comm.MaxEnquires;
     t.ack_timeout_ms = character_time_ms(comm.BaudRate, comm.ReplyAck);
     t.control_write_ms = t.ack_timeout_ms;

@@ -23,7 +23,8 @@ struct LinkTimings {
 // as the line has always been timed). A zero rate counts as the default rate.
 int64_t character_time_ms(uint32_t baud, uint32_t characters);
 
-// The timings for settings whose defaults have been applied (zero transmissions count as one).
+// The timings for settings whose defaults have been applied (zero transmissions count as one,
+// more than kMaxRetriesLimit as that many).
 LinkTimings link_timings(const CommSettings& comm);
 
 }  // namespace tolva

@@ -32,8 +32,12 @@ uint32_t sends_with_retries(uint32_t retries) {
 }
 
 pccc::BlockAddress address_of(const TransferRequest& r) {
-    return {r.station, r.file_type, r.file_number, static_cast<uint16_t>(r.element),
-            static_cast<uint8_t>(r.byte_count)};
+    return {r.station,
+            r.file_type,
+            r.file_number,
+            static_cast<uint16_t>(r.element),
+            static_cast<uint8_t>(r.byte_count),
+            r.sub_element};
 }
 
 }  // namespace
@@ -54,7 +58,7 @@ int PcccCommands::finish(TransferRequest& request, int code) {
 }
 
 int PcccCommands::exchange(TransferRequest& request, const Build& build, size_t capacity, uint32_t sends,
-                           std::span<uint8_t> read_into) {
+                           std::span<uint8_t> read_into, Mismatch mismatch_rule) {
     const std::span<uint8_t> buffer = std::span(reply_).first(std::min(capacity, reply_.size()));
     int mismatch = 0;
     for (uint32_t attempt = 0; attempt < sends; ++attempt) {
@@ -67,11 +71,15 @@ int PcccCommands::exchange(TransferRequest& request, const Build& build, size_t 
         while (true) {
             if (running_ && !running_()) return finish(request, pccc_error::kStopped);
             const int64_t left = budget - (link_.now_ms() - start);
-            if (mismatch != 0 && left <= 0) break;
+            if (mismatch != 0 && left <= 0) {
+                if (mismatch_rule == Mismatch::block_read) return finish(request, link_error::kTimeout);
+                break;
+            }
             size_t length = 0;
             if (link_.receive(buffer, length, std::max<int64_t>(left, 0)) != 1) {
                 const int code = platform::last_error();
-                if (mismatch != 0 && code == link_error::kTimeout) break;
+                if (mismatch != 0 && code == link_error::kTimeout && mismatch_rule != Mismatch::block_read)
+                    break;
                 return finish(request, code);
             }
             if (length > buffer.size()) return finish(request, link_error::kTooLong);
@@ -89,6 +97,11 @@ int PcccCommands::exchange(TransferRequest& request, const Build& build, size_t 
             }
             if (pccc_error::is_status_error(code) ||
                 (code == pccc_error::kFromModule && pccc::same_transaction(message, reply))) {
+                return finish(request, code);
+            }
+            // A block read waits only for replies that belong to another station or
+            // transaction; another command's reply, or the module's, answers nothing it asked.
+            if (mismatch_rule == Mismatch::block_read && code != pccc_error::kOtherTransaction) {
                 return finish(request, code);
             }
             trace("S" + std::to_string(request.station) + " reply skipped: " + hex(code));
@@ -124,7 +137,7 @@ int PcccCommands::read_block(TransferRequest& request, uint8_t processor_type) {
     return exchange(
         request, [&](uint16_t tns) { return pccc::block_read_request(address, variant, tns); },
         static_cast<size_t>(request.byte_count) + pccc::kReadReplyExtra, 1,
-        request.data.first(static_cast<size_t>(request.byte_count)));
+        request.data.first(static_cast<size_t>(request.byte_count)), Mismatch::block_read);
 }
 
 int PcccCommands::write_block(TransferRequest& request, uint8_t processor_type) {
@@ -134,6 +147,17 @@ int PcccCommands::write_block(TransferRequest& request, uint8_t processor_type) 
     const std::span<const uint8_t> data = request.data.first(static_cast<size_t>(request.byte_count));
     return exchange(request,
                     [&](uint16_t tns) { return pccc::block_write_request(address, variant, tns, data); },
+                    pccc::kWriteReplyCapacity, sends_with_retries(link_.max_retries()), {});
+}
+
+int PcccCommands::write_masked(TransferRequest& request, uint16_t mask) {
+    if (!valid_span(request) || request.file_type > 9 || request.byte_count % 2 != 0) {
+        return finish(request, EINVAL);
+    }
+    const pccc::BlockAddress address = address_of(request);
+    const std::span<const uint8_t> data = request.data.first(static_cast<size_t>(request.byte_count));
+    return exchange(request,
+                    [&](uint16_t tns) { return pccc::masked_write_request(address, tns, mask, data); },
                     pccc::kWriteReplyCapacity, sends_with_retries(link_.max_retries()), {});
 }
 

@@ -4,12 +4,14 @@
 // returns 1 with the request's result 0, or 0 with the result set to the failure code
 // (pccc_codes.h, link_codes.h or a platform error).
 //
-// Replies are matched to their request: a status error (local, remote, extended) or the
-// interface module's own answer to this transaction ends the command at once; a reply of
-// another station, transaction or command is skipped and the next one awaited within the
-// link's reply time-out. A command other than the block read is sent again, with a new TNS,
-// at most max_retries() times when only such replies came. A cleared run flag ends any
-// command with kStopped.
+// Replies are matched to their request: a status error (local, remote, extended) ends the
+// command at once. A block read skips a reply of another station or transaction and awaits
+// the next one within the link's reply time-out (then ends with the time-out); any other
+// mismatch (another command, the interface module's own answer) ends it at once. The other
+// commands skip replies of another station, transaction or command the same way, end at once
+// on the module's own answer to this transaction, and are sent again, with a new TNS, at most
+// max_retries() times when only skipped replies came. A cleared run flag ends any command
+// with kStopped.
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -28,6 +30,7 @@ struct TransferRequest {
     uint8_t file_type = 0;  // 0 O ... 9 W
     uint16_t file_number = 0;
     int16_t element = 0;
+    uint8_t sub_element = 0;  // typed commands: the word of the element to start at
     int16_t byte_count = 0;
     // Reads fill the first byte_count bytes; writes send them.
     std::span<uint8_t> data;
@@ -52,14 +55,19 @@ class PcccCommands {
     // The variant follows from the file number and the station's processor type.
     int read_block(TransferRequest& request, uint8_t processor_type);
     int write_block(TransferRequest& request, uint8_t processor_type);
+    // The protected typed logical write with mask: only the bits set in `mask` change, in
+    // every word of the request (byte_count even). For processors that take typed commands.
+    int write_masked(TransferRequest& request, uint16_t mask);
 
     uint16_t last_tns() const { return tns_.last(); }
     void set_trace(CommandTrace trace) { trace_ = std::move(trace); }
 
   private:
     using Build = std::function<std::vector<uint8_t>(uint16_t tns)>;
+    // How a command treats a reply that does not answer it.
+    enum class Mismatch : uint8_t { skip_and_resend, block_read };
     int exchange(TransferRequest& request, const Build& build, size_t capacity, uint32_t sends,
-                 std::span<uint8_t> read_into);
+                 std::span<uint8_t> read_into, Mismatch mismatch_rule = Mismatch::skip_and_resend);
     int finish(TransferRequest& request, int code);
     std::optional<uint8_t> module_address();
     void trace(std::string_view line) const {

@@ -45,7 +45,7 @@ void append_typed_address(std::vector<uint8_t>& m, const BlockAddress& a) {
     append_address(m, a.file_number);
     m.push_back(static_cast<uint8_t>(kTypedFileTypeBase + a.file_type));
     append_address(m, a.element);
-    append_address(m, 0);  // sub-element
+    append_address(m, a.sub_element);
 }
 
 }  // namespace
@@ -97,6 +97,16 @@ std::vector<uint8_t> block_read_request(const BlockAddress& a, Variant variant, 
     m.push_back(kFncWordRangeRead);
     append_word_range_address(m, a);
     m.push_back(a.byte_count);
+    return m;
+}
+
+std::vector<uint8_t> masked_write_request(const BlockAddress& a, uint16_t tns, uint16_t mask,
+                                          std::span<const uint8_t> data) {
+    auto m = header(a.station, kCmdExtended, tns);
+    m.push_back(kFncTypedMaskedWrite);
+    append_typed_address(m, a);
+    append_word(m, mask);
+    m.insert(m.end(), data.begin(), data.end());
     return m;
 }
 

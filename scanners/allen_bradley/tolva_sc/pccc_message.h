@@ -22,6 +22,7 @@ inline constexpr uint8_t kFncDiagnosticStatus = 0x03;
 inline constexpr uint8_t kFncDirectoryRead = 0xA1;
 inline constexpr uint8_t kFncTypedRead = 0xA2;
 inline constexpr uint8_t kFncTypedWrite = 0xAA;
+inline constexpr uint8_t kFncTypedMaskedWrite = 0xAB;
 
 inline constexpr uint8_t kDirectoryFileType = 0x60;
 inline constexpr uint8_t kTypedFileTypeBase = 0x82;  // + file type index (O 0x82 ... W 0x8B)
@@ -75,6 +76,7 @@ struct BlockAddress {
     uint16_t file_number = 0;
     uint16_t element = 0;
     uint8_t byte_count = 0;
+    uint16_t sub_element = 0;  // typed commands: the word of the element they start at
 };
 
 std::vector<uint8_t> directory_read_request(uint8_t station, uint16_t tns, uint8_t byte_count,
@@ -84,6 +86,12 @@ std::vector<uint8_t> block_read_request(const BlockAddress& address, Variant var
 // `data` holds address.byte_count bytes.
 std::vector<uint8_t> block_write_request(const BlockAddress& address, Variant variant, uint16_t tns,
                                          std::span<const uint8_t> data);
+
+// The protected typed logical write with mask (0x0F/0xAB): the typed write's address fields,
+// the mask word, then the data words (address.byte_count bytes). Only the bits set in the mask
+// take the data's bits, in every word written; the controller keeps the others.
+std::vector<uint8_t> masked_write_request(const BlockAddress& address, uint16_t tns, uint16_t mask,
+                                          std::span<const uint8_t> data);
 
 // 0 when `reply` answers `request` with status 0, else the code of pccc_codes.h, checked in
 // this order: source (module address or another station), command, TNS, local status,

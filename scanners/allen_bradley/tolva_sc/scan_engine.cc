@@ -103,6 +103,7 @@ int ScanEngine::scan(bool initial) {
     int64_t total = 0;
     int last_result = 0;
     bool any = false;
+    if (hooks_.begin_scan) hooks_.begin_scan();
     for (const int kind : kScanOrder) {
         if (hooks_.running && !hooks_.running()) break;
         KindModules& k = kinds_[static_cast<size_t>(kind)];

@@ -59,6 +59,7 @@ class AlarmNotices final : public NoticeSink {
 
 struct ScanHooks {
     std::function<bool()> running;         // the run flag; empty: always running
+    std::function<void()> begin_scan;      // before the first kind of every scan
     std::function<void()> rotate_texts;    // the station texts, after every scan
     DeviceRecord* device = nullptr;        // LastScanMs goes here
     std::function<int64_t()> clock_ms;     // monotonic; empty: the platform's

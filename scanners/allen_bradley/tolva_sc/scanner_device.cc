@@ -72,7 +72,8 @@ void report_failure(std::string_view prefix, int error) {
     errno = error;
 }
 
-ScannerDevice::ScannerDevice(DeviceRecord& device, int device_index, CommandState& commands, ConfigFiles files)
+ScannerDevice::ScannerDevice(DeviceRecord& device, int device_index, CommandState& commands,
+                             ConfigFiles files)
     : device_(device),
       index_(device_index),
       commands_(commands),
@@ -87,7 +88,12 @@ ScannerDevice::ScannerDevice(DeviceRecord& device, int device_index, CommandStat
           kinds_,
           [this](int kind, std::span<const qvr::ChannelRecord> records, std::span<uint32_t> status,
                  std::span<float> values) { return handlers_.scan(kind, config_, records, status, values); },
-          notices_, ScanHooks{[this] { return running(); }, [this] { stations_.rotate(); }, &device_, {}}) {
+          notices_,
+          ScanHooks{[this] { return running(); },
+                    [this] { handlers_.begin_scan(); },
+                    [this] { stations_.rotate(); },
+                    &device_,
+                    {}}) {
     for (int k = 0; k < kKindCount; ++k) {
         kinds_[static_cast<size_t>(k)].kind = k;
         kinds_[static_cast<size_t>(k)].count = kKindChannelLimits[static_cast<size_t>(k)];

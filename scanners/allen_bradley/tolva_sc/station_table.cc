@@ -116,7 +116,7 @@ bool StationTable::read_directory(StationRecord& record) {
 }
 
 bool StationTable::probe(StationRecord& record) {
-    record.last_probe_ms = now();
+    record.probed_since_scan_began = true;
     std::array<uint8_t, 4> diagnostic{};
     TransferRequest request;
     request.station = record.station;
@@ -140,12 +140,10 @@ bool StationTable::probe(StationRecord& record) {
     return ok;
 }
 
-std::vector<uint8_t> StationTable::reprobe(bool due_only) {
+std::vector<uint8_t> StationTable::reprobe(const std::function<bool(const StationRecord&)>& due) {
     std::vector<uint8_t> changed;
-    const int64_t t = now();
     for (auto& r : stations_) {
-        if (r.probed) continue;
-        if (due_only && r.last_probe_ms && t - *r.last_probe_ms < kReprobeIntervalMs) continue;
+        if (r.probed || !due(r)) continue;
         const uint8_t type = r.processor_type;
         const IoDirectory directory = r.directory;
         if (probe(r) || r.processor_type != type || !(r.directory == directory)) changed.push_back(r.station);
@@ -154,11 +152,13 @@ std::vector<uint8_t> StationTable::reprobe(bool due_only) {
 }
 
 std::vector<uint8_t> StationTable::probe_unprobed() {
-    return reprobe(false);
+    return reprobe([](const StationRecord&) { return true; });
 }
 
-std::vector<uint8_t> StationTable::refresh() {
-    return reprobe(true);
+std::vector<uint8_t> StationTable::begin_scan() {
+    std::vector<uint8_t> changed = reprobe([](const StationRecord& r) { return !r.probed_since_scan_began; });
+    for (auto& r : stations_) r.probed_since_scan_began = false;
+    return changed;
 }
 
 void StationTable::update_status_text(const TransferRequest& request) {

@@ -6,7 +6,8 @@
 //
 // A station whose probe failed (switched off, unreachable) is marked unprobed: its O and I
 // channels stay unlinked, and it is probed again on every open and reconfiguration
-// (probe_unprobed) and at most once per 30 s during scans (refresh).
+// (probe_unprobed) and at the start of every scan (begin_scan), at most once per scan, until
+// a probe answers: a controller that comes back is served with its own commands at once.
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -22,7 +23,6 @@ namespace tolva {
 
 inline constexpr size_t kMaxStations = 40;
 inline constexpr size_t kStationTextMax = 30;
-inline constexpr int64_t kReprobeIntervalMs = 30'000;
 inline constexpr int64_t kTextRotationMs = 10'000;
 // Directory entries read by one request (78 bytes, 39 elements).
 inline constexpr size_t kEntriesPerRequest = 13;
@@ -34,7 +34,7 @@ struct StationRecord {
     bool probed = false;
     IoDirectory directory;
     std::array<char, kStationTextMax + 1> status_text{};
-    std::optional<int64_t> last_probe_ms;
+    bool probed_since_scan_began = false;
 
     std::string_view text() const { return status_text.data(); }
     StationAddressing addressing() const {
@@ -73,8 +73,9 @@ class StationTable {
 
     // Probes every unprobed station again now; the stations whose type or directory changed.
     std::vector<uint8_t> probe_unprobed();
-    // The same for unprobed stations whose last probe lies 30 s or more back.
-    std::vector<uint8_t> refresh();
+    // At the start of a scan: probes every unprobed station that was not probed since the
+    // last scan began (on open, say); the stations whose type or directory changed.
+    std::vector<uint8_t> begin_scan();
 
     size_t size() const { return stations_.size(); }
     const std::vector<StationRecord>& stations() const { return stations_; }
@@ -84,7 +85,8 @@ class StationTable {
     // true when the probe succeeded; the directory and type are stored either way.
     bool probe(StationRecord& record);
     bool read_directory(StationRecord& record);
-    std::vector<uint8_t> reprobe(bool due_only);
+    // Probes the unprobed stations that `due` accepts; those whose type or directory changed.
+    std::vector<uint8_t> reprobe(const std::function<bool(const StationRecord&)>& due);
     int64_t now() const;
 
     PcccCommands& commands_;

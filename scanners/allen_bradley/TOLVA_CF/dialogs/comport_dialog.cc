@@ -41,10 +41,26 @@ CComport::CComport(QWidget* parent, int default_port_number, CommSettings& setti
       messages_(messages),
       help_(help),
       form_(default_port_number, settings, machine_ports) {
+    build();
+}
+
+CComport::CComport(QWidget* parent, int default_port_number, CommSettings& settings, int* modified,
+                   const std::optional<std::vector<PortOffer>>& machine_ports, MessageBoxes& messages,
+                   HelpPages& help, PortMapper mapper)
+    : QDialog(parent),
+      settings_(settings),
+      modified_(modified),
+      messages_(messages),
+      help_(help),
+      form_(default_port_number, settings, machine_ports, std::move(mapper)) {
+    build();
+}
+
+void CComport::build() {
     setObjectName("CComport");
     setWindowTitle(kCommDialogTitle);
 
-    auto* port = list_of(form_.port_names(), form_.port_index(), comm_ctl::kPort);
+    auto* port = list_of(form_.port_labels(), form_.port_index(), comm_ctl::kPort);
     auto* baud = list_of(form_.baud_names(), form_.baud_index(), comm_ctl::kBaudRate);
     connect(port, &QComboBox::activated, this, [this](int index) { form_.choose_port(index); });
     connect(baud, &QComboBox::activated, this, [this](int index) { form_.choose_baud(index); });
@@ -105,6 +121,13 @@ void CComport::accept() {
         messages_.warning(this, refusal->message);
         if (QWidget* widget = control(refusal->control_id)) widget->setFocus();
         return;
+    }
+    // A device that was just named shows its name from now on.
+    if (auto* port = findChild<QComboBox*>(QString::fromStdString(control_name(comm_ctl::kPort)));
+        port != nullptr && form_.port_index() >= 0) {
+        port->setItemText(
+            form_.port_index(),
+            QString::fromStdString(form_.port_labels()[static_cast<size_t>(form_.port_index())]));
     }
     commit_comm_settings(form_, settings_, modified_);
     QDialog::accept();

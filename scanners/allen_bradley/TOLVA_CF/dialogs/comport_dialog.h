@@ -25,12 +25,22 @@ class CComport final : public QDialog {
     CComport(QWidget* parent, int default_port_number, CommSettings& settings, int* modified,
              const std::optional<std::vector<std::string>>& machine_ports, MessageBoxes& messages,
              HelpPages& help);
+    CComport(QWidget* parent, int default_port_number, CommSettings& settings, int* modified, std::nullopt_t,
+             MessageBoxes& messages, HelpPages& help)
+        : CComport(parent, default_port_number, settings, modified, std::optional<std::vector<PortOffer>>{},
+                   messages, help) {}
+    // With the machine's serial devices: choosing one not named yet gives it a name in the
+    // port map on OK (through `mapper`, the machine's port map when empty).
+    CComport(QWidget* parent, int default_port_number, CommSettings& settings, int* modified,
+             const std::optional<std::vector<PortOffer>>& machine_ports, MessageBoxes& messages,
+             HelpPages& help, PortMapper mapper = {});
 
     const CommSettingsForm& form() const { return form_; }
 
     void accept() override;
 
   private:
+    void build();
     QLineEdit* add_edit(int control_id);
     QWidget* control(int control_id) const;
 

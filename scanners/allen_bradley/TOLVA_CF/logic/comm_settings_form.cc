@@ -1,6 +1,7 @@
 #include "TOLVA_CF/logic/comm_settings_form.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <limits>
 
@@ -42,11 +43,24 @@ std::optional<Refusal> read_edit(const std::string& text, int control_id, std::i
     return std::nullopt;
 }
 
+std::optional<std::vector<PortOffer>> offers_of(const std::optional<std::vector<std::string>>& names) {
+    if (!names) return std::nullopt;
+    std::vector<PortOffer> offers;
+    for (const auto& name : *names) offers.push_back({name, name, {}});
+    return offers;
+}
+
 }  // namespace
 
 CommSettingsForm::CommSettingsForm(int default_port_number, const CommSettings& stored,
                                    const std::optional<std::vector<std::string>>& machine_ports)
-    : stored_(stored), working_(stored), result_(stored) {
+    : CommSettingsForm(default_port_number, stored, offers_of(machine_ports)) {}
+
+CommSettingsForm::CommSettingsForm(int default_port_number, const CommSettings& stored,
+                                   const std::optional<std::vector<PortOffer>>& machine_ports,
+                                   PortMapper mapper)
+    : stored_(stored), working_(stored), result_(stored), mapper_(std::move(mapper)) {
+    if (!mapper_.next_free_name || !mapper_.add) mapper_ = machine_port_mapper();
     if (comm_port(working_).empty()) {
         // A cut name would name another port, so a number that does not fit gives none.
         if (const auto name = default_comm_port(default_port_number)) {
@@ -65,22 +79,56 @@ CommSettingsForm::CommSettingsForm(int default_port_number, const CommSettings& 
     edits_[kMaxEnquiresSlot] = edit_text_of(working_.MaxEnquires);
 }
 
-void CommSettingsForm::fill_ports(const std::optional<std::vector<std::string>>& machine_ports) {
+void CommSettingsForm::fill_ports(const std::optional<std::vector<PortOffer>>& machine_ports) {
     const std::string_view working_port = comm_port(working_);
     if (machine_ports) {
-        for (const auto& name : *machine_ports) {
-            if (name.empty() || name.size() > sizeof working_.CommPort) continue;
-            if (port_index_ < 0 && platform::equal_ignoring_case(name, working_port)) {
+        for (const auto& offer : *machine_ports) {
+            if (offer.name.size() > sizeof working_.CommPort) continue;
+            if (offer.name.empty() && offer.map_path.empty()) continue;
+            if (port_index_ < 0 && !offer.name.empty() && platform::equal_ignoring_case(offer.name, working_port)) {
                 port_index_ = static_cast<int>(port_names_.size());
             }
-            port_names_.push_back(name);
+            port_names_.push_back(offer.name);
+            port_labels_.push_back(offer.label.empty() ? offer.name : offer.label);
+            port_paths_.push_back(offer.name.empty() ? offer.map_path : std::string());
         }
     }
     // The device's own port is always offered, even when the machine does not report it.
     if (port_index_ < 0 && !working_port.empty()) {
         port_index_ = static_cast<int>(port_names_.size());
         port_names_.emplace_back(working_port);
+        port_labels_.emplace_back(working_port);
+        port_paths_.emplace_back();
     }
+}
+
+std::optional<Refusal> CommSettingsForm::name_chosen_device() {
+    if (port_index_ < 0) return std::nullopt;
+    const auto i = static_cast<std::size_t>(port_index_);
+    if (!port_names_[i].empty()) return std::nullopt;
+    const std::string& path = port_paths_[i];
+    // Never a name the list shows: the device's own port may be one no device answers to
+    // now, and other devices may use it.
+    const std::string name = mapper_.next_free_name(port_names_);
+    if (name.empty()) {
+        return Refusal{comm_ctl::kPort,
+                       "No port name is free for " + path + " in the port map of this machine."};
+    }
+    if (mapper_.add(name, path) != 0) {
+        const int error = errno;
+        std::string text = error == EACCES
+                               ? "This user may not change the port map of this machine, so " + path +
+                                     " cannot be given a port name here. An administrator must add this "
+                                     "entry to the machine's settings:\n"
+                               : "The port map of this machine could not be written (" +
+                                     std::string(std::strerror(error)) + "), so " + path +
+                                     " has no port name. The entry to add to the machine's settings:\n";
+        return Refusal{comm_ctl::kPort, text + platform::serial_port_mapping_text(name, path)};
+    }
+    port_names_[i] = name;
+    port_labels_[i] = name + " - " + port_labels_[i];
+    port_paths_[i].clear();
+    return std::nullopt;
 }
 
 void CommSettingsForm::fill_baud_rates() {
@@ -123,15 +171,18 @@ std::optional<Refusal> CommSettingsForm::accept() {
             read_edit(edits_[kMaxEnquiresSlot], comm_ctl::kMaxEnquires, kUnsignedEditMax, next.MaxEnquires))
         return r;
 
+    const auto baud = parse_edit_integer(baud_names_[static_cast<std::size_t>(baud_index_)]);
+    if (!baud || *baud <= 0 || *baud > kUnsignedEditMax) {
+        return Refusal{comm_ctl::kBaudRate, range_message(1, kUnsignedEditMax)};
+    }
+    // Last, once nothing else can refuse, so a refusal leaves the map as it was.
+    if (auto r = name_chosen_device()) return r;
+
     // Both lists hold only names that fit and numbers that parse.
     std::memset(next.CommPort, 0, sizeof next.CommPort);
     if (port_index_ >= 0) {
         const std::string& port = port_names_[static_cast<std::size_t>(port_index_)];
         std::memcpy(next.CommPort, port.data(), std::min(port.size(), sizeof next.CommPort));
-    }
-    const auto baud = parse_edit_integer(baud_names_[static_cast<std::size_t>(baud_index_)]);
-    if (!baud || *baud <= 0 || *baud > kUnsignedEditMax) {
-        return Refusal{comm_ctl::kBaudRate, range_message(1, kUnsignedEditMax)};
     }
     next.BaudRate = static_cast<std::uint32_t>(*baud);
     next.ReadFirst = read_first_ ? 1 : 0;
