@@ -12,11 +12,15 @@ namespace {
 constexpr size_t kComputerNameMax = 15;
 constexpr size_t kUserNameMax = 32;
 
-std::string read_computer_name() {
+std::string read_short_host_name() {
     char buffer[256] = {};
     if (gethostname(buffer, sizeof buffer - 1) != 0) return {};
     std::string name(buffer);
-    name = name.substr(0, name.find('.'));
+    return name.substr(0, name.find('.'));
+}
+
+std::string read_computer_name() {
+    std::string name = read_short_host_name();
     for (char& c : name)
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     return name.substr(0, kComputerNameMax);
@@ -40,6 +44,11 @@ std::string read_user_name() {
 
 const std::string& computer_name() {
     static const std::string name = read_computer_name();
+    return name;
+}
+
+const std::string& short_host_name() {
+    static const std::string name = read_short_host_name();
     return name;
 }
 
