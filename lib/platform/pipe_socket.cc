@@ -221,6 +221,16 @@ PipeConnection& PipeConnection::operator=(PipeConnection&& other) noexcept {
     return *this;
 }
 
+bool PipeConnection::peer_gone() const {
+    if (fd_ < 0) return true;
+    pollfd p{fd_, static_cast<short>(POLLIN | POLLRDHUP), 0};
+    int n;
+    do {
+        n = poll(&p, 1, 0);
+    } while (n < 0 && errno == EINTR);
+    return n != 0;  // readable between transfers means an end, a reset or stray bytes
+}
+
 int PipeConnection::transact(std::span<const std::byte> request, std::span<std::byte> reply, size_t& received,
                              const Deadline& deadline) const {
     received = 0;

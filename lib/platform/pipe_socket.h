@@ -68,6 +68,9 @@ class PipeConnection {
     PipeConnection& operator=(const PipeConnection&) = delete;
 
     int fd() const { return fd_; }
+    // True when the server has closed its end (it stopped or restarted) or the stream holds
+    // bytes nobody asked for: the connection can carry no more transfers. Does not wait.
+    bool peer_gone() const;
     // One request out, one reply in (at most reply.size() bytes). 0, or -1 with the error
     // number; after a failure the connection is out of step and must be closed.
     int transact(std::span<const std::byte> request, std::span<std::byte> reply, size_t& received,

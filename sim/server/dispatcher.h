@@ -34,7 +34,7 @@ struct Fault {
         close_at_once,   // close without replying
     };
     Kind kind = Kind::none;
-    uint32_t milliseconds = 0;
+    uint32_t milliseconds = 0;  // a wait before any kind of fault (and before a delayed answer)
     uint32_t bytes = 0;
 };
 

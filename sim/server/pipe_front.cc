@@ -142,13 +142,13 @@ void PipeFront::serve(Connection& connection) {
             std::string_view(reinterpret_cast<const char*>(request.data()), request.size()), "pipe", 0);
 
         const Fault& fault = answer.fault;
-        if (fault.kind == Fault::Kind::close_at_once) break;
-        if (fault.kind == Fault::Kind::delay) {
+        if (fault.milliseconds != 0) {
             const auto until = platform::Deadline::after_ms(fault.milliseconds);
             while (!until.expired() && !stopping_.load())
                 std::this_thread::sleep_for(std::chrono::milliseconds(std::min(kPollSliceMs, until.remaining_ms())));
             if (stopping_.load()) break;
         }
+        if (fault.kind == Fault::Kind::close_at_once) break;
         const auto send_budget = platform::Deadline::after_ms(kFrameBudgetMs);
         if (fault.kind == Fault::Kind::close_after || fault.kind == Fault::Kind::broken_length) {
             std::string framed(platform::kPipeFrameHeader, '\0');

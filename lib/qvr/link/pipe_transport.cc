@@ -42,6 +42,17 @@ int pipe_Transfer(ServerConnection* entry, const void* request, uint32_t length,
         return 0;
     }
     const auto deadline = platform::Deadline::after_ms(qvr::link_internal::exchange_timeout_ms(*entry));
+    // A server that restarted since the last transfer has closed our end; nothing has been
+    // sent yet, so connecting again is safe and spares the caller a failed request.
+    if (connection_of(entry)->peer_gone()) {
+        platform::debug_output(std::string(">>") + entry->server + " Opening pipe connection\r\n");
+        auto fresh = platform::PipeConnection::connect(std::string("\\\\") + entry->server + kPipeSuffix, deadline);
+        if (!fresh) {
+            *reply_length = 0;
+            return 0;
+        }
+        *connection_of(entry) = std::move(*fresh);
+    }
     size_t received = 0;
     const int rc = connection_of(entry)->transact(std::span(static_cast<const std::byte*>(request), length),
                                                   std::span(static_cast<std::byte*>(reply), *reply_length),
