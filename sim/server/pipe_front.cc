@@ -69,6 +69,14 @@ void PipeFront::stop() {
     running_.store(false);
 }
 
+void PipeFront::set_refuse_accept(bool refuse) {
+    refuse_accept_.store(refuse);
+    if (!refuse) return;
+    const auto until = platform::Deadline::after_ms(1000);
+    while (running_.load() && !refusing_.load() && !until.expired())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
 void PipeFront::reap(bool all) {
     std::list<std::unique_ptr<Connection>> ended;
     {
@@ -92,7 +100,8 @@ void PipeFront::accept_loop() {
     const auto end_of_life = platform::Deadline::after_ms(options_.lifetime_ms);
     while (!stopping_.load() && !end_of_life.expired()) {
         reap(false);
-        if (refuse_accept_.load()) {
+        refusing_.store(refuse_accept_.load());
+        if (refusing_.load()) {
             std::this_thread::sleep_for(std::chrono::milliseconds(kPollSliceMs));
             continue;
         }

@@ -39,8 +39,9 @@ class PipeFront {
     void stop();
     bool running() const { return running_.load(); }
 
-    // While set, connections are left waiting in the listen queue, unanswered.
-    void set_refuse_accept(bool refuse) { refuse_accept_.store(refuse); }
+    // While set, connections are left waiting in the listen queue, unanswered. Setting it
+    // returns once the front end has stopped accepting (bounded).
+    void set_refuse_accept(bool refuse);
 
     std::string pipe_name() const;
     const std::string& socket_path() const { return path_; }
@@ -65,6 +66,7 @@ class PipeFront {
     std::atomic<bool> running_{false};
     std::atomic<bool> stopping_{false};
     std::atomic<bool> refuse_accept_{false};
+    std::atomic<bool> refusing_{false};  // the acceptor has seen refuse_accept_
     std::atomic<uint32_t> accepted_{0};
     std::mutex connections_mutex_;
     std::list<std::unique_ptr<Connection>> connections_;
