@@ -168,6 +168,19 @@ int pipe_read_frame(int fd, std::span<std::byte> buffer, size_t& received, const
     return rc;
 }
 
+int pipe_read_request(int fd, uint32_t max_length, std::vector<std::byte>& message, const Deadline& deadline) {
+    message.clear();
+    std::array<std::byte, kPipeFrameHeader> header;
+    if (pipe_read_all(fd, header, deadline) != 0) return -1;
+    const uint32_t length = get_u32(header.data());
+    if (length > max_length) return fail(kErrorMoreData);
+    message.resize(length);
+    size_t got = 0;
+    const int rc = pipe_read_all(fd, message, deadline, &got);
+    message.resize(got);
+    return rc;
+}
+
 void pipe_shutdown(int fd) {
     if (fd >= 0) shutdown(fd, SHUT_RDWR);
 }

@@ -16,6 +16,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/monotonic_clock.h"
 
@@ -48,6 +49,10 @@ int pipe_write_frame(int fd, std::span<const std::byte> message, const Deadline&
 // buffer fails with 234 before any of its bytes are read (the stream is then out of step
 // and must be closed).
 int pipe_read_frame(int fd, std::span<std::byte> buffer, size_t& received, const Deadline& deadline);
+
+// The server's read of one request: a message of any length up to `max_length` into
+// `message` (resized to it). A longer one fails with 234 before its bytes are read.
+int pipe_read_request(int fd, uint32_t max_length, std::vector<std::byte>& message, const Deadline& deadline);
 
 // Ends both directions of a connection at once: its peer sees the end, and a thread of
 // this process that waits on it wakes up. The descriptor stays open.

@@ -17,12 +17,6 @@ namespace {
 constexpr int kPollSliceMs = 20;
 constexpr int kFrameBudgetMs = 5000;  // for the rest of a request once its first byte came
 
-uint32_t get_u32(const std::byte* in) {
-    uint32_t value = 0;
-    for (int i = 0; i < 4; ++i) value |= static_cast<uint32_t>(in[i]) << (8 * i);
-    return value;
-}
-
 void put_u32(std::byte* out, uint32_t value) {
     for (int i = 0; i < 4; ++i) out[i] = static_cast<std::byte>((value >> (8 * i)) & 0xFFu);
 }
@@ -141,12 +135,7 @@ void PipeFront::serve(Connection& connection) {
             break;
         }
         const auto budget = platform::Deadline::after_ms(kFrameBudgetMs);
-        std::array<std::byte, platform::kPipeFrameHeader> header;
-        if (platform::pipe_read_all(fd, header, budget) != 0) break;
-        const uint32_t length = get_u32(header.data());
-        if (length > options_.request_max) break;
-        request.resize(length);
-        if (platform::pipe_read_all(fd, request, budget) != 0) break;
+        if (platform::pipe_read_request(fd, options_.request_max, request, budget) != 0) break;
         Answer answer = dispatcher_.handle(
             std::string_view(reinterpret_cast<const char*>(request.data()), request.size()), "pipe", 0);
 
