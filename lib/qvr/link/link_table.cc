@@ -248,8 +248,8 @@ void reset_table() {
         std::memset(e.server, 0, sizeof e.server);
         e.timeout = 0;
         e.thread = 0;
+        g_opened_by[index_of(&e)] = nullptr;
     }
-    g_opened_by.fill(nullptr);
     g_timeout_override.store(0);
     g_local.store(nullptr);
 }

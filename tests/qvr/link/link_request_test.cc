@@ -62,6 +62,10 @@ TEST_F(LinkTest, XmlParseErrorReplySetsTheXmlStatusAndItsText) {
     server().dispatcher.script_reply("CF", "-1,1465");
     EXPECT_EQ(send(".", "CF,dev"), -1);
     EXPECT_STREQ(xml_GetMessage(), "");
+    // A long text is cut to 255 characters.
+    server().dispatcher.script_reply("CF", "-1,1465," + std::string(400, 'm'));
+    EXPECT_EQ(send(".", "CF,dev", 512), -1);
+    EXPECT_EQ(std::string(xml_GetMessage()), std::string(255, 'm'));
 }
 
 TEST_F(LinkTest, TheServerGetsTheExactRequestBytesBinaryTailIncluded) {
