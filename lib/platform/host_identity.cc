@@ -14,12 +14,15 @@ namespace {
 constexpr size_t kComputerNameMax = 15;
 constexpr size_t kUserNameMax = 32;
 
-std::string read_computer_name() {
+std::string read_short_host_name() {
     char buffer[256] = {};
     if (gethostname(buffer, sizeof buffer - 1) != 0) return {};
     std::string name(buffer);
-    name = name.substr(0, name.find('.'));
-    return ascii_upper_copy(name).substr(0, kComputerNameMax);
+    return name.substr(0, name.find('.'));
+}
+
+std::string read_computer_name() {
+    return ascii_upper_copy(read_short_host_name()).substr(0, kComputerNameMax);
 }
 
 std::string read_user_name() {
@@ -40,6 +43,11 @@ std::string read_user_name() {
 
 const std::string& computer_name() {
     static const std::string name = read_computer_name();
+    return name;
+}
+
+const std::string& short_host_name() {
+    static const std::string name = read_short_host_name();
     return name;
 }
 

@@ -3,6 +3,7 @@
 //   qvr_settings_helper [--drop] product-folder <name>
 //   qvr_settings_helper [--drop] check-access <path> <read|write|execute>
 //   qvr_settings_helper [--drop] trace <name> <message>
+//   qvr_settings_helper [--drop] link-request <server> <request>   (prints result and errno)
 #include <grp.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "qvr/link/link.h"
 #include "qvr/settings/env.h"
 #include "qvr/diag/trace.h"
 
@@ -53,6 +55,13 @@ int main(int argc, char** argv) {
         trace_Create(argv[first + 1]);
         std::printf("%d %d\n", trace_Write(argv[first + 2]), trace_IsOn());
         trace_Destroy();
+        return 0;
+    }
+    if (mode == "link-request" && argc >= first + 3) {
+        char reply[256];
+        uint32_t length = sizeof reply;
+        const int result = link_SendText(argv[first + 1], argv[first + 2], reply, &length);
+        std::printf("%d %d\n", result, errno);
         return 0;
     }
     return 2;
