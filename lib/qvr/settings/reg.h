@@ -41,6 +41,11 @@ const char* reg_GetVariant();
 // Presets the variant (cut to 15 characters). Returns the pointer just past text's zero.
 const char* reg_SetVariant(const char* text);
 
+// The key length the password cipher writes with: 40 when the product value "CipherKeyBits"
+// (REG_DWORD) is 40, else 128 (a site whose stored values prove to be 40-bit sets it). Read
+// once per process; the cipher asks it on every operation.
+unsigned reg_GetCipherKeyBits();
+
 // Always the NT family (2); the major version of the system.
 unsigned sys_GetOsMajorVersion();
 int sys_GetOsPlatformId();

@@ -13,6 +13,7 @@
 #include "qvr/settings/reg.h"
 #include "qvr/settings/reg_filtered.h"
 #include "qvr/testing/settings_testing.h"
+#include "tslib/crypt.h"
 
 namespace {
 
@@ -32,6 +33,8 @@ struct Settings {
     std::array<char, kNameCache> replication{};
     bool variant_read = false;
     std::array<char, kVariantCache> variant{};
+    bool cipher_bits_read = false;
+    unsigned cipher_bits = 128;
 };
 
 Settings& settings() {
@@ -243,6 +246,26 @@ int sys_GetOsPlatformId() {
     return 2;
 }
 
+unsigned reg_GetCipherKeyBits() {
+    Settings& s = settings();
+    std::lock_guard lock(s.mutex);
+    if (!s.cipher_bits_read) {
+        s.cipher_bits_read = true;
+        uint32_t type = 0;
+        uint32_t number = 0;
+        uint32_t size = sizeof number;
+        const bool is40 = reg_AccessProductValue(RegistryHive::machine, kProductKey, platform::kKeyQueryValue,
+                                                 "CipherKeyBits", &type, &number, &size) == 0 &&
+                          type == kRegDword && size == sizeof number && number == 40;
+        s.cipher_bits = is40 ? 40 : 128;
+    }
+    return s.cipher_bits;
+}
+
+// Every program that reads product settings links this file, so the cipher of the process's
+// one copy of the typed-structure library follows the site's setting.
+[[maybe_unused]] const bool kCipherKeyBitsFollowSetting = (crypt_SetKeyBitsSource(reg_GetCipherKeyBits), true);
+
 int chanrec_GetDescSize() {
     return field_size("DescSize", 32);
 }
@@ -262,6 +285,7 @@ void reset_product_settings_for_test() {
     s.product_read = false;
     s.replication_read = false;
     s.variant_read = false;
+    s.cipher_bits_read = false;
 }
 
 }  // namespace qvr
