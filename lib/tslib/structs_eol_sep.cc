@@ -1,3 +1,4 @@
+#include "tslib/ascii_text.h"
 #include "tslib/structs_eol_sep.h"
 
 #include <cstring>
@@ -6,7 +7,7 @@
 #include "tslib/structs_internal.h"
 
 using tslib::detail::dup_text;
-using tslib::detail::equal_ignoring_case;
+using tslib::equal_ignoring_case;
 
 namespace {
 

@@ -1,3 +1,4 @@
+#include "tslib/ascii_text.h"
 #include "tslib/structs_password.h"
 
 #include <openssl/crypto.h>
@@ -11,7 +12,7 @@
 #include "tslib/structs_internal.h"
 
 using tslib::detail::dup_text;
-using tslib::detail::equal_ignoring_case;
+using tslib::equal_ignoring_case;
 
 namespace {
 

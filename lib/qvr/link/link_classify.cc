@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "platform/ascii_text.h"
 #include "platform/host_identity.h"
 #include "qvr/link/link.h"
 #include "qvr/util/url.h"
@@ -13,21 +14,17 @@ namespace {
 constexpr std::string_view kProviderPrefix = "PROVIDER=";
 constexpr size_t kIsLocalPathServerMax = 259;
 
-bool equal_no_case(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
-
 bool is_local_name(std::string_view name) {
     if (name.empty()) return true;
     for (std::string_view local : {std::string_view("."), std::string_view("localhost"), std::string_view("127.0.0.1")})
-        if (equal_no_case(name, local)) return true;
+        if (platform::equal_ignoring_case(name, local)) return true;
     const std::string& computer = platform::computer_name();
     const std::string& host = platform::short_host_name();
-    return (!computer.empty() && equal_no_case(name, computer)) || (!host.empty() && equal_no_case(name, host));
+    return (!computer.empty() && platform::equal_ignoring_case(name, computer)) || (!host.empty() && platform::equal_ignoring_case(name, host));
 }
 
 bool is_provider(std::string_view s) {
-    return s.size() >= kProviderPrefix.size() && equal_no_case(s.substr(0, kProviderPrefix.size()), kProviderPrefix);
+    return s.size() >= kProviderPrefix.size() && platform::equal_ignoring_case(s.substr(0, kProviderPrefix.size()), kProviderPrefix);
 }
 
 // A data folder: a drive letter, a '\' path (UNC included) or a Linux path.
@@ -71,8 +68,9 @@ ServerKind link_GetServerKind(const char* server) {
     if (link_IsLocalServer(server)) return kServerPipe;
     SchemeHost url;
     if (!split(server, url)) return kServerPipe;
-    if (strcasecmp(url.scheme, "http") == 0 || strcasecmp(url.scheme, "https") == 0) return kServerWeb;
-    if (strcasecmp(url.scheme, "file") == 0) return kServerLocalData;
+    if (platform::equal_ignoring_case(url.scheme, "http") || platform::equal_ignoring_case(url.scheme, "https"))
+        return kServerWeb;
+    if (platform::equal_ignoring_case(url.scheme, "file")) return kServerLocalData;
     return url.host[0] != '\0' ? kServerSocket : kServerPipe;
 }
 

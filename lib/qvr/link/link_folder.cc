@@ -8,6 +8,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "platform/ascii_text.h"
 #include "platform/file_paths.h"
 #include "platform/last_error.h"
 #include "platform/remote_path.h"
@@ -88,7 +89,7 @@ bool usable_remote_folder(const std::string& path) {
 
 bool is_checked_folder(std::string_view bare) {
     for (const char* name : {"REPLAY_OPTIONS", "EXPORTED_DATA", "EXPORTED_IMAGES"})
-        if (bare.size() == std::strlen(name) && strncasecmp(bare.data(), name, bare.size()) == 0) return true;
+        if (platform::equal_ignoring_case(bare, name)) return true;
     return false;
 }
 
@@ -102,9 +103,9 @@ char* link_ResolveFolder(const char* server, const char* name) {
     if (server == nullptr) return local_folder(name);
     const std::string_view key(name);
     if (link_GetServerKind(server) == kServerLocalData) {
-        if (strcasecmp(name, "QVR_LOGGED_DATA") == 0) return answer(server);
+        if (platform::equal_ignoring_case(name, "QVR_LOGGED_DATA")) return answer(server);
         std::string found;
-        if (is_data_path(server) && strcasecmp(name, "QVR_CURRENT_CONFIG") != 0 &&
+        if (is_data_path(server) && !platform::equal_ignoring_case(name, "QVR_CURRENT_CONFIG") &&
             search_upwards(server, without_prefix(key), found))
             return answer(found);
         return local_folder(name);

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/ascii_text.h"
 #include "platform/last_error.h"
 #include "qvr/diag/trace.h"
 #include "qvr/link/link.h"
@@ -126,7 +127,7 @@ ServerConnection* find_or_claim(ConnectionTable& t, const char* server) {
             if (free_entry == nullptr) free_entry = &e;
             continue;
         }
-        if (strcasecmp(e.server, server) == 0) return &e;
+        if (platform::equal_ignoring_case(e.server, server)) return &e;
     }
     if (free_entry != nullptr) std::snprintf(free_entry->server, sizeof free_entry->server, "%s", server);
     return free_entry;
