@@ -13,6 +13,7 @@ void reset_process_state() {
     reset_audit_for_test();
     cfg::reset_switch_warnings_for_test();
     forget_notice_senders();
+    forget_xml_status();
     forget_module_cache();
     forget_host_tables();
     forget_section_names();

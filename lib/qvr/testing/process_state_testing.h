@@ -19,5 +19,7 @@ void forget_write_filter();
 void forget_extension_answers();
 // This thread's alarm and derived-value senders and its open batch.
 void forget_notice_senders();
+// This thread's XML status, subject and error text.
+void forget_xml_status();
 
 }  // namespace qvr::testing
