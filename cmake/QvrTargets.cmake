@@ -30,7 +30,8 @@ endfunction()
 # qvr_add_gtest(<name> SOURCES ... [LIBS ...] [TIMEOUT s] [SERIAL] [LABELS ...])
 # One test binary; each test case becomes its own CTest entry and runs in its own
 # process, under the isolating environment of tests/support (own IPC prefix, runtime
-# folder and registry folder). LABELS lets ctest select or leave out a group (-L / -LE).
+# folder and registry folder); run whole, the binary puts that environment and the runtime
+# library's per-process caches back after each case. LABELS lets ctest select or leave out a group (-L / -LE).
 function(qvr_add_gtest name)
   cmake_parse_arguments(T "SERIAL" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
   if(NOT T_TIMEOUT)
@@ -38,6 +39,9 @@ function(qvr_add_gtest name)
   endif()
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} qvr_test_support GTest::gmock GTest::gtest)
+  if(TARGET qvr_test_case_reset)
+    target_link_libraries(${name} PRIVATE qvr_test_case_reset)
+  endif()
   set(props TIMEOUT ${T_TIMEOUT})
   if(T_SERIAL)
     list(APPEND props RUN_SERIAL TRUE)

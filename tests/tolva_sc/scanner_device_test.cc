@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <stdexcept>
 #include <future>
 #include <thread>
 
@@ -135,10 +136,13 @@ struct Device : testing::Test {
         spec.config = {};
         std::memcpy(spec.config.data(), &config, sizeof config);
         index = host.add_device(spec);
-        EXPECT_GE(index, 0);
+        // A failed set-up ends the case (gtest reports the exception): nothing may go on
+        // with an index of -1.
+        if (index < 0) throw std::runtime_error("the host refused the device " + spec.name);
         folder = host.config_tree().current_config() / spec.config_name;
         fs::current_path(folder);
         record = host.device(index);
+        if (record == nullptr) throw std::runtime_error("no device record for " + spec.name);
         record->Attached = 1;
         shm_RegisterStatusEntry(qvr::kStatusEntryDevice, spec.name.c_str());
         tolva::ConfigFiles files;
@@ -511,6 +515,10 @@ TEST_F(Device, ALineThatWentAwayIsOpenedAgainWithinTheRound) {
     TraceLines trace;
     module->stop();
     line = sim_controller::PseudoTerminal{};
+    // The port name must not keep the old pseudo-terminal's number: the system hands it to
+    // the next pseudo-terminal opened anywhere, and under load another test's line took it,
+    // so the reopen reached that line instead of failing.
+    ASSERT_EQ(sim_controller::map_port_name("COM5", qvr_test::test_root() + "/no-line"), 0);
     tolva::command_state().scan_requests = 1;
     auto loop = std::async(std::launch::async, [&] { return d.round(); });
     bool retrying = false;

@@ -9,6 +9,7 @@
 
 #include "platform/ascii_text.h"
 #include "platform/dynamic_library.h"
+#include "qvr/testing/process_state_testing.h"
 #include "platform/last_error.h"
 #include "qvr/settings/env.h"
 #include "qvr/ext/ext.h"
@@ -110,22 +111,42 @@ void ext_FreeExtension(void* library) {
     if (library != nullptr) platform::library_close(library);
 }
 
+namespace {
+
+// The last folder asked about and its answer: loading the extension is costly.
+struct XmlSupportAnswer {
+    std::mutex lock;
+    std::string dir;
+    int answer = -1;
+};
+
+XmlSupportAnswer& xml_support_answer() {
+    static XmlSupportAnswer last;
+    return last;
+}
+
+}  // namespace
+
+void qvr::testing::forget_extension_answers() {
+    XmlSupportAnswer& last = xml_support_answer();
+    std::lock_guard<std::mutex> hold(last.lock);
+    last.dir.clear();
+    last.answer = -1;
+}
+
 int ext_HasXmlSupport(const char* config_dir) {
     if (config_dir == nullptr) return 0;
-    static std::mutex lock;
-    static std::string last_dir;
-    static int last_answer = -1;
+    XmlSupportAnswer& last = xml_support_answer();
     {
-        std::lock_guard<std::mutex> hold(lock);
-        if (last_answer >= 0 && platform::equal_ignoring_case(last_dir.c_str(), config_dir))
-            return last_answer;
+        std::lock_guard<std::mutex> hold(last.lock);
+        if (last.answer >= 0 && platform::equal_ignoring_case(last.dir, config_dir)) return last.answer;
     }
     void* library = ext_LoadExtension(config_dir);
     int answer = library != nullptr && platform::library_symbol(library, "Ex_DoXml") != nullptr ? 1 : 0;
     ext_FreeExtension(library);
-    std::lock_guard<std::mutex> hold(lock);
-    last_dir = config_dir;
-    last_answer = answer;
+    std::lock_guard<std::mutex> hold(last.lock);
+    last.dir = config_dir;
+    last.answer = answer;
     return answer;
 }
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/debug_output.h"
+#include "qvr/testing/process_state_testing.h"
 #include "platform/last_error.h"
 #include "platform/monotonic_clock.h"
 #include "qvr/host/alarm_internal.h"
@@ -131,4 +132,8 @@ void alarm_CloseDerivedSlot() {
     m.next_try_ms = 0;
     m.backoff_ms = 0;
     m.open_error.reset();
+}
+
+void qvr::testing::forget_notice_senders() {
+    alarm_state::state() = alarm_state::ThreadState{};
 }

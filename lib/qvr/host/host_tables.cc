@@ -16,6 +16,7 @@
 #include "qvr/host/module_index_internal.h"
 #include "qvr/ipc/section_layout.h"
 #include "qvr/ipc/shm.h"
+#include "qvr/testing/process_state_testing.h"
 #include "qvr/util/util.h"
 
 namespace qvr::tables {
@@ -49,6 +50,12 @@ Opened open(Table which) {
 }
 
 }  // namespace qvr::tables
+
+void qvr::testing::forget_host_tables() {
+    tables::State& s = tables::state();
+    std::lock_guard lock(s.mutex);
+    s.opened = {};
+}
 
 namespace qvr {
 namespace {

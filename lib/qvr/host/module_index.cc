@@ -17,6 +17,7 @@
 #include "qvr/host/host_tables_internal.h"
 #include "qvr/host/module_index_internal.h"
 #include "qvr/testing/module_index_testing.h"
+#include "qvr/testing/process_state_testing.h"
 #include "qvr/ipc/section_layout.h"
 #include "qvr/ipc/shm.h"
 
@@ -178,6 +179,17 @@ ModuleInfo info(const char* code) {
 void fail_next_cache_allocation() {
     g_fail_allocation = true;
 }
+
+}  // namespace qvr::module_index
+
+void qvr::testing::forget_module_cache() {
+    module_index::Cache& c = module_index::cache();
+    std::lock_guard lock(c.mutex);
+    c.entries.clear();
+    module_index::g_fail_allocation = false;
+}
+
+namespace qvr::module_index {
 
 void move_entry_last(uint32_t from, uint32_t count) {
     Cache& c = cache();

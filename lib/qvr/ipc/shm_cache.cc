@@ -5,6 +5,7 @@
 #include <unordered_map>
 
 #include "platform/last_error.h"
+#include "qvr/testing/process_state_testing.h"
 
 namespace qvr::shm_cache {
 namespace {
@@ -76,6 +77,17 @@ const platform::NamedMutex* mutex_for(const Entry& entry) {
     }
     return &*slot.mutex;
 }
+
+}  // namespace qvr::shm_cache
+
+void qvr::testing::forget_section_names() {
+    qvr::shm_cache::Cache& c = qvr::shm_cache::cache();
+    std::lock_guard open(c.open_mutex);
+    std::lock_guard lock(c.mutex);
+    c.by_name.clear();
+}
+
+namespace qvr::shm_cache {
 
 std::string global_name(std::string_view name) {
     std::string result = "Global\\";

@@ -1,4 +1,5 @@
 #include "qvr/settings/reg_filtered.h"
+#include "qvr/testing/process_state_testing.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -71,6 +72,19 @@ void* sdk_Probe() {
         if (path != nullptr && path[0] != 0) state.handle = platform::library_open(path);
     }
     return state.handle;
+}
+
+void qvr::testing::forget_write_filter() {
+    sdk_Release();
+    {
+        SdkState& state = sdk_state();
+        std::lock_guard lock(state.mutex);
+        state.probed = false;
+    }
+    FilterState& state = filter_state();
+    std::lock_guard lock(state.mutex);
+    state.begin_done = false;
+    state.enable_pending = false;
 }
 
 int sdk_Release() {

@@ -2,10 +2,12 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "platform/locale_info.h"
 #include "qvr/util/util_format.h"
+#include "qvr/testing/process_state_testing.h"
 
 namespace qvr {
 namespace {
@@ -66,22 +68,46 @@ void insert_separators(std::string& text, char decimal, char separator, bool lef
         text.erase(0, needed);
 }
 
+// The user's number format is read once per process, as the user's settings are taken when
+// a program starts.
+struct UserLocale {
+    std::mutex mutex;
+    bool read = false;
+    NumberLocale items;
+};
+
+UserLocale& user_locale() {
+    static UserLocale cached;
+    return cached;
+}
+
 }  // namespace
 
 const NumberLocale& user_number_locale() {
-    static const NumberLocale locale = [] {
+    UserLocale& cached = user_locale();
+    std::lock_guard lock(cached.mutex);
+    if (!cached.read) {
         const platform::LocaleNumberFormat format = platform::read_user_number_format();
-        NumberLocale items;
-        items.decimal_point = format.decimal_point;
-        items.thousands_separator = format.thousands_separator;
-        items.grouping = format.grouping;
+        cached.items.decimal_point = format.decimal_point;
+        cached.items.thousands_separator = format.thousands_separator;
+        cached.items.grouping = format.grouping;
         // No POSIX source for these two: a leading zero, two decimals.
-        items.digits = 2;
-        items.leading_zero = 1;
-        return items;
-    }();
-    return locale;
+        cached.items.digits = 2;
+        cached.items.leading_zero = 1;
+        cached.read = true;
+    }
+    return cached.items;
 }
+
+}  // namespace qvr
+
+void qvr::testing::forget_user_number_locale() {
+    UserLocale& cached = user_locale();
+    std::lock_guard lock(cached.mutex);
+    cached.read = false;
+}
+
+namespace qvr {
 
 std::string format_locale_number(const NumberLocale& locale, bool left, bool zero, char separator, int width,
                                  int precision, double value) {

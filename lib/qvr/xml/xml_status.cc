@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "qvr/testing/process_state_testing.h"
 #include "qvr/xml/xml.h"
 #include "qvr/xml/xml_internal.h"
 
@@ -28,6 +29,10 @@ void copy_bounded(char (&to)[N], const char* text) {
 }
 
 }  // namespace
+
+void qvr::testing::forget_xml_status() {
+    state() = XmlState{};
+}
 
 namespace qvr::xml {
 

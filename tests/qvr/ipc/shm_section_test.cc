@@ -319,6 +319,8 @@ int count_code(uint32_t code) {
 class SignalInProcess : public testing::Test {
   protected:
     void SetUp() override {
+        g_codes = 0;
+        g_last = 0;
         slot_Open(count_code);
         section_ = shm_CreateDataModule("dm_SG", 8);
         ASSERT_NE(section_, nullptr);

@@ -43,6 +43,10 @@ struct Seen {
         std::lock_guard lock(mutex);
         return codes;
     }
+    void clear() {
+        std::lock_guard lock(mutex);
+        codes.clear();
+    }
     // Waits (bounded only to avoid hanging) until `n` codes were seen.
     bool wait_for(size_t n) {
         std::unique_lock lock(mutex);
@@ -99,6 +103,7 @@ struct Trace {
 class SlotTest : public testing::Test {
   protected:
     void SetUp() override {
+        g_seen.clear();
         errno = 1;
         ASSERT_EQ(slot_Open(record), nullptr);
         ASSERT_EQ(errno, 0);

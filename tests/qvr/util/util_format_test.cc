@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "qvr/testing/process_state_testing.h"
+
 namespace {
 
 template <class... Args>
@@ -168,4 +170,15 @@ TEST(UtilLocaleNumber, TheCLocaleHasNoGrouping) {
     EXPECT_EQ(util_LocaleChar(kLocaleGrouping), '0');
     EXPECT_STREQ(util_FormatNumberWidth(0, 0, 12, 2, 1234567.891), "  1234567.89");
     EXPECT_EQ(util_LocaleChar(0x99), 0);
+}
+
+// The user's format is read once per process: a later change of locale is not seen until
+// the test hook forgets it, as a new process would read it afresh.
+TEST(UtilLocaleNumber, TheUserFormatIsReadOncePerProcess) {
+    setenv("LC_ALL", "de_DE.UTF-8", 1);
+    ASSERT_EQ(util_LocaleChar(kLocaleDecimal), ',');
+    setenv("LC_ALL", "en_US.UTF-8", 1);
+    EXPECT_EQ(util_LocaleChar(kLocaleDecimal), ',') << "still the format read first";
+    qvr::testing::forget_user_number_locale();
+    EXPECT_EQ(util_LocaleChar(kLocaleDecimal), '.');
 }
