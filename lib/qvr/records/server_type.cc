@@ -58,7 +58,12 @@ struct Split {
     // "scheme://user:<password>@host[:port]" and the path and query, or "/" without them.
     std::string address(std::string_view user_text, std::string_view password_form) const {
         std::string out = secure() ? "https://" : "http://";
-        out.append(user_text).append(":").append(password_form).append("@").append(host, parts.host_length);
+        out.append(user_text).append(":").append(password_form).append("@");
+        const std::string_view name(host, parts.host_length);
+        if (name.find(':') != std::string_view::npos)  // an IPv6 address keeps its brackets
+            out.append("[").append(name).append("]");
+        else
+            out.append(name);
         if (parts.port != (secure() ? 443 : 80)) out.append(":").append(std::to_string(parts.port));
         const std::string_view route(path, parts.path_length);
         const std::string_view query(extra, parts.extra_length);
