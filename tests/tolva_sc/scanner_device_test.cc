@@ -531,8 +531,16 @@ TEST_F(Device, ALineThatWentAwayIsOpenedAgainWithinTheRound) {
     const auto texts = trace.starting("CAN'T ");
     ASSERT_FALSE(texts.empty());
     EXPECT_EQ(texts.front(), "CAN'T SCAN DEVICE -0005\n");
-    EXPECT_NE(host.status_word("A1", 1) & 0x20u, 0u);
-    EXPECT_EQ(qvr::load_u16(qvr::section_bytes(shm_OpenSection("dm_A1")), qvr::kModuleErrorOffset), EIO);
+    {
+        // The round is still writing the module: read it under its lock, as the host does.
+        void* section = shm_OpenSection("dm_A1");
+        ASSERT_EQ(shm_Lock(section), 0);
+        const uint32_t word = host.status_word("A1", 1);
+        const uint16_t error = qvr::load_u16(qvr::section_bytes(section), qvr::kModuleErrorOffset);
+        shm_Unlock(section);
+        EXPECT_NE(word & 0x20u, 0u);
+        EXPECT_EQ(error, EIO);
+    }
     EXPECT_EQ(loop.wait_for(0s), std::future_status::timeout);
 
     network.set_value(kStation, "N7:0", 10);

@@ -1,17 +1,20 @@
 #pragma once
-// Test hooks of the server type: the built-in logger accounts, which production leaves empty.
+// Test hooks of the server type.
 #include <string>
 #include <vector>
 
-namespace qvr::server_type_testing {
+namespace qvr {
 
-struct BuiltInAccount {
-    std::string product;      // compared without case
-    std::string user_suffix;  // the user name ends with it, without case
-    std::string former;       // the password an older installation stored
-    std::string current;      // the password it becomes; "2" is added to the user name
+// A built-in logger account: under `product` (any case), a user name ending in `user_suffix`
+// (any case) with password `former` is stored with `current` and "2" appended to the name.
+struct BuiltinLoggerAccount {
+    std::string product;
+    std::string user_suffix;
+    std::string former;
+    std::string current;
 };
 
-void set_built_in_accounts(std::vector<BuiltInAccount> accounts);
+// Replaces the table of built-in accounts (empty in production); {} empties it again.
+void set_builtin_logger_accounts_for_test(std::vector<BuiltinLoggerAccount> accounts);
 
-}  // namespace qvr::server_type_testing
+}  // namespace qvr
