@@ -1,5 +1,6 @@
 // A standard or republisher logger record as a file or another program left it: hostile
 // password counts, texts without a terminating zero, any byte anywhere.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -12,7 +13,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace qvr::logger;
     std::vector<std::uint8_t> stand(kStandRecordSize, 0);
-    std::memcpy(stand.data(), data, std::min(size, stand.size()));
+    if (size != 0) std::memcpy(stand.data(), data, std::min(size, stand.size()));
     std::string bad;
     auto raw = stand;
     (void)fill_second_layout(raw, bad);
@@ -22,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (fill_second_layout(stand, bad) != 0) std::abort();
 
     std::vector<std::uint8_t> repub(kRepubRecordSize, 0);
-    std::memcpy(repub.data(), data, std::min(size, repub.size()));
+    if (size != 0) std::memcpy(repub.data(), data, std::min(size, repub.size()));
     fill_repub_cycle_codes(repub);
     return 0;
 }
