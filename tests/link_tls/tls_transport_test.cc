@@ -77,7 +77,8 @@ struct Script {
 // A TLS server on 127.0.0.2 answering each request by its script.
 class TlsServer {
   public:
-    TlsServer(const std::string& name, Script script) : script_(std::move(script)) {
+    TlsServer(const std::string& name, Script script, const char* address = "127.0.0.2", uint16_t port = 0)
+        : script_(std::move(script)) {
         ctx_ = SSL_CTX_new(TLS_server_method());
         const auto& c = certificates();
         SSL_CTX_use_certificate_file(ctx_, c.path(name + ".crt").c_str(), SSL_FILETYPE_PEM);
@@ -92,8 +93,10 @@ class TlsServer {
         setsockopt(listen_.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
         sockaddr_in a{};
         a.sin_family = AF_INET;
-        inet_pton(AF_INET, "127.0.0.2", &a.sin_addr);
-        EXPECT_EQ(bind(listen_.get(), reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        inet_pton(AF_INET, address, &a.sin_addr);
+        a.sin_port = htons(port);
+        bound_ = bind(listen_.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+        EXPECT_TRUE(bound_ || port != 0);
         EXPECT_EQ(listen(listen_.get(), 8), 0);
         socklen_t length = sizeof a;
         getsockname(listen_.get(), reinterpret_cast<sockaddr*>(&a), &length);
@@ -109,6 +112,7 @@ class TlsServer {
         SSL_CTX_free(ctx_);
     }
     uint16_t port() const { return port_; }
+    bool bound() const { return bound_; }
     std::string url(const std::string& host = "127.0.0.2") const {
         return "tcp://" + host + ":" + std::to_string(port_);
     }
@@ -170,6 +174,7 @@ class TlsServer {
     SSL_CTX* ctx_ = nullptr;
     platform::UniqueFd listen_;
     uint16_t port_ = 0;
+    bool bound_ = false;
     std::thread thread_;
     std::atomic<bool> stop_{false};
     std::atomic<int> connections_{0};
@@ -333,9 +338,30 @@ TEST_F(TlsTransportTest, UnregisteredKindFailsWithNotSupported) {
     EXPECT_EQ(platform::last_error(), 50);
 }
 
-TEST_F(TlsTransportTest, PortWithoutServiceIsTheDefault) {
-    EXPECT_EQ(kSockDefaultPort, 11234);
-    EXPECT_EQ(platform::tcp_service_port("tcp"), std::nullopt);
+TEST_F(TlsTransportTest, TcpUrlWithoutPortUsesTheDefaultPort) {
+    Script s;
+    s.payload = "ok";
+    TlsServer server("good", s, "127.0.0.2", kSockDefaultPort);
+    if (!server.bound()) GTEST_SKIP() << "127.0.0.2:11234 is taken";
+    std::vector<char> reply;
+    ASSERT_EQ(exchange("tcp://127.0.0.2", "RQ", reply, 100), 1) << platform::last_error();
+    EXPECT_EQ(std::string(reply.data(), reply.size()), "ok");
+}
+
+TEST_F(TlsTransportTest, DotHostIsLocalhostAndItsCertificateName) {
+    Script s;
+    s.payload = "ok";
+    TlsServer server("good", s, "127.0.0.1");
+    ServerConnection entry;
+    const std::string url = "tcp://.:" + std::to_string(server.port());
+    std::strcpy(entry.server, url.c_str());
+    entry.timeout = 5000;
+    ASSERT_EQ(sock_Open(&entry), 1) << platform::last_error();
+    char reply[16];
+    uint32_t length = sizeof reply;
+    EXPECT_EQ(sock_Transfer(&entry, "RQ", 2, reply, &length), 1);
+    EXPECT_EQ(std::string(reply, length), "ok");
+    sock_Close(&entry);
 }
 
 }  // namespace
