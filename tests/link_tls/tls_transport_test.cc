@@ -3,6 +3,9 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <openssl/ssl.h>
+#include <stdlib.h>
+
+#include <filesystem>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -28,9 +31,25 @@
 
 namespace {
 
+// The certificates are made once per process, so their folder lies outside the test root,
+// which is emptied after every case.
+struct CertificateFolder {
+    std::filesystem::path path;
+    CertificateFolder() {
+        char name[] = "/tmp/qvr-tls-certificates.XXXXXX";
+        if (mkdtemp(name) != nullptr) path = name;
+    }
+    ~CertificateFolder() {
+        std::error_code ignored;
+        if (!path.empty()) std::filesystem::remove_all(path, ignored);
+    }
+    std::filesystem::path operator/(const std::string& name) const { return path / name; }
+    std::string str() const { return path.string(); }
+};
+
 // A test CA and server certificates, made with the openssl command in a fresh folder.
 struct Certificates {
-    qvr_test::TempDir dir;
+    CertificateFolder dir;
     std::string path(const std::string& name) const { return (dir / name).string(); }
 
     void run(const std::string& command) const {
