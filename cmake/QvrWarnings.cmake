@@ -11,6 +11,12 @@ elseif(QVR_WERROR)
   add_compile_options(-Werror)
 endif()
 
+# Sanitizer reports need file and line, not variables; full debug information would make
+# the check builds several times larger than a small machine's disk allows.
+if(QVR_LINE_TABLES)
+  add_compile_options(-g1)
+endif()
+
 if(QVR_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined
                       -fno-omit-frame-pointer)
