@@ -58,7 +58,7 @@ LoadOutcome load_logger(const std::string& dir, const std::string& kind_name, in
         // What the scratch holds goes to the caller also after a failure; bytes beyond the
         // kind's record are zero.
         const std::size_t n = std::min(out.size(), scratch.size());
-        std::memcpy(out.data(), scratch.data(), n);
+        std::copy_n(scratch.begin(), n, out.begin());
         std::fill(out.begin() + static_cast<std::ptrdiff_t>(n), out.end(), std::uint8_t{0});
         return outcome;
     }
@@ -73,11 +73,10 @@ void audit_changes(const std::string& dir, const char* user, LoggerKind kind, in
     const StructsType* type = logger_type(kind);
     if (type == nullptr) return;
     const std::size_t full = record_size(kind);
-    if (std::equal(record.begin(), record.end(), old.begin(), old.begin() + std::min(old.size(), record.size())) &&
-        old.size() >= record.size())
-        return;
+    const bool changed = old.size() < record.size() || !std::equal(record.begin(), record.end(), old.begin());
+    if (!changed) return;
     std::vector<std::uint8_t> now(full, 0);
-    std::memcpy(now.data(), record.data(), std::min(record.size(), full));
+    std::copy_n(record.begin(), std::min(record.size(), full), now.begin());
     old.resize(full, 0);
     std::size_t limit = std::min(record.size(), full);
     if (kind == LoggerKind::stand) {

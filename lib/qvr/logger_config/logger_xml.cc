@@ -73,7 +73,7 @@ int write_xml(const std::string& dir, std::string_view kind_name, int number, Lo
     if (!doc) return cfg::report_xml_failure();
     // The description is read over a copy of the kind's full size, whatever the caller gave.
     std::vector<std::uint8_t> copy(record_size(kind), 0);
-    std::memcpy(copy.data(), record.data(), std::min(record.size(), copy.size()));
+    if (!record.empty()) std::memcpy(copy.data(), record.data(), std::min(record.size(), copy.size()));
     if (kind == LoggerKind::stand) fill_typed_fields(copy);
 
     const std::string word(kind_name);

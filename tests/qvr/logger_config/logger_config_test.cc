@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "config/cfg_test_support.h"
+#include "host/runtime_host.h"
 #include "logger_config/logger_samples.h"
 #include "platform/last_error.h"
 #include "qvr/config/cfg_device_config.h"
@@ -400,6 +401,16 @@ TEST_F(LoggerAuditTest, OneEntryPerChangedLeafWithTheLoggerNumberAndPasswordsHid
     EXPECT_EQ(entries().back().substr(0, 40), "LOGGERS.7.ExportHeaderText " + long_text.substr(0, 13));
 }
 
+TEST_F(LoggerAuditTest, AShortStandardRecordIsComparedWithinItsSize) {
+    std::vector<std::uint8_t> r = sample("stand", 8);
+    turn_audit_on();
+    std::vector<std::uint8_t> head(r.begin(), r.begin() + 30);
+    std::memcpy(&head[1], "Boiler 3\0", 9);
+    ASSERT_EQ(save("stand", 8, head), 0) << sink_.last();
+    // Every leaf past the 30 bytes now reads as zero, and none of them is recorded.
+    EXPECT_EQ(entries(), (std::vector<std::string>{"LOGGERS.8.Name Boiler trend -> Boiler 3"}));
+}
+
 TEST_F(LoggerAuditTest, TheServerLeafShowsItsAddressWithoutThePassword) {
     std::vector<std::uint8_t> r = sample("repub", 2);
     turn_audit_on();
@@ -473,6 +484,27 @@ TEST_F(LoggerConfigTest, TheCurrentFolderFormsReadTheFolderOnce) {
     ASSERT_EQ(::chdir(before.c_str()), 0);
     EXPECT_EQ(back, r);
     EXPECT_TRUE(fs::exists(file("resub_8.xml")));
+}
+
+TEST_F(LoggerConfigTest, TheByIndexFormsTakeTheKindFromTheLoggerTable) {
+    sim_host::RuntimeHost host;
+    host.add_logger({"resub", "Remote boiler"});
+    host.add_logger({"pumpx", "Pumps"});
+    const fs::path before = fs::current_path();
+    ASSERT_EQ(::chdir(dir_.c_str()), 0);
+    std::vector<std::uint8_t> r(1480, 0);
+    r[0] = 1;
+    EXPECT_EQ(cfg_SaveLoggerConfigByIndex(1, r.data(), 1480), 0);
+    std::vector<std::uint8_t> back(1480, 0xEE);
+    EXPECT_EQ(cfg_LoadLoggerConfigByIndex(1, back.data(), 1480), 0);
+    EXPECT_EQ(cfg_SaveLoggerConfigByIndex(2, r.data(), 20), 0);
+    EXPECT_EQ(cfg_LoadLoggerConfigByIndex(3, back.data(), 1480), -1);
+    const int error = errno;
+    ASSERT_EQ(::chdir(before.c_str()), 0);
+    EXPECT_EQ(error, platform::kErrorBadNetName);
+    EXPECT_EQ(back, r);
+    EXPECT_TRUE(fs::exists(file("resub_1.xml")));
+    EXPECT_EQ(file_bytes(file("pumpx_2")).size(), 20u);
 }
 
 TEST_F(LoggerConfigTest, BadArgumentsAreRefused) {
