@@ -282,6 +282,11 @@ TEST_F(LoggerConfigTest, ABadPasswordTextFailsWithItsFieldName) {
         load("stand", 3, 32220, -1);
         EXPECT_EQ(sink_.last(), "Logger stand_3 - <EmailNTPassword> invalid hexadecimal text") << text;
     }
+    // A value its type does not read names its field too, and what was read still arrives.
+    put("stand_3.xml", xml_of("stand", stand_rows(), {{"Type", "WEEKLY"}}));
+    const std::vector<std::uint8_t> r = load("stand", 3, 32220, -1);
+    EXPECT_EQ(sink_.last().rfind("Logger stand_3 - <Type> ", 0), 0u) << sink_.last();
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&r[1])), "Boiler trend");
 }
 
 TEST_F(LoggerConfigTest, ASizeAboveTheKindsRecordGetsZerosBeyondIt) {
