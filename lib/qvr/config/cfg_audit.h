@@ -16,7 +16,7 @@
 
 // ---- The process-wide trail, on the current folder ----
 // The switch (low byte): the first byte of the device configuration record of the
-// configuration folder (byte 1 of its "config"), read once per process.
+// configuration folder (byte 1 of its "config"), read once per process and folder.
 int audit_IsEnabled();
 // Presets the switch; it is then not read.
 void audit_SetEnabled(int value);
@@ -34,7 +34,8 @@ inline constexpr const char* kAuditFileName = "recent_history.txt";
 inline constexpr const char* kAuditHidden = "****";
 
 // The switch for saves into `folder`: read from the configuration folder above it (or
-// `folder` itself when it is the configuration folder), once per process.
+// `folder` itself when it is the configuration folder), once per process for each such
+// folder; a preset (audit_SetEnabled) stands for every folder.
 bool audit_enabled_for(std::string_view folder);
 
 // The trail of one save into `folder` (a device folder or the configuration folder).
@@ -62,9 +63,12 @@ class AuditTrail {
 };
 
 // One entry per leaf of `type` whose text differs, without case, between the two copies
-// (each at least type->size bytes); leaves ending beyond `limit` bytes are not compared.
+// (each as large as the leaves reach); leaves ending beyond `limit` bytes are not compared.
+// Password leaves show "****", a server leaf its address with "****" for the password.
+// With a `text_limit`, an entry whose setting name and texts together reach it is left out.
 void audit_changed_leaves(AuditTrail& trail, const char* user, int channel, const StructsType* type,
-                          const void* old_data, const void* new_data, std::size_t limit);
+                          const void* old_data, const void* new_data, std::size_t limit,
+                          std::size_t text_limit = 0);
 
 // The line of one entry, as written (CRLF included), or empty when too long.
 std::string audit_line(const std::string& context, const char* user, int channel, std::string_view setting,

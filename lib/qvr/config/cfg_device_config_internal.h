@@ -57,6 +57,9 @@ XmlDocumentRef load_document(const std::string& path, bool strict, LoadOutcome& 
 // do not convert are left zero, validators are not asked, nothing is reported.
 LoadOutcome load_device_config(const Extension& extension, const std::string& dir,
                                const DeviceSettingsOut& out, bool strict);
+// Saves the settings given into `dir` under its save lock; with `audited` false no audit
+// entry is written (the settings are put back as they were read). 0 / -1.
+int save_device_config(const char* user, const std::string& dir, const DeviceSettingsIn& in, bool audited);
 // The XML form of the settings given. 0 / -1 (reported).
 int write_config_xml(const Extension& extension, const std::string& dir, const DeviceSettingsIn& in);
 // Valid sizes and names of a request; false with errno 0 (invalid argument).

@@ -102,13 +102,15 @@ void audit_changes(const Extension& e, AuditTrail& trail, const char* user, cons
     }
 }
 
-int save_device_config(const char* user, const std::string& dir, const DeviceSettingsIn& in) {
+}  // namespace
+
+int save_device_config(const char* user, const std::string& dir, const DeviceSettingsIn& in, bool audited) {
     const auto lock = FolderLock::acquire(dir);
     if (!lock) return -1;
     const Extension e = Extension::load(dir);
 
     std::optional<OldState> old;
-    if (audit_enabled_for(dir)) {
+    if (audited && audit_enabled_for(dir)) {
         old.emplace();
         old->record.assign(in.record != nullptr ? static_cast<std::size_t>(in.size) : 0, 0);
         old->extra.assign(in.extra != nullptr ? static_cast<std::size_t>(in.extra_size) : 0, 0);
@@ -160,7 +162,6 @@ int save_device_config(const char* user, const std::string& dir, const DeviceSet
     return 0;
 }
 
-}  // namespace
 }  // namespace qvr::cfg
 
 int cfg_SaveDeviceConfig(const char* user, const char* dir, const void* record, int32_t size,
@@ -171,7 +172,7 @@ int cfg_SaveDeviceConfig(const char* user, const char* dir, const void* record, 
     if (!valid_request(dir, size, extra_size, extra_file)) return -1;
     DeviceSettingsIn in{record,      size,         extra,       extra_size, extra_file,
                         auto_enable, save_outputs, save_by_tag, save_rate};
-    return save_device_config(user, normalized_path(dir), in);
+    return save_device_config(user, normalized_path(dir), in, true);
 }
 
 int cfg_SaveDeviceConfigAndExtra(const char* user, const char* dir, const void* record, int32_t size,

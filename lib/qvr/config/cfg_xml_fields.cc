@@ -53,6 +53,7 @@ bool read_leaves(XmlNode* parent, const StructsType* type, const std::vector<std
             return false;
         }
         found.add(name);
+        if (how.remove_read) xml_RemoveChild(parent, element.get());
     }
     return xml_GetStatus() >= 0;
 }

@@ -21,6 +21,9 @@ std::vector<std::string> leaf_names(const StructsType* type, const void* data);
 struct LeafReading {
     const char* failure_format;
     bool strict;
+    // Each element read is taken out of the document, so that the next leaf, usually the
+    // next element, is found at once.
+    bool remove_read = false;
 };
 // Reads every leaf that `parent` holds as an element into `data` (laid out as `type`) and
 // adds its name to `found`. False when a strict conversion failed (status set).

@@ -18,6 +18,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "qvr/records/channel_record.h"
@@ -111,19 +112,22 @@ class ChannelLayout {
     StructsType type_;
 };
 
-// Text of the XML element names found while loading (",Enable,Tag,").
+// Text of the XML element names found while loading (",Enable,Tag,"), with a set of the
+// same names beside it: a standard logger checks some 900 of them.
 class FoundFieldList {
   public:
     FoundFieldList() : text_(",") {}
     void add(std::string_view name) {
         text_.append(name);
         text_.push_back(',');
+        names_.emplace(name);
     }
     bool contains(std::string_view name) const;
     const char* c_str() const { return text_.c_str(); }
 
   private:
     std::string text_;
+    std::unordered_set<std::string> names_;
 };
 
 // One binding of a plug-in for the length of an operation. Calls of missing entries take

@@ -64,10 +64,7 @@ std::size_t hardware_room(bool digital) {
 }  // namespace
 
 bool FoundFieldList::contains(std::string_view name) const {
-    std::string wanted = ",";
-    wanted.append(name);
-    wanted.push_back(',');
-    return text_.find(wanted) != std::string::npos;
+    return names_.find(std::string(name)) != names_.end();
 }
 
 ChannelLayout::ChannelLayout(bool digital, ExtType hardware)

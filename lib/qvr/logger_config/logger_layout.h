@@ -20,6 +20,7 @@ enum class FieldKind {
     text,            // bounded fixed string
     boolean1,        // "Off"/"On" in one byte
     boolean4,        // "Off"/"On" in the first byte of four
+    boolean32,       // "Off"/"On" over all four bytes
     enum1,
     enum4,
     u8,
@@ -182,7 +183,7 @@ inline constexpr std::array<LoggerField, 40> kRepubFields{{
     {"DestinationServer", 2104, 1284, FieldKind::server},
     {"DestinationStorage", 3680, 4, FieldKind::enum4},
     {"DestinationDirectory", 3417, 260, FieldKind::text},
-    {"DestinationLogin", 4908, 4, FieldKind::boolean4},
+    {"DestinationLogin", 4908, 4, FieldKind::boolean32},
     {"DestinationLoginUserName", 4912, 257, FieldKind::text},
     {"DestinationLoginPassword", 5169, 257, FieldKind::password},
     {"DestinationDatabase", 3684, 1024, FieldKind::text},
@@ -200,7 +201,7 @@ inline constexpr std::array<LoggerField, 40> kRepubFields{{
     {"DeleteSourceOlderThan", 33, 6, FieldKind::time_no_year},
     {"DeleteDestination", 27, 1, FieldKind::boolean1},
     {"DeleteDestinationOlderThan", 39, 6, FieldKind::time_no_year},
-    {"RenameAllocatedSubscription", 3388, 4, FieldKind::boolean4},
+    {"RenameAllocatedSubscription", 3388, 4, FieldKind::boolean32},
     {"RenameLoggerName", 3392, 25, FieldKind::text},
     {"BufferSize", 80, 4, FieldKind::u32},
     {"NetworkConnection", 5432, 101, FieldKind::text},
@@ -248,6 +249,7 @@ constexpr std::size_t fixed_size(FieldKind kind) {
         case FieldKind::u8: return 1;
         case FieldKind::u16: return 2;
         case FieldKind::boolean4:
+        case FieldKind::boolean32:
         case FieldKind::enum4:
         case FieldKind::u32:
         case FieldKind::f32:

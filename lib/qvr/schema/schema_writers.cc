@@ -1,5 +1,7 @@
 // The three schema writers: device configuration, channel table, logger configuration.
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -114,6 +116,15 @@ int channel_of_layout(const ChannelRecord* records, int count, bool digital, Cha
     out = ChannelRecord{};
     out.head.Type = default_kind;
     return 0;
+}
+
+// Bytes a structure's fields reach (at least its size).
+std::size_t fields_extent(const StructsType* type) {
+    std::size_t extent = type->size;
+    if (type->tclass != StructsTypeClass::kStructure) return extent;
+    for (const auto* f = static_cast<const StructsField*>(type->args[0].v); f != nullptr && f->name != nullptr; ++f)
+        extent = std::max<std::size_t>(extent, std::size_t{f->offset} + f->size);
+    return extent;
 }
 
 }  // namespace
@@ -237,8 +248,16 @@ int cfg_WriteLoggerSchema(const char* directory, const char* kind_name, const St
     std::string target = std::string(kXmlNamespaceBase) + "/" + kind;
     XmlNodeRef root = start_schema(doc.get(), kind, target);
     XmlNodeRef fields = record_list(doc.get(), root.get(), "Loggers", "Logger", "2");
-    const void* data =
-        record != nullptr && size >= 0 && static_cast<uint32_t>(size) >= type->size ? record : nullptr;
+    // A logger description's fields may reach past its own size: the leaves are listed over
+    // a record as large as they reach, never over a default instance of the description.
+    const std::size_t extent = fields_extent(type);
+    std::vector<std::uint8_t> zeroed;
+    const void* data = record;
+    if (record == nullptr || size < 0 || static_cast<std::size_t>(size) < extent) {
+        zeroed.assign(extent, 0);
+        if (record != nullptr && size > 0) std::memcpy(zeroed.data(), record, static_cast<std::size_t>(size));
+        data = zeroed.data();
+    }
     write_schema_fields(doc.get(), fields.get(), type, 0, 0, data);
     return finish_schema(doc.get(), root.get(), folder + "/" + kind + ".xsd");
 }
