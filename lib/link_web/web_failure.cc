@@ -66,7 +66,7 @@ void trace_fault(soap* ctx) {
 }  // namespace
 
 int http_status_of(const soap* ctx) {
-    return ctx->error >= 100 && ctx->error < 600 ? ctx->error : 0;
+    return ctx->error >= 300 && ctx->error < 600 ? ctx->error : 0;
 }
 
 int report_failure(soap* ctx, int recorded, bool timed_out) {
@@ -77,6 +77,8 @@ int report_failure(soap* ctx, int recorded, bool timed_out) {
     }
     trace_fault(ctx);
     if (recorded != 0) return recorded;
+    // A success status where a SOAP reply should have been: the reply was cut off.
+    if (ctx->error >= 100 && ctx->error < 300) return platform::kErrorWsaConnReset;
     if (!network_level(ctx->error)) return ctx->error;
     // The receive limit set from the caller's capacity cut the reply off.
     if (ctx->error == SOAP_EOF && std::strstr(text_or_empty(soap_fault_string(ctx)), "max message length") != nullptr)

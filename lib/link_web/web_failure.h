@@ -6,7 +6,7 @@ struct soap;
 
 namespace link_web {
 
-// The HTTP status a failed call ended with, or 0.
+// The HTTP status (300..599) a failed call ended with, or 0.
 int http_status_of(const soap* ctx);
 
 // Writes the failure's trace text and returns its error number. `recorded` is an error code

@@ -50,6 +50,7 @@ struct WebLink {
 WebLink* link_of(const ServerConnection* entry) { return reinterpret_cast<WebLink*>(entry->handle); }
 
 std::atomic<bool> g_error_hook{false};
+std::atomic<void (*)(soap*)> g_context_hook{nullptr};
 
 // The live web links, so that web_OnServerError finds a link by its context.
 std::mutex g_links_lock;
@@ -185,6 +186,7 @@ int web_Open(ServerConnection* entry) {
         return platform::fail(EPROTO), 0;
     }
     link->error_hook = g_error_hook.load();
+    if (auto hook = g_context_hook.load(); hook != nullptr) hook(ctx);
     remember(link.get());
     entry->handle = reinterpret_cast<intptr_t>(link.release());
     entry->kind = kServerWeb;
@@ -265,6 +267,7 @@ int web_OnServerError(void* request_handle, int error_code) {
 int web_RegisterTransport() { return link_SetBackend(kServerWeb, &kBackend); }
 
 namespace link_web::testing {
+void set_context_hook(void (*hook)(soap* ctx)) { g_context_hook.store(hook); }
 void disable_error_hook() { g_error_hook.store(false); }
 int recorded_error(const ServerConnection* entry) {
     if (entry == nullptr || entry->kind != kServerWeb || entry->handle == 0) return -1;

@@ -29,7 +29,12 @@ int web_OnServerError(void* request_handle, int error_code);
 // Registers the transport with the server link (kind 4). Repeated calls are harmless.
 int web_RegisterTransport();
 
+struct soap;
+
 namespace link_web::testing {
+// Called with the context of every web link opened from now on (null: none), so that a
+// test can put its own I/O callbacks in place of the network.
+void set_context_hook(void (*hook)(soap* ctx));
 // Switches the error hook off again.
 void disable_error_hook();
 // The error code recorded in the link of `entry` (0: none; -1: not a web link).
