@@ -77,12 +77,13 @@ int report_failure(soap* ctx, int recorded, bool timed_out) {
     }
     trace_fault(ctx);
     if (recorded != 0) return recorded;
+    // The receive limit set from the caller's capacity cut the reply off.
+    if ((ctx->recv_maxlength != 0 && ctx->count > ctx->recv_maxlength) ||
+        (ctx->error == SOAP_EOF && std::strstr(text_or_empty(soap_fault_string(ctx)), "max message length") != nullptr))
+        return platform::kErrorMoreData;
     // A success status where a SOAP reply should have been: the reply was cut off.
     if (ctx->error >= 100 && ctx->error < 300) return platform::kErrorWsaConnReset;
     if (!network_level(ctx->error)) return ctx->error;
-    // The receive limit set from the caller's capacity cut the reply off.
-    if (ctx->error == SOAP_EOF && std::strstr(text_or_empty(soap_fault_string(ctx)), "max message length") != nullptr)
-        return platform::kErrorMoreData;
     const int os_error = ctx->errnum;
     if (timed_out && (os_error == 0 || os_error == ETIMEDOUT || os_error == EAGAIN || os_error == EINPROGRESS))
         return platform::kErrorWsaTimedOut;

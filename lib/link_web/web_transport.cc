@@ -51,6 +51,7 @@ WebLink* link_of(const ServerConnection* entry) { return reinterpret_cast<WebLin
 
 std::atomic<bool> g_error_hook{false};
 std::atomic<void (*)(soap*)> g_context_hook{nullptr};
+std::atomic<int> g_compression_level{9};
 
 // The live web links, so that web_OnServerError finds a link by its context.
 std::mutex g_links_lock;
@@ -172,7 +173,7 @@ int web_Open(ServerConnection* entry) {
     link->ctx.reset(soap_new2(SOAP_IO_KEEPALIVE, SOAP_IO_KEEPALIVE | SOAP_ENC_ZLIB));
     if (!link->ctx) return platform::fail(platform::kErrorNotEnoughMemory), 0;
     soap* ctx = link->ctx.get();
-    ctx->z_level = 9;
+    ctx->z_level = static_cast<unsigned short>(g_compression_level.load());
     ctx->socket_flags = MSG_NOSIGNAL;
     const int timeout = timeout_in_usec(qvr::link_internal::exchange_timeout_ms(*entry));
     ctx->connect_timeout = timeout;
@@ -205,8 +206,9 @@ int web_Transfer(ServerConnection* entry, const void* request, uint32_t length, 
     const uint32_t capacity = *reply_length;
     *reply_length = 0;
     // A Base64 result of the capacity and its envelope; anything larger is refused while it
-    // arrives, however well it was compressed.
-    ctx->recv_maxlength = (static_cast<uint64_t>(capacity) + 2) / 3 * 4 + kEnvelopeAllowance;
+    // arrives, however well it was compressed. gSOAP counts the bytes received and those
+    // inflated from them alike, hence twice.
+    ctx->recv_maxlength = 2 * ((static_cast<uint64_t>(capacity) + 2) / 3 * 4 + kEnvelopeAllowance);
     // gSOAP forgets the credentials after every call.
     ctx->userid = link->user.empty() ? nullptr : link->user.c_str();
     ctx->passwd = link->user.empty() ? nullptr : link->password.c_str();
@@ -268,6 +270,7 @@ int web_RegisterTransport() { return link_SetBackend(kServerWeb, &kBackend); }
 
 namespace link_web::testing {
 void set_context_hook(void (*hook)(soap* ctx)) { g_context_hook.store(hook); }
+void set_compression_level(int level) { g_compression_level.store(level < 0 ? 0 : level > 9 ? 9 : level); }
 void disable_error_hook() { g_error_hook.store(false); }
 int recorded_error(const ServerConnection* entry) {
     if (entry == nullptr || entry->kind != kServerWeb || entry->handle == 0) return -1;

@@ -35,6 +35,8 @@ namespace link_web::testing {
 // Called with the context of every web link opened from now on (null: none), so that a
 // test can put its own I/O callbacks in place of the network.
 void set_context_hook(void (*hook)(soap* ctx));
+// The zlib level of web links opened from now on (9 unless changed here; for benchmarks).
+void set_compression_level(int level);
 // Switches the error hook off again.
 void disable_error_hook();
 // The error code recorded in the link of `entry` (0: none; -1: not a web link).

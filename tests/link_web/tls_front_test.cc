@@ -62,6 +62,16 @@ TEST_P(Delimiter, FindsTheEndOfEachRequestAndNeedsMoreBeforeIt) {
 INSTANTIATE_TEST_SUITE_P(Codes, Delimiter, testing::ValuesIn(whole_requests()),
                          [](const testing::TestParamInfo<DelimitCase>& p) { return std::string(p.param.name); });
 
+TEST(DelimiterLimits, RequestShorterThanACodeEndsAtItsNul) {
+    const auto one = delimit_request(std::string("\0", 1), 1000);
+    EXPECT_EQ(one.state, State::complete);
+    EXPECT_EQ(one.length, 1u);
+    const auto two = delimit_request(std::string("R\0", 2), 1000);
+    EXPECT_EQ(two.state, State::complete);
+    EXPECT_EQ(two.length, 2u);
+    EXPECT_EQ(delimit_request("R", 1000).state, State::need_more);
+}
+
 TEST(DelimiterLimits, BadCountsAndOverlongRequestsAreInvalid) {
     EXPECT_EQ(delimit_request(std::string("WF,f\tx\t0\t0\t0\t0\t0\t0\t0\t", 21), 1000).state, State::invalid);
     EXPECT_EQ(delimit_request(std::string("WF,f\0\t", 6), 1000).state, State::invalid);

@@ -1,5 +1,6 @@
 #include "server/tls/request_delimiter.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace sim_server {
@@ -50,8 +51,9 @@ size_t add_or_max(size_t a, size_t b) { return b > SIZE_MAX - a ? SIZE_MAX : a +
 }  // namespace
 
 RequestExtent delimit_request(std::string_view bytes, size_t limit) {
-    if (bytes.size() < 2) return bytes.size() > limit ? invalid() : need_more();
-    const std::string_view code = bytes.substr(0, 2);
+    if (bytes.size() < 2 && bytes.find('\0') == std::string_view::npos)
+        return bytes.size() > limit ? invalid() : need_more();
+    const std::string_view code = bytes.substr(0, std::min<size_t>(bytes.size(), 2));
     const bool fields = bytes.size() > 2 && bytes[2] == ',';
     bool bad = false;
     if (code == "WF" || code == "CF" || code == "SV") {

@@ -1,6 +1,7 @@
 #include "server/tls/tls_front.h"
 
 #include <arpa/inet.h>
+#include <netinet/tcp.h>
 #include <openssl/ssl.h>
 #include <poll.h>
 #include <pthread.h>
@@ -118,6 +119,9 @@ void TlsFront::accept_loop() {
         const timeval limit{kIoTimeoutSeconds, 0};
         setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
         setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+        // Each piece goes out as it is written, as the pieces of a reply are meant to.
+        const int on = 1;
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
         accepted_.fetch_add(1);
         auto connection = std::make_unique<Connection>();
         connection->fd = fd;
