@@ -3,12 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cerrno>
 #include <memory>
 #include <string>
 
 #include "platform/last_error.h"
 #include "server/web/web_front.h"
+#include "support/child_process.h"
 #include "web_fixture.h"
 
 namespace {
@@ -228,6 +230,21 @@ TEST_F(WebTransportTest, HttpsRejectsACertificateOutsideTheTrustedCas) {
     EXPECT_EQ(send_text(other.url(), "RS"), -1);
     EXPECT_EQ(platform::last_error(), EKEYREJECTED);
     EXPECT_EQ(dispatcher_.request_count(), 0u);
+}
+
+TEST_F(WebTransportTest, ServerToolAnswersTheWebService) {
+    using namespace std::chrono_literals;
+    auto child = qvr_test::ChildProcess::spawn(qvr_test::bin_path("qvr_server"),
+                                               {"--for", "5", "--web", "--reply", "QS=12"}, {}, true);
+    const std::string out = child.read_stdout(10s, "listening http://");
+    const size_t at = out.find("listening http://");
+    ASSERT_NE(at, std::string::npos) << out;
+    const std::string url = out.substr(at + 10, out.find('\n', at) - at - 10);
+    EXPECT_EQ(send_text(url, "QS,x"), 12) << url << " " << platform::last_error();
+    const std::string requests = child.read_stdout(5s, "request web 256 QS,x\\x00");
+    EXPECT_NE(requests.find("request web 256 QS,x\\x00"), std::string::npos) << requests;
+    child.kill(SIGTERM);
+    EXPECT_EQ(child.wait_exit_code(10s), 0);
 }
 
 TEST_F(WebTransportTest, UnregisteredTransportFailsWithNotSupported) {
