@@ -175,11 +175,6 @@ int web_Open(ServerConnection* entry) {
     soap* ctx = link->ctx.get();
     ctx->z_level = static_cast<unsigned short>(g_compression_level.load());
     ctx->socket_flags = MSG_NOSIGNAL;
-    const int timeout = timeout_in_usec(qvr::link_internal::exchange_timeout_ms(*entry));
-    ctx->connect_timeout = timeout;
-    ctx->send_timeout = timeout;
-    ctx->recv_timeout = timeout;
-    ctx->transfer_timeout = timeout;
     ctx->user = link.get();
     if (link->endpoint.rfind("https:", 0) == 0 &&
         set_up_tls(ctx, std::string(decoded.host, decoded_parts.host_length)) != 0) {
@@ -209,6 +204,13 @@ int web_Transfer(ServerConnection* entry, const void* request, uint32_t length, 
     // arrives, however well it was compressed. gSOAP counts the bytes received and those
     // inflated from them alike, hence twice.
     ctx->recv_maxlength = 2 * ((static_cast<uint64_t>(capacity) + 2) / 3 * 4 + kEnvelopeAllowance);
+    // gSOAP waits for ever unless told otherwise.
+    const uint32_t timeout_ms = qvr::link_internal::exchange_timeout_ms(*entry);
+    const int timeout = timeout_in_usec(timeout_ms);
+    ctx->connect_timeout = timeout;
+    ctx->send_timeout = timeout;
+    ctx->recv_timeout = timeout;
+    ctx->transfer_timeout = timeout;
     // gSOAP forgets the credentials after every call.
     ctx->userid = link->user.empty() ? nullptr : link->user.c_str();
     ctx->passwd = link->user.empty() ? nullptr : link->password.c_str();
@@ -221,7 +223,7 @@ int web_Transfer(ServerConnection* entry, const void* request, uint32_t length, 
     result.__ptr = nullptr;
     result.__size = 0;
     char host[] = ".";
-    const platform::Deadline deadline = platform::Deadline::after_ms(qvr::link_internal::exchange_timeout_ms(*entry));
+    const platform::Deadline deadline = platform::Deadline::after_ms(timeout_ms);
     int rc;
     {
         SigpipeBlock no_sigpipe;

@@ -2,6 +2,7 @@
 
 #include <openssl/ssl.h>
 #include <sys/socket.h>
+#include <unistd.h>
 #include <netinet/in.h>
 
 #include <cerrno>
@@ -29,6 +30,13 @@ int (*g_parse_header)(soap*, const char*, const char*) = nullptr;
 int recording_parse_header(soap* ctx, const char* key, const char* value) {
     if (key != nullptr && strcasecmp(key, "Content-Encoding") == 0) t_content_encoding = text_or_empty(value);
     return g_parse_header(ctx, key, value);
+}
+
+// gSOAP only shuts a connection down; the front end closes it once its thread has ended, so
+// that stop() never meets a descriptor number that was reused meanwhile.
+int shutdown_only(soap*, SOAP_SOCKET fd) {
+    shutdown(fd, SHUT_RDWR);
+    return SOAP_OK;
 }
 
 void free_context(soap* ctx) {
@@ -90,8 +98,7 @@ void WebFront::stop() {
     if (acceptor_.joinable()) acceptor_.join();
     {
         std::lock_guard lock(connections_mutex_);
-        for (auto& c : connections_)
-            if (c->ctx != nullptr && soap_valid_socket(c->ctx->socket)) shutdown(c->ctx->socket, SHUT_RDWR);
+        for (auto& c : connections_) shutdown(c->fd, SHUT_RDWR);
     }
     reap(true);
     if (listener_ != nullptr) free_context(listener_);
@@ -135,6 +142,7 @@ void WebFront::reap(bool all) {
     for (auto& c : ended) {
         if (c->thread.joinable()) c->thread.join();
         if (c->ctx != nullptr) free_context(c->ctx);
+        if (c->fd >= 0) ::close(c->fd);
     }
 }
 
@@ -142,15 +150,18 @@ void WebFront::accept_loop() {
     const auto end_of_life = platform::Deadline::after_ms(options_.lifetime_ms);
     while (!stopping_.load() && !end_of_life.expired()) {
         reap(false);
-        if (!soap_valid_socket(soap_accept(listener_))) continue;  // the slice ended
+        const SOAP_SOCKET fd = soap_accept(listener_);
+        if (!soap_valid_socket(fd)) continue;  // the slice ended
         accepted_.fetch_add(1);
         auto connection = std::make_unique<Connection>();
         connection->ctx = soap_copy(listener_);
+        listener_->socket = SOAP_INVALID_SOCKET;  // the copy owns the connection
+        connection->fd = fd;
         if (connection->ctx == nullptr) {
-            soap_force_closesock(listener_);
+            ::close(fd);
             continue;
         }
-        listener_->socket = SOAP_INVALID_SOCKET;  // the copy owns the connection
+        connection->ctx->fclosesocket = shutdown_only;
         Connection& c = *connection;
         std::lock_guard lock(connections_mutex_);
         connections_.push_back(std::move(connection));

@@ -71,6 +71,7 @@ class WebFront {
   private:
     struct Connection {
         soap* ctx = nullptr;
+        int fd = -1;  // closed only once its thread has ended
         std::atomic<bool> done{false};
         std::thread thread;
     };
