@@ -25,11 +25,12 @@ std::string text_or_empty(const char* text) { return text != nullptr ? text : ""
 // The request's Content-Encoding, seen by the connection's thread while gSOAP parses the
 // headers of the call it is about to serve.
 thread_local std::string t_content_encoding;
-int (*g_parse_header)(soap*, const char*, const char*) = nullptr;
+using ParseHeader = int (*)(soap*, const char*, const char*);
+std::atomic<ParseHeader> g_parse_header{nullptr};  // gSOAP's own parser
 
 int recording_parse_header(soap* ctx, const char* key, const char* value) {
     if (key != nullptr && strcasecmp(key, "Content-Encoding") == 0) t_content_encoding = text_or_empty(value);
-    return g_parse_header(ctx, key, value);
+    return g_parse_header.load()(ctx, key, value);
 }
 
 // gSOAP only shuts a connection down; the front end closes it once its thread has ended, so
@@ -64,7 +65,8 @@ int WebFront::start() {
     listener_->send_timeout = kIdleConnectionSeconds;
     listener_->socket_flags = MSG_NOSIGNAL;
     listener_->z_level = static_cast<unsigned short>(options_.compression_level);
-    if (g_parse_header == nullptr) g_parse_header = listener_->fparsehdr;
+    ParseHeader none = nullptr;
+    g_parse_header.compare_exchange_strong(none, listener_->fparsehdr);
     listener_->fparsehdr = recording_parse_header;
     if (https) {
         soap_ssl_init();
