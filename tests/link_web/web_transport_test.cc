@@ -59,7 +59,7 @@ TEST_F(WebTransportTest, RequestTravelsAsBase64WithHostDotAndTheCapacity) {
 
 TEST_F(WebTransportTest, BinaryTailArrivesExactly) {
     WebFront& server = front();
-    const std::string request("WF,f\t3\t0\t0\t0\t0\t0\t0\t0\t\x01\x00\xff", 27);
+    const std::string request("WF,f\t3\t0\t0\t0\t0\t0\t0\t0\t\x01\x00\xff", 24);
     EXPECT_EQ(send(server.url(), request), -1);  // the stand-in knows no "WF": "-1,1"
     EXPECT_EQ(platform::last_error(), 1);
     ASSERT_EQ(dispatcher_.requests().size(), 1u);
