@@ -15,6 +15,7 @@
 
 #include "platform/ipc_names.h"
 #include "platform/last_error.h"
+#include "platform/socket_io.h"
 
 namespace platform {
 namespace {
@@ -35,23 +36,6 @@ bool make_address(const std::string& path, sockaddr_un& address) {
 
 int stream_socket() {
     return socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-}
-
-// Waits until `fd` is ready for `events` or the deadline passes (then 10060).
-int wait_ready(int fd, short events, const Deadline& deadline) {
-    for (;;) {
-        if (!deadline.is_forever() && deadline.expired()) return fail(kErrorWsaTimedOut);
-        pollfd p{fd, events, 0};
-        const int n = poll(&p, 1, deadline.remaining_ms());
-        if (n > 0) return 0;
-        if (n == 0) return fail(kErrorWsaTimedOut);
-        if (errno != EINTR) return fail_from_errno();
-    }
-}
-
-int stream_failure(int error) {
-    if (error == EPIPE || error == ECONNRESET || error == ENOTCONN) return fail(kErrorBrokenPipe);
-    return fail(error);
 }
 
 void put_u32(std::byte* out, uint32_t value) {
@@ -89,44 +73,11 @@ int pipe_address(std::string_view pipe_name, PipeAddress& address) {
 }
 
 int pipe_write_all(int fd, std::span<const std::byte> bytes, const Deadline& deadline) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-        if (n > 0) {
-            done += static_cast<size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            if (wait_ready(fd, POLLOUT, deadline) != 0) return -1;
-            continue;
-        }
-        return stream_failure(n < 0 ? errno : EPIPE);
-    }
-    return 0;
+    return socket_write_all(fd, bytes, deadline, kErrorBrokenPipe);
 }
 
 int pipe_read_all(int fd, std::span<std::byte> bytes, const Deadline& deadline, size_t* got) {
-    size_t done = 0;
-    auto finish = [&](int rc) {
-        if (got != nullptr) *got = done;
-        return rc;
-    };
-    while (done < bytes.size()) {
-        const ssize_t n = recv(fd, bytes.data() + done, bytes.size() - done, 0);
-        if (n > 0) {
-            done += static_cast<size_t>(n);
-            continue;
-        }
-        if (n == 0) return finish(fail(kErrorBrokenPipe));
-        if (errno == EINTR) continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            if (wait_ready(fd, POLLIN, deadline) != 0) return finish(-1);
-            continue;
-        }
-        return finish(stream_failure(errno));
-    }
-    return finish(0);
+    return socket_read_all(fd, bytes, deadline, kErrorBrokenPipe, got);
 }
 
 int pipe_write_frame(int fd, std::span<const std::byte> message, const Deadline& deadline) {
@@ -147,7 +98,7 @@ int pipe_write_frame(int fd, std::span<const std::byte> message, const Deadline&
     if (n > 0) {
         sent = static_cast<size_t>(n);
     } else if (errno != EAGAIN && errno != EWOULDBLOCK) {
-        return stream_failure(errno);
+        return socket_stream_failure(errno, kErrorBrokenPipe);
     }
     if (sent < header.size()) {
         if (pipe_write_all(fd, std::span(header).subspan(sent), deadline) != 0) return -1;
@@ -330,7 +281,7 @@ int PipeListener::accept(int timeout_ms) const {
         if (fd >= 0) return fd;
         if (errno == EINTR || errno == ECONNABORTED) continue;
         if (errno != EAGAIN && errno != EWOULDBLOCK) return fail_from_errno();
-        if (wait_ready(fd_, POLLIN, deadline) != 0) return fail(ETIMEDOUT);
+        if (socket_wait(fd_, POLLIN, deadline) != 0) return fail(ETIMEDOUT);
     }
 }
 

@@ -10,17 +10,9 @@
 #include <string>
 
 #include "platform/last_error.h"
+#include "platform/socket_io.h"
 
 namespace platform {
-namespace {
-
-int stream_failure(int error) {
-    if (error == EPIPE || error == ECONNRESET || error == ENOTCONN) return fail(kErrorWsaConnReset);
-    return fail(error);
-}
-
-}  // namespace
-
 int tcp_resolve_ipv4(std::string_view host, in_addr& address) {
     if (host.empty()) return fail(kErrorInvalidParameter);
     const std::string name = host == "." ? std::string("localhost") : std::string(host);
@@ -49,16 +41,7 @@ std::optional<uint16_t> tcp_service_port(std::string_view service) {
     return ntohs(static_cast<uint16_t>(result->s_port));
 }
 
-int tcp_wait(int fd, short events, const Deadline& deadline) {
-    for (;;) {
-        if (!deadline.is_forever() && deadline.expired()) return fail(kErrorWsaTimedOut);
-        pollfd p{fd, events, 0};
-        const int n = poll(&p, 1, deadline.remaining_ms());
-        if (n > 0) return 0;
-        if (n == 0) return fail(kErrorWsaTimedOut);
-        if (errno != EINTR) return fail_from_errno();
-    }
-}
+int tcp_wait(int fd, short events, const Deadline& deadline) { return socket_wait(fd, events, deadline); }
 
 UniqueFd tcp_connect(const in_addr& address, uint16_t port, const Deadline& deadline) {
     UniqueFd fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
@@ -94,33 +77,11 @@ long tcp_send_some(int fd, std::span<const std::byte> bytes) noexcept {
 }
 
 int tcp_write_all(int fd, std::span<const std::byte> bytes, const Deadline& deadline) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const long n = tcp_send_some(fd, bytes.subspan(done));
-        if (n > 0) {
-            done += static_cast<size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            if (tcp_wait(fd, POLLOUT, deadline) != 0) return -1;
-            continue;
-        }
-        return stream_failure(n < 0 ? errno : EPIPE);
-    }
-    return 0;
+    return socket_write_all(fd, bytes, deadline, kErrorWsaConnReset);
 }
 
 long tcp_read_some(int fd, std::span<std::byte> bytes, const Deadline& deadline) {
-    if (bytes.empty()) return 0;
-    for (;;) {
-        const long n = recv(fd, bytes.data(), bytes.size(), 0);
-        if (n > 0) return n;
-        if (n == 0) return stream_failure(ECONNRESET);
-        if (errno == EINTR) continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK) return stream_failure(errno);
-        if (tcp_wait(fd, POLLIN, deadline) != 0) return -1;
-    }
+    return socket_read_some(fd, bytes, deadline, kErrorWsaConnReset);
 }
 
 }  // namespace platform

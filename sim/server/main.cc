@@ -1,7 +1,8 @@
 // qvr_server: the product-server stand-in on the command line. It answers over the pipe of
 // this machine (or of a machine it stands for) under the IPC prefix and runtime folder of its
-// environment, or under fresh ones with --fresh, prints every request it gets and stops by
-// itself after its time, or on SIGTERM/SIGINT.
+// environment, or under fresh ones with --fresh, and on request also over a TLS socket and the
+// web service on 127.0.0.2; it prints every request it gets and stops by itself after its
+// time, or on SIGTERM/SIGINT.
 #include <unistd.h>
 
 #include <atomic>
@@ -19,6 +20,8 @@
 #include "server/dispatcher.h"
 #include "server/pipe_front.h"
 #include "server/product_tree.h"
+#include "server/tls/tls_front.h"
+#include "server/web/web_front.h"
 
 namespace {
 
@@ -30,8 +33,11 @@ constexpr const char* kUsage =
     "  --for SECONDS      stop after SECONDS (default 60)\n"
     "  --fresh            run under a fresh IPC prefix and runtime folder (printed)\n"
     "  --root FOLDER      a product tree under FOLDER (its folders printed)\n"
+    "  --tls CERT KEY     also answer over TLS on 127.0.0.2 with the PEM certificate and key\n"
+    "  --web              also answer the web service over HTTP on 127.0.0.2\n"
+    "  --https CERT KEY   also answer the web service over HTTPS on 127.0.0.2\n"
     "  --help             this text\n"
-    "Prints \"listening <socket file>\", then \"request <transport> <capacity> <bytes>\" for each\n"
+    "Prints \"listening <socket file>\" (and \"listening <url>\" for each other front end), then \"request <transport> <capacity> <bytes>\" for each\n"
     "request (bytes outside printable ASCII as \\xHH).\n";
 
 std::atomic<bool> g_stop{false};
@@ -63,6 +69,10 @@ int main(int argc, char** argv) {
     std::vector<std::pair<std::string, std::string>> replies;
     bool fresh = false;
     std::string root;
+    sim_server::TlsFrontOptions tls_options;
+    bool tls = false;
+    sim_server::WebFrontOptions web_options;
+    bool web = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         const bool has_value = i + 1 < argc;
@@ -89,6 +99,16 @@ int main(int argc, char** argv) {
             fresh = true;
         } else if (arg == "--root" && has_value) {
             root = argv[++i];
+        } else if (arg == "--tls" && i + 2 < argc) {
+            tls = true;
+            tls_options.certificate_file = argv[++i];
+            tls_options.key_file = argv[++i];
+        } else if (arg == "--web") {
+            web = true;
+        } else if (arg == "--https" && i + 2 < argc) {
+            web = true;
+            web_options.certificate_file = argv[++i];
+            web_options.key_file = argv[++i];
         } else {
             return usage_error("unknown option");
         }
@@ -123,6 +143,24 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::printf("listening %s\n", front.socket_path().c_str());
+    tls_options.lifetime_ms = options.lifetime_ms;
+    web_options.lifetime_ms = options.lifetime_ms;
+    sim_server::TlsFront tls_front(dispatcher, tls_options);
+    sim_server::WebFront web_front(dispatcher, web_options);
+    if (tls) {
+        if (tls_front.start() != 0) {
+            std::fprintf(stderr, "qvr_server: cannot serve TLS: %s\n", std::strerror(errno));
+            return 1;
+        }
+        std::printf("listening %s\n", tls_front.url().c_str());
+    }
+    if (web) {
+        if (web_front.start() != 0) {
+            std::fprintf(stderr, "qvr_server: cannot serve the web service: %s\n", std::strerror(errno));
+            return 1;
+        }
+        std::printf("listening %s\n", web_front.url().c_str());
+    }
     std::fflush(stdout);
 
     size_t printed = 0;
@@ -135,6 +173,8 @@ int main(int argc, char** argv) {
         }
         std::fflush(stdout);
     }
+    web_front.stop();
+    tls_front.stop();
     front.stop();
     signals.stop();
     std::printf("stopped\n");

@@ -28,60 +28,11 @@
 #include "qvr/settings/reg.h"
 #include "qvr/testing/link_testing.h"
 #include "support/temp_dir.h"
+#include "support/test_certificates.h"
 
 namespace {
 
-// The certificates are made once per process, so their folder lies outside the test root,
-// which is emptied after every case.
-struct CertificateFolder {
-    std::filesystem::path path;
-    CertificateFolder() {
-        char name[] = "/tmp/qvr-tls-certificates.XXXXXX";
-        if (mkdtemp(name) != nullptr) path = name;
-    }
-    ~CertificateFolder() {
-        std::error_code ignored;
-        if (!path.empty()) std::filesystem::remove_all(path, ignored);
-    }
-    std::filesystem::path operator/(const std::string& name) const { return path / name; }
-    std::string str() const { return path.string(); }
-};
-
-// A test CA and server certificates, made with the openssl command in a fresh folder.
-struct Certificates {
-    CertificateFolder dir;
-    std::string path(const std::string& name) const { return (dir / name).string(); }
-
-    void run(const std::string& command) const {
-        const std::string line = "cd '" + dir.str() + "' && " + command + " >/dev/null 2>&1";
-        ASSERT_EQ(std::system(line.c_str()), 0) << command;
-    }
-    // A key and a certificate "<name>.crt" signed by the CA, valid for `san`.
-    void issue(const std::string& name, const std::string& san, const std::string& days = "30") const {
-        run("openssl req -newkey rsa:2048 -nodes -keyout " + name + ".key -subj /CN=" + name + " -out " + name +
-            ".csr");
-        qvr_test::write_file(dir / (name + ".ext"), "subjectAltName=" + san + "\n");
-        run("openssl x509 -req -in " + name + ".csr -CA ca.crt -CAkey ca.key -CAcreateserial -days " + days +
-            " -extfile " + name + ".ext -out " + name + ".crt");
-    }
-    Certificates() {
-        run("openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -subj /CN=TestCA -days 30 -out ca.crt");
-        issue("good", "IP:127.0.0.2,DNS:localhost,IP:127.0.0.1");
-        issue("othername", "DNS:other.example");
-        // Expired: its end lies a day before its start.
-        run("openssl req -newkey rsa:2048 -nodes -keyout expired.key -subj /CN=expired -out expired.csr");
-        qvr_test::write_file(dir / "expired.ext", "subjectAltName=IP:127.0.0.2\n");
-        run("openssl x509 -req -in expired.csr -CA ca.crt -CAkey ca.key -CAcreateserial -days -1 "
-            "-extfile expired.ext -out expired.crt");
-        run("openssl req -x509 -newkey rsa:2048 -nodes -keyout rogue.key -subj /CN=rogue -days 30 "
-            "-addext subjectAltName=IP:127.0.0.2 -out rogue.crt");
-    }
-};
-
-const Certificates& certificates() {
-    static const Certificates c;
-    return c;
-}
+using qvr_test::certificates;
 
 // How the server answers one request.
 struct Script {

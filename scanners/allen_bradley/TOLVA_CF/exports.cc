@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <mutex>
 
 #include "TOLVA_CF/dialogs/application_scope.h"
 #include "TOLVA_CF/dialogs/channel_dialog.h"
@@ -13,12 +14,25 @@
 #include "TOLVA_CF/logic/help_pages.h"
 #include "TOLVA_CF/logic/host_application.h"
 #include "TOLVA_CF/logic/machine_ports.h"
+#include "link_tls/tls_transport.h"
+#include "link_web/web_transport.h"
 
 namespace {
+
+// The configuration library reaches servers of every kind, so the socket and web-service
+// transports join the server link the first time the configuration program calls in.
+void register_server_transports() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        tls_RegisterTransport();
+        web_RegisterTransport();
+    });
+}
 
 template <typename Body>
 void guarded(const char* entry_point, Body&& body) {
     try {
+        register_server_transports();
         body();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "TOLVA_CF: %s failed: %s\n", entry_point, e.what());

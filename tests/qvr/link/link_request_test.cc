@@ -6,24 +6,13 @@
 
 #include "link_fixture.h"
 #include "platform/last_error.h"
+#include "qvr/link/reply_cases.h"
 #include "qvr/xml/xml.h"
 
 namespace {
 
 using link_test::LinkTest;
-
-struct ReplyCase {
-    const char* name;
-    std::string reply;
-    uint32_t capacity;
-    int result;
-    int error;
-    const char* trace;
-};
-
-void PrintTo(const ReplyCase& c, std::ostream* os) {
-    *os << c.name;
-}
+using link_test::ReplyCase;
 
 class Replies : public LinkTest, public testing::WithParamInterface<ReplyCase> {};
 
@@ -34,21 +23,11 @@ TEST_P(Replies, BecomeResultErrorAndTraceLine) {
     EXPECT_EQ(send("", "QS,x", c.capacity), c.result);
     EXPECT_EQ(platform::last_error(), c.error);
     EXPECT_EQ(errno, c.error);
-    EXPECT_EQ(trace(c.trace).size(), 1u) << c.trace;
+    EXPECT_EQ(trace(std::string("<<.") + c.trace).size(), 1u) << c.trace;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, Replies,
-    testing::Values(
-        ReplyCase{"Number", std::string("12", 3), 256, 12, 0, "<<. Result 12 to QS\r\n"},
-        ReplyCase{"ErrorCode", std::string("-1,5", 5), 256, -1, 5, "<<. Call Error 5 to QS\r\n"},
-        ReplyCase{"Empty", "", 256, -1, 8001, "<<. No Result to QS\r\n"},
-        ReplyCase{"MinusOneAlone", "-1", 256, -1, 13, "<<. Call Error 13 to QS\r\n"},
-        ReplyCase{"MinusOneComma", "-1,", 256, -1, 13, "<<. Call Error 13 to QS\r\n"},
-        ReplyCase{"SixteenDigitsFillTheReply", "0000000000000042", 16, 42, 0, "<<. Result 42 to QS\r\n"},
-        ReplyCase{"HugeNumberSaturates", "99999999999999999999", 20, 2147483647, 0, "<<. Result 2147483647 to QS"},
-        ReplyCase{"LongerThanCapacity", std::string(17, '7'), 16, -1, 234, "<<. Error 234 to QS\r\n"}),
-    [](const testing::TestParamInfo<ReplyCase>& p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(Table, Replies, testing::ValuesIn(link_test::reply_cases()),
+                         [](const testing::TestParamInfo<ReplyCase>& p) { return std::string(p.param.name); });
 
 TEST_F(LinkTest, XmlParseErrorReplySetsTheXmlStatusAndItsText) {
     xml_ResetStatus();
