@@ -44,6 +44,9 @@ namespace {
 constexpr std::size_t kProcessorFields = 5;
 constexpr std::size_t kDeviceFields = 9;
 
+// How a line answers a name selector: exactly, or on its first five characters only.
+enum class Match { none, near, exact };
+
 std::string list_path(const char* server, const char* file) {
     const char* folder = link_ResolveFolder(server, "QVR_CURRENT_CONFIG");
     return folder != nullptr ? list_file_path(folder, file) : std::string();
@@ -67,6 +70,7 @@ int records_from_file(const char* server, const char* file, std::size_t fields, 
     std::vector<Record> seen;
     int filled = 0;
     int position = 0;
+    std::optional<Record> near;  // a name selector's first match on five characters
     ListLine line;
     while (next_list_line(fields, line)) {
         Record record;
@@ -78,20 +82,27 @@ int records_from_file(const char* server, const char* file, std::size_t fields, 
         }
         seen.push_back(record);
         ++position;
-        const bool wanted = selector.kind == Selector::Kind::first   ? filled < selector.n
-                            : selector.kind == Selector::Kind::index ? position == selector.n
-                                                                     : matches(record, selector.name);
-        if (wanted && filled < capacity) records[filled++] = record;
+        Match match = Match::none;
+        if (selector.kind == Selector::Kind::first)
+            match = filled < selector.n ? Match::exact : Match::none;
+        else if (selector.kind == Selector::Kind::index)
+            match = position == selector.n ? Match::exact : Match::none;
+        else
+            match = matches(record, selector.name);
+        if (match == Match::near && !near) near = record;
+        if (match == Match::exact && filled < capacity) records[filled++] = record;
         const bool done = selector.kind == Selector::Kind::first ? filled >= selector.n || filled >= capacity
                                                                  : filled > 0;
         if (done) break;
     }
     CloseListFile();
+    if (filled == 0 && near && capacity > 0) records[filled++] = *near;
     return filled;
 }
 
-bool name_matches(std::string_view name, std::string_view wanted) {
-    return platform::equal_ignoring_case(name, wanted) || platform::prefix_equal_ignoring_case(name, wanted, 5);
+Match name_match(std::string_view name, std::string_view wanted) {
+    if (platform::equal_ignoring_case(name, wanted)) return Match::exact;
+    return platform::prefix_equal_ignoring_case(name, wanted, 5) ? Match::near : Match::none;
 }
 
 template <typename Record, typename Parse>
@@ -167,7 +178,7 @@ int GetProcessorInfo(const char* server, const char* selector, ProcessorRecord* 
     if (!failed) return result;
     const auto s = selector_of(selector);
     return records_from_file(server, "DATPROC.TXT", kProcessorFields, *s, records, capacity, processor_from_line,
-                             [](const ProcessorRecord& r, const std::string& name) { return name_matches(r.name, name); });
+                             [](const ProcessorRecord& r, const std::string& name) { return name_match(r.name, name); });
 }
 
 int GetDeviceInfo(const char* server, const char* selector, DeviceInfoRecord* records, int capacity) {
@@ -177,7 +188,8 @@ int GetDeviceInfo(const char* server, const char* selector, DeviceInfoRecord* re
     const auto s = selector_of(selector);
     return records_from_file(server, "DEVCAP.TXT", kDeviceFields, *s, records, capacity, device_from_line,
                              [](const DeviceInfoRecord& r, const std::string& name) {
-                                 return platform::equal_ignoring_case(r.key, name) || name_matches(r.name, name);
+                                 return platform::equal_ignoring_case(r.key, name) ? Match::exact
+                                                                                   : name_match(r.name, name);
                              });
 }
 
