@@ -2,6 +2,7 @@
 // and DEVCAP.TXT; the combined list of configurable items.
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
 #include <sys/stat.h>
 
 #include <cstring>
@@ -15,6 +16,7 @@
 #include "qvr/testing/settings_testing.h"
 #include "qvr/testing/sink_testing.h"
 #include "requests_fixture.h"
+#include "support/child_process.h"
 
 namespace {
 
@@ -291,6 +293,49 @@ TEST_F(ConfigItems, TheRimvaleEditionDoesNotRepeatAPrefixTheNameEndsWith) {
     qvr::reset_product_settings_for_test();
     EXPECT_EQ(list(), "1,Pump (AI),AI,8,1;");
     qvr::reset_product_settings_for_test();
+}
+
+}  // namespace
+
+namespace {
+
+// A folder every user may enter, for the unprivileged child (the test root is private).
+class SharedFolder {
+  public:
+    SharedFolder() {
+        std::string name = "/tmp/qvr-items.XXXXXX";
+        if (::mkdtemp(name.data()) != nullptr) path_ = name;
+        ::chmod(path_.c_str(), 0755);
+    }
+    ~SharedFolder() {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    const std::filesystem::path& path() const { return path_; }
+
+  private:
+    std::filesystem::path path_;
+};
+
+void write_with_mode(const std::filesystem::path& path, const std::string& bytes, mode_t mode) {
+    qvr_test::write_file(path, bytes);
+    ::chmod(path.c_str(), mode);
+    ::chmod(path.parent_path().c_str(), 0755);
+}
+
+TEST(ConfigItemsUnprivileged, AReadOnlyChannelFileIsListedAsNotWritable) {
+    SharedFolder shared;
+    ASSERT_FALSE(shared.path().empty());
+    write_with_mode(shared.path() / "DEVCAP.TXT", "PLC,1,Line PLC,AI:8,,AO:4\n", 0644);
+    write_with_mode(shared.path() / "PLC_1/config", "c", 0644);
+    write_with_mode(shared.path() / "PLC_1/ai", "", 0666);
+    write_with_mode(shared.path() / "PLC_1/ao", "", 0444);
+    auto child = qvr_test::ChildProcess::spawn(qvr_test::bin_path("qvr_settings_helper"),
+                                               {"--drop", "config-items", "."},
+                                               {"QVR_CURRENT_CONFIG=" + shared.path().string()}, true);
+    const std::string out = child.read_stdout(std::chrono::seconds(20), "\n");
+    EXPECT_EQ(child.wait_exit_code(std::chrono::seconds(20)), 0);
+    EXPECT_EQ(out, "2 2,Line PLC AI (AI),AI,8,1;Line PLC AO (AO),AO,4,0;\n");
 }
 
 }  // namespace
