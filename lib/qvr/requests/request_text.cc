@@ -2,6 +2,7 @@
 #include "qvr/requests/request_text.h"
 
 #include <charconv>
+#include <cstdint>
 #include <cstring>
 
 #include "platform/host_identity.h"
@@ -21,7 +22,7 @@ bool list_ok(std::string_view list) {
 bool selector_ok(std::string_view selector) {
     if (selector.starts_with("*,")) {
         const auto n = number_of(selector.substr(2));
-        return n && *n >= 0 && selector.find_first_of(" \t", 2) == std::string_view::npos;
+        return n && *n >= 0 && *n <= INT32_MAX && selector.find_first_of(" \t", 2) == std::string_view::npos;
     }
     return !selector.empty() && field_ok(selector, ',') && field_ok(selector, ';');
 }

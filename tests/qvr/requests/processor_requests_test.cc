@@ -339,3 +339,34 @@ TEST(ConfigItemsUnprivileged, AReadOnlyChannelFileIsListedAsNotWritable) {
 }
 
 }  // namespace
+
+namespace {
+
+using requests_test::RequestTest;
+
+void executable(const std::filesystem::path& path) {
+    qvr_test::write_file(path, "#!/bin/sh\n");
+    ::chmod(path.c_str(), 0755);
+}
+
+TEST_F(RequestTest, ProcessorFilesAreFoundInBinThenOnThePath) {
+    const std::string bin = server().tree.folder("QVR_BIN");
+    executable(std::filesystem::path(bin) / "calc_ca.so");
+    executable(std::filesystem::path(bin) / "USERA_AN");  // copied from elsewhere: any case
+    const std::filesystem::path path_dir = temp_.path() / "path";
+    executable(path_dir / "opddx");
+    setenv("PATH", (path_dir.string() + ":/usr/bin").c_str(), 1);
+    const char* library = FindProcessorLibrary(".", "calc12", "CA");  // "calc" and a number: "calc"
+    ASSERT_NE(library, nullptr);
+    EXPECT_EQ(std::string(library), bin + "/calc_ca.so");
+    const char* program = FindProcessorProgram(".", "UserA", "an");
+    ASSERT_NE(program, nullptr);
+    EXPECT_EQ(std::string(program), bin + "/USERA_AN");
+    program = FindProcessorProgram(".", "opddx3", nullptr);
+    ASSERT_NE(program, nullptr);
+    EXPECT_EQ(std::string(program), (path_dir / "opddx").string());
+    EXPECT_EQ(FindProcessorLibrary(".", "missing", "XX"), nullptr);
+    EXPECT_EQ(FindProcessorProgram(".", "../x", nullptr), nullptr);
+}
+
+}  // namespace

@@ -126,6 +126,10 @@ INSTANTIATE_TEST_SUITE_P(
         WireCase{"LoggerControlLetterRefused", [] { return ControlLogger(".", 'C', "L1"); }, -1, none, 0},
         WireCase{"LoggerTwoFields", [] { return RequestML(".", "L1", "b") + RequestYL(".", "L1", "c"); }, 2,
                  [] { return std::vector{bytes("ML,L1,b"), bytes("YL,L1,c")}; }},
+        WireCase{"SelectorBeyondTheIntRangeIsRefused", [] {
+                     ProcessorRecord r[1];
+                     return GetProcessorInfo(".", "*,99999999999", r, 1);
+                 }, -1, none, 87},
         WireCase{"SelectorWithASemicolonIsRefused", [] {
                      ProcessorStateRecord r[1];
                      return GetProcessorState(".", "a;b", r, 1);
