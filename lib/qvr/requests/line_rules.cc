@@ -49,11 +49,18 @@ bool processor_from_line(const std::vector<std::string>& fields, std::span<const
                          ProcessorRecord& record, std::string& message) {
     record = ProcessorRecord{};
     qvr::ProcessorLine line;
-    if (!qvr::check_processor_line(fields, line, message)) return false;
+    const bool valid = qvr::check_processor_line(fields, line, message);
+    const std::string name = field(fields, 0);
+    const std::string print = field(fields, 1);
+    if (name.empty() || name.size() > kNameMax || print.size() > kPrintNameMax) return false;  // the names' own rules
+    // Duplicates are judged before the channel specification, as the rules are ordered.
+    const std::string upper = platform::ascii_upper_copy(name);
+    const std::string& shown = print.empty() ? name : print;
     for (const ProcessorRecord& e : earlier) {
-        if (line.name == e.name) return fail(message, "duplicate processor name");
-        if (line.print_name == e.print_name) return fail(message, "duplicate processor print name");
+        if (upper == e.name) return fail(message, "duplicate processor name");
+        if (shown == e.print_name) return fail(message, "duplicate processor print name");
     }
+    if (!valid) return false;
     copy_cut(line.name, record.name, sizeof record.name);
     copy_cut(line.print_name, record.print_name, sizeof record.print_name);
     std::memcpy(record.prefix, line.prefix.data(), line.prefix.size() < 2 ? line.prefix.size() : 2);

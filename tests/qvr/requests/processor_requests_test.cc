@@ -167,6 +167,7 @@ INSTANTIATE_TEST_SUITE_P(
         RuleCase{"DATPROC.TXT", "P1,One,A-AA:1\nP2,One,A-AA:1\n", "duplicate processor print name", 4,
                  "P2,One,A-AA:1"},
         RuleCase{"DATPROC.TXT", "P1,One,X-AA:1\n", "channel type must be A or D", 3, "P1,One,X-AA:1"},
+        RuleCase{"DATPROC.TXT", "P1,One,A-AA:1\nP1,Two,X-AA:1\n", "duplicate processor name", 4, "P1,Two,X-AA:1"},
         RuleCase{"DATPROC.TXT", "P1,One,A-A1:1\n", "invalid channel prefix", 3, "P1,One,A-A1:1"},
         RuleCase{"DATPROC.TXT", "P1,One,A-AA:62501\n", "invalid number of channels", 3, "P1,One,A-AA:62501"},
         RuleCase{"DATPROC.TXT", "ALARM,Alarms,1001,run\n", "invalid number of alarm queue entries", 3,
