@@ -14,11 +14,14 @@ namespace {
 constexpr std::size_t kStateTextMax = 30;
 constexpr std::size_t kZoneSize = 172;
 
+// The records are packed: their members are written through bytes, never through a
+// reference that may be misaligned.
 template <typename T>
-bool small_number(std::string_view text, long long min, long long max, T& out) {
+bool small_number(std::string_view text, long long min, long long max, void* out) {
     const auto n = number_of(text);
     if (!n || *n < min || *n > max) return false;
-    out = static_cast<T>(*n);
+    const T value = static_cast<T>(*n);
+    std::memcpy(out, &value, sizeof value);
     return true;
 }
 
@@ -30,7 +33,7 @@ bool range_of(std::string_view text, ChannelRange& range) {
     if (prefix.size() > 2) return false;
     std::memcpy(range.prefix, prefix.data(), prefix.size());
     if (colon == std::string_view::npos) return true;
-    return small_number(text.substr(colon + 1), 0, 65535, range.count);
+    return small_number<uint16_t>(text.substr(colon + 1), 0, 65535, &range.count);
 }
 
 // The state text: the first text, or a non-empty second one in its place.
@@ -73,7 +76,7 @@ int parse_processor_list(std::string_view text, ProcessorRecord* records, int ca
             !copy_text(f[1], r.print_name, sizeof r.print_name))
             return false;
         ChannelRange range;
-        if (!range_of(f[2], range) || !small_number(f[3], 0, 255, r.run)) return false;
+        if (!range_of(f[2], range) || !small_number<uint8_t>(f[3], 0, 255, &r.run)) return false;
         std::memcpy(r.prefix, range.prefix, sizeof r.prefix);
         r.channel_count = range.count;
         r.type = platform::starts_with_ignoring_case(f[0], "modb") ? 6
@@ -85,7 +88,7 @@ int parse_processor_list(std::string_view text, ProcessorRecord* records, int ca
 
 int parse_device_list(std::string_view text, DeviceInfoRecord* records, int capacity) {
     return parse_list(text, records, capacity, [](const std::vector<std::string_view>& f, DeviceInfoRecord& r) {
-        if (f.size() < 4 || !copy_text(f[0], r.name, sizeof r.name) || !small_number(f[1], 0, 999, r.number) ||
+        if (f.size() < 4 || !copy_text(f[0], r.name, sizeof r.name) || !small_number<int16_t>(f[1], 0, 999, &r.number) ||
             !copy_text(f[2], r.print_name, sizeof r.print_name))
             return false;
         const std::string key = platform::ascii_upper_copy(f[0]) + "_" + std::to_string(r.number);
@@ -103,22 +106,22 @@ int parse_device_list(std::string_view text, DeviceInfoRecord* records, int capa
 
 int parse_processor_state(std::string_view text, ProcessorStateRecord* records, int capacity) {
     return parse_list(text, records, capacity, [](const std::vector<std::string_view>& f, ProcessorStateRecord& r) {
-        return f.size() >= 2 && small_number(f[0], 0, 255, r.state[0]) && small_number(f[1], 0, 255, r.state[1]) &&
+        return f.size() >= 2 && small_number<uint8_t>(f[0], 0, 255, &r.state[0]) && small_number<uint8_t>(f[1], 0, 255, &r.state[1]) &&
                state_text(f, 2, r.text, sizeof r.text);
     });
 }
 
 int parse_device_state(std::string_view text, DeviceStateRecord* records, int capacity) {
     return parse_list(text, records, capacity, [](const std::vector<std::string_view>& f, DeviceStateRecord& r) {
-        return f.size() >= 3 && small_number(f[0], 0, 255, r.state[0]) && small_number(f[1], 0, 255, r.state[1]) &&
-               small_number(f[2], INT32_MIN, INT32_MAX, r.value) && state_text(f, 3, r.text, sizeof r.text);
+        return f.size() >= 3 && small_number<uint8_t>(f[0], 0, 255, &r.state[0]) && small_number<uint8_t>(f[1], 0, 255, &r.state[1]) &&
+               small_number<int32_t>(f[2], INT32_MIN, INT32_MAX, &r.value) && state_text(f, 3, r.text, sizeof r.text);
     });
 }
 
 int parse_logger_list(std::string_view text, LoggerInfoRecord* records, int capacity) {
     return parse_list(text, records, capacity, [](const std::vector<std::string_view>& f, LoggerInfoRecord& r) {
         return f.size() >= 3 && copy_text(f[0], r.kind, sizeof r.kind) &&
-               small_number(f[1], INT16_MIN, INT16_MAX, r.number) &&
+               small_number<int16_t>(f[1], INT16_MIN, INT16_MAX, &r.number) &&
                copy_text(f[2], r.description, sizeof r.description);
     });
 }
@@ -127,8 +130,8 @@ int parse_logger_state(std::string_view text, LoggerStateRecord* records, int ca
     return parse_list(text, records, capacity, [](const std::vector<std::string_view>& f, LoggerStateRecord& r) {
         if (f.size() < 5 || !copy_text(f[0], r.name, sizeof r.name)) return false;
         for (int i = 0; i < 3; ++i)
-            if (!small_number(f[1 + i], 0, 255, r.state[i])) return false;
-        if (!small_number(f[4], INT32_MIN, INT32_MAX, r.value)) return false;
+            if (!small_number<uint8_t>(f[1 + i], 0, 255, &r.state[i])) return false;
+        if (!small_number<int32_t>(f[4], INT32_MIN, INT32_MAX, &r.value)) return false;
         std::string_view state = f.size() > 5 ? f[5] : std::string_view();
         if (f.size() > 6 && !f[6].empty()) state = f[6];
         return copy_text(state, r.text, sizeof r.text);

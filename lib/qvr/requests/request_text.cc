@@ -73,7 +73,7 @@ std::vector<std::string_view> split(std::string_view text, char separator, std::
 
 bool copy_text(std::string_view text, char* out, std::size_t size) {
     if (text.size() >= size) return false;
-    std::memcpy(out, text.data(), text.size());
+    if (!text.empty()) std::memcpy(out, text.data(), text.size());
     out[text.size()] = '\0';
     return true;
 }
@@ -81,7 +81,7 @@ bool copy_text(std::string_view text, char* out, std::size_t size) {
 void copy_cut(std::string_view text, char* out, std::size_t size) {
     if (out == nullptr || size == 0) return;
     const std::size_t n = text.size() < size ? text.size() : size - 1;
-    std::memcpy(out, text.data(), n);
+    if (n != 0) std::memcpy(out, text.data(), n);
     out[n] = '\0';
 }
 

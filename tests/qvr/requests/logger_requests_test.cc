@@ -50,13 +50,13 @@ TEST_F(Loggers, LogcapIsReadWhenTheServerFails) {
     LoggerInfoRecord r[4];
     ASSERT_EQ(GetLoggerInfo(".", "*,4", r, 4), 2);
     EXPECT_STREQ(r[0].kind, "stand");  // lower case
-    EXPECT_EQ(r[0].number, 1);
+    EXPECT_EQ(+r[0].number, 1);
     EXPECT_STREQ(r[0].description, "Boiler house");
-    EXPECT_EQ(r[1].number, 2);
+    EXPECT_EQ(+r[1].number, 2);
     EXPECT_EQ(std::string(r[1].description), std::string(24, 'r'));  // characters 2 to 25
     fail_once("IL");
     ASSERT_EQ(GetLoggerInfo(".", "REPUB", r, 1), 1);
-    EXPECT_EQ(r[0].number, 2);
+    EXPECT_EQ(+r[0].number, 2);
     EXPECT_TRUE(reports_.empty());
 }
 

@@ -57,14 +57,14 @@ TEST_F(ListFallback, ProcessorsComeFromDatprocWhenTheServerFails) {
     EXPECT_STREQ(r[0].name, "CALC1");
     EXPECT_EQ(r[0].type, 2);
     EXPECT_EQ(r[0].run, 1);
-    EXPECT_EQ(r[0].channel_count, 10);
+    EXPECT_EQ(+r[0].channel_count, 10);
     EXPECT_STREQ(r[1].name, "USERD");
     EXPECT_STREQ(r[1].print_name, "userd");  // the name when none is given
     EXPECT_EQ(r[1].type, 3);
     EXPECT_EQ(r[1].run, 0);
     EXPECT_EQ(r[2].type, 6);
     EXPECT_STREQ(r[3].name, "ALARM");
-    EXPECT_EQ(r[3].channel_count, 256);  // the alarm queue's default size
+    EXPECT_EQ(+r[3].channel_count, 256);  // the alarm queue's default size
     fail_once("IP");
     ASSERT_EQ(GetProcessorInfo(".", "2", r, 1), 1);
     EXPECT_STREQ(r[0].name, "USERD");
@@ -102,7 +102,7 @@ TEST_F(ListFallback, DevicesComeFromDevcapWithSixRanges) {
     EXPECT_STREQ(d[0].key, "TOLVA_1");
     for (int kind = 0; kind < kChannelKinds; ++kind) EXPECT_NE(d[0].ranges[kind].prefix[0], '\0') << kind;
     EXPECT_EQ(std::string(d[0].ranges[5].prefix, 2), "DC");
-    EXPECT_EQ(d[0].ranges[5].count, 3);
+    EXPECT_EQ(+d[0].ranges[5].count, 3);
     EXPECT_EQ(d[1].ranges[0].prefix[0], '\0');  // an empty field: that kind is not in use
     EXPECT_EQ(std::string(d[1].ranges[1].prefix, 2), "DI");
     fail_once("IE");

@@ -52,7 +52,7 @@ TEST(ProcessorListEntry, FillsTheRecordAsTheServerGaveIt) {
     EXPECT_STREQ(r[0].name, "calc1");
     EXPECT_STREQ(r[0].print_name, "Calc");
     EXPECT_EQ(std::string(r[0].prefix, 2), "AA");
-    EXPECT_EQ(r[0].channel_count, 10);
+    EXPECT_EQ(+r[0].channel_count, 10);
     EXPECT_EQ(r[0].run, 1);
     EXPECT_EQ(r[0].type, 2);
     EXPECT_EQ(r[1].type, 3);
@@ -63,14 +63,14 @@ TEST(DeviceListEntry, RangesGoToTheirKindsAndTheKeyIsComputed) {
     DeviceInfoRecord r[2];
     ASSERT_EQ(parse_device_list("2,plc,3,Line PLC,AI:8 - AO:4,whatever;dev,12,D,DI:1,DEV_12;", r, 2), 2);
     EXPECT_STREQ(r[0].name, "plc");
-    EXPECT_EQ(r[0].number, 3);
+    EXPECT_EQ(+r[0].number, 3);
     EXPECT_STREQ(r[0].print_name, "Line PLC");
     EXPECT_STREQ(r[0].key, "PLC_3");
     EXPECT_EQ(std::string(r[0].ranges[0].prefix, 2), "AI");
-    EXPECT_EQ(r[0].ranges[0].count, 8);
+    EXPECT_EQ(+r[0].ranges[0].count, 8);
     EXPECT_EQ(r[0].ranges[1].prefix[0], '\0');
     EXPECT_EQ(std::string(r[0].ranges[2].prefix, 2), "AO");
-    EXPECT_EQ(r[0].ranges[2].count, 4);
+    EXPECT_EQ(+r[0].ranges[2].count, 4);
     EXPECT_STREQ(r[1].key, "DEV_12");
     for (const char* bad : {"1,d,1,D,AI:1 AI:1 AI:1 AI:1 AI:1 AI:1 AI:1;", "1,d,-1,D,AI:1;", "1,d,x,D,AI:1;",
                             "1,d,1,D;", "1,d,1,0123456789012345678901234,AI:1;", "1,ABCDEFGHIJ,1,D,AI:1;"})
@@ -90,7 +90,7 @@ TEST(StateEntries, TakeTheSecondTextWhenItIsNotEmpty) {
     EXPECT_EQ(parse_processor_state("1,256,1,x;", p, 2), -1);
     DeviceStateRecord d[1];
     ASSERT_EQ(parse_device_state("1,1,0,-42,ok;", d, 1), 1);
-    EXPECT_EQ(d[0].value, -42);
+    EXPECT_EQ(+d[0].value, -42);
     EXPECT_STREQ(d[0].text, "ok");
     EXPECT_EQ(parse_device_state("1,1,0,5;", d, 1), 1);
     EXPECT_EQ(parse_device_state("1,1,0;", d, 1), -1);
@@ -102,7 +102,7 @@ TEST(LoggerEntries, ListAndStateWithinTheirRecords) {
     LoggerInfoRecord info[2];
     ASSERT_EQ(parse_logger_list("2,stand,1,First logger;repub,2,;", info, 2), 2);
     EXPECT_STREQ(info[0].kind, "stand");
-    EXPECT_EQ(info[0].number, 1);
+    EXPECT_EQ(+info[0].number, 1);
     EXPECT_STREQ(info[0].description, "First logger");
     EXPECT_EQ(parse_logger_list("1,stand,1;", info, 2), -1);
     EXPECT_EQ(parse_logger_list("1,stand,1," + std::string(130, 'd') + ";", info, 2), -1);
@@ -111,7 +111,7 @@ TEST(LoggerEntries, ListAndStateWithinTheirRecords) {
     EXPECT_STREQ(state[0].name, "L1");
     EXPECT_EQ(state[0].state[0], 1);
     EXPECT_EQ(state[0].state[2], 3);
-    EXPECT_EQ(state[0].value, -4);
+    EXPECT_EQ(+state[0].value, -4);
     EXPECT_STREQ(state[0].text, "text");
     EXPECT_EQ(parse_logger_state("1,L1,1,2,3,4,x," + std::string(254, 's') + ";", state, 1), 1);
     EXPECT_EQ(std::strlen(state[0].text), 254u);
