@@ -29,18 +29,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::string message;
         ProcessorRecord p;
         const std::size_t kept = line.fields.size() < 5 ? line.fields.size() : 5;
-        const std::vector<std::string> five(line.fields.begin(), line.fields.begin() + static_cast<std::ptrdiff_t>(kept));
+        const std::vector<std::string> five(line.fields.begin(),
+                                            line.fields.begin() + static_cast<std::ptrdiff_t>(kept));
         if (processor_from_line(five, processors, p, message)) {
             if (std::memchr(p.name, '\0', sizeof p.name) == nullptr) __builtin_trap();
             processors.push_back(p);
         }
         DeviceInfoRecord d;
         if (device_from_line(line.fields, devices, d, message)) {
-            if (std::memchr(d.key, '\0', sizeof d.key) == nullptr || d.number < 1 || d.number > 99) __builtin_trap();
+            if (std::memchr(d.key, '\0', sizeof d.key) == nullptr || d.number < 1 || d.number > 99)
+                __builtin_trap();
             devices.push_back(d);
         }
         LoggerInfoRecord l;
-        if (logger_from_line(five, l, message) && std::memchr(l.kind, '\0', sizeof l.kind) == nullptr) __builtin_trap();
+        if (logger_from_line(five, l, message) && std::memchr(l.kind, '\0', sizeof l.kind) == nullptr)
+            __builtin_trap();
     }
     CloseListFile();
     return 0;

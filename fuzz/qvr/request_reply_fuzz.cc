@@ -37,12 +37,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view text = reply.substr(0, reply.find('\0'));
     const int capacity = 1 + (pick >> 4);
     switch (pick % 12) {
-        case 0: list(parse_processor_list, text, capacity); break;
-        case 1: list(parse_device_list, text, capacity); break;
-        case 2: list(parse_processor_state, text, capacity); break;
-        case 3: list(parse_device_state, text, capacity); break;
-        case 4: list(parse_logger_list, text, capacity); break;
-        case 5: list(parse_logger_state, text, capacity); break;
+        case 0:
+            list(parse_processor_list, text, capacity);
+            break;
+        case 1:
+            list(parse_device_list, text, capacity);
+            break;
+        case 2:
+            list(parse_processor_state, text, capacity);
+            break;
+        case 3:
+            list(parse_device_state, text, capacity);
+            break;
+        case 4:
+            list(parse_logger_list, text, capacity);
+            break;
+        case 5:
+            list(parse_logger_state, text, capacity);
+            break;
         case 6: {
             int number = 0;
             char a[8], b[8];
@@ -64,13 +76,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         case 9: {
             int names = 0;
-            parse_directory_page(text, names, [](void*, std::string_view name) { return name.size() < 256; }, nullptr);
+            parse_directory_page(
+                text, names, [](void*, std::string_view name) { return name.size() < 256; }, nullptr);
             break;
         }
         case 10: {
             const uint32_t asked = static_cast<uint32_t>(pick) * 3;
             const long long got = parse_read_reply(reply, asked);
-            if (got > asked || (got >= 0 && reply.size() <= static_cast<std::size_t>(asked) + 3)) __builtin_trap();
+            if (got > asked || (got >= 0 && reply.size() <= static_cast<std::size_t>(asked) + 3))
+                __builtin_trap();
             break;
         }
         default: {

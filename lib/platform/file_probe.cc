@@ -18,7 +18,8 @@ constexpr uint64_t kSecondsFrom1601 = 11644473600ull;
 
 uint64_t ticks(const struct statx_timestamp& t) {
     if (t.tv_sec < -static_cast<int64_t>(kSecondsFrom1601)) return 0;
-    return (static_cast<uint64_t>(t.tv_sec + static_cast<int64_t>(kSecondsFrom1601))) * 10000000ull + t.tv_nsec / 100;
+    return (static_cast<uint64_t>(t.tv_sec + static_cast<int64_t>(kSecondsFrom1601))) * 10000000ull +
+           t.tv_nsec / 100;
 }
 
 }  // namespace
@@ -34,7 +35,8 @@ int probe_open(const std::string& path, bool write) {
     if (error == ENOENT) {
         std::error_code ec;
         const std::filesystem::path folder = std::filesystem::path(path).parent_path();
-        error = folder.empty() || std::filesystem::is_directory(folder, ec) ? kErrorFileNotFound : kErrorPathNotFound;
+        error = folder.empty() || std::filesystem::is_directory(folder, ec) ? kErrorFileNotFound
+                                                                            : kErrorPathNotFound;
     } else if (error == ENOTDIR) {
         error = kErrorPathNotFound;
     } else if (error == EACCES || error == EPERM || error == EROFS) {
@@ -53,7 +55,8 @@ int seek_file(int fd, int64_t offset, int method) {
 
 int file_times(int fd, FileTimes& times) {
     struct statx st {};
-    if (::statx(fd, "", AT_EMPTY_PATH, STATX_ATIME | STATX_MTIME | STATX_BTIME, &st) != 0) return fail_from_errno();
+    if (::statx(fd, "", AT_EMPTY_PATH, STATX_ATIME | STATX_MTIME | STATX_BTIME, &st) != 0)
+        return fail_from_errno();
     times.last_access = ticks(st.stx_atime);
     times.last_write = ticks(st.stx_mtime);
     times.creation = (st.stx_mask & STATX_BTIME) != 0 ? ticks(st.stx_btime) : times.last_write;

@@ -211,7 +211,8 @@ std::optional<std::string> tzif_footer_rule(std::string_view tzif) {
         const uint64_t isut = big_endian32(tzif, at + 20), isstd = big_endian32(tzif, at + 24),
                        leap = big_endian32(tzif, at + 28), times = big_endian32(tzif, at + 32),
                        types = big_endian32(tzif, at + 36), chars = big_endian32(tzif, at + 40);
-        end = at + kHeader + times * time_size + times + types * 6 + chars + leap * (time_size + 4) + isstd + isut;
+        end = at + kHeader + times * time_size + times + types * 6 + chars + leap * (time_size + 4) + isstd +
+              isut;
         return end <= tzif.size();
     };
     uint64_t first_end = 0;
@@ -259,7 +260,8 @@ TimeZoneInformation time_zone_information_for(const std::string& tz) {
         debug_output("No readable rule for the time zone \"" + tz + "\": UTC is reported\r\n");
         rule = ZoneRule{"UTC"};
     } else if (rule->dates_inexpressible) {
-        debug_output("The daylight-time dates of the time zone \"" + tz + "\" cannot be expressed: none are reported\r\n");
+        debug_output("The daylight-time dates of the time zone \"" + tz +
+                     "\" cannot be expressed: none are reported\r\n");
     }
     return time_zone_information(*rule);
 }

@@ -39,7 +39,7 @@ struct ZoneChange {
 // A POSIX rule ("CET-1CEST,M3.5.0,M10.5.0/3") as far as the record can hold it.
 struct ZoneRule {
     std::string standard_name;
-    std::string daylight_name;  // empty: no daylight time
+    std::string daylight_name;        // empty: no daylight time
     int standard_offset_minutes = 0;  // west of UTC, as the rule writes it
     int daylight_offset_minutes = 0;
     ZoneChange daylight_start;  // the record's DaylightDate

@@ -81,7 +81,8 @@ std::string local_path(const ProductTree& tree, std::string_view path) {
 }
 
 uint64_t file_time(const struct timespec& t) {
-    return (static_cast<uint64_t>(t.tv_sec) + kSecondsFrom1601) * 10000000ull + static_cast<uint64_t>(t.tv_nsec) / 100;
+    return (static_cast<uint64_t>(t.tv_sec) + kSecondsFrom1601) * 10000000ull +
+           static_cast<uint64_t>(t.tv_nsec) / 100;
 }
 
 // Opens (disposition 3 existing, 4 always) and positions a file for a read or write.

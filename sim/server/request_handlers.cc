@@ -54,7 +54,8 @@ std::vector<std::size_t> select(const std::string& selector, const std::vector<s
     if (selector.starts_with("*,") && number(std::string_view(selector).substr(2), n)) {
         for (std::size_t i = 0; i < names.size() && static_cast<long>(i) < n; ++i) picked.push_back(i);
     } else if (number(selector, n)) {
-        if (n >= 1 && static_cast<std::size_t>(n) <= names.size()) picked.push_back(static_cast<std::size_t>(n - 1));
+        if (n >= 1 && static_cast<std::size_t>(n) <= names.size())
+            picked.push_back(static_cast<std::size_t>(n - 1));
     } else {
         for (std::size_t i = 0; i < names.size(); ++i)
             if (platform::equal_ignoring_case(names[i], selector) ||
@@ -100,8 +101,8 @@ void add_processor_handlers(Dispatcher& dispatcher, RequestTables& tables) {
         return list_reply(selector_of(text_of(request)), t->processors,
                           names_of(t->processors, [](const ProcessorEntry& p) { return p.name; }),
                           [](const ProcessorEntry& p) {
-                              return p.name + "," + p.print_name + "," + p.channels + "," + std::to_string(p.run) +
-                                     "," + std::string(1, p.type_letter);
+                              return p.name + "," + p.print_name + "," + p.channels + "," +
+                                     std::to_string(p.run) + "," + std::string(1, p.type_letter);
                           });
     });
     dispatcher.set_handler("TP", [&tables](std::string_view request, uint32_t) {
@@ -109,7 +110,8 @@ void add_processor_handlers(Dispatcher& dispatcher, RequestTables& tables) {
         return list_reply(selector_of(text_of(request)), t->processors,
                           names_of(t->processors, [](const ProcessorEntry& p) { return p.name; }),
                           [](const ProcessorEntry& p) {
-                              return std::to_string(p.state[0]) + "," + std::to_string(p.state[1]) + "," + p.state_text;
+                              return std::to_string(p.state[0]) + "," + std::to_string(p.state[1]) + "," +
+                                     p.state_text;
                           });
     });
     auto by_name = [&tables](const std::string& name, auto action) {
@@ -120,7 +122,8 @@ void add_processor_handlers(Dispatcher& dispatcher, RequestTables& tables) {
     };
     dispatcher.set_handler("CP", [by_name](std::string_view request, uint32_t) {
         const auto f = fields_of(text_of(request));
-        return by_name(f.empty() ? std::string() : f[0], [](ServerTables&, std::size_t) { return with_nul("1"); });
+        return by_name(f.empty() ? std::string() : f[0],
+                       [](ServerTables&, std::size_t) { return with_nul("1"); });
     });
     dispatcher.set_handler("DP", [by_name](std::string_view request, uint32_t) {
         return by_name(selector_of(text_of(request)), [](ServerTables& t, std::size_t i) {
@@ -144,8 +147,8 @@ void add_device_handlers(Dispatcher& dispatcher, RequestTables& tables) {
         auto t = tables.lock();
         return list_reply(selector_of(text_of(request)), t->devices, names_of(t->devices, device_key),
                           [](const DeviceEntry& d) {
-                              return d.name + "," + std::to_string(d.number) + "," + d.print_name + "," + d.ranges +
-                                     "," + device_key(d);
+                              return d.name + "," + std::to_string(d.number) + "," + d.print_name + "," +
+                                     d.ranges + "," + device_key(d);
                           });
     });
     dispatcher.set_handler("TE", [&tables](std::string_view request, uint32_t) {
@@ -164,7 +167,8 @@ void add_device_handlers(Dispatcher& dispatcher, RequestTables& tables) {
     };
     dispatcher.set_handler("CE", [by_key](std::string_view request, uint32_t) {
         const auto f = fields_of(text_of(request));
-        return by_key(f.empty() ? std::string() : f[0], [](ServerTables&, std::size_t) { return with_nul("1"); });
+        return by_key(f.empty() ? std::string() : f[0],
+                      [](ServerTables&, std::size_t) { return with_nul("1"); });
     });
     dispatcher.set_handler("DE", [by_key](std::string_view request, uint32_t) {
         return by_key(selector_of(text_of(request)), [](ServerTables& t, std::size_t i) {
@@ -173,7 +177,8 @@ void add_device_handlers(Dispatcher& dispatcher, RequestTables& tables) {
         });
     });
     dispatcher.set_handler("EE", [by_key](std::string_view request, uint32_t) {
-        return by_key(selector_of(text_of(request)), [](ServerTables&, std::size_t) { return with_nul("1"); });
+        return by_key(selector_of(text_of(request)),
+                      [](ServerTables&, std::size_t) { return with_nul("1"); });
     });
     dispatcher.set_handler("SE", [by_key](std::string_view request, uint32_t) {
         const auto f = fields_of(text_of(request));
@@ -199,17 +204,18 @@ void add_logger_handlers(Dispatcher& dispatcher, RequestTables& tables) {
     });
     dispatcher.set_handler("TL", [&tables](std::string_view request, uint32_t) {
         auto t = tables.lock();
-        return list_reply(selector_of(text_of(request)), t->loggers,
-                          names_of(t->loggers, [](const LoggerEntry& l) { return l.name; }),
-                          [](const LoggerEntry& l) {
-                              return l.name + "," + (l.enabled ? "1" : "0") + "," + std::to_string(l.state[0]) + "," +
-                                     std::to_string(l.state[1]) + "," + std::to_string(l.value) + "," + l.state_text;
-                          });
+        return list_reply(
+            selector_of(text_of(request)), t->loggers,
+            names_of(t->loggers, [](const LoggerEntry& l) { return l.name; }), [](const LoggerEntry& l) {
+                return l.name + "," + (l.enabled ? "1" : "0") + "," + std::to_string(l.state[0]) + "," +
+                       std::to_string(l.state[1]) + "," + std::to_string(l.value) + "," + l.state_text;
+            });
     });
     dispatcher.set_handler("NL", [&tables](std::string_view request, uint32_t) {
         long n = 0;
         auto t = tables.lock();
-        if (!number(selector_of(text_of(request)), n) || n < 1 || static_cast<std::size_t>(n) > t->loggers.size())
+        if (!number(selector_of(text_of(request)), n) || n < 1 ||
+            static_cast<std::size_t>(n) > t->loggers.size())
             return failure(2);
         return with_nul("1," + t->loggers[static_cast<std::size_t>(n - 1)].name);
     });
@@ -303,9 +309,9 @@ void add_state_handlers(Dispatcher& dispatcher, RequestTables& tables) {
         auto t = tables.lock();
         int32_t seconds = t->seconds;
         if (seconds == 0)
-            seconds = static_cast<int32_t>(
-                std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
-                    .count());
+            seconds = static_cast<int32_t>(std::chrono::duration_cast<std::chrono::seconds>(
+                                               std::chrono::system_clock::now().time_since_epoch())
+                                               .count());
         std::string reply = with_nul(std::to_string(seconds) + "," + std::to_string(t->milliseconds));
         const platform::TimeZoneInformation zone = platform::time_zone_information_for(t->zone);
         reply.append(reinterpret_cast<const char*>(zone.data()), zone.size());

@@ -48,9 +48,9 @@ struct ServerTables {
     std::vector<LoggerEntry> loggers;
     std::map<std::string, std::string> channel_values;  // SV (UTF-16 units as bytes) and FV texts
     std::map<std::string, std::string> tag_channels;    // tag -> 4 bytes of prefix and u16 number
-    int state_number = 0;   // "BS"
+    int state_number = 0;                               // "BS"
     std::string state_text1, state_text2;
-    bool enabled = true;    // "DS" / "ES"
+    bool enabled = true;       // "DS" / "ES"
     std::string zone = "UTC";  // "TS" answers with this TZ's zone record
     int32_t seconds = 0;       // "TS": 0 means now
     int16_t milliseconds = 0;

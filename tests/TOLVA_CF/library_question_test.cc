@@ -27,7 +27,8 @@ class AnsweringMessages final : public tolva::cf::MessageBoxes {
 // What the library would ask now (the question is put back as it was).
 bool library_answer() {
     auto current = qvr::set_yes_no_question(nullptr);
-    const bool yes = current && current("Reconfigure Loggers", "Do you wish to disable and re-enable loggers");
+    const bool yes =
+        current && current("Reconfigure Loggers", "Do you wish to disable and re-enable loggers");
     qvr::set_yes_no_question(std::move(current));
     return yes;
 }

@@ -75,15 +75,15 @@ TEST_P(ZoneFiles, GiveTheRecordOfTheirRule) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, ZoneFiles,
-    testing::Values(ZoneCase{"Europe/Berlin", -60, "CET", {10, 0, 5, 3, 0}, "CEST", {3, 0, 5, 2, 0}, -60},
-                    ZoneCase{":America/New_York", 300, "EST", {11, 0, 1, 2, 0}, "EDT", {3, 0, 2, 2, 0}, -60},
-                    ZoneCase{"Australia/Sydney", -600, "AEST", {4, 0, 1, 3, 0}, "AEDT", {10, 0, 1, 2, 0}, -60},
-                    ZoneCase{"Asia/Kolkata", -330, "IST", {0, 0, 0, 0, 0}, "", {0, 0, 0, 0, 0}, 0},
-                    ZoneCase{"UTC", 0, "UTC", {0, 0, 0, 0, 0}, "", {0, 0, 0, 0, 0}, 0},
-                    // A rule in TZ itself, with a quoted name and minutes.
-                    ZoneCase{"<+0545>-5:45", -345, "+0545", {0, 0, 0, 0, 0}, "", {0, 0, 0, 0, 0}, 0},
-                    ZoneCase{"EST5EDT4,M3.2.0/1:30,M11.1.0", 300, "EST", {11, 0, 1, 2, 0}, "EDT", {3, 0, 2, 1, 30},
-                             -60}),
+    testing::Values(
+        ZoneCase{"Europe/Berlin", -60, "CET", {10, 0, 5, 3, 0}, "CEST", {3, 0, 5, 2, 0}, -60},
+        ZoneCase{":America/New_York", 300, "EST", {11, 0, 1, 2, 0}, "EDT", {3, 0, 2, 2, 0}, -60},
+        ZoneCase{"Australia/Sydney", -600, "AEST", {4, 0, 1, 3, 0}, "AEDT", {10, 0, 1, 2, 0}, -60},
+        ZoneCase{"Asia/Kolkata", -330, "IST", {0, 0, 0, 0, 0}, "", {0, 0, 0, 0, 0}, 0},
+        ZoneCase{"UTC", 0, "UTC", {0, 0, 0, 0, 0}, "", {0, 0, 0, 0, 0}, 0},
+        // A rule in TZ itself, with a quoted name and minutes.
+        ZoneCase{"<+0545>-5:45", -345, "+0545", {0, 0, 0, 0, 0}, "", {0, 0, 0, 0, 0}, 0},
+        ZoneCase{"EST5EDT4,M3.2.0/1:30,M11.1.0", 300, "EST", {11, 0, 1, 2, 0}, "EDT", {3, 0, 2, 1, 30}, -60}),
     [](const testing::TestParamInfo<ZoneCase>& p) {
         std::string name;
         for (const char* c = p.param.tz; *c; ++c)
@@ -92,8 +92,8 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 TEST(ZoneRules, DatesTheRecordCannotHoldAreZeroButBiasesStay) {
-    for (const char* text : {"XST3XDT,J60,J300", "XST3XDT,60,300", "XST3XDT,M3.5.0/-1,M10.5.0", "XST3XDT,M3.5.0/25,M10.5.0",
-                             "XST3XDT"}) {
+    for (const char* text : {"XST3XDT,J60,J300", "XST3XDT,60,300", "XST3XDT,M3.5.0/-1,M10.5.0",
+                             "XST3XDT,M3.5.0/25,M10.5.0", "XST3XDT"}) {
         const auto rule = platform::parse_zone_rule(text);
         ASSERT_TRUE(rule) << text;
         EXPECT_TRUE(rule->dates_inexpressible) << text;
@@ -106,8 +106,9 @@ TEST(ZoneRules, DatesTheRecordCannotHoldAreZeroButBiasesStay) {
 }
 
 TEST(ZoneRules, TextThatIsNoRuleIsRefused) {
-    for (const char* text : {"", "X1", "CET", "CET-1CEST,M13.1.0,M10.5.0", "CET-1CEST,M3.6.0,M10.5.0",
-                             "CET-1CEST,M3.5.7,M10.5.0", "CET-1CEST,M3.5.0", "CET-1 trailing", "<CET-1", "CET-99"})
+    for (const char* text :
+         {"", "X1", "CET", "CET-1CEST,M13.1.0,M10.5.0", "CET-1CEST,M3.6.0,M10.5.0",
+          "CET-1CEST,M3.5.7,M10.5.0", "CET-1CEST,M3.5.0", "CET-1 trailing", "<CET-1", "CET-99"})
         EXPECT_FALSE(platform::parse_zone_rule(text)) << text;
 }
 

@@ -30,7 +30,8 @@ bool passes(const std::string& path, bool write, bool remote_server) {
     if (platform::is_remote_path(path)) {
         if (remote_server) return true;
         std::string local;
-        if (platform::map_remote_path(path, local) != 0) return platform::last_error() == platform::kErrorBadNetPath;
+        if (platform::map_remote_path(path, local) != 0)
+            return platform::last_error() == platform::kErrorBadNetPath;
         const int error = platform::probe_open(local, write);
         return error == 0 || error == platform::kErrorPathNotFound;
     }
@@ -102,7 +103,9 @@ int ListConfigItems(const char* server, char* out, uint32_t size) {
     const bool xml = cfg_IsReadXmlOn(folder.c_str()) != 0;
     const char* product = reg_GetProductName();
     ItemList items(product != nullptr && platform::equal_ignoring_case(product, "Rimvale"));
-    auto config_file = [&](const std::string& item) { return folder + "\\" + item + (xml ? "\\config.xml" : "\\config"); };
+    auto config_file = [&](const std::string& item) {
+        return folder + "\\" + item + (xml ? "\\config.xml" : "\\config");
+    };
     auto channel_file = [&](const std::string& item, int kind) {
         return folder + "\\" + item + "\\" + cfg_ChannelKindName(kind) + (xml ? ".xml" : "");
     };
@@ -110,12 +113,14 @@ int ListConfigItems(const char* server, char* out, uint32_t size) {
     const int devices = CountDevices(server);
     if (devices > 0) {
         std::vector<DeviceInfoRecord> records(static_cast<std::size_t>(devices));
-        const int got = GetDeviceInfo(server, ("*," + std::to_string(devices)).c_str(), records.data(), devices);
+        const int got =
+            GetDeviceInfo(server, ("*," + std::to_string(devices)).c_str(), records.data(), devices);
         if (got < 0) return -1;
         const auto names = allowed_names("QVR_DEVICES");
         for (int d = 0; d < got; ++d) {
             const DeviceInfoRecord& device = records[static_cast<std::size_t>(d)];
-            if (!passes(config_file(device.key), false, remote) || !allowed(names, device.print_name)) continue;
+            if (!passes(config_file(device.key), false, remote) || !allowed(names, device.print_name))
+                continue;
             int kinds = 0;
             for (const ChannelRange& range : device.ranges)
                 if (range.prefix[0] != '\0') ++kinds;
@@ -148,7 +153,8 @@ int ListConfigItems(const char* server, char* out, uint32_t size) {
             if (!remote && processor.type != 6)
                 access = access_of(channel_file(processor.name, processor.type == 2 ? 0 : 1), remote);
             if (access == Access::none) continue;
-            items.add(processor.print_name, two(processor.prefix), processor.channel_count, access == Access::write);
+            items.add(processor.print_name, two(processor.prefix), processor.channel_count,
+                      access == Access::write);
         }
     }
 

@@ -57,7 +57,8 @@ class Temporary {
 }  // namespace
 
 int cfg_FetchRemoteFile(const char* server, const char* folder, const char* name, const char* target) {
-    if (name == nullptr || target == nullptr || *target == '\0') return platform::fail(platform::kErrorInvalidParameter);
+    if (name == nullptr || target == nullptr || *target == '\0')
+        return platform::fail(platform::kErrorInvalidParameter);
     std::string path = "QVR_CURRENT_CONFIG";
     if (folder != nullptr && *folder != '\0') path += std::string("\\") + folder;
     path += std::string("\\") + name;
@@ -67,8 +68,8 @@ int cfg_FetchRemoteFile(const char* server, const char* folder, const char* name
 
     Temporary temporary(local_target);
     if (temporary.fd() < 0) return -1;
-    const int size = link_OpenRemoteFile(server, path.c_str(), kGenericRead, kShareReadWrite, 1, kOpenExisting,
-                                         kNormal, nullptr);
+    const int size = link_OpenRemoteFile(server, path.c_str(), kGenericRead, kShareReadWrite, 1,
+                                         kOpenExisting, kNormal, nullptr);
     if (size < 0) return platform::fail(platform::last_error());
     std::vector<uint8_t> chunk(kChunk);
     for (int64_t offset = 0; offset < size;) {

@@ -52,7 +52,8 @@ bool processor_from_line(const std::vector<std::string>& fields, std::span<const
     const bool valid = qvr::check_processor_line(fields, line, message);
     const std::string name = field(fields, 0);
     const std::string print = field(fields, 1);
-    if (name.empty() || name.size() > kNameMax || print.size() > kPrintNameMax) return false;  // the names' own rules
+    if (name.empty() || name.size() > kNameMax || print.size() > kPrintNameMax)
+        return false;  // the names' own rules
     // Duplicates are judged before the channel specification, as the rules are ordered.
     const std::string upper = platform::ascii_upper_copy(name);
     const std::string& shown = print.empty() ? name : print;
@@ -64,7 +65,8 @@ bool processor_from_line(const std::vector<std::string>& fields, std::span<const
     copy_cut(line.name, record.name, sizeof record.name);
     copy_cut(line.print_name, record.print_name, sizeof record.print_name);
     std::memcpy(record.prefix, line.prefix.data(), line.prefix.size() < 2 ? line.prefix.size() : 2);
-    record.channel_count = static_cast<uint16_t>(line.name == "ALARM" ? line.alarm_queue : line.channel_count);
+    record.channel_count =
+        static_cast<uint16_t>(line.name == "ALARM" ? line.alarm_queue : line.channel_count);
     record.run = line.run ? 1 : 0;
     record.type = static_cast<uint8_t>(line.type);
     return true;
@@ -93,7 +95,8 @@ bool device_from_line(const std::vector<std::string>& fields, std::span<const De
         if (range.empty()) continue;
         const std::size_t colon = range.find(':');
         const std::string prefix = range.substr(0, colon);
-        const auto count = colon == std::string::npos ? std::optional<long long>(0) : number_of(range.substr(colon + 1));
+        const auto count =
+            colon == std::string::npos ? std::optional<long long>(0) : number_of(range.substr(colon + 1));
         if (!prefix_letters(prefix)) return fail(message, "invalid channel prefix");
         if (!count || *count < 1 || *count > kChannelsMax) return fail(message, "invalid number of channels");
         std::memcpy(record.ranges[kind].prefix, prefix.data(), prefix.size());
@@ -108,7 +111,8 @@ bool device_from_line(const std::vector<std::string>& fields, std::span<const De
     return true;
 }
 
-bool logger_from_line(const std::vector<std::string>& fields, LoggerInfoRecord& record, std::string& message) {
+bool logger_from_line(const std::vector<std::string>& fields, LoggerInfoRecord& record,
+                      std::string& message) {
     record = LoggerInfoRecord{};
     const std::string kind = field(fields, 0);
     if (kind.empty()) return fail(message, "no logger name specified");

@@ -71,7 +71,8 @@ bool next_list_line(std::size_t max_fields, ListLine& line) {
         std::size_t start = 0;
         while (line.fields.size() < max_fields) {
             const std::size_t comma = text.find(',', start);
-            line.fields.push_back(text.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+            line.fields.push_back(
+                text.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
             if (comma == std::string::npos) break;
             start = comma + 1;
         }
@@ -146,8 +147,9 @@ int CloseListFile() {
 
 std::string ReportListError(const char* message, const char* text) {
     const auto& list = thread_list();
-    std::string report = "Can't Parse " + list.path + "\nLine " + std::to_string(list.line_number) + " : **** " +
-                         (message != nullptr ? message : "") + " ****\n" + (text != nullptr ? text : "") +
+    std::string report = "Can't Parse " + list.path + "\nLine " + std::to_string(list.line_number) +
+                         " : **** " + (message != nullptr ? message : "") + " ****\n" +
+                         (text != nullptr ? text : "") +
                          "\nError : " + std::to_string(qvr::requests::kListLineInvalid) + "\n";
     sink_Report(nullptr, 1, report.c_str());
     return report;

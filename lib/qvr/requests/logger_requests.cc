@@ -70,9 +70,10 @@ int loggers_from_file(const char* server, const Selector& selector, LoggerInfoRe
             return kListLineInvalid;
         }
         record.number = static_cast<int16_t>(++position);
-        const bool take = selector.kind == Selector::Kind::first   ? filled < wanted
-                          : selector.kind == Selector::Kind::index ? position == selector.n
-                                                                   : platform::equal_ignoring_case(record.kind, selector.name);
+        const bool take = selector.kind == Selector::Kind::first ? filled < wanted
+                          : selector.kind == Selector::Kind::index
+                              ? position == selector.n
+                              : platform::equal_ignoring_case(record.kind, selector.name);
         if (take) {
             describe(folder, record);
             records[filled++] = record;
@@ -157,8 +158,8 @@ int GetLoggerInfo(const char* server, const char* selector, LoggerInfoRecord* re
     if (selector == nullptr || !selector_ok(selector) || capacity < 0 || (capacity > 0 && records == nullptr))
         return refuse();
     const auto s = selector_of(selector);
-    const bool fits = s->kind != Selector::Kind::first ||
-                      static_cast<long long>(s->n) * kBytesPerLogger <= static_cast<long long>(kListReplySize);
+    const bool fits = s->kind != Selector::Kind::first || static_cast<long long>(s->n) * kBytesPerLogger <=
+                                                              static_cast<long long>(kListReplySize);
     if (fits) {
         Reply reply;
         const int result = send_text(server, std::string("IL,") + selector, kListReplySize, reply);
@@ -187,7 +188,8 @@ int GetLoggerName(const char* server, int number, char* name, uint32_t size) {
     Reply reply;
     const int result = send_text(server, "NL," + std::to_string(number), kNameReplySize, reply);
     const std::string_view text = reply.text();
-    copy_cut(result == 1 && text.size() > 2 ? cut(text.substr(2), kLoggerNameMax) : std::string(), name, size);
+    copy_cut(result == 1 && text.size() > 2 ? cut(text.substr(2), kLoggerNameMax) : std::string(), name,
+             size);
     return result;
 }
 
@@ -241,7 +243,9 @@ int IsReconfigureLoggersOn(const char* server) {
                                "ReconfigureLoggers", &type, value, &size) != 0 ||
         type != kRegSz)
         return 0;
-    return platform::starts_with_ignoring_case(std::string_view(value, strnlen(value, sizeof value)), "ON") ? 1 : 0;
+    return platform::starts_with_ignoring_case(std::string_view(value, strnlen(value, sizeof value)), "ON")
+               ? 1
+               : 0;
 }
 
 int DisableLoggers(const char* server) {

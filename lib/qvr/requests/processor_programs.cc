@@ -20,7 +20,8 @@ std::string base_name(const char* name, const char* code) {
              n.substr(5).find_first_not_of("0123456789") == std::string_view::npos)
         n = n.substr(0, 5);
     std::string out(n);
-    if (code != nullptr && *code != '\0') out = std::string(n.substr(0, 5)) + "_" + std::string(code).substr(0, 2);
+    if (code != nullptr && *code != '\0')
+        out = std::string(n.substr(0, 5)) + "_" + std::string(code).substr(0, 2);
     return platform::ascii_lower_copy(out);
 }
 

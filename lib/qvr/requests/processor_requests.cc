@@ -91,8 +91,8 @@ int records_from_file(const char* server, const char* file, std::size_t fields, 
             match = matches(record, selector.name);
         if (match == Match::near && !near) near = record;
         if (match == Match::exact && filled < capacity) records[filled++] = record;
-        const bool done = selector.kind == Selector::Kind::first ? filled >= selector.n || filled >= capacity
-                                                                 : filled > 0;
+        const bool done =
+            selector.kind == Selector::Kind::first ? filled >= selector.n || filled >= capacity : filled > 0;
         if (done) break;
     }
     CloseListFile();
@@ -177,8 +177,9 @@ int GetProcessorInfo(const char* server, const char* selector, ProcessorRecord* 
     const int result = list_request(server, "IP,", selector, records, capacity, parse_processor_list, failed);
     if (!failed) return result;
     const auto s = selector_of(selector);
-    return records_from_file(server, "DATPROC.TXT", kProcessorFields, *s, records, capacity, processor_from_line,
-                             [](const ProcessorRecord& r, const std::string& name) { return name_match(r.name, name); });
+    return records_from_file(
+        server, "DATPROC.TXT", kProcessorFields, *s, records, capacity, processor_from_line,
+        [](const ProcessorRecord& r, const std::string& name) { return name_match(r.name, name); });
 }
 
 int GetDeviceInfo(const char* server, const char* selector, DeviceInfoRecord* records, int capacity) {
@@ -228,7 +229,8 @@ int EnableDevice(const char* server, const char* name) {
 }
 
 int IsEnabledFromDesktop(const char* server, const char* print_name) {
-    if (print_name == nullptr || link_GetServerKind(server) != kServerPipe || !link_IsLocalServer(server)) return 0;
+    if (print_name == nullptr || link_GetServerKind(server) != kServerPipe || !link_IsLocalServer(server))
+        return 0;
     const std::string value_name = std::string(print_name) + " From Desktop";
     char value[16] = {};
     uint32_t type = 0;

@@ -34,10 +34,11 @@ int path_request(const char* server, const char* code, const char* path) {
     return send_text(server, std::string(code) + path, kResultReplySize, reply);
 }
 
-std::string open_fields(uint32_t access, uint32_t share, int security, uint32_t disposition, uint32_t attributes) {
+std::string open_fields(uint32_t access, uint32_t share, int security, uint32_t disposition,
+                        uint32_t attributes) {
     // The fields are printed as "%d": a desired access of 0x80000000 reads as a negative number.
-    return std::to_string(static_cast<int32_t>(access)) + "\t" + std::to_string(static_cast<int32_t>(share)) + "\t" +
-           std::to_string(security) + "\t" + std::to_string(static_cast<int32_t>(disposition)) + "\t" +
+    return std::to_string(static_cast<int32_t>(access)) + "\t" + std::to_string(static_cast<int32_t>(share)) +
+           "\t" + std::to_string(security) + "\t" + std::to_string(static_cast<int32_t>(disposition)) + "\t" +
            std::to_string(static_cast<int32_t>(attributes));
 }
 
@@ -85,8 +86,8 @@ int link_RequestMF(const char* server, const char* path, const char* text, char*
     errno = 0;
     if (!path_ok(path) || (text != nullptr && !field_ok(text, '\t'))) return refuse();
     Reply reply;
-    const int result =
-        send_text(server, std::string("MF,") + path + "\t" + (text != nullptr ? text : ""), kModifyReplySize, reply);
+    const int result = send_text(server, std::string("MF,") + path + "\t" + (text != nullptr ? text : ""),
+                                 kModifyReplySize, reply);
     if (result == 1 && out != nullptr) {
         const std::string_view answer = reply.text();
         copy_cut(answer.size() > 2 ? answer.substr(2) : std::string_view(), out, size);
@@ -110,11 +111,13 @@ int link_ListDirectory(const char* server, const char* folder, const char* patte
     int index = 0;
     for (;;) {
         Reply reply;
-        const std::string request = std::string("DF,") + folder + "\t" + pattern + "\t" + std::to_string(index);
+        const std::string request =
+            std::string("DF,") + folder + "\t" + pattern + "\t" + std::to_string(index);
         if (send_text(server, request, kPageSize, reply) == -1) return -1;
         const std::string_view text = reply.text();
         int page_names = 0;
-        if (!parse_directory_page(text, page_names, take, &target)) return platform::fail(platform::kErrorInvalidData);
+        if (!parse_directory_page(text, page_names, take, &target))
+            return platform::fail(platform::kErrorInvalidData);
         index += page_names;
         if (text.size() + 256 <= kPageSize) return index;
         // A full page that names nothing would be asked for again for ever.
@@ -128,7 +131,8 @@ int link_OpenRemoteFile(const char* server, const char* path, uint32_t access, u
     if (!path_ok(path)) return refuse();
     Reply reply;
     const int result = send_text(
-        server, std::string("SF,") + path + "\t" + open_fields(access, share, security, disposition, attributes),
+        server,
+        std::string("SF,") + path + "\t" + open_fields(access, share, security, disposition, attributes),
         kOpenReplySize, reply);
     if (reply_out != nullptr) {
         std::memset(reply_out, 0, kOpenReplySize);
@@ -137,8 +141,8 @@ int link_OpenRemoteFile(const char* server, const char* path, uint32_t access, u
     return result;
 }
 
-int link_GetFileTime(const char* server, int handle, const char* path, FileTime* creation, FileTime* last_access,
-                     FileTime* last_write) {
+int link_GetFileTime(const char* server, int handle, const char* path, FileTime* creation,
+                     FileTime* last_access, FileTime* last_write) {
     if (handle != kInvalidFileHandle) {
         platform::FileTimes times;
         if (platform::file_times(handle, times) != 0) return 0;
@@ -158,9 +162,9 @@ int link_GetFileTime(const char* server, int handle, const char* path, FileTime*
     return 1;
 }
 
-int link_ReadFile(const char* server, int handle, const char* path, uint32_t count, int32_t offset, int method,
-                  uint32_t access, uint32_t share, int security, uint32_t disposition, uint32_t attributes,
-                  void* buffer, uint32_t* bytes_read) {
+int link_ReadFile(const char* server, int handle, const char* path, uint32_t count, int32_t offset,
+                  int method, uint32_t access, uint32_t share, int security, uint32_t disposition,
+                  uint32_t attributes, void* buffer, uint32_t* bytes_read) {
     if (bytes_read != nullptr) *bytes_read = 0;
     if (buffer == nullptr && count != 0) return zero(platform::kErrorInvalidParameter);
     if (handle != kInvalidFileHandle) {
@@ -183,9 +187,9 @@ int link_ReadFile(const char* server, int handle, const char* path, uint32_t cou
     return 1;
 }
 
-int link_WriteFile(const char* server, int handle, const char* path, uint32_t count, int32_t offset, int method,
-                   uint32_t access, uint32_t share, int security, uint32_t disposition, uint32_t attributes,
-                   const void* data, uint32_t* bytes_written) {
+int link_WriteFile(const char* server, int handle, const char* path, uint32_t count, int32_t offset,
+                   int method, uint32_t access, uint32_t share, int security, uint32_t disposition,
+                   uint32_t attributes, const void* data, uint32_t* bytes_written) {
     if (bytes_written != nullptr) *bytes_written = 0;
     if (data == nullptr && count != 0) return zero(platform::kErrorInvalidParameter);
     if (handle != kInvalidFileHandle) {
@@ -195,8 +199,8 @@ int link_WriteFile(const char* server, int handle, const char* path, uint32_t co
         return 1;
     }
     if (!path_ok(path)) return zero(platform::kErrorInvalidParameter);
-    std::string request = std::string("WF,") + path + "\t" + std::to_string(count) + "\t" + std::to_string(offset) +
-                          "\t" + std::to_string(method) + "\t" +
+    std::string request = std::string("WF,") + path + "\t" + std::to_string(count) + "\t" +
+                          std::to_string(offset) + "\t" + std::to_string(method) + "\t" +
                           open_fields(access, share, security, disposition, attributes) + "\t";
     if (request.size() + count + 1 > kRemoteWriteRequestMax) return zero(platform::kErrorInvalidParameter);
     request.append(static_cast<const char*>(data), count);

@@ -34,14 +34,14 @@ int link_ListDirectory(const char* server, const char* folder, const char* patte
 int link_OpenRemoteFile(const char* server, const char* path, uint32_t access, uint32_t share, int security,
                         uint32_t disposition, uint32_t attributes, char* reply);
 // 1, or 0 with the last error.
-int link_GetFileTime(const char* server, int handle, const char* path, FileTime* creation, FileTime* last_access,
-                     FileTime* last_write);
-int link_ReadFile(const char* server, int handle, const char* path, uint32_t count, int32_t offset, int method,
-                  uint32_t access, uint32_t share, int security, uint32_t disposition, uint32_t attributes,
-                  void* buffer, uint32_t* bytes_read);
-int link_WriteFile(const char* server, int handle, const char* path, uint32_t count, int32_t offset, int method,
-                   uint32_t access, uint32_t share, int security, uint32_t disposition, uint32_t attributes,
-                   const void* data, uint32_t* bytes_written);
+int link_GetFileTime(const char* server, int handle, const char* path, FileTime* creation,
+                     FileTime* last_access, FileTime* last_write);
+int link_ReadFile(const char* server, int handle, const char* path, uint32_t count, int32_t offset,
+                  int method, uint32_t access, uint32_t share, int security, uint32_t disposition,
+                  uint32_t attributes, void* buffer, uint32_t* bytes_read);
+int link_WriteFile(const char* server, int handle, const char* path, uint32_t count, int32_t offset,
+                   int method, uint32_t access, uint32_t share, int security, uint32_t disposition,
+                   uint32_t attributes, const void* data, uint32_t* bytes_written);
 
 // Copies "QVR_CURRENT_CONFIG\<folder>\<name>" of the server to the local file `target`,
 // whole or not at all (a failure leaves the old target). 0, or -1 with errno.

@@ -48,7 +48,8 @@ template <typename Record, typename Fill>
 int parse_list(std::string_view text, Record* records, int capacity, Fill fill) {
     std::vector<std::string_view> entries;
     if (!list_entries(text, entries)) return -1;
-    if (static_cast<long long>(entries.size()) > capacity || (!entries.empty() && records == nullptr)) return -1;
+    if (static_cast<long long>(entries.size()) > capacity || (!entries.empty() && records == nullptr))
+        return -1;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         records[i] = Record{};
         if (!fill(split(entries[i], ','), records[i])) return -1;
@@ -71,71 +72,82 @@ bool list_entries(std::string_view text, std::vector<std::string_view>& entries)
 }
 
 int parse_processor_list(std::string_view text, ProcessorRecord* records, int capacity) {
-    return parse_list(text, records, capacity, [](const std::vector<std::string_view>& f, ProcessorRecord& r) {
-        if (f.size() < 5 || !copy_text(f[0], r.name, sizeof r.name) ||
-            !copy_text(f[1], r.print_name, sizeof r.print_name))
-            return false;
-        ChannelRange range;
-        if (!range_of(f[2], range) || !small_number<uint8_t>(f[3], 0, 255, &r.run)) return false;
-        std::memcpy(r.prefix, range.prefix, sizeof r.prefix);
-        r.channel_count = range.count;
-        r.type = platform::starts_with_ignoring_case(f[0], "modb") ? 6
-                 : f[4].size() == 1 && platform::ascii_upper(f[4][0]) == 'A' ? 2
-                                                                            : 3;
-        return true;
-    });
+    return parse_list(text, records, capacity,
+                      [](const std::vector<std::string_view>& f, ProcessorRecord& r) {
+                          if (f.size() < 5 || !copy_text(f[0], r.name, sizeof r.name) ||
+                              !copy_text(f[1], r.print_name, sizeof r.print_name))
+                              return false;
+                          ChannelRange range;
+                          if (!range_of(f[2], range) || !small_number<uint8_t>(f[3], 0, 255, &r.run))
+                              return false;
+                          std::memcpy(r.prefix, range.prefix, sizeof r.prefix);
+                          r.channel_count = range.count;
+                          r.type = platform::starts_with_ignoring_case(f[0], "modb")           ? 6
+                                   : f[4].size() == 1 && platform::ascii_upper(f[4][0]) == 'A' ? 2
+                                                                                               : 3;
+                          return true;
+                      });
 }
 
 int parse_device_list(std::string_view text, DeviceInfoRecord* records, int capacity) {
-    return parse_list(text, records, capacity, [](const std::vector<std::string_view>& f, DeviceInfoRecord& r) {
-        if (f.size() < 4 || !copy_text(f[0], r.name, sizeof r.name) || !small_number<int16_t>(f[1], 0, 999, &r.number) ||
-            !copy_text(f[2], r.print_name, sizeof r.print_name))
-            return false;
-        const std::string key = platform::ascii_upper_copy(f[0]) + "_" + std::to_string(r.number);
-        if (!copy_text(key, r.key, sizeof r.key)) return false;
-        int kind = 0;
-        for (std::string_view token : split(f[3], ' ')) {
-            if (token.empty()) continue;
-            if (kind == kChannelKinds) return false;
-            if (token != "-" && !range_of(token, r.ranges[kind])) return false;
-            ++kind;
-        }
-        return true;
-    });
+    return parse_list(
+        text, records, capacity, [](const std::vector<std::string_view>& f, DeviceInfoRecord& r) {
+            if (f.size() < 4 || !copy_text(f[0], r.name, sizeof r.name) ||
+                !small_number<int16_t>(f[1], 0, 999, &r.number) ||
+                !copy_text(f[2], r.print_name, sizeof r.print_name))
+                return false;
+            const std::string key = platform::ascii_upper_copy(f[0]) + "_" + std::to_string(r.number);
+            if (!copy_text(key, r.key, sizeof r.key)) return false;
+            int kind = 0;
+            for (std::string_view token : split(f[3], ' ')) {
+                if (token.empty()) continue;
+                if (kind == kChannelKinds) return false;
+                if (token != "-" && !range_of(token, r.ranges[kind])) return false;
+                ++kind;
+            }
+            return true;
+        });
 }
 
 int parse_processor_state(std::string_view text, ProcessorStateRecord* records, int capacity) {
-    return parse_list(text, records, capacity, [](const std::vector<std::string_view>& f, ProcessorStateRecord& r) {
-        return f.size() >= 2 && small_number<uint8_t>(f[0], 0, 255, &r.state[0]) && small_number<uint8_t>(f[1], 0, 255, &r.state[1]) &&
-               state_text(f, 2, r.text, sizeof r.text);
-    });
+    return parse_list(text, records, capacity,
+                      [](const std::vector<std::string_view>& f, ProcessorStateRecord& r) {
+                          return f.size() >= 2 && small_number<uint8_t>(f[0], 0, 255, &r.state[0]) &&
+                                 small_number<uint8_t>(f[1], 0, 255, &r.state[1]) &&
+                                 state_text(f, 2, r.text, sizeof r.text);
+                      });
 }
 
 int parse_device_state(std::string_view text, DeviceStateRecord* records, int capacity) {
-    return parse_list(text, records, capacity, [](const std::vector<std::string_view>& f, DeviceStateRecord& r) {
-        return f.size() >= 3 && small_number<uint8_t>(f[0], 0, 255, &r.state[0]) && small_number<uint8_t>(f[1], 0, 255, &r.state[1]) &&
-               small_number<int32_t>(f[2], INT32_MIN, INT32_MAX, &r.value) && state_text(f, 3, r.text, sizeof r.text);
-    });
+    return parse_list(text, records, capacity,
+                      [](const std::vector<std::string_view>& f, DeviceStateRecord& r) {
+                          return f.size() >= 3 && small_number<uint8_t>(f[0], 0, 255, &r.state[0]) &&
+                                 small_number<uint8_t>(f[1], 0, 255, &r.state[1]) &&
+                                 small_number<int32_t>(f[2], INT32_MIN, INT32_MAX, &r.value) &&
+                                 state_text(f, 3, r.text, sizeof r.text);
+                      });
 }
 
 int parse_logger_list(std::string_view text, LoggerInfoRecord* records, int capacity) {
-    return parse_list(text, records, capacity, [](const std::vector<std::string_view>& f, LoggerInfoRecord& r) {
-        return f.size() >= 3 && copy_text(f[0], r.kind, sizeof r.kind) &&
-               small_number<int16_t>(f[1], INT16_MIN, INT16_MAX, &r.number) &&
-               copy_text(f[2], r.description, sizeof r.description);
-    });
+    return parse_list(text, records, capacity,
+                      [](const std::vector<std::string_view>& f, LoggerInfoRecord& r) {
+                          return f.size() >= 3 && copy_text(f[0], r.kind, sizeof r.kind) &&
+                                 small_number<int16_t>(f[1], INT16_MIN, INT16_MAX, &r.number) &&
+                                 copy_text(f[2], r.description, sizeof r.description);
+                      });
 }
 
 int parse_logger_state(std::string_view text, LoggerStateRecord* records, int capacity) {
-    return parse_list(text, records, capacity, [](const std::vector<std::string_view>& f, LoggerStateRecord& r) {
-        if (f.size() < 5 || !copy_text(f[0], r.name, sizeof r.name)) return false;
-        for (int i = 0; i < 3; ++i)
-            if (!small_number<uint8_t>(f[1 + i], 0, 255, &r.state[i])) return false;
-        if (!small_number<int32_t>(f[4], INT32_MIN, INT32_MAX, &r.value)) return false;
-        std::string_view state = f.size() > 5 ? f[5] : std::string_view();
-        if (f.size() > 6 && !f[6].empty()) state = f[6];
-        return copy_text(state, r.text, sizeof r.text);
-    });
+    return parse_list(text, records, capacity,
+                      [](const std::vector<std::string_view>& f, LoggerStateRecord& r) {
+                          if (f.size() < 5 || !copy_text(f[0], r.name, sizeof r.name)) return false;
+                          for (int i = 0; i < 3; ++i)
+                              if (!small_number<uint8_t>(f[1 + i], 0, 255, &r.state[i])) return false;
+                          if (!small_number<int32_t>(f[4], INT32_MIN, INT32_MAX, &r.value)) return false;
+                          std::string_view state = f.size() > 5 ? f[5] : std::string_view();
+                          if (f.size() > 6 && !f[6].empty()) state = f[6];
+                          return copy_text(state, r.text, sizeof r.text);
+                      });
 }
 
 void parse_server_state(std::string_view text, int& number, char* text1, std::size_t size1, char* text2,

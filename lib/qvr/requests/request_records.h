@@ -6,9 +6,9 @@
 
 #pragma pack(push, 1)
 struct ProcessorRecord {
-    char name[10];        // at most 8 characters, upper case
-    char print_name[26];  // at most 24 characters
-    char prefix[2];       // channel prefix, not terminated
+    char name[10];           // at most 8 characters, upper case
+    char print_name[26];     // at most 24 characters
+    char prefix[2];          // channel prefix, not terminated
     uint16_t channel_count;  // for "ALARM": the alarm queue size
     uint8_t run;
     uint8_t type;  // 2 analog, 3 digital, 6 a "modb" processor
@@ -23,9 +23,9 @@ inline constexpr int kChannelKinds = 6;
 
 struct DeviceInfoRecord {
     char name[10];
-    int16_t number;       // 1 to 99
-    char print_name[25];  // at most 24 characters
-    char key[13];         // "%s_%d" of name and number, upper case
+    int16_t number;                      // 1 to 99
+    char print_name[25];                 // at most 24 characters
+    char key[13];                        // "%s_%d" of name and number, upper case
     ChannelRange ranges[kChannelKinds];  // one per channel kind, in kind order
 };
 

@@ -32,8 +32,9 @@ int RequestES(const char* server) {
         const int count = CountProcessors(server);
         if (count < 0) return count;
         std::vector<ProcessorRecord> records(static_cast<std::size_t>(count));
-        const int got =
-            count == 0 ? 0 : GetProcessorInfo(server, ("*," + std::to_string(count)).c_str(), records.data(), count);
+        const int got = count == 0 ? 0
+                                   : GetProcessorInfo(server, ("*," + std::to_string(count)).c_str(),
+                                                      records.data(), count);
         if (got < 0) return got;
         for (int i = 0; i < got; ++i) {
             const ProcessorRecord& p = records[static_cast<std::size_t>(i)];

@@ -39,7 +39,8 @@ int simple(const char* server, const std::string& text) {
 
 std::string value_text(double value) {
     char buffer[64];
-    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 6);
+    const auto [end, ec] =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 6);
     return ec == std::errc() ? std::string(buffer, end) : std::string("0");
 }
 
@@ -124,11 +125,12 @@ int RequestSE(const char* server, const char* device, char* text, uint32_t size)
     if (device == nullptr || !field_ok(device, ',')) return refuse();
     const uint32_t asked = size > kSetupTextMax ? kSetupTextMax : size;
     Reply reply;
-    const int result = send_text(server, "SE," + std::string(device) + "," + std::to_string(asked), asked + 3, reply);
+    const int result =
+        send_text(server, "SE," + std::string(device) + "," + std::to_string(asked), asked + 3, reply);
     const std::string_view answer = reply.text();
     const std::size_t comma = answer.find(',');
-    copy_cut(result == -1 || comma == std::string_view::npos ? std::string_view() : answer.substr(comma + 1), text,
-             size);
+    copy_cut(result == -1 || comma == std::string_view::npos ? std::string_view() : answer.substr(comma + 1),
+             text, size);
     return result;
 }
 

@@ -112,8 +112,8 @@ class LoggersAroundControl : public Loggers {
     void SetUp() override {
         Loggers::SetUp();
         platform::RegistryKey key;
-        ASSERT_EQ(platform::RegistryKey::create(platform::RegistryHive::machine, kProductKey, platform::kKeyAllAccess,
-                                                key),
+        ASSERT_EQ(platform::RegistryKey::create(platform::RegistryHive::machine, kProductKey,
+                                                platform::kKeyAllAccess, key),
                   0);
         ASSERT_EQ(key.set_string("ReconfigureLoggers", "on"), 0);
         auto t = server().tables.lock();
@@ -135,8 +135,10 @@ class LoggersAroundControl : public Loggers {
         std::vector<std::string> out;
         for (const std::string& r : server().sent()) {
             const std::string code = r.substr(0, 2);
-            if (code == "DL" || code == "EL") out.push_back(r.substr(0, r.find(',', 3)));
-            else if (code == "CP" || code == "CE") out.push_back(code);
+            if (code == "DL" || code == "EL")
+                out.push_back(r.substr(0, r.find(',', 3)));
+            else if (code == "CP" || code == "CE")
+                out.push_back(code);
         }
         return out;
     }
@@ -151,13 +153,16 @@ class LoggersAroundControl : public Loggers {
 TEST_F(LoggersAroundControl, AYesDisablesTheEnabledLoggersAndEnablesTheSameAgain) {
     answer(true);
     EXPECT_EQ(ControlProcessor(".", 'c', "CALC1"), 1);
-    EXPECT_EQ(logger_traffic(), (std::vector<std::string>{"DL,L1", "DL,L3", "DL,L4", "CP", "EL,L1", "EL,L3", "EL,L4"}));
-    EXPECT_EQ(questions_, std::vector<std::string>{"Reconfigure Loggers|Do you wish to disable and re-enable loggers"});
+    EXPECT_EQ(logger_traffic(),
+              (std::vector<std::string>{"DL,L1", "DL,L3", "DL,L4", "CP", "EL,L1", "EL,L3", "EL,L4"}));
+    EXPECT_EQ(questions_,
+              std::vector<std::string>{"Reconfigure Loggers|Do you wish to disable and re-enable loggers"});
     EXPECT_TRUE(enabled("L1") && enabled("L3") && enabled("L4"));
     EXPECT_FALSE(enabled("L2"));
     server().dispatcher().clear_requests();
     EXPECT_EQ(ControlDevice(".", 'C', "DEV_1"), 1);
-    EXPECT_EQ(logger_traffic(), (std::vector<std::string>{"DL,L1", "DL,L3", "DL,L4", "CE", "EL,L1", "EL,L3", "EL,L4"}));
+    EXPECT_EQ(logger_traffic(),
+              (std::vector<std::string>{"DL,L1", "DL,L3", "DL,L4", "CE", "EL,L1", "EL,L3", "EL,L4"}));
     server().dispatcher().clear_requests();
     EXPECT_EQ(ControlProcessor(".", 'R', "CALC1"), 1);  // R leaves the loggers alone
     EXPECT_EQ(logger_traffic(), std::vector<std::string>{"CP"});
@@ -188,7 +193,8 @@ TEST_F(LoggersAroundControl, AFailedEnableStillEnablesTheOthers) {
     server().dispatcher().script_fault("EL", sim_server::Fault{});
     server().dispatcher().script_reply("EL", std::string("-1,5", 5));
     EXPECT_EQ(ControlProcessor(".", 'C', "CALC1"), -1);
-    EXPECT_EQ(logger_traffic(), (std::vector<std::string>{"DL,L1", "DL,L3", "DL,L4", "CP", "EL,L1", "EL,L3", "EL,L4"}));
+    EXPECT_EQ(logger_traffic(),
+              (std::vector<std::string>{"DL,L1", "DL,L3", "DL,L4", "CP", "EL,L1", "EL,L3", "EL,L4"}));
     EXPECT_TRUE(enabled("L1") && enabled("L4"));
     EXPECT_FALSE(enabled("L3"));
     EXPECT_EQ(trace("re-enable logger L3").size(), 1u);
@@ -211,7 +217,9 @@ TEST_F(LoggersAroundControl, AListThatCannotBeReadSendsNoControl) {
 
 TEST_F(LoggersAroundControl, TheSwitchOffLeavesTheLoggersAlone) {
     platform::RegistryKey key;
-    ASSERT_EQ(platform::RegistryKey::open(platform::RegistryHive::machine, kProductKey, platform::kKeyAllAccess, key), 0);
+    ASSERT_EQ(platform::RegistryKey::open(platform::RegistryHive::machine, kProductKey,
+                                          platform::kKeyAllAccess, key),
+              0);
     ASSERT_EQ(key.set_string("ReconfigureLoggers", "OFF"), 0);
     answer(true);
     EXPECT_EQ(ControlProcessor(".", 'C', "CALC1"), 1);

@@ -151,8 +151,8 @@ TEST_P(LineRules, AreReportedWithTheLineAsAnEditorCountsIt) {
     }
     EXPECT_EQ(result, -2);
     ASSERT_EQ(reports_.size(), 1u);
-    EXPECT_EQ(reports_[0], "Can't Parse " + path_of(c.file) + "\nLine " + std::to_string(c.line) + " : **** " +
-                               c.message + " ****\n" + c.text + "\nError : -2\n");
+    EXPECT_EQ(reports_[0], "Can't Parse " + path_of(c.file) + "\nLine " + std::to_string(c.line) +
+                               " : **** " + c.message + " ****\n" + c.text + "\nError : -2\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -167,7 +167,8 @@ INSTANTIATE_TEST_SUITE_P(
         RuleCase{"DATPROC.TXT", "P1,One,A-AA:1\nP2,One,A-AA:1\n", "duplicate processor print name", 4,
                  "P2,One,A-AA:1"},
         RuleCase{"DATPROC.TXT", "P1,One,X-AA:1\n", "channel type must be A or D", 3, "P1,One,X-AA:1"},
-        RuleCase{"DATPROC.TXT", "P1,One,A-AA:1\nP1,Two,X-AA:1\n", "duplicate processor name", 4, "P1,Two,X-AA:1"},
+        RuleCase{"DATPROC.TXT", "P1,One,A-AA:1\nP1,Two,X-AA:1\n", "duplicate processor name", 4,
+                 "P1,Two,X-AA:1"},
         RuleCase{"DATPROC.TXT", "P1,One,A-A1:1\n", "invalid channel prefix", 3, "P1,One,A-A1:1"},
         RuleCase{"DATPROC.TXT", "P1,One,A-AA:62501\n", "invalid number of channels", 3, "P1,One,A-AA:62501"},
         RuleCase{"DATPROC.TXT", "ALARM,Alarms,1001,run\n", "invalid number of alarm queue entries", 3,
@@ -180,14 +181,16 @@ INSTANTIATE_TEST_SUITE_P(
         RuleCase{"DEVCAP.TXT", "D,1,,AI:1\n", "no print name specified", 3, "D,1,,AI:1"},
         RuleCase{"DEVCAP.TXT", "D,1,1234567890123456789012345,AI:1\n", "print name too long", 3,
                  "D,1,1234567890123456789012345,AI:1"},
-        RuleCase{"DEVCAP.TXT", "D,1,P,AI:1\nd,1,Q,AI:1\n", "duplicate device name and number", 4, "d,1,Q,AI:1"},
+        RuleCase{"DEVCAP.TXT", "D,1,P,AI:1\nd,1,Q,AI:1\n", "duplicate device name and number", 4,
+                 "d,1,Q,AI:1"},
         RuleCase{"DEVCAP.TXT", "D,1,P,AI:1\nD,2,P,AI:1\n", "duplicate print name", 4, "D,2,P,AI:1"},
         RuleCase{"DEVCAP.TXT", "D,1,P,A1:1\n", "invalid channel prefix", 3, "D,1,P,A1:1"},
         RuleCase{"DEVCAP.TXT", "D,1,P,AI:0\n", "invalid number of channels", 3, "D,1,P,AI:0"},
         RuleCase{"DEVCAP.TXT", "D,1,P\n", "no channel range(s) defined", 3, "D,1,P"}),
     [](const testing::TestParamInfo<RuleCase>& p) {
         std::string name = std::string(p.param.file).substr(0, 3) + "_";
-        for (const char* c = p.param.message; *c; ++c) name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+        for (const char* c = p.param.message; *c; ++c)
+            name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
         return name + "_" + std::to_string(p.index);
     });
 
@@ -211,7 +214,9 @@ TEST_F(ListFallback, ServerListsWithMoreEntriesThanTheCapacityAreMalformed) {
 
 void set_machine_value(const char* key_path, const std::string& name, const std::string& value) {
     platform::RegistryKey key;
-    ASSERT_EQ(platform::RegistryKey::create(platform::RegistryHive::machine, key_path, platform::kKeyAllAccess, key), 0);
+    ASSERT_EQ(platform::RegistryKey::create(platform::RegistryHive::machine, key_path,
+                                            platform::kKeyAllAccess, key),
+              0);
     ASSERT_EQ(key.set_string(name, value), 0);
 }
 
@@ -246,19 +251,21 @@ class ConfigItems : public ListFallback {
 
 TEST_F(ConfigItems, ListKindsThatTheFilesAllow) {
     write_config("PLC_1/config", "c");
-    write_config("PLC_1/ai", "");  // ao is missing in a folder that exists: skipped
+    write_config("PLC_1/ai", "");      // ao is missing in a folder that exists: skipped
     write_config("GONE_3/other", "");  // the configuration file is missing: the device is skipped
     write_config("CALC1/config", "c");
     write_config("CALC1/ai", "");
     // DEV_2 has no folder at all: a path that does not exist passes.
-    EXPECT_EQ(list(), "4,Line PLC AI (AI),AI,8,1;Other (DI),DI,2,1;Calculator (CA),CA,10,1;Modbus (MB),MB,7,1;");
+    EXPECT_EQ(list(),
+              "4,Line PLC AI (AI),AI,8,1;Other (DI),DI,2,1;Calculator (CA),CA,10,1;Modbus (MB),MB,7,1;");
     EXPECT_EQ(last_, 4);
 }
 
 TEST_F(ConfigItems, TheVariablesFilterByPrintNameWithoutCase) {
     setenv("QVR_DEVICES", "other;LINE PLC", 1);
     setenv("QVR_PROCESSORS", "MODBUS", 1);
-    EXPECT_EQ(list(), "4,Line PLC AI (AI),AI,8,1;Line PLC AO (AO),AO,4,1;Other (DI),DI,2,1;Modbus (MB),MB,7,1;");
+    EXPECT_EQ(list(),
+              "4,Line PLC AI (AI),AI,8,1;Line PLC AO (AO),AO,4,1;Other (DI),DI,2,1;Modbus (MB),MB,7,1;");
     setenv("QVR_DEVICES", "", 1);  // set but empty: no device is allowed
     EXPECT_EQ(list(), "1,Modbus (MB),MB,7,1;");
 }

@@ -32,19 +32,19 @@ TEST_F(RequestTest, FileRequestLayoutsWithTheirTabs) {
     write_config("dev/config", "0123456789");
     uint8_t buffer[16];
     uint32_t got = 0;
-    EXPECT_EQ(link_ReadFile(".", kInvalidFileHandle, "QVR_CURRENT_CONFIG\\dev\\config", 4, 2, 0, kRead, 3, 1, 3, 128,
-                            buffer, &got),
+    EXPECT_EQ(link_ReadFile(".", kInvalidFileHandle, "QVR_CURRENT_CONFIG\\dev\\config", 4, 2, 0, kRead, 3, 1,
+                            3, 128, buffer, &got),
               1);
     EXPECT_EQ(got, 4u);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 4), "2345");
-    EXPECT_EQ(link_WriteFile(".", kInvalidFileHandle, "QVR_CURRENT_CONFIG\\dev\\config", 3, 1, 0, 0xC0000000u, 3, 0,
-                             4, 128, "a\0b", &got),
+    EXPECT_EQ(link_WriteFile(".", kInvalidFileHandle, "QVR_CURRENT_CONFIG\\dev\\config", 3, 1, 0, 0xC0000000u,
+                             3, 0, 4, 128, "a\0b", &got),
               1);
     EXPECT_EQ(got, 3u);
     EXPECT_EQ(link_OpenRemoteFile(".", "QVR_CURRENT_CONFIG\\dev\\config", kRead, 3, 1, 3, 128, nullptr), 10);
     FileTime times[3];
-    EXPECT_EQ(link_GetFileTime(".", kInvalidFileHandle, "QVR_CURRENT_CONFIG\\dev\\config", &times[0], &times[1],
-                               &times[2]),
+    EXPECT_EQ(link_GetFileTime(".", kInvalidFileHandle, "QVR_CURRENT_CONFIG\\dev\\config", &times[0],
+                               &times[1], &times[2]),
               1);
     char names[2][kRemoteNameSlot];
     EXPECT_EQ(link_ListDirectory(".", "QVR_CURRENT_CONFIG\\dev", "*", 2, &names[0][0]), 1);
@@ -56,10 +56,12 @@ TEST_F(RequestTest, FileRequestLayoutsWithTheirTabs) {
     EXPECT_EQ(server().sent(),
               (std::vector<std::string>{
                   bytes("RF,QVR_CURRENT_CONFIG\\dev\\config\t4\t2\t0\t-2147483648\t3\t1\t3\t128"),
-                  "WF,QVR_CURRENT_CONFIG\\dev\\config\t3\t1\t0\t-1073741824\t3\t0\t4\t128\t" + std::string("a\0b\0", 4),
+                  "WF,QVR_CURRENT_CONFIG\\dev\\config\t3\t1\t0\t-1073741824\t3\t0\t4\t128\t" +
+                      std::string("a\0b\0", 4),
                   bytes("SF,QVR_CURRENT_CONFIG\\dev\\config\t-2147483648\t3\t1\t3\t128"),
                   bytes("TF,QVR_CURRENT_CONFIG\\dev\\config"), bytes("DF,QVR_CURRENT_CONFIG\\dev\t*\t0"),
-                  bytes("MF,QVR_CURRENT_CONFIG\\dev\\config\tnew"), bytes("EF,a\tb"), bytes("UF,u"), bytes("BF,b")}));
+                  bytes("MF,QVR_CURRENT_CONFIG\\dev\\config\tnew"), bytes("EF,a\tb"), bytes("UF,u"),
+                  bytes("BF,b")}));
     EXPECT_EQ(qvr_test::read_file(std::filesystem::path(config_folder()) / "dev/config"),
               std::string("0a\0b456789", 10));
 }
@@ -67,12 +69,12 @@ TEST_F(RequestTest, FileRequestLayoutsWithTheirTabs) {
 TEST_F(RequestTest, RequestsThatCannotBeSentAreNotSent) {
     std::vector<uint8_t> buffer(70000);
     uint32_t got = 99;
-    EXPECT_EQ(link_ReadFile(".", kInvalidFileHandle, "QVR_CURRENT_CONFIG\\f", 65513, 0, 0, kRead, 3, 1, 3, 128,
-                            buffer.data(), &got),
+    EXPECT_EQ(link_ReadFile(".", kInvalidFileHandle, "QVR_CURRENT_CONFIG\\f", 65513, 0, 0, kRead, 3, 1, 3,
+                            128, buffer.data(), &got),
               0);
     EXPECT_EQ(got, 0u);
-    EXPECT_EQ(link_WriteFile(".", kInvalidFileHandle, "QVR_CURRENT_CONFIG\\f", 40000, 0, 0, kRead, 3, 1, 4, 128,
-                             buffer.data(), &got),
+    EXPECT_EQ(link_WriteFile(".", kInvalidFileHandle, "QVR_CURRENT_CONFIG\\f", 40000, 0, 0, kRead, 3, 1, 4,
+                             128, buffer.data(), &got),
               0);
     EXPECT_EQ(link_RequestUF(".", "a\tb"), -1);
     EXPECT_EQ(errno, 87);
@@ -87,8 +89,8 @@ TEST_F(RequestTest, ReadRepliesWithBadCountsAreInvalidData) {
         server().dispatcher().script_reply("RF", reply);
         char buffer[10];
         uint32_t got = 0;
-        EXPECT_EQ(link_ReadFile(".", kInvalidFileHandle, "QVR_CURRENT_CONFIG\\f", 10, 0, 0, kRead, 3, 1, 3, 128, buffer,
-                                &got),
+        EXPECT_EQ(link_ReadFile(".", kInvalidFileHandle, "QVR_CURRENT_CONFIG\\f", 10, 0, 0, kRead, 3, 1, 3,
+                                128, buffer, &got),
                   0)
             << reply;
         EXPECT_EQ(platform::last_error(), platform::kErrorInvalidData);
@@ -96,8 +98,8 @@ TEST_F(RequestTest, ReadRepliesWithBadCountsAreInvalidData) {
     server().dispatcher().script_reply("RF", std::string("-1,2", 5));
     char buffer[10];
     uint32_t got = 0;
-    EXPECT_EQ(link_ReadFile(".", kInvalidFileHandle, "QVR_CURRENT_CONFIG\\f", 10, 0, 0, kRead, 3, 1, 3, 128, buffer,
-                            &got),
+    EXPECT_EQ(link_ReadFile(".", kInvalidFileHandle, "QVR_CURRENT_CONFIG\\f", 10, 0, 0, kRead, 3, 1, 3, 128,
+                            buffer, &got),
               0);
     EXPECT_EQ(platform::last_error(), 2);
 }
@@ -111,7 +113,8 @@ TEST_F(RequestTest, LocalDescriptorsAreUsedDirectly) {
     uint32_t got = 0;
     EXPECT_EQ(link_ReadFile(nullptr, fd.get(), nullptr, 4, 3, 0, 0, 0, 0, 0, 0, buffer, &got), 1);
     EXPECT_EQ(std::string(buffer, got), "defg");
-    EXPECT_EQ(link_ReadFile(nullptr, fd.get(), nullptr, 4, -1, 0, 0, 0, 0, 0, 0, buffer, &got), 1);  // no seek
+    EXPECT_EQ(link_ReadFile(nullptr, fd.get(), nullptr, 4, -1, 0, 0, 0, 0, 0, 0, buffer, &got),
+              1);  // no seek
     EXPECT_EQ(std::string(buffer, got), "hij");
     EXPECT_EQ(link_WriteFile(nullptr, fd.get(), nullptr, 2, -2, 2, 0, 0, 0, 0, 0, "XY", &got), 1);
     EXPECT_EQ(got, 2u);
@@ -131,7 +134,8 @@ TEST_F(RequestTest, ThreeHundredNamesComeInOnePage) {
     EXPECT_EQ(link_ListDirectory(".", "QVR_CURRENT_CONFIG\\many", "*.dat", 300, names.data()), 300);
     EXPECT_STREQ(&names[299 * kRemoteNameSlot], "file1299.dat");
     EXPECT_EQ(server().dispatcher().request_count(), 1u);
-    EXPECT_EQ(link_ListDirectory(".", "QVR_CURRENT_CONFIG\\many", "FILE10*", 0, nullptr), 100);  // counted only
+    EXPECT_EQ(link_ListDirectory(".", "QVR_CURRENT_CONFIG\\many", "FILE10*", 0, nullptr),
+              100);  // counted only
 }
 
 TEST_F(RequestTest, LongListingsGoOnFromTheIndexAfterTheLastNameCounted) {
@@ -163,13 +167,14 @@ TEST_F(RequestTest, BrokenPagesEndTheListing) {
 TEST_F(RequestTest, AFetchCopiesAMebibyteByteForByte) {
     const std::string content = random_bytes(1 << 20, 7);
     write_config("dev/config", content);
-    const std::string target = (temp_.path() / "copy" ).string();
+    const std::string target = (temp_.path() / "copy").string();
     EXPECT_EQ(cfg_FetchRemoteFile(".", "dev", "config", target.c_str()), 0);
     EXPECT_EQ(qvr_test::read_file(target), content);
     const auto sent = server().sent();
     EXPECT_EQ(sent.size(), 1u + (content.size() + 32743) / 32744);
     EXPECT_EQ(sent[0], bytes("SF,QVR_CURRENT_CONFIG\\dev\\config\t-2147483648\t3\t1\t3\t128"));
-    EXPECT_EQ(sent[2], bytes("RF,QVR_CURRENT_CONFIG\\dev\\config\t32744\t32744\t0\t-2147483648\t3\t1\t3\t128"));
+    EXPECT_EQ(sent[2],
+              bytes("RF,QVR_CURRENT_CONFIG\\dev\\config\t32744\t32744\t0\t-2147483648\t3\t1\t3\t128"));
 }
 
 TEST_F(RequestTest, AFetchFailingHalfWayLeavesTheOldTarget) {

@@ -48,7 +48,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(ProcessorListEntry, FillsTheRecordAsTheServerGaveIt) {
     ProcessorRecord r[3];
-    ASSERT_EQ(parse_processor_list("3,calc1,Calc,AA:10,1,A;usr,User,BB:2,0,x;modbus,Modbus,MB:7,1,A;", r, 3), 3);
+    ASSERT_EQ(parse_processor_list("3,calc1,Calc,AA:10,1,A;usr,User,BB:2,0,x;modbus,Modbus,MB:7,1,A;", r, 3),
+              3);
     EXPECT_STREQ(r[0].name, "calc1");
     EXPECT_STREQ(r[0].print_name, "Calc");
     EXPECT_EQ(std::string(r[0].prefix, 2), "AA");
@@ -85,7 +86,8 @@ TEST(StateEntries, TakeTheSecondTextWhenItIsNotEmpty) {
     EXPECT_STREQ(p[1].text, "the long second text");
     EXPECT_EQ(parse_processor_state("1,1,2," + std::string(31, 't') + ";", p, 2), -1);
     EXPECT_EQ(parse_processor_state("1,1,2,t," + std::string(256, 'u') + ";", p, 2), -1);
-    EXPECT_EQ(parse_processor_state("1,1,2," + std::string(30, 't') + "," + std::string(255, 'u') + ";", p, 2), 1);
+    EXPECT_EQ(
+        parse_processor_state("1,1,2," + std::string(30, 't') + "," + std::string(255, 'u') + ";", p, 2), 1);
     EXPECT_EQ(parse_processor_state("1,1;", p, 2), -1);
     EXPECT_EQ(parse_processor_state("1,256,1,x;", p, 2), -1);
     DeviceStateRecord d[1];
@@ -123,9 +125,9 @@ TEST(FileReplies, ReadCountsMustLieInsideTheReplyAndTheAsk) {
     const std::string data(10, 'd');
     EXPECT_EQ(parse_read_reply("1," + data + ",7" + std::string(1, '\0'), 10), 7);
     EXPECT_EQ(parse_read_reply("1," + data + ",10", 10), 10);
-    EXPECT_EQ(parse_read_reply("1," + data + ",11", 10), -1);   // more than asked
-    EXPECT_EQ(parse_read_reply("1," + data + ",-5", 10), -1);   // negative
-    EXPECT_EQ(parse_read_reply("1," + data + ",", 10), -1);     // no count
+    EXPECT_EQ(parse_read_reply("1," + data + ",11", 10), -1);       // more than asked
+    EXPECT_EQ(parse_read_reply("1," + data + ",-5", 10), -1);       // negative
+    EXPECT_EQ(parse_read_reply("1," + data + ",", 10), -1);         // no count
     EXPECT_EQ(parse_read_reply("1," + data.substr(0, 4), 10), -1);  // cut before the count
     uint32_t parts[6];
     ASSERT_TRUE(parse_file_times("1,1,2,3,4,-1,6", parts));

@@ -20,8 +20,8 @@ class ServerEnable : public RequestTest {
     void SetUp() override {
         RequestTest::SetUp();
         platform::RegistryKey key;
-        ASSERT_EQ(platform::RegistryKey::create(platform::RegistryHive::machine, kProductKey, platform::kKeyAllAccess,
-                                                key),
+        ASSERT_EQ(platform::RegistryKey::create(platform::RegistryHive::machine, kProductKey,
+                                                platform::kKeyAllAccess, key),
                   0);
         ASSERT_EQ(key.set_string("Calculator From Desktop", "ON"), 0);
         auto t = server().tables.lock();

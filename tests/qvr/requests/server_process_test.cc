@@ -46,7 +46,8 @@ TEST_F(ServerProcess, FetchesAFileFromItsTree) {
     ASSERT_EQ(cfg_FetchRemoteFile(".", "PLC_1", "config", target.c_str()), 0) << errno;
     EXPECT_EQ(qvr_test::read_file(target), content);
     const std::string out = child_.read_stdout(5s, "request pipe 0 RF,");
-    EXPECT_NE(out.find("request pipe 0 SF,QVR_CURRENT_CONFIG\\x5CPLC_1\\x5Cconfig\\x09"), std::string::npos) << out;
+    EXPECT_NE(out.find("request pipe 0 SF,QVR_CURRENT_CONFIG\\x5CPLC_1\\x5Cconfig\\x09"), std::string::npos)
+        << out;
 }
 
 TEST_F(ServerProcess, ARefusedListComesFromDatproc) {

@@ -9,8 +9,8 @@
 #include "platform/host_identity.h"
 #include "platform/last_error.h"
 #include "platform/time_zone.h"
-#include "qvr/requests/processor_requests.h"
 #include "qvr/requests/logger_requests.h"
+#include "qvr/requests/processor_requests.h"
 #include "qvr/requests/value_requests.h"
 #include "qvr/time/timestamp.h"
 #include "requests_fixture.h"
@@ -67,73 +67,99 @@ std::vector<std::string> none() {
 INSTANTIATE_TEST_SUITE_P(
     Table, WireTexts,
     testing::Values(
-        WireCase{"ValueWithAPointUnderADecimalCommaLocale", [] { return SetChannelValue(".", "AI1", 12.5); }, 1,
+        WireCase{"ValueWithAPointUnderADecimalCommaLocale", [] { return SetChannelValue(".", "AI1", 12.5); },
+                 1,
                  [] { return std::vector{bytes(("FV,AI1,12.5," + computer() + "," + user(32)).c_str())}; }},
         WireCase{"ValueInGeneralForm", [] { return SetChannelValue(".", "AI1", 1e-7); }, 1,
                  [] { return std::vector{bytes(("FV,AI1,1e-07," + computer() + "," + user(32)).c_str())}; }},
-        WireCase{"TextAsUtf16WithItsTwoByteNul", [] { return SetChannelText(".", "AO2", u"H\u00e9\u20ac"); }, 1,
+        WireCase{"TextAsUtf16WithItsTwoByteNul", [] { return SetChannelText(".", "AO2", u"H\u00e9\u20ac"); },
+                 1,
                  [] {
                      return std::vector{"SV,AO2," + computer() + "," + user(32) + "," +
                                         std::string("H\0\xE9\0\xAC\x20\0\0", 8)};
                  }},
-        WireCase{"EightCharacterChannelSendsNothing", [] { return SetChannelText(".", "ABCDEFGH", u"x"); }, 0, none},
-        WireCase{"EightCharacterChannelValueSendsNothing", [] { return SetChannelValue(".", "ABCDEFGH", 1); }, 0,
+        WireCase{"EightCharacterChannelSendsNothing", [] { return SetChannelText(".", "ABCDEFGH", u"x"); }, 0,
                  none},
+        WireCase{"EightCharacterChannelValueSendsNothing", [] { return SetChannelValue(".", "ABCDEFGH", 1); },
+                 0, none},
         WireCase{"ChannelWithACommaIsRefused", [] { return SetChannelValue(".", "A,1", 1); }, -1, none, 87},
         WireCase{"TextOver512BytesIsRefused",
                  [] { return SetChannelText(".", "AO2", std::u16string(300, u'x').c_str()); }, -1, none, 87},
-        WireCase{"CurrentValues", [] {
+        WireCase{"CurrentValues",
+                 [] {
                      static char reply[kValueReplySize];
                      return RequestCurrentValue(".", "AI1,AI2", reply);
-                 }, 2, [] { return std::vector{bytes("CV,AI1,AI2")}; }},
-        WireCase{"RecentValuesWithALineBreakAreRefused", [] {
+                 },
+                 2, [] { return std::vector{bytes("CV,AI1,AI2")}; }},
+        WireCase{"RecentValuesWithALineBreakAreRefused",
+                 [] {
                      static char reply[kValueReplySize];
                      return RequestRV(".", "AI1\nAI2", reply);
-                 }, -1, none, 87},
-        WireCase{"TagChannels", [] {
+                 },
+                 -1, none, 87},
+        WireCase{"TagChannels",
+                 [] {
                      const char* tags[] = {"T1", "T2"};
                      uint8_t out[8];
                      return RequestTagChannels(".", tags, 2, out);
-                 }, 0, [] { return std::vector{bytes("TC,T1,T2")}; }},
-        WireCase{"TagWithACommaIsRefused", [] {
+                 },
+                 0, [] { return std::vector{bytes("TC,T1,T2")}; }},
+        WireCase{"TagWithACommaIsRefused",
+                 [] {
                      const char* tags[] = {"T1", "T,2", "T3"};
                      uint8_t out[12];
                      return RequestTagChannels(".", tags, 3, out);
-                 }, -1, none, 87},
+                 },
+                 -1, none, 87},
         WireCase{"DisableServerWithTheUserCutTo28", [] { return RequestDS("."); }, 1,
                  [] { return std::vector{bytes(("DS," + user(28)).c_str())}; }},
-        WireCase{"AskServer", [] { return RequestAS(".", "query"); }, 1, [] { return std::vector{bytes("AS,query")}; }},
+        WireCase{"AskServer", [] { return RequestAS(".", "query"); }, 1,
+                 [] { return std::vector{bytes("AS,query")}; }},
         WireCase{"ServerOS", [] { return RequestOS("."); }, 1, [] { return std::vector{bytes("OS")}; }},
-        WireCase{"SetupTextAsksForItsSize", [] {
+        WireCase{"SetupTextAsksForItsSize",
+                 [] {
                      char text[100];
                      return RequestSE(".", "DEV_1", text, sizeof text);
-                 }, 1, [] { return std::vector{bytes("SE,DEV_1,100")}; }},
+                 },
+                 1, [] { return std::vector{bytes("SE,DEV_1,100")}; }},
         WireCase{"ControlLetterSentUpperCase", [] { return ControlProcessor(".", 'i', "CALC1"); }, 1,
                  [] { return std::vector{bytes("CP,CALC1,I")}; }},
         WireCase{"ControlNumber", [] { return ControlProcessor(".", 300, "CALC1"); }, 1,
                  [] { return std::vector{bytes("CP,CALC1,300")}; }},
-        WireCase{"UnknownControlLetterSendsNothingErrnoZero", [] { return ControlProcessor(".", 'x', "CALC1"); }, -1,
-                 none, 0},
+        WireCase{"UnknownControlLetterSendsNothingErrnoZero",
+                 [] { return ControlProcessor(".", 'x', "CALC1"); }, -1, none, 0},
         WireCase{"DevicesKnowNoT", [] { return ControlDevice(".", 't', "DEV_1"); }, -1, none, 0},
         WireCase{"DeviceControl", [] { return ControlDevice(".", 'r', "DEV_1"); }, 1,
                  [] { return std::vector{bytes("CE,DEV_1,R")}; }},
-        WireCase{"DeleteAndEnable", [] { return DeleteProcessor(".", "CALC1") + EnableDevice(".", "DEV_1"); }, 2,
-                 [] { return std::vector{bytes("DP,CALC1"), bytes("EE,DEV_1")}; }},
+        WireCase{"DeleteAndEnable", [] { return DeleteProcessor(".", "CALC1") + EnableDevice(".", "DEV_1"); },
+                 2,
+                 [] {
+                     return std::vector{bytes("DP,CALC1"), bytes("EE,DEV_1")};
+                 }},
         WireCase{"DisableLoggerWithTheUser", [] { return DisableLogger(".", "L1"); }, 1,
                  [] { return std::vector{bytes(("DL," + std::string("L1,") + user(160)).c_str())}; }},
-        WireCase{"LoggerControlNumber", [] { return ControlLogger(".", 'f', "L1") + ControlLogger(".", 999, "L1"); },
-                 2, [] { return std::vector{bytes("CL,L1,F"), bytes("CL,L1,999")}; }},
+        WireCase{"LoggerControlNumber",
+                 [] { return ControlLogger(".", 'f', "L1") + ControlLogger(".", 999, "L1"); }, 2,
+                 [] {
+                     return std::vector{bytes("CL,L1,F"), bytes("CL,L1,999")};
+                 }},
         WireCase{"LoggerControlLetterRefused", [] { return ControlLogger(".", 'C', "L1"); }, -1, none, 0},
         WireCase{"LoggerTwoFields", [] { return RequestML(".", "L1", "b") + RequestYL(".", "L1", "c"); }, 2,
-                 [] { return std::vector{bytes("ML,L1,b"), bytes("YL,L1,c")}; }},
-        WireCase{"SelectorBeyondTheIntRangeIsRefused", [] {
+                 [] {
+                     return std::vector{bytes("ML,L1,b"), bytes("YL,L1,c")};
+                 }},
+        WireCase{"SelectorBeyondTheIntRangeIsRefused",
+                 [] {
                      ProcessorRecord r[1];
                      return GetProcessorInfo(".", "*,99999999999", r, 1);
-                 }, -1, none, 87},
-        WireCase{"SelectorWithASemicolonIsRefused", [] {
+                 },
+                 -1, none, 87},
+        WireCase{"SelectorWithASemicolonIsRefused",
+                 [] {
                      ProcessorStateRecord r[1];
                      return GetProcessorState(".", "a;b", r, 1);
-                 }, -1, none, 87}),
+                 },
+                 -1, none, 87}),
     [](const testing::TestParamInfo<WireCase>& p) { return std::string(p.param.name); });
 
 TEST_F(RequestTest, ServerStateRepliesAreReadWithinTheirBuffers) {
@@ -142,9 +168,10 @@ TEST_F(RequestTest, ServerStateRepliesAreReadWithinTheirBuffers) {
         int result, number;
         const char *text1, *text2;
     };
-    for (const Case& c : {Case{bytes("3,abc"), 3, 3, "abc", ""}, Case{bytes("7,one,two,three"), 7, 7, "one", "two,three"},
-                          Case{bytes("4"), 4, 4, "", ""}, Case{bytes("5,a-very-long-text,x"), 5, 5, "a-very-", "x"},
-                          Case{std::string("-1,5", 5), -1, 0, "", ""}}) {
+    for (const Case& c :
+         {Case{bytes("3,abc"), 3, 3, "abc", ""}, Case{bytes("7,one,two,three"), 7, 7, "one", "two,three"},
+          Case{bytes("4"), 4, 4, "", ""}, Case{bytes("5,a-very-long-text,x"), 5, 5, "a-very-", "x"},
+          Case{std::string("-1,5", 5), -1, 0, "", ""}}) {
         server().dispatcher().script_reply("BS", c.reply);
         int number = 99;
         char text1[8] = "stale", text2[16] = "stale";
@@ -165,9 +192,13 @@ TEST_F(RequestTest, TagChannelsAreCopiedAsFarAsTheReplyHoldsThem) {
     uint8_t out[8];
     std::memset(out, 0xEE, sizeof out);
     EXPECT_EQ(RequestTagChannels(".", tags, 2, out), 0);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(out), 8), std::string("AI\x05\x00" "DO\x00\x01", 8));
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(out), 8), std::string("AI\x05\x00"
+                                                                        "DO\x00\x01",
+                                                                        8));
     // A reply that ends after the first entry and half of the second: the rest is zeros.
-    server().dispatcher().script_reply("TC", std::string("0,AI\x05\x00" "DO", 8));
+    server().dispatcher().script_reply("TC", std::string("0,AI\x05\x00"
+                                                         "DO",
+                                                         8));
     std::memset(out, 0xEE, sizeof out);
     EXPECT_EQ(RequestTagChannels(".", tags, 2, out), 0);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(out), 8), std::string("AI\x05\x00\0\0\0\0", 8));
