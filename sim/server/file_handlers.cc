@@ -203,13 +203,19 @@ void add_file_handlers(Dispatcher& dispatcher, const ProductTree& tree) {
         const std::size_t page = capacity != 0 && capacity < kPageSize ? capacity : kPageSize;
         std::string reply = "0,";
         bool first = true;
-        for (std::size_t i = static_cast<std::size_t>(index); i < names.size(); ++i) {
+        std::size_t i = static_cast<std::size_t>(index);
+        for (; i < names.size(); ++i) {
             const std::size_t grown = reply.size() + (first ? 0 : 1) + names[i].size();
             if (grown + 1 > page) break;
             if (!first) reply += ',';
             reply += names[i];
             first = false;
         }
+        // The client takes a page as the last one when its text and 256 fit the page: a page
+        // that stopped early must be longer than that, so its leading number is padded.
+        constexpr std::size_t kFullPage = kPageSize - 256 + 1;
+        if (i < names.size() && page == kPageSize && reply.size() < kFullPage)
+            reply.insert(0, kFullPage - reply.size(), '0');
         return with_nul(reply);
     });
 }

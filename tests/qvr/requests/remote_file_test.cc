@@ -153,6 +153,20 @@ TEST_F(RequestTest, LongListingsGoOnFromTheIndexAfterTheLastNameCounted) {
     EXPECT_LT(std::stoi(first), 345);
 }
 
+TEST_F(RequestTest, APageThatStopsJustShortOfFullIsNotTakenForTheLast) {
+    // 324 names of 200 characters and one of 154 make a text of exactly 65,280 characters;
+    // the next name (255 characters) does not fit after it.
+    for (int i = 0; i < 324; ++i) {
+        std::string name = "a" + std::to_string(100 + i);
+        write_config("edge/" + name + std::string(200 - name.size(), 'x'), "");
+    }
+    write_config("edge/b" + std::string(153, 'x'), "");
+    write_config("edge/c" + std::string(254, 'x'), "");
+    write_config("edge/d" + std::string(254, 'x'), "");
+    EXPECT_EQ(link_ListDirectory(".", "QVR_CURRENT_CONFIG\\edge", "*", 0, nullptr), 327);
+    EXPECT_EQ(server().dispatcher().request_count(), 2u);
+}
+
 TEST_F(RequestTest, BrokenPagesEndTheListing) {
     server().dispatcher().script_reply("DF", bytes(("0,ok," + std::string(256, 'x')).c_str()));
     EXPECT_EQ(link_ListDirectory(".", "QVR_CURRENT_CONFIG", "*", 0, nullptr), -1);
