@@ -227,6 +227,22 @@ TEST_F(LoggersAroundControl, TheSwitchOffLeavesTheLoggersAlone) {
     EXPECT_EQ(IsReconfigureLoggersOn("plant4"), 0);
 }
 
+TEST_F(LoggersAroundControl, LoggersDisabledAreEnabledAgainEvenIfTheSwitchWentOffMeanwhile) {
+    answer(true);
+    ASSERT_EQ(DisableLoggers("."), 0);
+    EXPECT_FALSE(enabled("L1"));
+    platform::RegistryKey key;
+    ASSERT_EQ(platform::RegistryKey::open(platform::RegistryHive::machine, kProductKey,
+                                          platform::kKeyAllAccess, key),
+              0);
+    ASSERT_EQ(key.set_string("ReconfigureLoggers", "OFF"), 0);
+    EXPECT_EQ(ReenableLoggers("."), 0);
+    EXPECT_TRUE(enabled("L1") && enabled("L3") && enabled("L4"));
+    server().dispatcher().clear_requests();
+    EXPECT_EQ(ReenableLoggers("."), 0);  // the kept list is empty now
+    EXPECT_EQ(server().dispatcher().request_count(), 0u);
+}
+
 TEST(ListFile, TheCInterfaceReadsFieldsAndRewindsAtTheEnd) {
     qvr_test::TempDir dir;
     qvr_test::write_file(dir / "L.TXT", "* head\r\na,b,c,d\r\n\r\nx\n");
