@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -20,6 +21,7 @@
 #include "server/dispatcher.h"
 #include "server/pipe_front.h"
 #include "server/product_tree.h"
+#include "server/request_handlers.h"
 #include "server/tls/tls_front.h"
 #include "server/web/web_front.h"
 
@@ -32,7 +34,8 @@ constexpr const char* kUsage =
     "  --reply CODE=TEXT  the next request CODE gets the reply TEXT (repeatable, in order)\n"
     "  --for SECONDS      stop after SECONDS (default 60)\n"
     "  --fresh            run under a fresh IPC prefix and runtime folder (printed)\n"
-    "  --root FOLDER      a product tree under FOLDER (its folders printed)\n"
+    "  --root FOLDER      a product tree under FOLDER (its folders printed), whose files the\n"
+    "                     file requests use; processor, device and logger tables start empty\n"
     "  --tls CERT KEY     also answer over TLS on 127.0.0.2 with the PEM certificate and key\n"
     "  --web              also answer the web service over HTTP on 127.0.0.2\n"
     "  --https CERT KEY   also answer the web service over HTTPS on 127.0.0.2\n"
@@ -132,9 +135,12 @@ int main(int argc, char** argv) {
     sim_server::Dispatcher dispatcher;
     sim_server::add_core_handlers(dispatcher);
     for (auto& [code, reply] : replies) dispatcher.script_reply(code, reply);
+    std::optional<sim_server::ProductTree> tree;
+    sim_server::RequestTables tables;
     if (!root.empty()) {
-        sim_server::ProductTree tree(root);
-        for (const std::string& line : tree.environment()) std::printf("folder %s\n", line.c_str());
+        tree.emplace(root);
+        for (const std::string& line : tree->environment()) std::printf("folder %s\n", line.c_str());
+        sim_server::add_request_handlers(dispatcher, tables, *tree);
     }
 
     sim_server::PipeFront front(dispatcher, options);

@@ -54,6 +54,7 @@ void DLL_ConfigAdvanDevSpecific(QWidget* parent, tolva::HostDeviceRecord* device
         const HostApplicationValues host = host_application_values();
         const auto ports = configuration_server_port_offers(host.server_name);
         QtMessageBoxes messages;
+        const LibraryQuestionScope questions(parent, messages);
         DesktopHelpPages help(this_module_path(), messages);
         CComport dialog(parent, host.default_port_number, device->Config.Comm, modified, ports, messages,
                         help);
@@ -70,6 +71,7 @@ void DLL_ConfigChanDevSpecific(QWidget* parent, const tolva::HostDeviceRecord* /
         const GuiApplicationScope application;
         if (!application.ready()) return;
         QtMessageBoxes messages;
+        const LibraryQuestionScope questions(parent, messages);
         DesktopHelpPages help(this_module_path(), messages);
         CChannel dialog(parent, channel_flags, *record, modified, messages, help);
         dialog.exec();

@@ -4,6 +4,7 @@
 //   qvr_settings_helper [--drop] check-access <path> <read|write|execute>
 //   qvr_settings_helper [--drop] trace <name> <message>
 //   qvr_settings_helper [--drop] link-request <server> <request>   (prints result and errno)
+//   qvr_settings_helper [--drop] config-items <server>   (prints result and the item list)
 #include <grp.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include <string_view>
 
 #include "qvr/link/link.h"
+#include "qvr/requests/processor_requests.h"
 #include "qvr/settings/env.h"
 #include "qvr/diag/trace.h"
 
@@ -62,6 +64,12 @@ int main(int argc, char** argv) {
         uint32_t length = sizeof reply;
         const int result = link_SendText(argv[first + 1], argv[first + 2], reply, &length);
         std::printf("%d %d\n", result, errno);
+        return 0;
+    }
+    if (mode == "config-items") {
+        char items[4096];
+        const int result = ListConfigItems(argv[first + 1], items, sizeof items);
+        std::printf("%d %s\n", result, result >= 0 ? items : "");
         return 0;
     }
     return 2;

@@ -1,7 +1,8 @@
 #pragma once
-// The two things a dialog asks of the desktop: a warning message box and a help page. Tests
-// put recorders in their place so that nothing blocks.
+// The things a dialog asks of the desktop: a warning message box, a Yes/No question and a
+// help page. Tests put recorders in their place so that nothing blocks.
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -14,6 +15,24 @@ class MessageBoxes {
     virtual ~MessageBoxes() = default;
     // A modal warning (exclamation icon) over `parent`.
     virtual void warning(QWidget* parent, const std::string& text) = 0;
+    // A modal Yes/No question: true for Yes. A box that cannot ask answers No.
+    virtual bool question(QWidget* /*parent*/, const std::string& /*title*/, const std::string& /*text*/) {
+        return false;
+    }
+};
+
+// While it lives, the runtime library's Yes/No questions (the loggers disabled around
+// processor and device control) are asked with `messages` over `parent`; the question that
+// was set before is put back at the end.
+class LibraryQuestionScope {
+  public:
+    LibraryQuestionScope(QWidget* parent, MessageBoxes& messages);
+    ~LibraryQuestionScope();
+    LibraryQuestionScope(const LibraryQuestionScope&) = delete;
+    LibraryQuestionScope& operator=(const LibraryQuestionScope&) = delete;
+
+  private:
+    std::function<bool(const std::string&, const std::string&)> previous_;
 };
 
 class HelpPages {
@@ -26,6 +45,7 @@ class HelpPages {
 class QtMessageBoxes final : public MessageBoxes {
   public:
     void warning(QWidget* parent, const std::string& text) override;
+    bool question(QWidget* parent, const std::string& title, const std::string& text) override;
 };
 
 // Opens "<topic>.htm" beside `module_path` (help_page_path) with the desktop's URL

@@ -1,0 +1,14 @@
+#pragma once
+// Handlers of the stand-in server for the processor, device, logger, value, server-state
+// and remote-file requests, answering from `tables` and from the files of `tree` (paths
+// begin with a folder key; ".." is refused). Unknown items get "-1,2".
+#include "server/dispatcher.h"
+#include "server/product_tree.h"
+#include "server/request_tables.h"
+
+namespace sim_server {
+
+// Both must outlive the dispatcher's use of the handlers.
+void add_request_handlers(Dispatcher& dispatcher, RequestTables& tables, const ProductTree& tree);
+
+}  // namespace sim_server
