@@ -24,7 +24,9 @@ HRESULT hresult_from_sqlstate(std::string_view state, std::string_view text) {
     if (state.starts_with("22")) return kConversion;
     if (state.starts_with("08")) return kFail;
     // SQLite reports every refused statement as the general error HY000.
-    if (contains_no_case(text, "syntax error")) return kSyntax;
+    if (contains_no_case(text, "syntax error") || contains_no_case(text, "incomplete input") ||
+        contains_no_case(text, "unrecognized token"))
+        return kSyntax;
     if (contains_no_case(text, "constraint failed")) return kConstraint;
     return kFail;
 }

@@ -33,7 +33,9 @@ std::chrono::seconds capped(std::chrono::seconds wanted) {
 
 Connection::Connection() : connection_timeout_(default_timeout()), command_timeout_(default_timeout()) {}
 
-Connection::~Connection() { close(); }
+Connection::~Connection() {
+    if (dbc_) SQLDisconnect(dbc_.get());
+}
 
 void Connection::set_connection_timeout(std::chrono::seconds timeout) { connection_timeout_ = capped(timeout); }
 
@@ -91,7 +93,7 @@ void Connection::connect(std::u16string_view cs, std::u16string_view user, std::
 }
 
 void Connection::close() {
-    if (!dbc_) return;
+    if (!dbc_) raise(kObjectClosed, provider_, "Operation is not allowed when the object is closed.");
     SQLDisconnect(dbc_.get());
     dbc_.reset();
 }

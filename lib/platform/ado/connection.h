@@ -34,6 +34,7 @@ class Connection {
               std::u16string_view password = {}, int options = -1);
     // Opens as the catalog does when it makes a database: a missing SQLite file is made.
     void open_creating(std::u16string_view connection_string);
+    // Raises when the connection is not open, as ADO does.
     void close();
     // 0 closed, 1 open.
     int state() const { return dbc_ ? 1 : 0; }
