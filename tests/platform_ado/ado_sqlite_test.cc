@@ -234,6 +234,19 @@ TEST_F(SqliteLayer, DatesCompareWithKindZeroLiteralsAndBoundValues) {
     EXPECT_FALSE(db_->dialect().date_literal_valid(1));
 }
 
+TEST_F(SqliteLayer, ARecordsetOutlivesItsClosedConnectionSafely) {
+    db_->execute(u"CREATE TABLE T (a integer)");
+    db_->execute(u"INSERT INTO T VALUES (1)");
+    auto rs = open("SELECT a FROM T");
+    auto table = open("T");
+    table->add_new(F(u"a"), Variant::i4(2));
+    db_->close();
+    EXPECT_EQ(code_of([&] { rs->move_next(); rs->eof(); }), 0x800A0E78u) << "its statement went with the connection";
+    EXPECT_EQ(code_of([&] { db_->close(); }), 0x800A0E78u) << "closing twice is refused, as ADO does";
+    rs.reset();
+    table.reset();
+}
+
 TEST_F(SqliteLayer, CommandRefusesAnOverLongText) {
     db_->execute(u"CREATE TABLE T (s varchar(4))");
     Command c;

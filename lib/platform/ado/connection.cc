@@ -34,6 +34,7 @@ std::chrono::seconds capped(std::chrono::seconds wanted) {
 Connection::Connection() : connection_timeout_(default_timeout()), command_timeout_(default_timeout()) {}
 
 Connection::~Connection() {
+    live_.reset();
     if (dbc_) SQLDisconnect(dbc_.get());
 }
 
@@ -86,6 +87,7 @@ void Connection::connect(std::u16string_view cs, std::u16string_view user, std::
                           std::min<size_t>(static_cast<size_t>(std::max<SQLSMALLINT>(length, 0)), name.size() - 1));
     dialect_ = Dialect::from_dbms_name(dbms_name_);
     dbc_ = std::move(dbc);
+    live_ = std::make_shared<const bool>(true);
     if (dialect_.engine() == Engine::mariadb) {
         // A DROP behind another connection's open statement waits no longer than a query.
         execute_utf8("SET SESSION lock_wait_timeout = " + std::to_string(command_timeout_.count()));
@@ -94,6 +96,8 @@ void Connection::connect(std::u16string_view cs, std::u16string_view user, std::
 
 void Connection::close() {
     if (!dbc_) raise(kObjectClosed, provider_, "Operation is not allowed when the object is closed.");
+    // The driver manager frees the statements with the connection.
+    live_.reset();
     SQLDisconnect(dbc_.get());
     dbc_.reset();
 }

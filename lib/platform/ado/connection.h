@@ -50,6 +50,8 @@ class Connection {
 
     // For the recordset, command and catalog of this layer.
     SQLHDBC handle() const;
+    // Expires when the connection closes; statements of the connection hold it weakly.
+    std::weak_ptr<const bool> liveness() const { return live_; }
     [[noreturn]] void raise_from(SQLSMALLINT type, SQLHANDLE handle) const;
 
   private:
@@ -58,6 +60,7 @@ class Connection {
 
     OdbcHandle env_;
     OdbcHandle dbc_;
+    std::shared_ptr<const bool> live_;
     std::chrono::seconds connection_timeout_;
     std::chrono::seconds command_timeout_;
     std::string provider_;

@@ -26,6 +26,8 @@ class OdbcHandle {
     ~OdbcHandle() { reset(); }
 
     void reset();
+    // Forgets a handle that its parent has already freed (a statement of a closed connection).
+    void abandon() { handle_ = nullptr; }
     SQLHANDLE get() const { return handle_; }
     SQLSMALLINT type() const { return type_; }
     explicit operator bool() const { return handle_ != nullptr; }

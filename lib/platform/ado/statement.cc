@@ -19,26 +19,37 @@ std::vector<SQLCHAR> c_text(const std::string& s) {
 }  // namespace
 
 Statement::Statement(Connection& connection)
-    : connection_(connection), stmt_(allocate_handle(SQL_HANDLE_STMT, connection.handle(), connection.provider())) {
+    : connection_(connection),
+      stmt_(allocate_handle(SQL_HANDLE_STMT, connection.handle(), connection.provider())),
+      live_(connection.liveness()) {
     const auto seconds = static_cast<SQLULEN>(connection.command_timeout().count());
     SQLSetStmtAttr(stmt_.get(), SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(seconds), 0);
+}
+
+Statement::~Statement() {
+    if (live_.expired()) stmt_.abandon();
+}
+
+SQLHSTMT Statement::handle() const {
+    if (live_.expired()) raise(kObjectClosed, {}, "Operation is not allowed when the object is closed.");
+    return stmt_.get();
 }
 
 void Statement::fail() { connection_.raise_from(SQL_HANDLE_STMT, stmt_.get()); }
 
 void Statement::exec_direct(const std::string& utf8) {
     auto text = c_text(connection_.dialect().adapt_statement(utf8));
-    const SQLRETURN rc = SQLExecDirect(stmt_.get(), text.data(), SQL_NTS);
+    const SQLRETURN rc = SQLExecDirect(handle(), text.data(), SQL_NTS);
     if (!odbc_ok(rc) && rc != SQL_NO_DATA) fail();
 }
 
 void Statement::prepare(const std::string& utf8) {
     auto text = c_text(connection_.dialect().adapt_statement(utf8));
-    if (!odbc_ok(SQLPrepare(stmt_.get(), text.data(), SQL_NTS))) fail();
+    if (!odbc_ok(SQLPrepare(handle(), text.data(), SQL_NTS))) fail();
 }
 
 void Statement::bind(std::span<const Variant> values) {
-    SQLFreeStmt(stmt_.get(), SQL_RESET_PARAMS);
+    SQLFreeStmt(handle(), SQL_RESET_PARAMS);
     bound_.clear();
     const bool dates_as_text = connection_.dialect().dates_as_text();
     for (size_t i = 0; i < values.size(); ++i) {
@@ -114,7 +125,7 @@ void Statement::bind(std::span<const Variant> values) {
             case VarType::array:
                 raise(kTypeMismatch, connection_.provider(), "an array cannot be a parameter value");
         }
-        if (!odbc_ok(SQLBindParameter(stmt_.get(), static_cast<SQLUSMALLINT>(i + 1), SQL_PARAM_INPUT, c_type,
+        if (!odbc_ok(SQLBindParameter(handle(), static_cast<SQLUSMALLINT>(i + 1), SQL_PARAM_INPUT, c_type,
                                       sql_type, size, digits, data, capacity, &b->indicator)))
             fail();
         bound_.push_back(std::move(b));
@@ -122,26 +133,26 @@ void Statement::bind(std::span<const Variant> values) {
 }
 
 void Statement::execute() {
-    const SQLRETURN rc = SQLExecute(stmt_.get());
+    const SQLRETURN rc = SQLExecute(handle());
     if (!odbc_ok(rc) && rc != SQL_NO_DATA) fail();
 }
 
 int64_t Statement::row_count() {
     SQLLEN n = -1;
-    if (!odbc_ok(SQLRowCount(stmt_.get(), &n))) return -1;
+    if (!odbc_ok(SQLRowCount(handle(), &n))) return -1;
     return n;
 }
 
 std::vector<ColumnInfo> Statement::describe() {
     SQLSMALLINT count = 0;
-    if (!odbc_ok(SQLNumResultCols(stmt_.get(), &count))) fail();
+    if (!odbc_ok(SQLNumResultCols(handle(), &count))) fail();
     std::vector<ColumnInfo> columns;
     for (SQLSMALLINT i = 1; i <= count; ++i) {
         std::array<SQLCHAR, 256> name{};
         SQLSMALLINT length = 0;
         ColumnInfo c;
         SQLSMALLINT digits = 0, nullable = 0;
-        if (!odbc_ok(SQLDescribeCol(stmt_.get(), static_cast<SQLUSMALLINT>(i), name.data(),
+        if (!odbc_ok(SQLDescribeCol(handle(), static_cast<SQLUSMALLINT>(i), name.data(),
                                     static_cast<SQLSMALLINT>(name.size()), &length, &c.sql_type, &c.size, &digits,
                                     &nullable)))
             fail();
@@ -153,7 +164,7 @@ std::vector<ColumnInfo> Statement::describe() {
 }
 
 bool Statement::fetch() {
-    const SQLRETURN rc = SQLFetch(stmt_.get());
+    const SQLRETURN rc = SQLFetch(handle());
     if (rc == SQL_NO_DATA) return false;
     if (!odbc_ok(rc)) fail();
     return true;
@@ -165,7 +176,7 @@ std::string Statement::read_chars(SQLUSMALLINT column, SQLSMALLINT c_type, bool&
     is_null = false;
     for (;;) {
         SQLLEN indicator = 0;
-        const SQLRETURN rc = SQLGetData(stmt_.get(), column, c_type, chunk.data(), static_cast<SQLLEN>(chunk.size()),
+        const SQLRETURN rc = SQLGetData(handle(), column, c_type, chunk.data(), static_cast<SQLLEN>(chunk.size()),
                                         &indicator);
         if (rc == SQL_NO_DATA) break;
         if (!odbc_ok(rc)) fail();
@@ -193,7 +204,7 @@ Variant Statement::value(size_t index, const ColumnInfo& column, std::string* ra
         case SQL_INTEGER:
         case SQL_BIGINT: {
             int64_t v = 0;
-            if (!odbc_ok(SQLGetData(stmt_.get(), n, SQL_C_SBIGINT, &v, sizeof v, &indicator))) fail();
+            if (!odbc_ok(SQLGetData(handle(), n, SQL_C_SBIGINT, &v, sizeof v, &indicator))) fail();
             if (indicator == SQL_NULL_DATA) return Variant::null();
             if (column.sql_type == SQL_BIT) return Variant::boolean(v != 0);
             if (column.sql_type == SQL_BIGINT) return Variant::i8(v);
@@ -209,7 +220,7 @@ Variant Statement::value(size_t index, const ColumnInfo& column, std::string* ra
         case SQL_NUMERIC:
         case SQL_DECIMAL: {
             double v = 0;
-            if (!odbc_ok(SQLGetData(stmt_.get(), n, SQL_C_DOUBLE, &v, sizeof v, &indicator))) fail();
+            if (!odbc_ok(SQLGetData(handle(), n, SQL_C_DOUBLE, &v, sizeof v, &indicator))) fail();
             if (indicator == SQL_NULL_DATA) return Variant::null();
             // SQLite holds every real in 8 bytes.
             if (column.sql_type == SQL_REAL && connection_.dialect().engine() != Engine::sqlite)
@@ -244,6 +255,8 @@ Variant Statement::value(size_t index, const ColumnInfo& column, std::string* ra
     }
 }
 
-void Statement::close_cursor() { SQLFreeStmt(stmt_.get(), SQL_CLOSE); }
+void Statement::close_cursor() {
+    if (!live_.expired()) SQLFreeStmt(stmt_.get(), SQL_CLOSE);
+}
 
 }  // namespace ado

@@ -24,6 +24,7 @@ struct ColumnInfo {
 class Statement {
   public:
     explicit Statement(Connection& connection);
+    ~Statement();
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
 
@@ -44,10 +45,13 @@ class Statement {
 
   private:
     [[noreturn]] void fail();
+    // Raises when the connection has closed under the statement.
+    SQLHSTMT handle() const;
     std::string read_chars(SQLUSMALLINT column, SQLSMALLINT c_type, bool& is_null);
 
     Connection& connection_;
     OdbcHandle stmt_;
+    std::weak_ptr<const bool> live_;
     // The bound values, kept alive while they are bound.
     struct Bound {
         std::vector<char> bytes;
