@@ -351,15 +351,24 @@ void Recordset::cancel_update() {
 
 void Recordset::insert_pending() {
     Connection& c = connection();
-    std::vector<size_t> set;
-    std::vector<Variant> params;
+    // Kept between rows, so that appending allocates nothing per row.
+    std::vector<size_t>& set = insert_set_;
+    std::vector<Variant>& params = insert_params_;
+    set.clear();
+    params.clear();
     for (size_t i = 0; i < pending_.size(); ++i)
-        if (pending_[i]) set.push_back(i), params.push_back(*pending_[i]);
+        if (pending_[i]) set.push_back(i), params.push_back(std::move(*pending_[i]));
     auto& statement = inserts_[set];
     if (!statement) {
         std::string sql = "INSERT INTO " + shape_->table;
         if (set.empty()) {
             sql += c.dialect().engine() == Engine::mariadb ? " () VALUES ()" : " DEFAULT VALUES";
+        } else if (set.size() == columns_.size()) {
+            // Every column in table order: no column list, which the engine need not resolve
+            // name by name on each execution.
+            std::string marks;
+            for (size_t k = 0; k < set.size(); ++k) marks += k ? ", ?" : "?";
+            sql += " VALUES (" + marks + ")";
         } else {
             std::string names, marks;
             for (const size_t i : set) {
@@ -373,15 +382,21 @@ void Recordset::insert_pending() {
         fresh->prepare(sql);
         statement = std::move(fresh);
     }
-    statement->bind(params);
-    statement->execute();
+    try {
+        statement->bind(params);
+        statement->execute();
+    } catch (...) {
+        // The row stays pending: the caller may cancel it or change it and try again.
+        for (size_t k = 0; k < set.size(); ++k) pending_[set[k]] = std::move(params[k]);
+        throw;
+    }
     // The added row becomes the current one.
     row_.assign(columns_.size(), Variant::null());
     raw_.assign(columns_.size(), std::nullopt);
-    for (size_t i = 0; i < pending_.size(); ++i) {
-        if (!pending_[i]) continue;
-        row_[i] = *pending_[i];
-        if (row_[i].type() == VarType::date) raw_[i] = canonical_date_text(row_[i].date_value());
+    for (size_t k = 0; k < set.size(); ++k) {
+        const size_t i = set[k];
+        if (params[k].type() == VarType::date) raw_[i] = canonical_date_text(params[k].date_value());
+        row_[i] = std::move(params[k]);
     }
     adding_ = false;
     pending_.clear();

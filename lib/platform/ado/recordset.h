@@ -106,6 +106,8 @@ class Recordset {
     bool adding_ = false;
     std::vector<std::optional<Variant>> pending_;  // values of the row being added or edited
     std::map<std::vector<size_t>, std::unique_ptr<Statement>> inserts_;
+    std::vector<size_t> insert_set_;
+    std::vector<Variant> insert_params_;
 };
 
 }  // namespace ado

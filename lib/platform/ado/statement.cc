@@ -49,49 +49,61 @@ void Statement::prepare(const std::string& utf8) {
 }
 
 void Statement::bind(std::span<const Variant> values) {
-    SQLFreeStmt(handle(), SQL_RESET_PARAMS);
-    bound_.clear();
+    // Parameters of the same type as last time keep their binding and only get new values:
+    // a prepared INSERT reused row after row binds once.
+    if (values.size() != bound_.size()) {
+        SQLFreeStmt(handle(), SQL_RESET_PARAMS);
+        bound_.clear();
+        for (size_t i = 0; i < values.size(); ++i) bound_.push_back(std::make_unique<Bound>());
+    }
     const bool dates_as_text = connection_.dialect().dates_as_text();
     for (size_t i = 0; i < values.size(); ++i) {
         const Variant& v = values[i];
-        auto b = std::make_unique<Bound>();
+        Bound& b = *bound_[i];
         SQLSMALLINT c_type = SQL_C_CHAR;
         SQLSMALLINT sql_type = SQL_VARCHAR;
         SQLULEN size = 1;
         SQLSMALLINT digits = 0;
         SQLPOINTER data = nullptr;
         SQLLEN capacity = 0;
-        const auto text = [&](std::string s) {
-            b->bytes.assign(s.begin(), s.end());
-            b->bytes.push_back(0);
-            b->indicator = static_cast<SQLLEN>(s.size());
-            size = std::max<SQLULEN>(s.size(), 1);
-            data = b->bytes.data();
-            capacity = static_cast<SQLLEN>(b->bytes.size());
+        const auto text = [&](std::string_view t) {
+            b.bytes.assign(t.begin(), t.end());
+            b.bytes.push_back(0);
+            b.indicator = static_cast<SQLLEN>(t.size());
+            size = std::max<SQLULEN>(t.size(), 1);
+            data = b.bytes.data();
+            capacity = static_cast<SQLLEN>(b.bytes.size());
         };
         switch (v.type()) {
             case VarType::empty:
             case VarType::null:
             case VarType::error:
-                b->indicator = SQL_NULL_DATA;
+                // A NULL keeps whatever binding the parameter has.
+                if (b.bound) {
+                    b.indicator = SQL_NULL_DATA;
+                    continue;
+                }
+                b.indicator = SQL_NULL_DATA;
                 break;
             case VarType::boolean:
             case VarType::i2:
             case VarType::i4:
             case VarType::i8:
-                b->integer = v.int_value();
+                b.integer = v.int_value();
+                b.indicator = 0;
                 c_type = SQL_C_SBIGINT;
                 sql_type = SQL_BIGINT;
                 size = 19;
-                data = &b->integer;
+                data = &b.integer;
                 break;
             case VarType::r4:
             case VarType::r8:
-                b->real = v.real_value();
+                b.real = v.real_value();
+                b.indicator = 0;
                 c_type = SQL_C_DOUBLE;
                 sql_type = SQL_DOUBLE;
                 size = 15;
-                data = &b->real;
+                data = &b.real;
                 break;
             case VarType::bstr:
                 text(utf8_from_utf16(v.text_value()));
@@ -101,34 +113,51 @@ void Statement::bind(std::span<const Variant> values) {
                     text(canonical_date_text(v.date_value()));
                 } else {
                     const CivilTime c = civil_from_date(v.date_value());
-                    b->timestamp = {static_cast<SQLSMALLINT>(c.year),   static_cast<SQLUSMALLINT>(c.month),
-                                    static_cast<SQLUSMALLINT>(c.day),   static_cast<SQLUSMALLINT>(c.hour),
-                                    static_cast<SQLUSMALLINT>(c.minute), static_cast<SQLUSMALLINT>(c.second),
-                                    static_cast<SQLUINTEGER>(c.nanoseconds / 1000000 * 1000000)};
+                    b.timestamp = {static_cast<SQLSMALLINT>(c.year),   static_cast<SQLUSMALLINT>(c.month),
+                                   static_cast<SQLUSMALLINT>(c.day),   static_cast<SQLUSMALLINT>(c.hour),
+                                   static_cast<SQLUSMALLINT>(c.minute), static_cast<SQLUSMALLINT>(c.second),
+                                   static_cast<SQLUINTEGER>(c.nanoseconds / 1000000 * 1000000)};
+                    b.indicator = 0;
                     c_type = SQL_C_TYPE_TIMESTAMP;
                     sql_type = SQL_TYPE_TIMESTAMP;
                     size = 23;
                     digits = 3;
-                    data = &b->timestamp;
-                    capacity = sizeof b->timestamp;
+                    data = &b.timestamp;
+                    capacity = sizeof b.timestamp;
                 }
                 break;
             case VarType::binary:
-                b->bytes.assign(v.bytes().begin(), v.bytes().end());
-                b->indicator = static_cast<SQLLEN>(b->bytes.size());
+                b.bytes.assign(v.bytes().begin(), v.bytes().end());
+                b.indicator = static_cast<SQLLEN>(b.bytes.size());
                 c_type = SQL_C_BINARY;
                 sql_type = SQL_VARBINARY;
-                size = std::max<SQLULEN>(b->bytes.size(), 1);
-                data = b->bytes.data();
-                capacity = static_cast<SQLLEN>(b->bytes.size());
+                size = std::max<SQLULEN>(b.bytes.size(), 1);
+                data = b.bytes.data();
+                capacity = static_cast<SQLLEN>(b.bytes.size());
                 break;
             case VarType::array:
                 raise(kTypeMismatch, connection_.provider(), "an array cannot be a parameter value");
         }
+        if (b.bound && b.c_type == c_type && b.sql_type == sql_type && b.data == data && b.size >= size &&
+            b.capacity >= capacity)
+            continue;
+        // Texts are bound with room to grow, so the next rows rarely bind again.
+        if (c_type == SQL_C_CHAR || c_type == SQL_C_BINARY) {
+            const size_t room = std::max<size_t>(b.bytes.size() * 2, 64);
+            b.bytes.reserve(room);
+            data = b.bytes.data();
+            capacity = static_cast<SQLLEN>(room);
+            size = std::max<SQLULEN>(size, room - 1);
+        }
         if (!odbc_ok(SQLBindParameter(handle(), static_cast<SQLUSMALLINT>(i + 1), SQL_PARAM_INPUT, c_type,
-                                      sql_type, size, digits, data, capacity, &b->indicator)))
+                                      sql_type, size, digits, data, capacity, &b.indicator)))
             fail();
-        bound_.push_back(std::move(b));
+        b.bound = true;
+        b.c_type = c_type;
+        b.sql_type = sql_type;
+        b.data = data;
+        b.size = size;
+        b.capacity = capacity;
     }
 }
 

@@ -59,6 +59,13 @@ class Statement {
         SQL_TIMESTAMP_STRUCT timestamp{};
         int64_t integer = 0;
         double real = 0;
+        // The binding in force.
+        bool bound = false;
+        SQLSMALLINT c_type = 0;
+        SQLSMALLINT sql_type = 0;
+        SQLPOINTER data = nullptr;
+        SQLULEN size = 0;
+        SQLLEN capacity = 0;
     };
     std::vector<std::unique_ptr<Bound>> bound_;
 };

@@ -29,6 +29,52 @@ double number_from_text(const std::u16string& text) {
 
 }  // namespace
 
+struct Variant::Heavy {
+    std::u16string text;
+    std::vector<uint8_t> bytes;
+    std::vector<Variant> items;
+};
+
+Variant::Variant(const Variant& other)
+    : type_(other.type_),
+      int_(other.int_),
+      real_(other.real_),
+      date_(other.date_),
+      heavy_(other.heavy_ ? std::make_unique<Heavy>(*other.heavy_) : nullptr) {}
+
+Variant::Variant() = default;
+Variant::Variant(Variant&&) noexcept = default;
+Variant& Variant::operator=(Variant&&) noexcept = default;
+Variant::~Variant() = default;
+
+Variant& Variant::operator=(const Variant& other) {
+    if (this != &other) {
+        Variant copy(other);
+        *this = std::move(copy);
+    }
+    return *this;
+}
+
+Variant::Heavy& Variant::heavy() {
+    if (!heavy_) heavy_ = std::make_unique<Heavy>();
+    return *heavy_;
+}
+
+const std::u16string& Variant::text_value() const {
+    static const std::u16string none;
+    return heavy_ ? heavy_->text : none;
+}
+
+const std::vector<uint8_t>& Variant::bytes() const {
+    static const std::vector<uint8_t> none;
+    return heavy_ ? heavy_->bytes : none;
+}
+
+const std::vector<Variant>& Variant::items() const {
+    static const std::vector<Variant> none;
+    return heavy_ ? heavy_->items : none;
+}
+
 Variant Variant::null() {
     Variant v;
     v.type_ = VarType::null;
@@ -79,7 +125,7 @@ Variant Variant::r8(double value) {
 Variant Variant::text(std::u16string value) {
     Variant v;
     v.type_ = VarType::bstr;
-    v.text_ = std::move(value);
+    v.heavy().text = std::move(value);
     return v;
 }
 Variant Variant::text_cp1252(std::string_view value) { return text(utf16_from_cp1252(value)); }
@@ -92,13 +138,13 @@ Variant Variant::date(DateValue value) {
 Variant Variant::binary(std::vector<uint8_t> bytes) {
     Variant v;
     v.type_ = VarType::binary;
-    v.bytes_ = std::move(bytes);
+    v.heavy().bytes = std::move(bytes);
     return v;
 }
 Variant Variant::array(std::vector<Variant> items) {
     Variant v;
     v.type_ = VarType::array;
-    v.items_ = std::move(items);
+    v.heavy().items = std::move(items);
     return v;
 }
 
@@ -107,10 +153,10 @@ int16_t Variant::to_bool() const {
     if (is_real(type_)) return real_ != 0 ? -1 : 0;
     if (type_ == VarType::empty) return 0;
     if (type_ == VarType::bstr) {
-        const std::string t = utf8_from_utf16(text_);
+        const std::string t = utf8_from_utf16(text_value());
         if (t == "True" || t == "true" || t == "TRUE" || t == "#TRUE#") return -1;
         if (t == "False" || t == "false" || t == "FALSE" || t == "#FALSE#") return 0;
-        return number_from_text(text_) != 0 ? -1 : 0;
+        return number_from_text(text_value()) != 0 ? -1 : 0;
     }
     mismatch();
 }
@@ -122,7 +168,7 @@ int64_t Variant::to_i8() const {
     if (is_real(type_)) {
         d = real_;
     } else if (type_ == VarType::bstr) {
-        d = number_from_text(text_);
+        d = number_from_text(text_value());
     } else if (type_ == VarType::date) {
         d = ole_from_date(date_);
     } else {
@@ -144,7 +190,7 @@ double Variant::to_r8() const {
     if (is_integer(type_)) return static_cast<double>(int_);
     if (is_real(type_)) return real_;
     if (type_ == VarType::empty) return 0;
-    if (type_ == VarType::bstr) return number_from_text(text_);
+    if (type_ == VarType::bstr) return number_from_text(text_value());
     if (type_ == VarType::date) return ole_from_date(date_);
     mismatch();
 }
@@ -154,7 +200,7 @@ std::u16string Variant::to_text() const {
         case VarType::empty:
             return {};
         case VarType::bstr:
-            return text_;
+            return text_value();
         case VarType::boolean:
             return int_ ? u"True" : u"False";
         case VarType::i2:
@@ -178,7 +224,7 @@ std::u16string Variant::to_text() const {
 DateValue Variant::to_date() const {
     if (type_ == VarType::date) return date_;
     if (type_ == VarType::bstr) {
-        if (const auto d = parse_date_text(utf8_from_utf16(text_))) return *d;
+        if (const auto d = parse_date_text(utf8_from_utf16(text_value()))) return *d;
         mismatch();
     }
     if (is_integer(type_) || is_real(type_)) {
@@ -199,11 +245,11 @@ bool operator==(const Variant& a, const Variant& b) {
         case VarType::date:
             return a.date_ == b.date_;
         case VarType::bstr:
-            return a.text_ == b.text_;
+            return a.text_value() == b.text_value();
         case VarType::binary:
-            return a.bytes_ == b.bytes_;
+            return a.bytes() == b.bytes();
         case VarType::array:
-            return a.items_ == b.items_;
+            return a.items() == b.items();
         default:
             return a.int_ == b.int_;
     }

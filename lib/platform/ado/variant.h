@@ -2,6 +2,7 @@
 // The value of a field or parameter, with the OLE Automation type numbers callers test
 // (VT_BOOL is 11, VT_R8 is 5, ...), and the coercions the logged-data stores rely on.
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,7 +29,12 @@ enum class VarType : uint16_t {
 
 class Variant {
   public:
-    Variant() = default;
+    Variant();
+    Variant(const Variant& other);
+    Variant& operator=(const Variant& other);
+    Variant(Variant&&) noexcept;
+    Variant& operator=(Variant&&) noexcept;
+    ~Variant();
     static Variant null();
     static Variant missing();
     static Variant boolean(bool value);
@@ -54,10 +60,10 @@ class Variant {
     int16_t bool_value() const { return type_ == VarType::boolean ? static_cast<int16_t>(int_) : 0; }
     int64_t int_value() const { return int_; }
     double real_value() const { return real_; }
-    const std::u16string& text_value() const { return text_; }
+    const std::u16string& text_value() const;
     DateValue date_value() const { return date_; }
-    const std::vector<uint8_t>& bytes() const { return bytes_; }
-    const std::vector<Variant>& items() const { return items_; }
+    const std::vector<uint8_t>& bytes() const;
+    const std::vector<Variant>& items() const;
 
     // ADO's coercions; each raises a ComError 0x80020005 when the value does not convert.
     int16_t to_bool() const;  // -1 true, 0 false
@@ -75,9 +81,11 @@ class Variant {
     int64_t int_ = 0;
     double real_ = 0;
     DateValue date_{};
-    std::u16string text_;
-    std::vector<uint8_t> bytes_;
-    std::vector<Variant> items_;
+    // Texts, bytes and arrays live apart, so that the numbers of a row of values stay small
+    // to make, move and copy.
+    struct Heavy;
+    std::unique_ptr<Heavy> heavy_;
+    Heavy& heavy();
 };
 
 }  // namespace ado
