@@ -1,6 +1,7 @@
 // The layer on real SQLite files through the SQLite ODBC driver.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -66,6 +67,20 @@ TEST_F(SqliteLayer, OpeningNeverMakesADatabaseFile) {
     EXPECT_EQ(db_->dialect().engine(), Engine::sqlite);
     Catalog again;
     EXPECT_EQ(code_of([&] { again.create(cs_); }), 0x80040E17u) << "an existing database is not made again";
+}
+
+TEST_F(SqliteLayer, TheDriverPathCanBeReplacedForTests) {
+    setenv("QUORVANE_ODBC_SQLITE", "/nonexistent/libsqlite3odbc.so", 1);
+    Connection c;
+    try {
+        c.open(cs_);
+        ADD_FAILURE() << "opened through a driver that does not exist";
+    } catch (const ComError& e) {
+        EXPECT_EQ(static_cast<uint32_t>(e.code()), 0x80004005u);
+        EXPECT_NE(e.description().find("/nonexistent/libsqlite3odbc.so"), std::string::npos) << e.description();
+    }
+    unsetenv("QUORVANE_ODBC_SQLITE");
+    EXPECT_NO_THROW(c.open(cs_));
 }
 
 TEST_F(SqliteLayer, UnavailableProvidersFailClearly) {

@@ -137,9 +137,9 @@ std::string Dialect::adapt_statement(std::string_view sql) const {
     return out;
 }
 
-std::string Dialect::index_name(std::string_view table, std::string_view index) const {
+std::string Dialect::index_name(std::string_view table_prefix, std::string_view index) const {
     if (engine_ != Engine::sqlite) return std::string(index);
-    return std::string(table) + "_" + std::string(index);
+    return std::string(table_prefix) + std::string(index);
 }
 
 std::string Dialect::column_type(int ado_type, int size, bool auto_increment) const {

@@ -30,8 +30,8 @@ class Dialect {
     // kind 0 becomes the canonical text, and one of kind 1 is refused (0x80040E14).
     std::string adapt_statement(std::string_view utf8) const;
     // Index names are per database on SQLite and per table elsewhere, so on SQLite an index
-    // name is made unique with its table's name.
-    std::string index_name(std::string_view table, std::string_view index) const;
+    // is named after the run's table prefix ("<prefix>CH", "<prefix>TM").
+    std::string index_name(std::string_view table_prefix, std::string_view index) const;
     // The column type of an ADO type number (adInteger 3, adDouble 5, adVarWChar 202, ...)
     // and a defined size; empty for a type the engine cannot hold.
     std::string column_type(int ado_type, int size, bool auto_increment) const;
