@@ -3,7 +3,8 @@
 //   dbms <name>                      the DBMS name the driver reports
 //   connect-error <state> <native> <text>   the connection fails
 //   expect <statement>               the next statement, exactly
-//   expect~ <regex>                  the next statement, matching the pattern
+//   expect~ <pattern>                the next statement, matching the shell pattern
+//                                    (fnmatch: '*', '?', '[...]', '\' quotes)
 //   columns <name>:<TYPE> ...        its result set (INTEGER, SMALLINT, BIGINT, REAL, FLOAT,
 //                                    DOUBLE, CHAR, VARCHAR, WVARCHAR, DATETIME, BIT, VARBINARY)
 //   row <v>|<v>|...                  one row ("NULL" for a null value)
