@@ -189,6 +189,32 @@ TEST_F(DataAccSqlite, OpenTableAndFindRowReEnterThroughTheVirtualTable) {
         << "a failed search ends past the last row";
 }
 
+// Moves and end tests that fail, as a driver's fetch error would make them.
+class FailingMovesDataAcc : public CLogDbDataAcc {
+  public:
+    Result MoveNext() override { return failNext ? ado::hr(0x8004020C) : CLogDbDataAcc::MoveNext(); }
+    Result IsEOF(ado::Variant* out) override { return failEof ? ado::hr(0x80040219) : CLogDbDataAcc::IsEOF(out); }
+    bool failNext = false;
+    bool failEof = false;
+};
+
+TEST_F(DataAccSqlite, FailingMovesAreReportedNotTakenForRows) {
+    sql("CREATE TABLE T (a integer)");
+    sql("INSERT INTO T VALUES (1)");
+    sql("INSERT INTO T VALUES (2)");
+    FailingMovesDataAcc acc;
+    connect(acc);
+    acc.failEof = true;
+    EXPECT_EQ(static_cast<uint32_t>(acc.OpenTable(u"T", u"")), 0x8004020Au) << "no end test, no claim of a row";
+    acc.failEof = false;
+    ASSERT_EQ(acc.OpenTable(u"T", u""), 0);
+    acc.failNext = true;
+    Variant found = Variant::i4(7);
+    EXPECT_EQ(static_cast<uint32_t>(acc.FindRowByField(Variant::i4(2), u"a", &found)), 0x80040217u)
+        << "a search whose move fails ends instead of reading the same row for ever";
+    EXPECT_EQ(found, Variant::i4(7)) << "nothing written";
+}
+
 TEST_F(DataAccSqlite, ReadingFields) {
     sql("CREATE TABLE T (a integer, r real, s varchar(8), f float)");
     sql("INSERT INTO T VALUES (1, 1.5, 'one', NULL)");
