@@ -76,7 +76,7 @@ TEST_F(SqliteLayer, TheDriverPathCanBeReplacedForTests) {
         c.open(cs_);
         ADD_FAILURE() << "opened through a driver that does not exist";
     } catch (const ComError& e) {
-        EXPECT_EQ(static_cast<uint32_t>(e.code()), 0x80004005u);
+        EXPECT_EQ(static_cast<uint32_t>(e.code()), 0x800A0E7Au) << "a provider that is not installed";
         EXPECT_NE(e.description().find("/nonexistent/libsqlite3odbc.so"), std::string::npos) << e.description();
     }
     unsetenv("QUORVANE_ODBC_SQLITE");

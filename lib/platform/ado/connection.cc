@@ -75,9 +75,12 @@ void Connection::connect(std::u16string_view cs, std::u16string_view user, std::
                                           SQL_DRIVER_NOPROMPT);
     if (!odbc_ok(rc)) {
         const Diagnostic d = read_diagnostic(SQL_HANDLE_DBC, dbc.get());
-        // A connection failure is a failure to connect, whatever state the driver names.
-        const HRESULT code = hresult_from_sqlstate(d.sqlstate, d.text) == kSyntax ? kFail
-                                                                                 : hresult_from_sqlstate(d.sqlstate, d.text);
+        // A driver library that cannot be loaded is a provider that is not installed; any
+        // other failure here is a failure to connect, whatever state the driver names.
+        const bool no_driver = d.sqlstate == "IM002" || d.sqlstate == "IM003" ||
+                               d.text.find("Can't open lib") != std::string::npos;
+        const HRESULT mapped = hresult_from_sqlstate(d.sqlstate, d.text);
+        const HRESULT code = no_driver ? kProviderNotAvailable : mapped == kSyntax ? kFail : mapped;
         raise(code, provider_, mask_secrets(d.text.empty() ? "the connection cannot be made" : d.text));
     }
     std::array<SQLCHAR, 128> name{};
