@@ -12,6 +12,7 @@
 #include <cstring>
 #include <memory>
 #include <map>
+#include <set>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -43,10 +44,14 @@ struct Progress {
     std::mutex lock;
 };
 
+struct Stmt;
+
 struct Dbc : Handle {
     bool connected = false;
     std::string log_path;
     std::shared_ptr<Progress> progress;
+    // A disconnect frees the statements still allocated, as ODBC has drivers do.
+    std::set<Stmt*> statements;
 };
 
 // Scripts by path and modification, kept for the life of the process.
@@ -240,6 +245,7 @@ RECORDER_EXPORT SQLRETURN SQLAllocHandle(SQLSMALLINT type, SQLHANDLE parent, SQL
         } else if (type == SQL_HANDLE_STMT) {
             auto s = std::make_unique<Stmt>();
             s->dbc = static_cast<Dbc*>(static_cast<Handle*>(parent));
+            s->dbc->statements.insert(s.get());
             *out = s.release();
         } else {
             return SQL_ERROR;
@@ -250,8 +256,15 @@ RECORDER_EXPORT SQLRETURN SQLAllocHandle(SQLSMALLINT type, SQLHANDLE parent, SQL
     return SQL_SUCCESS;
 }
 
-RECORDER_EXPORT SQLRETURN SQLFreeHandle(SQLSMALLINT, SQLHANDLE h) {
-    delete static_cast<Handle*>(h);
+RECORDER_EXPORT SQLRETURN SQLFreeHandle(SQLSMALLINT type, SQLHANDLE h) {
+    auto* handle = static_cast<Handle*>(h);
+    if (type == SQL_HANDLE_STMT) {
+        auto* s = static_cast<Stmt*>(handle);
+        if (s->dbc) s->dbc->statements.erase(s);
+    } else if (type == SQL_HANDLE_DBC) {
+        for (Stmt* s : static_cast<Dbc*>(handle)->statements) s->dbc = nullptr;
+    }
+    delete handle;
     return SQL_SUCCESS;
 }
 
@@ -305,6 +318,9 @@ RECORDER_EXPORT SQLRETURN SQLDisconnect(SQLHDBC h) {
     auto* dbc = static_cast<Dbc*>(static_cast<Handle*>(h));
     if (dbc->connected) append_log(*dbc, "disconnect");
     dbc->connected = false;
+    const auto statements = std::move(dbc->statements);
+    dbc->statements.clear();
+    for (Stmt* s : statements) delete s;
     return SQL_SUCCESS;
 }
 
@@ -377,6 +393,8 @@ RECORDER_EXPORT SQLRETURN SQLBindParameter(SQLHSTMT h, SQLUSMALLINT number, SQLS
 }
 
 RECORDER_EXPORT SQLRETURN SQLFreeStmt(SQLHSTMT h, SQLUSMALLINT option) {
+    // The driver manager drops the statements of a connection that disconnects this way.
+    if (option == SQL_DROP) return SQLFreeHandle(SQL_HANDLE_STMT, h);
     Stmt* s = as_stmt(h);
     if (option == SQL_RESET_PARAMS) s->params.clear();
     if (option == SQL_CLOSE) s->result = nullptr;
