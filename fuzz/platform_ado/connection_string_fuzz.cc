@@ -24,10 +24,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::abort();
     }
     const std::string masked = ado::mask_secrets(text);
-    // A plain "Password=<value>;" part keeps no trace of its value.
+    // A plain ";Password=<value>;" part keeps no trace of its value.
     const auto pwd = ado::find_key(keys, "Password");
-    if (pwd && pwd->size() >= 4 && text.find("Password=" + *pwd + ";") != std::string::npos &&
-        masked.find("Password=" + *pwd + ";") != std::string::npos)
+    const std::string part = ";Password=" + pwd.value_or("") + ";";
+    if (pwd && pwd->size() >= 4 && (";" + text).find(part) != std::string::npos &&
+        (";" + masked).find(part) != std::string::npos)
         std::abort();
     return 0;
 }
