@@ -1,5 +1,6 @@
 #include "recorder_script.h"
 
+#include <charconv>
 #include <fstream>
 #include <sstream>
 
@@ -55,11 +56,11 @@ std::optional<Script> load_script(const std::string& path, std::string& problem)
             return bad();
         } else if (word == "columns") {
             std::istringstream cols(rest);
-            std::string spec;
-            while (cols >> spec) {
-                const size_t colon = spec.find(':');
+            std::string column;
+            while (cols >> column) {
+                const size_t colon = column.find(':');
                 if (colon == std::string::npos) return bad();
-                script.steps.back().columns.push_back({spec.substr(0, colon), spec.substr(colon + 1)});
+                script.steps.back().columns.push_back({column.substr(0, colon), column.substr(colon + 1)});
             }
         } else if (word == "row") {
             std::vector<std::optional<std::string>> row;
@@ -74,7 +75,10 @@ std::optional<Script> load_script(const std::string& path, std::string& problem)
             if (row.size() != script.steps.back().columns.size()) return bad();
             script.steps.back().rows.push_back(std::move(row));
         } else if (word == "affected") {
-            script.steps.back().affected = std::stol(rest);
+            long n = 0;
+            const auto [ptr, ec] = std::from_chars(rest.data(), rest.data() + rest.size(), n);
+            if (ec != std::errc() || ptr != rest.data() + rest.size()) return bad();
+            script.steps.back().affected = n;
         } else if (word == "error") {
             std::string state;
             Step& s = script.steps.back();
