@@ -89,6 +89,8 @@ double raw_insert(Raw& raw, int columns, int rows) {
     sql += ")";
     SQLHSTMT s = nullptr;
     SQLAllocHandle(SQL_HANDLE_STMT, raw.dbc, &s);
+    // Bounded like the layer's statements, so both do the same work.
+    SQLSetStmtAttr(s, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(300)), 0);
     std::vector<SQLCHAR> text(sql.begin(), sql.end());
     text.push_back(0);
     check(SQLPrepare(s, text.data(), SQL_NTS), SQL_HANDLE_STMT, s, "prepare");

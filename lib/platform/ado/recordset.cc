@@ -28,6 +28,10 @@ bool equal_no_case(std::u16string_view a, std::u16string_view b) {
     return true;
 }
 
+bool is_date_type(SQLSMALLINT t) {
+    return t == SQL_TYPE_TIMESTAMP || t == SQL_TYPE_DATE || t == SQL_TIMESTAMP || t == SQL_DATE;
+}
+
 bool is_quoted(std::string_view name) {
     return !name.empty() && (name.front() == '"' || name.front() == '`' || name.front() == '[');
 }
@@ -136,12 +140,22 @@ void Recordset::materialize() {
         }
         ++fetched_;
     }
-    row_.clear();
-    raw_.assign(columns_.size(), std::nullopt);
+    load_row(row_, raw_);
+}
+
+void Recordset::load_row(std::vector<Variant>& row, std::vector<std::optional<std::string>>& raw) {
+    // The vectors keep their storage from row to row; only date columns keep their text.
+    row.resize(columns_.size());
+    raw.resize(columns_.size());
     for (size_t i = 0; i < columns_.size(); ++i) {
-        std::string raw;
-        row_.push_back(cursor_->value(i, columns_[i], &raw));
-        if (row_.back().type() == VarType::date) raw_[i] = std::move(raw);
+        raw[i].reset();
+        if (!is_date_type(columns_[i].sql_type)) {
+            row[i] = cursor_->value(i, columns_[i]);
+            continue;
+        }
+        std::string text;
+        row[i] = cursor_->value(i, columns_[i], &text);
+        if (row[i].type() == VarType::date) raw[i] = std::move(text);
     }
 }
 
@@ -231,13 +245,7 @@ void Recordset::move_last() {
     for (;;) {
         if (!cursor_->fetch()) break;
         ++fetched_;
-        last.clear();
-        last_raw.assign(columns_.size(), std::nullopt);
-        for (size_t i = 0; i < columns_.size(); ++i) {
-            std::string raw;
-            last.push_back(cursor_->value(i, columns_[i], &raw));
-            if (last.back().type() == VarType::date) last_raw[i] = std::move(raw);
-        }
+        load_row(last, last_raw);
     }
     count_ = fetched_;
     if (fetched_ == 0) {
@@ -390,13 +398,17 @@ void Recordset::insert_pending() {
         for (size_t k = 0; k < set.size(); ++k) pending_[set[k]] = std::move(params[k]);
         throw;
     }
-    // The added row becomes the current one.
-    row_.assign(columns_.size(), Variant::null());
-    raw_.assign(columns_.size(), std::nullopt);
-    for (size_t k = 0; k < set.size(); ++k) {
-        const size_t i = set[k];
-        if (params[k].type() == VarType::date) raw_[i] = canonical_date_text(params[k].date_value());
-        row_[i] = std::move(params[k]);
+    // The added row becomes the current one (the vectors keep their storage).
+    row_.resize(columns_.size());
+    raw_.resize(columns_.size());
+    for (size_t i = 0, k = 0; i < columns_.size(); ++i) {
+        raw_[i].reset();
+        if (k < set.size() && set[k] == i) {
+            if (params[k].type() == VarType::date) raw_[i] = canonical_date_text(params[k].date_value());
+            row_[i] = std::move(params[k++]);
+        } else {
+            row_[i] = Variant::null();
+        }
     }
     adding_ = false;
     pending_.clear();

@@ -75,6 +75,8 @@ class Recordset {
     // Fetches up to the logical position; afterwards either the row is loaded or the
     // position is before the first or past the last row.
     void materialize();
+    // Reads every column of the fetched row.
+    void load_row(std::vector<Variant>& row, std::vector<std::optional<std::string>>& raw);
     void require_current_row();
     void assign(const Variant& fields, const Variant& values);
     void insert_pending();
