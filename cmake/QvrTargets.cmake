@@ -27,13 +27,14 @@ function(qvr_add_child_dirs)
   endforeach()
 endfunction()
 
-# qvr_add_gtest(<name> SOURCES ... [LIBS ...] [TIMEOUT s] [SERIAL] [LABELS ...])
+# qvr_add_gtest(<name> SOURCES ... [LIBS ...] [TIMEOUT s] [SERIAL] [LABELS ...] [PROPERTIES ...])
 # One test binary; each test case becomes its own CTest entry and runs in its own
 # process, under the isolating environment of tests/support (own IPC prefix, runtime
 # folder and registry folder); run whole, the binary puts that environment and the runtime
-# library's per-process caches back after each case. LABELS lets ctest select or leave out a group (-L / -LE).
+# library's per-process caches back after each case. LABELS lets ctest select or leave out a group (-L / -LE);
+# PROPERTIES are more CTest properties of every case (a fixture the cases need, for example).
 function(qvr_add_gtest name)
-  cmake_parse_arguments(T "SERIAL" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "SERIAL" "TIMEOUT" "SOURCES;LIBS;LABELS;PROPERTIES" ${ARGN})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()
@@ -49,6 +50,7 @@ function(qvr_add_gtest name)
   if(T_LABELS)
     list(APPEND props LABELS "${T_LABELS}")
   endif()
+  list(APPEND props ${T_PROPERTIES})
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 120 PROPERTIES ${props})
 endfunction()
 

@@ -1,0 +1,85 @@
+#pragma once
+// A fresh database for one test: a new SQLite file, or a new database on the MariaDB test
+// server that scripts/test-mariadb started (QUORVANE_TEST_MARIADB names its state file).
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/ado/connection.h"
+#include "platform/ado/catalog.h"
+#include "platform/ado/text_codec.h"
+#include "support/temp_dir.h"
+
+namespace log_stores_test {
+
+class TestDatabase {
+  public:
+    virtual ~TestDatabase() = default;
+    const std::u16string& connection_string() const { return cs_; }
+
+  protected:
+    std::u16string cs_;
+};
+
+class SqliteDatabase : public TestDatabase {
+  public:
+    SqliteDatabase() {
+        cs_ = ado::utf16_from_utf8("Provider=SQLite.File;Data Source=" + (dir_ / "logs.db").string());
+        ado::Catalog catalog;
+        catalog.create(cs_);
+    }
+
+  private:
+    qvr_test::TempDir dir_;
+};
+
+// The values the server script wrote; nothing when no server was started for the tests.
+inline std::optional<std::map<std::string, std::string>> mariadb_server() {
+    const char* state = std::getenv("QUORVANE_TEST_MARIADB");
+    if (!state || !*state) return std::nullopt;
+    std::ifstream in(state);
+    if (!in) return std::nullopt;
+    std::map<std::string, std::string> values;
+    std::string line;
+    while (std::getline(in, line)) {
+        const auto eq = line.find('=');
+        if (eq != std::string::npos) values[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    return values;
+}
+
+class MariaDatabase : public TestDatabase {
+  public:
+    explicit MariaDatabase(const std::map<std::string, std::string>& server) {
+        static std::atomic<int> serial{0};
+        name_ = "qvr_" + std::to_string(::getpid()) + "_" + std::to_string(serial++);
+        const std::string base = "Provider=MSDASQL;Driver=" + ado::installed_driver_paths().mariadb +
+                                 ";Server=" + server.at("host") + ";Port=" + server.at("port") +
+                                 ";UID=" + server.at("user") + ";PWD=" + server.at("password");
+        admin_ = ado::utf16_from_utf8(base);
+        ado::Connection c;
+        c.open(admin_);
+        c.execute_utf8("CREATE DATABASE " + name_ + " CHARACTER SET utf8mb4 COLLATE utf8mb4_bin");
+        cs_ = ado::utf16_from_utf8(base + ";Database=" + name_);
+    }
+    ~MariaDatabase() override {
+        try {
+            ado::Connection c;
+            c.open(admin_);
+            c.execute_utf8("DROP DATABASE IF EXISTS " + name_);
+        } catch (...) {
+        }
+    }
+
+  private:
+    std::string name_;
+    std::u16string admin_;
+};
+
+}  // namespace log_stores_test
