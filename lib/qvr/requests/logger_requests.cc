@@ -11,7 +11,7 @@
 #include "platform/last_error.h"
 #include "qvr/link/link.h"
 #include "qvr/link/link_backend.h"
-#include "qvr/logger_config/logger_binary.h"
+#include "qvr/logger_config/logger_config.h"
 #include "qvr/requests/list_file.h"
 #include "qvr/requests/processor_requests.h"
 #include "qvr/requests/reply_parsers.h"
@@ -41,10 +41,13 @@ std::string logcap_path(const char* server) {
     return folder.empty() ? folder : list_file_path(folder, "LOGCAP.TXT");
 }
 
-// The description of logger `number` of `kind`: characters 2 to 25 of its record.
+// The description of logger `number` of `kind`: characters 2 to 25 of its record, read as
+// the logger's configuration is read (its XML file where that is switched on).
 void describe(const std::string& folder, LoggerInfoRecord& record) {
     std::vector<uint8_t> bytes(kDescriptionFirst + kDescriptionMax + 1, 0);
-    if (qvr::logger::read_binary(folder, record.kind, record.number, bytes) != 0) return;
+    if (cfg_LoadLoggerConfig(folder.c_str(), record.kind, record.number, bytes.data(),
+                             static_cast<int32_t>(bytes.size())) != 0)
+        return;
     std::string text(reinterpret_cast<const char*>(bytes.data()) + kDescriptionFirst, kDescriptionMax);
     copy_cut(text.substr(0, text.find('\0')), record.description, sizeof record.description);
 }
