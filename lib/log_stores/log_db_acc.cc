@@ -168,15 +168,15 @@ Result CLogDbAcc::SetConnected() {
     return kOk;
 }
 
-Result CLogDbAcc::OpenConnection(std::u16string_view text, std::u16string_view moreText) {
-    trace_masked(text);
+template <typename Attach>
+Result CLogDbAcc::attach(std::u16string_view text, std::u16string_view moreText, Attach&& attach_catalog) {
     const Result r = guarded([&] {
         if (!catalog_) {
             open_ = 0;
             return kFailed;
         }
         connectionString_ = std::u16string(text) + std::u16string(moreText);
-        catalog_->set_active_connection(connectionString_);
+        attach_catalog(*catalog_, connectionString_);
         open_ = 1;
         return kOk;
     });
@@ -187,22 +187,14 @@ Result CLogDbAcc::OpenConnection(std::u16string_view text, std::u16string_view m
     return r;
 }
 
+Result CLogDbAcc::OpenConnection(std::u16string_view text, std::u16string_view moreText) {
+    trace_masked(text);
+    return attach(text, moreText,
+                  [](ado::Catalog& catalog, const std::u16string& source) { catalog.set_active_connection(source); });
+}
+
 Result CLogDbAcc::CreateDatabase(std::u16string_view text, std::u16string_view moreText) {
-    const Result r = guarded([&] {
-        if (!catalog_) {
-            open_ = 0;
-            return kFailed;
-        }
-        connectionString_ = std::u16string(text) + std::u16string(moreText);
-        catalog_->create(connectionString_);
-        open_ = 1;
-        return kOk;
-    });
-    if (r != kOk) {
-        std::lock_guard guard(lock_);
-        open_ = 0;
-    }
-    return r;
+    return attach(text, moreText, [](ado::Catalog& catalog, const std::u16string& source) { catalog.create(source); });
 }
 
 Result CLogDbAcc::SetColumnProperty(std::u16string_view columnName, std::u16string_view propertyName,

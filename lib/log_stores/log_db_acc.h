@@ -51,6 +51,10 @@ class CLogDbAcc {
     bool ready() const { return connected_ && open_; }
     template <typename Body>
     Result guarded(Body&& body);
+    // Takes the connection string and opens (or creates) the catalog's database with it;
+    // any failure leaves the object not open.
+    template <typename Attach>
+    Result attach(std::u16string_view text, std::u16string_view moreText, Attach&& attach_catalog);
 
     std::unique_ptr<ado::Catalog> catalog_;
     std::unique_ptr<ado::CatalogTable> table_;
