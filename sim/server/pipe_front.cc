@@ -53,10 +53,7 @@ int PipeFront::start() {
 void PipeFront::stop() {
     stopping_.store(true);
     if (acceptor_.joinable()) acceptor_.join();
-    {
-        std::lock_guard lock(connections_mutex_);
-        for (auto& c : connections_) platform::pipe_shutdown(c->fd);
-    }
+    connections_.for_each([](Connection& c) { platform::pipe_shutdown(c.fd); });
     reap(true);
     if (listener_) listener_->close();
     listener_.reset();
@@ -72,22 +69,9 @@ void PipeFront::set_refuse_accept(bool refuse) {
 }
 
 void PipeFront::reap(bool all) {
-    std::list<std::unique_ptr<Connection>> ended;
-    {
-        std::lock_guard lock(connections_mutex_);
-        for (auto it = connections_.begin(); it != connections_.end();) {
-            if (all || (*it)->done.load()) {
-                ended.push_back(std::move(*it));
-                it = connections_.erase(it);
-            } else {
-                ++it;
-            }
-        }
-    }
-    for (auto& c : ended) {
-        if (c->thread.joinable()) c->thread.join();
-        if (c->fd >= 0) ::close(c->fd);
-    }
+    connections_.reap(all, [](Connection& c) {
+        if (c.fd >= 0) ::close(c.fd);
+    });
 }
 
 void PipeFront::accept_loop() {
@@ -99,12 +83,7 @@ void PipeFront::accept_loop() {
             std::this_thread::sleep_for(std::chrono::milliseconds(kPollSliceMs));
             continue;
         }
-        size_t open_connections;
-        {
-            std::lock_guard lock(connections_mutex_);
-            open_connections = connections_.size();
-        }
-        if (open_connections >= options_.max_connections) {
+        if (connections_.size() >= options_.max_connections) {
             std::this_thread::sleep_for(std::chrono::milliseconds(kPollSliceMs));
             continue;
         }
@@ -113,10 +92,7 @@ void PipeFront::accept_loop() {
         accepted_.fetch_add(1);
         auto connection = std::make_unique<Connection>();
         connection->fd = fd;
-        Connection& c = *connection;
-        std::lock_guard lock(connections_mutex_);
-        connections_.push_back(std::move(connection));
-        c.thread = std::thread([this, &c] { serve(c); });
+        connections_.start(std::move(connection), [this](Connection& c) { serve(c); });
     }
     // At the end of its life the server goes away like a stopped one.
     if (!stopping_.load() && listener_) {

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "platform/pipe_socket.h"
+#include "server/connection_set.h"
 #include "server/dispatcher.h"
 
 namespace sim_server {
@@ -68,8 +69,7 @@ class PipeFront {
     std::atomic<bool> refuse_accept_{false};
     std::atomic<bool> refusing_{false};  // the acceptor has seen refuse_accept_
     std::atomic<uint32_t> accepted_{0};
-    std::mutex connections_mutex_;
-    std::list<std::unique_ptr<Connection>> connections_;
+    ConnectionSet<Connection> connections_;
 };
 
 }  // namespace sim_server

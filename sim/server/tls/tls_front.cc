@@ -77,10 +77,7 @@ int TlsFront::start() {
 void TlsFront::stop() {
     stopping_.store(true);
     if (acceptor_.joinable()) acceptor_.join();
-    {
-        std::lock_guard lock(connections_mutex_);
-        for (auto& c : connections_) shutdown(c->fd, SHUT_RDWR);
-    }
+    connections_.for_each([](Connection& c) { shutdown(c.fd, SHUT_RDWR); });
     reap(true);
     if (listen_fd_ >= 0) ::close(listen_fd_);
     listen_fd_ = -1;
@@ -89,22 +86,9 @@ void TlsFront::stop() {
 }
 
 void TlsFront::reap(bool all) {
-    std::list<std::unique_ptr<Connection>> ended;
-    {
-        std::lock_guard lock(connections_mutex_);
-        for (auto it = connections_.begin(); it != connections_.end();) {
-            if (all || (*it)->done.load()) {
-                ended.push_back(std::move(*it));
-                it = connections_.erase(it);
-            } else {
-                ++it;
-            }
-        }
-    }
-    for (auto& c : ended) {
-        if (c->thread.joinable()) c->thread.join();
-        if (c->fd >= 0) ::close(c->fd);
-    }
+    connections_.reap(all, [](Connection& c) {
+        if (c.fd >= 0) ::close(c.fd);
+    });
 }
 
 void TlsFront::accept_loop() {
@@ -125,10 +109,7 @@ void TlsFront::accept_loop() {
         accepted_.fetch_add(1);
         auto connection = std::make_unique<Connection>();
         connection->fd = fd;
-        Connection& c = *connection;
-        std::lock_guard lock(connections_mutex_);
-        connections_.push_back(std::move(connection));
-        c.thread = std::thread([this, &c] { serve(c); });
+        connections_.start(std::move(connection), [this](Connection& c) { serve(c); });
     }
 }
 

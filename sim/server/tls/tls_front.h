@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "server/connection_set.h"
 #include "server/dispatcher.h"
 
 typedef struct ssl_ctx_st SSL_CTX;
@@ -63,8 +64,7 @@ class TlsFront {
     std::thread acceptor_;
     std::atomic<bool> stopping_{false};
     std::atomic<uint32_t> accepted_{0};
-    std::mutex connections_mutex_;
-    std::list<std::unique_ptr<Connection>> connections_;
+    ConnectionSet<Connection> connections_;
 };
 
 }  // namespace sim_server

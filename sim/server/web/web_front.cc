@@ -98,10 +98,7 @@ int WebFront::start() {
 void WebFront::stop() {
     stopping_.store(true);
     if (acceptor_.joinable()) acceptor_.join();
-    {
-        std::lock_guard lock(connections_mutex_);
-        for (auto& c : connections_) shutdown(c->fd, SHUT_RDWR);
-    }
+    connections_.for_each([](Connection& c) { shutdown(c.fd, SHUT_RDWR); });
     reap(true);
     if (listener_ != nullptr) free_context(listener_);
     listener_ = nullptr;
@@ -129,23 +126,10 @@ std::vector<WebCall> WebFront::calls() const {
 }
 
 void WebFront::reap(bool all) {
-    std::list<std::unique_ptr<Connection>> ended;
-    {
-        std::lock_guard lock(connections_mutex_);
-        for (auto it = connections_.begin(); it != connections_.end();) {
-            if (all || (*it)->done.load()) {
-                ended.push_back(std::move(*it));
-                it = connections_.erase(it);
-            } else {
-                ++it;
-            }
-        }
-    }
-    for (auto& c : ended) {
-        if (c->thread.joinable()) c->thread.join();
-        if (c->ctx != nullptr) free_context(c->ctx);
-        if (c->fd >= 0) ::close(c->fd);
-    }
+    connections_.reap(all, [](Connection& c) {
+        if (c.ctx != nullptr) free_context(c.ctx);
+        if (c.fd >= 0) ::close(c.fd);
+    });
 }
 
 void WebFront::accept_loop() {
@@ -164,10 +148,7 @@ void WebFront::accept_loop() {
             continue;
         }
         connection->ctx->fclosesocket = shutdown_only;
-        Connection& c = *connection;
-        std::lock_guard lock(connections_mutex_);
-        connections_.push_back(std::move(connection));
-        c.thread = std::thread([this, &c] { serve(c); });
+        connections_.start(std::move(connection), [this](Connection& c) { serve(c); });
     }
 }
 

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "server/connection_set.h"
 #include "server/dispatcher.h"
 
 struct soap;
@@ -90,8 +91,7 @@ class WebFront {
     std::vector<WebCall> calls_;
     std::deque<int> http_statuses_;
     std::deque<std::string> soap_faults_;
-    std::mutex connections_mutex_;
-    std::list<std::unique_ptr<Connection>> connections_;
+    ConnectionSet<Connection> connections_;
 };
 
 }  // namespace sim_server
