@@ -29,7 +29,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<qvr::ChannelRecord> channels(channel_total(header));
     (void)read_channel_config(read_at, header, channels);
 
+    // recordSize itself is bounded only by the format; a record that is present is bounded
+    // by the file.
+    if (header.recordCount == 0) return 0;
     const auto record_size = static_cast<std::size_t>(header.recordSize);
+    if (record_size > size) __builtin_trap();
     std::vector<std::uint8_t> record(record_size);
     for (std::int32_t i = 0; i < std::min(header.recordCount, 16); ++i) {
         const std::size_t at = static_cast<std::size_t>(header.dataStart) + static_cast<std::size_t>(i) * record_size;
