@@ -15,9 +15,10 @@ int lock_byte(int fd, std::uint64_t offset);
 // Gives the byte at `offset` free again (0 also when it was not locked).
 int unlock_byte(int fd, std::uint64_t offset);
 
-// 0 when no other open file description holds a lock that overlaps `length` bytes from
-// `offset` ("locked by someone else"); -1 with ERROR_LOCK_VIOLATION (33) when one does. A
-// length of 0 probes nothing and succeeds. Locks of `fd`'s own description never count.
+// 0 when no other open file description holds an exclusive lock (the kind lock_byte takes)
+// that overlaps `length` bytes from `offset` ("locked by someone else"); -1 with
+// ERROR_LOCK_VIOLATION (33) when one does. A length of 0 probes nothing and succeeds. Locks
+// of `fd`'s own description never count.
 int probe_range(int fd, std::uint64_t offset, std::uint64_t length);
 
 // Owns the lock of one byte: given free on destruction or by unlock().
