@@ -68,26 +68,46 @@ std::string format_event_line(const TimeStamp& time, std::string_view text, Even
 
 std::optional<LineTime> ParseTextLineTime(std::string_view line) {
     const std::string text(line.substr(0, std::min(line.size(), kReadLimit)));
-    int a = 0, b = 0, c = 0, d = 0, e = 0, f = 0, fraction = 0;
-    bool has_fraction = true;
-    std::optional<std::int32_t> seconds;
+    // Tried in this order. "%1s" in place of "%*s": a text token must follow, and its first
+    // character is enough; the fraction is bounded so that no digit string overflows the scan.
+    struct Form {
+        const char* format;
+        EventLineForm form;
+        bool fraction;
+    };
+    static constexpr Form kForms[] = {
+        {"%2d/%2d/%2d %2d:%2d:%2d.%7d %1s", EventLineForm::DateFirst, true},
+        {"%2d:%2d:%2d.%7d %2d/%2d/%2d %1s", EventLineForm::TimeFirst, true},
+        {"%2d/%2d/%2d %2d:%2d:%2d %1s", EventLineForm::DateFirst, false},
+        {"%2d:%2d:%2d %2d/%2d/%2d %1s", EventLineForm::TimeFirst, false},
+    };
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, fraction = 0;
     char rest[2];
-    // "%1s" in place of "%*s": a text token must follow, and its first character is enough;
-    // the fraction is bounded so that no digit string can overflow the scan.
-    if (std::sscanf(text.c_str(), "%2d/%2d/%2d %2d:%2d:%2d.%7d %1s", &a, &b, &c, &d, &e, &f, &fraction, rest) == 8)
-        seconds = utc_seconds(a, b, c, d, e, f);
-    else if (std::sscanf(text.c_str(), "%2d:%2d:%2d.%7d %2d/%2d/%2d %1s", &d, &e, &f, &fraction, &c, &b, &a, rest) == 8)
-        seconds = utc_seconds(a, b, c, d, e, f);
-    else if (has_fraction = false;
-             std::sscanf(text.c_str(), "%2d/%2d/%2d %2d:%2d:%2d %1s", &a, &b, &c, &d, &e, &f, rest) == 7)
-        seconds = utc_seconds(a, b, c, d, e, f);
-    else if (std::sscanf(text.c_str(), "%2d:%2d:%2d %2d/%2d/%2d %1s", &d, &e, &f, &c, &b, &a, rest) == 7)
-        seconds = utc_seconds(a, b, c, d, e, f);
+    const Form* matched = nullptr;
+    for (const Form& form : kForms) {
+        int fields = 0;
+        if (form.form == EventLineForm::DateFirst && form.fraction)
+            fields = std::sscanf(text.c_str(), form.format, &year, &month, &day, &hour, &minute, &second, &fraction, rest);
+        else if (form.form == EventLineForm::TimeFirst && form.fraction)
+            fields = std::sscanf(text.c_str(), form.format, &hour, &minute, &second, &fraction, &day, &month, &year, rest);
+        else if (form.form == EventLineForm::DateFirst)
+            fields = std::sscanf(text.c_str(), form.format, &year, &month, &day, &hour, &minute, &second, rest);
+        else
+            fields = std::sscanf(text.c_str(), form.format, &hour, &minute, &second, &day, &month, &year, rest);
+        if (fields == (form.fraction ? 8 : 7)) {
+            matched = &form;
+            break;
+        }
+    }
+    if (matched == nullptr) return std::nullopt;
+    const bool has_fraction = matched->fraction;
+    const std::optional<std::int32_t> seconds = utc_seconds(year, month, day, hour, minute, second);
     if (!seconds) return std::nullopt;
 
     LineTime result;
     result.time.seconds = *seconds;
     result.text_at = text_position(line);
+    result.form = matched->form;
     if (has_fraction && result.text_at != 18) {
         if (fraction < 0) return std::nullopt;
         if (result.text_at == 22) {

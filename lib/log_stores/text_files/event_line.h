@@ -19,6 +19,7 @@ std::string format_event_line(const TimeStamp& time, std::string_view text, Even
 struct LineTime {
     TimeStamp time{};
     std::size_t text_at = 0;  // where the text begins in the line
+    EventLineForm form = EventLineForm::DateFirst;
 };
 
 // The time of an event line in either form; nullopt when no form matches or a field lies
