@@ -99,4 +99,110 @@ TEST_F(TextEditFile, EditsOfSeveralProcessesAreNeverLost) {
     EXPECT_EQ(text.size(), 3 * std::string("[A]\r\nA 149\r\n").size());
 }
 
+struct AddCase {
+    const char* note;
+    std::string old;
+    TimeStamp time;
+    std::string text;
+    const char* match;
+    std::string expected;
+};
+
+// 09/03/05 14:07:09 is 1236262029.
+const std::string kEvents = "[HEADER]\r\nh\r\n[TEXT]\r\n09/03/05 14:07:08 early\r\n09/03/05 14:07:09.250 pump on\r\n"
+                            "no time here\r\n09/03/05 14:07:10 late\r\n[POSITIONS]\r\np\r\n";
+
+TEST_F(TextEditFile, EventLinesGoInTimeOrderAndTiesFollowTheMatchText) {
+    const auto with = [](std::string_view lines) {
+        return "[HEADER]\r\nh\r\n[TEXT]\r\n" + std::string(lines) + "[POSITIONS]\r\np\r\n";
+    };
+    const AddCase cases[] = {
+        {"between", kEvents, {1236262029, 500, 0}, "valve", nullptr,
+         with("09/03/05 14:07:08 early\r\n09/03/05 14:07:09.250 pump on\r\nno time here\r\n"
+              "09/03/05 14:07:09.500 valve\r\n09/03/05 14:07:10 late\r\n")},
+        {"first", kEvents, {1236262000, 0, 0}, "start", nullptr,
+         with("09/03/05 14:06:40 start\r\n09/03/05 14:07:08 early\r\n09/03/05 14:07:09.250 pump on\r\n"
+              "no time here\r\n09/03/05 14:07:10 late\r\n")},
+        {"after the last", kEvents, {1236262030, 0, 1}, "end\r\nof run", nullptr,
+         with("09/03/05 14:07:08 early\r\n09/03/05 14:07:09.250 pump on\r\nno time here\r\n"
+              "09/03/05 14:07:10 late\r\n09/03/05 14:07:10.000001 end  of run\r\n")},
+        {"tie replaced by match", kEvents, {1236262029, 250, 0}, "pump off", "pump",
+         with("09/03/05 14:07:08 early\r\n09/03/05 14:07:09.250 pump off\r\nno time here\r\n"
+              "09/03/05 14:07:10 late\r\n")},
+        {"tie without match goes after", kEvents, {1236262029, 250, 0}, "fan on", "fan",
+         with("09/03/05 14:07:08 early\r\n09/03/05 14:07:09.250 pump on\r\nno time here\r\n"
+              "09/03/05 14:07:09.250 fan on\r\n09/03/05 14:07:10 late\r\n")},
+        {"tie removed by empty text", kEvents, {1236262029, 250, 0}, "", "pump",
+         with("09/03/05 14:07:08 early\r\nno time here\r\n09/03/05 14:07:10 late\r\n")},
+        {"microseconds make no tie", kEvents, {1236262029, 250, 1}, "x", nullptr,
+         with("09/03/05 14:07:08 early\r\n09/03/05 14:07:09.250 pump on\r\nno time here\r\n"
+              "09/03/05 14:07:09.250001 x\r\n09/03/05 14:07:10 late\r\n")},
+        {"missing section", "[HEADER]\r\nh", {1236262029, 0, 0}, "a", nullptr,
+         "[HEADER]\r\nh\r\n[TEXT]\r\n09/03/05 14:07:09 a\r\n"},
+        {"last line without CR LF", "[TEXT]\r\n09/03/05 14:07:08 x", {1236262029, 0, 0}, "a", nullptr,
+         "[TEXT]\r\n09/03/05 14:07:08 x\r\n09/03/05 14:07:09 a\r\n"},
+        {"missing file", "", {1236262029, 0, 0}, "a", nullptr, "[TEXT]\r\n09/03/05 14:07:09 a\r\n"},
+    };
+    for (const AddCase& c : cases) {
+        SCOPED_TRACE(c.note);
+        std::filesystem::remove(path_);
+        if (!c.old.empty()) qvr_test::write_file(path_, c.old);
+        ASSERT_EQ(AddTextLine(path_.string(), "TEXT", c.time, c.text, c.match), 0);
+        EXPECT_EQ(qvr_test::read_file(path_), c.expected);
+    }
+}
+
+TEST_F(TextEditFile, TheEventsFileIsOneSectionWrittenTimeFirst) {
+    qvr_test::write_file(path_, "14:07:08 05/03/09 early\r\n14:07:10 05/03/09 late\r\n");
+    ASSERT_EQ(AddTextLine(path_.string(), "TEXT", {1236262029, 0, 0}, "mid", nullptr,
+                          {EventLineForm::TimeFirst, true}),
+              0);
+    EXPECT_EQ(qvr_test::read_file(path_),
+              "14:07:08 05/03/09 early\r\n14:07:09 05/03/09 mid\r\n14:07:10 05/03/09 late\r\n");
+}
+
+TEST_F(TextEditFile, Utf16FilesStayUtf16) {
+    const auto utf16 = [](std::u16string_view text) {
+        std::string bytes = "\xFF\xFE";
+        for (const char16_t unit : text) {
+            bytes += static_cast<char>(unit & 0xFF);
+            bytes += static_cast<char>(unit >> 8);
+        }
+        return bytes;
+    };
+    qvr_test::write_file(path_, utf16(u"[TEXT]\r\n09/03/05 14:07:10 \u4e2d late\r\n"));
+    ASSERT_EQ(AddTextLine(path_.string(), "TEXT", {1236262029, 0, 0}, "\xFC" "ber", nullptr), 0);
+    EXPECT_EQ(qvr_test::read_file(path_),
+              utf16(u"[TEXT]\r\n09/03/05 14:07:09 \u00fcber\r\n09/03/05 14:07:10 \u4e2d late\r\n"));
+}
+
+TEST_F(TextEditFile, TwoProcessesAddingLinesLeaveThemAllInTimeOrder) {
+    constexpr int kCount = 1000;
+    std::vector<qvr_test::ChildProcess> children;
+    for (const char* id : {"0", "1"})
+        children.push_back(qvr_test::ChildProcess::spawn(qvr_test::bin_path("text_file_client"),
+                                                         {"add", path_.string(), id, std::to_string(kCount)}, {},
+                                                         true));
+    for (auto& child : children) {
+        EXPECT_NE(child.read_stdout(120s, "\n").find("result 0"), std::string::npos);
+        EXPECT_EQ(child.wait_exit_code(120s), 0);
+    }
+    const std::string text = qvr_test::read_file(path_);
+    ASSERT_EQ(text.rfind("[TEXT]\r\n", 0), 0u);
+    std::size_t at = 8;
+    std::int64_t previous = -1;
+    int lines = 0;
+    while (at < text.size()) {
+        const std::size_t end = text.find("\r\n", at);
+        ASSERT_NE(end, std::string::npos);
+        const auto read = ParseTextLineTime(std::string_view(text).substr(at, end - at));
+        ASSERT_TRUE(read);
+        EXPECT_GT(read->time.seconds, previous);
+        previous = read->time.seconds;
+        ++lines;
+        at = end + 2;
+    }
+    EXPECT_EQ(lines, 2 * kCount);
+}
+
 }  // namespace

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <thread>
 
+#include "platform/ado/text_codec.h"
 #include "platform/file_io.h"
 #include "platform/file_save.h"
 #include "platform/last_error.h"
@@ -68,6 +69,82 @@ int save_with_retries(const std::string& path, std::string_view content) {
     }
 }
 
+bool is_utf16(std::string_view bytes) {
+    return bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+           static_cast<unsigned char>(bytes[1]) == 0xFE;
+}
+
+template <class Text>
+Text widen(std::string_view text);
+template <>
+std::string widen<std::string>(std::string_view text) { return std::string(text); }
+template <>
+std::u16string widen<std::u16string>(std::string_view text) { return ado::utf16_from_cp1252(text); }
+
+bool same_time(const TimeStamp& a, const TimeStamp& b) {
+    return a.seconds == b.seconds && a.milliseconds == b.milliseconds && a.microseconds == b.microseconds;
+}
+
+// 1 when a is later than b.
+bool later(const TimeStamp& a, const TimeStamp& b) {
+    const auto ua = static_cast<std::uint32_t>(a.seconds), ub = static_cast<std::uint32_t>(b.seconds);
+    if (ua != ub) return ua > ub;
+    if (a.milliseconds != b.milliseconds) return a.milliseconds > b.milliseconds;
+    return a.microseconds > b.microseconds;
+}
+
+// The file's lines with `line` put in by the rules of AddTextLine. Works on 8-bit or UTF-16 text.
+template <class Text>
+Text with_event_line(const Text& old, const Text& header, const Text& line, const Text* match, bool remove,
+                     const TimeStamp& time, bool whole_file) {
+    using View = std::basic_string_view<typename Text::value_type>;
+    const Text crlf = widen<Text>("\r\n");
+    const View all(old);
+    Text out;
+    out.reserve(old.size() + line.size() + header.size() + 4);
+    bool inside = whole_file, found = whole_file, done = false;
+    const auto put_new = [&] {
+        if (!remove) out += line + crlf;
+        done = true;
+    };
+    std::size_t at = 0;
+    while (at < all.size()) {
+        std::size_t end = all.find(View(crlf), at);
+        const bool has_end = end != View::npos;
+        end = has_end ? end + 2 : all.size();
+        const View current = all.substr(at, end - at);
+        at = end;
+        if (!done && inside && !whole_file && !current.empty() && current.front() == '[') {
+            put_new();  // the section ends here
+            inside = false;
+        } else if (!done && inside) {
+            const View bare = has_end ? current.substr(0, current.size() - 2) : current;
+            if (const auto read = ParseTextLineTime(bare)) {
+                const View rest = bare.substr(std::min(read->text_at, bare.size()));
+                if (same_time(read->time, time) && (match == nullptr || rest.substr(0, match->size()) == View(*match))) {
+                    put_new();  // replaces this line
+                    continue;
+                }
+                if (later(read->time, time)) put_new();
+            }
+        } else if (!done && !inside && !found && current.substr(0, header.size()) == View(header)) {
+            inside = found = true;
+        }
+        out += current;
+        if (!has_end && inside && !done) out += crlf;  // the new line follows a last line without CR LF
+    }
+    if (!done) {
+        if (!found) {
+            if (!out.empty() && View(out).substr(out.size() >= 2 ? out.size() - 2 : 0) != View(crlf)) out += crlf;
+            out += header + crlf;
+        } else if (!out.empty() && View(out).substr(out.size() >= 2 ? out.size() - 2 : 0) != View(crlf)) {
+            out += crlf;
+        }
+        put_new();
+    }
+    return out;
+}
+
 }  // namespace
 
 std::string replaced_section(std::string_view old, std::string_view section, std::string_view text) {
@@ -116,6 +193,39 @@ int ReplaceTextSection(const std::string& path, std::string_view section, std::s
         return platform::fail(platform::kErrorInvalidData);
     if (save_with_retries(path, replaced_section(old, section, text)) != 0) return -1;
     return 1;
+}
+
+int AddTextLine(const std::string& path, std::string_view section, const TimeStamp& time, std::string_view text,
+                const char* match, const EventTarget& target) {
+    if (section.empty() && !target.whole_file) return platform::fail(platform::kErrorInvalidParameter);
+    EditLock lock;
+    if (const int rc = lock.take(path); rc != 0) return rc;
+    std::string old;
+    if (lseek(lock.fd(), 0, SEEK_SET) < 0 || platform::read_to_end(lock.fd(), old, kMaxTextFile) != 0) return -1;
+    const std::string line = format_event_line(time, text, target.form);
+    const bool remove = text.empty();
+    const std::string header = header_of(section);
+    std::string content;
+    if (is_utf16(old)) {
+        std::u16string wide;
+        for (std::size_t i = 2; i + 1 < old.size(); i += 2)
+            wide += static_cast<char16_t>(static_cast<unsigned char>(old[i]) |
+                                          (static_cast<unsigned char>(old[i + 1]) << 8));
+        const std::u16string wide_match = match == nullptr ? std::u16string() : ado::utf16_from_cp1252(match);
+        const std::u16string result =
+            with_event_line<std::u16string>(wide, ado::utf16_from_cp1252(header), ado::utf16_from_cp1252(line),
+                                            match == nullptr ? nullptr : &wide_match, remove, time, target.whole_file);
+        content = "\xFF\xFE";
+        for (const char16_t unit : result) {
+            content += static_cast<char>(unit & 0xFF);
+            content += static_cast<char>(unit >> 8);
+        }
+    } else {
+        const std::string narrow_match = match == nullptr ? std::string() : std::string(match);
+        content = with_event_line<std::string>(old, header, line, match == nullptr ? nullptr : &narrow_match, remove,
+                                               time, target.whole_file);
+    }
+    return save_with_retries(path, content) == 0 ? 0 : -1;
 }
 
 }  // namespace log_stores::text_files
