@@ -11,6 +11,7 @@ inline constexpr int kErrorPathNotFound = 3;
 inline constexpr int kErrorAccessDenied = 5;
 inline constexpr int kErrorNotEnoughMemory = 8;
 inline constexpr int kErrorInvalidData = 13;
+inline constexpr int kErrorLockViolation = 33;  // a byte range another open file holds
 inline constexpr int kErrorHandleEof = 38;
 inline constexpr int kErrorBadNetPath = 53;
 inline constexpr int kErrorBadNetName = 67;  // index or range beyond a shared area
