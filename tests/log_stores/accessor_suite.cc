@@ -154,6 +154,29 @@ TEST_F(ACCESSOR_SUITE, AMissingTableIsReportedAlike) {
     EXPECT_EQ(schema_.TableExists(u"LOGGERS"), 1);
 }
 
+// A server holds other databases; their tables and columns are never taken for this one's.
+TEST_F(ACCESSOR_SUITE, AnotherDatabasesTablesAreNotThisOnes) {
+#ifdef ACCESSOR_ON_MARIADB
+    MariaDatabase other(*mariadb_server());
+#else
+    SqliteDatabase other;
+#endif
+    CLogDbAcc there;
+    ASSERT_EQ(there.OpenConnection(other.connection_string(), u""), 0) << there.ErrorText();
+    ASSERT_EQ(there.SetConnected(), 0);
+    ASSERT_EQ(there.ExecuteSql(u"CREATE TABLE ELSEWHERE (a integer)"), 0) << there.ErrorText();
+    ASSERT_EQ(there.ExecuteSql(u"CREATE TABLE SHARED (a integer, b integer, c integer)"), 0) << there.ErrorText();
+    sql("CREATE TABLE SHARED (a integer)");
+
+    EXPECT_EQ(schema_.TableExists(u"ELSEWHERE"), 1);
+    int32_t tables = -1;
+    ASSERT_EQ(schema_.GetTableCount(&tables), 0);
+    EXPECT_EQ(tables, 1);
+    ASSERT_EQ(schema_.SelectTable(u"SHARED"), 0) << schema_.ErrorText();
+    ASSERT_NE(schema_.CurrentTable(), nullptr);
+    EXPECT_EQ(schema_.CurrentTable()->columns.size(), 1u);
+}
+
 TEST_F(ACCESSOR_SUITE, TextsRoundTripInWindows1252AndUtf16) {
     sql("CREATE TABLE T (n integer, sUnits char(12), sDescription varchar(32))");
     // An 8-bit statement as the stores build them, in Windows-1252.

@@ -40,6 +40,26 @@ std::string column_definition(const Connection& c, const CatalogColumn& column) 
     return c.dialect().quote_identifier(utf8_from_utf16(column.name)) + " " + type;
 }
 
+// The connection's own database, for the catalog functions: given no catalog, a server's
+// driver lists the tables and columns of every database the user can see, so a table of the
+// same name in another database would be taken for this one's. SQLite files have one.
+class OwnCatalog {
+  public:
+    explicit OwnCatalog(const Connection& c) {
+        if (c.dialect().engine() == Engine::sqlite) return;
+        SQLINTEGER length = 0;
+        if (!odbc_ok(SQLGetConnectAttr(c.handle(), SQL_ATTR_CURRENT_CATALOG, name_.data(),
+                                       static_cast<SQLINTEGER>(name_.size() - 1), &length)) ||
+            length <= 0 || static_cast<size_t>(length) >= name_.size())
+            name_[0] = 0;
+    }
+    SQLCHAR* name() { return name_[0] != 0 ? name_.data() : nullptr; }
+    SQLSMALLINT length() const { return name_[0] != 0 ? SQL_NTS : 0; }
+
+  private:
+    std::array<SQLCHAR, 256> name_{};
+};
+
 // SQLite's own bookkeeping tables (sqlite_sequence of an auto-increment column).
 bool is_internal(const Connection& c, std::string_view name) {
     return c.dialect().engine() == Engine::sqlite && name.starts_with("sqlite_");
@@ -93,7 +113,8 @@ int64_t Catalog::table_count() {
     Connection& c = require_connection();
     OdbcHandle stmt = allocate_handle(SQL_HANDLE_STMT, c.handle(), c.provider());
     SQLCHAR type[] = "TABLE";
-    if (!odbc_ok(SQLTables(stmt.get(), nullptr, 0, nullptr, 0, nullptr, 0, type, SQL_NTS)))
+    OwnCatalog own(c);
+    if (!odbc_ok(SQLTables(stmt.get(), own.name(), own.length(), nullptr, 0, nullptr, 0, type, SQL_NTS)))
         c.raise_from(SQL_HANDLE_STMT, stmt.get());
     int64_t n = 0;
     while (odbc_ok(SQLFetch(stmt.get()))) {
@@ -112,7 +133,8 @@ std::optional<CatalogTable> Catalog::find_table(std::u16string_view name) {
     std::string wanted = utf8_from_utf16(name);
     OdbcHandle stmt = allocate_handle(SQL_HANDLE_STMT, c.handle(), c.provider());
     SQLCHAR type[] = "TABLE";
-    if (!odbc_ok(SQLTables(stmt.get(), nullptr, 0, nullptr, 0, nullptr, 0, type, SQL_NTS)))
+    OwnCatalog own(c);
+    if (!odbc_ok(SQLTables(stmt.get(), own.name(), own.length(), nullptr, 0, nullptr, 0, type, SQL_NTS)))
         c.raise_from(SQL_HANDLE_STMT, stmt.get());
     std::optional<std::u16string> found;
     while (odbc_ok(SQLFetch(stmt.get()))) {
@@ -137,7 +159,7 @@ std::optional<CatalogTable> Catalog::find_table(std::u16string_view name) {
     OdbcHandle cols = allocate_handle(SQL_HANDLE_STMT, c.handle(), c.provider());
     std::vector<SQLCHAR> tname(wanted.begin(), wanted.end());
     tname.push_back(0);
-    if (odbc_ok(SQLColumns(cols.get(), nullptr, 0, nullptr, 0, tname.data(), SQL_NTS, nullptr, 0))) {
+    if (odbc_ok(SQLColumns(cols.get(), own.name(), own.length(), nullptr, 0, tname.data(), SQL_NTS, nullptr, 0))) {
         while (odbc_ok(SQLFetch(cols.get()))) {
             std::array<SQLCHAR, 256> text{};
             SQLLEN length = 0;
