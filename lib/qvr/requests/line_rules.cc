@@ -54,7 +54,7 @@ bool processor_from_line(const std::vector<std::string>& fields, std::span<const
     const std::string print = field(fields, 1);
     if (name.empty() || name.size() > kNameMax || print.size() > kPrintNameMax)
         return false;  // the names' own rules
-    // Duplicates are judged before the channel specification, as the rules are ordered.
+    // Duplicates are judged before the channel field, as the rules are ordered.
     const std::string upper = platform::ascii_upper_copy(name);
     const std::string& shown = print.empty() ? name : print;
     for (const ProcessorRecord& e : earlier) {
