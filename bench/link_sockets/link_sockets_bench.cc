@@ -25,6 +25,7 @@
 #include "server/pipe_front.h"
 #include "server/tls/tls_front.h"
 #include "server/web/web_front.h"
+#include "socket_bench_sandbox.h"
 
 namespace {
 
@@ -35,22 +36,6 @@ double micros(Clock::duration d) { return std::chrono::duration<double, std::mic
 void fail(const char* what) {
     std::fprintf(stderr, "bench_link_sockets: %s\n", what);
     std::exit(1);
-}
-
-void run(const std::string& dir, const std::string& command) {
-    if (std::system(("cd '" + dir + "' && " + command + " >/dev/null 2>&1").c_str()) != 0) fail(command.c_str());
-}
-
-// A CA and a certificate for 127.0.0.2.
-void make_certificates(const std::string& dir) {
-    run(dir, "openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -subj /CN=BenchCA -days 2 -out ca.crt");
-    run(dir, "openssl req -newkey rsa:2048 -nodes -keyout server.key -subj /CN=server -out server.csr");
-    if (FILE* ext = std::fopen((dir + "/server.ext").c_str(), "w")) {
-        std::fputs("subjectAltName=IP:127.0.0.2\n", ext);
-        std::fclose(ext);
-    }
-    run(dir, "openssl x509 -req -in server.csr -CA ca.crt -CAkey ca.key -CAcreateserial -days 2 -extfile server.ext "
-             "-out server.crt");
 }
 
 struct Percentiles {
@@ -101,23 +86,7 @@ void large(const char* name, const std::string& server, int count) {
 
 int main(int argc, char** argv) {
     const bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
-    char folder[] = "/tmp/bench_link_sockets.XXXXXX";
-    if (mkdtemp(folder) == nullptr) return 1;
-    const std::string dir = folder;
-    // Our own prefix, runtime folder and registry, so a real installation is never met.
-    setenv("QUORVANE_IPC_PREFIX", ("qvrsock" + std::to_string(getpid()) + ".").c_str(), 1);
-    setenv("QUORVANE_RUNTIME_DIR", (dir + "/run").c_str(), 1);
-    setenv("BREVANTIC_REGISTRY_DIR", dir.c_str(), 1);
-    make_certificates(dir);
-    {
-        platform::RegistryKey key;
-        if (platform::RegistryKey::create(platform::RegistryHive::machine, kProductKey, platform::kKeyAllAccess, key) !=
-                0 ||
-            key.set_string("TlsCAFile", dir + "/ca.crt") != 0)
-            fail("registry");
-    }
-    tls_RegisterTransport();
-    web_RegisterTransport();
+    const std::string dir = socket_bench::make_sandbox("bench_link_sockets", "qvrsock");
 
     sim_server::Dispatcher dispatcher;
     sim_server::add_core_handlers(dispatcher);

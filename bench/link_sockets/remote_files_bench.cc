@@ -29,6 +29,7 @@
 #include "server/request_handlers.h"
 #include "server/tls/tls_front.h"
 #include "server/web/web_front.h"
+#include "socket_bench_sandbox.h"
 
 namespace {
 
@@ -42,22 +43,6 @@ double seconds(Clock::duration d) { return std::chrono::duration<double>(d).coun
 void fail(const std::string& what) {
     std::fprintf(stderr, "bench_link_sockets_remote_files: %s (error %d)\n", what.c_str(), platform::last_error());
     std::exit(1);
-}
-
-void run(const std::string& dir, const std::string& command) {
-    if (std::system(("cd '" + dir + "' && " + command + " >/dev/null 2>&1").c_str()) != 0) fail(command);
-}
-
-// A CA and a certificate for 127.0.0.2.
-void make_certificates(const std::string& dir) {
-    run(dir, "openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -subj /CN=BenchCA -days 2 -out ca.crt");
-    run(dir, "openssl req -newkey rsa:2048 -nodes -keyout server.key -subj /CN=server -out server.csr");
-    if (FILE* ext = std::fopen((dir + "/server.ext").c_str(), "w")) {
-        std::fputs("subjectAltName=IP:127.0.0.2\n", ext);
-        std::fclose(ext);
-    }
-    run(dir, "openssl x509 -req -in server.csr -CA ca.crt -CAkey ca.key -CAcreateserial -days 2 -extfile server.ext "
-             "-out server.crt");
 }
 
 struct Figures {
@@ -93,22 +78,7 @@ Figures measure(const std::string& server, const std::string& dir, sim_server::D
 
 int main(int argc, char** argv) {
     const bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
-    char folder[] = "/tmp/bench_link_sockets_remote_files.XXXXXX";
-    if (mkdtemp(folder) == nullptr) return 1;
-    const std::string dir = folder;
-    // Our own prefix, runtime folder and registry, so a real installation is never met.
-    setenv("QUORVANE_IPC_PREFIX", ("qvrsockrf" + std::to_string(getpid()) + ".").c_str(), 1);
-    setenv("QUORVANE_RUNTIME_DIR", (dir + "/run").c_str(), 1);
-    setenv("BREVANTIC_REGISTRY_DIR", dir.c_str(), 1);
-    make_certificates(dir);
-    {
-        platform::RegistryKey key;
-        if (platform::RegistryKey::create(platform::RegistryHive::machine, kProductKey, platform::kKeyAllAccess, key) !=
-                0 ||
-            key.set_string("TlsCAFile", dir + "/ca.crt") != 0)
-            fail("registry");
-    }
-    if (tls_RegisterTransport() != 0 || web_RegisterTransport() != 0) fail("register the transports");
+    const std::string dir = socket_bench::make_sandbox("bench_link_sockets_remote_files", "qvrsockrf");
     int status = 0;
     {
         sim_server::ProductTree tree(dir + "/product");
