@@ -186,6 +186,11 @@ TEST_F(LoggerTextFiles, EightBitAndUtf16FilesReadAlike) {
     ASSERT_EQ(ReadSectionW(file("narrow.txt").string(), "TEXT", wide.data(), &size), 2);
     EXPECT_EQ(std::u16string(wide.data()), u"09/03/05 14:07:09 \u00fcber\r\n09/03/05 14:07:10 ?\r\n");
 
+    // A UTF-16 file hands its own units to the UTF-16 reading, even those Windows-1252 lacks.
+    size = wide.size();
+    ASSERT_EQ(ReadSectionW(file("wide.txt").string(), "TEXT", wide.data(), &size), 2);
+    EXPECT_EQ(std::u16string(wide.data()), u"09/03/05 14:07:09 \u00fcber\r\n09/03/05 14:07:10 \u4e2d\r\n");
+
     // Lines are taken while they and the NUL fit; the first that does not ends the reading.
     std::vector<char16_t> small(40, u'x');
     size = small.size();
