@@ -3,7 +3,10 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <string>

@@ -19,6 +19,7 @@ constexpr std::size_t kMaxTextFile = 64u << 20;
 
 // The whole file's bytes. 0; -2 cannot open; -1 read failure.
 int read_local_bytes(const std::string& file, std::string& bytes) {
+    bytes.clear();
     std::string local;
     if (local_text_path(file, local) != 0) return -2;
     const platform::UniqueFd fd = platform::open_file(local, O_RDONLY);
