@@ -69,11 +69,14 @@ std::string range_condition(int kind, const std::optional<TimeStamp>& lower, con
     return out;
 }
 
-bool refused_for_form(ado::HRESULT code) { return code == ado::kSyntax || code == ado::kConversion; }
+Attempt judge_failure(ado::HRESULT code) {
+    return code == ado::kSyntax || code == ado::kConversion ? Attempt::form_refused : Attempt::failed;
+}
 
-bool refused_for_form_last_error(int last_error) {
-    return last_error != 0 &&
-           (last_error == last_error_of(ado::kSyntax) || last_error == last_error_of(ado::kConversion));
+Attempt judge_last_error(int last_error) {
+    return last_error != 0 && (last_error == last_error_of(ado::kSyntax) || last_error == last_error_of(ado::kConversion))
+               ? Attempt::form_refused
+               : Attempt::failed;
 }
 
 LiteralKinds LiteralKinds::for_connection(std::string_view connection_string) {
@@ -91,18 +94,16 @@ std::vector<int> LiteralKinds::candidates(const ado::Dialect& dialect) const {
     return valid;
 }
 
-ado::HRESULT with_literal_kinds(LiteralKinds& kinds, const ado::Dialect& dialect,
-                                const std::function<ado::HRESULT(int kind)>& attempt) {
-    ado::HRESULT last = ado::kFail;
+bool with_literal_kinds(LiteralKinds& kinds, const ado::Dialect& dialect, const std::function<Attempt(int kind)>& attempt) {
     for (const int kind : kinds.candidates(dialect)) {
-        last = attempt(kind);
-        if (last == 0) {
+        const Attempt result = attempt(kind);
+        if (result == Attempt::accepted) {
             kinds.accept(kind);
-            return 0;
+            return true;
         }
-        if (!refused_for_form(last)) return last;
+        if (result == Attempt::failed) return false;
     }
-    return last;
+    return false;
 }
 
 }  // namespace log_stores::db_schema

@@ -31,12 +31,14 @@ std::string date_literal(int kind, std::int32_t seconds);
 // by " AND "; empty without bounds. lit() is the kind's literal of the seconds.
 std::string range_condition(int kind, const std::optional<TimeStamp>& lower, const std::optional<TimeStamp>& upper);
 
-// True when a statement with a time literal was refused for the literal's form (its syntax
-// or a conversion), so that the next kind may be tried; any other failure (a busy database,
-// a lost connection) is the operation's failure and teaches nothing about the kinds.
-bool refused_for_form(ado::HRESULT code);
-// The same judged from the last-error value the access objects leave.
-bool refused_for_form_last_error(int last_error);
+// What one attempt of a statement with a time literal came to. Only a refusal for the
+// literal's form (its syntax or a conversion) lets the next kind be tried; any other failure
+// (a busy database, a lost connection) is the operation's failure and teaches nothing about
+// the kinds.
+enum class Attempt { accepted, form_refused, failed };
+Attempt judge_failure(ado::HRESULT code);
+// The same judged from the last-error value the access objects leave on failure.
+Attempt judge_last_error(int last_error);
 
 // The kinds a store tries, lowest to highest: 0..2 when made, 2..2 for a Jet connection
 // string; the first kind accepted becomes the only one.
@@ -57,10 +59,8 @@ class LiteralKinds {
 };
 
 // One statement with a time literal, sent with the kinds in turn: `attempt` builds and sends
-// it with the kind and gives 0 or the failure's code. Stops at the first success (which fixes
-// the kind) or at a failure that is not about the literal's form. The code of the last
-// attempt, 0 on success.
-ado::HRESULT with_literal_kinds(LiteralKinds& kinds, const ado::Dialect& dialect,
-                                const std::function<ado::HRESULT(int kind)>& attempt);
+// it with the kind. Stops at the first acceptance (which fixes the kind: true) or at a failure
+// that is not about the literal's form (false, the kinds unchanged).
+bool with_literal_kinds(LiteralKinds& kinds, const ado::Dialect& dialect, const std::function<Attempt(int kind)>& attempt);
 
 }  // namespace log_stores::db_schema
