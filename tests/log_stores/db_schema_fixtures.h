@@ -37,7 +37,8 @@ struct BlockSpec {
     std::uint16_t last;
 };
 
-inline log_stores::LogHeader header_of(const std::vector<BlockSpec>& specs, bool tag_columns, bool sig_change) {
+inline log_stores::LogHeader header_of(const std::vector<BlockSpec>& specs, bool tag_columns,
+                                       bool sig_change) {
     log_stores::LogHeader h{};
     h.formatTag = 0x8001;
     h.tagColumns = tag_columns ? 1 : 0;
@@ -46,7 +47,8 @@ inline log_stores::LogHeader header_of(const std::vector<BlockSpec>& specs, bool
     std::int32_t size = 16;
     for (std::size_t b = 0; b < specs.size(); ++b) {
         auto& block = h.blocks[b];
-        std::memcpy(block.prefix.data(), specs[b].prefix.data(), std::min<std::size_t>(specs[b].prefix.size(), 2));
+        std::memcpy(block.prefix.data(), specs[b].prefix.data(),
+                    std::min<std::size_t>(specs[b].prefix.size(), 2));
         block.firstChannel = specs[b].first;
         block.lastChannel = specs[b].last;
         block.blockKind = 8;

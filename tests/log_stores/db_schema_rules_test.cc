@@ -54,12 +54,28 @@ TEST(RunNaming, TriesInOrderForEachFlagAndCounter) {
     const std::vector<PrefixCase> cases{
         {"first run, plain prefix", "L", "", true, false, 1, {{"L_", 1}, {"L_00000001_", 1}}},
         {"second run cannot use the plain prefix", "L", "", true, false, 2, {{"L_00000002_", 2}}},
-        {"with a run name prefix the plain one is tried again", "L", "Batch", true, false, 7,
+        {"with a run name prefix the plain one is tried again",
+         "L",
+         "Batch",
+         true,
+         false,
+         7,
          {{"Batch_", 7}, {"Batch_00000007_", 7}}},
         {"date prefix", "L", "", false, true, 3, {{"L_20240305_", 20240305}, {"L_00000003_", 3}}},
         {"every try", "L", "", true, true, 1, {{"L_", 1}, {"L_20240305_", 20240305}, {"L_00000001_", 1}}},
-        {"blanks and parentheses", "Line 1 (A)", "", true, false, 1, {{"Line_1__A__", 1}, {"Line_1__A__00000001_", 1}}},
-        {"every replaced character", "a #&*=+?!^(){}~<>:-z", "", false, false, 12,
+        {"blanks and parentheses",
+         "Line 1 (A)",
+         "",
+         true,
+         false,
+         1,
+         {{"Line_1__A__", 1}, {"Line_1__A__00000001_", 1}}},
+        {"every replaced character",
+         "a #&*=+?!^(){}~<>:-z",
+         "",
+         false,
+         false,
+         12,
          {{"a__________________z_00000012_", 12}}},
         {"apostrophes and quotes stay", "O'Neil \"x\"", "", false, false, 1, {{"O'Neil_\"x\"_00000001_", 1}}},
     };
@@ -108,7 +124,8 @@ TEST(RunNaming, StoredPrefixAndCollectionPrefixMatch) {
         {"Line_1__A__00000002_", "", true},           {"Line_2_00000001_", "Line 1 (A)", false},
         {"Batch_00000001_", "Batch", true},           {"BatchX_00000001_", "Batch", false},
     };
-    for (const auto& c : cases) EXPECT_EQ(prefix_belongs(c.table, c.prefix), c.belongs) << c.table << " " << c.prefix;
+    for (const auto& c : cases)
+        EXPECT_EQ(prefix_belongs(c.table, c.prefix), c.belongs) << c.table << " " << c.prefix;
 }
 
 // --- column names and types ---
@@ -120,10 +137,18 @@ TEST(DataColumns, NamesByTagOrByPrefixAndNumber) {
         bool tag_columns;
         const char* column;
     } cases[] = {
-        {"Flow", true, "Flow"},       {"Flow", false, "AI3"},     {"DT", true, "AI3"},
-        {"dt", true, "AI3"},          {"Tx", true, "AI3"},        {"end", true, "AI3"},
-        {"", true, "AI3"},            {"   ", true, "___"},       {"\t", true, "AI3"},       {"DT1", true, "DT1"},
-        {"Flow-1 (m3/h)", true, "Flow_1__m3/h_"},  {"KEY", true, "KEY"},
+        {"Flow", true, "Flow"},
+        {"Flow", false, "AI3"},
+        {"DT", true, "AI3"},
+        {"dt", true, "AI3"},
+        {"Tx", true, "AI3"},
+        {"end", true, "AI3"},
+        {"", true, "AI3"},
+        {"   ", true, "___"},
+        {"\t", true, "AI3"},
+        {"DT1", true, "DT1"},
+        {"Flow-1 (m3/h)", true, "Flow_1__m3/h_"},
+        {"KEY", true, "KEY"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(column_name(h.blocks[0], 3, analog_channel(c.tag), c.tag_columns), c.column) << c.tag;
@@ -159,8 +184,8 @@ TEST(DataColumns, DuplicatesIgnoringCaseAndMissingChannels) {
         {{"Pump", "PUMP"}, true, "DUPLICATE COLUMN PUMP"},
         {{"Pump-1", "Pump 1"}, true, "DUPLICATE COLUMN Pump_1"},
         {{"\xC4l", "\xE4L"}, true, "DUPLICATE COLUMN \xC3\xA4L"},  // Windows-1252 letters fold too
-        {{"AI2", "DT"}, true, "DUPLICATE COLUMN AI2"},               // a tag equal to a fallback name
-        {{"dt", "DT"}, true, ""},                                    // both fall back to AI1, AI2
+        {{"AI2", "DT"}, true, "DUPLICATE COLUMN AI2"},             // a tag equal to a fallback name
+        {{"dt", "DT"}, true, ""},                                  // both fall back to AI1, AI2
         {{"Pump", "Pump"}, false, ""},
     };
     for (const auto& c : cases) {
@@ -197,7 +222,8 @@ TEST(DataColumns, ModuleIndexAndDigitalTextSwitch) {
     EXPECT_FALSE(module_index(1, 0));
     EXPECT_TRUE(digital_text_selected("On"));
     EXPECT_TRUE(digital_text_selected("oN"));
-    for (const char* v : {"", "Off", "1", "char(32)", "On ", "Onn"}) EXPECT_FALSE(digital_text_selected(v)) << v;
+    for (const char* v : {"", "Off", "1", "char(32)", "On ", "Onn"})
+        EXPECT_FALSE(digital_text_selected(v)) << v;
     EXPECT_FALSE(digital_text_selected(std::nullopt));
 }
 
@@ -298,32 +324,41 @@ TEST(SqlText, NamesAndLiteralsPerDialect) {
         EXPECT_EQ(run_table(d, nasty, "DATA"), c.table);
         EXPECT_EQ(text_literal(d, nasty), c.literal);
     }
-    EXPECT_EQ(text_literal(Dialect(Engine::sqlite), std::string_view("ab\0'c", 5)), "'ab'") << "a NUL ends a text";
+    EXPECT_EQ(text_literal(Dialect(Engine::sqlite), std::string_view("ab\0'c", 5)), "'ab'")
+        << "a NUL ends a text";
 }
 
 TEST(SchemaTables, StatementsPerDialect) {
     const Dialect sqlite(Engine::sqlite), maria(Engine::mariadb), mssql(Engine::sql_server);
-    EXPECT_EQ(loggers_create(false),
-              "CREATE TABLE LOGGERS (sLoggerName char(255), nLoggerSequence integer, dStartTime datetime,dStopTime "
-              "datetime, bCompleted integer, sTablePrefix char(255), sHeader char(255), bTagColumns integer, "
-              "bRowsPerChannel integer, bDST integer, nTimeZone integer,bSigChange integer, sTriggerPrefix char(2), "
-              "nTriggerNumber integer,sLagPrefix char(2), nLagNumber integer, dTextTime datetime)");
+    EXPECT_EQ(
+        loggers_create(false),
+        "CREATE TABLE LOGGERS (sLoggerName char(255), nLoggerSequence integer, dStartTime datetime,dStopTime "
+        "datetime, bCompleted integer, sTablePrefix char(255), sHeader char(255), bTagColumns integer, "
+        "bRowsPerChannel integer, bDST integer, nTimeZone integer,bSigChange integer, sTriggerPrefix "
+        "char(2), "
+        "nTriggerNumber integer,sLagPrefix char(2), nLagNumber integer, dTextTime datetime)");
     EXPECT_EQ(loggers_create(true).find("datetime"), std::string::npos);
     EXPECT_NE(loggers_create(true).find("dStartTime date,dStopTime date,"), std::string::npos);
-    EXPECT_EQ(loggers_key(mssql), "ALTER TABLE LOGGERS ADD CONSTRAINT PK PRIMARY KEY (sLoggerName, nLoggerSequence)");
-    EXPECT_EQ(loggers_key(sqlite), "CREATE UNIQUE INDEX LOGGERS_PK ON LOGGERS (sLoggerName, nLoggerSequence)");
+    EXPECT_EQ(loggers_key(mssql),
+              "ALTER TABLE LOGGERS ADD CONSTRAINT PK PRIMARY KEY (sLoggerName, nLoggerSequence)");
+    EXPECT_EQ(loggers_key(sqlite),
+              "CREATE UNIQUE INDEX LOGGERS_PK ON LOGGERS (sLoggerName, nLoggerSequence)");
     EXPECT_EQ(channels_index(mssql, "L_"), "CREATE INDEX [CH] ON [L_CHANNELS] (sPrefix, nChannelNumber)");
-    EXPECT_EQ(channels_index(sqlite, "L_"), "CREATE INDEX \"L_CH\" ON \"L_CHANNELS\" (sPrefix, nChannelNumber)")
+    EXPECT_EQ(channels_index(sqlite, "L_"),
+              "CREATE INDEX \"L_CH\" ON \"L_CHANNELS\" (sPrefix, nChannelNumber)")
         << "index names are database-wide on SQLite";
     const auto forms = data_create_forms(mssql, Backend::ado, "L_", true, ", [AI1] REAL NULL");
     ASSERT_EQ(forms.size(), 3u);
     EXPECT_EQ(forms[0],
-              "CREATE TABLE [L_DATA] (DT datetime, MS integer, TX varchar(255) NULL,LL integer, LV float NULL, [AI1] "
+              "CREATE TABLE [L_DATA] (DT datetime, MS integer, TX varchar(255) NULL,LL integer, LV float "
+              "NULL, [AI1] "
               "REAL NULL, TP float NULL)");
-    EXPECT_EQ(forms[1], "CREATE TABLE [L_DATA] (DT datetime, MS integer, TX char(255) NULL,LL integer, LV float NULL, "
-                        "[AI1] REAL NULL, TP float NULL)");
-    EXPECT_EQ(forms[2], "CREATE TABLE [L_DATA] (DT date, MS integer, TX char(255) NULL,LL integer, LV float NULL, "
-                        "[AI1] REAL NULL, TP float NULL)");
+    EXPECT_EQ(forms[1],
+              "CREATE TABLE [L_DATA] (DT datetime, MS integer, TX char(255) NULL,LL integer, LV float NULL, "
+              "[AI1] REAL NULL, TP float NULL)");
+    EXPECT_EQ(forms[2],
+              "CREATE TABLE [L_DATA] (DT date, MS integer, TX char(255) NULL,LL integer, LV float NULL, "
+              "[AI1] REAL NULL, TP float NULL)");
     const auto mysql = data_create_forms(maria, Backend::mysql, "L_", false, "");
     ASSERT_EQ(mysql.size(), 1u);
     EXPECT_EQ(mysql[0], "CREATE TABLE `L_DATA` (DT datetime, MS float, TX varchar(255) NULL, TP float NULL)");
@@ -338,7 +373,8 @@ TEST(SchemaTables, StatementsPerDialect) {
     EXPECT_EQ(drops[1], "DROP TABLE [L_DATA]");
     EXPECT_EQ(drops[2], "DROP TABLE [L_CHANNELS]");
     EXPECT_EQ(highest_counter_query(maria, "O'Ne\\il"),
-              "select nLoggerSequence from LOGGERS where sLoggerName = 'O''Ne\\\\il' AND nLoggerSequence < 19000101 "
+              "select nLoggerSequence from LOGGERS where sLoggerName = 'O''Ne\\\\il' AND nLoggerSequence < "
+              "19000101 "
               "order by nLoggerSequence Desc");
     EXPECT_EQ(run_row_query(sqlite, "sTablePrefix", "x'; DROP TABLE LOGGERS; --", 3),
               "select sTablePrefix from LOGGERS where sLoggerName = 'x''; DROP TABLE LOGGERS; --' AND "
@@ -387,16 +423,20 @@ TEST(DateLiterals, RangeConditionWithOneOrTwoExclusiveBounds) {
     const TimeStamp hi{utc(2024, 3, 5, 11, 0, 0), 0, 0};
     EXPECT_EQ(range_condition(0, std::nullopt, std::nullopt), "");
     EXPECT_EQ(range_condition(0, lo, std::nullopt),
-              " WHERE ((DT = { ts '2024-03-05 10:00:00.000' } AND MS > 250) OR DT > { ts '2024-03-05 10:00:00.000' }) ");
+              " WHERE ((DT = { ts '2024-03-05 10:00:00.000' } AND MS > 250) OR DT > { ts '2024-03-05 "
+              "10:00:00.000' }) ");
     EXPECT_EQ(range_condition(2, std::nullopt, hi),
               " WHERE ((DT = #03/05/2024 11:00:00# AND MS < 0) OR DT < #03/05/2024 11:00:00#) ");
     EXPECT_EQ(range_condition(1, lo, hi),
-              " WHERE ((DT = { ts '2024/03/05 10:00:00.000' } AND MS > 250) OR DT > { ts '2024/03/05 10:00:00.000' }) "
-              " AND ((DT = { ts '2024/03/05 11:00:00.000' } AND MS < 0) OR DT < { ts '2024/03/05 11:00:00.000' }) ");
+              " WHERE ((DT = { ts '2024/03/05 10:00:00.000' } AND MS > 250) OR DT > { ts '2024/03/05 "
+              "10:00:00.000' }) "
+              " AND ((DT = { ts '2024/03/05 11:00:00.000' } AND MS < 0) OR DT < { ts '2024/03/05 "
+              "11:00:00.000' }) ");
 }
 
 TEST(DateLiterals, KindsTriedAndTheRetryRule) {
-    EXPECT_EQ(LiteralKinds::for_connection("Provider=SQLite.File;Data Source=x").candidates(Dialect(Engine::sqlite)),
+    EXPECT_EQ(LiteralKinds::for_connection("Provider=SQLite.File;Data Source=x")
+                  .candidates(Dialect(Engine::sqlite)),
               std::vector<int>{0});
     EXPECT_EQ(LiteralKinds::for_connection("Provider=MSDASQL").candidates(Dialect(Engine::sql_server)),
               (std::vector<int>{0, 1}));
@@ -405,7 +445,8 @@ TEST(DateLiterals, KindsTriedAndTheRetryRule) {
     const auto jet = LiteralKinds::for_connection("provider=microsoft.jet.oledb.4.0; Data Source=x.mdb");
     EXPECT_EQ(jet.lowest(), 2);
     EXPECT_EQ(jet.candidates(Dialect(Engine::jet)), std::vector<int>{2});
-    EXPECT_EQ(jet.candidates(Dialect(Engine::sql_server)), std::vector<int>{2}) << "the range holds none of the engine's";
+    EXPECT_EQ(jet.candidates(Dialect(Engine::sql_server)), std::vector<int>{2})
+        << "the range holds none of the engine's";
 
     const struct {
         const char* what;
@@ -417,7 +458,12 @@ TEST(DateLiterals, KindsTriedAndTheRetryRule) {
         {"the first kind is taken", {Attempt::accepted}, true, 1, 0, 0},
         {"a syntax refusal moves on", {Attempt::form_refused, Attempt::accepted}, true, 2, 1, 1},
         {"a busy database fixes nothing", {Attempt::failed}, false, 1, 0, 2},
-        {"every kind refused", {Attempt::form_refused, Attempt::form_refused, Attempt::form_refused}, false, 3, 0, 2},
+        {"every kind refused",
+         {Attempt::form_refused, Attempt::form_refused, Attempt::form_refused},
+         false,
+         3,
+         0,
+         2},
     };
     for (const auto& c : cases) {
         auto kinds = LiteralKinds::for_connection("Provider=X");
@@ -447,13 +493,19 @@ TEST(DataRow, ValuesByPositionWithBadAndNonFiniteAsNull) {
     const float inf = std::numeric_limits<float>::infinity();
     auto h = header_of({{"AI", 1, 4}, {"DI", 1, 3}}, false, true);
     const std::vector<qvr::ChannelRecord> ai(4, analog_channel("a"));
-    const std::vector<qvr::ChannelRecord> di{digital_channel("d1", "Low1", "High1"), analog_channel("not digital")};
+    const std::vector<qvr::ChannelRecord> di{digital_channel("d1", "Low1", "High1"),
+                                             analog_channel("not digital")};
     const std::vector<std::span<const qvr::ChannelRecord>> blocks{ai, di};
     const auto lookup = lookup_in_blocks(h, blocks);
     const TimeStamp t{utc(2024, 3, 5, 1, 2, 3), 456, 789};
     const auto rec = record_of(h, t,
-                               {{0x80, 1.5f}, {0xA0, 2.5f}, {0x80, nan}, {0x80, -inf},  // analog block
-                                {0x01, 0}, {0x00, 7}, {0x01, 0}},                       // digital block
+                               {{0x80, 1.5f},
+                                {0xA0, 2.5f},
+                                {0x80, nan},
+                                {0x80, -inf},  // analog block
+                                {0x01, 0},
+                                {0x00, 7},
+                                {0x01, 0}},  // digital block
                                3, inf);
     const auto v = data_row_values(h, rec, false, lookup);
     ASSERT_TRUE(v);
@@ -501,10 +553,12 @@ TEST(DataRow, ShortRecordsAndNarrowBlocks) {
 TEST(RecordQuery, RowLimitsInTheEngineForm) {
     EXPECT_EQ(limited_select(Dialect(Engine::sql_server), "*", "[L_DATA]", " ORDER BY DT ASC", 5),
               "SELECT TOP 5 * FROM [L_DATA] ORDER BY DT ASC");
-    EXPECT_EQ(limited_select(Dialect(Engine::jet), "DT, MS", "[L_DATA]", "", 1), "SELECT TOP 1 DT, MS FROM [L_DATA]");
+    EXPECT_EQ(limited_select(Dialect(Engine::jet), "DT, MS", "[L_DATA]", "", 1),
+              "SELECT TOP 1 DT, MS FROM [L_DATA]");
     EXPECT_EQ(limited_select(Dialect(Engine::sqlite), "*", "\"L_DATA\"", " ORDER BY DT ASC", 5),
               "SELECT * FROM \"L_DATA\" ORDER BY DT ASC LIMIT 5");
-    EXPECT_EQ(limited_select(Dialect(Engine::mariadb), "*", "`L_DATA`", "", std::nullopt), "SELECT * FROM `L_DATA`");
+    EXPECT_EQ(limited_select(Dialect(Engine::mariadb), "*", "`L_DATA`", "", std::nullopt),
+              "SELECT * FROM `L_DATA`");
 }
 
 TEST(RecordQuery, PageGroupAndLatestQueries) {
@@ -512,16 +566,19 @@ TEST(RecordQuery, PageGroupAndLatestQueries) {
     const std::int32_t t = utc(2024, 3, 5, 10, 0, 0);
     EXPECT_EQ(page_query(sqlite, 0, {"L_", "*", std::nullopt, 7, false}),
               "SELECT * FROM \"L_DATA\" ORDER BY DT ASC, MS ASC LIMIT 7");
-    EXPECT_EQ(page_query(mssql, 1, {"L_", "*", RecordKey{t, 5}, 7, false}),
-              "SELECT TOP 7 * FROM [L_DATA] WHERE ((DT = { ts '2024/03/05 10:00:00.000' } AND MS > 5) OR DT > { ts "
-              "'2024/03/05 10:00:00.000' })  ORDER BY DT ASC, MS ASC");
+    EXPECT_EQ(
+        page_query(mssql, 1, {"L_", "*", RecordKey{t, 5}, 7, false}),
+        "SELECT TOP 7 * FROM [L_DATA] WHERE ((DT = { ts '2024/03/05 10:00:00.000' } AND MS > 5) OR DT > { ts "
+        "'2024/03/05 10:00:00.000' })  ORDER BY DT ASC, MS ASC");
     EXPECT_EQ(page_query(sqlite, 0, {"L_", "DT, MS", RecordKey{t, 5}, 0, true}),
-              "SELECT DT, MS FROM \"L_DATA\" WHERE ((DT = { ts '2024-03-05 10:00:00.000' } AND MS < 5) OR DT < { ts "
+              "SELECT DT, MS FROM \"L_DATA\" WHERE ((DT = { ts '2024-03-05 10:00:00.000' } AND MS < 5) OR DT "
+              "< { ts "
               "'2024-03-05 10:00:00.000' })  ORDER BY DT DESC, MS DESC");
     EXPECT_EQ(group_query(mssql, 2, "L_", "*", {t, 5}),
               "SELECT * FROM [L_DATA] WHERE DT = #03/05/2024 10:00:00# AND MS = 5");
     EXPECT_EQ(latest_key_query(mssql, "L_"), "SELECT TOP 1 DT, MS FROM [L_DATA] ORDER BY DT DESC, MS DESC");
-    EXPECT_EQ(latest_key_query(sqlite, "L_"), "SELECT DT, MS FROM \"L_DATA\" ORDER BY DT DESC, MS DESC LIMIT 1");
+    EXPECT_EQ(latest_key_query(sqlite, "L_"),
+              "SELECT DT, MS FROM \"L_DATA\" ORDER BY DT DESC, MS DESC LIMIT 1");
 }
 
 TEST(RecordQuery, PagesEndOnWholeGroups) {
@@ -534,9 +591,9 @@ TEST(RecordQuery, PagesEndOnWholeGroups) {
         {{a, a, b, b, c}, 5, 4, false},  // c may go on in the next page
         {{a, a, b, b}, 5, 4, false},     // not full: the end of the run
         {{a, b, b, b, b}, 5, 1, false},
-        {{b, b, b}, 3, 0, true},         // one group fills the page: read it whole
+        {{b, b, b}, 3, 0, true},  // one group fills the page: read it whole
         {{}, 3, 0, false},
-        {{a, b, c}, 0, 3, false},        // no limit
+        {{a, b, c}, 0, 3, false},  // no limit
     };
     for (const auto& k : cases) {
         const auto cut = cut_page(k.keys, k.limit);

@@ -43,7 +43,9 @@ using ado::Variant;
 #define SCHEMA_SUITE SchemaRulesOnSqlite
 #endif
 
-std::u16string u16(const std::string& s) { return ado::utf16_from_utf8(s); }
+std::u16string u16(const std::string& s) {
+    return ado::utf16_from_utf8(s);
+}
 
 std::int32_t utc(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
     std::tm t{};
@@ -69,7 +71,8 @@ class SchemaFixture : public ::testing::Test {
     void SetUp() override {
 #ifdef DB_SCHEMA_ON_MARIADB
         const auto server = mariadb_server();
-        if (!server) GTEST_SKIP() << "no MariaDB test server (scripts/test-mariadb start, QUORVANE_TEST_MARIADB)";
+        if (!server)
+            GTEST_SKIP() << "no MariaDB test server (scripts/test-mariadb start, QUORVANE_TEST_MARIADB)";
         db_ = std::make_unique<MariaDatabase>(*server);
 #else
         db_ = std::make_unique<SqliteDatabase>();
@@ -85,7 +88,9 @@ class SchemaFixture : public ::testing::Test {
         ASSERT_TRUE(run(loggers_key(dialect_))) << schema_.ErrorText();
     }
 
-    bool run(const std::string& statement) { return schema_.ExecuteSql(u16(statement)) == 0; }
+    bool run(const std::string& statement) {
+        return schema_.ExecuteSql(u16(statement)) == 0;
+    }
     Attempt attempt(const std::string& statement) {
         return run(statement) ? Attempt::accepted : judge_last_error(platform::last_error());
     }
@@ -111,19 +116,24 @@ class SchemaFixture : public ::testing::Test {
 
     // A new run's sequence and prefix as a collection finds them, its CHANNELS table made and
     // its LOGGERS row written.
-    std::optional<PrefixTry> new_run(const std::string& logger, const std::string& run_prefix, bool plain, bool date,
-                                     std::int32_t start) {
+    std::optional<PrefixTry> new_run(const std::string& logger, const std::string& run_prefix, bool plain,
+                                     bool date, std::int32_t start) {
         const auto highest = rows(highest_counter_query(dialect_, logger));
-        RunNaming naming{logger, run_prefix, plain, date, start,
-                         next_counter(highest.empty() ? std::nullopt
-                                                      : std::optional<std::int64_t>(highest[0][0].to_i8()))};
+        RunNaming naming{
+            logger,
+            run_prefix,
+            plain,
+            date,
+            start,
+            next_counter(highest.empty() ? std::nullopt : std::optional<std::int64_t>(highest[0][0].to_i8()))};
         const auto taken = first_accepted(prefix_tries(naming), [&](const PrefixTry& t) {
             return run(channels_create(dialect_, t.prefix));
         });
         if (!taken) return taken;
-        EXPECT_TRUE(run("INSERT INTO LOGGERS (sLoggerName, nLoggerSequence, sTablePrefix, bCompleted) VALUES (" +
-                        text_literal(dialect_, logger) + ", " + std::to_string(taken->sequence) + ", " +
-                        text_literal(dialect_, taken->prefix) + ", 0)"))
+        EXPECT_TRUE(
+            run("INSERT INTO LOGGERS (sLoggerName, nLoggerSequence, sTablePrefix, bCompleted) VALUES (" +
+                text_literal(dialect_, logger) + ", " + std::to_string(taken->sequence) + ", " +
+                text_literal(dialect_, taken->prefix) + ", 0)"))
             << schema_.ErrorText();
         return taken;
     }
@@ -136,8 +146,8 @@ class SchemaFixture : public ::testing::Test {
             ADD_FAILURE() << list.context;
             return false;
         }
-        for (const auto& form : data_create_forms(dialect_, Backend::ado, prefix, h.sigChange != 0,
-                                                  list.list->definition)) {
+        for (const auto& form :
+             data_create_forms(dialect_, Backend::ado, prefix, h.sigChange != 0, list.list->definition)) {
             if (run(form)) {
                 for (const auto& index : data_indexes(dialect_, Backend::ado, prefix))
                     EXPECT_TRUE(run(index)) << index << ": " << schema_.ErrorText();
@@ -148,13 +158,15 @@ class SchemaFixture : public ::testing::Test {
         return false;
     }
 
-    void write(const std::string& prefix, const log_stores::LogHeader& h, const std::vector<std::uint8_t>& record,
-               bool digital_text = false, const ChannelLookup& lookup = {}) {
+    void write(const std::string& prefix, const log_stores::LogHeader& h,
+               const std::vector<std::uint8_t>& record, bool digital_text = false,
+               const ChannelLookup& lookup = {}) {
         const auto values = data_row_values(h, record, digital_text, lookup);
         ASSERT_TRUE(values);
         ASSERT_EQ(data_.OpenTableByName(u16(prefix + "DATA")), 0) << data_.GetLastErrorText();
         ASSERT_EQ(data_.AddNew(), 0) << data_.GetLastErrorText();
-        for (const auto& f : *values) ASSERT_EQ(data_.PutFieldByIndex(f.index, f.value), 0) << data_.GetLastErrorText();
+        for (const auto& f : *values)
+            ASSERT_EQ(data_.PutFieldByIndex(f.index, f.value), 0) << data_.GetLastErrorText();
         ASSERT_EQ(data_.Update(), 0) << data_.GetLastErrorText();
     }
 
@@ -186,10 +198,12 @@ TEST_F(SCHEMA_SUITE, SequencesAndPrefixesOfSuccessiveRuns) {
         {"first run takes the plain prefix", "L", "", true, false, "L_", 1},
         {"counter 2 skips the plain prefix", "L", "", true, false, "L_00000002_", 2},
         {"the date prefix", "L", "", false, true, "L_20240305_", 20240305},
-        {"the same day again falls to the counter, which ignores the date", "L", "", false, true, "L_00000003_", 3},
+        {"the same day again falls to the counter, which ignores the date", "L", "", false, true,
+         "L_00000003_", 3},
         {"blanks and parentheses", "Line 1 (A)", "", true, false, "Line_1__A__", 1},
         {"a run name prefix", "Line 1 (A)", "Batch 7", true, false, "Batch_7_", 2},
-        {"a run name prefix whose plain table exists", "Line 1 (A)", "Batch 7", true, false, "Batch_7_00000003_", 3},
+        {"a run name prefix whose plain table exists", "Line 1 (A)", "Batch 7", true, false,
+         "Batch_7_00000003_", 3},
         {"quotes, backslash, semicolon, backtick and dashes", "Q'x\"y\\z;w`v--u", "", true, false,
          "Q'x\"y\\z;w`v__u_", 1},
         {"and its second run", "Q'x\"y\\z;w`v--u", "", true, false, "Q'x\"y\\z;w`v__u_00000002_", 2},
@@ -210,8 +224,8 @@ TEST_F(SCHEMA_SUITE, SequencesAndPrefixesOfSuccessiveRuns) {
 TEST_F(SCHEMA_SUITE, ReservedWordTagsAndValuesWrittenAndReadBack) {
     const float nan = std::numeric_limits<float>::quiet_NaN();
     auto h = header_of({{"AI", 1, 4}, {"DI", 1, 2}}, true, true);
-    const std::vector<qvr::ChannelRecord> ai{analog_channel("KEY"), analog_channel("ORDER"), analog_channel("USER"),
-                                             analog_channel("a'b\"c")};
+    const std::vector<qvr::ChannelRecord> ai{analog_channel("KEY"), analog_channel("ORDER"),
+                                             analog_channel("USER"), analog_channel("a'b\"c")};
     const std::vector<qvr::ChannelRecord> di{digital_channel("select", "Off", "On"),
                                              digital_channel("dt", "Shut", "Open")};
     const std::vector<std::span<const qvr::ChannelRecord>> blocks{ai, di};
@@ -221,13 +235,15 @@ TEST_F(SCHEMA_SUITE, ReservedWordTagsAndValuesWrittenAndReadBack) {
     const std::string p = run_->prefix;
     ASSERT_TRUE(make_data(p, h, lookup, false));
     const TimeStamp t{utc(2024, 3, 5, 10, 0, 0), 125, 0};
-    write(p, h, record_of(h, t, {{0x80, 1.5f}, {0x80, nan}, {0xA0, 3}, {0x80, -2}, {0x01, 0}, {0x00, 0}}, 2, nan));
+    write(p, h,
+          record_of(h, t, {{0x80, 1.5f}, {0x80, nan}, {0xA0, 3}, {0x80, -2}, {0x01, 0}, {0x00, 0}}, 2, nan));
     const std::string data = run_table(dialect_, p, "DATA");
     const auto q = [&](const char* name) { return quoted_name(dialect_, name); };
     EXPECT_EQ(count(data + " WHERE " + q("KEY") + " = 1.5 AND " + q("ORDER") + " IS NULL AND " + q("USER") +
                     " IS NULL AND " + q("a'b\"c") + " = -2"),
               1);
-    EXPECT_EQ(count(data + " WHERE " + q("select") + " = 1 AND " + q("DI2") + " = 0 AND LL = 2 AND LV IS NULL"), 1)
+    EXPECT_EQ(
+        count(data + " WHERE " + q("select") + " = 1 AND " + q("DI2") + " = 0 AND LL = 2 AND LV IS NULL"), 1)
         << "a NaN LV is stored as NULL";
     const auto back = rows("SELECT DT, MS FROM " + data);
     ASSERT_EQ(back.size(), 1u);
@@ -237,8 +253,9 @@ TEST_F(SCHEMA_SUITE, ReservedWordTagsAndValuesWrittenAndReadBack) {
 
 TEST_F(SCHEMA_SUITE, StateTextColumnsHoldTheConfiguredTexts) {
     auto h = header_of({{"DI", 1, 2}}, false, false);
-    const std::vector<qvr::ChannelRecord> di{digital_channel("a", "Stopped", "Running"),
-                                             digital_channel("b", std::string(32, 'L'), std::string(32, 'H'))};
+    const std::vector<qvr::ChannelRecord> di{
+        digital_channel("a", "Stopped", "Running"),
+        digital_channel("b", std::string(32, 'L'), std::string(32, 'H'))};
     const std::vector<std::span<const qvr::ChannelRecord>> blocks{di};
     const auto lookup = lookup_in_blocks(h, blocks);
     ASSERT_TRUE(make_data("S_", h, lookup, true));
@@ -274,7 +291,8 @@ TEST_F(SCHEMA_SUITE, TextsAreCutToTheirColumnsOnEveryEngine) {
     const std::u16string text = stored[0][0].to_text();
     EXPECT_EQ(text.size(), 255u);
     EXPECT_EQ(text.substr(0, 4), u"\u00E4x\u00E4x");
-    EXPECT_EQ(count(run_table(dialect_, "L_", "TEXT") + " WHERE TX = " + text_literal(dialect_, std::string(255, 'p'))),
+    EXPECT_EQ(count(run_table(dialect_, "L_", "TEXT") +
+                    " WHERE TX = " + text_literal(dialect_, std::string(255, 'p'))),
               1);
 }
 
@@ -282,7 +300,7 @@ TEST_F(SCHEMA_SUITE, RangeConditionsExcludeBothEnds) {
     auto h = header_of({{"AI", 1, 1}}, false, false);
     ASSERT_TRUE(make_data("R_", h, analog_lookup(), false));
     const std::int32_t t0 = utc(2024, 10, 27, 0, 59, 59);
-    const std::pair<std::int32_t, std::int16_t> times[] = {{t0, 0},     {t0, 500},     {t0, 750},
+    const std::pair<std::int32_t, std::int16_t> times[] = {{t0, 0},     {t0, 500},   {t0, 750},
                                                            {t0 + 1, 0}, {t0 + 2, 0}, {t0 + 2, 10}};
     for (const auto& [s, ms] : times) write("R_", h, record_of(h, {s, ms, 0}, {{0x80, 1}}));
     const TimeStamp lower{t0, 500, 0}, upper{t0 + 2, 0, 0};
@@ -291,7 +309,10 @@ TEST_F(SCHEMA_SUITE, RangeConditionsExcludeBothEnds) {
     const struct {
         std::optional<TimeStamp> lo, hi;
         std::int64_t expected;
-    } cases[] = {{lower, std::nullopt, 4}, {std::nullopt, upper, 4}, {lower, upper, 2}, {std::nullopt, std::nullopt, 6}};
+    } cases[] = {{lower, std::nullopt, 4},
+                 {std::nullopt, upper, 4},
+                 {lower, upper, 2},
+                 {std::nullopt, std::nullopt, 6}};
     for (const auto& c : cases) {
         std::int64_t n = -1;
         EXPECT_TRUE(with_literal_kinds(kinds, dialect_, [&](int kind) {
@@ -320,8 +341,9 @@ TEST_F(SCHEMA_SUITE, EqualTimesComeBackInOneOrderWhateverThePageSize) {
     std::shuffle(order.begin(), order.end(), std::mt19937(29));
     for (const auto& [g, k] : order) {
         const float v = static_cast<float>(k);
-        write("E_", h, record_of(h, {t0 + g / 3, static_cast<std::int16_t>(g % 3 * 10), 0},
-                                 {{k == 4 ? 0x20 : 0x80, v}, {0x80, static_cast<float>(g)}}));
+        write("E_", h,
+              record_of(h, {t0 + g / 3, static_cast<std::int16_t>(g % 3 * 10), 0},
+                        {{k == 4 ? 0x20 : 0x80, v}, {0x80, static_cast<float>(g)}}));
     }
     const auto read_all = [&](int page, bool descending) {
         std::vector<std::vector<Variant>> all;

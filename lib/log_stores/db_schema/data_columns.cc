@@ -22,10 +22,16 @@ std::string_view bytes_up_to_nul(const char* data, std::size_t capacity) {
     return {data, static_cast<std::size_t>(std::find(data, data + capacity, '\0') - data)};
 }
 
-bool enabled(const qvr::ChannelRecord& config) { return config.head.Flags.test(qvr::flag_bit_number(0)); }
-bool digital(const qvr::ChannelRecord& config) { return qvr::is_digital(config.head.Type); }
+bool enabled(const qvr::ChannelRecord& config) {
+    return config.head.Flags.test(qvr::flag_bit_number(0));
+}
+bool digital(const qvr::ChannelRecord& config) {
+    return qvr::is_digital(config.head.Type);
+}
 
-ado::Variant text_of(std::string_view cp1252) { return ado::Variant::text(ado::utf16_from_cp1252(cp1252)); }
+ado::Variant text_of(std::string_view cp1252) {
+    return ado::Variant::text(ado::utf16_from_cp1252(cp1252));
+}
 
 ado::Variant finite_or_null(float value) {
     return std::isfinite(value) ? ado::Variant::r4(value) : ado::Variant::null();
@@ -43,12 +49,13 @@ bool digital_text_selected(std::optional<std::string_view> registry_value) {
            std::toupper(static_cast<unsigned char>((*registry_value)[1])) == 'N';
 }
 
-ChannelLookup lookup_in_blocks(const LogHeader& header, std::span<const std::span<const qvr::ChannelRecord>> blocks) {
+ChannelLookup lookup_in_blocks(const LogHeader& header,
+                               std::span<const std::span<const qvr::ChannelRecord>> blocks) {
     std::vector<std::span<const qvr::ChannelRecord>> table(blocks.begin(), blocks.end());
     std::vector<std::uint16_t> first;
     for (const BlockDescriptor& b : header.blocks) first.push_back(b.firstChannel);
-    return [table = std::move(table), first = std::move(first)](std::size_t block,
-                                                                std::uint16_t channel) -> const qvr::ChannelRecord* {
+    return [table = std::move(table), first = std::move(first)](
+               std::size_t block, std::uint16_t channel) -> const qvr::ChannelRecord* {
         if (block >= table.size() || block >= first.size() || channel < first[block]) return nullptr;
         const std::size_t at = channel - first[block];
         return at < table[block].size() ? &table[block][at] : nullptr;
@@ -60,14 +67,18 @@ std::optional<std::size_t> module_index(std::uint16_t channel, std::size_t count
     return std::size_t{channel} - 1;
 }
 
-std::uint16_t block_bytes_per_channel(const BlockDescriptor& block) { return block.blockKind; }
-
-std::string block_source(const BlockDescriptor& block) {
-    return std::string(bytes_up_to_nul(reinterpret_cast<const char*>(block.carried.data()) + kSourceOffset,
-                                       kSourceLength));
+std::uint16_t block_bytes_per_channel(const BlockDescriptor& block) {
+    return block.blockKind;
 }
 
-bool block_lag(const BlockDescriptor& block) { return block.carried[kLagOffset] != 0; }
+std::string block_source(const BlockDescriptor& block) {
+    return std::string(
+        bytes_up_to_nul(reinterpret_cast<const char*>(block.carried.data()) + kSourceOffset, kSourceLength));
+}
+
+bool block_lag(const BlockDescriptor& block) {
+    return block.carried[kLagOffset] != 0;
+}
 
 std::string block_prefix(const BlockDescriptor& block) {
     return ado::utf8_from_cp1252(bytes_up_to_nul(block.prefix.data(), block.prefix.size()));
@@ -77,7 +88,8 @@ bool reserved_column(std::string_view name) {
     std::string upper(name);
     for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     // Only white space is no name either.
-    if (std::all_of(name.begin(), name.end(), [](char c) { return std::isspace(static_cast<unsigned char>(c)); }))
+    if (std::all_of(name.begin(), name.end(),
+                    [](char c) { return std::isspace(static_cast<unsigned char>(c)); }))
         return true;
     return IsReservedColumnName(upper) != 0;
 }
@@ -90,8 +102,8 @@ std::string column_name(const BlockDescriptor& block, std::uint16_t channel, con
     return reserved_column(tag) ? prefix_number(block, channel) : tag;
 }
 
-ColumnListResult build_column_list(const ado::Dialect& dialect, const LogHeader& header, const ChannelLookup& lookup,
-                                   bool digital_text) {
+ColumnListResult build_column_list(const ado::Dialect& dialect, const LogHeader& header,
+                                   const ChannelLookup& lookup, bool digital_text) {
     ColumnListResult result;
     ColumnList list;
     std::set<std::string> placed;
@@ -122,8 +134,9 @@ ColumnListResult build_column_list(const ado::Dialect& dialect, const LogHeader&
     return result;
 }
 
-std::vector<ado::Variant> channels_row(std::size_t block_index, const BlockDescriptor& block, std::uint16_t channel,
-                                       const qvr::ChannelRecord& config, std::string_view column) {
+std::vector<ado::Variant> channels_row(std::size_t block_index, const BlockDescriptor& block,
+                                       std::uint16_t channel, const qvr::ChannelRecord& config,
+                                       std::string_view column) {
     const bool on = enabled(config);
     const bool is_digital = digital(config);
     std::vector<ado::Variant> row;
@@ -137,7 +150,8 @@ std::vector<ado::Variant> channels_row(std::size_t block_index, const BlockDescr
     row.push_back(on ? ado::Variant::i4(static_cast<std::uint8_t>(config.head.Type)) : ado::Variant::null());
     const bool analog_on = on && !is_digital;
     const bool digital_on = on && is_digital;
-    row.push_back(analog_on ? text_of(qvr::join_text(config, qvr::ChannelText::Units)) : ado::Variant::null());
+    row.push_back(analog_on ? text_of(qvr::join_text(config, qvr::ChannelText::Units))
+                            : ado::Variant::null());
     row.push_back(analog_on ? finite_or_null(config.analog.MinimumUnits) : ado::Variant::null());
     row.push_back(analog_on ? finite_or_null(config.analog.MaximumUnits) : ado::Variant::null());
     row.push_back(digital_on ? text_of(bytes_up_to_nul(config.digital.LowStateText, kStateTextLength))

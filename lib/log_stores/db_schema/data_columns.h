@@ -25,7 +25,8 @@ bool digital_text_selected(std::optional<std::string_view> registry_value);
 // The configuration of a block's channel, or null when it cannot be had.
 using ChannelLookup = std::function<const qvr::ChannelRecord*(std::size_t block, std::uint16_t channel)>;
 // Over the caller's table: one span per block, the block's records in channel order.
-ChannelLookup lookup_in_blocks(const LogHeader& header, std::span<const std::span<const qvr::ChannelRecord>> blocks);
+ChannelLookup lookup_in_blocks(const LogHeader& header,
+                               std::span<const std::span<const qvr::ChannelRecord>> blocks);
 // Where a device's configuration module keeps channel number n: index n - 1 when that lies
 // inside its `count` records, else nothing.
 std::optional<std::size_t> module_index(std::uint16_t channel, std::size_t count);
@@ -70,11 +71,12 @@ bool reserved_column(std::string_view name);
 
 // Blocks in header order, channels first to last. A name equal (letter case ignored) to one
 // already in the list refuses the run.
-ColumnListResult build_column_list(const ado::Dialect& dialect, const LogHeader& header, const ChannelLookup& lookup,
-                                   bool digital_text);
+ColumnListResult build_column_list(const ado::Dialect& dialect, const LogHeader& header,
+                                   const ChannelLookup& lookup, bool digital_text);
 
 // The 14 values of a channel's CHANNELS row, in column order.
-std::vector<ado::Variant> channels_row(std::size_t block_index, const BlockDescriptor& block, std::uint16_t channel,
-                                       const qvr::ChannelRecord& config, std::string_view column);
+std::vector<ado::Variant> channels_row(std::size_t block_index, const BlockDescriptor& block,
+                                       std::uint16_t channel, const qvr::ChannelRecord& config,
+                                       std::string_view column);
 
 }  // namespace log_stores::db_schema

@@ -26,9 +26,12 @@ ado::Variant state_text(const qvr::ChannelRecord* config, bool high) {
 
 }  // namespace
 
-std::int32_t first_channel_field(bool sig_change) { return sig_change ? 5 : 3; }
+std::int32_t first_channel_field(bool sig_change) {
+    return sig_change ? 5 : 3;
+}
 
-std::optional<std::vector<FieldValue>> data_row_values(const LogHeader& header, std::span<const std::uint8_t> record,
+std::optional<std::vector<FieldValue>> data_row_values(const LogHeader& header,
+                                                       std::span<const std::uint8_t> record,
                                                        bool digital_text, const ChannelLookup& lookup) {
     if (header.recordSize < static_cast<std::int32_t>(run_file::kRecordHeadSize) ||
         record.size() < static_cast<std::size_t>(header.recordSize))

@@ -29,7 +29,8 @@ std::int32_t first_channel_field(bool sig_change);
 // A value that is not finite (NaN, infinity) is written as NULL, as LV is: the servers refuse
 // it, and NULL reads back as a bad value. Nothing when `record` is shorter than recordSize or a
 // block lies outside it.
-std::optional<std::vector<FieldValue>> data_row_values(const LogHeader& header, std::span<const std::uint8_t> record,
+std::optional<std::vector<FieldValue>> data_row_values(const LogHeader& header,
+                                                       std::span<const std::uint8_t> record,
                                                        bool digital_text, const ChannelLookup& lookup);
 
 // A text for a text column, cut to the column's size in characters (UTF-8 in).

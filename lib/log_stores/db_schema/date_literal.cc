@@ -15,15 +15,16 @@ constexpr int kHighestKind = 2;
 bool starts_with_no_case(std::string_view text, std::string_view prefix) {
     if (text.size() < prefix.size()) return false;
     for (std::size_t i = 0; i < prefix.size(); ++i)
-        if (std::toupper(static_cast<unsigned char>(text[i])) != std::toupper(static_cast<unsigned char>(prefix[i])))
+        if (std::toupper(static_cast<unsigned char>(text[i])) !=
+            std::toupper(static_cast<unsigned char>(prefix[i])))
             return false;
     return true;
 }
 
 std::string literal_part(int kind, const TimeStamp& bound, std::string_view op) {
     const std::string lit = date_literal(kind, bound.seconds);
-    return "((DT = " + lit + " AND MS " + std::string(op) + " " + std::to_string(bound.milliseconds) + ") OR DT " +
-           std::string(op) + " " + lit + ") ";
+    return "((DT = " + lit + " AND MS " + std::string(op) + " " + std::to_string(bound.milliseconds) +
+           ") OR DT " + std::string(op) + " " + lit + ") ";
 }
 
 }  // namespace
@@ -44,23 +45,24 @@ std::string date_literal(int kind, std::int32_t seconds) {
     char text[64];
     switch (kind) {
         case 0:
-            std::snprintf(text, sizeof text, "{ ts '%04d-%02d-%02d %02d:%02d:%02d.000' }", year, month, t.tm_mday,
-                          t.tm_hour, t.tm_min, t.tm_sec);
+            std::snprintf(text, sizeof text, "{ ts '%04d-%02d-%02d %02d:%02d:%02d.000' }", year, month,
+                          t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
             return text;
         case 1:
-            std::snprintf(text, sizeof text, "{ ts '%04d/%02d/%02d %02d:%02d:%02d.000' }", year, month, t.tm_mday,
-                          t.tm_hour, t.tm_min, t.tm_sec);
+            std::snprintf(text, sizeof text, "{ ts '%04d/%02d/%02d %02d:%02d:%02d.000' }", year, month,
+                          t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
             return text;
         case 2:
-            std::snprintf(text, sizeof text, "#%02d/%02d/%04d %02d:%02d:%02d#", month, t.tm_mday, year, t.tm_hour,
-                          t.tm_min, t.tm_sec);
+            std::snprintf(text, sizeof text, "#%02d/%02d/%04d %02d:%02d:%02d#", month, t.tm_mday, year,
+                          t.tm_hour, t.tm_min, t.tm_sec);
             return text;
         default:
             return {};
     }
 }
 
-std::string range_condition(int kind, const std::optional<TimeStamp>& lower, const std::optional<TimeStamp>& upper) {
+std::string range_condition(int kind, const std::optional<TimeStamp>& lower,
+                            const std::optional<TimeStamp>& upper) {
     if (!lower && !upper) return {};
     std::string out = " WHERE ";
     if (lower) out += literal_part(kind, *lower, ">");
@@ -74,7 +76,8 @@ Attempt judge_failure(ado::HRESULT code) {
 }
 
 Attempt judge_last_error(int last_error) {
-    return last_error != 0 && (last_error == last_error_of(ado::kSyntax) || last_error == last_error_of(ado::kConversion))
+    return last_error != 0 && (last_error == last_error_of(ado::kSyntax) ||
+                               last_error == last_error_of(ado::kConversion))
                ? Attempt::form_refused
                : Attempt::failed;
 }
@@ -94,7 +97,8 @@ std::vector<int> LiteralKinds::candidates(const ado::Dialect& dialect) const {
     return valid;
 }
 
-bool with_literal_kinds(LiteralKinds& kinds, const ado::Dialect& dialect, const std::function<Attempt(int kind)>& attempt) {
+bool with_literal_kinds(LiteralKinds& kinds, const ado::Dialect& dialect,
+                        const std::function<Attempt(int kind)>& attempt) {
     for (const int kind : kinds.candidates(dialect)) {
         const Attempt result = attempt(kind);
         if (result == Attempt::accepted) {

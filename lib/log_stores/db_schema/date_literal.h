@@ -29,7 +29,8 @@ std::string date_literal(int kind, std::int32_t seconds);
 // The time-range condition with both ends exclusive: " WHERE " and the lower part
 // "((DT = L AND MS > l) OR DT > L) ", the upper part "((DT = U AND MS < u) OR DT < U) ", joined
 // by " AND "; empty without bounds. lit() is the kind's literal of the seconds.
-std::string range_condition(int kind, const std::optional<TimeStamp>& lower, const std::optional<TimeStamp>& upper);
+std::string range_condition(int kind, const std::optional<TimeStamp>& lower,
+                            const std::optional<TimeStamp>& upper);
 
 // What one attempt of a statement with a time literal came to. Only a refusal for the
 // literal's form (its syntax or a conversion) lets the next kind be tried; any other failure
@@ -61,6 +62,7 @@ class LiteralKinds {
 // One statement with a time literal, sent with the kinds in turn: `attempt` builds and sends
 // it with the kind. Stops at the first acceptance (which fixes the kind: true) or at a failure
 // that is not about the literal's form (false, the kinds unchanged).
-bool with_literal_kinds(LiteralKinds& kinds, const ado::Dialect& dialect, const std::function<Attempt(int kind)>& attempt);
+bool with_literal_kinds(LiteralKinds& kinds, const ado::Dialect& dialect,
+                        const std::function<Attempt(int kind)>& attempt);
 
 }  // namespace log_stores::db_schema

@@ -14,7 +14,8 @@ HeaderTextParts split_header_text(std::string_view text) {
     parts.header = std::string(rest.substr(0, predefined_at));
     if (predefined_at == std::string_view::npos) return parts;
     std::string_view lines = rest.substr(predefined_at + kPredefined.size());
-    for (std::size_t end; (end = lines.find(kLineEnd)) != std::string_view::npos; lines.remove_prefix(end + 2))
+    for (std::size_t end; (end = lines.find(kLineEnd)) != std::string_view::npos;
+         lines.remove_prefix(end + 2))
         if (end > 0) parts.predefined.emplace_back(lines.substr(0, end));
     return parts;
 }

@@ -55,8 +55,8 @@ std::string ordered_by(bool descending) {
 std::string key_condition(int kind, RecordKey key, bool descending) {
     const std::string lit = date_literal(kind, key.seconds);
     const char* op = descending ? "<" : ">";
-    return " WHERE ((DT = " + lit + " AND MS " + op + " " + std::to_string(key.milliseconds) + ") OR DT " + op +
-           " " + lit + ") ";
+    return " WHERE ((DT = " + lit + " AND MS " + op + " " + std::to_string(key.milliseconds) + ") OR DT " +
+           op + " " + lit + ") ";
 }
 
 }  // namespace
@@ -75,18 +75,19 @@ std::string limited_select(const ado::Dialect& dialect, std::string_view columns
 }
 
 std::string page_query(const ado::Dialect& dialect, int kind, const PageRequest& request) {
-    std::string rest = request.after ? key_condition(kind, *request.after, request.descending) : std::string{};
+    std::string rest =
+        request.after ? key_condition(kind, *request.after, request.descending) : std::string{};
     rest += ordered_by(request.descending);
     return limited_select(dialect, request.columns, run_table(dialect, request.prefix, "DATA"), rest,
                           request.limit > 0 ? std::optional<int>(request.limit) : std::nullopt);
 }
 
-std::string group_query(const ado::Dialect& dialect, int kind, std::string_view prefix, std::string_view columns,
-                        RecordKey key) {
-    return limited_select(dialect, columns, run_table(dialect, prefix, "DATA"),
-                          " WHERE DT = " + date_literal(kind, key.seconds) +
-                              " AND MS = " + std::to_string(key.milliseconds),
-                          std::nullopt);
+std::string group_query(const ado::Dialect& dialect, int kind, std::string_view prefix,
+                        std::string_view columns, RecordKey key) {
+    return limited_select(
+        dialect, columns, run_table(dialect, prefix, "DATA"),
+        " WHERE DT = " + date_literal(kind, key.seconds) + " AND MS = " + std::to_string(key.milliseconds),
+        std::nullopt);
 }
 
 std::string latest_key_query(const ado::Dialect& dialect, std::string_view prefix) {

@@ -30,10 +30,10 @@ struct RecordKey {
 };
 
 struct PageRequest {
-    std::string_view prefix;             // the run's table prefix
-    std::string_view columns = "*";      // the select list (column prefix text included)
-    std::optional<RecordKey> after;      // rows after this key (before it when descending)
-    int limit = 0;                       // rows per page; 0 for no limit
+    std::string_view prefix;         // the run's table prefix
+    std::string_view columns = "*";  // the select list (column prefix text included)
+    std::optional<RecordKey> after;  // rows after this key (before it when descending)
+    int limit = 0;                   // rows per page; 0 for no limit
     bool descending = false;
 };
 
@@ -41,8 +41,8 @@ struct PageRequest {
 // form (literals of `kind`), ordered by DT and MS, limited.
 std::string page_query(const ado::Dialect& dialect, int kind, const PageRequest& request);
 // Every row of one (DT, MS) group.
-std::string group_query(const ado::Dialect& dialect, int kind, std::string_view prefix, std::string_view columns,
-                        RecordKey key);
+std::string group_query(const ado::Dialect& dialect, int kind, std::string_view prefix,
+                        std::string_view columns, RecordKey key);
 // The key of the latest record: one row, newest first.
 std::string latest_key_query(const ado::Dialect& dialect, std::string_view prefix);
 

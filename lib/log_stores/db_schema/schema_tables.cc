@@ -17,8 +17,10 @@ std::string loggers_create(bool date_types) {
     const std::string t = date_types ? "date" : "datetime";
     return "CREATE TABLE LOGGERS (sLoggerName char(255), nLoggerSequence integer, dStartTime " + t +
            ",dStopTime " + t +
-           ", bCompleted integer, sTablePrefix char(255), sHeader char(255), bTagColumns integer, bRowsPerChannel "
-           "integer, bDST integer, nTimeZone integer,bSigChange integer, sTriggerPrefix char(2), nTriggerNumber "
+           ", bCompleted integer, sTablePrefix char(255), sHeader char(255), bTagColumns integer, "
+           "bRowsPerChannel "
+           "integer, bDST integer, nTimeZone integer,bSigChange integer, sTriggerPrefix char(2), "
+           "nTriggerNumber "
            "integer,sLagPrefix char(2), nLagNumber integer, dTextTime " +
            t + ")";
 }
@@ -31,7 +33,8 @@ std::string loggers_key(const ado::Dialect& dialect) {
 
 std::string channels_create(const ado::Dialect& dialect, std::string_view prefix) {
     return "CREATE TABLE " + run_table(dialect, prefix, "CHANNELS") +
-           " (nBlock int, sPrefix char(2), nChannelNumber integer, sSource char(32), sTag char(32), sDescription "
+           " (nBlock int, sPrefix char(2), nChannelNumber integer, sSource char(32), sTag char(32), "
+           "sDescription "
            "char(32), nType int,sUnits char(12), fMinScale real, fMaxScale real, sLowStateDesc char(32), "
            "sHighStateDesc char(32), sColumnName char(32), bLag integer)";
 }
@@ -40,8 +43,9 @@ std::string channels_index(const ado::Dialect& dialect, std::string_view prefix)
     return index_on(dialect, prefix, "CH", "CHANNELS", "sPrefix, nChannelNumber");
 }
 
-std::vector<std::string> data_create_forms(const ado::Dialect& dialect, Backend backend, std::string_view prefix,
-                                           bool sig_change, std::string_view columns) {
+std::vector<std::string> data_create_forms(const ado::Dialect& dialect, Backend backend,
+                                           std::string_view prefix, bool sig_change,
+                                           std::string_view columns) {
     const std::string head = "CREATE TABLE " + run_table(dialect, prefix, "DATA") + " (";
     std::string rest;
     if (sig_change) rest += ",LL integer, LV float NULL";
@@ -67,7 +71,8 @@ std::string text_create(const ado::Dialect& dialect, std::string_view prefix) {
 }
 
 std::array<std::string, 3> drop_tables(const ado::Dialect& dialect, std::string_view prefix) {
-    return {"DROP TABLE " + run_table(dialect, prefix, "TEXT"), "DROP TABLE " + run_table(dialect, prefix, "DATA"),
+    return {"DROP TABLE " + run_table(dialect, prefix, "TEXT"),
+            "DROP TABLE " + run_table(dialect, prefix, "DATA"),
             "DROP TABLE " + run_table(dialect, prefix, "CHANNELS")};
 }
 
@@ -78,8 +83,9 @@ std::string highest_counter_query(const ado::Dialect& dialect, std::string_view 
 
 std::string run_row_query(const ado::Dialect& dialect, std::string_view columns, std::string_view logger_name,
                           std::int32_t sequence) {
-    return "select " + std::string(columns) + " from LOGGERS where sLoggerName = " +
-           text_literal(dialect, logger_name) + " AND nLoggerSequence = " + std::to_string(sequence);
+    return "select " + std::string(columns) +
+           " from LOGGERS where sLoggerName = " + text_literal(dialect, logger_name) +
+           " AND nLoggerSequence = " + std::to_string(sequence);
 }
 
 std::string run_row_by_prefix(const ado::Dialect& dialect, std::string_view prefix) {
@@ -91,7 +97,8 @@ std::string delete_run_row(const ado::Dialect& dialect, std::string_view prefix)
 }
 
 std::string run_list_query(const ado::Dialect& dialect, std::string_view logger_name) {
-    return "select nLoggerSequence, dStartTime, dStopTime, bCompleted, sTablePrefix from LOGGERS where sLoggerName = " +
+    return "select nLoggerSequence, dStartTime, dStopTime, bCompleted, sTablePrefix from LOGGERS where "
+           "sLoggerName = " +
            text_literal(dialect, logger_name) + " order by dStartTime Desc";
 }
 

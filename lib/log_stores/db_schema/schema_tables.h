@@ -27,8 +27,9 @@ std::string channels_index(const ado::Dialect& dialect, std::string_view prefix)
 
 // The DATA table forms, tried in order until one is accepted (ADO: varchar TX, char TX, date
 // DT; MySQL: one form). `columns` is the channel part of a column list (data_columns.h).
-std::vector<std::string> data_create_forms(const ado::Dialect& dialect, Backend backend, std::string_view prefix,
-                                           bool sig_change, std::string_view columns);
+std::vector<std::string> data_create_forms(const ado::Dialect& dialect, Backend backend,
+                                           std::string_view prefix, bool sig_change,
+                                           std::string_view columns);
 // Its indexes, all sent even when one fails: TM, DT, MS and TX (ADO), TM alone (MySQL).
 std::vector<std::string> data_indexes(const ado::Dialect& dialect, Backend backend, std::string_view prefix);
 

@@ -5,7 +5,9 @@
 namespace log_stores::db_schema {
 namespace {
 
-std::string_view up_to_nul(std::string_view text) { return text.substr(0, text.find('\0')); }
+std::string_view up_to_nul(std::string_view text) {
+    return text.substr(0, text.find('\0'));
+}
 
 // Length of the UTF-8 sequence that starts with `lead`; 1 for a byte that starts none, so a
 // malformed text is still walked one byte at a time.
@@ -16,7 +18,9 @@ std::size_t sequence_length(unsigned char lead) {
     return 1;
 }
 
-bool is_continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+bool is_continuation(unsigned char c) {
+    return (c & 0xC0) == 0x80;
+}
 
 // The length of the whole sequence at `at`, or 1 when it is cut short or malformed.
 std::size_t character_at(std::string_view text, std::size_t at) {
@@ -92,7 +96,8 @@ std::string text_literal(const ado::Dialect& dialect, std::string_view text) {
 
 std::string cut_to_characters(std::string_view utf8, std::size_t characters) {
     std::size_t at = 0;
-    for (std::size_t counted = 0; at < utf8.size() && counted < characters; ++counted) at += character_at(utf8, at);
+    for (std::size_t counted = 0; at < utf8.size() && counted < characters; ++counted)
+        at += character_at(utf8, at);
     return std::string(utf8.substr(0, at));
 }
 
@@ -121,6 +126,8 @@ std::string folded_column_name(std::string_view name) {
     return out;
 }
 
-bool same_column_name(std::string_view a, std::string_view b) { return folded_column_name(a) == folded_column_name(b); }
+bool same_column_name(std::string_view a, std::string_view b) {
+    return folded_column_name(a) == folded_column_name(b);
+}
 
 }  // namespace log_stores::db_schema
