@@ -225,7 +225,7 @@ TEST_F(SCHEMA_SUITE, ReservedWordTagsAndValuesWrittenAndReadBack) {
     const float nan = std::numeric_limits<float>::quiet_NaN();
     auto h = header_of({{"AI", 1, 4}, {"DI", 1, 2}}, true, true);
     const std::vector<qvr::ChannelRecord> ai{analog_channel("KEY"), analog_channel("ORDER"),
-                                             analog_channel("USER"), analog_channel("a'b\"c")};
+                                             analog_channel("USER"), analog_channel("a'b\"c`;\\")};
     const std::vector<qvr::ChannelRecord> di{digital_channel("select", "Off", "On"),
                                              digital_channel("dt", "Shut", "Open")};
     const std::vector<std::span<const qvr::ChannelRecord>> blocks{ai, di};
@@ -240,7 +240,7 @@ TEST_F(SCHEMA_SUITE, ReservedWordTagsAndValuesWrittenAndReadBack) {
     const std::string data = run_table(dialect_, p, "DATA");
     const auto q = [&](const char* name) { return quoted_name(dialect_, name); };
     EXPECT_EQ(count(data + " WHERE " + q("KEY") + " = 1.5 AND " + q("ORDER") + " IS NULL AND " + q("USER") +
-                    " IS NULL AND " + q("a'b\"c") + " = -2"),
+                    " IS NULL AND " + q("a'b\"c`;\\") + " = -2"),
               1);
     EXPECT_EQ(
         count(data + " WHERE " + q("select") + " = 1 AND " + q("DI2") + " = 0 AND LL = 2 AND LV IS NULL"), 1)
@@ -397,6 +397,31 @@ TEST_F(SCHEMA_SUITE, EqualTimesComeBackInOneOrderWhateverThePageSize) {
     ASSERT_EQ(latest.size(), 1u);
     EXPECT_EQ(seconds_of_date(latest[0][0].to_date()), t0 + 19);
     EXPECT_EQ(latest[0][1].to_i4(), 20);
+}
+
+// The zone a machine runs in never moves a stored time: across the autumn change in Berlin
+// (01:00 UTC on 2024-10-27) the dates read back are the stamps' own UTC values.
+TEST_F(SCHEMA_SUITE, StoredDatesAreTheStampsUtcValuesInAnyZone) {
+    const char* was = std::getenv("TZ");
+    const std::string saved = was ? was : "";
+    setenv("TZ", "Europe/Berlin", 1);
+    tzset();
+    auto h = header_of({{"AI", 1, 1}}, false, false);
+    ASSERT_TRUE(make_data("Z_", h, analog_lookup(), false));
+    const std::int32_t change = utc(2024, 10, 27, 1, 0, 0);
+    const std::vector<std::int32_t> times{change - 3600, change - 1, change, change + 1, change + 3600};
+    for (const std::int32_t t : times) write("Z_", h, record_of(h, {t, 0, 0}, {{0x80, 1}}));
+    std::vector<std::int32_t> back;
+    for (const auto& r : rows("SELECT DT FROM " + run_table(dialect_, "Z_", "DATA") + " ORDER BY DT"))
+        back.push_back(seconds_of_date(r[0].to_date()).value_or(0));
+    EXPECT_EQ(back, times);
+    EXPECT_EQ(count(run_table(dialect_, "Z_", "DATA") + " WHERE DT = " + date_literal(0, change)), 1);
+    if (was) {
+        setenv("TZ", saved.c_str(), 1);
+    } else {
+        unsetenv("TZ");
+    }
+    tzset();
 }
 
 TEST_F(SCHEMA_SUITE, DroppingARunsTables) {
