@@ -33,7 +33,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         auto& block = h.blocks[b];
         block.prefix = {static_cast<char>(next()), static_cast<char>(next())};
         block.firstChannel = next();
-        block.lastChannel = static_cast<std::uint16_t>(block.firstChannel + next() % 8 - 1);  // may lie below
+        // Up to 8 channels; now and then a last channel below the first (no channels).
+        const int span = next() % 9;
+        block.lastChannel = static_cast<std::uint16_t>(span == 8 ? std::max(block.firstChannel - 1, 0)
+                                                                 : block.firstChannel + span);
         block.blockKind = next() % 12;
         for (auto& c : block.carried) c = next();
         block.recordOffset = static_cast<std::uint16_t>(offset);
