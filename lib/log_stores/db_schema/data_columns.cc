@@ -72,7 +72,7 @@ std::uint16_t block_bytes_per_channel(const BlockDescriptor& block) {
 }
 
 std::string block_source(const BlockDescriptor& block) {
-    return std::string(
+    return ado::utf8_from_cp1252(
         bytes_up_to_nul(reinterpret_cast<const char*>(block.carried.data()) + kSourceOffset, kSourceLength));
 }
 
@@ -144,7 +144,7 @@ std::vector<ado::Variant> channels_row(std::size_t block_index, const BlockDescr
     row.push_back(ado::Variant::i4(static_cast<std::int32_t>(block_index)));
     row.push_back(ado::Variant::text(ado::utf16_from_utf8(block_prefix(block))));
     row.push_back(ado::Variant::i4(channel));
-    row.push_back(text_of(block_source(block)));
+    row.push_back(ado::Variant::text(ado::utf16_from_utf8(block_source(block))));
     row.push_back(text_of(qvr::join_text(config, qvr::ChannelText::Tag)));
     row.push_back(text_of(qvr::join_text(config, qvr::ChannelText::Description)));
     row.push_back(on ? ado::Variant::i4(static_cast<std::uint8_t>(config.head.Type)) : ado::Variant::null());

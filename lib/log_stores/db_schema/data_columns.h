@@ -24,7 +24,8 @@ bool digital_text_selected(std::optional<std::string_view> registry_value);
 
 // The configuration of a block's channel, or null when it cannot be had.
 using ChannelLookup = std::function<const qvr::ChannelRecord*(std::size_t block, std::uint16_t channel)>;
-// Over the caller's table: one span per block, the block's records in channel order.
+// Over the caller's table: one span per block, the block's records in channel order. The
+// records are borrowed: they must outlive the lookup.
 ChannelLookup lookup_in_blocks(const LogHeader& header,
                                std::span<const std::span<const qvr::ChannelRecord>> blocks);
 // Where a device's configuration module keeps channel number n: index n - 1 when that lies
