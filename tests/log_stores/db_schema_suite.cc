@@ -333,6 +333,8 @@ TEST_F(SCHEMA_SUITE, RangeConditionsExcludeBothEnds) {
 TEST_F(SCHEMA_SUITE, EqualTimesComeBackInOneOrderWhateverThePageSize) {
     auto h = header_of({{"AI", 1, 2}}, false, false);
     ASSERT_TRUE(make_data("E_", h, analog_lookup(), false));
+    // A second run's indexes in the same database (index names are database-wide on SQLite).
+    ASSERT_TRUE(make_data("E2_", h, analog_lookup(), false));
     const std::int32_t t0 = utc(2024, 3, 5, 10, 0, 0);
     // 60 groups of five rows with equal DT and MS, written in a shuffled order.
     std::vector<std::pair<int, int>> order;
