@@ -90,6 +90,20 @@ TEST_F(RemoteRunFile, TheTextTimeComesFromTheServersCompanion) {
     EXPECT_EQ(seconds, 1'700'000'321);
 }
 
+TEST_F(RemoteRunFile, TheRunsTextIsReadThroughTheServerAndUtf16FormsNeedALocalRun) {
+    qvr_test::write_file(fs::path(local_).replace_extension(".txt"), "[HEADER]\r\nLine 4\r\n");
+    CLogFileStore store;
+    ASSERT_EQ(store.Open(".", kRemoteRun, kGenericRead), 0);
+    char out[64] = {};
+    std::size_t size = sizeof out;
+    EXPECT_EQ(store.ReadSection("HEADER", out, &size, 0, 0), 1);
+    EXPECT_STREQ(out, "Line 4\r\n");
+    char16_t wide[64];
+    size = 64;
+    EXPECT_EQ(store.ReadSectionW("HEADER", wide, &size, 0, 0), -1);
+    EXPECT_EQ(store.AddTextW(1, u"x", nullptr, nullptr), -1);
+}
+
 TEST_F(RemoteRunFile, ARunTheServerDoesNotHaveIsNotOpened) {
     CLogFileStore store;
     EXPECT_EQ(store.Open(".", "QVR_LOGGED_DATA\\LG_201120_090000.qdl", kGenericRead), -1);
