@@ -230,6 +230,10 @@ TEST_F(RunFileStore, AFinishedReadOnlyRunGoesBackToItsRunningNameForLogging) {
     ASSERT_EQ(store.OpenForLogging(h), 0);
     EXPECT_FALSE(fs::exists(finished));
     ASSERT_TRUE(fs::exists(path()));
+    char location[300];
+    std::size_t size = sizeof location;
+    store.GetLocation(location, &size);
+    EXPECT_STREQ(location, path().c_str());
     const auto more = make_records(h, 4, 2);
     ASSERT_EQ(store.WriteLogs(h, more.data(), 2), 0);
     store.Close();
