@@ -67,7 +67,8 @@ bool absent(std::string_view name) {
 }
 
 bool plain_name(std::string_view name) {
-    return !name.empty() && name != "." && name != ".." && name.find_first_of("/\\") == std::string_view::npos;
+    return !name.empty() && name != "." && name != ".." &&
+           name.find_first_of("/\\") == std::string_view::npos;
 }
 
 const char* kind_word(long long kind) {
@@ -146,8 +147,9 @@ std::string read_channels(const ProductTree& tree, std::string_view request) {
     const std::string folder = device_folder(tree, f[1]);
     if (folder.empty() || (extra > 0 && (absent(f[5]) || !plain_name(f[5])))) return failure(87);
     std::string body(static_cast<std::size_t>(count) * kRecordSize + static_cast<std::size_t>(extra), '\0');
-    if (int e = read_exact(folder + "/" + kind_word(kind), static_cast<long long>(kTableHeader + first * kRecordSize),
-                           body.data(), static_cast<std::size_t>(count) * kRecordSize))
+    if (int e = read_exact(folder + "/" + kind_word(kind),
+                           static_cast<long long>(kTableHeader + first * kRecordSize), body.data(),
+                           static_cast<std::size_t>(count) * kRecordSize))
         return failure(e);
     if (int e = read_exact(folder + "/" + std::string(f[5]), 0, body.data() + count * kRecordSize,
                            static_cast<std::size_t>(extra)))
@@ -168,14 +170,17 @@ std::string read_settings(const ProductTree& tree, std::string_view request) {
         if (int e = read_exact(folder + "/config", 0, head.data(), 1)) return failure(e);
     if (f[6] == "1" || f[7] == "1" || f[8] == "1") {
         std::array<char, kAutosaveSize> autosave{};
-        if (int e = read_exact(folder + "/saveconfig", 0, autosave.data(), autosave.size())) return failure(e);
+        if (int e = read_exact(folder + "/saveconfig", 0, autosave.data(), autosave.size()))
+            return failure(e);
         if (f[6] == "1") head[1] = autosave[0];
         if (f[7] == "1") head[2] = autosave[1];
         if (f[8] == "1") std::memcpy(head.data() + 3, autosave.data() + 2, 4);
     }
     std::string body(static_cast<std::size_t>(config + extra), '\0');
-    if (int e = read_exact(folder + "/config", 1, body.data(), static_cast<std::size_t>(config))) return failure(e);
-    if (int e = read_exact(folder + "/" + std::string(f[4]), 0, body.data() + config, static_cast<std::size_t>(extra)))
+    if (int e = read_exact(folder + "/config", 1, body.data(), static_cast<std::size_t>(config)))
+        return failure(e);
+    if (int e = read_exact(folder + "/" + std::string(f[4]), 0, body.data() + config,
+                           static_cast<std::size_t>(extra)))
         return failure(e);
     return answer(head + body);
 }
@@ -193,14 +198,16 @@ std::string write_channels(const ProductTree& tree, std::string_view request) {
     long long size = 0, first = 0, count = 0, extra = 0, kind = 0, mode = 0;
     std::string_view data;
     if (f.empty() || !count_field(f[0], size) || !count_field(f[3], first) || !count_field(f[4], count) ||
-        !count_field(f[5], extra) || !number(f[7], kind) || kind_word(kind) == nullptr || !number(f[8], mode) ||
-        size != count * static_cast<long long>(kRecordSize) + extra || !data_of(request, size, data))
+        !count_field(f[5], extra) || !number(f[7], kind) || kind_word(kind) == nullptr ||
+        !number(f[8], mode) || size != count * static_cast<long long>(kRecordSize) + extra ||
+        !data_of(request, size, data))
         return failure(87);
     const std::string folder = device_folder(tree, f[2]);
     if (folder.empty() || (extra > 0 && (absent(f[6]) || !plain_name(f[6])))) return failure(87);
     const std::string table = folder + "/" + kind_word(kind);
     const std::size_t records = static_cast<std::size_t>(count) * kRecordSize;
-    if (int e = write_at(table, static_cast<long long>(kTableHeader + first * kRecordSize), data.substr(0, records)))
+    if (int e = write_at(table, static_cast<long long>(kTableHeader + first * kRecordSize),
+                         data.substr(0, records)))
         return failure(e);
     if (int e = write_at(table, 0, stamp_now())) return failure(e);
     if (extra > 0)
@@ -224,13 +231,16 @@ std::string write_settings(const ProductTree& tree, std::string_view request) {
     if (folder.empty() || (extra > 0 && (absent(f[5]) || !plain_name(f[5])))) return failure(87);
     const std::string config_file = folder + "/config";
     if (config > 0)
-        if (int e = write_at(config_file, 1, data.substr(0, static_cast<std::size_t>(config)))) return failure(e);
+        if (int e = write_at(config_file, 1, data.substr(0, static_cast<std::size_t>(config))))
+            return failure(e);
     if (extra > 0)
-        if (int e = write_at(folder + "/" + std::string(f[5]), 0, data.substr(static_cast<std::size_t>(config))))
+        if (int e =
+                write_at(folder + "/" + std::string(f[5]), 0, data.substr(static_cast<std::size_t>(config))))
             return failure(e);
     long long value = 0;
     if (setting(f[6], value))
-        if (int e = write_at(config_file, 0, little_endian(static_cast<uint32_t>(value), 1))) return failure(e);
+        if (int e = write_at(config_file, 0, little_endian(static_cast<uint32_t>(value), 1)))
+            return failure(e);
     const std::string autosave = folder + "/saveconfig";
     if (setting(f[7], value))
         if (int e = write_at(autosave, 0, little_endian(static_cast<uint32_t>(value), 1))) return failure(e);

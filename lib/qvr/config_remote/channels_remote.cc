@@ -89,8 +89,8 @@ int cfg_ReadChannelsAndExtra(const char* server, const char* device, int kind, q
     const auto way = way_to(server);
     if (!way) return -1;
     if (way->by_folder)
-        return cfg_LoadChannels(device_folder(way->folder, device).c_str(), kind, records, first, count, extra,
-                                extra_size, extra_name);
+        return cfg_LoadChannels(device_folder(way->folder, device).c_str(), kind, records, first, count,
+                                extra, extra_size, extra_name);
 
     const uint64_t extra_bytes = extra != nullptr ? static_cast<uint64_t>(extra_size) : 0;
     const uint64_t reply_size = table_bytes(count) + extra_bytes + kChannelsReplyHead;
@@ -104,12 +104,13 @@ int cfg_ReadChannelsAndExtra(const char* server, const char* device, int kind, q
                                 std::to_string(first) + "," + std::to_string(count) + "," +
                                 std::to_string(extra_bytes) + "," + extra_text + "," + std::to_string(kind);
     qvr::requests::Reply reply;
-    const uint32_t capacity = reply_size > kMinReplyCapacity ? static_cast<uint32_t>(reply_size) : kMinReplyCapacity;
+    const uint32_t capacity =
+        reply_size > kMinReplyCapacity ? static_cast<uint32_t>(reply_size) : kMinReplyCapacity;
     const int result = qvr::requests::send_text(server, request, capacity, reply);
     if (take_channels_reply(result, reply.all(), record_bytes, extra_out)) return 0;
     if (result == -1 && failed_finally()) return -1;
-    trace_line("IF to " + std::string(server) + " not answered in full (result " + std::to_string(result) + ", " +
-               std::to_string(reply.received) + " of " + std::to_string(reply_size) +
+    trace_line("IF to " + server_name(server) + " not answered in full (result " + std::to_string(result) +
+               ", " + std::to_string(reply.received) + " of " + std::to_string(reply_size) +
                " bytes): reading the files");
 
     const Table table{server, device, cfg_ChannelKindName(kind), first, count};
@@ -143,12 +144,14 @@ int cfg_WriteChannelsAndExtra(const char* server, const char* user, const char* 
     if (data_size > INT32_MAX || !user_field(user, user_text) || !text_field(device, device_text) ||
         !text_field(extra_name, extra_text))
         return platform::fail(platform::kErrorInvalidParameter);
-    const std::span<const uint8_t> record_bytes(reinterpret_cast<const uint8_t*>(records), table_bytes(count));
+    const std::span<const uint8_t> record_bytes(reinterpret_cast<const uint8_t*>(records),
+                                                table_bytes(count));
     const std::span<const uint8_t> extra_in(static_cast<const uint8_t*>(extra), extra_bytes);
 
     std::string request = "HF," + std::to_string(data_size) + "," + user_text + "," + device_text + "," +
-                          std::to_string(first) + "," + std::to_string(count) + "," + std::to_string(extra_bytes) +
-                          "," + extra_text + "," + std::to_string(kind) + "," + std::to_string(mode);
+                          std::to_string(first) + "," + std::to_string(count) + "," +
+                          std::to_string(extra_bytes) + "," + extra_text + "," + std::to_string(kind) + "," +
+                          std::to_string(mode);
     request.push_back('\0');
     request.append(reinterpret_cast<const char*>(record_bytes.data()), record_bytes.size());
     request.append(reinterpret_cast<const char*>(extra_in.data()), extra_in.size());
@@ -156,14 +159,15 @@ int cfg_WriteChannelsAndExtra(const char* server, const char* user, const char* 
     const int result = qvr::requests::send_bytes(server, request, qvr::requests::kResultReplySize, reply);
     if (result == -1) {
         if (failed_finally()) return -1;
-        trace_line("HF to " + std::string(server) + " failed (error " + std::to_string(platform::last_error()) +
-                   "): writing the files");
+        trace_line("HF to " + server_name(server) + " failed (error " +
+                   std::to_string(platform::last_error()) + "): writing the files");
         const Table table{server, device, cfg_ChannelKindName(kind), first, count};
         if (write_table(table, record_bytes) != 0) return -1;
         if (extra_bytes != 0) {
             if (!file_name_ok(extra_name)) return platform::fail(platform::kErrorInvalidParameter);
             const std::string extra_path = remote_path(device, extra_name);
-            if (write_remote(server, extra_path, 0, extra_in, chunk_limit(extra_path), kOpenAlways) != 0) return -1;
+            if (write_remote(server, extra_path, 0, extra_in, chunk_limit(extra_path), kOpenAlways) != 0)
+                return -1;
         }
     }
     if (has_text(device)) touch_configuration(server);
@@ -173,7 +177,8 @@ int cfg_WriteChannelsAndExtra(const char* server, const char* user, const char* 
 
 int cfg_WriteChannels(const char* server, const char* user, const char* device, int kind,
                       const qvr::ChannelRecord* records, int first, int count) {
-    return cfg_WriteChannelsAndExtra(server, user, device, kind, records, first, count, nullptr, 0, nullptr, 1);
+    return cfg_WriteChannelsAndExtra(server, user, device, kind, records, first, count, nullptr, 0, nullptr,
+                                     1);
 }
 
 int cfg_WriteChannelsRewrite(const char* server, const char* user, const char* device, int kind,

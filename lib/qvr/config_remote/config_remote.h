@@ -41,18 +41,18 @@ int cfg_ReadDeviceConfig(const char* server, const char* device, void* config, i
 int cfg_ReadDeviceConfigAndExtra(const char* server, const char* device, void* config, int32_t config_size,
                                  void* extra, int32_t extra_size, const char* extra_name);
 int cfg_ReadAutoEnable(const char* server, const char* device, uint8_t* auto_enable);
-int cfg_ReadAutosaveSettings(const char* server, const char* device, uint8_t* save_outputs, uint8_t* save_by_tag,
-                             int32_t* save_rate);
+int cfg_ReadAutosaveSettings(const char* server, const char* device, uint8_t* save_outputs,
+                             uint8_t* save_by_tag, int32_t* save_rate);
 
 int cfg_WriteDeviceSettings(const char* server, const char* user, const char* device, const void* config,
-                            int32_t config_size, const void* extra, int32_t extra_size, const char* extra_name,
-                            const uint8_t* auto_enable, const uint8_t* save_outputs, const uint8_t* save_by_tag,
-                            const int32_t* save_rate);
+                            int32_t config_size, const void* extra, int32_t extra_size,
+                            const char* extra_name, const uint8_t* auto_enable, const uint8_t* save_outputs,
+                            const uint8_t* save_by_tag, const int32_t* save_rate);
 int cfg_WriteDeviceConfig(const char* server, const char* user, const char* device, const void* config,
                           int32_t config_size);
-int cfg_WriteDeviceConfigAndExtra(const char* server, const char* user, const char* device, const void* config,
-                                  int32_t config_size, const void* extra, int32_t extra_size,
-                                  const char* extra_name);
+int cfg_WriteDeviceConfigAndExtra(const char* server, const char* user, const char* device,
+                                  const void* config, int32_t config_size, const void* extra,
+                                  int32_t extra_size, const char* extra_name);
 int cfg_WriteAutoEnable(const char* server, const char* user, const char* device, uint8_t auto_enable);
 int cfg_WriteAutosaveSettings(const char* server, const char* user, const char* device, uint8_t save_outputs,
                               uint8_t save_by_tag, int32_t save_rate);

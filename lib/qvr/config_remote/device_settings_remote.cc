@@ -28,12 +28,18 @@ struct Settings {
     const uint8_t* save_outputs = nullptr;
     const uint8_t* save_by_tag = nullptr;
     const int32_t* save_rate = nullptr;
-    bool any_autosave() const { return save_outputs != nullptr || save_by_tag != nullptr || save_rate != nullptr; }
-    bool whole_autosave() const { return save_outputs != nullptr && save_by_tag != nullptr && save_rate != nullptr; }
+    bool any_autosave() const {
+        return save_outputs != nullptr || save_by_tag != nullptr || save_rate != nullptr;
+    }
+    bool whole_autosave() const {
+        return save_outputs != nullptr && save_by_tag != nullptr && save_rate != nullptr;
+    }
 };
 
-bool sizes_ok(const char* device, const void* config, int32_t config_size, const void* extra, int32_t extra_size) {
-    return device_ok(device) && (config == nullptr || config_size >= 0) && (extra == nullptr || extra_size >= 0);
+bool sizes_ok(const char* device, const void* config, int32_t config_size, const void* extra,
+              int32_t extra_size) {
+    return device_ok(device) && (config == nullptr || config_size >= 0) &&
+           (extra == nullptr || extra_size >= 0);
 }
 
 uint64_t size_of(const void* data, int32_t size) {
@@ -62,9 +68,9 @@ int read_autosave(const char* server, const char* device, uint8_t* save_outputs,
     if (save_outputs != nullptr) *save_outputs = bytes[0];
     if (save_by_tag != nullptr) *save_by_tag = bytes[1];
     if (save_rate != nullptr)
-        *save_rate = static_cast<int32_t>(static_cast<uint32_t>(bytes[2]) | static_cast<uint32_t>(bytes[3]) << 8 |
-                                          static_cast<uint32_t>(bytes[4]) << 16 |
-                                          static_cast<uint32_t>(bytes[5]) << 24);
+        *save_rate = static_cast<int32_t>(
+            static_cast<uint32_t>(bytes[2]) | static_cast<uint32_t>(bytes[3]) << 8 |
+            static_cast<uint32_t>(bytes[4]) << 16 | static_cast<uint32_t>(bytes[5]) << 24);
     return 0;
 }
 
@@ -83,21 +89,24 @@ int write_autosave(const char* server, const char* device, const Settings& s) {
         if (read_autosave(server, device, &outputs, &by_tag, &rate) == 0) {
             bytes[0] = outputs;
             bytes[1] = by_tag;
-            for (int i = 0; i < 4; ++i) bytes[2 + i] = static_cast<uint8_t>(static_cast<uint32_t>(rate) >> (8 * i));
+            for (int i = 0; i < 4; ++i)
+                bytes[2 + i] = static_cast<uint8_t>(static_cast<uint32_t>(rate) >> (8 * i));
         }
     }
     if (s.save_outputs != nullptr) bytes[0] = *s.save_outputs;
     if (s.save_by_tag != nullptr) bytes[1] = *s.save_by_tag;
     if (s.save_rate != nullptr)
-        for (int i = 0; i < 4; ++i) bytes[2 + i] = static_cast<uint8_t>(static_cast<uint32_t>(*s.save_rate) >> (8 * i));
+        for (int i = 0; i < 4; ++i)
+            bytes[2 + i] = static_cast<uint8_t>(static_cast<uint32_t>(*s.save_rate) >> (8 * i));
     return write_remote(server, path, 0, bytes, chunk_limit(path), kOpenAlways);
 }
 
 // The record, the extra data, AutoEnable and the autosave settings file by file.
-int read_settings_files(const char* server, const char* device, std::span<uint8_t> config, std::span<uint8_t> extra,
-                        const char* extra_name, const SettingsOutputs& out) {
+int read_settings_files(const char* server, const char* device, std::span<uint8_t> config,
+                        std::span<uint8_t> extra, const char* extra_name, const SettingsOutputs& out) {
     const std::string path = remote_path(device, kConfigFile);
-    if (!config.empty() && read_remote(server, path, kRecordOffset, config, chunk_limit(path)) != 0) return -1;
+    if (!config.empty() && read_remote(server, path, kRecordOffset, config, chunk_limit(path)) != 0)
+        return -1;
     if (!extra.empty()) {
         if (!file_name_ok(extra_name)) return platform::fail(platform::kErrorInvalidParameter);
         const std::string extra_path = remote_path(device, extra_name);
@@ -113,7 +122,8 @@ int read_settings_files(const char* server, const char* device, std::span<uint8_
 int write_settings_files(const char* server, const char* device, std::span<const uint8_t> config,
                          std::span<const uint8_t> extra, const char* extra_name, const Settings& s) {
     const std::string path = remote_path(device, kConfigFile);
-    if (!config.empty() && write_remote(server, path, kRecordOffset, config, chunk_limit(path), kOpenAlways) != 0)
+    if (!config.empty() &&
+        write_remote(server, path, kRecordOffset, config, chunk_limit(path), kOpenAlways) != 0)
         return -1;
     if (!extra.empty()) {
         if (!file_name_ok(extra_name)) return platform::fail(platform::kErrorInvalidParameter);
@@ -127,16 +137,17 @@ int write_settings_files(const char* server, const char* device, std::span<const
 
 }  // namespace
 
-int cfg_ReadDeviceSettings(const char* server, const char* device, void* config, int32_t config_size, void* extra,
-                           int32_t extra_size, const char* extra_name, uint8_t* auto_enable, uint8_t* save_outputs,
-                           uint8_t* save_by_tag, int32_t* save_rate) {
+int cfg_ReadDeviceSettings(const char* server, const char* device, void* config, int32_t config_size,
+                           void* extra, int32_t extra_size, const char* extra_name, uint8_t* auto_enable,
+                           uint8_t* save_outputs, uint8_t* save_by_tag, int32_t* save_rate) {
     if (!sizes_ok(device, config, config_size, extra, extra_size))
         return platform::fail(platform::kErrorInvalidParameter);
     const auto way = way_to(server);
     if (!way) return -1;
     if (way->by_folder)
         return cfg_LoadDeviceConfig(device_folder(way->folder, device).c_str(), config, config_size, extra,
-                                    extra_size, extra_name, auto_enable, save_outputs, save_by_tag, save_rate);
+                                    extra_size, extra_name, auto_enable, save_outputs, save_by_tag,
+                                    save_rate);
 
     const std::span<uint8_t> config_out(static_cast<uint8_t*>(config), size_of(config, config_size));
     const std::span<uint8_t> extra_out(static_cast<uint8_t*>(extra), size_of(extra, extra_size));
@@ -147,23 +158,24 @@ int cfg_ReadDeviceSettings(const char* server, const char* device, void* config,
     const SettingsOutputs out{auto_enable, save_outputs, save_by_tag, save_rate};
 
     const std::string request = "GF," + std::to_string(reply_size) + "," + device_text + "," +
-                                std::to_string(config_out.size()) + "," + std::to_string(extra_out.size()) + "," +
-                                extra_text + "," + flag(auto_enable) + "," + flag(save_outputs) + "," +
+                                std::to_string(config_out.size()) + "," + std::to_string(extra_out.size()) +
+                                "," + extra_text + "," + flag(auto_enable) + "," + flag(save_outputs) + "," +
                                 flag(save_by_tag) + "," + flag(save_rate);
     qvr::requests::Reply reply;
-    const uint32_t capacity = reply_size > kMinReplyCapacity ? static_cast<uint32_t>(reply_size) : kMinReplyCapacity;
+    const uint32_t capacity =
+        reply_size > kMinReplyCapacity ? static_cast<uint32_t>(reply_size) : kMinReplyCapacity;
     const int result = qvr::requests::send_text(server, request, capacity, reply);
     if (take_settings_reply(result, reply.all(), config_out, extra_out, out)) return 0;
     if (result == -1 && failed_finally()) return -1;
-    trace_line("GF to " + std::string(server) + " not answered in full (result " + std::to_string(result) + ", " +
-               std::to_string(reply.received) + " of " + std::to_string(reply_size) +
+    trace_line("GF to " + server_name(server) + " not answered in full (result " + std::to_string(result) +
+               ", " + std::to_string(reply.received) + " of " + std::to_string(reply_size) +
                " bytes): reading the files");
     return read_settings_files(server, device, config_out, extra_out, extra_name, out);
 }
 
 int cfg_ReadDeviceConfig(const char* server, const char* device, void* config, int32_t config_size) {
-    return cfg_ReadDeviceSettings(server, device, config, config_size, nullptr, 0, nullptr, nullptr, nullptr, nullptr,
-                                  nullptr);
+    return cfg_ReadDeviceSettings(server, device, config, config_size, nullptr, 0, nullptr, nullptr, nullptr,
+                                  nullptr, nullptr);
 }
 
 int cfg_ReadDeviceConfigAndExtra(const char* server, const char* device, void* config, int32_t config_size,
@@ -177,35 +189,37 @@ int cfg_ReadAutoEnable(const char* server, const char* device, uint8_t* auto_ena
     const auto way = way_to(server);
     if (!way) return -1;
     if (way->by_folder)
-        return cfg_LoadDeviceConfig(device_folder(way->folder, device).c_str(), nullptr, 0, nullptr, 0, nullptr,
-                                    auto_enable, nullptr, nullptr, nullptr);
+        return cfg_LoadDeviceConfig(device_folder(way->folder, device).c_str(), nullptr, 0, nullptr, 0,
+                                    nullptr, auto_enable, nullptr, nullptr, nullptr);
     return read_auto_enable(server, device, auto_enable);
 }
 
-int cfg_ReadAutosaveSettings(const char* server, const char* device, uint8_t* save_outputs, uint8_t* save_by_tag,
-                             int32_t* save_rate) {
+int cfg_ReadAutosaveSettings(const char* server, const char* device, uint8_t* save_outputs,
+                             uint8_t* save_by_tag, int32_t* save_rate) {
     if (!device_ok(device)) return platform::fail(platform::kErrorInvalidParameter);
     const auto way = way_to(server);
     if (!way) return -1;
     if (way->by_folder)
-        return cfg_LoadDeviceConfig(device_folder(way->folder, device).c_str(), nullptr, 0, nullptr, 0, nullptr,
-                                    nullptr, save_outputs, save_by_tag, save_rate);
+        return cfg_LoadDeviceConfig(device_folder(way->folder, device).c_str(), nullptr, 0, nullptr, 0,
+                                    nullptr, nullptr, save_outputs, save_by_tag, save_rate);
     return read_autosave(server, device, save_outputs, save_by_tag, save_rate);
 }
 
 int cfg_WriteDeviceSettings(const char* server, const char* user, const char* device, const void* config,
-                            int32_t config_size, const void* extra, int32_t extra_size, const char* extra_name,
-                            const uint8_t* auto_enable, const uint8_t* save_outputs, const uint8_t* save_by_tag,
-                            const int32_t* save_rate) {
+                            int32_t config_size, const void* extra, int32_t extra_size,
+                            const char* extra_name, const uint8_t* auto_enable, const uint8_t* save_outputs,
+                            const uint8_t* save_by_tag, const int32_t* save_rate) {
     if (!sizes_ok(device, config, config_size, extra, extra_size))
         return platform::fail(platform::kErrorInvalidParameter);
     const auto way = way_to(server);
     if (!way) return -1;
     if (way->by_folder)
-        return cfg_SaveDeviceConfig(user, device_folder(way->folder, device).c_str(), config, config_size, extra,
-                                    extra_size, extra_name, auto_enable, save_outputs, save_by_tag, save_rate);
+        return cfg_SaveDeviceConfig(user, device_folder(way->folder, device).c_str(), config, config_size,
+                                    extra, extra_size, extra_name, auto_enable, save_outputs, save_by_tag,
+                                    save_rate);
 
-    const std::span<const uint8_t> config_in(static_cast<const uint8_t*>(config), size_of(config, config_size));
+    const std::span<const uint8_t> config_in(static_cast<const uint8_t*>(config),
+                                             size_of(config, config_size));
     const std::span<const uint8_t> extra_in(static_cast<const uint8_t*>(extra), size_of(extra, extra_size));
     const uint64_t data_size = config_in.size() + extra_in.size();
     std::string user_text, device_text, extra_text;
@@ -214,9 +228,10 @@ int cfg_WriteDeviceSettings(const char* server, const char* user, const char* de
         return platform::fail(platform::kErrorInvalidParameter);
 
     std::string request = "FF," + std::to_string(data_size) + "," + user_text + "," + device_text + "," +
-                          std::to_string(config_in.size()) + "," + std::to_string(extra_in.size()) + "," + extra_text +
-                          "," + value_or_space(auto_enable) + "," + value_or_space(save_outputs) + "," +
-                          value_or_space(save_by_tag) + "," + value_or_space(save_rate);
+                          std::to_string(config_in.size()) + "," + std::to_string(extra_in.size()) + "," +
+                          extra_text + "," + value_or_space(auto_enable) + "," +
+                          value_or_space(save_outputs) + "," + value_or_space(save_by_tag) + "," +
+                          value_or_space(save_rate);
     request.push_back('\0');
     request.append(reinterpret_cast<const char*>(config_in.data()), config_in.size());
     request.append(reinterpret_cast<const char*>(extra_in.data()), extra_in.size());
@@ -224,8 +239,8 @@ int cfg_WriteDeviceSettings(const char* server, const char* user, const char* de
     const int result = qvr::requests::send_bytes(server, request, qvr::requests::kResultReplySize, reply);
     if (result == -1) {
         if (failed_finally()) return -1;
-        trace_line("FF to " + std::string(server) + " failed (error " + std::to_string(platform::last_error()) +
-                   "): writing the files");
+        trace_line("FF to " + server_name(server) + " failed (error " +
+                   std::to_string(platform::last_error()) + "): writing the files");
         const Settings settings{auto_enable, save_outputs, save_by_tag, save_rate};
         if (write_settings_files(server, device, config_in, extra_in, extra_name, settings) != 0) return -1;
     }
@@ -236,15 +251,15 @@ int cfg_WriteDeviceSettings(const char* server, const char* user, const char* de
 
 int cfg_WriteDeviceConfig(const char* server, const char* user, const char* device, const void* config,
                           int32_t config_size) {
-    return cfg_WriteDeviceSettings(server, user, device, config, config_size, nullptr, 0, nullptr, nullptr, nullptr,
-                                   nullptr, nullptr);
+    return cfg_WriteDeviceSettings(server, user, device, config, config_size, nullptr, 0, nullptr, nullptr,
+                                   nullptr, nullptr, nullptr);
 }
 
-int cfg_WriteDeviceConfigAndExtra(const char* server, const char* user, const char* device, const void* config,
-                                  int32_t config_size, const void* extra, int32_t extra_size,
-                                  const char* extra_name) {
-    return cfg_WriteDeviceSettings(server, user, device, config, config_size, extra, extra_size, extra_name, nullptr,
-                                   nullptr, nullptr, nullptr);
+int cfg_WriteDeviceConfigAndExtra(const char* server, const char* user, const char* device,
+                                  const void* config, int32_t config_size, const void* extra,
+                                  int32_t extra_size, const char* extra_name) {
+    return cfg_WriteDeviceSettings(server, user, device, config, config_size, extra, extra_size, extra_name,
+                                   nullptr, nullptr, nullptr, nullptr);
 }
 
 int cfg_WriteAutoEnable(const char* server, const char* user, const char* device, uint8_t auto_enable) {
@@ -252,8 +267,8 @@ int cfg_WriteAutoEnable(const char* server, const char* user, const char* device
     const auto way = way_to(server);
     if (!way) return -1;
     if (way->by_folder)
-        return cfg_SaveDeviceConfig(user, device_folder(way->folder, device).c_str(), nullptr, 0, nullptr, 0, nullptr,
-                                    &auto_enable, nullptr, nullptr, nullptr);
+        return cfg_SaveDeviceConfig(user, device_folder(way->folder, device).c_str(), nullptr, 0, nullptr, 0,
+                                    nullptr, &auto_enable, nullptr, nullptr, nullptr);
     return write_auto_enable(server, device, auto_enable);
 }
 
@@ -263,7 +278,7 @@ int cfg_WriteAutosaveSettings(const char* server, const char* user, const char* 
     const auto way = way_to(server);
     if (!way) return -1;
     if (way->by_folder)
-        return cfg_SaveDeviceConfig(user, device_folder(way->folder, device).c_str(), nullptr, 0, nullptr, 0, nullptr,
-                                    nullptr, &save_outputs, &save_by_tag, &save_rate);
+        return cfg_SaveDeviceConfig(user, device_folder(way->folder, device).c_str(), nullptr, 0, nullptr, 0,
+                                    nullptr, nullptr, &save_outputs, &save_by_tag, &save_rate);
     return write_autosave(server, device, Settings{nullptr, &save_outputs, &save_by_tag, &save_rate});
 }

@@ -30,7 +30,8 @@ int cfg_ReadLoggerConfig(const char* server, const char* kind, int number, void*
     const auto way = way_to(server);
     if (!way) return -1;
     if (way->by_folder)
-        return cfg_LoadLoggerConfig(device_folder(way->folder, kLoggersFolder).c_str(), kind, number, record, size);
+        return cfg_LoadLoggerConfig(device_folder(way->folder, kLoggersFolder).c_str(), kind, number, record,
+                                    size);
     return read_remote(server, logger_path(kind, number), 0,
                        std::span<uint8_t>(static_cast<uint8_t*>(record), static_cast<std::size_t>(size)),
                        kLoggerReadChunk);
@@ -42,21 +43,21 @@ int cfg_WriteLoggerConfig(const char* server, const char* kind, int number, cons
     const auto way = way_to(server);
     if (!way) return -1;
     if (way->by_folder)
-        return cfg_SaveLoggerConfig(device_folder(way->folder, kLoggersFolder).c_str(), user, kind, number, record,
-                                    size);
+        return cfg_SaveLoggerConfig(device_folder(way->folder, kLoggersFolder).c_str(), user, kind, number,
+                                    record, size);
 
     std::string user_text;
     if (!user_field(user, user_text)) return platform::fail(platform::kErrorInvalidParameter);
     const std::span<const uint8_t> bytes(static_cast<const uint8_t*>(record), static_cast<std::size_t>(size));
     // The record follows the final comma directly: the server takes its length from the text.
-    std::string request = "CF," + std::string(kind) + "," + std::to_string(number) + "," + std::to_string(size) +
-                          "," + user_text + ",";
+    std::string request = "CF," + std::string(kind) + "," + std::to_string(number) + "," +
+                          std::to_string(size) + "," + user_text + ",";
     request.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     qvr::requests::Reply reply;
     if (qvr::requests::send_bytes(server, request, qvr::requests::kResultReplySize, reply) != -1) return 0;
     if (failed_finally()) return -1;
     const std::string path = logger_path(kind, number);
-    trace_line("CF to " + std::string(server) + " failed (error " + std::to_string(platform::last_error()) +
+    trace_line("CF to " + server_name(server) + " failed (error " + std::to_string(platform::last_error()) +
                "): writing " + path);
     if (write_remote(server, path, 0, bytes, chunk_limit(path), kOpenAlways) != 0) return -1;
     platform::set_last_error(0);

@@ -42,9 +42,10 @@ int cfg_PushRemoteFile(const char* server, const char* folder, const char* name,
         if (got < 0) return -1;
         if (static_cast<uint32_t>(got) != n) return platform::fail(platform::kErrorHandleEof);
         uint32_t written = 0;
-        if (link_WriteFile(server, kInvalidFileHandle, path.c_str(), n, static_cast<int32_t>(done), 0, kAccessWrite,
-                           kShareReadWrite, kOpenSecurity, done == 0 ? kCreateAlways : kOpenExisting, kNormalFile,
-                           part.data(), &written) == 0)
+        if (link_WriteFile(server, kInvalidFileHandle, path.c_str(), n, static_cast<int32_t>(done), 0,
+                           kAccessWrite, kShareReadWrite, kOpenSecurity,
+                           done == 0 ? kCreateAlways : kOpenExisting, kNormalFile, part.data(),
+                           &written) == 0)
             return platform::fail(platform::last_error());
         done += n;
     } while (done < size);

@@ -1,5 +1,6 @@
 #include "qvr/config_remote/remote_way.h"
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <string_view>
@@ -11,12 +12,15 @@
 #include "qvr/link/link.h"
 #include "qvr/requests/remote_file_requests.h"
 #include "qvr/requests/request_text.h"
+#include "qvr/testing/config_remote_testing.h"
 
 namespace qvr::config_remote {
 
 namespace {
 
 constexpr std::string_view kConfigKey = "QVR_CURRENT_CONFIG";
+std::atomic<bool> requests_for_every_server{false};
+
 // A request field holds neither of the separators of the requests that carry it.
 bool fits_fields(std::string_view text) {
     return requests::field_ok(text, ',') && text.find('\t') == std::string_view::npos;
@@ -26,6 +30,7 @@ bool fits_fields(std::string_view text) {
 
 std::optional<Way> way_to(const char* server) {
     Way way;
+    if (requests_for_every_server.load()) return way;
     if (link_IsLocalServer(server) == 0 && link_GetServerKind(server) != kServerPipe) return way;
     const char* folder = link_ResolveFolder(server, std::string(kConfigKey).c_str());
     if (folder == nullptr || *folder == '\0') {
@@ -93,9 +98,9 @@ int read_remote(const char* server, const std::string& path, uint64_t offset, st
         if (at > INT32_MAX) return platform::fail(platform::kErrorInvalidParameter);
         const uint32_t want = static_cast<uint32_t>(out.size() - done < chunk ? out.size() - done : chunk);
         uint32_t got = 0;
-        if (link_ReadFile(server, kInvalidFileHandle, path.c_str(), want, static_cast<int32_t>(at), 0, kAccessRead,
-                          kShareReadWrite, kOpenSecurity, kOpenExisting, kNormalFile, out.data() + done,
-                          &got) == 0)
+        if (link_ReadFile(server, kInvalidFileHandle, path.c_str(), want, static_cast<int32_t>(at), 0,
+                          kAccessRead, kShareReadWrite, kOpenSecurity, kOpenExisting, kNormalFile,
+                          out.data() + done, &got) == 0)
             return platform::fail(platform::last_error());
         if (got != want) return platform::fail(platform::kErrorHandleEof);
         done += got;
@@ -127,19 +132,21 @@ void touch_configuration(const char* server) {
     if (link_ReadFile(server, kInvalidFileHandle, path.c_str(), 1, 0, 0, kAccessRead, kShareReadWrite,
                       kOpenSecurity, kOpenExisting, kNormalFile, &auto_enable, &got) == 0 ||
         got != 1) {
-        trace_line("configuration of " + std::string(server != nullptr ? server : "") +
-                   " not marked changed: " + path + " unreadable (error " +
-                   std::to_string(platform::last_error()) + ")");
+        trace_line("configuration of " + server_name(server) + " not marked changed: " + path +
+                   " unreadable (error " + std::to_string(platform::last_error()) + ")");
         return;
     }
     uint32_t written = 0;
     if (link_WriteFile(server, kInvalidFileHandle, path.c_str(), 1, 0, 0, kAccessReadWrite, kShareReadWrite,
                        kOpenSecurity, kOpenExisting, kNormalFile, &auto_enable, &written) == 0)
-        trace_line("configuration of " + std::string(server != nullptr ? server : "") +
-                   " not marked changed: " + path + " unwritable (error " +
-                   std::to_string(platform::last_error()) + ")");
+        trace_line("configuration of " + server_name(server) + " not marked changed: " + path +
+                   " unwritable (error " + std::to_string(platform::last_error()) + ")");
     // The write it follows succeeded; its caller reports that.
     platform::set_last_error(0);
+}
+
+std::string server_name(const char* server) {
+    return server != nullptr ? server : "";
 }
 
 void trace_line(const std::string& text) {
@@ -147,3 +154,7 @@ void trace_line(const std::string& text) {
 }
 
 }  // namespace qvr::config_remote
+
+void qvr::config_remote_testing::set_requests_for_every_server(bool on) {
+    qvr::config_remote::requests_for_every_server.store(on);
+}
