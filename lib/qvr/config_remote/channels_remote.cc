@@ -156,7 +156,7 @@ int cfg_WriteChannelsAndExtra(const char* server, const char* user, const char* 
     request.append(reinterpret_cast<const char*>(record_bytes.data()), record_bytes.size());
     request.append(reinterpret_cast<const char*>(extra_in.data()), extra_in.size());
     qvr::requests::Reply reply;
-    const int result = qvr::requests::send_bytes(server, request, qvr::requests::kResultReplySize, reply);
+    const int result = qvr::requests::send_bytes(server, request, kWriteReplyCapacity, reply);
     if (result == -1) {
         if (failed_finally()) return -1;
         trace_line("HF to " + server_name(server) + " failed (error " +

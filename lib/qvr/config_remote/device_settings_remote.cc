@@ -236,7 +236,7 @@ int cfg_WriteDeviceSettings(const char* server, const char* user, const char* de
     request.append(reinterpret_cast<const char*>(config_in.data()), config_in.size());
     request.append(reinterpret_cast<const char*>(extra_in.data()), extra_in.size());
     qvr::requests::Reply reply;
-    const int result = qvr::requests::send_bytes(server, request, qvr::requests::kResultReplySize, reply);
+    const int result = qvr::requests::send_bytes(server, request, kWriteReplyCapacity, reply);
     if (result == -1) {
         if (failed_finally()) return -1;
         trace_line("FF to " + server_name(server) + " failed (error " +

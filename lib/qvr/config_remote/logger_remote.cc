@@ -54,7 +54,7 @@ int cfg_WriteLoggerConfig(const char* server, const char* kind, int number, cons
                           std::to_string(size) + "," + user_text + ",";
     request.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     qvr::requests::Reply reply;
-    if (qvr::requests::send_bytes(server, request, qvr::requests::kResultReplySize, reply) != -1) return 0;
+    if (qvr::requests::send_bytes(server, request, kWriteReplyCapacity, reply) != -1) return 0;
     if (failed_finally()) return -1;
     const std::string path = logger_path(kind, number);
     trace_line("CF to " + server_name(server) + " failed (error " + std::to_string(platform::last_error()) +

@@ -18,6 +18,8 @@ inline constexpr uint32_t kTableHeader = 8;
 // Replies of "IF" and "GF" are received into at least this many bytes.
 inline constexpr uint32_t kMinReplyCapacity = 250;
 inline constexpr std::size_t kUserNameMax = 33;
+// The reply of a bulk write: a result, or an error with its text ("-1,1465,<text>").
+inline constexpr uint32_t kWriteReplyCapacity = 512;
 
 inline constexpr uint32_t kAccessRead = 0x80000000u;
 inline constexpr uint32_t kAccessWrite = 0x40000000u;
