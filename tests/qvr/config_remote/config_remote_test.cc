@@ -103,6 +103,8 @@ TEST_P(FolderServers, ReadsEveryPartFromTheFilesWithoutARequest) {
 
 TEST_P(FolderServers, WritesEveryPartIntoTheFilesWithoutARequest) {
     make_device(config(), "DEV", 4, 704, 40);
+    // The audit switch of the configuration folder on: the trail follows that folder.
+    qvr_test::write_file(config() / "config", std::string("\0\1", 2));
     const char* server = GetParam();
     const std::string records = pattern(2 * kRecord, 5);
     const std::string extra = pattern(40, 6);
@@ -135,6 +137,9 @@ TEST_P(FolderServers, WritesEveryPartIntoTheFilesWithoutARequest) {
     const std::string logger = pattern(300, 8);
     ASSERT_EQ(cfg_WriteLoggerConfig(server, "custom", 3, logger.data(), 300, "ann"), 0) << errno;
     EXPECT_EQ(file_of(config() / "LOGGERS" / "custom_3"), logger);
+    const std::string trail = file_of(config() / "recent_history.txt");
+    EXPECT_NE(trail.find("\tann\tDEV.2."), std::string::npos) << trail;
+    EXPECT_NE(trail.find("\tann\tDEV.SaveRate"), std::string::npos) << trail;
     EXPECT_EQ(dispatcher().request_count(), 0u);
 }
 
