@@ -122,8 +122,14 @@ void TlsFront::serve(Connection& connection) {
     SSL* ssl = SSL_new(ctx_);
     SSL_set_fd(ssl, connection.fd);
     std::string received;
+    // The library ends a "WF" with a NUL after its data, which the byte count does not cover.
+    bool after_write = false;
     if (ssl != nullptr && SSL_accept(ssl) == 1) {
         while (!stopping_.load()) {
+            if (after_write && !received.empty()) {
+                if (received[0] == '\0') received.erase(0, 1);
+                after_write = false;
+            }
             RequestExtent extent = delimit_request(received, options_.request_max);
             if (extent.state == RequestExtent::State::invalid) break;
             if (extent.state == RequestExtent::State::need_more) {
@@ -140,6 +146,7 @@ void TlsFront::serve(Connection& connection) {
             }
             const std::string request = received.substr(0, extent.length);
             received.erase(0, extent.length);
+            after_write = request.starts_with("WF");
             Answer answer = dispatcher_.handle(request, "tls", 0);
             const Fault& fault = answer.fault;
             if (fault.milliseconds != 0) {

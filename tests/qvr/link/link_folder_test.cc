@@ -106,6 +106,15 @@ TEST(RemotePath, MapsThroughTheMachinesEntryAndRefusesDotDot) {
     EXPECT_EQ(errno, 53);
     ASSERT_EQ(platform::map_remote_path("/var/lib/x", local), 0);
     EXPECT_EQ(local, "/var/lib/x");
+    // Where a file is opened, also once the separators were turned.
+    ASSERT_EQ(platform::path_to_open("//plant2/share/a/b.txt", local), 0);
+    EXPECT_EQ(local, dir.str() + "/share/a/b.txt");
+    ASSERT_EQ(platform::path_to_open("\\\\plant2/share\\c", local), 0);
+    EXPECT_EQ(local, dir.str() + "/share/c");
+    EXPECT_EQ(platform::path_to_open("//plant9/share", local), -1);
+    EXPECT_EQ(errno, 53);
+    ASSERT_EQ(platform::path_to_open("/var/lib/x", local), 0);
+    EXPECT_EQ(local, "/var/lib/x");
 }
 
 }  // namespace
