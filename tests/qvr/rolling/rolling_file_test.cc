@@ -16,10 +16,14 @@
 #include <vector>
 
 #include "qvr/rolling/rolling_names.h"
+#include "platform/registry_key.h"
+#include "qvr/settings/env.h"
+#include "qvr/settings/reg.h"
 #include "qvr/testing/rolling_testing.h"
 #include "qvr/time/timestamp.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
+#include "support/test_env.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -359,6 +363,26 @@ TEST_F(RollingFile, CloseOfAFileOpenedByNamePutsTheEndStampInPlace) {
     ASSERT_GE(rf_OpenExisting("LOGnotes.dat"), 0);
     ASSERT_EQ(rf_Close(nullptr, &kEnd, 0), 0);
     EXPECT_TRUE(fs::exists(dir_ / "LOGnotes.dat"));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(RollingSetup, TheFolderIsMadeBelowTheProductFolderOfTheVariable) {
+    const qvr_test::TempDir root;
+    platform::RegistryKey key;
+    ASSERT_EQ(platform::RegistryKey::create(platform::RegistryHive::machine, kProductKey, platform::kKeyAllAccess, key), 0);
+    ASSERT_EQ(key.set_string("Root:", root.str()), 0);
+    const std::string product = env_GetProductFolder("QVR_DATA");
+    ASSERT_EQ(product, root.str() + "/DATA");
+    ASSERT_EQ(rf_Setup("QVR_DATA", nullptr, "rolling", ".dat", "LOG"), 0);
+    EXPECT_EQ(std::string(rf_Folder()), product + "/rolling");
+    EXPECT_TRUE(fs::is_directory(rf_Folder()));
+    qvr_test::write_file(fs::path(qvr_test::test_root()) / "plain", "x");
+    const std::string below_file = qvr_test::test_root() + "/plain/sub";
+    EXPECT_EQ(rf_Setup(nullptr, below_file.c_str(), nullptr, ".dat", "LOG"), -1);
+    qvr::rolling_testing::reset();
 }
 
 }  // namespace
