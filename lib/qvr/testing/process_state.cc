@@ -6,6 +6,7 @@
 #include "qvr/testing/alarm_testing.h"
 #include "qvr/testing/config_testing.h"
 #include "qvr/testing/link_testing.h"
+#include "qvr/testing/rolling_testing.h"
 #include "qvr/testing/settings_testing.h"
 
 namespace qvr::testing {
@@ -26,6 +27,7 @@ void reset_process_state() {
     forget_extension_answers();
     forget_user_number_locale();
     reset_product_settings_for_test();
+    rolling_testing::reset();
 }
 
 }  // namespace qvr::testing

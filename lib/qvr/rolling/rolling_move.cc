@@ -1,0 +1,26 @@
+#include "qvr/rolling/rolling_move.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/last_error.h"
+
+namespace qvr::rolling {
+
+int move_no_replace(const std::string& from, const std::string& to) {
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    if (errno == EEXIST) return platform::fail(platform::kErrorAlreadyExists);
+    if (errno != EINVAL && errno != ENOSYS) return platform::fail_from_errno();
+    // A file system without the flag: a hard link never replaces either.
+    if (link(from.c_str(), to.c_str()) != 0) {
+        if (errno == EEXIST) return platform::fail(platform::kErrorAlreadyExists);
+        return platform::fail_from_errno();
+    }
+    if (unlink(from.c_str()) != 0) return platform::fail_from_errno();
+    return 0;
+}
+
+}  // namespace qvr::rolling
