@@ -1,6 +1,7 @@
 #include "TOLVA_CF/logic/printout.h"
 
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 #include "TOLVA_CF/logic/printout_format.h"
@@ -86,24 +87,37 @@ int print_listing(LinePrinter& printer, std::string_view code, int kind, Range r
     return 0;
 }
 
-int print_kind(LinePrinter& printer, const PrintKindRequest& request, ConfigurationSource& source) {
-    const HostDeviceRecord& device = *request.device;
-    const auto range = kind_range(device, request.kind, request.first, request.last);
-    if (!range) return -1;
-    const auto count = static_cast<std::size_t>(range->last - range->first + 1);
+// The channels of a listing: the caller's, or read from the server into `read`.
+struct Listing {
+    int kind = 0;
+    Range range{};
     std::vector<qvr::ChannelRecord> read;
     std::span<const qvr::ChannelRecord> records;
+};
+
+std::optional<Listing> gather(const PrintKindRequest& request, ConfigurationSource& source) {
+    const HostDeviceRecord& device = *request.device;
+    const auto range = kind_range(device, request.kind, request.first, request.last);
+    if (!range) return std::nullopt;
+    Listing listing;
+    listing.kind = request.kind;
+    listing.range = *range;
+    const auto count = static_cast<std::size_t>(range->last - range->first + 1);
     if (request.records != nullptr) {
-        records = std::span<const qvr::ChannelRecord>(request.records + (range->first - 1), count);
+        listing.records = std::span<const qvr::ChannelRecord>(request.records + (range->first - 1), count);
     } else {
-        read.resize(count);
+        listing.read.resize(count);
         if (source.read_channels(request.server, host_config_folder(device), request.kind, range->first - 1,
-                                 read) < 0) {
-            return -1;
+                                 listing.read) < 0) {
+            return std::nullopt;
         }
-        records = read;
+        listing.records = listing.read;
     }
-    return print_listing(printer, module_code(device, request.kind), request.kind, *range, records);
+    return listing;
+}
+
+int print_listing(LinePrinter& printer, const HostDeviceRecord& device, const Listing& listing) {
+    return print_listing(printer, module_code(device, listing.kind), listing.kind, listing.range, listing.records);
 }
 
 int finish_job(LinePrinter& printer, int result) {
@@ -117,8 +131,10 @@ int print_kind_config(const TolvaPrintTarget& target, const PrintKindRequest& re
                       ConfigurationSource& source) {
     if (request.device == nullptr) return platform::fail(platform::kErrorInvalidArgument);
     if (check_metrics(target) < 0) return -1;
+    const auto listing = gather(request, source);
+    if (!listing) return -1;
     LinePrinter printer(target);
-    return finish_job(printer, print_kind(printer, request, source));
+    return finish_job(printer, print_listing(printer, *request.device, *listing));
 }
 
 int print_all_config(const TolvaPrintTarget& target, const PrintAllRequest& request, ConfigurationSource& source) {
@@ -141,17 +157,25 @@ int print_all_config(const TolvaPrintTarget& target, const PrintAllRequest& requ
         block.save_rate_ms = static_cast<std::uint32_t>(stored.save_rate);
     }
 
-    LinePrinter printer(target);
-    if (printer.print(device_block_text(block)) < 0 ||
-        printer.print(device_settings_text(config, device.PortNumber)) < 0) {
-        return -1;
-    }
+    // Everything is read before anything is printed, so a failed read leaves no half job.
+    std::vector<Listing> listings;
     for (int kind = 0; kind < kChannelKindCount; ++kind) {
         // A kind without a table, or with an empty one, has nothing to list.
         if (device.Kinds[kind].ModuleCode[0] == '\0' || device.Kinds[kind].ChannelCount == 0) continue;
         PrintKindRequest listing{request.server, &device, kind, 0, 0, nullptr};
         if (request.channels != nullptr) listing.records = request.channels[kind];
-        if (print_kind(printer, listing, source) < 0) return -1;
+        auto gathered = gather(listing, source);
+        if (!gathered) return -1;
+        listings.push_back(std::move(*gathered));
+    }
+
+    LinePrinter printer(target);
+    if (printer.print(device_block_text(block)) < 0 ||
+        printer.print(device_settings_text(config, device.PortNumber)) < 0) {
+        return -1;
+    }
+    for (const Listing& listing : listings) {
+        if (print_listing(printer, device, listing) < 0) return -1;
     }
     return finish_job(printer, 0);
 }
