@@ -5,10 +5,11 @@
 #include <string_view>
 
 #include "TOLVA_CF/exports.h"
+#include "TOLVA_CF/logic/printout_format.h"
 
 namespace tolva::cf {
 
-inline constexpr int kPrintColumns = 160;
+inline constexpr int kPrintColumns = static_cast<int>(kMaxPrintoutLine);
 
 // Null with errno set when there is no application, printer or file to print on. The
 // target's release member finishes the job and frees it.

@@ -12,8 +12,8 @@
 
 namespace tolva::cf {
 
-// The longest line any entry gives (widest numbers in every column).
-inline constexpr std::size_t kMaxPrintoutLine = 200;
+// No line is longer, whatever the records hold; the Qt back end fits this many columns.
+inline constexpr std::size_t kMaxPrintoutLine = 160;
 
 // A limit in 8 characters: the most decimals of 6..0 that fit, else the most precise
 // exponent form that fits ("1.00e+12"); "nan", "inf" and "-inf" right-aligned.
