@@ -41,4 +41,13 @@ int map_remote_path(std::string_view path, std::string& local) {
     return 0;
 }
 
+int path_to_open(std::string_view path, std::string& local) {
+    const auto separator = [](char c) { return c == '\\' || c == '/'; };
+    if (path.size() < 2 || !separator(path[0]) || !separator(path[1])) {
+        local.assign(path);
+        return 0;
+    }
+    return map_remote_path(std::string("\\\\").append(path.substr(2)), local);
+}
+
 }  // namespace platform

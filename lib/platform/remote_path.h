@@ -19,4 +19,9 @@ bool is_remote_path(std::string_view path);
 // 87 (a ".." component).
 int map_remote_path(std::string_view path, std::string& local);
 
+// The path to open for `path`, which may name another machine's file with either separator
+// ("\\m\share\x", or "//m/share/x" once its separators were turned): mapped as above,
+// any other path unchanged. 0, or -1 with 53 or 87.
+int path_to_open(std::string_view path, std::string& local);
+
 }  // namespace platform

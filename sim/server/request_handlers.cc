@@ -322,6 +322,7 @@ void add_state_handlers(Dispatcher& dispatcher, RequestTables& tables) {
 }  // namespace
 
 void add_file_handlers(Dispatcher& dispatcher, const ProductTree& tree);
+void add_config_handlers(Dispatcher& dispatcher, const ProductTree& tree);
 
 void add_request_handlers(Dispatcher& dispatcher, RequestTables& tables, const ProductTree& tree) {
     add_processor_handlers(dispatcher, tables);
@@ -330,6 +331,7 @@ void add_request_handlers(Dispatcher& dispatcher, RequestTables& tables, const P
     add_value_handlers(dispatcher, tables);
     add_state_handlers(dispatcher, tables);
     add_file_handlers(dispatcher, tree);
+    add_config_handlers(dispatcher, tree);
 }
 
 }  // namespace sim_server

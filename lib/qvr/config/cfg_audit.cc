@@ -11,6 +11,7 @@
 
 #include "platform/ascii_text.h"
 #include "platform/file_io.h"
+#include "platform/remote_path.h"
 #include "platform/host_identity.h"
 #include "qvr/config/cfg_device_config.h"
 #include "qvr/config/cfg_file_io.h"
@@ -193,7 +194,8 @@ bool AuditTrail::open(int kind_plus_one) {
         file = cfg::existing_file(cfg::parent_folder(folder_), kAuditFileName);
     }
     if (context_.size() > kContextMax) context_.resize(kContextMax);
-    fd_ = platform::open_file(file, O_RDWR | O_CREAT | O_APPEND, 0666);
+    std::string local;
+    if (platform::path_to_open(file, local) == 0) fd_ = platform::open_file(local, O_RDWR | O_CREAT | O_APPEND, 0666);
     if (!fd_) {
         const std::string text = "audit trail " + file + " cannot be opened: " + std::strerror(errno) + "\n";
         trace_Write(text.c_str());

@@ -19,12 +19,18 @@
 #include "platform/file_save.h"
 #include "platform/last_error.h"
 #include "platform/monotonic_clock.h"
+#include "platform/remote_path.h"
 #include "qvr/settings/env.h"
 
 namespace qvr::cfg {
 namespace {
 
 constexpr int kFolderLockWaitMs = 10000;
+
+// Paths keep another machine's form; only the open sees its mapped folder.
+bool opened(const std::string& path, std::string& local) {
+    return platform::path_to_open(path, local) == 0;
+}
 
 }  // namespace
 
@@ -86,10 +92,13 @@ bool plain_file_name(std::string_view name) {
 
 std::string existing_file(std::string_view folder, std::string_view name) {
     std::string exact = join_path(folder, name);
+    std::string local;
+    if (!opened(exact, local)) return exact;
     struct stat st {};
-    if (::stat(exact.c_str(), &st) == 0) return exact;
+    if (::stat(local.c_str(), &st) == 0) return exact;
     const int saved = errno;
-    std::string dir = normalized_path(folder);
+    std::string dir;
+    if (!opened(normalized_path(folder), dir)) return exact;
     DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
     if (d != nullptr) {
         std::string found;
@@ -107,19 +116,24 @@ std::string existing_file(std::string_view folder, std::string_view name) {
 }
 
 bool file_exists(const std::string& path) {
+    std::string local;
     struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    return opened(path, local) && ::stat(local.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 ssize_t read_at(const std::string& path, std::uint64_t offset, std::span<std::uint8_t> out) {
     std::fill(out.begin(), out.end(), std::uint8_t{0});
-    const platform::UniqueFd fd = platform::open_file(path, O_RDONLY);
+    std::string local;
+    if (!opened(path, local)) return -1;
+    const platform::UniqueFd fd = platform::open_file(local, O_RDONLY);
     if (!fd) return -1;
     return platform::pread_all(fd.get(), out, offset);
 }
 
 int replace_file(const std::string& path, std::span<const std::uint8_t> bytes) {
-    return platform::save_file(path, bytes);
+    std::string local;
+    if (!opened(path, local)) return -1;
+    return platform::save_file(local, bytes);
 }
 
 int patch_file(const std::string& path, std::span<const FilePatch> patches) {
@@ -127,16 +141,22 @@ int patch_file(const std::string& path, std::span<const FilePatch> patches) {
         if (p.offset > kMaxRewrittenFile || p.bytes.size() > kMaxRewrittenFile - p.offset)
             return platform::fail(EFBIG);
     }
-    return platform::save_file_patched(path, patches);
+    std::string local;
+    if (!opened(path, local)) return -1;
+    return platform::save_file_patched(local, patches);
 }
 
 int touch_file(const std::string& path) {
-    if (::utimensat(AT_FDCWD, path.c_str(), nullptr, 0) == 0 || errno == ENOENT) return 0;
+    std::string local;
+    if (!opened(path, local)) return -1;
+    if (::utimensat(AT_FDCWD, local.c_str(), nullptr, 0) == 0 || errno == ENOENT) return 0;
     return platform::fail_from_errno();
 }
 
 std::optional<FolderLock> FolderLock::acquire(const std::string& folder) {
-    platform::UniqueFd fd = platform::open_file(folder.empty() ? "." : folder, O_RDONLY | O_DIRECTORY);
+    std::string local;
+    if (!opened(folder.empty() ? "." : folder, local)) return std::nullopt;
+    platform::UniqueFd fd = platform::open_file(local, O_RDONLY | O_DIRECTORY);
     if (!fd) return std::nullopt;
     const int raw = fd.get();
     FolderLock lock(std::move(fd));

@@ -10,6 +10,7 @@
 
 #include "platform/ascii_text.h"
 #include "platform/last_error.h"
+#include "platform/remote_path.h"
 
 namespace qvr::ext {
 namespace {
@@ -23,7 +24,8 @@ bool skipped(const std::string& line) {
 
 int DeviceListReader::open(const std::string& path) {
     close();
-    std::string p = path;
+    std::string p;
+    if (platform::path_to_open(path, p) != 0) return -1;
     for (char& c : p)
         if (c == '\\') c = '/';
     file_ = std::fopen(p.c_str(), "rb");
@@ -77,9 +79,12 @@ std::vector<std::string> DeviceListReader::fields(std::size_t capacity) const {
 
 std::string find_file_any_case(const std::string& folder, const std::string& name) {
     std::string exact = folder + "/" + name;
+    std::string local_exact, local_folder;
+    if (platform::path_to_open(exact, local_exact) != 0 || platform::path_to_open(folder, local_folder) != 0)
+        return {};
     struct stat st {};
-    if (::stat(exact.c_str(), &st) == 0) return exact;
-    std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), ::closedir);
+    if (::stat(local_exact.c_str(), &st) == 0) return exact;
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(local_folder.c_str()), ::closedir);
     if (!dir) return {};
     while (dirent* entry = ::readdir(dir.get()))
         if (platform::equal_ignoring_case(entry->d_name, name.c_str())) return folder + "/" + entry->d_name;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/last_error.h"
+#include "platform/remote_path.h"
 #include "qvr/records/config_header.h"
 #include "qvr/schema/schema.h"
 #include "qvr/diag/sink.h"
@@ -49,7 +50,8 @@ std::string schema_folder(const char* directory) {
         return {};
     }
     std::string folder = dir.substr(0, slash) + "/SCHEMA";
-    if (util_MakeDirectory(folder.c_str()) != 0 && errno != EEXIST) {
+    std::string local;
+    if (platform::path_to_open(folder, local) != 0 || (util_MakeDirectory(local.c_str()) != 0 && errno != EEXIST)) {
         xml_SetStatus(static_cast<int>(kXmlStatusOsBase | static_cast<unsigned>(errno)), "Invalid Pathname");
         return {};
     }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/file_io.h"
+#include "platform/remote_path.h"
 #include "qvr/xml/xml.h"
 #include "qvr/xml/xml_internal.h"
 
@@ -149,7 +150,13 @@ int xml_LoadFile(XmlDocument* doc, const char* path) {
             set_failure(kXmlStatusConversion, "VariantFromChar('%s') failed", "(null)");
             return -1;
         }
-        std::string p = normalised_path(path);
+        std::string p;
+        if (platform::path_to_open(normalised_path(path), p) != 0) {
+            const int status = static_cast<int>(kXmlStatusOsBase | static_cast<unsigned>(errno));
+            set_failure(status, "Xml Load Failed (%s) %s 0x%8x", path, "Path Not Reachable",
+                        static_cast<unsigned>(status));
+            return -1;
+        }
         struct stat st {};
         if (::stat(p.c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR)) {
             set_failure(kXmlStatusFileNotFound, "Xml Load Failed (%s), File Not Found", path);

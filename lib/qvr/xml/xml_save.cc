@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/file_save.h"
+#include "platform/remote_path.h"
 
 #include "qvr/xml/xml.h"
 #include "qvr/xml/xml_internal.h"
@@ -58,7 +59,9 @@ int save_failure(const char* path, int error) {
 }
 
 int write_replacing(const std::string& path, const unsigned char* data, size_t size) {
-    if (platform::save_file(path, std::span<const std::uint8_t>(data, size)) != 0) return errno;
+    std::string local;
+    if (platform::path_to_open(path, local) != 0) return errno;
+    if (platform::save_file(local, std::span<const std::uint8_t>(data, size)) != 0) return errno;
     return 0;
 }
 
