@@ -5,6 +5,7 @@
 // ended.
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <span>
@@ -17,8 +18,10 @@
 
 namespace {
 
-void check(bool ok) {
-    if (!ok) std::abort();
+void check(bool ok, const char* what = "") {
+    if (ok) return;
+    std::fprintf(stderr, "printout_fuzz: %s\n", what);
+    std::abort();
 }
 
 class StoredRecords final : public tolva::cf::ConfigurationSource {
@@ -39,12 +42,15 @@ class StoredRecords final : public tolva::cf::ConfigurationSource {
 };
 
 void check_pages(const tolva::cf::RecordingPrintTarget& printer, int lines, int result) {
-    check(!printer.misplaced_text);
-    if (result == 0) check(printer.open_pages == 0);
+    check(!printer.misplaced_text, "text off the line grid");
+    if (result == 0) check(printer.open_pages == 0, "a page left open");
     for (const auto& page : printer.pages) {
         // The device block alone is never broken; listings keep within the page.
-        check(page.size() <= static_cast<std::size_t>(std::max(lines, 19)));
-        for (const auto& line : page) check(line.size() <= tolva::cf::kMaxPrintoutLine);
+        check(page.size() <= static_cast<std::size_t>(std::max(lines, 19)), "a page beyond its lines");
+        for (const auto& line : page) {
+            if (line.size() > tolva::cf::kMaxPrintoutLine) std::fprintf(stderr, "%s\n", line.c_str());
+            check(line.size() <= tolva::cf::kMaxPrintoutLine, "a line beyond the width");
+        }
     }
 }
 

@@ -473,6 +473,25 @@ TEST(PrintoutPages, AllDisabledRangeIsOneLineWithoutAFormFeed) {
     expect_clean(alone);
 }
 
+TEST(PrintoutPages, DisabledRangesOnAFullPageGoOnTheNextPage) {
+    auto device = host_device();
+    set_kind(device, 0, "A1", 1);
+    set_kind(device, 1, "D1", 1);
+    set_kind(device, 2, "A2", 1);
+    const ChannelRecord analog[1] = {plain_analog("T1", false)};
+    const ChannelRecord digital[1] = {digital_channel("DOOR_1", false)};
+    const ChannelRecord* tables[5] = {analog, digital, analog, nullptr, nullptr};
+    const auto config = config_record();
+    FakeSource source;
+    RecordingPrintTarget printer(20);  // the device block leaves one line
+    ASSERT_EQ(print_all(printer, {"PLANT1", &device, 1, false, false, 0, &config, tables}, source), 0);
+    ASSERT_EQ(printer.pages.size(), 2u);
+    EXPECT_EQ(printer.pages[0].size(), 20u);
+    EXPECT_EQ(printer.pages[0][19], "CHANNELS A11 - A11 DISABLED");
+    EXPECT_EQ(printer.pages[1], (Page{"CHANNELS D11 - D11 DISABLED", "CHANNELS A21 - A21 DISABLED"}));
+    expect_clean(printer);
+}
+
 TEST(PrintoutPages, ListingWithoutRoomAfterTheDeviceBlockStartsOnTheNextPage) {
     auto device = host_device();
     set_kind(device, 0, "A1", 1);

@@ -80,6 +80,8 @@ int print_listing(LinePrinter& printer, std::string_view code, int kind, Range r
             any_printed = true;
         }
         if (number > range.last && !any_printed) {
+            // The one line goes on the current page while it has room.
+            if (printer.line() > lines && printer.print("\f") < 0) return -1;
             return printer.print(all_disabled_text(code, range.first, range.last));
         }
         if (printer.print("\f") < 0) return -1;
