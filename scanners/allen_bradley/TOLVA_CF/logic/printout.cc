@@ -93,8 +93,13 @@ int print_listing(LinePrinter& printer, std::string_view code, int kind, Range r
 struct Listing {
     int kind = 0;
     Range range{};
-    std::vector<qvr::ChannelRecord> read;
-    std::span<const qvr::ChannelRecord> records;
+    const qvr::ChannelRecord* given = nullptr;  // the caller's table from channel 1
+    std::vector<qvr::ChannelRecord> read;       // else channels range.first .. range.last
+
+    std::span<const qvr::ChannelRecord> records() const {
+        if (given == nullptr) return read;
+        return {given + (range.first - 1), static_cast<std::size_t>(range.last - range.first + 1)};
+    }
 };
 
 std::optional<Listing> gather(const PrintKindRequest& request, ConfigurationSource& source) {
@@ -104,22 +109,19 @@ std::optional<Listing> gather(const PrintKindRequest& request, ConfigurationSour
     Listing listing;
     listing.kind = request.kind;
     listing.range = *range;
-    const auto count = static_cast<std::size_t>(range->last - range->first + 1);
-    if (request.records != nullptr) {
-        listing.records = std::span<const qvr::ChannelRecord>(request.records + (range->first - 1), count);
-    } else {
-        listing.read.resize(count);
+    listing.given = request.records;
+    if (listing.given == nullptr) {
+        listing.read.resize(static_cast<std::size_t>(range->last - range->first + 1));
         if (source.read_channels(request.server, host_config_folder(device), request.kind, range->first - 1,
                                  listing.read) < 0) {
             return std::nullopt;
         }
-        listing.records = listing.read;
     }
     return listing;
 }
 
 int print_listing(LinePrinter& printer, const HostDeviceRecord& device, const Listing& listing) {
-    return print_listing(printer, module_code(device, listing.kind), listing.kind, listing.range, listing.records);
+    return print_listing(printer, module_code(device, listing.kind), listing.kind, listing.range, listing.records());
 }
 
 int finish_job(LinePrinter& printer, int result) {
