@@ -1,8 +1,9 @@
 #pragma once
 // What a PDF file shows, read with the poppler tools: its page count and each page's text
 // laid out in columns of the font's own advance, so it compares with printed lines.
+#include <algorithm>
 #include <chrono>
-#include <regex>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -24,21 +25,29 @@ inline std::string run_tool(const std::string& program, const std::vector<std::s
     return out;
 }
 
+// The text after `key` up to the next `end`, or "" when the key is missing.
+inline std::string text_after(const std::string& text, const std::string& key, char end, std::size_t from = 0) {
+    const std::size_t at = text.find(key, from);
+    if (at == std::string::npos) return {};
+    const std::size_t start = at + key.size();
+    return text.substr(start, text.find(end, start) - start);
+}
+
 inline int pdf_pages(const std::string& pdf) {
     const std::string info = run_tool("/usr/bin/pdfinfo", {pdf});
-    std::smatch m;
-    if (!std::regex_search(info, m, std::regex("Pages:\\s+(\\d+)"))) return -1;
-    return std::stoi(m[1]);
+    const std::string pages = text_after(info, "Pages:", '\n');
+    return pages.empty() ? -1 : std::atoi(pages.c_str());
 }
 
 // The advance of one character in points: the width of the first word over its length.
 inline double pdf_char_width(const std::string& pdf) {
     const std::string boxes = run_tool("/usr/bin/pdftotext", {"-bbox", "-f", "1", "-l", "1", pdf, "-"});
-    std::smatch m;
-    if (!std::regex_search(boxes, m, std::regex("xMin=\"([0-9.]+)\"[^>]*xMax=\"([0-9.]+)\"[^>]*>([^<]+)<"))) {
-        return 0;
-    }
-    return (std::stod(m[2]) - std::stod(m[1])) / static_cast<double>(m[3].length());
+    const std::size_t word = boxes.find("<word ");
+    if (word == std::string::npos) return 0;
+    const double x_min = std::atof(text_after(boxes, "xMin=\"", '"', word).c_str());
+    const double x_max = std::atof(text_after(boxes, "xMax=\"", '"', word).c_str());
+    const std::string text = text_after(boxes, ">", '<', word);
+    return text.empty() ? 0 : (x_max - x_min) / static_cast<double>(text.size());
 }
 
 // Each page's non-empty lines, trailing blanks dropped and the page's common left margin
