@@ -45,10 +45,10 @@ class PrintFromServerTest : public testing::Test {
         front_ = std::make_unique<sim_server::TlsFront>(dispatcher_, options);
         ASSERT_EQ(front_->start(), 0);
 
-        handle_ = dlopen(qvr_test::bin_path("TOLVA_CF.so").c_str(), RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(handle_, nullptr) << dlerror();
-        print_all = reinterpret_cast<PrintAllConfigFn>(dlsym(handle_, kPrintAllConfigSymbol));
-        print_config = reinterpret_cast<PrintConfigFn>(dlsym(handle_, kPrintConfigSymbol));
+        void* handle = library();
+        ASSERT_NE(handle, nullptr) << dlerror();
+        print_all = reinterpret_cast<PrintAllConfigFn>(dlsym(handle, kPrintAllConfigSymbol));
+        print_config = reinterpret_cast<PrintConfigFn>(dlsym(handle, kPrintConfigSymbol));
         ASSERT_TRUE(print_all && print_config);
 
         device = host_device(5);
@@ -65,9 +65,13 @@ class PrintFromServerTest : public testing::Test {
         qvr_test::write_file(folder + "/ai", table_file(analog));
         qvr_test::write_file(folder + "/di", table_file(digital));
     }
-    void TearDown() override {
-        if (handle_) dlclose(handle_);
-        front_.reset();
+    void TearDown() override { front_.reset(); }
+
+    // Loaded once and kept, as the configuration program keeps it: the library's open
+    // server links and TLS context live as long as the process.
+    static void* library() {
+        static void* const handle = dlopen(qvr_test::bin_path("TOLVA_CF.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+        return handle;
     }
 
     static std::string table_file(const std::vector<ChannelRecord>& records) {
@@ -105,7 +109,6 @@ class PrintFromServerTest : public testing::Test {
     sim_server::RequestTables tables_;
     std::unique_ptr<sim_server::ProductTree> tree_;
     std::unique_ptr<sim_server::TlsFront> front_;
-    void* handle_ = nullptr;
 };
 
 TEST_F(PrintFromServerTest, PrintAllConfigWithoutRecordsPrintsWhatTheServerHolds) {
