@@ -1,6 +1,7 @@
 #pragma once
 // Expected printout lines built from the printout's own formats, and the records they show,
 // for the tests of the formatter and of the print entry points.
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
