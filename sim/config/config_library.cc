@@ -30,7 +30,10 @@ bool ConfigLibrary::open(const std::string& path) {
     }
     return find(handle_, kConfigAdvanDevSpecificSymbol, config_advan_dev_specific, error_) &&
            find(handle_, kConfigChanDevSpecificSymbol, config_chan_dev_specific, error_) &&
-           find(handle_, kPasteChannelSymbol, paste_channel, error_);
+           find(handle_, kPasteChannelSymbol, paste_channel, error_) &&
+           find(handle_, kPrintAllConfigSymbol, print_all_config, error_) &&
+           find(handle_, kPrintConfigSymbol, print_config, error_) &&
+           find(handle_, kOpenQtPrintTargetSymbol, open_qt_print_target, error_);
 }
 
 std::string library_beside_program() {

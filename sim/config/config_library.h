@@ -1,6 +1,6 @@
 #pragma once
-// TOLVA_CF.so as the configuration program sees it: a library opened by path and three
-// entry points found by name.
+// TOLVA_CF.so as the configuration program sees it: a library opened by path and its entry
+// points found by name.
 #include <string>
 
 #include "TOLVA_CF/exports.h"
@@ -21,6 +21,9 @@ class ConfigLibrary {
     DllConfigAdvanDevSpecificFn config_advan_dev_specific = nullptr;
     DllConfigChanDevSpecificFn config_chan_dev_specific = nullptr;
     DllPasteChannelFn paste_channel = nullptr;
+    PrintAllConfigFn print_all_config = nullptr;
+    PrintConfigFn print_config = nullptr;
+    OpenQtPrintTargetFn open_qt_print_target = nullptr;
 
   private:
     void* handle_ = nullptr;
