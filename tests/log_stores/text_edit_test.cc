@@ -147,7 +147,7 @@ TEST_F(TextEditFile, EventLinesGoInTimeOrderAndTiesFollowTheMatchText) {
         SCOPED_TRACE(c.note);
         std::filesystem::remove(path_);
         if (!c.old.empty()) qvr_test::write_file(path_, c.old);
-        ASSERT_EQ(AddTextLine(path_.string(), "TEXT", c.time, c.text, c.match), 0);
+        ASSERT_EQ(AddTextLine(path_.string(), "TEXT", c.time, c.text, c.match, {}), 0);
         EXPECT_EQ(qvr_test::read_file(path_), c.expected);
     }
 }
@@ -171,7 +171,7 @@ TEST_F(TextEditFile, Utf16FilesStayUtf16) {
         return bytes;
     };
     qvr_test::write_file(path_, utf16(u"[TEXT]\r\n09/03/05 14:07:10 \u4e2d late\r\n"));
-    ASSERT_EQ(AddTextLine(path_.string(), "TEXT", {1236262029, 0, 0}, "\xFC" "ber", nullptr), 0);
+    ASSERT_EQ(AddTextLine(path_.string(), "TEXT", {1236262029, 0, 0}, "\xFC" "ber", nullptr, {}), 0);
     EXPECT_EQ(qvr_test::read_file(path_),
               utf16(u"[TEXT]\r\n09/03/05 14:07:09 \u00fcber\r\n09/03/05 14:07:10 \u4e2d late\r\n"));
 }

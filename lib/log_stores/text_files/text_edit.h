@@ -33,6 +33,6 @@ struct EventTarget {
 // `text` then removes it. Lines whose time cannot be read stay where they are. A missing
 // section is added at the end. UTF-16 files stay UTF-16. 0 / -1 / -2 as ReplaceTextSection.
 int AddTextLine(const std::string& path, std::string_view section, const TimeStamp& time, std::string_view text,
-                const char* match, const EventTarget& target = {});
+                const char* match, const EventTarget& target);
 
 }  // namespace log_stores::text_files

@@ -20,7 +20,7 @@ int main(int argc, char** argv) {
         for (int i = 0; i < count; ++i) {
             const TimeStamp time{1'000'000'000 + 2 * i + id, 0, 0};
             const std::string text = std::to_string(id) + " " + std::to_string(i);
-            if (log_stores::text_files::AddTextLine(argv[2], "TEXT", time, text, text.c_str()) != 0) {
+            if (log_stores::text_files::AddTextLine(argv[2], "TEXT", time, text, text.c_str(), {}) != 0) {
                 std::printf("result %d\n", errno);
                 return 1;
             }
