@@ -85,11 +85,18 @@ uint64_t file_time(const struct timespec& t) {
            static_cast<uint64_t>(t.tv_nsec) / 100;
 }
 
-// Opens (disposition 3 existing, 4 always) and positions a file for a read or write.
+// Opens (disposition 2 always anew, 3 existing, 4 always) and positions a file for a read or
+// write.
 bool open_at(const std::string& path, long long disposition, bool write, long long offset, long long method,
              std::fstream& file, int& error) {
     std::error_code ec;
-    if (!fs::exists(path, ec)) {
+    if (write && disposition == 2) {
+        std::ofstream create(path, std::ios::binary | std::ios::trunc);
+        if (!create) {
+            error = 3;
+            return false;
+        }
+    } else if (!fs::exists(path, ec)) {
         if (disposition != 4 || !write) {
             error = 2;
             return false;

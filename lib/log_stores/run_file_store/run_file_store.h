@@ -12,11 +12,14 @@
 #include "log_stores/log_header.h"
 #include "log_stores/log_store.h"
 #include "platform/byte_lock.h"
+#include "platform/unique_fd.h"
 #include "qvr/records/channel_record.h"
 
 namespace log_stores {
 
 inline constexpr std::size_t kRunFileServerSize = 1284;
+inline constexpr int kErrorFileExists = 80;
+inline constexpr int kErrorDiskFull = 112;
 inline constexpr std::size_t kRunFilePathSize = 260;
 
 class CLogFileStore : public CLogStore {
@@ -83,15 +86,30 @@ class CLogFileStore : public CLogStore {
 
     // Where the next record goes; 0 when this store does not log.
     std::uint32_t end_offset() const noexcept { return endOffset_; }
-    bool is_remote() const noexcept { return mainHandle_ < 0 && !server_.empty(); }
+    // True when no local handle reaches the file and reads go through the server.
+    bool is_remote() const noexcept { return !mainHandle_.valid() && !server_.empty(); }
 
   private:
-    int mainHandle_ = -1;
-    int readHandle_ = -1;
+    int try_local(const std::string& path, std::uint32_t access);
+    int open_local(const std::string& local, std::uint32_t access);
+    int reopen();
+    int start_logging(std::int32_t end);
+    int read_handle() const noexcept { return readHandle_.valid() ? readHandle_.get() : mainHandle_.get(); }
+    // Reads through the local handle or the server; the count read, or -1.
+    long long read_at(std::span<std::uint8_t> out, std::uint64_t offset);
+    long long file_size();
+    int read_records_once(std::span<std::uint8_t> out, std::uint64_t offset, bool probe);
+    void close_handles() noexcept;
+    std::string text_companion() const;
+
+    platform::UniqueFd mainHandle_;
+    platform::UniqueFd readHandle_;
     std::uint32_t endOffset_ = 0;
     std::int32_t headerEndOffset_ = 0;
     std::string server_;
-    std::string path_;
+    std::string path_;       // as the caller gave it
+    std::string localPath_;  // what this machine opens (a mapped remote path); empty when remote
+    std::string remotePath_;  // what the server's file requests name
     std::uint32_t access_ = 0;
     platform::ByteLock endLock_;
 };

@@ -47,7 +47,9 @@ enum StatusChannel : int {
     kStatusIncomplete = 32,
 };
 
-// Sets up logger n's block from `logger` (copied) and publishes.
+// Sets up logger n's block and publishes. `logger` is read at every publish (its enabled
+// bit, activity, run number and label) and must stay valid until status_Stop: normally the
+// logger's record in the host's logger table (shm_LoggerByIndex).
 void status_Init(int logger_number, const LoggerRecord* logger);
 // Publishes a last time (SEC LAST W 0) and ends publishing.
 void status_Stop();

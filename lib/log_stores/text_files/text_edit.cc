@@ -9,6 +9,7 @@
 #include <chrono>
 #include <thread>
 
+#include "log_stores/text_files/text_paths.h"
 #include "platform/ado/text_codec.h"
 #include "platform/file_io.h"
 #include "platform/file_save.h"
@@ -185,47 +186,57 @@ std::string replaced_section(std::string_view old, std::string_view section, std
 
 int ReplaceTextSection(const std::string& path, std::string_view section, std::string_view text) {
     if (section.empty()) return platform::fail(platform::kErrorInvalidParameter);
+    std::string local;
+    if (local_text_path(path, local) != 0) return -2;
     EditLock lock;
-    if (const int rc = lock.take(path); rc != 0) return rc;
+    if (const int rc = lock.take(local); rc != 0) return rc;
     std::string old;
     if (lseek(lock.fd(), 0, SEEK_SET) < 0 || platform::read_to_end(lock.fd(), old, kMaxTextFile) != 0) return -1;
     if (old.size() >= 2 && static_cast<unsigned char>(old[0]) == 0xFF && static_cast<unsigned char>(old[1]) == 0xFE)
         return platform::fail(platform::kErrorInvalidData);
-    if (save_with_retries(path, replaced_section(old, section, text)) != 0) return -1;
+    if (save_with_retries(local, replaced_section(old, section, text)) != 0) return -1;
     return 1;
+}
+
+std::string with_event_line_added(std::string_view old, std::string_view section, const TimeStamp& time,
+                                  std::string_view text, const char* match, const EventTarget& target) {
+    const std::string line = format_event_line(time, text, target.form);
+    const bool remove = text.empty();
+    const std::string header = header_of(section);
+    if (!is_utf16(old)) {
+        const std::string narrow_match = match == nullptr ? std::string() : std::string(match);
+        return with_event_line<std::string>(std::string(old), header, line, match == nullptr ? nullptr : &narrow_match,
+                                            remove, time, target.whole_file);
+    }
+    std::u16string wide;
+    wide.reserve(old.size() / 2);
+    for (std::size_t i = 2; i + 1 < old.size(); i += 2)
+        wide += static_cast<char16_t>(static_cast<unsigned char>(old[i]) |
+                                      (static_cast<unsigned char>(old[i + 1]) << 8));
+    const std::u16string wide_match = match == nullptr ? std::u16string() : ado::utf16_from_cp1252(match);
+    const std::u16string result =
+        with_event_line<std::u16string>(wide, ado::utf16_from_cp1252(header), ado::utf16_from_cp1252(line),
+                                        match == nullptr ? nullptr : &wide_match, remove, time, target.whole_file);
+    std::string content = "\xFF\xFE";
+    content.reserve(2 + 2 * result.size());
+    for (const char16_t unit : result) {
+        content += static_cast<char>(unit & 0xFF);
+        content += static_cast<char>(unit >> 8);
+    }
+    return content;
 }
 
 int AddTextLine(const std::string& path, std::string_view section, const TimeStamp& time, std::string_view text,
                 const char* match, const EventTarget& target) {
     if (section.empty() && !target.whole_file) return platform::fail(platform::kErrorInvalidParameter);
+    std::string local;
+    if (local_text_path(path, local) != 0) return -2;
     EditLock lock;
-    if (const int rc = lock.take(path); rc != 0) return rc;
+    if (const int rc = lock.take(local); rc != 0) return rc;
     std::string old;
     if (lseek(lock.fd(), 0, SEEK_SET) < 0 || platform::read_to_end(lock.fd(), old, kMaxTextFile) != 0) return -1;
-    const std::string line = format_event_line(time, text, target.form);
-    const bool remove = text.empty();
-    const std::string header = header_of(section);
-    std::string content;
-    if (is_utf16(old)) {
-        std::u16string wide;
-        for (std::size_t i = 2; i + 1 < old.size(); i += 2)
-            wide += static_cast<char16_t>(static_cast<unsigned char>(old[i]) |
-                                          (static_cast<unsigned char>(old[i + 1]) << 8));
-        const std::u16string wide_match = match == nullptr ? std::u16string() : ado::utf16_from_cp1252(match);
-        const std::u16string result =
-            with_event_line<std::u16string>(wide, ado::utf16_from_cp1252(header), ado::utf16_from_cp1252(line),
-                                            match == nullptr ? nullptr : &wide_match, remove, time, target.whole_file);
-        content = "\xFF\xFE";
-        for (const char16_t unit : result) {
-            content += static_cast<char>(unit & 0xFF);
-            content += static_cast<char>(unit >> 8);
-        }
-    } else {
-        const std::string narrow_match = match == nullptr ? std::string() : std::string(match);
-        content = with_event_line<std::string>(old, header, line, match == nullptr ? nullptr : &narrow_match, remove,
-                                               time, target.whole_file);
-    }
-    return save_with_retries(path, content) == 0 ? 0 : -1;
+    const std::string content = with_event_line_added(old, section, time, text, match, target);
+    return save_with_retries(local, content) == 0 ? 0 : -1;
 }
 
 }  // namespace log_stores::text_files

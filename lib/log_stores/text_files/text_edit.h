@@ -14,7 +14,8 @@ namespace log_stores::text_files {
 // section when the file lacks it; a missing file is made. A text that does not end with
 // CR LF gets one, so the next section's header stays a line of its own. 1 done; -1 (also for
 // an empty section name, and for a UTF-16 file, which this 8-bit form would corrupt); -2 when
-// the file cannot be opened; the reason in the last error.
+// the file cannot be opened; the reason in the last error. A remote path ("\\machine\...")
+// is edited in its RemoteMachines folder; without one -2 (53).
 int ReplaceTextSection(const std::string& path, std::string_view section, std::string_view text);
 
 // The new content of a file `old` with `section` replaced as above (8-bit text).
@@ -32,7 +33,13 @@ struct EventTarget {
 // `match` (any text when `match` is null) is replaced instead, the first such one; an empty
 // `text` then removes it. Lines whose time cannot be read stay where they are. A missing
 // section is added at the end. UTF-16 files stay UTF-16. 0 / -1 / -2 as ReplaceTextSection.
+// A remote path ("\\machine\...") is edited in its RemoteMachines folder; without one -2 (53).
 int AddTextLine(const std::string& path, std::string_view section, const TimeStamp& time, std::string_view text,
                 const char* match, const EventTarget& target);
+
+// The new content of a file of bytes `old` (8-bit, or UTF-16 behind FF FE) with the event
+// line put in by the rules of AddTextLine.
+std::string with_event_line_added(std::string_view old, std::string_view section, const TimeStamp& time,
+                                  std::string_view text, const char* match, const EventTarget& target);
 
 }  // namespace log_stores::text_files
