@@ -26,7 +26,6 @@
 namespace log_stores {
 namespace {
 
-constexpr int kErrorFileExists = 80;
 constexpr std::string_view kRunExtension = ".qdl";
 constexpr std::string_view kArchiveExtension = ".qvr";
 constexpr std::string_view kZipExtension = ".zip";
@@ -136,7 +135,9 @@ std::unique_ptr<CLogStore> CLogFileCollection::OpenStore(const char* runName, st
     }
     auto store = std::make_unique<CLogFileStore>();
     const std::string location = path_in_folder(folder_, runName);
-    if (store->Open(nullptr, location.c_str(), access) != 0) return nullptr;
+    // A folder listed through its machine's server has its runs read through it too.
+    const char* server = remote_ ? folder_.machine.c_str() : nullptr;
+    if (store->Open(server, location.c_str(), access) != 0) return nullptr;
     return store;
 }
 
