@@ -11,7 +11,10 @@
 #include "log_stores/log_header.h"
 #include "log_stores/run_file/run_file_format.h"
 #include "log_stores/run_file_collection/folder_listing.h"
+#include "log_stores/run_file_store/run_file_store.h"
+#include "platform/byte_lock.h"
 #include "platform/file_io.h"
+#include "platform/last_error.h"
 #include "platform/unique_fd.h"
 
 namespace log_stores {
@@ -53,18 +56,23 @@ int set_read_only(const std::string& path, bool read_only) {
     return ::chmod(path.c_str(), mode & 07777);
 }
 
-bool run_file_must_be_kept(const std::string& path) {
+int check_new_run_path(const std::string& path) {
     platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-    if (!fd.valid()) return errno != ENOENT;
+    if (!fd.valid()) return errno == ENOENT ? 0 : platform::fail_from_errno();
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return true;
+    if (::fstat(fd.get(), &st) != 0) return platform::fail_from_errno();
+    if (!S_ISREG(st.st_mode)) return platform::fail(kErrorFileExists);
     const auto size = static_cast<std::uint64_t>(st.st_size);
-    if (size < run_file::kHeaderSize) return false;
+    // A logger marks the end of its data with a locked byte.
+    if (platform::probe_range(fd.get(), 0, size + 1) != 0) return -1;
+    if (size < run_file::kHeaderSize) return 0;
     LogHeader header{};
     const run_file::ReadAt read_at = [&](std::span<std::uint8_t> out, std::uint64_t offset) {
         return platform::pread_all(fd.get(), out, offset);
     };
-    return run_file::read_header(read_at, size, header) == 0 && header.recordCount > 0;
+    if (run_file::read_header(read_at, size, header) == 0 && header.recordCount > 0)
+        return platform::fail(kErrorFileExists);
+    return 0;
 }
 
 }  // namespace log_stores

@@ -25,8 +25,9 @@ int move_no_replace(const std::string& from, const std::string& to);
 // Read-only (every write bit off) or writable by its owner. 0 / -1 with errno.
 int set_read_only(const std::string& path, bool read_only);
 
-// True when `path` is a run file that holds a complete record, which a new run must never
-// replace; false when it is missing or holds no record (what a failed create leaves).
-bool run_file_must_be_kept(const std::string& path);
+// 0 when a new run may be made at `path`: no file is there, or one without a record that no
+// logger holds (what a failed create leaves). -1 with ERROR_FILE_EXISTS (80) for a run that
+// holds a record, ERROR_LOCK_VIOLATION (33) for one a logger holds, or the open's error.
+int check_new_run_path(const std::string& path);
 
 }  // namespace log_stores

@@ -94,15 +94,12 @@ std::unique_ptr<CLogStore> CLogFileCollection::new_run(std::int32_t* start, LogH
     }
     const std::string path = local + "/" + run_file::running_run_name(CLogCollection::prefix(), *start);
     // A run already of this name keeps its file and its companions.
-    if (run_file_must_be_kept(path)) {
-        platform::set_last_error(kErrorFileExists);
-        return nullptr;
-    }
+    if (check_new_run_path(path) != 0) return nullptr;
     auto store = std::make_unique<CLogFileStore>();
     std::vector<std::string> written;
     const auto fail = [&](int error) -> std::unique_ptr<CLogStore> {
         store->Close();
-        if (error != kErrorFileExists)
+        if (error != kErrorFileExists && error != platform::kErrorLockViolation)
             for (const std::string& file : written) remove_quietly(file);
         platform::set_last_error(error);
         return nullptr;
