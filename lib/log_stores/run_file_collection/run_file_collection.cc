@@ -76,18 +76,18 @@ int CLogFileCollection::Open(const char* connection, const char* folderText, con
 
     std::string local;
     const int mapped = local_folder_path(local);
+    const int map_error = platform::last_error();
     if (mapped == 0 && is_folder(local)) return 0;
 
-    if (folder_.remote_form && mapped != 0 && !folder_.machine.empty() &&
-        link_IsLocalServer(folder_.machine.c_str()) == 0 && access == kGenericRead) {
+    if (folder_.remote_form && mapped != 0 && access == kGenericRead && !folder_.machine.empty() &&
+        link_IsLocalServer(folder_.machine.c_str()) == 0) {
         FolderListing probe;
         if (probe.list_remote(folder_.machine, folder_.server_folder, "*.qdl") != 0) return -1;
         remote_ = true;
         return 0;
     }
 
-    if (!write) return platform::fail(mapped != 0 ? platform::last_error() : platform::kErrorPathNotFound);
-    if (mapped != 0) return -1;
+    if (!write || mapped != 0) return platform::fail(mapped != 0 ? map_error : platform::kErrorPathNotFound);
     std::size_t from = 0;
     if (folder_.remote_form) {
         std::string share;
