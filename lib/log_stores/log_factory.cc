@@ -1,0 +1,72 @@
+#include "log_stores/log_factory.h"
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "log_stores/log_location.h"
+#include "log_stores/run_file_store/run_file_store.h"
+
+namespace log_stores {
+
+namespace {
+constexpr std::size_t kLoggerNameSize = 260;
+constexpr std::size_t kRunNameSize = 20;
+}  // namespace
+
+std::unique_ptr<CLogStore> CreateLogStore(const char* location) {
+    switch (GetLocationKind(location)) {
+        case LocationKind::File:
+            return std::make_unique<CLogFileStore>();
+        case LocationKind::Ado:
+        case LocationKind::MySql:
+        case LocationKind::Witsml:
+        case LocationKind::Osdu:
+            break;
+    }
+    return nullptr;
+}
+
+std::unique_ptr<CLogCollection> CreateLogCollection(const char* location) {
+    switch (GetLocationKind(location)) {
+        case LocationKind::File:
+        case LocationKind::Ado:
+        case LocationKind::MySql:
+        case LocationKind::Witsml:
+        case LocationKind::Osdu:
+            break;
+    }
+    return nullptr;
+}
+
+const char* GetLatestRunLocation(const char* location) { return GetLatestRunLocation(location, CreateLogCollection); }
+
+const char* GetLatestRunLocation(const char* location, const CollectionMaker& make) {
+    thread_local std::array<char, kLatestRunLocationSize> result{};
+    result[0] = '\0';
+    if (location == nullptr || std::strlen(location) >= kLatestRunLocationSize) return result.data();
+    std::string rest(location);
+    std::int32_t sequence = 0;
+    if (GetLoggerSeqFromLocation(rest, sequence) == 1) {
+        std::memcpy(result.data(), location, std::strlen(location) + 1);
+        return result.data();
+    }
+    char logger[kLoggerNameSize];
+    std::size_t size = sizeof logger;
+    if (GetLoggerNameFromLocation(rest, &size, logger) != 1) return result.data();
+
+    const std::unique_ptr<CLogCollection> collection = make(rest.c_str());
+    if (!collection || collection->Open(rest.c_str(), "", logger, "", kGenericRead) != 0) return result.data();
+    char run[kRunNameSize] = {};
+    std::size_t run_size = sizeof run;
+    TimeStamp start{}, stop{};
+    if (collection->GetLatestRun(run, &run_size, &start, &stop, true) != 1) return result.data();
+    run[kRunNameSize - 1] = '\0';
+    const int length = std::snprintf(result.data(), result.size(), "%s;LoggerName=%s;%s", rest.c_str(), logger, run);
+    // A location that would not fit is no location: never hand out a cut one.
+    if (length < 0 || static_cast<std::size_t>(length) >= result.size()) result[0] = '\0';
+    return result.data();
+}
+
+}  // namespace log_stores
