@@ -54,8 +54,8 @@ class CollectionTest : public ::testing::Test {
         std::vector<ListedRun> runs;
         std::size_t size = 0;
         if (collection.BeginRunList(&size) != 1) return runs;
-        EXPECT_EQ(size, log_stores::kRunNameSize);
-        char name[log_stores::kRunNameSize];
+        EXPECT_EQ(size, log_stores::kRunListNameSize);
+        char name[log_stores::kRunListNameSize];
         TimeStamp start{}, stop{};
         while (collection.GetNextRun(name, &start, &stop) == 1) runs.push_back({name, start.seconds, stop.seconds});
         return runs;

@@ -79,7 +79,7 @@ TEST_F(RemoteCollection, AnUnmappedFolderIsListedAndReadThroughItsServer) {
     EXPECT_EQ(listings(), 2u) << "one pass: the names take the room of the names that arrived";
     EXPECT_EQ(server_->sent().back(), requests_test::bytes("DF,QVR_LOGGED_DATA\\L1\t*\t0"));
 
-    char name[log_stores::kRunNameSize];
+    char name[log_stores::kRunListNameSize];
     std::size_t size = sizeof name;
     ASSERT_EQ(collection.GetLatestRun(name, &size, nullptr, nullptr, false), 1);
     EXPECT_STREQ(name, "L1_240102_050000.qdl");

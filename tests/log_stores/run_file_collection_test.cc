@@ -125,7 +125,7 @@ TEST_F(FileCollection, TheListingHandsOutRunsOnlyInNameOrder) {
     };
     EXPECT_EQ(list(collection), expected);
     // Ended lists report the end again, with last error 0.
-    char name[log_stores::kRunNameSize];
+    char name[log_stores::kRunListNameSize];
     TimeStamp start{}, stop{};
     platform::set_last_error(5);
     EXPECT_EQ(collection.GetNextRun(name, &start, &stop), 0);
@@ -141,7 +141,7 @@ TEST_F(FileCollection, TheLatestRunCountsOnlyTheCollectionsOwnPrefix) {
     CLogFileCollection collection;
     ASSERT_EQ(collection.Open(nullptr, folder.c_str(), "L", "A_", kRead), 0);
 
-    char name[log_stores::kRunNameSize] = {};
+    char name[log_stores::kRunListNameSize] = {};
     std::size_t size = sizeof name;
     TimeStamp start{}, stop{};
     ASSERT_EQ(collection.GetLatestRun(name, &size, &start, &stop, false), 1);

@@ -136,7 +136,7 @@ int CLogFileCollection::BeginRunList(std::size_t* nameSize) {
         rc = local_folder_path(local) == 0 ? listing_.list_local(local) : -1;
     }
     if (rc != 0) return 0;
-    if (nameSize != nullptr) *nameSize = kRunNameSize;
+    if (nameSize != nullptr) *nameSize = kRunListNameSize;
     return 1;
 }
 
@@ -148,8 +148,8 @@ int CLogFileCollection::GetNextRun(char* name, TimeStamp* start, TimeStamp* stop
         candidate.back() = static_cast<char>(static_cast<unsigned char>(candidate.back()) & 0x7F);
         const auto stamp = read_run_stamp(candidate, kRunExtension);
         if (!stamp || stamp->start == 0) continue;
-        if (candidate.size() + 1 > kRunNameSize) continue;
-        if (name != nullptr) copy_fitting(candidate, name, kRunNameSize);
+        if (candidate.size() + 1 > kRunListNameSize) continue;
+        if (name != nullptr) copy_fitting(candidate, name, kRunListNameSize);
         if (start != nullptr) *start = TimeStamp{stamp->start, 0, 0};
         if (stop != nullptr) *stop = TimeStamp{stamp->stop, 0, 0};
         return 1;
@@ -165,7 +165,7 @@ int CLogFileCollection::GetLatestRun(char* name, std::size_t* nameSize, TimeStam
     std::string best;
     RunStamp best_stamp;
     bool found = false;
-    char candidate[kRunNameSize];
+    char candidate[kRunListNameSize];
     TimeStamp run_start{}, run_stop{};
     while (GetNextRun(candidate, &run_start, &run_stop) == 1) {
         const std::string_view run(candidate);
@@ -182,7 +182,7 @@ int CLogFileCollection::GetLatestRun(char* name, std::size_t* nameSize, TimeStam
     }
     if (!found) return 0;
     if (name != nullptr) {
-        const std::size_t capacity = nameSize != nullptr ? *nameSize : kRunNameSize;
+        const std::size_t capacity = nameSize != nullptr ? *nameSize : kRunListNameSize;
         if (!copy_fitting(best, name, capacity)) {
             if (capacity > 0) name[0] = '\0';
             if (nameSize != nullptr) *nameSize = best.size() + 1;

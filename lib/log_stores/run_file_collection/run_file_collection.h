@@ -15,7 +15,7 @@
 
 namespace log_stores {
 
-inline constexpr std::size_t kRunNameSize = 256;
+inline constexpr std::size_t kRunListNameSize = 256;
 inline constexpr std::size_t kCollectionErrorTextSize = 1000;
 inline constexpr std::size_t kCollectionErrorContextSize = 32;
 
@@ -36,9 +36,9 @@ class CLogFileCollection : public CLogCollection {
     // begins with it (letter case ignored), so loggers sharing the folder keep their runs.
     void DeleteRunsBefore(std::int32_t seconds) override;
     int BeginRunList(std::size_t* nameSize) override;
-    // `name` must hold kRunNameSize characters.
+    // `name` must hold kRunListNameSize characters.
     int GetNextRun(char* name, TimeStamp* start, TimeStamp* stop) override;
-    // The name is copied when it and its NUL fit in *nameSize (kRunNameSize when nameSize is
+    // The name is copied when it and its NUL fit in *nameSize (kRunListNameSize when nameSize is
     // null); else nothing is copied, *nameSize becomes the size needed and the result is 0
     // with ERROR_INSUFFICIENT_BUFFER.
     int GetLatestRun(char* name, std::size_t* nameSize, TimeStamp* start, TimeStamp* stop,
