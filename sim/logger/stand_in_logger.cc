@@ -100,6 +100,7 @@ int StandInLogger::start_run(std::int32_t start) {
                                      false, given ? configurations.data() : nullptr);
     }
     if (!store_) return -1;
+    ++runs_;
     written_ = 0;
     last_location_ = run_location();
     return 0;
@@ -127,7 +128,7 @@ int StandInLogger::append(std::int64_t count, std::int64_t batch) {
         if (status_) {
             const TimeStamp last = record_time(header_.start.seconds, written_ - 1, options_.period_ms);
             status_NoteWrite(static_cast<std::uint32_t>(size * static_cast<std::size_t>(n)));
-            status_SetRealTime(static_cast<std::uint32_t>(written_), last.seconds);
+            status_SetRealTime(runs_, last.seconds);
         }
     }
     return 0;

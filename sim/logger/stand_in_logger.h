@@ -86,6 +86,7 @@ class StandInLogger {
     log_stores::LogHeader header_{};
     DigitalBlocks digital_ = 0;
     std::int64_t written_ = 0;
+    std::uint32_t runs_ = 0;  // runs made: the real-time log number
     std::string last_location_;
     bool status_ = false;
 };

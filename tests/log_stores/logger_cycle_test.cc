@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "collection_fixture.h"
+#include "host/runtime_host.h"
+#include "log_stores/status_channels/logger_status.h"
 #include "log_stores/run_file_collection/run_file_collection.h"
 #include "logger/logged_values.h"
 #include "logger/stand_in_logger.h"
@@ -130,6 +132,34 @@ TEST_F(LoggerCycle, RunsAreMadeWrittenFinishedListedReadBackAndPurged) {
     purger.purge(runs[1].stop + 1);
     const std::string last_stem = runs.back().name.substr(0, runs.back().name.size() - 4);
     EXPECT_EQ(entries(folder), (std::set<std::string>{runs.back().name, last_stem + ".txt"}));
+}
+
+TEST_F(LoggerCycle, TheLoggerPublishesItsStateOnTheStatusChannels) {
+    sim_host::RuntimeHost host;
+    sim_host::ProcessSpec status;
+    status.name = "logst";
+    status.code = "LS";
+    status.analog = true;
+    status.channels.assign(32, qvr::ChannelRecord{});
+    ASSERT_GE(host.add_process(status), 0);
+    ASSERT_EQ(host.add_logger({"stand", "CYCLE"}), 1);
+
+    sim_logger::LoggerOptions options;
+    fs::create_directories(root_ / "status");
+    options.location = (root_ / "status" / "L1").string();
+    options.status_logger = 1;
+    options.blocks[0].last = 2;
+    options.blocks[0].channels = {sim_host::analog_input("AI1"), sim_host::analog_input("AI2")};
+    sim_logger::StandInLogger logger;
+    ASSERT_EQ(logger.open(options), 0);
+    ASSERT_EQ(logger.start_run(kFirstStart), 0);
+    ASSERT_EQ(logger.append(10, 2), 0);
+    EXPECT_EQ(host.value("LS", kStatusRealTimeNumber), 1.0f) << "the first run";
+    EXPECT_EQ(host.value("LS", kStatusRealTimeDate), 231114.0f) << "the last record's date";
+    EXPECT_EQ(host.value("LS", kStatusWriteCount), 5.0f) << "one write per batch";
+    EXPECT_EQ(host.value("LS", kStatusBytesWritten), static_cast<float>(10 * logger.header().recordSize));
+    ASSERT_EQ(logger.finish_run(kFirstStart + 10), 0);
+    logger.stop();
 }
 
 }  // namespace
