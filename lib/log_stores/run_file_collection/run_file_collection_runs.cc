@@ -147,9 +147,12 @@ int CLogFileCollection::UseforLogging(CLogStore& store, LogHeader& header, const
         set_error("Prefixes don't match", "Prefixes don't match, Path " + location + ", LogPrefix " + prefix);
         return platform::fail(platform::kErrorInvalidParameter);
     }
+    // Companions are looked for where the run file is opened.
+    std::string local;
+    if (local_path(location, local) != 0) local = location;
     std::optional<std::string> text_file;
     if (needText) {
-        text_file = text_files::FindLoggerTextFile(nullptr, location);
+        text_file = text_files::FindLoggerTextFile(nullptr, local);
         if (!text_file) {
             set_error("Cant determine text file name", "Cant determine text file name");
             return platform::fail(ENOENT);
@@ -163,7 +166,7 @@ int CLogFileCollection::UseforLogging(CLogStore& store, LogHeader& header, const
     }
     std::optional<std::string> archive;
     if (needArchive) {
-        archive = find_companion(location, kArchiveExtension);
+        archive = find_companion(local, kArchiveExtension);
         if (!archive) {
             set_error("Cant find archive file", "Cant find archive file for " + location);
             return platform::fail(ENOENT);
@@ -177,7 +180,9 @@ int CLogFileCollection::UseforLogging(CLogStore& store, LogHeader& header, const
     }
     // A finished run opened for logging is back under its running name: its companions follow.
     const std::string now = store_location(store);
-    const std::string stem = stem_of(now);
+    std::string now_local;
+    if (local_path(now, now_local) != 0) now_local = now;
+    const std::string stem = stem_of(now_local);
     if (text_file && !platform::equal_ignoring_case(file_name_of(*text_file), file_name_of(stem) + ".txt")) {
         const std::string target = stem + ".txt";
         if (move_no_replace(*text_file, target) == 0) set_read_only(target, false);
