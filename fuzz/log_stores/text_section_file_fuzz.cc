@@ -62,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (ReadSectionW(file_path(), section, wide.data(), &wide_size) != taken) __builtin_trap();
         check_lines<char16_t>(wide, capacity, nullptr, 0, kWideCanary);
 
-        std::vector<const char*> starts(table);
+        std::vector<const char*> starts(table + 1);  // never empty: a null table only counts
         std::size_t count = table;
         std::fill(narrow.begin(), narrow.end(), kCanary);
         narrow_size = capacity;
@@ -71,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (count > table) __builtin_trap();
         check_lines<char>(narrow, capacity, starts.data(), count, kCanary);
 
-        std::vector<const char16_t*> wide_starts(table);
+        std::vector<const char16_t*> wide_starts(table + 1);
         count = table;
         std::fill(wide.begin(), wide.end(), kWideCanary);
         wide_size = capacity;

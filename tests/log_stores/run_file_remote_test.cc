@@ -10,6 +10,8 @@
 
 #include "log_stores/run_file_store/run_file_store.h"
 #include "platform/last_error.h"
+#include "platform/registry_key.h"
+#include "platform/remote_path.h"
 #include "requests/requests_fixture.h"
 #include "run_file_fixture.h"
 
@@ -90,6 +92,20 @@ TEST_F(RemoteRunFile, TheTextTimeComesFromTheServersCompanion) {
     EXPECT_EQ(seconds, 1'700'000'321);
 }
 
+TEST_F(RemoteRunFile, TheRunsTextIsReadThroughTheServerAndUtf16FormsNeedALocalRun) {
+    qvr_test::write_file(fs::path(local_).replace_extension(".txt"), "[HEADER]\r\nLine 4\r\n");
+    CLogFileStore store;
+    ASSERT_EQ(store.Open(".", kRemoteRun, kGenericRead), 0);
+    char out[64] = {};
+    std::size_t size = sizeof out;
+    EXPECT_EQ(store.ReadSection("HEADER", out, &size, 0, 0), 1);
+    EXPECT_STREQ(out, "Line 4\r\n");
+    char16_t wide[64];
+    size = 64;
+    EXPECT_EQ(store.ReadSectionW("HEADER", wide, &size, 0, 0), -1);
+    EXPECT_EQ(store.AddTextW(1, u"x", nullptr, nullptr), -1);
+}
+
 TEST_F(RemoteRunFile, ARunTheServerDoesNotHaveIsNotOpened) {
     CLogFileStore store;
     EXPECT_EQ(store.Open(".", "QVR_LOGGED_DATA\\LG_201120_090000.qdl", kGenericRead), -1);
@@ -98,6 +114,62 @@ TEST_F(RemoteRunFile, ARunTheServerDoesNotHaveIsNotOpened) {
     // Without a server the missing local file is the answer.
     EXPECT_EQ(store.Open(nullptr, kRemoteRun, kGenericRead), -1);
     EXPECT_EQ(platform::last_error(), ENOENT);
+}
+
+// Paths of another machine open through its RemoteMachines folder: given as such, or made
+// from a pipe server's name when the path alone opens nothing here.
+TEST_F(RemoteRunFile, MappedMachinesAreReachedThroughTheirFolder) {
+    const fs::path mount = temp_.path() / "mnt" / "plant2";
+    fs::create_directories(mount / "QVR_LOGGED_DATA");
+    fs::copy_file(local_, mount / "QVR_LOGGED_DATA" / "LG_201120_080000.qdl");
+    platform::RegistryKey key;
+    ASSERT_EQ(platform::RegistryKey::create(platform::RegistryHive::machine, platform::kRemoteMachinesKey,
+                                            platform::kKeyAllAccess, key),
+              0);
+    ASSERT_EQ(key.set_string("PLANT2", mount.string()), 0);
+
+    for (const auto& [server, path] : {std::pair<const char*, const char*>{nullptr, "\\\\plant2\\QVR_LOGGED_DATA\\LG_201120_080000.qdl"},
+                                       {"plant2", kRemoteRun}}) {
+        CLogFileStore store;
+        ASSERT_EQ(store.Open(server, path, kGenericRead), 0) << path;
+        EXPECT_FALSE(store.is_remote());
+        LogHeader h;
+        ASSERT_EQ(store.ReadHeader(h), 0);
+        EXPECT_EQ(h.recordCount, kRecords);
+    }
+    CLogFileStore unmapped;
+    EXPECT_EQ(unmapped.Open(nullptr, "\\\\plant3\\QVR_LOGGED_DATA\\LG_201120_080000.qdl", kGenericRead), -1);
+    EXPECT_EQ(platform::last_error(), platform::kErrorBadNetPath);
+    EXPECT_EQ(requests("RF"), 0u);
+}
+
+// A run logged for another machine's server takes that server's channel configurations.
+TEST_F(RemoteRunFile, ANewRunForAnotherServerFetchesItsChannelConfigurations) {
+    requests_test::RequestServer plant((temp_.path() / "plant").string(), "PLANT2");
+    ASSERT_EQ(plant.start(), 0);
+    const LogHeader h = make_header(2, 3);
+    for (std::size_t k = 0; k < 2; ++k)
+        for (std::size_t j = 0; j < 3; ++j) {
+            const qvr::ChannelRecord r = configuration(k + 5, j);
+            plant.dispatcher().script_reply("CV", "1,000216" + std::string(reinterpret_cast<const char*>(r.bytes), 216));
+        }
+    CLogFileStore store;
+    const std::string path = (temp_.path() / "LG_201120_100000.qdl").string();
+    ASSERT_EQ(store.CreateRunFile(path.c_str(), h, "PLANT2", nullptr), 0) << errno;
+    EXPECT_EQ(plant.sent(), (std::vector<std::string>{requests_test::bytes("CV,B0,1"), requests_test::bytes("CV,B0,2"),
+                                                      requests_test::bytes("CV,B0,3"), requests_test::bytes("CV,B1,1"),
+                                                      requests_test::bytes("CV,B1,2"), requests_test::bytes("CV,B1,3")}));
+    qvr::ChannelRecord channels[3];
+    ASSERT_EQ(store.ReadChannelConfig(h, channels, 1, 0, 3), 0);
+    for (std::size_t j = 0; j < 3; ++j) EXPECT_EQ(channels[j], configuration(6, j));
+
+    // A reply too short to hold a configuration fails the create and leaves no run.
+    plant.dispatcher().script_reply("CV", "1,short");
+    CLogFileStore other;
+    const std::string second = (temp_.path() / "LG_201120_110000.qdl").string();
+    EXPECT_EQ(other.CreateRunFile(second.c_str(), h, "PLANT2", nullptr), -1);
+    EXPECT_EQ(platform::last_error(), platform::kErrorInvalidData);
+    EXPECT_FALSE(fs::exists(second));
 }
 
 }  // namespace

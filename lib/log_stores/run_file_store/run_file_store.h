@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "log_stores/log_header.h"
 #include "log_stores/log_store.h"
@@ -101,6 +102,7 @@ class CLogFileStore : public CLogStore {
     int read_records_once(std::span<std::uint8_t> out, std::uint64_t offset, bool probe);
     void close_handles() noexcept;
     std::string text_companion() const;
+    int replace_section(const std::string& section, std::string_view text);
 
     platform::UniqueFd mainHandle_;
     platform::UniqueFd readHandle_;

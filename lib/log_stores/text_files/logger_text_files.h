@@ -44,8 +44,9 @@ int ReadSectionRemote(const char* server, const std::string& file, std::string_v
                       std::size_t* size);
 
 // The section cut at CR LF: with `lines` and `buffer`, the section is read into `buffer` (size
-// *size) and at most *count line starts stored, *count becoming the number stored; without
-// them *count is the number of lines and *size the bytes needed. 0 / -1 (-2 cannot open).
+// *size), each CR LF made two NULs, and at most *count line starts stored, *count becoming
+// the number stored; without them *count is the number of lines and *size the bytes needed.
+// 0 / -1 (-2 cannot open).
 int ReadSectionLines(const std::string& file, std::string_view section, const char** lines, std::size_t* count,
                      char* buffer, std::size_t* size);
 int ReadSectionLinesW(const std::string& file, std::string_view section, const char16_t** lines,
@@ -54,10 +55,12 @@ int ReadSectionLinesRemote(const char* server, const std::string& file, std::str
                            const char** lines, std::size_t* count, char* buffer, std::size_t* size);
 
 // ReplaceTextSection (text_edit.h) of a text whose code units are all 127 or less, on a file
-// that is not UTF-16; else -1 (ERROR_INVALID_DATA).
+// that is not UTF-16; else -1 (ERROR_INVALID_PARAMETER for the text, ERROR_INVALID_DATA for
+// the file).
 int ReplaceTextSectionW(const std::string& file, std::string_view section, std::u16string_view text);
 // ReplaceTextSection, and when that gives -2 the same edit of the server's file through its
-// remote file requests. 1 / -1 / -2.
+// remote file requests: read whole, rewritten whole (a file the server lacks is made; one it
+// cannot read, or a UTF-16 one, is left alone with -1). 1 / -1 / -2.
 int ReplaceTextSectionRemote(const char* server, const std::string& file, std::string_view section,
                              std::string_view text);
 
@@ -67,10 +70,12 @@ int ReplaceTextSectionRemote(const char* server, const std::string& file, std::s
 // 0 / -1 / -2.
 int AddTextLine(const std::string& file, std::string_view section, const TimeStamp& time, std::string_view text,
                 const char* match);
-// The same for a text and match of code units 127 or less (else -1, ERROR_INVALID_DATA).
+// The same for a text and match of code units 127 or less (else -1, ERROR_INVALID_PARAMETER);
+// a UTF-16 file stays UTF-16, as with AddTextLine.
 int AddTextLineW(const std::string& file, std::string_view section, const TimeStamp& time, std::u16string_view text,
                  const char16_t* match);
-// AddTextLine, and when that gives -2 the same edit through the server's remote file requests.
+// AddTextLine, and when that gives -2 the same edit of the server's file (date first, in
+// `section`) through its remote file requests.
 int AddTextLineRemote(const char* server, const std::string& file, std::string_view section, const TimeStamp& time,
                       std::string_view text, const char* match);
 

@@ -42,20 +42,26 @@ std::optional<std::string> ascii_of(std::u16string_view text) {
     return out;
 }
 
-// True when some ".txt" of `folder` other than the events file has lines in its TEXT
-// section: event lines already kept in companions stay there.
-bool companions_hold_events(const std::string& folder) {
+bool has_event_lines(const std::string& file) {
+    std::string bytes;
+    if (platform::read_file(file, bytes, kMaxTextFile) != 0) return false;
+    bool utf16 = false;
+    std::size_t size = 0;
+    return read_section(text_file_as_8bit(bytes, utf16), "TEXT", {}, nullptr, &size) > 0;
+}
+
+// True when the run's own companion or some other ".txt" of its folder (the events file
+// aside) has lines in its TEXT section: event lines already kept in companions stay there.
+bool companions_hold_events(const std::string& own) {
+    if (has_event_lines(own)) return true;
     std::error_code ec;
+    const std::string_view folder = folder_of(own);
     const fs::path dir = folder.empty() ? fs::path(".") : fs::path(folder);
     for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = it->path().filename().string();
         if (!platform::ends_with_ignoring_case(name, ".txt") || platform::equal_ignoring_case(name, "events.txt"))
             continue;
-        std::string bytes;
-        if (platform::read_file(it->path().string(), bytes, kMaxTextFile) != 0) continue;
-        bool utf16 = false;
-        std::size_t size = 0;
-        if (read_section(text_file_as_8bit(bytes, utf16), "TEXT", {}, nullptr, &size) > 0) return true;
+        if (has_event_lines(it->path().string())) return true;
     }
     return false;
 }
@@ -69,7 +75,7 @@ std::optional<std::string> events_target(const std::string& file, std::string_vi
     const std::string events = EventsFilePath(local);
     if (::access(events.c_str(), R_OK | W_OK) == 0) return events;
     std::error_code ec;
-    if (fs::exists(events, ec) || companions_hold_events(std::string(folder_of(local)))) return std::nullopt;
+    if (fs::exists(events, ec) || companions_hold_events(local)) return std::nullopt;
     return events;
 }
 
