@@ -21,6 +21,7 @@
 #include "log_stores/text_files/run_text_name.h"
 #include "platform/last_error.h"
 #include "platform/registry_key.h"
+#include "platform/remote_path.h"
 #include "qvr/settings/reg.h"
 #include "qvr/testing/settings_testing.h"
 #include "support/child_process.h"
@@ -186,6 +187,11 @@ TEST_F(LoggerTextFiles, EightBitAndUtf16FilesReadAlike) {
     ASSERT_EQ(ReadSectionW(file("narrow.txt").string(), "TEXT", wide.data(), &size), 2);
     EXPECT_EQ(std::u16string(wide.data()), u"09/03/05 14:07:09 \u00fcber\r\n09/03/05 14:07:10 ?\r\n");
 
+    // A UTF-16 file hands its own units to the UTF-16 reading, even those Windows-1252 lacks.
+    size = wide.size();
+    ASSERT_EQ(ReadSectionW(file("wide.txt").string(), "TEXT", wide.data(), &size), 2);
+    EXPECT_EQ(std::u16string(wide.data()), u"09/03/05 14:07:09 \u00fcber\r\n09/03/05 14:07:10 \u4e2d\r\n");
+
     // Lines are taken while they and the NUL fit; the first that does not ends the reading.
     std::vector<char16_t> small(40, u'x');
     size = small.size();
@@ -305,6 +311,31 @@ TEST_F(LoggerTextFiles, EventLinesStayWhereTheFolderAlreadyKeepsThem) {
     EXPECT_EQ(read("events.txt"), "14:07:10 05/03/09 there\r\n");
     EXPECT_EQ(read("L090305_140709.txt"),
               "[TEXT]\r\n09/03/05 14:07:09 here\r\n[POSITIONS]\r\n09/03/05 14:07:10 1.000000\r\n");
+}
+
+TEST_F(LoggerTextFiles, PathsOfAnotherMachineAreUsedThroughTheirMountedFolder) {
+    platform::RegistryKey key;
+    ASSERT_EQ(platform::RegistryKey::create(platform::RegistryHive::machine, platform::kRemoteMachinesKey,
+                                            platform::kKeyAllAccess, key),
+              0);
+    ASSERT_EQ(key.set_string("plant", dir_.str()), 0);
+    write("share/L/L090305_140709_090305_150000.qdl", "");
+    write("share/L/l090305_140709.TXT", "[HEADER]\r\nh\r\n");
+    const std::string folder = "\\\\plant\\share\\L\\";
+
+    const auto found = FindLoggerTextFile(nullptr, folder + "L090305_140709_090305_150000.qdl");
+    ASSERT_TRUE(found);
+    EXPECT_EQ(*found, folder + "l090305_140709.TXT");
+    EXPECT_EQ(ReplaceTextSection(*found, "TEXT", "09/03/05 14:07:09 a\r\n"), 1);
+    ASSERT_EQ(AddTextLine(*found, "TEXT", {k140709 + 1, 0, 0}, "b", nullptr), 0);
+    EXPECT_EQ(section_of(*found, "TEXT"), "09/03/05 14:07:09 a\r\n09/03/05 14:07:10 b\r\n");
+    EXPECT_EQ(read("share/L/l090305_140709.TXT"),
+              "[HEADER]\r\nh\r\n[TEXT]\r\n09/03/05 14:07:09 a\r\n09/03/05 14:07:10 b\r\n");
+
+    // A machine without a mounted folder is not reachable from here: nothing is made.
+    EXPECT_EQ(ReplaceTextSection("\\\\elsewhere\\share\\a.txt", "A", "x"), -2);
+    EXPECT_EQ(platform::last_error(), platform::kErrorBadNetPath);
+    EXPECT_EQ(AddTextLine("\\\\elsewhere\\share\\a.txt", "TEXT", {k140709, 0, 0}, "x", nullptr), -2);
 }
 
 TEST(RunTextName, TheWalkFindsExtensionAndStampsButNeverThePrefix) {

@@ -3,7 +3,10 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -37,6 +40,7 @@ class RunFolder {
   public:
     RunFolder(const char* server, std::string_view run_path) : server_(server), folder_(folder_of(run_path)) {
         local_ok_ = local_text_path(folder_.empty() ? std::string("./") : folder_, local_) == 0;
+        if (local_ok_ && !local_.ends_with('/')) local_ += '/';
     }
 
     // The path (in the form the run's was given) of `name` in the folder: the exact name

@@ -4,13 +4,11 @@
 
 #include <algorithm>
 #include <cstring>
-#include <vector>
 
 #include "log_stores/text_files/logger_text_files.h"
 #include "log_stores/text_files/remote_text_io.h"
 #include "log_stores/text_files/text_paths.h"
 #include "log_stores/text_files/text_section.h"
-#include "platform/ado/text_codec.h"
 #include "platform/file_io.h"
 #include "platform/last_error.h"
 
@@ -19,8 +17,9 @@ namespace {
 
 constexpr std::size_t kMaxTextFile = 64u << 20;
 
-// The whole file as 8-bit text. 0; -2 cannot open; -1 read failure.
-int read_local_text(const std::string& file, std::string& text) {
+// The whole file's bytes. 0; -2 cannot open; -1 read failure.
+int read_local_bytes(const std::string& file, std::string& bytes) {
+    bytes.clear();
     std::string local;
     if (local_text_path(file, local) != 0) return -2;
     const platform::UniqueFd fd = platform::open_file(local, O_RDONLY);
@@ -28,43 +27,41 @@ int read_local_text(const std::string& file, std::string& text) {
         platform::fail_from_errno();
         return -2;
     }
-    std::string bytes;
     if (platform::read_to_end(fd.get(), bytes, kMaxTextFile) != 0) return platform::fail_from_errno();
-    bool utf16 = false;
-    text = text_file_as_8bit(bytes, utf16);
     return 0;
 }
 
-int section_of_text(std::string_view text, std::string_view section, bool whole_file, char* out, std::size_t* size) {
-    SectionOptions options;
-    options.whole_file = whole_file;
-    options.date_first = is_text_section(section);
-    return read_section(text, section, options, out, size);
+std::string text_of(std::string_view bytes, char) {
+    bool utf16 = false;
+    return text_file_as_8bit(bytes, utf16);
 }
+std::u16string text_of(std::string_view bytes, char16_t) { return text_file_as_utf16(bytes); }
 
 // Event lines come from the events file while it is in use and can be read; a folder
 // without one keeps them in the run's companion, which is read then.
-bool read_events_file(const std::string& file, std::string_view section, std::string& text) {
+bool read_events_file(const std::string& file, std::string_view section, std::string& bytes) {
     if (!is_text_section(section) || EventsFileInUse() == 0) return false;
     std::string local;
     if (local_text_path(file, local) != 0) return false;
-    return read_local_text(EventsFilePath(local), text) == 0;
+    return read_local_bytes(EventsFilePath(local), bytes) == 0;
 }
 
+template <class Char>
 int read_section_at(const char* server, const std::string& file, const std::string* server_path,
-                    std::string_view section, char* out, std::size_t* size) {
+                    std::string_view section, Char* out, std::size_t* size) {
     if (section.empty() || size == nullptr) return platform::fail(platform::kErrorInvalidParameter);
-    std::string text;
-    if (read_events_file(file, section, text)) return section_of_text(text, section, true, out, size);
-    int rc = read_local_text(file, text);
-    if (rc == -2 && server != nullptr && *server != '\0') {
-        std::string bytes;
-        rc = read_remote_text(server, server_path != nullptr ? *server_path : server_side_path(file), bytes);
-        bool utf16 = false;
-        if (rc == 0) text = text_file_as_8bit(bytes, utf16);
+    SectionOptions options;
+    options.date_first = is_text_section(section);
+    std::string bytes;
+    if (read_events_file(file, section, bytes)) {
+        options.whole_file = true;
+        return read_section(text_of(bytes, Char{}), section, options, out, size);
     }
+    int rc = read_local_bytes(file, bytes);
+    if (rc == -2 && server != nullptr && *server != '\0')
+        rc = read_remote_text(server, server_path != nullptr ? *server_path : server_side_path(file), bytes);
     if (rc != 0) return rc;
-    return section_of_text(text, section, false, out, size);
+    return read_section(text_of(bytes, Char{}), section, options, out, size);
 }
 
 // Cuts `buffer` (the section, `used` bytes, every line ended by CR LF) into lines of their
@@ -105,34 +102,21 @@ int read_lines(Reader&& read, const Char** lines, std::size_t* count, Char* buff
 }  // namespace
 
 int ReadSection(const std::string& file, std::string_view section, char* out, std::size_t* size) {
-    return read_section_at(nullptr, file, nullptr, section, out, size);
+    return read_section_at<char>(nullptr, file, nullptr, section, out, size);
 }
 
 int ReadSectionRemote(const char* server, const std::string& file, std::string_view section, char* out,
                       std::size_t* size) {
-    return read_section_at(server, file, nullptr, section, out, size);
+    return read_section_at<char>(server, file, nullptr, section, out, size);
 }
 
 int read_section_with_server_path(const char* server, const std::string& file, const std::string& server_path,
                                   std::string_view section, char* out, std::size_t* size) {
-    return read_section_at(server, file, &server_path, section, out, size);
+    return read_section_at<char>(server, file, &server_path, section, out, size);
 }
 
 int ReadSectionW(const std::string& file, std::string_view section, char16_t* out, std::size_t* size) {
-    if (size == nullptr) return platform::fail(platform::kErrorInvalidParameter);
-    if (out == nullptr) return ReadSection(file, section, nullptr, size);
-    // Windows-1252 gives one UTF-16 unit per byte, so the 8-bit reading within the same size
-    // fits the caller's units exactly.
-    const std::size_t capacity = *size;
-    std::vector<char> narrow(std::max<std::size_t>(capacity, 1), '\0');
-    const int n = ReadSection(file, section, narrow.data(), size);
-    if (n < 0 || capacity == 0) return n;
-    const std::size_t used = std::min(*size > 0 ? *size - 1 : 0, capacity - 1);
-    const std::u16string wide = ado::utf16_from_cp1252(std::string_view(narrow.data(), used));
-    const std::size_t units = std::min(wide.size(), capacity - 1);
-    std::copy_n(wide.begin(), units, out);
-    out[units] = u'\0';
-    return n;
+    return read_section_at<char16_t>(nullptr, file, nullptr, section, out, size);
 }
 
 int ReadSectionLines(const std::string& file, std::string_view section, const char** lines, std::size_t* count,

@@ -11,6 +11,10 @@ namespace log_stores::text_files {
 // an odd last byte dropped). `utf16` tells which the file was.
 std::string text_file_as_8bit(std::string_view bytes, bool& utf16);
 
+// The file's text as UTF-16: 8-bit files read as Windows-1252, UTF-16 files unit by unit
+// (an odd last byte dropped).
+std::u16string text_file_as_utf16(std::string_view bytes);
+
 struct SectionOptions {
     // The events file: the whole file is section TEXT, without a header line.
     bool whole_file = false;
@@ -24,6 +28,9 @@ struct SectionOptions {
 // Returns the number of lines taken and sets *size to their total length + 1 (size 0 when
 // the section is missing); without `out` every line is counted. -1 for an empty section name.
 int read_section(std::string_view text, std::string_view section, const SectionOptions& options, char* out,
+                 std::size_t* size);
+// The same over UTF-16 text, in code units.
+int read_section(std::u16string_view text, std::string_view section, const SectionOptions& options, char16_t* out,
                  std::size_t* size);
 
 }  // namespace log_stores::text_files
