@@ -159,9 +159,10 @@ std::optional<std::string> error_text() {
 }
 
 uint32_t reset_request_word() {
-    const uint32_t* words = shm_StatusWords(g_state.code.c_str());
+    uint32_t* words = shm_StatusWords(g_state.code.c_str());
     if (words == nullptr) return 0;
-    return std::atomic_ref<const uint32_t>(words[g_state.first_channel + kStatusResetCounts - 2]).load();
+    // An operator sets the request from another process.
+    return std::atomic_ref<uint32_t>(words[g_state.first_channel + kStatusResetCounts - 2]).load();
 }
 
 uint32_t tick_now() {

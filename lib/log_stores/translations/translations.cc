@@ -226,7 +226,7 @@ void FreeTranslations() {
 const char* GetTranslationServer() {
     thread_local char server[kServerNameMax + 1];
     uint32_t type = 0;
-    uint32_t size = kServerNameMax;
+    uint32_t size = sizeof server;
     std::memset(server, 0, sizeof server);
     const int rc = reg_AccessProductValue(platform::RegistryHive::user, kProductKey, platform::kKeyQueryValue,
                                           "ServerName", &type, server, &size);
