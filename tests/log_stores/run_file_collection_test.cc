@@ -102,6 +102,11 @@ TEST_F(FileCollection, FolderTextsOfEveryForm) {
     ASSERT_EQ(absolute.Open(nullptr, text.c_str(), "L3", "", kReadWrite), 0);
     EXPECT_EQ(absolute.folder(), (root_ / "runs").string());
 
+    CLogFileCollection file;
+    qvr_test::write_file(root_ / "plain", "not a folder");
+    EXPECT_EQ(file.Open(nullptr, (root_ / "plain").c_str(), "L5", "", kReadWrite), -1);
+    EXPECT_EQ(platform::last_error(), ENOTDIR);
+
     CLogFileCollection missing;
     EXPECT_EQ(missing.Open(nullptr, (root_ / "none").c_str(), "L4", "", kRead), -1);
     EXPECT_FALSE(fs::exists(root_ / "none"));

@@ -88,7 +88,10 @@ std::size_t anchor_position(const std::string& path, std::size_t from, bool rimv
 }
 
 int make_folder(const std::string& path) {
-    if (platform::make_directory(path, kFolderMode) == 0 || errno == EEXIST) return 0;
+    if (platform::make_directory(path, kFolderMode) == 0) return 0;
+    if (errno != EEXIST) return -1;
+    if (is_folder(path)) return 0;
+    errno = ENOTDIR;
     return -1;
 }
 
