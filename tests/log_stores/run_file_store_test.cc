@@ -118,6 +118,29 @@ TEST_F(RunFileStore, ACreatedRunIsLoggedAndReadBack) {
     EXPECT_EQ(size, path().size() + 1);
 }
 
+TEST_F(RunFileStore, TheHeaderAndItsCountsAreRewrittenInPlace) {
+    CLogFileStore store;
+    create(store, 3);
+    LogHeader finished = header_;
+    finished.stop = {header_.start.seconds + 60, 0, 0};
+    EXPECT_EQ(store.WriteHeader(finished, true), 1);
+    EXPECT_EQ(store.WriteEndOffset(3), 0);
+    const std::string bytes = qvr_test::read_file(path());
+    std::int32_t stop = 0, count = 0;
+    std::memcpy(&stop, bytes.data() + rf::kHdrStop, 4);
+    std::memcpy(&count, bytes.data() + rf::kHdrRecordCount, 4);
+    EXPECT_EQ(stop, header_.start.seconds + 60);
+    EXPECT_EQ(count, 3);
+    LogHeader h;
+    ASSERT_EQ(store.ReadHeader(h), 0);
+    EXPECT_EQ(h.stop.seconds, header_.start.seconds + 60);
+    EXPECT_EQ(h.recordCount, 3);
+
+    CLogFileStore closed;
+    EXPECT_EQ(closed.WriteHeader(finished, true), -1);
+    EXPECT_EQ(closed.WriteEndOffset(0), -1);
+}
+
 TEST_F(RunFileStore, ChannelConfigurationsOutsideTheBlocksAreRefused) {
     CLogFileStore store;
     create(store, 0);
@@ -230,6 +253,10 @@ TEST_F(RunFileStore, AFinishedReadOnlyRunGoesBackToItsRunningNameForLogging) {
     ASSERT_EQ(store.OpenForLogging(h), 0);
     EXPECT_FALSE(fs::exists(finished));
     ASSERT_TRUE(fs::exists(path()));
+    char location[300];
+    std::size_t size = sizeof location;
+    store.GetLocation(location, &size);
+    EXPECT_STREQ(location, path().c_str());
     const auto more = make_records(h, 4, 2);
     ASSERT_EQ(store.WriteLogs(h, more.data(), 2), 0);
     store.Close();

@@ -20,6 +20,7 @@
 #include "platform/last_error.h"
 #include "platform/remote_path.h"
 #include "qvr/diag/sink.h"
+#include "qvr/diag/trace.h"
 #include "qvr/link/link.h"
 
 namespace log_stores {
@@ -43,6 +44,12 @@ void make_writable(const std::string& path) {
 }
 
 void report(const char* message) { sink_Report(nullptr, kSinkError, message); }
+
+void trace(const char* what, const std::string& path, int error) {
+    char line[kRunFilePathSize + 96];
+    std::snprintf(line, sizeof line, "Run file store: %s: %s (error %d)", what, path.c_str(), error);
+    trace_Write(line);
+}
 
 int disk_error() {
     // A full disk has its own number for callers; everything else keeps the system's.
@@ -271,7 +278,8 @@ int CLogFileStore::OpenForLogging(LogHeader& header) {
             report(message);
             return platform::fail(error);
         }
-        if (path_ == localPath_) path_ = running;
+        // The caller's form of the path (a mapped machine's, say) ends in the same name.
+        if (path_.size() >= kStopAndExtension) path_ = path_.substr(0, path_.size() - kStopAndExtension) + ".qdl";
         localPath_ = running;
         mainHandle_ = platform::open_file(localPath_, O_RDWR | O_DSYNC);
         if (!mainHandle_) {
@@ -316,11 +324,13 @@ int CLogFileStore::WriteLogs(const LogHeader& header, const std::uint8_t* record
         // Nothing of a failed batch may stay behind the end, or every later one lands misaligned.
         while (::ftruncate(mainHandle_.get(), endOffset_) != 0 && errno == EINTR) {
         }
+        trace("batch not written, cut back", localPath_, error);
         errno = error;
         return disk_error();
     }
     const auto new_end = static_cast<std::uint32_t>(endOffset_ + bytes);
-    endLock_.lock(mainHandle_.get(), new_end);
+    // The records are in: a lock that cannot move leaves readers short of them, never wrong.
+    if (endLock_.lock(mainHandle_.get(), new_end) != 0) trace("end-of-data lock not moved", localPath_, errno);
     endOffset_ = new_end;
     headerEndOffset_ = static_cast<std::int32_t>(new_end);
     return 0;
@@ -334,7 +344,11 @@ int CLogFileStore::TruncateLogs(const LogHeader& header, std::int32_t n) {
     if (static_cast<std::uint64_t>(n) > written) return platform::fail(platform::kErrorInvalidParameter);
     const auto new_end = static_cast<std::uint32_t>(endOffset_ - std::uint64_t(n) * header.recordSize);
     if (endLock_.lock(mainHandle_.get(), new_end) != 0) return -1;
-    if (::ftruncate(mainHandle_.get(), new_end) != 0) return platform::fail_from_errno();
+    if (::ftruncate(mainHandle_.get(), new_end) != 0) {
+        const int error = errno;
+        endLock_.lock(mainHandle_.get(), endOffset_);
+        return platform::fail(error);
+    }
     endOffset_ = new_end;
     headerEndOffset_ = static_cast<std::int32_t>(new_end);
     return 0;

@@ -34,6 +34,7 @@ class CLogFileStore : public CLogStore {
     int Close() override;
     int WriteEndOffset(std::int32_t count) override;
     int ReadHeader(LogHeader& header) override;
+    // The 900-byte header at the start of the file: 1 written, 0 the write failed, -1 no handle.
     int WriteHeader(const LogHeader& header, bool completed) override;
     int ReadChannelConfig(const LogHeader& header, qvr::ChannelRecord* out, std::size_t block, std::size_t first,
                           std::size_t count) override;
