@@ -6,6 +6,7 @@
 #include <string>
 
 #include "log_stores/log_location.h"
+#include "log_stores/run_file_collection/run_file_collection.h"
 #include "log_stores/run_file_store/run_file_store.h"
 
 namespace log_stores {
@@ -31,6 +32,7 @@ std::unique_ptr<CLogStore> CreateLogStore(const char* location) {
 std::unique_ptr<CLogCollection> CreateLogCollection(const char* location) {
     switch (GetLocationKind(location)) {
         case LocationKind::File:
+            return std::make_unique<CLogFileCollection>();
         case LocationKind::Ado:
         case LocationKind::MySql:
         case LocationKind::Witsml:

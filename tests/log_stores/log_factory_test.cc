@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "log_stores/run_file_collection/run_file_collection.h"
 #include "log_stores/run_file_store/run_file_store.h"
 
 namespace {
@@ -18,6 +19,8 @@ TEST(LogFactory, OnlyKindsWithABackEndGiveObjects) {
                                  "\\\\plant\\share\\run.qdl", "C:\\runs"}) {
         auto store = CreateLogStore(location);
         EXPECT_NE(dynamic_cast<CLogFileStore*>(store.get()), nullptr) << (location ? location : "(none)");
+        auto collection = CreateLogCollection(location);
+        EXPECT_NE(dynamic_cast<CLogFileCollection*>(collection.get()), nullptr) << (location ? location : "(none)");
     }
     for (const char* location : {"PROVIDER=WITSML;x", "provider=osdu", "PROVIDER=mysql;Server=a",
                                  "PROVIDER=SQLOLEDB;Data Source=b"}) {

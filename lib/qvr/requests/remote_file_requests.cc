@@ -5,6 +5,7 @@
 #include <cstring>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "platform/file_io.h"
 #include "platform/file_probe.h"
@@ -95,8 +96,33 @@ int link_RequestMF(const char* server, const char* path, const char* text, char*
     return result;
 }
 
+namespace {
+
+// Asks for the listing page by page; `take` gets every name. The number of names, or -1.
+int list_pages(const char* server, const char* folder, const char* pattern,
+               bool (*take)(void* context, std::string_view name), void* context) {
+    if (!path_ok(folder) || pattern == nullptr || !field_ok(pattern, '\t')) return refuse();
+    int index = 0;
+    for (;;) {
+        Reply reply;
+        const std::string request =
+            std::string("DF,") + folder + "\t" + pattern + "\t" + std::to_string(index);
+        if (send_text(server, request, kPageSize, reply) == -1) return -1;
+        const std::string_view text = reply.text();
+        int page_names = 0;
+        if (!parse_directory_page(text, page_names, take, context))
+            return platform::fail(platform::kErrorInvalidData);
+        index += page_names;
+        if (text.size() + 256 <= kPageSize) return index;
+        // A full page that names nothing would be asked for again for ever.
+        if (page_names == 0) return platform::fail(platform::kErrorInvalidData);
+    }
+}
+
+}  // namespace
+
 int link_ListDirectory(const char* server, const char* folder, const char* pattern, int count, char* names) {
-    if (!path_ok(folder) || pattern == nullptr || !field_ok(pattern, '\t') || count < 0) return refuse();
+    if (count < 0) return refuse();
     ListTarget target{names, count, 0};
     auto take = [](void* context, std::string_view name) {
         auto& t = *static_cast<ListTarget*>(context);
@@ -108,22 +134,23 @@ int link_ListDirectory(const char* server, const char* folder, const char* patte
         }
         return true;
     };
-    int index = 0;
-    for (;;) {
-        Reply reply;
-        const std::string request =
-            std::string("DF,") + folder + "\t" + pattern + "\t" + std::to_string(index);
-        if (send_text(server, request, kPageSize, reply) == -1) return -1;
-        const std::string_view text = reply.text();
-        int page_names = 0;
-        if (!parse_directory_page(text, page_names, take, &target))
-            return platform::fail(platform::kErrorInvalidData);
-        index += page_names;
-        if (text.size() + 256 <= kPageSize) return index;
-        // A full page that names nothing would be asked for again for ever.
-        if (page_names == 0) return platform::fail(platform::kErrorInvalidData);
-    }
+    return list_pages(server, folder, pattern, take, &target);
 }
+
+namespace qvr::requests {
+
+int list_directory(const char* server, const char* folder, const char* pattern, std::vector<std::string>& names) {
+    names.clear();
+    auto take = [](void* context, std::string_view name) {
+        static_cast<std::vector<std::string>*>(context)->emplace_back(name);
+        return true;
+    };
+    const int count = list_pages(server, folder, pattern, take, &names);
+    if (count < 0) names.clear();
+    return count;
+}
+
+}  // namespace qvr::requests
 
 int link_OpenRemoteFile(const char* server, const char* path, uint32_t access, uint32_t share, int security,
                         uint32_t disposition, uint32_t attributes, char* reply_out) {

@@ -6,6 +6,8 @@
 // send a request. A field holding a tab, NUL, CR or LF is refused before anything is sent
 // (-1 or 0, error 87).
 #include <cstdint>
+#include <string>
+#include <vector>
 
 inline constexpr int kInvalidFileHandle = -1;
 inline constexpr uint32_t kRemoteReadMax = 65512;
@@ -30,6 +32,11 @@ int link_RequestMF(const char* server, const char* path, const char* text, char*
 // most `count`; null counts only). The number of names, or -1 (13 for a page that holds a
 // name of 256 characters or more, or a full page without a name).
 int link_ListDirectory(const char* server, const char* folder, const char* pattern, int count, char* names);
+namespace qvr::requests {
+// The same listing into `names`, which grows with the names that actually arrive (no slot
+// is sized from a count). The number of names, or -1 (names empty).
+int list_directory(const char* server, const char* folder, const char* pattern, std::vector<std::string>& names);
+}  // namespace qvr::requests
 // "SF": the file's size, or -1. `reply` (9 bytes) gets the reply when given.
 int link_OpenRemoteFile(const char* server, const char* path, uint32_t access, uint32_t share, int security,
                         uint32_t disposition, uint32_t attributes, char* reply);

@@ -10,6 +10,10 @@
 // 0, or -1 with the archiver's exit code (or the start failure) as the error number.
 // `unused` is not read.
 int save_ArchiveConfig(const char* target, const void* unused, int extra_folders);
+// The same for the configuration folder `config_folder` (its siblings beside it): the
+// archivers run with that folder as their working folder and a relative target lies in it,
+// so the process's current folder is neither read nor changed. A missing folder: -1 with 3.
+int save_ArchiveConfig(const char* target, const void* unused, int extra_folders, const char* config_folder);
 
 namespace qvr {
 // The extra folder names for the configured edition ("ExtraSaveDirs" when set).

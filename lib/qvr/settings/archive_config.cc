@@ -188,20 +188,40 @@ std::string archive_extra_folders() {
 
 }  // namespace qvr
 
-int save_ArchiveConfig(const char* target, const void* /*unused*/, int extra_folders) {
+namespace {
+
+int archive_in(const char* target, int extra_folders, const fs::path& current) {
     if (target == nullptr) return platform::fail(platform::kErrorInvalidArgument);
     std::string name(target);
     std::replace(name.begin(), name.end(), '\\', '/');  // names from the original platform
     if (!name.empty() && name.back() == '"') name.pop_back();
     if (!name.empty() && name.front() == '"') name.erase(0, 1);
     if (name.empty()) return platform::fail(platform::kErrorInvalidArgument);
-    std::error_code ec;
-    const fs::path current = fs::current_path(ec);
-    if (ec) return platform::fail(ec.value());
     const fs::path target_path = fs::path(name).is_absolute() ? fs::path(name) : current / name;
 
     const bool extra = extra_folders != 0;
     if (platform::ends_with_ignoring_case(name, ".qvr")) return archive_qvr(current, target_path, extra);
     if (platform::ends_with_ignoring_case(name, ".tar")) return archive_tar(current, target_path, extra);
     return archive_qvzip(current, target_path, extra);
+}
+
+}  // namespace
+
+int save_ArchiveConfig(const char* target, const void* /*unused*/, int extra_folders) {
+    std::error_code ec;
+    const fs::path current = fs::current_path(ec);
+    if (ec) return platform::fail(ec.value());
+    return archive_in(target, extra_folders, current);
+}
+
+int save_ArchiveConfig(const char* target, const void* /*unused*/, int extra_folders, const char* config_folder) {
+    if (config_folder == nullptr || *config_folder == '\0') return platform::fail(platform::kErrorInvalidArgument);
+    std::string folder(config_folder);
+    std::replace(folder.begin(), folder.end(), '\\', '/');
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();  // its parent holds the siblings
+    std::error_code ec;
+    const fs::path current = fs::absolute(fs::path(folder), ec).lexically_normal();
+    if (ec) return platform::fail(ec.value());
+    if (!folder_exists(current)) return platform::fail(platform::kErrorPathNotFound);
+    return archive_in(target, extra_folders, current);
 }

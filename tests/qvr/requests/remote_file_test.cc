@@ -153,6 +153,25 @@ TEST_F(RequestTest, LongListingsGoOnFromTheIndexAfterTheLastNameCounted) {
     EXPECT_LT(std::stoi(first), 345);
 }
 
+TEST_F(RequestTest, AListingIntoAVectorHoldsExactlyTheNamesThatArrived) {
+    const std::string stem(190, 'n');
+    for (int i = 0; i < 1050; ++i) write_config("big/" + stem + std::to_string(10000 + i), "");
+    std::vector<std::string> names = {"left over"};
+    EXPECT_EQ(qvr::requests::list_directory(".", "QVR_CURRENT_CONFIG\\big", "*", names), 1050);
+    ASSERT_EQ(names.size(), 1050u);
+    EXPECT_EQ(names.front(), stem + "10000");
+    EXPECT_EQ(names.back(), stem + "11049");
+    EXPECT_EQ(names.capacity() < 2 * 1050u, true) << "room for what arrived, not for a count";
+    // A page that names fewer than before counts only those.
+    server().dispatcher().script_reply("DF", std::string("0,one,two", 10));
+    EXPECT_EQ(qvr::requests::list_directory(".", "QVR_CURRENT_CONFIG\\big", "*", names), 2);
+    EXPECT_EQ(names, (std::vector<std::string>{"one", "two"}));
+    // A failed listing leaves nothing.
+    fail_once("DF");
+    EXPECT_EQ(qvr::requests::list_directory(".", "QVR_CURRENT_CONFIG\\big", "*", names), -1);
+    EXPECT_TRUE(names.empty());
+}
+
 TEST_F(RequestTest, APageThatStopsJustShortOfFullIsNotTakenForTheLast) {
     // 324 names of 200 characters and one of 154 make a text of exactly 65,280 characters;
     // the next name (255 characters) does not fit after it.

@@ -184,3 +184,21 @@ TEST_F(ArchiveTest, OtherTargetsGoToTheProductArchiver) {
     EXPECT_EQ(errno, 4);
     EXPECT_EQ(entries(root_ / "out"), std::set<std::string>{"Line 1.zip"});
 }
+
+TEST_F(ArchiveTest, AGivenConfigurationFolderIsPackedFromAnyCurrentFolder) {
+    const fs::path elsewhere = root_ / "out";
+    fs::current_path(elsewhere);
+    const fs::path target = root_ / "out" / "given.tar";
+    ASSERT_EQ(save_ArchiveConfig(target.c_str(), nullptr, 0, (config_.string() + "/").c_str()), 0);
+    EXPECT_EQ(fs::current_path(), elsewhere);
+    EXPECT_EQ(members(target), expected_);
+
+    // A relative target lies in the configuration folder.
+    ASSERT_EQ(save_ArchiveConfig("../relative.tar", nullptr, 0, config_.c_str()), 0);
+    EXPECT_TRUE(fs::exists(root_ / "configs" / "relative.tar"));
+    EXPECT_FALSE(fs::exists(root_ / "relative.tar"));
+
+    EXPECT_EQ(save_ArchiveConfig(target.c_str(), nullptr, 0, (root_ / "missing").c_str()), -1);
+    EXPECT_EQ(errno, 3);
+    EXPECT_EQ(save_ArchiveConfig(target.c_str(), nullptr, 0, nullptr), -1);
+}
