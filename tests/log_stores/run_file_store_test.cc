@@ -189,6 +189,20 @@ TEST_F(RunFileStore, CreatingNeverReplacesARunThatHoldsRecords) {
     EXPECT_EQ(size_of(path("LG_200913_142710.qdl")), static_cast<std::uint64_t>(header_.dataStart));
 }
 
+TEST_F(RunFileStore, CreatingNeverRewritesARunALoggerIsWriting) {
+    // A logger that has made its run but written no record yet still holds the run's end.
+    CLogFileStore logger;
+    ASSERT_EQ(logger.CreateRunFile(path().c_str(), header_, nullptr, configs_.get()), 0);
+    const std::string before = qvr_test::read_file(path());
+    CLogFileStore second;
+    EXPECT_EQ(second.CreateRunFile(path().c_str(), header_, nullptr, configs_.get()), -1);
+    EXPECT_EQ(platform::last_error(), platform::kErrorLockViolation);
+    EXPECT_EQ(qvr_test::read_file(path()), before);
+    const auto records = make_records(header_, 0, 2);
+    EXPECT_EQ(logger.WriteLogs(header_, records.data(), 2), 0);
+    EXPECT_EQ(logger.Close(), 0);
+}
+
 TEST_F(RunFileStore, TruncatedRecordsLeaveTheStoredEndAtTheNewEnd) {
     {
         CLogFileStore store;

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -237,6 +238,8 @@ int CLogFileStore::CreateRunFile(const char* path, const LogHeader& header, cons
     if ((rf::read_header(read_existing, size, existing) == 0 && existing.recordCount > 0) ||
         size >= static_cast<std::uint64_t>(header.dataStart) + static_cast<std::uint64_t>(header.recordSize))
         return platform::fail(kErrorFileExists);
+    // Nor one a logger is still writing, records or not: its lock sits just behind its data.
+    if (platform::probe_range(main.get(), 0, std::max<std::uint64_t>(size, header.dataStart) + 1) != 0) return -1;
     if (::ftruncate(main.get(), 0) != 0) return platform::fail_from_errno();
     if (platform::pwrite_all(main.get(), start, 0) != 0) return disk_error();
 
