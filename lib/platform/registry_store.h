@@ -16,7 +16,6 @@ enum class RegistryHive { machine, user };
 
 // Results of registry operations beyond those of last_error.h (registry numbering).
 inline constexpr int kErrorInvalidHandle = 6;
-inline constexpr int kErrorDiskFull = 112;
 inline constexpr int kErrorRegistryIoFailed = 1016;
 inline constexpr int kErrorUnsupportedType = 1630;
 

@@ -101,7 +101,7 @@ TEST_F(CollectionRuns, ARunNameInUseKeepsItsRunAndItsCompanions) {
     make_run(kRunning, 3);
     qvr_test::write_file(folder_ / "L1_240102_030405.txt", "old text");
     EXPECT_EQ(new_run("new text"), nullptr);
-    EXPECT_EQ(platform::last_error(), log_stores::kErrorFileExists);
+    EXPECT_EQ(platform::last_error(), platform::kErrorFileExists);
     EXPECT_EQ(qvr_test::read_file(folder_ / "L1_240102_030405.txt"), "old text");
     EXPECT_EQ(records_in(kRunning), 3);
     EXPECT_EQ(entries(folder_), (std::set<std::string>{kRunning, "L1_240102_030405.txt"}));

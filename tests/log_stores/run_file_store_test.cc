@@ -179,7 +179,7 @@ TEST_F(RunFileStore, CreatingNeverReplacesARunThatHoldsRecords) {
     const std::string before = qvr_test::read_file(path());
     CLogFileStore second;
     EXPECT_EQ(second.CreateRunFile(path().c_str(), header_, nullptr, configs_.get()), -1);
-    EXPECT_EQ(platform::last_error(), log_stores::kErrorFileExists);
+    EXPECT_EQ(platform::last_error(), platform::kErrorFileExists);
     EXPECT_EQ(qvr_test::read_file(path()), before);
     EXPECT_EQ(second.end_offset(), 0u);
 

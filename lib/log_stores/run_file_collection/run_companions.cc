@@ -44,9 +44,6 @@ std::optional<std::string> find_companion(const std::string& run_path, std::stri
     return folder + "/" + *found;
 }
 
-int move_no_replace(const std::string& from, const std::string& to) {
-    return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE);
-}
 
 int set_read_only(const std::string& path, bool read_only) {
     struct stat st {};
@@ -61,7 +58,7 @@ int check_new_run_path(const std::string& path) {
     if (!fd.valid()) return errno == ENOENT ? 0 : platform::fail_from_errno();
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) return platform::fail_from_errno();
-    if (!S_ISREG(st.st_mode)) return platform::fail(kErrorFileExists);
+    if (!S_ISREG(st.st_mode)) return platform::fail(platform::kErrorFileExists);
     const auto size = static_cast<std::uint64_t>(st.st_size);
     // A logger marks the end of its data with a locked byte.
     if (platform::probe_range(fd.get(), 0, size + 1) != 0) return -1;
@@ -71,7 +68,7 @@ int check_new_run_path(const std::string& path) {
         return platform::pread_all(fd.get(), out, offset);
     };
     if (run_file::read_header(read_at, size, header) == 0 && header.recordCount > 0)
-        return platform::fail(kErrorFileExists);
+        return platform::fail(platform::kErrorFileExists);
     return 0;
 }
 

@@ -19,9 +19,6 @@ std::string stem_of(std::string_view path);
 // letter case; nullopt when there is none.
 std::optional<std::string> find_companion(const std::string& run_path, std::string_view extension);
 
-// Moves `from` to `to` unless `to` exists. 0, or -1 with errno (EEXIST when it exists).
-int move_no_replace(const std::string& from, const std::string& to);
-
 // Read-only (every write bit off) or writable by its owner. 0 / -1 with errno.
 int set_read_only(const std::string& path, bool read_only);
 

@@ -16,6 +16,7 @@
 #include "log_stores/run_file_store/run_file_store.h"
 #include "log_stores/text_files/logger_text_files.h"
 #include "platform/ascii_text.h"
+#include "platform/file_move.h"
 #include "platform/file_paths.h"
 #include "platform/file_save.h"
 #include "platform/last_error.h"
@@ -57,7 +58,7 @@ void move_companion(const std::optional<std::string>& companion, const std::stri
     if (!companion) return;
     const std::string target = new_stem + std::string(extension);
     if (*companion == target) return;
-    if (move_no_replace(*companion, target) == 0) set_read_only(target, read_only);
+    if (platform::move_no_replace(*companion, target) == 0) set_read_only(target, read_only);
 }
 
 }  // namespace
@@ -99,7 +100,7 @@ std::unique_ptr<CLogStore> CLogFileCollection::new_run(std::int32_t* start, LogH
     std::vector<std::string> written;
     const auto fail = [&](int error) -> std::unique_ptr<CLogStore> {
         store->Close();
-        if (error != kErrorFileExists && error != platform::kErrorLockViolation)
+        if (error != platform::kErrorFileExists && error != platform::kErrorLockViolation)
             for (const std::string& file : written) remove_quietly(file);
         platform::set_last_error(error);
         return nullptr;
@@ -185,11 +186,11 @@ int CLogFileCollection::UseforLogging(CLogStore& store, LogHeader& header, const
     const std::string stem = stem_of(now_local);
     if (text_file && !platform::equal_ignoring_case(file_name_of(*text_file), file_name_of(stem) + ".txt")) {
         const std::string target = stem + ".txt";
-        if (move_no_replace(*text_file, target) == 0) set_read_only(target, false);
+        if (platform::move_no_replace(*text_file, target) == 0) set_read_only(target, false);
     }
     if (archive && now != location) {
         const std::string target = stem + std::string(kArchiveExtension);
-        if (move_no_replace(*archive, target) == 0) set_read_only(target, false);
+        if (platform::move_no_replace(*archive, target) == 0) set_read_only(target, false);
     }
     return 0;
 }
@@ -219,7 +220,7 @@ int CLogFileCollection::FinishRun(CLogStore& store, const TimeStamp* start, cons
     new_name += kRunExtension;
     const std::string new_path = folder_of(path) + "/" + new_name;
     if (new_path != path) {
-        if (move_no_replace(path, new_path) != 0) return 0;  // the run keeps its name
+        if (platform::move_no_replace(path, new_path) != 0) return 0;  // the run keeps its name
     }
     set_read_only(new_path, readOnly);
     // The store names the run by its new name from here on; it stays closed.

@@ -18,6 +18,7 @@
 #include "log_stores/run_file_store/channel_sources.h"
 #include "log_stores/run_file_store/remote_run_file.h"
 #include "platform/file_io.h"
+#include "platform/file_move.h"
 #include "platform/last_error.h"
 #include "platform/remote_path.h"
 #include "qvr/diag/sink.h"
@@ -54,7 +55,7 @@ void trace(const char* what, const std::string& path, int error) {
 
 int disk_error() {
     // A full disk has its own number for callers; everything else keeps the system's.
-    return platform::fail(errno == ENOSPC ? kErrorDiskFull : errno);
+    return platform::fail(errno == ENOSPC ? platform::kErrorDiskFull : errno);
 }
 
 bool records_are_marked(std::span<const std::uint8_t> bytes, std::size_t record_size) {
@@ -237,7 +238,7 @@ int CLogFileStore::CreateRunFile(const char* path, const LogHeader& header, cons
     const auto size = static_cast<std::uint64_t>(st.st_size);
     if ((rf::read_header(read_existing, size, existing) == 0 && existing.recordCount > 0) ||
         size >= static_cast<std::uint64_t>(header.dataStart) + static_cast<std::uint64_t>(header.recordSize))
-        return platform::fail(kErrorFileExists);
+        return platform::fail(platform::kErrorFileExists);
     // Nor one a logger is still writing, records or not: its lock sits just behind its data.
     if (platform::probe_range(main.get(), 0, std::max<std::uint64_t>(size, header.dataStart) + 1) != 0) return -1;
     if (::ftruncate(main.get(), 0) != 0) return platform::fail_from_errno();
@@ -273,8 +274,8 @@ int CLogFileStore::OpenForLogging(LogHeader& header) {
         constexpr std::size_t kStopAndExtension = 18;
         const std::string running = localPath_.substr(0, localPath_.size() - kStopAndExtension) + ".qdl";
         mainHandle_.reset();
-        if (::renameat2(AT_FDCWD, localPath_.c_str(), AT_FDCWD, running.c_str(), RENAME_NOREPLACE) != 0) {
-            const int error = errno;
+        if (platform::move_no_replace(localPath_, running) != 0) {
+            const int error = platform::last_error();
             char message[2 * kRunFilePathSize + 64];
             std::snprintf(message, sizeof message, "Cant Move %s to %s Error %d", localPath_.c_str(), running.c_str(),
                           error);

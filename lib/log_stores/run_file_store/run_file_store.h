@@ -19,8 +19,6 @@
 namespace log_stores {
 
 inline constexpr std::size_t kRunFileServerSize = 1284;
-inline constexpr int kErrorFileExists = 80;
-inline constexpr int kErrorDiskFull = 112;
 inline constexpr std::size_t kRunFilePathSize = 260;
 
 class CLogFileStore : public CLogStore {

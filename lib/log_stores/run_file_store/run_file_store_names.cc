@@ -10,6 +10,7 @@
 #include "log_stores/run_file/run_name.h"
 #include "log_stores/run_file_store/run_file_store.h"
 #include "platform/ascii_text.h"
+#include "platform/file_move.h"
 
 namespace log_stores {
 
@@ -25,7 +26,7 @@ std::string renamed(const std::string& path, std::string_view prefix, std::size_
 }
 
 bool move(const std::string& from, const std::string& to) {
-    return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
+    return platform::move_no_replace(from, to) == 0;
 }
 }  // namespace
 

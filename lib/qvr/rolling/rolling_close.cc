@@ -7,7 +7,7 @@
 #include "platform/file_io.h"
 #include "platform/last_error.h"
 #include "qvr/rolling/rolling_file.h"
-#include "qvr/rolling/rolling_move.h"
+#include "platform/file_move.h"
 #include "qvr/rolling/rolling_names.h"
 #include "qvr/rolling/rolling_state.h"
 #include "qvr/rolling/rolling_writer.h"
@@ -71,7 +71,7 @@ int rf_Close(const int32_t* start_seconds, const int32_t* end_seconds, int read_
     }
     if (!finished.empty() && finished != rf.current_name) {
         // A finished file of the same name is never replaced: this one keeps its running name.
-        if (qvr::rolling::move_no_replace(rf.current_name, finished) == 0) {
+        if (platform::move_no_replace(rf.current_name, finished) == 0) {
             rf.current_name = finished;
         } else {
             result = -1;
@@ -92,7 +92,7 @@ int rf_ResumeFinished() {
     const std::string folder = rf.current_name.substr(0, rf.current_name.size() - base.size());
     const std::string running = folder + base.substr(0, rf.prefix.size() + kStampLength) + rf.suffix;
     qvr::rolling::set_read_only(rf.current_name, false);
-    if (qvr::rolling::move_no_replace(rf.current_name, running) != 0) return -1;
+    if (platform::move_no_replace(rf.current_name, running) != 0) return -1;
     rf.current_name = running;
     platform::UniqueFd fd = platform::open_file(running, kWriteFlags);
     if (!fd) return platform::fail_from_errno();

@@ -88,7 +88,7 @@ int rf_Create(int32_t start_seconds) {
         if (!fd) return platform::fail_from_errno();
         struct stat info {};
         if (fstat(fd.get(), &info) != 0) return platform::fail_from_errno();
-        if (static_cast<uint64_t>(info.st_size) > kHeaderBytes) return platform::fail(qvr::rolling::kErrorFileExists);
+        if (static_cast<uint64_t>(info.st_size) > kHeaderBytes) return platform::fail(platform::kErrorFileExists);
         if (ftruncate(fd.get(), 0) != 0) return platform::fail_from_errno();
     }
     if (!fd) return platform::fail_from_errno();

@@ -10,7 +10,6 @@
 namespace qvr::rolling {
 
 inline constexpr std::size_t kFolderCapacity = 260;
-inline constexpr int kErrorFileExists = 80;
 
 struct RollingState {
     std::string folder;
