@@ -43,6 +43,10 @@ TEST(ConnectionString, ProviderMap) {
          "Driver=/drv/tds.so;Server=db.example;Port=1500;Database=Logs;UID=sa;PWD=pw;TDS_Version=7.4;"
          "ClientCharset=UTF-8",
          0},
+        {"Provider=SQLOLEDB;Server=h;uid=ops;pwd=pw", ProviderKind::sql_server,
+         "Driver=/drv/tds.so;Server=h;UID=ops;PWD=pw;TDS_Version=7.4;ClientCharset=UTF-8", 0},
+        {"Provider=SQLOLEDB;Server=h;uid=old;User ID=new;Password=a;PWD=b", ProviderKind::sql_server,
+         "Driver=/drv/tds.so;Server=h;UID=new;PWD=b;TDS_Version=7.4;ClientCharset=UTF-8", 0},
         {"Provider=SQLOLEDB;Data Source=host;Integrated Security=SSPI", ProviderKind::unavailable, nullptr,
          0x80004005},
         {"Provider=MSDASQL;Driver=/x/maodbc.so;Server=127.0.0.1;Port=3307;PWD={a;b}", ProviderKind::odbc,

@@ -130,4 +130,11 @@ std::u16string Connection::default_database() {
     return utf16_from_utf8(std::string_view(reinterpret_cast<const char*>(name.data()), n));
 }
 
+void Connection::set_default_database(std::u16string_view name) {
+    std::string text = utf8_from_utf16(name);
+    if (!odbc_ok(SQLSetConnectAttr(handle(), SQL_ATTR_CURRENT_CATALOG, text.data(),
+                                   static_cast<SQLINTEGER>(text.size()))))
+        raise_from(SQL_HANDLE_DBC, dbc_.get());
+}
+
 }  // namespace ado

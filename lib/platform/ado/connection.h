@@ -44,6 +44,8 @@ class Connection {
     int64_t execute_utf8(std::string_view sql);
     // The current database (catalog) name.
     std::u16string default_database();
+    // Makes another database of the server the current one.
+    void set_default_database(std::u16string_view name);
     const std::string& provider() const { return provider_; }
     const Dialect& dialect() const { return dialect_; }
     const std::string& dbms_name() const { return dbms_name_; }

@@ -93,6 +93,14 @@ ProviderTarget map_sqlite(const std::vector<ConnectionKey>& keys, const DriverPa
     return t;
 }
 
+// The value of the last key named either way (letter case ignored).
+std::optional<std::string> find_last_of_keys(const std::vector<ConnectionKey>& keys, std::string_view name,
+                                             std::string_view other) {
+    for (auto it = keys.rbegin(); it != keys.rend(); ++it)
+        if (equal_no_case(it->name, name) || equal_no_case(it->name, other)) return it->value;
+    return std::nullopt;
+}
+
 ProviderTarget map_sql_server(const std::vector<ConnectionKey>& keys, const DriverPaths& drivers) {
     const auto integrated = find_key(keys, "Integrated Security");
     const auto trusted = find_key(keys, "Trusted_Connection");
@@ -112,8 +120,9 @@ ProviderTarget map_sql_server(const std::vector<ConnectionKey>& keys, const Driv
     t.odbc = odbc_pair("Driver", drivers.freetds) + ";" + odbc_pair("Server", server);
     if (!port.empty()) t.odbc += ";" + odbc_pair("Port", port);
     if (const auto db = find_key(keys, "Initial Catalog")) t.odbc += ";" + odbc_pair("Database", *db);
-    if (const auto uid = find_key(keys, "User ID")) t.odbc += ";" + odbc_pair("UID", *uid);
-    if (const auto pwd = find_key(keys, "Password")) t.odbc += ";" + odbc_pair("PWD", *pwd);
+    // The provider takes the short key names too (the logger database archive writes them).
+    if (const auto uid = find_last_of_keys(keys, "User ID", "UID")) t.odbc += ";" + odbc_pair("UID", *uid);
+    if (const auto pwd = find_last_of_keys(keys, "Password", "PWD")) t.odbc += ";" + odbc_pair("PWD", *pwd);
     t.odbc += ";TDS_Version=7.4;ClientCharset=UTF-8";
     return t;
 }
