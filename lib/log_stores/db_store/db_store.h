@@ -82,6 +82,7 @@ class CLogDbStore : public CLogStore {
     void DeleteLogsBetween(const TimeStamp* from, const TimeStamp* to);
 
   private:
+    friend std::uint64_t testing_record_queries(const CLogDbStore& store);
     struct State;
     std::unique_ptr<State> state_;
 };
