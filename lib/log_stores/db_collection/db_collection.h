@@ -91,7 +91,7 @@ class CLogDbCollection : public CLogCollection {
                                              const qvr::ChannelRecord* const* channels);
     void drop_made(const MadeTables& made);
     // A failed run leaves nothing: its tables and whatever row the store wrote for it.
-    void undo_run(const MadeTables& made);
+    void undo_run(const MadeTables& made, std::int32_t sequence);
     bool drop_table(const std::string& prefix, std::string_view suffix, bool& gone);
 
     void fail(const char* context, std::string_view text = {});

@@ -9,7 +9,6 @@
 #include "log_stores/db_schema/schema_tables.h"
 #include "log_stores/status_channels/logger_status.h"
 #include "platform/ado/com_error.h"
-#include "platform/ado/connection.h"
 #include "platform/ado/recordset.h"
 #include "platform/ado/text_codec.h"
 #include "platform/last_error.h"
@@ -86,16 +85,7 @@ int CLogDbCollection::Open(const char* connection, const char* folder, const cha
         fail("CAN'T OPEN DATABASE", data_.GetLastErrorText());
         return -1;
     }
-    // The accessors keep their connections to themselves; the quoting rules come from the
-    // engine the connection string reaches.
-    try {
-        ado::Connection probe;
-        probe.open(cs);
-        dialect_ = probe.dialect();
-    } catch (const ado::ComError& error) {
-        fail("CAN'T OPEN DATABASE", ado::cp1252_from_utf8(error.description()));
-        return -1;
-    }
+    dialect_ = data_.ConnectionDialect();
     open_ = true;
     return open_loggers_table();
 }

@@ -56,9 +56,15 @@ void CLogDbCollection::drop_made(const MadeTables& made) {
     if (made.channels) execute(drops[2]);
 }
 
-void CLogDbCollection::undo_run(const MadeTables& made) {
+void CLogDbCollection::undo_run(const MadeTables& made, std::int32_t sequence) {
     drop_made(made);
-    execute(db_schema::delete_run_row(dialect_, made.prefix));
+    // The store writes its row field by field, so a failure can leave it before its prefix
+    // (even before its sequence) is in: a row of this logger without a prefix names no tables
+    // and goes too.
+    const std::string logger = db_schema::text_literal(dialect_, utf8(loggerName_));
+    execute("DELETE from LOGGERS where sLoggerName = " + logger + " AND (sTablePrefix = " +
+            db_schema::text_literal(dialect_, made.prefix) + " OR (sTablePrefix IS NULL AND (nLoggerSequence = " +
+            std::to_string(sequence) + " OR nLoggerSequence IS NULL)))");
 }
 
 std::optional<CLogDbCollection::NewTables> CLogDbCollection::make_run_tables(
@@ -171,7 +177,7 @@ std::unique_ptr<CLogStore> CLogDbCollection::NewRun(std::int32_t* start, bool pl
                          headerText, server, lookup ? &*lookup : nullptr) != 0) {
         fail("CAN'T CONNECT TO DATABASE", store->GetErrorText());
         store.reset();
-        undo_run(tables->made);
+        undo_run(tables->made, tables->sequence);
         return nullptr;
     }
     return store;
