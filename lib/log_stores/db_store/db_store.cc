@@ -358,8 +358,12 @@ int CLogDbStore::CreateRun(const char* connectionString, const char* tablePrefix
         {u"sLagPrefix", sig ? two(header.lagPrefix) : ado::Variant::null()},
         {u"nLagNumber", sig ? ado::Variant::i4(header.lagNumber) : ado::Variant::null()},
     };
-    for (const auto& [name, value] : values) {
-        if (s.main.SetFieldValue(name, value) != 0) return failed("CAN'T UPDATE LOGGERS TABLE");
+    // Put into the new row and inserted as one by Update: a field-by-field update would insert
+    // a row with the logger name alone, which a server refuses (the key's other column has no
+    // default) and SQLite keeps as a row of no run.
+    for (std::size_t i = 0; i < std::size(values); ++i) {
+        if (s.main.PutFieldByIndex(static_cast<std::int32_t>(i), values[i].second) != 0)
+            return failed("CAN'T UPDATE LOGGERS TABLE");
     }
     if (s.main.Update() != 0) return failed("CAN'T UPDATE LOGGERS TABLE");
 
