@@ -86,8 +86,8 @@ int CLogDbCollection::Open(const char* connection, const char* folder, const cha
         return -1;
     }
     dialect_ = data_.ConnectionDialect();
-    open_ = true;
-    return open_loggers_table();
+    open_ = open_loggers_table() == 0;
+    return open_ ? 0 : -1;
 }
 
 int CLogDbCollection::open_default_database(const char* folder, const char* loggerName) {

@@ -14,6 +14,7 @@
 #include "log_stores/db_store/db_store.h"
 #include "log_stores/log_location.h"
 #include "log_stores/run_file/run_file_format.h"
+#include "platform/ado/hresult.h"
 #include "platform/ado/recordset.h"
 #include "platform/ado/text_codec.h"
 #include "platform/last_error.h"
@@ -37,14 +38,11 @@ std::optional<std::string> registry_text(const char* name) {
 }  // namespace
 
 bool CLogDbCollection::drop_table(const std::string& prefix, std::string_view suffix, bool& gone) {
-    const std::string table = db_schema::run_table(dialect_, prefix, suffix);
-    if (execute("DROP TABLE " + table)) {
-        gone = true;
-        return true;
-    }
-    // A table that is not there is as good as dropped: a run made without header text has no
-    // TEXT table, and its row must not stay behind for ever.
-    gone = schema_.TableExists(ado::utf16_from_utf8(prefix + std::string(suffix))) != 0;
+    platform::set_last_error(0);
+    gone = execute("DROP TABLE " + db_schema::run_table(dialect_, prefix, suffix)) ||
+           // A table that is not there is as good as dropped: a run made without header text
+           // has no TEXT table, and its row must not stay behind for ever.
+           platform::last_error() == last_error_of(ado::kNoSuchTable);
     return gone;
 }
 
