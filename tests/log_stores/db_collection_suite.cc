@@ -418,6 +418,28 @@ TEST_F(COLLECTION_SUITE, ADuplicateColumnRefusesTheRunAndDropsItsChannelsTable) 
     EXPECT_EQ(loggers_rows("L"), 0);
 }
 
+TEST_F(COLLECTION_SUITE, ChannelsWithoutATableComeFromTheModulesOrARemoteServer) {
+    auto c = open("L");
+    LogHeader h = header(kMarch5);
+    std::int32_t start = kMarch5;
+    // No configuration module of AI on this machine.
+    EXPECT_FALSE(c->NewRun(&start, true, 0, h, nullptr, false, nullptr, false, nullptr));
+    EXPECT_STREQ(c->GetErrorContext(), "CAN'T FIND CHANNELS");
+    EXPECT_FALSE(table_exists("L_CHANNELS"));
+    // A remote run names its columns by prefix and number and needs no configuration; with tag
+    // columns it would, and is refused rather than named wrongly.
+    h.tagColumns = 1;
+    EXPECT_FALSE(c->NewRun(&start, true, 0, h, nullptr, false, "far.example", false, nullptr));
+    EXPECT_STREQ(c->GetErrorContext(), "CAN'T CREATE DATA TABLE");
+    EXPECT_FALSE(table_exists("L_CHANNELS"));
+    h.tagColumns = 0;
+    auto store = c->NewRun(&start, true, 0, h, nullptr, false, "far.example", false, nullptr);
+    ASSERT_TRUE(store) << c->GetErrorContext() << ": " << c->GetErrorText();
+    EXPECT_EQ(rows("SELECT sColumnName FROM " + quoted("L_CHANNELS") + " ORDER BY nChannelNumber").size(), 2u);
+    EXPECT_TRUE(table_exists("L_DATA"));
+    EXPECT_EQ(loggers_rows("L"), 1);
+}
+
 // ---- Texts of a UTF-16 header and names SQL must not read as its own ----
 
 TEST_F(COLLECTION_SUITE, AWideHeaderTextIsKeptWithQuestionMarksForWhatTheCodePageLacks) {

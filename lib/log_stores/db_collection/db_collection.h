@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "log_stores/com_error_report.h"
+#include "log_stores/db_schema/data_columns.h"
 #include "log_stores/log_collection.h"
 #include "log_stores/log_db_acc.h"
 #include "log_stores/log_db_data_acc.h"
@@ -85,6 +86,8 @@ class CLogDbCollection : public CLogCollection {
     struct NewTables {
         std::int32_t sequence = 0;
         MadeTables made;
+        // Where the run's channel configurations came from; the store writes CHANNELS from it.
+        db_schema::ChannelLookup lookup;
     };
     std::optional<NewTables> make_run_tables(std::int32_t start, bool plainPrefix, const LogHeader& header,
                                              bool withText, const char* server, bool datePrefix,

@@ -95,7 +95,7 @@ std::optional<CLogDbCollection::NewTables> CLogDbCollection::make_run_tables(
         fail("CAN'T CREATE CHANNELS TABLE", schema_.ErrorText());
         return std::nullopt;
     }
-    NewTables made{taken->sequence, {taken->prefix, true, false, false}};
+    NewTables made{taken->sequence, {taken->prefix, true, false, false}, {}};
     if (createIndexes_ && !execute(db_schema::channels_index(dialect_, taken->prefix))) createIndexes_ = false;
 
     std::optional<db_schema::ChannelLookup> lookup;
@@ -117,7 +117,8 @@ std::optional<CLogDbCollection::NewTables> CLogDbCollection::make_run_tables(
         drop_made(made.made);
         return std::nullopt;
     }
-    const auto columns = db_schema::build_column_list(dialect_, header, *lookup, digital_text);
+    made.lookup = std::move(*lookup);
+    const auto columns = db_schema::build_column_list(dialect_, header, made.lookup, digital_text);
     if (!columns.list) {
         fail(columns.context.c_str());
         drop_made(made.made);
@@ -164,15 +165,10 @@ std::unique_ptr<CLogStore> CLogDbCollection::NewRun(std::int32_t* start, bool pl
                                         headerText != nullptr, server, datePrefix, channels);
     if (!tables) return nullptr;
 
-    std::optional<db_schema::ChannelLookup> lookup;
-    if (channels != nullptr)
-        lookup = db_collection::lookup_in_table(header, channels);
-    else if (link_IsLocalServer(server) == 1)
-        lookup = db_collection::lookup_in_modules(header);
     auto store = std::make_unique<CLogDbStore>();
     const std::string prefix = ado::cp1252_from_utf8(tables->made.prefix);
     if (store->CreateRun(connection_.c_str(), prefix.c_str(), loggerName_.c_str(), tables->sequence, header,
-                         headerText, server, lookup ? &*lookup : nullptr) != 0) {
+                         headerText, server, &tables->lookup) != 0) {
         fail("CAN'T CONNECT TO DATABASE", store->GetErrorText());
         store.reset();
         undo_run(tables->made, tables->sequence);
