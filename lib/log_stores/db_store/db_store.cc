@@ -107,6 +107,28 @@ int CLogDbStore::State::lock_for_writes() const {
     return (access & kGenericWrite) ? ado::kOptimistic : ado::kReadOnly;
 }
 
+std::string CLogDbStore::State::select_list(const char* columnPrefix, std::string_view rest) {
+    const std::string_view given = columnPrefix ? columnPrefix : "";
+    if (given.empty()) return std::string(rest);
+    if (rest == "*") return std::string(given) + data_table() + ".*";
+    return std::string(given) + std::string(rest);
+}
+
+bool CLogDbStore::State::put_changed(CLogDbDataAcc& acc, std::int32_t field, const ado::Variant& value,
+                                     bool& changed) {
+    ado::Variant stored;
+    if (acc.GetFieldValueByIndex(field, &stored) == 0) {
+        const bool bothDates = stored.type() == ado::VarType::date || value.type() == ado::VarType::date;
+        const bool same = bothDates ? (seconds_of_value(stored).has_value() && seconds_of_value(stored) ==
+                                                                                    seconds_of_value(value))
+                                    : db_schema::compare_values(stored, value) == 0 &&
+                                          stored.is_null() == value.is_null();
+        if (same) return true;
+    }
+    changed = true;
+    return acc.PutFieldByIndex(field, value) == 0;
+}
+
 bool CLogDbStore::State::query(CLogDbDataAcc& acc, const std::string& sql, int lockType) {
     return acc.OpenRecordset(u16(sql), ado::kStatic, lockType, ado::kCmdUnknown) == 0;
 }
@@ -173,8 +195,10 @@ bool CLogDbStore::State::read_digital_text_switch() {
 }
 
 int CLogDbStore::State::stamp_text_time() {
+    bool changed = false;
     if (!query(main, run_row("dTextTime"), ado::kOptimistic) || at_end(main) ||
-        main.PutFieldByIndex(0, ado::Variant::date(db_schema::date_value(now_seconds()))) != 0 || main.Update() != 0)
+        !put_changed(main, 0, ado::Variant::date(db_schema::date_value(now_seconds())), changed) ||
+        (changed && main.Update() != 0))
         return fail(main, "CAN'T UPDATE LOGGERS TABLE");
     return 0;
 }
@@ -338,7 +362,7 @@ int CLogDbStore::CreateRun(const char* connectionString, const char* tablePrefix
     const auto two = [](const std::array<char, 2>& p) {
         return ado::Variant::text(ado::utf16_from_cp1252(std::string_view(p.data(), strnlen(p.data(), 2))));
     };
-    const std::pair<const char16_t*, ado::Variant> values[] = {
+    const std::pair<const char16_t*, ado::Variant> values[] = {  // LOGGERS columns 0..15
         {u"sLoggerName", ado::Variant::text(ado::utf16_from_cp1252(s.logger))},
         {u"nLoggerSequence", ado::Variant::i4(sequence)},
         {u"dStartTime", ado::Variant::date(db_schema::date_value(header.start.seconds))},
@@ -358,13 +382,10 @@ int CLogDbStore::CreateRun(const char* connectionString, const char* tablePrefix
         {u"sLagPrefix", sig ? two(header.lagPrefix) : ado::Variant::null()},
         {u"nLagNumber", sig ? ado::Variant::i4(header.lagNumber) : ado::Variant::null()},
     };
-    // Put into the new row and inserted as one by Update: a field-by-field update would insert
-    // a row with the logger name alone, which a server refuses (the key's other column has no
-    // default) and SQLite keeps as a row of no run.
-    for (std::size_t i = 0; i < std::size(values); ++i) {
-        if (s.main.PutFieldByIndex(static_cast<std::int32_t>(i), values[i].second) != 0)
-            return failed("CAN'T UPDATE LOGGERS TABLE");
-    }
+    // The values in the table's column order, saved together by the one update.
+    std::int32_t index = 0;
+    for (const auto& [name, value] : values)
+        if (s.main.PutFieldByIndex(index++, value) != 0) return failed("CAN'T UPDATE LOGGERS TABLE");
     if (s.main.Update() != 0) return failed("CAN'T UPDATE LOGGERS TABLE");
 
     // The predefined lines.
@@ -373,7 +394,7 @@ int CLogDbStore::CreateRun(const char* connectionString, const char* tablePrefix
             return failed("CAN'T OPEN TEXT TABLE");
         for (const std::string& line : parts.predefined) {
             if (s.main.AddNew() != 0) return failed("CAN'T ADD TO TEXT TABLE");
-            if (s.main.SetFieldValue(u"TX", db_schema::column_text(line, db_schema::kTextColumnSize)) != 0 ||
+            if (s.main.PutFieldByIndex(0, db_schema::column_text(line, db_schema::kTextColumnSize)) != 0 ||
                 s.main.Update() != 0)
                 return failed("CAN'T UPDATE TEXT TABLE");
         }
@@ -511,10 +532,14 @@ int CLogDbStore::WriteHeader(const LogHeader& header, bool completed) {
     s.pages.forget();
     if (!s.query(s.main, s.run_row("dStartTime, dStopTime, bCompleted"), s.lock_for_writes()) || s.at_end(s.main))
         return s.fail(s.main, "CAN'T FIND LOGGER TIMES");
-    if (s.main.PutFieldByIndex(0, ado::Variant::date(db_schema::date_value(header.start.seconds))) != 0 ||
-        s.main.PutFieldByIndex(1, header.stop.seconds ? ado::Variant::date(db_schema::date_value(header.stop.seconds))
-                                                      : ado::Variant::null()) != 0 ||
-        s.main.PutFieldByIndex(2, ado::Variant::i4(completed ? 1 : 0)) != 0 || s.main.Update() != 0)
+    bool changed = false;
+    if (!s.put_changed(s.main, 0, ado::Variant::date(db_schema::date_value(header.start.seconds)), changed) ||
+        !s.put_changed(s.main, 1,
+                       header.stop.seconds ? ado::Variant::date(db_schema::date_value(header.stop.seconds))
+                                           : ado::Variant::null(),
+                       changed) ||
+        !s.put_changed(s.main, 2, ado::Variant::i4(completed ? 1 : 0), changed) ||
+        (changed && s.main.Update() != 0))
         return s.fail(s.main, "CAN'T UPDATE LOGGERS TABLE");
     if (s.loggingOpen) {
         std::uint8_t head[16] = {};
@@ -798,7 +823,9 @@ int CLogDbStore::AddPosition(std::int32_t seconds, bool hasValue, float value) {
         return s.fail_context("CAN'T UPDATE TEXT TABLE");
     }
     const ado::Variant v = hasValue && std::isfinite(value) ? ado::Variant::r4(value) : ado::Variant::null();
-    if (s.main.PutFieldByIndex(2, v) != 0 || s.main.Update() != 0) return s.fail(s.main, "CAN'T UPDATE TEXT TABLE");
+    bool changed = false;
+    if (!s.put_changed(s.main, 2, v, changed) || (changed && s.main.Update() != 0))
+        return s.fail(s.main, "CAN'T UPDATE TEXT TABLE");
     return s.stamp_text_time();
 }
 
@@ -809,10 +836,11 @@ int CLogDbStore::WriteHeaderTextW(const char16_t* text) {
     const std::string sql = "select sHeader, dTextTime  from LOGGERS where sLoggerName = " +
                             db_schema::text_literal(s.dialect(), s.logger_utf8()) +
                             " AND nLoggerSequence = " + std::to_string(s.sequence);
+    bool changed = false;
     if (!s.query(s.main, sql, ado::kOptimistic) || s.at_end(s.main) ||
-        s.main.PutFieldByIndex(0, db_schema::column_text(utf8, db_schema::kTextColumnSize)) != 0 ||
-        s.main.PutFieldByIndex(1, ado::Variant::date(db_schema::date_value(now_seconds()))) != 0 ||
-        s.main.Update() != 0)
+        !s.put_changed(s.main, 0, db_schema::column_text(utf8, db_schema::kTextColumnSize), changed) ||
+        !s.put_changed(s.main, 1, ado::Variant::date(db_schema::date_value(now_seconds())), changed) ||
+        (changed && s.main.Update() != 0))
         return s.fail(s.main, "CAN'T UPDATE LOGGERS TABLE");
     return 0;
 }

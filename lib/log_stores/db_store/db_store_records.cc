@@ -240,7 +240,7 @@ int CLogDbStore::ReadLog(std::int32_t index, const LogHeader& header, std::uint8
         platform::set_last_error(platform::kErrorInvalidParameter);
         return s.fail_context("CAN'T MOVE FIRST DATA");
     }
-    const std::string columns = std::string(columnPrefix ? columnPrefix : "") + "*";
+    const std::string columns = s.select_list(columnPrefix, "*");
     const auto extra = static_cast<std::size_t>(extraSlots);
     const std::vector<ado::Variant>* row = nullptr;
     PageRead read;
@@ -297,8 +297,8 @@ int CLogDbStore::ReadLogsByTime(const TimeStamp* from, const TimeStamp* to, cons
     if (!out || count <= 0 || recordBytes <= 0 || extraSlots < 0 || extraSlots > 4096) return 0;
     const auto lower = from ? std::optional<TimeStamp>(*from) : std::nullopt;
     const auto upper = to ? std::optional<TimeStamp>(*to) : std::nullopt;
-    std::string columns = columnPrefix ? columnPrefix : "";
-    columns += columnsOnly ? (header.sigChange ? "DT, MS, LL, LV" : "DT, MS") : "*";
+    const std::string columns =
+        s.select_list(columnPrefix, columnsOnly ? (header.sigChange ? "DT, MS, LL, LV" : "DT, MS") : "*");
     const char* dir = descending ? "DESC" : "ASC";
     const std::string order = std::string(" ORDER BY DT ") + dir + ", MS " + dir;
     const ado::Dialect dialect = s.dialect();
@@ -430,12 +430,13 @@ int CLogDbStore::RewriteLogs(std::int32_t, const LogHeader& header, const std::u
             s.errorText[0] = '\0';
             return s.fail_context("CAN'T WRITE LOG");
         }
+        bool changed = false;
         for (const auto& f : *values) {
             if (f.index <= 1) continue;  // the row was found by its DT and MS
-            if (s.main.PutFieldByIndex(f.index, f.value) != 0)
+            if (!s.put_changed(s.main, f.index, f.value, changed))
                 return s.fail(s.main, field_failure(f.index, header.sigChange != 0));
         }
-        if (s.main.Update() != 0) return s.fail(s.main, "CAN'T ADD LOG");
+        if (changed && s.main.Update() != 0) return s.fail(s.main, "CAN'T ADD LOG");
     }
     return 0;
 }

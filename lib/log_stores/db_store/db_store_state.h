@@ -73,6 +73,12 @@ struct CLogDbStore::State {
     std::string data_table();
     std::string run_row(std::string_view columns);
     int lock_for_writes() const;
+    // The caller's columns ahead of `rest`; a star after other columns is qualified with the
+    // table, the form every engine reads.
+    std::string select_list(const char* columnPrefix, std::string_view rest);
+    // Sets a column of the current row only when the value differs from the stored one: an
+    // update that changes nothing counts as no row updated on some servers.
+    bool put_changed(CLogDbDataAcc& acc, std::int32_t field, const ado::Variant& value, bool& changed);
 
     // Opens a query on `acc` (static cursor, adCmdUnknown).
     bool query(CLogDbDataAcc& acc, const std::string& sql, int lockType);
