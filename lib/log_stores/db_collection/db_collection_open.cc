@@ -43,7 +43,7 @@ std::string quoted_source(const std::string& path) {
 void CLogDbCollection::fail(const char* context, std::string_view text) {
     std::snprintf(errorContext_, sizeof errorContext_, "%s", context);
     const std::size_t n = std::min(text.size(), sizeof errorText_ - 1);
-    std::memcpy(errorText_, text.data(), n);
+    if (n > 0) std::memcpy(errorText_, text.data(), n);
     errorText_[n] = '\0';
 }
 
