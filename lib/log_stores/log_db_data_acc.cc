@@ -86,6 +86,11 @@ Result CLogDbDataAcc::OpenConnection(std::u16string_view first, std::u16string_v
     });
 }
 
+ado::Dialect CLogDbDataAcc::ConnectionDialect() {
+    std::lock_guard guard(lock_);
+    return connection_ ? connection_->dialect() : ado::Dialect{};
+}
+
 Result CLogDbDataAcc::WaitIdle(std::u16string_view, std::u16string_view) {
     std::lock_guard guard(lock_);
     return kOk;

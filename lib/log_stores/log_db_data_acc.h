@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "log_stores/com_error_report.h"
+#include "platform/ado/dialect.h"
 #include "platform/ado/variant.h"
 
 namespace ado {
@@ -64,6 +65,9 @@ class CLogDbDataAcc {
 
     // The description of the last captured error; read without the lock.
     const char* GetLastErrorText() const { return lastErrorText_; }
+    // The engine of the open connection, whose SQL forms the owner writes (Engine::other
+    // without a connection).
+    ado::Dialect ConnectionDialect();
     void CaptureComError(const ado::ComError& error);
 
   private:

@@ -1,0 +1,444 @@
+// The DATA rows of a run: appending records, rewriting them, and reading them back by index
+// and by time in the one order every query repeats.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "log_stores/db_schema/data_row.h"
+#include "log_stores/db_schema/sql_text.h"
+#include "log_stores/db_store/db_store.h"
+#include "log_stores/db_store/db_store_state.h"
+#include "log_stores/db_store/db_store_testing.h"
+#include "log_stores/run_file/run_file_format.h"
+#include "platform/ado/recordset.h"
+#include "platform/ado/text_codec.h"
+#include "platform/last_error.h"
+
+namespace log_stores {
+namespace {
+
+using Rows = std::vector<std::vector<ado::Variant>>;
+
+// Rows per page of the record reader: one query serves this many sequential reads.
+constexpr int kPageRows = 1000;
+
+std::optional<db_schema::RecordKey> key_of(const std::vector<ado::Variant>& row, std::size_t dt) {
+    if (row.size() < dt + 2) return std::nullopt;
+    const auto seconds = seconds_of_value(row[dt]);
+    if (!seconds) return std::nullopt;
+    try {
+        return db_schema::RecordKey{*seconds, row[dt + 1].is_null() ? 0 : row[dt + 1].to_i4()};
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
+// Orders every (DT, MS) group of `rows` by its other columns, so that equal times come back
+// in the same order on every query.
+void order_groups(Rows& rows, std::size_t dt, bool descending) {
+    std::size_t begin = 0;
+    while (begin < rows.size()) {
+        const auto key = key_of(rows[begin], dt);
+        std::size_t end = begin + 1;
+        while (end < rows.size() && key_of(rows[end], dt) == key) ++end;
+        if (end - begin > 1) {
+            Rows group(std::make_move_iterator(rows.begin() + static_cast<std::ptrdiff_t>(begin)),
+                       std::make_move_iterator(rows.begin() + static_cast<std::ptrdiff_t>(end)));
+            db_schema::order_group(group, 0, descending);
+            std::move(group.begin(), group.end(), rows.begin() + static_cast<std::ptrdiff_t>(begin));
+        }
+        begin = end;
+    }
+}
+
+float float_of(const ado::Variant& v, bool& ok) {
+    ok = true;
+    try {
+        if (v.type() == ado::VarType::r4) return static_cast<float>(v.real_value());
+        return static_cast<float>(v.to_r8());
+    } catch (...) {
+        ok = false;
+        return 0;
+    }
+}
+
+void put_pair(std::uint8_t* at, std::int32_t flags, float value) {
+    std::memcpy(at, &flags, 4);
+    std::memcpy(at + 4, &value, 4);
+}
+
+}  // namespace
+
+std::uint64_t testing_record_queries(const CLogDbStore& store) { return store.state_->recordQueries; }
+
+// Builds one record from a DATA row whose extra columns come first; `star` when the row holds
+// every column of DATA.
+static const char* build_record(const LogHeader& header, const std::vector<ado::Variant>& row, std::size_t extra,
+                                bool star, std::span<std::uint8_t> record, std::span<std::uint8_t> extras) {
+    const auto key = key_of(row, extra);
+    if (!key) return "COLUMN #1 IS NOT A DATE";
+    std::fill(record.begin(), record.end(), std::uint8_t{0});
+    run_file::RecordHead head;
+    head.time.seconds = key->seconds;
+    head.time.milliseconds = static_cast<std::int16_t>(std::clamp(key->milliseconds, 0, 999));
+    std::size_t next = extra + (star ? 3 : 2);
+    bool ok = true;
+    if (header.sigChange) {
+        if (next + 1 < row.size()) {
+            try {
+                head.sigChangeMark = row[next].is_null() ? 0 : static_cast<std::uint8_t>(row[next].to_i4());
+            } catch (...) {
+            }
+            if (!row[next + 1].is_null()) {
+                const float lv = float_of(row[next + 1], ok);
+                head.sigChangeValue = ok ? lv : 0;
+            }
+        }
+        next += 2;
+    }
+    if (record.size() >= run_file::kRecordHeadSize) {
+        run_file::encode_record_head(head, record);
+    } else {
+        std::uint8_t full[run_file::kRecordHeadSize] = {};
+        run_file::encode_record_head(head, full);
+        std::memcpy(record.data(), full, record.size());
+    }
+    const bool values = record.size() > run_file::kRecordHeadSize && star;
+    const std::size_t blocks = std::min<std::size_t>(header.blockCount, kMaxBlocks);
+    for (std::size_t b = 0; b < blocks; ++b) {
+        const BlockDescriptor& block = header.blocks[b];
+        for (std::uint32_t j = 0; j < block.channel_count(); ++j) {
+            run_file::ChannelSample sample{run_file::kSampleBad, 0};
+            if (values && next < row.size() && !row[next].is_null()) {
+                const float v = float_of(row[next], ok);
+                if (ok) sample = {run_file::kSampleAnalog, v};
+            }
+            if (values) ++next;
+            run_file::write_sample(record, block, j, sample);
+        }
+    }
+    for (std::size_t k = 0; k < extra && 8 * k + 8 <= extras.size(); ++k) {
+        const ado::Variant& v = row[k];
+        if (v.is_null() || v.is_empty()) {
+            put_pair(extras.data() + 8 * k, run_file::kSampleBad, 0);
+        } else if (v.type() == ado::VarType::bstr) {
+            put_pair(extras.data() + 8 * k, run_file::kSampleAnalog, 0);
+        } else {
+            const float f = float_of(v, ok);
+            put_pair(extras.data() + 8 * k, ok ? run_file::kSampleAnalog : run_file::kSampleBad, ok ? f : 0);
+        }
+    }
+    return nullptr;
+}
+
+// ---- the ordered record reader ---------------------------------------------------------
+
+PageRead CLogDbStore::State::read_page(const std::string& columns, bool descending, std::size_t extra,
+                                      const std::optional<db_schema::RecordKey>& after, int limit, Rows& page,
+                                      bool& complete) {
+    State& s = *this;
+    const ado::Dialect dialect = s.dialect();
+    const std::string prefix = s.prefix_utf8();
+    Rows rows;
+    const auto fetch = [&](const std::function<std::string(int)>& build, bool literal) {
+        ++s.recordQueries;
+        const bool opened = literal ? s.query_with_kinds(s.main, build, ado::kReadOnly)
+                                    : s.query(s.main, build(s.kinds.lowest()), ado::kReadOnly);
+        return opened && s.fetch_rows(s.main, rows);
+    };
+    db_schema::PageRequest request;
+    request.prefix = prefix;
+    request.columns = columns;
+    request.after = after;
+    request.limit = limit;
+    request.descending = descending;
+    if (!fetch([&](int kind) { return db_schema::page_query(dialect, kind, request); }, after.has_value()))
+        return PageRead::failed;
+    std::vector<db_schema::RecordKey> keys;
+    keys.reserve(rows.size());
+    for (const auto& row : rows) {
+        const auto key = key_of(row, extra);
+        if (!key) return PageRead::not_a_date;
+        keys.push_back(*key);
+    }
+    const db_schema::PageCut cut = db_schema::cut_page(keys, static_cast<std::size_t>(limit));
+    if (cut.whole_group) {
+        const db_schema::RecordKey key = keys.front();
+        if (!fetch([&](int kind) { return db_schema::group_query(dialect, kind, prefix, columns, key); }, true))
+            return PageRead::failed;
+        complete = false;
+    } else {
+        complete = rows.size() < static_cast<std::size_t>(limit);
+        rows.resize(cut.keep);
+    }
+    order_groups(rows, extra, descending);
+    page = std::move(rows);
+    return PageRead::ok;
+}
+
+// The row at `index` in the order of the pages' query, reading pages as needed.
+PageRead CLogDbStore::State::row_at(RecordPages& pages, const std::string& columns, bool descending,
+                                   std::size_t extra, std::int32_t index, int pageRows,
+                                   const std::vector<ado::Variant>*& row) {
+    row = nullptr;
+    if (!pages.serves(columns, descending)) {
+        pages.forget();
+        pages.columns = columns;
+        pages.descending = descending;
+        pages.starts[0] = std::nullopt;
+    }
+    const auto in_page = [&] {
+        return index >= pages.first && static_cast<std::size_t>(index - pages.first) < pages.rows.size();
+    };
+    if (in_page()) {
+        row = &pages.rows[static_cast<std::size_t>(index - pages.first)];
+        return PageRead::ok;
+    }
+    std::int32_t start = 0;
+    std::optional<db_schema::RecordKey> after;
+    if (!pages.rows.empty() && index >= pages.first) {
+        if (pages.complete) return PageRead::ok;  // past the last record
+        start = pages.first + static_cast<std::int32_t>(pages.rows.size());
+        after = key_of(pages.rows.back(), extra);
+    } else {
+        auto it = pages.starts.upper_bound(index);
+        --it;
+        start = it->first;
+        after = it->second;
+    }
+    for (;;) {
+        Rows page;
+        bool complete = false;
+        const PageRead read = read_page(columns, descending, extra, after, pageRows, page, complete);
+        if (read != PageRead::ok) {
+            pages.rows.clear();
+            return read;
+        }
+        pages.first = start;
+        pages.rows = std::move(page);
+        pages.complete = complete;
+        pages.starts[start] = after;
+        if (pages.rows.empty()) {
+            pages.complete = true;
+            return PageRead::ok;
+        }
+        if (in_page()) {
+            row = &pages.rows[static_cast<std::size_t>(index - pages.first)];
+            return PageRead::ok;
+        }
+        if (complete) return PageRead::ok;
+        after = key_of(pages.rows.back(), extra);
+        start += static_cast<std::int32_t>(pages.rows.size());
+    }
+}
+
+int CLogDbStore::ReadLog(std::int32_t index, const LogHeader& header, std::uint8_t* out, std::int32_t bytes,
+                         std::int32_t, std::int32_t extraSlots, const char* columnPrefix, std::int32_t limit,
+                         bool descending) {
+    State& s = *state_;
+    if (!out || index < 0 || bytes <= 0 || extraSlots < 0 || extraSlots > 4096) {
+        platform::set_last_error(platform::kErrorInvalidParameter);
+        return s.fail_context("CAN'T MOVE FIRST DATA");
+    }
+    const std::string columns = s.select_list(columnPrefix, "*");
+    const auto extra = static_cast<std::size_t>(extraSlots);
+    const std::vector<ado::Variant>* row = nullptr;
+    PageRead read;
+    RecordPages limited;
+    if (limit > 0) {
+        // A limited read stands alone: the reader's kept pages stay as they are.
+        if (index >= limit) {
+            platform::set_last_error(platform::kErrorInvalidParameter);
+            return s.fail_context("CAN'T MOVE FIRST DATA");
+        }
+        read = s.row_at(limited, columns, descending, extra, index, limit, row);
+    } else {
+        read = s.row_at(s.pages, columns, descending, extra, index, kPageRows, row);
+    }
+    if (read == PageRead::failed) {
+        s.pages.forget();
+        return s.fail(s.main, "CAN'T SELECT FROM DATA");
+    }
+    if (read == PageRead::not_a_date) {
+        s.pages.forget();
+        platform::set_last_error(platform::kErrorInvalidParameter);
+        return s.fail_context("COLUMN #1 IS NOT A DATE");
+    }
+    if (!row) {
+        platform::set_last_error(platform::kErrorNoData);
+        return s.fail_context("CAN'T MOVE FIRST DATA");
+    }
+    const std::span<std::uint8_t> all(out, static_cast<std::size_t>(bytes) + 8 * extra);
+    if (const char* failure = build_record(header, *row, extra, true, all.first(static_cast<std::size_t>(bytes)),
+                                           all.subspan(static_cast<std::size_t>(bytes)))) {
+        platform::set_last_error(platform::kErrorInvalidParameter);
+        return s.fail_context(failure);
+    }
+    return 0;
+}
+
+int CLogDbStore::ReadLogs(std::int32_t first, const LogHeader& header, std::uint8_t* out, std::int32_t count,
+                          std::int32_t extraSlots, const char* columnPrefix, std::int32_t) {
+    if (!out || count <= 0 || header.recordSize <= 0 || extraSlots < 0) return 0;
+    const std::size_t step = static_cast<std::size_t>(header.recordSize) + 8 * static_cast<std::size_t>(extraSlots);
+    int n = 0;
+    for (; n < count; ++n)
+        if (ReadLog(first + n, header, out + step * static_cast<std::size_t>(n), header.recordSize, 0, extraSlots,
+                    columnPrefix, 0, false) != 0)
+            break;
+    return n;
+}
+
+int CLogDbStore::ReadLogsByTime(const TimeStamp* from, const TimeStamp* to, const LogHeader& header,
+                                std::uint8_t* out, std::int32_t recordBytes, std::int32_t count,
+                                std::int32_t extraSlots, const char* columnPrefix, bool descending,
+                                bool columnsOnly) {
+    State& s = *state_;
+    if (!out || count <= 0 || recordBytes <= 0 || extraSlots < 0 || extraSlots > 4096) return 0;
+    const auto lower = from ? std::optional<TimeStamp>(*from) : std::nullopt;
+    const auto upper = to ? std::optional<TimeStamp>(*to) : std::nullopt;
+    const std::string columns =
+        s.select_list(columnPrefix, columnsOnly ? (header.sigChange ? "DT, MS, LL, LV" : "DT, MS") : "*");
+    const char* dir = descending ? "DESC" : "ASC";
+    const std::string order = std::string(" ORDER BY DT ") + dir + ", MS " + dir;
+    const ado::Dialect dialect = s.dialect();
+    const std::string table = s.data_table();
+    ++s.recordQueries;
+    if (!s.query_with_kinds(
+            s.main,
+            [&](int kind) {
+                return db_schema::limited_select(dialect, columns, table,
+                                                 db_schema::range_condition(kind, lower, upper) + order, count);
+            },
+            ado::kReadOnly))
+        return 0;
+    s.topSupported = true;
+    Rows rows;
+    if (!s.fetch_rows(s.main, rows)) return 0;
+    const auto extra = static_cast<std::size_t>(extraSlots);
+    order_groups(rows, extra, descending);
+    const std::size_t step = static_cast<std::size_t>(recordBytes) + 8 * extra;
+    int n = 0;
+    for (; n < count && static_cast<std::size_t>(n) < rows.size(); ++n) {
+        const std::span<std::uint8_t> all(out + step * static_cast<std::size_t>(n), step);
+        if (build_record(header, rows[static_cast<std::size_t>(n)], extra, !columnsOnly,
+                         all.first(static_cast<std::size_t>(recordBytes)),
+                         all.subspan(static_cast<std::size_t>(recordBytes))))
+            break;
+    }
+    return n;
+}
+
+// ---- writing ---------------------------------------------------------------------------
+
+namespace {
+
+const char* field_failure(std::int32_t field, bool sigChange) {
+    switch (field) {
+        case 0:
+            return "CAN'T SET DT";
+        case 1:
+            return "CAN'T SET MS";
+        default:
+            break;
+    }
+    if (sigChange && field == 3) return "CAN'T SET LL";
+    if (sigChange && field == 4) return "CAN'T SET LV";
+    return "CAN'T SET CHANNEL";
+}
+
+}  // namespace
+
+int CLogDbStore::WriteLogs(const LogHeader& header, const std::uint8_t* records, std::int32_t count) {
+    State& s = *state_;
+    if (!s.loggingOpen) return -1;
+    if (count <= 0) return 0;
+    if (!records || header.recordSize < static_cast<std::int32_t>(run_file::kRecordHeadSize)) {
+        platform::set_last_error(platform::kErrorInvalidParameter);
+        return s.fail_context("CAN'T ADD LOG");
+    }
+    // Appended rows may join the last page read; the page starts stay valid.
+    s.pages.rows.clear();
+    s.pages.complete = false;
+    const auto size = static_cast<std::size_t>(header.recordSize);
+    bool reopened = false;
+    for (std::int32_t i = 0; i < count; ++i) {
+        const std::span<const std::uint8_t> record(records + size * static_cast<std::size_t>(i), size);
+        const auto values = db_schema::data_row_values(header, record, s.digitalText, s.lookup);
+        if (!values) {
+            platform::set_last_error(platform::kErrorInvalidParameter);
+            return s.fail_context("CAN'T ADD LOG");
+        }
+        for (;;) {
+            if (!s.loggingOpen) return -1;
+            if (s.logging.AddNew() != 0) return s.fail(s.logging, "CAN'T LOG SCAN");
+            bool written = true;
+            for (const auto& f : *values)
+                if (s.logging.PutFieldByIndex(f.index, f.value) != 0) {
+                    written = false;
+                    break;
+                }
+            if (written && s.logging.Update() == 0) break;
+            s.fail(s.logging, "CAN'T ADD LOG");
+            s.logging.CancelUpdate();
+            s.logging.CloseAll();
+            s.loggingOpen = false;
+            if (reopened) return -1;
+            reopened = true;
+            // The text of the failure stays what the user sees, whatever the reopen says.
+            const std::string text = s.errorText, context = s.errorContext;
+            LogHeader copy = header;
+            if (OpenForLogging(copy) != 0) return -1;
+            std::strncpy(s.errorText, text.c_str(), sizeof s.errorText - 1);
+            s.set_context(context.c_str());
+        }
+    }
+    return 0;
+}
+
+int CLogDbStore::RewriteLogs(std::int32_t, const LogHeader& header, const std::uint8_t* records,
+                             std::int32_t bytes) {
+    State& s = *state_;
+    s.pages.forget();
+    if (bytes == 0) return 0;
+    if (!records || bytes < 0 || header.recordSize < static_cast<std::int32_t>(run_file::kRecordHeadSize) ||
+        bytes % header.recordSize != 0) {
+        platform::set_last_error(platform::kErrorInvalidParameter);
+        return s.fail_context("CAN'T WRITE LOG");
+    }
+    const auto size = static_cast<std::size_t>(header.recordSize);
+    const std::string table = s.data_table();
+    // Each record goes to the row of its own time.
+    for (std::size_t at = 0; at < static_cast<std::size_t>(bytes); at += size) {
+        const std::span<const std::uint8_t> record(records + at, size);
+        const run_file::RecordHead head = run_file::decode_record_head(record);
+        const auto values = db_schema::data_row_values(header, record, s.digitalText, s.lookup);
+        if (!values) {
+            platform::set_last_error(platform::kErrorInvalidParameter);
+            return s.fail_context("CAN'T WRITE LOG");
+        }
+        if (!s.query_with_kinds(
+                s.main,
+                [&](int kind) {
+                    return "SELECT * FROM " + table + " WHERE DT = " + db_schema::date_literal(kind, head.time.seconds) +
+                           " AND MS=" + std::to_string(head.time.milliseconds);
+                },
+                s.lock_for_writes()))
+            return s.fail(s.main, "CAN'T WRITE LOG");
+        if (s.at_end(s.main)) {
+            platform::set_last_error(platform::kErrorFileNotFound);
+            s.errorText[0] = '\0';
+            return s.fail_context("CAN'T WRITE LOG");
+        }
+        bool changed = false;
+        for (const auto& f : *values) {
+            if (f.index <= 1) continue;  // the row was found by its DT and MS
+            if (!s.put_changed(s.main, f.index, f.value, changed))
+                return s.fail(s.main, field_failure(f.index, header.sigChange != 0));
+        }
+        if (changed && s.main.Update() != 0) return s.fail(s.main, "CAN'T ADD LOG");
+    }
+    return 0;
+}
+
+}  // namespace log_stores
