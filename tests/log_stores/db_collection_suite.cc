@@ -20,6 +20,7 @@
 #include "platform/ado/recordset.h"
 #include "platform/ado/text_codec.h"
 #include "platform/last_error.h"
+#include "requests/requests_fixture.h"
 #include "support/temp_dir.h"
 #include "test_database.h"
 
@@ -426,8 +427,8 @@ TEST_F(COLLECTION_SUITE, ChannelsWithoutATableComeFromTheModulesOrARemoteServer)
     EXPECT_FALSE(c->NewRun(&start, true, 0, h, nullptr, false, nullptr, false, nullptr));
     EXPECT_STREQ(c->GetErrorContext(), "CAN'T FIND CHANNELS");
     EXPECT_FALSE(table_exists("L_CHANNELS"));
-    // A remote run names its columns by prefix and number and needs no configuration; with tag
-    // columns it would, and is refused rather than named wrongly.
+    // A remote run with tag columns takes them from its server; one it cannot ask is refused
+    // rather than named wrongly.
     h.tagColumns = 1;
     EXPECT_FALSE(c->NewRun(&start, true, 0, h, nullptr, false, "far.example", false, nullptr));
     EXPECT_STREQ(c->GetErrorContext(), "CAN'T CREATE DATA TABLE");
@@ -437,6 +438,37 @@ TEST_F(COLLECTION_SUITE, ChannelsWithoutATableComeFromTheModulesOrARemoteServer)
     ASSERT_TRUE(store) << c->GetErrorContext() << ": " << c->GetErrorText();
     EXPECT_EQ(rows("SELECT sColumnName FROM " + quoted("L_CHANNELS") + " ORDER BY nChannelNumber").size(), 2u);
     EXPECT_TRUE(table_exists("L_DATA"));
+    EXPECT_EQ(loggers_rows("L"), 1);
+}
+
+TEST_F(COLLECTION_SUITE, ARemoteRunWithTagColumnsTakesItsTagsFromItsServer) {
+    qvr_test::TempDir product;
+    requests_test::RequestServer plant(product.path().string(), "PLANT2");
+    ASSERT_EQ(plant.start(), 0);
+    for (const char* tag : {"FLOW", "LEVEL"}) {
+        const qvr::ChannelRecord r = analog_channel(tag);
+        plant.dispatcher().script_reply("CV", "1,000216" + std::string(reinterpret_cast<const char*>(r.bytes), 216));
+    }
+    auto c = open("L");
+    LogHeader h = header(kMarch5);
+    h.tagColumns = 1;
+    std::int32_t start = kMarch5;
+    auto store = c->NewRun(&start, true, 0, h, nullptr, false, "PLANT2", false, nullptr);
+    ASSERT_TRUE(store) << c->GetErrorContext() << ": " << c->GetErrorText();
+    EXPECT_EQ(plant.sent(), (std::vector<std::string>{requests_test::bytes("CV,AI,1"), requests_test::bytes("CV,AI,2")}));
+    const auto names = rows("SELECT sColumnName FROM " + quoted("L_CHANNELS") + " ORDER BY nChannelNumber");
+    ASSERT_EQ(names.size(), 2u);
+    EXPECT_EQ(ado::utf8_from_utf16(names[0][0].to_text()), "FLOW");
+    EXPECT_EQ(ado::utf8_from_utf16(names[1][0].to_text()), "LEVEL");
+    store.reset();
+
+    // A reply too short to hold a configuration refuses the run and leaves no table.
+    plant.dispatcher().script_reply("CV", "1,short");
+    std::int32_t later = kMarch5 + 60;
+    LogHeader h2 = header(later);
+    h2.tagColumns = 1;
+    EXPECT_FALSE(c->NewRun(&later, false, 0, h2, nullptr, false, "PLANT2", false, nullptr));
+    EXPECT_STREQ(c->GetErrorContext(), "CAN'T CREATE DATA TABLE");
     EXPECT_EQ(loggers_rows("L"), 1);
 }
 

@@ -111,11 +111,12 @@ std::optional<CLogDbCollection::NewTables> CLogDbCollection::make_run_tables(
     } else if (header.tagColumns == 0) {
         lookup = db_collection::zero_lookup();
     } else {
-        // The tags of a remote run come from its server's configuration, which this system
-        // does not fetch for database runs: the run is refused rather than named wrongly.
-        fail("CAN'T CREATE DATA TABLE", "channel configurations of a remote server are not available");
-        drop_made(made.made);
-        return std::nullopt;
+        lookup = db_collection::lookup_from_server(server, header);
+        if (!lookup) {
+            fail("CAN'T CREATE DATA TABLE", "the server's channel configurations could not be fetched");
+            drop_made(made.made);
+            return std::nullopt;
+        }
     }
     made.lookup = std::move(*lookup);
     const auto columns = db_schema::build_column_list(dialect_, header, made.lookup, digital_text);

@@ -5,6 +5,7 @@
 #include <span>
 #include <vector>
 
+#include "log_stores/run_file_store/channel_sources.h"
 #include "qvr/host/device_module_layout.h"
 #include "qvr/host/device_modules.h"
 #include "qvr/ipc/shm.h"
@@ -51,6 +52,20 @@ std::optional<db_schema::ChannelLookup> lookup_in_modules(const LogHeader& heade
         const std::size_t at = channel - first[block];
         return at < records.size() && records[at] ? &*records[at] : nullptr;
     };
+}
+
+std::optional<db_schema::ChannelLookup> lookup_from_server(const std::string& server, const LogHeader& header) {
+    auto fetched = std::make_shared<std::vector<std::vector<qvr::ChannelRecord>>>();
+    const std::size_t count = std::min<std::size_t>(header.blockCount, header.blocks.size());
+    for (std::size_t b = 0; b < count; ++b) {
+        std::vector<qvr::ChannelRecord> records(header.blocks[b].channel_count());
+        if (run_file_store::fetch_server_configurations(server, header.blocks[b], records) != 0) return std::nullopt;
+        fetched->push_back(std::move(records));
+    }
+    std::vector<std::span<const qvr::ChannelRecord>> blocks(fetched->begin(), fetched->end());
+    auto lookup = db_schema::lookup_in_blocks(header, blocks);
+    // The lookup borrows the records: keep them alive as long as it is.
+    return [fetched, lookup](std::size_t block, std::uint16_t channel) { return lookup(block, channel); };
 }
 
 db_schema::ChannelLookup zero_lookup() {

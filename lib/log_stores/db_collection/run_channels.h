@@ -1,6 +1,6 @@
 #pragma once
 // Where a new run's channel configurations come from: the caller's table, the device
-// configuration modules of this machine, or nothing for a remote server's run.
+// configuration modules of this machine, or the server a remote run logs for.
 #include <optional>
 #include <string>
 
@@ -17,6 +17,10 @@ db_schema::ChannelLookup lookup_in_table(const LogHeader& header, const qvr::Cha
 // prefixes. A channel outside its module is left out (the column list then reports it);
 // nothing when a block's module cannot be found.
 std::optional<db_schema::ChannelLookup> lookup_in_modules(const LogHeader& header);
+
+// The configurations of every block's channels fetched from `server` (one current-value
+// request per channel); nothing when a fetch fails.
+std::optional<db_schema::ChannelLookup> lookup_from_server(const std::string& server, const LogHeader& header);
 
 // A remote channel without tag columns: an analog channel with empty texts.
 db_schema::ChannelLookup zero_lookup();
