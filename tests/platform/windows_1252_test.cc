@@ -40,7 +40,9 @@ TEST(Windows1252, CharactersTheCodePageLacksBecomeAQuestionMark) {
     // C1 controls that 0x80..0x9F hold other characters for have no byte.
     EXPECT_EQ(platform::to_windows_1252(0x80), '?');
     EXPECT_EQ(platform::to_windows_1252(0x9F), '?');
-    EXPECT_EQ(platform::windows_1252_from_utf8("a\xE4\xB8\xAD" "b"), "a?b");
+    EXPECT_EQ(platform::windows_1252_from_utf8("a\xE4\xB8\xAD"
+                                               "b"),
+              "a?b");
     EXPECT_EQ(platform::windows_1252_from_utf16(u"a\u4E2Db\U0001F600"), "a?b?");
 }
 
@@ -49,8 +51,14 @@ TEST(Windows1252, MalformedUnicodeBecomesOneQuestionMarkPerBadSequence) {
         std::string utf8;
         std::string expected;
     };
-    for (const Case& c : {Case{"\xC3", "?"}, Case{"\xE2\x82", "?"}, Case{"\xE2\x82" "A", "?A"},
-                          Case{"\xC0\x80", "?"}, Case{"\xED\xA0\x80", "?"}, Case{"\xFF" "A", "?A"},
+    for (const Case& c : {Case{"\xC3", "?"}, Case{"\xE2\x82", "?"},
+                          Case{"\xE2\x82"
+                               "A",
+                               "?A"},
+                          Case{"\xC0\x80", "?"}, Case{"\xED\xA0\x80", "?"},
+                          Case{"\xFF"
+                               "A",
+                               "?A"},
                           Case{"\xF4\x90\x80\x80", "?"}}) {
         EXPECT_EQ(platform::windows_1252_from_utf8(c.utf8), c.expected);
     }
