@@ -196,6 +196,21 @@ TEST_F(PrintExportsTest, QtBackEndWritesTheRecordedPagesToAPdf) {
     EXPECT_EQ(pdf_page_lines(pdf), without_blank_lines(recording.pages));
 }
 
+TEST_F(PrintExportsTest, QtBackEndDrawsRecordTextsAsWindows1252) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    qvr_test::TempDir dir;
+    const std::string pdf = (dir / "texts.pdf").string();
+    TolvaPrintTarget* qt = open_qt(pdf.c_str());
+    ASSERT_NE(qt, nullptr);
+    // The euro sign and the curly quotes sit where Latin-1 has control characters.
+    const std::string text = "Caf\xE9 \x80 5 \x93ok\x94";
+    ASSERT_EQ(qt->start_page(qt->context), 0);
+    qt->draw_text(qt->context, qt->offset_x, qt->offset_y, text.data(), static_cast<int>(text.size()));
+    ASSERT_EQ(qt->release(qt), 0);
+    const std::string shown = run_tool("/usr/bin/pdftotext", {"-enc", "UTF-8", pdf, "-"});
+    EXPECT_NE(shown.find("Caf\xC3\xA9 \xE2\x82\xAC 5 \xE2\x80\x9Cok\xE2\x80\x9D"), std::string::npos) << shown;
+}
+
 TEST_F(PrintExportsTest, QtBackEndRefusesAPdfThatCannotBeWritten) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     qvr_test::TempDir dir;

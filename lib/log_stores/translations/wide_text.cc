@@ -1,20 +1,13 @@
 #include "log_stores/translations/wide_text.h"
 
 #include <algorithm>
-#include <array>
 
 #include "log_stores/translations/case_fold_table.h"
+#include "platform/windows_1252.h"
 
 namespace log_stores::translations {
 
 namespace {
-
-// Code points of the bytes 0x80..0x9F.
-constexpr std::array<char16_t, 32> kHigh1252{
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
-};
 
 constexpr char16_t kReplacement = 0xFFFD;
 
@@ -25,20 +18,10 @@ bool is_low_surrogate(char32_t u) {
     return u >= 0xDC00 && u <= 0xDFFF;
 }
 
-void append_utf16(std::u16string& out, char32_t cp) {
-    if (cp < 0x10000) {
-        out.push_back(static_cast<char16_t>(cp));
-    } else {
-        cp -= 0x10000;
-        out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-        out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    }
-}
-
 }  // namespace
 
 char16_t widen_1252(unsigned char byte) {
-    return byte >= 0x80 && byte <= 0x9F ? kHigh1252[byte - 0x80] : static_cast<char16_t>(byte);
+    return static_cast<char16_t>(platform::from_windows_1252(byte));
 }
 
 std::u16string widen_1252(std::string_view text) {
@@ -49,10 +32,7 @@ std::u16string widen_1252(std::string_view text) {
 }
 
 std::optional<unsigned char> narrow_1252(char32_t cp) {
-    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<unsigned char>(cp);
-    for (std::size_t i = 0; i < kHigh1252.size(); ++i)
-        if (kHigh1252[i] == cp) return static_cast<unsigned char>(0x80 + i);
-    return std::nullopt;
+    return platform::windows_1252_byte(cp);
 }
 
 std::u16string utf8_to_utf16(std::string_view text) {
@@ -88,7 +68,7 @@ std::u16string utf8_to_utf16(std::string_view text) {
             ++i;
             continue;
         }
-        append_utf16(out, cp);
+        platform::append_utf16(out, cp);
         i += length;
     }
     return out;
@@ -108,21 +88,7 @@ std::size_t utf8_length(char32_t cp) {
 }
 
 void append_utf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
+    platform::append_utf8(out, cp);
 }
 
 CodePoint code_point_at(std::u16string_view text, std::size_t at) {
@@ -144,7 +110,8 @@ std::u16string fold_case(std::u16string_view text) {
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
         const CodePoint p = code_point_at(text, i);
-        append_utf16(out, p.units == 1 && p.value >= 0xD800 && p.value <= 0xDFFF ? p.value : fold_case(p.value));
+        const bool lone_surrogate = p.units == 1 && p.value >= 0xD800 && p.value <= 0xDFFF;
+        platform::append_utf16(out, lone_surrogate ? p.value : fold_case(p.value));
         i += p.units;
     }
     return out;

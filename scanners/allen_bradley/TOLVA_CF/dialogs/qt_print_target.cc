@@ -13,12 +13,14 @@
 #include <QString>
 
 #include <cmath>
+#include <cstddef>
 #include <cstdio>
 #include <new>
 #include <string>
 
 #include "TOLVA_CF/dialogs/application_scope.h"
 #include "platform/last_error.h"
+#include "platform/windows_1252.h"
 
 namespace tolva::cf {
 
@@ -105,7 +107,10 @@ class QtPrintTarget {
     static void draw_text(void* context, int x, int y, const char* text, int length) {
         QtPrintTarget& t = self(context);
         if (!t.begun_ || text == nullptr || length <= 0) return;
-        t.painter_.drawText(x, y + t.ascent_, QString::fromLatin1(text, length));
+        // Record texts are Windows-1252: the euro sign and the quotes sit in 0x80..0x9F.
+        const std::u16string wide =
+            platform::utf16_from_windows_1252({text, static_cast<std::size_t>(length)});
+        t.painter_.drawText(x, y + t.ascent_, QString::fromStdU16String(wide));
     }
 
     static int release(TolvaPrintTarget* target) {
