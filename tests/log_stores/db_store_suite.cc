@@ -547,6 +547,48 @@ TEST_F(STORE_SUITE, SequentialReadsShareOneQuery) {
     std::vector<std::uint8_t> out(static_cast<std::size_t>(h.recordSize));
     EXPECT_EQ(store_.ReadLog(10, h, out.data(), h.recordSize, 0, 0, nullptr, 0, false), -1);
     EXPECT_STREQ(store_.GetErrorContext(), "CAN'T MOVE FIRST DATA");
+
+    // A reader of a run that another store goes on logging sees the new records.
+    CLogDbStore reader;
+    ASSERT_EQ(reader.Open(nullptr, location().c_str(), kGenericRead), 0) << reader.GetErrorText();
+    read_one(reader, h, 9);
+    EXPECT_EQ(reader.ReadLog(10, h, out.data(), h.recordSize, 0, 0, nullptr, 0, false), -1);
+    const auto more = record_of(h, TimeStamp{kStart + 20, 0, 0}, {{0x80, 20}});
+    ASSERT_EQ(store_.WriteLogs(h, more.data(), 1), 0);
+    EXPECT_EQ(reader.GetNoLogs(h), 11);
+    EXPECT_EQ(decode(h, read_one(reader, h, 10)).head.time.seconds, kStart + 20);
+}
+
+// Channel configurations that cannot be had: the run is refused when it is made, and a state
+// text is written empty; a digital value of a channel configured as analog stays a number.
+TEST_F(STORE_SUITE, MissingOrWrongChannelConfigurations) {
+    const LogHeader h = two_blocks(false);
+    {
+        const ChannelLookup none = [](std::size_t, std::uint16_t) -> const qvr::ChannelRecord* { return nullptr; };
+        CLogDbStore refused;
+        ASSERT_TRUE(run(channels_create(dialect_, prefix_)));
+        EXPECT_EQ(refused.CreateRun(cs_.c_str(), prefix_.c_str(), logger_.c_str(), 7, h, nullptr, nullptr, &none), -1);
+        EXPECT_STREQ(refused.GetErrorContext(), "CAN'T FIND CHANNEL CONFIG");
+        ASSERT_TRUE(run(drop_tables(dialect_, prefix_)[2]));
+        ASSERT_TRUE(run("DELETE FROM LOGGERS"));
+    }
+    set_registry_text("DatabaseDigitalText", "On");
+    configs_[{1, 5}] = digital_channel("valve", "CLOSED", "OPEN");
+    make_run(h, nullptr, true);
+    const auto r = record_of(h, TimeStamp{kStart, 0, 0}, {{0x80, 1}, {0x80, 2}, {0x80, 3}, {0x01, 0}, {0x01, 0}});
+    ASSERT_EQ(store_.WriteLogs(h, r.data(), 1), 0) << store_.GetErrorContext() << " " << store_.GetErrorText();
+    const auto stored = rows("SELECT " + quoted_name(dialect_, "CD5") + ", " + quoted_name(dialect_, "CD6") +
+                             " FROM " + table("DATA"));
+    ASSERT_EQ(stored.size(), 1u);
+    EXPECT_EQ(ado::utf8_from_utf16(stored[0][0].to_text()), "OPEN");
+    EXPECT_EQ(stored[0][1].to_i4(), 1) << "configured as analog: a numeric column";
+    // The configuration gone while logging: an empty state text, and logging goes on.
+    store_.SetChannelLookup([](std::size_t, std::uint16_t) -> const qvr::ChannelRecord* { return nullptr; });
+    const auto later = record_of(h, TimeStamp{kStart + 1, 0, 0}, {{0x80, 1}, {0x80, 2}, {0x80, 3}, {0x01, 0}, {0x01, 0}});
+    ASSERT_EQ(store_.WriteLogs(h, later.data(), 1), 0) << store_.GetErrorContext() << " " << store_.GetErrorText();
+    const auto after = rows("SELECT " + quoted_name(dialect_, "CD5") + " FROM " + table("DATA") + " ORDER BY DT");
+    ASSERT_EQ(after.size(), 2u);
+    EXPECT_TRUE(after[1][0].is_null() || after[1][0].to_text().empty());
 }
 
 #ifdef DB_STORE_ON_MARIADB

@@ -194,6 +194,41 @@ bool CLogDbStore::State::read_digital_text_switch() {
     return db_schema::digital_text_selected(std::string_view(value, strnlen(value, n)));
 }
 
+void CLogDbStore::State::learn_digital_columns() {
+    digitalColumns.clear();
+    std::vector<std::vector<ado::Variant>> rows;
+    const std::string sql = "select nBlock, nChannelNumber, nType from " +
+                            db_schema::run_table(dialect(), prefix_utf8(), "CHANNELS");
+    if (!query(main, sql, ado::kReadOnly) || !fetch_rows(main, rows)) return;
+    for (const auto& row : rows) {
+        if (row.size() < 3 || row[2].is_null()) continue;
+        try {
+            const auto block = static_cast<std::size_t>(row[0].to_i4());
+            const auto channel = static_cast<std::uint16_t>(row[1].to_i4());
+            digitalColumns[{block, channel}] = qvr::is_digital(static_cast<qvr::ChannelKind>(row[2].to_i4()));
+        } catch (...) {
+        }
+    }
+}
+
+const qvr::ChannelRecord* CLogDbStore::State::writing_config(std::size_t block, std::uint16_t channel) const {
+    static const qvr::ChannelRecord kAnalog = [] {
+        qvr::ChannelRecord r{};
+        r.head.Type = qvr::ChannelKind::AI;
+        return r;
+    }();
+    static const qvr::ChannelRecord kDigitalWithoutTexts = [] {
+        qvr::ChannelRecord r{};
+        r.head.Type = qvr::ChannelKind::DI;
+        return r;
+    }();
+    const qvr::ChannelRecord* config = lookup ? lookup(block, channel) : nullptr;
+    const auto it = digitalColumns.find({block, channel});
+    if (it == digitalColumns.end()) return config;
+    if (!it->second) return &kAnalog;
+    return config && qvr::is_digital(config->head.Type) ? config : &kDigitalWithoutTexts;
+}
+
 int CLogDbStore::State::stamp_text_time() {
     bool changed = false;
     if (!query(main, run_row("dTextTime"), ado::kOptimistic) || at_end(main) ||
@@ -328,6 +363,7 @@ int CLogDbStore::OpenForLogging(LogHeader&) {
     if (s.logging.OpenRecordset(u16(table), ado::kForwardOnly, ado::kOptimistic, ado::kCmdTable) != 0)
         return s.fail(s.logging, "CAN'T OPEN DATA TABLE");
     s.digitalText = s.read_digital_text_switch();
+    if (s.digitalText) s.learn_digital_columns();
     return 0;
 }
 

@@ -197,7 +197,7 @@ PageRead CLogDbStore::State::row_at(RecordPages& pages, const std::string& colum
     std::int32_t start = 0;
     std::optional<db_schema::RecordKey> after;
     if (!pages.rows.empty() && index >= pages.first) {
-        if (pages.complete) return PageRead::ok;  // past the last record
+        // Past the last page, also one that reached the end: a run being logged grows.
         start = pages.first + static_cast<std::int32_t>(pages.rows.size());
         after = key_of(pages.rows.back(), extra);
     } else {
@@ -361,10 +361,11 @@ int CLogDbStore::WriteLogs(const LogHeader& header, const std::uint8_t* records,
     s.pages.rows.clear();
     s.pages.complete = false;
     const auto size = static_cast<std::size_t>(header.recordSize);
+    const db_schema::ChannelLookup configs = [&s](std::size_t b, std::uint16_t c) { return s.writing_config(b, c); };
     bool reopened = false;
     for (std::int32_t i = 0; i < count; ++i) {
         const std::span<const std::uint8_t> record(records + size * static_cast<std::size_t>(i), size);
-        const auto values = db_schema::data_row_values(header, record, s.digitalText, s.lookup);
+        const auto values = db_schema::data_row_values(header, record, s.digitalText, configs);
         if (!values) {
             platform::set_last_error(platform::kErrorInvalidParameter);
             return s.fail_context("CAN'T ADD LOG");
@@ -408,11 +409,12 @@ int CLogDbStore::RewriteLogs(std::int32_t, const LogHeader& header, const std::u
     }
     const auto size = static_cast<std::size_t>(header.recordSize);
     const std::string table = s.data_table();
+    const db_schema::ChannelLookup configs = [&s](std::size_t b, std::uint16_t c) { return s.writing_config(b, c); };
     // Each record goes to the row of its own time.
     for (std::size_t at = 0; at < static_cast<std::size_t>(bytes); at += size) {
         const std::span<const std::uint8_t> record(records + at, size);
         const run_file::RecordHead head = run_file::decode_record_head(record);
-        const auto values = db_schema::data_row_values(header, record, s.digitalText, s.lookup);
+        const auto values = db_schema::data_row_values(header, record, s.digitalText, configs);
         if (!values) {
             platform::set_last_error(platform::kErrorInvalidParameter);
             return s.fail_context("CAN'T WRITE LOG");

@@ -54,6 +54,9 @@ struct CLogDbStore::State {
     bool topSupported = true;
     bool digitalText = false;
     db_schema::ChannelLookup lookup;
+    // Which channel columns of DATA were made for digital channels, from the CHANNELS rows, so
+    // that a value always fits its column whatever the configurations say now.
+    std::map<std::pair<std::size_t, std::uint16_t>, bool> digitalColumns;
     char errorText[kErrorTextSize] = {};
     char errorContext[kDbErrorContextSize] = {};
     RecordPages pages;
@@ -101,6 +104,10 @@ struct CLogDbStore::State {
                     std::int32_t index, int pageRows, const std::vector<ado::Variant>*& row);
 
     bool read_digital_text_switch();
+    void learn_digital_columns();
+    // The configurations the DATA rows are written with: the caller's, made to agree with the
+    // kind of each channel's column.
+    const qvr::ChannelRecord* writing_config(std::size_t block, std::uint16_t channel) const;
     int stamp_text_time();
 };
 
