@@ -12,7 +12,10 @@
 #include <random>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include <unistd.h>
 
 #include "db_schema_fixtures.h"
 #include "log_stores/db_schema/data_columns.h"
@@ -612,6 +615,22 @@ TEST_F(STORE_SUITE, ALostConnectionIsReopenedOnceAndNothingIsLostOrDoubled) {
     kill_store_connections();
     ASSERT_EQ(store_.WriteLogs(h, all.data() + 2 * h.recordSize, 3), 0) << store_.GetErrorContext() << store_.GetErrorText();
     EXPECT_EQ(count(table("DATA")), 5);
+    EXPECT_EQ(store_.GetNoLogs(h), 5) << "the reads get a new connection too";
+    EXPECT_EQ(decode(h, read_one(store_, h, 4)).samples[0].value, 4.0f);
+    // Killed while a call writes: the rows of that call are there once each.
+    std::vector<std::uint8_t> many;
+    for (int i = 0; i < 400; ++i) {
+        const auto r = record_of(h, TimeStamp{kStart + 100 + i, 0, 0}, {{0x80, static_cast<float>(i)}});
+        many.insert(many.end(), r.begin(), r.end());
+    }
+    int written = -2;
+    std::thread writer([&] { written = store_.WriteLogs(h, many.data(), 400); });
+    for (int tries = 0; tries < 2000 && count(table("DATA")) < 5 + 50; ++tries) usleep(1000);
+    kill_store_connections();
+    writer.join();
+    EXPECT_EQ(written, 0) << store_.GetErrorContext() << " " << store_.GetErrorText();
+    EXPECT_EQ(count(table("DATA")), 405);
+    EXPECT_EQ(rows("SELECT COUNT(DISTINCT DT) FROM " + table("DATA"))[0][0].to_i8(), 405) << "none twice";
     // The table gone as well: the reopen fails and the call says so.
     ASSERT_TRUE(run("RENAME TABLE " + table("DATA") + " TO " + run_table(dialect_, prefix_, "GONE")));
     kill_store_connections();

@@ -12,6 +12,7 @@
 #include "log_stores/db_schema/schema_tables.h"
 #include "log_stores/db_schema/sql_text.h"
 #include "log_stores/db_store/db_store_state.h"
+#include "log_stores/com_error_report.h"
 #include "log_stores/log_location.h"
 #include "platform/ado/recordset.h"
 #include "platform/ado/text_codec.h"
@@ -24,7 +25,6 @@ namespace log_stores {
 namespace {
 
 constexpr std::string_view kRemoteProvider = "PROVIDER=MS REMOTE";
-constexpr std::string_view kJetProvider = "PROVIDER=MICROSOFT.JET.OLEDB";
 
 std::u16string u16(std::string_view utf8) { return ado::utf16_from_utf8(utf8); }
 
@@ -130,6 +130,14 @@ bool CLogDbStore::State::put_changed(CLogDbDataAcc& acc, std::int32_t field, con
 }
 
 bool CLogDbStore::State::query(CLogDbDataAcc& acc, const std::string& sql, int lockType) {
+    if (acc.OpenRecordset(u16(sql), ado::kStatic, lockType, ado::kCmdUnknown) == 0) return true;
+    const int error = platform::last_error();
+    if (&acc != &main || !mainOpened || error == last_error_of(ado::kSyntax) ||
+        error == last_error_of(ado::kConversion) || error == last_error_of(ado::kNoSuchTable))
+        return false;
+    // The connection may be gone (a server restarted, a session killed): one new one.
+    trace_Write("database store: reconnecting after a failed query\r\n");
+    if (main.OpenConnection(ado::utf16_from_cp1252(connection), u"", 0) != 0) return false;
     return acc.OpenRecordset(u16(sql), ado::kStatic, lockType, ado::kCmdUnknown) == 0;
 }
 
@@ -192,6 +200,16 @@ bool CLogDbStore::State::read_digital_text_switch() {
     if (rc != 0 || type != kRegSz) return false;
     const std::size_t n = std::min<std::size_t>(size, sizeof value - 1);
     return db_schema::digital_text_selected(std::string_view(value, strnlen(value, n)));
+}
+
+std::optional<std::int64_t> CLogDbStore::State::rows_with_key(db_schema::RecordKey key) {
+    std::optional<std::int64_t> n;
+    db_schema::with_literal_kinds(kinds, dialect(), [&](int kind) {
+        n = count_of("SELECT COUNT(*) FROM " + data_table() + " WHERE DT = " + db_schema::date_literal(kind, key.seconds) +
+                     " AND MS = " + std::to_string(key.milliseconds));
+        return n ? db_schema::Attempt::accepted : db_schema::judge_last_error(platform::last_error());
+    });
+    return n;
 }
 
 void CLogDbStore::State::learn_digital_columns() {
@@ -277,6 +295,7 @@ void CLogDbStore::GetLocation(char* text, std::size_t* size) {
 int CLogDbStore::Close() {
     State& s = *state_;
     s.pages.forget();
+    s.mainOpened = false;
     s.main.CloseAll();
     if (s.loggingOpen) {
         s.logging.CloseAll();
@@ -312,6 +331,7 @@ std::optional<ParsedLocation> parse_location(std::string_view location) {
 int CLogDbStore::Open(const char* server, const char* location, std::uint32_t access) {
     State& s = *state_;
     s.pages.forget();
+    s.mainOpened = false;
     const std::string_view given = location ? location : "";
     auto attempt = [&](std::string_view text) -> int {
         const auto parsed = parse_location(text);
@@ -334,8 +354,8 @@ int CLogDbStore::Open(const char* server, const char* location, std::uint32_t ac
         }
         s.prefix = ado::cp1252_from_utf8(db_schema::stored_prefix(ado::utf8_from_utf16(value.to_text())));
         s.connection = parsed->rest;
-        s.kinds = db_schema::LiteralKinds::for_connection(
-            platform::starts_with_ignoring_case(s.connection, kJetProvider) ? kJetProvider : s.connection);
+        s.kinds = db_schema::LiteralKinds::for_connection(s.connection);
+        s.mainOpened = true;
         return 0;
     };
     if (attempt(given) == 0) return 0;
@@ -372,6 +392,7 @@ int CLogDbStore::CreateRun(const char* connectionString, const char* tablePrefix
                            const db_schema::ChannelLookup* channels) {
     State& s = *state_;
     s.pages.forget();
+    s.mainOpened = false;
     s.digitalText = s.read_digital_text_switch();
     s.access = kGenericRead | kGenericWrite;
     s.logger = loggerName ? loggerName : "";
@@ -468,6 +489,7 @@ int CLogDbStore::CreateRun(const char* connectionString, const char* tablePrefix
 
     s.connection = connection;
     s.kinds = db_schema::LiteralKinds::for_connection(connection);
+    s.mainOpened = true;
     LogHeader copy = header;
     if (OpenForLogging(copy) != 0) {
         s.main.CloseAll();
@@ -805,7 +827,7 @@ std::string annotation_row(const std::string& table, const char* column, int kin
 int CLogDbStore::AddTextW(std::int32_t seconds, const char16_t* text, const char16_t*, const char* section) {
     State& s = *state_;
     s.pages.forget();
-    if (section && !platform::equal_ignoring_case(section, "TEXT")) {
+    if (section && *section && !platform::equal_ignoring_case(section, "TEXT")) {
         platform::set_last_error(platform::kErrorInvalidParameter);
         return -1;
     }

@@ -370,6 +370,8 @@ int CLogDbStore::WriteLogs(const LogHeader& header, const std::uint8_t* records,
             platform::set_last_error(platform::kErrorInvalidParameter);
             return s.fail_context("CAN'T ADD LOG");
         }
+        const run_file::RecordHead head = run_file::decode_record_head(record);
+        const db_schema::RecordKey key{head.time.seconds, head.time.milliseconds};
         for (;;) {
             if (!s.loggingOpen) return -1;
             if (s.logging.AddNew() != 0) return s.fail(s.logging, "CAN'T LOG SCAN");
@@ -392,7 +394,12 @@ int CLogDbStore::WriteLogs(const LogHeader& header, const std::uint8_t* records,
             if (OpenForLogging(copy) != 0) return -1;
             std::strncpy(s.errorText, text.c_str(), sizeof s.errorText - 1);
             s.set_context(context.c_str());
+            // A connection lost after the server stored the row but before it said so: the
+            // row is there already, and writing it again would double the record.
+            if (s.rows_with_key(key).value_or(-1) > (s.lastKey == key ? s.lastKeyRows : 0)) break;
         }
+        s.lastKeyRows = s.lastKey == key ? s.lastKeyRows + 1 : 1;
+        s.lastKey = key;
     }
     return 0;
 }

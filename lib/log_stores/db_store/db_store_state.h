@@ -45,6 +45,7 @@ struct CLogDbStore::State {
     CLogDbDataAcc main;
     CLogDbDataAcc logging;
     bool loggingOpen = false;
+    bool mainOpened = false;  // the main connection was made for this run: it may be made again
     std::string connection;  // 8-bit texts, as handed in
     std::string logger;
     std::string prefix;
@@ -60,6 +61,10 @@ struct CLogDbStore::State {
     char errorText[kErrorTextSize] = {};
     char errorContext[kDbErrorContextSize] = {};
     RecordPages pages;
+    // The time of the last record appended and how many rows of that time this store wrote
+    // one after the other, to tell after a lost connection whether a row was stored.
+    std::optional<db_schema::RecordKey> lastKey;
+    std::int64_t lastKeyRows = 0;
     // Statements that read DATA rows for the record reads (a test hook counts them).
     std::uint64_t recordQueries = 0;
 
@@ -102,6 +107,9 @@ struct CLogDbStore::State {
     // The row at `index` of the order, reading pages from the nearest kept start; null past the end.
     PageRead row_at(RecordPages& pages, const std::string& columns, bool descending, std::size_t extra,
                     std::int32_t index, int pageRows, const std::vector<ado::Variant>*& row);
+
+    // The rows of DATA with that DT and MS; nothing when the count fails.
+    std::optional<std::int64_t> rows_with_key(db_schema::RecordKey key);
 
     bool read_digital_text_switch();
     void learn_digital_columns();
