@@ -639,3 +639,48 @@ TEST_F(STORE_SUITE, ALostConnectionIsReopenedOnceAndNothingIsLostOrDoubled) {
 #endif
 
 }  // namespace
+
+namespace {
+
+// Logger names and table prefixes with quotes, backslashes and comment marks, and tags that are
+// reserved words: every statement of the store quotes and escapes them.
+TEST_F(STORE_SUITE, NamesWithQuotesAndReservedTagsWork) {
+    logger_ = "O'Hara \"x\" \\ -- `y`";
+    prefix_ = "O'Hara_\"x\"_\\_--_`y`_";
+    configs_[{0, 1}] = analog_channel("KEY");
+    configs_[{0, 2}] = analog_channel("ORDER");
+    configs_[{0, 3}] = analog_channel("USER");
+    configs_[{1, 5}] = digital_channel("it's", "off", "on");
+    configs_[{1, 6}] = digital_channel("a;b", "off", "on");
+    LogHeader h = two_blocks(false);
+    h.tagColumns = 1;
+    make_run(h, "[HEADER]\r\nIt's \"quoted\" \\ --\r\n[PREDEFINED]\r\nO'Hara's line\r\n");
+    const auto r = record_of(h, TimeStamp{kStart, 0, 0}, {{0x80, 1}, {0x80, 2}, {0x80, 3}, {0x01, 0}, {0x00, 0}});
+    ASSERT_EQ(store_.WriteLogs(h, r.data(), 1), 0) << store_.GetErrorContext() << " " << store_.GetErrorText();
+    EXPECT_EQ(store_.AddText(kStart, "it's -- \"text\" \\", nullptr, nullptr), 0) << store_.GetErrorText();
+
+    CLogDbStore opened;
+    ASSERT_EQ(opened.Open(nullptr, location().c_str(), kGenericRead | kGenericWrite), 0)
+        << opened.GetErrorContext() << " " << opened.GetErrorText();
+    LogHeader back{};
+    ASSERT_EQ(opened.ReadHeader(back), 0) << opened.GetErrorContext() << " " << opened.GetErrorText();
+    EXPECT_EQ(back.recordCount, 1);
+    const Read got = decode(h, read_one(opened, h, 0));
+    EXPECT_EQ(got.samples[1].value, 2.0f);
+    std::size_t size = 0;
+    ASSERT_EQ(opened.ReadSection("TEXT", nullptr, &size, 0, 0), 1);
+    std::vector<char> text(size);
+    ASSERT_EQ(opened.ReadSection("TEXT", text.data(), &size, 0, 0), 1);
+    EXPECT_NE(std::string(text.data()).find("it's -- \"text\" \\"), std::string::npos) << text.data();
+    size = 0;
+    ASSERT_EQ(opened.ReadSection("HEADER", nullptr, &size, 0, 0), 1);
+    text.assign(size, 0);
+    opened.ReadSection("HEADER", text.data(), &size, 0, 0);
+    EXPECT_STREQ(text.data(), "It's \"quoted\" \\ --");
+    std::int32_t when = 0;
+    EXPECT_EQ(opened.GetTextTime(when), 0);
+    EXPECT_GT(when, 0);
+    EXPECT_EQ(opened.WriteHeader(back, true), 0) << opened.GetErrorText();
+}
+
+}  // namespace
