@@ -327,6 +327,18 @@ TEST_F(STORE_SUITE, OpenedRunRebuildsItsHeaderAndChannels) {
     text.assign(size, 0);
     EXPECT_EQ(opened.ReadSection("PREDEFINED", text.data(), &size, 0, 0), 2);
     EXPECT_STREQ(text.data(), "Pre one\r\nPre two\r\n");
+    const char* lines[4] = {};
+    std::size_t count = 4;
+    size = text.size();
+    ASSERT_EQ(opened.ReadSectionLines("PREDEFINED", lines, &count, text.data(), &size, 0, 0), 2);
+    ASSERT_EQ(count, 2u);
+    EXPECT_STREQ(lines[0], "Pre one");
+    EXPECT_STREQ(lines[1], "Pre two");
+    count = 0;
+    size = 0;
+    EXPECT_EQ(opened.ReadSectionLines("HEADER", nullptr, &count, nullptr, &size, 0, 0), 2);
+    EXPECT_EQ(count, 2u);
+    EXPECT_EQ(size, std::string("First line\r\nSecond").size() + 1);
     EXPECT_EQ(opened.ReadSection("TARGETS", nullptr, &size, 0, 0), 0);
     EXPECT_EQ(opened.ReadSection("OTHER", nullptr, &size, 0, 0), -1);
     // Opened read-only: nothing to log to, the error text as it was.
