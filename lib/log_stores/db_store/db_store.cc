@@ -460,7 +460,6 @@ int CLogDbStore::CreateRun(const char* connectionString, const char* tablePrefix
     // One CHANNELS row per channel.
     if (s.main.OpenTableByName(u16(db_schema::run_table(dialect, s.prefix_utf8(), "CHANNELS"))) != 0)
         return failed("CAN'T OPEN CHANNELS TABLE");
-    static const qvr::ChannelRecord kNone{};
     const std::size_t blocks = std::min<std::size_t>(header.blockCount, kMaxBlocks);
     bool any = false;
     for (std::size_t b = 0; b < blocks; ++b) {
@@ -476,7 +475,7 @@ int CLogDbStore::CreateRun(const char* connectionString, const char* tablePrefix
                 return -1;
             }
             const std::string column =
-                db_schema::column_name(block, channel, config ? *config : kNone, header.tagColumns != 0);
+                db_schema::column_name(block, channel, *config, header.tagColumns != 0);
             const auto row = db_schema::channels_row(b, block, channel, *config, column);
             if (s.main.AddNew() != 0) return failed("CAN'T ADD TO CHANNELS TABLE");
             for (std::size_t k = 0; k < row.size(); ++k)
@@ -880,11 +879,10 @@ int CLogDbStore::AddTextW(std::int32_t seconds, const char16_t* text, const char
     return s.stamp_text_time();
 }
 
-int CLogDbStore::AddText(std::int32_t seconds, const char* text, const char* match, const char* section) {
+int CLogDbStore::AddText(std::int32_t seconds, const char* text, const char*, const char* section) {
     State& s = *state_;
     const std::u16string wide = ado::utf16_from_cp1252(text ? text : "");
     const int rc = AddTextW(seconds, wide.c_str(), nullptr, section);
-    (void)match;
     // The Rimvale edition drops a text for a second without a free row silently.
     if (rc != 0 && std::string_view(s.errorContext) == "CAN'T UPDATE TEXT TABLE" && s.errorText[0] == '\0' &&
         platform::equal_ignoring_case(reg_GetProductName(), "Rimvale"))

@@ -226,7 +226,6 @@ int CLogDbStore::ReadLogsByTime(const TimeStamp* from, const TimeStamp* to, cons
             },
             ado::kReadOnly))
         return 0;
-    s.topSupported = true;
     Rows rows;
     if (!s.fetch_rows(s.main, rows)) return 0;
     const auto extra = static_cast<std::size_t>(extraSlots);

@@ -52,7 +52,6 @@ struct CLogDbStore::State {
     std::int32_t sequence = 0;
     std::uint32_t access = 0;
     db_schema::LiteralKinds kinds = db_schema::LiteralKinds::for_connection("");
-    bool topSupported = true;
     bool digitalText = false;
     db_schema::ChannelLookup lookup;
     // Which channel columns of DATA were made for digital channels, from the CHANNELS rows, so
