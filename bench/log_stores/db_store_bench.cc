@@ -26,6 +26,7 @@
 #include "log_stores/db_store/db_store.h"
 #include "log_stores/run_file/run_file_format.h"
 #include "platform/ado/catalog.h"
+#include "platform/ado/com_error.h"
 #include "platform/ado/connection.h"
 #include "platform/ado/text_codec.h"
 
@@ -76,6 +77,9 @@ bool make_run(ado::Connection& c, const std::string& cs, const std::string& pref
         c.execute_utf8(data_create_forms(d, Backend::ado, prefix, false, list.list->definition)[0]);
         c.execute_utf8(data_indexes(d, Backend::ado, prefix)[0]);
         c.execute_utf8(text_create(d, prefix));
+    } catch (const ado::ComError& e) {
+        std::printf("tables of %s not made: %s\n", prefix.c_str(), e.description().c_str());
+        return false;
     } catch (...) {
         return false;
     }

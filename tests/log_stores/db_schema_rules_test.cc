@@ -529,7 +529,7 @@ TEST(DataRow, ValuesByPositionWithBadAndNonFiniteAsNull) {
     const auto text = data_row_values(h, rec, true, lookup);
     ASSERT_TRUE(text);
     EXPECT_EQ((*text)[8].value, Variant::text(u"High1"));
-    EXPECT_EQ((*text)[9].value, Variant::text(u"")) << "the configuration is not digital";
+    EXPECT_EQ((*text)[9].value, Variant::i4(0)) << "configured as analog: its column is numeric";
     EXPECT_EQ((*text)[10].value, Variant::text(u"")) << "no configuration for channel 3";
     EXPECT_EQ((*text)[4].value, Variant::r4(1.5f)) << "analog channels are unchanged";
 }

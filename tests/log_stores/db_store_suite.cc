@@ -12,7 +12,10 @@
 #include <random>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include <unistd.h>
 
 #include "db_schema_fixtures.h"
 #include "log_stores/db_schema/data_columns.h"
@@ -324,6 +327,18 @@ TEST_F(STORE_SUITE, OpenedRunRebuildsItsHeaderAndChannels) {
     text.assign(size, 0);
     EXPECT_EQ(opened.ReadSection("PREDEFINED", text.data(), &size, 0, 0), 2);
     EXPECT_STREQ(text.data(), "Pre one\r\nPre two\r\n");
+    const char* lines[4] = {};
+    std::size_t count = 4;
+    size = text.size();
+    ASSERT_EQ(opened.ReadSectionLines("PREDEFINED", lines, &count, text.data(), &size, 0, 0), 2);
+    ASSERT_EQ(count, 2u);
+    EXPECT_STREQ(lines[0], "Pre one");
+    EXPECT_STREQ(lines[1], "Pre two");
+    count = 0;
+    size = 0;
+    EXPECT_EQ(opened.ReadSectionLines("HEADER", nullptr, &count, nullptr, &size, 0, 0), 2);
+    EXPECT_EQ(count, 2u);
+    EXPECT_EQ(size, std::string("First line\r\nSecond").size() + 1);
     EXPECT_EQ(opened.ReadSection("TARGETS", nullptr, &size, 0, 0), 0);
     EXPECT_EQ(opened.ReadSection("OTHER", nullptr, &size, 0, 0), -1);
     // Opened read-only: nothing to log to, the error text as it was.
@@ -547,6 +562,48 @@ TEST_F(STORE_SUITE, SequentialReadsShareOneQuery) {
     std::vector<std::uint8_t> out(static_cast<std::size_t>(h.recordSize));
     EXPECT_EQ(store_.ReadLog(10, h, out.data(), h.recordSize, 0, 0, nullptr, 0, false), -1);
     EXPECT_STREQ(store_.GetErrorContext(), "CAN'T MOVE FIRST DATA");
+
+    // A reader of a run that another store goes on logging sees the new records.
+    CLogDbStore reader;
+    ASSERT_EQ(reader.Open(nullptr, location().c_str(), kGenericRead), 0) << reader.GetErrorText();
+    read_one(reader, h, 9);
+    EXPECT_EQ(reader.ReadLog(10, h, out.data(), h.recordSize, 0, 0, nullptr, 0, false), -1);
+    const auto more = record_of(h, TimeStamp{kStart + 20, 0, 0}, {{0x80, 20}});
+    ASSERT_EQ(store_.WriteLogs(h, more.data(), 1), 0);
+    EXPECT_EQ(reader.GetNoLogs(h), 11);
+    EXPECT_EQ(decode(h, read_one(reader, h, 10)).head.time.seconds, kStart + 20);
+}
+
+// Channel configurations that cannot be had: the run is refused when it is made, and a state
+// text is written empty; a digital value of a channel configured as analog stays a number.
+TEST_F(STORE_SUITE, MissingOrWrongChannelConfigurations) {
+    const LogHeader h = two_blocks(false);
+    {
+        const ChannelLookup none = [](std::size_t, std::uint16_t) -> const qvr::ChannelRecord* { return nullptr; };
+        CLogDbStore refused;
+        ASSERT_TRUE(run(channels_create(dialect_, prefix_)));
+        EXPECT_EQ(refused.CreateRun(cs_.c_str(), prefix_.c_str(), logger_.c_str(), 7, h, nullptr, nullptr, &none), -1);
+        EXPECT_STREQ(refused.GetErrorContext(), "CAN'T FIND CHANNEL CONFIG");
+        ASSERT_TRUE(run(drop_tables(dialect_, prefix_)[2]));
+        ASSERT_TRUE(run("DELETE FROM LOGGERS"));
+    }
+    set_registry_text("DatabaseDigitalText", "On");
+    configs_[{1, 5}] = digital_channel("valve", "CLOSED", "OPEN");
+    make_run(h, nullptr, true);
+    const auto r = record_of(h, TimeStamp{kStart, 0, 0}, {{0x80, 1}, {0x80, 2}, {0x80, 3}, {0x01, 0}, {0x01, 0}});
+    ASSERT_EQ(store_.WriteLogs(h, r.data(), 1), 0) << store_.GetErrorContext() << " " << store_.GetErrorText();
+    const auto stored = rows("SELECT " + quoted_name(dialect_, "CD5") + ", " + quoted_name(dialect_, "CD6") +
+                             " FROM " + table("DATA"));
+    ASSERT_EQ(stored.size(), 1u);
+    EXPECT_EQ(ado::utf8_from_utf16(stored[0][0].to_text()), "OPEN");
+    EXPECT_EQ(stored[0][1].to_i4(), 1) << "configured as analog: a numeric column";
+    // The configuration gone while logging: an empty state text, and logging goes on.
+    store_.SetChannelLookup([](std::size_t, std::uint16_t) -> const qvr::ChannelRecord* { return nullptr; });
+    const auto later = record_of(h, TimeStamp{kStart + 1, 0, 0}, {{0x80, 1}, {0x80, 2}, {0x80, 3}, {0x01, 0}, {0x01, 0}});
+    ASSERT_EQ(store_.WriteLogs(h, later.data(), 1), 0) << store_.GetErrorContext() << " " << store_.GetErrorText();
+    const auto after = rows("SELECT " + quoted_name(dialect_, "CD5") + " FROM " + table("DATA") + " ORDER BY DT");
+    ASSERT_EQ(after.size(), 2u);
+    EXPECT_TRUE(after[1][0].is_null() || after[1][0].to_text().empty());
 }
 
 #ifdef DB_STORE_ON_MARIADB
@@ -570,11 +627,72 @@ TEST_F(STORE_SUITE, ALostConnectionIsReopenedOnceAndNothingIsLostOrDoubled) {
     kill_store_connections();
     ASSERT_EQ(store_.WriteLogs(h, all.data() + 2 * h.recordSize, 3), 0) << store_.GetErrorContext() << store_.GetErrorText();
     EXPECT_EQ(count(table("DATA")), 5);
+    EXPECT_EQ(store_.GetNoLogs(h), 5) << "the reads get a new connection too";
+    EXPECT_EQ(decode(h, read_one(store_, h, 4)).samples[0].value, 4.0f);
+    // Killed while a call writes: the rows of that call are there once each.
+    std::vector<std::uint8_t> many;
+    for (int i = 0; i < 400; ++i) {
+        const auto r = record_of(h, TimeStamp{kStart + 100 + i, 0, 0}, {{0x80, static_cast<float>(i)}});
+        many.insert(many.end(), r.begin(), r.end());
+    }
+    int written = -2;
+    std::thread writer([&] { written = store_.WriteLogs(h, many.data(), 400); });
+    for (int tries = 0; tries < 2000 && count(table("DATA")) < 5 + 50; ++tries) usleep(1000);
+    kill_store_connections();
+    writer.join();
+    EXPECT_EQ(written, 0) << store_.GetErrorContext() << " " << store_.GetErrorText();
+    EXPECT_EQ(count(table("DATA")), 405);
+    EXPECT_EQ(rows("SELECT COUNT(DISTINCT DT) FROM " + table("DATA"))[0][0].to_i8(), 405) << "none twice";
     // The table gone as well: the reopen fails and the call says so.
     ASSERT_TRUE(run("RENAME TABLE " + table("DATA") + " TO " + run_table(dialect_, prefix_, "GONE")));
     kill_store_connections();
     EXPECT_EQ(store_.WriteLogs(h, all.data() + 5 * h.recordSize, 1), -1);
 }
 #endif
+
+}  // namespace
+
+namespace {
+
+// Logger names and table prefixes with quotes, backslashes and comment marks, and tags that are
+// reserved words: every statement of the store quotes and escapes them.
+TEST_F(STORE_SUITE, NamesWithQuotesAndReservedTagsWork) {
+    logger_ = "O'Hara \"x\" \\ -- `y`";
+    prefix_ = "O'Hara_\"x\"_\\_--_`y`_";
+    configs_[{0, 1}] = analog_channel("KEY");
+    configs_[{0, 2}] = analog_channel("ORDER");
+    configs_[{0, 3}] = analog_channel("USER");
+    configs_[{1, 5}] = digital_channel("it's", "off", "on");
+    configs_[{1, 6}] = digital_channel("a;b", "off", "on");
+    LogHeader h = two_blocks(false);
+    h.tagColumns = 1;
+    make_run(h, "[HEADER]\r\nIt's \"quoted\" \\ --\r\n[PREDEFINED]\r\nO'Hara's line\r\n");
+    const auto r = record_of(h, TimeStamp{kStart, 0, 0}, {{0x80, 1}, {0x80, 2}, {0x80, 3}, {0x01, 0}, {0x00, 0}});
+    ASSERT_EQ(store_.WriteLogs(h, r.data(), 1), 0) << store_.GetErrorContext() << " " << store_.GetErrorText();
+    EXPECT_EQ(store_.AddText(kStart, "it's -- \"text\" \\", nullptr, nullptr), 0) << store_.GetErrorText();
+
+    CLogDbStore opened;
+    ASSERT_EQ(opened.Open(nullptr, location().c_str(), kGenericRead | kGenericWrite), 0)
+        << opened.GetErrorContext() << " " << opened.GetErrorText();
+    LogHeader back{};
+    ASSERT_EQ(opened.ReadHeader(back), 0) << opened.GetErrorContext() << " " << opened.GetErrorText();
+    EXPECT_EQ(back.recordCount, 1);
+    const Read got = decode(h, read_one(opened, h, 0));
+    EXPECT_EQ(got.samples[1].value, 2.0f);
+    std::size_t size = 0;
+    ASSERT_EQ(opened.ReadSection("TEXT", nullptr, &size, 0, 0), 1);
+    std::vector<char> text(size);
+    ASSERT_EQ(opened.ReadSection("TEXT", text.data(), &size, 0, 0), 1);
+    EXPECT_NE(std::string(text.data()).find("it's -- \"text\" \\"), std::string::npos) << text.data();
+    size = 0;
+    ASSERT_EQ(opened.ReadSection("HEADER", nullptr, &size, 0, 0), 1);
+    text.assign(size, 0);
+    opened.ReadSection("HEADER", text.data(), &size, 0, 0);
+    EXPECT_STREQ(text.data(), "It's \"quoted\" \\ --");
+    std::int32_t when = 0;
+    EXPECT_EQ(opened.GetTextTime(when), 0);
+    EXPECT_GT(when, 0);
+    EXPECT_EQ(opened.WriteHeader(back, true), 0) << opened.GetErrorText();
+}
 
 }  // namespace

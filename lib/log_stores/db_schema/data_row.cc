@@ -59,9 +59,14 @@ std::optional<std::vector<FieldValue>> data_row_values(const LogHeader& header,
                 value = ado::Variant::null();
             } else if (!(sample.flags & run_file::kSampleAnalog)) {
                 const bool high = (sample.flags & run_file::kSampleDigital) != 0;
-                if (digital_text) {
-                    const auto channel = static_cast<std::uint16_t>(block.firstChannel + j);
-                    value = state_text(lookup ? lookup(b, channel) : nullptr, high);
+                const auto channel = static_cast<std::uint16_t>(block.firstChannel + j);
+                const qvr::ChannelRecord* config = digital_text && lookup ? lookup(b, channel) : nullptr;
+                if (digital_text && (!config || qvr::is_digital(config->head.Type))) {
+                    value = state_text(config, high);
+                } else if (digital_text) {
+                    // The column of a channel configured as analog is numeric: a text there
+                    // is refused and would stop logging.
+                    value = ado::Variant::i4(high ? 1 : 0);
                 } else {
                     value = ado::Variant::i4(high ? 1 : 0);
                 }

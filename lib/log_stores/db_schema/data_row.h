@@ -24,8 +24,9 @@ std::int32_t first_channel_field(bool sig_change);
 
 // DT (the record's seconds as a date value), MS, LL and LV, then every channel: NULL when its
 // flag word has 0x20; a digital channel (0x80 clear) as 0 or 1 from flag bit 0x01, or with
-// state texts as the configuration's high or low state text (empty when that is missing or not
-// digital); an analog channel as its float32 when the block keeps at least 8 bytes per channel.
+// state texts as the configuration's high or low state text (empty when that is missing; 0 or 1
+// when the channel is configured as analog, whose column is numeric); an analog channel as its
+// float32 when the block keeps at least 8 bytes per channel.
 // A value that is not finite (NaN, infinity) is written as NULL, as LV is: the servers refuse
 // it, and NULL reads back as a bad value. Nothing when `record` is shorter than recordSize or a
 // block lies outside it.

@@ -12,6 +12,7 @@
 #include "log_stores/db_schema/schema_tables.h"
 #include "log_stores/db_schema/sql_text.h"
 #include "log_stores/db_store/db_store_state.h"
+#include "log_stores/com_error_report.h"
 #include "log_stores/log_location.h"
 #include "platform/ado/recordset.h"
 #include "platform/ado/text_codec.h"
@@ -24,7 +25,6 @@ namespace log_stores {
 namespace {
 
 constexpr std::string_view kRemoteProvider = "PROVIDER=MS REMOTE";
-constexpr std::string_view kJetProvider = "PROVIDER=MICROSOFT.JET.OLEDB";
 
 std::u16string u16(std::string_view utf8) { return ado::utf16_from_utf8(utf8); }
 
@@ -130,6 +130,14 @@ bool CLogDbStore::State::put_changed(CLogDbDataAcc& acc, std::int32_t field, con
 }
 
 bool CLogDbStore::State::query(CLogDbDataAcc& acc, const std::string& sql, int lockType) {
+    if (acc.OpenRecordset(u16(sql), ado::kStatic, lockType, ado::kCmdUnknown) == 0) return true;
+    const int error = platform::last_error();
+    if (&acc != &main || !mainOpened || error == last_error_of(ado::kSyntax) ||
+        error == last_error_of(ado::kConversion) || error == last_error_of(ado::kNoSuchTable))
+        return false;
+    // The connection may be gone (a server restarted, a session killed): one new one.
+    trace_Write("database store: reconnecting after a failed query\r\n");
+    if (main.OpenConnection(ado::utf16_from_cp1252(connection), u"", 0) != 0) return false;
     return acc.OpenRecordset(u16(sql), ado::kStatic, lockType, ado::kCmdUnknown) == 0;
 }
 
@@ -194,6 +202,51 @@ bool CLogDbStore::State::read_digital_text_switch() {
     return db_schema::digital_text_selected(std::string_view(value, strnlen(value, n)));
 }
 
+std::optional<std::int64_t> CLogDbStore::State::rows_with_key(db_schema::RecordKey key) {
+    std::optional<std::int64_t> n;
+    db_schema::with_literal_kinds(kinds, dialect(), [&](int kind) {
+        n = count_of("SELECT COUNT(*) FROM " + data_table() + " WHERE DT = " + db_schema::date_literal(kind, key.seconds) +
+                     " AND MS = " + std::to_string(key.milliseconds));
+        return n ? db_schema::Attempt::accepted : db_schema::judge_last_error(platform::last_error());
+    });
+    return n;
+}
+
+void CLogDbStore::State::learn_digital_columns() {
+    digitalColumns.clear();
+    std::vector<std::vector<ado::Variant>> rows;
+    const std::string sql = "select nBlock, nChannelNumber, nType from " +
+                            db_schema::run_table(dialect(), prefix_utf8(), "CHANNELS");
+    if (!query(main, sql, ado::kReadOnly) || !fetch_rows(main, rows)) return;
+    for (const auto& row : rows) {
+        if (row.size() < 3 || row[2].is_null()) continue;
+        try {
+            const auto block = static_cast<std::size_t>(row[0].to_i4());
+            const auto channel = static_cast<std::uint16_t>(row[1].to_i4());
+            digitalColumns[{block, channel}] = qvr::is_digital(static_cast<qvr::ChannelKind>(row[2].to_i4()));
+        } catch (...) {
+        }
+    }
+}
+
+const qvr::ChannelRecord* CLogDbStore::State::writing_config(std::size_t block, std::uint16_t channel) const {
+    static const qvr::ChannelRecord kAnalog = [] {
+        qvr::ChannelRecord r{};
+        r.head.Type = qvr::ChannelKind::AI;
+        return r;
+    }();
+    static const qvr::ChannelRecord kDigitalWithoutTexts = [] {
+        qvr::ChannelRecord r{};
+        r.head.Type = qvr::ChannelKind::DI;
+        return r;
+    }();
+    const qvr::ChannelRecord* config = lookup ? lookup(block, channel) : nullptr;
+    const auto it = digitalColumns.find({block, channel});
+    if (it == digitalColumns.end()) return config;
+    if (!it->second) return &kAnalog;
+    return config && qvr::is_digital(config->head.Type) ? config : &kDigitalWithoutTexts;
+}
+
 int CLogDbStore::State::stamp_text_time() {
     bool changed = false;
     if (!query(main, run_row("dTextTime"), ado::kOptimistic) || at_end(main) ||
@@ -242,6 +295,7 @@ void CLogDbStore::GetLocation(char* text, std::size_t* size) {
 int CLogDbStore::Close() {
     State& s = *state_;
     s.pages.forget();
+    s.mainOpened = false;
     s.main.CloseAll();
     if (s.loggingOpen) {
         s.logging.CloseAll();
@@ -277,6 +331,7 @@ std::optional<ParsedLocation> parse_location(std::string_view location) {
 int CLogDbStore::Open(const char* server, const char* location, std::uint32_t access) {
     State& s = *state_;
     s.pages.forget();
+    s.mainOpened = false;
     const std::string_view given = location ? location : "";
     auto attempt = [&](std::string_view text) -> int {
         const auto parsed = parse_location(text);
@@ -299,8 +354,8 @@ int CLogDbStore::Open(const char* server, const char* location, std::uint32_t ac
         }
         s.prefix = ado::cp1252_from_utf8(db_schema::stored_prefix(ado::utf8_from_utf16(value.to_text())));
         s.connection = parsed->rest;
-        s.kinds = db_schema::LiteralKinds::for_connection(
-            platform::starts_with_ignoring_case(s.connection, kJetProvider) ? kJetProvider : s.connection);
+        s.kinds = db_schema::LiteralKinds::for_connection(s.connection);
+        s.mainOpened = true;
         return 0;
     };
     if (attempt(given) == 0) return 0;
@@ -328,6 +383,7 @@ int CLogDbStore::OpenForLogging(LogHeader&) {
     if (s.logging.OpenRecordset(u16(table), ado::kForwardOnly, ado::kOptimistic, ado::kCmdTable) != 0)
         return s.fail(s.logging, "CAN'T OPEN DATA TABLE");
     s.digitalText = s.read_digital_text_switch();
+    if (s.digitalText) s.learn_digital_columns();
     return 0;
 }
 
@@ -336,6 +392,7 @@ int CLogDbStore::CreateRun(const char* connectionString, const char* tablePrefix
                            const db_schema::ChannelLookup* channels) {
     State& s = *state_;
     s.pages.forget();
+    s.mainOpened = false;
     s.digitalText = s.read_digital_text_switch();
     s.access = kGenericRead | kGenericWrite;
     s.logger = loggerName ? loggerName : "";
@@ -403,7 +460,6 @@ int CLogDbStore::CreateRun(const char* connectionString, const char* tablePrefix
     // One CHANNELS row per channel.
     if (s.main.OpenTableByName(u16(db_schema::run_table(dialect, s.prefix_utf8(), "CHANNELS"))) != 0)
         return failed("CAN'T OPEN CHANNELS TABLE");
-    static const qvr::ChannelRecord kNone{};
     const std::size_t blocks = std::min<std::size_t>(header.blockCount, kMaxBlocks);
     bool any = false;
     for (std::size_t b = 0; b < blocks; ++b) {
@@ -419,7 +475,7 @@ int CLogDbStore::CreateRun(const char* connectionString, const char* tablePrefix
                 return -1;
             }
             const std::string column =
-                db_schema::column_name(block, channel, config ? *config : kNone, header.tagColumns != 0);
+                db_schema::column_name(block, channel, *config, header.tagColumns != 0);
             const auto row = db_schema::channels_row(b, block, channel, *config, column);
             if (s.main.AddNew() != 0) return failed("CAN'T ADD TO CHANNELS TABLE");
             for (std::size_t k = 0; k < row.size(); ++k)
@@ -432,6 +488,7 @@ int CLogDbStore::CreateRun(const char* connectionString, const char* tablePrefix
 
     s.connection = connection;
     s.kinds = db_schema::LiteralKinds::for_connection(connection);
+    s.mainOpened = true;
     LogHeader copy = header;
     if (OpenForLogging(copy) != 0) {
         s.main.CloseAll();
@@ -750,6 +807,39 @@ int CLogDbStore::ReadSection(const char* section, char* out, std::size_t* size, 
     return count;
 }
 
+int CLogDbStore::ReadSectionLinesW(const char*, const char16_t**, std::size_t* count, char16_t*, std::size_t* size,
+                                   std::int32_t, std::int32_t) {
+    if (count) *count = 0;
+    if (size) *size = 0;
+    return 0;
+}
+
+int CLogDbStore::ReadSectionLines(const char* section, const char** lines, std::size_t* count, char* buffer,
+                                  std::size_t* size, std::int32_t further1, std::int32_t further2) {
+    if (!lines || !buffer) {
+        std::size_t needed = 0;
+        const int n = ReadSection(section, nullptr, &needed, further1, further2);
+        if (n < 0) return -1;
+        if (count) *count = static_cast<std::size_t>(n);
+        if (size) *size = needed;
+        return n;
+    }
+    if (size && *size) buffer[0] = '\0';
+    const int n = ReadSection(section, buffer, size, further1, further2);
+    if (n < 0) return -1;
+    const std::size_t room = count ? *count : 0;
+    std::size_t stored = 0;
+    for (char* at = buffer; stored < room && size && *size && *at;) {
+        lines[stored++] = at;
+        char* end = std::strstr(at, "\r\n");
+        if (!end) break;
+        *end = '\0';
+        at = end + 2;
+    }
+    if (count) *count = stored;
+    return n;
+}
+
 // ---- texts and positions ---------------------------------------------------------------
 
 namespace {
@@ -769,7 +859,7 @@ std::string annotation_row(const std::string& table, const char* column, int kin
 int CLogDbStore::AddTextW(std::int32_t seconds, const char16_t* text, const char16_t*, const char* section) {
     State& s = *state_;
     s.pages.forget();
-    if (section && !platform::equal_ignoring_case(section, "TEXT")) {
+    if (section && *section && !platform::equal_ignoring_case(section, "TEXT")) {
         platform::set_last_error(platform::kErrorInvalidParameter);
         return -1;
     }
@@ -789,11 +879,10 @@ int CLogDbStore::AddTextW(std::int32_t seconds, const char16_t* text, const char
     return s.stamp_text_time();
 }
 
-int CLogDbStore::AddText(std::int32_t seconds, const char* text, const char* match, const char* section) {
+int CLogDbStore::AddText(std::int32_t seconds, const char* text, const char*, const char* section) {
     State& s = *state_;
     const std::u16string wide = ado::utf16_from_cp1252(text ? text : "");
     const int rc = AddTextW(seconds, wide.c_str(), nullptr, section);
-    (void)match;
     // The Rimvale edition drops a text for a second without a free row silently.
     if (rc != 0 && std::string_view(s.errorContext) == "CAN'T UPDATE TEXT TABLE" && s.errorText[0] == '\0' &&
         platform::equal_ignoring_case(reg_GetProductName(), "Rimvale"))

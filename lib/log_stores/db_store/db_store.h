@@ -60,6 +60,10 @@ class CLogDbStore : public CLogStore {
                      std::int32_t further2) override;
     int ReadSection(const char* section, char* out, std::size_t* size, std::int32_t further1,
                     std::int32_t further2) override;
+    int ReadSectionLinesW(const char* section, const char16_t** lines, std::size_t* count, char16_t* buffer,
+                          std::size_t* size, std::int32_t further1, std::int32_t further2) override;
+    int ReadSectionLines(const char* section, const char** lines, std::size_t* count, char* buffer,
+                         std::size_t* size, std::int32_t further1, std::int32_t further2) override;
     int AddTextW(std::int32_t seconds, const char16_t* text, const char16_t* match, const char* section) override;
     int AddText(std::int32_t seconds, const char* text, const char* match, const char* section) override;
     int AddTextPreciseW(const TimeStamp& time, const char16_t* text, const char16_t* match,

@@ -9,6 +9,7 @@
 #include "log_stores/db_store/db_store.h"
 #include "log_stores/db_store/db_store_state.h"
 #include "log_stores/db_store/db_store_testing.h"
+#include "log_stores/db_store/record_from_row.h"
 #include "log_stores/run_file/run_file_format.h"
 #include "platform/ado/recordset.h"
 #include "platform/ado/text_codec.h"
@@ -22,25 +23,14 @@ using Rows = std::vector<std::vector<ado::Variant>>;
 // Rows per page of the record reader: one query serves this many sequential reads.
 constexpr int kPageRows = 1000;
 
-std::optional<db_schema::RecordKey> key_of(const std::vector<ado::Variant>& row, std::size_t dt) {
-    if (row.size() < dt + 2) return std::nullopt;
-    const auto seconds = seconds_of_value(row[dt]);
-    if (!seconds) return std::nullopt;
-    try {
-        return db_schema::RecordKey{*seconds, row[dt + 1].is_null() ? 0 : row[dt + 1].to_i4()};
-    } catch (...) {
-        return std::nullopt;
-    }
-}
-
 // Orders every (DT, MS) group of `rows` by its other columns, so that equal times come back
 // in the same order on every query.
 void order_groups(Rows& rows, std::size_t dt, bool descending) {
     std::size_t begin = 0;
     while (begin < rows.size()) {
-        const auto key = key_of(rows[begin], dt);
+        const auto key = db_store::row_key(rows[begin], dt);
         std::size_t end = begin + 1;
-        while (end < rows.size() && key_of(rows[end], dt) == key) ++end;
+        while (end < rows.size() && db_store::row_key(rows[end], dt) == key) ++end;
         if (end - begin > 1) {
             Rows group(std::make_move_iterator(rows.begin() + static_cast<std::ptrdiff_t>(begin)),
                        std::make_move_iterator(rows.begin() + static_cast<std::ptrdiff_t>(end)));
@@ -51,85 +41,9 @@ void order_groups(Rows& rows, std::size_t dt, bool descending) {
     }
 }
 
-float float_of(const ado::Variant& v, bool& ok) {
-    ok = true;
-    try {
-        if (v.type() == ado::VarType::r4) return static_cast<float>(v.real_value());
-        return static_cast<float>(v.to_r8());
-    } catch (...) {
-        ok = false;
-        return 0;
-    }
-}
-
-void put_pair(std::uint8_t* at, std::int32_t flags, float value) {
-    std::memcpy(at, &flags, 4);
-    std::memcpy(at + 4, &value, 4);
-}
-
 }  // namespace
 
 std::uint64_t testing_record_queries(const CLogDbStore& store) { return store.state_->recordQueries; }
-
-// Builds one record from a DATA row whose extra columns come first; `star` when the row holds
-// every column of DATA.
-static const char* build_record(const LogHeader& header, const std::vector<ado::Variant>& row, std::size_t extra,
-                                bool star, std::span<std::uint8_t> record, std::span<std::uint8_t> extras) {
-    const auto key = key_of(row, extra);
-    if (!key) return "COLUMN #1 IS NOT A DATE";
-    std::fill(record.begin(), record.end(), std::uint8_t{0});
-    run_file::RecordHead head;
-    head.time.seconds = key->seconds;
-    head.time.milliseconds = static_cast<std::int16_t>(std::clamp(key->milliseconds, 0, 999));
-    std::size_t next = extra + (star ? 3 : 2);
-    bool ok = true;
-    if (header.sigChange) {
-        if (next + 1 < row.size()) {
-            try {
-                head.sigChangeMark = row[next].is_null() ? 0 : static_cast<std::uint8_t>(row[next].to_i4());
-            } catch (...) {
-            }
-            if (!row[next + 1].is_null()) {
-                const float lv = float_of(row[next + 1], ok);
-                head.sigChangeValue = ok ? lv : 0;
-            }
-        }
-        next += 2;
-    }
-    if (record.size() >= run_file::kRecordHeadSize) {
-        run_file::encode_record_head(head, record);
-    } else {
-        std::uint8_t full[run_file::kRecordHeadSize] = {};
-        run_file::encode_record_head(head, full);
-        std::memcpy(record.data(), full, record.size());
-    }
-    const bool values = record.size() > run_file::kRecordHeadSize && star;
-    const std::size_t blocks = std::min<std::size_t>(header.blockCount, kMaxBlocks);
-    for (std::size_t b = 0; b < blocks; ++b) {
-        const BlockDescriptor& block = header.blocks[b];
-        for (std::uint32_t j = 0; j < block.channel_count(); ++j) {
-            run_file::ChannelSample sample{run_file::kSampleBad, 0};
-            if (values && next < row.size() && !row[next].is_null()) {
-                const float v = float_of(row[next], ok);
-                if (ok) sample = {run_file::kSampleAnalog, v};
-            }
-            if (values) ++next;
-            run_file::write_sample(record, block, j, sample);
-        }
-    }
-    for (std::size_t k = 0; k < extra && 8 * k + 8 <= extras.size(); ++k) {
-        const ado::Variant& v = row[k];
-        if (v.is_null() || v.is_empty()) {
-            put_pair(extras.data() + 8 * k, run_file::kSampleBad, 0);
-        } else if (v.type() == ado::VarType::bstr) {
-            put_pair(extras.data() + 8 * k, run_file::kSampleAnalog, 0);
-        } else {
-            const float f = float_of(v, ok);
-            put_pair(extras.data() + 8 * k, ok ? run_file::kSampleAnalog : run_file::kSampleBad, ok ? f : 0);
-        }
-    }
-    return nullptr;
-}
 
 // ---- the ordered record reader ---------------------------------------------------------
 
@@ -157,7 +71,7 @@ PageRead CLogDbStore::State::read_page(const std::string& columns, bool descendi
     std::vector<db_schema::RecordKey> keys;
     keys.reserve(rows.size());
     for (const auto& row : rows) {
-        const auto key = key_of(row, extra);
+        const auto key = db_store::row_key(row, extra);
         if (!key) return PageRead::not_a_date;
         keys.push_back(*key);
     }
@@ -197,9 +111,9 @@ PageRead CLogDbStore::State::row_at(RecordPages& pages, const std::string& colum
     std::int32_t start = 0;
     std::optional<db_schema::RecordKey> after;
     if (!pages.rows.empty() && index >= pages.first) {
-        if (pages.complete) return PageRead::ok;  // past the last record
+        // Past the last page, also one that reached the end: a run being logged grows.
         start = pages.first + static_cast<std::int32_t>(pages.rows.size());
-        after = key_of(pages.rows.back(), extra);
+        after = db_store::row_key(pages.rows.back(), extra);
     } else {
         auto it = pages.starts.upper_bound(index);
         --it;
@@ -227,7 +141,7 @@ PageRead CLogDbStore::State::row_at(RecordPages& pages, const std::string& colum
             return PageRead::ok;
         }
         if (complete) return PageRead::ok;
-        after = key_of(pages.rows.back(), extra);
+        after = db_store::row_key(pages.rows.back(), extra);
         start += static_cast<std::int32_t>(pages.rows.size());
     }
 }
@@ -269,7 +183,7 @@ int CLogDbStore::ReadLog(std::int32_t index, const LogHeader& header, std::uint8
         return s.fail_context("CAN'T MOVE FIRST DATA");
     }
     const std::span<std::uint8_t> all(out, static_cast<std::size_t>(bytes) + 8 * extra);
-    if (const char* failure = build_record(header, *row, extra, true, all.first(static_cast<std::size_t>(bytes)),
+    if (const char* failure = db_store::record_from_row(header, *row, extra, true, all.first(static_cast<std::size_t>(bytes)),
                                            all.subspan(static_cast<std::size_t>(bytes)))) {
         platform::set_last_error(platform::kErrorInvalidParameter);
         return s.fail_context(failure);
@@ -312,7 +226,6 @@ int CLogDbStore::ReadLogsByTime(const TimeStamp* from, const TimeStamp* to, cons
             },
             ado::kReadOnly))
         return 0;
-    s.topSupported = true;
     Rows rows;
     if (!s.fetch_rows(s.main, rows)) return 0;
     const auto extra = static_cast<std::size_t>(extraSlots);
@@ -321,7 +234,7 @@ int CLogDbStore::ReadLogsByTime(const TimeStamp* from, const TimeStamp* to, cons
     int n = 0;
     for (; n < count && static_cast<std::size_t>(n) < rows.size(); ++n) {
         const std::span<std::uint8_t> all(out + step * static_cast<std::size_t>(n), step);
-        if (build_record(header, rows[static_cast<std::size_t>(n)], extra, !columnsOnly,
+        if (db_store::record_from_row(header, rows[static_cast<std::size_t>(n)], extra, !columnsOnly,
                          all.first(static_cast<std::size_t>(recordBytes)),
                          all.subspan(static_cast<std::size_t>(recordBytes))))
             break;
@@ -361,14 +274,17 @@ int CLogDbStore::WriteLogs(const LogHeader& header, const std::uint8_t* records,
     s.pages.rows.clear();
     s.pages.complete = false;
     const auto size = static_cast<std::size_t>(header.recordSize);
+    const db_schema::ChannelLookup configs = [&s](std::size_t b, std::uint16_t c) { return s.writing_config(b, c); };
     bool reopened = false;
     for (std::int32_t i = 0; i < count; ++i) {
         const std::span<const std::uint8_t> record(records + size * static_cast<std::size_t>(i), size);
-        const auto values = db_schema::data_row_values(header, record, s.digitalText, s.lookup);
+        const auto values = db_schema::data_row_values(header, record, s.digitalText, configs);
         if (!values) {
             platform::set_last_error(platform::kErrorInvalidParameter);
             return s.fail_context("CAN'T ADD LOG");
         }
+        const run_file::RecordHead head = run_file::decode_record_head(record);
+        const db_schema::RecordKey key{head.time.seconds, head.time.milliseconds};
         for (;;) {
             if (!s.loggingOpen) return -1;
             if (s.logging.AddNew() != 0) return s.fail(s.logging, "CAN'T LOG SCAN");
@@ -391,7 +307,12 @@ int CLogDbStore::WriteLogs(const LogHeader& header, const std::uint8_t* records,
             if (OpenForLogging(copy) != 0) return -1;
             std::strncpy(s.errorText, text.c_str(), sizeof s.errorText - 1);
             s.set_context(context.c_str());
+            // A connection lost after the server stored the row but before it said so: the
+            // row is there already, and writing it again would double the record.
+            if (s.rows_with_key(key).value_or(-1) > (s.lastKey == key ? s.lastKeyRows : 0)) break;
         }
+        s.lastKeyRows = s.lastKey == key ? s.lastKeyRows + 1 : 1;
+        s.lastKey = key;
     }
     return 0;
 }
@@ -408,11 +329,12 @@ int CLogDbStore::RewriteLogs(std::int32_t, const LogHeader& header, const std::u
     }
     const auto size = static_cast<std::size_t>(header.recordSize);
     const std::string table = s.data_table();
+    const db_schema::ChannelLookup configs = [&s](std::size_t b, std::uint16_t c) { return s.writing_config(b, c); };
     // Each record goes to the row of its own time.
     for (std::size_t at = 0; at < static_cast<std::size_t>(bytes); at += size) {
         const std::span<const std::uint8_t> record(records + at, size);
         const run_file::RecordHead head = run_file::decode_record_head(record);
-        const auto values = db_schema::data_row_values(header, record, s.digitalText, s.lookup);
+        const auto values = db_schema::data_row_values(header, record, s.digitalText, configs);
         if (!values) {
             platform::set_last_error(platform::kErrorInvalidParameter);
             return s.fail_context("CAN'T WRITE LOG");

@@ -45,18 +45,25 @@ struct CLogDbStore::State {
     CLogDbDataAcc main;
     CLogDbDataAcc logging;
     bool loggingOpen = false;
+    bool mainOpened = false;  // the main connection was made for this run: it may be made again
     std::string connection;  // 8-bit texts, as handed in
     std::string logger;
     std::string prefix;
     std::int32_t sequence = 0;
     std::uint32_t access = 0;
     db_schema::LiteralKinds kinds = db_schema::LiteralKinds::for_connection("");
-    bool topSupported = true;
     bool digitalText = false;
     db_schema::ChannelLookup lookup;
+    // Which channel columns of DATA were made for digital channels, from the CHANNELS rows, so
+    // that a value always fits its column whatever the configurations say now.
+    std::map<std::pair<std::size_t, std::uint16_t>, bool> digitalColumns;
     char errorText[kErrorTextSize] = {};
     char errorContext[kDbErrorContextSize] = {};
     RecordPages pages;
+    // The time of the last record appended and how many rows of that time this store wrote
+    // one after the other, to tell after a lost connection whether a row was stored.
+    std::optional<db_schema::RecordKey> lastKey;
+    std::int64_t lastKeyRows = 0;
     // Statements that read DATA rows for the record reads (a test hook counts them).
     std::uint64_t recordQueries = 0;
 
@@ -100,7 +107,14 @@ struct CLogDbStore::State {
     PageRead row_at(RecordPages& pages, const std::string& columns, bool descending, std::size_t extra,
                     std::int32_t index, int pageRows, const std::vector<ado::Variant>*& row);
 
+    // The rows of DATA with that DT and MS; nothing when the count fails.
+    std::optional<std::int64_t> rows_with_key(db_schema::RecordKey key);
+
     bool read_digital_text_switch();
+    void learn_digital_columns();
+    // The configurations the DATA rows are written with: the caller's, made to agree with the
+    // kind of each channel's column.
+    const qvr::ChannelRecord* writing_config(std::size_t block, std::uint16_t channel) const;
     int stamp_text_time();
 };
 
