@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string>
 
+#include "log_stores/db_collection/db_collection.h"
+#include "log_stores/db_store/db_store.h"
 #include "log_stores/log_location.h"
 #include "log_stores/run_file_collection/run_file_collection.h"
 #include "log_stores/run_file_store/run_file_store.h"
@@ -21,6 +23,7 @@ std::unique_ptr<CLogStore> CreateLogStore(const char* location) {
         case LocationKind::File:
             return std::make_unique<CLogFileStore>();
         case LocationKind::Ado:
+            return std::make_unique<CLogDbStore>();
         case LocationKind::MySql:
         case LocationKind::Witsml:
         case LocationKind::Osdu:
@@ -34,6 +37,7 @@ std::unique_ptr<CLogCollection> CreateLogCollection(const char* location) {
         case LocationKind::File:
             return std::make_unique<CLogFileCollection>();
         case LocationKind::Ado:
+            return std::make_unique<CLogDbCollection>();
         case LocationKind::MySql:
         case LocationKind::Witsml:
         case LocationKind::Osdu:

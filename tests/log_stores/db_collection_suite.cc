@@ -15,6 +15,7 @@
 #include "log_stores/db_schema/schema_tables.h"
 #include "log_stores/db_schema/sql_text.h"
 #include "log_stores/db_store/db_store.h"
+#include "log_stores/log_factory.h"
 #include "platform/ado/com_error.h"
 #include "platform/ado/connection.h"
 #include "platform/ado/recordset.h"
@@ -470,6 +471,23 @@ TEST_F(COLLECTION_SUITE, ARemoteRunWithTagColumnsTakesItsTagsFromItsServer) {
     EXPECT_FALSE(c->NewRun(&later, false, 0, h2, nullptr, false, "PLANT2", false, nullptr));
     EXPECT_STREQ(c->GetErrorContext(), "CAN'T CREATE DATA TABLE");
     EXPECT_EQ(loggers_rows("L"), 1);
+}
+
+TEST_F(COLLECTION_SUITE, TheFactorysLatestRunLocationNamesTheNewestRun) {
+    auto c = open("L");
+    LogHeader first = header(kMarch5);
+    ASSERT_TRUE(new_run(*c, first, nullptr, false, false, {kMarch5 + 1}));
+    LogHeader second = header(kMarch5 + 60);
+    auto newest = new_run(*c, second, nullptr, false, false, {kMarch5 + 61});
+    ASSERT_TRUE(newest);
+    char location[1285];
+    std::size_t size = sizeof location;
+    newest->GetLocation(location, &size);
+    ASSERT_LE(size, sizeof location);
+    newest.reset();
+    const std::string logger = cs_ + ";LoggerName=L";
+    EXPECT_STREQ(log_stores::GetLatestRunLocation(logger.c_str()), location);
+    EXPECT_STREQ(log_stores::GetLatestDbRunLocation(logger.c_str()), location);
 }
 
 // ---- Texts of a UTF-16 header and names SQL must not read as its own ----

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <string>
 
+#include "log_stores/db_collection/db_collection.h"
+#include "log_stores/db_store/db_store.h"
 #include "log_stores/run_file_collection/run_file_collection.h"
 #include "log_stores/run_file_store/run_file_store.h"
 
@@ -22,8 +24,11 @@ TEST(LogFactory, OnlyKindsWithABackEndGiveObjects) {
         auto collection = CreateLogCollection(location);
         EXPECT_NE(dynamic_cast<CLogFileCollection*>(collection.get()), nullptr) << (location ? location : "(none)");
     }
-    for (const char* location : {"PROVIDER=WITSML;x", "provider=osdu", "PROVIDER=mysql;Server=a",
-                                 "PROVIDER=SQLOLEDB;Data Source=b"}) {
+    for (const char* location : {"PROVIDER=SQLOLEDB;Data Source=b", "Provider=SQLite.File;Data Source=/x.sqlite"}) {
+        EXPECT_NE(dynamic_cast<CLogDbStore*>(CreateLogStore(location).get()), nullptr) << location;
+        EXPECT_NE(dynamic_cast<CLogDbCollection*>(CreateLogCollection(location).get()), nullptr) << location;
+    }
+    for (const char* location : {"PROVIDER=WITSML;x", "provider=osdu", "PROVIDER=mysql;Server=a"}) {
         EXPECT_EQ(CreateLogStore(location), nullptr) << location;
         EXPECT_EQ(CreateLogCollection(location), nullptr) << location;
     }
@@ -73,7 +78,7 @@ TEST(LogFactory, TheLatestRunLocationNamesTheLoggerAndItsRun) {
         EXPECT_STREQ(GetLatestRunLocation(c.location.c_str(), with_run("LoggerSeq=00000001")), c.expected)
             << c.location.substr(0, 40);
     }
-    // This build has no database collection to ask.
+    // A database the collection cannot open has no latest run.
     EXPECT_STREQ(GetLatestRunLocation("PROVIDER=SQLOLEDB;DB=x;LoggerName=Mill"), "");
     EXPECT_STREQ(GetLatestRunLocation(nullptr), "");
 }
