@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "db_schema_fixtures.h"
 #include "log_stores/db_collection/db_collection.h"
 #include "platform/host_identity.h"
 #include "platform/last_error.h"
@@ -394,6 +395,46 @@ TEST_F(Replication, AnApostropheInTheLoggerNameIsDoubledInEveryLiteral) {
     EXPECT_EQ(sent_after(1), (std::vector<std::string>{sub, drop_publication(q), cleanup(q, "PLANT1", "Lo''gs"),
                                                        s1(q, "O''Hara"), snapshot_agent(q)}));
     EXPECT_STREQ(collection_.GetErrorContext(), "CAN'T ADD PUBLICATION SNAPSHOT");
+}
+
+TEST_F(Replication, ANewRunIsPutUnderReplicationAndItsFailureDoesNotFailTheRun) {
+    const std::string p = "O''Hara_00000005_";
+    const std::string runs =
+        "expect select nLoggerSequence from LOGGERS where sLoggerName = 'O''Hara' AND nLoggerSequence < "
+        "19000101 order by nLoggerSequence Desc\ncolumns nLoggerSequence:INTEGER\nrow 4\n"
+        "expect~ CREATE TABLE [[]O'Hara_00000005_CHANNELS] *\n"
+        "expect~ CREATE INDEX [[]CH] *\n"
+        "expect~ CREATE TABLE [[]O'Hara_00000005_DATA] *\n"
+        "expect~ CREATE INDEX *\nexpect~ CREATE INDEX *\nexpect~ CREATE INDEX *\nexpect~ CREATE INDEX *\n"
+        "expect SELECT * FROM [LOGGERS] WHERE 1=0\n" +
+        kLoggersColumns +
+        "expect~ INSERT INTO ?LOGGERS? (*\n"
+        "expect SELECT * FROM [O'Hara_00000005_CHANNELS] WHERE 1=0\n"
+        "columns nBlock:INTEGER sPrefix:CHAR nChannelNumber:INTEGER sSource:CHAR sTag:CHAR "
+        "sDescription:CHAR nType:INTEGER sUnits:CHAR fMinScale:REAL fMaxScale:REAL "
+        "sLowStateDesc:CHAR sHighStateDesc:CHAR sColumnName:CHAR bLag:INTEGER\n"
+        "expect~ INSERT INTO ?O'Hara_00000005_CHANNELS? *\n"
+        "expect SELECT * FROM [O'Hara_00000005_DATA] WHERE 1=0\n"
+        "columns DT:DATETIME MS:INTEGER TX:VARCHAR AI1:REAL TP:FLOAT\n";
+    open(runs + script_of(undo(p)) + expect(s1(p, "O''Hara")) + refuse(snapshot_agent(p), "agent refused"),
+         "O'Hara");
+    ASSERT_EQ(collection_.SetReplicationTarget(kTarget.c_str(), false, 0), 0);
+    static const qvr::ChannelRecord record = log_stores_test::analog_channel("T");
+    const qvr::ChannelRecord* table[] = {&record};
+    auto h = log_stores_test::header_of({{"AI", 1, 1}}, false, false);
+    constexpr std::int32_t kMarch5 = 1709632800;
+    h.start = {kMarch5, 0, 0};
+    std::int32_t start = kMarch5;
+    auto store = collection_.NewRun(&start, true, 0, h, nullptr, false, nullptr, false, table);
+    EXPECT_TRUE(store) << recorder_->log();
+    EXPECT_EQ(collection_.IsReplicationIncomplete(), 1);
+    EXPECT_STREQ(collection_.GetErrorContext(), "CAN'T ADD PUBLICATION SNAPSHOT");
+    const auto sent = recorder_->statements();
+    EXPECT_FALSE(recorder_->has_unexpected()) << recorder_->log();
+    ASSERT_GE(sent.size(), 5u);
+    const std::vector<std::string> replication(sent.end() - 5, sent.end());
+    const std::vector<std::string> expected = undo(p) + std::vector<std::string>{s1(p, "O''Hara"), snapshot_agent(p)};
+    EXPECT_EQ(replication, expected);
 }
 
 struct TargetCase {
