@@ -1,6 +1,7 @@
 // The ODBC entry points of the recording driver. unixODBC hands it the application's calls
 // one to one; every statement is checked against the next step of the script named by
-// "Script=" in the connection string, and every call is appended to the log named by "Log=".
+// "Script=" in the connection string (else by RECORDER_SCRIPT), and every call is appended to
+// the log named by "Log=" (else by RECORDER_LOG).
 #include <sql.h>
 #include <sqlext.h>
 #include <fnmatch.h>
