@@ -1,6 +1,7 @@
 // The ODBC entry points of the recording driver. unixODBC hands it the application's calls
 // one to one; every statement is checked against the next step of the script named by
-// "Script=" in the connection string, and every call is appended to the log named by "Log=".
+// "Script=" in the connection string (else by RECORDER_SCRIPT), and every call is appended to
+// the log named by "Log=" (else by RECORDER_LOG).
 #include <sql.h>
 #include <sqlext.h>
 #include <fnmatch.h>
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <map>
@@ -298,10 +300,19 @@ RECORDER_EXPORT SQLRETURN SQLDriverConnect(SQLHDBC h, SQLHWND, SQLCHAR* in, SQLS
     dbc->diags.clear();
     const std::string cs = in_length == SQL_NTS ? std::string(reinterpret_cast<const char*>(in))
                                                 : std::string(reinterpret_cast<const char*>(in), in_length);
+    // A provider that passes on only its own keys (the SQL Server one) cannot carry Script= and
+    // Log=: then the environment names them.
+    std::string script_path = key_value(cs, "script");
     dbc->log_path = key_value(cs, "log");
+    if (script_path.empty()) {
+        const char* from_env = std::getenv("RECORDER_SCRIPT");
+        const char* log_env = std::getenv("RECORDER_LOG");
+        script_path = from_env != nullptr ? from_env : "";
+        if (dbc->log_path.empty() && log_env != nullptr) dbc->log_path = log_env;
+    }
     std::string problem;
     try {
-        dbc->progress = progress_of(key_value(cs, "script"), problem);
+        dbc->progress = progress_of(script_path, problem);
     } catch (const std::exception& e) {
         problem = e.what();
     }

@@ -5,6 +5,7 @@
 // logger's folder. Names are 8-bit (Windows-1252) texts; they reach SQL quoted and escaped.
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "log_stores/com_error_report.h"
+#include "log_stores/db_replication/replication_state.h"
 #include "log_stores/db_schema/data_columns.h"
 #include "log_stores/log_collection.h"
 #include "log_stores/log_db_acc.h"
@@ -58,6 +60,18 @@ class CLogDbCollection : public CLogCollection {
     // 0 when the row went, -1 when the run is kept.
     int DropRun(std::string_view tablePrefix);
 
+    // Merge replication of every new run (and of LOGGERS) to a second SQL Server database; see
+    // db_replication/. 0, also when this database is no SQL Server (replication stays off);
+    // -1 with last error 0 and the error context set when a check fails.
+    int SetReplicationTarget(const char* target, bool prune, int keepCount);
+    // Success or failure is left in the incomplete flag and the error texts.
+    void SetUpReplication(std::string_view publication, bool hasText, bool loggersTable);
+    void UndoReplication(std::string_view publication);
+    int IsReplicationIncomplete() const { return replication_.incomplete ? 1 : 0; }
+    bool IsReplicationOn() const { return replication_.on; }
+    // The snapshot poll's pause (a sleep unless replaced).
+    void SetReplicationWait(db_replication::Wait wait) { replication_.wait = std::move(wait); }
+
     const std::string& connection_string() const { return connection_; }
     bool made_loggers_table() const { return loggersMade_; }
 
@@ -97,6 +111,17 @@ class CLogDbCollection : public CLogCollection {
     void undo_run(const MadeTables& made, std::int32_t sequence);
     bool drop_table(const std::string& prefix, std::string_view suffix, bool& gone);
 
+    // The steps of a set-up; false ends it with the context set.
+    bool prune_publications(std::string_view publication);
+    bool add_publication(const std::string& publication);
+    bool start_snapshot(const std::string& publication, std::string& jobId);
+    bool wait_for_snapshot(const std::string& jobId);
+    bool subscribe(const std::string& publication);
+    // Reads one column of the first row of a query; nothing when it fails or is absent.
+    std::optional<ado::Variant> query_value(const std::string& query, const char* context,
+                                            std::initializer_list<const char16_t*> columns,
+                                            const char* missingContext);
+
     void fail(const char* context, std::string_view text = {});
     std::string utf8(std::string_view cp1252) const;
 
@@ -112,6 +137,7 @@ class CLogDbCollection : public CLogCollection {
     bool open_ = false;
     std::vector<RunEntry> runs_;
     std::size_t nextRun_ = 0;
+    db_replication::ReplicationState replication_;
     char errorText_[kErrorTextSize] = {};
     char errorContext_[31] = {};
 };

@@ -175,6 +175,8 @@ std::unique_ptr<CLogStore> CLogDbCollection::NewRun(std::int32_t* start, bool pl
         undo_run(tables->made, tables->sequence);
         return nullptr;
     }
+    // A run whose replication fails still logs; the error texts and the incomplete flag tell.
+    if (replication_.on) SetUpReplication(prefix, headerText != nullptr, false);
     return store;
 }
 
@@ -218,6 +220,7 @@ int CLogDbCollection::FinishRun(CLogStore& store, const TimeStamp* start, const 
 }
 
 int CLogDbCollection::DropRun(std::string_view tablePrefix) {
+    if (replication_.on) UndoReplication(tablePrefix);
     const std::string prefix = utf8(tablePrefix);
     bool text_gone = false;
     bool data_gone = false;
