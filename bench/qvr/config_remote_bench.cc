@@ -2,9 +2,6 @@
 // stand-in with a product tree: a read of 10,000 channels by one "IF" request (target under
 // 50 ms) and by the "RF" fallback after the server refused the request.
 //   bench_qvr_config_remote [--quick]
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -13,13 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "pipe_server_bench.h"
 #include "qvr/config_remote/config_remote.h"
-#include "qvr/link/link.h"
 #include "qvr/testing/config_remote_testing.h"
-#include "server/dispatcher.h"
-#include "server/pipe_front.h"
-#include "server/product_tree.h"
-#include "server/request_handlers.h"
 
 namespace {
 
@@ -35,21 +28,12 @@ double millis(Clock::duration d) {
 
 int main(int argc, char** argv) {
     const bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
-    char dir[] = "/tmp/bench_qvr_config_remote.XXXXXX";
-    if (mkdtemp(dir) == nullptr) return 1;
-    const std::string prefix = "qvrbenchcr" + std::to_string(getpid()) + ".";
-    setenv("QUORVANE_IPC_PREFIX", prefix.c_str(), 1);
-    setenv("QUORVANE_RUNTIME_DIR", (std::string(dir) + "/run").c_str(), 1);
-    setenv("BREVANTIC_REGISTRY_DIR", dir, 1);
     int status = 0;
     {
-        sim_server::ProductTree tree(std::string(dir) + "/product");
-        sim_server::RequestTables tables;
-        sim_server::Dispatcher dispatcher;
-        sim_server::add_core_handlers(dispatcher);
-        sim_server::add_request_handlers(dispatcher, tables, tree);
-        sim_server::PipeFront front(dispatcher);
-        if (front.start() != 0) {
+        bench_qvr::PipeServerBench server("bench_qvr_config_remote", "qvrbenchcr");
+        sim_server::ProductTree& tree = server.tree;
+        sim_server::Dispatcher& dispatcher = server.dispatcher;
+        if (server.front.start() != 0) {
             std::perror("start");
             return 1;
         }
@@ -91,10 +75,6 @@ int main(int argc, char** argv) {
                     best[1], requests[1]);
         if (best[0] >= 50) status = 1;
         qvr::config_remote_testing::set_requests_for_every_server(false);
-        link_CloseAll();
-        front.stop();
     }
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
     return status;
 }

@@ -2,9 +2,6 @@
 // with a product tree: a fetch of a 4 MiB configuration file (target at least 100 MB/s) and
 // a listing of 10,000 names.
 //   bench_qvr_remote_files [--quick]
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -13,12 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "pipe_server_bench.h"
 #include "qvr/link/link.h"
 #include "qvr/requests/remote_file_requests.h"
-#include "server/dispatcher.h"
-#include "server/pipe_front.h"
-#include "server/product_tree.h"
-#include "server/request_handlers.h"
 
 namespace {
 
@@ -32,21 +26,13 @@ double seconds(Clock::duration d) {
 
 int main(int argc, char** argv) {
     const bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
-    char dir[] = "/tmp/bench_qvr_remote_files.XXXXXX";
-    if (mkdtemp(dir) == nullptr) return 1;
-    const std::string prefix = "qvrbenchrf" + std::to_string(getpid()) + ".";
-    setenv("QUORVANE_IPC_PREFIX", prefix.c_str(), 1);
-    setenv("QUORVANE_RUNTIME_DIR", (std::string(dir) + "/run").c_str(), 1);
-    setenv("BREVANTIC_REGISTRY_DIR", dir, 1);
     int status = 0;
     {
-        sim_server::ProductTree tree(std::string(dir) + "/product");
-        sim_server::RequestTables tables;
-        sim_server::Dispatcher dispatcher;
-        sim_server::add_core_handlers(dispatcher);
-        sim_server::add_request_handlers(dispatcher, tables, tree);
-        sim_server::PipeFront front(dispatcher);
-        if (front.start() != 0) {
+        bench_qvr::PipeServerBench server("bench_qvr_remote_files", "qvrbenchrf");
+        sim_server::ProductTree& tree = server.tree;
+        sim_server::Dispatcher& dispatcher = server.dispatcher;
+        const std::string& dir = server.folder.path();
+        if (server.front.start() != 0) {
             std::perror("start");
             return 1;
         }
@@ -61,7 +47,7 @@ int main(int argc, char** argv) {
         double best = 1e9;
         for (int i = 0; i < rounds; ++i) {
             const auto start = Clock::now();
-            if (cfg_FetchRemoteFile(".", "dev", "config", (std::string(dir) + "/copy").c_str()) != 0) {
+            if (cfg_FetchRemoteFile(".", "dev", "config", (dir + "/copy").c_str()) != 0) {
                 std::fprintf(stderr, "fetch failed: %d\n", errno);
                 return 1;
             }
@@ -92,10 +78,6 @@ int main(int argc, char** argv) {
         }
         std::printf("list 10,000 names over the pipe: best %.1f ms (%zu requests a listing)\n", best * 1e3,
                     dispatcher.request_count() / static_cast<std::size_t>(rounds));
-        link_CloseAll();
-        front.stop();
     }
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
     return status;
 }

@@ -26,28 +26,7 @@ using namespace tolva_cf_test;
 using qvr::ChannelRecord;
 using tolva::cf::RecordingPrintTarget;
 
-class PrintExportsTest : public testing::Test {
-  protected:
-    void SetUp() override {
-        const std::string path = qvr_test::bin_path("TOLVA_CF.so");
-        handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(handle_, nullptr) << dlerror();
-        print_all = reinterpret_cast<PrintAllConfigFn>(dlsym(handle_, kPrintAllConfigSymbol));
-        print_config = reinterpret_cast<PrintConfigFn>(dlsym(handle_, kPrintConfigSymbol));
-        open_qt = reinterpret_cast<OpenQtPrintTargetFn>(dlsym(handle_, kOpenQtPrintTargetSymbol));
-        ASSERT_TRUE(print_all && print_config && open_qt);
-    }
-    void TearDown() override {
-        if (handle_) dlclose(handle_);
-    }
-
-    PrintAllConfigFn print_all = nullptr;
-    PrintConfigFn print_config = nullptr;
-    OpenQtPrintTargetFn open_qt = nullptr;
-
-  private:
-    void* handle_ = nullptr;
-};
+class PrintExportsTest : public LibraryTest {};
 
 std::vector<ChannelRecord> analog_table(int count) {
     std::vector<ChannelRecord> table;

@@ -22,7 +22,10 @@ class LibraryTest : public testing::Test {
         config_chan =
             reinterpret_cast<DllConfigChanDevSpecificFn>(dlsym(handle_, kConfigChanDevSpecificSymbol));
         paste = reinterpret_cast<DllPasteChannelFn>(dlsym(handle_, kPasteChannelSymbol));
-        ASSERT_TRUE(config_advan && config_chan && paste);
+        print_all = reinterpret_cast<PrintAllConfigFn>(dlsym(handle_, kPrintAllConfigSymbol));
+        print_config = reinterpret_cast<PrintConfigFn>(dlsym(handle_, kPrintConfigSymbol));
+        open_qt = reinterpret_cast<OpenQtPrintTargetFn>(dlsym(handle_, kOpenQtPrintTargetSymbol));
+        ASSERT_TRUE(config_advan && config_chan && paste && print_all && print_config && open_qt);
     }
     void TearDown() override {
         if (handle_) dlclose(handle_);
@@ -31,6 +34,9 @@ class LibraryTest : public testing::Test {
     DllConfigAdvanDevSpecificFn config_advan = nullptr;
     DllConfigChanDevSpecificFn config_chan = nullptr;
     DllPasteChannelFn paste = nullptr;
+    PrintAllConfigFn print_all = nullptr;
+    PrintConfigFn print_config = nullptr;
+    OpenQtPrintTargetFn open_qt = nullptr;
 
   private:
     void* handle_ = nullptr;

@@ -45,19 +45,11 @@ class ConfigOverSockets : public web_test::LinkOverSockets, public testing::With
         tree_ = std::make_unique<sim_server::ProductTree>((temp_.path() / "product").string());
         sim_server::add_request_handlers(dispatcher_, tables_, *tree_);
         if (GetParam() == Transport::tls) {
-            sim_server::TlsFrontOptions o;
-            o.certificate_file = web_test::certificate("good");
-            o.key_file = web_test::key("good");
-            tls_ = std::make_unique<sim_server::TlsFront>(dispatcher_, o);
+            tls_ = web_test::tls_front(dispatcher_);
             ASSERT_EQ(tls_->start(), 0);
             server_ = tls_->url();
         } else {
-            sim_server::WebFrontOptions o;
-            if (GetParam() == Transport::https) {
-                o.certificate_file = web_test::certificate("good");
-                o.key_file = web_test::key("good");
-            }
-            web_ = std::make_unique<sim_server::WebFront>(dispatcher_, o);
+            web_ = web_test::web_front(dispatcher_, GetParam() == Transport::https);
             ASSERT_EQ(web_->start(), 0);
             server_ = web_->url();
         }

@@ -61,22 +61,14 @@ class RequestFamilies : public web_test::LinkOverSockets, public testing::WithPa
                 break;
             }
             case Transport::tls: {
-                sim_server::TlsFrontOptions o;
-                o.certificate_file = web_test::certificate("good");
-                o.key_file = web_test::key("good");
-                tls_ = std::make_unique<sim_server::TlsFront>(dispatcher_, o);
+                tls_ = web_test::tls_front(dispatcher_);
                 ASSERT_EQ(tls_->start(), 0);
                 server_ = tls_->url();
                 break;
             }
             case Transport::http:
             case Transport::https: {
-                sim_server::WebFrontOptions o;
-                if (GetParam() == Transport::https) {
-                    o.certificate_file = web_test::certificate("good");
-                    o.key_file = web_test::key("good");
-                }
-                web_ = std::make_unique<sim_server::WebFront>(dispatcher_, o);
+                web_ = web_test::web_front(dispatcher_, GetParam() == Transport::https);
                 ASSERT_EQ(web_->start(), 0);
                 server_ = web_->url();
                 break;

@@ -88,10 +88,7 @@ class TlsFrontTest : public web_test::LinkOverSockets {
   protected:
     void SetUp() override {
         LinkOverSockets::SetUp();
-        sim_server::TlsFrontOptions o;
-        o.certificate_file = web_test::certificate("good");
-        o.key_file = web_test::key("good");
-        front_ = std::make_unique<sim_server::TlsFront>(dispatcher_, o);
+        front_ = web_test::tls_front(dispatcher_);
         ASSERT_EQ(front_->start(), 0);
     }
     void TearDown() override {

@@ -36,10 +36,7 @@ class TransportReplies : public web_test::LinkOverSockets,
                 break;
             }
             case Transport::tls: {
-                sim_server::TlsFrontOptions o;
-                o.certificate_file = web_test::certificate("good");
-                o.key_file = web_test::key("good");
-                tls_ = std::make_unique<sim_server::TlsFront>(dispatcher_, o);
+                tls_ = web_test::tls_front(dispatcher_);
                 ASSERT_EQ(tls_->start(), 0);
                 server_ = tls_->url();
                 break;

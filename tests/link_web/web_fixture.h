@@ -3,6 +3,7 @@
 // trace captured, the test CA configured, and both socket transports registered.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,8 @@
 #include "qvr/settings/reg.h"
 #include "qvr/testing/link_testing.h"
 #include "server/dispatcher.h"
+#include "server/tls/tls_front.h"
+#include "server/web/web_front.h"
 #include "support/debug_capture.h"
 #include "support/test_certificates.h"
 
@@ -29,6 +32,24 @@ inline void set_product_string(const std::string& name, const std::string& value
 
 inline std::string certificate(const std::string& name) { return qvr_test::certificates().path(name + ".crt"); }
 inline std::string key(const std::string& name) { return qvr_test::certificates().path(name + ".key"); }
+
+// The stand-in's TLS front for `dispatcher`, presenting the good test certificate; not started.
+inline std::unique_ptr<sim_server::TlsFront> tls_front(sim_server::Dispatcher& dispatcher) {
+    sim_server::TlsFrontOptions o;
+    o.certificate_file = certificate("good");
+    o.key_file = key("good");
+    return std::make_unique<sim_server::TlsFront>(dispatcher, o);
+}
+
+// The stand-in's web front for `dispatcher`; over https it presents the good test certificate.
+inline std::unique_ptr<sim_server::WebFront> web_front(sim_server::Dispatcher& dispatcher, bool https) {
+    sim_server::WebFrontOptions o;
+    if (https) {
+        o.certificate_file = certificate("good");
+        o.key_file = key("good");
+    }
+    return std::make_unique<sim_server::WebFront>(dispatcher, o);
+}
 
 class LinkOverSockets : public testing::Test {
   protected:

@@ -22,6 +22,7 @@
 #include "platform/last_error.h"
 #include "platform/registry_key.h"
 #include "platform/remote_path.h"
+#include "product_settings.h"
 #include "qvr/settings/reg.h"
 #include "qvr/testing/settings_testing.h"
 #include "support/child_process.h"
@@ -44,13 +45,7 @@ std::string utf16_file(std::u16string_view text) {
     return out;
 }
 
-void set_product_value(const char* name, const char* text) {
-    platform::RegistryKey key;
-    ASSERT_EQ(platform::RegistryKey::create(platform::RegistryHive::machine, kProductKey, platform::kKeyAllAccess,
-                                            key),
-              0);
-    ASSERT_EQ(key.set_string(name, text), 0);
-}
+using log_stores_test::set_product_value;
 
 void use_events_file() { set_product_value("EventsTextFile", "ON"); }
 

@@ -7,8 +7,7 @@
 #include <filesystem>
 
 #include "log_stores/run_file_store/run_file_store.h"
-#include "platform/registry_key.h"
-#include "qvr/settings/reg.h"
+#include "product_settings.h"
 #include "run_file_fixture.h"
 #include "support/temp_dir.h"
 
@@ -18,13 +17,7 @@ using log_stores::CLogFileStore;
 using namespace run_file_test;
 namespace fs = std::filesystem;
 
-void set_product_value(const char* name, const char* text) {
-    platform::RegistryKey key;
-    ASSERT_EQ(platform::RegistryKey::create(platform::RegistryHive::machine, kProductKey, platform::kKeyAllAccess,
-                                            key),
-              0);
-    ASSERT_EQ(key.set_string(name, text), 0);
-}
+using log_stores_test::set_product_value;
 
 void set_write_time(const fs::path& path, std::int64_t seconds) {
     const struct timespec times[2] = {{seconds, 0}, {seconds, 0}};

@@ -1,7 +1,6 @@
 #include "log_stores/run_file/run_name.h"
 
 #include <cctype>
-#include <ctime>
 
 #include "qvr/time/timestamp.h"
 
@@ -32,20 +31,11 @@ std::optional<std::int32_t> parse_stamp(std::string_view stamp) {
         if (!value) return std::nullopt;
         field[i] = *value;
     }
-    const int year = field[0] < 70 ? 2000 + field[0] : 1900 + field[0];
-    const int month = field[1], day = field[2];
-    if (month < 1 || month > 12 || day < 1 || day > rt_DaysInMonth(year, month) || field[3] > 23 ||
-        field[4] > 59 || field[5] > 59)
-        return std::nullopt;
-    std::tm t{};
-    t.tm_year = year - 1900;
-    t.tm_mon = month - 1;
-    t.tm_mday = day;
-    t.tm_hour = field[3];
-    t.tm_min = field[4];
-    t.tm_sec = field[5];
+    const std::optional<std::int64_t> seconds =
+        time_StampFieldsToSeconds(field[0], field[1], field[2], field[3], field[4], field[5]);
+    if (!seconds) return std::nullopt;
     // Stamps past 2038 keep their 32 bits, as TimeStamp does.
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(time_MakeSeconds(&t)));
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(*seconds));
 }
 
 }  // namespace

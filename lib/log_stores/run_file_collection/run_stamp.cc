@@ -1,7 +1,5 @@
 #include "log_stores/run_file_collection/run_stamp.h"
 
-#include <ctime>
-
 #include "platform/ascii_text.h"
 #include "qvr/time/timestamp.h"
 
@@ -45,19 +43,10 @@ std::int32_t read_stamp_seconds(std::string_view text) {
         if (i != 6 && !is_digit(text[i])) return 0;
     const int yy = pair_at(text, 0), month = pair_at(text, 2), day = pair_at(text, 4);
     const int hour = pair_at(text, 7), minute = pair_at(text, 9), second = pair_at(text, 11);
-    const int year = yy < 70 ? 2000 + yy : 1900 + yy;
-    if (month < 1 || month > 12 || day < 1 || day > rt_DaysInMonth(year, month) || hour > 23 || minute > 59 ||
-        second > 59)
-        return 0;
-    std::tm t{};
-    t.tm_year = year - 1900;
-    t.tm_mon = month - 1;
-    t.tm_mday = day;
-    t.tm_hour = hour;
-    t.tm_min = minute;
-    t.tm_sec = second;
+    const std::optional<std::int64_t> seconds = time_StampFieldsToSeconds(yy, month, day, hour, minute, second);
+    if (!seconds) return 0;
     // Stamps past 2038 keep their 32 bits, as TimeStamp does.
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(time_MakeSeconds(&t)));
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(*seconds));
 }
 
 std::optional<RunStamp> read_run_stamp(std::string_view name, std::string_view extension) {

@@ -19,22 +19,6 @@ std::string fraction_of(const TimeStamp& time) {
     return text;
 }
 
-std::optional<std::int32_t> utc_seconds(int year, int month, int day, int hour, int minute, int second) {
-    if (year < 0 || year > 99 || month < 1 || month > 12 || hour < 0 || hour > 23 || minute < 0 || minute > 59 ||
-        second < 0 || second > 59)
-        return std::nullopt;
-    const int full_year = year < 70 ? 2000 + year : 1900 + year;
-    if (day < 1 || day > rt_DaysInMonth(full_year, month)) return std::nullopt;
-    std::tm t{};
-    t.tm_year = full_year - 1900;
-    t.tm_mon = month - 1;
-    t.tm_mday = day;
-    t.tm_hour = hour;
-    t.tm_min = minute;
-    t.tm_sec = second;
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(time_MakeSeconds(&t)));
-}
-
 // Behind the second blank-separated token and the blank after it.
 std::size_t text_position(std::string_view line) {
     std::size_t at = 0;
@@ -101,11 +85,12 @@ std::optional<LineTime> ParseTextLineTime(std::string_view line) {
     }
     if (matched == nullptr) return std::nullopt;
     const bool has_fraction = matched->fraction;
-    const std::optional<std::int32_t> seconds = utc_seconds(year, month, day, hour, minute, second);
+    const std::optional<std::int64_t> seconds = time_StampFieldsToSeconds(year, month, day, hour, minute, second);
     if (!seconds) return std::nullopt;
 
     LineTime result;
-    result.time.seconds = *seconds;
+    // Stamps past 2038 keep their 32 bits, as TimeStamp does.
+    result.time.seconds = static_cast<std::int32_t>(static_cast<std::uint32_t>(*seconds));
     result.text_at = text_position(line);
     result.form = matched->form;
     if (has_fraction && result.text_at != 18) {

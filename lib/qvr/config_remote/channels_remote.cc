@@ -39,33 +39,34 @@ int chunk_records(int left, uint32_t limit) {
     return table_bytes(left) > limit ? static_cast<int>(limit / kRecordSize) : left;
 }
 
-int read_table(const Table& t, std::span<uint8_t> records) {
-    const std::string path = remote_path(t.device, t.kind_name);
+// Hands the table's records at `path` to `move` in pieces the server's file transfers take,
+// each with the file offset of its first record.
+template <typename Byte, typename Move>
+int for_each_chunk(const Table& t, const std::string& path, std::span<Byte> records, Move move) {
     const uint32_t limit = chunk_limit(path);
     if (limit < kRecordSize && t.count > 0) return platform::fail(platform::kErrorInvalidParameter);
     for (int done = 0; done < t.count;) {
         const int n = chunk_records(t.count - done, limit);
-        const auto part = records.subspan(table_bytes(done), table_bytes(n));
-        if (read_remote(t.server, path, kTableHeader + table_bytes(t.first + done), part,
-                        static_cast<uint32_t>(part.size())) != 0)
+        if (move(kTableHeader + table_bytes(t.first + done), records.subspan(table_bytes(done), table_bytes(n))) != 0)
             return -1;
         done += n;
     }
     return 0;
 }
 
+int read_table(const Table& t, std::span<uint8_t> records) {
+    const std::string path = remote_path(t.device, t.kind_name);
+    return for_each_chunk(t, path, records, [&](uint64_t offset, std::span<uint8_t> part) {
+        return read_remote(t.server, path, offset, part, static_cast<uint32_t>(part.size()));
+    });
+}
+
 int write_table(const Table& t, std::span<const uint8_t> records) {
     const std::string path = remote_path(t.device, t.kind_name);
-    const uint32_t limit = chunk_limit(path);
-    if (limit < kRecordSize && t.count > 0) return platform::fail(platform::kErrorInvalidParameter);
-    for (int done = 0; done < t.count;) {
-        const int n = chunk_records(t.count - done, limit);
-        const auto part = records.subspan(table_bytes(done), table_bytes(n));
-        if (write_remote(t.server, path, kTableHeader + table_bytes(t.first + done), part,
-                         static_cast<uint32_t>(part.size()), kOpenExisting) != 0)
-            return -1;
-        done += n;
-    }
+    const int moved = for_each_chunk(t, path, records, [&](uint64_t offset, std::span<const uint8_t> part) {
+        return write_remote(t.server, path, offset, part, static_cast<uint32_t>(part.size()), kOpenExisting);
+    });
+    if (moved != 0) return -1;
     TimeStamp now{};
     rt_GetLocalStamp(&now);
     uint8_t stamp[kTableHeader];

@@ -45,6 +45,21 @@ int refuse_while_writing() {
     return 0;
 }
 
+// The opened file becomes the one written, with a descriptor of its own for the header
+// when headers are written apart.
+int make_current(RollingState& rf, platform::UniqueFd fd, const std::string& path) {
+    platform::UniqueFd header;
+    if (rf.header_mode) {
+        header = platform::open_file(path, kWriteFlags);
+        if (!header) return platform::fail_from_errno();
+    }
+    rf.write_fd = std::move(fd);
+    rf.header_fd = std::move(header);
+    rf.current_name = path;
+    reset_offsets(rf);
+    return 0;
+}
+
 }  // namespace
 
 int rf_Setup(const char* variable, const char* folder, const char* subfolder, const char* suffix,
@@ -92,16 +107,7 @@ int rf_Create(int32_t start_seconds) {
         if (ftruncate(fd.get(), 0) != 0) return platform::fail_from_errno();
     }
     if (!fd) return platform::fail_from_errno();
-    platform::UniqueFd header;
-    if (rf.header_mode) {
-        header = platform::open_file(path, kWriteFlags);
-        if (!header) return platform::fail_from_errno();
-    }
-    rf.write_fd = std::move(fd);
-    rf.header_fd = std::move(header);
-    rf.current_name = path;
-    reset_offsets(rf);
-    return 0;
+    return make_current(rf, std::move(fd), path);
 }
 
 int rf_OpenExisting(const char* name) {
@@ -116,15 +122,7 @@ int rf_OpenExisting(const char* name) {
     if (!fd) return platform::fail_from_errno();
     if (util_GetDeclaredLength(fd.get()) < 0) return -1;
     if (lseek(fd.get(), 0, SEEK_SET) < 0) return platform::fail_from_errno();
-    platform::UniqueFd header;
-    if (rf.header_mode) {
-        header = platform::open_file(path, kWriteFlags);
-        if (!header) return platform::fail_from_errno();
-    }
-    rf.write_fd = std::move(fd);
-    rf.header_fd = std::move(header);
-    rf.current_name = path;
-    reset_offsets(rf);
+    if (make_current(rf, std::move(fd), path) != 0) return -1;
     return rf.write_fd.get();
 }
 

@@ -1,7 +1,5 @@
 #include "qvr/rolling/rolling_names.h"
 
-#include <ctime>
-
 #include "qvr/time/timestamp.h"
 
 namespace qvr::rolling {
@@ -35,19 +33,7 @@ std::optional<int64_t> stamp_seconds(std::string_view stamp) {
         if (!value) return std::nullopt;
         fields[i] = *value;
     }
-    const int year = fields[0] < 70 ? 2000 + fields[0] : 1900 + fields[0];
-    const int month = fields[1];
-    const int day = fields[2];
-    if (month < 1 || month > 12 || day < 1 || day > rt_DaysInMonth(year, month)) return std::nullopt;
-    if (fields[3] > 23 || fields[4] > 59 || fields[5] > 59) return std::nullopt;
-    std::tm time{};
-    time.tm_year = year - 1900;
-    time.tm_mon = month - 1;
-    time.tm_mday = day;
-    time.tm_hour = fields[3];
-    time.tm_min = fields[4];
-    time.tm_sec = fields[5];
-    return time_MakeSeconds(&time);
+    return time_StampFieldsToSeconds(fields[0], fields[1], fields[2], fields[3], fields[4], fields[5]);
 }
 
 std::optional<int64_t> start_stamp(std::string_view name, std::string_view prefix) {

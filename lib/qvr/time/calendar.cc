@@ -129,3 +129,19 @@ int64_t time_MakeSeconds(std::tm* time) {
     const int64_t days = days_before_year(year) + days_before_month(year, month0) + day - 1;
     return days * kSecondsPerDay + hour * 3600 + min * 60 + sec;
 }
+
+std::optional<int64_t> time_StampFieldsToSeconds(int yy, int month, int day, int hour, int minute, int second) {
+    if (yy < 0 || yy > 99 || month < 1 || month > 12 || hour < 0 || hour > 23 || minute < 0 || minute > 59 ||
+        second < 0 || second > 59)
+        return std::nullopt;
+    const int year = yy < 70 ? 2000 + yy : 1900 + yy;
+    if (day < 1 || day > rt_DaysInMonth(year, month)) return std::nullopt;
+    std::tm t{};
+    t.tm_year = year - 1900;
+    t.tm_mon = month - 1;
+    t.tm_mday = day;
+    t.tm_hour = hour;
+    t.tm_min = minute;
+    t.tm_sec = second;
+    return time_MakeSeconds(&t);
+}

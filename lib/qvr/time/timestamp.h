@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <optional>
 
 struct TimeStamp {
     int32_t seconds;
@@ -69,6 +70,10 @@ int64_t time_DiffUs(const TimeStamp* a, const TimeStamp* b);
 // Seconds since 1970 of a broken-down time (tm_mon 0..11, tm_year since 1900); the fields are
 // normalised in place (any values are accepted). Years before 1970 count no days.
 int64_t time_MakeSeconds(std::tm* time);
+// Seconds since 1970 of a file stamp's fields: a two-digit year (00..69 are 2000..2069,
+// 70..99 are 1970..1999), month 1..12, a day of that month, hour, minute and second.
+// Nothing when a field lies outside its range.
+std::optional<int64_t> time_StampFieldsToSeconds(int yy, int month, int day, int hour, int minute, int second);
 // "yymmdd_hhmmss" of the seconds count, in a per-thread static buffer.
 const char* time_FileStampText(int32_t seconds);
 // The next point on a grid of min(period, 1 minute) counted from the stamp's midnight, at

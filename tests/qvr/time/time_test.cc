@@ -158,6 +158,25 @@ TEST(Calendar, YearsBefore1970CountNoDays) {
     EXPECT_EQ(time_MakeSeconds(&epoch), 0);
 }
 
+TEST(Calendar, StampFieldsGiveSecondsWithTheTwoDigitYearWindow) {
+    EXPECT_EQ(time_StampFieldsToSeconds(70, 1, 1, 0, 0, 0), 0);
+    EXPECT_EQ(time_StampFieldsToSeconds(99, 12, 31, 23, 59, 59), civil(1999, 12, 31, 23, 59, 59));
+    EXPECT_EQ(time_StampFieldsToSeconds(0, 2, 29, 12, 30, 15), civil(2000, 2, 29, 12, 30, 15));
+    EXPECT_EQ(time_StampFieldsToSeconds(69, 12, 31, 23, 59, 59), civil(2069, 12, 31, 23, 59, 59));
+}
+
+TEST(Calendar, StampFieldsOutsideTheirRangesGiveNothing) {
+    struct Fields {
+        int yy, month, day, hour, minute, second;
+    };
+    const Fields bad[] = {{-1, 1, 1, 0, 0, 0},  {100, 1, 1, 0, 0, 0}, {24, 0, 1, 0, 0, 0},  {24, 13, 1, 0, 0, 0},
+                          {24, 1, 0, 0, 0, 0},  {23, 2, 29, 0, 0, 0}, {24, 4, 31, 0, 0, 0}, {24, 1, 1, 24, 0, 0},
+                          {24, 1, 1, -1, 0, 0}, {24, 1, 1, 0, 60, 0}, {24, 1, 1, 0, 0, 60}, {24, 1, 1, 0, 0, -1}};
+    for (const Fields& f : bad)
+        EXPECT_FALSE(time_StampFieldsToSeconds(f.yy, f.month, f.day, f.hour, f.minute, f.second))
+            << f.yy << "-" << f.month << "-" << f.day << " " << f.hour << ":" << f.minute << ":" << f.second;
+}
+
 TEST(TimeStampArithmetic, DiffMsIsExactInRangeAndSaturatesBeyond) {
     const TimeStamp a = stamp(civil(2024, 3, 2), 250);
     const TimeStamp b = stamp(civil(2024, 3, 1), 250);
