@@ -4,7 +4,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cmath>
+#include <limits>
+#include <random>
+#include <set>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -17,6 +22,8 @@
 #include "log_stores/mysql/base64_text.h"
 #include "log_stores/mysql/mysql_collection.h"
 #include "log_stores/mysql/mysql_session.h"
+#include "log_stores/mysql/mysql_store.h"
+#include "log_stores/run_file/run_file_format.h"
 #include "platform/last_error.h"
 #include "test_database.h"
 
@@ -244,6 +251,254 @@ TEST_F(MySqlCollectionTest, StoreLocationAndItsSize) {
     std::string text(size, '\0');
     c->GetStoreLocation("LoggerSeq=00000001", text.data(), &size);
     EXPECT_STREQ(text.c_str(), expected.c_str());
+}
+
+
+using log_stores::CLogDbMySQLStore;
+using log_stores::LogHeader;
+namespace run_file = log_stores::run_file;
+
+// A run of `channels` analog channels in one block "AB", its tables made as the collection
+// makes them for MySQL.
+class MySqlStoreTest : public MySqlCollectionTest {
+  protected:
+    void make_run(const std::string& logger, const std::string& prefix, int channels, bool integers = false) {
+        ASSERT_EQ(open(logger)->GetErrorContext(), std::string());
+        const std::string t = db_ + "." + mysql::quoted(prefix + "CHANNELS");
+        ok("CREATE TABLE " + t +
+           " (nBlock int, sPrefix char(2), nChannelNumber integer, sSource char(32), sTag char(32), sDescription "
+           "char(32), nType int,sUnits char(12), fMinScale real, fMaxScale real, sLowStateDesc char(32), "
+           "sHighStateDesc char(32), sColumnName char(32), bLag integer)");
+        std::string columns;
+        for (int c = 1; c <= channels; ++c) {
+            ok("INSERT INTO " + t + " (nBlock, sPrefix, nChannelNumber, sSource, bLag) VALUES (0, 'AB', ?, 'PLC 5   ', 0)",
+               {std::int64_t{c}});
+            columns += ", `AB" + std::to_string(c) + "` " + (integers ? "INTEGER" : "REAL") + " NULL";
+        }
+        ok("CREATE TABLE " + db_ + "." + mysql::quoted(prefix + "DATA") +
+           " (DT datetime, MS float, TX varchar(255) NULL" + columns + ", TP float NULL)");
+        ok("CREATE INDEX TM ON " + db_ + "." + mysql::quoted(prefix + "DATA") + " (DT, MS)");
+        add_row(logger, 1, prefix, kMarch5, 0);
+    }
+    std::unique_ptr<CLogDbMySQLStore> open_store(const std::string& logger, LogHeader& header) {
+        auto store = std::make_unique<CLogDbMySQLStore>();
+        const std::string location = cs() + ";LoggerName=" + logger + ";LoggerSeq=00000001";
+        EXPECT_EQ(store->Open(nullptr, location.c_str(), kReadWrite), 0) << store->GetErrorContext() << ": "
+                                                                          << store->GetErrorText();
+        EXPECT_EQ(store->ReadHeader(header), 0) << store->GetErrorContext() << ": " << store->GetErrorText();
+        return store;
+    }
+    // Records whose channel k holds value(i, k); flags(i, k) gives the flag word.
+    template <typename Value, typename Flags>
+    std::vector<std::uint8_t> records(const LogHeader& h, int count, const std::function<TimeStamp(int)>& time,
+                                      Value value, Flags flags) {
+        std::vector<std::uint8_t> out(static_cast<std::size_t>(count) * static_cast<std::size_t>(h.recordSize));
+        for (int i = 0; i < count; ++i) {
+            std::span<std::uint8_t> r(out.data() + static_cast<std::size_t>(i) * h.recordSize, h.recordSize);
+            run_file::RecordHead head;
+            head.time = time(i);
+            run_file::encode_record_head(head, r);
+            for (std::uint32_t k = 0; k < h.blocks[0].channel_count(); ++k)
+                run_file::write_sample(r, h.blocks[0], k, {flags(i, k), value(i, k)});
+        }
+        return out;
+    }
+    static run_file::ChannelSample sample(const LogHeader& h, std::span<const std::uint8_t> r, std::uint32_t k) {
+        run_file::ChannelSample s;
+        run_file::read_sample(r, h.blocks[0], k, s);
+        return s;
+    }
+};
+
+TEST_F(MySqlStoreTest, OpenRefusesBadLocationsAndUnknownRuns) {
+    make_run("L", "L_00000001_", 2);
+    const struct {
+        std::string location;
+        const char* context;
+    } cases[] = {
+        {cs() + ";LoggerSeq=00000001", "BADLY FORMED PATH NAME"},
+        {cs() + ";LoggerName=L", "BADLY FORMED PATH NAME"},
+        {cs() + ";LoggerName=" + std::string(261, 'n') + ";LoggerSeq=1", "BADLY FORMED PATH NAME"},
+        {cs() + ";LoggerName=L;LoggerSeq=" + std::string(1425, '0'), "BADLY FORMED PATH NAME"},
+        {cs() + ";LoggerName=L;LoggerSeq=00000002", "CAN'T FIND LOGGER NAME AND SEQ"},
+        {cs() + ";LoggerName=M;LoggerSeq=00000001", "CAN'T FIND LOGGER NAME AND SEQ"},
+    };
+    for (const auto& c : cases) {
+        CLogDbMySQLStore store;
+        EXPECT_EQ(store.Open(nullptr, c.location.c_str(), kGenericRead), -1) << c.location.substr(0, 80);
+        EXPECT_STREQ(store.GetErrorContext(), c.context);
+    }
+    LogHeader h;
+    auto store = open_store("L", h);
+    EXPECT_EQ(h.blockCount, 1);
+    EXPECT_EQ(h.blocks[0].firstChannel, 1);
+    EXPECT_EQ(h.blocks[0].lastChannel, 2);
+    EXPECT_EQ(h.recordSize, 18 + 8 * 2 + 2);
+    EXPECT_EQ(h.start.seconds, kMarch5);
+    EXPECT_STREQ(reinterpret_cast<const char*>(h.blocks[0].carried.data()), "PLC 5");
+    std::size_t size = 0;
+    store->GetLocation(nullptr, &size);
+    // The text and its NUL (the logger name "L", eight digits).
+    EXPECT_EQ(size, cs().size() + std::strlen(";LoggerName=L;LoggerSeq=00000001") + 1);
+}
+
+TEST_F(MySqlStoreTest, BatchesStayWithinThePlaceholderCap) {
+    EXPECT_EQ(CLogDbMySQLStore::batch_rows(4 + 3), 1000u);
+    EXPECT_EQ(CLogDbMySQLStore::batch_rows(104), 65535u / 104);
+    EXPECT_EQ(CLogDbMySQLStore::batch_rows(70000), 1u);
+}
+
+TEST_F(MySqlStoreTest, WideAndNarrowRunsWriteAndReadBackEveryRecord) {
+    for (const int channels : {4, 100}) {
+        const std::string prefix = "W" + std::to_string(channels) + "_";
+        const std::string logger = "L" + std::to_string(channels);
+        make_run(logger, prefix, channels);
+        LogHeader h;
+        auto store = open_store(logger, h);
+        const int count = channels == 4 ? 2500 : 3000;
+        const auto data = records(
+            h, count, [](int i) { return TimeStamp{kMarch5 + i / 10, static_cast<std::int16_t>(i % 10), 0}; },
+            [](int i, std::uint32_t k) { return static_cast<float>(i * 1000 + static_cast<int>(k)); },
+            [](int, std::uint32_t) { return run_file::kSampleAnalog; });
+        ASSERT_EQ(store->WriteLogs(h, data.data(), count), 0) << store->GetErrorText();
+        ASSERT_EQ(store->ReadHeader(h), 0);
+        ASSERT_EQ(h.recordCount, count);
+        std::vector<std::uint8_t> back(data.size());
+        ASSERT_EQ(store->ReadLogs(0, h, back.data(), count, 0, nullptr, 0), count) << store->GetErrorContext();
+        EXPECT_EQ(back, data) << channels;
+    }
+}
+
+TEST_F(MySqlStoreTest, BadAndNonFiniteValuesAreStoredAsNullAndReadBackBad) {
+    make_run("L", "L_", 3);
+    LogHeader h;
+    auto store = open_store("L", h);
+    const float values[] = {1.5f, std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity()};
+    const auto data = records(
+        h, 2, [](int i) { return TimeStamp{kMarch5 + i, 0, 0}; },
+        [&](int, std::uint32_t k) { return values[k]; },
+        [](int i, std::uint32_t k) { return i == 1 && k == 0 ? run_file::kSampleBad : run_file::kSampleAnalog; });
+    ASSERT_EQ(store->WriteLogs(h, data.data(), 2), 0) << store->GetErrorText();
+    EXPECT_EQ(ok("SELECT COUNT(*) FROM " + db_ + ".L_DATA WHERE AB2 IS NULL AND AB3 IS NULL").rows[0][0],
+              mysql::Value{std::int64_t{2}});
+    std::vector<std::uint8_t> r(static_cast<std::size_t>(h.recordSize));
+    ASSERT_EQ(store->ReadLog(0, h, r.data(), h.recordSize, 0, 0, nullptr, 0, false), 0);
+    EXPECT_EQ(sample(h, r, 0).flags, run_file::kSampleAnalog);
+    EXPECT_EQ(sample(h, r, 0).value, 1.5f);
+    EXPECT_EQ(sample(h, r, 1).flags, run_file::kSampleBad);
+    EXPECT_EQ(sample(h, r, 2).flags, run_file::kSampleBad);
+    ASSERT_EQ(store->ReadLog(1, h, r.data(), h.recordSize, 0, 0, nullptr, 0, false), 0);
+    EXPECT_EQ(sample(h, r, 0).flags, run_file::kSampleBad);
+    EXPECT_EQ(store->ReadLog(2, h, r.data(), h.recordSize, 0, 0, nullptr, 0, false), -1);
+    EXPECT_STREQ(store->GetErrorContext(), "CAN'T GET DATA");
+}
+
+TEST_F(MySqlStoreTest, DigitalIntegersReadBackAsAnalogOrAsStatesForKindFour) {
+    make_run("L", "L_", 1, true);
+    LogHeader h;
+    auto store = open_store("L", h);
+    const auto data = records(
+        h, 2, [](int i) { return TimeStamp{kMarch5 + i, 0, 0}; }, [](int, std::uint32_t) { return 0.0f; },
+        [](int i, std::uint32_t) { return i == 0 ? run_file::kSampleDigital : 0; });
+    ASSERT_EQ(store->WriteLogs(h, data.data(), 2), 0) << store->GetErrorText();
+    std::vector<std::uint8_t> r(static_cast<std::size_t>(h.recordSize));
+    ASSERT_EQ(store->ReadLog(0, h, r.data(), h.recordSize, 0, 0, nullptr, 0, false), 0);
+    EXPECT_EQ(sample(h, r, 0).flags, run_file::kSampleAnalog);
+    EXPECT_EQ(sample(h, r, 0).value, 1.0f);
+    LogHeader kind4 = h;
+    kind4.blocks[0].blockKind = 4;
+    ASSERT_EQ(store->ReadLog(0, kind4, r.data(), h.recordSize, 0, 0, nullptr, 0, false), 0);
+    EXPECT_EQ(sample(kind4, r, 0).flags, run_file::kSampleDigital);
+    ASSERT_EQ(store->ReadLog(1, kind4, r.data(), h.recordSize, 0, 0, nullptr, 0, false), 0);
+    EXPECT_EQ(sample(kind4, r, 0).flags, 0);
+}
+
+TEST_F(MySqlStoreTest, MillisecondsWithMicrosecondsRoundTrip) {
+    make_run("L", "L_", 1);
+    LogHeader h;
+    auto store = open_store("L", h);
+    std::vector<TimeStamp> times;
+    for (int us = 1; us < 1000000; us += 997) times.push_back({kMarch5, static_cast<std::int16_t>(us / 1000), static_cast<std::int16_t>(us % 1000)});
+    for (const TimeStamp t : {TimeStamp{kMarch5, 1, 5}, TimeStamp{kMarch5, 5, 1}, TimeStamp{kMarch5, 999, 999},
+                              TimeStamp{kMarch5, 0, 1}})
+        times.push_back(t);
+    std::sort(times.begin(), times.end(), [](const TimeStamp& a, const TimeStamp& b) {
+        return a.milliseconds * 1000 + a.microseconds < b.milliseconds * 1000 + b.microseconds;
+    });
+    const int n = static_cast<int>(times.size());
+    const auto data = records(
+        h, n, [&](int i) { return times[static_cast<std::size_t>(i)]; }, [](int i, std::uint32_t) { return float(i); },
+        [](int, std::uint32_t) { return run_file::kSampleAnalog; });
+    ASSERT_EQ(store->WriteLogs(h, data.data(), n), 0) << store->GetErrorText();
+    std::vector<std::uint8_t> back(data.size());
+    ASSERT_EQ(store->ReadLogs(0, h, back.data(), n, 0, nullptr, 0), n);
+    for (int i = 0; i < n; ++i) {
+        const auto head = run_file::decode_record_head(
+            std::span<const std::uint8_t>(back.data() + static_cast<std::size_t>(i) * h.recordSize, h.recordSize));
+        EXPECT_EQ(head.time.milliseconds, times[static_cast<std::size_t>(i)].milliseconds) << i;
+        EXPECT_EQ(head.time.microseconds, times[static_cast<std::size_t>(i)].microseconds) << i;
+    }
+}
+
+TEST_F(MySqlStoreTest, EqualTimesAreNeitherRepeatedNorSkipped) {
+    const std::string odd = "a'b`c\\;d.e_";
+    make_run("O'Brien `x` \\ .y", odd, 1);
+    LogHeader h;
+    auto store = open_store("O'Brien `x` \\ .y", h);
+    constexpr int kCount = 103;
+    // Groups of five with equal DT and MS; the values tell the records apart.
+    const auto data = records(
+        h, kCount, [](int i) { return TimeStamp{kMarch5 + i / 10, static_cast<std::int16_t>((i / 5) % 2), 0}; },
+        [](int i, std::uint32_t) { return static_cast<float>((i * 37) % kCount); },
+        [](int, std::uint32_t) { return run_file::kSampleAnalog; });
+    ASSERT_EQ(store->WriteLogs(h, data.data(), kCount), 0) << store->GetErrorText();
+    for (const int page : {7, 5, 1000}) {
+        store->set_page_rows(page);
+        std::vector<float> seen(kCount, -1);
+        std::vector<int> order(kCount);
+        for (int i = 0; i < kCount; ++i) order[static_cast<std::size_t>(i)] = i;
+        std::mt19937 random(static_cast<unsigned>(page));
+        // Forwards, then in a random order with counts between: every index gives the same record.
+        for (int pass = 0; pass < 2; ++pass) {
+            if (pass == 1) std::shuffle(order.begin(), order.end(), random);
+            for (const int i : order) {
+                std::vector<std::uint8_t> r(static_cast<std::size_t>(h.recordSize));
+                ASSERT_EQ(store->ReadLog(i, h, r.data(), h.recordSize, 0, 0, nullptr, 0, false), 0) << page << " " << i;
+                const float v = sample(h, r, 0).value;
+                if (pass == 0) {
+                    seen[static_cast<std::size_t>(i)] = v;
+                } else {
+                    EXPECT_EQ(seen[static_cast<std::size_t>(i)], v) << page << " " << i;
+                }
+                if (i % 17 == 0) {
+                    EXPECT_EQ(store->GetNoLogs(h), kCount);
+                }
+            }
+        }
+        EXPECT_EQ(std::set<float>(seen.begin(), seen.end()).size(), static_cast<std::size_t>(kCount)) << page;
+        // Descending gives the same records in the reverse order of times.
+        std::set<float> down;
+        for (int i = 0; i < kCount; ++i) {
+            std::vector<std::uint8_t> r(static_cast<std::size_t>(h.recordSize));
+            ASSERT_EQ(store->ReadLog(i, h, r.data(), h.recordSize, 0, 0, nullptr, 0, true), 0);
+            down.insert(sample(h, r, 0).value);
+        }
+        EXPECT_EQ(down.size(), static_cast<std::size_t>(kCount));
+    }
+}
+
+TEST_F(MySqlStoreTest, WriteHeaderFinishesTheRunOnlyWithWriteAccess) {
+    make_run("L", "L_", 1);
+    LogHeader h;
+    auto store = open_store("L", h);
+    h.stop.seconds = kMarch5 + 3600;
+    ASSERT_EQ(store->WriteHeader(h, true), 0) << store->GetErrorText();
+    auto c = open("L");
+    char name[20];
+    std::size_t size = sizeof name;
+    TimeStamp start{}, stop{};
+    ASSERT_EQ(c->GetLatestRun(name, &size, &start, &stop, true), 1);
+    EXPECT_EQ(stop.seconds, kMarch5 + 3600);
 }
 
 }  // namespace
