@@ -4,7 +4,14 @@
 #include <cstdio>
 #include <cstring>
 
+#include "log_stores/db_collection/run_channels.h"
+#include "log_stores/db_schema/data_columns.h"
 #include "log_stores/db_schema/date_literal.h"
+#include "log_stores/log_location.h"
+#include "log_stores/mysql/mysql_store.h"
+#include "platform/ado/dialect.h"
+#include "qvr/link/link.h"
+#include "qvr/settings/reg.h"
 #include "log_stores/db_schema/run_naming.h"
 #include "log_stores/db_schema/schema_tables.h"
 #include "log_stores/status_channels/logger_status.h"
@@ -27,6 +34,19 @@ std::int64_t integer_of(const mysql::Value& value) {
     if (const auto* d = std::get_if<double>(&value)) return static_cast<std::int64_t>(*d);
     return 0;
 }
+
+std::optional<std::string> registry_text(const char* name) {
+    char value[64] = {};
+    std::uint32_t type = 0;
+    std::uint32_t size = sizeof value - 1;
+    if (reg_AccessProductValue(platform::RegistryHive::machine, kProductKey, platform::kKeyQueryValue, name, &type,
+                               value, &size) != 0 ||
+        type != kRegSz)
+        return std::nullopt;
+    return std::string(value, strnlen(value, sizeof value - 1));
+}
+
+const ado::Dialect kMySql(ado::Engine::mariadb);
 
 }  // namespace
 
@@ -177,6 +197,141 @@ void CLogDbMySQLCollection::GetStoreLocation(const char* runName, char* location
     const std::size_t needed = text.size() + 1;
     if (location != nullptr && size != nullptr && *size >= needed) std::memcpy(location, text.c_str(), needed);
     if (size != nullptr) *size = needed;
+}
+
+void CLogDbMySQLCollection::undo_run(const MadeTables& made, std::int32_t sequence) {
+    if (made.text) session_.run("DROP TABLE " + mysql::quoted(made.prefix + "TEXT"));
+    if (made.data) session_.run("DROP TABLE " + mysql::quoted(made.prefix + "DATA"));
+    if (made.channels) session_.run("DROP TABLE " + mysql::quoted(made.prefix + "CHANNELS"));
+    // The row the store may have written for it goes too.
+    const mysql::Value params[] = {ado::utf8_from_cp1252(loggerName_), std::int64_t{sequence}, made.prefix};
+    session_.run("DELETE FROM LOGGERS WHERE sLoggerName = ? AND (nLoggerSequence = ? OR sTablePrefix = ?)", params);
+}
+
+std::unique_ptr<CLogStore> CLogDbMySQLCollection::NewRunW(std::int32_t* start, bool plainPrefix, std::intptr_t unused,
+                                                          LogHeader& header, const char16_t* headerText,
+                                                          bool archiveConfig, const char* server, bool datePrefix,
+                                                          const qvr::ChannelRecord* const* channels) {
+    // The header text goes on, as Windows-1252.
+    const std::string text = headerText ? ado::cp1252_from_utf16(headerText) : std::string{};
+    return NewRun(start, plainPrefix, unused, header, headerText ? text.c_str() : nullptr, archiveConfig, server,
+                  datePrefix, channels);
+}
+
+std::unique_ptr<CLogStore> CLogDbMySQLCollection::NewRun(std::int32_t* start, bool plainPrefix, std::intptr_t,
+                                                         LogHeader& header, const char* headerText, bool,
+                                                         const char* server, bool datePrefix,
+                                                         const qvr::ChannelRecord* const* channels) {
+    if (!session_.connected()) {
+        fail("CAN'T CONNECT TO DATABASE");
+        return nullptr;
+    }
+    const std::int32_t start_seconds = start != nullptr ? *start : header.start.seconds;
+    const bool digital_text = db_schema::digital_text_selected(registry_text("DatabaseDigitalText"));
+    const std::string logger = ado::utf8_from_cp1252(loggerName_);
+    const mysql::Value name[] = {logger, std::int64_t{db_schema::kFirstDateSequence}};
+    auto highest_row = session_.run(
+        "SELECT nLoggerSequence FROM LOGGERS WHERE sLoggerName = ? AND nLoggerSequence < ? ORDER BY "
+        "nLoggerSequence DESC LIMIT 1",
+        name);
+    if (const auto* failure = std::get_if<mysql::Failure>(&highest_row)) {
+        fail("CAN'T FIND LOGGER", failure->text);
+        return nullptr;
+    }
+    std::optional<std::int64_t> highest;
+    if (const auto& rows = std::get<mysql::Result>(highest_row).rows; !rows.empty())
+        if (const auto* n = std::get_if<std::int64_t>(&rows[0][0])) highest = *n;
+
+    const std::string run_prefix = ado::utf8_from_cp1252(runPrefix_);
+    const db_schema::RunNaming naming{logger, run_prefix, plainPrefix, datePrefix, start_seconds,
+                                      db_schema::next_counter(highest)};
+    std::string refusal;
+    const auto taken = db_schema::first_accepted(db_schema::prefix_tries(naming), [&](const db_schema::PrefixTry& t) {
+        auto r = session_.run(db_schema::channels_create(kMySql, t.prefix));
+        if (const auto* failure = std::get_if<mysql::Failure>(&r)) {
+            refusal = failure->text;
+            return false;
+        }
+        return true;
+    });
+    if (!taken) {
+        fail("CAN'T CREATE CHANNELS TABLE", refusal);
+        return nullptr;
+    }
+    MadeTables made{taken->prefix, true, false, false};
+    session_.run(db_schema::channels_index(kMySql, taken->prefix));
+
+    std::optional<db_schema::ChannelLookup> lookup;
+    if (channels != nullptr) {
+        lookup = db_collection::lookup_in_table(header, channels);
+    } else if (link_IsLocalServer(server) == 1) {
+        lookup = db_collection::lookup_in_modules(header);
+    } else if (header.tagColumns == 0) {
+        lookup = db_collection::zero_lookup();
+    } else {
+        lookup = db_collection::lookup_from_server(server, header);
+    }
+    if (!lookup) {
+        fail(channels == nullptr && link_IsLocalServer(server) == 1 ? "CAN'T FIND CHANNELS" : "CAN'T GET CHANNEL CONFIGS");
+        undo_run(made, taken->sequence);
+        return nullptr;
+    }
+    const auto list = db_schema::build_column_list(kMySql, header, *lookup, digital_text);
+    if (!list.list) {
+        fail(list.context);
+        undo_run(made, taken->sequence);
+        return nullptr;
+    }
+    const auto forms = db_schema::data_create_forms(kMySql, db_schema::Backend::mysql, taken->prefix,
+                                                    header.sigChange != 0, list.list->definition);
+    auto data = session_.run(forms.front());
+    if (const auto* failure = std::get_if<mysql::Failure>(&data)) {
+        fail("CAN'T CREATE DATA TABLE", failure->text);
+        undo_run(made, taken->sequence);
+        return nullptr;
+    }
+    made.data = true;
+    for (const std::string& index : db_schema::data_indexes(kMySql, db_schema::Backend::mysql, taken->prefix))
+        session_.run(index);
+    auto text = session_.run(db_schema::text_create(kMySql, taken->prefix));
+    if (const auto* failure = std::get_if<mysql::Failure>(&text)) {
+        fail("CAN'T CREATE TEXT TABLE", failure->text);
+        undo_run(made, taken->sequence);
+        return nullptr;
+    }
+    made.text = true;
+
+    header.start.seconds = start_seconds;
+    auto store = std::make_unique<CLogDbMySQLStore>();
+    if (store->PrepareRun(connection_, loggerName_, taken->sequence, ado::cp1252_from_utf8(taken->prefix), header,
+                          headerText, *list.list, *lookup) != 0) {
+        fail("CAN'T CONNECT TO DATABASE", store->GetErrorText());
+        undo_run(made, taken->sequence);
+        return nullptr;
+    }
+    return store;
+}
+
+std::unique_ptr<CLogStore> CLogDbMySQLCollection::OpenStore(const char* runName, std::uint32_t access) {
+    std::size_t size = 0;
+    GetStoreLocation(runName, nullptr, &size);
+    std::string location(size, '\0');
+    GetStoreLocation(runName, location.data(), &size);
+    location.resize(size - 1);
+    auto store = std::make_unique<CLogDbMySQLStore>();
+    if (store->Open(nullptr, location.c_str(), access) != 0) {
+        fail(store->GetErrorContext(), store->GetErrorText());
+        return nullptr;
+    }
+    return store;
+}
+
+int CLogDbMySQLCollection::FinishRun(CLogStore& store, const TimeStamp* start, const TimeStamp*, bool) {
+    const auto* mine = dynamic_cast<CLogDbMySQLStore*>(&store);
+    const std::string prefix = mine != nullptr ? mine->table_prefix() : std::string{};
+    store.Close();
+    if (start == nullptr && !prefix.empty()) DropRun(prefix);
+    return 0;
 }
 
 }  // namespace log_stores

@@ -10,6 +10,9 @@
 
 #include "log_stores/db_schema/data_row.h"
 #include "log_stores/db_schema/date_literal.h"
+#include "log_stores/db_schema/header_text.h"
+#include "log_stores/db_schema/sql_text.h"
+#include "platform/time_zone.h"
 #include "log_stores/db_schema/run_naming.h"
 #include "log_stores/log_location.h"
 #include "log_stores/run_file/run_file_format.h"
@@ -543,6 +546,82 @@ int CLogDbMySQLStore::ReadLogs(std::int32_t first, const LogHeader& header, std:
                     columnPrefix, 0, false) != 0)
             break;
     return read;
+}
+
+int CLogDbMySQLStore::PrepareRun(const std::string& connection, const std::string& loggerName, std::int32_t sequence,
+                                 const std::string& tablePrefix, const LogHeader& header, const char* headerText,
+                                 const db_schema::ColumnList& columns, const db_schema::ChannelLookup& lookup) {
+    Close();
+    connection_ = connection;
+    loggerName_ = loggerName;
+    sequence_ = sequence;
+    tablePrefix_ = tablePrefix;
+    access_ = kGenericRead | kGenericWrite;
+    if (connect() != 0) return -1;
+    const std::string prefix = ado::utf8_from_cp1252(tablePrefix_);
+
+    // One CHANNELS row per column, from the configuration its name was made from.
+    const std::string channels_insert =
+        "INSERT INTO " + mysql::quoted(prefix + "CHANNELS") + " VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?)";
+    for (const db_schema::ChannelColumn& column : columns.columns) {
+        const qvr::ChannelRecord* config = lookup ? lookup(column.block, column.channel) : nullptr;
+        if (config == nullptr) {
+            fail("CAN'T FIND CHANNEL CONFIG");
+            return platform::fail(platform::kErrorInvalidParameter);
+        }
+        std::vector<mysql::Value> values;
+        for (const ado::Variant& v :
+             db_schema::channels_row(column.block, header.blocks[column.block], column.channel, *config, column.name))
+            values.push_back(bound(v));
+        auto result = session_.run(channels_insert, values);
+        if (const auto* failure = std::get_if<mysql::Failure>(&result)) {
+            fail("CAN'T GET CHANNEL CONFIGURATION", failure->text);
+            return -1;
+        }
+    }
+
+    const auto parts = db_schema::split_header_text(headerText ? ado::utf8_from_cp1252(headerText) : std::string{});
+    std::int32_t bias = 0;
+    std::memcpy(&bias, header.timeZone.data() + platform::kTimeZoneStandardBias, sizeof bias);
+    const bool sig = header.sigChange != 0;
+    const auto two = [](const std::array<char, 2>& p) -> mysql::Value {
+        return ado::utf8_from_cp1252(std::string_view(p.data(), strnlen(p.data(), 2)));
+    };
+    const auto null_unless = [](bool given, mysql::Value v) { return given ? v : mysql::Value{}; };
+    const mysql::Value row[] = {
+        ado::utf8_from_cp1252(loggerName_),
+        std::int64_t{sequence_},
+        db_schema::date_value(header.start.seconds),
+        date_or_null(header.stop.seconds),
+        std::int64_t{0},
+        prefix,
+        parts.header ? mysql::Value{db_schema::cut_to_characters(*parts.header, db_schema::kTextColumnSize)}
+                     : mysql::Value{},
+        std::int64_t{header.tagColumns},
+        std::int64_t{0},
+        std::int64_t{0},
+        std::int64_t{bias},
+        std::int64_t{header.sigChange},
+        null_unless(sig, two(header.triggerPrefix)),
+        null_unless(sig, std::int64_t{header.triggerNumber}),
+        null_unless(sig, two(header.lagPrefix)),
+        null_unless(sig, std::int64_t{header.lagNumber}),
+        std::monostate{},
+    };
+    auto inserted = session_.run("INSERT INTO LOGGERS VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)", row);
+    if (const auto* failure = std::get_if<mysql::Failure>(&inserted)) {
+        fail("CAN'T UPDATE LOGGERS TABLE", failure->text);
+        return -1;
+    }
+    for (const std::string& line : parts.predefined) {
+        const mysql::Value text[] = {db_schema::cut_to_characters(line, db_schema::kTextColumnSize)};
+        auto result = session_.run("INSERT INTO " + mysql::quoted(prefix + "TEXT") + " VALUES (?)", text);
+        if (const auto* failure = std::get_if<mysql::Failure>(&result)) {
+            fail("CAN'T UPDATE TEXT TABLE", failure->text);
+            return -1;
+        }
+    }
+    return 0;
 }
 
 }  // namespace log_stores

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "log_stores/com_error_report.h"
+#include "log_stores/db_schema/data_columns.h"
 #include "log_stores/log_store.h"
 #include "log_stores/mysql/mysql_session.h"
 
@@ -48,6 +49,13 @@ class CLogDbMySQLStore : public CLogStore {
     // server's 65,535 placeholders.
     static std::size_t batch_rows(std::size_t columns);
     const std::string& table_prefix() const { return tablePrefix_; }
+
+    // Makes a new run's rows ready on its own connection: CHANNELS from the configurations the
+    // columns were named from, the LOGGERS row and the TEXT rows of the header text. 0, or -1
+    // with the texts set (rows written so far stay for the caller to remove).
+    int PrepareRun(const std::string& connection, const std::string& loggerName, std::int32_t sequence,
+                   const std::string& tablePrefix, const LogHeader& header, const char* headerText,
+                   const db_schema::ColumnList& columns, const db_schema::ChannelLookup& lookup);
 
   private:
     struct Key {

@@ -18,6 +18,7 @@
 #include <variant>
 #include <vector>
 
+#include "db_schema_fixtures.h"
 #include "log_stores/log_store.h"
 #include "log_stores/mysql/base64_text.h"
 #include "log_stores/mysql/mysql_collection.h"
@@ -499,6 +500,62 @@ TEST_F(MySqlStoreTest, WriteHeaderFinishesTheRunOnlyWithWriteAccess) {
     TimeStamp start{}, stop{};
     ASSERT_EQ(c->GetLatestRun(name, &size, &start, &stop, true), 1);
     EXPECT_EQ(stop.seconds, kMarch5 + 3600);
+}
+
+TEST_F(MySqlStoreTest, NewRunMakesItsTablesAndRowsAndFinishRunWithoutStartRemovesThem) {
+    const std::string odd = "O'Brien `x` \\ .y";
+    auto c = open(odd, "Line 1");
+    LogHeader h = log_stores_test::header_of({{"AI", 1, 2}}, false, false);
+    std::vector<qvr::ChannelRecord> configs{log_stores_test::analog_channel("T1"),
+                                            log_stores_test::analog_channel("T2")};
+    const qvr::ChannelRecord* table[] = {configs.data()};
+    std::int32_t start = kMarch5;
+    // The UTF-16 header text reaches the run.
+    auto store = c->NewRunW(&start, true, 0, h, u"[HEADER]\r\nOven \u20ac 3\r\n[PREDEFINED]\r\nstart\r\n", false,
+                            nullptr, false, table);
+    ASSERT_TRUE(store) << c->GetErrorContext() << ": " << c->GetErrorText();
+    auto* mine = dynamic_cast<CLogDbMySQLStore*>(store.get());
+    ASSERT_NE(mine, nullptr);
+    EXPECT_EQ(mine->table_prefix(), "Line_1_");
+    EXPECT_EQ(ok("SELECT sHeader FROM " + db_ + ".LOGGERS").rows[0][0], mysql::Value{std::string("Oven \u20ac 3")});
+    EXPECT_EQ(ok("SELECT TX FROM " + db_ + ".Line_1_TEXT").rows.size(), 1u);
+    EXPECT_EQ(ok("SELECT COUNT(*) FROM " + db_ + ".Line_1_CHANNELS").rows[0][0], mysql::Value{std::int64_t{2}});
+
+    LogHeader read;
+    ASSERT_EQ(store->ReadHeader(read), 0) << store->GetErrorText();
+    EXPECT_EQ(read.blockCount, 1);
+    EXPECT_EQ(read.recordSize, 18 + 8 * 2 + 2);
+    const auto data = records(
+        read, 3, [](int i) { return TimeStamp{kMarch5 + i, 0, 0}; }, [](int i, std::uint32_t) { return float(i); },
+        [](int, std::uint32_t) { return run_file::kSampleAnalog; });
+    ASSERT_EQ(store->WriteLogs(read, data.data(), 3), 0) << store->GetErrorText();
+
+    auto again = c->OpenStore("LoggerSeq=00000001", kGenericRead);
+    ASSERT_TRUE(again) << c->GetErrorContext();
+    EXPECT_EQ(again->GetNoLogs(read), 3);
+
+    ASSERT_EQ(c->FinishRun(*store, nullptr, nullptr, false), 0);
+    EXPECT_FALSE(table_exists("Line_1_DATA"));
+    EXPECT_FALSE(table_exists("Line_1_CHANNELS"));
+    EXPECT_TRUE(ok("SELECT * FROM " + db_ + ".LOGGERS").rows.empty());
+}
+
+TEST_F(MySqlStoreTest, AFailedNewRunLeavesNoTablesAndNoRow) {
+    auto c = open("L");
+    LogHeader h = log_stores_test::header_of({{"AI", 1, 2}}, true, false);
+    // Two channels with one tag: the second column is refused.
+    std::vector<qvr::ChannelRecord> configs{log_stores_test::analog_channel("T1"),
+                                            log_stores_test::analog_channel("t1")};
+    const qvr::ChannelRecord* table[] = {configs.data()};
+    std::int32_t start = kMarch5;
+    auto store = c->NewRun(&start, true, 0, h, nullptr, false, nullptr, false, table);
+    EXPECT_FALSE(store);
+    EXPECT_EQ(std::string(c->GetErrorContext()).rfind("DUPLICATE COLUMN", 0), 0u) << c->GetErrorContext();
+    EXPECT_EQ(ok("SELECT COUNT(*) FROM information_schema.tables WHERE table_schema = ? AND table_name <> 'LOGGERS'",
+                 {db_})
+                  .rows[0][0],
+              mysql::Value{std::int64_t{0}});
+    EXPECT_TRUE(ok("SELECT * FROM " + db_ + ".LOGGERS").rows.empty());
 }
 
 }  // namespace
