@@ -14,14 +14,28 @@ namespace log_stores {
 namespace {
 constexpr std::size_t kLoggerNameSize = 260;
 constexpr std::size_t kRunNameSize = 20;
+struct MySqlMakers {
+    StoreMaker store;
+    CollectionOnlyMaker collection;
+};
+MySqlMakers& mysql_makers() {
+    static MySqlMakers makers;
+    return makers;
+}
 }  // namespace
+
+void SetMySqlMakers(StoreMaker store, CollectionOnlyMaker collection) {
+    mysql_makers() = {std::move(store), std::move(collection)};
+}
 
 std::unique_ptr<CLogStore> CreateLogStore(const char* location) {
     switch (GetLocationKind(location)) {
         case LocationKind::File:
             return std::make_unique<CLogFileStore>();
-        case LocationKind::Ado:
         case LocationKind::MySql:
+            if (mysql_makers().store) return mysql_makers().store();
+            break;
+        case LocationKind::Ado:
         case LocationKind::Witsml:
         case LocationKind::Osdu:
             break;
@@ -33,8 +47,10 @@ std::unique_ptr<CLogCollection> CreateLogCollection(const char* location) {
     switch (GetLocationKind(location)) {
         case LocationKind::File:
             return std::make_unique<CLogFileCollection>();
-        case LocationKind::Ado:
         case LocationKind::MySql:
+            if (mysql_makers().collection) return mysql_makers().collection();
+            break;
+        case LocationKind::Ado:
         case LocationKind::Witsml:
         case LocationKind::Osdu:
             break;

@@ -4,7 +4,11 @@
 #include <string>
 
 #include "log_stores/mysql/base64_text.h"
+#include "log_stores/log_factory.h"
 #include "log_stores/mysql/connection_keys.h"
+#include "log_stores/mysql/mysql_collection.h"
+#include "log_stores/mysql/mysql_store.h"
+#include "log_stores/mysql/register.h"
 
 using log_stores::Base64DecodeText;
 using log_stores::Base64EncodeText;
@@ -79,4 +83,12 @@ TEST(MySqlConnectionKeys, ThePasswordIsHiddenInShownTexts) {
     EXPECT_EQ(log_stores::mysql::without_password("PROVIDER=MYSQL;password=c2VjcmV0;USER=u"),
               "PROVIDER=MYSQL;password=***;USER=u");
     EXPECT_EQ(log_stores::mysql::without_password("PROVIDER=MYSQL;USER=u"), "PROVIDER=MYSQL;USER=u");
+}
+
+TEST(MySqlRegistration, TheFactoriesMakeTheMySqlKindOnceRegistered) {
+    log_stores::RegisterMySqlLogStores();
+    const char* location = "PROVIDER=MYSQL;USER=u;DB=d;LoggerName=L;LoggerSeq=1";
+    EXPECT_NE(dynamic_cast<log_stores::CLogDbMySQLStore*>(log_stores::CreateLogStore(location).get()), nullptr);
+    EXPECT_NE(dynamic_cast<log_stores::CLogDbMySQLCollection*>(log_stores::CreateLogCollection(location).get()),
+              nullptr);
 }
