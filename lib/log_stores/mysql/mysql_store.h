@@ -38,6 +38,19 @@ class CLogDbMySQLStore : public CLogStore {
                 std::int32_t flag, std::int32_t extraSlots, const char* columnPrefix, std::int32_t limit,
                 bool descending) override;
     int GetNoLogs(const LogHeader& header) override;
+    // The run's texts by the database store's rules: event lines in TX and positions in TP of
+    // the DATA row of their second, the header text in sHeader, predefined lines in TEXT.
+    int ReadSection(const char* section, char* out, std::size_t* size, std::int32_t further1,
+                    std::int32_t further2) override;
+    int AddTextW(std::int32_t seconds, const char16_t* text, const char16_t* match, const char* section) override;
+    int AddText(std::int32_t seconds, const char* text, const char* match, const char* section) override;
+    int AddTextPreciseW(const TimeStamp& time, const char16_t* text, const char16_t* match,
+                        const char* section) override;
+    int AddTextPrecise(const TimeStamp& time, const char* text, const char* match, const char* section) override;
+    int AddPosition(std::int32_t seconds, bool hasValue, float value) override;
+    int WriteHeaderTextW(const char16_t* text) override;
+    int WriteHeaderText(const char* text) override;
+    int GetTextTime(std::int32_t& seconds) override;
     int WriteFormulae(const char*, std::int32_t, const char*) override { return -1; }
     int WriteUnitCategory(const char*, const char*) override { return -1; }
     const char* GetErrorText() override { return errorText_; }
@@ -73,6 +86,8 @@ class CLogDbMySQLStore : public CLogStore {
         std::map<std::int32_t, std::optional<Key>> starts;
     };
     int connect();
+    int stamp_text_time();
+    std::string data_table() const;
     bool read_page(bool descending, const std::optional<Key>& after, std::vector<mysql::Row>& page, bool& complete);
     // The row at `index`, reading pages as needed; null past the end or on failure (context set).
     const mysql::Row* row_at(std::int32_t index, bool descending, bool& failed);

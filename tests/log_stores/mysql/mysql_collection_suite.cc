@@ -558,4 +558,42 @@ TEST_F(MySqlStoreTest, AFailedNewRunLeavesNoTablesAndNoRow) {
     EXPECT_TRUE(ok("SELECT * FROM " + db_ + ".LOGGERS").rows.empty());
 }
 
+TEST_F(MySqlStoreTest, EventLinesPositionsAndTheHeaderTextAreStoredAndReadAsSections) {
+    make_run("L", "L_", 1);
+    LogHeader h;
+    auto store = open_store("L", h);
+    const auto data = records(
+        h, 3, [](int i) { return TimeStamp{kMarch5 + i, 0, 0}; }, [](int i, std::uint32_t) { return float(i); },
+        [](int, std::uint32_t) { return run_file::kSampleAnalog; });
+    ASSERT_EQ(store->WriteLogs(h, data.data(), 3), 0) << store->GetErrorText();
+    // Windows-1252: the euro sign is 0x80.
+    ASSERT_EQ(store->AddText(kMarch5 + 1, "Valve \x80 open", nullptr, nullptr), 0) << store->GetErrorText();
+    // The second's only row already holds a text: refused, not lost silently.
+    EXPECT_EQ(store->AddText(kMarch5 + 1, "again", nullptr, nullptr), -1);
+    EXPECT_STREQ(store->GetErrorContext(), "CAN'T UPDATE TEXT TABLE");
+    EXPECT_EQ(store->AddText(kMarch5 + 99, "no row", nullptr, nullptr), -1);
+    ASSERT_EQ(store->AddPosition(kMarch5 + 2, true, 2.5f), 0) << store->GetErrorText();
+    ASSERT_EQ(store->WriteHeaderText("Oven\r\nLine 2"), 0) << store->GetErrorText();
+
+    char out[256];
+    std::size_t size = sizeof out;
+    EXPECT_EQ(store->ReadSection("text", out, &size, 0, 0), 1);
+    EXPECT_STREQ(out, "24/03/05 10:00:01 Valve \x80 open\r\n");
+    size = sizeof out;
+    EXPECT_EQ(store->ReadSection("POSITIONS", out, &size, 0, 0), 1);
+    EXPECT_STREQ(out, "24/03/05 10:00:02 2.500000\r\n");
+    size = sizeof out;
+    EXPECT_EQ(store->ReadSection("HEADER", out, &size, 0, 0), 2);
+    EXPECT_STREQ(out, "Oven\r\nLine 2");
+    size = sizeof out;
+    EXPECT_EQ(store->ReadSection("OTHER", out, &size, 0, 0), -1);
+    std::int32_t when = 0;
+    ASSERT_EQ(store->GetTextTime(when), 0);
+    EXPECT_GT(when, kMarch5);
+    // The texts stay out of the records.
+    std::vector<std::uint8_t> back(data.size());
+    ASSERT_EQ(store->ReadLogs(0, h, back.data(), 3, 0, nullptr, 0), 3);
+    EXPECT_EQ(back, data);
+}
+
 }  // namespace
