@@ -31,6 +31,8 @@ class CLogDbMySQLStore : public CLogStore {
     int Close() override;
     int ReadHeader(LogHeader& header) override;
     int WriteHeader(const LogHeader& header, bool completed) override;
+    int ReadChannelConfig(const LogHeader& header, qvr::ChannelRecord* out, std::size_t block, std::size_t first,
+                          std::size_t count) override;
     int WriteLogs(const LogHeader& header, const std::uint8_t* records, std::int32_t count) override;
     int ReadLogs(std::int32_t first, const LogHeader& header, std::uint8_t* out, std::int32_t count,
                  std::int32_t extraSlots, const char* columnPrefix, std::int32_t further) override;

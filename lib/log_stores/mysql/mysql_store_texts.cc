@@ -1,4 +1,5 @@
-// The texts of a MySQL run: event lines, positions, the header text and predefined lines.
+// The texts of a MySQL run: event lines, positions, the header text, predefined lines and
+// the channels' configurations.
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -236,6 +237,60 @@ int CLogDbMySQLStore::ReadSection(const char* section, char* out, std::size_t* s
     }
     hand_out(lines, out, size);
     return count;
+}
+
+int CLogDbMySQLStore::ReadChannelConfig(const LogHeader& header, qvr::ChannelRecord* out, std::size_t block,
+                                        std::size_t first, std::size_t count) {
+    if (block > 63 || block >= header.blockCount || first + count > header.blocks[block].channel_count()) {
+        fail("CHANNEL NOT IN HEADER");
+        return platform::fail(platform::kErrorInvalidParameter);
+    }
+    if (count == 0) return 0;
+    if (out == nullptr) return platform::fail(platform::kErrorInvalidParameter);
+    const BlockDescriptor& b = header.blocks[block];
+    const std::string prefix = ado::utf8_from_cp1252(std::string_view(b.prefix.data(), strnlen(b.prefix.data(), 2)));
+    const std::string sql = "select sTag, sDescription, nType, sUnits, fMinScale, fMaxScale, sLowStateDesc, "
+                            "sHighStateDesc from " +
+                            mysql::quoted(ado::utf8_from_cp1252(tablePrefix_) + "CHANNELS") +
+                            " where sPrefix = ? AND nChannelNumber = ?";
+    for (std::size_t k = 0; k < count; ++k) {
+        const mysql::Value params[] = {prefix, std::int64_t{b.firstChannel} + static_cast<std::int64_t>(first + k)};
+        auto r = session_.run(sql, params);
+        if (const auto* failure = std::get_if<mysql::Failure>(&r)) {
+            fail("CAN'T FIND CHANNEL", failure->text);
+            return -1;
+        }
+        qvr::ChannelRecord& c = out[k];
+        c = qvr::ChannelRecord{};
+        const auto& rows = std::get<mysql::Result>(r).rows;
+        if (rows.empty()) continue;
+        const mysql::Row& row = rows[0];
+        const auto text = [&](std::size_t i) {
+            const std::string* t = text_of(row[i]);
+            return t ? trim_right(ado::cp1252_from_utf8(*t)) : std::string{};
+        };
+        const auto number = [&](std::size_t i) {
+            const auto* d = std::get_if<double>(&row[i]);
+            return d ? static_cast<float>(*d) : 0.0f;
+        };
+        qvr::split_text(c, qvr::ChannelText::Tag, text(0));
+        qvr::split_text(c, qvr::ChannelText::Description, text(1));
+        const auto* type = std::get_if<std::int64_t>(&row[2]);
+        if (type == nullptr) continue;
+        c.head.Type = static_cast<qvr::ChannelKind>(*type);
+        c.head.Flags.set(qvr::AnalogFlag::Enable, true);
+        if (qvr::is_digital(c.head.Type)) {
+            const std::string low = text(6).substr(0, 31);
+            const std::string high = text(7).substr(0, 31);
+            std::memcpy(c.digital.LowStateText, low.data(), low.size());
+            std::memcpy(c.digital.HighStateText, high.data(), high.size());
+        } else {
+            qvr::split_text(c, qvr::ChannelText::Units, text(3));
+            c.analog.MinimumUnits = number(4);
+            c.analog.MaximumUnits = number(5);
+        }
+    }
+    return 0;
 }
 
 }  // namespace log_stores

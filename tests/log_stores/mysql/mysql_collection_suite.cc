@@ -525,6 +525,12 @@ TEST_F(MySqlStoreTest, NewRunMakesItsTablesAndRowsAndFinishRunWithoutStartRemove
     ASSERT_EQ(store->ReadHeader(read), 0) << store->GetErrorText();
     EXPECT_EQ(read.blockCount, 1);
     EXPECT_EQ(read.recordSize, 18 + 8 * 2 + 2);
+    qvr::ChannelRecord back[2];
+    ASSERT_EQ(store->ReadChannelConfig(read, back, 0, 0, 2), 0) << store->GetErrorText();
+    EXPECT_EQ(qvr::join_text(back[1], qvr::ChannelText::Tag), "T2");
+    EXPECT_FALSE(qvr::is_digital(back[1].head.Type));
+    EXPECT_EQ(store->ReadChannelConfig(read, back, 0, 1, 2), -1);
+    EXPECT_STREQ(store->GetErrorContext(), "CHANNEL NOT IN HEADER");
     const auto data = records(
         read, 3, [](int i) { return TimeStamp{kMarch5 + i, 0, 0}; }, [](int i, std::uint32_t) { return float(i); },
         [](int, std::uint32_t) { return run_file::kSampleAnalog; });
