@@ -5,6 +5,7 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "log_stores/db_schema/date_literal.h"
 #include "log_stores/db_schema/sql_text.h"
@@ -115,8 +116,9 @@ int CLogDbMySQLStore::AddPosition(std::int32_t seconds, bool hasValue, float val
         fail("CAN'T UPDATE TEXT TABLE");
         return platform::fail(platform::kErrorFileNotFound);
     }
-    const mysql::Value tp = hasValue && std::isfinite(value) ? mysql::Value{double{value}} : mysql::Value{};
-    const mysql::Value params[] = {tp, date};
+    // A missing or non-finite value is NULL, which the server takes.
+    std::vector<mysql::Value> params{std::monostate{}, date};
+    if (hasValue && std::isfinite(value)) params[0] = double{value};
     auto r = session_.run("UPDATE " + data_table() + " SET TP = ? WHERE DT = ? ORDER BY MS LIMIT 1", params);
     if (const auto* failure = std::get_if<mysql::Failure>(&r)) {
         fail("CAN'T UPDATE TEXT TABLE", failure->text);
