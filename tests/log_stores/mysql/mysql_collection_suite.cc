@@ -2,6 +2,7 @@
 // state file). Each test makes its own database and user through the server's socket as root,
 // and drops both afterwards.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -600,6 +601,84 @@ TEST_F(MySqlStoreTest, EventLinesPositionsAndTheHeaderTextAreStoredAndReadAsSect
     std::vector<std::uint8_t> back(data.size());
     ASSERT_EQ(store->ReadLogs(0, h, back.data(), 3, 0, nullptr, 0), 3);
     EXPECT_EQ(back, data);
+}
+
+// A throw-away server of this test's own (the shared one serves other tests): killed with
+// SIGKILL while a store holds its connection, then replaced.
+TEST(MySqlKilledServer, FailuresCarryTheirTextsAndTheNextOpenWorks) {
+    if (!server()) GTEST_SKIP() << "no MariaDB test server";
+    const std::string state = "/tmp/qvr-mysql-kill-" + std::to_string(::getpid()) + ".state";
+    const std::string script = TEST_MARIADB_SCRIPT;
+    const auto start_server = [&] {
+        return std::system((script + " start " + state + " >/dev/null 2>&1").c_str()) == 0;
+    };
+    struct Stop {
+        std::string command;
+        ~Stop() { (void)std::system(command.c_str()); }
+    } stop{script + " stop " + state + " >/dev/null 2>&1"};
+    ASSERT_TRUE(start_server());
+    // Read through the same helper, the shared server's name put back at once.
+    const auto values = [&] {
+        const std::string shared = std::getenv("QUORVANE_TEST_MARIADB");
+        ::setenv("QUORVANE_TEST_MARIADB", state.c_str(), 1);
+        auto v = log_stores_test::mariadb_server();
+        ::setenv("QUORVANE_TEST_MARIADB", shared.c_str(), 1);
+        return v;
+    };
+    auto mine = values();
+    ASSERT_TRUE(mine);
+    const auto connection = [&](const std::map<std::string, std::string>& v) {
+        return "PROVIDER=MYSQL;HOST=127.0.0.1;PORT=" + v.at("port") + ";USER=" + v.at("user") +
+               ";PASSWORD=" + log_stores::Base64EncodeText(v.at("password")) + ";DB=qvr_kill";
+    };
+    const auto make_db = [&](const std::map<std::string, std::string>& v) {
+        mysql::Session s;
+        mysql::ConnectionKeys keys;
+        keys.host = "127.0.0.1";
+        keys.port = static_cast<unsigned>(std::stoul(v.at("port")));
+        keys.user = v.at("user");
+        keys.password = v.at("password");
+        ASSERT_FALSE(s.connect(keys));
+        ASSERT_TRUE(std::holds_alternative<mysql::Result>(s.run("CREATE DATABASE qvr_kill")));
+    };
+    make_db(*mine);
+    {
+        CLogDbMySQLCollection c;
+        ASSERT_EQ(c.Open(connection(*mine).c_str(), "", "L", "", kReadWrite), 0) << c.GetErrorText();
+        LogHeader h = log_stores_test::header_of({{"AI", 1, 2}}, false, false);
+        std::vector<qvr::ChannelRecord> configs{log_stores_test::analog_channel("T1"),
+                                                log_stores_test::analog_channel("T2")};
+        const qvr::ChannelRecord* table[] = {configs.data()};
+        std::int32_t start = kMarch5;
+        auto store = c.NewRun(&start, true, 0, h, nullptr, false, nullptr, false, table);
+        ASSERT_TRUE(store) << c.GetErrorContext() << c.GetErrorText();
+        LogHeader read;
+        ASSERT_EQ(store->ReadHeader(read), 0);
+        std::vector<std::uint8_t> record(static_cast<std::size_t>(read.recordSize));
+        run_file::RecordHead head;
+        head.time = {kMarch5, 0, 0};
+        run_file::encode_record_head(head, record);
+        ASSERT_EQ(store->WriteLogs(read, record.data(), 1), 0);
+
+        ASSERT_EQ(::kill(static_cast<pid_t>(std::stol(mine->at("pid"))), SIGKILL), 0);
+        for (int i = 0; i < 50 && ::kill(static_cast<pid_t>(std::stol(mine->at("pid"))), 0) == 0; ++i) ::usleep(100000);
+        EXPECT_EQ(store->WriteLogs(read, record.data(), 1), -1);
+        EXPECT_STRNE(store->GetErrorContext(), "");
+        EXPECT_STRNE(store->GetErrorText(), "");
+        std::vector<std::uint8_t> out(record.size());
+        EXPECT_EQ(store->ReadLog(5, read, out.data(), read.recordSize, 0, 0, nullptr, 0, false), -1);
+        EXPECT_STRNE(store->GetErrorText(), "");
+        EXPECT_EQ(store->GetNoLogs(read), -1);
+        EXPECT_EQ(c.BeginRunList(nullptr), 0);
+        EXPECT_STRNE(c.GetErrorText(), "");
+    }
+    // A new server in its place: the next open works.
+    ASSERT_TRUE(start_server());
+    mine = values();
+    ASSERT_TRUE(mine);
+    make_db(*mine);
+    CLogDbMySQLCollection again;
+    EXPECT_EQ(again.Open(connection(*mine).c_str(), "", "L", "", kReadWrite), 0) << again.GetErrorText();
 }
 
 }  // namespace
