@@ -148,7 +148,17 @@ int CLogDbMySQLStore::connect() {
     return 0;
 }
 
-int CLogDbMySQLStore::Open(const char*, const char* location, std::uint32_t access) {
+int CLogDbMySQLStore::Open(const char* server, const char* location, std::uint32_t access) {
+    const int rc = open_here(location, access);
+    // The retry through a remote data provider has no provider here: it is named in the trace,
+    // and the first attempt's texts stay.
+    if (rc != 0 && server != nullptr && *server != '\0' && location != nullptr &&
+        std::strncmp(location, "PROVIDER=MS REMOTE", 18) != 0)
+        trace_Write("MySQL store: PROVIDER=MS REMOTE: provider not available\r\n");
+    return rc;
+}
+
+int CLogDbMySQLStore::open_here(const char* location, std::uint32_t access) {
     Close();
     if (length_of(location) > kMaxMySqlLocation) {
         fail("BADLY FORMED PATH NAME");

@@ -87,6 +87,7 @@ class CLogDbMySQLStore : public CLogStore {
         // Where each page read began: its first index and the key before it.
         std::map<std::int32_t, std::optional<Key>> starts;
     };
+    int open_here(const char* location, std::uint32_t access);
     int connect();
     int stamp_text_time();
     std::string data_table() const;

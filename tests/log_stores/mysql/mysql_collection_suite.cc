@@ -11,6 +11,7 @@
 #include <limits>
 #include <random>
 #include <set>
+#include <thread>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -601,6 +602,42 @@ TEST_F(MySqlStoreTest, EventLinesPositionsAndTheHeaderTextAreStoredAndReadAsSect
     std::vector<std::uint8_t> back(data.size());
     ASSERT_EQ(store->ReadLogs(0, h, back.data(), 3, 0, nullptr, 0), 3);
     EXPECT_EQ(back, data);
+}
+
+TEST_F(MySqlCollectionTest, RunListsStayWholeWhileAnotherConnectionAddsRuns) {
+    auto c = open("L");
+    for (int i = 1; i <= 5; ++i) add_row("L", i, "P" + std::to_string(i) + "_", kMarch5 + i, kMarch5 + i + 1);
+    std::atomic<bool> done{false};
+    std::thread adder([&] {
+        mysql::Session other;
+        if (other.connect(root_keys())) return;
+        for (int i = 6; i <= 205; ++i)
+            other.run("INSERT INTO " + db_ + ".LOGGERS (sLoggerName, nLoggerSequence, dStartTime, bCompleted, "
+                      "sTablePrefix) VALUES ('L', ?, ?, 0, 'P_')",
+                      std::vector<mysql::Value>{std::int64_t{i}, ado::DateValue{kMarch5 + i, 0}});
+        done = true;
+    });
+    std::size_t last = 0;
+    while (!done) {
+        ASSERT_EQ(c->BeginRunList(nullptr), 1);
+        std::size_t n = 0;
+        std::set<std::string> names;
+        char name[20];
+        TimeStamp start{}, stop{};
+        while (c->GetNextRun(name, &start, &stop) == 1) {
+            ++n;
+            names.insert(name);
+        }
+        EXPECT_EQ(names.size(), n);
+        EXPECT_GE(n, last);
+        EXPECT_LE(n, 205u);
+        last = n;
+    }
+    adder.join();
+    ASSERT_EQ(c->BeginRunList(nullptr), 1);
+    std::size_t n = 0;
+    while (c->GetNextRun(nullptr, nullptr, nullptr) == 1) ++n;
+    EXPECT_EQ(n, 205u);
 }
 
 // A throw-away server of this test's own (the shared one serves other tests): killed with
