@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <memory>
 #include <span>
 #include <type_traits>
 
@@ -19,6 +21,8 @@
 #include "platform/ado/text_codec.h"
 #include "platform/last_error.h"
 #include "qvr/diag/trace.h"
+#include "qvr/settings/reg.h"
+#include "log_stores/db_collection/run_channels.h"
 
 namespace log_stores {
 namespace {
@@ -198,8 +202,20 @@ int CLogDbMySQLStore::open_here(const char* location, std::uint32_t access) {
     return 0;
 }
 
-int CLogDbMySQLStore::OpenForLogging(LogHeader&) {
+int CLogDbMySQLStore::OpenForLogging(LogHeader& header) {
     logging_ = true;
+    char value[64] = {};
+    std::uint32_t type = 0;
+    std::uint32_t size = sizeof value - 1;
+    std::optional<std::string_view> setting;
+    if (reg_AccessProductValue(platform::RegistryHive::machine, kProductKey, platform::kKeyQueryValue,
+                               "DatabaseDigitalText", &type, value, &size) == 0 &&
+        type == kRegSz)
+        setting = std::string_view(value, strnlen(value, sizeof value - 1));
+    digitalText_ = db_schema::digital_text_selected(setting);
+    if (digitalText_ && !lookup_) {
+        if (auto modules = db_collection::lookup_in_modules(header)) lookup_ = std::move(*modules);
+    }
     return 0;
 }
 
@@ -358,7 +374,7 @@ int CLogDbMySQLStore::WriteLogs(const LogHeader& header, const std::uint8_t* rec
         std::string sql = "INSERT INTO " + table + " VALUES ";
         for (std::size_t i = 0; i < rows; ++i) {
             const std::span<const std::uint8_t> record(records + (done + i) * record_size, record_size);
-            const auto fields = db_schema::data_row_values(header, record, digitalText_, nullptr);
+            const auto fields = db_schema::data_row_values(header, record, digitalText_, lookup_);
             if (!fields) {
                 fail("INSERT failed", "a record does not fit its header");
                 return platform::fail(EINVAL);
@@ -573,6 +589,16 @@ int CLogDbMySQLStore::PrepareRun(const std::string& connection, const std::strin
     if (connect() != 0) return -1;
     const std::string prefix = ado::utf8_from_cp1252(tablePrefix_);
 
+    // Copies of the configurations for the state texts while logging: the caller's table may
+    // be gone by then.
+    auto copies = std::make_shared<std::map<std::pair<std::size_t, std::uint16_t>, qvr::ChannelRecord>>();
+    for (const db_schema::ChannelColumn& column : columns.columns)
+        if (const qvr::ChannelRecord* config = lookup ? lookup(column.block, column.channel) : nullptr)
+            copies->emplace(std::make_pair(column.block, column.channel), *config);
+    lookup_ = [copies](std::size_t block, std::uint16_t channel) -> const qvr::ChannelRecord* {
+        const auto it = copies->find({block, channel});
+        return it == copies->end() ? nullptr : &it->second;
+    };
     // One CHANNELS row per column, from the configuration its name was made from.
     const std::string channels_insert =
         "INSERT INTO " + mysql::quoted(prefix + "CHANNELS") + " VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?)";

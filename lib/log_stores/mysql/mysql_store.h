@@ -108,6 +108,8 @@ class CLogDbMySQLStore : public CLogStore {
     std::int32_t lastIndex_ = -1;
     int pageRows_ = 1000;
     Pages pages_;
+    // Where the state texts of digital channels come from while logging.
+    db_schema::ChannelLookup lookup_;
     char errorText_[kErrorTextSize] = {};
     char errorContext_[31] = {};
 };
