@@ -23,7 +23,9 @@ namespace {
 using namespace log_stores;
 using Clock = std::chrono::steady_clock;
 
-double seconds_since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
+double seconds_since(Clock::time_point t) {
+    return std::chrono::duration<double>(Clock::now() - t).count();
+}
 
 constexpr std::int32_t kStart = 1709632800;  // 2024-03-05 10:00:00 UTC
 
@@ -65,7 +67,8 @@ int main() {
     std::map<std::string, std::string> values;
     std::ifstream in(state);
     for (std::string line; std::getline(in, line);)
-        if (const auto eq = line.find('='); eq != std::string::npos) values[line.substr(0, eq)] = line.substr(eq + 1);
+        if (const auto eq = line.find('='); eq != std::string::npos)
+            values[line.substr(0, eq)] = line.substr(eq + 1);
     ::setenv("MYSQL_UNIX_PORT", values["socket"].c_str(), 1);
     const std::string db = "qvr_bench_" + std::to_string(::getpid());
     mysql::Session root;

@@ -13,10 +13,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     const auto result = log_stores::mysql::parse_connection_keys(text);
     if (result.keys) {
-        if (result.keys->host.size() > 255 || result.keys->user.size() > 99 || result.keys->database.size() > 99 ||
-            result.keys->port > 65535)
+        if (result.keys->host.size() > 255 || result.keys->user.size() > 99 ||
+            result.keys->database.size() > 99 || result.keys->port > 65535)
             std::abort();
-    } else if (result.context != "NO USER IN CONNECTION STRING" && result.context != "NO DB IN CONNECTION STRING") {
+    } else if (result.context != "NO USER IN CONNECTION STRING" &&
+               result.context != "NO DB IN CONNECTION STRING") {
         std::abort();
     }
     const std::string decoded = log_stores::Base64DecodeText(text);

@@ -34,6 +34,8 @@ std::string Base64DecodeText(std::string_view text) {
     return run_filter(base64_decoder_make(nullptr, 1), symbols);
 }
 
-std::string Base64EncodeText(std::string_view bytes) { return run_filter(base64_encoder_make(nullptr), bytes); }
+std::string Base64EncodeText(std::string_view bytes) {
+    return run_filter(base64_encoder_make(nullptr), bytes);
+}
 
 }  // namespace log_stores

@@ -12,7 +12,7 @@ struct ConnectionKeys {
     std::string host = "localhost";
     std::string user;
     std::string database;
-    unsigned port = 0;  // the connector's default
+    unsigned port = 0;     // the connector's default
     std::string password;  // decoded
 };
 

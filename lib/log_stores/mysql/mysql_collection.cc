@@ -7,21 +7,23 @@
 #include "log_stores/db_collection/run_channels.h"
 #include "log_stores/db_schema/data_columns.h"
 #include "log_stores/db_schema/date_literal.h"
-#include "log_stores/log_location.h"
-#include "log_stores/mysql/mysql_store.h"
-#include "platform/ado/dialect.h"
-#include "qvr/link/link.h"
-#include "qvr/settings/reg.h"
 #include "log_stores/db_schema/run_naming.h"
 #include "log_stores/db_schema/schema_tables.h"
+#include "log_stores/log_location.h"
+#include "log_stores/mysql/mysql_store.h"
 #include "log_stores/status_channels/logger_status.h"
+#include "platform/ado/dialect.h"
 #include "platform/ado/text_codec.h"
 #include "platform/last_error.h"
+#include "qvr/link/link.h"
+#include "qvr/settings/reg.h"
 
 namespace log_stores {
 namespace {
 
-std::size_t length_of(const char* text) { return text == nullptr ? 0 : std::strlen(text); }
+std::size_t length_of(const char* text) {
+    return text == nullptr ? 0 : std::strlen(text);
+}
 
 std::int32_t seconds_of(const mysql::Value& value) {
     const auto* date = std::get_if<ado::DateValue>(&value);
@@ -39,8 +41,8 @@ std::optional<std::string> registry_text(const char* name) {
     char value[64] = {};
     std::uint32_t type = 0;
     std::uint32_t size = sizeof value - 1;
-    if (reg_AccessProductValue(platform::RegistryHive::machine, kProductKey, platform::kKeyQueryValue, name, &type,
-                               value, &size) != 0 ||
+    if (reg_AccessProductValue(platform::RegistryHive::machine, kProductKey, platform::kKeyQueryValue, name,
+                               &type, value, &size) != 0 ||
         type != kRegSz)
         return std::nullopt;
     return std::string(value, strnlen(value, sizeof value - 1));
@@ -94,7 +96,8 @@ int CLogDbMySQLCollection::Open(const char* connection, const char* folder, cons
     }
     if ((access_ & kGenericWrite) == 0) return 0;
     auto made = session_.run(db_schema::loggers_create(false));
-    if (const auto* failure = std::get_if<mysql::Failure>(&made); failure && failure->code != mysql::kTableExists) {
+    if (const auto* failure = std::get_if<mysql::Failure>(&made);
+        failure && failure->code != mysql::kTableExists) {
         fail("CAN'T CREATE LOGGERS TABLE", failure->text);
         return -1;
     }
@@ -108,7 +111,8 @@ bool CLogDbMySQLCollection::list_runs() {
     // One query into a growing list: a run added meanwhile is listed or not, never overruns.
     const mysql::Value logger[] = {ado::utf8_from_cp1252(loggerName_)};
     auto result = session_.run(
-        "select nLoggerSequence, dStartTime, dStopTime, bCompleted, sTablePrefix from LOGGERS where sLoggerName = ? "
+        "select nLoggerSequence, dStartTime, dStopTime, bCompleted, sTablePrefix from LOGGERS where "
+        "sLoggerName = ? "
         "order by dStartTime Desc",
         logger);
     if (const auto* failure = std::get_if<mysql::Failure>(&result)) {
@@ -193,9 +197,11 @@ int CLogDbMySQLCollection::UseforLogging(CLogStore& store, LogHeader& header, co
 }
 
 void CLogDbMySQLCollection::GetStoreLocation(const char* runName, char* location, std::size_t* size) {
-    const std::string text = connection_ + ";LoggerName=" + loggerName_ + ";" + (runName == nullptr ? "" : runName);
+    const std::string text =
+        connection_ + ";LoggerName=" + loggerName_ + ";" + (runName == nullptr ? "" : runName);
     const std::size_t needed = text.size() + 1;
-    if (location != nullptr && size != nullptr && *size >= needed) std::memcpy(location, text.c_str(), needed);
+    if (location != nullptr && size != nullptr && *size >= needed)
+        std::memcpy(location, text.c_str(), needed);
     if (size != nullptr) *size = needed;
 }
 
@@ -205,17 +211,19 @@ void CLogDbMySQLCollection::undo_run(const MadeTables& made, std::int32_t sequen
     if (made.channels) session_.run("DROP TABLE " + mysql::quoted(made.prefix + "CHANNELS"));
     // The row the store may have written for it goes too.
     const mysql::Value params[] = {ado::utf8_from_cp1252(loggerName_), std::int64_t{sequence}, made.prefix};
-    session_.run("DELETE FROM LOGGERS WHERE sLoggerName = ? AND (nLoggerSequence = ? OR sTablePrefix = ?)", params);
+    session_.run("DELETE FROM LOGGERS WHERE sLoggerName = ? AND (nLoggerSequence = ? OR sTablePrefix = ?)",
+                 params);
 }
 
-std::unique_ptr<CLogStore> CLogDbMySQLCollection::NewRunW(std::int32_t* start, bool plainPrefix, std::intptr_t unused,
-                                                          LogHeader& header, const char16_t* headerText,
-                                                          bool archiveConfig, const char* server, bool datePrefix,
+std::unique_ptr<CLogStore> CLogDbMySQLCollection::NewRunW(std::int32_t* start, bool plainPrefix,
+                                                          std::intptr_t unused, LogHeader& header,
+                                                          const char16_t* headerText, bool archiveConfig,
+                                                          const char* server, bool datePrefix,
                                                           const qvr::ChannelRecord* const* channels) {
     // The header text goes on, as Windows-1252.
     const std::string text = headerText ? ado::cp1252_from_utf16(headerText) : std::string{};
-    return NewRun(start, plainPrefix, unused, header, headerText ? text.c_str() : nullptr, archiveConfig, server,
-                  datePrefix, channels);
+    return NewRun(start, plainPrefix, unused, header, headerText ? text.c_str() : nullptr, archiveConfig,
+                  server, datePrefix, channels);
 }
 
 std::unique_ptr<CLogStore> CLogDbMySQLCollection::NewRun(std::int32_t* start, bool plainPrefix, std::intptr_t,
@@ -243,17 +251,18 @@ std::unique_ptr<CLogStore> CLogDbMySQLCollection::NewRun(std::int32_t* start, bo
         if (const auto* n = std::get_if<std::int64_t>(&rows[0][0])) highest = *n;
 
     const std::string run_prefix = ado::utf8_from_cp1252(runPrefix_);
-    const db_schema::RunNaming naming{logger, run_prefix, plainPrefix, datePrefix, start_seconds,
-                                      db_schema::next_counter(highest)};
+    const db_schema::RunNaming naming{logger,     run_prefix,    plainPrefix,
+                                      datePrefix, start_seconds, db_schema::next_counter(highest)};
     std::string refusal;
-    const auto taken = db_schema::first_accepted(db_schema::prefix_tries(naming), [&](const db_schema::PrefixTry& t) {
-        auto r = session_.run(db_schema::channels_create(kMySql, t.prefix));
-        if (const auto* failure = std::get_if<mysql::Failure>(&r)) {
-            refusal = failure->text;
-            return false;
-        }
-        return true;
-    });
+    const auto taken =
+        db_schema::first_accepted(db_schema::prefix_tries(naming), [&](const db_schema::PrefixTry& t) {
+            auto r = session_.run(db_schema::channels_create(kMySql, t.prefix));
+            if (const auto* failure = std::get_if<mysql::Failure>(&r)) {
+                refusal = failure->text;
+                return false;
+            }
+            return true;
+        });
     if (!taken) {
         fail("CAN'T CREATE CHANNELS TABLE", refusal);
         return nullptr;
@@ -272,7 +281,8 @@ std::unique_ptr<CLogStore> CLogDbMySQLCollection::NewRun(std::int32_t* start, bo
         lookup = db_collection::lookup_from_server(server, header);
     }
     if (!lookup) {
-        fail(channels == nullptr && link_IsLocalServer(server) == 1 ? "CAN'T FIND CHANNELS" : "CAN'T GET CHANNEL CONFIGS");
+        fail(channels == nullptr && link_IsLocalServer(server) == 1 ? "CAN'T FIND CHANNELS"
+                                                                    : "CAN'T GET CHANNEL CONFIGS");
         undo_run(made, taken->sequence);
         return nullptr;
     }
@@ -303,8 +313,8 @@ std::unique_ptr<CLogStore> CLogDbMySQLCollection::NewRun(std::int32_t* start, bo
 
     header.start.seconds = start_seconds;
     auto store = std::make_unique<CLogDbMySQLStore>();
-    if (store->PrepareRun(connection_, loggerName_, taken->sequence, ado::cp1252_from_utf8(taken->prefix), header,
-                          headerText, *list.list, *lookup) != 0) {
+    if (store->PrepareRun(connection_, loggerName_, taken->sequence, ado::cp1252_from_utf8(taken->prefix),
+                          header, headerText, *list.list, *lookup) != 0) {
         fail("CAN'T CONNECT TO DATABASE", store->GetErrorText());
         undo_run(made, taken->sequence);
         return nullptr;

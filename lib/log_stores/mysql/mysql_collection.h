@@ -29,12 +29,14 @@ class CLogDbMySQLCollection : public CLogCollection {
     int GetNextRun(char* name, TimeStamp* start, TimeStamp* stop) override;
     int GetLatestRun(char* name, std::size_t* nameSize, TimeStamp* start, TimeStamp* stop,
                      bool anyPrefix) override;
-    std::unique_ptr<CLogStore> NewRunW(std::int32_t* start, bool plainPrefix, std::intptr_t unused, LogHeader& header,
-                                       const char16_t* headerText, bool archiveConfig, const char* server,
-                                       bool datePrefix, const qvr::ChannelRecord* const* channels) override;
-    std::unique_ptr<CLogStore> NewRun(std::int32_t* start, bool plainPrefix, std::intptr_t unused, LogHeader& header,
-                                      const char* headerText, bool archiveConfig, const char* server,
-                                      bool datePrefix, const qvr::ChannelRecord* const* channels) override;
+    std::unique_ptr<CLogStore> NewRunW(std::int32_t* start, bool plainPrefix, std::intptr_t unused,
+                                       LogHeader& header, const char16_t* headerText, bool archiveConfig,
+                                       const char* server, bool datePrefix,
+                                       const qvr::ChannelRecord* const* channels) override;
+    std::unique_ptr<CLogStore> NewRun(std::int32_t* start, bool plainPrefix, std::intptr_t unused,
+                                      LogHeader& header, const char* headerText, bool archiveConfig,
+                                      const char* server, bool datePrefix,
+                                      const qvr::ChannelRecord* const* channels) override;
     std::unique_ptr<CLogStore> OpenStore(const char* runName, std::uint32_t access) override;
     int FinishRun(CLogStore& store, const TimeStamp* start, const TimeStamp* stop, bool readOnly) override;
     int UseforLogging(CLogStore& store, LogHeader& header, const char* prefix, bool needText,

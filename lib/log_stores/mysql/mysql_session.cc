@@ -138,7 +138,9 @@ Value value_of(const ColumnBuffer& c) {
 
 }  // namespace
 
-void Session::Closer::operator()(st_mysql* handle) const { mysql_close(handle); }
+void Session::Closer::operator()(st_mysql* handle) const {
+    mysql_close(handle);
+}
 
 Session::Session() = default;
 Session::~Session() = default;
@@ -165,7 +167,9 @@ std::optional<Failure> Session::connect(const ConnectionKeys& keys) {
 std::variant<Result, Failure> Session::run(std::string_view sql, std::span<const Value> params) {
     if (!handle_) return Failure{0, "not connected", "CAN'T CONNECT TO DATABASE"};
     StatementPtr statement(mysql_stmt_init(handle_.get()));
-    if (!statement) return Failure{mysql_errno(handle_.get()), mysql_error(handle_.get()), "mysql_stmt_init(), out of memory"};
+    if (!statement)
+        return Failure{mysql_errno(handle_.get()), mysql_error(handle_.get()),
+                       "mysql_stmt_init(), out of memory"};
     if (mysql_stmt_prepare(statement.get(), sql.data(), static_cast<unsigned long>(sql.size())) != 0)
         return statement_failure(statement.get(), "mysql_stmt_prepare() failed");
     if (mysql_stmt_param_count(statement.get()) != params.size())
@@ -173,7 +177,8 @@ std::variant<Result, Failure> Session::run(std::string_view sql, std::span<const
     ParamBuffers buffers(params);
     if (!params.empty() && mysql_stmt_bind_param(statement.get(), buffers.binds.data()) != 0)
         return statement_failure(statement.get(), "mysql_stmt_bind_param() failed");
-    if (mysql_stmt_execute(statement.get()) != 0) return statement_failure(statement.get(), "mysql_stmt_execute() failed");
+    if (mysql_stmt_execute(statement.get()) != 0)
+        return statement_failure(statement.get(), "mysql_stmt_execute() failed");
 
     Result result;
     ResultPtr meta(mysql_stmt_result_metadata(statement.get()));

@@ -10,19 +10,19 @@
 #include <span>
 #include <type_traits>
 
+#include "log_stores/db_collection/run_channels.h"
 #include "log_stores/db_schema/data_row.h"
 #include "log_stores/db_schema/date_literal.h"
 #include "log_stores/db_schema/header_text.h"
-#include "log_stores/db_schema/sql_text.h"
-#include "platform/time_zone.h"
 #include "log_stores/db_schema/run_naming.h"
+#include "log_stores/db_schema/sql_text.h"
 #include "log_stores/log_location.h"
 #include "log_stores/run_file/run_file_format.h"
 #include "platform/ado/text_codec.h"
 #include "platform/last_error.h"
+#include "platform/time_zone.h"
 #include "qvr/diag/trace.h"
 #include "qvr/settings/reg.h"
-#include "log_stores/db_collection/run_channels.h"
 
 namespace log_stores {
 namespace {
@@ -31,7 +31,9 @@ constexpr std::size_t kMaxPlaceholders = 65535;
 constexpr std::size_t kMaxBatchRows = 1000;
 constexpr std::size_t kSourceLength = 24;
 
-std::size_t length_of(const char* text) { return text == nullptr ? 0 : std::strlen(text); }
+std::size_t length_of(const char* text) {
+    return text == nullptr ? 0 : std::strlen(text);
+}
 
 std::int64_t integer_of(const mysql::Value& value) {
     if (const auto* n = std::get_if<std::int64_t>(&value)) return *n;
@@ -112,8 +114,9 @@ void put_sample(std::span<std::uint8_t> record, const BlockDescriptor& block, st
                 const mysql::Value& value) {
     run_file::ChannelSample sample{run_file::kSampleBad, 0};
     if (const auto* n = std::get_if<std::int64_t>(&value)) {
-        sample = block.blockKind == 4 ? run_file::ChannelSample{static_cast<std::int32_t>(*n & 1), 0}
-                                      : run_file::ChannelSample{run_file::kSampleAnalog, static_cast<float>(*n)};
+        sample = block.blockKind == 4
+                     ? run_file::ChannelSample{static_cast<std::int32_t>(*n & 1), 0}
+                     : run_file::ChannelSample{run_file::kSampleAnalog, static_cast<float>(*n)};
     } else if (const auto* d = std::get_if<double>(&value)) {
         sample = {run_file::kSampleAnalog, static_cast<float>(*d)};
     }
@@ -184,8 +187,8 @@ int CLogDbMySQLStore::open_here(const char* location, std::uint32_t access) {
     sequence_ = sequence;
     if (connect() != 0) return -1;
     const mysql::Value params[] = {ado::utf8_from_cp1252(loggerName_), std::int64_t{sequence_}};
-    auto result =
-        session_.run("select sTablePrefix from LOGGERS where sLoggerName = ? AND nLoggerSequence = ?", params);
+    auto result = session_.run(
+        "select sTablePrefix from LOGGERS where sLoggerName = ? AND nLoggerSequence = ?", params);
     if (const auto* failure = std::get_if<mysql::Failure>(&result)) {
         fail("SELECT failed", failure->text);
         session_.close();
@@ -233,7 +236,8 @@ int CLogDbMySQLStore::Close() {
 }
 
 int CLogDbMySQLStore::GetNoLogs(const LogHeader&) {
-    auto result = session_.run("SELECT COUNT(*) FROM " + mysql::quoted(ado::utf8_from_cp1252(tablePrefix_) + "DATA"));
+    auto result =
+        session_.run("SELECT COUNT(*) FROM " + mysql::quoted(ado::utf8_from_cp1252(tablePrefix_) + "DATA"));
     if (const auto* failure = std::get_if<mysql::Failure>(&result)) {
         fail("CAN'T GET DATA", failure->text);
         return -1;
@@ -249,7 +253,8 @@ int CLogDbMySQLStore::GetNoLogs(const LogHeader&) {
 int CLogDbMySQLStore::ReadHeader(LogHeader& header) {
     const mysql::Value params[] = {ado::utf8_from_cp1252(loggerName_), std::int64_t{sequence_}};
     auto run = session_.run(
-        "select dStartTime, dStopTime, sTablePrefix, bTagColumns, bSigChange, sTriggerPrefix, nTriggerNumber, "
+        "select dStartTime, dStopTime, sTablePrefix, bTagColumns, bSigChange, sTriggerPrefix, "
+        "nTriggerNumber, "
         "sLagPrefix, nLagNumber from LOGGERS where sLoggerName = ? AND nLoggerSequence = ?",
         params);
     if (const auto* failure = std::get_if<mysql::Failure>(&run)) {
@@ -353,7 +358,8 @@ int CLogDbMySQLStore::WriteLogs(const LogHeader& header, const std::uint8_t* rec
     std::size_t channels = 0;
     for (std::size_t b = 0; b < std::min<std::size_t>(header.blockCount, kMaxBlocks); ++b)
         channels += header.blocks[b].channel_count();
-    const std::size_t columns = static_cast<std::size_t>(db_schema::first_channel_field(sig_change)) + channels + 1;
+    const std::size_t columns =
+        static_cast<std::size_t>(db_schema::first_channel_field(sig_change)) + channels + 1;
     // Each value costs its type (2 bytes) and at most 9 bytes, a state text 33; the packet keeps
     // a quarter for the statement's text and the protocol.
     const std::size_t row_bytes = columns * (digitalText_ ? 36 : 12) + 2 * columns + 3;
@@ -393,7 +399,7 @@ int CLogDbMySQLStore::WriteLogs(const LogHeader& header, const std::uint8_t* rec
         auto result = session_.run(sql, params);
         if (const auto* failure = std::get_if<mysql::Failure>(&result)) {
             fail(failure->context == "mysql_stmt_execute() failed" ? " mysql_stmt_execute(), failedd"
-                                                                     : failure->context,
+                                                                   : failure->context,
                  failure->text);
             return -1;
         }
@@ -401,15 +407,16 @@ int CLogDbMySQLStore::WriteLogs(const LogHeader& header, const std::uint8_t* rec
     }
     // Appended rows may belong to the last page read: read it again when asked.
     pages_.valid = false;
-    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - began);
+    const auto took =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - began);
     char line[64];
     std::snprintf(line, sizeof line, "%d Samples took %d ms\r\n", count, static_cast<int>(took.count()));
     trace_Write(line);
     return 0;
 }
 
-bool CLogDbMySQLStore::read_page(bool descending, const std::optional<Key>& after, std::vector<mysql::Row>& page,
-                                 bool& complete) {
+bool CLogDbMySQLStore::read_page(bool descending, const std::optional<Key>& after,
+                                 std::vector<mysql::Row>& page, bool& complete) {
     const std::string table = mysql::quoted(ado::utf8_from_cp1252(tablePrefix_) + "DATA");
     const char* dir = descending ? " DESC" : "";
     std::string sql = "SELECT * FROM " + table;
@@ -521,8 +528,9 @@ const mysql::Row* CLogDbMySQLStore::row_at(std::int32_t index, bool descending, 
     }
 }
 
-int CLogDbMySQLStore::ReadLog(std::int32_t index, const LogHeader& header, std::uint8_t* out, std::int32_t bytes,
-                              std::int32_t, std::int32_t, const char*, std::int32_t, bool descending) {
+int CLogDbMySQLStore::ReadLog(std::int32_t index, const LogHeader& header, std::uint8_t* out,
+                              std::int32_t bytes, std::int32_t, std::int32_t, const char*, std::int32_t,
+                              bool descending) {
     if (out == nullptr || bytes <= 0 || index < 0) {
         fail("CAN'T GET DATA");
         return platform::fail(EINVAL);
@@ -538,12 +546,14 @@ int CLogDbMySQLStore::ReadLog(std::int32_t index, const LogHeader& header, std::
     std::fill(record.begin(), record.end(), std::uint8_t{0});
     run_file::RecordHead head;
     head.time.seconds = seconds_of((*row)[0]).value_or(0);
-    if (const auto* ms = std::get_if<double>(&(*row)[1])) split_ms(*ms, head.time.milliseconds, head.time.microseconds);
+    if (const auto* ms = std::get_if<double>(&(*row)[1]))
+        split_ms(*ms, head.time.milliseconds, head.time.microseconds);
     std::size_t next = 3;
     if (header.sigChange) {
         if (row->size() > 4) {
             head.sigChangeMark = static_cast<std::uint8_t>(integer_of((*row)[3]));
-            if (const auto* lv = std::get_if<double>(&(*row)[4])) head.sigChangeValue = static_cast<float>(*lv);
+            if (const auto* lv = std::get_if<double>(&(*row)[4]))
+                head.sigChangeValue = static_cast<float>(*lv);
         }
         next = 5;
     }
@@ -565,21 +575,25 @@ int CLogDbMySQLStore::ReadLog(std::int32_t index, const LogHeader& header, std::
     return 0;
 }
 
-int CLogDbMySQLStore::ReadLogs(std::int32_t first, const LogHeader& header, std::uint8_t* out, std::int32_t count,
-                               std::int32_t extraSlots, const char* columnPrefix, std::int32_t) {
+int CLogDbMySQLStore::ReadLogs(std::int32_t first, const LogHeader& header, std::uint8_t* out,
+                               std::int32_t count, std::int32_t extraSlots, const char* columnPrefix,
+                               std::int32_t) {
     if (out == nullptr || header.recordSize <= 0) return 0;
-    const auto stride = static_cast<std::size_t>(header.recordSize) + 8 * static_cast<std::size_t>(std::max(0, extraSlots));
+    const auto stride =
+        static_cast<std::size_t>(header.recordSize) + 8 * static_cast<std::size_t>(std::max(0, extraSlots));
     int read = 0;
     for (std::int32_t i = 0; i < count; ++i, ++read)
-        if (ReadLog(first + i, header, out + static_cast<std::size_t>(i) * stride, header.recordSize, 0, extraSlots,
-                    columnPrefix, 0, false) != 0)
+        if (ReadLog(first + i, header, out + static_cast<std::size_t>(i) * stride, header.recordSize, 0,
+                    extraSlots, columnPrefix, 0, false) != 0)
             break;
     return read;
 }
 
-int CLogDbMySQLStore::PrepareRun(const std::string& connection, const std::string& loggerName, std::int32_t sequence,
-                                 const std::string& tablePrefix, const LogHeader& header, const char* headerText,
-                                 const db_schema::ColumnList& columns, const db_schema::ChannelLookup& lookup) {
+int CLogDbMySQLStore::PrepareRun(const std::string& connection, const std::string& loggerName,
+                                 std::int32_t sequence, const std::string& tablePrefix,
+                                 const LogHeader& header, const char* headerText,
+                                 const db_schema::ColumnList& columns,
+                                 const db_schema::ChannelLookup& lookup) {
     Close();
     connection_ = connection;
     loggerName_ = loggerName;
@@ -609,8 +623,8 @@ int CLogDbMySQLStore::PrepareRun(const std::string& connection, const std::strin
             return platform::fail(platform::kErrorInvalidParameter);
         }
         std::vector<mysql::Value> values;
-        for (const ado::Variant& v :
-             db_schema::channels_row(column.block, header.blocks[column.block], column.channel, *config, column.name))
+        for (const ado::Variant& v : db_schema::channels_row(column.block, header.blocks[column.block],
+                                                             column.channel, *config, column.name))
             values.push_back(bound(v));
         auto result = session_.run(channels_insert, values);
         if (const auto* failure = std::get_if<mysql::Failure>(&result)) {
@@ -619,7 +633,8 @@ int CLogDbMySQLStore::PrepareRun(const std::string& connection, const std::strin
         }
     }
 
-    const auto parts = db_schema::split_header_text(headerText ? ado::utf8_from_cp1252(headerText) : std::string{});
+    const auto parts =
+        db_schema::split_header_text(headerText ? ado::utf8_from_cp1252(headerText) : std::string{});
     std::int32_t bias = 0;
     std::memcpy(&bias, header.timeZone.data() + platform::kTimeZoneStandardBias, sizeof bias);
     const bool sig = header.sigChange != 0;

@@ -31,8 +31,8 @@ class CLogDbMySQLStore : public CLogStore {
     int Close() override;
     int ReadHeader(LogHeader& header) override;
     int WriteHeader(const LogHeader& header, bool completed) override;
-    int ReadChannelConfig(const LogHeader& header, qvr::ChannelRecord* out, std::size_t block, std::size_t first,
-                          std::size_t count) override;
+    int ReadChannelConfig(const LogHeader& header, qvr::ChannelRecord* out, std::size_t block,
+                          std::size_t first, std::size_t count) override;
     int WriteLogs(const LogHeader& header, const std::uint8_t* records, std::int32_t count) override;
     int ReadLogs(std::int32_t first, const LogHeader& header, std::uint8_t* out, std::int32_t count,
                  std::int32_t extraSlots, const char* columnPrefix, std::int32_t further) override;
@@ -44,11 +44,13 @@ class CLogDbMySQLStore : public CLogStore {
     // the DATA row of their second, the header text in sHeader, predefined lines in TEXT.
     int ReadSection(const char* section, char* out, std::size_t* size, std::int32_t further1,
                     std::int32_t further2) override;
-    int AddTextW(std::int32_t seconds, const char16_t* text, const char16_t* match, const char* section) override;
+    int AddTextW(std::int32_t seconds, const char16_t* text, const char16_t* match,
+                 const char* section) override;
     int AddText(std::int32_t seconds, const char* text, const char* match, const char* section) override;
     int AddTextPreciseW(const TimeStamp& time, const char16_t* text, const char16_t* match,
                         const char* section) override;
-    int AddTextPrecise(const TimeStamp& time, const char* text, const char* match, const char* section) override;
+    int AddTextPrecise(const TimeStamp& time, const char* text, const char* match,
+                       const char* section) override;
     int AddPosition(std::int32_t seconds, bool hasValue, float value) override;
     int WriteHeaderTextW(const char16_t* text) override;
     int WriteHeaderText(const char* text) override;
@@ -91,7 +93,8 @@ class CLogDbMySQLStore : public CLogStore {
     int connect();
     int stamp_text_time();
     std::string data_table() const;
-    bool read_page(bool descending, const std::optional<Key>& after, std::vector<mysql::Row>& page, bool& complete);
+    bool read_page(bool descending, const std::optional<Key>& after, std::vector<mysql::Row>& page,
+                   bool& complete);
     // The row at `index`, reading pages as needed; null past the end or on failure (context set).
     const mysql::Row* row_at(std::int32_t index, bool descending, bool& failed);
     void fail(std::string_view context, std::string_view text = {});

@@ -12,8 +12,8 @@
 #include "log_stores/log_location.h"
 #include "log_stores/mysql/mysql_store.h"
 #include "platform/ado/text_codec.h"
-#include "platform/last_error.h"
 #include "platform/ascii_text.h"
+#include "platform/last_error.h"
 
 namespace log_stores {
 namespace {
@@ -28,8 +28,8 @@ std::string line_time(std::int64_t seconds) {
     std::tm tm{};
     gmtime_r(&t, &tm);
     char out[32];
-    std::snprintf(out, sizeof out, "%02d/%02d/%02d %02d:%02d:%02d ", tm.tm_year % 100, tm.tm_mon + 1, tm.tm_mday,
-                  tm.tm_hour, tm.tm_min, tm.tm_sec);
+    std::snprintf(out, sizeof out, "%02d/%02d/%02d %02d:%02d:%02d ", tm.tm_year % 100, tm.tm_mon + 1,
+                  tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
     return out;
 }
 
@@ -47,16 +47,21 @@ void hand_out(const std::string& text, char* out, std::size_t* size) {
     *size = n;
 }
 
-const std::string* text_of(const mysql::Value& v) { return std::get_if<std::string>(&v); }
+const std::string* text_of(const mysql::Value& v) {
+    return std::get_if<std::string>(&v);
+}
 
 }  // namespace
 
-std::string CLogDbMySQLStore::data_table() const { return mysql::quoted(ado::utf8_from_cp1252(tablePrefix_) + "DATA"); }
+std::string CLogDbMySQLStore::data_table() const {
+    return mysql::quoted(ado::utf8_from_cp1252(tablePrefix_) + "DATA");
+}
 
 int CLogDbMySQLStore::stamp_text_time() {
     const mysql::Value params[] = {db_schema::date_value(static_cast<std::int32_t>(std::time(nullptr))),
                                    ado::utf8_from_cp1252(loggerName_), std::int64_t{sequence_}};
-    auto r = session_.run("UPDATE LOGGERS SET dTextTime = ? WHERE sLoggerName = ? AND nLoggerSequence = ?", params);
+    auto r = session_.run("UPDATE LOGGERS SET dTextTime = ? WHERE sLoggerName = ? AND nLoggerSequence = ?",
+                          params);
     if (const auto* failure = std::get_if<mysql::Failure>(&r)) {
         fail("CAN'T UPDATE LOGGERS TABLE", failure->text);
         return -1;
@@ -64,7 +69,8 @@ int CLogDbMySQLStore::stamp_text_time() {
     return 0;
 }
 
-int CLogDbMySQLStore::AddTextW(std::int32_t seconds, const char16_t* text, const char16_t*, const char* section) {
+int CLogDbMySQLStore::AddTextW(std::int32_t seconds, const char16_t* text, const char16_t*,
+                               const char* section) {
     if (section != nullptr && !platform::equal_ignoring_case(section, "TEXT")) {
         platform::set_last_error(platform::kErrorInvalidParameter);
         return -1;
@@ -74,8 +80,8 @@ int CLogDbMySQLStore::AddTextW(std::int32_t seconds, const char16_t* text, const
     // A free row of that second: an earlier text of the same second is never overwritten.
     const mysql::Value params[] = {db_schema::cut_to_characters(utf8, db_schema::kTextColumnSize),
                                    db_schema::date_value(seconds)};
-    auto r = session_.run("UPDATE " + data_table() + " SET TX = ? WHERE DT = ? AND TX IS NULL ORDER BY MS LIMIT 1",
-                          params);
+    auto r = session_.run(
+        "UPDATE " + data_table() + " SET TX = ? WHERE DT = ? AND TX IS NULL ORDER BY MS LIMIT 1", params);
     if (const auto* failure = std::get_if<mysql::Failure>(&r)) {
         fail("CAN'T WRITE LOG", failure->text);
         return -1;
@@ -87,7 +93,8 @@ int CLogDbMySQLStore::AddTextW(std::int32_t seconds, const char16_t* text, const
     return stamp_text_time();
 }
 
-int CLogDbMySQLStore::AddText(std::int32_t seconds, const char* text, const char* match, const char* section) {
+int CLogDbMySQLStore::AddText(std::int32_t seconds, const char* text, const char* match,
+                              const char* section) {
     const std::u16string wide = ado::utf16_from_cp1252(text ? text : "");
     (void)match;
     return AddTextW(seconds, wide.c_str(), nullptr, section);
@@ -133,7 +140,8 @@ int CLogDbMySQLStore::WriteHeaderTextW(const char16_t* text) {
                                    db_schema::date_value(static_cast<std::int32_t>(std::time(nullptr))),
                                    ado::utf8_from_cp1252(loggerName_), std::int64_t{sequence_}};
     auto r = session_.run(
-        "UPDATE LOGGERS SET sHeader = ?, dTextTime = ? WHERE sLoggerName = ? AND nLoggerSequence = ?", params);
+        "UPDATE LOGGERS SET sHeader = ?, dTextTime = ? WHERE sLoggerName = ? AND nLoggerSequence = ?",
+        params);
     if (const auto* failure = std::get_if<mysql::Failure>(&r)) {
         fail("CAN'T UPDATE LOGGERS TABLE", failure->text);
         return -1;
@@ -148,7 +156,8 @@ int CLogDbMySQLStore::WriteHeaderText(const char* text) {
 
 int CLogDbMySQLStore::GetTextTime(std::int32_t& seconds) {
     const mysql::Value params[] = {ado::utf8_from_cp1252(loggerName_), std::int64_t{sequence_}};
-    auto r = session_.run("SELECT dTextTime FROM LOGGERS WHERE sLoggerName = ? AND nLoggerSequence = ?", params);
+    auto r =
+        session_.run("SELECT dTextTime FROM LOGGERS WHERE sLoggerName = ? AND nLoggerSequence = ?", params);
     const auto* ok = std::get_if<mysql::Result>(&r);
     if (ok == nullptr || ok->rows.empty()) {
         fail("CAN'T FIND LOGGER NAME AND SEQ HDR", ok ? "" : std::get<mysql::Failure>(r).text);
@@ -164,7 +173,8 @@ int CLogDbMySQLStore::ReadSection(const char* section, char* out, std::size_t* s
     const std::string_view name = section ? section : "";
     if (platform::equal_ignoring_case(name, "HEADER")) {
         const mysql::Value params[] = {ado::utf8_from_cp1252(loggerName_), std::int64_t{sequence_}};
-        auto r = session_.run("SELECT sHeader FROM LOGGERS WHERE sLoggerName = ? AND nLoggerSequence = ?", params);
+        auto r =
+            session_.run("SELECT sHeader FROM LOGGERS WHERE sLoggerName = ? AND nLoggerSequence = ?", params);
         const auto* ok = std::get_if<mysql::Result>(&r);
         if (ok == nullptr || ok->rows.empty()) {
             fail("CAN'T FIND LOGGER NAME AND SEQ HDR", ok ? "" : std::get<mysql::Failure>(r).text);
@@ -194,7 +204,8 @@ int CLogDbMySQLStore::ReadSection(const char* section, char* out, std::size_t* s
                          " WHERE TX IS NOT NULL");
     } else {
         const std::string column = text ? "TX" : "TP";
-        std::string sql = "SELECT DT, " + column + " FROM " + data_table() + " WHERE " + column + " IS NOT NULL";
+        std::string sql =
+            "SELECT DT, " + column + " FROM " + data_table() + " WHERE " + column + " IS NOT NULL";
         std::vector<mysql::Value> params;
         if (further1 != 0) {
             sql += " AND DT > ?";
@@ -250,13 +261,16 @@ int CLogDbMySQLStore::ReadChannelConfig(const LogHeader& header, qvr::ChannelRec
     if (count == 0) return 0;
     if (out == nullptr) return platform::fail(platform::kErrorInvalidParameter);
     const BlockDescriptor& b = header.blocks[block];
-    const std::string prefix = ado::utf8_from_cp1252(std::string_view(b.prefix.data(), strnlen(b.prefix.data(), 2)));
-    const std::string sql = "select sTag, sDescription, nType, sUnits, fMinScale, fMaxScale, sLowStateDesc, "
-                            "sHighStateDesc from " +
-                            mysql::quoted(ado::utf8_from_cp1252(tablePrefix_) + "CHANNELS") +
-                            " where sPrefix = ? AND nChannelNumber = ?";
+    const std::string prefix =
+        ado::utf8_from_cp1252(std::string_view(b.prefix.data(), strnlen(b.prefix.data(), 2)));
+    const std::string sql =
+        "select sTag, sDescription, nType, sUnits, fMinScale, fMaxScale, sLowStateDesc, "
+        "sHighStateDesc from " +
+        mysql::quoted(ado::utf8_from_cp1252(tablePrefix_) + "CHANNELS") +
+        " where sPrefix = ? AND nChannelNumber = ?";
     for (std::size_t k = 0; k < count; ++k) {
-        const mysql::Value params[] = {prefix, std::int64_t{b.firstChannel} + static_cast<std::int64_t>(first + k)};
+        const mysql::Value params[] = {prefix,
+                                       std::int64_t{b.firstChannel} + static_cast<std::int64_t>(first + k)};
         auto r = session_.run(sql, params);
         if (const auto* failure = std::get_if<mysql::Failure>(&r)) {
             fail("CAN'T FIND CHANNEL", failure->text);

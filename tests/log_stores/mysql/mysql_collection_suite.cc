@@ -8,15 +8,15 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <limits>
-#include <random>
-#include <set>
-#include <thread>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <optional>
+#include <random>
+#include <set>
 #include <string>
+#include <thread>
 #include <variant>
 #include <vector>
 
@@ -67,7 +67,8 @@ class MySqlCollectionTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(kDefaultsSet);
-        if (!server()) GTEST_SKIP() << "no MariaDB test server (scripts/test-mariadb start, QUORVANE_TEST_MARIADB)";
+        if (!server())
+            GTEST_SKIP() << "no MariaDB test server (scripts/test-mariadb start, QUORVANE_TEST_MARIADB)";
         static std::atomic<int> serial{0};
         const std::string tag = std::to_string(::getpid()) + "_" + std::to_string(serial++);
         db_ = "qvr_my_" + tag;
@@ -98,28 +99,32 @@ class MySqlCollectionTest : public ::testing::Test {
                ";PASSWORD=" + log_stores::Base64EncodeText(password_) + ";DB=" + db_;
     }
     bool loggers_exists() {
-        return !ok("SELECT 1 FROM information_schema.tables WHERE table_schema = ? AND table_name = 'LOGGERS'",
+        return !ok("SELECT 1 FROM information_schema.tables WHERE table_schema = ? AND table_name = "
+                   "'LOGGERS'",
                    {db_})
                     .rows.empty();
     }
     bool table_exists(const std::string& name) {
-        return !ok("SELECT 1 FROM information_schema.tables WHERE table_schema = ? AND table_name = ?", {db_, name})
+        return !ok("SELECT 1 FROM information_schema.tables WHERE table_schema = ? AND table_name = ?",
+                   {db_, name})
                     .rows.empty();
     }
     std::unique_ptr<CLogDbMySQLCollection> open(const std::string& logger, const std::string& prefix = "") {
         auto c = std::make_unique<CLogDbMySQLCollection>();
-        EXPECT_EQ(c->Open(cs().c_str(), "", logger.c_str(), prefix.c_str(), kReadWrite), 0) << c->GetErrorText();
+        EXPECT_EQ(c->Open(cs().c_str(), "", logger.c_str(), prefix.c_str(), kReadWrite), 0)
+            << c->GetErrorText();
         return c;
     }
     // A LOGGERS row as a finished (stop given) or running (stop 0) run leaves it.
-    void add_row(const std::string& logger, std::int32_t sequence, const std::string& prefix, std::int32_t start,
-                 std::int32_t stop) {
+    void add_row(const std::string& logger, std::int32_t sequence, const std::string& prefix,
+                 std::int32_t start, std::int32_t stop) {
         const auto date = [](std::int32_t s) -> mysql::Value {
             if (s == 0) return std::monostate{};
             return ado::DateValue{s, 0};
         };
         ok("INSERT INTO " + db_ +
-               ".LOGGERS (sLoggerName, nLoggerSequence, dStartTime, dStopTime, bCompleted, sTablePrefix) VALUES "
+               ".LOGGERS (sLoggerName, nLoggerSequence, dStartTime, dStopTime, bCompleted, sTablePrefix) "
+               "VALUES "
                "(?, ?, ?, ?, ?, ?)",
            {logger, std::int64_t{sequence}, date(start), date(stop), std::int64_t{stop != 0}, prefix});
     }
@@ -141,20 +146,24 @@ TEST_F(MySqlCollectionTest, ConnectionStrings) {
     } cases[] = {
         {"all keys", cs(), 0, ""},
         {"any order and case",
-         "provider=mysql;db=" + db_ + ";password=" + b64 + ";Port=" + port() + ";user=" + user_ + ";host=127.0.0.1",
+         "provider=mysql;db=" + db_ + ";password=" + b64 + ";Port=" + port() + ";user=" + user_ +
+             ";host=127.0.0.1",
          0, ""},
-        {"no PORT=", "PROVIDER=MYSQL;HOST=127.0.0.1;USER=" + user_ + ";PASSWORD=" + b64 + ";DB=" + db_, 0, ""},
+        {"no PORT=", "PROVIDER=MYSQL;HOST=127.0.0.1;USER=" + user_ + ";PASSWORD=" + b64 + ";DB=" + db_, 0,
+         ""},
         {"no HOST=: the socket", "PROVIDER=MYSQL;USER=root;DB=" + db_, 0, ""},
         {"text after the pad",
-         "PROVIDER=MYSQL;HOST=127.0.0.1;PORT=" + port() + ";USER=" + user_ + ";PASSWORD=" + b64 + "=x;DB=" + db_, 0,
-         ""},
+         "PROVIDER=MYSQL;HOST=127.0.0.1;PORT=" + port() + ";USER=" + user_ + ";PASSWORD=" + b64 +
+             "=x;DB=" + db_,
+         0, ""},
         {"wrong password",
-         "PROVIDER=MYSQL;HOST=127.0.0.1;PORT=" + port() + ";USER=" + user_ + ";PASSWORD=" +
-             log_stores::Base64EncodeText("wrong") + ";DB=" + db_,
+         "PROVIDER=MYSQL;HOST=127.0.0.1;PORT=" + port() + ";USER=" + user_ +
+             ";PASSWORD=" + log_stores::Base64EncodeText("wrong") + ";DB=" + db_,
          -1, "CAN'T CONNECT TO DATABASE"},
         {"no USER=", "PROVIDER=MYSQL;HOST=127.0.0.1;DB=" + db_, -1, "NO USER IN CONNECTION STRING"},
         {"no DB=", "PROVIDER=MYSQL;HOST=127.0.0.1;USER=" + user_, -1, "NO DB IN CONNECTION STRING"},
-        {"1,025 characters", cs() + ";" + std::string(1024 - cs().size(), 'x'), -1, "CONNECTION STRING TOO LONG"},
+        {"1,025 characters", cs() + ";" + std::string(1024 - cs().size(), 'x'), -1,
+         "CONNECTION STRING TOO LONG"},
     };
     for (const auto& c : cases) {
         CLogDbMySQLCollection collection;
@@ -166,7 +175,8 @@ TEST_F(MySqlCollectionTest, ConnectionStrings) {
     }
     CLogDbMySQLCollection collection;
     platform::set_last_error(1234);
-    EXPECT_EQ(collection.Open((cs() + ";" + std::string(1024 - cs().size(), 'x')).c_str(), "", "L", "", kGenericRead),
+    EXPECT_EQ(collection.Open((cs() + ";" + std::string(1024 - cs().size(), 'x')).c_str(), "", "L", "",
+                              kGenericRead),
               -1);
     EXPECT_EQ(platform::last_error(), 0);
     EXPECT_EQ(collection.Open("", "", "L", "", kGenericRead), -1);
@@ -256,7 +266,6 @@ TEST_F(MySqlCollectionTest, StoreLocationAndItsSize) {
     EXPECT_STREQ(text.c_str(), expected.c_str());
 }
 
-
 using log_stores::CLogDbMySQLStore;
 using log_stores::LogHeader;
 namespace run_file = log_stores::run_file;
@@ -269,12 +278,14 @@ class MySqlStoreTest : public MySqlCollectionTest {
         ASSERT_EQ(open(logger)->GetErrorContext(), std::string());
         const std::string t = db_ + "." + mysql::quoted(prefix + "CHANNELS");
         ok("CREATE TABLE " + t +
-           " (nBlock int, sPrefix char(2), nChannelNumber integer, sSource char(32), sTag char(32), sDescription "
+           " (nBlock int, sPrefix char(2), nChannelNumber integer, sSource char(32), sTag char(32), "
+           "sDescription "
            "char(32), nType int,sUnits char(12), fMinScale real, fMaxScale real, sLowStateDesc char(32), "
            "sHighStateDesc char(32), sColumnName char(32), bLag integer)");
         std::string columns;
         for (int c = 1; c <= channels; ++c) {
-            ok("INSERT INTO " + t + " (nBlock, sPrefix, nChannelNumber, sSource, bLag) VALUES (0, 'AB', ?, 'PLC 5   ', 0)",
+            ok("INSERT INTO " + t +
+                   " (nBlock, sPrefix, nChannelNumber, sSource, bLag) VALUES (0, 'AB', ?, 'PLC 5   ', 0)",
                {std::int64_t{c}});
             columns += ", `AB" + std::to_string(c) + "` " + (integers ? "INTEGER" : "REAL") + " NULL";
         }
@@ -286,16 +297,17 @@ class MySqlStoreTest : public MySqlCollectionTest {
     std::unique_ptr<CLogDbMySQLStore> open_store(const std::string& logger, LogHeader& header) {
         auto store = std::make_unique<CLogDbMySQLStore>();
         const std::string location = cs() + ";LoggerName=" + logger + ";LoggerSeq=00000001";
-        EXPECT_EQ(store->Open(nullptr, location.c_str(), kReadWrite), 0) << store->GetErrorContext() << ": "
-                                                                          << store->GetErrorText();
+        EXPECT_EQ(store->Open(nullptr, location.c_str(), kReadWrite), 0)
+            << store->GetErrorContext() << ": " << store->GetErrorText();
         EXPECT_EQ(store->ReadHeader(header), 0) << store->GetErrorContext() << ": " << store->GetErrorText();
         return store;
     }
     // Records whose channel k holds value(i, k); flags(i, k) gives the flag word.
     template <typename Value, typename Flags>
-    std::vector<std::uint8_t> records(const LogHeader& h, int count, const std::function<TimeStamp(int)>& time,
-                                      Value value, Flags flags) {
-        std::vector<std::uint8_t> out(static_cast<std::size_t>(count) * static_cast<std::size_t>(h.recordSize));
+    std::vector<std::uint8_t> records(const LogHeader& h, int count,
+                                      const std::function<TimeStamp(int)>& time, Value value, Flags flags) {
+        std::vector<std::uint8_t> out(static_cast<std::size_t>(count) *
+                                      static_cast<std::size_t>(h.recordSize));
         for (int i = 0; i < count; ++i) {
             std::span<std::uint8_t> r(out.data() + static_cast<std::size_t>(i) * h.recordSize, h.recordSize);
             run_file::RecordHead head;
@@ -306,7 +318,8 @@ class MySqlStoreTest : public MySqlCollectionTest {
         }
         return out;
     }
-    static run_file::ChannelSample sample(const LogHeader& h, std::span<const std::uint8_t> r, std::uint32_t k) {
+    static run_file::ChannelSample sample(const LogHeader& h, std::span<const std::uint8_t> r,
+                                          std::uint32_t k) {
         run_file::ChannelSample s;
         run_file::read_sample(r, h.blocks[0], k, s);
         return s;
@@ -360,14 +373,18 @@ TEST_F(MySqlStoreTest, WideAndNarrowRunsWriteAndReadBackEveryRecord) {
         auto store = open_store(logger, h);
         const int count = channels == 4 ? 2500 : 3000;
         const auto data = records(
-            h, count, [](int i) { return TimeStamp{kMarch5 + i / 10, static_cast<std::int16_t>(i % 10), 0}; },
+            h, count,
+            [](int i) {
+                return TimeStamp{kMarch5 + i / 10, static_cast<std::int16_t>(i % 10), 0};
+            },
             [](int i, std::uint32_t k) { return static_cast<float>(i * 1000 + static_cast<int>(k)); },
             [](int, std::uint32_t) { return run_file::kSampleAnalog; });
         ASSERT_EQ(store->WriteLogs(h, data.data(), count), 0) << store->GetErrorText();
         ASSERT_EQ(store->ReadHeader(h), 0);
         ASSERT_EQ(h.recordCount, count);
         std::vector<std::uint8_t> back(data.size());
-        ASSERT_EQ(store->ReadLogs(0, h, back.data(), count, 0, nullptr, 0), count) << store->GetErrorContext();
+        ASSERT_EQ(store->ReadLogs(0, h, back.data(), count, 0, nullptr, 0), count)
+            << store->GetErrorContext();
         EXPECT_EQ(back, data) << channels;
     }
 }
@@ -376,11 +393,17 @@ TEST_F(MySqlStoreTest, BadAndNonFiniteValuesAreStoredAsNullAndReadBackBad) {
     make_run("L", "L_", 3);
     LogHeader h;
     auto store = open_store("L", h);
-    const float values[] = {1.5f, std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity()};
+    const float values[] = {1.5f, std::numeric_limits<float>::quiet_NaN(),
+                            std::numeric_limits<float>::infinity()};
     const auto data = records(
-        h, 2, [](int i) { return TimeStamp{kMarch5 + i, 0, 0}; },
+        h, 2,
+        [](int i) {
+            return TimeStamp{kMarch5 + i, 0, 0};
+        },
         [&](int, std::uint32_t k) { return values[k]; },
-        [](int i, std::uint32_t k) { return i == 1 && k == 0 ? run_file::kSampleBad : run_file::kSampleAnalog; });
+        [](int i, std::uint32_t k) {
+            return i == 1 && k == 0 ? run_file::kSampleBad : run_file::kSampleAnalog;
+        });
     ASSERT_EQ(store->WriteLogs(h, data.data(), 2), 0) << store->GetErrorText();
     EXPECT_EQ(ok("SELECT COUNT(*) FROM " + db_ + ".L_DATA WHERE AB2 IS NULL AND AB3 IS NULL").rows[0][0],
               mysql::Value{std::int64_t{2}});
@@ -401,7 +424,11 @@ TEST_F(MySqlStoreTest, DigitalIntegersReadBackAsAnalogOrAsStatesForKindFour) {
     LogHeader h;
     auto store = open_store("L", h);
     const auto data = records(
-        h, 2, [](int i) { return TimeStamp{kMarch5 + i, 0, 0}; }, [](int, std::uint32_t) { return 0.0f; },
+        h, 2,
+        [](int i) {
+            return TimeStamp{kMarch5 + i, 0, 0};
+        },
+        [](int, std::uint32_t) { return 0.0f; },
         [](int i, std::uint32_t) { return i == 0 ? run_file::kSampleDigital : 0; });
     ASSERT_EQ(store->WriteLogs(h, data.data(), 2), 0) << store->GetErrorText();
     std::vector<std::uint8_t> r(static_cast<std::size_t>(h.recordSize));
@@ -421,23 +448,26 @@ TEST_F(MySqlStoreTest, MillisecondsWithMicrosecondsRoundTrip) {
     LogHeader h;
     auto store = open_store("L", h);
     std::vector<TimeStamp> times;
-    for (int us = 1; us < 1000000; us += 997) times.push_back({kMarch5, static_cast<std::int16_t>(us / 1000), static_cast<std::int16_t>(us % 1000)});
-    for (const TimeStamp t : {TimeStamp{kMarch5, 1, 5}, TimeStamp{kMarch5, 5, 1}, TimeStamp{kMarch5, 999, 999},
-                              TimeStamp{kMarch5, 0, 1}})
+    for (int us = 1; us < 1000000; us += 997)
+        times.push_back(
+            {kMarch5, static_cast<std::int16_t>(us / 1000), static_cast<std::int16_t>(us % 1000)});
+    for (const TimeStamp t : {TimeStamp{kMarch5, 1, 5}, TimeStamp{kMarch5, 5, 1},
+                              TimeStamp{kMarch5, 999, 999}, TimeStamp{kMarch5, 0, 1}})
         times.push_back(t);
     std::sort(times.begin(), times.end(), [](const TimeStamp& a, const TimeStamp& b) {
         return a.milliseconds * 1000 + a.microseconds < b.milliseconds * 1000 + b.microseconds;
     });
     const int n = static_cast<int>(times.size());
     const auto data = records(
-        h, n, [&](int i) { return times[static_cast<std::size_t>(i)]; }, [](int i, std::uint32_t) { return float(i); },
+        h, n, [&](int i) { return times[static_cast<std::size_t>(i)]; },
+        [](int i, std::uint32_t) { return float(i); },
         [](int, std::uint32_t) { return run_file::kSampleAnalog; });
     ASSERT_EQ(store->WriteLogs(h, data.data(), n), 0) << store->GetErrorText();
     std::vector<std::uint8_t> back(data.size());
     ASSERT_EQ(store->ReadLogs(0, h, back.data(), n, 0, nullptr, 0), n);
     for (int i = 0; i < n; ++i) {
-        const auto head = run_file::decode_record_head(
-            std::span<const std::uint8_t>(back.data() + static_cast<std::size_t>(i) * h.recordSize, h.recordSize));
+        const auto head = run_file::decode_record_head(std::span<const std::uint8_t>(
+            back.data() + static_cast<std::size_t>(i) * h.recordSize, h.recordSize));
         EXPECT_EQ(head.time.milliseconds, times[static_cast<std::size_t>(i)].milliseconds) << i;
         EXPECT_EQ(head.time.microseconds, times[static_cast<std::size_t>(i)].microseconds) << i;
     }
@@ -451,7 +481,10 @@ TEST_F(MySqlStoreTest, EqualTimesAreNeitherRepeatedNorSkipped) {
     constexpr int kCount = 103;
     // Groups of five with equal DT and MS; the values tell the records apart.
     const auto data = records(
-        h, kCount, [](int i) { return TimeStamp{kMarch5 + i / 10, static_cast<std::int16_t>((i / 5) % 2), 0}; },
+        h, kCount,
+        [](int i) {
+            return TimeStamp{kMarch5 + i / 10, static_cast<std::int16_t>((i / 5) % 2), 0};
+        },
         [](int i, std::uint32_t) { return static_cast<float>((i * 37) % kCount); },
         [](int, std::uint32_t) { return run_file::kSampleAnalog; });
     ASSERT_EQ(store->WriteLogs(h, data.data(), kCount), 0) << store->GetErrorText();
@@ -466,7 +499,8 @@ TEST_F(MySqlStoreTest, EqualTimesAreNeitherRepeatedNorSkipped) {
             if (pass == 1) std::shuffle(order.begin(), order.end(), random);
             for (const int i : order) {
                 std::vector<std::uint8_t> r(static_cast<std::size_t>(h.recordSize));
-                ASSERT_EQ(store->ReadLog(i, h, r.data(), h.recordSize, 0, 0, nullptr, 0, false), 0) << page << " " << i;
+                ASSERT_EQ(store->ReadLog(i, h, r.data(), h.recordSize, 0, 0, nullptr, 0, false), 0)
+                    << page << " " << i;
                 const float v = sample(h, r, 0).value;
                 if (pass == 0) {
                     seen[static_cast<std::size_t>(i)] = v;
@@ -513,15 +547,17 @@ TEST_F(MySqlStoreTest, NewRunMakesItsTablesAndRowsAndFinishRunWithoutStartRemove
     const qvr::ChannelRecord* table[] = {configs.data()};
     std::int32_t start = kMarch5;
     // The UTF-16 header text reaches the run.
-    auto store = c->NewRunW(&start, true, 0, h, u"[HEADER]\r\nOven \u20ac 3\r\n[PREDEFINED]\r\nstart\r\n", false,
-                            nullptr, false, table);
+    auto store = c->NewRunW(&start, true, 0, h, u"[HEADER]\r\nOven \u20ac 3\r\n[PREDEFINED]\r\nstart\r\n",
+                            false, nullptr, false, table);
     ASSERT_TRUE(store) << c->GetErrorContext() << ": " << c->GetErrorText();
     auto* mine = dynamic_cast<CLogDbMySQLStore*>(store.get());
     ASSERT_NE(mine, nullptr);
     EXPECT_EQ(mine->table_prefix(), "Line_1_");
-    EXPECT_EQ(ok("SELECT sHeader FROM " + db_ + ".LOGGERS").rows[0][0], mysql::Value{std::string("Oven \u20ac 3")});
+    EXPECT_EQ(ok("SELECT sHeader FROM " + db_ + ".LOGGERS").rows[0][0],
+              mysql::Value{std::string("Oven \u20ac 3")});
     EXPECT_EQ(ok("SELECT TX FROM " + db_ + ".Line_1_TEXT").rows.size(), 1u);
-    EXPECT_EQ(ok("SELECT COUNT(*) FROM " + db_ + ".Line_1_CHANNELS").rows[0][0], mysql::Value{std::int64_t{2}});
+    EXPECT_EQ(ok("SELECT COUNT(*) FROM " + db_ + ".Line_1_CHANNELS").rows[0][0],
+              mysql::Value{std::int64_t{2}});
 
     LogHeader read;
     ASSERT_EQ(store->ReadHeader(read), 0) << store->GetErrorText();
@@ -534,7 +570,11 @@ TEST_F(MySqlStoreTest, NewRunMakesItsTablesAndRowsAndFinishRunWithoutStartRemove
     EXPECT_EQ(store->ReadChannelConfig(read, back, 0, 1, 2), -1);
     EXPECT_STREQ(store->GetErrorContext(), "CHANNEL NOT IN HEADER");
     const auto data = records(
-        read, 3, [](int i) { return TimeStamp{kMarch5 + i, 0, 0}; }, [](int i, std::uint32_t) { return float(i); },
+        read, 3,
+        [](int i) {
+            return TimeStamp{kMarch5 + i, 0, 0};
+        },
+        [](int i, std::uint32_t) { return float(i); },
         [](int, std::uint32_t) { return run_file::kSampleAnalog; });
     ASSERT_EQ(store->WriteLogs(read, data.data(), 3), 0) << store->GetErrorText();
 
@@ -559,7 +599,8 @@ TEST_F(MySqlStoreTest, AFailedNewRunLeavesNoTablesAndNoRow) {
     auto store = c->NewRun(&start, true, 0, h, nullptr, false, nullptr, false, table);
     EXPECT_FALSE(store);
     EXPECT_EQ(std::string(c->GetErrorContext()).rfind("DUPLICATE COLUMN", 0), 0u) << c->GetErrorContext();
-    EXPECT_EQ(ok("SELECT COUNT(*) FROM information_schema.tables WHERE table_schema = ? AND table_name <> 'LOGGERS'",
+    EXPECT_EQ(ok("SELECT COUNT(*) FROM information_schema.tables WHERE table_schema = ? AND table_name <> "
+                 "'LOGGERS'",
                  {db_})
                   .rows[0][0],
               mysql::Value{std::int64_t{0}});
@@ -571,7 +612,11 @@ TEST_F(MySqlStoreTest, EventLinesPositionsAndTheHeaderTextAreStoredAndReadAsSect
     LogHeader h;
     auto store = open_store("L", h);
     const auto data = records(
-        h, 3, [](int i) { return TimeStamp{kMarch5 + i, 0, 0}; }, [](int i, std::uint32_t) { return float(i); },
+        h, 3,
+        [](int i) {
+            return TimeStamp{kMarch5 + i, 0, 0};
+        },
+        [](int i, std::uint32_t) { return float(i); },
         [](int, std::uint32_t) { return run_file::kSampleAnalog; });
     ASSERT_EQ(store->WriteLogs(h, data.data(), 3), 0) << store->GetErrorText();
     // Windows-1252: the euro sign is 0x80.
@@ -612,8 +657,9 @@ TEST_F(MySqlCollectionTest, RunListsStayWholeWhileAnotherConnectionAddsRuns) {
         mysql::Session other;
         if (other.connect(root_keys())) return;
         for (int i = 6; i <= 205; ++i)
-            other.run("INSERT INTO " + db_ + ".LOGGERS (sLoggerName, nLoggerSequence, dStartTime, bCompleted, "
-                      "sTablePrefix) VALUES ('L', ?, ?, 0, 'P_')",
+            other.run("INSERT INTO " + db_ +
+                          ".LOGGERS (sLoggerName, nLoggerSequence, dStartTime, bCompleted, "
+                          "sTablePrefix) VALUES ('L', ?, ?, 0, 'P_')",
                       std::vector<mysql::Value>{std::int64_t{i}, ado::DateValue{kMarch5 + i, 0}});
         done = true;
     });
@@ -698,7 +744,8 @@ TEST(MySqlKilledServer, FailuresCarryTheirTextsAndTheNextOpenWorks) {
         ASSERT_EQ(store->WriteLogs(read, record.data(), 1), 0);
 
         ASSERT_EQ(::kill(static_cast<pid_t>(std::stol(mine->at("pid"))), SIGKILL), 0);
-        for (int i = 0; i < 50 && ::kill(static_cast<pid_t>(std::stol(mine->at("pid"))), 0) == 0; ++i) ::usleep(100000);
+        for (int i = 0; i < 50 && ::kill(static_cast<pid_t>(std::stol(mine->at("pid"))), 0) == 0; ++i)
+            ::usleep(100000);
         EXPECT_EQ(store->WriteLogs(read, record.data(), 1), -1);
         EXPECT_STRNE(store->GetErrorContext(), "");
         EXPECT_STRNE(store->GetErrorText(), "");

@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "log_stores/mysql/base64_text.h"
 #include "log_stores/log_factory.h"
+#include "log_stores/mysql/base64_text.h"
 #include "log_stores/mysql/connection_keys.h"
 #include "log_stores/mysql/mysql_collection.h"
 #include "log_stores/mysql/mysql_store.h"
@@ -19,9 +19,16 @@ TEST(MySqlBase64Text, DecodesUpToTheFirstPadOrForeignCharacter) {
         const char* in;
         const char* out;
     } cases[] = {
-        {"YWJjZGVm", "abcdef"}, {"YWJjZGU=", "abcde"}, {"YWJjZA==", "abcd"}, {"YWJjZGU=Zm9v", "abcde"},
-        {"YWJj ZGVm", "abc"},   {"YWJj;x", "abc"},     {"", ""},             {"Y", ""},
-        {"YW", "a"},            {"=YWJj", ""},
+        {"YWJjZGVm", "abcdef"},
+        {"YWJjZGU=", "abcde"},
+        {"YWJjZA==", "abcd"},
+        {"YWJjZGU=Zm9v", "abcde"},
+        {"YWJj ZGVm", "abc"},
+        {"YWJj;x", "abc"},
+        {"", ""},
+        {"Y", ""},
+        {"YW", "a"},
+        {"=YWJj", ""},
     };
     for (const auto& c : cases) EXPECT_EQ(Base64DecodeText(c.in), c.out) << c.in;
 }
@@ -33,11 +40,13 @@ TEST(MySqlBase64Text, EncodesTheStandardFormAndRoundTripsEveryByte) {
     std::string bytes;
     for (int i = 0; i < 256; ++i) bytes += static_cast<char>(i);
     for (std::size_t n = 0; n <= 5; ++n)
-        EXPECT_EQ(Base64DecodeText(Base64EncodeText(bytes.substr(0, bytes.size() - n))), bytes.substr(0, bytes.size() - n));
+        EXPECT_EQ(Base64DecodeText(Base64EncodeText(bytes.substr(0, bytes.size() - n))),
+                  bytes.substr(0, bytes.size() - n));
 }
 
 TEST(MySqlConnectionKeys, KeysInAnyOrderAndLetterCase) {
-    const auto r = parse_connection_keys("PROVIDER=MYSQL;db=logs;Port=3307;password=YWJjZGU=;uSeR=me;HOST=db.plant");
+    const auto r =
+        parse_connection_keys("PROVIDER=MYSQL;db=logs;Port=3307;password=YWJjZGU=;uSeR=me;HOST=db.plant");
     ASSERT_TRUE(r.keys) << r.context;
     EXPECT_EQ(r.keys->host, "db.plant");
     EXPECT_EQ(r.keys->user, "me");
@@ -71,7 +80,8 @@ TEST(MySqlConnectionKeys, AKeyInsideAnotherValueIsNotAKey) {
 
 TEST(MySqlConnectionKeys, ValuesAreCutToTheirCapacity) {
     const std::string long_user(300, 'u');
-    const auto r = parse_connection_keys("USER=" + long_user + ";DB=d;PORT=123456789012;HOST=" + std::string(400, 'h'));
+    const auto r =
+        parse_connection_keys("USER=" + long_user + ";DB=d;PORT=123456789012;HOST=" + std::string(400, 'h'));
     ASSERT_TRUE(r.keys);
     EXPECT_EQ(r.keys->user.size(), 99u);
     EXPECT_EQ(r.keys->host.size(), 255u);
@@ -88,7 +98,9 @@ TEST(MySqlConnectionKeys, ThePasswordIsHiddenInShownTexts) {
 TEST(MySqlRegistration, TheFactoriesMakeTheMySqlKindOnceRegistered) {
     log_stores::RegisterMySqlLogStores();
     const char* location = "PROVIDER=MYSQL;USER=u;DB=d;LoggerName=L;LoggerSeq=1";
-    EXPECT_NE(dynamic_cast<log_stores::CLogDbMySQLStore*>(log_stores::CreateLogStore(location).get()), nullptr);
-    EXPECT_NE(dynamic_cast<log_stores::CLogDbMySQLCollection*>(log_stores::CreateLogCollection(location).get()),
+    EXPECT_NE(dynamic_cast<log_stores::CLogDbMySQLStore*>(log_stores::CreateLogStore(location).get()),
               nullptr);
+    EXPECT_NE(
+        dynamic_cast<log_stores::CLogDbMySQLCollection*>(log_stores::CreateLogCollection(location).get()),
+        nullptr);
 }
