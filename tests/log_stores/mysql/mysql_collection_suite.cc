@@ -687,8 +687,8 @@ TEST_F(MySqlCollectionTest, RunListsStayWholeWhileAnotherConnectionAddsRuns) {
 }
 
 // A throw-away server of this test's own (the shared one serves other tests): killed with
-// SIGKILL while a store holds its connection, then replaced.
-TEST(MySqlKilledServer, FailuresCarryTheirTextsAndTheNextOpenWorks) {
+// SIGKILL while a store holds its connection, then replaced. Its counters count this test alone.
+TEST(MySqlOwnServer, BatchesCountedThenKilledFailuresCarryTextsAndTheNextOpenWorks) {
     if (!server()) GTEST_SKIP() << "no MariaDB test server";
     const std::string state = "/tmp/qvr-mysql-kill-" + std::to_string(::getpid()) + ".state";
     const std::string script = TEST_MARIADB_SCRIPT;
@@ -742,6 +742,34 @@ TEST(MySqlKilledServer, FailuresCarryTheirTextsAndTheNextOpenWorks) {
         head.time = {kMarch5, 0, 0};
         run_file::encode_record_head(head, record);
         ASSERT_EQ(store->WriteLogs(read, record.data(), 1), 0);
+
+        // This server serves this test alone, so its INSERT counter counts the batches: 2,500
+        // narrow records go as 1,000, 1,000 and 500.
+        mysql::Session counter;
+        mysql::ConnectionKeys keys;
+        keys.host = "127.0.0.1";
+        keys.port = static_cast<unsigned>(std::stoul(mine->at("port")));
+        keys.user = mine->at("user");
+        keys.password = mine->at("password");
+        ASSERT_FALSE(counter.connect(keys));
+        const auto inserts = [&] {
+            auto r = counter.run("SHOW GLOBAL STATUS LIKE 'Com_insert'");
+            const auto* rows = std::get_if<mysql::Result>(&r);
+            if (rows == nullptr || rows->rows.empty()) return -1L;
+            const auto* text = std::get_if<std::string>(&rows->rows[0][1]);
+            return text ? std::stol(*text) : -1L;
+        };
+        std::vector<std::uint8_t> many(static_cast<std::size_t>(read.recordSize) * 2500);
+        for (int i = 0; i < 2500; ++i) {
+            head.time = {kMarch5 + 1 + i, 0, 0};
+            run_file::encode_record_head(
+                head, std::span<std::uint8_t>(many.data() + static_cast<std::size_t>(i) * read.recordSize,
+                                              static_cast<std::size_t>(read.recordSize)));
+        }
+        const long before = inserts();
+        ASSERT_EQ(store->WriteLogs(read, many.data(), 2500), 0) << store->GetErrorText();
+        EXPECT_EQ(inserts() - before, 3);
+        EXPECT_EQ(store->GetNoLogs(read), 2501);
 
         ASSERT_EQ(::kill(static_cast<pid_t>(std::stol(mine->at("pid"))), SIGKILL), 0);
         for (int i = 0; i < 50 && ::kill(static_cast<pid_t>(std::stol(mine->at("pid"))), 0) == 0; ++i)
