@@ -16,7 +16,19 @@ namespace log_stores {
 namespace {
 constexpr std::size_t kLoggerNameSize = 260;
 constexpr std::size_t kRunNameSize = 20;
+struct MySqlMakers {
+    StoreMaker store;
+    CollectionOnlyMaker collection;
+};
+MySqlMakers& mysql_makers() {
+    static MySqlMakers makers;
+    return makers;
+}
 }  // namespace
+
+void SetMySqlMakers(StoreMaker store, CollectionOnlyMaker collection) {
+    mysql_makers() = {std::move(store), std::move(collection)};
+}
 
 std::unique_ptr<CLogStore> CreateLogStore(const char* location) {
     switch (GetLocationKind(location)) {
@@ -25,6 +37,8 @@ std::unique_ptr<CLogStore> CreateLogStore(const char* location) {
         case LocationKind::Ado:
             return std::make_unique<CLogDbStore>();
         case LocationKind::MySql:
+            if (mysql_makers().store) return mysql_makers().store();
+            break;
         case LocationKind::Witsml:
         case LocationKind::Osdu:
             break;
@@ -39,6 +53,8 @@ std::unique_ptr<CLogCollection> CreateLogCollection(const char* location) {
         case LocationKind::Ado:
             return std::make_unique<CLogDbCollection>();
         case LocationKind::MySql:
+            if (mysql_makers().collection) return mysql_makers().collection();
+            break;
         case LocationKind::Witsml:
         case LocationKind::Osdu:
             break;

@@ -16,6 +16,13 @@ inline constexpr std::size_t kLatestRunLocationSize = 1285;
 std::unique_ptr<CLogStore> CreateLogStore(const char* location);
 std::unique_ptr<CLogCollection> CreateLogCollection(const char* location);
 
+// The MySQL kind lives in its own library (log_stores_mysql, on the server's client library);
+// its users call RegisterMySqlLogStores() once, which hands these makers over. Until then the
+// kind has no class here.
+using StoreMaker = std::function<std::unique_ptr<CLogStore>()>;
+using CollectionOnlyMaker = std::function<std::unique_ptr<CLogCollection>()>;
+void SetMySqlMakers(StoreMaker store, CollectionOnlyMaker collection);
+
 // The store location of the latest run of the logger named by ";LoggerName=" in a
 // database location; a location that names a run already comes back unchanged; "" when
 // there is none. The text lives in a buffer of the calling thread until its next call.

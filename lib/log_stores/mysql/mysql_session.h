@@ -1,0 +1,69 @@
+#pragma once
+// One connection to a MySQL server and its prepared statements. Every value is bound, never
+// put into statement text. Texts cross here as UTF-8 (the connection's utf8mb4); callers
+// convert the system's Windows-1252 texts.
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "log_stores/mysql/connection_keys.h"
+#include "platform/ado/date_value.h"
+
+struct st_mysql;
+
+namespace log_stores::mysql {
+
+// NULL, an integer, a float, a UTF-8 text, a date-time (zone-free seconds).
+using Value = std::variant<std::monostate, std::int64_t, double, std::string, ado::DateValue>;
+using Row = std::vector<Value>;
+
+// What a failing step left: the server's error number and text, and the program's message.
+struct Failure {
+    unsigned code = 0;
+    std::string text;
+    std::string context;
+};
+
+struct Result {
+    std::vector<Row> rows;
+    std::uint64_t affected = 0;
+};
+
+// MySQL's "table exists".
+inline constexpr unsigned kTableExists = 1050;
+
+class Session {
+  public:
+    Session();
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // Host, user, password, database and port of the keys, no socket, no flags; utf8mb4.
+    // The failure's context is "CAN'T OPEN DATABASE" or "CAN'T CONNECT TO DATABASE".
+    std::optional<Failure> connect(const ConnectionKeys& keys);
+    bool connected() const { return handle_ != nullptr; }
+    void close();
+
+    // Prepares, binds and runs one statement; rows are fetched one at a time into a growing list.
+    std::variant<Result, Failure> run(std::string_view sql, std::span<const Value> params = {});
+    // The server's largest packet (max_allowed_packet), read once.
+    std::size_t max_packet();
+
+  private:
+    struct Closer {
+        void operator()(st_mysql* handle) const;
+    };
+    std::unique_ptr<st_mysql, Closer> handle_;
+    std::size_t max_packet_ = 0;
+};
+
+// A name in backticks, a backtick inside doubled; a NUL ends it.
+std::string quoted(std::string_view name);
+
+}  // namespace log_stores::mysql

@@ -1,0 +1,681 @@
+#include "log_stores/mysql/mysql_store.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <span>
+#include <type_traits>
+
+#include "log_stores/db_collection/run_channels.h"
+#include "log_stores/db_schema/data_row.h"
+#include "log_stores/db_schema/date_literal.h"
+#include "log_stores/db_schema/header_text.h"
+#include "log_stores/db_schema/run_naming.h"
+#include "log_stores/db_schema/sql_text.h"
+#include "log_stores/log_location.h"
+#include "log_stores/run_file/run_file_format.h"
+#include "platform/ado/text_codec.h"
+#include "platform/last_error.h"
+#include "platform/time_zone.h"
+#include "qvr/diag/trace.h"
+#include "qvr/settings/reg.h"
+
+namespace log_stores {
+namespace {
+
+constexpr std::size_t kMaxPlaceholders = 65535;
+constexpr std::size_t kMaxBatchRows = 1000;
+constexpr std::size_t kSourceLength = 24;
+
+std::size_t length_of(const char* text) {
+    return text == nullptr ? 0 : std::strlen(text);
+}
+
+std::int64_t integer_of(const mysql::Value& value) {
+    if (const auto* n = std::get_if<std::int64_t>(&value)) return *n;
+    if (const auto* d = std::get_if<double>(&value)) return static_cast<std::int64_t>(*d);
+    return 0;
+}
+
+std::optional<std::int32_t> seconds_of(const mysql::Value& value) {
+    const auto* date = std::get_if<ado::DateValue>(&value);
+    if (date == nullptr) return std::nullopt;
+    return db_schema::seconds_of_date(*date);
+}
+
+mysql::Value date_or_null(std::int32_t seconds) {
+    if (seconds == 0) return std::monostate{};
+    return db_schema::date_value(seconds);
+}
+
+std::string trimmed(std::string text) {
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    return text;
+}
+
+mysql::Value bound(const ado::Variant& v) {
+    switch (v.type()) {
+        case ado::VarType::null:
+        case ado::VarType::empty:
+            return std::monostate{};
+        case ado::VarType::date:
+            return v.to_date();
+        case ado::VarType::bstr:
+            return ado::utf8_from_utf16(v.to_text());
+        case ado::VarType::r4:
+        case ado::VarType::r8:
+            return v.to_r8();
+        default:
+            return v.to_i8();
+    }
+}
+
+// MS as stored (a float of milliseconds) to milliseconds and microseconds, rounded to the
+// nearest microsecond: the float keeps 1.005 as 1.00499...
+void split_ms(double ms, std::int16_t& milliseconds, std::int16_t& microseconds) {
+    const double us = std::isfinite(ms) ? std::round(ms * 1000.0) : 0.0;
+    const auto total = static_cast<std::int64_t>(std::clamp(us, 0.0, 999999.0));
+    milliseconds = static_cast<std::int16_t>(total / 1000);
+    microseconds = static_cast<std::int16_t>(total % 1000);
+}
+
+// NULL first, then by kind and value: the same rows always come out in the same order.
+int compare_values(const mysql::Value& a, const mysql::Value& b) {
+    if (a.index() != b.index()) return a.index() < b.index() ? -1 : 1;
+    if (const auto* x = std::get_if<ado::DateValue>(&a)) {
+        const auto& y = std::get<ado::DateValue>(b);
+        if (x->seconds != y.seconds) return x->seconds < y.seconds ? -1 : 1;
+        return x->nanoseconds == y.nanoseconds ? 0 : (x->nanoseconds < y.nanoseconds ? -1 : 1);
+    }
+    return std::visit(
+        [&](const auto& x) -> int {
+            using T = std::decay_t<decltype(x)>;
+            if constexpr (std::is_same_v<T, ado::DateValue> || std::is_same_v<T, std::monostate>) {
+                return 0;
+            } else {
+                const auto& y = std::get<T>(b);
+                return x < y ? -1 : (y < x ? 1 : 0);
+            }
+        },
+        a);
+}
+
+bool row_less(const mysql::Row& a, const mysql::Row& b) {
+    for (std::size_t i = 0; i < std::min(a.size(), b.size()); ++i)
+        if (const int c = compare_values(a[i], b[i]); c != 0) return c < 0;
+    return a.size() < b.size();
+}
+
+void put_sample(std::span<std::uint8_t> record, const BlockDescriptor& block, std::uint32_t j,
+                const mysql::Value& value) {
+    run_file::ChannelSample sample{run_file::kSampleBad, 0};
+    if (const auto* n = std::get_if<std::int64_t>(&value)) {
+        sample = block.blockKind == 4
+                     ? run_file::ChannelSample{static_cast<std::int32_t>(*n & 1), 0}
+                     : run_file::ChannelSample{run_file::kSampleAnalog, static_cast<float>(*n)};
+    } else if (const auto* d = std::get_if<double>(&value)) {
+        sample = {run_file::kSampleAnalog, static_cast<float>(*d)};
+    }
+    run_file::write_sample(record, block, j, sample);
+}
+
+}  // namespace
+
+CLogDbMySQLStore::CLogDbMySQLStore() = default;
+CLogDbMySQLStore::~CLogDbMySQLStore() = default;
+
+void CLogDbMySQLStore::fail(std::string_view context, std::string_view text) {
+    const std::size_t c = std::min(context.size(), sizeof errorContext_ - 1);
+    std::memcpy(errorContext_, context.data(), c);
+    errorContext_[c] = '\0';
+    const std::size_t n = std::min(text.size(), sizeof errorText_ - 1);
+    if (n > 0) std::memcpy(errorText_, text.data(), n);
+    errorText_[n] = '\0';
+}
+
+std::size_t CLogDbMySQLStore::batch_rows(std::size_t columns) {
+    if (columns == 0) return kMaxBatchRows;
+    return std::clamp<std::size_t>(kMaxPlaceholders / columns, 1, kMaxBatchRows);
+}
+
+int CLogDbMySQLStore::connect() {
+    const auto keys = mysql::parse_connection_keys(ado::utf8_from_cp1252(connection_));
+    if (!keys.keys) {
+        fail(keys.context);
+        return -1;
+    }
+    if (auto failure = session_.connect(*keys.keys)) {
+        fail(*failure);
+        return -1;
+    }
+    return 0;
+}
+
+int CLogDbMySQLStore::Open(const char* server, const char* location, std::uint32_t access) {
+    const int rc = open_here(location, access);
+    // The retry through a remote data provider has no provider here: it is named in the trace,
+    // and the first attempt's texts stay.
+    if (rc != 0 && server != nullptr && *server != '\0' && location != nullptr &&
+        std::strncmp(location, "PROVIDER=MS REMOTE", 18) != 0)
+        trace_Write("MySQL store: PROVIDER=MS REMOTE: provider not available\r\n");
+    return rc;
+}
+
+int CLogDbMySQLStore::open_here(const char* location, std::uint32_t access) {
+    Close();
+    if (length_of(location) > kMaxMySqlLocation) {
+        fail("BADLY FORMED PATH NAME");
+        return platform::fail(0);
+    }
+    std::string rest(location == nullptr ? "" : location);
+    std::size_t size = 0;
+    GetLoggerNameFromLocation(rest, &size, nullptr);
+    char name[261] = {};
+    std::int32_t sequence = 0;
+    if (size == 0 || size > sizeof name || GetLoggerNameFromLocation(rest, &size, name) != 1 ||
+        GetLoggerSeqFromLocation(rest, sequence) != 1) {
+        fail("BADLY FORMED PATH NAME");
+        return platform::fail(0);
+    }
+    access_ = access;
+    connection_ = rest;
+    loggerName_ = name;
+    sequence_ = sequence;
+    if (connect() != 0) return -1;
+    const mysql::Value params[] = {ado::utf8_from_cp1252(loggerName_), std::int64_t{sequence_}};
+    auto result = session_.run(
+        "select sTablePrefix from LOGGERS where sLoggerName = ? AND nLoggerSequence = ?", params);
+    if (const auto* failure = std::get_if<mysql::Failure>(&result)) {
+        fail("SELECT failed", failure->text);
+        session_.close();
+        return -1;
+    }
+    const auto& rows = std::get<mysql::Result>(result).rows;
+    const std::string* prefix = rows.empty() ? nullptr : std::get_if<std::string>(&rows[0][0]);
+    if (prefix == nullptr) {
+        fail("CAN'T FIND LOGGER NAME AND SEQ");
+        session_.close();
+        return -1;
+    }
+    tablePrefix_ = db_schema::stored_prefix(ado::cp1252_from_utf8(*prefix));
+    return 0;
+}
+
+int CLogDbMySQLStore::OpenForLogging(LogHeader& header) {
+    logging_ = true;
+    char value[64] = {};
+    std::uint32_t type = 0;
+    std::uint32_t size = sizeof value - 1;
+    std::optional<std::string_view> setting;
+    if (reg_AccessProductValue(platform::RegistryHive::machine, kProductKey, platform::kKeyQueryValue,
+                               "DatabaseDigitalText", &type, value, &size) == 0 &&
+        type == kRegSz)
+        setting = std::string_view(value, strnlen(value, sizeof value - 1));
+    digitalText_ = db_schema::digital_text_selected(setting);
+    if (digitalText_ && !lookup_) {
+        if (auto modules = db_collection::lookup_in_modules(header)) lookup_ = std::move(*modules);
+    }
+    return 0;
+}
+
+void CLogDbMySQLStore::GetLocation(char* text, std::size_t* size) {
+    char sequence[12];
+    std::snprintf(sequence, sizeof sequence, "%08d", sequence_);
+    copy_with_size(connection_ + ";LoggerName=" + loggerName_ + ";LoggerSeq=" + sequence, text, size);
+}
+
+int CLogDbMySQLStore::Close() {
+    session_.close();
+    pages_ = {};
+    lastIndex_ = -1;
+    return 0;
+}
+
+int CLogDbMySQLStore::GetNoLogs(const LogHeader&) {
+    auto result =
+        session_.run("SELECT COUNT(*) FROM " + mysql::quoted(ado::utf8_from_cp1252(tablePrefix_) + "DATA"));
+    if (const auto* failure = std::get_if<mysql::Failure>(&result)) {
+        fail("CAN'T GET DATA", failure->text);
+        return -1;
+    }
+    const auto& rows = std::get<mysql::Result>(result).rows;
+    if (rows.empty()) {
+        fail("CAN'T GET DATA", "SELECT COUNT failed");
+        return -1;
+    }
+    return static_cast<int>(integer_of(rows[0][0]));
+}
+
+int CLogDbMySQLStore::ReadHeader(LogHeader& header) {
+    const mysql::Value params[] = {ado::utf8_from_cp1252(loggerName_), std::int64_t{sequence_}};
+    auto run = session_.run(
+        "select dStartTime, dStopTime, sTablePrefix, bTagColumns, bSigChange, sTriggerPrefix, "
+        "nTriggerNumber, "
+        "sLagPrefix, nLagNumber from LOGGERS where sLoggerName = ? AND nLoggerSequence = ?",
+        params);
+    if (const auto* failure = std::get_if<mysql::Failure>(&run)) {
+        fail("CAN'T GET DATA", failure->text);
+        return -1;
+    }
+    const auto& rows = std::get<mysql::Result>(run).rows;
+    if (rows.empty()) {
+        fail("CAN'T FIND LOGGER NAME AND SEQ");
+        return -1;
+    }
+    const mysql::Row& r = rows[0];
+    const auto start = seconds_of(r[0]);
+    if (!start) {
+        fail("COLUMN #1 IS NOT A DATE");
+        return -1;
+    }
+    header = LogHeader{};
+    header.start.seconds = *start;
+    header.stop.seconds = seconds_of(r[1]).value_or(0);
+    header.tagColumns = static_cast<std::uint8_t>(integer_of(r[3]) != 0);
+    header.sigChange = static_cast<std::uint8_t>(integer_of(r[4]) != 0);
+    const auto two = [](const mysql::Value& v, std::array<char, 2>& out) {
+        if (const auto* s = std::get_if<std::string>(&v)) {
+            const std::string t = ado::cp1252_from_utf8(*s);
+            for (std::size_t i = 0; i < 2 && i < t.size(); ++i) out[i] = t[i];
+        }
+    };
+    two(r[5], header.triggerPrefix);
+    header.triggerNumber = static_cast<std::int16_t>(integer_of(r[6]));
+    two(r[7], header.lagPrefix);
+    header.lagNumber = static_cast<std::int16_t>(integer_of(r[8]));
+
+    auto channels = session_.run("select nBlock, sPrefix, nChannelNumber, sSource, bLag from " +
+                                 mysql::quoted(ado::utf8_from_cp1252(tablePrefix_) + "CHANNELS") +
+                                 " ORDER BY nBlock, nChannelNumber");
+    if (const auto* failure = std::get_if<mysql::Failure>(&channels)) {
+        fail("CAN'T GET DATA", failure->text);
+        return -1;
+    }
+    std::array<bool, kMaxBlocks> seen{};
+    std::size_t all_channels = 0;
+    for (const mysql::Row& c : std::get<mysql::Result>(channels).rows) {
+        const std::int64_t b = integer_of(c[0]);
+        if (b < 0 || b >= static_cast<std::int64_t>(kMaxBlocks)) continue;
+        BlockDescriptor& block = header.blocks[static_cast<std::size_t>(b)];
+        const auto number = static_cast<std::uint16_t>(integer_of(c[2]));
+        ++all_channels;
+        if (!seen[static_cast<std::size_t>(b)]) {
+            seen[static_cast<std::size_t>(b)] = true;
+            two(c[1], block.prefix);
+            if (const auto* s = std::get_if<std::string>(&c[3])) {
+                const std::string source = trimmed(ado::cp1252_from_utf8(*s)).substr(0, kSourceLength);
+                std::memcpy(block.carried.data(), source.data(), source.size());
+            }
+            block.carried[kSourceLength + 1] = static_cast<std::uint8_t>(integer_of(c[4]));
+            block.blockKind = 8;
+            block.firstChannel = block.lastChannel = number;
+            header.blockCount = static_cast<std::uint16_t>(std::max<std::int64_t>(header.blockCount, b + 1));
+        }
+        block.firstChannel = std::min(block.firstChannel, number);
+        block.lastChannel = std::max(block.lastChannel, number);
+    }
+    const int count = GetNoLogs(header);
+    if (count < 0) return -1;
+    header.recordCount = count;
+    std::int32_t size = 18;
+    for (std::size_t b = 0; b < header.blockCount; ++b) {
+        header.blocks[b].recordOffset = static_cast<std::uint16_t>(size);
+        size += static_cast<std::int32_t>(8 * header.blocks[b].channel_count() + 2);
+    }
+    header.recordSize = size;
+    header.dataStart = size + 4 * header.blockCount + 216 * static_cast<std::int32_t>(all_channels) + 4404;
+    header.endOfData = header.recordCount * header.recordSize + header.dataStart;
+    return 0;
+}
+
+int CLogDbMySQLStore::WriteHeader(const LogHeader& header, bool completed) {
+    if ((access_ & kGenericWrite) == 0) return 0;
+    const mysql::Value params[] = {date_or_null(header.start.seconds), date_or_null(header.stop.seconds),
+                                   std::int64_t{completed}, ado::utf8_from_cp1252(loggerName_),
+                                   std::int64_t{sequence_}};
+    auto result = session_.run(
+        "UPDATE LOGGERS SET dStartTime = ?, dStopTime = ?, bCompleted = ? WHERE sLoggerName = ? AND "
+        "nLoggerSequence = ?",
+        params);
+    if (const auto* failure = std::get_if<mysql::Failure>(&result)) {
+        fail("UPDATE failed", failure->text);
+        return -1;
+    }
+    return 0;
+}
+
+int CLogDbMySQLStore::WriteLogs(const LogHeader& header, const std::uint8_t* records, std::int32_t count) {
+    if (count <= 0) return 0;
+    if (records == nullptr || header.recordSize < static_cast<std::int32_t>(run_file::kRecordHeadSize)) {
+        fail("INSERT failed", "no records");
+        return platform::fail(EINVAL);
+    }
+    const bool sig_change = header.sigChange != 0;
+    std::size_t channels = 0;
+    for (std::size_t b = 0; b < std::min<std::size_t>(header.blockCount, kMaxBlocks); ++b)
+        channels += header.blocks[b].channel_count();
+    const std::size_t columns =
+        static_cast<std::size_t>(db_schema::first_channel_field(sig_change)) + channels + 1;
+    // Each value costs its type (2 bytes) and at most 9 bytes, a state text 33; the packet keeps
+    // a quarter for the statement's text and the protocol.
+    const std::size_t row_bytes = columns * (digitalText_ ? 36 : 12) + 2 * columns + 3;
+    const std::size_t by_packet = std::max<std::size_t>(1, session_.max_packet() * 3 / 4 / row_bytes);
+    const std::size_t per_batch = std::min(batch_rows(columns), by_packet);
+    const std::string table = mysql::quoted(ado::utf8_from_cp1252(tablePrefix_) + "DATA");
+    std::string group = "(";
+    for (std::size_t c = 0; c < columns; ++c) group += c == 0 ? "?" : ",?";
+    group += ")";
+
+    const auto began = std::chrono::steady_clock::now();
+    const auto record_size = static_cast<std::size_t>(header.recordSize);
+    std::vector<mysql::Value> params;
+    for (std::size_t done = 0; done < static_cast<std::size_t>(count);) {
+        const std::size_t rows = std::min(per_batch, static_cast<std::size_t>(count) - done);
+        params.clear();
+        params.reserve(rows * columns);
+        std::string sql = "INSERT INTO " + table + " VALUES ";
+        for (std::size_t i = 0; i < rows; ++i) {
+            const std::span<const std::uint8_t> record(records + (done + i) * record_size, record_size);
+            const auto fields = db_schema::data_row_values(header, record, digitalText_, lookup_);
+            if (!fields) {
+                fail("INSERT failed", "a record does not fit its header");
+                return platform::fail(EINVAL);
+            }
+            const std::size_t base = params.size();
+            params.resize(base + columns);
+            for (const auto& f : *fields)
+                if (f.index >= 0 && static_cast<std::size_t>(f.index) < columns)
+                    params[base + static_cast<std::size_t>(f.index)] = bound(f.value);
+            // MS keeps the microseconds as its fraction.
+            const run_file::RecordHead head = run_file::decode_record_head(record);
+            params[base + 1] = head.time.milliseconds + head.time.microseconds / 1000.0;
+            if (i > 0) sql += ',';
+            sql += group;
+        }
+        auto result = session_.run(sql, params);
+        if (const auto* failure = std::get_if<mysql::Failure>(&result)) {
+            fail(failure->context == "mysql_stmt_execute() failed" ? " mysql_stmt_execute(), failedd"
+                                                                   : failure->context,
+                 failure->text);
+            return -1;
+        }
+        done += rows;
+    }
+    // Appended rows may belong to the last page read: read it again when asked.
+    pages_.valid = false;
+    const auto took =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - began);
+    char line[64];
+    std::snprintf(line, sizeof line, "%d Samples took %d ms\r\n", count, static_cast<int>(took.count()));
+    trace_Write(line);
+    return 0;
+}
+
+bool CLogDbMySQLStore::read_page(bool descending, const std::optional<Key>& after,
+                                 std::vector<mysql::Row>& page, bool& complete) {
+    const std::string table = mysql::quoted(ado::utf8_from_cp1252(tablePrefix_) + "DATA");
+    const char* dir = descending ? " DESC" : "";
+    std::string sql = "SELECT * FROM " + table;
+    std::vector<mysql::Value> params;
+    if (after) {
+        sql += descending ? " WHERE DT < ? OR (DT = ? AND MS < ?)" : " WHERE DT > ? OR (DT = ? AND MS > ?)";
+        const mysql::Value dt = ado::DateValue{after->seconds, 0};
+        params = {dt, dt, after->ms};
+    }
+    sql += std::string(" ORDER BY DT") + dir + ", MS" + dir + " LIMIT " + std::to_string(pageRows_);
+    auto result = session_.run(sql, params);
+    if (const auto* failure = std::get_if<mysql::Failure>(&result)) {
+        fail("CAN'T GET DATA", failure->text);
+        return false;
+    }
+    std::vector<mysql::Row> rows = std::move(std::get<mysql::Result>(result).rows);
+    std::vector<Key> keys;
+    keys.reserve(rows.size());
+    for (const auto& row : rows) {
+        const auto seconds = row.size() >= 2 ? seconds_of(row[0]) : std::nullopt;
+        if (!seconds) {
+            fail("COLUMN #1 IS NOT A DATE");
+            return false;
+        }
+        const auto* ms = std::get_if<double>(&row[1]);
+        keys.push_back({*seconds, ms ? *ms : 0.0});
+    }
+    complete = rows.size() < static_cast<std::size_t>(pageRows_);
+    if (!complete) {
+        // The last (DT, MS) group may go on past the page: it starts the next one.
+        std::size_t keep = keys.size();
+        while (keep > 0 && keys[keep - 1] == keys.back()) --keep;
+        if (keep == 0) {
+            const mysql::Value dt = ado::DateValue{keys.front().seconds, 0};
+            const mysql::Value group_params[] = {dt, keys.front().ms};
+            auto whole = session_.run("SELECT * FROM " + table + " WHERE DT = ? AND MS = ?", group_params);
+            if (const auto* failure = std::get_if<mysql::Failure>(&whole)) {
+                fail("CAN'T GET DATA", failure->text);
+                return false;
+            }
+            rows = std::move(std::get<mysql::Result>(whole).rows);
+            keys.assign(rows.size(), keys.front());
+        } else {
+            rows.resize(keep);
+            keys.resize(keep);
+        }
+    }
+    // Inside one (DT, MS) every query gives the same order: by the other columns.
+    for (std::size_t begin = 0; begin < rows.size();) {
+        std::size_t end = begin + 1;
+        while (end < rows.size() && keys[end] == keys[begin]) ++end;
+        const auto first = rows.begin() + static_cast<std::ptrdiff_t>(begin);
+        const auto last = rows.begin() + static_cast<std::ptrdiff_t>(end);
+        if (descending)
+            std::sort(first, last, [](const mysql::Row& a, const mysql::Row& b) { return row_less(b, a); });
+        else
+            std::sort(first, last, row_less);
+        begin = end;
+    }
+    page = std::move(rows);
+    return true;
+}
+
+const mysql::Row* CLogDbMySQLStore::row_at(std::int32_t index, bool descending, bool& failed) {
+    failed = false;
+    Pages& p = pages_;
+    if (!p.valid || p.descending != descending) {
+        p = {};
+        p.descending = descending;
+        p.starts[0] = std::nullopt;
+    }
+    const auto in_page = [&] {
+        return p.valid && index >= p.first && static_cast<std::size_t>(index - p.first) < p.rows.size();
+    };
+    if (in_page()) return &p.rows[static_cast<std::size_t>(index - p.first)];
+    std::int32_t start = 0;
+    std::optional<Key> after;
+    const auto key_of = [](const mysql::Row& row) {
+        const auto* ms = std::get_if<double>(&row[1]);
+        return Key{seconds_of(row[0]).value_or(0), ms ? *ms : 0.0};
+    };
+    if (p.valid && !p.rows.empty() && index >= p.first) {
+        if (p.complete) return nullptr;
+        start = p.first + static_cast<std::int32_t>(p.rows.size());
+        after = key_of(p.rows.back());
+    } else {
+        auto it = p.starts.upper_bound(index);
+        --it;
+        start = it->first;
+        after = it->second;
+    }
+    for (;;) {
+        std::vector<mysql::Row> page;
+        bool complete = false;
+        if (!read_page(descending, after, page, complete)) {
+            p.valid = false;
+            failed = true;
+            return nullptr;
+        }
+        p.valid = true;
+        p.first = start;
+        p.rows = std::move(page);
+        p.complete = complete || p.rows.empty();
+        p.starts[start] = after;
+        if (in_page()) return &p.rows[static_cast<std::size_t>(index - p.first)];
+        if (p.complete) return nullptr;
+        after = key_of(p.rows.back());
+        start += static_cast<std::int32_t>(p.rows.size());
+    }
+}
+
+int CLogDbMySQLStore::ReadLog(std::int32_t index, const LogHeader& header, std::uint8_t* out,
+                              std::int32_t bytes, std::int32_t, std::int32_t, const char*, std::int32_t,
+                              bool descending) {
+    if (out == nullptr || bytes <= 0 || index < 0) {
+        fail("CAN'T GET DATA");
+        return platform::fail(EINVAL);
+    }
+    bool failed = false;
+    const mysql::Row* row = row_at(index, descending, failed);
+    if (failed) return -1;
+    if (row == nullptr) {
+        fail("CAN'T GET DATA");
+        return -1;
+    }
+    const std::span<std::uint8_t> record(out, static_cast<std::size_t>(bytes));
+    std::fill(record.begin(), record.end(), std::uint8_t{0});
+    run_file::RecordHead head;
+    head.time.seconds = seconds_of((*row)[0]).value_or(0);
+    if (const auto* ms = std::get_if<double>(&(*row)[1]))
+        split_ms(*ms, head.time.milliseconds, head.time.microseconds);
+    std::size_t next = 3;
+    if (header.sigChange) {
+        if (row->size() > 4) {
+            head.sigChangeMark = static_cast<std::uint8_t>(integer_of((*row)[3]));
+            if (const auto* lv = std::get_if<double>(&(*row)[4]))
+                head.sigChangeValue = static_cast<float>(*lv);
+        }
+        next = 5;
+    }
+    if (record.size() >= run_file::kRecordHeadSize) {
+        run_file::encode_record_head(head, record);
+    } else {
+        std::uint8_t full[run_file::kRecordHeadSize] = {};
+        run_file::encode_record_head(head, full);
+        std::memcpy(record.data(), full, record.size());
+    }
+    if (bytes >= 17) {
+        for (std::size_t b = 0; b < std::min<std::size_t>(header.blockCount, kMaxBlocks); ++b) {
+            const BlockDescriptor& block = header.blocks[b];
+            for (std::uint32_t j = 0; j < block.channel_count(); ++j, ++next)
+                put_sample(record, block, j, next < row->size() ? (*row)[next] : mysql::Value{});
+        }
+    }
+    lastIndex_ = index;
+    return 0;
+}
+
+int CLogDbMySQLStore::ReadLogs(std::int32_t first, const LogHeader& header, std::uint8_t* out,
+                               std::int32_t count, std::int32_t extraSlots, const char* columnPrefix,
+                               std::int32_t) {
+    if (out == nullptr || header.recordSize <= 0) return 0;
+    const auto stride =
+        static_cast<std::size_t>(header.recordSize) + 8 * static_cast<std::size_t>(std::max(0, extraSlots));
+    int read = 0;
+    for (std::int32_t i = 0; i < count; ++i, ++read)
+        if (ReadLog(first + i, header, out + static_cast<std::size_t>(i) * stride, header.recordSize, 0,
+                    extraSlots, columnPrefix, 0, false) != 0)
+            break;
+    return read;
+}
+
+int CLogDbMySQLStore::PrepareRun(const std::string& connection, const std::string& loggerName,
+                                 std::int32_t sequence, const std::string& tablePrefix,
+                                 const LogHeader& header, const char* headerText,
+                                 const db_schema::ColumnList& columns,
+                                 const db_schema::ChannelLookup& lookup) {
+    Close();
+    connection_ = connection;
+    loggerName_ = loggerName;
+    sequence_ = sequence;
+    tablePrefix_ = tablePrefix;
+    access_ = kGenericRead | kGenericWrite;
+    if (connect() != 0) return -1;
+    const std::string prefix = ado::utf8_from_cp1252(tablePrefix_);
+
+    // Copies of the configurations for the state texts while logging: the caller's table may
+    // be gone by then.
+    auto copies = std::make_shared<std::map<std::pair<std::size_t, std::uint16_t>, qvr::ChannelRecord>>();
+    for (const db_schema::ChannelColumn& column : columns.columns)
+        if (const qvr::ChannelRecord* config = lookup ? lookup(column.block, column.channel) : nullptr)
+            copies->emplace(std::make_pair(column.block, column.channel), *config);
+    lookup_ = [copies](std::size_t block, std::uint16_t channel) -> const qvr::ChannelRecord* {
+        const auto it = copies->find({block, channel});
+        return it == copies->end() ? nullptr : &it->second;
+    };
+    // One CHANNELS row per column, from the configuration its name was made from.
+    const std::string channels_insert =
+        "INSERT INTO " + mysql::quoted(prefix + "CHANNELS") + " VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?)";
+    for (const db_schema::ChannelColumn& column : columns.columns) {
+        const qvr::ChannelRecord* config = lookup ? lookup(column.block, column.channel) : nullptr;
+        if (config == nullptr) {
+            fail("CAN'T FIND CHANNEL CONFIG");
+            return platform::fail(platform::kErrorInvalidParameter);
+        }
+        std::vector<mysql::Value> values;
+        for (const ado::Variant& v : db_schema::channels_row(column.block, header.blocks[column.block],
+                                                             column.channel, *config, column.name))
+            values.push_back(bound(v));
+        auto result = session_.run(channels_insert, values);
+        if (const auto* failure = std::get_if<mysql::Failure>(&result)) {
+            fail("CAN'T GET CHANNEL CONFIGURATION", failure->text);
+            return -1;
+        }
+    }
+
+    const auto parts =
+        db_schema::split_header_text(headerText ? ado::utf8_from_cp1252(headerText) : std::string{});
+    std::int32_t bias = 0;
+    std::memcpy(&bias, header.timeZone.data() + platform::kTimeZoneStandardBias, sizeof bias);
+    const bool sig = header.sigChange != 0;
+    const auto two = [](const std::array<char, 2>& p) -> mysql::Value {
+        return ado::utf8_from_cp1252(std::string_view(p.data(), strnlen(p.data(), 2)));
+    };
+    const auto null_unless = [](bool given, mysql::Value v) { return given ? v : mysql::Value{}; };
+    const mysql::Value row[] = {
+        ado::utf8_from_cp1252(loggerName_),
+        std::int64_t{sequence_},
+        db_schema::date_value(header.start.seconds),
+        date_or_null(header.stop.seconds),
+        std::int64_t{0},
+        prefix,
+        parts.header ? mysql::Value{db_schema::cut_to_characters(*parts.header, db_schema::kTextColumnSize)}
+                     : mysql::Value{},
+        std::int64_t{header.tagColumns},
+        std::int64_t{0},
+        std::int64_t{0},
+        std::int64_t{bias},
+        std::int64_t{header.sigChange},
+        null_unless(sig, two(header.triggerPrefix)),
+        null_unless(sig, std::int64_t{header.triggerNumber}),
+        null_unless(sig, two(header.lagPrefix)),
+        null_unless(sig, std::int64_t{header.lagNumber}),
+        std::monostate{},
+    };
+    auto inserted = session_.run("INSERT INTO LOGGERS VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)", row);
+    if (const auto* failure = std::get_if<mysql::Failure>(&inserted)) {
+        fail("CAN'T UPDATE LOGGERS TABLE", failure->text);
+        return -1;
+    }
+    for (const std::string& line : parts.predefined) {
+        const mysql::Value text[] = {db_schema::cut_to_characters(line, db_schema::kTextColumnSize)};
+        auto result = session_.run("INSERT INTO " + mysql::quoted(prefix + "TEXT") + " VALUES (?)", text);
+        if (const auto* failure = std::get_if<mysql::Failure>(&result)) {
+            fail("CAN'T UPDATE TEXT TABLE", failure->text);
+            return -1;
+        }
+    }
+    return 0;
+}
+
+}  // namespace log_stores

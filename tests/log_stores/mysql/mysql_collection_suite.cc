@@ -1,0 +1,796 @@
+// The MySQL collection against the MariaDB test server (QUORVANE_TEST_MARIADB names its
+// state file). Each test makes its own database and user through the server's socket as root,
+// and drops both afterwards.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <map>
+#include <optional>
+#include <random>
+#include <set>
+#include <string>
+#include <thread>
+#include <variant>
+#include <vector>
+
+#include "db_schema_fixtures.h"
+#include "log_stores/log_store.h"
+#include "log_stores/mysql/base64_text.h"
+#include "log_stores/mysql/mysql_collection.h"
+#include "log_stores/mysql/mysql_session.h"
+#include "log_stores/mysql/mysql_store.h"
+#include "log_stores/run_file/run_file_format.h"
+#include "platform/last_error.h"
+#include "test_database.h"
+
+using log_stores::CLogDbMySQLCollection;
+using log_stores::kGenericRead;
+using log_stores::kGenericWrite;
+namespace mysql = log_stores::mysql;
+
+namespace {
+
+constexpr std::uint32_t kReadWrite = kGenericRead | kGenericWrite;
+// 2024-03-05 10:00:00 UTC.
+constexpr std::int32_t kMarch5 = 1709632800;
+
+const std::optional<std::map<std::string, std::string>>& server() {
+    static const auto values = log_stores_test::mariadb_server();
+    return values;
+}
+
+// The connector reads its default port and socket once per process, at its first use: both
+// are set before any test runs, for the connection strings without "HOST=" or "PORT=".
+const bool kDefaultsSet = [] {
+    if (const auto& s = server()) {
+        ::setenv("MYSQL_TCP_PORT", s->at("port").c_str(), 1);
+        ::setenv("MYSQL_UNIX_PORT", s->at("socket").c_str(), 1);
+    }
+    return true;
+}();
+
+mysql::ConnectionKeys root_keys() {
+    mysql::ConnectionKeys keys;
+    keys.host = "localhost";
+    keys.user = "root";
+    return keys;
+}
+
+class MySqlCollectionTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(kDefaultsSet);
+        if (!server())
+            GTEST_SKIP() << "no MariaDB test server (scripts/test-mariadb start, QUORVANE_TEST_MARIADB)";
+        static std::atomic<int> serial{0};
+        const std::string tag = std::to_string(::getpid()) + "_" + std::to_string(serial++);
+        db_ = "qvr_my_" + tag;
+        user_ = "qvr_my_" + tag;
+        ASSERT_FALSE(root_.connect(root_keys())) << "root through the socket";
+        ok("CREATE DATABASE " + db_ + " CHARACTER SET utf8mb4 COLLATE utf8mb4_bin");
+        // A password whose Base64 form ends in '=' (five bytes).
+        ok("CREATE USER '" + user_ + "'@'127.0.0.1' IDENTIFIED BY '" + password_ + "'");
+        ok("GRANT ALL PRIVILEGES ON " + db_ + ".* TO '" + user_ + "'@'127.0.0.1'");
+    }
+    void TearDown() override {
+        if (!root_.connected()) return;
+        root_.run("DROP DATABASE IF EXISTS " + db_);
+        root_.run("DROP USER IF EXISTS '" + user_ + "'@'127.0.0.1'");
+    }
+
+    mysql::Result ok(const std::string& sql, std::vector<mysql::Value> params = {}) {
+        auto r = root_.run(sql, params);
+        if (const auto* f = std::get_if<mysql::Failure>(&r)) {
+            ADD_FAILURE() << sql << ": " << f->text;
+            return {};
+        }
+        return std::get<mysql::Result>(r);
+    }
+    std::string port() const { return server()->at("port"); }
+    std::string cs() const {
+        return "PROVIDER=MYSQL;HOST=127.0.0.1;PORT=" + port() + ";USER=" + user_ +
+               ";PASSWORD=" + log_stores::Base64EncodeText(password_) + ";DB=" + db_;
+    }
+    bool loggers_exists() {
+        return !ok("SELECT 1 FROM information_schema.tables WHERE table_schema = ? AND table_name = "
+                   "'LOGGERS'",
+                   {db_})
+                    .rows.empty();
+    }
+    bool table_exists(const std::string& name) {
+        return !ok("SELECT 1 FROM information_schema.tables WHERE table_schema = ? AND table_name = ?",
+                   {db_, name})
+                    .rows.empty();
+    }
+    std::unique_ptr<CLogDbMySQLCollection> open(const std::string& logger, const std::string& prefix = "") {
+        auto c = std::make_unique<CLogDbMySQLCollection>();
+        EXPECT_EQ(c->Open(cs().c_str(), "", logger.c_str(), prefix.c_str(), kReadWrite), 0)
+            << c->GetErrorText();
+        return c;
+    }
+    // A LOGGERS row as a finished (stop given) or running (stop 0) run leaves it.
+    void add_row(const std::string& logger, std::int32_t sequence, const std::string& prefix,
+                 std::int32_t start, std::int32_t stop) {
+        const auto date = [](std::int32_t s) -> mysql::Value {
+            if (s == 0) return std::monostate{};
+            return ado::DateValue{s, 0};
+        };
+        ok("INSERT INTO " + db_ +
+               ".LOGGERS (sLoggerName, nLoggerSequence, dStartTime, dStopTime, bCompleted, sTablePrefix) "
+               "VALUES "
+               "(?, ?, ?, ?, ?, ?)",
+           {logger, std::int64_t{sequence}, date(start), date(stop), std::int64_t{stop != 0}, prefix});
+    }
+
+    mysql::Session root_;
+    std::string db_;
+    std::string user_;
+    std::string password_ = "pl4nt";
+};
+
+TEST_F(MySqlCollectionTest, ConnectionStrings) {
+    const std::string b64 = log_stores::Base64EncodeText(password_);
+    ASSERT_EQ(b64.back(), '=');
+    const struct {
+        const char* what;
+        std::string text;
+        int result;
+        const char* context;
+    } cases[] = {
+        {"all keys", cs(), 0, ""},
+        {"any order and case",
+         "provider=mysql;db=" + db_ + ";password=" + b64 + ";Port=" + port() + ";user=" + user_ +
+             ";host=127.0.0.1",
+         0, ""},
+        {"no PORT=", "PROVIDER=MYSQL;HOST=127.0.0.1;USER=" + user_ + ";PASSWORD=" + b64 + ";DB=" + db_, 0,
+         ""},
+        {"no HOST=: the socket", "PROVIDER=MYSQL;USER=root;DB=" + db_, 0, ""},
+        {"text after the pad",
+         "PROVIDER=MYSQL;HOST=127.0.0.1;PORT=" + port() + ";USER=" + user_ + ";PASSWORD=" + b64 +
+             "=x;DB=" + db_,
+         0, ""},
+        {"wrong password",
+         "PROVIDER=MYSQL;HOST=127.0.0.1;PORT=" + port() + ";USER=" + user_ +
+             ";PASSWORD=" + log_stores::Base64EncodeText("wrong") + ";DB=" + db_,
+         -1, "CAN'T CONNECT TO DATABASE"},
+        {"no USER=", "PROVIDER=MYSQL;HOST=127.0.0.1;DB=" + db_, -1, "NO USER IN CONNECTION STRING"},
+        {"no DB=", "PROVIDER=MYSQL;HOST=127.0.0.1;USER=" + user_, -1, "NO DB IN CONNECTION STRING"},
+        {"1,025 characters", cs() + ";" + std::string(1024 - cs().size(), 'x'), -1,
+         "CONNECTION STRING TOO LONG"},
+    };
+    for (const auto& c : cases) {
+        CLogDbMySQLCollection collection;
+        platform::set_last_error(1234);
+        EXPECT_EQ(collection.Open(c.text.c_str(), "", "L", "", kGenericRead), c.result)
+            << c.what << ": " << collection.GetErrorText();
+        EXPECT_STREQ(collection.GetErrorContext(), c.context) << c.what;
+        EXPECT_EQ(std::strstr(collection.GetErrorText(), password_.c_str()), nullptr) << c.what;
+    }
+    CLogDbMySQLCollection collection;
+    platform::set_last_error(1234);
+    EXPECT_EQ(collection.Open((cs() + ";" + std::string(1024 - cs().size(), 'x')).c_str(), "", "L", "",
+                              kGenericRead),
+              -1);
+    EXPECT_EQ(platform::last_error(), 0);
+    EXPECT_EQ(collection.Open("", "", "L", "", kGenericRead), -1);
+    EXPECT_STREQ(collection.GetErrorContext(), "NO CONNECTION STRING");
+}
+
+TEST_F(MySqlCollectionTest, AReadOnlyOpenNeverMakesLoggersAndAWriteOpenTakesAnExistingOne) {
+    CLogDbMySQLCollection reader;
+    ASSERT_EQ(reader.Open(cs().c_str(), "", "L", "", kGenericRead), 0) << reader.GetErrorText();
+    EXPECT_FALSE(loggers_exists());
+    EXPECT_FALSE(reader.made_loggers_table());
+    CLogDbMySQLCollection writer;
+    ASSERT_EQ(writer.Open(cs().c_str(), "", "L", "", kReadWrite), 0) << writer.GetErrorText();
+    EXPECT_TRUE(loggers_exists());
+    CLogDbMySQLCollection again;
+    ASSERT_EQ(again.Open(cs().c_str(), "", "L", "", kReadWrite), 0) << again.GetErrorText();
+    EXPECT_TRUE(again.made_loggers_table());
+}
+
+TEST_F(MySqlCollectionTest, RunListNewestFirstForOddNamesOnly) {
+    const std::string odd = "O'Brien `x` \\ ; a.b";
+    auto c = open(odd);
+    add_row(odd, 1, "A_00000001_", kMarch5, kMarch5 + 60);
+    add_row(odd, 2, "A_00000002_", kMarch5 + 120, 0);
+    add_row("other", 3, "B_00000003_", kMarch5 + 240, kMarch5 + 300);
+    std::size_t size = 0;
+    ASSERT_EQ(c->BeginRunList(&size), 1);
+    EXPECT_EQ(size, 20u);
+    char name[20];
+    TimeStamp start{}, stop{};
+    ASSERT_EQ(c->GetNextRun(name, &start, &stop), 1);
+    EXPECT_STREQ(name, "LoggerSeq=00000002");
+    EXPECT_EQ(start.seconds, kMarch5 + 120);
+    EXPECT_EQ(stop.seconds, 0);
+    ASSERT_EQ(c->GetNextRun(name, &start, &stop), 1);
+    EXPECT_STREQ(name, "LoggerSeq=00000001");
+    EXPECT_EQ(stop.seconds, kMarch5 + 60);
+    platform::set_last_error(5);
+    EXPECT_EQ(c->GetNextRun(name, &start, &stop), 0);
+    EXPECT_EQ(platform::last_error(), 0);
+}
+
+TEST_F(MySqlCollectionTest, LatestRunMatchesTheSanitisedBasePrefix) {
+    auto none = open("empty logger");
+    char name[20];
+    std::size_t size = sizeof name;
+    TimeStamp start{}, stop{};
+    EXPECT_EQ(none->GetLatestRun(name, &size, &start, &stop, false), 0);
+
+    // A prefix with a blank is kept as "Line_1_" in table names.
+    auto c = open("L", "Line 1");
+    add_row("L", 1, "Line_1_00000001_", kMarch5, kMarch5 + 60);
+    add_row("L", 2, "Other_00000002_", kMarch5 + 120, kMarch5 + 180);
+    size = sizeof name;
+    ASSERT_EQ(c->GetLatestRun(name, &size, &start, &stop, false), 1);
+    EXPECT_STREQ(name, "LoggerSeq=00000001");
+    size = sizeof name;
+    ASSERT_EQ(c->GetLatestRun(name, &size, &start, &stop, true), 1);
+    EXPECT_STREQ(name, "LoggerSeq=00000002");
+    EXPECT_EQ(start.seconds, kMarch5 + 120);
+}
+
+TEST_F(MySqlCollectionTest, DeleteRunsBeforeDropsOnlyFinishedOldRuns) {
+    auto c = open("L");
+    for (const std::string p : {"old.x`_", "running_", "new_"})
+        for (const char* suffix : {"CHANNELS", "DATA", "TEXT"})
+            ok("CREATE TABLE " + db_ + "." + mysql::quoted(p + suffix) + " (a int)");
+    add_row("L", 1, "old.x`_", kMarch5, kMarch5 + 60);
+    add_row("L", 2, "running_", kMarch5 + 10, 0);
+    add_row("L", 3, "new_", kMarch5 + 1000, kMarch5 + 2000);
+    c->DeleteRunsBefore(kMarch5 + 500);
+    EXPECT_FALSE(table_exists("old.x`_DATA"));
+    EXPECT_FALSE(table_exists("old.x`_CHANNELS"));
+    EXPECT_TRUE(table_exists("running_DATA"));
+    EXPECT_TRUE(table_exists("new_DATA"));
+    EXPECT_EQ(ok("SELECT COUNT(*) FROM " + db_ + ".LOGGERS").rows[0][0], mysql::Value{std::int64_t{2}});
+}
+
+TEST_F(MySqlCollectionTest, StoreLocationAndItsSize) {
+    auto c = open("L");
+    std::size_t size = 0;
+    c->GetStoreLocation("LoggerSeq=00000001", nullptr, &size);
+    const std::string expected = cs() + ";LoggerName=L;LoggerSeq=00000001";
+    EXPECT_EQ(size, expected.size() + 1);
+    std::string text(size, '\0');
+    c->GetStoreLocation("LoggerSeq=00000001", text.data(), &size);
+    EXPECT_STREQ(text.c_str(), expected.c_str());
+}
+
+using log_stores::CLogDbMySQLStore;
+using log_stores::LogHeader;
+namespace run_file = log_stores::run_file;
+
+// A run of `channels` analog channels in one block "AB", its tables made as the collection
+// makes them for MySQL.
+class MySqlStoreTest : public MySqlCollectionTest {
+  protected:
+    void make_run(const std::string& logger, const std::string& prefix, int channels, bool integers = false) {
+        ASSERT_EQ(open(logger)->GetErrorContext(), std::string());
+        const std::string t = db_ + "." + mysql::quoted(prefix + "CHANNELS");
+        ok("CREATE TABLE " + t +
+           " (nBlock int, sPrefix char(2), nChannelNumber integer, sSource char(32), sTag char(32), "
+           "sDescription "
+           "char(32), nType int,sUnits char(12), fMinScale real, fMaxScale real, sLowStateDesc char(32), "
+           "sHighStateDesc char(32), sColumnName char(32), bLag integer)");
+        std::string columns;
+        for (int c = 1; c <= channels; ++c) {
+            ok("INSERT INTO " + t +
+                   " (nBlock, sPrefix, nChannelNumber, sSource, bLag) VALUES (0, 'AB', ?, 'PLC 5   ', 0)",
+               {std::int64_t{c}});
+            columns += ", `AB" + std::to_string(c) + "` " + (integers ? "INTEGER" : "REAL") + " NULL";
+        }
+        ok("CREATE TABLE " + db_ + "." + mysql::quoted(prefix + "DATA") +
+           " (DT datetime, MS float, TX varchar(255) NULL" + columns + ", TP float NULL)");
+        ok("CREATE INDEX TM ON " + db_ + "." + mysql::quoted(prefix + "DATA") + " (DT, MS)");
+        add_row(logger, 1, prefix, kMarch5, 0);
+    }
+    std::unique_ptr<CLogDbMySQLStore> open_store(const std::string& logger, LogHeader& header) {
+        auto store = std::make_unique<CLogDbMySQLStore>();
+        const std::string location = cs() + ";LoggerName=" + logger + ";LoggerSeq=00000001";
+        EXPECT_EQ(store->Open(nullptr, location.c_str(), kReadWrite), 0)
+            << store->GetErrorContext() << ": " << store->GetErrorText();
+        EXPECT_EQ(store->ReadHeader(header), 0) << store->GetErrorContext() << ": " << store->GetErrorText();
+        return store;
+    }
+    // Records whose channel k holds value(i, k); flags(i, k) gives the flag word.
+    template <typename Value, typename Flags>
+    std::vector<std::uint8_t> records(const LogHeader& h, int count,
+                                      const std::function<TimeStamp(int)>& time, Value value, Flags flags) {
+        std::vector<std::uint8_t> out(static_cast<std::size_t>(count) *
+                                      static_cast<std::size_t>(h.recordSize));
+        for (int i = 0; i < count; ++i) {
+            std::span<std::uint8_t> r(out.data() + static_cast<std::size_t>(i) * h.recordSize, h.recordSize);
+            run_file::RecordHead head;
+            head.time = time(i);
+            run_file::encode_record_head(head, r);
+            for (std::uint32_t k = 0; k < h.blocks[0].channel_count(); ++k)
+                run_file::write_sample(r, h.blocks[0], k, {flags(i, k), value(i, k)});
+        }
+        return out;
+    }
+    static run_file::ChannelSample sample(const LogHeader& h, std::span<const std::uint8_t> r,
+                                          std::uint32_t k) {
+        run_file::ChannelSample s;
+        run_file::read_sample(r, h.blocks[0], k, s);
+        return s;
+    }
+};
+
+TEST_F(MySqlStoreTest, OpenRefusesBadLocationsAndUnknownRuns) {
+    make_run("L", "L_00000001_", 2);
+    const struct {
+        std::string location;
+        const char* context;
+    } cases[] = {
+        {cs() + ";LoggerSeq=00000001", "BADLY FORMED PATH NAME"},
+        {cs() + ";LoggerName=L", "BADLY FORMED PATH NAME"},
+        {cs() + ";LoggerName=" + std::string(261, 'n') + ";LoggerSeq=1", "BADLY FORMED PATH NAME"},
+        {cs() + ";LoggerName=L;LoggerSeq=" + std::string(1425, '0'), "BADLY FORMED PATH NAME"},
+        {cs() + ";LoggerName=L;LoggerSeq=00000002", "CAN'T FIND LOGGER NAME AND SEQ"},
+        {cs() + ";LoggerName=M;LoggerSeq=00000001", "CAN'T FIND LOGGER NAME AND SEQ"},
+    };
+    for (const auto& c : cases) {
+        CLogDbMySQLStore store;
+        EXPECT_EQ(store.Open(nullptr, c.location.c_str(), kGenericRead), -1) << c.location.substr(0, 80);
+        EXPECT_STREQ(store.GetErrorContext(), c.context);
+    }
+    LogHeader h;
+    auto store = open_store("L", h);
+    EXPECT_EQ(h.blockCount, 1);
+    EXPECT_EQ(h.blocks[0].firstChannel, 1);
+    EXPECT_EQ(h.blocks[0].lastChannel, 2);
+    EXPECT_EQ(h.recordSize, 18 + 8 * 2 + 2);
+    EXPECT_EQ(h.start.seconds, kMarch5);
+    EXPECT_STREQ(reinterpret_cast<const char*>(h.blocks[0].carried.data()), "PLC 5");
+    std::size_t size = 0;
+    store->GetLocation(nullptr, &size);
+    // The text and its NUL (the logger name "L", eight digits).
+    EXPECT_EQ(size, cs().size() + std::strlen(";LoggerName=L;LoggerSeq=00000001") + 1);
+}
+
+TEST_F(MySqlStoreTest, BatchesStayWithinThePlaceholderCap) {
+    EXPECT_EQ(CLogDbMySQLStore::batch_rows(4 + 3), 1000u);
+    EXPECT_EQ(CLogDbMySQLStore::batch_rows(104), 65535u / 104);
+    EXPECT_EQ(CLogDbMySQLStore::batch_rows(70000), 1u);
+}
+
+TEST_F(MySqlStoreTest, WideAndNarrowRunsWriteAndReadBackEveryRecord) {
+    for (const int channels : {4, 100}) {
+        const std::string prefix = "W" + std::to_string(channels) + "_";
+        const std::string logger = "L" + std::to_string(channels);
+        make_run(logger, prefix, channels);
+        LogHeader h;
+        auto store = open_store(logger, h);
+        const int count = channels == 4 ? 2500 : 3000;
+        const auto data = records(
+            h, count,
+            [](int i) {
+                return TimeStamp{kMarch5 + i / 10, static_cast<std::int16_t>(i % 10), 0};
+            },
+            [](int i, std::uint32_t k) { return static_cast<float>(i * 1000 + static_cast<int>(k)); },
+            [](int, std::uint32_t) { return run_file::kSampleAnalog; });
+        ASSERT_EQ(store->WriteLogs(h, data.data(), count), 0) << store->GetErrorText();
+        ASSERT_EQ(store->ReadHeader(h), 0);
+        ASSERT_EQ(h.recordCount, count);
+        std::vector<std::uint8_t> back(data.size());
+        ASSERT_EQ(store->ReadLogs(0, h, back.data(), count, 0, nullptr, 0), count)
+            << store->GetErrorContext();
+        EXPECT_EQ(back, data) << channels;
+    }
+}
+
+TEST_F(MySqlStoreTest, BadAndNonFiniteValuesAreStoredAsNullAndReadBackBad) {
+    make_run("L", "L_", 3);
+    LogHeader h;
+    auto store = open_store("L", h);
+    const float values[] = {1.5f, std::numeric_limits<float>::quiet_NaN(),
+                            std::numeric_limits<float>::infinity()};
+    const auto data = records(
+        h, 2,
+        [](int i) {
+            return TimeStamp{kMarch5 + i, 0, 0};
+        },
+        [&](int, std::uint32_t k) { return values[k]; },
+        [](int i, std::uint32_t k) {
+            return i == 1 && k == 0 ? run_file::kSampleBad : run_file::kSampleAnalog;
+        });
+    ASSERT_EQ(store->WriteLogs(h, data.data(), 2), 0) << store->GetErrorText();
+    EXPECT_EQ(ok("SELECT COUNT(*) FROM " + db_ + ".L_DATA WHERE AB2 IS NULL AND AB3 IS NULL").rows[0][0],
+              mysql::Value{std::int64_t{2}});
+    std::vector<std::uint8_t> r(static_cast<std::size_t>(h.recordSize));
+    ASSERT_EQ(store->ReadLog(0, h, r.data(), h.recordSize, 0, 0, nullptr, 0, false), 0);
+    EXPECT_EQ(sample(h, r, 0).flags, run_file::kSampleAnalog);
+    EXPECT_EQ(sample(h, r, 0).value, 1.5f);
+    EXPECT_EQ(sample(h, r, 1).flags, run_file::kSampleBad);
+    EXPECT_EQ(sample(h, r, 2).flags, run_file::kSampleBad);
+    ASSERT_EQ(store->ReadLog(1, h, r.data(), h.recordSize, 0, 0, nullptr, 0, false), 0);
+    EXPECT_EQ(sample(h, r, 0).flags, run_file::kSampleBad);
+    EXPECT_EQ(store->ReadLog(2, h, r.data(), h.recordSize, 0, 0, nullptr, 0, false), -1);
+    EXPECT_STREQ(store->GetErrorContext(), "CAN'T GET DATA");
+}
+
+TEST_F(MySqlStoreTest, DigitalIntegersReadBackAsAnalogOrAsStatesForKindFour) {
+    make_run("L", "L_", 1, true);
+    LogHeader h;
+    auto store = open_store("L", h);
+    const auto data = records(
+        h, 2,
+        [](int i) {
+            return TimeStamp{kMarch5 + i, 0, 0};
+        },
+        [](int, std::uint32_t) { return 0.0f; },
+        [](int i, std::uint32_t) { return i == 0 ? run_file::kSampleDigital : 0; });
+    ASSERT_EQ(store->WriteLogs(h, data.data(), 2), 0) << store->GetErrorText();
+    std::vector<std::uint8_t> r(static_cast<std::size_t>(h.recordSize));
+    ASSERT_EQ(store->ReadLog(0, h, r.data(), h.recordSize, 0, 0, nullptr, 0, false), 0);
+    EXPECT_EQ(sample(h, r, 0).flags, run_file::kSampleAnalog);
+    EXPECT_EQ(sample(h, r, 0).value, 1.0f);
+    LogHeader kind4 = h;
+    kind4.blocks[0].blockKind = 4;
+    ASSERT_EQ(store->ReadLog(0, kind4, r.data(), h.recordSize, 0, 0, nullptr, 0, false), 0);
+    EXPECT_EQ(sample(kind4, r, 0).flags, run_file::kSampleDigital);
+    ASSERT_EQ(store->ReadLog(1, kind4, r.data(), h.recordSize, 0, 0, nullptr, 0, false), 0);
+    EXPECT_EQ(sample(kind4, r, 0).flags, 0);
+}
+
+TEST_F(MySqlStoreTest, MillisecondsWithMicrosecondsRoundTrip) {
+    make_run("L", "L_", 1);
+    LogHeader h;
+    auto store = open_store("L", h);
+    std::vector<TimeStamp> times;
+    for (int us = 1; us < 1000000; us += 997)
+        times.push_back(
+            {kMarch5, static_cast<std::int16_t>(us / 1000), static_cast<std::int16_t>(us % 1000)});
+    for (const TimeStamp t : {TimeStamp{kMarch5, 1, 5}, TimeStamp{kMarch5, 5, 1},
+                              TimeStamp{kMarch5, 999, 999}, TimeStamp{kMarch5, 0, 1}})
+        times.push_back(t);
+    std::sort(times.begin(), times.end(), [](const TimeStamp& a, const TimeStamp& b) {
+        return a.milliseconds * 1000 + a.microseconds < b.milliseconds * 1000 + b.microseconds;
+    });
+    const int n = static_cast<int>(times.size());
+    const auto data = records(
+        h, n, [&](int i) { return times[static_cast<std::size_t>(i)]; },
+        [](int i, std::uint32_t) { return float(i); },
+        [](int, std::uint32_t) { return run_file::kSampleAnalog; });
+    ASSERT_EQ(store->WriteLogs(h, data.data(), n), 0) << store->GetErrorText();
+    std::vector<std::uint8_t> back(data.size());
+    ASSERT_EQ(store->ReadLogs(0, h, back.data(), n, 0, nullptr, 0), n);
+    for (int i = 0; i < n; ++i) {
+        const auto head = run_file::decode_record_head(std::span<const std::uint8_t>(
+            back.data() + static_cast<std::size_t>(i) * h.recordSize, h.recordSize));
+        EXPECT_EQ(head.time.milliseconds, times[static_cast<std::size_t>(i)].milliseconds) << i;
+        EXPECT_EQ(head.time.microseconds, times[static_cast<std::size_t>(i)].microseconds) << i;
+    }
+}
+
+TEST_F(MySqlStoreTest, EqualTimesAreNeitherRepeatedNorSkipped) {
+    const std::string odd = "a'b`c\\;d.e_";
+    make_run("O'Brien `x` \\ .y", odd, 1);
+    LogHeader h;
+    auto store = open_store("O'Brien `x` \\ .y", h);
+    constexpr int kCount = 103;
+    // Groups of five with equal DT and MS; the values tell the records apart.
+    const auto data = records(
+        h, kCount,
+        [](int i) {
+            return TimeStamp{kMarch5 + i / 10, static_cast<std::int16_t>((i / 5) % 2), 0};
+        },
+        [](int i, std::uint32_t) { return static_cast<float>((i * 37) % kCount); },
+        [](int, std::uint32_t) { return run_file::kSampleAnalog; });
+    ASSERT_EQ(store->WriteLogs(h, data.data(), kCount), 0) << store->GetErrorText();
+    for (const int page : {7, 5, 1000}) {
+        store->set_page_rows(page);
+        std::vector<float> seen(kCount, -1);
+        std::vector<int> order(kCount);
+        for (int i = 0; i < kCount; ++i) order[static_cast<std::size_t>(i)] = i;
+        std::mt19937 random(static_cast<unsigned>(page));
+        // Forwards, then in a random order with counts between: every index gives the same record.
+        for (int pass = 0; pass < 2; ++pass) {
+            if (pass == 1) std::shuffle(order.begin(), order.end(), random);
+            for (const int i : order) {
+                std::vector<std::uint8_t> r(static_cast<std::size_t>(h.recordSize));
+                ASSERT_EQ(store->ReadLog(i, h, r.data(), h.recordSize, 0, 0, nullptr, 0, false), 0)
+                    << page << " " << i;
+                const float v = sample(h, r, 0).value;
+                if (pass == 0) {
+                    seen[static_cast<std::size_t>(i)] = v;
+                } else {
+                    EXPECT_EQ(seen[static_cast<std::size_t>(i)], v) << page << " " << i;
+                }
+                if (i % 17 == 0) {
+                    EXPECT_EQ(store->GetNoLogs(h), kCount);
+                }
+            }
+        }
+        EXPECT_EQ(std::set<float>(seen.begin(), seen.end()).size(), static_cast<std::size_t>(kCount)) << page;
+        // Descending gives the same records in the reverse order of times.
+        std::set<float> down;
+        for (int i = 0; i < kCount; ++i) {
+            std::vector<std::uint8_t> r(static_cast<std::size_t>(h.recordSize));
+            ASSERT_EQ(store->ReadLog(i, h, r.data(), h.recordSize, 0, 0, nullptr, 0, true), 0);
+            down.insert(sample(h, r, 0).value);
+        }
+        EXPECT_EQ(down.size(), static_cast<std::size_t>(kCount));
+    }
+}
+
+TEST_F(MySqlStoreTest, WriteHeaderFinishesTheRunOnlyWithWriteAccess) {
+    make_run("L", "L_", 1);
+    LogHeader h;
+    auto store = open_store("L", h);
+    h.stop.seconds = kMarch5 + 3600;
+    ASSERT_EQ(store->WriteHeader(h, true), 0) << store->GetErrorText();
+    auto c = open("L");
+    char name[20];
+    std::size_t size = sizeof name;
+    TimeStamp start{}, stop{};
+    ASSERT_EQ(c->GetLatestRun(name, &size, &start, &stop, true), 1);
+    EXPECT_EQ(stop.seconds, kMarch5 + 3600);
+}
+
+TEST_F(MySqlStoreTest, NewRunMakesItsTablesAndRowsAndFinishRunWithoutStartRemovesThem) {
+    const std::string odd = "O'Brien `x` \\ .y";
+    auto c = open(odd, "Line 1");
+    LogHeader h = log_stores_test::header_of({{"AI", 1, 2}}, false, false);
+    std::vector<qvr::ChannelRecord> configs{log_stores_test::analog_channel("T1"),
+                                            log_stores_test::analog_channel("T2")};
+    const qvr::ChannelRecord* table[] = {configs.data()};
+    std::int32_t start = kMarch5;
+    // The UTF-16 header text reaches the run.
+    auto store = c->NewRunW(&start, true, 0, h, u"[HEADER]\r\nOven \u20ac 3\r\n[PREDEFINED]\r\nstart\r\n",
+                            false, nullptr, false, table);
+    ASSERT_TRUE(store) << c->GetErrorContext() << ": " << c->GetErrorText();
+    auto* mine = dynamic_cast<CLogDbMySQLStore*>(store.get());
+    ASSERT_NE(mine, nullptr);
+    EXPECT_EQ(mine->table_prefix(), "Line_1_");
+    EXPECT_EQ(ok("SELECT sHeader FROM " + db_ + ".LOGGERS").rows[0][0],
+              mysql::Value{std::string("Oven \u20ac 3")});
+    EXPECT_EQ(ok("SELECT TX FROM " + db_ + ".Line_1_TEXT").rows.size(), 1u);
+    EXPECT_EQ(ok("SELECT COUNT(*) FROM " + db_ + ".Line_1_CHANNELS").rows[0][0],
+              mysql::Value{std::int64_t{2}});
+
+    LogHeader read;
+    ASSERT_EQ(store->ReadHeader(read), 0) << store->GetErrorText();
+    EXPECT_EQ(read.blockCount, 1);
+    EXPECT_EQ(read.recordSize, 18 + 8 * 2 + 2);
+    qvr::ChannelRecord back[2];
+    ASSERT_EQ(store->ReadChannelConfig(read, back, 0, 0, 2), 0) << store->GetErrorText();
+    EXPECT_EQ(qvr::join_text(back[1], qvr::ChannelText::Tag), "T2");
+    EXPECT_FALSE(qvr::is_digital(back[1].head.Type));
+    EXPECT_EQ(store->ReadChannelConfig(read, back, 0, 1, 2), -1);
+    EXPECT_STREQ(store->GetErrorContext(), "CHANNEL NOT IN HEADER");
+    const auto data = records(
+        read, 3,
+        [](int i) {
+            return TimeStamp{kMarch5 + i, 0, 0};
+        },
+        [](int i, std::uint32_t) { return float(i); },
+        [](int, std::uint32_t) { return run_file::kSampleAnalog; });
+    ASSERT_EQ(store->WriteLogs(read, data.data(), 3), 0) << store->GetErrorText();
+
+    auto again = c->OpenStore("LoggerSeq=00000001", kGenericRead);
+    ASSERT_TRUE(again) << c->GetErrorContext();
+    EXPECT_EQ(again->GetNoLogs(read), 3);
+
+    ASSERT_EQ(c->FinishRun(*store, nullptr, nullptr, false), 0);
+    EXPECT_FALSE(table_exists("Line_1_DATA"));
+    EXPECT_FALSE(table_exists("Line_1_CHANNELS"));
+    EXPECT_TRUE(ok("SELECT * FROM " + db_ + ".LOGGERS").rows.empty());
+}
+
+TEST_F(MySqlStoreTest, AFailedNewRunLeavesNoTablesAndNoRow) {
+    auto c = open("L");
+    LogHeader h = log_stores_test::header_of({{"AI", 1, 2}}, true, false);
+    // Two channels with one tag: the second column is refused.
+    std::vector<qvr::ChannelRecord> configs{log_stores_test::analog_channel("T1"),
+                                            log_stores_test::analog_channel("t1")};
+    const qvr::ChannelRecord* table[] = {configs.data()};
+    std::int32_t start = kMarch5;
+    auto store = c->NewRun(&start, true, 0, h, nullptr, false, nullptr, false, table);
+    EXPECT_FALSE(store);
+    EXPECT_EQ(std::string(c->GetErrorContext()).rfind("DUPLICATE COLUMN", 0), 0u) << c->GetErrorContext();
+    EXPECT_EQ(ok("SELECT COUNT(*) FROM information_schema.tables WHERE table_schema = ? AND table_name <> "
+                 "'LOGGERS'",
+                 {db_})
+                  .rows[0][0],
+              mysql::Value{std::int64_t{0}});
+    EXPECT_TRUE(ok("SELECT * FROM " + db_ + ".LOGGERS").rows.empty());
+}
+
+TEST_F(MySqlStoreTest, EventLinesPositionsAndTheHeaderTextAreStoredAndReadAsSections) {
+    make_run("L", "L_", 1);
+    LogHeader h;
+    auto store = open_store("L", h);
+    const auto data = records(
+        h, 3,
+        [](int i) {
+            return TimeStamp{kMarch5 + i, 0, 0};
+        },
+        [](int i, std::uint32_t) { return float(i); },
+        [](int, std::uint32_t) { return run_file::kSampleAnalog; });
+    ASSERT_EQ(store->WriteLogs(h, data.data(), 3), 0) << store->GetErrorText();
+    // Windows-1252: the euro sign is 0x80.
+    ASSERT_EQ(store->AddText(kMarch5 + 1, "Valve \x80 open", nullptr, nullptr), 0) << store->GetErrorText();
+    // The second's only row already holds a text: refused, not lost silently.
+    EXPECT_EQ(store->AddText(kMarch5 + 1, "again", nullptr, nullptr), -1);
+    EXPECT_STREQ(store->GetErrorContext(), "CAN'T UPDATE TEXT TABLE");
+    EXPECT_EQ(store->AddText(kMarch5 + 99, "no row", nullptr, nullptr), -1);
+    ASSERT_EQ(store->AddPosition(kMarch5 + 2, true, 2.5f), 0) << store->GetErrorText();
+    ASSERT_EQ(store->WriteHeaderText("Oven\r\nLine 2"), 0) << store->GetErrorText();
+
+    char out[256];
+    std::size_t size = sizeof out;
+    EXPECT_EQ(store->ReadSection("text", out, &size, 0, 0), 1);
+    EXPECT_STREQ(out, "24/03/05 10:00:01 Valve \x80 open\r\n");
+    size = sizeof out;
+    EXPECT_EQ(store->ReadSection("POSITIONS", out, &size, 0, 0), 1);
+    EXPECT_STREQ(out, "24/03/05 10:00:02 2.500000\r\n");
+    size = sizeof out;
+    EXPECT_EQ(store->ReadSection("HEADER", out, &size, 0, 0), 2);
+    EXPECT_STREQ(out, "Oven\r\nLine 2");
+    size = sizeof out;
+    EXPECT_EQ(store->ReadSection("OTHER", out, &size, 0, 0), -1);
+    std::int32_t when = 0;
+    ASSERT_EQ(store->GetTextTime(when), 0);
+    EXPECT_GT(when, kMarch5);
+    // The texts stay out of the records.
+    std::vector<std::uint8_t> back(data.size());
+    ASSERT_EQ(store->ReadLogs(0, h, back.data(), 3, 0, nullptr, 0), 3);
+    EXPECT_EQ(back, data);
+}
+
+TEST_F(MySqlCollectionTest, RunListsStayWholeWhileAnotherConnectionAddsRuns) {
+    auto c = open("L");
+    for (int i = 1; i <= 5; ++i) add_row("L", i, "P" + std::to_string(i) + "_", kMarch5 + i, kMarch5 + i + 1);
+    std::atomic<bool> done{false};
+    std::thread adder([&] {
+        mysql::Session other;
+        if (other.connect(root_keys())) return;
+        for (int i = 6; i <= 205; ++i)
+            other.run("INSERT INTO " + db_ +
+                          ".LOGGERS (sLoggerName, nLoggerSequence, dStartTime, bCompleted, "
+                          "sTablePrefix) VALUES ('L', ?, ?, 0, 'P_')",
+                      std::vector<mysql::Value>{std::int64_t{i}, ado::DateValue{kMarch5 + i, 0}});
+        done = true;
+    });
+    std::size_t last = 0;
+    while (!done) {
+        ASSERT_EQ(c->BeginRunList(nullptr), 1);
+        std::size_t n = 0;
+        std::set<std::string> names;
+        char name[20];
+        TimeStamp start{}, stop{};
+        while (c->GetNextRun(name, &start, &stop) == 1) {
+            ++n;
+            names.insert(name);
+        }
+        EXPECT_EQ(names.size(), n);
+        EXPECT_GE(n, last);
+        EXPECT_LE(n, 205u);
+        last = n;
+    }
+    adder.join();
+    ASSERT_EQ(c->BeginRunList(nullptr), 1);
+    std::size_t n = 0;
+    while (c->GetNextRun(nullptr, nullptr, nullptr) == 1) ++n;
+    EXPECT_EQ(n, 205u);
+}
+
+// A throw-away server of this test's own (the shared one serves other tests): killed with
+// SIGKILL while a store holds its connection, then replaced. Its counters count this test alone.
+TEST(MySqlOwnServer, BatchesCountedThenKilledFailuresCarryTextsAndTheNextOpenWorks) {
+    if (!server()) GTEST_SKIP() << "no MariaDB test server";
+    const std::string state = "/tmp/qvr-mysql-kill-" + std::to_string(::getpid()) + ".state";
+    const std::string script = TEST_MARIADB_SCRIPT;
+    const auto start_server = [&] {
+        return std::system((script + " start " + state + " >/dev/null 2>&1").c_str()) == 0;
+    };
+    struct Stop {
+        std::string command;
+        ~Stop() { (void)std::system(command.c_str()); }
+    } stop{script + " stop " + state + " >/dev/null 2>&1"};
+    ASSERT_TRUE(start_server());
+    // Read through the same helper, the shared server's name put back at once.
+    const auto values = [&] {
+        const std::string shared = std::getenv("QUORVANE_TEST_MARIADB");
+        ::setenv("QUORVANE_TEST_MARIADB", state.c_str(), 1);
+        auto v = log_stores_test::mariadb_server();
+        ::setenv("QUORVANE_TEST_MARIADB", shared.c_str(), 1);
+        return v;
+    };
+    auto mine = values();
+    ASSERT_TRUE(mine);
+    const auto connection = [&](const std::map<std::string, std::string>& v) {
+        return "PROVIDER=MYSQL;HOST=127.0.0.1;PORT=" + v.at("port") + ";USER=" + v.at("user") +
+               ";PASSWORD=" + log_stores::Base64EncodeText(v.at("password")) + ";DB=qvr_kill";
+    };
+    const auto make_db = [&](const std::map<std::string, std::string>& v) {
+        mysql::Session s;
+        mysql::ConnectionKeys keys;
+        keys.host = "127.0.0.1";
+        keys.port = static_cast<unsigned>(std::stoul(v.at("port")));
+        keys.user = v.at("user");
+        keys.password = v.at("password");
+        ASSERT_FALSE(s.connect(keys));
+        ASSERT_TRUE(std::holds_alternative<mysql::Result>(s.run("CREATE DATABASE qvr_kill")));
+    };
+    make_db(*mine);
+    {
+        CLogDbMySQLCollection c;
+        ASSERT_EQ(c.Open(connection(*mine).c_str(), "", "L", "", kReadWrite), 0) << c.GetErrorText();
+        LogHeader h = log_stores_test::header_of({{"AI", 1, 2}}, false, false);
+        std::vector<qvr::ChannelRecord> configs{log_stores_test::analog_channel("T1"),
+                                                log_stores_test::analog_channel("T2")};
+        const qvr::ChannelRecord* table[] = {configs.data()};
+        std::int32_t start = kMarch5;
+        auto store = c.NewRun(&start, true, 0, h, nullptr, false, nullptr, false, table);
+        ASSERT_TRUE(store) << c.GetErrorContext() << c.GetErrorText();
+        LogHeader read;
+        ASSERT_EQ(store->ReadHeader(read), 0);
+        std::vector<std::uint8_t> record(static_cast<std::size_t>(read.recordSize));
+        run_file::RecordHead head;
+        head.time = {kMarch5, 0, 0};
+        run_file::encode_record_head(head, record);
+        ASSERT_EQ(store->WriteLogs(read, record.data(), 1), 0);
+
+        // This server serves this test alone, so its INSERT counter counts the batches: 2,500
+        // narrow records go as 1,000, 1,000 and 500.
+        mysql::Session counter;
+        mysql::ConnectionKeys keys;
+        keys.host = "127.0.0.1";
+        keys.port = static_cast<unsigned>(std::stoul(mine->at("port")));
+        keys.user = mine->at("user");
+        keys.password = mine->at("password");
+        ASSERT_FALSE(counter.connect(keys));
+        const auto inserts = [&] {
+            auto r = counter.run("SHOW GLOBAL STATUS LIKE 'Com_insert'");
+            const auto* rows = std::get_if<mysql::Result>(&r);
+            if (rows == nullptr || rows->rows.empty()) return -1L;
+            const auto* text = std::get_if<std::string>(&rows->rows[0][1]);
+            return text ? std::stol(*text) : -1L;
+        };
+        std::vector<std::uint8_t> many(static_cast<std::size_t>(read.recordSize) * 2500);
+        for (int i = 0; i < 2500; ++i) {
+            head.time = {kMarch5 + 1 + i, 0, 0};
+            run_file::encode_record_head(
+                head, std::span<std::uint8_t>(many.data() + static_cast<std::size_t>(i) * read.recordSize,
+                                              static_cast<std::size_t>(read.recordSize)));
+        }
+        const long before = inserts();
+        ASSERT_EQ(store->WriteLogs(read, many.data(), 2500), 0) << store->GetErrorText();
+        EXPECT_EQ(inserts() - before, 3);
+        EXPECT_EQ(store->GetNoLogs(read), 2501);
+
+        ASSERT_EQ(::kill(static_cast<pid_t>(std::stol(mine->at("pid"))), SIGKILL), 0);
+        for (int i = 0; i < 50 && ::kill(static_cast<pid_t>(std::stol(mine->at("pid"))), 0) == 0; ++i)
+            ::usleep(100000);
+        EXPECT_EQ(store->WriteLogs(read, record.data(), 1), -1);
+        EXPECT_STRNE(store->GetErrorContext(), "");
+        EXPECT_STRNE(store->GetErrorText(), "");
+        std::vector<std::uint8_t> out(record.size());
+        EXPECT_EQ(store->ReadLog(5, read, out.data(), read.recordSize, 0, 0, nullptr, 0, false), -1);
+        EXPECT_STRNE(store->GetErrorText(), "");
+        EXPECT_EQ(store->GetNoLogs(read), -1);
+        EXPECT_EQ(c.BeginRunList(nullptr), 0);
+        EXPECT_STRNE(c.GetErrorText(), "");
+    }
+    // A new server in its place: the next open works.
+    ASSERT_TRUE(start_server());
+    mine = values();
+    ASSERT_TRUE(mine);
+    make_db(*mine);
+    CLogDbMySQLCollection again;
+    EXPECT_EQ(again.Open(connection(*mine).c_str(), "", "L", "", kReadWrite), 0) << again.GetErrorText();
+}
+
+}  // namespace
