@@ -3,8 +3,14 @@
 // records read through ReadLogs in blocks of 50,000 with a GetNoLogs between blocks (time per
 // record, and the count's time against the row count); the latest record of the run.
 //
+// On SQLite the same rows also go in through raw ODBC into a table of the same shape (text
+// dates, the time index, one row an autocommitted statement), the like-for-like figure for the
+// store's share; the layer's own raw figure is for a bare table of REAL columns.
+//
 //   bench_db_store                        SQLite in a temporary folder
 //   QUORVANE_TEST_MARIADB=<state>         also the MariaDB test server (scripts/test-mariadb start)
+#include <sql.h>
+#include <sqlext.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -28,6 +34,8 @@
 #include "platform/ado/catalog.h"
 #include "platform/ado/com_error.h"
 #include "platform/ado/connection.h"
+#include "platform/ado/connection_string.h"
+#include "platform/ado/date_value.h"
 #include "platform/ado/text_codec.h"
 
 namespace {
@@ -99,7 +107,64 @@ void drop_run(ado::Connection& c, const std::string& prefix) {
     }
 }
 
-void bench_writes(const std::string& name, const std::string& cs) {
+// Raw ODBC rows per second into the run's DATA table: every column in table order, the date as
+// the text the layer binds on SQLite, TX and TP NULL.
+double raw_sqlite_writes(const std::string& file, const std::string& table, int channels, int calls) {
+    const std::string cs = "Driver=" + ado::installed_driver_paths().sqlite + ";Database=" + file +
+                           ";JournalMode=WAL;NoCreat=1";
+    SQLHENV env = nullptr;
+    SQLHDBC dbc = nullptr;
+    SQLHSTMT st = nullptr;
+    SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
+    SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+    SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
+    std::vector<SQLCHAR> cs_text(cs.begin(), cs.end());
+    cs_text.push_back(0);
+    double rate = 0;
+    if (SQL_SUCCEEDED(SQLDriverConnect(dbc, nullptr, cs_text.data(), SQL_NTS, nullptr, 0, nullptr,
+                                       SQL_DRIVER_NOPROMPT))) {
+        SQLAllocHandle(SQL_HANDLE_STMT, dbc, &st);
+        std::string sql = "INSERT INTO " + table + " VALUES (?, ?, ?";
+        for (int j = 0; j <= channels; ++j) sql += ", ?";
+        sql += ")";
+        std::vector<SQLCHAR> sql_text(sql.begin(), sql.end());
+        sql_text.push_back(0);
+        std::vector<char> date(64);
+        SQLLEN date_ind = SQL_NTS, ms_ind = 0, null_ind = SQL_NULL_DATA;
+        SQLBIGINT ms = 0;
+        std::vector<double> values(static_cast<std::size_t>(channels));
+        std::vector<SQLLEN> inds(static_cast<std::size_t>(channels), 0);
+        bool ready = SQL_SUCCEEDED(SQLPrepare(st, sql_text.data(), SQL_NTS));
+        const auto bind = [&](int at, SQLSMALLINT c, SQLSMALLINT t, SQLULEN size, void* data, SQLLEN cap,
+                              SQLLEN* ind) {
+            ready = ready && SQL_SUCCEEDED(SQLBindParameter(st, static_cast<SQLUSMALLINT>(at), SQL_PARAM_INPUT, c,
+                                                            t, size, 0, data, cap, ind));
+        };
+        bind(1, SQL_C_CHAR, SQL_VARCHAR, 63, date.data(), 64, &date_ind);
+        bind(2, SQL_C_SBIGINT, SQL_BIGINT, 19, &ms, 0, &ms_ind);
+        bind(3, SQL_C_CHAR, SQL_VARCHAR, 1, nullptr, 0, &null_ind);
+        for (int j = 0; j < channels; ++j)
+            bind(4 + j, SQL_C_DOUBLE, SQL_DOUBLE, 15, &values[static_cast<std::size_t>(j)], 0,
+                 &inds[static_cast<std::size_t>(j)]);
+        bind(4 + channels, SQL_C_CHAR, SQL_VARCHAR, 1, nullptr, 0, &null_ind);
+        const auto t = Clock::now();
+        int done = 0;
+        for (; ready && done < calls; ++done) {
+            const std::string text = ado::canonical_date_text(date_value(kStart + done));
+            std::snprintf(date.data(), date.size(), "%s", text.c_str());
+            for (int j = 0; j < channels; ++j) values[static_cast<std::size_t>(j)] = static_cast<float>(done + j);
+            if (!SQL_SUCCEEDED(SQLExecute(st))) break;
+        }
+        rate = done == calls ? calls / seconds_since(t) : 0;
+        SQLFreeHandle(SQL_HANDLE_STMT, st);
+        SQLDisconnect(dbc);
+    }
+    SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+    SQLFreeHandle(SQL_HANDLE_ENV, env);
+    return rate;
+}
+
+void bench_writes(const std::string& name, const std::string& cs, const std::string& sqlite_file = {}) {
     for (const int channels : {10, 100, 1000}) {
         ado::Connection c;
         c.open(ado::utf16_from_utf8(cs));
@@ -132,9 +197,19 @@ void bench_writes(const std::string& name, const std::string& cs) {
         const double total = seconds_since(all);
         std::sort(times.begin(), times.end());
         const double p99 = times.empty() ? 0 : times[times.size() * 99 / 100];
-        std::printf("%-8s WriteLogs %5d channels: %8.0f rows/s, p99 %.3f ms per call (%zu calls)\n", name.c_str(),
-                    channels, static_cast<double>(times.size()) / total, p99 * 1000, times.size());
+        const double rate = static_cast<double>(times.size()) / total;
+        std::printf("%-8s WriteLogs %5d channels: %8.0f rows/s, p99 %.3f ms per call (%zu calls)", name.c_str(),
+                    channels, rate, p99 * 1000, times.size());
         store.Close();
+        if (!sqlite_file.empty()) {
+            c.execute_utf8("DELETE FROM " + run_table(c.dialect(), prefix, "DATA"));
+            const double raw = raw_sqlite_writes(sqlite_file, run_table(c.dialect(), prefix, "DATA"), channels, calls);
+            if (raw > 0)
+                std::printf(" | raw ODBC, same table %8.0f rows/s (%5.1f%%)", raw, 100.0 * rate / raw);
+            else
+                std::printf(" | raw ODBC failed");
+        }
+        std::printf("\n");
         drop_run(c, prefix);
     }
 }
@@ -228,7 +303,7 @@ int main() {
         catalog.create(ado::utf16_from_utf8(sqlite_cs));
     }
     prepare(sqlite_cs);
-    bench_writes("SQLite", sqlite_cs);
+    bench_writes("SQLite", sqlite_cs, std::string(dir) + "/store.db");
     bench_reads("SQLite", sqlite_cs);
     std::filesystem::remove_all(dir);
     if (const auto server = mariadb_server()) {

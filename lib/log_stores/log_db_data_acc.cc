@@ -1,6 +1,8 @@
 #include "log_stores/log_db_data_acc.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <string>
 
 #include "platform/ado/connection.h"
@@ -89,6 +91,17 @@ Result CLogDbDataAcc::OpenConnection(std::u16string_view first, std::u16string_v
 ado::Dialect CLogDbDataAcc::ConnectionDialect() {
     std::lock_guard guard(lock_);
     return connection_ ? connection_->dialect() : ado::Dialect{};
+}
+
+int32_t CLogDbDataAcc::FieldCount() {
+    std::lock_guard guard(lock_);
+    // Only asked about, never a failure of its own: the last error text stays the caller's.
+    try {
+        if (!recordset_) return 0;
+        return static_cast<int32_t>(std::min<size_t>(recordset_->field_count(), INT32_MAX));
+    } catch (...) {
+        return 0;
+    }
 }
 
 Result CLogDbDataAcc::WaitIdle(std::u16string_view, std::u16string_view) {

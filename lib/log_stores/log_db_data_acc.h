@@ -68,6 +68,8 @@ class CLogDbDataAcc {
     // The engine of the open connection, whose SQL forms the owner writes (Engine::other
     // without a connection).
     ado::Dialect ConnectionDialect();
+    // The number of fields of the open recordset; 0 without one.
+    int32_t FieldCount();
     void CaptureComError(const ado::ComError& error);
 
   private:
