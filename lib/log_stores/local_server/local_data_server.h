@@ -1,0 +1,158 @@
+#pragma once
+// The local data server: a server string that names a data folder or a "PROVIDER=" connection
+// is answered in this process from the logged data there, with the request texts of the host
+// request protocol. One object per link; used under the link's entry lock, one request at a
+// time, so it keeps no lock of its own.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "log_stores/log_collection.h"
+#include "log_stores/log_header.h"
+#include "log_stores/log_store.h"
+#include "qvr/records/channel_record.h"
+#include "qvr/time/timestamp.h"
+
+namespace log_stores::local {
+
+// Milliseconds of a monotonic clock. Tests inject their own to advance the timers.
+using TickClock = std::function<std::uint64_t()>;
+TickClock monotonic_clock();
+
+inline constexpr int kStatusChannelCount = 56;
+inline constexpr int kPublishedStatusChannels = 32;
+inline constexpr std::uint32_t kCurrentRunsPeriodMs = 500;
+inline constexpr std::uint32_t kLatestRunCheckMs = 30'000;
+inline constexpr std::uint32_t kRefreshPeriodMs = 1'000;
+inline constexpr std::int32_t kCacheBlockRecords = 50'000;
+inline constexpr std::size_t kMaxTokenLength = 99;
+
+// Sample flags as they travel in CV/RV answers and the range buffers.
+inline constexpr std::uint32_t kFlagDigitalState = 0x01;
+inline constexpr std::uint32_t kFlagNoValue = 0x20;
+inline constexpr std::uint32_t kFlagCleared = 0x40;
+inline constexpr std::uint32_t kFlagHasValue = 0x80;
+
+// A channel named by its 2-letter prefix and number.
+struct ChannelKey {
+    std::array<char, 2> prefix{};
+    std::uint16_t number = 0;
+};
+// Prefix (2 characters, case-insensitive) first, then number.
+bool key_less(const ChannelKey& a, const ChannelKey& b);
+bool key_equal(const ChannelKey& a, const ChannelKey& b);
+
+// What a channel-list token is.
+struct ChannelToken {
+    enum Kind { kNone, kNumber, kPrefix } kind = kNone;
+    int number = 0;                 // kNumber
+    std::array<char, 2> prefix{};   // kPrefix (one letter: second is NUL)
+};
+// 1..5 digits: a number; 1 or 2 letters: a prefix; anything else: kNone.
+ChannelToken ParseChannelToken(std::string_view token);
+
+// One run of the main collection, as the range requests see it.
+struct RunEntry {
+    std::string name;                   // as listed by the collection
+    TimeStamp start{};
+    TimeStamp stop{};                   // seconds 0 while logging
+    std::unique_ptr<CLogStore> store;   // null: it failed to open, kept without store
+    LogHeader header{};
+    std::int32_t records = 0;           // records read into the cache
+    std::vector<TimeStamp> times;       // one per cached record, in record order
+    // Per cached record, one sample per channel of `LocalDataServer::dashboard_` that the
+    // run holds, in that order (flags 0x20 where the run does not hold it).
+    std::vector<std::uint64_t> dashboard_samples;
+};
+
+// The open latest run of one collection.
+struct CurrentRun {
+    std::unique_ptr<CLogStore> store;
+    LogHeader header{};
+    std::string name;
+    std::int32_t record_count = 0;      // at the last update
+    std::int32_t last_readable = -1;    // index; -1 none, -2 the search failed
+    std::vector<std::uint8_t> last_record;  // its bytes (recordSize)
+    std::string header_text;            // the run's HEADER section
+};
+
+class LocalDataServer {
+  public:
+    LocalDataServer();
+    explicit LocalDataServer(TickClock clock);
+    ~LocalDataServer();
+    LocalDataServer(const LocalDataServer&) = delete;
+    LocalDataServer& operator=(const LocalDataServer&) = delete;
+
+    // 0, or -1 with the last error (a database location without LoggerName: -1, errno 0).
+    int Open(const char* location);
+    void Close();
+    // *replyLength: in, the capacity of `reply`; out, the reply's length (NUL included). 1 with
+    // a reply (text, binary after "1," for CV/RV/TC, "-1,122" when the answer does not fit);
+    // 0 with no reply.
+    int HandleRequest(const char* request, std::uint32_t length, char* reply, std::uint32_t* replyLength);
+
+    // Before every request but "5S".."8S".
+    void UpdateCurrentRuns();
+    void UpdateLoggerStatus();
+    // Before "5S".."8S".
+    void Refresh();
+
+    // The operations behind "5S".."8S" and "NS". Each gives the reply text in `reply`.
+    std::string GetStoreSummary(std::string_view fields);
+    std::string CountAllRecords();
+    std::string GetSectionText(std::string_view fields);
+    std::string ReadRecordRange(std::string_view fields);
+    std::string ReadRecordRangeEx(std::string_view fields);
+    // Parses a channel list into the selection (unknown channels kept too); the keys in list
+    // order.
+    std::vector<ChannelKey> SelectChannels(std::string_view list);
+
+    // --- state shared by the files of the handler (not part of the request interface) ---
+    struct Collection {
+        std::unique_ptr<CLogCollection> collection;
+        std::string folder;        // folder locations (260 characters at most)
+        std::string logger_name;   // database locations (100 characters at most)
+        CurrentRun current;
+        bool latest_opened = false;
+    };
+
+    // The store that answers: the second collection's current store when open, else the main.
+    CurrentRun* answering_run();
+    CurrentRun* other_run();
+
+    TickClock clock_;
+    std::array<std::optional<Collection>, 2> collections_;
+    std::unique_ptr<CLogCollection> spare_;   // same kind, on the main location
+    bool database_ = false;
+    std::string connection_;                  // database locations
+    std::string server_name_;                 // a remote UNC folder's server
+    std::vector<RunEntry> runs_;              // main collection, sorted by name (case-insensitive)
+
+    std::array<qvr::ChannelRecord, kStatusChannelCount> status_configs_{};
+    std::array<std::uint32_t, kStatusChannelCount> status_flags_{};
+    std::array<std::uint32_t, kStatusChannelCount> status_values_{};  // 4-byte value (float bits or integer)
+
+    std::vector<ChannelKey> selection_;   // dashboard set + channels named by 7S/8S, sorted, unique
+    std::optional<std::vector<ChannelKey>> dashboard_;  // unknown until the first Refresh found it
+    bool dashboard_loaded_ = false;
+
+    std::optional<std::uint64_t> last_current_update_;
+    std::optional<std::uint64_t> last_latest_check_;
+    std::optional<std::uint64_t> last_refresh_;
+    std::optional<std::int64_t> folder_write_time_;  // data folder's last-write time at the last scan
+    std::string events_text_;                        // "events.txt" of the data folder at the last scan
+};
+
+// The dashboard channel set of a data folder (menu.xml, then each dashboard it lists), sorted
+// and unique; nullopt when the menu cannot be read. Trace lines as the handler writes them.
+std::optional<std::vector<ChannelKey>> LoadWebHmiChannels(const std::string& data_folder);
+
+}  // namespace log_stores::local
