@@ -21,21 +21,18 @@ std::u16string u16(const std::string& s) { return ado::utf16_from_utf8(s); }
 
 // Each build of the suite has its own name, so CTest's cases of the two never collide.
 #ifdef ACCESSOR_ON_MARIADB
+constexpr bool kOnMariaDb = true;
 #define ACCESSOR_SUITE AccessorOnMariaDb
 #else
+constexpr bool kOnMariaDb = false;
 #define ACCESSOR_SUITE AccessorOnSqlite
 #endif
 
 class AccessorFixture : public ::testing::Test {
   protected:
     void SetUp() override {
-#ifdef ACCESSOR_ON_MARIADB
-        const auto server = mariadb_server();
-        if (!server) GTEST_SKIP() << "no MariaDB test server (scripts/test-mariadb start, QUORVANE_TEST_MARIADB)";
-        db_ = std::make_unique<MariaDatabase>(*server);
-#else
-        db_ = std::make_unique<SqliteDatabase>();
-#endif
+        db_ = suite_database(kOnMariaDb);
+        if (!db_) GTEST_SKIP() << kNoMariaDbServer;
         ASSERT_EQ(schema_.OpenConnection(db_->connection_string(), u""), 0) << schema_.ErrorText();
         ASSERT_EQ(schema_.SetConnected(), 0);
         ASSERT_EQ(data_.OpenConnection(db_->connection_string(), u"", 0), 0) << data_.GetLastErrorText();

@@ -36,8 +36,10 @@ using namespace log_stores_test;
 namespace fs = std::filesystem;
 
 #ifdef DB_COLLECTION_ON_MARIADB
+constexpr bool kOnMariaDb = true;
 #define COLLECTION_SUITE DbCollectionOnMariaDb
 #else
+constexpr bool kOnMariaDb = false;
 #define COLLECTION_SUITE DbCollectionOnSqlite
 #endif
 
@@ -48,14 +50,8 @@ constexpr std::int32_t kMarch5 = 1709632800;
 class CollectionFixture : public ::testing::Test {
   protected:
     void SetUp() override {
-#ifdef DB_COLLECTION_ON_MARIADB
-        const auto server = mariadb_server();
-        if (!server)
-            GTEST_SKIP() << "no MariaDB test server (scripts/test-mariadb start, QUORVANE_TEST_MARIADB)";
-        db_ = std::make_unique<MariaDatabase>(*server);
-#else
-        db_ = std::make_unique<SqliteDatabase>();
-#endif
+        db_ = suite_database(kOnMariaDb);
+        if (!db_) GTEST_SKIP() << kNoMariaDbServer;
         cs_ = ado::utf8_from_utf16(db_->connection_string());
         probe_ = std::make_shared<ado::Connection>();
         probe_->open(db_->connection_string());

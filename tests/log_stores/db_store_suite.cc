@@ -39,8 +39,10 @@ using namespace log_stores_test;
 using ado::Variant;
 
 #ifdef DB_STORE_ON_MARIADB
+constexpr bool kOnMariaDb = true;
 #define STORE_SUITE DbStoreOnMariaDb
 #else
+constexpr bool kOnMariaDb = false;
 #define STORE_SUITE DbStoreOnSqlite
 #endif
 
@@ -76,13 +78,8 @@ void set_registry_text(const char* name, const char* value) {
 class STORE_SUITE : public ::testing::Test {
   protected:
     void SetUp() override {
-#ifdef DB_STORE_ON_MARIADB
-        const auto server = mariadb_server();
-        if (!server) GTEST_SKIP() << "no MariaDB test server (scripts/test-mariadb start, QUORVANE_TEST_MARIADB)";
-        db_ = std::make_unique<MariaDatabase>(*server);
-#else
-        db_ = std::make_unique<SqliteDatabase>();
-#endif
+        db_ = suite_database(kOnMariaDb);
+        if (!db_) GTEST_SKIP() << kNoMariaDbServer;
         cs_ = ado::cp1252_from_utf16(db_->connection_string());
         ASSERT_EQ(schema_.OpenConnection(db_->connection_string(), u""), 0) << schema_.ErrorText();
         ASSERT_EQ(schema_.SetConnected(), 0);
@@ -95,19 +92,7 @@ class STORE_SUITE : public ::testing::Test {
 
     bool run(const std::string& statement) { return schema_.ExecuteSql(u16(statement)) == 0; }
 
-    std::vector<std::vector<Variant>> rows(const std::string& sql) {
-        ado::Recordset rs;
-        rs.set_active_connection(connection_);
-        rs.open(u16(sql), ado::kForwardOnly, ado::kReadOnly, ado::kCmdText);
-        std::vector<std::vector<Variant>> out;
-        const std::size_t n = rs.field_count();
-        for (; !rs.eof(); rs.move_next()) {
-            std::vector<Variant> row;
-            for (std::size_t i = 0; i < n; ++i) row.push_back(rs.value(Variant::i4(static_cast<int32_t>(i))));
-            out.push_back(std::move(row));
-        }
-        return out;
-    }
+    std::vector<std::vector<Variant>> rows(const std::string& sql) { return query_rows(connection_, sql); }
     std::int64_t count(const std::string& from_where) {
         const auto r = rows("SELECT COUNT(*) FROM " + from_where);
         return r.empty() ? -1 : r[0][0].to_i8();

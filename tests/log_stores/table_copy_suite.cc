@@ -15,21 +15,18 @@ namespace {
 using namespace log_stores_test;
 
 #ifdef TABLE_COPY_ON_MARIADB
+constexpr bool kOnMariaDb = true;
 #define TABLE_COPY_SUITE TableStatementsOnMariaDb
 #else
+constexpr bool kOnMariaDb = false;
 #define TABLE_COPY_SUITE TableStatementsOnSqlite
 #endif
 
 class TableStatementsFixture : public ::testing::Test {
   protected:
     void SetUp() override {
-#ifdef TABLE_COPY_ON_MARIADB
-        const auto server = mariadb_server();
-        if (!server) GTEST_SKIP() << "no MariaDB test server (scripts/test-mariadb start, QUORVANE_TEST_MARIADB)";
-        db_ = std::make_unique<MariaDatabase>(*server);
-#else
-        db_ = std::make_unique<SqliteDatabase>();
-#endif
+        db_ = suite_database(kOnMariaDb);
+        if (!db_) GTEST_SKIP() << kNoMariaDbServer;
         connection_ = std::make_shared<ado::Connection>();
         connection_->open(db_->connection_string());
         connection_->execute_utf8("CREATE TABLE T (k INTEGER, a INTEGER)");

@@ -10,8 +10,10 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/ado/connection.h"
+#include "platform/ado/recordset.h"
 #include "platform/ado/catalog.h"
 #include "platform/ado/text_codec.h"
 #include "support/temp_dir.h"
@@ -81,5 +83,33 @@ class MariaDatabase : public TestDatabase {
     std::string name_;
     std::u16string admin_;
 };
+
+inline constexpr const char* kNoMariaDbServer =
+    "no MariaDB test server (scripts/test-mariadb start, QUORVANE_TEST_MARIADB)";
+
+// The database of a suite built once for each kind: a new database on the MariaDB test server
+// when `on_mariadb`, else a new SQLite file; null when there is no MariaDB test server.
+inline std::unique_ptr<TestDatabase> suite_database(bool on_mariadb) {
+    if (!on_mariadb) return std::make_unique<SqliteDatabase>();
+    const auto server = mariadb_server();
+    if (!server) return nullptr;
+    return std::make_unique<MariaDatabase>(*server);
+}
+
+// Every row of a query, every column.
+inline std::vector<std::vector<ado::Variant>> query_rows(const std::shared_ptr<ado::Connection>& connection,
+                                                         const std::string& sql) {
+    ado::Recordset rs;
+    rs.set_active_connection(connection);
+    rs.open(ado::utf16_from_utf8(sql), ado::kForwardOnly, ado::kReadOnly, ado::kCmdText);
+    std::vector<std::vector<ado::Variant>> out;
+    const std::size_t n = rs.field_count();
+    for (; !rs.eof(); rs.move_next()) {
+        std::vector<ado::Variant> row;
+        for (std::size_t i = 0; i < n; ++i) row.push_back(rs.value(ado::Variant::i4(static_cast<int32_t>(i))));
+        out.push_back(std::move(row));
+    }
+    return out;
+}
 
 }  // namespace log_stores_test
