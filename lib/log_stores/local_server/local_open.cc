@@ -7,8 +7,8 @@
 #include "log_stores/log_factory.h"
 #include "log_stores/log_location.h"
 #include "log_stores/status_channels/logger_status.h"
-#include "platform/last_error.h"
 #include "platform/ascii_text.h"
+#include "platform/last_error.h"
 #include "qvr/diag/trace.h"
 #include "qvr/link/link.h"
 
@@ -31,14 +31,18 @@ bool key_less(const ChannelKey& a, const ChannelKey& b) {
     return a.number < b.number;
 }
 
-bool key_equal(const ChannelKey& a, const ChannelKey& b) { return !key_less(a, b) && !key_less(b, a); }
+bool key_equal(const ChannelKey& a, const ChannelKey& b) {
+    return !key_less(a, b) && !key_less(b, a);
+}
 
 LocalDataServer::LocalDataServer() : LocalDataServer(monotonic_clock()) {}
 LocalDataServer::LocalDataServer(TickClock clock) : clock_(std::move(clock)) {
     status_FillRecords(1, kPublishedStatusChannels, status_configs_.data());
     status_flags_.fill(kFlagNoValue);
 }
-LocalDataServer::~LocalDataServer() { Close(); }
+LocalDataServer::~LocalDataServer() {
+    Close();
+}
 
 std::optional<std::string> SecondCollectionName(std::string_view name) {
     constexpr std::string_view kFast = "_FAST_LOG";
@@ -57,11 +61,14 @@ constexpr std::size_t kMaxFolder = 260;
 constexpr std::size_t kMaxLoggerName = 100;
 constexpr std::size_t kMaxRunName = 1285;
 
-bool is_separator(char c) { return c == '\\' || c == '/'; }
+bool is_separator(char c) {
+    return c == '\\' || c == '/';
+}
 
 // The machine of a "\\machine\..." path, or "".
 std::string unc_machine(std::string_view path) {
-    if (path.size() < 3 || !is_separator(path[0]) || !is_separator(path[1]) || is_separator(path[2])) return {};
+    if (path.size() < 3 || !is_separator(path[0]) || !is_separator(path[1]) || is_separator(path[2]))
+        return {};
     std::size_t end = 2;
     while (end < path.size() && !is_separator(path[end])) ++end;
     return std::string(path.substr(2, end - 2));

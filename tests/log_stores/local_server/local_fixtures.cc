@@ -59,9 +59,12 @@ std::optional<log_stores::mysql::ConnectionKeys> mysql_keys() {
 
 const char* kind_name(Kind kind) {
     switch (kind) {
-        case Kind::kFolder: return "folder";
-        case Kind::kSqlite: return "sqlite";
-        case Kind::kMySql: return "mysql";
+        case Kind::kFolder:
+            return "folder";
+        case Kind::kSqlite:
+            return "sqlite";
+        case Kind::kMySql:
+            return "mysql";
     }
     return "?";
 }
@@ -91,7 +94,9 @@ std::vector<sim_logger::LoggerBlock> fixture_blocks() {
     };
 }
 
-std::string run_prefix_of(const std::string& logger) { return logger + "_"; }
+std::string run_prefix_of(const std::string& logger) {
+    return logger + "_";
+}
 
 sim_logger::LoggerOptions fixture_options(const std::string& location, const std::string& logger) {
     sim_logger::LoggerOptions o;
@@ -154,7 +159,8 @@ std::unique_ptr<DataLocation> DataLocation::make(Kind kind, const LocationOption
                 return nullptr;
             }
             where->connection_ = "PROVIDER=MYSQL;HOST=" + keys->host + ";PORT=" + std::to_string(keys->port) +
-                                 ";USER=" + keys->user + ";PASSWORD=" + log_stores::Base64EncodeText(keys->password) +
+                                 ";USER=" + keys->user +
+                                 ";PASSWORD=" + log_stores::Base64EncodeText(keys->password) +
                                  ";DB=" + where->mysql_database_;
             where->location_ = where->location_of(options.logger);
             break;
@@ -204,8 +210,8 @@ int DataLocation::write_logger(const std::string& location, const std::string& l
         const int code = platform::last_error();
         const char* text = writer->collection() ? writer->collection()->GetErrorText() : nullptr;
         const char* context = writer->collection() ? writer->collection()->GetErrorContext() : nullptr;
-        ADD_FAILURE() << step << " of logger " << logger << ": error " << code << " " << (context ? context : "")
-                      << " " << (text ? text : "");
+        ADD_FAILURE() << step << " of logger " << logger << ": error " << code << " "
+                      << (context ? context : "") << " " << (text ? text : "");
         return -1;
     };
     if (writer->open(fixture_options(location, logger)) != 0) return failed("open");

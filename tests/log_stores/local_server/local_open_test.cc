@@ -44,7 +44,8 @@ TEST_P(LocalOpenTest, OpensTheNamedCollectionAndItsSibling) {
         {"a logger named FAST_LOG alone opens one collection", Only::kDatabase, "FAST_LOG", "SLOW_LOG",
          std::nullopt},
         {"letter case of the suffix ignored", Only::kAny, "plant_fast_log", "plant", "plant"},
-        {"a name without the suffix opens one collection", Only::kAny, "PLANT", "PLANT_FAST_LOG", std::nullopt},
+        {"a name without the suffix opens one collection", Only::kAny, "PLANT", "PLANT_FAST_LOG",
+         std::nullopt},
     };
     const bool folder = GetParam() == Kind::kFolder;
     for (const OpenCase& c : cases) {
@@ -78,7 +79,8 @@ TEST_P(LocalOpenTest, OpensTheNamedCollectionAndItsSibling) {
 
         if (c.second) {
             ASSERT_TRUE(server.collections_[1]);
-            const std::string expected = GetParam() == Kind::kFolder ? where->location_of(*c.second) : *c.second;
+            const std::string expected =
+                GetParam() == Kind::kFolder ? where->location_of(*c.second) : *c.second;
             EXPECT_EQ(name_of(*server.collections_[1]), expected);
             ASSERT_NE(server.collections_[1]->current.store, nullptr);
             // The second collection's run answers.
@@ -120,9 +122,10 @@ TEST_P(LocalOpenTest, OpensAgainAfterClose) {
     EXPECT_EQ(server.answering_run()->header.start.seconds, local_server_test::kLoggingStart);
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, LocalOpenTest,
-                         ::testing::Values(Kind::kFolder, Kind::kSqlite, Kind::kMySql),
-                         [](const ::testing::TestParamInfo<Kind>& p) { return std::string(local_server_test::kind_name(p.param)); });
+INSTANTIATE_TEST_SUITE_P(Kinds, LocalOpenTest, ::testing::Values(Kind::kFolder, Kind::kSqlite, Kind::kMySql),
+                         [](const ::testing::TestParamInfo<Kind>& p) {
+                             return std::string(local_server_test::kind_name(p.param));
+                         });
 
 TEST(LocalOpenFailure, ADatabaseLocationWithoutLoggerNameFailsWithErrorZero) {
     auto where = DataLocation::make(Kind::kSqlite);
