@@ -40,8 +40,7 @@ log_stores::LogHeader make_header(const std::vector<LoggerBlock>& blocks, std::i
     header.blockCount = static_cast<std::uint16_t>(blocks.size());
     for (std::size_t k = 0; k < blocks.size() && k < log_stores::kMaxBlocks; ++k) {
         const LoggerBlock& b = blocks[k];
-        header.blocks[k].prefix = {b.prefix.size() > 0 ? b.prefix[0] : ' ',
-                                   b.prefix.size() > 1 ? b.prefix[1] : ' '};
+        header.blocks[k].prefix = {b.prefix.size() > 0 ? b.prefix[0] : ' ', b.prefix.size() > 1 ? b.prefix[1] : ' '};
         header.blocks[k].firstChannel = b.first;
         header.blocks[k].lastChannel = b.last;
     }
@@ -77,8 +76,7 @@ int StandInLogger::open(const LoggerOptions& options) {
         status_ = true;
     }
     // A "PROVIDER=" location is the collection's connection; any other is its folder.
-    const bool database =
-        log_stores::GetLocationKind(options_.location.c_str()) != log_stores::LocationKind::File;
+    const bool database = log_stores::GetLocationKind(options_.location.c_str()) != log_stores::LocationKind::File;
     return collection_->Open(database ? options_.location.c_str() : nullptr,
                              database ? "" : options_.location.c_str(), options_.logger.c_str(),
                              options_.prefix.c_str(), log_stores::kGenericRead | log_stores::kGenericWrite);
@@ -92,8 +90,7 @@ int StandInLogger::start_run(std::int32_t start) {
     bool given = true;
     for (const LoggerBlock& block : options_.blocks) {
         if (block.channels.empty()) given = false;
-        if (!block.channels.empty() &&
-            block.channels.size() < static_cast<std::size_t>(block.last - block.first + 1))
+        if (!block.channels.empty() && block.channels.size() < static_cast<std::size_t>(block.last - block.first + 1))
             return platform::fail(platform::kErrorInvalidParameter);
         configurations.push_back(block.channels.data());
     }
@@ -103,8 +100,8 @@ int StandInLogger::start_run(std::int32_t start) {
         store_ = collection_->NewRunW(&at, false, 0, header_, text.c_str(), options_.archive, nullptr, false,
                                       given ? configurations.data() : nullptr);
     } else {
-        store_ = collection_->NewRun(&at, false, 0, header_, options_.header_text.c_str(), options_.archive,
-                                     nullptr, false, given ? configurations.data() : nullptr);
+        store_ = collection_->NewRun(&at, false, 0, header_, options_.header_text.c_str(), options_.archive, nullptr,
+                                     false, given ? configurations.data() : nullptr);
     }
     if (!store_) return -1;
     ++runs_;
