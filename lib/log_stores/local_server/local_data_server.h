@@ -171,6 +171,10 @@ class LocalDataServer {
     std::vector<RunScan> run_scans_;                 // parallel to runs_
     std::optional<std::int64_t> events_write_time_;  // "events.txt" last-write time (ns) and size at the last read
     std::int64_t events_size_ = -1;
+
+    // Opens each collection's latest run where none is open or a newer one exists; 0, or -1
+    // when the main collection's latest run is listed but cannot be opened.
+    int OpenLatestRuns();
 };
 
 // The dashboard channel set of a data folder (menu.xml, then each dashboard it lists), sorted
@@ -182,5 +186,10 @@ std::optional<std::vector<ChannelKey>> LoadWebHmiChannels(const std::string& dat
 std::uint64_t PackSample(std::uint32_t flags, float value);
 std::uint32_t SampleFlags(std::uint64_t sample);
 float SampleValue(std::uint64_t sample);
+
+// The location of the second collection beside `name` (a folder or a logger name): without a
+// "_FAST_LOG" suffix, or with "FAST_LOG" made "SLOW_LOG" (letter case ignored); nullopt when
+// neither applies.
+std::optional<std::string> SecondCollectionName(std::string_view name);
 
 }  // namespace log_stores::local

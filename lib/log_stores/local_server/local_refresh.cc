@@ -177,12 +177,14 @@ void LocalDataServer::Refresh() {
     if (!collections_[0] || !collections_[0]->collection) return;
     const std::uint64_t now = clock_();
     if (last_refresh_ && !runs_.empty() && now - *last_refresh_ < kRefreshPeriodMs) return;
-    last_refresh_ = now;
-    if (run_scans_.size() != runs_.size()) {
-        // The run list was emptied elsewhere (a close): start again from a new listing.
+    if (!last_refresh_ || run_scans_.size() != runs_.size()) {
+        // The first refresh since an open: nothing kept from an earlier location counts.
         runs_.clear();
         run_scans_.clear();
+        events_write_time_.reset();
+        events_size_ = -1;
     }
+    last_refresh_ = now;
     if (!dashboard_loaded_) load_dashboard(*this);
     if (needs_rescan(*this)) rescan_runs(*this);
     for (std::size_t i = 0; i < runs_.size(); ++i) {
