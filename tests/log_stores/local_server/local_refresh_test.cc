@@ -16,6 +16,7 @@
 #include "log_stores/db_store/db_store.h"
 #include "log_stores/db_store/db_store_testing.h"
 #include "log_stores/local_server/local_data_server.h"
+#include "log_stores/run_file/run_file_format.h"
 #include "logger/logged_values.h"
 #include "platform/ascii_text.h"
 #include "support/debug_capture.h"
@@ -85,31 +86,58 @@ class LocalRefresh : public ::testing::TestWithParam<Kind> {
         return nullptr;
     }
 
-    // Every cached record of `run` is the logger's record: its time and dashboard samples.
-    static void expect_cached_as_written(const RunEntry& run, std::int64_t records) {
+    // Every cached record of `run` is the record the store hands out when the run is read
+    // whole by a store of its own: the logger's time, and the dashboard channels' samples.
+    void expect_cached_as_written(const RunEntry& run, std::int64_t records) const {
         SCOPED_TRACE(run.name);
         ASSERT_EQ(run.records, records);
         ASSERT_EQ(run.times.size(), static_cast<std::size_t>(records));
         ASSERT_EQ(run.dashboard_samples.size(), static_cast<std::size_t>(records) * kDashboardPlaces.size());
+        auto store = server_->collections_[0]->collection->OpenStore(run.name.c_str(), log_stores::kGenericRead);
+        ASSERT_NE(store, nullptr);
+        log_stores::LogHeader header{};
+        ASSERT_EQ(store->ReadHeader(header), 0);
+        const auto size = static_cast<std::size_t>(header.recordSize);
+        std::vector<std::uint8_t> all(size * static_cast<std::size_t>(records));
+        ASSERT_EQ(store->ReadLogs(0, header, all.data(), static_cast<std::int32_t>(records), 0, nullptr, 0), records);
         for (std::int64_t i = 0; i < records; ++i) {
+            const auto at = static_cast<std::size_t>(i);
             const TimeStamp want = sim_logger::record_time(run.start.seconds, i, kPeriodMs);
-            ASSERT_EQ(run.times[static_cast<std::size_t>(i)].seconds, want.seconds) << "record " << i;
-            ASSERT_EQ(run.times[static_cast<std::size_t>(i)].milliseconds, want.milliseconds) << "record " << i;
+            ASSERT_EQ(run.times[at].seconds, want.seconds) << "record " << i;
+            ASSERT_EQ(run.times[at].milliseconds, want.milliseconds) << "record " << i;
+            const std::span<const std::uint8_t> record(all.data() + at * size, size);
             for (std::size_t k = 0; k < kDashboardPlaces.size(); ++k) {
-                const std::uint64_t got = run.dashboard_samples[static_cast<std::size_t>(i) * kDashboardPlaces.size() + k];
+                const std::uint64_t got = run.dashboard_samples[at * kDashboardPlaces.size() + k];
                 const Place& p = kDashboardPlaces[k];
                 if (p.block < 0) {
                     ASSERT_EQ(SampleFlags(got), log_stores::local::kFlagNoValue) << "record " << i;
                     continue;
                 }
-                const auto want_sample = sim_logger::sample_of(static_cast<std::size_t>(p.block), p.index, i, p.digital);
-                if (std::isnan(want_sample.value) || (want_sample.flags & 0x20) != 0) {
-                    ASSERT_NE(SampleFlags(got) & 0x20u, 0u) << "record " << i << " channel " << k;
+                log_stores::run_file::ChannelSample sample;
+                ASSERT_TRUE(log_stores::run_file::read_sample(record, header.blocks[static_cast<std::size_t>(p.block)],
+                                                              p.index, sample));
+                ASSERT_EQ(SampleFlags(got), static_cast<std::uint32_t>(sample.flags) & ~0x40u)
+                    << "record " << i << " channel " << k;
+                if ((sample.flags & 0x20) == 0) {
+                    ASSERT_EQ(SampleValue(got), sample.value) << "record " << i << " channel " << k;
+                }
+            }
+        }
+    }
+
+    // The run file kind hands out the logger's own samples.
+    void expect_logged_values(const RunEntry& run) const {
+        for (std::int64_t i = 0; i < run.records; ++i) {
+            for (std::size_t k = 0; k + 1 < kDashboardPlaces.size(); ++k) {
+                const Place& p = kDashboardPlaces[k];
+                const auto want = sim_logger::sample_of(static_cast<std::size_t>(p.block), p.index, i, p.digital);
+                const std::uint64_t got = run.dashboard_samples[static_cast<std::size_t>(i) * kDashboardPlaces.size() + k];
+                if (std::isnan(want.value) || (want.flags & 0x20) != 0) {
+                    ASSERT_NE(SampleFlags(got) & 0x20u, 0u) << "record " << i;
                     continue;
                 }
-                ASSERT_EQ(SampleFlags(got), static_cast<std::uint32_t>(want_sample.flags))
-                    << "record " << i << " channel " << k;
-                ASSERT_EQ(SampleValue(got), want_sample.value) << "record " << i << " channel " << k;
+                ASSERT_EQ(SampleFlags(got), static_cast<std::uint32_t>(want.flags)) << "record " << i;
+                ASSERT_EQ(SampleValue(got), want.value) << "record " << i;
             }
         }
     }
@@ -134,6 +162,10 @@ TEST_P(LocalRefresh, RunsAreListedSortedWithEveryRecordCached) {
     ASSERT_NE(logging->store, nullptr);
     expect_cached_as_written(*finished, kFinishedRecords);
     expect_cached_as_written(*logging, kLoggingRecords);
+    if (GetParam() == Kind::kFolder) {
+        expect_logged_values(*finished);
+        expect_logged_values(*logging);
+    }
 
     // The dashboard set is known and selected.
     ASSERT_TRUE(server_->dashboard_.has_value());
@@ -149,9 +181,10 @@ TEST_P(LocalRefresh, TheRunsTextsAndTheEventsFileAreKept) {
         const auto& scan = server_->run_scans_[i];
         EXPECT_THAT(scan.header_section, HasSubstr("PLANT NORTH"));
         const bool finished = runs()[i].stop.seconds != 0;
-        if (GetParam() != Kind::kFolder)
+        if (GetParam() != Kind::kFolder) {
             EXPECT_THAT(scan.text_section,
                         HasSubstr(finished ? "KILN STARTED of the finished run" : "KILN STARTED of the logging run"));
+        }
     }
     if (GetParam() == Kind::kFolder) {
         EXPECT_THAT(server_->events_text_, HasSubstr("SETPOINT CHANGED of the finished run"));
@@ -243,7 +276,7 @@ TEST_P(LocalRefresh, ARefreshReadsOnlyTheNewRecords) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, LocalRefresh, ::testing::Values(Kind::kFolder, Kind::kSqlite, Kind::kMySql),
-                         [](const auto& info) { return std::string(kind_name(info.param)); });
+                         [](const ::testing::TestParamInfo<Kind>& p) { return std::string(kind_name(p.param)); });
 
 // Folder kind only: files the store cannot use.
 class LocalRefreshFolder : public LocalRefresh {};
@@ -288,6 +321,6 @@ TEST_P(LocalRefreshFolder, TheFolderIsListedAgainOnlyWhenItChanged) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Folder, LocalRefreshFolder, ::testing::Values(Kind::kFolder),
-                         [](const auto& info) { return std::string(kind_name(info.param)); });
+                         [](const ::testing::TestParamInfo<Kind>& p) { return std::string(kind_name(p.param)); });
 
 }  // namespace
