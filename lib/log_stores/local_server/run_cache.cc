@@ -114,10 +114,11 @@ void CacheNewRecords(LocalDataServer& server, RunEntry& run, RunScan& scan) {
             if (!read_header(server, run, scan)) return;
         }
         available = count;
-        const auto expected = static_cast<std::size_t>(count);
-        if (run.times.capacity() < expected) {
-            run.times.reserve(expected);
-            run.dashboard_samples.reserve(expected * scan.dashboard_places.size());
+        // Sized once for a run read whole; a growing run's vectors grow geometrically, as
+        // an exact reserve on every refresh would copy the whole cache each time.
+        if (run.times.empty()) {
+            run.times.reserve(static_cast<std::size_t>(count));
+            run.dashboard_samples.reserve(static_cast<std::size_t>(count) * scan.dashboard_places.size());
         }
     }
     const auto record_size = static_cast<std::size_t>(run.header.recordSize);
