@@ -188,6 +188,9 @@ void LocalDataServer::Refresh() {
     if (!dashboard_loaded_) load_dashboard(*this);
     if (needs_rescan(*this)) rescan_runs(*this);
     for (std::size_t i = 0; i < runs_.size(); ++i) {
+        // A run being logged may have been listed before its file could be opened.
+        if (!runs_[i].store && runs_[i].stop.seconds == 0)
+            runs_[i].store = collections_[0]->collection->OpenStore(runs_[i].name.c_str(), kGenericRead);
         // Texts first: a new database run reads them before its record reader has a place.
         RefreshRunTexts(*this, runs_[i], run_scans_[i]);
         CacheNewRecords(*this, runs_[i], run_scans_[i]);

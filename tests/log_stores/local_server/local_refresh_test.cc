@@ -326,6 +326,45 @@ TEST_P(LocalRefreshFolder, TheFolderIsListedAgainOnlyWhenItChanged) {
     EXPECT_EQ(runs().size(), 3u);
 }
 
+// A run being logged caught while its file is made: empty at first, then with a header cut
+// short, then whole. It is opened and read once it can be, and its line is said once.
+TEST_P(LocalRefreshFolder, ARunBeingMadeIsReadOnceItsFileHolds) {
+    qvr_test::DebugCapture debug;
+    const fs::path making = fs::path(where_->folder()) / "PLANT_240306_100000.qdl";
+    std::string whole;
+    {
+        std::ifstream in(where_->run_locations().back(), std::ios::binary);
+        whole.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    ASSERT_GT(whole.size(), 950u);
+    const auto put = [&](std::size_t bytes) {
+        std::ofstream out(making, std::ios::binary | std::ios::in | std::ios::out | std::ios::trunc);
+        out.write(whole.data(), static_cast<std::streamsize>(bytes));
+    };
+    put(0);
+    server_->Refresh();
+    const auto made = [&]() -> const RunEntry* {
+        for (const auto& r : runs())
+            if (r.name == making.filename().string()) return &r;
+        return nullptr;
+    };
+    ASSERT_NE(made(), nullptr) << ::testing::PrintToString(run_names());
+    EXPECT_EQ(made()->store, nullptr) << "an empty file does not open";
+
+    put(950);
+    refresh_after(kGate);
+    ASSERT_NE(made()->store, nullptr);
+    EXPECT_EQ(made()->records, 0);
+    refresh_after(kGate);
+    EXPECT_EQ(debug.lines("GraphFiltered"),
+              std::vector<std::string>{"Corrupt file GraphFiltered " + making.string() + "\r\n"});
+
+    put(whole.size());
+    refresh_after(kGate);
+    EXPECT_EQ(made()->records, kLoggingRecords);
+    EXPECT_EQ(debug.lines("GraphFiltered").size(), 1u);
+}
+
 INSTANTIATE_TEST_SUITE_P(Folder, LocalRefreshFolder, ::testing::Values(Kind::kFolder),
                          [](const ::testing::TestParamInfo<Kind>& p) { return std::string(kind_name(p.param)); });
 
