@@ -281,6 +281,25 @@ TEST_P(LocalRefresh, ARefreshReadsOnlyTheNewRecords) {
     expect_cached_as_written(*run_starting(kLoggingStart), kLoggingRecords + 30);
 }
 
+TEST_P(LocalRefresh, AfterCloseAndOpenOnlyTheNewLocationsRunsAreKept) {
+    LocationOptions other;
+    other.logger = "OTHER";
+    other.logging_run = false;
+    ASSERT_EQ(where_->add_logger("OTHER", other), 0);
+    server_->Refresh();
+    ASSERT_EQ(runs().size(), 2u);
+    server_->Close();
+    ASSERT_EQ(server_->Open(where_->location_of("OTHER").c_str()), 0);
+    refresh_after(1);
+    ASSERT_EQ(runs().size(), 1u) << ::testing::PrintToString(run_names());
+    EXPECT_EQ(server_->run_scans_.size(), 1u);
+    expect_cached_as_written(runs()[0], kFinishedRecords);
+    if (GetParam() == Kind::kFolder) {
+        EXPECT_THAT(server_->events_text_, HasSubstr("of the finished run"));
+        EXPECT_THAT(server_->events_text_, ::testing::Not(HasSubstr("of the logging run")));
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Kinds, LocalRefresh, ::testing::Values(Kind::kFolder, Kind::kSqlite, Kind::kMySql),
                          [](const ::testing::TestParamInfo<Kind>& p) { return std::string(kind_name(p.param)); });
 
