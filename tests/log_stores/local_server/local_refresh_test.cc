@@ -330,19 +330,30 @@ TEST_P(LocalRefreshFolder, ADamagedRunFileIsSkippedWithItsLine) {
 }
 
 TEST_P(LocalRefreshFolder, TheFolderIsListedAgainOnlyWhenItChanged) {
+    // Files the listing takes as runs, slipped in with the folder's time put back.
+    const fs::path folder = where_->folder();
+    const auto slip_in = [&](const char* name, fs::file_time_type time) {
+        fs::copy_file(fs::path(where_->run_locations().front()), folder / name);
+        fs::last_write_time(folder, time);
+    };
+    const auto an_hour_ago = fs::file_time_type::clock::now() - std::chrono::hours(1);
+    fs::last_write_time(folder, an_hour_ago);
     server_->Refresh();
     ASSERT_EQ(runs().size(), 2u);
-    // A file the listing would take as a run, slipped in with the folder's time put back.
-    const fs::path folder = where_->folder();
-    const auto before = fs::last_write_time(folder);
-    const fs::path extra = folder / "PLANT_240306_100000_240306_110000.qdl";
-    fs::copy_file(fs::path(where_->run_locations().front()), extra);
-    fs::last_write_time(folder, before);
+    slip_in("PLANT_240306_100000_240306_110000.qdl", an_hour_ago);
     refresh_after(kGate);
     EXPECT_EQ(runs().size(), 2u) << "the folder's time did not move";
-    fs::last_write_time(folder, before + std::chrono::seconds(1));
+    fs::last_write_time(folder, an_hour_ago + std::chrono::seconds(1));
     refresh_after(kGate);
     EXPECT_EQ(runs().size(), 3u);
+
+    // A folder changed moments ago may change again within the same tick of its clock.
+    const auto just_now = fs::file_time_type::clock::now();
+    fs::last_write_time(folder, just_now);
+    refresh_after(kGate);
+    slip_in("PLANT_240307_100000_240307_110000.qdl", just_now);
+    refresh_after(kGate);
+    EXPECT_EQ(runs().size(), 4u);
 }
 
 // A run being logged caught while its file is made: empty at first, then with a header cut
