@@ -163,11 +163,15 @@ class LocalDataServer {
         bool texts_final = false;                   // read after the run stopped logging: not read again
         std::optional<std::int32_t> text_time;      // the store's text time at the last read
         bool texts_recheck = false;                 // read once more: text times count whole seconds
-        std::unique_ptr<CLogStore> text_store;      // a logging database run: its texts, beside the record reader
+        std::unique_ptr<CLogStore> text_store;      // a logging database run: its texts, beside the readers of records
         bool header_read = false;
         bool damaged = false;                       // reported and skipped
         bool size_reported = false;
         bool corrupt_reported = false;              // a logging run's header that did not hold, said once
+        // A database run: the refresh's own store for its records, so that requests reading
+        // through the run's store do not move the place the next refresh goes on from.
+        std::unique_ptr<CLogStore> record_reader;
+        bool records_complete = false;              // finished and read to its end: not read again
     };
     std::vector<RunScan> run_scans_;                 // parallel to runs_
     std::optional<std::int64_t> events_write_time_;  // "events.txt" last-write time (ns) and size at the last read

@@ -97,7 +97,16 @@ float SampleValue(std::uint64_t sample) {
 }
 
 void CacheNewRecords(LocalDataServer& server, RunEntry& run, RunScan& scan) {
-    if (!run.store || scan.damaged || !read_header(server, run, scan)) return;
+    if (!run.store || scan.damaged || scan.records_complete || !read_header(server, run, scan)) return;
+    CLogStore* reader = run.store.get();
+    if (server.database_) {
+        if (!scan.record_reader && server.collections_[0] && server.collections_[0]->collection)
+            scan.record_reader = server.collections_[0]->collection->OpenStore(run.name.c_str(), kGenericRead);
+        reader = scan.record_reader.get();
+        if (reader == nullptr) return;
+    }
+    // A run that has finished is read to its end once more, and then no longer.
+    const bool finished = run.stop.seconds != 0;
     // The file kind knows its count from the file's size; a database run is read until a
     // block comes back short (counting its rows would cost as much as the run is long).
     std::int64_t available = std::numeric_limits<std::int32_t>::max();
@@ -132,14 +141,14 @@ void CacheNewRecords(LocalDataServer& server, RunEntry& run, RunScan& scan) {
         const auto wanted = static_cast<std::int32_t>(std::min<std::int64_t>(per_block, available - run.records));
         if (block.size() < static_cast<std::size_t>(wanted) * record_size)
             block.resize(static_cast<std::size_t>(wanted) * record_size);
-        const int got = run.store->ReadLogs(run.records, run.header, block.data(), wanted, 0, nullptr, 0);
+        const int got = reader->ReadLogs(run.records, run.header, block.data(), wanted, 0, nullptr, 0);
         const int usable = std::clamp(got, 0, wanted);
         for (int i = 0; i < usable; ++i) {
             const std::span<const std::uint8_t> record(block.data() + static_cast<std::size_t>(i) * record_size,
                                                        record_size);
             if (rf::decode_record_head(record).marker != rf::kRecordMarker) {
                 // A run still logging may be caught mid-write: read it again next time.
-                if (run.stop.seconds != 0) {
+                if (finished) {
                     platform::debug_output("Corrupt file GraphFiltered " + RunLocation(server, run) + "\r\n");
                     scan.damaged = true;
                 }
@@ -147,7 +156,15 @@ void CacheNewRecords(LocalDataServer& server, RunEntry& run, RunScan& scan) {
             }
             cache_record(run, scan, record);
         }
-        if (usable < wanted) return;
+        if (usable < wanted) break;
+    }
+    if (!finished) return;
+    // A database read that fails looks like the end: the finished run's count says which. It
+    // is counted once, when its reads have come to an end.
+    if (server.database_) available = reader->GetNoLogs(run.header);
+    if (available >= 0 && run.records >= available) {
+        scan.records_complete = true;
+        scan.record_reader.reset();
     }
 }
 
