@@ -3,6 +3,7 @@
 #include <string>
 
 #include "log_stores/local_server/refresh_parts.h"
+#include "log_stores/text_files/logger_text_files.h"
 
 namespace log_stores::local {
 namespace {
@@ -40,7 +41,10 @@ void RefreshRunTexts(LocalDataServer& server, RunEntry& run, RunScan& scan) {
     std::int32_t time = 0;
     const bool timed = source->GetTextTime(time) == 0;
     if (scan.texts_read && logging && !scan.texts_recheck && timed && scan.text_time == time) return;
-    auto text = read_section(*source, "TEXT");
+    // With the folder's events file in use, every run's "TEXT" is that whole file, which the
+    // refresh keeps once as the folder's event lines.
+    const bool events_file = !server.database_ && text_files::EventsFileInUse() == 1;
+    auto text = events_file ? std::optional<std::string>(std::string()) : read_section(*source, "TEXT");
     auto header = read_section(*source, "HEADER");
     if (text) scan.text_section = std::move(*text);
     if (header) scan.header_section = std::move(*header);

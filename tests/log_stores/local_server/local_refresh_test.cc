@@ -19,6 +19,8 @@
 #include "log_stores/run_file/run_file_format.h"
 #include "logger/logged_values.h"
 #include "platform/ascii_text.h"
+#include "platform/registry_key.h"
+#include "qvr/settings/reg.h"
 #include "support/debug_capture.h"
 #include "support/test_env.h"
 
@@ -181,10 +183,8 @@ TEST_P(LocalRefresh, TheRunsTextsAndTheEventsFileAreKept) {
         const auto& scan = server_->run_scans_[i];
         EXPECT_THAT(scan.header_section, HasSubstr("PLANT NORTH"));
         const bool finished = runs()[i].stop.seconds != 0;
-        if (GetParam() != Kind::kFolder) {
-            EXPECT_THAT(scan.text_section,
-                        HasSubstr(finished ? "KILN STARTED of the finished run" : "KILN STARTED of the logging run"));
-        }
+        EXPECT_THAT(scan.text_section,
+                    HasSubstr(finished ? "KILN STARTED of the finished run" : "KILN STARTED of the logging run"));
     }
     if (GetParam() == Kind::kFolder) {
         EXPECT_THAT(server_->events_text_, HasSubstr("SETPOINT CHANGED of the finished run"));
@@ -333,6 +333,23 @@ INSTANTIATE_TEST_SUITE_P(Kinds, LocalRefresh, ::testing::Values(Kind::kFolder, K
 
 // Folder kind only: files the store cannot use.
 class LocalRefreshFolder : public LocalRefresh {};
+
+// With the events file in use a run's "TEXT" is the folder's whole events file: it is kept
+// once, as the folder's event lines, not once more for every run.
+TEST_P(LocalRefreshFolder, WithTheEventsFileInUseTheRunsKeepNoCopyOfIt) {
+    platform::RegistryKey key;
+    ASSERT_EQ(platform::RegistryKey::create(platform::RegistryHive::machine, kProductKey, platform::kKeyAllAccess,
+                                            key),
+              0);
+    ASSERT_EQ(key.set_string("EventsTextFile", "ON"), 0);
+    server_->Refresh();
+    ASSERT_EQ(runs().size(), 2u);
+    for (const auto& scan : server_->run_scans_) {
+        EXPECT_EQ(scan.text_section, "");
+        EXPECT_THAT(scan.header_section, HasSubstr("PLANT NORTH"));
+    }
+    EXPECT_THAT(server_->events_text_, HasSubstr("SETPOINT CHANGED of the logging run"));
+}
 
 TEST_P(LocalRefreshFolder, ADamagedRunFileIsSkippedWithItsLine) {
     qvr_test::DebugCapture debug;
