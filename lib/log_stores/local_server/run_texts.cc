@@ -30,9 +30,10 @@ void RefreshRunTexts(LocalDataServer& server, RunEntry& run, RunScan& scan) {
     if (!run.store || scan.texts_final) return;
     const bool logging = run.stop.seconds == 0;
     CLogStore* source = run.store.get();
-    if (server.database_ && run.records > 0) {
-        // A database store forgets its place in the records when asked for texts: once
-        // records are cached, texts come through a store of their own.
+    if (server.database_ && logging) {
+        // A database store forgets its place in the records when asked for texts: the texts
+        // of a run being logged come through a store of their own, so that the run's store
+        // keeps its place for the requests that read through it.
         if (!scan.text_store && server.collections_[0] && server.collections_[0]->collection)
             scan.text_store = server.collections_[0]->collection->OpenStore(run.name.c_str(), kGenericRead);
         source = scan.text_store.get();
