@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -57,6 +58,20 @@ struct Place {
     bool digital;
 };
 const std::vector<Place> kDashboardPlaces = {{0, 1, false}, {1, 1, false}, {2, 2, true}, {-1, 0, false}};
+
+TEST(CachedSample, IsTheFlagsAndValuePairOfTheRangeBuffersWithTheClearedFlagTakenOff) {
+    const std::uint64_t sample = log_stores::local::PackSample(0xC1, 2.5f);
+    EXPECT_EQ(SampleFlags(sample), 0x81u);
+    EXPECT_EQ(SampleValue(sample), 2.5f);
+    std::uint8_t bytes[8];
+    std::memcpy(bytes, &sample, sizeof bytes);
+    std::uint32_t flags = 0;
+    float value = 0;
+    std::memcpy(&flags, bytes, 4);
+    std::memcpy(&value, bytes + 4, 4);
+    EXPECT_EQ(flags, 0x81u);
+    EXPECT_EQ(value, 2.5f);
+}
 
 class LocalRefresh : public ::testing::TestWithParam<Kind> {
   protected:
