@@ -29,13 +29,15 @@ using log_stores::local::LocalDataServer;
 constexpr std::int32_t kStart = 1'709'632'800;  // 2024-03-05 10:00:00 UTC
 
 struct Figures {
-    double first_s = 0;      // the first refresh: the whole run read into the cache
-    double median_us = 0;    // a refresh after 10 new records
+    double first_s = 0;    // the first refresh: the whole run read into the cache
+    double median_us = 0;  // a refresh after 10 new records
     double best_us = 0;
     std::int32_t cached = 0;
 };
 
-double micros(Clock::duration d) { return std::chrono::duration<double, std::micro>(d).count(); }
+double micros(Clock::duration d) {
+    return std::chrono::duration<double, std::micro>(d).count();
+}
 
 // A run of `records` being logged at `location`, the server refreshed once over it, then
 // `rounds` times 10 records more and one refresh each.
@@ -88,10 +90,14 @@ Figures measure(const std::string& location, const std::string& open_text, std::
 }
 
 void report(const char* kind, const Figures& small, const Figures& large, std::int64_t large_records) {
-    std::printf("%-9s 1,000 records:     first refresh %8.3f s, refresh after 10 records: median %8.1f us, best %8.1f us\n",
-                kind, small.first_s, small.median_us, small.best_us);
-    std::printf("%-9s 1,000,000 records: first refresh %8.3f s, refresh after 10 records: median %8.1f us, best %8.1f us\n",
-                kind, large.first_s, large.median_us, large.best_us);
+    std::printf(
+        "%-9s 1,000 records:     first refresh %8.3f s, refresh after 10 records: median %8.1f us, best "
+        "%8.1f us\n",
+        kind, small.first_s, small.median_us, small.best_us);
+    std::printf(
+        "%-9s 1,000,000 records: first refresh %8.3f s, refresh after 10 records: median %8.1f us, best "
+        "%8.1f us\n",
+        kind, large.first_s, large.median_us, large.best_us);
     const double ratio = small.median_us > 0 ? large.median_us / small.median_us : 0;
     std::printf("%-9s ratio %.2f (goal: at most 2)%s; cached %d of %lld\n", kind, ratio,
                 ratio <= 2.0 ? "" : "  MISSED", large.cached, static_cast<long long>(large_records));
@@ -117,7 +123,8 @@ int main(int argc, char** argv) {
         Figures figures[2];
         for (int k = 0; k < 2; ++k) {
             const std::int64_t records = k == 0 ? kSmall : kLarge;
-            const std::string name = std::string(kind == std::string("SQLite") ? "db" : "folder") + std::to_string(k);
+            const std::string name =
+                std::string(kind == std::string("SQLite") ? "db" : "folder") + std::to_string(k);
             if (kind == std::string("SQLite")) {
                 const std::string cs = "Provider=SQLite.File;Data Source=" + (root / (name + ".db")).string();
                 ado::Catalog catalog;

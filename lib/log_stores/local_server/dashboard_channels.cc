@@ -21,7 +21,9 @@ namespace {
 // Menus and dashboards are small; anything larger is not one.
 constexpr std::size_t kMaxWebHmiFile = 8u << 20;
 
-bool is_separator(char c) { return c == '/' || c == '\\'; }
+bool is_separator(char c) {
+    return c == '/' || c == '\\';
+}
 
 // The folder that holds the nearest "LOGGED_DATA" at or above the data folder, if any.
 std::optional<std::string> beside_logged_data(std::string_view folder) {
@@ -64,7 +66,9 @@ std::string web_file(const std::optional<std::string>& beside, std::string_view 
     return joined(web != nullptr ? web : "", in_web_folder);
 }
 
-void say(const std::string& text) { platform::debug_output(text); }
+void say(const std::string& text) {
+    platform::debug_output(text);
+}
 
 }  // namespace
 

@@ -10,7 +10,9 @@ namespace {
 
 constexpr int kHighestChannelNumber = 32'767;
 
-bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool is_space(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 
 std::string_view trimmed(std::string_view text) {
     while (!text.empty() && is_space(text.front())) text.remove_prefix(1);
@@ -70,16 +72,22 @@ std::string decoded(std::string_view text) {
         }
         const std::string_view entity = text.substr(i + 1, semi - i - 1);
         char c = 0;
-        if (entity == "amp") c = '&';
-        else if (entity == "lt") c = '<';
-        else if (entity == "gt") c = '>';
-        else if (entity == "quot") c = '"';
-        else if (entity == "apos") c = '\'';
+        if (entity == "amp")
+            c = '&';
+        else if (entity == "lt")
+            c = '<';
+        else if (entity == "gt")
+            c = '>';
+        else if (entity == "quot")
+            c = '"';
+        else if (entity == "apos")
+            c = '\'';
         else if (entity.size() > 1 && entity[0] == '#') {
             unsigned value = 0;
             const bool hex = entity[1] == 'x' || entity[1] == 'X';
             const std::string_view digits = entity.substr(hex ? 2 : 1);
-            const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value, hex ? 16 : 10);
+            const auto [end, ec] =
+                std::from_chars(digits.data(), digits.data() + digits.size(), value, hex ? 16 : 10);
             // Names are 8-bit texts: only references to one byte are decoded.
             if (ec == std::errc{} && end == digits.data() + digits.size() && value > 0 && value < 256)
                 c = static_cast<char>(value);

@@ -75,9 +75,8 @@ std::optional<std::vector<ListedRun>> list_runs(CLogCollection& collection) {
         run.name.assign(name.data(), strnlen(name.data(), name.size() - 1));
         if (!run.name.empty()) runs.push_back(run);
     }
-    std::sort(runs.begin(), runs.end(), [](const ListedRun& a, const ListedRun& b) {
-        return run_name_less(a.name, b.name);
-    });
+    std::sort(runs.begin(), runs.end(),
+              [](const ListedRun& a, const ListedRun& b) { return run_name_less(a.name, b.name); });
     runs.erase(std::unique(runs.begin(), runs.end(),
                            [](const ListedRun& a, const ListedRun& b) { return a.name == b.name; }),
                runs.end());
@@ -140,7 +139,8 @@ void read_events_file(LocalDataServer& server) {
     const std::string& folder = server.collections_[0]->folder;
     if (!server.server_name_.empty()) {
         std::string text;
-        const std::string path = folder + (folder.find('\\') != std::string::npos ? "\\" : "/") + "events.txt";
+        const std::string path =
+            folder + (folder.find('\\') != std::string::npos ? "\\" : "/") + "events.txt";
         if (text_files::read_remote_text(server.server_name_.c_str(), path, text) == 0)
             server.events_text_ = std::move(text);
         else

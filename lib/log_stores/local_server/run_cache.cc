@@ -32,7 +32,8 @@ std::vector<RunScan::SamplePlace> places_of(const LogHeader& header, const std::
             const BlockDescriptor& block = header.blocks[b];
             if (!same_prefix(block.prefix, keys[k].prefix) || block.channel_count() == 0) continue;
             if (keys[k].number < block.firstChannel || keys[k].number > block.lastChannel) continue;
-            places[k] = {static_cast<int>(b), static_cast<std::uint32_t>(keys[k].number - block.firstChannel)};
+            places[k] = {static_cast<int>(b),
+                         static_cast<std::uint32_t>(keys[k].number - block.firstChannel)};
             break;
         }
     }
@@ -70,7 +71,8 @@ void cache_record(RunEntry& run, const RunScan& scan, std::span<const std::uint8
     for (const RunScan::SamplePlace& place : scan.dashboard_places) {
         rf::ChannelSample sample;
         if (place.block < 0 ||
-            !rf::read_sample(record, run.header.blocks[static_cast<std::size_t>(place.block)], place.index, sample)) {
+            !rf::read_sample(record, run.header.blocks[static_cast<std::size_t>(place.block)], place.index,
+                             sample)) {
             run.dashboard_samples.push_back(PackSample(kFlagNoValue, 0.0f));
             continue;
         }
@@ -87,7 +89,9 @@ std::uint64_t PackSample(std::uint32_t flags, float value) {
     return std::uint64_t{flags & ~kFlagCleared} | (std::uint64_t{bits} << 32);
 }
 
-std::uint32_t SampleFlags(std::uint64_t sample) { return static_cast<std::uint32_t>(sample); }
+std::uint32_t SampleFlags(std::uint64_t sample) {
+    return static_cast<std::uint32_t>(sample);
+}
 
 float SampleValue(std::uint64_t sample) {
     const auto bits = static_cast<std::uint32_t>(sample >> 32);
@@ -101,7 +105,8 @@ void CacheNewRecords(LocalDataServer& server, RunEntry& run, RunScan& scan) {
     CLogStore* reader = run.store.get();
     if (server.database_) {
         if (!scan.record_reader && server.collections_[0] && server.collections_[0]->collection)
-            scan.record_reader = server.collections_[0]->collection->OpenStore(run.name.c_str(), kGenericRead);
+            scan.record_reader =
+                server.collections_[0]->collection->OpenStore(run.name.c_str(), kGenericRead);
         reader = scan.record_reader.get();
         if (reader == nullptr) return;
     }
@@ -114,7 +119,8 @@ void CacheNewRecords(LocalDataServer& server, RunEntry& run, RunScan& scan) {
         const int count = run.store->GetNoLogs(run.header);
         if (count < 0) {
             if (!scan.size_reported)
-                platform::debug_output("Can't get size of GraphFiltered " + RunLocation(server, run) + "\r\n");
+                platform::debug_output("Can't get size of GraphFiltered " + RunLocation(server, run) +
+                                       "\r\n");
             scan.size_reported = true;
             return;
         }
@@ -134,18 +140,19 @@ void CacheNewRecords(LocalDataServer& server, RunEntry& run, RunScan& scan) {
         }
     }
     const auto record_size = static_cast<std::size_t>(run.header.recordSize);
-    const auto per_block = static_cast<std::int32_t>(
-        std::clamp<std::size_t>(kMaxBlockBytes / record_size, 1, static_cast<std::size_t>(kCacheBlockRecords)));
+    const auto per_block = static_cast<std::int32_t>(std::clamp<std::size_t>(
+        kMaxBlockBytes / record_size, 1, static_cast<std::size_t>(kCacheBlockRecords)));
     std::vector<std::uint8_t> block;
     while (run.records < available) {
-        const auto wanted = static_cast<std::int32_t>(std::min<std::int64_t>(per_block, available - run.records));
+        const auto wanted =
+            static_cast<std::int32_t>(std::min<std::int64_t>(per_block, available - run.records));
         if (block.size() < static_cast<std::size_t>(wanted) * record_size)
             block.resize(static_cast<std::size_t>(wanted) * record_size);
         const int got = reader->ReadLogs(run.records, run.header, block.data(), wanted, 0, nullptr, 0);
         const int usable = std::clamp(got, 0, wanted);
         for (int i = 0; i < usable; ++i) {
-            const std::span<const std::uint8_t> record(block.data() + static_cast<std::size_t>(i) * record_size,
-                                                       record_size);
+            const std::span<const std::uint8_t> record(
+                block.data() + static_cast<std::size_t>(i) * record_size, record_size);
             if (rf::decode_record_head(record).marker != rf::kRecordMarker) {
                 // A run still logging may be caught mid-write: read it again next time.
                 if (finished) {

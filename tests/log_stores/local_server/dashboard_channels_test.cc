@@ -60,7 +60,8 @@ struct ScanCase {
 TEST(DashboardScan, ChannelElementsGiveTheirPrefixAndNumber) {
     const std::vector<ScanCase> cases = {
         {"one channel", channel("AI", "12"), {"AI:12"}},
-        {"white space around both texts", "<channel>\r\n <prefix> DI </prefix>\r\n <no> 7 </no>\r\n</channel>",
+        {"white space around both texts",
+         "<channel>\r\n <prefix> DI </prefix>\r\n <no> 7 </no>\r\n</channel>",
          {"DI:7"}},
         {"a prefix longer than two: its first two", channel("AIX", "3"), {"AI:3"}},
         {"a one-letter prefix", channel("A", "3"), {"A:3"}},
@@ -77,7 +78,8 @@ TEST(DashboardScan, ChannelElementsGiveTheirPrefixAndNumber) {
         {"a number beyond any integer", channel("AI", "99999999999999999999"), {}},
         {"<notes> is not <no>", "<channel><prefix>AI</prefix><notes>4</notes></channel>", {}},
         {"an element that closes itself", "<channel/>" + channel("AI", "2"), {"AI:2"}},
-        {"attributes on the elements", "<channel id=\"4\"><prefix a=\"1\">AI</prefix><no b='2'>9</no></channel>",
+        {"attributes on the elements",
+         "<channel id=\"4\"><prefix a=\"1\">AI</prefix><no b='2'>9</no></channel>",
          {"AI:9"}},
         {"a channel never closed", "<channel><prefix>AI</prefix><no>1</no>", {}},
         {"<channels> is not <channel>", "<channels><prefix>AI</prefix><no>1</no></channels>", {}},
@@ -160,7 +162,8 @@ TEST_F(DashboardFiles, TheMenuBesideTheLoggedDataListsTheDashboards) {
     const auto keys = LoadWebHmiChannels(data_.string());
     ASSERT_TRUE(keys.has_value());
     EXPECT_THAT(texts(*keys), ElementsAre("AI:1", "AI:3", "DI:1"));
-    EXPECT_THAT(debug_.lines("WebHMIChannels"), ElementsAre("3 WebHMIChannels for " + data_.string() + "\r\n"));
+    EXPECT_THAT(debug_.lines("WebHMIChannels"),
+                ElementsAre("3 WebHMIChannels for " + data_.string() + "\r\n"));
 }
 
 TEST_F(DashboardFiles, TheProductWebFolderServesWhatTheSiteLacks) {
@@ -201,12 +204,14 @@ TEST_F(DashboardFiles, AMissingDashboardIsNamedAndTheOthersStillCount) {
 
 TEST_F(DashboardFiles, DashboardsWithoutUsableChannelsGiveAnEmptySet) {
     write(root_ / "WEBHMI" / "menu.xml", menu({"empty.xml"}));
-    write(root_ / "WEBHMI" / "DASHBOARDS" / "empty.xml",
-          channel("", "1") + channel("AI", "") + channel("AI", "0") + channel("AI", "40000") + channel("AI", "12x"));
+    write(root_ / "WEBHMI" / "DASHBOARDS" / "empty.xml", channel("", "1") + channel("AI", "") +
+                                                             channel("AI", "0") + channel("AI", "40000") +
+                                                             channel("AI", "12x"));
     const auto keys = LoadWebHmiChannels(data_.string());
     ASSERT_TRUE(keys.has_value());
     EXPECT_THAT(*keys, IsEmpty());
-    EXPECT_THAT(debug_.lines("WebHMIChannels"), ElementsAre("No WebHMIChannels for " + data_.string() + "\r\n"));
+    EXPECT_THAT(debug_.lines("WebHMIChannels"),
+                ElementsAre("No WebHMIChannels for " + data_.string() + "\r\n"));
 }
 
 TEST_F(DashboardFiles, TheRimvaleEditionIgnoresXChannels) {
@@ -218,8 +223,8 @@ TEST_F(DashboardFiles, TheRimvaleEditionIgnoresXChannels) {
     EXPECT_THAT(texts(*keys), ElementsAre("AI:1", "TC:4"));
 
     platform::RegistryKey key;
-    ASSERT_EQ(platform::RegistryKey::create(platform::RegistryHive::machine, kProductKey, platform::kKeyAllAccess,
-                                            key),
+    ASSERT_EQ(platform::RegistryKey::create(platform::RegistryHive::machine, kProductKey,
+                                            platform::kKeyAllAccess, key),
               0);
     ASSERT_EQ(key.set_string("ProductName", "Rimvale"), 0);
     qvr::reset_product_settings_for_test();

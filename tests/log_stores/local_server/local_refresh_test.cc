@@ -38,7 +38,9 @@ using ::testing::HasSubstr;
 
 constexpr std::uint64_t kGate = log_stores::local::kRefreshPeriodMs;
 
-std::string upper(const std::string& text) { return platform::ascii_upper_copy(text); }
+std::string upper(const std::string& text) {
+    return platform::ascii_upper_copy(text);
+}
 
 // A dashboard in the product's web folder showing AI 2, AI 6, DI 3 and a channel no run holds.
 void write_dashboard() {
@@ -46,8 +48,10 @@ void write_dashboard() {
     fs::create_directories(web / "DASHBOARDS");
     std::ofstream(web / "menu.xml") << "<menu><Item>kiln.xml</Item></menu>";
     std::ofstream(web / "DASHBOARDS" / "kiln.xml")
-        << "<d><channel><prefix>DI</prefix><no>3</no></channel><channel><prefix>AI</prefix><no>6</no></channel>"
-           "<channel><prefix>ZZ</prefix><no>1</no></channel><channel><prefix>AI</prefix><no>2</no></channel></d>";
+        << "<d><channel><prefix>DI</prefix><no>3</no></channel><channel><prefix>AI</prefix><no>6</no></"
+           "channel>"
+           "<channel><prefix>ZZ</prefix><no>1</no></channel><channel><prefix>AI</prefix><no>2</no></"
+           "channel></d>";
     ::setenv("QVR_WEBHMI", web.c_str(), 1);
 }
 
@@ -110,13 +114,15 @@ class LocalRefresh : public ::testing::TestWithParam<Kind> {
         ASSERT_EQ(run.records, records);
         ASSERT_EQ(run.times.size(), static_cast<std::size_t>(records));
         ASSERT_EQ(run.dashboard_samples.size(), static_cast<std::size_t>(records) * kDashboardPlaces.size());
-        auto store = server_->collections_[0]->collection->OpenStore(run.name.c_str(), log_stores::kGenericRead);
+        auto store =
+            server_->collections_[0]->collection->OpenStore(run.name.c_str(), log_stores::kGenericRead);
         ASSERT_NE(store, nullptr);
         log_stores::LogHeader header{};
         ASSERT_EQ(store->ReadHeader(header), 0);
         const auto size = static_cast<std::size_t>(header.recordSize);
         std::vector<std::uint8_t> all(size * static_cast<std::size_t>(records));
-        ASSERT_EQ(store->ReadLogs(0, header, all.data(), static_cast<std::int32_t>(records), 0, nullptr, 0), records);
+        ASSERT_EQ(store->ReadLogs(0, header, all.data(), static_cast<std::int32_t>(records), 0, nullptr, 0),
+                  records);
         for (std::int64_t i = 0; i < records; ++i) {
             const auto at = static_cast<std::size_t>(i);
             const TimeStamp want = sim_logger::record_time(run.start.seconds, i, kPeriodMs);
@@ -131,8 +137,8 @@ class LocalRefresh : public ::testing::TestWithParam<Kind> {
                     continue;
                 }
                 log_stores::run_file::ChannelSample sample;
-                ASSERT_TRUE(log_stores::run_file::read_sample(record, header.blocks[static_cast<std::size_t>(p.block)],
-                                                              p.index, sample));
+                ASSERT_TRUE(log_stores::run_file::read_sample(
+                    record, header.blocks[static_cast<std::size_t>(p.block)], p.index, sample));
                 ASSERT_EQ(SampleFlags(got), static_cast<std::uint32_t>(sample.flags) & ~0x40u)
                     << "record " << i << " channel " << k;
                 if ((sample.flags & 0x20) == 0) {
@@ -147,8 +153,10 @@ class LocalRefresh : public ::testing::TestWithParam<Kind> {
         for (std::int64_t i = 0; i < run.records; ++i) {
             for (std::size_t k = 0; k + 1 < kDashboardPlaces.size(); ++k) {
                 const Place& p = kDashboardPlaces[k];
-                const auto want = sim_logger::sample_of(static_cast<std::size_t>(p.block), p.index, i, p.digital);
-                const std::uint64_t got = run.dashboard_samples[static_cast<std::size_t>(i) * kDashboardPlaces.size() + k];
+                const auto want =
+                    sim_logger::sample_of(static_cast<std::size_t>(p.block), p.index, i, p.digital);
+                const std::uint64_t got =
+                    run.dashboard_samples[static_cast<std::size_t>(i) * kDashboardPlaces.size() + k];
                 if (std::isnan(want.value) || (want.flags & 0x20) != 0) {
                     ASSERT_NE(SampleFlags(got) & 0x20u, 0u) << "record " << i;
                     continue;
@@ -167,8 +175,9 @@ class LocalRefresh : public ::testing::TestWithParam<Kind> {
 TEST_P(LocalRefresh, RunsAreListedSortedWithEveryRecordCached) {
     server_->Refresh();
     ASSERT_EQ(runs().size(), 2u) << ::testing::PrintToString(run_names());
-    EXPECT_TRUE(std::is_sorted(runs().begin(), runs().end(),
-                               [](const RunEntry& a, const RunEntry& b) { return upper(a.name) < upper(b.name); }));
+    EXPECT_TRUE(std::is_sorted(runs().begin(), runs().end(), [](const RunEntry& a, const RunEntry& b) {
+        return upper(a.name) < upper(b.name);
+    }));
     const RunEntry* finished = run_starting(kFinishedStart);
     const RunEntry* logging = run_starting(kLoggingStart);
     ASSERT_NE(finished, nullptr);
@@ -198,8 +207,8 @@ TEST_P(LocalRefresh, TheRunsTextsAndTheEventsFileAreKept) {
         const auto& scan = server_->run_scans_[i];
         EXPECT_THAT(scan.header_section, HasSubstr("PLANT NORTH"));
         const bool finished = runs()[i].stop.seconds != 0;
-        EXPECT_THAT(scan.text_section,
-                    HasSubstr(finished ? "KILN STARTED of the finished run" : "KILN STARTED of the logging run"));
+        EXPECT_THAT(scan.text_section, HasSubstr(finished ? "KILN STARTED of the finished run"
+                                                          : "KILN STARTED of the logging run"));
     }
     if (GetParam() == Kind::kFolder) {
         EXPECT_THAT(server_->events_text_, HasSubstr("SETPOINT CHANGED of the finished run"));
@@ -252,8 +261,9 @@ TEST_P(LocalRefresh, ARunAddedBetweenRefreshesAppearsAfterTheGateAndTheFinishedO
     EXPECT_EQ(runs().size(), 2u) << "not before the gate";
     refresh_after(1);
     ASSERT_EQ(runs().size(), 3u) << ::testing::PrintToString(run_names());
-    EXPECT_TRUE(std::is_sorted(runs().begin(), runs().end(),
-                               [](const RunEntry& a, const RunEntry& b) { return upper(a.name) < upper(b.name); }));
+    EXPECT_TRUE(std::is_sorted(runs().begin(), runs().end(), [](const RunEntry& a, const RunEntry& b) {
+        return upper(a.name) < upper(b.name);
+    }));
     const RunEntry* second = run_starting(kLoggingStart);
     ASSERT_NE(second, nullptr);
     EXPECT_NE(second->stop.seconds, 0) << "listed as finished now";
@@ -344,7 +354,9 @@ TEST_P(LocalRefresh, AfterCloseAndOpenOnlyTheNewLocationsRunsAreKept) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, LocalRefresh, ::testing::Values(Kind::kFolder, Kind::kSqlite, Kind::kMySql),
-                         [](const ::testing::TestParamInfo<Kind>& p) { return std::string(kind_name(p.param)); });
+                         [](const ::testing::TestParamInfo<Kind>& p) {
+                             return std::string(kind_name(p.param));
+                         });
 
 // Folder kind only: files the store cannot use.
 class LocalRefreshFolder : public LocalRefresh {};
@@ -353,8 +365,8 @@ class LocalRefreshFolder : public LocalRefresh {};
 // once, as the folder's event lines, not once more for every run.
 TEST_P(LocalRefreshFolder, WithTheEventsFileInUseTheRunsKeepNoCopyOfIt) {
     platform::RegistryKey key;
-    ASSERT_EQ(platform::RegistryKey::create(platform::RegistryHive::machine, kProductKey, platform::kKeyAllAccess,
-                                            key),
+    ASSERT_EQ(platform::RegistryKey::create(platform::RegistryHive::machine, kProductKey,
+                                            platform::kKeyAllAccess, key),
               0);
     ASSERT_EQ(key.set_string("EventsTextFile", "ON"), 0);
     server_->Refresh();
@@ -456,6 +468,8 @@ TEST_P(LocalRefreshFolder, ARunBeingMadeIsReadOnceItsFileHolds) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Folder, LocalRefreshFolder, ::testing::Values(Kind::kFolder),
-                         [](const ::testing::TestParamInfo<Kind>& p) { return std::string(kind_name(p.param)); });
+                         [](const ::testing::TestParamInfo<Kind>& p) {
+                             return std::string(kind_name(p.param));
+                         });
 
 }  // namespace
