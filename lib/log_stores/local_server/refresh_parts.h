@@ -1,5 +1,5 @@
 #pragma once
-// The pieces of a refresh, shared by the files that make it up.
+// The steps of a refresh, shared by the files that make it up.
 #include <string>
 
 #include "log_stores/local_server/local_data_server.h"
