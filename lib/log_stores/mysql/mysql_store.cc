@@ -618,8 +618,8 @@ int CLogDbMySQLStore::ReadLogsByTime(const TimeStamp* from, const TimeStamp* to,
 
 int CLogDbMySQLStore::GetNoLogsInRange(const TimeStamp& from, const TimeStamp& to, const LogHeader&) {
     std::vector<mysql::Value> params;
-    auto result =
-        session_.run("SELECT COUNT(*) FROM " + data_table() + range_condition(&from, &to, params), params);
+    const std::string sql = "SELECT COUNT(*) FROM " + data_table() + range_condition(&from, &to, params);
+    auto result = session_.run(sql, params);
     const auto* ok = std::get_if<mysql::Result>(&result);
     if (ok == nullptr || ok->rows.empty() || ok->rows[0].empty()) {
         fail("CAN'T COUNT DATA ROWS", ok ? "SELECT COUNT failed" : std::get<mysql::Failure>(result).text);

@@ -30,6 +30,7 @@
 #include "log_stores/mysql/mysql_store.h"
 #include "log_stores/run_file/run_file_format.h"
 #include "platform/last_error.h"
+#include "product_settings.h"
 #include "test_database.h"
 
 using log_stores::CLogDbMySQLCollection;
@@ -649,6 +650,222 @@ TEST_F(MySqlStoreTest, EventLinesPositionsAndTheHeaderTextAreStoredAndReadAsSect
     std::vector<std::uint8_t> back(data.size());
     ASSERT_EQ(store->ReadLogs(0, h, back.data(), 3, 0, nullptr, 0), 3);
     EXPECT_EQ(back, data);
+}
+
+TEST_F(MySqlStoreTest, DigitalStateTextsReadBackAsTheStatesTheyName) {
+    log_stores_test::set_product_value("DatabaseDigitalText", "on");
+    auto c = open("L");
+    LogHeader h = log_stores_test::header_of({{"DI", 1, 4}}, false, false);
+    std::vector<qvr::ChannelRecord> configs{log_stores_test::digital_channel("V1", "CLOSED", "OPEN"),
+                                            log_stores_test::digital_channel("V2", "Stopped", "Running"),
+                                            log_stores_test::digital_channel("V3", "CLOSED", "OPEN"),
+                                            log_stores_test::digital_channel("V4", "ON", "ON")};
+    const qvr::ChannelRecord* table[] = {configs.data()};
+    std::int32_t start = kMarch5;
+    auto store = c->NewRun(&start, true, 0, h, nullptr, false, nullptr, false, table);
+    ASSERT_TRUE(store) << c->GetErrorContext() << ": " << c->GetErrorText();
+    LogHeader read;
+    ASSERT_EQ(store->ReadHeader(read), 0) << store->GetErrorText();
+    ASSERT_EQ(c->UseforLogging(*store, read, nullptr, false, false), 0);
+    const auto data = records(
+        read, 2,
+        [](int i) {
+            return TimeStamp{kMarch5 + i, 0, 0};
+        },
+        [](int, std::uint32_t) { return 0.0f; },
+        [](int i, std::uint32_t k) { return (i + static_cast<int>(k)) % 2 == 0 ? run_file::kSampleDigital : 0; });
+    ASSERT_EQ(store->WriteLogs(read, data.data(), 2), 0) << store->GetErrorText();
+    const std::string prefix = dynamic_cast<CLogDbMySQLStore&>(*store).table_prefix();
+    const auto names = ok("SELECT COLUMN_NAME FROM information_schema.columns WHERE table_schema = ? AND "
+                          "table_name = ? ORDER BY ORDINAL_POSITION",
+                          {db_, prefix + "DATA"})
+                           .rows;
+    ASSERT_GE(names.size(), 7u);
+    const auto column = [&](std::size_t k) { return mysql::quoted(std::get<std::string>(names[3 + k][0])); };
+    const std::string data_table = db_ + "." + mysql::quoted(prefix + "DATA");
+    EXPECT_EQ(ok("SELECT " + column(0) + ", " + column(1) + " FROM " + data_table + " ORDER BY DT").rows,
+              (std::vector<mysql::Row>{{std::string("OPEN"), std::string("Stopped")},
+                                       {std::string("CLOSED"), std::string("Running")}}));
+    // Another letter case with trailing blanks names the state; any other text names none.
+    ok("UPDATE " + data_table + " SET " + column(2) + " = 'oPeN   ' WHERE DT = ?",
+       {ado::DateValue{kMarch5, 0}});
+    ok("UPDATE " + data_table + " SET " + column(2) + " = 'half open' WHERE DT = ?",
+       {ado::DateValue{kMarch5 + 1, 0}});
+    const std::int32_t expected[2][4] = {
+        {run_file::kSampleDigital, 0, run_file::kSampleDigital, run_file::kSampleBad},
+        {0, run_file::kSampleDigital, run_file::kSampleBad, run_file::kSampleBad},
+    };
+    std::vector<std::uint8_t> back(data.size());
+    ASSERT_EQ(store->ReadLogs(0, read, back.data(), 2, 0, nullptr, 0), 2) << store->GetErrorContext();
+    std::vector<std::uint8_t> by_time(data.size());
+    ASSERT_EQ(store->ReadLogsByTime(nullptr, nullptr, read, by_time.data(), read.recordSize, 2, 0, nullptr, false,
+                                    false),
+              2);
+    EXPECT_EQ(by_time, back);
+    for (int i = 0; i < 2; ++i)
+        for (std::uint32_t k = 0; k < 4; ++k) {
+            const std::span<const std::uint8_t> r(back.data() + static_cast<std::size_t>(i) * read.recordSize,
+                                                  static_cast<std::size_t>(read.recordSize));
+            EXPECT_EQ(sample(read, r, k).flags, expected[i][k]) << i << " " << k;
+            EXPECT_EQ(sample(read, r, k).value, 0.0f);
+        }
+}
+
+TEST_F(MySqlStoreTest, AColumnPrefixFillsTheExtraSlotsAfterEachRecord) {
+    make_run("L", "L_", 2);
+    LogHeader h;
+    auto store = open_store("L", h);
+    const auto data = records(
+        h, 3,
+        [](int i) {
+            return TimeStamp{kMarch5 + i, 0, 0};
+        },
+        [](int i, std::uint32_t k) { return static_cast<float>(10 * i + static_cast<int>(k)); },
+        [](int, std::uint32_t) { return run_file::kSampleAnalog; });
+    ASSERT_EQ(store->WriteLogs(h, data.data(), 3), 0) << store->GetErrorText();
+    ASSERT_EQ(store->AddText(kMarch5 + 2, "trip", nullptr, nullptr), 0);
+    const std::size_t size = static_cast<std::size_t>(h.recordSize);
+    const std::size_t stride = size + 16;
+    std::vector<std::uint8_t> out(3 * stride);
+    ASSERT_EQ(store->ReadLogs(0, h, out.data(), 3, 2, "AB2 * 2, TX, ", 0), 3)
+        << store->GetErrorContext() << ": " << store->GetErrorText();
+    for (std::size_t i = 0; i < 3; ++i) {
+        const std::uint8_t* at = out.data() + i * stride;
+        EXPECT_TRUE(std::equal(at, at + size, data.data() + i * size)) << i;
+        std::int32_t flags[2];
+        float values[2];
+        std::memcpy(&flags[0], at + size, 4);
+        std::memcpy(&values[0], at + size + 4, 4);
+        std::memcpy(&flags[1], at + size + 8, 4);
+        std::memcpy(&values[1], at + size + 12, 4);
+        EXPECT_EQ(flags[0], run_file::kSampleAnalog) << i;
+        EXPECT_EQ(values[0], static_cast<float>(2 * (10 * i + 1))) << i;
+        // A text is there (0x80, 0) or NULL (bad).
+        EXPECT_EQ(flags[1], i == 2 ? run_file::kSampleAnalog : run_file::kSampleBad) << i;
+        EXPECT_EQ(values[1], 0.0f) << i;
+    }
+    // The same index without the prefix is the same record: the reader keeps pages per select list.
+    std::vector<std::uint8_t> plain(size);
+    ASSERT_EQ(store->ReadLog(1, h, plain.data(), h.recordSize, 0, 0, nullptr, 0, false), 0);
+    EXPECT_TRUE(std::equal(plain.begin(), plain.end(), data.data() + size));
+    // Fewer columns in the prefix than extra slots put DT out of place.
+    EXPECT_EQ(store->ReadLog(0, h, out.data(), h.recordSize, 0, 2, "AB1, ", 0, false), -1);
+    EXPECT_STREQ(store->GetErrorContext(), "COLUMN #1 IS NOT A DATE");
+    EXPECT_EQ(store->ReadLog(0, h, out.data(), h.recordSize, 0, -1, nullptr, 0, false), -1);
+}
+
+TEST_F(MySqlStoreTest, RangesAreCountedAndReadBetweenExclusiveBoundsToTheMicrosecond) {
+    make_run("L", "L_", 1);
+    LogHeader h;
+    auto store = open_store("L", h);
+    constexpr int kCount = 20;
+    // Four records a second at 0, 250.005, 500 and 750 ms.
+    const auto time = [](int i) {
+        return TimeStamp{kMarch5 + i / 4, static_cast<std::int16_t>((i % 4) * 250),
+                         static_cast<std::int16_t>(i % 4 == 1 ? 5 : 0)};
+    };
+    const auto data = records(
+        h, kCount, time, [](int i, std::uint32_t) { return static_cast<float>(i); },
+        [](int, std::uint32_t) { return run_file::kSampleAnalog; });
+    ASSERT_EQ(store->WriteLogs(h, data.data(), kCount), 0) << store->GetErrorText();
+    const struct {
+        const char* what;
+        TimeStamp from;
+        TimeStamp to;
+        int first;
+        int count;
+    } cases[] = {
+        {"whole seconds, both ends out", {kMarch5, 0, 0}, {kMarch5 + 2, 0, 0}, 1, 7},
+        {"a record on each bound", time(1), time(3), 2, 1},
+        {"a microsecond below the lower record", {kMarch5, 250, 4}, time(3), 1, 2},
+        {"a microsecond above the upper record", time(1), {kMarch5, 750, 1}, 2, 2},
+        {"nothing between", time(2), time(3), 0, 0},
+        {"bounds the wrong way round", time(10), time(5), 0, 0},
+        {"all", {kMarch5 - 1, 0, 0}, {kMarch5 + 60, 0, 0}, 0, kCount},
+    };
+    const std::size_t size = static_cast<std::size_t>(h.recordSize);
+    for (const auto& c : cases) {
+        EXPECT_EQ(store->GetNoLogsInRange(c.from, c.to, h), c.count)
+            << c.what << ": " << store->GetErrorContext() << ": " << store->GetErrorText();
+        std::vector<std::uint8_t> out(static_cast<std::size_t>(kCount + 1) * size);
+        ASSERT_EQ(store->ReadLogsByTime(&c.from, &c.to, h, out.data(), h.recordSize, kCount + 1, 0, nullptr, false,
+                                        false),
+                  c.count)
+            << c.what;
+        EXPECT_TRUE(std::equal(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(c.count * size),
+                               data.begin() + static_cast<std::ptrdiff_t>(c.first * size)))
+            << c.what;
+    }
+    // Newest first, at most the count asked, from one open end.
+    const TimeStamp from{kMarch5 + 3, 0, 0};
+    std::vector<std::uint8_t> out(3 * size);
+    ASSERT_EQ(store->ReadLogsByTime(&from, nullptr, h, out.data(), h.recordSize, 3, 0, nullptr, true, false), 3);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(std::equal(out.begin() + static_cast<std::ptrdiff_t>(i * size),
+                               out.begin() + static_cast<std::ptrdiff_t>((i + 1) * size),
+                               data.begin() + static_cast<std::ptrdiff_t>((kCount - 1 - i) * size)))
+            << i;
+    // Times only: every channel bad; an extra column after each record.
+    const std::size_t stride = size + 8;
+    std::vector<std::uint8_t> heads(2 * stride);
+    ASSERT_EQ(store->ReadLogsByTime(nullptr, &from, h, heads.data(), h.recordSize, 2, 1, "AB1 + 100, ", false, true),
+              2);
+    for (int i = 0; i < 2; ++i) {
+        const std::span<const std::uint8_t> r(heads.data() + static_cast<std::size_t>(i) * stride, size);
+        const auto head = run_file::decode_record_head(r);
+        EXPECT_EQ(head.time.seconds, time(i).seconds);
+        EXPECT_EQ(head.time.microseconds, time(i).microseconds);
+        EXPECT_EQ(sample(h, r, 0).flags, run_file::kSampleBad);
+        float extra = 0;
+        std::memcpy(&extra, heads.data() + static_cast<std::size_t>(i) * stride + size + 4, 4);
+        EXPECT_EQ(extra, 100.0f + static_cast<float>(i));
+    }
+    // A statement the server refuses counts nothing and reads nothing, with its texts.
+    EXPECT_EQ(store->ReadLogsByTime(nullptr, nullptr, h, out.data(), h.recordSize, 3, 1, "NoSuchColumn, ", false,
+                                    false),
+              0);
+    EXPECT_STREQ(store->GetErrorContext(), "CAN'T SELECT FROM DATA");
+    EXPECT_STRNE(store->GetErrorText(), "");
+}
+
+TEST_F(MySqlStoreTest, SectionLinesSplitTheSectionIntoTheCallersBuffer) {
+    make_run("L", "L_", 1);
+    LogHeader h;
+    auto store = open_store("L", h);
+    const auto data = records(
+        h, 3,
+        [](int i) {
+            return TimeStamp{kMarch5 + i, 0, 0};
+        },
+        [](int i, std::uint32_t) { return float(i); },
+        [](int, std::uint32_t) { return run_file::kSampleAnalog; });
+    ASSERT_EQ(store->WriteLogs(h, data.data(), 3), 0) << store->GetErrorText();
+    ASSERT_EQ(store->AddText(kMarch5, "first", nullptr, nullptr), 0);
+    ASSERT_EQ(store->AddText(kMarch5 + 2, "second", nullptr, nullptr), 0);
+    std::size_t count = 0, size = 0;
+    ASSERT_EQ(store->ReadSectionLines("TEXT", nullptr, &count, nullptr, &size, 0, 0), 2);
+    EXPECT_EQ(count, 2u);
+    EXPECT_EQ(size, std::strlen("24/03/05 10:00:00 first\r\n24/03/05 10:00:02 second\r\n") + 1);
+    std::vector<char> buffer(size);
+    const char* lines[4] = {};
+    count = 4;
+    ASSERT_EQ(store->ReadSectionLines("text", lines, &count, buffer.data(), &size, 0, 0), 2);
+    ASSERT_EQ(count, 2u);
+    EXPECT_STREQ(lines[0], "24/03/05 10:00:00 first");
+    EXPECT_STREQ(lines[1], "24/03/05 10:00:02 second");
+    // Only the lines after the lower bound.
+    count = 4;
+    size = buffer.size();
+    ASSERT_EQ(store->ReadSectionLines("TEXT", lines, &count, buffer.data(), &size, kMarch5, 0), 1);
+    EXPECT_STREQ(lines[0], "24/03/05 10:00:02 second");
+    EXPECT_EQ(store->ReadSectionLines("NO SUCH", lines, &count, buffer.data(), &size, 0, 0), -1);
+    const char16_t* wide[2] = {};
+    count = 2;
+    size = 10;
+    char16_t wbuffer[10];
+    EXPECT_EQ(store->ReadSectionLinesW("TEXT", wide, &count, wbuffer, &size, 0, 0), 0);
+    EXPECT_EQ(count, 0u);
+    EXPECT_EQ(size, 0u);
 }
 
 TEST_F(MySqlCollectionTest, RunListsStayWholeWhileAnotherConnectionAddsRuns) {
