@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <limits>
 #include <map>
@@ -905,55 +906,79 @@ TEST_F(MySqlCollectionTest, RunListsStayWholeWhileAnotherConnectionAddsRuns) {
     EXPECT_EQ(n, 205u);
 }
 
-// A throw-away server of this test's own (the shared one serves other tests): killed with
-// SIGKILL while a store holds its connection, then replaced. Its counters count this test alone.
-TEST(MySqlOwnServer, BatchesCountedThenKilledFailuresCarryTextsAndTheNextOpenWorks) {
-    if (!server()) GTEST_SKIP() << "no MariaDB test server";
-    const std::string state = "/tmp/qvr-mysql-kill-" + std::to_string(::getpid()) + ".state";
-    const std::string script = TEST_MARIADB_SCRIPT;
-    // A server of its own, started again once if a start fails (machines busy with other
-    // tests' servers); what the script said is shown when both fail.
-    const std::string start_log = state + ".log";
-    const auto start_server = [&] {
+// A throw-away MariaDB server of one test's own (the shared one serves other tests), which the
+// test may kill with SIGKILL and start again on the same data; stopped and removed at the end.
+class OwnServer {
+  public:
+    OwnServer() {
+        static std::atomic<int> serial{0};
+        state_ = "/tmp/qvr-mysql-own-" + std::to_string(::getpid()) + "_" + std::to_string(serial++) + ".state";
+    }
+    ~OwnServer() { (void)std::system((script_ + " stop " + state_ + " >/dev/null 2>&1; rm -f " + log()).c_str()); }
+    OwnServer(const OwnServer&) = delete;
+    OwnServer& operator=(const OwnServer&) = delete;
+
+    // A fresh server, or the killed one again on its data folder. Tried twice (machines busy
+    // with other tests' servers); what the script said is shown when both fail.
+    bool start() { return script("start"); }
+    bool restart() { return script("restart"); }
+    // SIGKILL, then waits (bounded) until the server is gone.
+    bool kill() const {
+        const auto pid = static_cast<pid_t>(std::stol(values().at("pid")));
+        if (::kill(pid, SIGKILL) != 0) return false;
+        for (int i = 0; i < 100 && ::kill(pid, 0) == 0; ++i) ::usleep(100000);
+        return true;
+    }
+    std::map<std::string, std::string> values() const {
+        std::map<std::string, std::string> v;
+        std::ifstream in(state_);
+        for (std::string line; std::getline(in, line);)
+            if (const auto eq = line.find('='); eq != std::string::npos) v[line.substr(0, eq)] = line.substr(eq + 1);
+        return v;
+    }
+    mysql::ConnectionKeys keys() const {
+        const auto v = values();
+        mysql::ConnectionKeys k;
+        k.host = "127.0.0.1";
+        k.port = static_cast<unsigned>(std::stoul(v.at("port")));
+        k.user = v.at("user");
+        k.password = v.at("password");
+        return k;
+    }
+    std::string connection(const std::string& db) const {
+        const auto v = values();
+        return "PROVIDER=MYSQL;HOST=127.0.0.1;PORT=" + v.at("port") + ";USER=" + v.at("user") +
+               ";PASSWORD=" + log_stores::Base64EncodeText(v.at("password")) + ";DB=" + db;
+    }
+    bool make_database(const std::string& db) const {
+        mysql::Session s;
+        return !s.connect(keys()) && std::holds_alternative<mysql::Result>(s.run("CREATE DATABASE " + db));
+    }
+
+  private:
+    std::string log() const { return state_ + ".log"; }
+    bool script(const char* command) {
         for (int attempt = 0; attempt < 2; ++attempt)
-            if (std::system((script + " start " + state + " >" + start_log + " 2>&1").c_str()) == 0) return true;
-        std::ifstream in(start_log);
+            if (std::system((script_ + " " + command + " " + state_ + " >" + log() + " 2>&1").c_str()) == 0)
+                return true;
+        std::ifstream in(log());
         std::cerr << in.rdbuf();
         return false;
-    };
-    struct Stop {
-        std::string command;
-        ~Stop() { (void)std::system(command.c_str()); }
-    } stop{script + " stop " + state + " >/dev/null 2>&1; rm -f " + start_log};
-    ASSERT_TRUE(start_server());
-    // Read through the same helper, the shared server's name put back at once.
-    const auto values = [&] {
-        const std::string shared = std::getenv("QUORVANE_TEST_MARIADB");
-        ::setenv("QUORVANE_TEST_MARIADB", state.c_str(), 1);
-        auto v = log_stores_test::mariadb_server();
-        ::setenv("QUORVANE_TEST_MARIADB", shared.c_str(), 1);
-        return v;
-    };
-    auto mine = values();
-    ASSERT_TRUE(mine);
-    const auto connection = [&](const std::map<std::string, std::string>& v) {
-        return "PROVIDER=MYSQL;HOST=127.0.0.1;PORT=" + v.at("port") + ";USER=" + v.at("user") +
-               ";PASSWORD=" + log_stores::Base64EncodeText(v.at("password")) + ";DB=qvr_kill";
-    };
-    const auto make_db = [&](const std::map<std::string, std::string>& v) {
-        mysql::Session s;
-        mysql::ConnectionKeys keys;
-        keys.host = "127.0.0.1";
-        keys.port = static_cast<unsigned>(std::stoul(v.at("port")));
-        keys.user = v.at("user");
-        keys.password = v.at("password");
-        ASSERT_FALSE(s.connect(keys));
-        ASSERT_TRUE(std::holds_alternative<mysql::Result>(s.run("CREATE DATABASE qvr_kill")));
-    };
-    make_db(*mine);
+    }
+
+    std::string script_ = TEST_MARIADB_SCRIPT;
+    std::string state_;
+};
+
+// Its counters count this test alone.
+TEST(MySqlOwnServer, BatchesCountedThenKilledFailuresCarryTextsAndTheNextOpenWorks) {
+    if (!server()) GTEST_SKIP() << "no MariaDB test server";
+    OwnServer own;
+    ASSERT_TRUE(own.start());
+    ASSERT_TRUE(own.make_database("qvr_kill"));
     {
         CLogDbMySQLCollection c;
-        ASSERT_EQ(c.Open(connection(*mine).c_str(), "", "L", "", kReadWrite), 0) << c.GetErrorText();
+        ASSERT_EQ(c.Open(own.connection("qvr_kill").c_str(), "", "L", "", kReadWrite), 0) << c.GetErrorText();
         LogHeader h = log_stores_test::header_of({{"AI", 1, 2}}, false, false);
         std::vector<qvr::ChannelRecord> configs{log_stores_test::analog_channel("T1"),
                                                 log_stores_test::analog_channel("T2")};
@@ -972,12 +997,7 @@ TEST(MySqlOwnServer, BatchesCountedThenKilledFailuresCarryTextsAndTheNextOpenWor
         // This server serves this test alone, so its INSERT counter counts the batches: 2,500
         // narrow records go as 1,000, 1,000 and 500.
         mysql::Session counter;
-        mysql::ConnectionKeys keys;
-        keys.host = "127.0.0.1";
-        keys.port = static_cast<unsigned>(std::stoul(mine->at("port")));
-        keys.user = mine->at("user");
-        keys.password = mine->at("password");
-        ASSERT_FALSE(counter.connect(keys));
+        ASSERT_FALSE(counter.connect(own.keys()));
         const auto inserts = [&] {
             auto r = counter.run("SHOW GLOBAL STATUS LIKE 'Com_insert'");
             const auto* rows = std::get_if<mysql::Result>(&r);
@@ -997,9 +1017,7 @@ TEST(MySqlOwnServer, BatchesCountedThenKilledFailuresCarryTextsAndTheNextOpenWor
         EXPECT_EQ(inserts() - before, 3);
         EXPECT_EQ(store->GetNoLogs(read), 2501);
 
-        ASSERT_EQ(::kill(static_cast<pid_t>(std::stol(mine->at("pid"))), SIGKILL), 0);
-        for (int i = 0; i < 50 && ::kill(static_cast<pid_t>(std::stol(mine->at("pid"))), 0) == 0; ++i)
-            ::usleep(100000);
+        ASSERT_TRUE(own.kill());
         EXPECT_EQ(store->WriteLogs(read, record.data(), 1), -1);
         EXPECT_STRNE(store->GetErrorContext(), "");
         EXPECT_STRNE(store->GetErrorText(), "");
@@ -1011,12 +1029,132 @@ TEST(MySqlOwnServer, BatchesCountedThenKilledFailuresCarryTextsAndTheNextOpenWor
         EXPECT_STRNE(c.GetErrorText(), "");
     }
     // A new server in its place: the next open works.
-    ASSERT_TRUE(start_server());
-    mine = values();
-    ASSERT_TRUE(mine);
-    make_db(*mine);
+    ASSERT_TRUE(own.start());
+    ASSERT_TRUE(own.make_database("qvr_kill"));
     CLogDbMySQLCollection again;
-    EXPECT_EQ(again.Open(connection(*mine).c_str(), "", "L", "", kReadWrite), 0) << again.GetErrorText();
+    EXPECT_EQ(again.Open(own.connection("qvr_kill").c_str(), "", "L", "", kReadWrite), 0) << again.GetErrorText();
+}
+
+// Killed while a WriteLogs and later a ReadLogs are under way, then started again on the same
+// data: each call fails with both texts and without waiting long, every statement the server
+// finished is there whole (batches of 1,000 rows, never part of one), and the next Open reads
+// every record back.
+TEST(MySqlOwnServer, KilledInTheMiddleOfAWriteAndOfAReadThenRestartedOnTheSameData) {
+    if (!server()) GTEST_SKIP() << "no MariaDB test server";
+    OwnServer own;
+    ASSERT_TRUE(own.start());
+    ASSERT_TRUE(own.make_database("qvr_kill"));
+    constexpr int kRecords = 200000;
+    const LogHeader layout = log_stores_test::header_of({{"AI", 1, 16}}, false, false);
+    std::vector<qvr::ChannelRecord> configs(16, log_stores_test::analog_channel("T"));
+    for (std::size_t k = 0; k < configs.size(); ++k)
+        qvr::split_text(configs[k], qvr::ChannelText::Tag, "T" + std::to_string(k));
+    const qvr::ChannelRecord* table[] = {configs.data()};
+    const auto open_run = [&](CLogDbMySQLCollection& c) -> std::unique_ptr<log_stores::CLogStore> {
+        EXPECT_EQ(c.Open(own.connection("qvr_kill").c_str(), "", "L", "", kReadWrite), 0) << c.GetErrorText();
+        auto store = c.OpenStore("LoggerSeq=00000001", kReadWrite);
+        EXPECT_TRUE(store) << c.GetErrorContext() << ": " << c.GetErrorText();
+        return store;
+    };
+    // Kills the server from another thread once `ready` says so (bounded: 60 s).
+    const auto kill_when = [&](const std::function<bool()>& ready) {
+        return std::thread([&own, ready] {
+            for (int i = 0; i < 3000 && !ready(); ++i) ::usleep(20000);
+            own.kill();
+        });
+    };
+    std::string data_table;
+    const auto rows_of = [&] {
+        mysql::Session s;
+        if (s.connect(own.keys())) return -1L;
+        auto r = s.run("SELECT COUNT(*) FROM qvr_kill." + data_table);
+        const auto* ok = std::get_if<mysql::Result>(&r);
+        return ok && !ok->rows.empty() ? static_cast<long>(std::get<std::int64_t>(ok->rows[0][0])) : -1L;
+    };
+
+    LogHeader h;
+    std::vector<std::uint8_t> data;
+    {
+        CLogDbMySQLCollection c;
+        ASSERT_EQ(c.Open(own.connection("qvr_kill").c_str(), "", "L", "", kReadWrite), 0) << c.GetErrorText();
+        LogHeader made = layout;
+        std::int32_t start = kMarch5;
+        auto store = c.NewRun(&start, false, 0, made, nullptr, false, nullptr, false, table);
+        ASSERT_TRUE(store) << c.GetErrorContext() << ": " << c.GetErrorText();
+        ASSERT_EQ(store->ReadHeader(h), 0);
+        data_table = mysql::quoted(dynamic_cast<CLogDbMySQLStore&>(*store).table_prefix() + "DATA");
+        data.resize(static_cast<std::size_t>(kRecords) * static_cast<std::size_t>(h.recordSize));
+        for (int i = 0; i < kRecords; ++i) {
+            const std::span<std::uint8_t> r(data.data() + static_cast<std::size_t>(i) * h.recordSize,
+                                            static_cast<std::size_t>(h.recordSize));
+            run_file::RecordHead head;
+            head.time = {kMarch5 + i / 10, static_cast<std::int16_t>((i % 10) * 100), 0};
+            run_file::encode_record_head(head, r);
+            for (std::uint32_t k = 0; k < 16; ++k)
+                run_file::write_sample(r, h.blocks[0], k, {run_file::kSampleAnalog, static_cast<float>(i + k)});
+        }
+        // In the middle of the write: some batches are in, many are to come.
+        std::thread killer = kill_when([&] { return rows_of() >= 3000; });
+        const int written = store->WriteLogs(h, data.data(), kRecords);
+        killer.join();
+        EXPECT_EQ(written, -1);
+        EXPECT_STRNE(store->GetErrorContext(), "");
+        EXPECT_STRNE(store->GetErrorText(), "");
+        std::vector<std::uint8_t> one(static_cast<std::size_t>(h.recordSize));
+        EXPECT_EQ(store->ReadLog(0, h, one.data(), h.recordSize, 0, 0, nullptr, 0, false), -1);
+        EXPECT_STRNE(store->GetErrorText(), "");
+    }
+
+    ASSERT_TRUE(own.restart());
+    const long kept = rows_of();
+    ASSERT_GE(kept, 3000);
+    ASSERT_LT(kept, kRecords);
+    EXPECT_EQ(kept % 1000, 0) << "a batch is whole or absent";
+    {
+        CLogDbMySQLCollection c;
+        auto store = open_run(c);
+        ASSERT_TRUE(store);
+        LogHeader read;
+        ASSERT_EQ(store->ReadHeader(read), 0) << store->GetErrorText();
+        ASSERT_EQ(read.recordCount, kept);
+        const std::size_t size = static_cast<std::size_t>(h.recordSize);
+        std::vector<std::uint8_t> back(static_cast<std::size_t>(kept) * size);
+        ASSERT_EQ(store->ReadLogs(0, read, back.data(), static_cast<std::int32_t>(kept), 0, nullptr, 0), kept);
+        EXPECT_TRUE(std::equal(back.begin(), back.end(), data.begin()));
+        // The rest, so that a whole read lasts long enough to be cut.
+        ASSERT_EQ(store->WriteLogs(read, data.data() + static_cast<std::size_t>(kept) * size,
+                                   static_cast<std::int32_t>(kRecords - kept)),
+                  0)
+            << store->GetErrorText();
+        back.assign(data.size(), 0);
+        std::atomic<bool> reading{false};
+        std::thread killer = kill_when([&] {
+            if (!reading) return false;
+            ::usleep(50000);
+            return true;
+        });
+        reading = true;
+        const int got = store->ReadLogs(0, read, back.data(), kRecords, 0, nullptr, 0);
+        killer.join();
+        EXPECT_LT(got, kRecords);
+        EXPECT_STRNE(store->GetErrorContext(), "");
+        EXPECT_STRNE(store->GetErrorText(), "");
+        EXPECT_TRUE(std::equal(back.begin(), back.begin() + static_cast<std::ptrdiff_t>(got) * h.recordSize,
+                               data.begin()))
+            << "what was read before the cut is right";
+    }
+
+    // A read loses nothing: the next Open finds every record.
+    ASSERT_TRUE(own.restart());
+    CLogDbMySQLCollection c;
+    auto store = open_run(c);
+    ASSERT_TRUE(store);
+    LogHeader read;
+    ASSERT_EQ(store->ReadHeader(read), 0) << store->GetErrorText();
+    EXPECT_EQ(read.recordCount, kRecords);
+    std::vector<std::uint8_t> last(1000 * static_cast<std::size_t>(h.recordSize));
+    ASSERT_EQ(store->ReadLogs(kRecords - 1000, read, last.data(), 1000, 0, nullptr, 0), 1000);
+    EXPECT_TRUE(std::equal(last.begin(), last.end(), data.end() - static_cast<std::ptrdiff_t>(last.size())));
 }
 
 }  // namespace
