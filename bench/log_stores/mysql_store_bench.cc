@@ -122,8 +122,8 @@ int main() {
         }
         std::printf("ReadLogs 100,000 x 16, blocks of 1,000 %8.0f\n", 100000 / seconds_since(all));
         // A block's milliseconds are its microseconds per record.
-        std::printf("  us per record: first block %.2f, last block %.2f, slowest block %.2f\n", first_block * 1e3,
-                    last_block * 1e3, slowest * 1e3);
+        std::printf("  us per record: first block %.2f, last block %.2f, slowest block %.2f\n",
+                    first_block * 1e3, last_block * 1e3, slowest * 1e3);
     }
     root.run("DROP DATABASE " + db);
     return rc;

@@ -19,7 +19,8 @@ std::string_view without_trailing_blanks(std::string_view text) {
 
 std::int64_t integer_of(const Value& value) {
     if (const auto* n = std::get_if<std::int64_t>(&value)) return *n;
-    if (const auto* d = std::get_if<double>(&value)) return std::isfinite(*d) ? static_cast<std::int64_t>(*d) : 0;
+    if (const auto* d = std::get_if<double>(&value))
+        return std::isfinite(*d) ? static_cast<std::int64_t>(*d) : 0;
     return 0;
 }
 
@@ -31,8 +32,9 @@ void put_pair(std::span<std::uint8_t> at, std::int32_t flags, float value) {
 run_file::ChannelSample sample_of(const Value& value, const BlockDescriptor& block, std::size_t b,
                                   std::uint32_t j, const StateLookup& states) {
     if (const auto* n = std::get_if<std::int64_t>(&value))
-        return block.blockKind == 4 ? run_file::ChannelSample{static_cast<std::int32_t>(*n & 1), 0}
-                                    : run_file::ChannelSample{run_file::kSampleAnalog, static_cast<float>(*n)};
+        return block.blockKind == 4
+                   ? run_file::ChannelSample{static_cast<std::int32_t>(*n & 1), 0}
+                   : run_file::ChannelSample{run_file::kSampleAnalog, static_cast<float>(*n)};
     if (const auto* d = std::get_if<double>(&value)) return {run_file::kSampleAnalog, static_cast<float>(*d)};
     if (const auto* text = std::get_if<std::string>(&value)) {
         const StateTexts* texts =
@@ -110,7 +112,8 @@ const char* record_from_row(const LogHeader& header, std::span<const Value> row,
     if (header.sigChange) {
         if (next + 1 < row.size()) {
             head.sigChangeMark = static_cast<std::uint8_t>(integer_of(row[next]));
-            if (const auto* lv = std::get_if<double>(&row[next + 1])) head.sigChangeValue = static_cast<float>(*lv);
+            if (const auto* lv = std::get_if<double>(&row[next + 1]))
+                head.sigChangeValue = static_cast<float>(*lv);
         }
         next += 2;
     }

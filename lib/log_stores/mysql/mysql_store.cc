@@ -23,6 +23,7 @@
 #include "platform/time_zone.h"
 #include "qvr/diag/trace.h"
 #include "qvr/settings/reg.h"
+#include "qvr/util/bounded_copy.h"
 
 namespace log_stores {
 namespace {
@@ -82,12 +83,8 @@ CLogDbMySQLStore::CLogDbMySQLStore() = default;
 CLogDbMySQLStore::~CLogDbMySQLStore() = default;
 
 void CLogDbMySQLStore::fail(std::string_view context, std::string_view text) {
-    const std::size_t c = std::min(context.size(), sizeof errorContext_ - 1);
-    std::memcpy(errorContext_, context.data(), c);
-    errorContext_[c] = '\0';
-    const std::size_t n = std::min(text.size(), sizeof errorText_ - 1);
-    if (n > 0) std::memcpy(errorText_, text.data(), n);
-    errorText_[n] = '\0';
+    qvr::copy_cut(context, errorContext_, sizeof errorContext_);
+    qvr::copy_cut(text, errorText_, sizeof errorText_);
 }
 
 std::size_t CLogDbMySQLStore::batch_rows(std::size_t columns) {
@@ -468,8 +465,8 @@ bool CLogDbMySQLStore::read_page(const std::optional<Key>& after, std::vector<my
             const mysql::Value dt = ado::DateValue{keys.front().seconds, 0};
             const mysql::Value group_params[] = {dt, keys.front().ms};
             ++recordQueries_;
-            auto whole =
-                session_.run("SELECT " + p.columns + " FROM " + data_table() + " WHERE DT = ? AND MS = ?", group_params);
+            auto whole = session_.run(
+                "SELECT " + p.columns + " FROM " + data_table() + " WHERE DT = ? AND MS = ?", group_params);
             if (const auto* failure = std::get_if<mysql::Failure>(&whole)) {
                 fail("CAN'T GET DATA", failure->text);
                 return false;
@@ -533,8 +530,8 @@ const mysql::Row* CLogDbMySQLStore::row_at(std::int32_t index, const std::string
 }
 
 int CLogDbMySQLStore::ReadLog(std::int32_t index, const LogHeader& header, std::uint8_t* out,
-                              std::int32_t bytes, std::int32_t, std::int32_t extraSlots, const char* columnPrefix,
-                              std::int32_t, bool descending) {
+                              std::int32_t bytes, std::int32_t, std::int32_t extraSlots,
+                              const char* columnPrefix, std::int32_t, bool descending) {
     if (out == nullptr || bytes <= 0 || index < 0 || extraSlots < 0 || extraSlots > kMaxExtraSlots) {
         fail("CAN'T GET DATA");
         return platform::fail(EINVAL);
@@ -549,10 +546,10 @@ int CLogDbMySQLStore::ReadLog(std::int32_t index, const LogHeader& header, std::
     }
     const std::span<std::uint8_t> all(out, static_cast<std::size_t>(bytes) + 8 * extra);
     stateTextsFailed_ = false;
-    const char* failure = mysql::record_from_row(
-        header, *row, extra, true, all.first(static_cast<std::size_t>(bytes)),
-        all.subspan(static_cast<std::size_t>(bytes)),
-        [this](std::size_t b, std::uint16_t c) { return state_texts(b, c); });
+    const char* failure =
+        mysql::record_from_row(header, *row, extra, true, all.first(static_cast<std::size_t>(bytes)),
+                               all.subspan(static_cast<std::size_t>(bytes)),
+                               [this](std::size_t b, std::uint16_t c) { return state_texts(b, c); });
     if (failure != nullptr) {
         fail(failure);
         return platform::fail(EINVAL);

@@ -112,8 +112,8 @@ class CLogDbMySQLStore : public CLogStore {
     bool read_page(const std::optional<Key>& after, std::vector<mysql::Row>& page, bool& complete);
     // The row at `index` of a read with these columns, reading pages as needed; null past the
     // end or on failure (context set).
-    const mysql::Row* row_at(std::int32_t index, const std::string& columns, std::size_t extra, bool descending,
-                             bool& failed);
+    const mysql::Row* row_at(std::int32_t index, const std::string& columns, std::size_t extra,
+                             bool descending, bool& failed);
     // The state texts of the run's digital channels, read from CHANNELS at the first text met.
     const mysql::StateTexts* state_texts(std::size_t block, std::uint16_t channel);
     void fail(std::string_view context, std::string_view text = {});

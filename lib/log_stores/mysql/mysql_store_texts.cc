@@ -253,8 +253,9 @@ int CLogDbMySQLStore::ReadSection(const char* section, char* out, std::size_t* s
     return count;
 }
 
-int CLogDbMySQLStore::ReadSectionLines(const char* section, const char** lines, std::size_t* count, char* buffer,
-                                       std::size_t* size, std::int32_t further1, std::int32_t further2) {
+int CLogDbMySQLStore::ReadSectionLines(const char* section, const char** lines, std::size_t* count,
+                                       char* buffer, std::size_t* size, std::int32_t further1,
+                                       std::int32_t further2) {
     return read_section_lines(*this, section, lines, count, buffer, size, further1, further2);
 }
 

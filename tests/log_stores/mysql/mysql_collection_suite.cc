@@ -674,7 +674,9 @@ TEST_F(MySqlStoreTest, DigitalStateTextsReadBackAsTheStatesTheyName) {
             return TimeStamp{kMarch5 + i, 0, 0};
         },
         [](int, std::uint32_t) { return 0.0f; },
-        [](int i, std::uint32_t k) { return (i + static_cast<int>(k)) % 2 == 0 ? run_file::kSampleDigital : 0; });
+        [](int i, std::uint32_t k) {
+            return (i + static_cast<int>(k)) % 2 == 0 ? run_file::kSampleDigital : 0;
+        });
     ASSERT_EQ(store->WriteLogs(read, data.data(), 2), 0) << store->GetErrorText();
     const std::string prefix = dynamic_cast<CLogDbMySQLStore&>(*store).table_prefix();
     const auto names = ok("SELECT COLUMN_NAME FROM information_schema.columns WHERE table_schema = ? AND "
@@ -699,8 +701,8 @@ TEST_F(MySqlStoreTest, DigitalStateTextsReadBackAsTheStatesTheyName) {
     std::vector<std::uint8_t> back(data.size());
     ASSERT_EQ(store->ReadLogs(0, read, back.data(), 2, 0, nullptr, 0), 2) << store->GetErrorContext();
     std::vector<std::uint8_t> by_time(data.size());
-    ASSERT_EQ(store->ReadLogsByTime(nullptr, nullptr, read, by_time.data(), read.recordSize, 2, 0, nullptr, false,
-                                    false),
+    ASSERT_EQ(store->ReadLogsByTime(nullptr, nullptr, read, by_time.data(), read.recordSize, 2, 0, nullptr,
+                                    false, false),
               2);
     EXPECT_EQ(by_time, back);
     for (int i = 0; i < 2; ++i)
@@ -789,8 +791,8 @@ TEST_F(MySqlStoreTest, RangesAreCountedAndReadBetweenExclusiveBoundsToTheMicrose
         EXPECT_EQ(store->GetNoLogsInRange(c.from, c.to, h), c.count)
             << c.what << ": " << store->GetErrorContext() << ": " << store->GetErrorText();
         std::vector<std::uint8_t> out(static_cast<std::size_t>(kCount + 1) * size);
-        ASSERT_EQ(store->ReadLogsByTime(&c.from, &c.to, h, out.data(), h.recordSize, kCount + 1, 0, nullptr, false,
-                                        false),
+        ASSERT_EQ(store->ReadLogsByTime(&c.from, &c.to, h, out.data(), h.recordSize, kCount + 1, 0, nullptr,
+                                        false, false),
                   c.count)
             << c.what;
         EXPECT_TRUE(std::equal(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(c.count * size),
@@ -800,7 +802,8 @@ TEST_F(MySqlStoreTest, RangesAreCountedAndReadBetweenExclusiveBoundsToTheMicrose
     // Newest first, at most the count asked, from one open end.
     const TimeStamp from{kMarch5 + 3, 0, 0};
     std::vector<std::uint8_t> out(3 * size);
-    ASSERT_EQ(store->ReadLogsByTime(&from, nullptr, h, out.data(), h.recordSize, 3, 0, nullptr, true, false), 3);
+    ASSERT_EQ(store->ReadLogsByTime(&from, nullptr, h, out.data(), h.recordSize, 3, 0, nullptr, true, false),
+              3);
     for (int i = 0; i < 3; ++i)
         EXPECT_TRUE(std::equal(out.begin() + static_cast<std::ptrdiff_t>(i * size),
                                out.begin() + static_cast<std::ptrdiff_t>((i + 1) * size),
@@ -809,7 +812,8 @@ TEST_F(MySqlStoreTest, RangesAreCountedAndReadBetweenExclusiveBoundsToTheMicrose
     // Times only: every channel bad; an extra column after each record.
     const std::size_t stride = size + 8;
     std::vector<std::uint8_t> heads(2 * stride);
-    ASSERT_EQ(store->ReadLogsByTime(nullptr, &from, h, heads.data(), h.recordSize, 2, 1, "AB1 + 100, ", false, true),
+    ASSERT_EQ(store->ReadLogsByTime(nullptr, &from, h, heads.data(), h.recordSize, 2, 1, "AB1 + 100, ", false,
+                                    true),
               2);
     for (int i = 0; i < 2; ++i) {
         const std::span<const std::uint8_t> r(heads.data() + static_cast<std::size_t>(i) * stride, size);
@@ -822,8 +826,8 @@ TEST_F(MySqlStoreTest, RangesAreCountedAndReadBetweenExclusiveBoundsToTheMicrose
         EXPECT_EQ(extra, 100.0f + static_cast<float>(i));
     }
     // A statement the server refuses counts nothing and reads nothing, with its texts.
-    EXPECT_EQ(store->ReadLogsByTime(nullptr, nullptr, h, out.data(), h.recordSize, 3, 1, "NoSuchColumn, ", false,
-                                    false),
+    EXPECT_EQ(store->ReadLogsByTime(nullptr, nullptr, h, out.data(), h.recordSize, 3, 1, "NoSuchColumn, ",
+                                    false, false),
               0);
     EXPECT_STREQ(store->GetErrorContext(), "CAN'T SELECT FROM DATA");
     EXPECT_STRNE(store->GetErrorText(), "");
@@ -912,9 +916,12 @@ class OwnServer {
   public:
     OwnServer() {
         static std::atomic<int> serial{0};
-        state_ = "/tmp/qvr-mysql-own-" + std::to_string(::getpid()) + "_" + std::to_string(serial++) + ".state";
+        state_ =
+            "/tmp/qvr-mysql-own-" + std::to_string(::getpid()) + "_" + std::to_string(serial++) + ".state";
     }
-    ~OwnServer() { (void)std::system((script_ + " stop " + state_ + " >/dev/null 2>&1; rm -f " + log()).c_str()); }
+    ~OwnServer() {
+        (void)std::system((script_ + " stop " + state_ + " >/dev/null 2>&1; rm -f " + log()).c_str());
+    }
     OwnServer(const OwnServer&) = delete;
     OwnServer& operator=(const OwnServer&) = delete;
 
@@ -933,7 +940,8 @@ class OwnServer {
         std::map<std::string, std::string> v;
         std::ifstream in(state_);
         for (std::string line; std::getline(in, line);)
-            if (const auto eq = line.find('='); eq != std::string::npos) v[line.substr(0, eq)] = line.substr(eq + 1);
+            if (const auto eq = line.find('='); eq != std::string::npos)
+                v[line.substr(0, eq)] = line.substr(eq + 1);
         return v;
     }
     mysql::ConnectionKeys keys() const {
@@ -1032,7 +1040,8 @@ TEST(MySqlOwnServer, BatchesCountedThenKilledFailuresCarryTextsAndTheNextOpenWor
     ASSERT_TRUE(own.start());
     ASSERT_TRUE(own.make_database("qvr_kill"));
     CLogDbMySQLCollection again;
-    EXPECT_EQ(again.Open(own.connection("qvr_kill").c_str(), "", "L", "", kReadWrite), 0) << again.GetErrorText();
+    EXPECT_EQ(again.Open(own.connection("qvr_kill").c_str(), "", "L", "", kReadWrite), 0)
+        << again.GetErrorText();
 }
 
 // Killed while a WriteLogs and later a ReadLogs are under way, then started again on the same
@@ -1091,7 +1100,8 @@ TEST(MySqlOwnServer, KilledInTheMiddleOfAWriteAndOfAReadThenRestartedOnTheSameDa
             head.time = {kMarch5 + i / 10, static_cast<std::int16_t>((i % 10) * 100), 0};
             run_file::encode_record_head(head, r);
             for (std::uint32_t k = 0; k < 16; ++k)
-                run_file::write_sample(r, h.blocks[0], k, {run_file::kSampleAnalog, static_cast<float>(i + k)});
+                run_file::write_sample(r, h.blocks[0], k,
+                                       {run_file::kSampleAnalog, static_cast<float>(i + k)});
         }
         // In the middle of the write: some batches are in, many are to come.
         std::thread killer = kill_when([&] { return rows_of() >= 3000; });
@@ -1119,7 +1129,8 @@ TEST(MySqlOwnServer, KilledInTheMiddleOfAWriteAndOfAReadThenRestartedOnTheSameDa
         ASSERT_EQ(read.recordCount, kept);
         const std::size_t size = static_cast<std::size_t>(h.recordSize);
         std::vector<std::uint8_t> back(static_cast<std::size_t>(kept) * size);
-        ASSERT_EQ(store->ReadLogs(0, read, back.data(), static_cast<std::int32_t>(kept), 0, nullptr, 0), kept);
+        ASSERT_EQ(store->ReadLogs(0, read, back.data(), static_cast<std::int32_t>(kept), 0, nullptr, 0),
+                  kept);
         EXPECT_TRUE(std::equal(back.begin(), back.end(), data.begin()));
         // The rest, so that a whole read lasts long enough to be cut.
         ASSERT_EQ(store->WriteLogs(read, data.data() + static_cast<std::size_t>(kept) * size,
