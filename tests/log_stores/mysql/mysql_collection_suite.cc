@@ -393,6 +393,30 @@ TEST_F(MySqlStoreTest, WideAndNarrowRunsWriteAndReadBackEveryRecord) {
     }
 }
 
+TEST_F(MySqlStoreTest, PagesOfAThousandServeBlocksOfAThousandWithOneQueryEach) {
+    make_run("L", "L_", 2);
+    LogHeader h;
+    auto store = open_store("L", h);
+    const auto data = records(
+        h, 3000,
+        [](int i) {
+            return TimeStamp{kMarch5 + i / 10, static_cast<std::int16_t>((i % 10) * 100), 0};
+        },
+        [](int i, std::uint32_t k) { return static_cast<float>(i + static_cast<int>(k)); },
+        [](int, std::uint32_t) { return run_file::kSampleAnalog; });
+    ASSERT_EQ(store->WriteLogs(h, data.data(), 3000), 0) << store->GetErrorText();
+    const std::size_t size = static_cast<std::size_t>(h.recordSize);
+    std::vector<std::uint8_t> block(1000 * size);
+    for (int b = 0; b < 3; ++b) {
+        const std::uint64_t before = store->record_queries();
+        ASSERT_EQ(store->ReadLogs(b * 1000, h, block.data(), 1000, 0, nullptr, 0), 1000);
+        EXPECT_EQ(store->record_queries() - before, 1u) << b;
+        EXPECT_TRUE(std::equal(block.begin(), block.end(),
+                               data.begin() + static_cast<std::ptrdiff_t>(b) * 1000 * h.recordSize))
+            << b;
+    }
+}
+
 TEST_F(MySqlStoreTest, BadAndNonFiniteValuesAreStoredAsNullAndReadBackBad) {
     make_run("L", "L_", 3);
     LogHeader h;
