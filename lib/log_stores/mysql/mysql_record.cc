@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <type_traits>
 
 #include "log_stores/db_schema/date_literal.h"
@@ -19,9 +20,17 @@ std::string_view without_trailing_blanks(std::string_view text) {
 
 std::int64_t integer_of(const Value& value) {
     if (const auto* n = std::get_if<std::int64_t>(&value)) return *n;
+    // A float out of the integers' range converts to nothing defined: 0.
     if (const auto* d = std::get_if<double>(&value))
-        return std::isfinite(*d) ? static_cast<std::int64_t>(*d) : 0;
+        return std::isfinite(*d) && std::abs(*d) < 9.2e18 ? static_cast<std::int64_t>(*d) : 0;
     return 0;
+}
+
+// A number as a channel's float32; nothing for one that has no float32 (NaN, infinite, too
+// large), which reads as bad.
+std::optional<float> float_of(double value) {
+    if (!std::isfinite(value) || std::abs(value) > std::numeric_limits<float>::max()) return std::nullopt;
+    return static_cast<float>(value);
 }
 
 void put_pair(std::span<std::uint8_t> at, std::int32_t flags, float value) {
@@ -35,7 +44,10 @@ run_file::ChannelSample sample_of(const Value& value, const BlockDescriptor& blo
         return block.blockKind == 4
                    ? run_file::ChannelSample{static_cast<std::int32_t>(*n & 1), 0}
                    : run_file::ChannelSample{run_file::kSampleAnalog, static_cast<float>(*n)};
-    if (const auto* d = std::get_if<double>(&value)) return {run_file::kSampleAnalog, static_cast<float>(*d)};
+    if (const auto* d = std::get_if<double>(&value)) {
+        if (const auto f = float_of(*d)) return {run_file::kSampleAnalog, *f};
+        return {run_file::kSampleBad, 0};
+    }
     if (const auto* text = std::get_if<std::string>(&value)) {
         const StateTexts* texts =
             states ? states(b, static_cast<std::uint16_t>(block.firstChannel + j)) : nullptr;
@@ -143,7 +155,8 @@ const char* record_from_row(const LogHeader& header, std::span<const Value> row,
         if (const auto* n = std::get_if<std::int64_t>(&v)) {
             put_pair(at, run_file::kSampleAnalog, static_cast<float>(*n));
         } else if (const auto* d = std::get_if<double>(&v)) {
-            put_pair(at, run_file::kSampleAnalog, static_cast<float>(*d));
+            const auto f = float_of(*d);
+            put_pair(at, f ? run_file::kSampleAnalog : run_file::kSampleBad, f.value_or(0));
         } else if (std::holds_alternative<std::string>(v) || std::holds_alternative<ado::DateValue>(v)) {
             put_pair(at, run_file::kSampleAnalog, 0);
         } else {

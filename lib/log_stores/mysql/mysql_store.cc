@@ -8,7 +8,6 @@
 #include <map>
 #include <memory>
 #include <span>
-#include <type_traits>
 
 #include "log_stores/db_collection/run_channels.h"
 #include "log_stores/db_schema/data_row.h"
@@ -40,7 +39,9 @@ std::size_t length_of(const char* text) {
 
 std::int64_t integer_of(const mysql::Value& value) {
     if (const auto* n = std::get_if<std::int64_t>(&value)) return *n;
-    if (const auto* d = std::get_if<double>(&value)) return static_cast<std::int64_t>(*d);
+    // A float out of the integers' range converts to nothing defined: 0.
+    if (const auto* d = std::get_if<double>(&value))
+        return std::isfinite(*d) && std::abs(*d) < 9.2e18 ? static_cast<std::int64_t>(*d) : 0;
     return 0;
 }
 
