@@ -131,6 +131,7 @@ class CLogDbMySQLStore : public CLogStore {
     int pageRows_ = 1000;
     Pages pages_;
     std::uint64_t recordQueries_ = 0;
+    bool timeIndex_ = true;  // DATA has its (DT, MS) index TM
     std::optional<std::map<std::pair<std::size_t, std::uint16_t>, mysql::StateTexts>> stateTexts_;
     bool stateTextsFailed_ = false;
     // Where the state texts of digital channels come from while logging.

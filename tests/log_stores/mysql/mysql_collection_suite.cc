@@ -415,6 +415,20 @@ TEST_F(MySqlStoreTest, PagesOfAThousandServeBlocksOfAThousandWithOneQueryEach) {
                                data.begin() + static_cast<std::ptrdiff_t>(b) * 1000 * h.recordSize))
             << b;
     }
+    // A DATA table without the time index is read all the same: the first page is asked again
+    // without naming it, the next ones are not.
+    ok("DROP INDEX TM ON " + db_ + ".L_DATA");
+    LogHeader again;
+    auto plain = open_store("L", again);
+    for (int b = 0; b < 3; ++b) {
+        const std::uint64_t before = plain->record_queries();
+        ASSERT_EQ(plain->ReadLogs(b * 1000, again, block.data(), 1000, 0, nullptr, 0), 1000)
+            << plain->GetErrorContext() << ": " << plain->GetErrorText();
+        EXPECT_EQ(plain->record_queries() - before, b == 0 ? 2u : 1u) << b;
+        EXPECT_TRUE(std::equal(block.begin(), block.end(),
+                               data.begin() + static_cast<std::ptrdiff_t>(b) * 1000 * h.recordSize))
+            << b;
+    }
 }
 
 TEST_F(MySqlStoreTest, BadAndNonFiniteValuesAreStoredAsNullAndReadBackBad) {
