@@ -13,6 +13,7 @@
 #include "platform/ado/text_codec.h"
 #include "platform/last_error.h"
 #include "qvr/settings/env.h"
+#include "qvr/util/bounded_copy.h"
 
 namespace log_stores {
 namespace {
@@ -41,10 +42,8 @@ std::string quoted_source(const std::string& path) {
 }  // namespace
 
 void CLogDbCollection::fail(const char* context, std::string_view text) {
-    std::snprintf(errorContext_, sizeof errorContext_, "%s", context);
-    const std::size_t n = std::min(text.size(), sizeof errorText_ - 1);
-    if (n > 0) std::memcpy(errorText_, text.data(), n);
-    errorText_[n] = '\0';
+    qvr::copy_cut(context != nullptr ? context : "", errorContext_, sizeof errorContext_);
+    qvr::copy_cut(text, errorText_, sizeof errorText_);
 }
 
 std::string CLogDbCollection::utf8(std::string_view cp1252) const { return ado::utf8_from_cp1252(cp1252); }

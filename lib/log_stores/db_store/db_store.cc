@@ -14,6 +14,7 @@
 #include "log_stores/db_store/db_store_state.h"
 #include "log_stores/com_error_report.h"
 #include "log_stores/log_location.h"
+#include "log_stores/section_lines.h"
 #include "platform/ado/recordset.h"
 #include "platform/ado/text_codec.h"
 #include "platform/ascii_text.h"
@@ -816,28 +817,7 @@ int CLogDbStore::ReadSectionLinesW(const char*, const char16_t**, std::size_t* c
 
 int CLogDbStore::ReadSectionLines(const char* section, const char** lines, std::size_t* count, char* buffer,
                                   std::size_t* size, std::int32_t further1, std::int32_t further2) {
-    if (!lines || !buffer) {
-        std::size_t needed = 0;
-        const int n = ReadSection(section, nullptr, &needed, further1, further2);
-        if (n < 0) return -1;
-        if (count) *count = static_cast<std::size_t>(n);
-        if (size) *size = needed;
-        return n;
-    }
-    if (size && *size) buffer[0] = '\0';
-    const int n = ReadSection(section, buffer, size, further1, further2);
-    if (n < 0) return -1;
-    const std::size_t room = count ? *count : 0;
-    std::size_t stored = 0;
-    for (char* at = buffer; stored < room && size && *size && *at;) {
-        lines[stored++] = at;
-        char* end = std::strstr(at, "\r\n");
-        if (!end) break;
-        *end = '\0';
-        at = end + 2;
-    }
-    if (count) *count = stored;
-    return n;
+    return read_section_lines(*this, section, lines, count, buffer, size, further1, further2);
 }
 
 // ---- texts and positions ---------------------------------------------------------------

@@ -17,6 +17,7 @@
 #include "platform/last_error.h"
 #include "qvr/link/link.h"
 #include "qvr/settings/reg.h"
+#include "qvr/util/bounded_copy.h"
 
 namespace log_stores {
 namespace {
@@ -56,12 +57,8 @@ CLogDbMySQLCollection::CLogDbMySQLCollection() = default;
 CLogDbMySQLCollection::~CLogDbMySQLCollection() = default;
 
 void CLogDbMySQLCollection::fail(std::string_view context, std::string_view text) {
-    const std::size_t c = std::min(context.size(), sizeof errorContext_ - 1);
-    std::memcpy(errorContext_, context.data(), c);
-    errorContext_[c] = '\0';
-    const std::size_t n = std::min(text.size(), sizeof errorText_ - 1);
-    if (n > 0) std::memcpy(errorText_, text.data(), n);
-    errorText_[n] = '\0';
+    qvr::copy_cut(context, errorContext_, sizeof errorContext_);
+    qvr::copy_cut(text, errorText_, sizeof errorText_);
 }
 
 int CLogDbMySQLCollection::Open(const char* connection, const char* folder, const char* loggerName,

@@ -36,6 +36,8 @@ struct Result {
 
 // MySQL's "table exists".
 inline constexpr unsigned kTableExists = 1050;
+// MySQL's "key does not exist in table" (an index named that is not there).
+inline constexpr unsigned kNoSuchIndex = 1176;
 
 class Session {
   public:

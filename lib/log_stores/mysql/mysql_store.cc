@@ -8,7 +8,6 @@
 #include <map>
 #include <memory>
 #include <span>
-#include <type_traits>
 
 #include "log_stores/db_collection/run_channels.h"
 #include "log_stores/db_schema/data_row.h"
@@ -23,6 +22,7 @@
 #include "platform/time_zone.h"
 #include "qvr/diag/trace.h"
 #include "qvr/settings/reg.h"
+#include "qvr/util/bounded_copy.h"
 
 namespace log_stores {
 namespace {
@@ -30,6 +30,8 @@ namespace {
 constexpr std::size_t kMaxPlaceholders = 65535;
 constexpr std::size_t kMaxBatchRows = 1000;
 constexpr std::size_t kSourceLength = 24;
+// More extra columns than any select list holds.
+constexpr std::int32_t kMaxExtraSlots = 4096;
 
 std::size_t length_of(const char* text) {
     return text == nullptr ? 0 : std::strlen(text);
@@ -37,7 +39,9 @@ std::size_t length_of(const char* text) {
 
 std::int64_t integer_of(const mysql::Value& value) {
     if (const auto* n = std::get_if<std::int64_t>(&value)) return *n;
-    if (const auto* d = std::get_if<double>(&value)) return static_cast<std::int64_t>(*d);
+    // A float out of the integers' range converts to nothing defined: 0.
+    if (const auto* d = std::get_if<double>(&value))
+        return std::isfinite(*d) && std::abs(*d) < 9.2e18 ? static_cast<std::int64_t>(*d) : 0;
     return 0;
 }
 
@@ -74,67 +78,14 @@ mysql::Value bound(const ado::Variant& v) {
     }
 }
 
-// MS as stored (a float of milliseconds) to milliseconds and microseconds, rounded to the
-// nearest microsecond: the float keeps 1.005 as 1.00499...
-void split_ms(double ms, std::int16_t& milliseconds, std::int16_t& microseconds) {
-    const double us = std::isfinite(ms) ? std::round(ms * 1000.0) : 0.0;
-    const auto total = static_cast<std::int64_t>(std::clamp(us, 0.0, 999999.0));
-    milliseconds = static_cast<std::int16_t>(total / 1000);
-    microseconds = static_cast<std::int16_t>(total % 1000);
-}
-
-// NULL first, then by kind and value: the same rows always come out in the same order.
-int compare_values(const mysql::Value& a, const mysql::Value& b) {
-    if (a.index() != b.index()) return a.index() < b.index() ? -1 : 1;
-    if (const auto* x = std::get_if<ado::DateValue>(&a)) {
-        const auto& y = std::get<ado::DateValue>(b);
-        if (x->seconds != y.seconds) return x->seconds < y.seconds ? -1 : 1;
-        return x->nanoseconds == y.nanoseconds ? 0 : (x->nanoseconds < y.nanoseconds ? -1 : 1);
-    }
-    return std::visit(
-        [&](const auto& x) -> int {
-            using T = std::decay_t<decltype(x)>;
-            if constexpr (std::is_same_v<T, ado::DateValue> || std::is_same_v<T, std::monostate>) {
-                return 0;
-            } else {
-                const auto& y = std::get<T>(b);
-                return x < y ? -1 : (y < x ? 1 : 0);
-            }
-        },
-        a);
-}
-
-bool row_less(const mysql::Row& a, const mysql::Row& b) {
-    for (std::size_t i = 0; i < std::min(a.size(), b.size()); ++i)
-        if (const int c = compare_values(a[i], b[i]); c != 0) return c < 0;
-    return a.size() < b.size();
-}
-
-void put_sample(std::span<std::uint8_t> record, const BlockDescriptor& block, std::uint32_t j,
-                const mysql::Value& value) {
-    run_file::ChannelSample sample{run_file::kSampleBad, 0};
-    if (const auto* n = std::get_if<std::int64_t>(&value)) {
-        sample = block.blockKind == 4
-                     ? run_file::ChannelSample{static_cast<std::int32_t>(*n & 1), 0}
-                     : run_file::ChannelSample{run_file::kSampleAnalog, static_cast<float>(*n)};
-    } else if (const auto* d = std::get_if<double>(&value)) {
-        sample = {run_file::kSampleAnalog, static_cast<float>(*d)};
-    }
-    run_file::write_sample(record, block, j, sample);
-}
-
 }  // namespace
 
 CLogDbMySQLStore::CLogDbMySQLStore() = default;
 CLogDbMySQLStore::~CLogDbMySQLStore() = default;
 
 void CLogDbMySQLStore::fail(std::string_view context, std::string_view text) {
-    const std::size_t c = std::min(context.size(), sizeof errorContext_ - 1);
-    std::memcpy(errorContext_, context.data(), c);
-    errorContext_[c] = '\0';
-    const std::size_t n = std::min(text.size(), sizeof errorText_ - 1);
-    if (n > 0) std::memcpy(errorText_, text.data(), n);
-    errorText_[n] = '\0';
+    qvr::copy_cut(context, errorContext_, sizeof errorContext_);
+    qvr::copy_cut(text, errorText_, sizeof errorText_);
 }
 
 std::size_t CLogDbMySQLStore::batch_rows(std::size_t columns) {
@@ -231,6 +182,8 @@ void CLogDbMySQLStore::GetLocation(char* text, std::size_t* size) {
 int CLogDbMySQLStore::Close() {
     session_.close();
     pages_ = {};
+    stateTexts_.reset();
+    timeIndex_ = true;
     lastIndex_ = -1;
     return 0;
 }
@@ -415,19 +368,94 @@ int CLogDbMySQLStore::WriteLogs(const LogHeader& header, const std::uint8_t* rec
     return 0;
 }
 
-bool CLogDbMySQLStore::read_page(bool descending, const std::optional<Key>& after,
-                                 std::vector<mysql::Row>& page, bool& complete) {
-    const std::string table = mysql::quoted(ado::utf8_from_cp1252(tablePrefix_) + "DATA");
-    const char* dir = descending ? " DESC" : "";
-    std::string sql = "SELECT * FROM " + table;
+std::string CLogDbMySQLStore::select_list(const char* columnPrefix, std::string_view rest) const {
+    const std::string_view given = columnPrefix ? columnPrefix : "";
+    if (given.empty()) return std::string(rest);
+    // The prefix names further columns (the caller's SQL), so "*" must name the table.
+    if (rest == "*") return ado::utf8_from_cp1252(given) + data_table() + ".*";
+    return ado::utf8_from_cp1252(given) + std::string(rest);
+}
+
+std::string CLogDbMySQLStore::range_condition(const TimeStamp* lower, const TimeStamp* upper,
+                                              std::vector<mysql::Value>& params) {
+    if (lower == nullptr && upper == nullptr) return {};
+    // MS keeps microseconds in a float: the bound is compared in whole microseconds, as reads
+    // round them.
+    const auto part = [&](const TimeStamp& bound, const char* op) {
+        const mysql::Value dt = db_schema::date_value(bound.seconds);
+        params.push_back(dt);
+        params.push_back(std::int64_t{bound.milliseconds} * 1000 + bound.microseconds);
+        params.push_back(dt);
+        return std::string("((DT = ? AND ROUND(MS * 1000) ") + op + " ?) OR DT " + op + " ?)";
+    };
+    std::string out = " WHERE ";
+    if (lower != nullptr) out += part(*lower, ">");
+    if (lower != nullptr && upper != nullptr) out += " AND ";
+    if (upper != nullptr) out += part(*upper, "<");
+    return out;
+}
+
+const mysql::StateTexts* CLogDbMySQLStore::state_texts(std::size_t block, std::uint16_t channel) {
+    if (!stateTexts_) {
+        stateTexts_.emplace();
+        auto r = session_.run("SELECT nBlock, nChannelNumber, sLowStateDesc, sHighStateDesc FROM " +
+                              mysql::quoted(ado::utf8_from_cp1252(tablePrefix_) + "CHANNELS"));
+        if (const auto* failure = std::get_if<mysql::Failure>(&r)) {
+            fail("CAN'T GET DATA", failure->text);
+            stateTextsFailed_ = true;
+            stateTexts_.reset();
+            return nullptr;
+        }
+        for (const mysql::Row& row : std::get<mysql::Result>(r).rows) {
+            const auto text = [&](std::size_t i) {
+                const auto* t = std::get_if<std::string>(&row[i]);
+                return t ? trimmed(ado::cp1252_from_utf8(*t)) : std::string{};
+            };
+            const std::int64_t b = integer_of(row[0]);
+            const std::int64_t c = integer_of(row[1]);
+            if (b < 0 || b >= static_cast<std::int64_t>(kMaxBlocks) || c < 0 || c > 0xFFFF) continue;
+            stateTexts_->emplace(std::make_pair(static_cast<std::size_t>(b), static_cast<std::uint16_t>(c)),
+                                 mysql::StateTexts{text(2), text(3)});
+        }
+    }
+    const auto it = stateTexts_->find({block, channel});
+    return it == stateTexts_->end() ? nullptr : &it->second;
+}
+
+bool CLogDbMySQLStore::read_page(const std::optional<Key>& after, std::vector<mysql::Row>& page,
+                                 bool& complete) {
+    const Pages& p = pages_;
+    const char* dir = p.descending ? " DESC" : "";
+    std::string sql;
     std::vector<mysql::Value> params;
     if (after) {
-        sql += descending ? " WHERE DT < ? OR (DT = ? AND MS < ?)" : " WHERE DT > ? OR (DT = ? AND MS > ?)";
+        sql += p.descending ? " WHERE DT < ? OR (DT = ? AND MS < ?)" : " WHERE DT > ? OR (DT = ? AND MS > ?)";
         const mysql::Value dt = ado::DateValue{after->seconds, 0};
         params = {dt, dt, after->ms};
+    } else {
+        // A condition on DT lets the server walk the (DT, MS) index in order; without one it
+        // sorts the whole table for the first page. A row without a date is no record.
+        sql += " WHERE DT IS NOT NULL";
     }
-    sql += std::string(" ORDER BY DT") + dir + ", MS" + dir + " LIMIT " + std::to_string(pageRows_);
-    auto result = session_.run(sql, params);
+    // One row more than a page: when it starts a new (DT, MS) group, the page keeps all its
+    // rows, and pages of 1,000 serve blocks of 1,000 with one query each.
+    const auto limit = static_cast<std::size_t>(pageRows_) + 1;
+    sql += std::string(" ORDER BY DT") + dir + ", MS" + dir + " LIMIT " + std::to_string(limit);
+    const auto query = [&](bool hinted) {
+        ++recordQueries_;
+        // Naming the (DT, MS) index spares the server weighing a sort of the whole table for
+        // every page, which costs the most near the start of a long run.
+        return session_.run(
+            "SELECT " + p.columns + " FROM " + data_table() + (hinted ? " FORCE INDEX (TM)" : "") + sql,
+            params);
+    };
+    auto result = query(timeIndex_);
+    if (const auto* failure = std::get_if<mysql::Failure>(&result);
+        failure != nullptr && timeIndex_ && failure->code == mysql::kNoSuchIndex) {
+        // A DATA table made without the time index: asked without naming it from now on.
+        timeIndex_ = false;
+        result = query(false);
+    }
     if (const auto* failure = std::get_if<mysql::Failure>(&result)) {
         fail("CAN'T GET DATA", failure->text);
         return false;
@@ -436,55 +464,46 @@ bool CLogDbMySQLStore::read_page(bool descending, const std::optional<Key>& afte
     std::vector<Key> keys;
     keys.reserve(rows.size());
     for (const auto& row : rows) {
-        const auto seconds = row.size() >= 2 ? seconds_of(row[0]) : std::nullopt;
-        if (!seconds) {
+        const auto key = mysql::row_key(row, p.extra);
+        if (!key) {
             fail("COLUMN #1 IS NOT A DATE");
             return false;
         }
-        const auto* ms = std::get_if<double>(&row[1]);
-        keys.push_back({*seconds, ms ? *ms : 0.0});
+        keys.push_back(*key);
     }
-    complete = rows.size() < static_cast<std::size_t>(pageRows_);
+    complete = rows.size() < limit;
     if (!complete) {
-        // The last (DT, MS) group may go on past the page: it starts the next one.
+        // The last (DT, MS) group may go on past what was fetched: it starts the next page.
         std::size_t keep = keys.size();
         while (keep > 0 && keys[keep - 1] == keys.back()) --keep;
         if (keep == 0) {
             const mysql::Value dt = ado::DateValue{keys.front().seconds, 0};
             const mysql::Value group_params[] = {dt, keys.front().ms};
-            auto whole = session_.run("SELECT * FROM " + table + " WHERE DT = ? AND MS = ?", group_params);
+            ++recordQueries_;
+            auto whole = session_.run(
+                "SELECT " + p.columns + " FROM " + data_table() + " WHERE DT = ? AND MS = ?", group_params);
             if (const auto* failure = std::get_if<mysql::Failure>(&whole)) {
                 fail("CAN'T GET DATA", failure->text);
                 return false;
             }
             rows = std::move(std::get<mysql::Result>(whole).rows);
-            keys.assign(rows.size(), keys.front());
         } else {
             rows.resize(keep);
-            keys.resize(keep);
         }
     }
-    // Inside one (DT, MS) every query gives the same order: by the other columns.
-    for (std::size_t begin = 0; begin < rows.size();) {
-        std::size_t end = begin + 1;
-        while (end < rows.size() && keys[end] == keys[begin]) ++end;
-        const auto first = rows.begin() + static_cast<std::ptrdiff_t>(begin);
-        const auto last = rows.begin() + static_cast<std::ptrdiff_t>(end);
-        if (descending)
-            std::sort(first, last, [](const mysql::Row& a, const mysql::Row& b) { return row_less(b, a); });
-        else
-            std::sort(first, last, row_less);
-        begin = end;
-    }
+    mysql::order_groups(rows, p.extra, p.descending);
     page = std::move(rows);
     return true;
 }
 
-const mysql::Row* CLogDbMySQLStore::row_at(std::int32_t index, bool descending, bool& failed) {
+const mysql::Row* CLogDbMySQLStore::row_at(std::int32_t index, const std::string& columns, std::size_t extra,
+                                           bool descending, bool& failed) {
     failed = false;
     Pages& p = pages_;
-    if (!p.valid || p.descending != descending) {
+    if (!p.valid || p.descending != descending || p.columns != columns || p.extra != extra) {
         p = {};
+        p.columns = columns;
+        p.extra = extra;
         p.descending = descending;
         p.starts[0] = std::nullopt;
     }
@@ -494,10 +513,7 @@ const mysql::Row* CLogDbMySQLStore::row_at(std::int32_t index, bool descending, 
     if (in_page()) return &p.rows[static_cast<std::size_t>(index - p.first)];
     std::int32_t start = 0;
     std::optional<Key> after;
-    const auto key_of = [](const mysql::Row& row) {
-        const auto* ms = std::get_if<double>(&row[1]);
-        return Key{seconds_of(row[0]).value_or(0), ms ? *ms : 0.0};
-    };
+    const auto key_of = [&](const mysql::Row& row) { return mysql::row_key(row, extra).value_or(Key{}); };
     if (p.valid && !p.rows.empty() && index >= p.first) {
         if (p.complete) return nullptr;
         start = p.first + static_cast<std::int32_t>(p.rows.size());
@@ -511,7 +527,7 @@ const mysql::Row* CLogDbMySQLStore::row_at(std::int32_t index, bool descending, 
     for (;;) {
         std::vector<mysql::Row> page;
         bool complete = false;
-        if (!read_page(descending, after, page, complete)) {
+        if (!read_page(after, page, complete)) {
             p.valid = false;
             failed = true;
             return nullptr;
@@ -529,48 +545,31 @@ const mysql::Row* CLogDbMySQLStore::row_at(std::int32_t index, bool descending, 
 }
 
 int CLogDbMySQLStore::ReadLog(std::int32_t index, const LogHeader& header, std::uint8_t* out,
-                              std::int32_t bytes, std::int32_t, std::int32_t, const char*, std::int32_t,
-                              bool descending) {
-    if (out == nullptr || bytes <= 0 || index < 0) {
+                              std::int32_t bytes, std::int32_t, std::int32_t extraSlots,
+                              const char* columnPrefix, std::int32_t, bool descending) {
+    if (out == nullptr || bytes <= 0 || index < 0 || extraSlots < 0 || extraSlots > kMaxExtraSlots) {
         fail("CAN'T GET DATA");
         return platform::fail(EINVAL);
     }
+    const auto extra = static_cast<std::size_t>(extraSlots);
     bool failed = false;
-    const mysql::Row* row = row_at(index, descending, failed);
+    const mysql::Row* row = row_at(index, select_list(columnPrefix, "*"), extra, descending, failed);
     if (failed) return -1;
     if (row == nullptr) {
         fail("CAN'T GET DATA");
         return -1;
     }
-    const std::span<std::uint8_t> record(out, static_cast<std::size_t>(bytes));
-    std::fill(record.begin(), record.end(), std::uint8_t{0});
-    run_file::RecordHead head;
-    head.time.seconds = seconds_of((*row)[0]).value_or(0);
-    if (const auto* ms = std::get_if<double>(&(*row)[1]))
-        split_ms(*ms, head.time.milliseconds, head.time.microseconds);
-    std::size_t next = 3;
-    if (header.sigChange) {
-        if (row->size() > 4) {
-            head.sigChangeMark = static_cast<std::uint8_t>(integer_of((*row)[3]));
-            if (const auto* lv = std::get_if<double>(&(*row)[4]))
-                head.sigChangeValue = static_cast<float>(*lv);
-        }
-        next = 5;
+    const std::span<std::uint8_t> all(out, static_cast<std::size_t>(bytes) + 8 * extra);
+    stateTextsFailed_ = false;
+    const char* failure =
+        mysql::record_from_row(header, *row, extra, true, all.first(static_cast<std::size_t>(bytes)),
+                               all.subspan(static_cast<std::size_t>(bytes)),
+                               [this](std::size_t b, std::uint16_t c) { return state_texts(b, c); });
+    if (failure != nullptr) {
+        fail(failure);
+        return platform::fail(EINVAL);
     }
-    if (record.size() >= run_file::kRecordHeadSize) {
-        run_file::encode_record_head(head, record);
-    } else {
-        std::uint8_t full[run_file::kRecordHeadSize] = {};
-        run_file::encode_record_head(head, full);
-        std::memcpy(record.data(), full, record.size());
-    }
-    if (bytes >= 17) {
-        for (std::size_t b = 0; b < std::min<std::size_t>(header.blockCount, kMaxBlocks); ++b) {
-            const BlockDescriptor& block = header.blocks[b];
-            for (std::uint32_t j = 0; j < block.channel_count(); ++j, ++next)
-                put_sample(record, block, j, next < row->size() ? (*row)[next] : mysql::Value{});
-        }
-    }
+    if (stateTextsFailed_) return -1;
     lastIndex_ = index;
     return 0;
 }
@@ -578,15 +577,67 @@ int CLogDbMySQLStore::ReadLog(std::int32_t index, const LogHeader& header, std::
 int CLogDbMySQLStore::ReadLogs(std::int32_t first, const LogHeader& header, std::uint8_t* out,
                                std::int32_t count, std::int32_t extraSlots, const char* columnPrefix,
                                std::int32_t) {
-    if (out == nullptr || header.recordSize <= 0) return 0;
+    if (out == nullptr || header.recordSize <= 0 || extraSlots < 0) return 0;
     const auto stride =
-        static_cast<std::size_t>(header.recordSize) + 8 * static_cast<std::size_t>(std::max(0, extraSlots));
+        static_cast<std::size_t>(header.recordSize) + 8 * static_cast<std::size_t>(extraSlots);
     int read = 0;
     for (std::int32_t i = 0; i < count; ++i, ++read)
         if (ReadLog(first + i, header, out + static_cast<std::size_t>(i) * stride, header.recordSize, 0,
                     extraSlots, columnPrefix, 0, false) != 0)
             break;
     return read;
+}
+
+int CLogDbMySQLStore::ReadLogsByTime(const TimeStamp* from, const TimeStamp* to, const LogHeader& header,
+                                     std::uint8_t* out, std::int32_t recordBytes, std::int32_t count,
+                                     std::int32_t extraSlots, const char* columnPrefix, bool descending,
+                                     bool columnsOnly) {
+    if (out == nullptr || count <= 0 || recordBytes <= 0 || extraSlots < 0 || extraSlots > kMaxExtraSlots)
+        return 0;
+    std::vector<mysql::Value> params;
+    const std::string columns =
+        select_list(columnPrefix, columnsOnly ? (header.sigChange ? "DT, MS, LL, LV" : "DT, MS") : "*");
+    const char* dir = descending ? " DESC" : " ASC";
+    std::string sql = "SELECT " + columns + " FROM " + data_table() + range_condition(from, to, params);
+    sql += (params.empty() ? " WHERE " : " AND ") + std::string("DT IS NOT NULL");
+    sql += std::string(" ORDER BY DT") + dir + ", MS" + dir + " LIMIT " + std::to_string(count);
+    ++recordQueries_;
+    auto result = session_.run(sql, params);
+    if (const auto* failure = std::get_if<mysql::Failure>(&result)) {
+        fail("CAN'T SELECT FROM DATA", failure->text);
+        return 0;
+    }
+    auto& rows = std::get<mysql::Result>(result).rows;
+    const auto extra = static_cast<std::size_t>(extraSlots);
+    mysql::order_groups(rows, extra, descending);
+    const std::size_t step = static_cast<std::size_t>(recordBytes) + 8 * extra;
+    const auto states = [this](std::size_t b, std::uint16_t c) { return state_texts(b, c); };
+    stateTextsFailed_ = false;
+    int n = 0;
+    for (; n < count && static_cast<std::size_t>(n) < rows.size(); ++n) {
+        const std::span<std::uint8_t> all(out + step * static_cast<std::size_t>(n), step);
+        if (const char* failure =
+                mysql::record_from_row(header, rows[static_cast<std::size_t>(n)], extra, !columnsOnly,
+                                       all.first(static_cast<std::size_t>(recordBytes)),
+                                       all.subspan(static_cast<std::size_t>(recordBytes)), states)) {
+            fail(failure);
+            break;
+        }
+        if (stateTextsFailed_) break;
+    }
+    return n;
+}
+
+int CLogDbMySQLStore::GetNoLogsInRange(const TimeStamp& from, const TimeStamp& to, const LogHeader&) {
+    std::vector<mysql::Value> params;
+    const std::string sql = "SELECT COUNT(*) FROM " + data_table() + range_condition(&from, &to, params);
+    auto result = session_.run(sql, params);
+    const auto* ok = std::get_if<mysql::Result>(&result);
+    if (ok == nullptr || ok->rows.empty() || ok->rows[0].empty()) {
+        fail("CAN'T COUNT DATA ROWS", ok ? "SELECT COUNT failed" : std::get<mysql::Failure>(result).text);
+        return -1;
+    }
+    return static_cast<int>(std::clamp<std::int64_t>(integer_of(ok->rows[0][0]), 0, INT32_MAX));
 }
 
 int CLogDbMySQLStore::PrepareRun(const std::string& connection, const std::string& loggerName,

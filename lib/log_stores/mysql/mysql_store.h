@@ -14,6 +14,7 @@
 #include "log_stores/com_error_report.h"
 #include "log_stores/db_schema/data_columns.h"
 #include "log_stores/log_store.h"
+#include "log_stores/mysql/mysql_record.h"
 #include "log_stores/mysql/mysql_session.h"
 
 namespace log_stores {
@@ -39,11 +40,19 @@ class CLogDbMySQLStore : public CLogStore {
     int ReadLog(std::int32_t index, const LogHeader& header, std::uint8_t* out, std::int32_t bytes,
                 std::int32_t flag, std::int32_t extraSlots, const char* columnPrefix, std::int32_t limit,
                 bool descending) override;
+    int ReadLogsByTime(const TimeStamp* from, const TimeStamp* to, const LogHeader& header, std::uint8_t* out,
+                       std::int32_t recordBytes, std::int32_t count, std::int32_t extraSlots,
+                       const char* columnPrefix, bool descending, bool columnsOnly) override;
     int GetNoLogs(const LogHeader& header) override;
+    int GetNoLogsInRange(const TimeStamp& from, const TimeStamp& to, const LogHeader& header) override;
     // The run's texts by the database store's rules: event lines in TX and positions in TP of
     // the DATA row of their second, the header text in sHeader, predefined lines in TEXT.
     int ReadSection(const char* section, char* out, std::size_t* size, std::int32_t further1,
                     std::int32_t further2) override;
+    int ReadSectionLinesW(const char* section, const char16_t** lines, std::size_t* count, char16_t* buffer,
+                          std::size_t* size, std::int32_t further1, std::int32_t further2) override;
+    int ReadSectionLines(const char* section, const char** lines, std::size_t* count, char* buffer,
+                         std::size_t* size, std::int32_t further1, std::int32_t further2) override;
     int AddTextW(std::int32_t seconds, const char16_t* text, const char16_t* match,
                  const char* section) override;
     int AddText(std::int32_t seconds, const char* text, const char* match, const char* section) override;
@@ -74,13 +83,14 @@ class CLogDbMySQLStore : public CLogStore {
                    const std::string& tablePrefix, const LogHeader& header, const char* headerText,
                    const db_schema::ColumnList& columns, const db_schema::ChannelLookup& lookup);
 
+    // Statements the record reader has sent since the store was made (for the tests).
+    std::uint64_t record_queries() const { return recordQueries_; }
+
   private:
-    struct Key {
-        std::int64_t seconds = 0;
-        double ms = 0;
-        friend bool operator==(const Key&, const Key&) = default;
-    };
+    using Key = mysql::RowKey;
     struct Pages {
+        std::string columns;  // the select list the pages were read with
+        std::size_t extra = 0;
         bool descending = false;
         bool valid = false;
         std::int32_t first = 0;
@@ -93,10 +103,19 @@ class CLogDbMySQLStore : public CLogStore {
     int connect();
     int stamp_text_time();
     std::string data_table() const;
-    bool read_page(bool descending, const std::optional<Key>& after, std::vector<mysql::Row>& page,
-                   bool& complete);
-    // The row at `index`, reading pages as needed; null past the end or on failure (context set).
-    const mysql::Row* row_at(std::int32_t index, bool descending, bool& failed);
+    // The select list of a read: the caller's column prefix text before the DATA columns.
+    std::string select_list(const char* columnPrefix, std::string_view rest) const;
+    // " WHERE " and the exclusive time bounds with their values appended to `params`; empty
+    // without bounds.
+    static std::string range_condition(const TimeStamp* lower, const TimeStamp* upper,
+                                       std::vector<mysql::Value>& params);
+    bool read_page(const std::optional<Key>& after, std::vector<mysql::Row>& page, bool& complete);
+    // The row at `index` of a read with these columns, reading pages as needed; null past the
+    // end or on failure (context set).
+    const mysql::Row* row_at(std::int32_t index, const std::string& columns, std::size_t extra,
+                             bool descending, bool& failed);
+    // The state texts of the run's digital channels, read from CHANNELS at the first text met.
+    const mysql::StateTexts* state_texts(std::size_t block, std::uint16_t channel);
     void fail(std::string_view context, std::string_view text = {});
     void fail(const mysql::Failure& failure) { fail(failure.context, failure.text); }
 
@@ -111,6 +130,10 @@ class CLogDbMySQLStore : public CLogStore {
     std::int32_t lastIndex_ = -1;
     int pageRows_ = 1000;
     Pages pages_;
+    std::uint64_t recordQueries_ = 0;
+    bool timeIndex_ = true;  // DATA has its (DT, MS) index TM
+    std::optional<std::map<std::pair<std::size_t, std::uint16_t>, mysql::StateTexts>> stateTexts_;
+    bool stateTextsFailed_ = false;
     // Where the state texts of digital channels come from while logging.
     db_schema::ChannelLookup lookup_;
     char errorText_[kErrorTextSize] = {};

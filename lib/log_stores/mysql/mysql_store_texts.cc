@@ -11,6 +11,7 @@
 #include "log_stores/db_schema/sql_text.h"
 #include "log_stores/log_location.h"
 #include "log_stores/mysql/mysql_store.h"
+#include "log_stores/section_lines.h"
 #include "platform/ado/text_codec.h"
 #include "platform/ascii_text.h"
 #include "platform/last_error.h"
@@ -250,6 +251,20 @@ int CLogDbMySQLStore::ReadSection(const char* section, char* out, std::size_t* s
     }
     hand_out(lines, out, size);
     return count;
+}
+
+int CLogDbMySQLStore::ReadSectionLines(const char* section, const char** lines, std::size_t* count,
+                                       char* buffer, std::size_t* size, std::int32_t further1,
+                                       std::int32_t further2) {
+    return read_section_lines(*this, section, lines, count, buffer, size, further1, further2);
+}
+
+// As the database store of the same tables: no wide lines.
+int CLogDbMySQLStore::ReadSectionLinesW(const char*, const char16_t**, std::size_t* count, char16_t*,
+                                        std::size_t* size, std::int32_t, std::int32_t) {
+    if (count) *count = 0;
+    if (size) *size = 0;
+    return 0;
 }
 
 int CLogDbMySQLStore::ReadChannelConfig(const LogHeader& header, qvr::ChannelRecord* out, std::size_t block,

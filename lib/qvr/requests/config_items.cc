@@ -14,6 +14,7 @@
 #include "qvr/requests/processor_requests.h"
 #include "qvr/requests/request_text.h"
 #include "qvr/settings/reg.h"
+#include "qvr/util/bounded_copy.h"
 
 using namespace qvr::requests;
 
@@ -160,7 +161,7 @@ int ListConfigItems(const char* server, char* out, uint32_t size) {
 
     const std::string text = items.text();
     if (out == nullptr || text.size() >= size) return platform::fail(platform::kErrorMoreData);
-    copy_cut(text, out, size);
+    qvr::copy_cut(text, out, size);
     platform::set_last_error(0);
     return items.count();
 }

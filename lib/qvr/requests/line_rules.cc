@@ -6,6 +6,7 @@
 #include "qvr/ext/ext.h"
 #include "qvr/requests/list_file.h"
 #include "qvr/requests/request_text.h"
+#include "qvr/util/bounded_copy.h"
 
 namespace qvr::requests {
 namespace {
@@ -62,8 +63,8 @@ bool processor_from_line(const std::vector<std::string>& fields, std::span<const
         if (shown == e.print_name) return fail(message, "duplicate processor print name");
     }
     if (!valid) return false;
-    copy_cut(line.name, record.name, sizeof record.name);
-    copy_cut(line.print_name, record.print_name, sizeof record.print_name);
+    qvr::copy_cut(line.name, record.name, sizeof record.name);
+    qvr::copy_cut(line.print_name, record.print_name, sizeof record.print_name);
     std::memcpy(record.prefix, line.prefix.data(), line.prefix.size() < 2 ? line.prefix.size() : 2);
     record.channel_count =
         static_cast<uint16_t>(line.name == "ALARM" ? line.alarm_queue : line.channel_count);
@@ -104,10 +105,10 @@ bool device_from_line(const std::vector<std::string>& fields, std::span<const De
         any = true;
     }
     if (!any) return fail(message, "no channel range(s) defined");
-    copy_cut(name, record.name, sizeof record.name);
+    qvr::copy_cut(name, record.name, sizeof record.name);
     record.number = static_cast<int16_t>(number);
-    copy_cut(print, record.print_name, sizeof record.print_name);
-    copy_cut(key, record.key, sizeof record.key);
+    qvr::copy_cut(print, record.print_name, sizeof record.print_name);
+    qvr::copy_cut(key, record.key, sizeof record.key);
     return true;
 }
 
@@ -117,7 +118,7 @@ bool logger_from_line(const std::vector<std::string>& fields, LoggerInfoRecord& 
     const std::string kind = field(fields, 0);
     if (kind.empty()) return fail(message, "no logger name specified");
     if (kind.size() > kNameMax) return fail(message, "logger type name too long");
-    copy_cut(platform::ascii_lower_copy(kind), record.kind, sizeof record.kind);
+    qvr::copy_cut(platform::ascii_lower_copy(kind), record.kind, sizeof record.kind);
     return true;
 }
 

@@ -17,6 +17,7 @@
 #include "qvr/requests/reply_parsers.h"
 #include "qvr/requests/request_text.h"
 #include "qvr/settings/reg.h"
+#include "qvr/util/bounded_copy.h"
 
 using namespace qvr::requests;
 
@@ -49,7 +50,7 @@ void describe(const std::string& folder, LoggerInfoRecord& record) {
                              static_cast<int32_t>(bytes.size())) != 0)
         return;
     std::string text(reinterpret_cast<const char*>(bytes.data()) + kDescriptionFirst, kDescriptionMax);
-    copy_cut(text.substr(0, text.find('\0')), record.description, sizeof record.description);
+    qvr::copy_cut(text.substr(0, text.find('\0')), record.description, sizeof record.description);
 }
 
 int loggers_from_file(const char* server, const Selector& selector, LoggerInfoRecord* records, int capacity) {
@@ -191,8 +192,8 @@ int GetLoggerName(const char* server, int number, char* name, uint32_t size) {
     Reply reply;
     const int result = send_text(server, "NL," + std::to_string(number), kNameReplySize, reply);
     const std::string_view text = reply.text();
-    copy_cut(result == 1 && text.size() > 2 ? cut(text.substr(2), kLoggerNameMax) : std::string(), name,
-             size);
+    qvr::copy_cut(result == 1 && text.size() > 2 ? cut(text.substr(2), kLoggerNameMax) : std::string(), name,
+                  size);
     return result;
 }
 

@@ -13,6 +13,7 @@
 #include "qvr/link/link.h"
 #include "qvr/requests/reply_parsers.h"
 #include "qvr/requests/request_text.h"
+#include "qvr/util/bounded_copy.h"
 
 using namespace qvr::requests;
 
@@ -91,7 +92,7 @@ int link_RequestMF(const char* server, const char* path, const char* text, char*
                                  kModifyReplySize, reply);
     if (result == 1 && out != nullptr) {
         const std::string_view answer = reply.text();
-        copy_cut(answer.size() > 2 ? answer.substr(2) : std::string_view(), out, size);
+        qvr::copy_cut(answer.size() > 2 ? answer.substr(2) : std::string_view(), out, size);
     }
     return result;
 }

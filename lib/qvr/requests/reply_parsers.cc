@@ -7,6 +7,7 @@
 #include "platform/ascii_text.h"
 #include "qvr/requests/request_text.h"
 #include "qvr/time/timestamp.h"
+#include "qvr/util/bounded_copy.h"
 
 namespace qvr::requests {
 namespace {
@@ -155,8 +156,8 @@ void parse_server_state(std::string_view text, int& number, char* text1, std::si
     const auto fields = split(text, ',', 3);
     const auto n = number_of(fields[0]);
     number = n && *n >= INT32_MIN && *n <= INT32_MAX ? static_cast<int>(*n) : 0;
-    copy_cut(fields.size() > 1 ? fields[1] : std::string_view(), text1, size1);
-    copy_cut(fields.size() > 2 ? fields[2] : std::string_view(), text2, size2);
+    qvr::copy_cut(fields.size() > 1 ? fields[1] : std::string_view(), text1, size1);
+    qvr::copy_cut(fields.size() > 2 ? fields[2] : std::string_view(), text2, size2);
 }
 
 void parse_tag_channels(std::string_view reply, int count, uint8_t* out) {

@@ -45,8 +45,6 @@ std::vector<std::string_view> split(std::string_view text, char separator, std::
 // Copies `text` with its NUL into `out` of `size` bytes; false (and nothing copied) when it
 // does not fit.
 bool copy_text(std::string_view text, char* out, std::size_t size);
-// Copies as much as fits, always terminated (nothing for size 0).
-void copy_cut(std::string_view text, char* out, std::size_t size);
 // `text` cut to `max` characters.
 std::string cut(std::string_view text, std::size_t max);
 

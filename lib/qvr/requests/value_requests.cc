@@ -12,6 +12,7 @@
 #include "qvr/requests/reply_parsers.h"
 #include "qvr/requests/request_text.h"
 #include "qvr/time/timestamp.h"
+#include "qvr/util/bounded_copy.h"
 
 using namespace qvr::requests;
 
@@ -129,8 +130,9 @@ int RequestSE(const char* server, const char* device, char* text, uint32_t size)
         send_text(server, "SE," + std::string(device) + "," + std::to_string(asked), asked + 3, reply);
     const std::string_view answer = reply.text();
     const std::size_t comma = answer.find(',');
-    copy_cut(result == -1 || comma == std::string_view::npos ? std::string_view() : answer.substr(comma + 1),
-             text, size);
+    qvr::copy_cut(
+        result == -1 || comma == std::string_view::npos ? std::string_view() : answer.substr(comma + 1), text,
+        size);
     return result;
 }
 

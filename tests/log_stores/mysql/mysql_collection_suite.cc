@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <limits>
 #include <map>
@@ -30,6 +31,7 @@
 #include "log_stores/mysql/mysql_store.h"
 #include "log_stores/run_file/run_file_format.h"
 #include "platform/last_error.h"
+#include "product_settings.h"
 #include "test_database.h"
 
 using log_stores::CLogDbMySQLCollection;
@@ -391,6 +393,44 @@ TEST_F(MySqlStoreTest, WideAndNarrowRunsWriteAndReadBackEveryRecord) {
     }
 }
 
+TEST_F(MySqlStoreTest, PagesOfAThousandServeBlocksOfAThousandWithOneQueryEach) {
+    make_run("L", "L_", 2);
+    LogHeader h;
+    auto store = open_store("L", h);
+    const auto data = records(
+        h, 3000,
+        [](int i) {
+            return TimeStamp{kMarch5 + i / 10, static_cast<std::int16_t>((i % 10) * 100), 0};
+        },
+        [](int i, std::uint32_t k) { return static_cast<float>(i + static_cast<int>(k)); },
+        [](int, std::uint32_t) { return run_file::kSampleAnalog; });
+    ASSERT_EQ(store->WriteLogs(h, data.data(), 3000), 0) << store->GetErrorText();
+    const std::size_t size = static_cast<std::size_t>(h.recordSize);
+    std::vector<std::uint8_t> block(1000 * size);
+    for (int b = 0; b < 3; ++b) {
+        const std::uint64_t before = store->record_queries();
+        ASSERT_EQ(store->ReadLogs(b * 1000, h, block.data(), 1000, 0, nullptr, 0), 1000);
+        EXPECT_EQ(store->record_queries() - before, 1u) << b;
+        EXPECT_TRUE(std::equal(block.begin(), block.end(),
+                               data.begin() + static_cast<std::ptrdiff_t>(b) * 1000 * h.recordSize))
+            << b;
+    }
+    // A DATA table without the time index is read all the same: the first page is asked again
+    // without naming it, the next ones are not.
+    ok("DROP INDEX TM ON " + db_ + ".L_DATA");
+    LogHeader again;
+    auto plain = open_store("L", again);
+    for (int b = 0; b < 3; ++b) {
+        const std::uint64_t before = plain->record_queries();
+        ASSERT_EQ(plain->ReadLogs(b * 1000, again, block.data(), 1000, 0, nullptr, 0), 1000)
+            << plain->GetErrorContext() << ": " << plain->GetErrorText();
+        EXPECT_EQ(plain->record_queries() - before, b == 0 ? 2u : 1u) << b;
+        EXPECT_TRUE(std::equal(block.begin(), block.end(),
+                               data.begin() + static_cast<std::ptrdiff_t>(b) * 1000 * h.recordSize))
+            << b;
+    }
+}
+
 TEST_F(MySqlStoreTest, BadAndNonFiniteValuesAreStoredAsNullAndReadBackBad) {
     make_run("L", "L_", 3);
     LogHeader h;
@@ -419,6 +459,12 @@ TEST_F(MySqlStoreTest, BadAndNonFiniteValuesAreStoredAsNullAndReadBackBad) {
     EXPECT_EQ(sample(h, r, 0).flags, run_file::kSampleBad);
     EXPECT_EQ(store->ReadLog(2, h, r.data(), h.recordSize, 0, 0, nullptr, 0, false), -1);
     EXPECT_STREQ(store->GetErrorContext(), "CAN'T GET DATA");
+    // A number that no float32 holds, put there by another program, reads as bad too.
+    ok("UPDATE " + db_ + ".L_DATA SET AB1 = 1e300");
+    LogHeader again;
+    auto fresh = open_store("L", again);
+    ASSERT_EQ(fresh->ReadLog(0, again, r.data(), again.recordSize, 0, 0, nullptr, 0, false), 0);
+    EXPECT_EQ(sample(again, r, 0).flags, run_file::kSampleBad);
 }
 
 TEST_F(MySqlStoreTest, DigitalIntegersReadBackAsAnalogOrAsStatesForKindFour) {
@@ -651,6 +697,226 @@ TEST_F(MySqlStoreTest, EventLinesPositionsAndTheHeaderTextAreStoredAndReadAsSect
     EXPECT_EQ(back, data);
 }
 
+TEST_F(MySqlStoreTest, DigitalStateTextsReadBackAsTheStatesTheyName) {
+    log_stores_test::set_product_value("DatabaseDigitalText", "on");
+    auto c = open("L");
+    LogHeader h = log_stores_test::header_of({{"DI", 1, 4}}, false, false);
+    std::vector<qvr::ChannelRecord> configs{log_stores_test::digital_channel("V1", "CLOSED", "OPEN"),
+                                            log_stores_test::digital_channel("V2", "Stopped", "Running"),
+                                            log_stores_test::digital_channel("V3", "CLOSED", "OPEN"),
+                                            log_stores_test::digital_channel("V4", "ON", "ON")};
+    const qvr::ChannelRecord* table[] = {configs.data()};
+    std::int32_t start = kMarch5;
+    auto store = c->NewRun(&start, true, 0, h, nullptr, false, nullptr, false, table);
+    ASSERT_TRUE(store) << c->GetErrorContext() << ": " << c->GetErrorText();
+    LogHeader read;
+    ASSERT_EQ(store->ReadHeader(read), 0) << store->GetErrorText();
+    ASSERT_EQ(c->UseforLogging(*store, read, nullptr, false, false), 0);
+    const auto data = records(
+        read, 2,
+        [](int i) {
+            return TimeStamp{kMarch5 + i, 0, 0};
+        },
+        [](int, std::uint32_t) { return 0.0f; },
+        [](int i, std::uint32_t k) {
+            return (i + static_cast<int>(k)) % 2 == 0 ? run_file::kSampleDigital : 0;
+        });
+    ASSERT_EQ(store->WriteLogs(read, data.data(), 2), 0) << store->GetErrorText();
+    const std::string prefix = dynamic_cast<CLogDbMySQLStore&>(*store).table_prefix();
+    const auto names = ok("SELECT COLUMN_NAME FROM information_schema.columns WHERE table_schema = ? AND "
+                          "table_name = ? ORDER BY ORDINAL_POSITION",
+                          {db_, prefix + "DATA"})
+                           .rows;
+    ASSERT_GE(names.size(), 7u);
+    const auto column = [&](std::size_t k) { return mysql::quoted(std::get<std::string>(names[3 + k][0])); };
+    const std::string data_table = db_ + "." + mysql::quoted(prefix + "DATA");
+    EXPECT_EQ(ok("SELECT " + column(0) + ", " + column(1) + " FROM " + data_table + " ORDER BY DT").rows,
+              (std::vector<mysql::Row>{{std::string("OPEN"), std::string("Stopped")},
+                                       {std::string("CLOSED"), std::string("Running")}}));
+    // Another letter case with trailing blanks names the state; any other text names none.
+    ok("UPDATE " + data_table + " SET " + column(2) + " = 'oPeN   ' WHERE DT = ?",
+       {ado::DateValue{kMarch5, 0}});
+    ok("UPDATE " + data_table + " SET " + column(2) + " = 'half open' WHERE DT = ?",
+       {ado::DateValue{kMarch5 + 1, 0}});
+    const std::int32_t expected[2][4] = {
+        {run_file::kSampleDigital, 0, run_file::kSampleDigital, run_file::kSampleBad},
+        {0, run_file::kSampleDigital, run_file::kSampleBad, run_file::kSampleBad},
+    };
+    std::vector<std::uint8_t> back(data.size());
+    ASSERT_EQ(store->ReadLogs(0, read, back.data(), 2, 0, nullptr, 0), 2) << store->GetErrorContext();
+    std::vector<std::uint8_t> by_time(data.size());
+    ASSERT_EQ(store->ReadLogsByTime(nullptr, nullptr, read, by_time.data(), read.recordSize, 2, 0, nullptr,
+                                    false, false),
+              2);
+    EXPECT_EQ(by_time, back);
+    for (int i = 0; i < 2; ++i)
+        for (std::uint32_t k = 0; k < 4; ++k) {
+            const std::span<const std::uint8_t> r(back.data() + static_cast<std::size_t>(i) * read.recordSize,
+                                                  static_cast<std::size_t>(read.recordSize));
+            EXPECT_EQ(sample(read, r, k).flags, expected[i][k]) << i << " " << k;
+            EXPECT_EQ(sample(read, r, k).value, 0.0f);
+        }
+}
+
+TEST_F(MySqlStoreTest, AColumnPrefixFillsTheExtraSlotsAfterEachRecord) {
+    make_run("L", "L_", 2);
+    LogHeader h;
+    auto store = open_store("L", h);
+    const auto data = records(
+        h, 3,
+        [](int i) {
+            return TimeStamp{kMarch5 + i, 0, 0};
+        },
+        [](int i, std::uint32_t k) { return static_cast<float>(10 * i + static_cast<int>(k)); },
+        [](int, std::uint32_t) { return run_file::kSampleAnalog; });
+    ASSERT_EQ(store->WriteLogs(h, data.data(), 3), 0) << store->GetErrorText();
+    ASSERT_EQ(store->AddText(kMarch5 + 2, "trip", nullptr, nullptr), 0);
+    const std::size_t size = static_cast<std::size_t>(h.recordSize);
+    const std::size_t stride = size + 16;
+    std::vector<std::uint8_t> out(3 * stride);
+    ASSERT_EQ(store->ReadLogs(0, h, out.data(), 3, 2, "AB2 * 2, TX, ", 0), 3)
+        << store->GetErrorContext() << ": " << store->GetErrorText();
+    for (std::size_t i = 0; i < 3; ++i) {
+        const std::uint8_t* at = out.data() + i * stride;
+        EXPECT_TRUE(std::equal(at, at + size, data.data() + i * size)) << i;
+        std::int32_t flags[2];
+        float values[2];
+        std::memcpy(&flags[0], at + size, 4);
+        std::memcpy(&values[0], at + size + 4, 4);
+        std::memcpy(&flags[1], at + size + 8, 4);
+        std::memcpy(&values[1], at + size + 12, 4);
+        EXPECT_EQ(flags[0], run_file::kSampleAnalog) << i;
+        EXPECT_EQ(values[0], static_cast<float>(2 * (10 * i + 1))) << i;
+        // A text is there (0x80, 0) or NULL (bad).
+        EXPECT_EQ(flags[1], i == 2 ? run_file::kSampleAnalog : run_file::kSampleBad) << i;
+        EXPECT_EQ(values[1], 0.0f) << i;
+    }
+    // The same index without the prefix is the same record: the reader keeps pages per select list.
+    std::vector<std::uint8_t> plain(size);
+    ASSERT_EQ(store->ReadLog(1, h, plain.data(), h.recordSize, 0, 0, nullptr, 0, false), 0);
+    EXPECT_TRUE(std::equal(plain.begin(), plain.end(), data.data() + size));
+    // Fewer columns in the prefix than extra slots put DT out of place.
+    EXPECT_EQ(store->ReadLog(0, h, out.data(), h.recordSize, 0, 2, "AB1, ", 0, false), -1);
+    EXPECT_STREQ(store->GetErrorContext(), "COLUMN #1 IS NOT A DATE");
+    EXPECT_EQ(store->ReadLog(0, h, out.data(), h.recordSize, 0, -1, nullptr, 0, false), -1);
+}
+
+TEST_F(MySqlStoreTest, RangesAreCountedAndReadBetweenExclusiveBoundsToTheMicrosecond) {
+    make_run("L", "L_", 1);
+    LogHeader h;
+    auto store = open_store("L", h);
+    constexpr int kCount = 20;
+    // Four records a second at 0, 250.005, 500 and 750 ms.
+    const auto time = [](int i) {
+        return TimeStamp{kMarch5 + i / 4, static_cast<std::int16_t>((i % 4) * 250),
+                         static_cast<std::int16_t>(i % 4 == 1 ? 5 : 0)};
+    };
+    const auto data = records(
+        h, kCount, time, [](int i, std::uint32_t) { return static_cast<float>(i); },
+        [](int, std::uint32_t) { return run_file::kSampleAnalog; });
+    ASSERT_EQ(store->WriteLogs(h, data.data(), kCount), 0) << store->GetErrorText();
+    const struct {
+        const char* what;
+        TimeStamp from;
+        TimeStamp to;
+        int first;
+        int count;
+    } cases[] = {
+        {"whole seconds, both ends out", {kMarch5, 0, 0}, {kMarch5 + 2, 0, 0}, 1, 7},
+        {"a record on each bound", time(1), time(3), 2, 1},
+        {"a microsecond below the lower record", {kMarch5, 250, 4}, time(3), 1, 2},
+        {"a microsecond above the upper record", time(1), {kMarch5, 750, 1}, 2, 2},
+        {"nothing between", time(2), time(3), 0, 0},
+        {"bounds the wrong way round", time(10), time(5), 0, 0},
+        {"all", {kMarch5 - 1, 0, 0}, {kMarch5 + 60, 0, 0}, 0, kCount},
+    };
+    const std::size_t size = static_cast<std::size_t>(h.recordSize);
+    for (const auto& c : cases) {
+        EXPECT_EQ(store->GetNoLogsInRange(c.from, c.to, h), c.count)
+            << c.what << ": " << store->GetErrorContext() << ": " << store->GetErrorText();
+        std::vector<std::uint8_t> out(static_cast<std::size_t>(kCount + 1) * size);
+        ASSERT_EQ(store->ReadLogsByTime(&c.from, &c.to, h, out.data(), h.recordSize, kCount + 1, 0, nullptr,
+                                        false, false),
+                  c.count)
+            << c.what;
+        EXPECT_TRUE(std::equal(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(c.count * size),
+                               data.begin() + static_cast<std::ptrdiff_t>(c.first * size)))
+            << c.what;
+    }
+    // Newest first, at most the count asked, from one open end.
+    const TimeStamp from{kMarch5 + 3, 0, 0};
+    std::vector<std::uint8_t> out(3 * size);
+    ASSERT_EQ(store->ReadLogsByTime(&from, nullptr, h, out.data(), h.recordSize, 3, 0, nullptr, true, false),
+              3);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(std::equal(out.begin() + static_cast<std::ptrdiff_t>(i * size),
+                               out.begin() + static_cast<std::ptrdiff_t>((i + 1) * size),
+                               data.begin() + static_cast<std::ptrdiff_t>((kCount - 1 - i) * size)))
+            << i;
+    // Times only: every channel bad; an extra column after each record.
+    const std::size_t stride = size + 8;
+    std::vector<std::uint8_t> heads(2 * stride);
+    ASSERT_EQ(store->ReadLogsByTime(nullptr, &from, h, heads.data(), h.recordSize, 2, 1, "AB1 + 100, ", false,
+                                    true),
+              2);
+    for (int i = 0; i < 2; ++i) {
+        const std::span<const std::uint8_t> r(heads.data() + static_cast<std::size_t>(i) * stride, size);
+        const auto head = run_file::decode_record_head(r);
+        EXPECT_EQ(head.time.seconds, time(i).seconds);
+        EXPECT_EQ(head.time.microseconds, time(i).microseconds);
+        EXPECT_EQ(sample(h, r, 0).flags, run_file::kSampleBad);
+        float extra = 0;
+        std::memcpy(&extra, heads.data() + static_cast<std::size_t>(i) * stride + size + 4, 4);
+        EXPECT_EQ(extra, 100.0f + static_cast<float>(i));
+    }
+    // A statement the server refuses counts nothing and reads nothing, with its texts.
+    EXPECT_EQ(store->ReadLogsByTime(nullptr, nullptr, h, out.data(), h.recordSize, 3, 1, "NoSuchColumn, ",
+                                    false, false),
+              0);
+    EXPECT_STREQ(store->GetErrorContext(), "CAN'T SELECT FROM DATA");
+    EXPECT_STRNE(store->GetErrorText(), "");
+}
+
+TEST_F(MySqlStoreTest, SectionLinesSplitTheSectionIntoTheCallersBuffer) {
+    make_run("L", "L_", 1);
+    LogHeader h;
+    auto store = open_store("L", h);
+    const auto data = records(
+        h, 3,
+        [](int i) {
+            return TimeStamp{kMarch5 + i, 0, 0};
+        },
+        [](int i, std::uint32_t) { return float(i); },
+        [](int, std::uint32_t) { return run_file::kSampleAnalog; });
+    ASSERT_EQ(store->WriteLogs(h, data.data(), 3), 0) << store->GetErrorText();
+    ASSERT_EQ(store->AddText(kMarch5, "first", nullptr, nullptr), 0);
+    ASSERT_EQ(store->AddText(kMarch5 + 2, "second", nullptr, nullptr), 0);
+    std::size_t count = 0, size = 0;
+    ASSERT_EQ(store->ReadSectionLines("TEXT", nullptr, &count, nullptr, &size, 0, 0), 2);
+    EXPECT_EQ(count, 2u);
+    EXPECT_EQ(size, std::strlen("24/03/05 10:00:00 first\r\n24/03/05 10:00:02 second\r\n") + 1);
+    std::vector<char> buffer(size);
+    const char* lines[4] = {};
+    count = 4;
+    ASSERT_EQ(store->ReadSectionLines("text", lines, &count, buffer.data(), &size, 0, 0), 2);
+    ASSERT_EQ(count, 2u);
+    EXPECT_STREQ(lines[0], "24/03/05 10:00:00 first");
+    EXPECT_STREQ(lines[1], "24/03/05 10:00:02 second");
+    // Only the lines after the lower bound.
+    count = 4;
+    size = buffer.size();
+    ASSERT_EQ(store->ReadSectionLines("TEXT", lines, &count, buffer.data(), &size, kMarch5, 0), 1);
+    EXPECT_STREQ(lines[0], "24/03/05 10:00:02 second");
+    EXPECT_EQ(store->ReadSectionLines("NO SUCH", lines, &count, buffer.data(), &size, 0, 0), -1);
+    const char16_t* wide[2] = {};
+    count = 2;
+    size = 10;
+    char16_t wbuffer[10];
+    EXPECT_EQ(store->ReadSectionLinesW("TEXT", wide, &count, wbuffer, &size, 0, 0), 0);
+    EXPECT_EQ(count, 0u);
+    EXPECT_EQ(size, 0u);
+}
+
 TEST_F(MySqlCollectionTest, RunListsStayWholeWhileAnotherConnectionAddsRuns) {
     auto c = open("L");
     for (int i = 1; i <= 5; ++i) add_row("L", i, "P" + std::to_string(i) + "_", kMarch5 + i, kMarch5 + i + 1);
@@ -688,55 +954,83 @@ TEST_F(MySqlCollectionTest, RunListsStayWholeWhileAnotherConnectionAddsRuns) {
     EXPECT_EQ(n, 205u);
 }
 
-// A throw-away server of this test's own (the shared one serves other tests): killed with
-// SIGKILL while a store holds its connection, then replaced. Its counters count this test alone.
-TEST(MySqlOwnServer, BatchesCountedThenKilledFailuresCarryTextsAndTheNextOpenWorks) {
-    if (!server()) GTEST_SKIP() << "no MariaDB test server";
-    const std::string state = "/tmp/qvr-mysql-kill-" + std::to_string(::getpid()) + ".state";
-    const std::string script = TEST_MARIADB_SCRIPT;
-    // A server of its own, started again once if a start fails (machines busy with other
-    // tests' servers); what the script said is shown when both fail.
-    const std::string start_log = state + ".log";
-    const auto start_server = [&] {
+// A throw-away MariaDB server of one test's own (the shared one serves other tests), which the
+// test may kill with SIGKILL and start again on the same data; stopped and removed at the end.
+class OwnServer {
+  public:
+    OwnServer() {
+        static std::atomic<int> serial{0};
+        state_ =
+            "/tmp/qvr-mysql-own-" + std::to_string(::getpid()) + "_" + std::to_string(serial++) + ".state";
+    }
+    ~OwnServer() {
+        (void)std::system((script_ + " stop " + state_ + " >/dev/null 2>&1; rm -f " + log()).c_str());
+    }
+    OwnServer(const OwnServer&) = delete;
+    OwnServer& operator=(const OwnServer&) = delete;
+
+    // A fresh server, or the killed one again on its data folder. Tried twice (machines busy
+    // with other tests' servers); what the script said is shown when both fail.
+    bool start() { return script("start"); }
+    bool restart() { return script("restart"); }
+    // SIGKILL, then waits (bounded) until the server is gone.
+    bool kill() const {
+        const auto pid = static_cast<pid_t>(std::stol(values().at("pid")));
+        if (::kill(pid, SIGKILL) != 0) return false;
+        for (int i = 0; i < 100 && ::kill(pid, 0) == 0; ++i) ::usleep(100000);
+        return true;
+    }
+    std::map<std::string, std::string> values() const {
+        std::map<std::string, std::string> v;
+        std::ifstream in(state_);
+        for (std::string line; std::getline(in, line);)
+            if (const auto eq = line.find('='); eq != std::string::npos)
+                v[line.substr(0, eq)] = line.substr(eq + 1);
+        return v;
+    }
+    mysql::ConnectionKeys keys() const {
+        const auto v = values();
+        mysql::ConnectionKeys k;
+        k.host = "127.0.0.1";
+        k.port = static_cast<unsigned>(std::stoul(v.at("port")));
+        k.user = v.at("user");
+        k.password = v.at("password");
+        return k;
+    }
+    std::string connection(const std::string& db) const {
+        const auto v = values();
+        return "PROVIDER=MYSQL;HOST=127.0.0.1;PORT=" + v.at("port") + ";USER=" + v.at("user") +
+               ";PASSWORD=" + log_stores::Base64EncodeText(v.at("password")) + ";DB=" + db;
+    }
+    bool make_database(const std::string& db) const {
+        mysql::Session s;
+        return !s.connect(keys()) && std::holds_alternative<mysql::Result>(s.run("CREATE DATABASE " + db));
+    }
+
+  private:
+    std::string log() const { return state_ + ".log"; }
+    bool script(const char* command) {
         for (int attempt = 0; attempt < 2; ++attempt)
-            if (std::system((script + " start " + state + " >" + start_log + " 2>&1").c_str()) == 0) return true;
-        std::ifstream in(start_log);
+            if (std::system((script_ + " " + command + " " + state_ + " >" + log() + " 2>&1").c_str()) == 0)
+                return true;
+        std::ifstream in(log());
         std::cerr << in.rdbuf();
         return false;
-    };
-    struct Stop {
-        std::string command;
-        ~Stop() { (void)std::system(command.c_str()); }
-    } stop{script + " stop " + state + " >/dev/null 2>&1; rm -f " + start_log};
-    ASSERT_TRUE(start_server());
-    // Read through the same helper, the shared server's name put back at once.
-    const auto values = [&] {
-        const std::string shared = std::getenv("QUORVANE_TEST_MARIADB");
-        ::setenv("QUORVANE_TEST_MARIADB", state.c_str(), 1);
-        auto v = log_stores_test::mariadb_server();
-        ::setenv("QUORVANE_TEST_MARIADB", shared.c_str(), 1);
-        return v;
-    };
-    auto mine = values();
-    ASSERT_TRUE(mine);
-    const auto connection = [&](const std::map<std::string, std::string>& v) {
-        return "PROVIDER=MYSQL;HOST=127.0.0.1;PORT=" + v.at("port") + ";USER=" + v.at("user") +
-               ";PASSWORD=" + log_stores::Base64EncodeText(v.at("password")) + ";DB=qvr_kill";
-    };
-    const auto make_db = [&](const std::map<std::string, std::string>& v) {
-        mysql::Session s;
-        mysql::ConnectionKeys keys;
-        keys.host = "127.0.0.1";
-        keys.port = static_cast<unsigned>(std::stoul(v.at("port")));
-        keys.user = v.at("user");
-        keys.password = v.at("password");
-        ASSERT_FALSE(s.connect(keys));
-        ASSERT_TRUE(std::holds_alternative<mysql::Result>(s.run("CREATE DATABASE qvr_kill")));
-    };
-    make_db(*mine);
+    }
+
+    std::string script_ = TEST_MARIADB_SCRIPT;
+    std::string state_;
+};
+
+// Its counters count this test alone.
+TEST(MySqlOwnServer, BatchesCountedThenKilledFailuresCarryTextsAndTheNextOpenWorks) {
+    if (!server()) GTEST_SKIP() << "no MariaDB test server";
+    OwnServer own;
+    ASSERT_TRUE(own.start());
+    ASSERT_TRUE(own.make_database("qvr_kill"));
     {
         CLogDbMySQLCollection c;
-        ASSERT_EQ(c.Open(connection(*mine).c_str(), "", "L", "", kReadWrite), 0) << c.GetErrorText();
+        ASSERT_EQ(c.Open(own.connection("qvr_kill").c_str(), "", "L", "", kReadWrite), 0) << c.GetErrorText();
         LogHeader h = log_stores_test::header_of({{"AI", 1, 2}}, false, false);
         std::vector<qvr::ChannelRecord> configs{log_stores_test::analog_channel("T1"),
                                                 log_stores_test::analog_channel("T2")};
@@ -755,12 +1049,7 @@ TEST(MySqlOwnServer, BatchesCountedThenKilledFailuresCarryTextsAndTheNextOpenWor
         // This server serves this test alone, so its INSERT counter counts the batches: 2,500
         // narrow records go as 1,000, 1,000 and 500.
         mysql::Session counter;
-        mysql::ConnectionKeys keys;
-        keys.host = "127.0.0.1";
-        keys.port = static_cast<unsigned>(std::stoul(mine->at("port")));
-        keys.user = mine->at("user");
-        keys.password = mine->at("password");
-        ASSERT_FALSE(counter.connect(keys));
+        ASSERT_FALSE(counter.connect(own.keys()));
         const auto inserts = [&] {
             auto r = counter.run("SHOW GLOBAL STATUS LIKE 'Com_insert'");
             const auto* rows = std::get_if<mysql::Result>(&r);
@@ -780,9 +1069,7 @@ TEST(MySqlOwnServer, BatchesCountedThenKilledFailuresCarryTextsAndTheNextOpenWor
         EXPECT_EQ(inserts() - before, 3);
         EXPECT_EQ(store->GetNoLogs(read), 2501);
 
-        ASSERT_EQ(::kill(static_cast<pid_t>(std::stol(mine->at("pid"))), SIGKILL), 0);
-        for (int i = 0; i < 50 && ::kill(static_cast<pid_t>(std::stol(mine->at("pid"))), 0) == 0; ++i)
-            ::usleep(100000);
+        ASSERT_TRUE(own.kill());
         EXPECT_EQ(store->WriteLogs(read, record.data(), 1), -1);
         EXPECT_STRNE(store->GetErrorContext(), "");
         EXPECT_STRNE(store->GetErrorText(), "");
@@ -794,12 +1081,135 @@ TEST(MySqlOwnServer, BatchesCountedThenKilledFailuresCarryTextsAndTheNextOpenWor
         EXPECT_STRNE(c.GetErrorText(), "");
     }
     // A new server in its place: the next open works.
-    ASSERT_TRUE(start_server());
-    mine = values();
-    ASSERT_TRUE(mine);
-    make_db(*mine);
+    ASSERT_TRUE(own.start());
+    ASSERT_TRUE(own.make_database("qvr_kill"));
     CLogDbMySQLCollection again;
-    EXPECT_EQ(again.Open(connection(*mine).c_str(), "", "L", "", kReadWrite), 0) << again.GetErrorText();
+    EXPECT_EQ(again.Open(own.connection("qvr_kill").c_str(), "", "L", "", kReadWrite), 0)
+        << again.GetErrorText();
+}
+
+// Killed while a WriteLogs and later a ReadLogs are under way, then started again on the same
+// data: each call fails with both texts and without waiting long, every statement the server
+// finished is there whole (batches of 1,000 rows, never part of one), and the next Open reads
+// every record back.
+TEST(MySqlOwnServer, KilledInTheMiddleOfAWriteAndOfAReadThenRestartedOnTheSameData) {
+    if (!server()) GTEST_SKIP() << "no MariaDB test server";
+    OwnServer own;
+    ASSERT_TRUE(own.start());
+    ASSERT_TRUE(own.make_database("qvr_kill"));
+    constexpr int kRecords = 200000;
+    const LogHeader layout = log_stores_test::header_of({{"AI", 1, 16}}, false, false);
+    std::vector<qvr::ChannelRecord> configs(16, log_stores_test::analog_channel("T"));
+    for (std::size_t k = 0; k < configs.size(); ++k)
+        qvr::split_text(configs[k], qvr::ChannelText::Tag, "T" + std::to_string(k));
+    const qvr::ChannelRecord* table[] = {configs.data()};
+    const auto open_run = [&](CLogDbMySQLCollection& c) -> std::unique_ptr<log_stores::CLogStore> {
+        EXPECT_EQ(c.Open(own.connection("qvr_kill").c_str(), "", "L", "", kReadWrite), 0) << c.GetErrorText();
+        auto store = c.OpenStore("LoggerSeq=00000001", kReadWrite);
+        EXPECT_TRUE(store) << c.GetErrorContext() << ": " << c.GetErrorText();
+        return store;
+    };
+    // Kills the server from another thread once `ready` says so (bounded: 60 s).
+    const auto kill_when = [&](const std::function<bool()>& ready) {
+        return std::thread([&own, ready] {
+            for (int i = 0; i < 3000 && !ready(); ++i) ::usleep(20000);
+            own.kill();
+        });
+    };
+    std::string data_table;
+    const auto rows_of = [&] {
+        mysql::Session s;
+        if (s.connect(own.keys())) return -1L;
+        auto r = s.run("SELECT COUNT(*) FROM qvr_kill." + data_table);
+        const auto* ok = std::get_if<mysql::Result>(&r);
+        return ok && !ok->rows.empty() ? static_cast<long>(std::get<std::int64_t>(ok->rows[0][0])) : -1L;
+    };
+
+    LogHeader h;
+    std::vector<std::uint8_t> data;
+    {
+        CLogDbMySQLCollection c;
+        ASSERT_EQ(c.Open(own.connection("qvr_kill").c_str(), "", "L", "", kReadWrite), 0) << c.GetErrorText();
+        LogHeader made = layout;
+        std::int32_t start = kMarch5;
+        auto store = c.NewRun(&start, false, 0, made, nullptr, false, nullptr, false, table);
+        ASSERT_TRUE(store) << c.GetErrorContext() << ": " << c.GetErrorText();
+        ASSERT_EQ(store->ReadHeader(h), 0);
+        data_table = mysql::quoted(dynamic_cast<CLogDbMySQLStore&>(*store).table_prefix() + "DATA");
+        data.resize(static_cast<std::size_t>(kRecords) * static_cast<std::size_t>(h.recordSize));
+        for (int i = 0; i < kRecords; ++i) {
+            const std::span<std::uint8_t> r(data.data() + static_cast<std::size_t>(i) * h.recordSize,
+                                            static_cast<std::size_t>(h.recordSize));
+            run_file::RecordHead head;
+            head.time = {kMarch5 + i / 10, static_cast<std::int16_t>((i % 10) * 100), 0};
+            run_file::encode_record_head(head, r);
+            for (std::uint32_t k = 0; k < 16; ++k)
+                run_file::write_sample(r, h.blocks[0], k,
+                                       {run_file::kSampleAnalog, static_cast<float>(i + k)});
+        }
+        // In the middle of the write: some batches are in, many are to come.
+        std::thread killer = kill_when([&] { return rows_of() >= 3000; });
+        const int written = store->WriteLogs(h, data.data(), kRecords);
+        killer.join();
+        EXPECT_EQ(written, -1);
+        EXPECT_STRNE(store->GetErrorContext(), "");
+        EXPECT_STRNE(store->GetErrorText(), "");
+        std::vector<std::uint8_t> one(static_cast<std::size_t>(h.recordSize));
+        EXPECT_EQ(store->ReadLog(0, h, one.data(), h.recordSize, 0, 0, nullptr, 0, false), -1);
+        EXPECT_STRNE(store->GetErrorText(), "");
+    }
+
+    ASSERT_TRUE(own.restart());
+    const long kept = rows_of();
+    ASSERT_GE(kept, 3000);
+    ASSERT_LT(kept, kRecords);
+    EXPECT_EQ(kept % 1000, 0) << "a batch is whole or absent";
+    {
+        CLogDbMySQLCollection c;
+        auto store = open_run(c);
+        ASSERT_TRUE(store);
+        LogHeader read;
+        ASSERT_EQ(store->ReadHeader(read), 0) << store->GetErrorText();
+        ASSERT_EQ(read.recordCount, kept);
+        const std::size_t size = static_cast<std::size_t>(h.recordSize);
+        std::vector<std::uint8_t> back(static_cast<std::size_t>(kept) * size);
+        ASSERT_EQ(store->ReadLogs(0, read, back.data(), static_cast<std::int32_t>(kept), 0, nullptr, 0),
+                  kept);
+        EXPECT_TRUE(std::equal(back.begin(), back.end(), data.begin()));
+        // The rest, so that a whole read lasts long enough to be cut.
+        ASSERT_EQ(store->WriteLogs(read, data.data() + static_cast<std::size_t>(kept) * size,
+                                   static_cast<std::int32_t>(kRecords - kept)),
+                  0)
+            << store->GetErrorText();
+        back.assign(data.size(), 0);
+        std::atomic<bool> reading{false};
+        std::thread killer = kill_when([&] {
+            if (!reading) return false;
+            ::usleep(50000);
+            return true;
+        });
+        reading = true;
+        const int got = store->ReadLogs(0, read, back.data(), kRecords, 0, nullptr, 0);
+        killer.join();
+        EXPECT_LT(got, kRecords);
+        EXPECT_STRNE(store->GetErrorContext(), "");
+        EXPECT_STRNE(store->GetErrorText(), "");
+        EXPECT_TRUE(std::equal(back.begin(), back.begin() + static_cast<std::ptrdiff_t>(got) * h.recordSize,
+                               data.begin()))
+            << "what was read before the cut is right";
+    }
+
+    // A read loses nothing: the next Open finds every record.
+    ASSERT_TRUE(own.restart());
+    CLogDbMySQLCollection c;
+    auto store = open_run(c);
+    ASSERT_TRUE(store);
+    LogHeader read;
+    ASSERT_EQ(store->ReadHeader(read), 0) << store->GetErrorText();
+    EXPECT_EQ(read.recordCount, kRecords);
+    std::vector<std::uint8_t> last(1000 * static_cast<std::size_t>(h.recordSize));
+    ASSERT_EQ(store->ReadLogs(kRecords - 1000, read, last.data(), 1000, 0, nullptr, 0), 1000);
+    EXPECT_TRUE(std::equal(last.begin(), last.end(), data.end() - static_cast<std::ptrdiff_t>(last.size())));
 }
 
 }  // namespace

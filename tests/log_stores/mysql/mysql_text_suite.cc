@@ -1,4 +1,4 @@
-// The Base64 texts and the connection string keys of the MySQL back end.
+// The Base64 texts, the connection string keys and the digital state texts of the MySQL back end.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -7,6 +7,7 @@
 #include "log_stores/mysql/base64_text.h"
 #include "log_stores/mysql/connection_keys.h"
 #include "log_stores/mysql/mysql_collection.h"
+#include "log_stores/mysql/mysql_record.h"
 #include "log_stores/mysql/mysql_store.h"
 #include "log_stores/mysql/register.h"
 
@@ -103,4 +104,32 @@ TEST(MySqlRegistration, TheFactoriesMakeTheMySqlKindOnceRegistered) {
     EXPECT_NE(
         dynamic_cast<log_stores::CLogDbMySQLCollection*>(log_stores::CreateLogCollection(location).get()),
         nullptr);
+}
+
+TEST(MySqlStateTexts, AStoredTextNamesTheStateWhoseTextItEquals) {
+    const log_stores::mysql::StateTexts valve{"CLOSED", "OPEN"};
+    const struct {
+        const char* stored;
+        log_stores::mysql::StateTexts states;
+        std::int32_t flags;  // -1: no state
+    } cases[] = {
+        {"OPEN", valve, 1},
+        {"CLOSED", valve, 0},
+        {"open   ", valve, 1},
+        {"Closed", {"CLOSED   ", "OPEN"}, 0},
+        {"OPENED", valve, -1},
+        {" OPEN", valve, -1},
+        {"", valve, -1},
+        {"", {"", "RUNNING"}, 0},
+        // Equal texts cannot tell the states apart.
+        {"ON", {"ON", "on "}, -1},
+        {"\x80 high", {"low", "\x80 HIGH"}, 1},
+    };
+    for (const auto& c : cases) {
+        const auto state = log_stores::mysql::digital_state(c.stored, c.states);
+        EXPECT_EQ(state ? state->flags : -1, c.flags) << '"' << c.stored << '"';
+        if (state) {
+            EXPECT_EQ(state->value, 0.0f);
+        }
+    }
 }
