@@ -229,12 +229,7 @@ TEST_P(LocalRefresh, TheRunsTextsAndTheEventsFileAreKept) {
     EXPECT_THAT(seen, HasSubstr("BURNER TRIPPED"));
 }
 
-// The MySQL store's record reader stops for good at the end it has once reached, so records
-// appended after it are never handed out by that store.
-constexpr const char* kMySqlReaderStops = "the MySQL store does not read past the end it has seen";
-
 TEST_P(LocalRefresh, NewRecordsOfTheLoggingRunAppearWithinOneRefresh) {
-    if (GetParam() == Kind::kMySql) GTEST_SKIP() << kMySqlReaderStops;
     server_->Refresh();
     auto* logger = where_->live_logger();
     ASSERT_NE(logger, nullptr);
@@ -247,7 +242,6 @@ TEST_P(LocalRefresh, NewRecordsOfTheLoggingRunAppearWithinOneRefresh) {
 }
 
 TEST_P(LocalRefresh, ARunAddedBetweenRefreshesAppearsAfterTheGateAndTheFinishedOneKeepsItsCache) {
-    if (GetParam() == Kind::kMySql) GTEST_SKIP() << kMySqlReaderStops;
     server_->Refresh();
     auto* logger = where_->live_logger();
     ASSERT_NE(logger, nullptr);
