@@ -149,6 +149,7 @@ class LocalDataServer {
     std::optional<std::uint64_t> last_refresh_;
     std::optional<std::int64_t> folder_write_time_;  // data folder's last-write time at the last scan
     std::string events_text_;                        // "events.txt" of the data folder at the last scan
+    std::string read_range(std::string_view fields, bool ex);  // "7S" (ex false) and "8S" (ex true) alike
 };
 
 // The dashboard channel set of a data folder (menu.xml, then each dashboard it lists), sorted
