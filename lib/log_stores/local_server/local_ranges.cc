@@ -2,7 +2,6 @@
 // registered caller buffer found by its handle; nothing is written past its capacity, and
 // only whole records and run entries are written.
 #include <algorithm>
-#include <cctype>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -10,6 +9,7 @@
 #include "log_stores/local_server/local_data_server.h"
 #include "log_stores/local_server/local_range_fields.h"
 #include "log_stores/run_file/run_file_format.h"
+#include "platform/ascii_text.h"
 #include "platform/last_error.h"
 #include "qvr/requests/channel_list.h"
 
@@ -47,8 +47,7 @@ constexpr std::size_t kReadBlock = 1024;   // records read from a store at once
 
 bool same_prefix(const std::array<char, 2>& a, const std::array<char, 2>& b) {
     for (int i = 0; i < 2; ++i)
-        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
-            return false;
+        if (platform::ascii_upper(a[i]) != platform::ascii_upper(b[i])) return false;
     return true;
 }
 

@@ -72,7 +72,7 @@ std::string LocalDataServer::GetSectionText(std::string_view fields) {
     const auto numbers = numbers_of(fields.substr(handle_at + 1), 2);
     if (!numbers || (*numbers)[1] < 0) return failure(platform::kErrorInvalidParameter);
     const auto buffer = named_buffer((*numbers)[0]);
-    if (!buffer) return failure(platform::kErrorInvalidParameter);
+    if (!buffer || (buffer->bytes.empty() && (*numbers)[1] > 0)) return failure(platform::kErrorInvalidParameter);
     const std::span<std::uint8_t> out =
         buffer->bytes.first(std::min<std::size_t>(buffer->bytes.size(), static_cast<std::size_t>((*numbers)[1])));
 
