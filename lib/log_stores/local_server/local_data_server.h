@@ -152,6 +152,7 @@ class LocalDataServer {
     // Opens each collection's latest run where none is open or a newer one exists; 0, or -1
     // when the main collection's latest run is listed but cannot be opened.
     int OpenLatestRuns();
+    std::string read_range(std::string_view fields, bool ex);  // "7S" (ex false) and "8S" (ex true) alike
 };
 
 // The dashboard channel set of a data folder (menu.xml, then each dashboard it lists), sorted
