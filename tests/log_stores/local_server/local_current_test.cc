@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "log_stores/run_file/run_file_format.h"
 #include "platform/last_error.h"
 #include "support/child_process.h"
+#include "support/temp_dir.h"
 
 using namespace std::chrono_literals;
 
@@ -226,5 +228,22 @@ INSTANTIATE_TEST_SUITE_P(Kinds, CurrentRunsTest,
                          [](const ::testing::TestParamInfo<Kind>& p) {
                              return std::string(local_server_test::kind_name(p.param));
                          });
+
+// A newer run that cannot be read yet leaves the shown run in place.
+TEST(CurrentRunsFolder, ANewerRunThatCannotBeReadKeepsTheShownRun) {
+    auto where = DataLocation::make(Kind::kFolder);
+    ASSERT_NE(where, nullptr);
+    TestClock time;
+    LocalDataServer server(time.clock());
+    ASSERT_EQ(server.Open(where->location().c_str()), 0) << platform::last_error();
+    server.UpdateCurrentRuns();
+    const std::string shown = server.answering_run()->name;
+    qvr_test::write_file(std::filesystem::path(where->folder()) / "PLANT_240306_000000.qdl", "not a run");
+    time.now += log_stores::local::kLatestRunCheckMs;
+    server.UpdateCurrentRuns();
+    ASSERT_NE(server.answering_run(), nullptr);
+    EXPECT_EQ(server.answering_run()->name, shown);
+    EXPECT_EQ(server.answering_run()->record_count, local_server_test::kLoggingRecords);
+}
 
 }  // namespace

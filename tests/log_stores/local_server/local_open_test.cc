@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "platform/last_error.h"
 #include "platform/registry_key.h"
 #include "platform/remote_path.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -165,6 +167,18 @@ TEST(LocalOpenFailure, AMissingFolderFailsAndKeepsNothing) {
     EXPECT_FALSE(server.spare_);
     // Still usable.
     EXPECT_EQ(server.Open(where->location().c_str()), 0);
+}
+
+TEST(LocalOpenFailure, ALatestRunThatCannotBeReadFailsTheOpen) {
+    auto where = DataLocation::make(Kind::kFolder);
+    ASSERT_NE(where, nullptr);
+    // Named as the newest run, but no run file inside.
+    qvr_test::write_file(std::filesystem::path(where->folder()) / "PLANT_240306_000000.qdl", "not a run");
+    LocalDataServer server;
+    EXPECT_EQ(server.Open(where->location().c_str()), -1);
+    EXPECT_NE(platform::last_error(), 0);
+    EXPECT_FALSE(server.collections_[0]);
+    EXPECT_FALSE(server.spare_);
 }
 
 TEST(LocalOpenFailure, OverLongLocationsAreRefused) {
