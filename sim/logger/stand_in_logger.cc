@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "log_stores/log_factory.h"
+#include "log_stores/log_location.h"
 #include "log_stores/run_file/run_file_layout.h"
 #include "log_stores/status_channels/logger_status.h"
 #include "platform/last_error.h"
@@ -74,8 +75,11 @@ int StandInLogger::open(const LoggerOptions& options) {
         status_Init(options_.status_logger, shm_LoggerByIndex(options_.status_logger));
         status_ = true;
     }
-    return collection_->Open(nullptr, options_.location.c_str(), options_.logger.c_str(), options_.prefix.c_str(),
-                             log_stores::kGenericRead | log_stores::kGenericWrite);
+    // A "PROVIDER=" location is the collection's connection; any other is its folder.
+    const bool database = log_stores::GetLocationKind(options_.location.c_str()) != log_stores::LocationKind::File;
+    return collection_->Open(database ? options_.location.c_str() : nullptr,
+                             database ? "" : options_.location.c_str(), options_.logger.c_str(),
+                             options_.prefix.c_str(), log_stores::kGenericRead | log_stores::kGenericWrite);
 }
 
 int StandInLogger::start_run(std::int32_t start) {

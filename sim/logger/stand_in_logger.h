@@ -32,7 +32,7 @@ struct LoggerBlock {
 };
 
 struct LoggerOptions {
-    std::string location;  // a collection's location: a folder text ("" the logger's folder)
+    std::string location;  // a folder text ("" the logger's folder) or a "PROVIDER=" connection
     std::string logger = "L1";
     std::string prefix = "L1_";
     std::vector<LoggerBlock> blocks = {LoggerBlock{}};

@@ -149,11 +149,19 @@ class LocalDataServer {
     std::optional<std::uint64_t> last_refresh_;
     std::optional<std::int64_t> folder_write_time_;  // data folder's last-write time at the last scan
     std::string events_text_;                        // "events.txt" of the data folder at the last scan
+    // Opens each collection's latest run where none is open or a newer one exists; 0, or -1
+    // when the main collection's latest run is listed but cannot be opened.
+    int OpenLatestRuns();
     std::string read_range(std::string_view fields, bool ex);  // "7S" (ex false) and "8S" (ex true) alike
 };
 
 // The dashboard channel set of a data folder (menu.xml, then each dashboard it lists), sorted
 // and unique; nullopt when the menu cannot be read. Trace lines as the handler writes them.
 std::optional<std::vector<ChannelKey>> LoadWebHmiChannels(const std::string& data_folder);
+
+// The location of the second collection beside `name` (a folder or a logger name): without a
+// "_FAST_LOG" suffix, or with "FAST_LOG" made "SLOW_LOG" (letter case ignored); nullopt when
+// neither applies.
+std::optional<std::string> SecondCollectionName(std::string_view name);
 
 }  // namespace log_stores::local
