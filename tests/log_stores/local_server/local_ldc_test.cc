@@ -266,6 +266,36 @@ TEST_P(LocalLdcTest, HeaderAndTextSections) {
     EXPECT_EQ(small[static_cast<std::size_t>(small_length)], '\0');
 }
 
+// "5S" with index 1 summarises the second collection (the sibling of a _FAST_LOG folder),
+// which has no run array of its own.
+TEST(LocalSummary, IndexOneIsTheSecondCollection) {
+    LocationOptions fast;
+    fast.logger = "PLANT_FAST_LOG";
+    auto where = DataLocation::make(Kind::kFolder, fast);
+    ASSERT_NE(where, nullptr);
+    LocationOptions slow;
+    slow.logger = "PLANT";
+    slow.logging_run = false;
+    ASSERT_EQ(where->add_logger("PLANT", slow), 0);
+    log_stores::local::LocalDataServer server;
+    ASSERT_EQ(server.Open(where->location().c_str()), 0) << platform::last_error();
+    ASSERT_TRUE(server.collections_[1]);
+    server.Refresh();
+    const std::string main = server.GetStoreSummary("0,0,0,0");
+    EXPECT_EQ(main.substr(0, main.rfind(',')), "1," + std::to_string(kFinishedStart) + "," +
+                                                   std::to_string(time_of(1, kLoggingRecords - 1).seconds) + "," +
+                                                   std::to_string(kAllRecords) + ",2");
+    const std::string second = server.GetStoreSummary("1,0,0,0");
+    EXPECT_EQ(second.substr(0, second.rfind(',')), "1," + std::to_string(kFinishedStart) + "," +
+                                                       std::to_string(kFinishedStop) + "," +
+                                                       std::to_string(kFinishedRecords) + ",1");
+    const std::string window = server.GetStoreSummary("1," + std::to_string(kFinishedStart + 10) + ",3," +
+                                                      std::to_string(kFinishedStart + 15));
+    EXPECT_EQ(window.substr(0, window.rfind(',')), "1," + std::to_string(kFinishedStart) + "," +
+                                                       std::to_string(kFinishedStop) + ",5,1");
+    server.Close();
+}
+
 INSTANTIATE_TEST_SUITE_P(Kinds, LocalLdcTest, ::testing::Values(Kind::kFolder, Kind::kSqlite, Kind::kMySql),
                          [](const ::testing::TestParamInfo<Kind>& p) { return std::string(kind_name(p.param)); });
 

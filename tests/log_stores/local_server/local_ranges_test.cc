@@ -429,6 +429,59 @@ TEST_F(RangeTest, CapacitiesBeyondTheRegisteredBuffersGiveWholeEntriesOnly) {
     EXPECT_TRUE(b.guards_intact(0, kChannels, 0));
 }
 
+// A run in memory whose samples carry flag 0x40, as a writer may leave it.
+class FlaggedStore : public log_stores::CLogStore {
+  public:
+    explicit FlaggedStore(const log_stores::LogHeader& h) : header_(h) {}
+    int ReadHeader(log_stores::LogHeader& h) override {
+        h = header_;
+        return 0;
+    }
+    int ReadLogs(std::int32_t first, const log_stores::LogHeader& h, std::uint8_t* out, std::int32_t count,
+                 std::int32_t, const char*, std::int32_t) override {
+        for (std::int32_t i = 0; i < count; ++i) {
+            const std::span<std::uint8_t> r(out + static_cast<std::size_t>(i) * h.recordSize,
+                                            static_cast<std::size_t>(h.recordSize));
+            rf::RecordHead head;
+            head.time = {h.start.seconds + first + i, 0, 0};
+            rf::encode_record_head(head, r);
+            rf::write_sample(r, h.blocks[0], 0, {static_cast<std::int32_t>(0x80 | 0x40), 1.5f});
+        }
+        return count;
+    }
+    int ReadLog(std::int32_t, const log_stores::LogHeader&, std::uint8_t*, std::int32_t, std::int32_t, std::int32_t,
+                const char*, std::int32_t, bool) override {
+        return -1;
+    }
+    int GetNoLogs(const log_stores::LogHeader&) override { return 3; }
+
+  private:
+    log_stores::LogHeader header_;
+};
+
+TEST(RangeFlags, FlagClearedIsNeverHandedOut) {
+    log_stores::LogHeader header = sim_logger::make_header({{"AI", 1, 1, false, {}}}, kStartA);
+    LocalDataServer server;
+    log_stores::local::RunEntry run;
+    run.header = header;
+    run.start = {kStartA, 0, 0};
+    run.stop = {kStartA + 5, 0, 0};
+    for (int i = 0; i < 3; ++i) run.times.push_back({kStartA + i, 0, 0});
+    run.records = 3;
+    run.store = std::make_unique<FlaggedStore>(header);
+    server.runs_.push_back(std::move(run));
+    RangeBuffers b(3, 1, 0, "AI,1");
+    b.start = {kStartA, 0, 0};
+    b.end = {kStartA + 5, 0, 0};
+    RangeCall c;
+    c.record_capacity = 3;
+    ASSERT_EQ(send_range(server, b, c, 1), "1,3,0,0");
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(b.sample(i, 1, 0).first, 0x80u) << i;
+        EXPECT_EQ(b.sample(i, 1, 0).second, 1.5f) << i;
+    }
+}
+
 // ---- sections ----
 
 class SectionTest : public RangeTest {
