@@ -362,6 +362,14 @@ TEST_F(RangeTest, EveryHandleThatIsNotLiveIsAnsweredWith87AndNothingIsWritten) {
     fields.clear();
     for (const auto& x : f) fields += (fields.empty() ? "" : ",") + x;
     EXPECT_EQ(server_.ReadRecordRange(fields), "-1,87") << "the start stamp is written back";
+    // No buffer where records, values or run entries are asked for.
+    for (const std::size_t field : {6u, 7u, 8u}) {
+        std::vector<std::string> g = good;
+        g[field] = "0";
+        std::string text;
+        for (const auto& x : g) text += (text.empty() ? "" : ",") + x;
+        EXPECT_EQ(server_.ReadRecordRange(text), "-1,87") << text;
+    }
 }
 
 TEST_F(RangeTest, MalformedFieldsAreRefused) {
