@@ -33,9 +33,11 @@ struct ListedRun {
     std::string name;
     TimeStamp start{};
 };
+// A collection without runs starts no list and leaves no error: an empty list.
 bool list_runs(CLogCollection& collection, std::vector<ListedRun>& runs) {
     std::size_t name_size = 0;
-    if (collection.BeginRunList(&name_size) != 1) return false;
+    platform::set_last_error(0);
+    if (collection.BeginRunList(&name_size) != 1) return platform::last_error() == 0;
     std::vector<char> name(std::max<std::size_t>(name_size, 1) + 1, '\0');
     TimeStamp start{}, stop{};
     while (collection.GetNextRun(name.data(), &start, &stop) == 1) {
