@@ -176,6 +176,15 @@ class LocalDataServer {
     // when the main collection's latest run is listed but cannot be opened.
     int OpenLatestRuns();
     std::string read_range(std::string_view fields, bool ex);  // "7S" (ex false) and "8S" (ex true) alike
+    // Channel configurations of a current run, per block, read once per run (CV, TC, IP, TP).
+    struct RunConfigs {
+        const CLogStore* store = nullptr;
+        std::string run;  // the store's location
+        std::vector<std::vector<qvr::ChannelRecord>> blocks;
+        std::vector<std::pair<std::string, ChannelKey>> tags;  // upper-case tags, sorted
+    };
+    std::array<RunConfigs, 2> run_configs_;  // one per collection
+    const RunConfigs& configs_of(const CurrentRun& run);  // reads them when the run changed
 };
 
 // The dashboard channel set of a data folder (menu.xml, then each dashboard it lists), sorted
