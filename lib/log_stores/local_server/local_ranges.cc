@@ -149,6 +149,7 @@ std::string LocalDataServer::read_range(std::string_view fields, bool ex) {
     const auto f = numbers_of(fields, ex ? 11 : 10);
     // The channel list is itself a buffer, so the fields hold no text of their own.
     if (!f) return failure(platform::kErrorInvalidParameter);
+    if (runs_.empty()) return no_runs(0);
     RangeRequest r;
     if (const int code = resolve_request(*f, ex, r); code != 0) return failure(code);
     const std::vector<ChannelKey> keys = SelectChannels(r.list);

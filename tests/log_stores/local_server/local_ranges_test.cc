@@ -13,6 +13,7 @@
 #include "local_server/range_runs.h"
 #include "log_stores/text_files/event_line.h"
 #include "qvr/requests/local_buffers.h"
+#include "support/debug_capture.h"
 
 namespace {
 
@@ -435,6 +436,19 @@ TEST_F(RangeTest, CapacitiesBeyondTheRegisteredBuffersGiveWholeEntriesOnly) {
     c.value_field = 31;
     EXPECT_EQ(send_range(server_, b, c, kChannels), "-1,122");
     EXPECT_TRUE(b.guards_intact(0, kChannels, 0));
+}
+
+TEST(RangeNoRuns, HistoryRequestsWithoutRunsGetNoReplyAndADebugLine) {
+    qvr_test::DebugCapture capture;
+    LocalDataServer server;
+    EXPECT_EQ(server.GetStoreSummary("0,0,0,0"), "");
+    RangeBuffers b(4, 1, 1, "AI,1");
+    RangeCall c;
+    c.record_capacity = 4;
+    c.run_capacity = 1;
+    EXPECT_EQ(send_range(server, b, c, 1), "");
+    EXPECT_EQ(capture.lines("No RT Records GraphFiltered for 0:d\r\n").size(), 2u);
+    EXPECT_TRUE(b.guards_intact(0, 1, 0));
 }
 
 // A run in memory whose samples carry flag 0x40, as a writer may leave it.
