@@ -130,7 +130,9 @@ void add_elements(std::string_view text, std::string_view name, std::vector<Chan
         if (end == std::string_view::npos) return;
         const std::string_view content = text.substr(tag->content, end - tag->content);
         from = end + close.size();
-        const std::string prefix = decoded(child_text(content, "prefix"));
+        // The texts are 8-bit texts that end at a NUL.
+        std::string prefix = decoded(child_text(content, "prefix"));
+        prefix.resize(std::min(prefix.find('\0'), prefix.size()));
         const std::string_view number_text = child_text(content, "no");
         if (prefix.empty() || number_text.empty()) continue;
         const auto number = channel_number(number_text);

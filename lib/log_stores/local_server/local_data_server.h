@@ -167,6 +167,7 @@ class LocalDataServer {
         bool header_read = false;
         bool damaged = false;                       // reported and skipped
         bool size_reported = false;
+        bool corrupt_reported = false;              // a logging run's header that did not hold, said once
     };
     std::vector<RunScan> run_scans_;                 // parallel to runs_
     std::optional<std::int64_t> events_write_time_;  // "events.txt" last-write time (ns) and size at the last read

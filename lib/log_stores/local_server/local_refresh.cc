@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <unordered_map>
@@ -19,6 +20,7 @@ namespace {
 
 constexpr std::size_t kMaxEventsText = 64u << 20;
 constexpr std::size_t kRunNameCapacity = 1300;
+constexpr std::int64_t kRecentChangeNs = 2'000'000'000;
 
 struct ListedRun {
     std::string name;
@@ -53,7 +55,12 @@ bool needs_rescan(LocalDataServer& server) {
         return true;
     }
     const auto now = write_time_ns(server.collections_[0]->folder);
-    if (now && server.folder_write_time_ == now) return false;
+    // File times move in clock ticks: a change in the tick of the last look leaves the time
+    // as it was, so a folder changed in the last moments is listed again all the same.
+    const auto wall = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                          std::chrono::system_clock::now().time_since_epoch())
+                          .count();
+    if (now && server.folder_write_time_ == now && wall - *now > kRecentChangeNs) return false;
     server.folder_write_time_ = now;
     return true;
 }
@@ -188,6 +195,9 @@ void LocalDataServer::Refresh() {
     if (!dashboard_loaded_) load_dashboard(*this);
     if (needs_rescan(*this)) rescan_runs(*this);
     for (std::size_t i = 0; i < runs_.size(); ++i) {
+        // A run being logged may have been listed before its file could be opened.
+        if (!runs_[i].store && runs_[i].stop.seconds == 0)
+            runs_[i].store = collections_[0]->collection->OpenStore(runs_[i].name.c_str(), kGenericRead);
         // Texts first: a new database run reads them before its record reader has a place.
         RefreshRunTexts(*this, runs_[i], run_scans_[i]);
         CacheNewRecords(*this, runs_[i], run_scans_[i]);

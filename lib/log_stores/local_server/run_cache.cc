@@ -50,10 +50,13 @@ bool read_header(LocalDataServer& server, RunEntry& run, RunScan& scan) {
     LogHeader header{};
     const bool read = run.store->ReadHeader(header) == 0;
     if (!read || header.recordSize < static_cast<std::int32_t>(rf::kRecordHeadSize)) {
-        // A header that fails its checks stays failed; a read that failed may work next time.
+        // A read that failed may work next time. A header that fails its checks stays failed
+        // in a finished run; a run being logged may be caught while its file is being made.
         if (!read && platform::last_error() != platform::kErrorInvalidData) return false;
-        platform::debug_output("Corrupt file GraphFiltered " + RunLocation(server, run) + "\r\n");
-        scan.damaged = true;
+        if (!scan.corrupt_reported)
+            platform::debug_output("Corrupt file GraphFiltered " + RunLocation(server, run) + "\r\n");
+        scan.corrupt_reported = true;
+        if (run.stop.seconds != 0) scan.damaged = true;
         return false;
     }
     run.header = header;
@@ -114,10 +117,11 @@ void CacheNewRecords(LocalDataServer& server, RunEntry& run, RunScan& scan) {
             if (!read_header(server, run, scan)) return;
         }
         available = count;
-        const auto expected = static_cast<std::size_t>(count);
-        if (run.times.capacity() < expected) {
-            run.times.reserve(expected);
-            run.dashboard_samples.reserve(expected * scan.dashboard_places.size());
+        // Sized once for a run read whole; a growing run's vectors grow geometrically, as
+        // an exact reserve on every refresh would copy the whole cache each time.
+        if (run.times.empty()) {
+            run.times.reserve(static_cast<std::size_t>(count));
+            run.dashboard_samples.reserve(static_cast<std::size_t>(count) * scan.dashboard_places.size());
         }
     }
     const auto record_size = static_cast<std::size_t>(run.header.recordSize);

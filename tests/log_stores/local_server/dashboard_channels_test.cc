@@ -87,6 +87,8 @@ TEST(DashboardScan, ChannelElementsGiveTheirPrefixAndNumber) {
         {"one bad channel does not stop the scan", channel("AI", "x") + channel("AI", "5"), {"AI:5"}},
         {"XChannel too", "<XChannel><prefix>TC</prefix><no>4</no></XChannel>", {"TC:4"}},
         {"a truncated file", "<channel><prefix>AI</pre", {}},
+        {"a prefix that begins with a NUL is empty", channel(std::string("\0AI", 3), "1"), {}},
+        {"a prefix cut at its NUL", channel(std::string("A\0I", 3), "1"), {"A:1"}},
     };
     for (const ScanCase& c : cases) EXPECT_EQ(scanned(c.dashboard), c.keys) << c.what;
 }
