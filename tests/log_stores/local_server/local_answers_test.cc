@@ -65,10 +65,14 @@ struct Golden {
             u32(bits);
         }
     }
-    // The fixture's block k, channel index j, in the latest record.
-    void logged(std::size_t block, std::uint32_t j) {
+    // The fixture's block k, channel index j, in the latest record. A database keeps a
+    // digital channel as the number of its flag bit 0x01, which comes back as a value.
+    void logged(std::size_t block, std::uint32_t j, bool database) {
         const auto s = sim_logger::sample_of(block, j, kLatest, block == 2);
-        sample(static_cast<std::uint32_t>(s.flags), s.value);
+        if (database && block == 2)
+            sample(0x80, (s.flags & 0x01) != 0 ? 1.0f : 0.0f);
+        else
+            sample(static_cast<std::uint32_t>(s.flags), s.value);
     }
 };
 
@@ -223,13 +227,13 @@ TEST_P(LocalAnswersTest, ValuesAsGoldenBytes) {
     ASSERT_EQ(r.result, 1);
     Golden g;
     g.time(latest_time());
-    g.logged(0, 0);
-    g.logged(0, 1);
-    g.logged(1, 1);
+    g.logged(0, 0, database());
+    g.logged(0, 1, database());
+    g.logged(1, 1, database());
     g.sample(0x20, 0);  // AI 9: no such channel
     g.time(latest_time());
-    g.logged(2, 1);
-    g.logged(2, 2);
+    g.logged(2, 1, database());
+    g.logged(2, 2, database());
     g.time(latest_time());
     for (int n : {1, 16, 56}) {
         float value;
