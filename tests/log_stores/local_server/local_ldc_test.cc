@@ -80,6 +80,7 @@ class LocalLdcTest : public ::testing::TestWithParam<Kind> {
         }
     };
   protected:
+    bool database() const { return GetParam() != Kind::kFolder; }
     static constexpr std::uint8_t kGuard = 0xC3;
     Range range(std::optional<TimeStamp> from, std::optional<TimeStamp> to, std::uint32_t capacity, int run_capacity,
                 std::optional<std::int64_t> value_bytes = std::nullopt) {
@@ -111,7 +112,9 @@ class LocalLdcTest : public ::testing::TestWithParam<Kind> {
 };
 
 // AI 2 (block 0, index 1), AI 6 (block 1, index 1), DI 3 (block 2, index 2), XX 1 (none).
-void expect_record(const LocalLdcTest::Range& r, std::size_t at, int run, std::int64_t index) {
+// A database keeps a digital channel as the number of its flag bit 0x01, handed out as an
+// analog value.
+void expect_record(const LocalLdcTest::Range& r, std::size_t at, int run, std::int64_t index, bool database) {
     EXPECT_EQ(micros(r.head_time(at)), micros(time_of(run, index))) << at;
     const struct {
         std::size_t block;
@@ -119,7 +122,8 @@ void expect_record(const LocalLdcTest::Range& r, std::size_t at, int run, std::i
         bool digital;
     } held[] = {{0, 1, false}, {1, 1, false}, {2, 2, true}};
     for (std::size_t k = 0; k < 3; ++k) {
-        const auto want = sim_logger::sample_of(held[k].block, held[k].j, index, held[k].digital);
+        auto want = sim_logger::sample_of(held[k].block, held[k].j, index, held[k].digital);
+        if (database && held[k].digital) want = {0x80, (want.flags & 0x01) != 0 ? 1.0f : 0.0f};
         const auto [flags, value] = r.sample(at, k);
         EXPECT_EQ(flags & log_stores::local::kFlagCleared, 0u);
         if (std::isnan(want.value)) {
@@ -172,9 +176,9 @@ TEST_P(LocalLdcTest, AllRecordsWithTheirValuesAndRunsWhenNoBoundIsGiven) {
     EXPECT_TRUE(r.guards_ok);
     EXPECT_EQ(r.start.seconds, kFinishedStart);
     EXPECT_EQ(micros(r.end), micros(time_of(1, kLoggingRecords - 1)) + 1'000'000u);
-    for (std::int64_t i = 0; i < kFinishedRecords; ++i) expect_record(r, static_cast<std::size_t>(i), 0, i);
+    for (std::int64_t i = 0; i < kFinishedRecords; ++i) expect_record(r, static_cast<std::size_t>(i), 0, i, database());
     for (std::int64_t i = 0; i < kLoggingRecords; ++i)
-        expect_record(r, static_cast<std::size_t>(kFinishedRecords + i), 1, i);
+        expect_record(r, static_cast<std::size_t>(kFinishedRecords + i), 1, i, database());
     std::int32_t first[2];
     TimeStamp starts[2];
     for (int e = 0; e < 2; ++e) {
@@ -234,7 +238,7 @@ TEST_P(LocalLdcTest, AValueBufferThatHoldsFewerRecordsGetsWholeRecordsOnly) {
     ASSERT_EQ(r.rc, 1) << platform::last_error();
     EXPECT_EQ(r.records, 3u);
     EXPECT_TRUE(r.guards_ok);
-    for (std::int64_t i = 0; i < 3; ++i) expect_record(r, static_cast<std::size_t>(i), 0, i);
+    for (std::int64_t i = 0; i < 3; ++i) expect_record(r, static_cast<std::size_t>(i), 0, i, database());
     // Not one record fits: an error, never an empty range that would end the caller's reading.
     const Range none = range(std::nullopt, std::nullopt, 20, 2, 31);
     EXPECT_EQ(none.rc, -1);
