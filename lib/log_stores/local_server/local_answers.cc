@@ -33,9 +33,11 @@ struct ListedRun {
     std::string name;
     TimeStamp start{};
 };
+// A collection without runs starts no list and leaves no error: an empty list.
 bool list_runs(CLogCollection& collection, std::vector<ListedRun>& runs) {
     std::size_t name_size = 0;
-    if (collection.BeginRunList(&name_size) != 1) return false;
+    platform::set_last_error(0);
+    if (collection.BeginRunList(&name_size) != 1) return platform::last_error() == 0;
     std::vector<char> name(std::max<std::size_t>(name_size, 1) + 1, '\0');
     TimeStamp start{}, stop{};
     while (collection.GetNextRun(name.data(), &start, &stop) == 1) {
@@ -50,11 +52,12 @@ CLogCollection* main_collection(LocalDataServer& server) {
     return server.collections_[0] ? server.collections_[0]->collection.get() : nullptr;
 }
 
-void answer_time(LocalDataServer& server, ReplyWriter& out) {
+// True when the answer carries its own NUL (the zone record follows it).
+bool answer_time(LocalDataServer& server, ReplyWriter& out) {
     const CurrentRun* run = server.answering_run();
     if (!run) {
         out.text("-1,0");
-        return;
+        return false;
     }
     const TimeStamp time = run_time(*run);
     out.text(std::to_string(time.seconds) + "," + std::to_string(time.milliseconds));
@@ -63,6 +66,7 @@ void answer_time(LocalDataServer& server, ReplyWriter& out) {
     const platform::TimeZoneInformation zone =
         server.database_ ? platform::local_time_zone_information() : run->header.timeZone;
     out.bytes(zone.data(), zone.size());
+    return true;
 }
 
 void answer_first_start(LocalDataServer& server, ReplyWriter& out) {
@@ -126,6 +130,7 @@ int LocalDataServer::HandleRequest(const char* request, std::uint32_t length, ch
 
     ReplyWriter out(std::span<char>(reply, capacity));
     const bool binary = is_code(code, "CV") || is_code(code, "RV") || is_code(code, "TC");
+    bool terminated = false;  // the answer wrote its NUL itself
     const bool range = code.size() == 2 && code[0] >= '5' && code[0] <= '8' && platform::ascii_upper(code[1]) == 'S';
     if (range) {
         Refresh();
@@ -143,7 +148,7 @@ int LocalDataServer::HandleRequest(const char* request, std::uint32_t length, ch
         UpdateCurrentRuns();
         UpdateLoggerStatus();
         if (is_code(code, "TS")) {
-            answer_time(*this, out);
+            terminated = answer_time(*this, out);
         } else if (is_code(code, "QE")) {
             out.text("0");
         } else if (is_code(code, "QP")) {
@@ -181,7 +186,7 @@ int LocalDataServer::HandleRequest(const char* request, std::uint32_t length, ch
         }
     }
     // "0" and failures are texts even for the binary codes.
-    const bool text_reply = !binary || out.size() < 2 || std::memcmp(reply, "1,", 2) != 0;
+    const bool text_reply = !terminated && (!binary || out.size() < 2 || std::memcmp(reply, "1,", 2) != 0);
     *replyLength = text_reply ? out.finish_text() : out.finish_binary();
     return *replyLength > 0 ? 1 : 0;
 }
