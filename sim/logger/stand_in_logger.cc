@@ -43,6 +43,8 @@ log_stores::LogHeader make_header(const std::vector<LoggerBlock>& blocks, std::i
         header.blocks[k].prefix = {b.prefix.size() > 0 ? b.prefix[0] : ' ', b.prefix.size() > 1 ? b.prefix[1] : ' '};
         header.blocks[k].firstChannel = b.first;
         header.blocks[k].lastChannel = b.last;
+        // The group kind as the database kinds keep it: 4 digital, 8 analog.
+        header.blocks[k].blockKind = b.digital ? 4 : 8;
     }
     header.start = {start, 0, 0};
     header.sigChange = 1;

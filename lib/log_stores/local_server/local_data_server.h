@@ -180,6 +180,19 @@ class LocalDataServer {
     // Opens each collection's latest run where none is open or a newer one exists; 0, or -1
     // when the main collection's latest run is listed but cannot be opened.
     int OpenLatestRuns();
+    std::optional<std::uint64_t> last_status_update_;  // UpdateLoggerStatus's 500 ms gate
+    std::string status_place_run_;                      // the run whose place LS20 shows
+    std::int32_t status_place_ = 0;                     // its 1-based place in the run list
+    std::string read_range(std::string_view fields, bool ex);  // "7S" (ex false) and "8S" (ex true) alike
+    // Channel configurations of a current run, per block, read once per run (CV, TC, IP, TP).
+    struct RunConfigs {
+        const CLogStore* store = nullptr;
+        std::string run;  // the store's location
+        std::vector<std::vector<qvr::ChannelRecord>> blocks;
+        std::vector<std::pair<std::string, ChannelKey>> tags;  // upper-case tags, sorted
+    };
+    std::array<RunConfigs, 2> run_configs_;  // one per collection
+    const RunConfigs& configs_of(const CurrentRun& run);  // reads them when the run changed
 };
 
 // The dashboard channel set of a data folder (menu.xml, then each dashboard it lists), sorted

@@ -102,7 +102,8 @@ int LocalDataServer::Open(const char* location) {
     if (database_) {
         std::string connection = text;
         std::size_t size = 0;
-        if (GetLoggerNameFromLocation(connection, &size, nullptr), size <= 1) return platform::fail(0);
+        GetLoggerNameFromLocation(connection, &size, nullptr);
+        if (size <= 1) return platform::fail(0);  // no logger name: nothing to open
         if (size - 1 > kMaxLoggerName) return platform::fail(platform::kErrorInvalidParameter);
         std::array<char, kMaxLoggerName + 1> name{};
         size = name.size();
@@ -168,6 +169,8 @@ int LocalDataServer::Open(const char* location) {
 }
 
 int LocalDataServer::OpenLatestRuns() {
+    int result = 0;
+    int error = 0;
     for (std::size_t i = 0; i < collections_.size(); ++i) {
         if (!collections_[i]) continue;
         Collection& c = *collections_[i];
@@ -187,8 +190,8 @@ int LocalDataServer::OpenLatestRuns() {
         LogHeader header{};
         if (!store || store->ReadHeader(header) != 0) {
             if (i == 0 && !c.current.store) {
-                if (platform::last_error() == 0) platform::set_last_error(platform::kErrorInvalidData);
-                return -1;
+                error = platform::last_error() != 0 ? platform::last_error() : platform::kErrorInvalidData;
+                result = -1;
             }
             // Keep the run shown until the newer one can be read.
             continue;
@@ -201,7 +204,8 @@ int LocalDataServer::OpenLatestRuns() {
         c.current.header_text = read_header_text(*c.current.store);
         c.latest_opened = true;
     }
-    return 0;
+    if (result != 0) platform::set_last_error(error);
+    return result;
 }
 
 void LocalDataServer::Close() {

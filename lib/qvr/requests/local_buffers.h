@@ -28,5 +28,7 @@ class Registration {
 
 // The buffer of a live handle; nullopt for 0, an unknown or an ended one.
 std::optional<Buffer> resolve(std::int64_t handle);
+// Buffers registered now (for tests: every request must have ended its registrations).
+std::size_t live_count();
 
 }  // namespace qvr::local_buffers
