@@ -82,9 +82,6 @@ class CurrentRunsTest : public ::testing::TestWithParam<Kind> {
         if (const std::string why = local_server_test::unavailable_reason(GetParam()); !why.empty())
             GTEST_SKIP() << why;
     }
-    // The MySQL store stops at the end of the last page it read: records added after that
-    // are counted but never read, so a growing run cannot be followed there.
-    bool growing_runs_unread() const { return GetParam() == Kind::kMySql; }
     ::testing::AssertionResult holds(const CurrentRun& run, std::int64_t index) const {
         return holds_record(run, index, GetParam() == Kind::kFolder);
     }
@@ -92,8 +89,6 @@ class CurrentRunsTest : public ::testing::TestWithParam<Kind> {
 };
 
 TEST_P(CurrentRunsTest, CountsFollowTheLoggerOnTheHalfSecondGate) {
-    if (growing_runs_unread())
-        GTEST_SKIP() << "the MySQL store does not read records added after its last page";
     auto where = DataLocation::make(GetParam());
     ASSERT_NE(where, nullptr);
     LocalDataServer server(time_.clock());
@@ -165,8 +160,6 @@ TEST_P(CurrentRunsTest, ARunWithoutRecordsHasNoReadableRecord) {
 // looks every (test) half second: counts only grow, the kept record is always one the logger
 // finished, and once it is done one look sees every record.
 TEST_P(CurrentRunsTest, ALoggerInAnotherProcessIsFollowedRecordByRecord) {
-    if (growing_runs_unread())
-        GTEST_SKIP() << "the MySQL store does not read records added after its last page";
     local_server_test::LocationOptions options;
     options.logging_run = false;
     auto where = DataLocation::make(GetParam(), options);
