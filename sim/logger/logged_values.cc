@@ -10,7 +10,11 @@ namespace sim_logger {
 namespace rf = log_stores::run_file;
 
 rf::ChannelSample sample_of(std::size_t block, std::uint32_t channel, std::int64_t index, bool digital) {
-    if (digital) return {rf::kSampleDigital, static_cast<float>((index / (channel + 1)) % 2)};
+    if (digital) {
+        // A digital state lives in bit 0 of the flag word, as in the host's status words.
+        const bool high = (index / (channel + 1)) % 2 != 0;
+        return {high ? rf::kSampleDigital : 0, high ? 1.0f : 0.0f};
+    }
     if (channel == 0 && index % 13 == 5) return {rf::kSampleAnalog | rf::kSampleBad, -1.0f};
     if (channel == 1 && index % 17 == 3) return {rf::kSampleAnalog, std::numeric_limits<float>::quiet_NaN()};
     const float ramp = static_cast<float>(index % 1000) * 0.5f + static_cast<float>(block) * 100.0f +
