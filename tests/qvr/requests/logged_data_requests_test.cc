@@ -7,6 +7,7 @@
 #include <cinttypes>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -53,6 +54,21 @@ TEST(LocalBuffers, HandlesNameLiveBuffersOnlyAndAreNeverReused) {
     EXPECT_FALSE(resolve(-1));
     const Registration none(nullptr, 100);
     EXPECT_EQ(none.handle(), 0);
+}
+
+// A peer that forwards request text cannot reach another caller's live buffer by counting.
+TEST(LocalBuffers, HandlesCannotBeFoundByCountingFromOneSeen) {
+    char a[8];
+    std::vector<std::unique_ptr<Registration>> live;
+    std::set<std::int64_t> steps;
+    for (int i = 0; i < 50; ++i) {
+        live.push_back(std::make_unique<Registration>(a, sizeof a));
+        const std::int64_t h = live.back()->handle();
+        EXPECT_FALSE(resolve(h + 1));
+        EXPECT_FALSE(resolve(h - 1));
+        if (i > 0) steps.insert(h - live[static_cast<std::size_t>(i) - 1]->handle());
+    }
+    EXPECT_GT(steps.size(), 1u) << "handles follow one another at a fixed step";
 }
 
 TEST(LocalBuffers, ThreadsRegisterAndResolveAtOnce) {
