@@ -9,12 +9,15 @@
 #include <vector>
 
 #include "local_server/local_fixtures.h"
+#include "log_stores/local_server/local_backend.h"
 #include "log_stores/local_server/local_data_server.h"
 #include "log_stores/run_file/run_file_format.h"
 #include "logger/logged_values.h"
 #include "platform/last_error.h"
 #include "platform/time_zone.h"
+#include "qvr/link/link.h"
 #include "qvr/records/channel_record.h"
+#include "qvr/requests/value_requests.h"
 
 namespace {
 
@@ -297,6 +300,45 @@ TEST_P(LocalAnswersTest, RequestLengthBoundsTheText) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, LocalAnswersTest, ::testing::Values(Kind::kFolder, Kind::kSqlite, Kind::kMySql),
+                         [](const ::testing::TestParamInfo<Kind>& p) { return std::string(fx::kind_name(p.param)); });
+
+// The same answers reach a caller of the value requests over the kind-3 link; one that does
+// not fit the requests' 32,768-byte reply fails there with the reason.
+class LocalAnswersOverLinkTest : public ::testing::TestWithParam<Kind> {
+  protected:
+    void SetUp() override {
+        if (const std::string why = fx::unavailable_reason(GetParam()); !why.empty()) GTEST_SKIP() << why;
+        log_stores::RegisterLocalDataServer();
+        where_ = DataLocation::make(GetParam());
+        ASSERT_NE(where_, nullptr);
+        ASSERT_EQ(link_Open(where_->location().c_str()), 1) << platform::last_error();
+    }
+    void TearDown() override { link_CloseAll(); }
+    std::unique_ptr<DataLocation> where_;
+};
+
+TEST_P(LocalAnswersOverLinkTest, ValueRequestsAreAnsweredAndBounded) {
+    const char* server = where_->location().c_str();
+    std::vector<char> reply(kValueReplySize);
+    ASSERT_NE(RequestRV(server, "AI,1", reply.data()), -1) << platform::last_error();
+    Golden g;
+    g.time(latest_time());
+    g.logged(0, 0, GetParam() != Kind::kFolder);
+    EXPECT_EQ(std::string(reply.data(), g.bytes.size()), g.bytes);
+
+    std::string list = "AI";
+    for (int i = 0; i < 200; ++i) list += ",1";
+    EXPECT_EQ(RequestCurrentValue(server, list.c_str(), reply.data()), -1);
+    EXPECT_EQ(platform::last_error(), platform::kErrorInsufficientBuffer);
+
+    const char* tags[] = {"DI2", "AI7"};
+    std::uint8_t keys[8] = {};
+    ASSERT_NE(RequestTagChannels(server, tags, 2, keys), -1);
+    const std::uint8_t want[8] = {'D', 'I', 2, 0, 'A', 'I', 7, 0};
+    EXPECT_EQ(std::memcmp(keys, want, 8), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, LocalAnswersOverLinkTest, ::testing::Values(Kind::kFolder, Kind::kSqlite, Kind::kMySql),
                          [](const ::testing::TestParamInfo<Kind>& p) { return std::string(fx::kind_name(p.param)); });
 
 class LocalAnswersWithoutRunsTest : public LocalAnswersTest {
