@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,7 +13,9 @@
 #include "log_stores/local_server/local_backend.h"
 #include "log_stores/local_server/local_data_server.h"
 #include "log_stores/run_file/run_file_format.h"
+#include "host/runtime_host.h"
 #include "logger/logged_values.h"
+#include "logger/stand_in_logger.h"
 #include "platform/last_error.h"
 #include "platform/time_zone.h"
 #include "qvr/link/link.h"
@@ -301,6 +304,64 @@ TEST_P(LocalAnswersTest, RequestLengthBoundsTheText) {
 
 INSTANTIATE_TEST_SUITE_P(Kinds, LocalAnswersTest, ::testing::Values(Kind::kFolder, Kind::kSqlite, Kind::kMySql),
                          [](const ::testing::TestParamInfo<Kind>& p) { return std::string(fx::kind_name(p.param)); });
+
+// A _FAST_LOG location answers from its sibling's run (the second collection) and takes the
+// prefixes only the other run holds from there while their latest records are close in time.
+TEST_P(LocalAnswersTest, ValuesOfTheOtherRunOnlyWhileClose) {
+    struct Case {
+        const char* name;
+        std::int32_t sibling_start;
+        bool from_other;
+    };
+    const std::vector<Case> cases = {
+        {"latest records the same second", fx::kLoggingStart, true},
+        {"179 s apart", fx::kLoggingStart + 179, true},
+        {"180 s apart", fx::kLoggingStart + 180, false},
+        {"an hour before", fx::kLoggingStart - 3'600, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fx::LocationOptions options;
+        options.logger = "KILN_FAST_LOG";
+        auto where = DataLocation::make(GetParam(), options);
+        ASSERT_NE(where, nullptr);
+        sim_logger::LoggerOptions o;
+        o.location = database() ? where->connection() : where->location_of("KILN");
+        if (!database()) std::filesystem::create_directories(o.location);
+        o.logger = "KILN";
+        o.prefix = fx::run_prefix_of("KILN");
+        o.blocks = {{"ZZ", 1, 2, false, {sim_host::analog_input("ZZ1"), sim_host::analog_input("ZZ2")}}};
+        sim_logger::StandInLogger sibling;
+        ASSERT_EQ(sibling.open(o), 0) << platform::last_error();
+        ASSERT_EQ(sibling.start_run(c.sibling_start), 0) << platform::last_error();
+        ASSERT_EQ(sibling.append(fx::kLoggingRecords, 10), 0);
+
+        LocalDataServer server;
+        ASSERT_EQ(server.Open(where->location().c_str()), 0) << platform::last_error();
+        ASSERT_TRUE(server.collections_[1].has_value()) << "the sibling is the second collection";
+        const Reply r = ask(server, "RV,ZZ,2,AI,1");
+        ASSERT_EQ(r.result, 1);
+        Golden g;
+        const TimeStamp sibling_latest = sim_logger::record_time(c.sibling_start, kLatest, fx::kPeriodMs);
+        g.time(sibling_latest);
+        const auto zz = sim_logger::sample_of(0, 1, kLatest, false);
+        g.sample(static_cast<std::uint32_t>(zz.flags), zz.value);
+        if (c.from_other) {
+            g.time(latest_time());
+            g.logged(0, 0, database());
+        } else {
+            g.time(TimeStamp{});
+            g.sample(0x20, 0);
+        }
+        EXPECT_EQ(r.bytes, g.bytes);
+        // Configurations come from whichever run holds the channel.
+        const Reply cv = ask(server, "CV,AI,1");
+        ASSERT_EQ(cv.bytes.size(), 2u + 6 + 216);
+        qvr::ChannelRecord record{};
+        std::memcpy(record.bytes, cv.bytes.data() + 8, 216);
+        EXPECT_EQ(qvr::join_text(record, qvr::ChannelText::Tag), "AI1");
+    }
+}
 
 // The same answers reach a caller of the value requests over the kind-3 link; one that does
 // not fit the requests' 32,768-byte reply fails there with the reason.
