@@ -149,6 +149,30 @@ class LocalDataServer {
     std::optional<std::uint64_t> last_refresh_;
     std::optional<std::int64_t> folder_write_time_;  // data folder's last-write time at the last scan
     std::string events_text_;                        // "events.txt" of the data folder at the last scan
+
+    // What the refresh keeps of each run beside its RunEntry: run_scans_[i] goes with runs_[i].
+    struct RunScan {
+        struct SamplePlace {
+            int block = -1;  // -1: the run does not hold the channel
+            std::uint32_t index = 0;
+        };
+        std::vector<SamplePlace> dashboard_places;  // per channel of dashboard_
+        std::string text_section;                   // the run's "TEXT" section at the last read
+        std::string header_section;                 // its "HEADER" section
+        bool texts_read = false;
+        bool texts_final = false;                   // read after the run stopped logging: not read again
+        std::optional<std::int32_t> text_time;      // the store's text time at the last read
+        bool texts_recheck = false;                 // read once more: text times count whole seconds
+        std::unique_ptr<CLogStore> text_store;      // a logging database run: its texts, beside the record reader
+        bool header_read = false;
+        bool damaged = false;                       // reported and skipped
+        bool size_reported = false;
+        bool corrupt_reported = false;              // a logging run's header that did not hold, said once
+    };
+    std::vector<RunScan> run_scans_;                 // parallel to runs_
+    std::optional<std::int64_t> events_write_time_;  // "events.txt" last-write time (ns) and size at the last read
+    std::int64_t events_size_ = -1;
+
     // Opens each collection's latest run where none is open or a newer one exists; 0, or -1
     // when the main collection's latest run is listed but cannot be opened.
     int OpenLatestRuns();
@@ -170,6 +194,12 @@ class LocalDataServer {
 // The dashboard channel set of a data folder (menu.xml, then each dashboard it lists), sorted
 // and unique; nullopt when the menu cannot be read. Trace lines as the handler writes them.
 std::optional<std::vector<ChannelKey>> LoadWebHmiChannels(const std::string& data_folder);
+
+// A cached sample: the flags word (0x40 cleared) in the low half and the value's bits in the
+// high half, so that in memory it is the {u32 flags, f32 value} pair of the range buffers.
+std::uint64_t PackSample(std::uint32_t flags, float value);
+std::uint32_t SampleFlags(std::uint64_t sample);
+float SampleValue(std::uint64_t sample);
 
 // The location of the second collection beside `name` (a folder or a logger name): without a
 // "_FAST_LOG" suffix, or with "FAST_LOG" made "SLOW_LOG" (letter case ignored); nullopt when

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 
+#include "platform/debug_output.h"
 #include "platform/last_error.h"
 #include "qvr/requests/request_text.h"
 
@@ -135,6 +136,11 @@ std::vector<RunEntry> list_runs(CLogCollection& collection) {
         run.records = static_cast<std::int32_t>(run.times.size());
     }
     return runs;
+}
+
+std::string no_runs(int index) {
+    platform::debug_output("No RT Records GraphFiltered for " + std::to_string(index) + ":d\r\n");
+    return {};
 }
 
 int logging_bit(const LocalDataServer& server) { return (server.status_flags_[0] & 1u) != 0 ? 1 : 0; }

@@ -56,6 +56,9 @@ bool read_records(const RunEntry& run, std::size_t first, std::size_t count, std
 // The record size of a run that can be read, else 0.
 std::size_t usable_record_size(const RunEntry& run);
 
+// No runs to answer a history request from: the debug line, and "" for no reply.
+std::string no_runs(int index);
+
 // Bit 0 of LS1's flags word: 1 while the current run is logging.
 int logging_bit(const LocalDataServer& server);
 

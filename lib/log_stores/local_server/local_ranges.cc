@@ -149,9 +149,15 @@ std::string LocalDataServer::read_range(std::string_view fields, bool ex) {
     const auto f = numbers_of(fields, ex ? 11 : 10);
     // The channel list is itself a buffer, so the fields hold no text of their own.
     if (!f) return failure(platform::kErrorInvalidParameter);
+    if (runs_.empty()) return no_runs(0);
     RangeRequest r;
     if (const int code = resolve_request(*f, ex, r); code != 0) return failure(code);
     const std::vector<ChannelKey> keys = SelectChannels(r.list);
+    // Handle 0 names no buffer: allowed only where nothing is to be written.
+    const bool records_asked = (*f)[5] > 0;
+    if ((records_asked && (*f)[6] == 0) || (records_asked && !keys.empty() && (*f)[7] == 0) ||
+        ((*f)[9] > 0 && (*f)[8] == 0))
+        return failure(platform::kErrorInvalidParameter);
 
     const Summary all = summarise(runs_, 0, UINT64_MAX);
     const std::uint64_t from = r.start_given ? micros_of(get_stamp(r.start)) : all.first_start;

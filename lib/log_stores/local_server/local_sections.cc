@@ -81,13 +81,23 @@ std::string LocalDataServer::GetSectionText(std::string_view fields) {
     if (platform::equal_ignoring_case(section, "HEADER")) {
         if (const CurrentRun* run = answering_run()) add_lines(run->header_text, lines);
     } else {
+        // The refresh keeps every run's "TEXT"; asking a database store for texts would lose
+        // its place in the records, so other sections come through the run's text store
+        // where it has one.
+        const bool scanned = run_scans_.size() == runs_.size();
+        const bool kept_text = platform::equal_ignoring_case(section, "TEXT");
         std::vector<std::vector<std::string>> sources;
-        for (const RunEntry& run : runs_) {
-            if (!run.store) continue;
+        for (std::size_t i = 0; i < runs_.size(); ++i) {
+            const RunEntry& run = runs_[i];
             sources.emplace_back();
-            add_lines(section_of(*run.store, name), sources.back());
+            if (scanned && run_scans_[i].texts_read && kept_text) {
+                add_lines(run_scans_[i].text_section, sources.back());
+                continue;
+            }
+            CLogStore* store = scanned && run_scans_[i].text_store ? run_scans_[i].text_store.get() : run.store.get();
+            if (store != nullptr) add_lines(section_of(*store, name), sources.back());
         }
-        if (platform::equal_ignoring_case(section, "TEXT")) {
+        if (kept_text) {
             sources.emplace_back();
             add_lines(events_text_, sources.back());
             lines = merged_by_time(std::move(sources));

@@ -109,6 +109,10 @@ struct RangeFields {
 };
 
 int read_range(const char* server, const RangeFields& f, const RangeOutputs& out) {
+    // The caller's stamps are read by the handler and written back; until the reply says
+    // so, the caller's own are 0.
+    TimeStamp start = f.start != nullptr ? *f.start : TimeStamp{};
+    TimeStamp end = f.end != nullptr ? *f.end : TimeStamp{};
     out.zero();
     if (!is_local(server)) return not_local();
     if (f.start == nullptr || f.end == nullptr || f.record_capacity < 0 || f.run_capacity < 0 ||
@@ -123,9 +127,6 @@ int read_range(const char* server, const RangeFields& f, const RangeOutputs& out
     const auto run_bytes = product(static_cast<std::size_t>(f.run_capacity), kRunEntryBytes, 1);
     if (!record_bytes || !value_bytes || !run_bytes) return refuse();
 
-    // The caller's stamps are read by the handler, then written back.
-    TimeStamp start = *f.start;
-    TimeStamp end = *f.end;
     const Registration start_r(&start, sizeof start);
     const Registration end_r(&end, sizeof end);
     const Registration list_r(const_cast<char*>(list), std::strlen(list) + 1);

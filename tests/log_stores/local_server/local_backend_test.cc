@@ -53,6 +53,12 @@ TEST_P(LocalBackendTest, ALinkToALocationOpensAHandlerAndClosesIt) {
     ASSERT_EQ(link_Open(where->location().c_str()), 1);
     EXPECT_EQ(local_testing::live_servers(), before + 1);
 
+    // Requests reach the handler of the location.
+    EXPECT_EQ(ask(where->location(), "ES"), "1");
+    EXPECT_EQ(ask(where->location(), "DS"), "0");
+    // The fixture's latest run is still logging.
+    EXPECT_EQ(ask(where->location(), "RS"), "1");
+
     link_CloseAll();
     EXPECT_EQ(local_testing::live_servers(), before);
 }

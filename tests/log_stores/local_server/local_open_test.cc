@@ -10,6 +10,8 @@
 #include "local_server/local_fixtures.h"
 #include "log_stores/local_server/local_data_server.h"
 #include "platform/last_error.h"
+#include "platform/registry_key.h"
+#include "platform/remote_path.h"
 
 namespace {
 
@@ -175,6 +177,28 @@ TEST(LocalOpenFailure, OverLongLocationsAreRefused) {
     EXPECT_EQ(platform::last_error(), platform::kErrorInvalidParameter);
     EXPECT_EQ(server.Open(nullptr), -1);
     EXPECT_EQ(server.Open(""), -1);
+}
+
+// A folder of another machine, mounted here through RemoteMachines: the collection works on
+// it as on a local folder, and a bare machine name is one whose files are reached by path, so
+// no server is kept for it.
+TEST(LocalOpenRemote, AMappedMachinesFolderOpensWithoutAServer) {
+    local_server_test::LocationOptions options;
+    auto where = DataLocation::make(Kind::kFolder, options);
+    ASSERT_NE(where, nullptr);
+    platform::RegistryKey key;
+    ASSERT_EQ(platform::RegistryKey::create(platform::RegistryHive::machine, platform::kRemoteMachinesKey,
+                                            platform::kKeyAllAccess, key),
+              0);
+    ASSERT_EQ(key.set_string("PLANT2", where->parent().parent_path().string()), 0);
+
+    LocalDataServer server;
+    ASSERT_EQ(server.Open("\\\\PLANT2\\LOGGED_DATA\\PLANT"), 0) << platform::last_error();
+    ASSERT_TRUE(server.collections_[0]);
+    EXPECT_EQ(server.collections_[0]->folder, "\\\\PLANT2\\LOGGED_DATA\\PLANT");
+    EXPECT_EQ(server.server_name_, "");
+    ASSERT_NE(server.answering_run(), nullptr);
+    EXPECT_EQ(server.answering_run()->header.start.seconds, local_server_test::kLoggingStart);
 }
 
 TEST(SecondCollectionName, FollowsTheSuffixRules) {

@@ -13,6 +13,7 @@
 #include "local_server/range_runs.h"
 #include "log_stores/text_files/event_line.h"
 #include "qvr/requests/local_buffers.h"
+#include "support/debug_capture.h"
 
 namespace {
 
@@ -362,6 +363,14 @@ TEST_F(RangeTest, EveryHandleThatIsNotLiveIsAnsweredWith87AndNothingIsWritten) {
     fields.clear();
     for (const auto& x : f) fields += (fields.empty() ? "" : ",") + x;
     EXPECT_EQ(server_.ReadRecordRange(fields), "-1,87") << "the start stamp is written back";
+    // No buffer where records, values or run entries are asked for.
+    for (const std::size_t field : {6u, 7u, 8u}) {
+        std::vector<std::string> g = good;
+        g[field] = "0";
+        std::string text;
+        for (const auto& x : g) text += (text.empty() ? "" : ",") + x;
+        EXPECT_EQ(server_.ReadRecordRange(text), "-1,87") << text;
+    }
 }
 
 TEST_F(RangeTest, MalformedFieldsAreRefused) {
@@ -427,6 +436,72 @@ TEST_F(RangeTest, CapacitiesBeyondTheRegisteredBuffersGiveWholeEntriesOnly) {
     c.value_field = 31;
     EXPECT_EQ(send_range(server_, b, c, kChannels), "-1,122");
     EXPECT_TRUE(b.guards_intact(0, kChannels, 0));
+}
+
+TEST(RangeNoRuns, HistoryRequestsWithoutRunsGetNoReplyAndADebugLine) {
+    qvr_test::DebugCapture capture;
+    LocalDataServer server;
+    EXPECT_EQ(server.GetStoreSummary("0,0,0,0"), "");
+    RangeBuffers b(4, 1, 1, "AI,1");
+    RangeCall c;
+    c.record_capacity = 4;
+    c.run_capacity = 1;
+    EXPECT_EQ(send_range(server, b, c, 1), "");
+    EXPECT_EQ(capture.lines("No RT Records GraphFiltered for 0:d\r\n").size(), 2u);
+    EXPECT_TRUE(b.guards_intact(0, 1, 0));
+}
+
+// A run in memory whose samples carry flag 0x40, as a writer may leave it.
+class FlaggedStore : public log_stores::CLogStore {
+  public:
+    explicit FlaggedStore(const log_stores::LogHeader& h) : header_(h) {}
+    int ReadHeader(log_stores::LogHeader& h) override {
+        h = header_;
+        return 0;
+    }
+    int ReadLogs(std::int32_t first, const log_stores::LogHeader& h, std::uint8_t* out, std::int32_t count,
+                 std::int32_t, const char*, std::int32_t) override {
+        for (std::int32_t i = 0; i < count; ++i) {
+            const std::span<std::uint8_t> r(out + static_cast<std::size_t>(i) * h.recordSize,
+                                            static_cast<std::size_t>(h.recordSize));
+            rf::RecordHead head;
+            head.time = {h.start.seconds + first + i, 0, 0};
+            rf::encode_record_head(head, r);
+            rf::write_sample(r, h.blocks[0], 0, {static_cast<std::int32_t>(0x80 | 0x40), 1.5f});
+        }
+        return count;
+    }
+    int ReadLog(std::int32_t, const log_stores::LogHeader&, std::uint8_t*, std::int32_t, std::int32_t, std::int32_t,
+                const char*, std::int32_t, bool) override {
+        return -1;
+    }
+    int GetNoLogs(const log_stores::LogHeader&) override { return 3; }
+
+  private:
+    log_stores::LogHeader header_;
+};
+
+TEST(RangeFlags, FlagClearedIsNeverHandedOut) {
+    log_stores::LogHeader header = sim_logger::make_header({{"AI", 1, 1, false, {}}}, kStartA);
+    LocalDataServer server;
+    log_stores::local::RunEntry run;
+    run.header = header;
+    run.start = {kStartA, 0, 0};
+    run.stop = {kStartA + 5, 0, 0};
+    for (int i = 0; i < 3; ++i) run.times.push_back({kStartA + i, 0, 0});
+    run.records = 3;
+    run.store = std::make_unique<FlaggedStore>(header);
+    server.runs_.push_back(std::move(run));
+    RangeBuffers b(3, 1, 0, "AI,1");
+    b.start = {kStartA, 0, 0};
+    b.end = {kStartA + 5, 0, 0};
+    RangeCall c;
+    c.record_capacity = 3;
+    ASSERT_EQ(send_range(server, b, c, 1), "1,3,0,0");
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(b.sample(i, 1, 0).first, 0x80u) << i;
+        EXPECT_EQ(b.sample(i, 1, 0).second, 1.5f) << i;
+    }
 }
 
 // ---- sections ----

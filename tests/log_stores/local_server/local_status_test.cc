@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <cstring>
 #include <ctime>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "host/runtime_host.h"
 #include "local_server/local_fixtures.h"
@@ -15,6 +17,7 @@
 #include "log_stores/status_channels/status_table.h"
 #include "platform/last_error.h"
 #include "qvr/host/host_tables.h"
+#include "qvr/testing/sink_testing.h"
 
 namespace {
 
@@ -209,6 +212,34 @@ TEST_F(ResubStatusTest, TheResubLoggersChannelsAreCopiedIn) {
             EXPECT_EQ(flags(s, ls), log_stores::local::kFlagNoValue) << "LS" << ls;
     }
     status_Stop();
+}
+
+// A collection whose run list cannot be read: listing throws.
+class ThrowingCollection : public log_stores::CLogCollection {
+  public:
+    int UseforLogging(log_stores::CLogStore&, log_stores::LogHeader&, const char*, bool, bool) override {
+        return -1;
+    }
+    int BeginRunList(std::size_t*) override { throw std::runtime_error("run list"); }
+};
+
+TEST(LoggerStatusFailure, AnExceptionIsReportedToTheSinkAndTheHandlerGoesOn) {
+    auto where = DataLocation::make(Kind::kFolder);
+    ASSERT_NE(where, nullptr);
+    TestClock time;
+    LocalDataServer s(time.clock());
+    ASSERT_EQ(s.Open(where->location().c_str()), 0) << platform::last_error();
+    s.collections_[0]->collection = std::make_unique<ThrowingCollection>();
+    std::vector<qvr::SinkEntry> reports;
+    const auto previous = qvr::set_sink_capture([&](const qvr::SinkEntry& e) { reports.push_back(e); });
+    s.UpdateLoggerStatus();
+    qvr::set_sink_capture(previous);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].message, "readmrf exception\r\n");
+    EXPECT_EQ(reports[0].type, 1);
+    EXPECT_EQ(reports[0].server, ".");
+    // What was filled before the failure stays; the next update tries again.
+    EXPECT_EQ(text(s, 10), "Logging");
 }
 
 }  // namespace

@@ -329,6 +329,10 @@ TEST_F(LocalLink, RangeRequestsRegisterEveryBufferWithItsCapacity) {
             g_answer = [&](std::string_view request) -> std::string {
                 f = fields_of(request);
                 for (const std::size_t i : {2u, 4u, 5u, 7u, 8u, 9u}) resolved.push_back(resolve(std::stoll(f.at(i))));
+                // The handler reads the caller's stamps as given, and writes the start back.
+                TimeStamp given{};
+                std::memcpy(&given, resolved[1]->address, sizeof given);
+                EXPECT_EQ(given.seconds, 1700000100);
                 TimeStamp t{1700000001, 2, 3};
                 std::memcpy(resolved[0]->address, &t, sizeof t);
                 return "1,4,2,1";
