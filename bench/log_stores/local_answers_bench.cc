@@ -73,7 +73,8 @@ int main() {
     o.logger = "BENCH";
     o.prefix = "BENCH_";
     sim_logger::LoggerBlock block{"AI", 1, kChannels, false, {}};
-    for (int i = 1; i <= kChannels; ++i) block.channels.push_back(sim_host::analog_input("TAG" + std::to_string(i)));
+    for (int i = 1; i <= kChannels; ++i)
+        block.channels.push_back(sim_host::analog_input("TAG" + std::to_string(i)));
     o.blocks = {block};
     sim_logger::StandInLogger logger;
     if (logger.open(o) != 0 || logger.start_run(kStart) != 0 || logger.append(100, 100) != 0) {
@@ -95,7 +96,8 @@ int main() {
         bool ok = true;
         const double cv_rate = rate([&] {
             std::uint32_t length = static_cast<std::uint32_t>(reply.size());
-            if (link_SendText(data.c_str(), cv.c_str(), reply.data(), &length) == -1 || reply[0] != '1') ok = false;
+            if (link_SendText(data.c_str(), cv.c_str(), reply.data(), &length) == -1 || reply[0] != '1')
+                ok = false;
         });
         std::vector<char> values(kValueReplySize);
         const double rv_rate = rate([&] {
@@ -107,7 +109,8 @@ int main() {
         for (const auto& t : tag_texts) tags.push_back(t.c_str());
         std::vector<std::uint8_t> keys(4 * tags.size());
         const double tc_rate = rate([&] {
-            if (RequestTagChannels(data.c_str(), tags.data(), static_cast<int>(tags.size()), keys.data()) == -1)
+            if (RequestTagChannels(data.c_str(), tags.data(), static_cast<int>(tags.size()), keys.data()) ==
+                -1)
                 ok = false;
         });
         std::uint16_t last = 0;
@@ -116,8 +119,8 @@ int main() {
             std::fprintf(stderr, "a request failed at %d channels\n", n);
             return 1;
         }
-        std::printf("CV, %3d channels (%6zu-byte reply) %14.0f\n", n, 2 + 6 + static_cast<std::size_t>(n) * 216,
-                    cv_rate);
+        std::printf("CV, %3d channels (%6zu-byte reply) %14.0f\n", n,
+                    2 + 6 + static_cast<std::size_t>(n) * 216, cv_rate);
         std::printf("RV, %3d channels                   %14.0f%s\n", n, rv_rate,
                     n == 10 ? (rv_rate >= 50'000 ? "  (goal 50,000: met)" : "  (goal 50,000: MISSED)") : "");
         std::printf("TC, %3d tags                       %14.0f\n", n, tc_rate);

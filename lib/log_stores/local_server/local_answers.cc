@@ -111,7 +111,8 @@ std::string LocalDataServer::CountAllRecords() {
         if (count > 0) total += static_cast<std::uint64_t>(count);
         store->Close();
     }
-    return "1," + std::to_string(std::min<std::uint64_t>(total, 0xFFFFFFFFu)) + "," + std::to_string(runs.size());
+    return "1," + std::to_string(std::min<std::uint64_t>(total, 0xFFFFFFFFu)) + "," +
+           std::to_string(runs.size());
 }
 
 namespace {
@@ -120,15 +121,24 @@ namespace {
 enum class Answered { kReply, kReplyWithNul, kNone };
 
 Answered answer(LocalDataServer& server, std::string_view code, std::string_view fields, ReplyWriter& out) {
-    const bool range = code.size() == 2 && code[0] >= '5' && code[0] <= '8' && platform::ascii_upper(code[1]) == 'S';
+    const bool range =
+        code.size() == 2 && code[0] >= '5' && code[0] <= '8' && platform::ascii_upper(code[1]) == 'S';
     if (range) {
         server.Refresh();
         std::string text;
         switch (code[0]) {
-            case '5': text = server.GetStoreSummary(fields); break;
-            case '6': text = server.GetSectionText(fields); break;
-            case '7': text = server.ReadRecordRange(fields); break;
-            default: text = server.ReadRecordRangeEx(fields); break;
+            case '5':
+                text = server.GetStoreSummary(fields);
+                break;
+            case '6':
+                text = server.GetSectionText(fields);
+                break;
+            case '7':
+                text = server.ReadRecordRange(fields);
+                break;
+            default:
+                text = server.ReadRecordRangeEx(fields);
+                break;
         }
         // No runs to answer from: no reply.
         if (text.empty()) return Answered::kNone;
@@ -192,7 +202,8 @@ int LocalDataServer::HandleRequest(const char* request, std::uint32_t length, ch
     const std::string_view text(request, end ? static_cast<std::size_t>(end - request) : length);
     const std::size_t comma = text.find(',');
     const std::string_view code = text.substr(0, comma);
-    const std::string_view fields = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
+    const std::string_view fields =
+        comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
     const std::span<char> room(reply, capacity);
 
     ReplyWriter out(room);

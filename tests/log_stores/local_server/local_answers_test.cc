@@ -9,11 +9,11 @@
 #include <string_view>
 #include <vector>
 
+#include "host/runtime_host.h"
 #include "local_server/local_fixtures.h"
 #include "log_stores/local_server/local_backend.h"
 #include "log_stores/local_server/local_data_server.h"
 #include "log_stores/run_file/run_file_format.h"
-#include "host/runtime_host.h"
 #include "logger/logged_values.h"
 #include "logger/stand_in_logger.h"
 #include "platform/last_error.h"
@@ -43,7 +43,8 @@ Reply ask(LocalDataServer& server, std::string_view request, std::uint32_t capac
     std::vector<char> buffer(capacity + 16, '\x5A');
     std::uint32_t length = capacity;
     Reply r;
-    r.result = server.HandleRequest(request.data(), static_cast<std::uint32_t>(request.size()), buffer.data(), &length);
+    r.result = server.HandleRequest(request.data(), static_cast<std::uint32_t>(request.size()), buffer.data(),
+                                    &length);
     EXPECT_LE(length, capacity) << request;
     for (std::size_t i = capacity; i < buffer.size(); ++i)
         EXPECT_EQ(buffer[i], '\x5A') << "written past the capacity at " << i << " for " << request;
@@ -195,7 +196,8 @@ TEST_P(LocalAnswersTest, ConfigurationsAsGoldenBytes) {
             EXPECT_EQ(record, *want);  // the run file keeps the whole record
             return;
         }
-        EXPECT_EQ(qvr::join_text(record, qvr::ChannelText::Tag), qvr::join_text(*want, qvr::ChannelText::Tag));
+        EXPECT_EQ(qvr::join_text(record, qvr::ChannelText::Tag),
+                  qvr::join_text(*want, qvr::ChannelText::Tag));
         EXPECT_EQ(qvr::join_text(record, qvr::ChannelText::Description),
                   qvr::join_text(*want, qvr::ChannelText::Description));
         EXPECT_EQ(record.head.Type, want->head.Type);
@@ -302,8 +304,11 @@ TEST_P(LocalAnswersTest, RequestLengthBoundsTheText) {
     EXPECT_EQ(server_.HandleRequest("QP", 2, reply.data(), nullptr), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, LocalAnswersTest, ::testing::Values(Kind::kFolder, Kind::kSqlite, Kind::kMySql),
-                         [](const ::testing::TestParamInfo<Kind>& p) { return std::string(fx::kind_name(p.param)); });
+INSTANTIATE_TEST_SUITE_P(Kinds, LocalAnswersTest,
+                         ::testing::Values(Kind::kFolder, Kind::kSqlite, Kind::kMySql),
+                         [](const ::testing::TestParamInfo<Kind>& p) {
+                             return std::string(fx::kind_name(p.param));
+                         });
 
 // A _FAST_LOG location answers from its sibling's run (the second collection) and takes the
 // prefixes only the other run holds from there while their latest records are close in time.
@@ -399,8 +404,11 @@ TEST_P(LocalAnswersOverLinkTest, ValueRequestsAreAnsweredAndBounded) {
     EXPECT_EQ(std::memcmp(keys, want, 8), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, LocalAnswersOverLinkTest, ::testing::Values(Kind::kFolder, Kind::kSqlite, Kind::kMySql),
-                         [](const ::testing::TestParamInfo<Kind>& p) { return std::string(fx::kind_name(p.param)); });
+INSTANTIATE_TEST_SUITE_P(Kinds, LocalAnswersOverLinkTest,
+                         ::testing::Values(Kind::kFolder, Kind::kSqlite, Kind::kMySql),
+                         [](const ::testing::TestParamInfo<Kind>& p) {
+                             return std::string(fx::kind_name(p.param));
+                         });
 
 class LocalAnswersWithoutRunsTest : public LocalAnswersTest {
   protected:
@@ -417,11 +425,8 @@ class LocalAnswersWithoutRunsTest : public LocalAnswersTest {
 
 TEST_P(LocalAnswersWithoutRunsTest, AnswersWhatNeedsNoRun) {
     const std::vector<TextCase> cases = {
-        {"TS", "-1,0"},
-        {"QP", "1"},
-        {"IP,*,4", "1,logst,LOGGER STATUS CHANNELS,LS:56,0,A;"},
-        {"RS", "0"},
-        {"NS", "1,0,0"},
+        {"TS", "-1,0"}, {"QP", "1"},     {"IP,*,4", "1,logst,LOGGER STATUS CHANNELS,LS:56,0,A;"},
+        {"RS", "0"},    {"NS", "1,0,0"},
     };
     for (const TextCase& c : cases) {
         SCOPED_TRACE(c.request);
@@ -436,6 +441,8 @@ TEST_P(LocalAnswersWithoutRunsTest, AnswersWhatNeedsNoRun) {
 
 INSTANTIATE_TEST_SUITE_P(Kinds, LocalAnswersWithoutRunsTest,
                          ::testing::Values(Kind::kFolder, Kind::kSqlite, Kind::kMySql),
-                         [](const ::testing::TestParamInfo<Kind>& p) { return std::string(fx::kind_name(p.param)); });
+                         [](const ::testing::TestParamInfo<Kind>& p) {
+                             return std::string(fx::kind_name(p.param));
+                         });
 
 }  // namespace
