@@ -8,16 +8,16 @@
 #include <unistd.h>
 
 #include <array>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "log_stores/local_server/local_data_server.h"
 #include "host/runtime_host.h"
+#include "log_stores/local_server/local_data_server.h"
 #include "logger/stand_in_logger.h"
 #include "platform/last_error.h"
 
@@ -67,7 +67,8 @@ log_stores::local::LocalDataServer* server() {
     static std::unique_ptr<log_stores::local::LocalDataServer> handler = [] {
         const auto check = [](int rc, const char* step) {
             if (rc == 0) return;
-            std::fprintf(stderr, "local_answers fixture: %s failed, error %d\n", step, platform::last_error());
+            std::fprintf(stderr, "local_answers fixture: %s failed, error %d\n", step,
+                         platform::last_error());
             std::abort();
         };
         check(logger.open(options_for(folder.data)), "open");
@@ -98,7 +99,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string request = kCodes[data[0] % kCodes.size()];
     if ((data[0] & 0x80) == 0) request += ',';
     request.append(reinterpret_cast<const char*>(data + 2), size - 2);
-    const std::uint32_t capacity = data[1] < 0xF0 ? kCapacities[data[1] % kCapacities.size()] : data[1] - 0xF0u;
+    const std::uint32_t capacity =
+        data[1] < 0xF0 ? kCapacities[data[1] % kCapacities.size()] : data[1] - 0xF0u;
 
     std::vector<char> reply(capacity + kGuard, '\x5A');
     std::uint32_t length = capacity;

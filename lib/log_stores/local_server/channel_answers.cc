@@ -52,9 +52,11 @@ const LocalDataServer::RunConfigs& LocalDataServer::configs_of(const CurrentRun&
         std::vector<qvr::ChannelRecord> records(count);
         if (run.store->ReadChannelConfig(run.header, records.data(), b, 0, count) != 0) continue;
         for (std::uint32_t j = 0; j < count; ++j) {
-            const std::string tag = platform::ascii_upper_copy(qvr::join_text(records[j], qvr::ChannelText::Tag));
+            const std::string tag =
+                platform::ascii_upper_copy(qvr::join_text(records[j], qvr::ChannelText::Tag));
             if (tag.empty()) continue;
-            kept.tags.emplace_back(tag, ChannelKey{block.prefix, static_cast<std::uint16_t>(block.firstChannel + j)});
+            kept.tags.emplace_back(
+                tag, ChannelKey{block.prefix, static_cast<std::uint16_t>(block.firstChannel + j)});
         }
         kept.blocks[b] = std::move(records);
     }
@@ -98,7 +100,8 @@ std::vector<Group> groups_of(const LogHeader& header, const LocalDataServer::Run
     return groups;
 }
 
-std::optional<Place> place_of(const LogHeader& header, const std::array<char, 2>& prefix, std::uint32_t number) {
+std::optional<Place> place_of(const LogHeader& header, const std::array<char, 2>& prefix,
+                              std::uint32_t number) {
     const std::size_t blocks = std::min<std::size_t>(header.blockCount, kMaxBlocks);
     for (std::size_t b = 0; b < blocks; ++b) {
         const BlockDescriptor& block = header.blocks[b];
@@ -110,10 +113,12 @@ std::optional<Place> place_of(const LogHeader& header, const std::array<char, 2>
 }
 
 std::span<const std::uint8_t> latest_record(const CurrentRun& run) {
-    if (!run.store || run.last_readable < 0 || run.header.recordSize < static_cast<std::int32_t>(run_file::kRecordHeadSize))
+    if (!run.store || run.last_readable < 0 ||
+        run.header.recordSize < static_cast<std::int32_t>(run_file::kRecordHeadSize))
         return {};
     if (run.last_record.size() < static_cast<std::size_t>(run.header.recordSize)) return {};
-    return std::span<const std::uint8_t>(run.last_record).first(static_cast<std::size_t>(run.header.recordSize));
+    return std::span<const std::uint8_t>(run.last_record)
+        .first(static_cast<std::size_t>(run.header.recordSize));
 }
 
 TimeStamp record_time(std::span<const std::uint8_t> record) {
@@ -148,7 +153,8 @@ Source find_source(LocalDataServer& server, const std::array<char, 2>& prefix, b
         const auto record = latest_record(*other);
         if (!values) return Source{{}, other, record, record_time(record), false};
         if (!record.empty() && !answering_record.empty()) {
-            const std::int64_t apart = millis_of(record_time(record)) - millis_of(record_time(answering_record));
+            const std::int64_t apart =
+                millis_of(record_time(record)) - millis_of(record_time(answering_record));
             if (apart > -kOtherRunWindowMs && apart < kOtherRunWindowMs)
                 return Source{{}, other, record, record_time(record), false};
         }
@@ -314,7 +320,9 @@ void answer_configurations(LocalDataServer& server, std::string_view list, Reply
 bool answer_values(LocalDataServer& server, std::string_view list, ReplyWriter& out) {
     const CurrentRun* answering = server.answering_run();
     if (!answering || latest_record(*answering).empty()) {
-        const int index = !answering ? -1 : server.collections_[1] && &server.collections_[1]->current == answering ? 1 : 0;
+        const int index = !answering                                                                ? -1
+                          : server.collections_[1] && &server.collections_[1]->current == answering ? 1
+                                                                                                    : 0;
         platform::debug_output("No RT Records GraphFiltered for " + std::to_string(index) + ":d\r\n");
         return false;
     }
@@ -338,8 +346,8 @@ bool answer_values(LocalDataServer& server, std::string_view list, ReplyWriter& 
             const auto place = source.run && !source.record.empty()
                                    ? place_of(source.run->header, source.prefix, number)
                                    : std::nullopt;
-            if (!place ||
-                !run_file::read_sample(source.record, source.run->header.blocks[place->block], place->index, sample)) {
+            if (!place || !run_file::read_sample(source.record, source.run->header.blocks[place->block],
+                                                 place->index, sample)) {
                 put_sample(out, kFlagNoValue, 0);
                 return;
             }
@@ -359,8 +367,9 @@ void answer_tags(LocalDataServer& server, std::string_view tags, ReplyWriter& ou
     const auto find_in = [&](const CurrentRun* run, const std::string& tag) -> std::optional<ChannelKey> {
         if (!run) return std::nullopt;
         const auto& kept = server.configs_of(*run).tags;
-        const auto at = std::lower_bound(kept.begin(), kept.end(), tag,
-                                         [](const auto& entry, const std::string& t) { return entry.first < t; });
+        const auto at =
+            std::lower_bound(kept.begin(), kept.end(), tag,
+                             [](const auto& entry, const std::string& t) { return entry.first < t; });
         if (at == kept.end() || at->first != tag) return std::nullopt;
         return at->second;
     };
@@ -374,7 +383,8 @@ void answer_tags(LocalDataServer& server, std::string_view tags, ReplyWriter& ou
             if (!key) key = find_in(other, tag);
             if (!key && status_group) {
                 for (int i = 0; i < kStatusChannelCount && !key; ++i)
-                    if (platform::ascii_upper_copy(qvr::join_text(server.status_configs_[i], qvr::ChannelText::Tag)) == tag)
+                    if (platform::ascii_upper_copy(
+                            qvr::join_text(server.status_configs_[i], qvr::ChannelText::Tag)) == tag)
                         key = ChannelKey{kStatusPrefix, static_cast<std::uint16_t>(i + 1)};
             }
         }

@@ -35,7 +35,8 @@ struct Place {
     std::size_t block = 0;
     std::uint32_t index = 0;
 };
-std::optional<Place> place_of(const LogHeader& header, const std::array<char, 2>& prefix, std::uint32_t number);
+std::optional<Place> place_of(const LogHeader& header, const std::array<char, 2>& prefix,
+                              std::uint32_t number);
 
 // The last readable record of a run, or empty.
 std::span<const std::uint8_t> latest_record(const CurrentRun& run);

@@ -2,6 +2,8 @@
 // caller's capacity: an answer that does not fit becomes "-1,122", never a longer write.
 #include <algorithm>
 #include <cstring>
+#include <exception>
+#include <new>
 #include <string>
 #include <string_view>
 
@@ -109,8 +111,82 @@ std::string LocalDataServer::CountAllRecords() {
         if (count > 0) total += static_cast<std::uint64_t>(count);
         store->Close();
     }
-    return "1," + std::to_string(std::min<std::uint64_t>(total, 0xFFFFFFFFu)) + "," + std::to_string(runs.size());
+    return "1," + std::to_string(std::min<std::uint64_t>(total, 0xFFFFFFFFu)) + "," +
+           std::to_string(runs.size());
 }
+
+namespace {
+
+// How an answer ended.
+enum class Answered { kReply, kReplyWithNul, kNone };
+
+Answered answer(LocalDataServer& server, std::string_view code, std::string_view fields, ReplyWriter& out) {
+    const bool range =
+        code.size() == 2 && code[0] >= '5' && code[0] <= '8' && platform::ascii_upper(code[1]) == 'S';
+    if (range) {
+        server.Refresh();
+        std::string text;
+        switch (code[0]) {
+            case '5':
+                text = server.GetStoreSummary(fields);
+                break;
+            case '6':
+                text = server.GetSectionText(fields);
+                break;
+            case '7':
+                text = server.ReadRecordRange(fields);
+                break;
+            default:
+                text = server.ReadRecordRangeEx(fields);
+                break;
+        }
+        // No runs to answer from: no reply.
+        if (text.empty()) return Answered::kNone;
+        out.text(text);
+        return Answered::kReply;
+    }
+    server.UpdateCurrentRuns();
+    server.UpdateLoggerStatus();
+    if (is_code(code, "TS")) return answer_time(server, out) ? Answered::kReplyWithNul : Answered::kReply;
+    if (is_code(code, "QE")) {
+        out.text("0");
+    } else if (is_code(code, "QP")) {
+        answers::answer_prefix_count(server, out);
+    } else if (is_code(code, "IP") || is_code(code, "TP")) {
+        answers::answer_processors(server, fields, is_code(code, "TP"), out);
+    } else if (is_code(code, "CV")) {
+        if (fields.empty())
+            out.text("0");
+        else
+            answers::answer_configurations(server, fields, out);
+    } else if (is_code(code, "RV")) {
+        if (fields.empty())
+            out.text("0");
+        else if (!answers::answer_values(server, fields, out))
+            return Answered::kNone;
+    } else if (is_code(code, "TC")) {
+        answers::answer_tags(server, fields, out);
+    } else if (is_code(code, "RS") || is_code(code, "BS")) {
+        out.text((server.status_flags_[0] & 1u) != 0 ? "1" : "0");
+    } else if (is_code(code, "ES")) {
+        out.text("1");
+    } else if (is_code(code, "DS")) {
+        out.text("0");
+    } else if (is_code(code, "WS") || is_code(code, "PS") || is_code(code, "FS") || is_code(code, "XS") ||
+               is_code(code, "MS")) {
+        // Writing to logged data is not something this server does.
+        failure(out, kErrorNotSupported);
+    } else if (is_code(code, "IS")) {
+        answer_first_start(server, out);
+    } else if (is_code(code, "NS")) {
+        out.text(server.CountAllRecords());
+    } else {
+        out.text("0");
+    }
+    return Answered::kReply;
+}
+
+}  // namespace
 
 int LocalDataServer::HandleRequest(const char* request, std::uint32_t length, char* reply,
                                    std::uint32_t* replyLength) {
@@ -126,67 +202,26 @@ int LocalDataServer::HandleRequest(const char* request, std::uint32_t length, ch
     const std::string_view text(request, end ? static_cast<std::size_t>(end - request) : length);
     const std::size_t comma = text.find(',');
     const std::string_view code = text.substr(0, comma);
-    const std::string_view fields = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
+    const std::string_view fields =
+        comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
+    const std::span<char> room(reply, capacity);
 
-    ReplyWriter out(std::span<char>(reply, capacity));
-    const bool binary = is_code(code, "CV") || is_code(code, "RV") || is_code(code, "TC");
-    bool terminated = false;  // the answer wrote its NUL itself
-    const bool range = code.size() == 2 && code[0] >= '5' && code[0] <= '8' && platform::ascii_upper(code[1]) == 'S';
-    if (range) {
-        Refresh();
-        std::string answer;
-        switch (code[0]) {
-            case '5': answer = GetStoreSummary(fields); break;
-            case '6': answer = GetSectionText(fields); break;
-            case '7': answer = ReadRecordRange(fields); break;
-            default: answer = ReadRecordRangeEx(fields); break;
-        }
-        // No runs to answer from: no reply.
-        if (answer.empty()) return 0;
-        out.text(answer);
-    } else {
-        UpdateCurrentRuns();
-        UpdateLoggerStatus();
-        if (is_code(code, "TS")) {
-            terminated = answer_time(*this, out);
-        } else if (is_code(code, "QE")) {
-            out.text("0");
-        } else if (is_code(code, "QP")) {
-            answers::answer_prefix_count(*this, out);
-        } else if (is_code(code, "IP") || is_code(code, "TP")) {
-            answers::answer_processors(*this, fields, is_code(code, "TP"), out);
-        } else if (is_code(code, "CV")) {
-            if (fields.empty())
-                out.text("0");
-            else
-                answers::answer_configurations(*this, fields, out);
-        } else if (is_code(code, "RV")) {
-            if (fields.empty())
-                out.text("0");
-            else if (!answers::answer_values(*this, fields, out))
-                return 0;
-        } else if (is_code(code, "TC")) {
-            answers::answer_tags(*this, fields, out);
-        } else if (is_code(code, "RS") || is_code(code, "BS")) {
-            out.text((status_flags_[0] & 1u) != 0 ? "1" : "0");
-        } else if (is_code(code, "ES")) {
-            out.text("1");
-        } else if (is_code(code, "DS")) {
-            out.text("0");
-        } else if (is_code(code, "WS") || is_code(code, "PS") || is_code(code, "FS") || is_code(code, "XS") ||
-                   is_code(code, "MS")) {
-            // Writing to logged data is not something this server does.
-            failure(out, kErrorNotSupported);
-        } else if (is_code(code, "IS")) {
-            answer_first_start(*this, out);
-        } else if (is_code(code, "NS")) {
-            out.text(CountAllRecords());
-        } else {
-            out.text("0");
-        }
+    ReplyWriter out(room);
+    Answered answered = Answered::kReply;
+    try {
+        answered = answer(*this, code, fields, out);
+    } catch (const std::bad_alloc&) {
+        out = ReplyWriter(room);
+        failure(out, platform::kErrorNotEnoughMemory);
+    } catch (const std::exception&) {
+        out = ReplyWriter(room);
+        failure(out, platform::kErrorInvalidData);
     }
+    if (answered == Answered::kNone) return 0;
     // "0" and failures are texts even for the binary codes.
-    const bool text_reply = !terminated && (!binary || out.size() < 2 || std::memcmp(reply, "1,", 2) != 0);
+    const bool binary = is_code(code, "CV") || is_code(code, "RV") || is_code(code, "TC");
+    const bool text_reply = answered != Answered::kReplyWithNul &&
+                            (!binary || out.size() < 2 || std::memcmp(reply, "1,", 2) != 0);
     *replyLength = text_reply ? out.finish_text() : out.finish_binary();
     return *replyLength > 0 ? 1 : 0;
 }

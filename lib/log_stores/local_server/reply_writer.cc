@@ -36,8 +36,12 @@ void ReplyWriter::truncate(std::size_t size) {
     if (size < used_) used_ = size;
 }
 
-std::uint32_t ReplyWriter::finish_text() { return finish(true); }
-std::uint32_t ReplyWriter::finish_binary() { return finish(false); }
+std::uint32_t ReplyWriter::finish_text() {
+    return finish(true);
+}
+std::uint32_t ReplyWriter::finish_binary() {
+    return finish(false);
+}
 
 std::uint32_t ReplyWriter::finish(bool nul) {
     if (!overflowed_ && nul) {

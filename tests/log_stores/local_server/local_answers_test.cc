@@ -4,17 +4,23 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "host/runtime_host.h"
 #include "local_server/local_fixtures.h"
+#include "log_stores/local_server/local_backend.h"
 #include "log_stores/local_server/local_data_server.h"
 #include "log_stores/run_file/run_file_format.h"
 #include "logger/logged_values.h"
+#include "logger/stand_in_logger.h"
 #include "platform/last_error.h"
 #include "platform/time_zone.h"
+#include "qvr/link/link.h"
 #include "qvr/records/channel_record.h"
+#include "qvr/requests/value_requests.h"
 
 namespace {
 
@@ -37,7 +43,8 @@ Reply ask(LocalDataServer& server, std::string_view request, std::uint32_t capac
     std::vector<char> buffer(capacity + 16, '\x5A');
     std::uint32_t length = capacity;
     Reply r;
-    r.result = server.HandleRequest(request.data(), static_cast<std::uint32_t>(request.size()), buffer.data(), &length);
+    r.result = server.HandleRequest(request.data(), static_cast<std::uint32_t>(request.size()), buffer.data(),
+                                    &length);
     EXPECT_LE(length, capacity) << request;
     for (std::size_t i = capacity; i < buffer.size(); ++i)
         EXPECT_EQ(buffer[i], '\x5A') << "written past the capacity at " << i << " for " << request;
@@ -189,7 +196,8 @@ TEST_P(LocalAnswersTest, ConfigurationsAsGoldenBytes) {
             EXPECT_EQ(record, *want);  // the run file keeps the whole record
             return;
         }
-        EXPECT_EQ(qvr::join_text(record, qvr::ChannelText::Tag), qvr::join_text(*want, qvr::ChannelText::Tag));
+        EXPECT_EQ(qvr::join_text(record, qvr::ChannelText::Tag),
+                  qvr::join_text(*want, qvr::ChannelText::Tag));
         EXPECT_EQ(qvr::join_text(record, qvr::ChannelText::Description),
                   qvr::join_text(*want, qvr::ChannelText::Description));
         EXPECT_EQ(record.head.Type, want->head.Type);
@@ -296,8 +304,111 @@ TEST_P(LocalAnswersTest, RequestLengthBoundsTheText) {
     EXPECT_EQ(server_.HandleRequest("QP", 2, reply.data(), nullptr), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, LocalAnswersTest, ::testing::Values(Kind::kFolder, Kind::kSqlite, Kind::kMySql),
-                         [](const ::testing::TestParamInfo<Kind>& p) { return std::string(fx::kind_name(p.param)); });
+INSTANTIATE_TEST_SUITE_P(Kinds, LocalAnswersTest,
+                         ::testing::Values(Kind::kFolder, Kind::kSqlite, Kind::kMySql),
+                         [](const ::testing::TestParamInfo<Kind>& p) {
+                             return std::string(fx::kind_name(p.param));
+                         });
+
+// A _FAST_LOG location answers from its sibling's run (the second collection) and takes the
+// prefixes only the other run holds from there while their latest records are close in time.
+TEST_P(LocalAnswersTest, ValuesOfTheOtherRunOnlyWhileClose) {
+    struct Case {
+        const char* name;
+        std::int32_t sibling_start;
+        bool from_other;
+    };
+    const std::vector<Case> cases = {
+        {"latest records the same second", fx::kLoggingStart, true},
+        {"179 s apart", fx::kLoggingStart + 179, true},
+        {"180 s apart", fx::kLoggingStart + 180, false},
+        {"an hour before", fx::kLoggingStart - 3'600, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fx::LocationOptions options;
+        options.logger = "KILN_FAST_LOG";
+        auto where = DataLocation::make(GetParam(), options);
+        ASSERT_NE(where, nullptr);
+        sim_logger::LoggerOptions o;
+        o.location = database() ? where->connection() : where->location_of("KILN");
+        if (!database()) std::filesystem::create_directories(o.location);
+        o.logger = "KILN";
+        o.prefix = fx::run_prefix_of("KILN");
+        o.blocks = {{"ZZ", 1, 2, false, {sim_host::analog_input("ZZ1"), sim_host::analog_input("ZZ2")}}};
+        sim_logger::StandInLogger sibling;
+        ASSERT_EQ(sibling.open(o), 0) << platform::last_error();
+        ASSERT_EQ(sibling.start_run(c.sibling_start), 0) << platform::last_error();
+        ASSERT_EQ(sibling.append(fx::kLoggingRecords, 10), 0);
+
+        LocalDataServer server;
+        ASSERT_EQ(server.Open(where->location().c_str()), 0) << platform::last_error();
+        ASSERT_TRUE(server.collections_[1].has_value()) << "the sibling is the second collection";
+        const Reply r = ask(server, "RV,ZZ,2,AI,1");
+        ASSERT_EQ(r.result, 1);
+        Golden g;
+        const TimeStamp sibling_latest = sim_logger::record_time(c.sibling_start, kLatest, fx::kPeriodMs);
+        g.time(sibling_latest);
+        const auto zz = sim_logger::sample_of(0, 1, kLatest, false);
+        g.sample(static_cast<std::uint32_t>(zz.flags), zz.value);
+        if (c.from_other) {
+            g.time(latest_time());
+            g.logged(0, 0, database());
+        } else {
+            g.time(TimeStamp{});
+            g.sample(0x20, 0);
+        }
+        EXPECT_EQ(r.bytes, g.bytes);
+        // Configurations come from whichever run holds the channel.
+        const Reply cv = ask(server, "CV,AI,1");
+        ASSERT_EQ(cv.bytes.size(), 2u + 6 + 216);
+        qvr::ChannelRecord record{};
+        std::memcpy(record.bytes, cv.bytes.data() + 8, 216);
+        EXPECT_EQ(qvr::join_text(record, qvr::ChannelText::Tag), "AI1");
+    }
+}
+
+// The same answers reach a caller of the value requests over the kind-3 link; one that does
+// not fit the requests' 32,768-byte reply fails there with the reason.
+class LocalAnswersOverLinkTest : public ::testing::TestWithParam<Kind> {
+  protected:
+    void SetUp() override {
+        if (const std::string why = fx::unavailable_reason(GetParam()); !why.empty()) GTEST_SKIP() << why;
+        log_stores::RegisterLocalDataServer();
+        where_ = DataLocation::make(GetParam());
+        ASSERT_NE(where_, nullptr);
+        ASSERT_EQ(link_Open(where_->location().c_str()), 1) << platform::last_error();
+    }
+    void TearDown() override { link_CloseAll(); }
+    std::unique_ptr<DataLocation> where_;
+};
+
+TEST_P(LocalAnswersOverLinkTest, ValueRequestsAreAnsweredAndBounded) {
+    const char* server = where_->location().c_str();
+    std::vector<char> reply(kValueReplySize);
+    ASSERT_NE(RequestRV(server, "AI,1", reply.data()), -1) << platform::last_error();
+    Golden g;
+    g.time(latest_time());
+    g.logged(0, 0, GetParam() != Kind::kFolder);
+    EXPECT_EQ(std::string(reply.data(), g.bytes.size()), g.bytes);
+
+    std::string list = "AI";
+    for (int i = 0; i < 200; ++i) list += ",1";
+    EXPECT_EQ(RequestCurrentValue(server, list.c_str(), reply.data()), -1);
+    EXPECT_EQ(platform::last_error(), platform::kErrorInsufficientBuffer);
+
+    const char* tags[] = {"DI2", "AI7"};
+    std::uint8_t keys[8] = {};
+    ASSERT_NE(RequestTagChannels(server, tags, 2, keys), -1);
+    const std::uint8_t want[8] = {'D', 'I', 2, 0, 'A', 'I', 7, 0};
+    EXPECT_EQ(std::memcmp(keys, want, 8), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, LocalAnswersOverLinkTest,
+                         ::testing::Values(Kind::kFolder, Kind::kSqlite, Kind::kMySql),
+                         [](const ::testing::TestParamInfo<Kind>& p) {
+                             return std::string(fx::kind_name(p.param));
+                         });
 
 class LocalAnswersWithoutRunsTest : public LocalAnswersTest {
   protected:
@@ -314,11 +425,8 @@ class LocalAnswersWithoutRunsTest : public LocalAnswersTest {
 
 TEST_P(LocalAnswersWithoutRunsTest, AnswersWhatNeedsNoRun) {
     const std::vector<TextCase> cases = {
-        {"TS", "-1,0"},
-        {"QP", "1"},
-        {"IP,*,4", "1,logst,LOGGER STATUS CHANNELS,LS:56,0,A;"},
-        {"RS", "0"},
-        {"NS", "1,0,0"},
+        {"TS", "-1,0"}, {"QP", "1"},     {"IP,*,4", "1,logst,LOGGER STATUS CHANNELS,LS:56,0,A;"},
+        {"RS", "0"},    {"NS", "1,0,0"},
     };
     for (const TextCase& c : cases) {
         SCOPED_TRACE(c.request);
@@ -333,6 +441,8 @@ TEST_P(LocalAnswersWithoutRunsTest, AnswersWhatNeedsNoRun) {
 
 INSTANTIATE_TEST_SUITE_P(Kinds, LocalAnswersWithoutRunsTest,
                          ::testing::Values(Kind::kFolder, Kind::kSqlite, Kind::kMySql),
-                         [](const ::testing::TestParamInfo<Kind>& p) { return std::string(fx::kind_name(p.param)); });
+                         [](const ::testing::TestParamInfo<Kind>& p) {
+                             return std::string(fx::kind_name(p.param));
+                         });
 
 }  // namespace
