@@ -38,7 +38,8 @@ class MemoryStore : public log_stores::CLogStore {
             head.time = {start + i / 4, static_cast<std::int16_t>(i % 4 * 250), 0};
             rf::encode_record_head(head, r);
             for (std::uint32_t j = 0; j < 3; ++j)
-                rf::write_sample(r, header_.blocks[0], j, {static_cast<std::int32_t>(0x80 | 0x40), float(i + j)});
+                rf::write_sample(r, header_.blocks[0], j,
+                                 {static_cast<std::int32_t>(0x80 | 0x40), float(i + j)});
         }
     }
     const LogHeader& header() const { return header_; }
@@ -54,8 +55,8 @@ class MemoryStore : public log_stores::CLogStore {
                     static_cast<std::size_t>(n) * h.recordSize);
         return n;
     }
-    int ReadLog(std::int32_t, const LogHeader&, std::uint8_t*, std::int32_t, std::int32_t, std::int32_t, const char*,
-                std::int32_t, bool) override {
+    int ReadLog(std::int32_t, const LogHeader&, std::uint8_t*, std::int32_t, std::int32_t, std::int32_t,
+                const char*, std::int32_t, bool) override {
         return -1;
     }
     int GetNoLogs(const LogHeader&) override { return header_.recordCount; }
@@ -71,7 +72,8 @@ log_stores::local::RunEntry run_of(std::int32_t start, int records, std::int32_t
     run.header = store->header();
     run.start = {start, 0, 0};
     run.stop = {stop, 0, 0};
-    for (int i = 0; i < records; ++i) run.times.push_back({start + i / 4, static_cast<std::int16_t>(i % 4 * 250), 0});
+    for (int i = 0; i < records; ++i)
+        run.times.push_back({start + i / 4, static_cast<std::int16_t>(i % 4 * 250), 0});
     run.records = records;
     run.store = std::move(store);
     return run;
@@ -108,7 +110,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // Buffers of odd sizes: two stamps, a channel list, records, values, run entries, a text.
     std::vector<Guarded> buffers;
-    for (const std::size_t n : {8u, 5u, 12u, 16u * 7 + 3, 8u * 10 + 5, 20u * 2 + 7, 61u}) buffers.emplace_back(n);
+    for (const std::size_t n : {8u, 5u, 12u, 16u * 7 + 3, 8u * 10 + 5, 20u * 2 + 7, 61u})
+        buffers.emplace_back(n);
     const char list[] = "AI,1,3,XX,2";
     std::memcpy(buffers[2].bytes.data(), list, std::min(sizeof list, buffers[2].used));
     std::vector<std::unique_ptr<qvr::local_buffers::Registration>> live;
@@ -125,18 +128,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const char c = static_cast<char>(data[i]);
         if (c == '$' && i + 1 < size && data[i + 1] >= '0' && data[i + 1] <= '9') {
             const int k = data[++i] - '0';
-            fields += std::to_string(k < static_cast<int>(live.size()) ? live[static_cast<std::size_t>(k)]->handle()
-                                                                         : ended);
+            fields += std::to_string(
+                k < static_cast<int>(live.size()) ? live[static_cast<std::size_t>(k)]->handle() : ended);
         } else {
             fields += c;
         }
     }
     std::string reply;
     switch (data[0] % 4) {
-        case 0: reply = server->GetStoreSummary(fields); break;
-        case 1: reply = server->GetSectionText(fields); break;
-        case 2: reply = server->ReadRecordRange(fields); break;
-        default: reply = server->ReadRecordRangeEx(fields); break;
+        case 0:
+            reply = server->GetStoreSummary(fields);
+            break;
+        case 1:
+            reply = server->GetSectionText(fields);
+            break;
+        case 2:
+            reply = server->ReadRecordRange(fields);
+            break;
+        default:
+            reply = server->ReadRecordRangeEx(fields);
+            break;
     }
     if (!reply_ok(reply)) __builtin_trap();
     for (const Guarded& b : buffers)

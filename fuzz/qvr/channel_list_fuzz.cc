@@ -10,7 +10,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     using qvr::channel_list::Token;
     const Token token = qvr::channel_list::parse_token(text);
-    if (token.kind == Token::kNumber && (token.number < 0 || token.number > 99999 || text.size() > 5)) __builtin_trap();
+    if (token.kind == Token::kNumber && (token.number < 0 || token.number > 99999 || text.size() > 5))
+        __builtin_trap();
     if (token.kind == Token::kPrefix && (text.empty() || text.size() > 2)) __builtin_trap();
     std::size_t commas = 0;
     for (const char c : text) commas += c == ',' ? 1 : 0;

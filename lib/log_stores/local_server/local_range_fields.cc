@@ -57,11 +57,13 @@ std::uint64_t run_end_micros(const RunEntry& run) {
     return micros_of(run.start);
 }
 
-std::pair<std::size_t, std::size_t> records_within(const RunEntry& run, std::uint64_t from, std::uint64_t to) {
+std::pair<std::size_t, std::size_t> records_within(const RunEntry& run, std::uint64_t from,
+                                                   std::uint64_t to) {
     const auto before = [](const TimeStamp& t, std::uint64_t m) { return micros_of(t) < m; };
     const auto first = std::lower_bound(run.times.begin(), run.times.end(), from, before);
     const auto last = std::lower_bound(first, run.times.end(), to, before);
-    return {static_cast<std::size_t>(first - run.times.begin()), static_cast<std::size_t>(last - run.times.begin())};
+    return {static_cast<std::size_t>(first - run.times.begin()),
+            static_cast<std::size_t>(last - run.times.begin())};
 }
 
 Summary summarise(std::span<const RunEntry> runs, std::uint64_t from, std::uint64_t to) {
@@ -90,7 +92,8 @@ std::size_t usable_record_size(const RunEntry& run) {
 
 bool read_records(const RunEntry& run, std::size_t first, std::size_t count, std::vector<std::uint8_t>& out) {
     const std::size_t size = usable_record_size(run);
-    if (size == 0 || count == 0 || first > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()) ||
+    if (size == 0 || count == 0 ||
+        first > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()) ||
         count > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
         return false;
     out.resize(size * count);
@@ -143,7 +146,9 @@ std::string no_runs(int index) {
     return {};
 }
 
-int logging_bit(const LocalDataServer& server) { return (server.status_flags_[0] & 1u) != 0 ? 1 : 0; }
+int logging_bit(const LocalDataServer& server) {
+    return (server.status_flags_[0] & 1u) != 0 ? 1 : 0;
+}
 
 std::vector<const RunEntry*> in_time_order(std::span<const RunEntry> runs) {
     std::vector<const RunEntry*> out;

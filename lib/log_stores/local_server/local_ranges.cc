@@ -22,7 +22,7 @@ ChannelToken ParseChannelToken(std::string_view token) {
     ChannelToken out;
     out.kind = t.kind == qvr::channel_list::Token::kNumber   ? ChannelToken::kNumber
                : t.kind == qvr::channel_list::Token::kPrefix ? ChannelToken::kPrefix
-                                                              : ChannelToken::kNone;
+                                                             : ChannelToken::kNone;
     out.number = t.number;
     out.prefix = t.prefix;
     return out;
@@ -41,9 +41,9 @@ std::vector<ChannelKey> LocalDataServer::SelectChannels(std::string_view list) {
 
 namespace {
 
-constexpr std::size_t kSampleBytes = 8;   // u32 flags, f32 value
+constexpr std::size_t kSampleBytes = 8;     // u32 flags, f32 value
 constexpr std::size_t kRunEntryBytes = 20;  // i32 first record, start, stop
-constexpr std::size_t kReadBlock = 1024;   // records read from a store at once
+constexpr std::size_t kReadBlock = 1024;    // records read from a store at once
 
 bool same_prefix(const std::array<char, 2>& a, const std::array<char, 2>& b) {
     for (int i = 0; i < 2; ++i)
@@ -71,7 +71,9 @@ std::vector<Place> places_in(const LogHeader& header, std::span<const ChannelKey
     return out;
 }
 
-void put_u32(std::uint8_t* at, std::uint32_t v) { std::memcpy(at, &v, sizeof v); }
+void put_u32(std::uint8_t* at, std::uint32_t v) {
+    std::memcpy(at, &v, sizeof v);
+}
 
 void put_samples(std::span<const std::uint8_t> record, std::span<const Place> places, std::uint8_t* out) {
     for (const Place& place : places) {
@@ -92,7 +94,7 @@ void put_samples(std::span<const std::uint8_t> record, std::span<const Place> pl
 struct RangeRequest {
     bool start_given = false;
     bool end_given = false;
-    std::span<std::uint8_t> start;   // a TimeStamp, in and out
+    std::span<std::uint8_t> start;  // a TimeStamp, in and out
     std::span<std::uint8_t> end;
     std::string list;
     std::span<std::uint8_t> records;  // whole 16-byte heads only
@@ -128,8 +130,10 @@ int resolve_request(std::span<const std::int64_t> f, bool ex, RangeRequest& r) {
         r.values = r.values.first(std::min<std::size_t>(r.values.size(), static_cast<std::size_t>(f[10])));
     }
     r.run_entries = runs->bytes;
-    r.record_capacity = std::min<std::size_t>(static_cast<std::size_t>(f[5]), r.records.size() / kRecordHeadBytes);
-    r.run_capacity = std::min<std::size_t>(static_cast<std::size_t>(f[9]), r.run_entries.size() / kRunEntryBytes);
+    r.record_capacity =
+        std::min<std::size_t>(static_cast<std::size_t>(f[5]), r.records.size() / kRecordHeadBytes);
+    r.run_capacity =
+        std::min<std::size_t>(static_cast<std::size_t>(f[9]), r.run_entries.size() / kRunEntryBytes);
     return 0;
 }
 
@@ -138,12 +142,18 @@ TimeStamp get_stamp(std::span<const std::uint8_t> bytes) {
     std::memcpy(&t, bytes.data(), sizeof t);
     return t;
 }
-void put_stamp(std::span<std::uint8_t> bytes, const TimeStamp& t) { std::memcpy(bytes.data(), &t, sizeof t); }
+void put_stamp(std::span<std::uint8_t> bytes, const TimeStamp& t) {
+    std::memcpy(bytes.data(), &t, sizeof t);
+}
 
 }  // namespace
 
-std::string LocalDataServer::ReadRecordRange(std::string_view fields) { return read_range(fields, false); }
-std::string LocalDataServer::ReadRecordRangeEx(std::string_view fields) { return read_range(fields, true); }
+std::string LocalDataServer::ReadRecordRange(std::string_view fields) {
+    return read_range(fields, false);
+}
+std::string LocalDataServer::ReadRecordRangeEx(std::string_view fields) {
+    return read_range(fields, true);
+}
 
 std::string LocalDataServer::read_range(std::string_view fields, bool ex) {
     const auto f = numbers_of(fields, ex ? 11 : 10);

@@ -72,9 +72,10 @@ std::string LocalDataServer::GetSectionText(std::string_view fields) {
     const auto numbers = numbers_of(fields.substr(handle_at + 1), 2);
     if (!numbers || (*numbers)[1] < 0) return failure(platform::kErrorInvalidParameter);
     const auto buffer = named_buffer((*numbers)[0]);
-    if (!buffer || (buffer->bytes.empty() && (*numbers)[1] > 0)) return failure(platform::kErrorInvalidParameter);
-    const std::span<std::uint8_t> out =
-        buffer->bytes.first(std::min<std::size_t>(buffer->bytes.size(), static_cast<std::size_t>((*numbers)[1])));
+    if (!buffer || (buffer->bytes.empty() && (*numbers)[1] > 0))
+        return failure(platform::kErrorInvalidParameter);
+    const std::span<std::uint8_t> out = buffer->bytes.first(
+        std::min<std::size_t>(buffer->bytes.size(), static_cast<std::size_t>((*numbers)[1])));
 
     const std::string name(section);
     std::vector<std::string> lines;
@@ -94,7 +95,8 @@ std::string LocalDataServer::GetSectionText(std::string_view fields) {
                 add_lines(run_scans_[i].text_section, sources.back());
                 continue;
             }
-            CLogStore* store = scanned && run_scans_[i].text_store ? run_scans_[i].text_store.get() : run.store.get();
+            CLogStore* store =
+                scanned && run_scans_[i].text_store ? run_scans_[i].text_store.get() : run.store.get();
             if (store != nullptr) add_lines(section_of(*store, name), sources.back());
         }
         if (kept_text) {

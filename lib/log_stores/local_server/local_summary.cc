@@ -27,9 +27,10 @@ std::string LocalDataServer::GetStoreSummary(std::string_view fields) {
         return failure(platform::kErrorInvalidParameter);
     const std::uint64_t from = (flags & 1) != 0 ? static_cast<std::uint64_t>(start) * 1'000'000u : 0;
     const std::uint64_t to = (flags & 2) != 0 ? static_cast<std::uint64_t>(end) * 1'000'000u
-                                               : std::numeric_limits<std::uint64_t>::max();
+                                              : std::numeric_limits<std::uint64_t>::max();
     if (index == 0 && runs_.empty()) return no_runs(0);
-    const Summary s = index == 0 ? summarise(runs_, from, to) : summarise(list_runs(*collections_[1]->collection), from, to);
+    const Summary s = index == 0 ? summarise(runs_, from, to)
+                                 : summarise(list_runs(*collections_[1]->collection), from, to);
     char reply[96];
     std::snprintf(reply, sizeof reply, "1,%" PRIu32 ",%" PRIu32 ",%" PRIu32 ",%" PRIu32 ",%d",
                   static_cast<std::uint32_t>(s.first_start / 1'000'000u),

@@ -32,10 +32,14 @@ constexpr std::size_t kRecordHeadBytes = 16;
 constexpr std::size_t kSampleBytes = 8;
 constexpr std::size_t kRunEntryBytes = 20;
 
-bool is_local(const char* server) { return link_GetServerKind(server) == kServerLocalData; }
+bool is_local(const char* server) {
+    return link_GetServerKind(server) == kServerLocalData;
+}
 
 // -1 with ERROR_NOT_SUPPORTED: the request means something only to a kind-3 link.
-int not_local() { return platform::fail(kErrorNotSupported); }
+int not_local() {
+    return platform::fail(kErrorNotSupported);
+}
 
 // The numbers after the reply's "1,": the first `count` of them, each a whole number.
 std::optional<std::vector<long long>> reply_numbers(const Reply& reply, std::size_t count) {
@@ -53,11 +57,17 @@ std::optional<std::vector<long long>> reply_numbers(const Reply& reply, std::siz
     return out;
 }
 
-bool fits_u32(long long v) { return v >= 0 && v <= std::numeric_limits<std::uint32_t>::max(); }
-bool fits_int(long long v) { return v >= std::numeric_limits<int>::min() && v <= std::numeric_limits<int>::max(); }
+bool fits_u32(long long v) {
+    return v >= 0 && v <= std::numeric_limits<std::uint32_t>::max();
+}
+bool fits_int(long long v) {
+    return v >= std::numeric_limits<int>::min() && v <= std::numeric_limits<int>::max();
+}
 
 // -1 with ERROR_INVALID_DATA: a reply of result 1 whose numbers cannot be read.
-int bad_reply() { return platform::fail(platform::kErrorInvalidData); }
+int bad_reply() {
+    return platform::fail(platform::kErrorInvalidData);
+}
 
 int flag_request(const char* server, const std::string& text) {
     if (!is_local(server)) return not_local();
@@ -122,8 +132,9 @@ int read_range(const char* server, const RangeFields& f, const RangeOutputs& out
     const auto capacity = static_cast<std::size_t>(f.record_capacity);
     const std::size_t selected = qvr::channel_list::parse(list).size();
     const auto record_bytes = product(capacity, kRecordHeadBytes, 1);
-    const auto value_bytes = f.value_bytes ? std::optional<std::size_t>(static_cast<std::size_t>(*f.value_bytes))
-                                           : product(capacity, selected, kSampleBytes);
+    const auto value_bytes = f.value_bytes
+                                 ? std::optional<std::size_t>(static_cast<std::size_t>(*f.value_bytes))
+                                 : product(capacity, selected, kSampleBytes);
     const auto run_bytes = product(static_cast<std::size_t>(f.run_capacity), kRunEntryBytes, 1);
     if (!record_bytes || !value_bytes || !run_bytes) return refuse();
 
@@ -135,9 +146,9 @@ int read_range(const char* server, const RangeFields& f, const RangeOutputs& out
     const Registration runs_r(f.runs, *run_bytes);
 
     std::string text = f.value_bytes ? "8S," : "7S,";
-    text += std::to_string(f.start_given) + "," + handle_text(start_r) + "," + std::to_string(f.end_given) + "," +
-            handle_text(end_r) + "," + handle_text(list_r) + "," + std::to_string(f.record_capacity) + "," +
-            handle_text(records_r) + "," + handle_text(values_r) + "," + handle_text(runs_r) + "," +
+    text += std::to_string(f.start_given) + "," + handle_text(start_r) + "," + std::to_string(f.end_given) +
+            "," + handle_text(end_r) + "," + handle_text(list_r) + "," + std::to_string(f.record_capacity) +
+            "," + handle_text(records_r) + "," + handle_text(values_r) + "," + handle_text(runs_r) + "," +
             std::to_string(f.run_capacity);
     if (f.value_bytes) text += "," + std::to_string(*f.value_bytes);
 
@@ -157,12 +168,22 @@ int read_range(const char* server, const RangeFields& f, const RangeOutputs& out
 
 }  // namespace
 
-int ldc_IsLocalData(void*, const char* server) { return is_local(server) ? 0 : -1; }
+int ldc_IsLocalData(void*, const char* server) {
+    return is_local(server) ? 0 : -1;
+}
 
-int ldc_RequestFS(void*, const char* server) { return flag_request(server, "FS"); }
-int ldc_RequestNS(void*, const char* server) { return flag_request(server, "NS"); }
-int ldc_RequestWS(void*, const char* server) { return flag_request(server, "WS"); }
-int ldc_RequestPS(void*, const char* server) { return flag_request(server, "PS"); }
+int ldc_RequestFS(void*, const char* server) {
+    return flag_request(server, "FS");
+}
+int ldc_RequestNS(void*, const char* server) {
+    return flag_request(server, "NS");
+}
+int ldc_RequestWS(void*, const char* server) {
+    return flag_request(server, "WS");
+}
+int ldc_RequestPS(void*, const char* server) {
+    return flag_request(server, "PS");
+}
 int ldc_RequestMS(void*, const char* server, std::uint32_t number) {
     return flag_request(server, "MS," + std::to_string(number));
 }
@@ -235,38 +256,47 @@ int ldc_GetSectionText(void*, const char* server, const char* section, char* buf
     return 1;
 }
 
-int ldc_ReadRecordRange(void*, const char* server, int startGiven, TimeStamp* start, int endGiven, TimeStamp* end,
-                        const char* channels, std::uint32_t recordCapacity, void* records, void* values, void* runs,
-                        int runCapacity, std::uint32_t* recordCount, std::uint32_t* runCount, int* last) {
+int ldc_ReadRecordRange(void*, const char* server, int startGiven, TimeStamp* start, int endGiven,
+                        TimeStamp* end, const char* channels, std::uint32_t recordCapacity, void* records,
+                        void* values, void* runs, int runCapacity, std::uint32_t* recordCount,
+                        std::uint32_t* runCount, int* last) {
     return read_range(server,
-                      {startGiven, start, endGiven, end, channels, recordCapacity, records, values, runs, runCapacity,
-                       std::nullopt},
+                      {startGiven, start, endGiven, end, channels, recordCapacity, records, values, runs,
+                       runCapacity, std::nullopt},
                       {start, end, recordCount, runCount, last});
 }
 
-int ldc_ReadRecordRangeEx(void*, const char* server, int startGiven, TimeStamp* start, int endGiven, TimeStamp* end,
-                          const char* channels, int recordCapacity, void* records, void* values, void* runs,
-                          int runCapacity, std::int64_t valueBytes, std::uint32_t* recordCount,
-                          std::uint32_t* runCount, int* last) {
+int ldc_ReadRecordRangeEx(void*, const char* server, int startGiven, TimeStamp* start, int endGiven,
+                          TimeStamp* end, const char* channels, int recordCapacity, void* records,
+                          void* values, void* runs, int runCapacity, std::int64_t valueBytes,
+                          std::uint32_t* recordCount, std::uint32_t* runCount, int* last) {
     return read_range(server,
-                      {startGiven, start, endGiven, end, channels, recordCapacity, records, values, runs, runCapacity,
-                       valueBytes},
+                      {startGiven, start, endGiven, end, channels, recordCapacity, records, values, runs,
+                       runCapacity, valueBytes},
                       {start, end, recordCount, runCount, last});
 }
 
-int ldc_RequestDS(void*, const char* server) { return RequestDS(server); }
-int ldc_RequestES(void*, const char* server) { return RequestES(server); }
+int ldc_RequestDS(void*, const char* server) {
+    return RequestDS(server);
+}
+int ldc_RequestES(void*, const char* server) {
+    return RequestES(server);
+}
 int ldc_RequestCurrentValue(void*, const char* server, const char* list, char* reply) {
     return RequestCurrentValue(server, list, reply);
 }
-int ldc_RequestRV(void*, const char* server, const char* list, char* reply) { return RequestRV(server, list, reply); }
+int ldc_RequestRV(void*, const char* server, const char* list, char* reply) {
+    return RequestRV(server, list, reply);
+}
 int ldc_RequestTagChannels(void*, const char* server, const char* const* tags, int count, std::uint8_t* out) {
     return RequestTagChannels(server, tags, count, out);
 }
 int ldc_SetChannelValue(void*, const char* server, const char* channel, double value) {
     return SetChannelValue(server, channel, value);
 }
-int ldc_GetServerTime(void*, const char* server, TimeStamp* stamp) { return GetServerTime(server, stamp); }
+int ldc_GetServerTime(void*, const char* server, TimeStamp* stamp) {
+    return GetServerTime(server, stamp);
+}
 int ldc_GetServerTimeZone(void*, const char* server, TimeStamp* stamp, std::uint8_t* zone) {
     return GetServerTimeZone(server, stamp, zone);
 }

@@ -57,9 +57,9 @@ int ldc_ReadRecordRange(void* context, const char* server, int startGiven, TimeS
 // "8S": as "7S", with the byte capacity of `values` given by the caller: the records written
 // are also limited to what it holds whole.
 int ldc_ReadRecordRangeEx(void* context, const char* server, int startGiven, TimeStamp* start, int endGiven,
-                          TimeStamp* end, const char* channels, int recordCapacity, void* records, void* values,
-                          void* runs, int runCapacity, std::int64_t valueBytes, std::uint32_t* recordCount,
-                          std::uint32_t* runCount, int* last);
+                          TimeStamp* end, const char* channels, int recordCapacity, void* records,
+                          void* values, void* runs, int runCapacity, std::int64_t valueBytes,
+                          std::uint32_t* recordCount, std::uint32_t* runCount, int* last);
 
 // The general requests, the context dropped (qvr/requests/value_requests.h,
 // qvr/requests/processor_requests.h).
@@ -67,7 +67,8 @@ int ldc_RequestDS(void* context, const char* server);
 int ldc_RequestES(void* context, const char* server);
 int ldc_RequestCurrentValue(void* context, const char* server, const char* list, char* reply);
 int ldc_RequestRV(void* context, const char* server, const char* list, char* reply);
-int ldc_RequestTagChannels(void* context, const char* server, const char* const* tags, int count, std::uint8_t* out);
+int ldc_RequestTagChannels(void* context, const char* server, const char* const* tags, int count,
+                           std::uint8_t* out);
 int ldc_SetChannelValue(void* context, const char* server, const char* channel, double value);
 int ldc_GetServerTime(void* context, const char* server, TimeStamp* stamp);
 int ldc_GetServerTimeZone(void* context, const char* server, TimeStamp* stamp, std::uint8_t* zone);

@@ -34,8 +34,8 @@ std::uint64_t micros(const TimeStamp& t) {
            static_cast<std::uint64_t>(t.milliseconds) * 1000u + static_cast<std::uint64_t>(t.microseconds);
 }
 TimeStamp stamp(std::uint64_t us) {
-    return TimeStamp{static_cast<std::int32_t>(us / 1'000'000u), static_cast<std::int16_t>(us / 1000u % 1000u),
-                     static_cast<std::int16_t>(us % 1000u)};
+    return TimeStamp{static_cast<std::int32_t>(us / 1'000'000u),
+                     static_cast<std::int16_t>(us / 1000u % 1000u), static_cast<std::int16_t>(us % 1000u)};
 }
 // Record `index` of the finished (run 0) or logging run (1).
 TimeStamp time_of(int run, std::int64_t index) {
@@ -79,30 +79,33 @@ class LocalLdcTest : public ::testing::TestWithParam<Kind> {
             return {flags, value};
         }
     };
+
   protected:
     bool database() const { return GetParam() != Kind::kFolder; }
     static constexpr std::uint8_t kGuard = 0xC3;
-    Range range(std::optional<TimeStamp> from, std::optional<TimeStamp> to, std::uint32_t capacity, int run_capacity,
-                std::optional<std::int64_t> value_bytes = std::nullopt) {
+    Range range(std::optional<TimeStamp> from, std::optional<TimeStamp> to, std::uint32_t capacity,
+                int run_capacity, std::optional<std::int64_t> value_bytes = std::nullopt) {
         Range r;
         r.start = from.value_or(TimeStamp{});
         r.end = to.value_or(TimeStamp{});
         r.heads.assign(capacity * 16 + 32, kGuard);
         r.values.assign(capacity * kChannels * 8 + 32, kGuard);
         r.run_entries.assign(static_cast<std::size_t>(run_capacity) * 20 + 32, kGuard);
-        r.rc = value_bytes ? ldc_ReadRecordRangeEx(nullptr, server_.c_str(), from ? 1 : 0, &r.start, to ? 1 : 0,
-                                                   &r.end, kList, static_cast<int>(capacity), r.heads.data(),
-                                                   r.values.data(), r.run_entries.data(), run_capacity, *value_bytes,
-                                                   &r.records, &r.runs, &r.last)
-                           : ldc_ReadRecordRange(nullptr, server_.c_str(), from ? 1 : 0, &r.start, to ? 1 : 0, &r.end,
-                                                 kList, capacity, r.heads.data(), r.values.data(),
-                                                 r.run_entries.data(), run_capacity, &r.records, &r.runs, &r.last);
+        r.rc = value_bytes
+                   ? ldc_ReadRecordRangeEx(nullptr, server_.c_str(), from ? 1 : 0, &r.start, to ? 1 : 0,
+                                           &r.end, kList, static_cast<int>(capacity), r.heads.data(),
+                                           r.values.data(), r.run_entries.data(), run_capacity, *value_bytes,
+                                           &r.records, &r.runs, &r.last)
+                   : ldc_ReadRecordRange(nullptr, server_.c_str(), from ? 1 : 0, &r.start, to ? 1 : 0, &r.end,
+                                         kList, capacity, r.heads.data(), r.values.data(),
+                                         r.run_entries.data(), run_capacity, &r.records, &r.runs, &r.last);
         const auto untouched_from = [](const std::vector<std::uint8_t>& b, std::size_t used) {
             for (std::size_t i = used; i < b.size(); ++i)
                 if (b[i] != kGuard) return false;
             return true;
         };
-        r.guards_ok = untouched_from(r.heads, r.records * 16) && untouched_from(r.values, r.records * kChannels * 8) &&
+        r.guards_ok = untouched_from(r.heads, r.records * 16) &&
+                      untouched_from(r.values, r.records * kChannels * 8) &&
                       untouched_from(r.run_entries, r.runs * 20);
         return r;
     }
@@ -129,7 +132,8 @@ void expect_record(const LocalLdcTest::Range& r, std::size_t at, int run, std::i
         if (std::isnan(want.value)) {
             EXPECT_NE(flags & rf::kSampleBad, 0u) << "record " << index << " channel " << k;
         } else {
-            EXPECT_EQ(flags, static_cast<std::uint32_t>(want.flags)) << "record " << index << " channel " << k;
+            EXPECT_EQ(flags, static_cast<std::uint32_t>(want.flags))
+                << "record " << index << " channel " << k;
             EXPECT_EQ(value, want.value) << "record " << index << " channel " << k;
         }
     }
@@ -153,7 +157,11 @@ TEST_P(LocalLdcTest, SummariesOfWindowsBeforeAcrossAndAfterTheRuns) {
         {"everything", 0, 0, 0, {kFinishedStart, logging_end, kAllRecords, 2}},
         {"before", kFinishedStart - 1000, 3, kFinishedStart - 10, {0, 0, 0, 0}},
         {"across", kFinishedStart + 20, 3, kLoggingStart + 5, {kFinishedStart, logging_end, 10 + 5, 2}},
-        {"inside the finished run", kFinishedStart + 5, 3, kFinishedStart + 8, {kFinishedStart, kFinishedStop, 3, 1}},
+        {"inside the finished run",
+         kFinishedStart + 5,
+         3,
+         kFinishedStart + 8,
+         {kFinishedStart, kFinishedStop, 3, 1}},
         {"between the runs", kFinishedStop + 10, 3, kLoggingStart - 10, {0, 0, 0, 0}},
         {"after", logging_end + 10, 1, 0, {0, 0, 0, 0}},
         {"up to the logging run", 0, 2, kLoggingStart, {kFinishedStart, kFinishedStop, kFinishedRecords, 1}},
@@ -176,7 +184,8 @@ TEST_P(LocalLdcTest, AllRecordsWithTheirValuesAndRunsWhenNoBoundIsGiven) {
     EXPECT_TRUE(r.guards_ok);
     EXPECT_EQ(r.start.seconds, kFinishedStart);
     EXPECT_EQ(micros(r.end), micros(time_of(1, kLoggingRecords - 1)) + 1'000'000u);
-    for (std::int64_t i = 0; i < kFinishedRecords; ++i) expect_record(r, static_cast<std::size_t>(i), 0, i, database());
+    for (std::int64_t i = 0; i < kFinishedRecords; ++i)
+        expect_record(r, static_cast<std::size_t>(i), 0, i, database());
     for (std::int64_t i = 0; i < kLoggingRecords; ++i)
         expect_record(r, static_cast<std::size_t>(kFinishedRecords + i), 1, i, database());
     std::int32_t first[2];
@@ -211,14 +220,15 @@ TEST_P(LocalLdcTest, AFullRecordBufferGoesOnFromTheLastTimeAndNothingIsLostOrDou
 TEST_P(LocalLdcTest, HandlesTheHandlerNeverGaveOutAreRefusedWith87) {
     TimeStamp start{kFinishedStart, 0, 0}, end{kLoggingStart, 0, 0};
     std::array<std::uint8_t, 160> heads{};
-    const qvr::local_buffers::Registration s(&start, sizeof start), e(&end, sizeof end), h(heads.data(), heads.size());
+    const qvr::local_buffers::Registration s(&start, sizeof start), e(&end, sizeof end),
+        h(heads.data(), heads.size());
     const std::string ok = std::to_string(s.handle()) + ",1," + std::to_string(e.handle()) + ",0,10," +
                            std::to_string(h.handle()) + ",0,0,0";
-    for (const std::string& request : {"7S,1," + ok, "7S,1,424242,1," + std::to_string(e.handle()) + ",0,10," +
-                                                         std::to_string(h.handle()) + ",0,0,0",
-                                       "7S,1," + std::to_string(s.handle()) + ",1," + std::to_string(e.handle()) +
-                                           ",0,10,-7,0,0,0",
-                                       std::string("6S,TEXT,99999999,10")}) {
+    for (const std::string& request :
+         {"7S,1," + ok,
+          "7S,1,424242,1," + std::to_string(e.handle()) + ",0,10," + std::to_string(h.handle()) + ",0,0,0",
+          "7S,1," + std::to_string(s.handle()) + ",1," + std::to_string(e.handle()) + ",0,10,-7,0,0,0",
+          std::string("6S,TEXT,99999999,10")}) {
         std::array<char, 64> reply{};
         std::uint32_t length = reply.size();
         const int rc = link_SendText(server_.c_str(), request.c_str(), reply.data(), &length);
@@ -290,20 +300,22 @@ TEST(LocalSummary, IndexOneIsTheSecondCollection) {
     server.Refresh();
     const std::string main = server.GetStoreSummary("0,0,0,0");
     EXPECT_EQ(main.substr(0, main.rfind(',')), "1," + std::to_string(kFinishedStart) + "," +
-                                                   std::to_string(time_of(1, kLoggingRecords - 1).seconds) + "," +
-                                                   std::to_string(kAllRecords) + ",2");
+                                                   std::to_string(time_of(1, kLoggingRecords - 1).seconds) +
+                                                   "," + std::to_string(kAllRecords) + ",2");
     const std::string second = server.GetStoreSummary("1,0,0,0");
     EXPECT_EQ(second.substr(0, second.rfind(',')), "1," + std::to_string(kFinishedStart) + "," +
                                                        std::to_string(kFinishedStop) + "," +
                                                        std::to_string(kFinishedRecords) + ",1");
     const std::string window = server.GetStoreSummary("1," + std::to_string(kFinishedStart + 10) + ",3," +
                                                       std::to_string(kFinishedStart + 15));
-    EXPECT_EQ(window.substr(0, window.rfind(',')), "1," + std::to_string(kFinishedStart) + "," +
-                                                       std::to_string(kFinishedStop) + ",5,1");
+    EXPECT_EQ(window.substr(0, window.rfind(',')),
+              "1," + std::to_string(kFinishedStart) + "," + std::to_string(kFinishedStop) + ",5,1");
     server.Close();
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, LocalLdcTest, ::testing::Values(Kind::kFolder, Kind::kSqlite, Kind::kMySql),
-                         [](const ::testing::TestParamInfo<Kind>& p) { return std::string(kind_name(p.param)); });
+                         [](const ::testing::TestParamInfo<Kind>& p) {
+                             return std::string(kind_name(p.param));
+                         });
 
 }  // namespace

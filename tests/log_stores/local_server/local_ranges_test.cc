@@ -24,7 +24,9 @@ using log_stores::local::LocalDataServer;
 using log_stores::local::ParseChannelToken;
 using qvr::local_buffers::Registration;
 
-std::string h(const Registration& r) { return std::to_string(r.handle()); }
+std::string h(const Registration& r) {
+    return std::to_string(r.handle());
+}
 
 // ---- channel tokens and the selection ----
 
@@ -35,12 +37,18 @@ TEST(ChannelTokens, DigitsLettersAndEverythingElse) {
         int number;
         const char* prefix;
     } cases[] = {
-        {"1", ChannelToken::kNumber, 1, ""},      {"00012", ChannelToken::kNumber, 12, ""},
-        {"99999", ChannelToken::kNumber, 99999, ""}, {"123456", ChannelToken::kNone, 0, ""},
-        {"AI", ChannelToken::kPrefix, 0, "AI"},    {"d", ChannelToken::kPrefix, 0, "d"},
-        {"ABC", ChannelToken::kNone, 0, ""},       {"A1", ChannelToken::kNone, 0, ""},
-        {"", ChannelToken::kNone, 0, ""},          {" 1", ChannelToken::kNone, 0, ""},
-        {"-1", ChannelToken::kNone, 0, ""},        {"\xC4", ChannelToken::kNone, 0, ""},
+        {"1", ChannelToken::kNumber, 1, ""},
+        {"00012", ChannelToken::kNumber, 12, ""},
+        {"99999", ChannelToken::kNumber, 99999, ""},
+        {"123456", ChannelToken::kNone, 0, ""},
+        {"AI", ChannelToken::kPrefix, 0, "AI"},
+        {"d", ChannelToken::kPrefix, 0, "d"},
+        {"ABC", ChannelToken::kNone, 0, ""},
+        {"A1", ChannelToken::kNone, 0, ""},
+        {"", ChannelToken::kNone, 0, ""},
+        {" 1", ChannelToken::kNone, 0, ""},
+        {"-1", ChannelToken::kNone, 0, ""},
+        {"\xC4", ChannelToken::kNone, 0, ""},
     };
     for (const Case& c : cases) {
         const ChannelToken t = ParseChannelToken(c.token);
@@ -112,8 +120,8 @@ TEST_F(RangeTest, SummaryOfWindowsBeforeAcrossInsideAndAfterTheRuns) {
 }
 
 TEST_F(RangeTest, SummaryFieldsAreCheckedAndTheSecondCollectionMustExist) {
-    for (const char* fields : {"", "0,0,0", "0,0,0,0,0", "2,0,0,0", "-1,0,0,0", "0,x,0,0", "0,4294967296,1,0",
-                               "1,0,0,0"})
+    for (const char* fields :
+         {"", "0,0,0", "0,0,0,0,0", "2,0,0,0", "-1,0,0,0", "0,x,0,0", "0,4294967296,1,0", "1,0,0,0"})
         EXPECT_EQ(server_.GetStoreSummary(fields), "-1,87") << fields;
 }
 
@@ -170,11 +178,12 @@ std::string send_range(LocalDataServer& server, RangeBuffers& b, const RangeCall
     const Registration end(&b.end, sizeof b.end);
     const Registration list(b.list.data(), b.list.size() + 1);
     const Registration records(b.record_bytes.data(), c.registered_records.value_or(c.record_capacity * 16));
-    const Registration values(b.value_bytes.data(), c.registered_values.value_or(c.record_capacity * channels * 8));
+    const Registration values(b.value_bytes.data(),
+                              c.registered_values.value_or(c.record_capacity * channels * 8));
     const Registration runs(b.run_bytes.data(), c.registered_runs.value_or(c.run_capacity * 20));
-    std::string fields = std::to_string(c.start_given) + "," + h(start) + "," + std::to_string(c.end_given) + "," +
-                         h(end) + "," + h(list) + "," + std::to_string(c.record_capacity) + "," + h(records) + "," +
-                         h(values) + "," + h(runs) + "," + std::to_string(c.run_capacity);
+    std::string fields = std::to_string(c.start_given) + "," + h(start) + "," + std::to_string(c.end_given) +
+                         "," + h(end) + "," + h(list) + "," + std::to_string(c.record_capacity) + "," +
+                         h(records) + "," + h(values) + "," + h(runs) + "," + std::to_string(c.run_capacity);
     if (c.value_field) return server.ReadRecordRangeEx(fields + "," + std::to_string(*c.value_field));
     return server.ReadRecordRange(fields);
 }
@@ -196,7 +205,8 @@ void expect_samples(const RangeBuffers& b, std::size_t at, std::int64_t index) {
         if (std::isnan(want.value)) {
             EXPECT_NE(flags & rf::kSampleBad, 0u) << "record " << index << " channel " << k;
         } else {
-            EXPECT_EQ(flags, static_cast<std::uint32_t>(want.flags)) << "record " << index << " channel " << k;
+            EXPECT_EQ(flags, static_cast<std::uint32_t>(want.flags))
+                << "record " << index << " channel " << k;
             EXPECT_EQ(value, want.value) << "record " << index << " channel " << k;
         }
     }
@@ -213,7 +223,8 @@ TEST_F(RangeTest, RangeAcrossTwoRunsGivesHeadsValuesAndRunEntries) {
     EXPECT_EQ(send_range(server_, b, c, kChannels), "1,30,2,0");
     for (std::size_t i = 0; i < 30; ++i) {
         const std::size_t run = i < 20 ? 0 : 1;
-        const std::int64_t index = i < 20 ? static_cast<std::int64_t>(i) + 20 : static_cast<std::int64_t>(i) - 20;
+        const std::int64_t index =
+            i < 20 ? static_cast<std::int64_t>(i) + 20 : static_cast<std::int64_t>(i) - 20;
         const TimeStamp t = b.record_time(i);
         EXPECT_EQ(micros(t), micros(time_of(run, index))) << i;
         std::uint16_t marker;
@@ -255,8 +266,9 @@ TEST_F(RangeTest, BoundsNotGivenAreTheRunsFirstStartAndLastEndPlusASecondWritten
 }
 
 TEST_F(RangeTest, WindowsBeforeInAGapAndAfterTheRunsAreEmpty) {
-    for (const auto& [from, to] : {std::pair{kStartA - 100, kStartA - 1}, std::pair{kStartA + 20, kStartB - 1},
-                                   std::pair{kStartC + 5, kStartC + 100}, std::pair{kStartB + 5, kStartB + 5}}) {
+    for (const auto& [from, to] :
+         {std::pair{kStartA - 100, kStartA - 1}, std::pair{kStartA + 20, kStartB - 1},
+          std::pair{kStartC + 5, kStartC + 100}, std::pair{kStartB + 5, kStartB + 5}}) {
         RangeBuffers b(10, kChannels, 2, kList);
         b.start = {from, 0, 0};
         b.end = {to, 0, 0};
@@ -336,8 +348,8 @@ TEST_F(RangeTest, EveryHandleThatIsNotLiveIsAnsweredWith87AndNothingIsWritten) {
         const Registration gone(b.record_bytes.data(), 160);
         ended = gone.handle();
     }
-    const std::vector<std::string> good = {"1", h(start), "1", h(end), h(list), "10", h(records), h(values),
-                                           h(runs), "2"};
+    const std::vector<std::string> good = {"1",  h(start),   "1",       h(end),  h(list),
+                                           "10", h(records), h(values), h(runs), "2"};
     for (const std::size_t field : {1u, 3u, 4u, 6u, 7u, 8u}) {
         for (const std::int64_t bad : {ended, std::int64_t{0x7FFFFFFFFFFF}, std::int64_t{-5}}) {
             std::vector<std::string> f = good;
@@ -374,8 +386,9 @@ TEST_F(RangeTest, EveryHandleThatIsNotLiveIsAnsweredWith87AndNothingIsWritten) {
 }
 
 TEST_F(RangeTest, MalformedFieldsAreRefused) {
-    for (const char* fields : {"", "1,2,3", "1,2,3,4,5,6,7,8,9,10,11", "1,2,3,4,5,x,7,8,9,10", "1,2,3,4,5,-1,7,8,9,10",
-                               "1,2,3,4,5,6,7,8,9,-1", "1,2,3,4,5,99999999999999999999,7,8,9,10"})
+    for (const char* fields :
+         {"", "1,2,3", "1,2,3,4,5,6,7,8,9,10,11", "1,2,3,4,5,x,7,8,9,10", "1,2,3,4,5,-1,7,8,9,10",
+          "1,2,3,4,5,6,7,8,9,-1", "1,2,3,4,5,99999999999999999999,7,8,9,10"})
         EXPECT_EQ(server_.ReadRecordRange(fields), "-1,87") << fields;
     EXPECT_EQ(server_.ReadRecordRangeEx("1,2,3,4,5,6,7,8,9,10"), "-1,87");
 }
@@ -471,8 +484,8 @@ class FlaggedStore : public log_stores::CLogStore {
         }
         return count;
     }
-    int ReadLog(std::int32_t, const log_stores::LogHeader&, std::uint8_t*, std::int32_t, std::int32_t, std::int32_t,
-                const char*, std::int32_t, bool) override {
+    int ReadLog(std::int32_t, const log_stores::LogHeader&, std::uint8_t*, std::int32_t, std::int32_t,
+                std::int32_t, const char*, std::int32_t, bool) override {
         return -1;
     }
     int GetNoLogs(const log_stores::LogHeader&) override { return 3; }
@@ -544,10 +557,9 @@ TEST_F(SectionTest, TextOfEveryRunMergedWithTheEventsFileInTimeOrder) {
     using log_stores::text_files::format_event_line;
     ASSERT_EQ(runs_.logger().add_event({kStartC + 3, 0, 0}, "run C event"), 0);
     server_.runs_ = runs_.run_array();
-    server_.events_text_ = format_event_line({kStartC + 1, 0, 0}, "folder event 1", EventLineForm::TimeFirst) +
-                           "\r\n" +
-                           format_event_line({kStartC + 5, 0, 0}, "folder event 2", EventLineForm::TimeFirst) +
-                           "\r\n";
+    server_.events_text_ =
+        format_event_line({kStartC + 1, 0, 0}, "folder event 1", EventLineForm::TimeFirst) + "\r\n" +
+        format_event_line({kStartC + 5, 0, 0}, "folder event 2", EventLineForm::TimeFirst) + "\r\n";
     const std::string text = section("TEXT", 4096);
     const auto at = [&](const char* needle) { return text.find(needle); };
     ASSERT_NE(at("run C event"), std::string::npos) << text;

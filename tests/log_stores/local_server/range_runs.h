@@ -65,7 +65,8 @@ class RangeRuns {
             if (run.stop != 0) ok_ = ok_ && logger_.finish_run(run.stop) == 0;
         }
         reader_ = log_stores::CreateLogCollection(folder_.string().c_str());
-        ok_ = ok_ && reader_ && reader_->Open(nullptr, folder_.c_str(), "L1", "", log_stores::kGenericRead) == 0;
+        ok_ = ok_ && reader_ &&
+              reader_->Open(nullptr, folder_.c_str(), "L1", "", log_stores::kGenericRead) == 0;
     }
     bool ok() const { return ok_; }
     const fs::path& folder() const { return folder_; }
@@ -92,6 +93,8 @@ class RangeRuns {
 inline TimeStamp time_of(std::size_t run, std::int64_t index) {
     return sim_logger::record_time(kRuns[run].start, index, kPeriodMs);
 }
-inline std::uint64_t micros(const TimeStamp& t) { return log_stores::local::ranges::micros_of(t); }
+inline std::uint64_t micros(const TimeStamp& t) {
+    return log_stores::local::ranges::micros_of(t);
+}
 
 }  // namespace range_test

@@ -7,6 +7,7 @@
 #include <cinttypes>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -53,6 +54,21 @@ TEST(LocalBuffers, HandlesNameLiveBuffersOnlyAndAreNeverReused) {
     EXPECT_FALSE(resolve(-1));
     const Registration none(nullptr, 100);
     EXPECT_EQ(none.handle(), 0);
+}
+
+// A peer that forwards request text cannot reach another caller's live buffer by counting.
+TEST(LocalBuffers, HandlesCannotBeFoundByCountingFromOneSeen) {
+    char a[8];
+    std::vector<std::unique_ptr<Registration>> live;
+    std::set<std::int64_t> steps;
+    for (int i = 0; i < 50; ++i) {
+        live.push_back(std::make_unique<Registration>(a, sizeof a));
+        const std::int64_t h = live.back()->handle();
+        EXPECT_FALSE(resolve(h + 1));
+        EXPECT_FALSE(resolve(h - 1));
+        if (i > 0) steps.insert(h - live[static_cast<std::size_t>(i) - 1]->handle());
+    }
+    EXPECT_GT(steps.size(), 1u) << "handles follow one another at a fixed step";
 }
 
 TEST(LocalBuffers, ThreadsRegisterAndResolveAtOnce) {
@@ -144,17 +160,19 @@ TEST_F(LoggedDataRequests, KindThreeRequestsAreRefusedForOtherKindsWithoutSendin
                  std::uint32_t records = 9, entries = 9;
                  int last = 9;
                  start = {5, 5, 5};
-                 const int rc = ldc_ReadRecordRange(nullptr, server, 1, &start, 1, &end, "AI,1", 2, heads, values,
-                                                    runs, 2, &records, &entries, &last);
-                 EXPECT_EQ(records + entries + static_cast<unsigned>(last) + static_cast<unsigned>(start.seconds), 0u);
+                 const int rc = ldc_ReadRecordRange(nullptr, server, 1, &start, 1, &end, "AI,1", 2, heads,
+                                                    values, runs, 2, &records, &entries, &last);
+                 EXPECT_EQ(
+                     records + entries + static_cast<unsigned>(last) + static_cast<unsigned>(start.seconds),
+                     0u);
                  return rc;
              }},
             {"8S",
              [&] {
                  std::uint32_t records = 9, entries = 9;
                  int last = 9;
-                 return ldc_ReadRecordRangeEx(nullptr, server, 1, &start, 1, &end, "AI,1", 2, heads, values, runs,
-                                              2, sizeof values, &records, &entries, &last);
+                 return ldc_ReadRecordRangeEx(nullptr, server, 1, &start, 1, &end, "AI,1", 2, heads, values,
+                                              runs, 2, sizeof values, &records, &entries, &last);
              }},
         };
         for (const auto& [what, call] : calls) {
@@ -176,7 +194,8 @@ TEST_F(LoggedDataRequests, SummaryIsSentOverAnyKindAndItsNumbersRead) {
     EXPECT_EQ(ldc_GetSummary(nullptr, kWeb, 1, &start, 3, &end, &count, &size, &last), 1);
     EXPECT_EQ(web_.requests().at(0).bytes, std::string("5S,1,10,3,20", 13));
     EXPECT_EQ(web_.requests().at(0).capacity, 200u);
-    EXPECT_EQ((std::vector<std::uint32_t>{start, end, count, size}), (std::vector<std::uint32_t>{100, 200, 300, 4}));
+    EXPECT_EQ((std::vector<std::uint32_t>{start, end, count, size}),
+              (std::vector<std::uint32_t>{100, 200, 300, 4}));
     EXPECT_EQ(last, 1);
 
     // A failure, and a reply whose numbers cannot be read, leave every output 0.
@@ -328,7 +347,8 @@ TEST_F(LocalLink, RangeRequestsRegisterEveryBufferWithItsCapacity) {
             std::vector<std::optional<qvr::local_buffers::Buffer>> resolved;
             g_answer = [&](std::string_view request) -> std::string {
                 f = fields_of(request);
-                for (const std::size_t i : {2u, 4u, 5u, 7u, 8u, 9u}) resolved.push_back(resolve(std::stoll(f.at(i))));
+                for (const std::size_t i : {2u, 4u, 5u, 7u, 8u, 9u})
+                    resolved.push_back(resolve(std::stoll(f.at(i))));
                 // The handler reads the caller's stamps as given, and writes the start back.
                 TimeStamp given{};
                 std::memcpy(&given, resolved[1]->address, sizeof given);
@@ -340,12 +360,12 @@ TEST_F(LocalLink, RangeRequestsRegisterEveryBufferWithItsCapacity) {
             TimeStamp start{1700000000, 0, 0}, end{1700000100, 0, 0};
             std::uint32_t records = 0, entries = 0;
             int last = 0;
-            const int rc = ex ? ldc_ReadRecordRangeEx(nullptr, kFolder, 0, &start, 1, &end, c.list, 5, heads.data(),
-                                                      values.data(), runs.data(), 3,
-                                                      static_cast<std::int64_t>(values.size()), &records, &entries,
-                                                      &last)
-                              : ldc_ReadRecordRange(nullptr, kFolder, 0, &start, 1, &end, c.list, 5, heads.data(),
-                                                    values.data(), runs.data(), 3, &records, &entries, &last);
+            const int rc =
+                ex ? ldc_ReadRecordRangeEx(
+                         nullptr, kFolder, 0, &start, 1, &end, c.list, 5, heads.data(), values.data(),
+                         runs.data(), 3, static_cast<std::int64_t>(values.size()), &records, &entries, &last)
+                   : ldc_ReadRecordRange(nullptr, kFolder, 0, &start, 1, &end, c.list, 5, heads.data(),
+                                         values.data(), runs.data(), 3, &records, &entries, &last);
             ASSERT_EQ(rc, 1) << c.list;
             EXPECT_EQ(f.size(), ex ? 12u : 11u);
             EXPECT_EQ(f[0], ex ? "8S" : "7S");
@@ -395,17 +415,17 @@ TEST_F(LocalLink, FailedRangesZeroTheOutputsAndBadArgumentsSendNothing) {
     TimeStamp start{}, end{};
     std::uint32_t records = 0, entries = 0;
     int last = 0;
-    EXPECT_EQ(ldc_ReadRecordRange(nullptr, kFolder, 1, nullptr, 1, &end, "AI,1", 1, heads, values, runs, 1, &records,
-                                  &entries, &last),
+    EXPECT_EQ(ldc_ReadRecordRange(nullptr, kFolder, 1, nullptr, 1, &end, "AI,1", 1, heads, values, runs, 1,
+                                  &records, &entries, &last),
               -1);
-    EXPECT_EQ(ldc_ReadRecordRange(nullptr, kFolder, 1, &start, 1, &end, "AI,1", 1, heads, values, runs, -1, &records,
-                                  &entries, &last),
+    EXPECT_EQ(ldc_ReadRecordRange(nullptr, kFolder, 1, &start, 1, &end, "AI,1", 1, heads, values, runs, -1,
+                                  &records, &entries, &last),
               -1);
-    EXPECT_EQ(ldc_ReadRecordRangeEx(nullptr, kFolder, 1, &start, 1, &end, "AI,1", -1, heads, values, runs, 1, 16,
-                                    &records, &entries, &last),
+    EXPECT_EQ(ldc_ReadRecordRangeEx(nullptr, kFolder, 1, &start, 1, &end, "AI,1", -1, heads, values, runs, 1,
+                                    16, &records, &entries, &last),
               -1);
-    EXPECT_EQ(ldc_ReadRecordRangeEx(nullptr, kFolder, 1, &start, 1, &end, "AI,1", 1, heads, values, runs, 1, -16,
-                                    &records, &entries, &last),
+    EXPECT_EQ(ldc_ReadRecordRangeEx(nullptr, kFolder, 1, &start, 1, &end, "AI,1", 1, heads, values, runs, 1,
+                                    -16, &records, &entries, &last),
               -1);
     EXPECT_EQ(platform::last_error(), platform::kErrorInvalidParameter);
     EXPECT_EQ(g_local_requests.size(), sent);
