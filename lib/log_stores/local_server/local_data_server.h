@@ -117,6 +117,8 @@ class LocalDataServer {
 
     // --- state shared by the files of the handler (not part of the request interface) ---
     struct Collection {
+        // Declared so that std::optional<Collection> is constructible inside this class too.
+        Collection() {}
         std::unique_ptr<CLogCollection> collection;
         std::string folder;        // folder locations (260 characters at most)
         std::string logger_name;   // database locations (100 characters at most)
