@@ -96,15 +96,9 @@ class StatusBuilder {
     }
     // Date (yymmdd) at `ch` and time (hhmmss) at the next, from UTC seconds.
     void date_time(int ch, std::int32_t seconds) {
-        float date = 0;
-        float time = 0;
-        if (seconds != 0) {
-            const std::tm t = time_GmTime(seconds);
-            date = static_cast<float>((t.tm_year % 100) * 10000 + (t.tm_mon + 1) * 100 + t.tm_mday);
-            time = static_cast<float>(t.tm_hour * 10000 + t.tm_min * 100 + t.tm_sec);
-        }
-        value(ch, date);
-        value(ch + 1, time);
+        const StatusDateTime shown = status_DateTimeValues(seconds);
+        value(ch, shown.date);
+        value(ch + 1, shown.time);
     }
 
   private:

@@ -129,13 +129,7 @@ const char* record_from_row(const LogHeader& header, std::span<const Value> row,
         }
         next += 2;
     }
-    if (record.size() >= run_file::kRecordHeadSize) {
-        run_file::encode_record_head(head, record);
-    } else {
-        std::uint8_t full[run_file::kRecordHeadSize] = {};
-        run_file::encode_record_head(head, full);
-        std::memcpy(record.data(), full, record.size());
-    }
+    run_file::encode_record_head_cut(head, record);
     if (record.size() > run_file::kRecordHeadSize) {
         for (std::size_t b = 0; b < std::min<std::size_t>(header.blockCount, kMaxBlocks); ++b) {
             const BlockDescriptor& block = header.blocks[b];

@@ -298,6 +298,13 @@ void encode_record_head(const RecordHead& head, std::span<std::uint8_t> record) 
     le::put_f32(record, 12, head.sigChangeValue);
 }
 
+void encode_record_head_cut(const RecordHead& head, std::span<std::uint8_t> out) {
+    if (out.size() >= kRecordHeadSize) return encode_record_head(head, out);
+    std::array<std::uint8_t, kRecordHeadSize> full{};
+    encode_record_head(head, full);
+    std::copy_n(full.begin(), out.size(), out.begin());
+}
+
 RecordHead decode_record_head(std::span<const std::uint8_t> record) {
     return RecordHead{le::u16(record, 0), record[2], time_at(record, 4), le::f32(record, 12)};
 }

@@ -122,6 +122,8 @@ int encode_file_start(const LogHeader& header, std::span<const qvr::ChannelRecor
 
 // Records. `record` is one record of header.recordSize bytes.
 void encode_record_head(const RecordHead& head, std::span<std::uint8_t> record);
+// The same into a caller's buffer that may end inside the head: as much of it as fits.
+void encode_record_head_cut(const RecordHead& head, std::span<std::uint8_t> out);
 RecordHead decode_record_head(std::span<const std::uint8_t> record);
 // The sample of channel index j of a block; false when it does not lie inside the record.
 bool read_sample(std::span<const std::uint8_t> record, const BlockDescriptor& block, std::uint32_t j,

@@ -82,18 +82,11 @@ std::string label_of(const LoggerRecord* logger) {
     return logger != nullptr ? std::string(qvr::field_text(logger->LoggerLabel)) : std::string{};
 }
 
-// Seconds as the channels show them: yymmdd and hhmmss of their UTC breakdown.
 void set_date_time(int channel, int32_t seconds) {
     if (channel < kStatusDateLastWrite || channel >= kStatusChannelsPerLogger) return;
-    float date = 0;
-    float time = 0;
-    if (seconds != 0) {
-        const std::tm t = time_GmTime(seconds);
-        date = static_cast<float>((t.tm_year % 100) * 10000 + (t.tm_mon + 1) * 100 + t.tm_mday);
-        time = static_cast<float>(t.tm_hour * 10000 + t.tm_min * 100 + t.tm_sec);
-    }
-    g_state.analog[analog_index(channel)] = date;
-    g_state.analog[analog_index(channel) + 1] = time;
+    const StatusDateTime shown = status_DateTimeValues(seconds);
+    g_state.analog[analog_index(channel)] = shown.date;
+    g_state.analog[analog_index(channel) + 1] = shown.time;
 }
 
 void stamp_config_time(void* data) {
@@ -387,6 +380,13 @@ void status_NoteRead(uint32_t bytes) {
 void status_Publish() {
     std::lock_guard lock(g_mutex);
     publish_locked();
+}
+
+StatusDateTime status_DateTimeValues(int32_t seconds) {
+    if (seconds == 0) return {};
+    const std::tm t = time_GmTime(seconds);
+    return {static_cast<float>((t.tm_year % 100) * 10000 + (t.tm_mon + 1) * 100 + t.tm_mday),
+            static_cast<float>(t.tm_hour * 10000 + t.tm_min * 100 + t.tm_sec)};
 }
 
 void status_SetDateTime(int channel, int32_t seconds) {

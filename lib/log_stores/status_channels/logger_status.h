@@ -82,6 +82,13 @@ const char* status_PathPiece(const char* path, int index);
 // The date ("yymmdd" as a number) of the UTC seconds at block channel `channel` (13..31) and
 // the time ("hhmmss") at the next one; 0 for both when the seconds are 0.
 void status_SetDateTime(int channel, int32_t seconds);
+// yymmdd and hhmmss of the UTC breakdown of `seconds`, as the date and time channels show
+// them; 0 and 0 for 0.
+struct StatusDateTime {
+    float date = 0;
+    float time = 0;
+};
+StatusDateTime status_DateTimeValues(int32_t seconds);
 // Milliseconds from `then` to `now` of the millisecond tick counter: now - then, less 1 when
 // the counter wrapped in between.
 uint32_t status_TickDiff(uint32_t then, uint32_t now);
