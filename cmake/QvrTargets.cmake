@@ -80,6 +80,8 @@ function(qvr_add_bench name)
   cmake_parse_arguments(B "PLAIN" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${B_SOURCES})
   target_link_libraries(${name} PRIVATE ${B_LIBS})
+  # Header-only test support (the MariaDB test server's state file) is shared with the tests.
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   if(NOT B_PLAIN)
     target_link_libraries(${name} PRIVATE benchmark::benchmark benchmark::benchmark_main)
   endif()

@@ -26,6 +26,7 @@
 #include "platform/ado/connection.h"
 #include "platform/ado/recordset.h"
 #include "platform/ado/text_codec.h"
+#include "support/mariadb_state.h"
 
 namespace {
 
@@ -121,19 +122,6 @@ void run(const std::string& name, const std::string& cs) {
     }
 }
 
-std::optional<std::map<std::string, std::string>> mariadb_server() {
-    const char* state = std::getenv("QUORVANE_TEST_MARIADB");
-    if (!state || !*state) return std::nullopt;
-    std::ifstream in(state);
-    std::map<std::string, std::string> values;
-    std::string line;
-    while (std::getline(in, line))
-        if (const auto eq = line.find('='); eq != std::string::npos)
-            values[line.substr(0, eq)] = line.substr(eq + 1);
-    if (values.empty()) return std::nullopt;
-    return values;
-}
-
 }  // namespace
 
 int main() {
@@ -147,7 +135,7 @@ int main() {
     }
     run("SQLite", sqlite_cs);
     std::filesystem::remove_all(dir);
-    if (const auto server = mariadb_server()) {
+    if (const auto server = qvr_test::mariadb_state()) {
         const std::string base = "Provider=MSDASQL;Driver=" + ado::installed_driver_paths().mariadb +
                                  ";Server=" + server->at("host") + ";Port=" + server->at("port") +
                                  ";UID=" + server->at("user") + ";PWD=" + server->at("password");

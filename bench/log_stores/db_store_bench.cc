@@ -37,6 +37,7 @@
 #include "platform/ado/connection_string.h"
 #include "platform/ado/date_value.h"
 #include "platform/ado/text_codec.h"
+#include "support/mariadb_state.h"
 
 namespace {
 
@@ -279,18 +280,6 @@ void prepare(const std::string& cs) {
     c.execute_utf8(loggers_key(c.dialect()));
 }
 
-std::optional<std::map<std::string, std::string>> mariadb_server() {
-    const char* state = std::getenv("QUORVANE_TEST_MARIADB");
-    if (!state || !*state) return std::nullopt;
-    std::ifstream in(state);
-    std::map<std::string, std::string> values;
-    std::string line;
-    while (std::getline(in, line))
-        if (const auto eq = line.find('='); eq != std::string::npos) values[line.substr(0, eq)] = line.substr(eq + 1);
-    if (values.empty()) return std::nullopt;
-    return values;
-}
-
 }  // namespace
 
 int main() {
@@ -306,7 +295,7 @@ int main() {
     bench_writes("SQLite", sqlite_cs, std::string(dir) + "/store.db");
     bench_reads("SQLite", sqlite_cs);
     std::filesystem::remove_all(dir);
-    if (const auto server = mariadb_server()) {
+    if (const auto server = qvr_test::mariadb_state()) {
         const std::string base = "Provider=MSDASQL;Driver=" + ado::installed_driver_paths().mariadb +
                                  ";Server=" + server->at("host") + ";Port=" + server->at("port") +
                                  ";UID=" + server->at("user") + ";PWD=" + server->at("password");

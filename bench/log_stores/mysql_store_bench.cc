@@ -19,6 +19,7 @@
 #include "log_stores/mysql/mysql_collection.h"
 #include "log_stores/mysql/mysql_session.h"
 #include "log_stores/run_file/run_file_format.h"
+#include "support/mariadb_state.h"
 
 namespace {
 
@@ -61,16 +62,12 @@ std::vector<std::uint8_t> records_of(const LogHeader& h, int count, int first) {
 }  // namespace
 
 int main() {
-    const char* state = std::getenv("QUORVANE_TEST_MARIADB");
+    auto state = qvr_test::mariadb_state();
     if (!state) {
         std::fprintf(stderr, "QUORVANE_TEST_MARIADB names no server state file\n");
         return 1;
     }
-    std::map<std::string, std::string> values;
-    std::ifstream in(state);
-    for (std::string line; std::getline(in, line);)
-        if (const auto eq = line.find('='); eq != std::string::npos)
-            values[line.substr(0, eq)] = line.substr(eq + 1);
+    auto& values = *state;
     ::setenv("MYSQL_UNIX_PORT", values["socket"].c_str(), 1);
     const std::string db = "qvr_bench_" + std::to_string(::getpid());
     mysql::Session root;

@@ -25,6 +25,7 @@
 #include "platform/ado/connection.h"
 #include "platform/ado/recordset.h"
 #include "platform/ado/text_codec.h"
+#include "support/mariadb_state.h"
 
 namespace {
 
@@ -219,12 +220,8 @@ int main() {
             true);
         std::filesystem::remove_all(dir);
 
-        if (const char* state = std::getenv("QUORVANE_TEST_MARIADB")) {
-            std::map<std::string, std::string> v;
-            std::ifstream in(state);
-            std::string line;
-            while (std::getline(in, line))
-                if (const auto eq = line.find('='); eq != std::string::npos) v[line.substr(0, eq)] = line.substr(eq + 1);
+        if (auto state = qvr_test::mariadb_state()) {
+            auto& v = *state;
             const std::string server = "Driver=" + drivers.mariadb + ";Server=" + v["host"] + ";Port=" + v["port"] +
                                        ";UID=" + v["user"] + ";PWD=" + v["password"];
             Raw admin(server);

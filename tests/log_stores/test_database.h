@@ -16,6 +16,7 @@
 #include "platform/ado/recordset.h"
 #include "platform/ado/catalog.h"
 #include "platform/ado/text_codec.h"
+#include "support/mariadb_state.h"
 #include "support/temp_dir.h"
 
 namespace log_stores_test {
@@ -43,17 +44,7 @@ class SqliteDatabase : public TestDatabase {
 
 // The values the server script wrote; nothing when no server was started for the tests.
 inline std::optional<std::map<std::string, std::string>> mariadb_server() {
-    const char* state = std::getenv("QUORVANE_TEST_MARIADB");
-    if (!state || !*state) return std::nullopt;
-    std::ifstream in(state);
-    if (!in) return std::nullopt;
-    std::map<std::string, std::string> values;
-    std::string line;
-    while (std::getline(in, line)) {
-        const auto eq = line.find('=');
-        if (eq != std::string::npos) values[line.substr(0, eq)] = line.substr(eq + 1);
-    }
-    return values;
+    return qvr_test::mariadb_state();
 }
 
 class MariaDatabase : public TestDatabase {
