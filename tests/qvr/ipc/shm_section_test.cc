@@ -431,3 +431,21 @@ TEST(SharedSection, SignallingTheOwnProcessWhileItsCallbackWaitsForTheLockDoesNo
     EXPECT_EQ(g_handled, (std::vector<uint32_t>{1, 55}));
     slot_Close();
 }
+
+TEST_F(SignalInProcess, ClosingTheSlotEndsAWaitForASignalUnderWay) {
+    ASSERT_EQ(shm_ResetWaiters(section_, 1), 0);
+    for (int round = 0; round < 20; ++round) {
+        std::atomic<int> result{1};
+        std::atomic<int> error{0};
+        std::thread waiter([&] {
+            result = shm_WaitSignal(section_, 1);
+            error = errno;
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(round % 3));
+        slot_Close();
+        waiter.join();
+        // Under way, close ended it; begun after the close, nothing could end it.
+        EXPECT_TRUE(result == 0 || (result == -1 && error == EDEADLK)) << round;
+        slot_Open(count_code);
+    }
+}
