@@ -97,7 +97,9 @@ std::string mask_key_values(std::string_view text) {
             continue;
         }
         while (v < text.size() && is_blank(text[v])) out += text[v++];
-        const std::size_t end = value_end(text, v);
+        std::size_t end = value_end(text, v);
+        // A '}' right after the mark would read as part of "{***}" when masked again.
+        while (end < text.size() && text[end] == '}') ++end;
         if (end > v) out.append(kMaskedValue);
         i = end;
     }

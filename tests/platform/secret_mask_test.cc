@@ -61,6 +61,7 @@ TEST(SecretMask, ConnectionStringPasswordsAreHidden) {
         {"open failed for \"Provider=X; pwd = top\" here", "open failed for \"Provider=X; pwd = {***}"},
         {"PWD=last\r\n", "PWD={***}\r\n"},
         {"PWD='unterminated;UID=u", "PWD={***}"},
+        {"PWD='p'}}x;UID=u", "PWD={***}x;UID=u"},
         {"password=last", "password={***}"},
         {"... with Password=x", "... with Password={***}"},
         {"http://h/p?user=a&pwd=b", "http://h/p?user=a&pwd={***}"},
