@@ -44,19 +44,28 @@ constexpr const char* kWrongPassword = "Wr0ngPw7zKq";
 
 std::string b64(const std::string& text) { return log_stores::Base64EncodeText(text); }
 
-// A port of 127.0.0.2 on which nothing listens.
-uint16_t closed_port() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(0x7F000002);
-    socklen_t length = sizeof a;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length) != 0)
-        ADD_FAILURE() << "no port";
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
+// A port of 127.0.0.2 on which nothing listens: bound and held, so no other test takes it.
+class ClosedPort {
+  public:
+    ClosedPort() : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(0x7F000002);
+        socklen_t length = sizeof a;
+        if (::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &length) != 0)
+            ADD_FAILURE() << "no port";
+        port_ = ntohs(a.sin_port);
+    }
+    ~ClosedPort() { ::close(fd_); }
+    ClosedPort(const ClosedPort&) = delete;
+    ClosedPort& operator=(const ClosedPort&) = delete;
+    std::string text() const { return std::to_string(port_); }
+
+  private:
+    int fd_;
+    uint16_t port_ = 0;
+};
 
 // "scheme://host:port..." with "operator:<password>@" put in front of the host.
 std::string with_credentials(const std::string& url, const std::string& password) {
@@ -206,7 +215,8 @@ TEST_F(SecretsInSinks, EveryTransportGoodAndFailing) {
     auto https = web_test::web_front(dispatcher_, true);
     ASSERT_EQ(https->start(), 0);
     const std::string pw = kPassword;
-    const std::string closed = std::to_string(closed_port());
+    const ClosedPort closed_port;
+    const std::string closed = closed_port.text();
 
     // The pipe: a local address with credentials uses it; a URL that cannot be split too.
     EXPECT_EQ(send_text("http://operator:" + pw + "@localhost/", "RS"), 0) << platform::last_error();
@@ -251,7 +261,8 @@ TEST_F(SecretsInSinks, RunFilesAndSqliteGoodAndFailing) {
     EXPECT_EQ(run_tool((dir_ / "LOGGED_DATA" / "L9").string()), 0) << tool_output_;
     auto store = log_stores::CreateLogStore(folder.c_str());
     ASSERT_NE(store, nullptr);
-    const std::string remote = "tcp://operator:" + pw + "@127.0.0.2:" + std::to_string(closed_port());
+    const ClosedPort closed;
+    const std::string remote = "tcp://operator:" + pw + "@127.0.0.2:" + closed.text();
     EXPECT_EQ(store->Open(remote.c_str(), "C:\\LOGGED_DATA\\L1\\L1_missing.qdl", log_stores::kGenericRead), -1);
 
     // SQLite: a connection whose password key the provider ignores, and one it cannot open.
