@@ -58,6 +58,7 @@ TEST(StartUp, ARefusedRealTimeRequestLeavesTheScannerScanningAtNormalPriority) {
     EXPECT_EQ(rig.host.value("A1", 1), 11.0f);
 }
 
+// Refused at once, with the reason on standard error and a failure's exit code.
 TEST(StartUp, ExitsAtOnceWithoutAUsableNameOrNumber) {
     ScannerRig rig;
     ASSERT_EQ(rig.add_device(), 0);
@@ -75,7 +76,7 @@ TEST(StartUp, ExitsAtOnceWithoutAUsableNameOrNumber) {
     for (const Case& c : cases) {
         auto process = rig.start(c.args, c.program, false);
         ASSERT_TRUE(process);
-        EXPECT_EQ(ScannerRig::exit_code(process->wait(30s)), 0) << (c.args.empty() ? "(none)" : c.args[0]);
+        EXPECT_EQ(ScannerRig::exit_code(process->wait(30s)), 87) << (c.args.empty() ? "(none)" : c.args[0]);
         EXPECT_EQ(rig.device()->Attached, 0);
         EXPECT_EQ(rig.device()->ProcessId, 0u);
     }

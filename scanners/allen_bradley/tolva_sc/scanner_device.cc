@@ -4,12 +4,15 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <new>
 #include <thread>
 
+#include "platform/error_text.h"
 #include "platform/host_identity.h"
 #include "platform/last_error.h"
 #include "platform/monotonic_clock.h"
+#include "platform/serial_port_names.h"
 #include "qvr/host/alarm.h"
 #include "qvr/host/device_modules.h"
 #include "qvr/util/fixed_text.h"
@@ -18,6 +21,7 @@
 #include "qvr/ipc/slot.h"
 #include "qvr/host/status_text.h"
 #include "qvr/time/timestamp.h"
+#include "qvr/diag/sink.h"
 #include "qvr/diag/trace.h"
 #include "qvr/xml/xml.h"
 #include "tolva_sc/comm_module_address.h"
@@ -48,6 +52,24 @@ void trace_line(std::string_view line) {
     trace_Write(text.c_str());
 }
 
+std::string current_folder() {
+    std::error_code ec;
+    const auto folder = std::filesystem::current_path(ec);
+    return ec ? std::string("the current folder") : folder.string();
+}
+
+// "the serial port COM3 (/dev/pts/4)": the name the configuration holds and the device the
+// machine's map gives it.
+std::string port_text(CommSettings comm, int32_t device_number) {
+    apply_port_defaults(comm, device_number);
+    const std::string name(comm_port(comm));
+    std::string device;
+    const std::string where = platform::serial_device_path(name, device) == 0
+                                  ? device
+                                  : std::string("not mapped in ") + platform::kSerialPortsKey;
+    return "the serial port \"" + name + "\" (" + where + ")";
+}
+
 // Errors that say the channel table names counter inputs, which this device cannot serve.
 bool counter_inputs_refused(const DeviceKinds& kinds, int error) {
     return error == ENOTSUP && kinds[kind::kCI].open();
@@ -69,6 +91,16 @@ void report_failure(std::string_view prefix, int error) {
     const std::string text = failure_text(prefix, error);
     shm_SetStatusText("%s", text.c_str());
     trace_line(text);
+    errno = error;
+}
+
+void report_failure(std::string_view prefix, int error, std::string_view detail) {
+    report_failure(prefix, error);
+    const std::string line = failure_text(prefix, error) + ": " + std::string(detail) + ": " +
+                             platform::error_text(error);
+    trace_line(line);
+    std::fprintf(stderr, "tolva_sc: %s\n", line.c_str());
+    sink_Report(".", 1, ("tolva_sc: " + line).c_str());
     errno = error;
 }
 
@@ -199,7 +231,10 @@ int ScannerDevice::setup_link() {
 int ScannerDevice::initialise() {
     DeviceConfigRecord config{};
     if (files_.load_device_config(config) != 0) {
-        report_failure("CAN'T READ CONFIGURATION -", errno);
+        const int error = errno;
+        report_failure("CAN'T READ CONFIGURATION -", error,
+                       std::string(qvr::field_text(device_.DeviceName)) + ": the device configuration in " +
+                           current_folder());
         return -1;
     }
     store_config(config);
@@ -213,7 +248,9 @@ int ScannerDevice::initialise() {
 
     if (setup_link() != 0) {
         const int error = errno;
-        report_failure("CAN'T LOAD PATH DESCS -", error);
+        report_failure("CAN'T LOAD PATH DESCS -", error,
+                       std::string(qvr::field_text(device_.DeviceName)) + ": " +
+                           port_text(config_.Comm, device_.DeviceNumber));
         fatal_ = error;
         return -1;
     }

@@ -38,6 +38,10 @@ inline constexpr const char* kCounterInputsText = "CI CHANNELS NOT SUPPORTED";
 std::string failure_text(std::string_view prefix, int error);
 // Sets the text as the device's status text and writes it to the trace.
 void report_failure(std::string_view prefix, int error);
+// The same, and what the status text has no room for (the folder, the port, the error's
+// text) goes with it to standard error, the trace and the message sink, for a scanner that
+// cannot start to be diagnosed.
+void report_failure(std::string_view prefix, int error, std::string_view detail);
 
 class ScannerDevice {
   public:

@@ -3,9 +3,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/ipc_names.h"
+#include "platform/last_error.h"
 #include "platform/process_priority.h"
 #include "platform/stop_signals.h"
 #include "qvr/settings/env.h"
@@ -25,6 +28,30 @@ int leave(platform::StopSignals& signals, int code) {
     signals.stop();
     slot_Close();
     return code;
+}
+
+constexpr const char* kUsage =
+    "usage: tolva_sc DEVICE-NUMBER\n"
+    "  The device scanner of one configured device, started by the runtime host with the\n"
+    "  device's number (1..65535) as its only argument. It finds the device of its type (its\n"
+    "  program name up to the last '_') and number in the host's device table, serves it from\n"
+    "  the folder QVR_CURRENT_CONFIG/<device folder> and takes the host's commands until\n"
+    "  command 31, SIGTERM or SIGINT. Its status texts are in the host's error table; more\n"
+    "  detail goes to standard error, the device's debug trace and the system log.\n"
+    "  Any other command line, or a number that no device of its type has, ends it at once\n"
+    "  with exit code 87 and the reason on standard error.\n";
+
+// Says why the command line ends the program, before anything is touched.
+int refuse_command_line(const std::string& why) {
+    std::fprintf(stderr, "tolva_sc: %s\n%s", why.c_str(), kUsage);
+    return platform::kErrorInvalidParameter;
+}
+
+// The folder QVR_CURRENT_CONFIG names, and where that name came from.
+std::string config_folder_text(const char* folder) {
+    const char* variable = std::getenv("QVR_CURRENT_CONFIG");
+    return std::string(folder) + (variable != nullptr ? " (QVR_CURRENT_CONFIG)"
+                                                      : " (QVR_CURRENT_CONFIG is not set: the product root's)");
 }
 
 void trace_priority(int request_error) {
@@ -57,6 +84,20 @@ std::optional<uint16_t> device_number_argument(int argc, const char* const* argv
 }
 
 int run_scanner(int argc, const char* const* argv) {
+    if (argc == 2 && argv[1] != nullptr && std::strcmp(argv[1], "--help") == 0) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    const char* program = argc > 0 && argv[0] != nullptr ? argv[0] : "";
+    const auto prefix = device_type_prefix(program);
+    if (!prefix)
+        return refuse_command_line(std::string("the program's name \"") + program +
+                                   "\" has no '_': the device type is the name up to its last '_'");
+    const auto number = device_number_argument(argc, argv);
+    if (!number)
+        return refuse_command_line(argc != 2 ? "exactly one argument, the device number, is needed"
+                                             : std::string("\"") + argv[1] + "\" is no device number (1..65535)");
+
     // Real-time scheduling keeps the line timings on a loaded machine; refused, the scanner
     // still works, so it goes on at normal priority.
     int priority_error = -1;
@@ -75,13 +116,13 @@ int run_scanner(int argc, const char* const* argv) {
         slot_SendCode(static_cast<uint32_t>(getpid()), kScanCommandStop);
     });
 
-    const auto prefix = device_type_prefix(argc > 0 && argv[0] != nullptr ? argv[0] : "");
-    if (!prefix) return leave(signals, 0);
-    const auto number = device_number_argument(argc, argv);
-    if (!number) return leave(signals, 0);
     int index = -1;
     DeviceRecord* device = shm_FindDevice(prefix->c_str(), *number, &index);
-    if (device == nullptr) return leave(signals, 0);
+    if (device == nullptr) {
+        std::fprintf(stderr, "tolva_sc: no device %s %u in the runtime host's device table (IPC prefix \"%s\")\n",
+                     prefix->c_str(), static_cast<unsigned>(*number), platform::ipc_prefix().c_str());
+        return leave(signals, platform::kErrorInvalidParameter);
+    }
 
     const std::string config_name(qvr::field_text(device->ConfigName));
     trace_Create(config_name.c_str());
@@ -93,12 +134,21 @@ int run_scanner(int argc, const char* const* argv) {
     ScannerDevice scanner(*device, index, commands, current_folder_config_files());
     const char* folder = env_GetProductFolder("QVR_CURRENT_CONFIG");
     if (folder == nullptr) {
-        report_failure("CAN'T GET CONFIG DIR -", errno);
-        return leave(signals, scanner.exit_path(errno));
-    }
-    if (::chdir(folder) != 0 || ::chdir(config_name.c_str()) != 0) {
         const int error = errno;
-        report_failure("CAN'T ACCESS CONFIG DIR -", error);
+        report_failure("CAN'T GET CONFIG DIR -", error, device_name + ": QVR_CURRENT_CONFIG cannot be read");
+        return leave(signals, scanner.exit_path(error));
+    }
+    if (::chdir(folder) != 0) {
+        const int error = errno;
+        report_failure("CAN'T ACCESS CONFIG DIR -", error,
+                       device_name + ": cannot enter the configuration folder " + config_folder_text(folder));
+        return leave(signals, scanner.exit_path(error));
+    }
+    if (::chdir(config_name.c_str()) != 0) {
+        const int error = errno;
+        report_failure("CAN'T ACCESS CONFIG DIR -", error,
+                       device_name + ": cannot enter the device's folder " + config_name + " in " +
+                           config_folder_text(folder));
         return leave(signals, scanner.exit_path(error));
     }
 
