@@ -55,4 +55,17 @@ TEST(GuiApplicationScope, RefusesRatherThanEndTheProgramWithoutADisplay) {
     EXPECT_EQ(QCoreApplication::instance(), nullptr);
 }
 
+// Printing shows nothing, so it needs no display.
+TEST(GuiApplicationScope, PrintsWithoutADisplay) {
+    unsetenv("QT_QPA_PLATFORM");
+    unsetenv("DISPLAY");
+    unsetenv("WAYLAND_DISPLAY");
+    {
+        const GuiApplicationScope scope(tolva::cf::GuiUse::printing);
+        EXPECT_TRUE(scope.ready());
+        EXPECT_TRUE(scope.owns_application());
+    }
+    EXPECT_EQ(QCoreApplication::instance(), nullptr);
+}
+
 }  // namespace

@@ -1,7 +1,8 @@
 #pragma once
 // Widgets need a QApplication. A configuration program that has none gets one for the
-// duration of a dialog; it is destroyed afterwards and the program's C locale, which Qt
-// replaces with the user's at start-up, is put back.
+// duration of a dialog or a print job; it is destroyed afterwards and the program's C
+// locale, which Qt replaces with the user's at start-up, is put back. Printing shows
+// nothing, so without a display it runs on Qt's offscreen platform.
 #include <memory>
 #include <string>
 
@@ -9,9 +10,11 @@ class QApplication;
 
 namespace tolva::cf {
 
+enum class GuiUse { dialog, printing };
+
 class GuiApplicationScope {
   public:
-    GuiApplicationScope();
+    explicit GuiApplicationScope(GuiUse use = GuiUse::dialog);
     ~GuiApplicationScope();
     GuiApplicationScope(const GuiApplicationScope&) = delete;
     GuiApplicationScope& operator=(const GuiApplicationScope&) = delete;

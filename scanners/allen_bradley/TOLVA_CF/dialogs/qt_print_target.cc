@@ -10,15 +10,20 @@
 #include <QPageSize>
 #include <QPainter>
 #include <QPrinter>
+#include <QPrinterInfo>
 #include <QString>
+#include <QStringList>
 
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
+#include <filesystem>
 #include <new>
+#include <system_error>
 #include <string>
 
 #include "TOLVA_CF/dialogs/application_scope.h"
+#include "platform/file_paths.h"
 #include "platform/last_error.h"
 #include "platform/windows_1252.h"
 
@@ -30,20 +35,25 @@ constexpr double kMarginMillimetres = 10.0;
 
 class QtPrintTarget {
   public:
-    explicit QtPrintTarget(std::string_view output) {
+    explicit QtPrintTarget(std::string_view output) : application_(GuiUse::printing), output_(output) {
         target_.context = this;
         target_.start_page = &QtPrintTarget::start_page;
         target_.end_page = &QtPrintTarget::end_page;
         target_.draw_text = &QtPrintTarget::draw_text;
         target_.release = &QtPrintTarget::release;
-        if (!application_.ready()) return;
+        if (!application_.ready()) {
+            platform::set_last_error(platform::kErrorFileNotFound);
+            return;
+        }
         printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
         const QString name = QString::fromUtf8(output.data(), static_cast<qsizetype>(output.size()));
         if (name.endsWith(QStringLiteral(".pdf"), Qt::CaseInsensitive)) {
+            if (!pdf_folder_usable()) return;
             printer_->setOutputFormat(QPrinter::PdfFormat);
             printer_->setOutputFileName(name);
             printer_->setPageSize(QPageSize(QPageSize::A4));
         } else {
+            if (!printer_known(name)) return;
             printer_->setOutputFormat(QPrinter::NativeFormat);
             if (!name.isEmpty()) printer_->setPrinterName(name);
         }
@@ -52,7 +62,8 @@ class QtPrintTarget {
                                            kMarginMillimetres),
                                  QPageLayout::Millimeter);
         if (!printer_->isValid()) {
-            std::fprintf(stderr, "TOLVA_CF: no printer \"%s\"\n", std::string(output).c_str());
+            std::fprintf(stderr, "TOLVA_CF: the printer \"%s\" cannot be used\n", output_.c_str());
+            platform::set_last_error(platform::kErrorFileNotFound);
             return;
         }
         set_metrics();
@@ -63,6 +74,42 @@ class QtPrintTarget {
     TolvaPrintTarget* target() { return &target_; }
 
   private:
+    // The PDF's folder must exist and take a new file, or the job would fail only at its
+    // first page with no reason given.
+    bool pdf_folder_usable() const {
+        std::error_code ec;
+        std::filesystem::path folder = std::filesystem::path(output_).parent_path();
+        if (folder.empty()) folder = ".";
+        if (!std::filesystem::is_directory(folder, ec)) {
+            std::fprintf(stderr, "TOLVA_CF: cannot print to %s: the folder %s does not exist\n", output_.c_str(),
+                         folder.c_str());
+            platform::set_last_error(platform::kErrorPathNotFound);
+            return false;
+        }
+        if (!platform::file_access_allowed(folder, platform::kAccessWrite | platform::kAccessExecute)) {
+            std::fprintf(stderr, "TOLVA_CF: cannot print to %s: the folder %s takes no new file (no write access)\n",
+                         output_.c_str(), folder.c_str());
+            platform::set_last_error(platform::kErrorAccessDenied);
+            return false;
+        }
+        return true;
+    }
+
+    // A printer of that name (or a default printer for "") that the print system knows.
+    bool printer_known(const QString& name) const {
+        const QStringList known = QPrinterInfo::availablePrinterNames();
+        const bool found = name.isEmpty() ? !QPrinterInfo::defaultPrinterName().isEmpty() : known.contains(name);
+        if (found) return true;
+        const std::string list = known.isEmpty() ? std::string("none") : known.join(QStringLiteral(", ")).toStdString();
+        if (name.isEmpty())
+            std::fprintf(stderr, "TOLVA_CF: no default printer is set (printers known: %s)\n", list.c_str());
+        else
+            std::fprintf(stderr, "TOLVA_CF: no printer \"%s\" (printers known: %s; a name ending in .pdf prints to "
+                                 "that file)\n", output_.c_str(), list.c_str());
+        platform::set_last_error(platform::kErrorFileNotFound);
+        return false;
+    }
+
     void set_metrics() {
         const int resolution = printer_->resolution();
         const QPageLayout layout = printer_->pageLayout();
@@ -94,7 +141,10 @@ class QtPrintTarget {
     static int start_page(void* context) {
         QtPrintTarget& t = self(context);
         if (!t.begun_) {
-            if (!t.painter_.begin(t.printer_.get())) return -1;
+            if (!t.painter_.begin(t.printer_.get())) {
+                std::fprintf(stderr, "TOLVA_CF: the print job on %s could not be started\n", t.output_.c_str());
+                return platform::fail(platform::kErrorAccessDenied);
+            }
             t.painter_.setFont(t.font_);
             t.begun_ = true;
             return 0;
@@ -121,6 +171,7 @@ class QtPrintTarget {
     }
 
     GuiApplicationScope application_;
+    std::string output_;
     std::unique_ptr<QPrinter> printer_;
     QPainter painter_;
     QFont font_;
@@ -134,10 +185,7 @@ class QtPrintTarget {
 
 TolvaPrintTarget* open_qt_print_target(std::string_view output) {
     auto printer = std::make_unique<QtPrintTarget>(output);
-    if (!printer->ready()) {
-        platform::set_last_error(platform::kErrorFileNotFound);
-        return nullptr;
-    }
+    if (!printer->ready()) return nullptr;  // the reason is printed and in errno
     return printer.release()->target();
 }
 
