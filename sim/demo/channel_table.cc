@@ -43,6 +43,7 @@ void add_rows(sim_host::RuntimeHost& host, const std::string& code, const std::s
         row.kind = kind;
         row.tag = chanrec_GetTag(record);
         if (row.tag.empty()) continue;  // statistics records before the scanner set them up
+        row.description = chanrec_GetDescription(record);
         if (qvr::is_digital(record->head.Type)) {
             const bool on = (word & qvr::kStatusState) != 0;
             std::string state = on ? field(record->digital.HighStateText, sizeof record->digital.HighStateText)
@@ -80,31 +81,53 @@ std::vector<ChannelRow> read_rows(sim_host::RuntimeHost& host, const sim_host::D
 
 std::vector<std::string> format_rows(const std::vector<ChannelRow>& rows) {
     std::vector<std::string> lines;
-    char line[160];
-    std::snprintf(line, sizeof line, "%-4s %-16s %12s  %-8s %s", "kind", "tag", "value", "units", "status");
+    char line[200];
+    const char* format = "%-4s %-16s %12s  %-8s %-16s %s";
+    std::snprintf(line, sizeof line, format, "kind", "tag", "value", "units", "status", "description");
     lines.emplace_back(line);
     for (const auto& r : rows) {
-        std::snprintf(line, sizeof line, "%-4s %-16s %12s  %-8s %s", r.kind.c_str(), r.tag.c_str(),
-                      r.value.c_str(), r.units.c_str(), r.status.c_str());
+        std::snprintf(line, sizeof line, format, r.kind.c_str(), r.tag.c_str(), r.value.c_str(), r.units.c_str(),
+                      r.status.c_str(), r.description.c_str());
         lines.emplace_back(line);
     }
     return lines;
 }
 
+std::vector<std::string> table_legend() {
+    return {
+        "kind  AI/DI inputs read from the controllers, AO/DO outputs written to them, PS the scanner's",
+        "      port statistics (tag <device>_<row>): ST online, RS reset request (write RESET), RB/RP",
+        "      bytes/packets received, RT receive time-outs, RE receive line errors, RC receive",
+        "      checksum errors, TB/TP bytes/packets sent, TE send errors",
+        "status  ok; failed (no good value); alarm or warning high/low (a limit crossed); event",
+    };
+}
+
 std::string describe_alarm(sim_host::RuntimeHost& host, const qvr::AlarmMessage& message) {
     const std::string code(message.code, 2);
-    const qvr::ChannelRecord* record = host.channel_record(code, message.channel);
-    const std::string tag = record != nullptr ? chanrec_GetTag(record) : "?";
-    std::string side;
-    if ((message.form & qvr::kFormAnalog) != 0) side = (message.form & qvr::kFormHighSide) != 0 ? "high" : "low";
+    const int channel = message.channel & ~qvr::kChannelFailedBit;
+    const qvr::ChannelRecord* record = host.channel_record(code, channel);
+    const bool analog = (message.form & qvr::kFormAnalog) != 0;
+    const bool high = (message.form & qvr::kFormHighSide) != 0;
+    // An unknown channel still names where it lies.
+    const std::string tag = record != nullptr ? chanrec_GetTag(record) : code + " channel " + std::to_string(channel);
+    std::string text;
+    if (record != nullptr) {
+        if (!analog) text = field(record->digital.AlarmText, sizeof record->digital.AlarmText);
+        else if (high) text = field(record->analog.HighAlarmText, sizeof record->analog.HighAlarmText);
+        else text = field(record->analog.LowAlarmText, sizeof record->analog.LowAlarmText);
+    }
+    const std::string sent = field(message.text, sizeof message.text);
+    if (!sent.empty()) text = sent;
     const auto value = qvr::message_value(message);
-    char line[400];
-    std::snprintf(line, sizeof line, "%-15s %-12s (%s:%u)  %-4s  priority %u  value %s", form_name(message.form),
-                  tag.c_str(), code.c_str(), message.channel, side.c_str(), qvr::priority_of(message.form),
-                  value ? number(*value).c_str() : "-");
-    std::string out = line;
-    const std::string text = field(message.text, sizeof message.text);
-    if (!text.empty()) out += "  " + text;
+    std::string out = std::string(form_name(message.form)) + " " + tag;
+    if (analog) out += high ? " high" : " low";
+    if ((message.channel & qvr::kChannelFailedBit) != 0) out += " failed";
+    const uint32_t form = qvr::form_of(message.form);
+    if (form == qvr::kFormAlarm || form == qvr::kFormWarning)
+        out += " priority " + std::to_string(qvr::priority_of(message.form));
+    out += " value " + (value ? number(*value) : std::string("-"));
+    if (!text.empty()) out += ": " + text;
     return out;
 }
 

@@ -14,10 +14,13 @@
 #include "qvr/host/chan.h"
 #include "qvr/ipc/slot.h"
 #include "rig/scanner_rig.h"
-#include "sample_device.h"
+#include "rig/sample_device.h"
+#include "rig/sample_inputs.h"
 
 namespace sim_demo {
 namespace {
+
+using namespace sim_rig;
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
@@ -65,7 +68,7 @@ bool device_open(sim_rig::ScannerRig& rig, pid_t pid) {
 
 class DemoRun {
   public:
-    DemoRun(const DemoOptions& options, const DemoEnvironment& environment, Display& display,
+    DemoRun(const DemoOptions& options, const sim_rig::RigEnvironment& environment, Display& display,
             const std::atomic<bool>& stop)
         : options_(options),
           environment_(environment),
@@ -85,7 +88,7 @@ class DemoRun {
 
   private:
     bool set_up() {
-        describe_sample_device(rig_);
+        describe_sample_device(rig_.spec, rig_.config);
         drive_inputs(rig_.network, 0);
         if (rig_.add_device() < 0) {
             display_.note("demo: the host could not add the device");
@@ -204,7 +207,7 @@ class DemoRun {
     double seconds() const { return std::chrono::duration<double>(Clock::now() - start_).count(); }
 
     const DemoOptions& options_;
-    const DemoEnvironment& environment_;
+    const sim_rig::RigEnvironment& environment_;
     Display& display_;
     const std::atomic<bool>& stop_;
     WriteLog writes_;  // before the rig: the module's thread may use it until the rig is gone
@@ -219,7 +222,7 @@ class DemoRun {
 
 }  // namespace
 
-int run_demo(const DemoOptions& options, const DemoEnvironment& environment, Display& display,
+int run_demo(const DemoOptions& options, const sim_rig::RigEnvironment& environment, Display& display,
              const std::atomic<bool>& stop) {
     DemoRun run(options, environment, display, stop);
     return run.run();

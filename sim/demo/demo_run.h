@@ -6,7 +6,7 @@
 #include <atomic>
 #include <filesystem>
 
-#include "demo_environment.h"
+#include "rig/rig_environment.h"
 #include "display.h"
 
 namespace sim_demo {
@@ -17,7 +17,7 @@ struct DemoOptions {
 };
 
 // 0 when the scanner ran and stopped cleanly, 1 otherwise.
-int run_demo(const DemoOptions& options, const DemoEnvironment& environment, Display& display,
+int run_demo(const DemoOptions& options, const sim_rig::RigEnvironment& environment, Display& display,
              const std::atomic<bool>& stop);
 
 }  // namespace sim_demo

@@ -1,11 +1,12 @@
 #include "display.h"
 
 #include <cstdio>
+#include <utility>
 
 namespace sim_demo {
 namespace {
 
-constexpr size_t kRecentLines = 14;
+constexpr size_t kRecentLines = 10;
 constexpr auto kTerminalPeriod = std::chrono::milliseconds(200);
 constexpr auto kPlainPeriod = std::chrono::seconds(1);
 
@@ -18,9 +19,15 @@ constexpr const char* kShowCursor = "\x1b[?25h";
 
 }  // namespace
 
-Display::Display(bool terminal) : terminal_(terminal), live_(terminal) {
-    if (live_) std::fputs(kClearScreen, stdout);
-    if (live_) std::fputs(kHideCursor, stdout);
+Display::Display(bool terminal, std::vector<std::string> legend)
+    : terminal_(terminal), live_(terminal), legend_(std::move(legend)) {
+    if (live_) {
+        std::fputs(kClearScreen, stdout);
+        std::fputs(kHideCursor, stdout);
+        return;
+    }
+    for (const auto& line : legend_) std::printf("legend: %s\n", line.c_str());
+    std::fflush(stdout);
 }
 
 Display::~Display() {
@@ -58,6 +65,8 @@ void Display::draw() {
     add(heading_);
     add("");
     for (const auto& line : table_) add(line);
+    add("");
+    for (const auto& line : legend_) add(line);
     add("");
     add("What happened (newest last):");
     for (const auto& line : recent_) add("  " + line);

@@ -1,7 +1,7 @@
 #pragma once
 // The demo's output. On a terminal: one screen redrawn in place (heading, channel table,
-// the newest notes). Elsewhere (CI, logs): plain lines, each note as it comes and a table
-// snapshot about once a second, with no cursor control.
+// legend, the newest notes). Elsewhere (CI, logs): the legend once, then plain lines, each
+// note as it comes and a table snapshot about once a second, with no cursor control.
 #include <chrono>
 #include <deque>
 #include <string>
@@ -11,7 +11,7 @@ namespace sim_demo {
 
 class Display {
   public:
-    explicit Display(bool terminal);
+    Display(bool terminal, std::vector<std::string> legend);
     ~Display();
     Display(const Display&) = delete;
     Display& operator=(const Display&) = delete;
@@ -31,6 +31,7 @@ class Display {
     bool live_ = false;
     std::string heading_;
     std::vector<std::string> table_;
+    std::vector<std::string> legend_;
     std::deque<std::string> recent_;
     std::chrono::steady_clock::time_point last_shown_{};
 };

@@ -15,18 +15,24 @@
 #include <filesystem>
 #include <string>
 
-#include "demo_environment.h"
+#include "channel_table.h"
+#include "rig/rig_environment.h"
 #include "demo_run.h"
 #include "display.h"
 #include "platform/stop_signals.h"
 
 namespace {
 
-int usage() {
-    std::fprintf(stderr,
-                 "usage: qvr_demo [--seconds N]\n"
-                 "  Runs the sample device until Ctrl-C (or SIGTERM), or for N seconds of\n"
-                 "  scanning once the device is open.\n");
+constexpr const char* kUsage =
+    "usage: qvr_demo [--seconds N]\n"
+    "  Runs the sample device until Ctrl-C (or SIGTERM), or for N seconds of scanning once\n"
+    "  the device is open: the host stand-in's tables, two controllers on a pseudo-terminal\n"
+    "  and the real tolva_sc beside this program, under a fresh IPC prefix and a temporary\n"
+    "  folder that are removed on the way out. Exit code 0 when the scanner ran and stopped\n"
+    "  cleanly, 1 otherwise, 2 for bad arguments.\n";
+
+int usage_error(const std::string& why) {
+    std::fprintf(stderr, "qvr_demo: %s\n%s", why.c_str(), kUsage);
     return 2;
 }
 
@@ -36,12 +42,17 @@ int main(int argc, char** argv) {
     sim_demo::DemoOptions options;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
+        if (arg == "--help") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
         if (arg == "--seconds" && i + 1 < argc) {
             char* end = nullptr;
             options.seconds = std::strtod(argv[++i], &end);
-            if (end == argv[i] || *end != '\0' || !(options.seconds > 0) || options.seconds > 1e7) return usage();
+            if (end == argv[i] || *end != '\0' || !(options.seconds > 0) || options.seconds > 1e7)
+                return usage_error("--seconds needs a number of seconds above 0");
         } else {
-            return usage();
+            return usage_error("unknown argument " + arg);
         }
     }
     options.scanner_program = std::filesystem::read_symlink("/proc/self/exe").parent_path() / "tolva_sc";
@@ -59,10 +70,10 @@ int main(int argc, char** argv) {
     const char* term = std::getenv("TERM");
     const bool terminal = isatty(STDOUT_FILENO) == 1 && term != nullptr && std::strcmp(term, "dumb") != 0;
     try {
-        sim_demo::DemoEnvironment environment;
+        sim_rig::RigEnvironment environment("qvrdemo");
         int code = 1;
         {
-            sim_demo::Display display(terminal);
+            sim_demo::Display display(terminal, sim_demo::table_legend());
             code = sim_demo::run_demo(options, environment, display, stop);
         }
         std::printf("demo: %s\n", environment.remove_all().c_str());

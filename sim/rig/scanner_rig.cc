@@ -21,28 +21,6 @@ namespace {
 // module at the end of a scan.
 constexpr uint32_t kScanDoneCode = 4242;
 
-qvr::ChannelRecord make(qvr::ChannelKind kind, const char* tag, tolva::ChannelHwRecord hw) {
-    qvr::ChannelRecord r{};
-    r.head.Type = kind;
-    r.head.Flags.set(qvr::AnalogFlag::Enable, true);
-    qvr::split_text(r, qvr::ChannelText::Tag, tag);
-    tolva::write_channel_hw(r.bytes, hw);
-    if (!qvr::is_digital(kind)) r.analog.Gain = 1.0f;
-    return r;
-}
-
-tolva::ChannelHwRecord address(uint8_t station, int8_t type, int16_t file, int16_t element, int16_t sub = -1) {
-    tolva::ChannelHwRecord h{};
-    h.StationNumber = station;
-    h.FileType = type;
-    h.FileNumber = file;
-    h.ElementNumber = element;
-    h.SubElementNumber = sub;
-    h.MnemonicNumber = -1;
-    h.SlotNumber = element;
-    return h;
-}
-
 TimeStamp now_stamp() {
     TimeStamp t{};
     rt_GetLocalStamp(&t);
@@ -50,19 +28,6 @@ TimeStamp now_stamp() {
 }
 
 }  // namespace
-
-qvr::ChannelRecord analog_input(const char* tag, uint8_t station, int8_t file_type, int16_t file, int16_t element) {
-    return make(qvr::ChannelKind::AI, tag, address(station, file_type, file, element));
-}
-qvr::ChannelRecord analog_output(const char* tag, uint8_t station, int8_t file_type, int16_t file, int16_t element) {
-    return make(qvr::ChannelKind::AO, tag, address(station, file_type, file, element));
-}
-qvr::ChannelRecord digital_input(const char* tag, uint8_t station, int16_t file, int16_t word, int16_t bit) {
-    return make(qvr::ChannelKind::DI, tag, address(station, tolva::file_type::kBinary, file, word, bit));
-}
-qvr::ChannelRecord digital_output(const char* tag, uint8_t station, int16_t file, int16_t word, int16_t bit) {
-    return make(qvr::ChannelKind::DO, tag, address(station, tolva::file_type::kBinary, file, word, bit));
-}
 
 bool wait_until(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
     const auto end = std::chrono::steady_clock::now() + timeout;
@@ -102,20 +67,7 @@ ScannerRig::ScannerRig(const RigOptions& options)
     network.attach(*module);
     module->start(line.take_module_side());
 
-    spec.channels[0] = {analog_input("LEVEL", kStationOne, kInteger, 7, 0),
-                        analog_input("TEMP", kStationOne, kFloat, 8, 1),
-                        analog_input("REMOTE", kStationTwo, kInteger, 7, 0)};
-    spec.channels[1] = {digital_input("RUN", kStationOne, 3, 0, 0), digital_input("FAULT", kStationOne, 3, 0, 1)};
-    spec.channels[2] = {analog_output("SETPOINT", kStationOne, kInteger, 7, 10),
-                        analog_output("SPEED", kStationOne, kFloat, 8, 5)};
-    spec.channels[3] = {digital_output("PUMP", kStationOne, 3, 1, 0), digital_output("VALVE", kStationOne, 3, 1, 3)};
-    spec.codes[4].clear();  // no counter inputs
-    spec.stats_channels.assign(10, qvr::ChannelRecord{});
-
-    config.ScanRate = 1000;
-    std::memcpy(config.Comm.CommPort, kPort, std::strlen(kPort));
-    config.Comm.BaudRate = kBaudRate;
-    config.Comm.ReplyTimeout = 1;
+    plain_device(spec, config);
 }
 
 ScannerRig::~ScannerRig() {

@@ -24,16 +24,12 @@
 #include "qvr/ipc/slot.h"
 #include "host/runtime_host.h"
 #include "qvr/records/channel_record.h"
+#include "rig/sample_device.h"
 #include "tolva_ex/records.h"
 
 namespace sim_rig {
 
 using namespace std::chrono_literals;
-
-inline constexpr const char* kPort = "COM3";
-inline constexpr uint8_t kStationOne = 1;
-inline constexpr uint8_t kStationTwo = 2;
-inline constexpr uint32_t kBaudRate = 19200;
 
 struct RigOptions {
     // The host's configuration tree; its "registry" folder must be the process's registry
@@ -47,12 +43,6 @@ struct RigOptions {
     size_t log_limit = 200000;
 };
 
-// Channel records addressing the rig's controllers.
-qvr::ChannelRecord analog_input(const char* tag, uint8_t station, int8_t file_type, int16_t file, int16_t element);
-qvr::ChannelRecord analog_output(const char* tag, uint8_t station, int8_t file_type, int16_t file, int16_t element);
-qvr::ChannelRecord digital_input(const char* tag, uint8_t station, int16_t file, int16_t word, int16_t bit);
-qvr::ChannelRecord digital_output(const char* tag, uint8_t station, int16_t file, int16_t word, int16_t bit);
-
 // Polls `done` until it holds or `timeout` passed.
 bool wait_until(const std::function<bool()>& done, std::chrono::milliseconds timeout = 30s);
 
@@ -63,10 +53,7 @@ class ScannerRig {
     ScannerRig(const ScannerRig&) = delete;
     ScannerRig& operator=(const ScannerRig&) = delete;
 
-    // The device: AI "LEVEL" N7:0 and "TEMP" F8:1 of station 1, "REMOTE" N7:0 of station 2;
-    // DI "RUN" B3:0/0 and "FAULT" B3:0/1; AO "SETPOINT" N7:10 and "SPEED" F8:5; DO "PUMP"
-    // B3:1/0 and "VALVE" B3:1/3; ten statistics channels. Change `spec` and `config` first
-    // for another layout.
+    // The plain device of rig/sample_device.h, unless `spec` and `config` were changed first.
     int add_device();
     // The output-saving settings of the device's folder ("saveconfig").
     void write_autosave(bool save_outputs, bool by_tag, int32_t rate_ms);

@@ -77,12 +77,14 @@ std::vector<std::string> row_of(const std::vector<std::vector<std::string>>& row
 }
 
 // An alarm message line of `form` for `tag`, e.g. "alarm message: warning LEVEL (A1:1) high priority 7 ...".
+// "alarm message: alarm LEVEL high priority 7 value 90: TANK LEVEL HIGH": the channel by
+// its tag and the text its configuration holds for that alarm.
 bool has_alarm_line(const std::string& out, const std::string& form, const std::string& tag,
-                    const std::string& address, const std::string& priority) {
+                    const std::string& priority, const std::string& text) {
     for (const auto& line : lines_of(out)) {
         const auto w = words(line);
         if (w.size() >= 8 && w[0] == "alarm" && w[1] == "message:" && w[2] == form && w[3] == tag &&
-            w[4] == address && w[5] == "high" && w[6] == "priority" && w[7] == priority)
+            w[4] == "high" && w[5] == "priority" && w[6] == priority && line.ends_with(": " + text))
             return true;
     }
     return false;
@@ -125,8 +127,11 @@ TEST(QvrDemo, RunsTheWholeRoadForAFewSecondsAndLeavesNothingBehind) {
     EXPECT_NE(std::stod(row_of(rows, "TOLVA_1_RB")[2]), 0.0);
 
     // LEVEL ramps through its warning (80) and its alarm (90) within the first seconds.
-    EXPECT_TRUE(has_alarm_line(all, "warning", "LEVEL", "(A1:1)", "7")) << all;
-    EXPECT_TRUE(has_alarm_line(all, "alarm", "LEVEL", "(A1:1)", "7")) << all;
+    EXPECT_TRUE(has_alarm_line(all, "warning", "LEVEL", "7", "TANK LEVEL HIGH")) << all;
+    EXPECT_TRUE(has_alarm_line(all, "alarm", "LEVEL", "7", "TANK LEVEL HIGH")) << all;
+    // Every kind, statistics row and status word is explained once, before the first table.
+    for (const char* word : {"AI/DI", "AO/DO", "PS", "RB/RP", "RT", "RE", "RC", "TB/TP", "TE", "ST", "RS", "failed"})
+        EXPECT_NE(all.substr(0, all.find("--- ")).find(word), std::string::npos) << word;
     EXPECT_NE(all.find("controller: received S1 0F/00 file 7 element 10 size 2 data 2A 00 -> STS 00"),
               std::string::npos)
         << all;

@@ -1,15 +1,9 @@
 #pragma once
-// The demo's device on the rig's layout: units, alarm and warning limits on the analog
-// inputs, an alarm on a digital input, a scan rate; and the input values the controllers
-// hold at a moment of the run (a sawtooth ramp, a sine, a counter and toggling bits).
-#include "rig/scanner_rig.h"
+// What the sample device's controllers hold while the demo or qvr_rig runs: a sawtooth ramp,
+// a sine, a counter and toggling bits; and the outputs the demo writes once.
+#include "controller/pccc_network.h"
 
-namespace sim_demo {
-
-inline constexpr int32_t kScanRateMs = 500;
-
-// Before the rig's add_device().
-void describe_sample_device(sim_rig::ScannerRig& rig);
+namespace sim_rig {
 
 // Sets the controllers' inputs to their values `seconds` into the run.
 void drive_inputs(sim_controller::ControllerNetwork& network, double seconds);
@@ -23,4 +17,4 @@ inline constexpr const char* kDigitalOutputCode = "A4";  // DO module, channel 1
 inline constexpr int kDigitalOutputChannel = 1;
 inline constexpr const char* kDigitalOutputAddress = "B3:1/0";
 
-}  // namespace sim_demo
+}  // namespace sim_rig

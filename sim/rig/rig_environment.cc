@@ -1,4 +1,4 @@
-#include "demo_environment.h"
+#include "rig/rig_environment.h"
 
 #include <stdlib.h>
 #include <unistd.h>
@@ -7,25 +7,35 @@
 
 #include "host/host.h"
 
-namespace sim_demo {
+namespace sim_rig {
 
-DemoEnvironment::DemoEnvironment() {
-    std::string templ = (std::filesystem::temp_directory_path() / "qvrdemo.XXXXXX").string();
+RigEnvironment::RigEnvironment(const std::string& stem) {
+    std::string templ = (std::filesystem::temp_directory_path() / (stem + ".XXXXXX")).string();
     if (mkdtemp(templ.data()) == nullptr) throw std::runtime_error("cannot make a folder under " + templ);
     root_ = templ;
-    prefix_ = "qvrdemo" + std::to_string(getpid()) + "_";
+    prefix_ = stem + std::to_string(getpid()) + "_";
     std::filesystem::create_directories(runtime_dir());
     std::filesystem::create_directories(registry_dir());
-    setenv("QUORVANE_IPC_PREFIX", prefix_.c_str(), 1);
-    setenv("QUORVANE_RUNTIME_DIR", runtime_dir().c_str(), 1);
-    setenv("BREVANTIC_REGISTRY_DIR", registry_dir().c_str(), 1);
+    for (const std::string& variable : variables()) {
+        const size_t eq = variable.find('=');
+        setenv(variable.substr(0, eq).c_str(), variable.c_str() + eq + 1, 1);
+    }
 }
 
-DemoEnvironment::~DemoEnvironment() {
+RigEnvironment::~RigEnvironment() {
     remove_all();
 }
 
-std::string DemoEnvironment::remove_all() {
+std::vector<std::string> RigEnvironment::variables() const {
+    return {"QUORVANE_IPC_PREFIX=" + prefix_,
+            "QUORVANE_RUNTIME_DIR=" + runtime_dir().string(),
+            "BREVANTIC_REGISTRY_DIR=" + registry_dir().string(),
+            "QVR_HOST_ROOT=" + root_.string(),
+            "QVR_CURRENT_CONFIG=" + (root_ / "CURRENT_CONFIG").string(),
+            "QVR_=" + root_.string()};
+}
+
+std::string RigEnvironment::remove_all() {
     if (removed_) return {};
     removed_ = true;
     const auto removed = sim_host::remove_all();
@@ -38,4 +48,4 @@ std::string DemoEnvironment::remove_all() {
     return line;
 }
 
-}  // namespace sim_demo
+}  // namespace sim_rig
