@@ -1,22 +1,8 @@
-// sim_config: the configuration program's side of TOLVA_CF, on records kept in files.
-//
-//   sim_config [options] comm <device-record-file>
-//   sim_config [options] channel <channel-record-file> <channel-flags>
-//   sim_config [options] paste <source-record-file> <destination-record-file> <new-flags>
-//   sim_config [options] print-all <device-record-file> <status> <autosave> <by-tag> <save-rate-ms>
-//                                  [<config-record-file> [<table-file> x 5]]
-//   sim_config [options] print <device-record-file> <kind> <first> <last> [<table-file>]
-//
-// Options: --port N and --server NAME (the application values the library reads through
-// qvr_HostApplication), --library PATH (default: TOLVA_CF.so beside this program),
-// --accept or --cancel (close the dialog unattended), --print FILE.pdf (print through the
-// library's Qt back end) or --lines N (the recording printer's page, 66 lines by default).
-// A record file holds the record's bytes (924 for a device, 216 for a channel) and is
-// rewritten when the library reports a change. A table file holds a kind's channel records
-// back to back; "-" for a configuration or table file means none (read from the server).
-// The dialogs print "modified=0" or "modified=1". The print commands print each page of the
-// recording printer as its lines and a form feed line, then "result=N". Exit code 0, or 2
-// for bad arguments or files.
+// sim_config: the configuration program's side of TOLVA_CF, on records kept in files (the
+// usage below says which). The dialogs print "modified=0" or "modified=1". The print commands
+// print each page of the recording printer as its lines and a form feed line, then
+// "result=N"; a failure's reason goes to standard error.
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -29,21 +15,58 @@
 
 #include "TOLVA_CF/logic/recording_print_target.h"
 #include "config_library.h"
+#include "platform/error_text.h"
+#include "platform/last_error.h"
+#include "qvr/settings/env.h"
+#include "sample_files.h"
 #include "dialog_closer.h"
 
 namespace {
 
 QvrHostApplication g_host{1, {}};
 
-int usage() {
-    std::fprintf(stderr,
-                 "usage: sim_config [--port N] [--server NAME] [--library PATH] [--accept|--cancel]\n"
-                 "                  comm <device-file> | channel <record-file> <flags> |\n"
-                 "                  paste <source-file> <destination-file> <flags> |\n"
-                 "                  print-all <device-file> <status> <autosave> <by-tag> <save-rate>\n"
-                 "                            [<config-file>|- [<table-file>|- ...]] |\n"
-                 "                  print <device-file> <kind> <first> <last> [<table-file>|-]\n"
-                 "       options also: [--print FILE.pdf] [--lines N]\n");
+constexpr const char* kUsage =
+    "usage: sim_config [OPTIONS] COMMAND ...\n"
+    "  The configuration program's side of TOLVA_CF.so: its dialogs, channel paste and printout\n"
+    "  on records kept in files.\n"
+    "commands:\n"
+    "  sample FOLDER           writes the demo's sample device into FOLDER: device.rec, config.rec,\n"
+    "                          channel.rec, ai.tab di.tab ao.tab do.tab, and the configuration\n"
+    "                          folder FOLDER/CURRENT_CONFIG/TOLVA_1 as a configuration server keeps it\n"
+    "  comm DEVICE             the communication dialog on DEVICE's settings\n"
+    "  channel RECORD FLAGS    the address dialog on one channel (FLAGS bit 0: digital layout)\n"
+    "  paste SOURCE DEST FLAGS copies channel SOURCE onto DEST as kind FLAGS (0 AI, 1 DI, 2 AO, 3 DO)\n"
+    "  print-all DEVICE STATUS AUTOSAVE BY-TAG SAVE-RATE-MS [CONFIG [TABLE-AI [TABLE-DI ...]]]\n"
+    "                          the whole device: its block, settings and every kind's listing\n"
+    "  print DEVICE KIND FIRST LAST [TABLE]\n"
+    "                          channels FIRST..LAST of KIND (0 AI .. 4 CI; 0 0 = all)\n"
+    "files:\n"
+    "  DEVICE  the configuration program's device record, 924 bytes: name at 12, configuration\n"
+    "          folder at 37, per kind AI..CI its module code and channel count (4 bytes) at 50,\n"
+    "          the device configuration at 220; rewritten when the dialog changes it\n"
+    "  RECORD, SOURCE, DEST  one channel record, 216 bytes\n"
+    "  CONFIG  a device configuration record, 704 bytes\n"
+    "  TABLE   a kind's channel records back to back, channel count x 216 bytes, in kind order\n"
+    "  \"-\" for CONFIG or a TABLE, or a TABLE left out: read from the configuration server\n"
+    "  (--server; on this machine the device's folder below QVR_CURRENT_CONFIG)\n"
+    "options:\n"
+    "  --port N          the application's default port number (COMn of an empty port)\n"
+    "  --server NAME     the configuration server (default: this machine)\n"
+    "  --library PATH    the library (default: TOLVA_CF.so beside this program)\n"
+    "  --accept|--cancel close the dialog unattended (a display, or QT_QPA_PLATFORM=offscreen)\n"
+    "  --print OUTPUT    print through the library's Qt back end: OUTPUT ending in .pdf is a PDF\n"
+    "                    file (no display needed), any other a printer name (\"\" the default)\n"
+    "  --lines N         lines per page of the recording printer (default 66)\n"
+    "  --help            this text\n"
+    "Exit code 0; 2 for bad arguments or files (the reason on standard error).\n";
+
+int usage_error(const std::string& why) {
+    std::fprintf(stderr, "sim_config: %s\n%s", why.c_str(), kUsage);
+    return 2;
+}
+
+int file_error(const std::string& why) {
+    std::fprintf(stderr, "sim_config: %s\n", why.c_str());
     return 2;
 }
 
@@ -59,11 +82,26 @@ std::optional<unsigned long> number(std::string_view text) {
     return value;
 }
 
+// The whole file, or nullopt with the reason on standard error.
+std::optional<std::vector<char>> read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        std::fprintf(stderr, "sim_config: cannot open %s: %s\n", path.c_str(), std::strerror(errno));
+        return std::nullopt;
+    }
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!in.eof() && in.fail()) {
+        std::fprintf(stderr, "sim_config: cannot read %s\n", path.c_str());
+        return std::nullopt;
+    }
+    return bytes;
+}
+
 template <typename Record>
 bool read_record(const std::string& path, Record& record) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (!in.eof() && in.fail()) return false;
+    const auto read = read_file(path);
+    if (!read) return false;
+    const std::vector<char>& bytes = *read;
     if (bytes.size() != sizeof record) {
         std::fprintf(stderr, "sim_config: %s holds %zu bytes, not %zu\n", path.c_str(), bytes.size(),
                      sizeof record);
@@ -86,12 +124,12 @@ bool write_record(const std::string& path, const Record& record) {
 
 // A channel table: whole records back to back.
 bool read_table(const std::string& path, std::vector<qvr::ChannelRecord>& table) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (!in.eof() && in.fail()) return false;
+    const auto read = read_file(path);
+    if (!read) return false;
+    const std::vector<char>& bytes = *read;
     if (bytes.size() % sizeof(qvr::ChannelRecord) != 0) {
-        std::fprintf(stderr, "sim_config: %s holds %zu bytes, not whole channel records\n", path.c_str(),
-                     bytes.size());
+        std::fprintf(stderr, "sim_config: %s holds %zu bytes, not whole channel records of 216 bytes\n",
+                     path.c_str(), bytes.size());
         return false;
     }
     table.resize(bytes.size() / sizeof(qvr::ChannelRecord));
@@ -113,13 +151,20 @@ class PrintJob {
     }
     TolvaPrintTarget* target() const { return target_; }
 
-    int report(int result) {
+    // Prints the pages and the result; a failure's reason and `note` go to standard error.
+    int report(int result, const std::string& note) {
+        const int error = platform::last_error();
         if (qt_ && target_->release(target_) < 0) result = -1;
         for (const auto& page : recording_.pages) {
             for (const auto& line : page) std::printf("%s\n", line.c_str());
             std::printf("\f\n");
         }
         std::printf("result=%d\n", result);
+        std::fflush(stdout);
+        if (result < 0) {
+            std::fprintf(stderr, "sim_config: printing failed: %s\n", platform::error_text(error).c_str());
+            if (!note.empty()) std::fprintf(stderr, "sim_config: %s\n", note.c_str());
+        }
         return target_ != nullptr ? 0 : 2;
     }
 
@@ -128,6 +173,28 @@ class PrintJob {
     TolvaPrintTarget* target_ = nullptr;
     bool qt_ = false;
 };
+
+constexpr const char* kKindNames[] = {"AI", "DI", "AO", "DO", "CI"};
+
+bool has_table(const tolva::HostDeviceRecord& device, std::size_t kind) {
+    return device.Kinds[kind].ModuleCode[0] != '\0' && device.Kinds[kind].ChannelCount != 0;
+}
+
+// Where the records not given on the command line were read from, for a failed print.
+std::string server_note(const tolva::HostDeviceRecord& device, const std::vector<std::string>& parts) {
+    if (parts.empty()) return {};
+    std::string what;
+    for (const auto& part : parts) what += (what.empty() ? "" : ", ") + part;
+    std::string where;
+    if (g_host.ServerName[0] != '\0') {
+        where = std::string("server ") + g_host.ServerName;
+    } else {
+        const char* folder = env_GetVariable("QVR_CURRENT_CONFIG");
+        where = std::string("this machine's ") + (folder != nullptr ? folder : "QVR_CURRENT_CONFIG") + "/" +
+                std::string(device.ConfigFolder, strnlen(device.ConfigFolder, sizeof device.ConfigFolder));
+    }
+    return what + " (not given) came from the configuration server: " + where;
+}
 
 int report(int modified, bool written) {
     std::printf("modified=%d\n", modified);
@@ -150,13 +217,16 @@ int main(int argc, char** argv) {
     for (; i < args.size() && args[i].starts_with("--"); ++i) {
         const std::string& option = args[i];
         const bool has_value = i + 1 < args.size();
-        if (option == "--port" && has_value) {
+        if (option == "--help") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else if (option == "--port" && has_value) {
             const auto port = number(args[++i]);
-            if (!port || *port > 0xFFFF) return usage();
+            if (!port || *port > 0xFFFF) return usage_error("--port needs 0..65535");
             g_host.DefaultPortNumber = static_cast<std::uint16_t>(*port);
         } else if (option == "--server" && has_value) {
             const std::string& server = args[++i];
-            if (server.size() >= sizeof g_host.ServerName) return usage();
+            if (server.size() >= sizeof g_host.ServerName) return usage_error("--server: the name is too long");
             std::memcpy(g_host.ServerName, server.c_str(), server.size() + 1);
         } else if (option == "--library" && has_value) {
             library = args[++i];
@@ -164,25 +234,30 @@ int main(int argc, char** argv) {
             pdf = args[++i];
         } else if (option == "--lines" && has_value) {
             const auto lines = number(args[++i]);
-            if (!lines || *lines > 100'000) return usage();
+            if (!lines || *lines > 100'000) return usage_error("--lines needs 0..100000");
             page_lines = static_cast<int>(*lines);
         } else if (option == "--accept") {
             action = sim_config::CloseAction::accept;
         } else if (option == "--cancel") {
             action = sim_config::CloseAction::cancel;
         } else {
-            return usage();
+            return usage_error("unknown option " + option + (has_value ? "" : " or a value missing"));
         }
     }
-    if (i >= args.size()) return usage();
+    if (i >= args.size()) return usage_error("no command");
     const std::string command = args[i];
     const std::vector<std::string> operands(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
 
-    sim_config::ConfigLibrary cf;
-    if (!cf.open(library)) {
-        std::fprintf(stderr, "sim_config: %s: %s\n", library.c_str(), cf.error().c_str());
-        return 2;
+    if (command == "sample" && operands.size() == 1) {
+        std::string error;
+        const auto written = sim_config::write_sample_device(operands[0], error);
+        if (written.empty()) return file_error(error);
+        for (const auto& line : written) std::printf("%s\n", line.c_str());
+        return 0;
     }
+
+    sim_config::ConfigLibrary cf;
+    if (!cf.open(library)) return file_error(library + ": " + cf.error());
     std::string refusals;
     int modified = 0;
 
@@ -197,7 +272,8 @@ int main(int argc, char** argv) {
     if (command == "channel" && operands.size() == 2) {
         const auto flags = number(operands[1]);
         qvr::ChannelRecord record{};
-        if (!flags || !read_record(operands[0], record)) return 2;
+        if (!flags) return usage_error("channel: FLAGS must be a number");
+        if (!read_record(operands[0], record)) return 2;
         sim_config::close_dialog_when_shown("CChannel", action, &refusals);
         cf.config_chan_dev_specific(nullptr, nullptr, static_cast<unsigned>(*flags), 0, &record, &modified);
         if (!refusals.empty()) std::printf("refused: %s", refusals.c_str());
@@ -207,7 +283,8 @@ int main(int argc, char** argv) {
         const auto flags = number(operands[2]);
         qvr::ChannelRecord source{};
         qvr::ChannelRecord destination{};
-        if (!flags || !read_record(operands[0], source) || !read_record(operands[1], destination)) return 2;
+        if (!flags) return usage_error("paste: FLAGS must be a number");
+        if (!read_record(operands[0], source) || !read_record(operands[1], destination)) return 2;
         cf.paste_channel(nullptr, nullptr, static_cast<unsigned>(*flags), 0, &destination, &source,
                          &modified);
         return report(modified, modified == 0 || write_record(operands[1], destination));
@@ -219,16 +296,27 @@ int main(int argc, char** argv) {
         const qvr::ChannelRecord* table_pointers[5] = {};
         std::optional<unsigned long> values[4];
         for (int k = 0; k < 4; ++k) values[k] = number(operands[static_cast<std::size_t>(k) + 1]);
-        if (!read_record(operands[0], device) || !values[0] || !values[1] || !values[2] || !values[3]) return 2;
+        if (!values[0] || !values[1] || !values[2] || !values[3])
+            return usage_error("print-all: STATUS, AUTOSAVE, BY-TAG and SAVE-RATE-MS must be numbers");
+        if (!read_record(operands[0], device)) return 2;
         const bool with_config = operands.size() > 5 && operands[5] != "-";
         if (with_config && !read_record(operands[5], config)) return 2;
         bool with_tables = false;
         for (std::size_t k = 0; k + 6 < operands.size(); ++k) {
             if (operands[k + 6] == "-") continue;
-            if (!read_table(operands[k + 6], tables[k]) || tables[k].size() < device.Kinds[k].ChannelCount) return 2;
+            if (!read_table(operands[k + 6], tables[k])) return 2;
+            if (tables[k].size() < device.Kinds[k].ChannelCount)
+                return file_error(operands[k + 6] + " holds " + std::to_string(tables[k].size()) + " channels; the " +
+                                  kKindNames[k] + " table of the device has " +
+                                  std::to_string(device.Kinds[k].ChannelCount));
             table_pointers[k] = tables[k].data();
             with_tables = true;
         }
+        std::vector<std::string> from_server;
+        if (!with_config) from_server.push_back("the device configuration");
+        for (std::size_t k = 0; k < 5; ++k)
+            if (has_table(device, k) && (!with_tables || table_pointers[k] == nullptr))
+                from_server.push_back(std::string("the ") + kKindNames[k] + " table");
         PrintJob job(cf, pdf, page_lines);
         const int result = job.target() == nullptr
                                ? -1
@@ -237,7 +325,7 @@ int main(int argc, char** argv) {
                                                      static_cast<int>(*values[2]), static_cast<int>(*values[3]),
                                                      with_config ? &config : nullptr,
                                                      with_tables ? table_pointers : nullptr);
-        return job.report(result);
+        return job.report(result, server_note(device, from_server));
     }
     if (command == "print" && (operands.size() == 4 || operands.size() == 5)) {
         tolva::HostDeviceRecord device{};
@@ -245,16 +333,19 @@ int main(int argc, char** argv) {
         const auto kind = number(operands[1]);
         const auto first = number(operands[2]);
         const auto last = number(operands[3]);
-        if (!read_record(operands[0], device) || !kind || !first || !last) return 2;
+        if (!kind || !first || !last) return usage_error("print: KIND, FIRST and LAST must be numbers");
+        if (!read_record(operands[0], device)) return 2;
         const bool with_table = operands.size() == 5 && operands[4] != "-";
         if (with_table && !read_table(operands[4], table)) return 2;
+        std::vector<std::string> from_server;
+        if (!with_table && *kind < 5) from_server.push_back(std::string("the ") + kKindNames[*kind] + " table");
         PrintJob job(cf, pdf, page_lines);
         const int result = job.target() == nullptr
                                ? -1
                                : cf.print_config(job.target(), g_host.ServerName, &device, static_cast<int>(*kind),
                                                  static_cast<int>(*first), static_cast<int>(*last), nullptr,
                                                  with_table ? table.data() : nullptr);
-        return job.report(result);
+        return job.report(result, server_note(device, from_server));
     }
-    return usage();
+    return usage_error("unknown command or wrong number of operands: " + command);
 }
