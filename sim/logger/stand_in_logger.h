@@ -76,6 +76,8 @@ class StandInLogger {
     // The current (or last finished) run's location.
     std::string run_location() const;
     log_stores::CLogCollection* collection() { return collection_.get(); }
+    // The run being made; null between runs.
+    log_stores::CLogStore* store() { return store_.get(); }
 
   private:
     int lay_out(std::int32_t start);
