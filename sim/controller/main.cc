@@ -27,19 +27,23 @@
 
 namespace {
 
-int usage() {
-    std::fprintf(
-        stderr,
-        "usage: qvr_controller [--port COMn] [--baud rate] [--paced] [--quiet]\n"
-        "         [--module-address n] [--commands path|-]\n"
-        "         [--station n[:type] [--file N7:100] [--slot in,outbytes,out] [--set N7:0=5] ...] ...\n"
-        "  Opens a pseudo-terminal, maps the port name (default COM1) to it and answers\n"
-        "  on it as the interface module until interrupted. --file, --slot and --set\n"
-        "  apply to the station before them (type: processor type byte, default 0x4E).\n"
-        "  Commands, one a line: set S ADDR VALUE | get S ADDR | mode S MODE [CODE [COUNT]]\n"
-        "  | protect S FILE [STS] | unprotect S FILE | type S TYPE\n"
-        "  | program S ADDR add [N] | program S ADDR toggle; modes normal, silent,\n"
-        "  module-status, extended, short-reply, wrong-tns. Programs run every 100 ms.\n");
+constexpr const char* kUsage =
+    "usage: qvr_controller [--port COMn] [--baud rate] [--paced] [--quiet]\n"
+    "         [--module-address n] [--commands path|-]\n"
+    "         [--station n[:type] [--file N7:100] [--slot in,outbytes,out] [--set N7:0=5] ...] ...\n"
+    "  Opens a pseudo-terminal, maps the port name (default COM1) to it in the registry's\n"
+    "  SerialPorts key (so a scanner whose CommPort is that name opens it), prints\n"
+    "  \"<port> <device>\", and answers on it as the interface module until interrupted,\n"
+    "  printing one line per link event and command unless --quiet. --file, --slot and --set\n"
+    "  apply to the station before them (type: processor type byte, default 0x4E).\n"
+    "  Commands, one a line: set S ADDR VALUE | get S ADDR | mode S MODE [CODE [COUNT]]\n"
+    "  | protect S FILE [STS] | unprotect S FILE | type S TYPE\n"
+    "  | program S ADDR add [N] | program S ADDR toggle; modes normal, silent,\n"
+    "  module-status, extended, short-reply, wrong-tns. Programs run every 100 ms.\n"
+    "  --help  this text. Exit code 0, 1 when the line cannot be set up, 2 for bad arguments.\n";
+
+int usage_error(const std::string& why) {
+    std::fprintf(stderr, "qvr_controller: %s\n%s", why.c_str(), kUsage);
     return 2;
 }
 
@@ -141,36 +145,44 @@ bool add_station_option(std::string_view option, const std::string& value, std::
     return true;
 }
 
-std::optional<ToolOptions> parse_options(int argc, char** argv) {
+// The options, or nullopt with what is wrong in `why`.
+std::optional<ToolOptions> parse_options(int argc, char** argv, std::string& why) {
+    const auto wrong = [&why](std::string text) {
+        why = std::move(text);
+        return std::optional<ToolOptions>{};
+    };
     ToolOptions o;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         const bool has_value = i + 1 < argc;
+        const std::string value = has_value ? argv[i + 1] : "";
         if (arg == "--module-address" && has_value) {
             const auto v = sim_controller::parse_tool_number(argv[++i], 255);
-            if (!v) return std::nullopt;
+            if (!v) return wrong("--module-address needs 0..255");
             o.module_address = *v;
         } else if (arg == "--commands" && has_value) {
             o.commands_path = argv[++i];
         } else if (arg == "--station" && has_value) {
             auto spec = parse_station(argv[++i]);
-            if (!spec) return std::nullopt;
+            if (!spec) return wrong("--station needs n or n:type (0..255)");
             o.specs.push_back(std::move(*spec));
         } else if ((arg == "--file" || arg == "--slot" || arg == "--set") && has_value) {
-            if (!add_station_option(arg, argv[++i], o.specs)) return std::nullopt;
+            if (!add_station_option(arg, argv[++i], o.specs))
+                return wrong(std::string(arg) + " " + value + ": needs a --station before it" +
+                             (arg == "--slot" ? " and the form in,outbytes,out" : ""));
         } else if (arg == "--port" && has_value) {
             o.port = argv[++i];
         } else if (arg == "--baud" && has_value) {
             char* end = nullptr;
             const unsigned long baud = std::strtoul(argv[++i], &end, 10);
-            if (*end != '\0' || baud == 0 || baud > 1'000'000) return std::nullopt;
+            if (*end != '\0' || baud == 0 || baud > 1'000'000) return wrong("--baud needs 1..1000000");
             o.module.baud = static_cast<uint32_t>(baud);
         } else if (arg == "--paced") {
             o.module.paced = true;
         } else if (arg == "--quiet") {
             o.quiet = true;
         } else {
-            return std::nullopt;
+            return wrong("unknown option " + std::string(arg) + (has_value ? "" : " or a value missing"));
         }
     }
     return o;
@@ -225,8 +237,15 @@ void serve(sim_controller::InterfaceModule& module, sim_controller::ControllerNe
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::optional<ToolOptions> options = parse_options(argc, argv);
-    if (!options) return usage();
+    for (int i = 1; i < argc; ++i) {
+        if (std::string_view(argv[i]) == "--help") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+    }
+    std::string why;
+    const std::optional<ToolOptions> options = parse_options(argc, argv, why);
+    if (!options) return usage_error(why);
     // Before the module's threads exist, so that only the signal thread receives them.
     platform::StopSignals::block();
     std::atomic<bool> stop{false};

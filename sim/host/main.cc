@@ -31,7 +31,9 @@ constexpr const char* kUsage =
     "  send PID CODE                   sends CODE to the process slot of PID\n"
     "  watch NAME SLOT                 waits on SLOT of NAME and prints codes and data until code 31\n"
     "  remove-all                      removes every shared object and mailslot under the prefix\n"
-    "  --help                          this text\n";
+    "  --help                          this text\n"
+    "Every command works under the environment's QUORVANE_IPC_PREFIX, QUORVANE_RUNTIME_DIR and\n"
+    "BREVANTIC_REGISTRY_DIR; exit code 0, 1 when a command fails, 2 for bad arguments.\n";
 
 int fail(const char* what) {
     std::fprintf(stderr, "qvr_host: %s: %s (error %d)\n", what, std::strerror(errno), errno);
@@ -132,6 +134,8 @@ int run(int argc, char** argv) {
         return 0;
     }
     if (const int rc = sim_host::run_host_command({argv + 1, argv + argc}); rc >= 0) return rc;
+    std::fprintf(stderr, "qvr_host: %s\n",
+                 command.empty() ? "no command" : ("unknown command or wrong arguments: " + std::string(command)).c_str());
     std::fputs(kUsage, stderr);
     std::fputs(sim_host::kHostCommandsUsage, stderr);
     return 2;
