@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -193,9 +194,9 @@ std::vector<sim_logger::LoggerBlock> name_blocks() {
     return {analog};
 }
 
-// Two finished runs of `logger` at `connection`; their starts and record counts.
+// Finished runs of `logger` at `connection` (`count`, 1 or 2); their starts and record counts.
 std::vector<RunMade> write_runs(const Place& place, const std::string& connection, const std::string& logger,
-                                const std::string& prefix, std::int32_t start) {
+                                const std::string& prefix, std::int32_t start, std::size_t count = 2) {
     sim_logger::LoggerOptions o;
     o.location = connection;
     o.logger = logger;
@@ -208,7 +209,8 @@ std::vector<RunMade> write_runs(const Place& place, const std::string& connectio
         return {};
     }
     std::vector<RunMade> made;
-    for (const RunMade run : {RunMade{start, 3}, RunMade{start + 600, 5}}) {
+    const RunMade runs[] = {RunMade{start, 3}, RunMade{start + 600, 5}};
+    for (const RunMade run : std::span(runs).first(std::min<std::size_t>(count, 2))) {
         if (writer.start_run(run.start) != 0 || writer.append(run.records) != 0 ||
             writer.finish_run(run.start + static_cast<std::int32_t>(run.records) + 1) != 0) {
             ADD_FAILURE() << kind_name(place.kind()) << " run of " << logger << ": "
@@ -263,7 +265,7 @@ std::optional<Read> read_by_location(const std::string& location) {
 
 // Every reader of locations sees exactly the runs written for `logger`.
 void expect_read_back(const Place& place, const std::string& logger, const std::vector<RunMade>& made) {
-    ASSERT_EQ(made.size(), 2u);
+    ASSERT_FALSE(made.empty());
     auto collection = log_stores::CreateLogCollection(place.connection().c_str());
     ASSERT_NE(collection, nullptr);
     ASSERT_EQ(collection->Open(place.database() ? place.connection().c_str() : nullptr, "", logger.c_str(), "",
@@ -320,7 +322,9 @@ void expect_read_back(const Place& place, const std::string& logger, const std::
     ASSERT_EQ(local.Open(server.c_str()), 0) << server << " (error " << platform::last_error() << ")";
     local.Close();
     ASSERT_EQ(ldc_IsLocalData(nullptr, server.c_str()), 0) << server;
-    EXPECT_EQ(ldc_CountRecords(nullptr, server.c_str(), nullptr), made[0].records + made[1].records) << server;
+    std::int64_t records = 0;
+    for (const RunMade& run : made) records += run.records;
+    EXPECT_EQ(ldc_CountRecords(nullptr, server.c_str(), nullptr), records) << server;
     EXPECT_EQ(ldc_GetStartTime(nullptr, server.c_str()), made[0].start) << server;
     link_CloseAll();
 }
@@ -385,8 +389,9 @@ TEST_P(LoggerNamesTest, ANameTakenIsReadBackAsItselfByEveryReader) {
         if (!taken(*place_, c)) continue;
         SCOPED_TRACE(c.name.substr(0, 40));
         // A prefix of the run's own: long names do not make table names past the engines' limits.
-        const std::string prefix = place_->database() ? "N" + std::to_string(index++) + "_" : "";
-        const auto made = write_runs(*place_, place_->connection(), c.name, prefix, start);
+        const std::string prefix = place_->database() ? "N" + std::to_string(index) + "_" : "";
+        // Two runs for the first name (the latest is the later one), one for the others.
+        const auto made = write_runs(*place_, place_->connection(), c.name, prefix, start, index++ == 0 ? 2 : 1);
         expect_read_back(*place_, c.name, made);
         start += 3600;
     }
