@@ -1,6 +1,7 @@
 // Locations come from configuration files and from peers' requests, run names from folders:
 // any text is classified and parsed without reading past it, and a cut never grows the text.
 // A logger name a database collection takes comes back exactly from the location made with it.
+#include <cctype>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -13,12 +14,16 @@
 
 namespace {
 
+// Whether `key` stands anywhere in `text`, letter case ignored.
 bool holds_key(std::string_view text, std::string_view key) {
-    std::string probe(text);
-    std::size_t size = 0;
-    std::int32_t sequence = 0;
-    return key == ";LoggerName=" ? (log_stores::GetLoggerNameFromLocation(probe, &size, nullptr), size != 0)
-                                 : log_stores::GetLoggerSeqFromLocation(probe, sequence) == 1;
+    for (std::size_t at = 0; at + key.size() <= text.size(); ++at) {
+        std::size_t i = 0;
+        while (i < key.size() && std::tolower(static_cast<unsigned char>(text[at + i])) ==
+                                     std::tolower(static_cast<unsigned char>(key[i])))
+            ++i;
+        if (i == key.size()) return true;
+    }
+    return false;
 }
 
 // Input "connection\nname": a name the collections accept, in a connection that names no
