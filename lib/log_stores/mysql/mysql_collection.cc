@@ -16,6 +16,7 @@
 #include "platform/ado/dialect.h"
 #include "platform/ado/text_codec.h"
 #include "platform/last_error.h"
+#include "platform/secret_mask.h"
 #include "qvr/link/link.h"
 #include "qvr/settings/reg.h"
 #include "qvr/util/bounded_copy.h"
@@ -84,7 +85,7 @@ int CLogDbMySQLCollection::Open(const char* connection, const char* folder, cons
     }
     connection_.assign(connection);
     // The status channels show where the runs go, never the password.
-    const std::string shown = mysql::without_password(connection_);
+    const std::string shown = platform::mask_secrets(connection_);
     status_SetLocation(shown.c_str(), folder, runPrefix_.c_str());
 
     const auto keys = mysql::parse_connection_keys(ado::utf8_from_cp1252(connection_));
