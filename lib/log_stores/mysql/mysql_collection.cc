@@ -10,6 +10,7 @@
 #include "log_stores/db_schema/run_naming.h"
 #include "log_stores/db_schema/schema_tables.h"
 #include "log_stores/log_location.h"
+#include "log_stores/logger_names/logger_name.h"
 #include "log_stores/mysql/mysql_store.h"
 #include "log_stores/status_channels/logger_status.h"
 #include "platform/ado/dialect.h"
@@ -70,6 +71,10 @@ int CLogDbMySQLCollection::Open(const char* connection, const char* folder, cons
         return platform::fail(0);
     loggerName_.assign(loggerName == nullptr ? "" : loggerName);
     runPrefix_.assign(prefix == nullptr ? "" : prefix);
+    if (const char* why = DatabaseLoggerNameRefusal(loggerName_)) {
+        fail(kBadLoggerName, why);
+        return platform::fail(0);
+    }
     if (length_of(connection) == 0) {
         fail("NO CONNECTION STRING");
         return -1;
