@@ -114,7 +114,7 @@ class DemoRun {
 
     bool wait_open() {
         const auto end = Clock::now() + kOpenTimeout;
-        while (!stop_) {
+        while (!stop_ && !display_.closed()) {
             if (device_open(rig_, scanner_->pid())) {
                 open_ = true;
                 start_ = Clock::now();  // the inputs, the write and --seconds count from here
@@ -135,7 +135,7 @@ class DemoRun {
     bool scan_loop() {
         const auto rate = std::chrono::milliseconds(rig_.config.ScanRate);
         auto next_scan = Clock::now();
-        while (!stop_ && (options_.seconds <= 0 || seconds() < options_.seconds)) {
+        while (!stop_ && !display_.closed() && (options_.seconds <= 0 || seconds() < options_.seconds)) {
             drive_inputs(rig_.network, seconds());
             const auto now = Clock::now();
             if (now >= next_scan) {

@@ -30,6 +30,10 @@ Display::Display(bool terminal, std::vector<std::string> legend)
     std::fflush(stdout);
 }
 
+bool Display::closed() const {
+    return std::ferror(stdout) != 0;
+}
+
 Display::~Display() {
     finish();
 }

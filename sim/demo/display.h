@@ -13,6 +13,8 @@ class Display {
   public:
     Display(bool terminal, std::vector<std::string> legend);
     ~Display();
+    // True once standard output failed: its reader went away (a pipe into head, say).
+    bool closed() const;
     Display(const Display&) = delete;
     Display& operator=(const Display&) = delete;
 

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -64,6 +65,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "qvr_demo: cannot watch for Ctrl-C and SIGTERM: %s\n", std::strerror(errno));
         return 1;
     }
+    // A reader that goes away (a pipe into head) ends the demo through the failed write, as
+    // Ctrl-C does, so that it still stops the scanner and removes what it made.
+    std::signal(SIGPIPE, SIG_IGN);
     // Tests and the demo run the scanner without real-time scheduling.
     setenv("TOLVA_NO_REALTIME", "1", 1);
 

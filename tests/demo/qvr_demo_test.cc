@@ -2,7 +2,12 @@
 // road, shows every channel with a value, reports alarm messages and the output write
 // reaching the controller, stops the scanner by command 31, and leaves no shared object,
 // folder or process behind.
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -14,6 +19,8 @@
 #include <vector>
 
 #include "support/child_process.h"
+
+extern char** environ;
 
 namespace {
 
@@ -156,6 +163,47 @@ TEST_P(StopSignal, StopsTheScannerByCommand31AndLeavesNothingBehind) {
     ASSERT_EQ(demo.wait_exit_code(30s), 0) << out;
     EXPECT_NE(out.find("demo: stopping: command 31 to tolva_sc"), std::string::npos) << out;
     EXPECT_NE(out.find("demo: tolva_sc ended with exit code 0"), std::string::npos) << out;
+    expect_nothing_left(identity_of(out));
+}
+
+// A pipe into head: the reader goes away while the demo runs; it must still stop the
+// scanner and remove what it made.
+TEST(QvrDemo, AReaderThatGoesAwayEndsTheDemoWhichLeavesNothingBehind) {
+    int fds[2];
+    ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    std::string program = qvr_test::bin_path("qvr_demo");
+    char* argv[] = {program.data(), nullptr};
+    pid_t pid = -1;
+    const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(fds[1]);
+    ASSERT_EQ(rc, 0);
+    std::string out;
+    const auto end = std::chrono::steady_clock::now() + 60s;
+    while (std::chrono::steady_clock::now() < end) {
+        const size_t open = out.find("demo: device open");
+        if (open != std::string::npos && out.find("--- ", open) != std::string::npos) break;
+        pollfd p{fds[0], POLLIN, 0};
+        if (::poll(&p, 1, 100) <= 0) continue;
+        char buffer[4096];
+        const ssize_t n = ::read(fds[0], buffer, sizeof buffer);
+        if (n <= 0) break;
+        out.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(fds[0]);
+    ASSERT_NE(out.find("demo: device open"), std::string::npos) << out;
+    int status = 0;
+    pid_t done = 0;
+    for (int i = 0; i < 600 && (done = ::waitpid(pid, &status, WNOHANG)) == 0; ++i) std::this_thread::sleep_for(100ms);
+    if (done == 0) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+    }
+    EXPECT_NE(done, 0) << "the demo runs on without its reader";
+    EXPECT_FALSE(WIFSIGNALED(status)) << "ended by signal " << WTERMSIG(status);
     expect_nothing_left(identity_of(out));
 }
 
