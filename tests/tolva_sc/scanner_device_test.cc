@@ -266,6 +266,52 @@ TEST_F(Device, FailingAllChannelsMarksWordsAndValueRecords) {
     EXPECT_EQ(d.kinds()[kind::kAI].status[1] & 0x20u, 0x20u);
 }
 
+// The records come from the configuration module of the kind's own code, whatever code the
+// data module's head holds: another code's module may hold fewer records.
+TEST_F(Device, AKindTakesTheRecordsOfItsOwnConfigurationModule) {
+    auto& d = make(spec_with({{{analog_in(0, "A"), analog_in(1, "B"), analog_in(2, "C")}, {digital_in(0, "D")}, {}, {}, {}}}));
+    const auto data = qvr::section_bytes(shm_OpenSection("dm_A1"));
+    std::memcpy(data.data() + qvr::kModuleCodeOffset, "A2", 2);
+    ASSERT_EQ(d.initialise(), 0);
+    const auto conf = qvr::section_bytes(shm_OpenSection("dm_A1_conf"));
+    const auto records = d.kinds()[kind::kAI].records;
+    EXPECT_EQ(reinterpret_cast<const std::byte*>(records.data()), conf.data() + qvr::kConfRecordsOffset);
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_STREQ(chanrec_GetTag(&records[2]), "C");
+}
+
+// A kind whose configuration module cannot be used is not served, but its data module says
+// why and answers every scan, and the status text keeps naming it while the device runs.
+TEST_F(Device, AKindWithoutAUsableConfigurationIsReportedAndAnswered) {
+    network.set_value(kStation, "B3:0/0", 1);
+    auto& d = make(spec_with({{{analog_in(0, "A"), analog_in(1, "B")}, {digital_in(0, "D")}, {}, {}, {}}}));
+    void* conf = shm_OpenSection("dm_A1_conf");
+    qvr::store_u32(qvr::section_bytes(conf), qvr::kOffDataLength, qvr::kChannelRecordSize);
+    ASSERT_EQ(d.initialise(), 0);
+    EXPECT_FALSE(d.kinds()[kind::kAI].open());
+    ASSERT_NE(d.table_fault(), nullptr);
+    EXPECT_EQ(d.table_fault()->text, "BAD dm_A1_conf DATA LENGTH");
+    d.open_with_retry(0);
+    EXPECT_EQ(status_text(), "BAD dm_A1_conf DATA LENGTH");
+    EXPECT_EQ(host.status_word("A2", 1) & 0x21u, 0x01u) << "the other kind is served";
+    const auto data = qvr::section_bytes(shm_OpenSection("dm_A1"));
+    for (int c = 1; c <= 2; ++c) EXPECT_NE(host.status_word("A1", c) & 0x20u, 0u) << c;
+
+    // This process is the scanner here: a request it queued and the scan fired is gone.
+    void* module = shm_OpenSection("dm_A1");
+    for (int round = 0; round < 2; ++round) {
+        qvr::store_u16(data, qvr::kModuleErrorOffset, 0);
+        ASSERT_EQ(shm_QueueRequest(module, qvr::kSectionChangedCode), 0);
+        ASSERT_EQ(d.scan(false), 0);
+        EXPECT_EQ(shm_CancelRequest(module), -1) << "round " << round << ": the request was not fired";
+        EXPECT_EQ(qvr::load_u16(data, qvr::kModuleErrorOffset), platform::kErrorInvalidData);
+    }
+    // A failing link fails every channel; the kind that is not served keeps its reason.
+    d.fail_all_channels(EIO);
+    EXPECT_EQ(qvr::load_u16(data, qvr::kModuleErrorOffset), platform::kErrorInvalidData);
+    EXPECT_EQ(qvr::load_u16(qvr::section_bytes(shm_OpenSection("dm_A2")), qvr::kModuleErrorOffset), EIO);
+}
+
 TEST_F(Device, ReconfigureShowsTheLinkDefaultsAndReadsChangedTables) {
     auto& d = make(spec_with({{{analog_in(0, "A")}, {}, {}, {}, {}}}));
     ASSERT_EQ(d.initialise(), 0);
