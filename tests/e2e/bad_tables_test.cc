@@ -1,10 +1,10 @@
 // Host tables and modules whose headers cannot be trusted, against the real tolva_sc started by
-// the host stand-in. Each case replaces one section by a corrupted copy: an object exactly as
-// large as the header claims with guard bytes after it (or one cut short of that), so a write
-// outside the section, or a mapping the object does not hold, shows. The scanner must name
-// the section and the reason in its status text, set the module's error field where that is
-// safe, answer or refuse the host's requests at once, exit with a non-zero code where it
-// exits for a bad table, and write nothing outside what it may write.
+// the host stand-in. Each case replaces one section by a corrupted copy, exactly as large as
+// its header claims, in an object that holds guard bytes after it (or in one cut short of it),
+// so a write outside the section, or a mapping the object does not hold, shows. The scanner
+// must name the section and the reason in its status text, set the module's error field where
+// that is safe, answer or refuse the host's requests at once, exit with a non-zero code where
+// it exits for a bad table, and write nothing outside what it may write.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -102,6 +102,12 @@ class ReplacedSection {
     platform::ShmMapping object_;
 };
 
+// A rig whose link waits about 0.5 s for the module's ACK (the default is 10 ms), so values
+// are read on a loaded machine too.
+void patient_link(ScannerRig& rig) {
+    rig.config.Comm.ReplyAck = 1000;
+}
+
 enum class Request { kAnswered, kRefused, kNoAnswer };
 
 // Queues a request on `section`, sends a scan command and waits for the request's code.
@@ -110,9 +116,11 @@ Request scan_request(ScannerRig& rig, const sim_host::HostProcess& scanner, cons
     sim_host::clear_slot_codes();
     if (module == nullptr || shm_QueueRequest(module, kAnswerCode) != 0) return Request::kRefused;
     if (!rig.send(scanner, kScanCommandScan)) return Request::kNoAnswer;
-    const auto codes = sim_host::slot_codes(1, 30s);
-    return std::find(codes.begin(), codes.end(), kAnswerCode) != codes.end() ? Request::kAnswered
-                                                                             : Request::kNoAnswer;
+    const bool answered = e2e::wait_until([] {
+        const auto codes = sim_host::slot_codes();
+        return std::find(codes.begin(), codes.end(), kAnswerCode) != codes.end();
+    });
+    return answered ? Request::kAnswered : Request::kNoAnswer;
 }
 
 std::ostream& operator<<(std::ostream& os, Request r) {
@@ -175,6 +183,7 @@ class BadModule : public testing::TestWithParam<ModuleCase> {};
 TEST_P(BadModule, IsReportedAnsweredAndNeverWrittenOutside) {
     const ModuleCase& c = GetParam();
     ScannerRig rig;
+    patient_link(rig);
     rig.network.set_value(e2e::kStationOne, "N7:0", 5);
     ASSERT_EQ(rig.add_device(), 0);
     const uint16_t ai_error_before = qvr::load_u16(qvr::section_bytes(shm_OpenSection("dm_A1")), qvr::kModuleErrorOffset);
@@ -266,6 +275,7 @@ INSTANTIATE_TEST_SUITE_P(Corrupted, BadDeviceTable, testing::ValuesIn(kDeviceTab
 // Status texts are best effort: an error table the scanner cannot trust does not stop it.
 TEST(BadErrorTable, LeavesTheScannerServingItsDevice) {
     ScannerRig rig;
+    patient_link(rig);
     rig.network.set_value(e2e::kStationOne, "N7:0", 9);
     ASSERT_EQ(rig.add_device(), 0);
     const ReplacedSection replaced({qvr::kErrorTableName, Field{qvr::kTableCountOffset, 1000000, 4}});

@@ -44,6 +44,9 @@ namespace kind = tolva::kind;
 namespace fs = std::filesystem;
 
 constexpr uint8_t kStation = 1;
+// Character times the link waits for the module's ACK: about 0.5 s at 19200 baud, so a
+// loaded machine (many test runs at once) still answers in time. The default is 10 ms.
+constexpr uint32_t kPatientReplyAck = 1000;
 
 // A port whose every call fails as an unplugged adapter's does.
 struct UnpluggedPort final : tolva::LinkPort {
@@ -118,6 +121,7 @@ struct Device : testing::Test {
         config.ScanRate = 1000;
         std::memcpy(config.Comm.CommPort, "COM5", 4);
         config.Comm.ReplyTimeout = 1;
+        config.Comm.ReplyAck = kPatientReplyAck;
         tolva::command_state().reset();
         errno = 0;
         slot_Open(tolva::scanner_slot_callback);
@@ -186,10 +190,15 @@ struct Device : testing::Test {
         if (files) fs::remove(files->bin);
         return d;
     }
+    // Read under the table's lock: the scanner may be setting it on another thread.
     std::string status_text() {
+        void* table = shm_OpenSection(qvr::kErrorTableName);
+        if (shm_Lock(table) != 0) return "(no table)";
+        std::string text = "(no entry)";
         for (const auto& e : host.status_entries())
-            if (e.name == "TOLVA DEVICE 1") return e.text;
-        return "(no entry)";
+            if (e.name == "TOLVA DEVICE 1") text = e.text;
+        shm_Unlock(table);
+        return text;
     }
 
     sim_host::RuntimeHost host;
@@ -328,6 +337,9 @@ TEST_F(Device, ReconfigureShowsTheLinkDefaultsAndReadsChangedTables) {
     EXPECT_EQ(shown.Comm.BaudRate, 19200u);
     EXPECT_EQ(shown.Comm.ReplyAck, tolva::kDefaultReplyAck);
     EXPECT_EQ(shown.ScanRate, 2000u);
+    // The changed table was taken; its channel is read with a patient link again.
+    config.Comm.ReplyAck = kPatientReplyAck;
+    ASSERT_EQ(d.reconfigure(), 0);
     EXPECT_EQ(host.value("A1", 1), 55.0f);
 
     // An unreadable configuration ends the program.
