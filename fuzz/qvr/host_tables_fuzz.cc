@@ -59,6 +59,13 @@ void tables(const std::vector<std::byte>& image, uint32_t index) {
     }
     for (uint32_t i : {0u, index, qvr::table_count_field(image)})
         if (const auto offset = qvr::stats_code_offset(image, i)) touch(image, *offset, qvr::kStatsCodeSize);
+    // A table that is trusted as a whole holds every record its count claims.
+    for (size_t size : {qvr::kDeviceRecordSize, qvr::kProcessRecordSize, qvr::kLoggerRecordSize})
+        if (!qvr::table_fault(image, size)) touch(image, qvr::kTableRecordsOffset, qvr::table_count_field(image) * size);
+    if (!qvr::error_table_fault(image)) {
+        const auto t = qvr::error_table_layout(image);
+        if (!t || (t->long_form && t->entries != qvr::table_count_field(image))) __builtin_trap();
+    }
     if (const auto t = qvr::error_table_layout(image)) {
         for (uint32_t i = 0; i < t->entries; ++i) {
             const size_t entry = t->first + i * t->entry_size;
@@ -77,6 +84,15 @@ void modules(const std::vector<std::byte>& image, uint32_t index) {
         if (m->values) touch(image, *m->values, 4u * m->channel_count);
         if (m->value_records) touch(image, *m->value_records, qvr::kValueRecordSize * m->channel_count);
     }
+    // A module that is trusted as a whole holds every channel its header claims.
+    for (bool analog : {false, true}) {
+        if (qvr::data_module_fault(image, analog)) continue;
+        const auto m = qvr::data_module_layout(image, false);
+        if (!m || (analog && !m->values)) __builtin_trap();
+        touch(image, m->status_words, size_t{m->bytes_per_channel} * m->channel_count);
+    }
+    if (qvr::module_head_writable(image)) touch(image, qvr::kModuleErrorOffset, 6);
+    if (!qvr::conf_module_fault(image, index)) touch(image, qvr::kConfRecordsOffset, index * qvr::kChannelRecordSize);
     touch(image, qvr::kConfRecordsOffset, qvr::conf_record_count(image) * qvr::kChannelRecordSize);
     // An event module read for a channel count taken from the image itself.
     const uint32_t count =

@@ -25,6 +25,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     qvr::record_unlock(image, qvr::owner_id_of(pid));
 
     const auto areas = qvr::signal_areas(image);
+    // A trusted header has its areas, and its data inside the mapping.
+    if (!qvr::module_header_fault(image) &&
+        (!areas || qvr::kSectionDataOffset + uint64_t{qvr::load_u32(image, qvr::kOffDataLength)} > image.size()))
+        __builtin_trap();
     if (!areas) return 0;
     std::vector<qvr::CodeToSend> codes;
     qvr::claim_waiter(image, *areas, slot, pid);

@@ -30,4 +30,11 @@ TEST(ScannerArguments, ExactlyOneNumberWhoseLow16BitsAreNotZero) {
     }
 }
 
+TEST(ScannerArguments, AFailureNeverExitsWithACodeThatReadsAsSuccess) {
+    EXPECT_EQ(tolva::failure_exit_code(2), 2);
+    EXPECT_EQ(tolva::failure_exit_code(1465), 1465) << "Linux shows 185";
+    EXPECT_EQ(tolva::failure_exit_code(0), 255) << "the runtime library's invalid argument";
+    EXPECT_EQ(tolva::failure_exit_code(512), 255);
+}
+
 }  // namespace

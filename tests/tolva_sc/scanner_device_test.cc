@@ -44,6 +44,9 @@ namespace kind = tolva::kind;
 namespace fs = std::filesystem;
 
 constexpr uint8_t kStation = 1;
+// Character times the link waits for the module's ACK: about 0.5 s at 19200 baud, so a
+// loaded machine (many test runs at once) still answers in time. The default is 10 ms.
+constexpr uint32_t kPatientReplyAck = 1000;
 
 // A port whose every call fails as an unplugged adapter's does.
 struct UnpluggedPort final : tolva::LinkPort {
@@ -118,6 +121,7 @@ struct Device : testing::Test {
         config.ScanRate = 1000;
         std::memcpy(config.Comm.CommPort, "COM5", 4);
         config.Comm.ReplyTimeout = 1;
+        config.Comm.ReplyAck = kPatientReplyAck;
         tolva::command_state().reset();
         errno = 0;
         slot_Open(tolva::scanner_slot_callback);
@@ -186,10 +190,15 @@ struct Device : testing::Test {
         if (files) fs::remove(files->bin);
         return d;
     }
+    // Read under the table's lock: the scanner may be setting it on another thread.
     std::string status_text() {
+        void* table = shm_OpenSection(qvr::kErrorTableName);
+        if (shm_Lock(table) != 0) return "(no table)";
+        std::string text = "(no entry)";
         for (const auto& e : host.status_entries())
-            if (e.name == "TOLVA DEVICE 1") return e.text;
-        return "(no entry)";
+            if (e.name == "TOLVA DEVICE 1") text = e.text;
+        shm_Unlock(table);
+        return text;
     }
 
     sim_host::RuntimeHost host;
@@ -266,6 +275,52 @@ TEST_F(Device, FailingAllChannelsMarksWordsAndValueRecords) {
     EXPECT_EQ(d.kinds()[kind::kAI].status[1] & 0x20u, 0x20u);
 }
 
+// The records come from the configuration module of the kind's own code, whatever code the
+// data module's head holds: another code's module may hold fewer records.
+TEST_F(Device, AKindTakesTheRecordsOfItsOwnConfigurationModule) {
+    auto& d = make(spec_with({{{analog_in(0, "A"), analog_in(1, "B"), analog_in(2, "C")}, {digital_in(0, "D")}, {}, {}, {}}}));
+    const auto data = qvr::section_bytes(shm_OpenSection("dm_A1"));
+    std::memcpy(data.data() + qvr::kModuleCodeOffset, "A2", 2);
+    ASSERT_EQ(d.initialise(), 0);
+    const auto conf = qvr::section_bytes(shm_OpenSection("dm_A1_conf"));
+    const auto records = d.kinds()[kind::kAI].records;
+    EXPECT_EQ(reinterpret_cast<const std::byte*>(records.data()), conf.data() + qvr::kConfRecordsOffset);
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_STREQ(chanrec_GetTag(&records[2]), "C");
+}
+
+// A kind whose configuration module cannot be used is not served, but its data module says
+// why and answers every scan, and the status text keeps naming it while the device runs.
+TEST_F(Device, AKindWithoutAUsableConfigurationIsReportedAndAnswered) {
+    network.set_value(kStation, "B3:0/0", 1);
+    auto& d = make(spec_with({{{analog_in(0, "A"), analog_in(1, "B")}, {digital_in(0, "D")}, {}, {}, {}}}));
+    void* conf = shm_OpenSection("dm_A1_conf");
+    qvr::store_u32(qvr::section_bytes(conf), qvr::kOffDataLength, qvr::kChannelRecordSize);
+    ASSERT_EQ(d.initialise(), 0);
+    EXPECT_FALSE(d.kinds()[kind::kAI].open());
+    ASSERT_NE(d.table_fault(), nullptr);
+    EXPECT_EQ(d.table_fault()->text, "BAD dm_A1_conf DATA LENGTH");
+    d.open_with_retry(0);
+    EXPECT_EQ(status_text(), "BAD dm_A1_conf DATA LENGTH");
+    EXPECT_EQ(host.status_word("A2", 1) & 0x21u, 0x01u) << "the other kind is served";
+    const auto data = qvr::section_bytes(shm_OpenSection("dm_A1"));
+    for (int c = 1; c <= 2; ++c) EXPECT_NE(host.status_word("A1", c) & 0x20u, 0u) << c;
+
+    // This process is the scanner here: a request it queued and the scan fired is gone.
+    void* module = shm_OpenSection("dm_A1");
+    for (int round = 0; round < 2; ++round) {
+        qvr::store_u16(data, qvr::kModuleErrorOffset, 0);
+        ASSERT_EQ(shm_QueueRequest(module, qvr::kSectionChangedCode), 0);
+        ASSERT_EQ(d.scan(false), 0);
+        EXPECT_EQ(shm_CancelRequest(module), -1) << "round " << round << ": the request was not fired";
+        EXPECT_EQ(qvr::load_u16(data, qvr::kModuleErrorOffset), platform::kErrorInvalidData);
+    }
+    // A failing link fails every channel; the kind that is not served keeps its reason.
+    d.fail_all_channels(EIO);
+    EXPECT_EQ(qvr::load_u16(data, qvr::kModuleErrorOffset), platform::kErrorInvalidData);
+    EXPECT_EQ(qvr::load_u16(qvr::section_bytes(shm_OpenSection("dm_A2")), qvr::kModuleErrorOffset), EIO);
+}
+
 TEST_F(Device, ReconfigureShowsTheLinkDefaultsAndReadsChangedTables) {
     auto& d = make(spec_with({{{analog_in(0, "A")}, {}, {}, {}, {}}}));
     ASSERT_EQ(d.initialise(), 0);
@@ -282,6 +337,9 @@ TEST_F(Device, ReconfigureShowsTheLinkDefaultsAndReadsChangedTables) {
     EXPECT_EQ(shown.Comm.BaudRate, 19200u);
     EXPECT_EQ(shown.Comm.ReplyAck, tolva::kDefaultReplyAck);
     EXPECT_EQ(shown.ScanRate, 2000u);
+    // The changed table was taken; its channel is read with a patient link again.
+    config.Comm.ReplyAck = kPatientReplyAck;
+    ASSERT_EQ(d.reconfigure(), 0);
     EXPECT_EQ(host.value("A1", 1), 55.0f);
 
     // An unreadable configuration ends the program.

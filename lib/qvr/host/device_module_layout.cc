@@ -32,6 +32,29 @@ std::optional<DataModuleLayout> data_module_layout(std::span<const std::byte> ma
     return m;
 }
 
+std::optional<LayoutFault> data_module_fault(std::span<const std::byte> mapping, bool analog) {
+    if (const auto fault = module_header_fault(mapping)) return fault;
+    const uint64_t data_length = load_u32(mapping, kOffDataLength);
+    if (data_length < kDataModuleHeadSize) return LayoutFault::kDataLength;
+    const uint16_t per_channel = load_u16(mapping, kBytesPerChannelOffset);
+    if (per_channel != kAnalogBytesPerChannel && (analog || per_channel != kDigitalBytesPerChannel))
+        return LayoutFault::kBytesPerValue;
+    const uint64_t count = load_u16(mapping, kChannelCountOffset);
+    if (kDataModuleHeadSize + per_channel * count > data_length) return LayoutFault::kChannelCount;
+    return std::nullopt;
+}
+
+std::optional<LayoutFault> conf_module_fault(std::span<const std::byte> mapping, uint32_t channel_count) {
+    if (const auto fault = module_header_fault(mapping)) return fault;
+    if (uint64_t{channel_count} * kChannelRecordSize > load_u32(mapping, kOffDataLength))
+        return LayoutFault::kDataLength;
+    return std::nullopt;
+}
+
+bool module_head_writable(std::span<const std::byte> mapping) {
+    return !module_header_fault(mapping) && load_u32(mapping, kOffDataLength) >= kDataModuleHeadSize;
+}
+
 uint32_t conf_record_count(std::span<const std::byte> mapping) {
     const size_t end = data_area_end(mapping);
     if (end < kConfRecordsOffset) return 0;

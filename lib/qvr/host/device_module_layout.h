@@ -62,6 +62,18 @@ struct DataModuleLayout {
 std::optional<DataModuleLayout> data_module_layout(std::span<const std::byte> mapping,
                                                    bool has_value_records);
 
+// Whether a module of a channel kind can be used as its header describes it: the section
+// header (module_header_fault), a data length that holds the 20-byte head, 4 or 8 bytes per
+// channel (8 where the kind keeps values), and the channel count's bytes inside the data.
+// nullopt when it can; its layout is then data_module_layout's, with values for `analog`.
+std::optional<LayoutFault> data_module_fault(std::span<const std::byte> mapping, bool analog);
+// Whether a configuration module holds the records of `channel_count` channels.
+std::optional<LayoutFault> conf_module_fault(std::span<const std::byte> mapping, uint32_t channel_count);
+// Whether the error field and scan time of a data module can be written: only when the
+// fields that place them are sound (the section header, and a data length that holds the
+// head), whatever else is wrong with the module.
+bool module_head_writable(std::span<const std::byte> mapping);
+
 // The module's error field is 16 bits wide: a 32-bit failure code keeps its low 16 bits
 // there (the whole code goes to the status text and errno).
 inline void store_module_error(std::span<std::byte> mapping, uint32_t code) {

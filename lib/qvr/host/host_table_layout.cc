@@ -31,6 +31,15 @@ std::optional<size_t> table_record_offset(std::span<const std::byte> mapping, si
     return kTableRecordsOffset + static_cast<size_t>(index) * record_size;
 }
 
+std::optional<LayoutFault> table_fault(std::span<const std::byte> mapping, size_t record_size) {
+    if (const auto fault = module_header_fault(mapping)) return fault;
+    const uint64_t data_length = load_u32(mapping, kOffDataLength);
+    if (data_length < kTableRecordsOffset - kTableCountOffset) return LayoutFault::kDataLength;
+    const uint64_t records = uint64_t{load_u32(mapping, kTableCountOffset)} * record_size;
+    if (kTableRecordsOffset - kTableCountOffset + records > data_length) return LayoutFault::kRecordCount;
+    return std::nullopt;
+}
+
 std::optional<size_t> stats_code_offset(std::span<const std::byte> mapping, uint32_t index) {
     const uint32_t count = table_count_field(mapping);
     if (index >= count) return std::nullopt;
@@ -66,6 +75,15 @@ std::optional<ErrorTableLayout> error_table_layout(std::span<const std::byte> ma
     const uint64_t fits = end > t.first ? (end - t.first) / t.entry_size : 0;
     t.entries = static_cast<uint32_t>(std::min<uint64_t>(fits, count));
     return t;
+}
+
+std::optional<LayoutFault> error_table_fault(std::span<const std::byte> mapping) {
+    if (const auto fault = module_header_fault(mapping)) return fault;
+    const auto t = error_table_layout(mapping);
+    if (!t) return LayoutFault::kDataLength;
+    // The short form's last entry is cut by the count field by design (see above).
+    if (t->long_form && t->entries < load_u32(mapping, kTableCountOffset)) return LayoutFault::kRecordCount;
+    return std::nullopt;
 }
 
 }  // namespace qvr

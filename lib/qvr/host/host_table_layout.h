@@ -7,6 +7,8 @@
 #include <optional>
 #include <span>
 
+#include "qvr/ipc/section_layout.h"
+
 namespace qvr {
 
 // End of the data area: 128 + the header's data length, at most the mapping's size. 0 for
@@ -20,6 +22,10 @@ uint32_t table_record_count(std::span<const std::byte> mapping, size_t record_si
 // Offset of record `index` (0-based) when it is one of those.
 std::optional<size_t> table_record_offset(std::span<const std::byte> mapping, size_t record_size,
                                           uint32_t index);
+
+// Whether a table of `record_size` records can be trusted as a whole: its section header
+// (module_header_fault), and a count field whose records all lie inside the data area.
+std::optional<LayoutFault> table_fault(std::span<const std::byte> mapping, size_t record_size);
 
 // Offset of device `index`'s statistics code, when the whole code array after the last
 // record lies inside the data area (its data length is at least 4 + count x 790).
@@ -41,5 +47,8 @@ struct ErrorTableLayout {
     size_t text_size = 0;
 };
 std::optional<ErrorTableLayout> error_table_layout(std::span<const std::byte> mapping);
+// Whether the error table can be trusted as a whole: its section header, and in the long form
+// every entry of its count inside the data area.
+std::optional<LayoutFault> error_table_fault(std::span<const std::byte> mapping);
 
 }  // namespace qvr

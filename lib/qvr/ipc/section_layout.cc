@@ -138,6 +138,33 @@ std::optional<size_t> section_mapping_size(std::span<const std::byte> head, size
     return wanted;
 }
 
+std::string_view layout_fault_text(LayoutFault fault) {
+    switch (fault) {
+        case LayoutFault::kMagic:
+            return "MAGIC";
+        case LayoutFault::kDataLength:
+            return "DATA LENGTH";
+        case LayoutFault::kAreaOffsets:
+            return "AREA OFFSETS";
+        case LayoutFault::kRecordCount:
+            return "RECORD COUNT";
+        case LayoutFault::kChannelCount:
+            return "CHANNEL COUNT";
+        case LayoutFault::kBytesPerValue:
+            return "BYTES PER VALUE";
+    }
+    return "LAYOUT";
+}
+
+std::optional<LayoutFault> module_header_fault(std::span<const std::byte> mapping) {
+    if (mapping.size() < kSectionDataOffset) return LayoutFault::kDataLength;
+    if (load_u16(mapping, kOffMagic) != kSectionMagic) return LayoutFault::kMagic;
+    if (kSectionDataOffset + uint64_t{load_u32(mapping, kOffDataLength)} > mapping.size())
+        return LayoutFault::kDataLength;
+    if (!signal_areas(mapping)) return LayoutFault::kAreaOffsets;
+    return std::nullopt;
+}
+
 std::optional<SignalAreas> signal_areas(std::span<const std::byte> mapping) {
     const size_t size = mapping.size();
     if (size < kSectionDataOffset) return std::nullopt;

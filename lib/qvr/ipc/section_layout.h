@@ -96,6 +96,24 @@ void fill_data_module_fields(std::span<std::byte> mapping, uint32_t data_length)
 // plus 108, when that covers the 128-byte header and fits in the object. nullopt otherwise.
 std::optional<size_t> section_mapping_size(std::span<const std::byte> head, size_t object_size);
 
+// Why a section's layout cannot be trusted: faults of the header itself first, then faults
+// of what a host table or module says it holds (checked by the host layer).
+enum class LayoutFault : uint8_t {
+    kMagic,          // bytes 0-1 are not 0x4AFC
+    kDataLength,     // the data length passes the mapping, or is too short for what must be there
+    kAreaOffsets,    // the waiter and request areas are not after the data and inside the mapping
+    kRecordCount,    // a table's count field claims more records than its data holds
+    kChannelCount,   // a data module's channels do not fit in its data
+    kBytesPerValue,  // a data module's bytes per channel are not 4 or 8, or not 8 where values are kept
+};
+// The reason in upper case, as status texts show it ("CHANNEL COUNT").
+std::string_view layout_fault_text(LayoutFault fault);
+
+// The fault of a data module's header (tables and modules are all data modules): its magic,
+// a data length inside the mapping, and waiter and request areas after the data and inside
+// the mapping. nullopt when the header can be trusted.
+std::optional<LayoutFault> module_header_fault(std::span<const std::byte> mapping);
+
 // Where the waiter slots and signal requests of a mapped section are, when its header
 // describes areas that lie after the data and inside the mapping; counts are clamped to 10
 // and 32. A section without such areas (a plain section) has none and is never signalled.

@@ -7,12 +7,14 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "qvr/records/channel_record.h"
 #include "tolva_sc/kind_handlers.h"
+#include "tolva_sc/table_faults.h"
 
 namespace tolva {
 
@@ -43,6 +45,9 @@ struct KindModules {
     std::vector<float> last_significant;    // AI, AO, CI
     std::vector<float> reference;           // AI, CI
     bool changed_since_save = false;
+    // Set when the kind has a code but its modules cannot be used: the kind is not served,
+    // but its data module is still answered with the failure at every scan.
+    std::optional<UnservedModule> unserved;
 
     bool data_open() const { return data != nullptr; }
     // Data and configuration module both open: the kind is initialised and scanned.

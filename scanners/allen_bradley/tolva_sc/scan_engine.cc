@@ -107,7 +107,10 @@ int ScanEngine::scan(bool initial) {
     for (const int kind : kScanOrder) {
         if (hooks_.running && !hooks_.running()) break;
         KindModules& k = kinds_[static_cast<size_t>(kind)];
-        if (!k.open()) continue;
+        if (!k.open()) {
+            if (k.unserved) answer_unserved(*k.unserved);
+            continue;
+        }
         const int64_t start = now_ms();
         if (k.output() && shm_Lock(k.data) != 0) return -1;
         const int result = handler_(kind, k.records.first(std::min<size_t>(k.count, k.records.size())),

@@ -114,7 +114,14 @@ ScannerDevice::ScannerDevice(DeviceRecord& device, int device_index, CommandStat
       pccc_(
           messages_, [this] { return running(); },
           [name = config_name_] { return read_comm_module_address(name); }),
-      stations_(pccc_),
+      // A station text that rotates away leaves a table that cannot be used in view.
+      stations_(pccc_, {},
+                [this](std::string_view text) {
+                    if (text.empty())
+                        show_table_fault();
+                    else
+                        shm_SetStatusText("%.*s", static_cast<int>(text.size()), text.data());
+                }),
       handlers_(pccc_, stations_),
       engine_(
           kinds_,
@@ -142,21 +149,54 @@ void ScannerDevice::store_config(const DeviceConfigRecord& config) {
 
 void ScannerDevice::setup_port_statistics() {
     const char* code = shm_DeviceStatsCode(index_);
+    stats_fault_.reset();
     if (code == nullptr || code[0] == '\0') return;
+    const CheckedModule data = open_data_module(code, true);
+    stats_fault_ = data.fault;
+    if (!stats_fault_) {
+        const auto layout = qvr::data_module_layout(qvr::section_bytes(data.section), false);
+        stats_fault_ = open_conf_module(code, layout->channel_count).fault;
+    }
+    if (stats_fault_) {
+        trace_table_fault(*stats_fault_);
+        return;
+    }
     if (stats_.setup(device_, code) == 0) stats_.publish();
+}
+
+void ScannerDevice::note_kind_fault(const TableFault& fault) {
+    kind_faults_.push_back(fault);
+    trace_table_fault(fault);
+}
+
+void ScannerDevice::refuse_kind(KindModules& k, const TableFault& fault, void* data) {
+    k.unserved = unserved_module(data, fault.error);
+    note_kind_fault(fault);
+}
+
+const TableFault* ScannerDevice::table_fault() const {
+    if (!kind_faults_.empty()) return &kind_faults_.front();
+    return stats_fault_ ? &*stats_fault_ : nullptr;
+}
+
+void ScannerDevice::show_table_fault() {
+    if (const TableFault* fault = table_fault())
+        shm_SetStatusText("%s", fault->text.c_str());
+    else
+        shm_ClearStatusText();
 }
 
 bool ScannerDevice::open_kind_modules(KindModules& k) {
     k.code = kind_code(device_, k.kind);
     if (k.code.empty()) return false;
-    k.data = shm_OpenDeviceData(k.code.c_str());
-    if (k.data == nullptr) return false;
-    const auto bytes = qvr::section_bytes(k.data);
-    const auto layout = qvr::data_module_layout(bytes, false);
-    if (!layout || (k.analog() && !layout->values)) {
-        k.data = nullptr;
+    const CheckedModule data = open_data_module(k.code, k.analog());
+    if (data.fault) {
+        refuse_kind(k, *data.fault, data.section);
         return false;
     }
+    const auto bytes = qvr::section_bytes(data.section);
+    const auto layout = qvr::data_module_layout(bytes, false);
+    k.data = data.section;
     k.count = std::min(k.count, layout->channel_count);
     k.shared_status = {reinterpret_cast<uint32_t*>(bytes.data() + layout->status_words), k.count};
     if (k.analog()) k.shared_values = {reinterpret_cast<float*>(bytes.data() + *layout->values), k.count};
@@ -192,15 +232,17 @@ void ScannerDevice::zero_unused_references(KindModules& k) {
 }
 
 int ScannerDevice::load_kind(KindModules& k) {
-    k.conf = shm_OpenDeviceConf(k.code.c_str());
-    if (k.conf == nullptr) return 0;
-    qvr::ChannelRecord* first = shm_ConfRecords(k.data);
-    const uint32_t held = qvr::conf_record_count(qvr::section_bytes(k.conf));
-    if (first == nullptr) {
-        k.conf = nullptr;
+    const CheckedModule conf = open_conf_module(k.code, k.count);
+    if (conf.fault) {
+        refuse_kind(k, *conf.fault, k.data);
         return 0;
     }
-    k.records = {first, std::min<size_t>(k.count, held)};
+    // The records of the module opened by the kind's own code, as many as were checked.
+    k.conf = conf.section;
+    k.records = {reinterpret_cast<qvr::ChannelRecord*>(qvr::section_bytes(k.conf).data() + qvr::kConfRecordsOffset),
+                 k.count};
+    // Without its event module the kind is served, but its logger triggers are lost.
+    if (const CheckedModule event = open_event_module(k.code); event.fault) note_kind_fault(*event.fault);
     if (reload_channels_if_changed(k.kind, k.data, k.conf, files_.load_channels) < 0) return -1;
     if (k.output() && autosave_.save_outputs != 0) {
         const bool by_tag = autosave_.save_by_tag != 0;
@@ -267,17 +309,22 @@ int ScannerDevice::initialise() {
     }
     notices_.set_names(platform::computer_name().substr(0, qvr::kAlarmComputerSize - 1),
                        platform::user_name().substr(0, 256));
+    show_table_fault();
     return 0;
 }
 
 void ScannerDevice::fail_all_channels(int code) {
     device_.LastScanMs = 0;
     for (KindModules& k : kinds_) {
-        if (!k.data_open()) continue;
+        if (!k.data_open()) {
+            if (k.unserved) answer_unserved(*k.unserved);
+            continue;
+        }
         const auto bytes = qvr::section_bytes(k.data);
         shm_Lock(k.data);
         const bool batch = alarm_BeginBatch(bytes.data() + qvr::kSectionDataOffset) == 0;
-        qvr::store_module_error(bytes, static_cast<uint32_t>(code));
+        // A kind that is not served keeps the reason it is not.
+        qvr::store_module_error(bytes, static_cast<uint32_t>(k.unserved ? k.unserved->error : code));
         qvr::store_u32(bytes, qvr::kScanTimeOffset, 0);
         for (size_t i = 0; i < k.shared_status.size(); ++i) {
             k.shared_status[i] = (k.shared_status[i] | status_bit::kFailed) & ~kFailClear;
@@ -341,7 +388,7 @@ void ScannerDevice::open_with_retry(int failure_code) {
     }
     stations_.rebuild_text_list();
     publish_next_due();
-    shm_ClearStatusText();
+    show_table_fault();
 }
 
 int ScannerDevice::scan(bool initial) {

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "qvr/host/host_tables.h"
 #include "tolva_ex/records.h"
@@ -26,6 +27,7 @@
 #include "tolva_sc/scan_engine.h"
 #include "tolva_sc/scanner_commands.h"
 #include "tolva_sc/station_table.h"
+#include "tolva_sc/table_faults.h"
 
 namespace tolva {
 
@@ -92,6 +94,9 @@ class ScannerDevice {
     const AutosaveSettings& autosave() const { return autosave_; }
     const SaveTimer& save_timer() const { return save_timer_; }
     std::string_view config_name() const { return config_name_; }
+    // The first table or module the device cannot use, reported as its status text whenever
+    // the device is open; null when there is none.
+    const TableFault* table_fault() const;
 
   private:
     bool running() const { return commands_.running.load(); }
@@ -100,6 +105,11 @@ class ScannerDevice {
     int carve_private_arrays();
     int load_kind(KindModules& k);
     void zero_unused_references(KindModules& k);
+    // The kind is not served: its data module (null when it did not open) is answered with
+    // the fault's error at every scan.
+    void refuse_kind(KindModules& k, const TableFault& fault, void* data);
+    void note_kind_fault(const TableFault& fault);
+    void show_table_fault();
     int setup_link();
     int init_handlers();
     void wait_ms(uint32_t ms);
@@ -127,6 +137,8 @@ class ScannerDevice {
     PortStatistics stats_;
     LinkCounters counted_{};
     std::optional<int> fatal_;
+    std::vector<TableFault> kind_faults_;
+    std::optional<TableFault> stats_fault_;
 };
 
 }  // namespace tolva

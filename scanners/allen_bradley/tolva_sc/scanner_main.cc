@@ -18,6 +18,7 @@
 #include "qvr/host/status_text.h"
 #include "qvr/diag/trace.h"
 #include "tolva_sc/scanner_device.h"
+#include "tolva_sc/table_faults.h"
 
 namespace tolva {
 namespace {
@@ -83,6 +84,10 @@ std::optional<uint16_t> device_number_argument(int argc, const char* const* argv
     return number;
 }
 
+int failure_exit_code(int error) {
+    return (error & 0xFF) != 0 ? error : 0xFF;
+}
+
 int run_scanner(int argc, const char* const* argv) {
     if (argc == 2 && argv[1] != nullptr && std::strcmp(argv[1], "--help") == 0) {
         std::fputs(kUsage, stdout);
@@ -118,7 +123,14 @@ int run_scanner(int argc, const char* const* argv) {
 
     int index = -1;
     DeviceRecord* device = shm_FindDevice(prefix->c_str(), *number, &index);
+    // A device table that cannot be trusted ends the program with its reason, in the device's
+    // status text too when its record can still be found.
+    const auto device_table = device_table_fault();
     if (device == nullptr) {
+        if (device_table) {
+            trace_table_fault(*device_table);
+            return leave(signals, failure_exit_code(device_table->error));
+        }
         std::fprintf(stderr, "tolva_sc: no device %s %u in the runtime host's device table (IPC prefix \"%s\")\n",
                      prefix->c_str(), static_cast<unsigned>(*number), platform::ipc_prefix().c_str());
         return leave(signals, platform::kErrorInvalidParameter);
@@ -130,26 +142,34 @@ int run_scanner(int argc, const char* const* argv) {
     // Registered before the folder steps, so that their failures reach the operator.
     const std::string device_name(qvr::field_text(device->DeviceName));
     shm_RegisterStatusEntry(qvr::kStatusEntryDevice, device_name.c_str());
+    if (device_table) {
+        shm_SetStatusText("%s", device_table->text.c_str());
+        trace_table_fault(*device_table);
+        return leave(signals, failure_exit_code(device_table->error));
+    }
+    // Status texts are best effort: without a usable error table the scanner still serves
+    // its device, and says so where it can.
+    if (const auto errors = error_table_fault()) trace_table_fault(*errors);
 
     ScannerDevice scanner(*device, index, commands, current_folder_config_files());
     const char* folder = env_GetProductFolder("QVR_CURRENT_CONFIG");
     if (folder == nullptr) {
         const int error = errno;
         report_failure("CAN'T GET CONFIG DIR -", error, device_name + ": QVR_CURRENT_CONFIG cannot be read");
-        return leave(signals, scanner.exit_path(error));
+        return leave(signals, failure_exit_code(scanner.exit_path(error)));
     }
     if (::chdir(folder) != 0) {
         const int error = errno;
         report_failure("CAN'T ACCESS CONFIG DIR -", error,
                        device_name + ": cannot enter the configuration folder " + config_folder_text(folder));
-        return leave(signals, scanner.exit_path(error));
+        return leave(signals, failure_exit_code(scanner.exit_path(error)));
     }
     if (::chdir(config_name.c_str()) != 0) {
         const int error = errno;
         report_failure("CAN'T ACCESS CONFIG DIR -", error,
                        device_name + ": cannot enter the device's folder " + config_name + " in " +
                            config_folder_text(folder));
-        return leave(signals, scanner.exit_path(error));
+        return leave(signals, failure_exit_code(scanner.exit_path(error)));
     }
 
     device->Attached = 1;
@@ -160,12 +180,14 @@ int run_scanner(int argc, const char* const* argv) {
 
     if (scanner.initialise() != 0) {
         const int error = errno;
-        return leave(signals, scanner.exit_path(error));
+        return leave(signals, failure_exit_code(scanner.exit_path(error)));
     }
     device->Started = 1;
     scanner.open_with_retry(0);
     scanner.run();
-    return leave(signals, scanner.exit_path(scanner.fatal_code().value_or(0)));
+    const std::optional<int> fatal = scanner.fatal_code();
+    const int code = scanner.exit_path(fatal.value_or(0));
+    return leave(signals, fatal ? failure_exit_code(code) : 0);
 }
 
 }  // namespace tolva

@@ -20,6 +20,10 @@ std::optional<std::string> device_type_prefix(std::string_view program_path);
 // not 0; none otherwise.
 std::optional<uint16_t> device_number_argument(int argc, const char* const* argv);
 
+// The exit code of a failure: its error number, or 255 when the low 8 bits that Linux keeps
+// of it are 0 (the runtime library's "invalid argument" is 0), so no failure reads as success.
+int failure_exit_code(int error);
+
 // Runs the scanner; the process's exit code (Linux keeps its low 8 bits).
 int run_scanner(int argc, const char* const* argv);
 

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "qvr/ipc/shm.h"
+#include "support/section_images.h"
 
 namespace {
 
@@ -67,11 +69,7 @@ const GoldenCase kGolden[] = {{10, &kEvenHeader, 662, 138, 278}, {11, &kOddHeade
 
 // A fresh data module image as the host lays it out.
 std::vector<std::byte> module_image(uint32_t data_length) {
-    const uint32_t data_size = *qvr::data_module_data_size(data_length);
-    std::vector<std::byte> image(data_size + qvr::kSectionExtraSize);
-    qvr::fill_section_header(image, "dm_AB", data_size);
-    qvr::fill_data_module_fields(image, data_length);
-    return image;
+    return qvr_test::data_module_image("dm_AB", data_length);
 }
 
 }  // namespace
@@ -164,6 +162,36 @@ TEST(SectionLayout, AreasOutsideTheMappingOrInsideTheDataAreRefused) {
         qvr::store_u32(image, qvr::kOffRequestOffset, c.requests);
         EXPECT_EQ(qvr::signal_areas(image).has_value(), c.ok) << c.what;
     }
+}
+
+TEST(SectionLayout, AHeaderIsTrustedOnlyWithItsMagicDataLengthAndAreasInsideTheMapping) {
+    struct Case {
+        const char* what;
+        size_t offset;  // of the u32 (u16 for the magic) written over the fresh header
+        uint32_t value;
+        std::optional<qvr::LayoutFault> fault;
+    } cases[] = {
+        {"as laid out", qvr::kOffDataLength, 10, std::nullopt},
+        {"shorter data", qvr::kOffDataLength, 0, std::nullopt},
+        {"no magic", qvr::kOffMagic, 0x4AFD, qvr::LayoutFault::kMagic},
+        {"data length one past the waiters", qvr::kOffDataLength, 11, qvr::LayoutFault::kAreaOffsets},
+        {"data length past the mapping", qvr::kOffDataLength, 662 - 128 + 1, qvr::LayoutFault::kDataLength},
+        {"data length of 4 GiB", qvr::kOffDataLength, 0xFFFFFFFF, qvr::LayoutFault::kDataLength},
+        {"waiters past the mapping", qvr::kOffWaiterOffset, 4096, qvr::LayoutFault::kAreaOffsets},
+        {"requests past the mapping", qvr::kOffRequestOffset, 662 - 127, qvr::LayoutFault::kAreaOffsets},
+        {"waiters inside the header", qvr::kOffWaiterOffset, 0, qvr::LayoutFault::kAreaOffsets},
+    };
+    for (const auto& c : cases) {
+        auto image = module_image(10);
+        if (c.offset == qvr::kOffMagic)
+            qvr::store_u16(image, c.offset, static_cast<uint16_t>(c.value));
+        else
+            qvr::store_u32(image, c.offset, c.value);
+        EXPECT_EQ(qvr::module_header_fault(image), c.fault) << c.what;
+    }
+    const auto image = module_image(10);
+    EXPECT_EQ(qvr::module_header_fault(std::span(image).first(127)), qvr::LayoutFault::kDataLength);
+    EXPECT_EQ(qvr::layout_fault_text(qvr::LayoutFault::kAreaOffsets), "AREA OFFSETS");
 }
 
 TEST(SectionLayout, CountsAreClampedToTheAreasAndTheMapping) {
