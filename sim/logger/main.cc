@@ -16,6 +16,9 @@
 #include "platform/last_error.h"
 #include "qvr/records/channel_record.h"
 #include "host/runtime_host.h"
+#ifdef QVR_LOGGER_WITH_MYSQL
+#include "log_stores/mysql/register.h"
+#endif
 
 namespace {
 
@@ -91,6 +94,9 @@ std::vector<qvr::ChannelRecord> channel_records(const std::string& stem, long co
 int main(int argc, char** argv) {
     Arguments a;
     if (!parse(argc, argv, a)) return usage();
+#ifdef QVR_LOGGER_WITH_MYSQL
+    log_stores::RegisterMySqlLogStores();
+#endif
     a.options.blocks.clear();
     a.options.blocks.push_back({"AA", 1, static_cast<std::uint16_t>(a.channels), false, channel_records("AI", a.channels, false)});
     if (a.digital > 0)
