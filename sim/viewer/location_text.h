@@ -1,0 +1,13 @@
+#pragma once
+// A data location as the viewer takes and shows it.
+#include <string>
+
+namespace viewer {
+
+// A "PROVIDER=" connection string (letter case ignored); anything else names a data folder.
+bool is_database_location(const std::string& location);
+// The location as it may be printed: a folder as it is, a connection string without what could
+// be a secret in it.
+std::string shown_location(const std::string& location);
+
+}  // namespace viewer
