@@ -12,6 +12,7 @@
 
 #include "log_stores/local_server/local_backend.h"
 #include "platform/ascii_text.h"
+#include "platform/secret_mask.h"
 #include "viewer/csv_text.h"
 #include "viewer/location_text.h"
 #include "viewer/logged_data_link.h"
@@ -88,13 +89,14 @@ struct Options {
     std::optional<std::string> channels;
 };
 
+// Diagnostics may quote a connection string, or a store's error text that holds one.
 int usage_error(const std::string& why) {
-    std::fprintf(stderr, "qvr_viewer: %s\n%s", why.c_str(), kUsage);
+    std::fprintf(stderr, "qvr_viewer: %s\n%s", platform::mask_secrets(why).c_str(), kUsage);
     return 2;
 }
 
 int failure(const std::string& why) {
-    std::fprintf(stderr, "qvr_viewer: %s\n", why.c_str());
+    std::fprintf(stderr, "qvr_viewer: %s\n", platform::mask_secrets(why).c_str());
     return 1;
 }
 

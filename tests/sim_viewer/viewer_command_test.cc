@@ -57,7 +57,9 @@ TEST(ViewerCommand, WhatCannotBeReadIsSaidInWords) {
     } failing[] = {
         {{"/no/such/folder"}, "qvr_viewer: no such data folder: /no/such/folder\n"},
         {{place.writer()}, "names no logger: add ;LoggerName=<logger>"},
-        {{missing_file + ";LoggerName=L1"}, "cannot open PROVIDER=SQLite.File;...;LoggerName=L1: CAN'T OPEN DATABASE"},
+        {{missing_file + ";LoggerName=L1"},
+         "cannot open Provider=SQLite.File;Data Source=" + place.folder() + "/none.db;PWD={***};LoggerName=L1: " +
+             "CAN'T OPEN DATABASE"},
         {{"--csv", "--run", "3", place.reader()}, "no run 3: the location holds 2 run(s) with records"},
         {{"--csv", "--channels", "AI1,NOPE", place.reader()}, "no channel NOPE in the latest run"},
         {{"--header", place.folder()}, "no runs at " + place.folder()},
