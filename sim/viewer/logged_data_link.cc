@@ -38,6 +38,8 @@ constexpr int kFirstRunCapacity = 256;
 // Channel configurations per "CV" request: 216 bytes each within the reply's 32,768.
 constexpr std::size_t kConfigsPerRequest = 120;
 constexpr std::size_t kHeaderTextBytes = 1u << 20;
+// More channel groups than one list answer ("IP", 32,768 bytes) could name.
+constexpr int kMaxGroups = 4096;
 
 std::uint32_t u32_at(const std::uint8_t* at) {
     std::uint32_t v;
@@ -269,6 +271,11 @@ std::optional<std::vector<Channel>> LoggedDataLink::channels() {
         fail("cannot count the channel groups: " + error_text(platform::last_error()));
         return std::nullopt;
     }
+    if (groups > kMaxGroups) {
+        fail("cannot list the channel groups: the location counts " + std::to_string(groups) + ", more than " +
+             std::to_string(kMaxGroups));
+        return std::nullopt;
+    }
     std::vector<ProcessorRecord> processors(static_cast<std::size_t>(groups));
     const int listed =
         groups == 0 ? 0
@@ -294,6 +301,8 @@ std::optional<std::vector<Channel>> LoggedDataLink::channels() {
                 fail("cannot read the channel configurations: " + error_text(platform::last_error()));
                 return std::nullopt;
             }
+            // Any other answer ("0") holds no configurations.
+            if (reply[0] != '1' || reply[1] != ',') continue;
             // "1,", the group's time (6 bytes), then one configuration per number.
             const std::size_t head = 2 + 6;
             for (std::uint32_t n = first; n <= last; ++n) {
