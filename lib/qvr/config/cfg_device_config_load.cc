@@ -180,6 +180,7 @@ bool valid_request(const char* dir, std::int32_t size, std::int32_t extra_size, 
 }
 
 XmlDocumentRef load_document(const std::string& path, bool strict, LoadOutcome& outcome) {
+    remove_dead_temporaries(path);
     XmlDocumentRef doc(xml_NewDocument());
     if (!doc) {
         if (strict) report_xml_failure();

@@ -121,10 +121,18 @@ bool file_exists(const std::string& path) {
     return opened(path, local) && ::stat(local.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+void remove_dead_temporaries(const std::string& path) {
+    const int saved = errno;
+    std::string local;
+    if (opened(path, local)) platform::remove_dead_temporaries(local);
+    errno = saved;
+}
+
 ssize_t read_at(const std::string& path, std::uint64_t offset, std::span<std::uint8_t> out) {
     std::fill(out.begin(), out.end(), std::uint8_t{0});
     std::string local;
     if (!opened(path, local)) return -1;
+    platform::remove_dead_temporaries(local);
     const platform::UniqueFd fd = platform::open_file(local, O_RDONLY);
     if (!fd) return -1;
     return platform::pread_all(fd.get(), out, offset);

@@ -35,6 +35,10 @@ bool plain_file_name(std::string_view name);
 std::string existing_file(std::string_view folder, std::string_view name);
 bool file_exists(const std::string& path);
 
+// Removes what saves of `path` that were killed left behind (platform/file_save.h). Every
+// read below does it first: the next save or load of a file clears its dead saves.
+void remove_dead_temporaries(const std::string& path);
+
 // Reads up to out.size() bytes at `offset`; what the file does not hold is zero-filled.
 // The number of bytes read, or -1 (errno) when the file cannot be opened or read.
 ssize_t read_at(const std::string& path, std::uint64_t offset, std::span<std::uint8_t> out);
