@@ -203,7 +203,8 @@ int cfg_LoadChannels(const char* dir, int kind, qvr::ChannelRecord* records, int
                      void* extra, int32_t extra_size, const char* extra_file) {
     using namespace qvr::cfg;
     if (!valid_channel_request(dir, kind, first, count, extra_size, extra_file)) return -1;
-    const std::string folder = normalized_path(dir);
+    const std::string folder = resolved_folder(dir);
+    if (folder.empty()) return -1;
     const qvr::Extension extension = qvr::Extension::load(folder);
     std::span<std::uint8_t> extra_bytes(static_cast<std::uint8_t*>(extra),
                                         extra != nullptr ? static_cast<std::size_t>(extra_size) : 0);

@@ -212,8 +212,10 @@ int cfg_SaveChannels(const char* user, const char* dir, int kind, const qvr::Cha
     if ((records == nullptr && count > 0) || table_offset(first + count) > kMaxRewrittenFile)
         return platform::fail(platform::kErrorInvalidArgument);
     static const qvr::ChannelRecord kNoRecord{};
+    std::string folder = resolved_folder(dir);
+    if (folder.empty()) return -1;
     SaveRequest r{user,
-                  normalized_path(dir),
+                  std::move(folder),
                   kind,
                   records != nullptr ? records : &kNoRecord,
                   first,

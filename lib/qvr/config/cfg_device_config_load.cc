@@ -218,7 +218,8 @@ int cfg_LoadDeviceConfig(const char* dir, void* record, int32_t size, void* extr
                          uint8_t* save_by_tag, int32_t* save_rate) {
     using namespace qvr::cfg;
     if (!valid_request(dir, size, extra_size, extra_file)) return -1;
-    const std::string folder = normalized_path(dir);
+    const std::string folder = resolved_folder(dir);
+    if (folder.empty()) return -1;
     const qvr::Extension extension = qvr::Extension::load(folder);
     DeviceSettingsOut out{record,      size,         extra,       extra_size, extra_file,
                           auto_enable, save_outputs, save_by_tag, save_rate};

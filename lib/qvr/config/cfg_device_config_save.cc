@@ -172,7 +172,9 @@ int cfg_SaveDeviceConfig(const char* user, const char* dir, const void* record, 
     if (!valid_request(dir, size, extra_size, extra_file)) return -1;
     DeviceSettingsIn in{record,      size,         extra,       extra_size, extra_file,
                         auto_enable, save_outputs, save_by_tag, save_rate};
-    return save_device_config(user, normalized_path(dir), in, true);
+    const std::string folder = resolved_folder(dir);
+    if (folder.empty()) return -1;
+    return save_device_config(user, folder, in, true);
 }
 
 int cfg_SaveDeviceConfigAndExtra(const char* user, const char* dir, const void* record, int32_t size,

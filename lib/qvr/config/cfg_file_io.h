@@ -21,10 +21,17 @@ std::string normalized_path(std::string_view path);
 std::string join_path(std::string_view folder, std::string_view name);
 std::string parent_folder(std::string_view folder);
 std::string last_component(std::string_view folder);
-// The two paths name the same folder, compared without case.
+// The two paths name the same folder: equal without case, or one folder reached by two
+// paths (a link on the way).
 bool same_folder(std::string_view a, std::string_view b);
 // The process's current folder, read once per call; empty with errno set when unreadable.
 std::string current_folder();
+// The folder a caller named, as every load and save uses it: absolute (a relative one is
+// taken from the current folder, read once) and normalized, so that its name, its parent,
+// its plug-in, its switches and its audit context are those of the folder itself. Another
+// machine's path keeps its form. Empty with errno set when the current folder cannot be
+// read.
+std::string resolved_folder(std::string_view folder);
 // The configuration folder of the installation (QVR_CURRENT_CONFIG).
 std::string current_config_folder();
 // A file name of the folder itself: no separator, not "." or "..", not empty.
