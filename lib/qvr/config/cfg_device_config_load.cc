@@ -196,6 +196,10 @@ XmlDocumentRef load_document(const std::string& path, bool strict, LoadOutcome& 
     return doc;
 }
 
+LoadOutcome load_device_config_binary(const Extension& e, const std::string& dir, const DeviceSettingsOut& out) {
+    return load_binary(e, dir, out, false);
+}
+
 LoadOutcome load_device_config(const Extension& e, const std::string& dir, const DeviceSettingsOut& out,
                                bool strict) {
     xml_ResetStatus();
