@@ -381,7 +381,7 @@ TEST(FileSaveFaults, TemporariesOfKilledSavesGoWithTheNextSaveOrRead) {
     qvr_test::TempDir dir;
     const fs::path target = dir / "ai";
     qvr_test::write_file(target, "old");
-    for (int round = 0; round < 50; ++round) {
+    for (int round = 0; round < 30; ++round) {
         HeldSave held = hold_save(target);
         ASSERT_FALSE(held.temporary.empty()) << "round " << round;
         const std::string name = held.temporary.filename().string();
@@ -395,7 +395,7 @@ TEST(FileSaveFaults, TemporariesOfKilledSavesGoWithTheNextSaveOrRead) {
     ASSERT_EQ(platform::save_file(target.string(), std::string_view("new")), 0);
     EXPECT_EQ(entries(dir.path()), (std::set<std::string>{"ai"}));
 
-    for (int round = 0; round < 10; ++round) {
+    for (int round = 0; round < 6; ++round) {
         HeldSave held = hold_save(target);
         ASSERT_FALSE(held.temporary.empty()) << "round " << round;
         kill_and_reap(held.process);
