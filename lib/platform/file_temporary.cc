@@ -109,7 +109,8 @@ int lock_writer_byte(int fd, short type, bool wait) {
 void remove_unless_locked(int folder, const std::string& name) {
     const UniqueFd fd(::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!fd) return;
-    struct stat held {}, named {};
+    struct stat held {};
+    struct stat named {};
     if (::fstat(fd.get(), &held) != 0 || !S_ISREG(held.st_mode)) return;
     if (lock_writer_byte(fd.get(), F_RDLCK, false) != 0) return;
     // Still the file just locked: a name is never made twice, but nothing else is removed.

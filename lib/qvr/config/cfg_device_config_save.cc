@@ -135,20 +135,22 @@ int finish_unfinished_save(const Extension& e, const std::string& dir) {
     held.extra.assign(n[2] > 0 ? static_cast<std::size_t>(n[2]) : 0, 0);
     const bool with_extra = n[2] > 0 && plain_file_name(note->file_name);
     DeviceSettingsOut out;
-    DeviceSettingsIn in;
-    if ((n[0] & kNoteAutoEnable) != 0) out.auto_enable = &held.auto_enable, in.auto_enable = &held.auto_enable;
-    if ((n[0] & kNoteSaveOutputs) != 0) out.save_outputs = &held.save_outputs, in.save_outputs = &held.save_outputs;
-    if ((n[0] & kNoteSaveByTag) != 0) out.save_by_tag = &held.save_by_tag, in.save_by_tag = &held.save_by_tag;
-    if ((n[0] & kNoteSaveRate) != 0) out.save_rate = &held.save_rate, in.save_rate = &held.save_rate;
+    if ((n[0] & kNoteAutoEnable) != 0) out.auto_enable = &held.auto_enable;
+    if ((n[0] & kNoteSaveOutputs) != 0) out.save_outputs = &held.save_outputs;
+    if ((n[0] & kNoteSaveByTag) != 0) out.save_by_tag = &held.save_by_tag;
+    if ((n[0] & kNoteSaveRate) != 0) out.save_rate = &held.save_rate;
     if (!held.record.empty()) {
-        out.record = held.record.data(), out.size = static_cast<std::int32_t>(held.record.size());
-        in.record = held.record.data(), in.size = out.size;
+        out.record = held.record.data();
+        out.size = static_cast<std::int32_t>(held.record.size());
     }
     if (with_extra) {
-        out.extra = held.extra.data(), out.extra_size = static_cast<std::int32_t>(held.extra.size());
+        out.extra = held.extra.data();
+        out.extra_size = static_cast<std::int32_t>(held.extra.size());
         out.extra_file = note->file_name.c_str();
-        in.extra = held.extra.data(), in.extra_size = out.extra_size;
     }
+    // What was read is written back: the same parts, from the same buffers.
+    const DeviceSettingsIn in{out.record,      out.size,     out.extra,       out.extra_size, out.extra_file,
+                              out.auto_enable, out.save_outputs, out.save_by_tag, out.save_rate};
     if (load_device_config_binary(e, dir, out) != LoadOutcome::loaded) return -1;
     xml_ResetStatus();
     if (write_config_xml(e, dir, in) != 0) return -1;

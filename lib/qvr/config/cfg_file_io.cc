@@ -68,7 +68,8 @@ bool same_folder(std::string_view a, std::string_view b) {
     if (x.empty() || y.empty()) return false;
     const int saved = errno;
     std::string local_x, local_y;
-    struct stat sx {}, sy {};
+    struct stat sx {};
+    struct stat sy {};
     const bool same = opened(x, local_x) && opened(y, local_y) && ::stat(local_x.c_str(), &sx) == 0 &&
                       ::stat(local_y.c_str(), &sy) == 0 && S_ISDIR(sx.st_mode) && sx.st_dev == sy.st_dev &&
                       sx.st_ino == sy.st_ino;
