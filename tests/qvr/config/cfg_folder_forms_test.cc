@@ -108,9 +108,30 @@ class FolderFormsTest : public cfg_test::ConfigTree {
     }
 };
 
+// The channel entry points that take a folder, each saving channel 1 of the AI table.
+struct ChannelSaver {
+    const char* name;
+    int (*save)(const char* dir, const qvr::ChannelRecord* record);
+};
+
+const ChannelSaver kChannelSavers[] = {
+    {"cfg_SaveChannelsUpdate",
+     [](const char* dir, const qvr::ChannelRecord* r) {
+         return cfg_SaveChannelsUpdate("ann", dir, 0, r, 0, 1, nullptr, 0, nullptr);
+     }},
+    {"cfg_SaveChannelsRewrite",
+     [](const char* dir, const qvr::ChannelRecord* r) {
+         return cfg_SaveChannelsRewrite("ann", dir, 0, r, 0, 1, nullptr, 0, nullptr);
+     }},
+    {"cfg_SaveChannels",
+     [](const char* dir, const qvr::ChannelRecord* r) {
+         return cfg_SaveChannels("ann", dir, 0, r, 0, 1, nullptr, 0, nullptr, 1);
+     }},
+};
+
 // Channels: "tvall_3.AI.Channels.1.Tag CW -> DT" in the configuration folder's audit file,
 // both tables written, and every later load (either form, any way of naming the folder)
-// reads the new tag.
+// reads the new tag; the same through each entry point.
 TEST_F(FolderFormsTest, ChannelSaves) {
     for (const auto& [form, name, dir] : device_cases(config_, true)) {
         SCOPED_TRACE(form.label);
@@ -118,38 +139,46 @@ TEST_F(FolderFormsTest, ChannelSaves) {
         ASSERT_EQ(cfg_SaveChannelsUpdate("ann", dir.c_str(), 1, &digital, 0, 1, nullptr, 0, nullptr), 0);
         qvr::ChannelRecord r = cfg_test::channel(qvr::ChannelKind::AI, "CW");
         ASSERT_EQ(cfg_SaveChannelsUpdate("ann", dir.c_str(), 0, &r, 0, 1, nullptr, 0, nullptr), 0);
-        const std::size_t before = audit_lines().size();
 
-        qvr::split_text(r, qvr::ChannelText::Tag, "DT");
-        {
-            const InFolder in(form.cwd);
-            if (form.folder) {
-                ASSERT_EQ(cfg_SaveChannelsUpdate("ann", form.folder->c_str(), 0, &r, 0, 1, nullptr, 0, nullptr), 0)
-                    << sink_.last();
-            } else {
-                ASSERT_EQ(cfg_SaveChannelsFromCwd(0, &r, 0, 1), 0) << sink_.last();
+        std::vector<ChannelSaver> savers(std::begin(kChannelSavers), std::end(kChannelSavers));
+        if (!form.folder) savers = {{"cfg_SaveChannelsFromCwd", nullptr}};
+        std::string old_tag = "CW";
+        for (std::size_t step = 0; step < savers.size(); ++step) {
+            const ChannelSaver& saver = savers[step];
+            SCOPED_TRACE(saver.name);
+            const std::string tag = step == 0 ? "DT" : "E" + std::to_string(step);
+            const std::size_t before = audit_lines().size();
+            qvr::split_text(r, qvr::ChannelText::Tag, tag);
+            {
+                const InFolder in(form.cwd);
+                if (form.folder) {
+                    ASSERT_EQ(saver.save(form.folder->c_str(), &r), 0) << sink_.last();
+                } else {
+                    ASSERT_EQ(cfg_SaveChannelsFromCwd(0, &r, 0, 1), 0) << sink_.last();
+                }
             }
-        }
-        const std::vector<std::string> got = entries_since(before);
-        EXPECT_EQ(got, std::vector<std::string>{name + ".AI.Channels.1.Tag CW -> DT"});
-        expect_one_audit_file();
-        EXPECT_NE(file_bytes(dir / "ai.xml").find("<Tag>DT</Tag>"), std::string::npos);
-        EXPECT_NE(file_bytes(dir / "ai").find("DT"), std::string::npos);
-        for (const char* read_xml : {"ON", "OFF"}) {
-            set_switch("ReadXML", read_xml);
-            qvr::ChannelRecord back{};
-            EXPECT_EQ(cfg_LoadChannels(dir.c_str(), 0, &back, 0, 1, nullptr, 0, nullptr), 0) << sink_.last();
-            EXPECT_EQ(tag_of(back), "DT") << "ReadXML " << read_xml;
-            const InFolder in(form.cwd);
-            back = {};
-            if (form.folder) {
-                EXPECT_EQ(cfg_LoadChannels(form.folder->c_str(), 0, &back, 0, 1, nullptr, 0, nullptr), 0);
-            } else {
-                EXPECT_EQ(cfg_LoadChannelsFromCwd(0, &back, 0, 1), 0);
+            const std::vector<std::string> got = entries_since(before);
+            EXPECT_EQ(got, std::vector<std::string>{name + ".AI.Channels.1.Tag " + old_tag + " -> " + tag});
+            old_tag = tag;
+            expect_one_audit_file();
+            EXPECT_NE(file_bytes(dir / "ai.xml").find("<Tag>" + tag + "</Tag>"), std::string::npos);
+            EXPECT_NE(file_bytes(dir / "ai").find(tag), std::string::npos);
+            for (const char* read_xml : {"ON", "OFF"}) {
+                set_switch("ReadXML", read_xml);
+                qvr::ChannelRecord back{};
+                EXPECT_EQ(cfg_LoadChannels(dir.c_str(), 0, &back, 0, 1, nullptr, 0, nullptr), 0) << sink_.last();
+                EXPECT_EQ(tag_of(back), tag) << "ReadXML " << read_xml;
+                const InFolder in(form.cwd);
+                back = {};
+                if (form.folder) {
+                    EXPECT_EQ(cfg_LoadChannels(form.folder->c_str(), 0, &back, 0, 1, nullptr, 0, nullptr), 0);
+                } else {
+                    EXPECT_EQ(cfg_LoadChannelsFromCwd(0, &back, 0, 1), 0);
+                }
+                EXPECT_EQ(tag_of(back), tag) << "ReadXML " << read_xml << ", named as saved";
             }
-            EXPECT_EQ(tag_of(back), "DT") << "ReadXML " << read_xml << ", named as saved";
+            set_switch("ReadXML", "ON");
         }
-        set_switch("ReadXML", "ON");
     }
 }
 
@@ -202,6 +231,34 @@ TEST_F(FolderFormsTest, DeviceSettingsSaves) {
             EXPECT_EQ(back_enable, 1) << "ReadXML " << read_xml;
         }
         set_switch("ReadXML", "ON");
+        // The record with its extra record, into both forms, read back through the same name.
+        if (form.folder) {
+            const test_plugin::ConfigExtra extra{7, "spare"};
+            std::snprintf(c.Name, sizeof c.Name, "urn");
+            const std::size_t at = audit_lines().size();
+            const InFolder in(form.cwd);
+            const char* folder = form.folder->c_str();
+            ASSERT_EQ(cfg_SaveDeviceConfigAndExtra("ann", folder, &c, sizeof c, &extra, sizeof extra, "dev.extra"), 0)
+                << sink_.last();
+            got = entries_since(at);
+            EXPECT_NE(std::find(got.begin(), got.end(), name + ".Name kettle -> urn"), got.end());
+            for (const std::string& entry : got) EXPECT_EQ(entry.rfind(name + ".", 0), 0u) << entry;
+            expect_one_audit_file();
+            EXPECT_TRUE(fs::exists(dir / "dev.extra"));
+            EXPECT_NE(file_bytes(dir / "config.xml").find("<Note>spare</Note>"), std::string::npos);
+            for (const char* read_xml : {"ON", "OFF"}) {
+                set_switch("ReadXML", read_xml);
+                test_plugin::Config back{};
+                test_plugin::ConfigExtra back_extra{};
+                EXPECT_EQ(cfg_LoadDeviceConfig(folder, &back, sizeof back, &back_extra, sizeof back_extra, "dev.extra",
+                                               nullptr, nullptr, nullptr, nullptr),
+                          0)
+                    << sink_.last();
+                EXPECT_STREQ(back.Name, "urn") << "ReadXML " << read_xml;
+                EXPECT_STREQ(back_extra.Note, "spare") << "ReadXML " << read_xml;
+            }
+            set_switch("ReadXML", "ON");
+        }
         // The autosave settings of the current-folder form.
         if (!form.folder) {
             const InFolder in(form.cwd);

@@ -106,16 +106,25 @@ class TwoFormsTest : public cfg_test::ConfigTree {
         set_switch("WriteXML", "BOTH");
         set_switch("ReadXML", "ON");
     }
-    // The helper's save, killed where it waits to rename the temporary whose name begins
+    // The helper's save, stopped where it waits to rename the temporary whose name begins
     // with `prefix`: every file before it renamed, that one and those after it not.
-    void kill_held(const std::string& prefix, const std::vector<std::string>& save) {
+    struct Held {
+        qvr_test::ChildProcess child;
+        std::filesystem::path temporary;
+    };
+    static Held hold(const std::string& prefix, const std::vector<std::string>& save) {
         std::vector<std::string> args{"hold", prefix};
         args.insert(args.end(), save.begin(), save.end());
-        auto child = qvr_test::ChildProcess::spawn(qvr_test::bin_path("cfg_test_helper"), args, {}, true);
-        const std::string out = child.read_stdout(60s, "\n");
-        ASSERT_EQ(out.rfind("held ", 0), 0u) << out;
-        child.kill(SIGKILL);
-        child.wait(10s);
+        Held held{qvr_test::ChildProcess::spawn(qvr_test::bin_path("cfg_test_helper"), args, {}, true), {}};
+        const std::string out = held.child.read_stdout(60s, "\n");
+        EXPECT_EQ(out.rfind("held ", 0), 0u) << out;
+        if (out.rfind("held ", 0) == 0 && out.back() == '\n') held.temporary = out.substr(5, out.size() - 6);
+        return held;
+    }
+    static void kill_held(const std::string& prefix, const std::vector<std::string>& save) {
+        Held held = hold(prefix, save);
+        held.child.kill(SIGKILL);
+        held.child.wait(10s);
     }
     // The tags of channels 1..n as a reader gets them with ReadXML `read_xml`.
     std::vector<std::string> tags(const std::string& dir, int n, const char* read_xml) {
@@ -153,12 +162,22 @@ TEST_F(TwoFormsTest, AChannelSaveKilledBetweenTheFormsIsMendedByTheNextSave) {
         SCOPED_TRACE("round " + std::to_string(round));
         const int killed = round % 4;
         const std::string tag = "K" + std::to_string(round);
-        kill_held(".ai.xml.", {"channel", dir, "0", std::to_string(killed), tag});
+        Held held = hold(".ai.xml.", {"channel", dir, "0", std::to_string(killed), tag});
+        ASSERT_FALSE(held.temporary.empty());
         std::vector<std::string> binary = now;
         binary[static_cast<std::size_t>(killed)] = tag;
+        // Loads while the writer lives read each form whole and leave its temporary.
         EXPECT_EQ(tags(dir, 4, "ON"), now);
         EXPECT_EQ(tags(dir, 4, "OFF"), binary);
-        // The loads removed the killed save's temporary; its note waits for the next save.
+        EXPECT_TRUE(std::filesystem::exists(held.temporary)) << held.temporary;
+        held.child.kill(SIGKILL);
+        held.child.wait(10s);
+        ASSERT_TRUE(std::filesystem::exists(held.temporary)) << held.temporary;
+        // The next load of the XML form removes the dead writer's temporary; the note waits
+        // for the next save.
+        EXPECT_EQ(tags(dir, 4, "ON"), now);
+        EXPECT_FALSE(std::filesystem::exists(held.temporary)) << held.temporary;
+        EXPECT_EQ(tags(dir, 4, "OFF"), binary);
         EXPECT_EQ(leftovers(dir), std::vector<std::string>{".ai.unfinished"});
 
         const int other = (killed + 1) % 4;
