@@ -5,6 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <vector>
 
@@ -21,6 +24,55 @@ bool file_access_allowed(const std::filesystem::path& path, int access) {
 int make_directory(const std::filesystem::path& path, unsigned mode) {
     if (path.empty()) return fail(ENOENT);
     if (::mkdir(path.c_str(), static_cast<mode_t>(mode)) != 0) return fail_from_errno();
+    return 0;
+}
+
+std::string current_folder() {
+    std::vector<char> buffer(PATH_MAX);
+    while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
+        if (errno != ERANGE || buffer.size() > (1u << 20)) {
+            fail_from_errno();
+            return {};
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+    return buffer.data();
+}
+
+int absolute_path(std::string_view path, std::string& out) {
+    std::string p(path);
+    std::replace(p.begin(), p.end(), '\\', '/');
+    if (p.size() >= 2 && p[0] == '/' && p[1] == '/') {
+        while (p.size() > 2 && p.back() == '/') p.pop_back();
+        out = std::move(p);
+        return 0;
+    }
+    std::string whole;
+    if (p.empty() || p[0] != '/') {
+        whole = current_folder();
+        if (whole.empty()) return -1;
+        whole.push_back('/');
+    }
+    whole += p;
+    std::vector<std::string_view> parts;
+    const std::string_view all(whole);
+    for (std::size_t at = 0; at <= all.size();) {
+        std::size_t end = all.find('/', at);
+        if (end == std::string_view::npos) end = all.size();
+        const std::string_view part = all.substr(at, end - at);
+        if (part == "..") {
+            if (!parts.empty()) parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        at = end + 1;
+    }
+    std::string result;
+    for (const std::string_view part : parts) {
+        result.push_back('/');
+        result.append(part);
+    }
+    out = result.empty() ? "/" : std::move(result);
     return 0;
 }
 

@@ -1,18 +1,18 @@
 #include "platform/file_save.h"
 
 #include <fcntl.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "platform/file_io.h"
+#include "platform/file_temporary.h"
 #include "platform/last_error.h"
 #include "platform/unique_fd.h"
 
@@ -20,73 +20,10 @@ namespace platform {
 namespace {
 
 constexpr int kMaxLinkDepth = 40;
-constexpr int kNameAttempts = 100;
-constexpr std::size_t kSuffixLength = 8;
-// "." + name + "." + suffix must stay a legal name however long the target's name is.
-constexpr std::size_t kTemporaryNameKept = NAME_MAX - 2 - kSuffixLength;
 
-std::string folder_of(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string name_of(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// Letters or digits, different for every call and every process.
-std::string random_suffix() {
-    static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    std::array<unsigned char, kSuffixLength> bytes{};
-    if (::getrandom(bytes.data(), bytes.size(), GRND_NONBLOCK) != static_cast<ssize_t>(bytes.size())) {
-        // No entropy yet (early boot): the process id and a counter still keep names apart.
-        static thread_local unsigned counter = 0;
-        const unsigned long long mix = (static_cast<unsigned long long>(::getpid()) << 32) ^ ++counter ^
-                                       reinterpret_cast<std::uintptr_t>(&counter);
-        for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<unsigned char>(mix >> (8 * i));
-    }
-    std::string suffix;
-    for (unsigned char b : bytes) suffix.push_back(kAlphabet[b % (sizeof kAlphabet - 1)]);
-    return suffix;
-}
-
-// The rename is on disk only once the folder is: a failed sync here is not a failed save,
-// as the new file is in place whatever happens.
-void sync_folder_of(const std::string& path) {
-    const UniqueFd folder = open_file(folder_of(path), O_RDONLY | O_DIRECTORY);
-    if (folder) (void)::fsync(folder.get());
-}
-
-// The temporary of one save: removed unless it was renamed over the target.
-class Temporary {
+// The temporary of one save, with the mode (and owner) its target must keep.
+class Temporary : public SaveTemporary {
   public:
-    // O_EXCL with a fresh name: never another save's file, nor one a killed save left.
-    int create(const std::string& target) {
-        const std::string prefix = folder_of(target) + "/." + name_of(target).substr(0, kTemporaryNameKept) + ".";
-        for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-            std::string candidate = prefix + random_suffix();
-            fd_ = open_file(candidate, O_RDWR | O_CREAT | O_EXCL, 0666);
-            if (fd_) {
-                path_ = std::move(candidate);
-                return 0;
-            }
-            if (errno != EEXIST) return -1;
-        }
-        return fail(EEXIST);
-    }
-    ~Temporary() {
-        fd_.reset();
-        if (!path_.empty()) {
-            const int saved = errno;
-            ::unlink(path_.c_str());
-            errno = saved;
-        }
-    }
-
-    int fd() const { return fd_.get(); }
-
     // The mode (and owner) of the old file, or the mode asked for a new one.
     int take_attributes(const std::optional<struct stat>& old, const SaveOptions& options) {
         if (old) {
@@ -104,20 +41,6 @@ class Temporary {
         }
         return 0;
     }
-
-    // Synced, closed and renamed over `target`.
-    int commit(const std::string& target) {
-        if (::fsync(fd()) != 0) return fail_from_errno();
-        if (fd_.close() != 0) return fail_from_errno();
-        if (::rename(path_.c_str(), target.c_str()) != 0) return fail_from_errno();
-        path_.clear();
-        sync_folder_of(target);
-        return 0;
-    }
-
-  private:
-    UniqueFd fd_;
-    std::string path_;
 };
 
 // Only a regular file is replaced: a save never puts a file in place of a folder or a device.
@@ -183,17 +106,45 @@ std::string save_target(const std::string& path) {
     return {};
 }
 
-int save_file(const std::string& path, std::span<const std::uint8_t> bytes, const SaveOptions& options) {
-    const std::string target = save_target(path);
-    if (target.empty()) return -1;
-    std::optional<struct stat> old;
-    if (old_attributes(target, old) != 0) return -1;
-    if (old && refuse_unless_regular(*old) != 0) return -1;
+struct StreamedSave::State {
+    std::string target;
     Temporary temporary;
-    if (temporary.create(target) != 0) return -1;
-    if (temporary.take_attributes(old, options) != 0) return -1;
-    if (write_all(temporary.fd(), bytes) != 0) return -1;
-    return temporary.commit(target);
+};
+
+StreamedSave::StreamedSave() = default;
+StreamedSave::~StreamedSave() = default;
+
+int StreamedSave::begin(const std::string& path, const SaveOptions& options) {
+    state_.reset();
+    auto state = std::make_unique<State>();
+    state->target = save_target(path);
+    if (state->target.empty()) return -1;
+    std::optional<struct stat> old;
+    if (old_attributes(state->target, old) != 0) return -1;
+    if (old && refuse_unless_regular(*old) != 0) return -1;
+    if (state->temporary.create(state->target) != 0) return -1;
+    if (state->temporary.take_attributes(old, options) != 0) return -1;
+    state_ = std::move(state);
+    return 0;
+}
+
+int StreamedSave::write(std::span<const std::uint8_t> bytes) {
+    if (!state_) return fail(EBADF);
+    if (write_all(state_->temporary.fd(), bytes) == 0) return 0;
+    state_.reset();
+    return -1;
+}
+
+int StreamedSave::commit() {
+    if (!state_) return fail(EBADF);
+    const std::unique_ptr<State> state = std::move(state_);
+    return state->temporary.commit(state->target);
+}
+
+int save_file(const std::string& path, std::span<const std::uint8_t> bytes, const SaveOptions& options) {
+    StreamedSave save;
+    if (save.begin(path, options) != 0 || save.write(bytes) != 0) return -1;
+    return save.commit();
 }
 
 int save_file(const std::string& path, std::string_view text, const SaveOptions& options) {
@@ -238,6 +189,7 @@ int save_file_patched(const std::string& path, std::span<const FilePatch> patche
 int move_into_place(const std::string& finished, const std::string& target_path) {
     const std::string target = save_target(target_path);
     if (target.empty()) return -1;
+    remove_dead_temporaries(target);
     struct stat st {};
     if (::stat(target.c_str(), &st) == 0 && refuse_unless_regular(st) != 0) return -1;
     {

@@ -6,6 +6,8 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
+#include <string>
 
 #include "platform/boot_marker.h"
 #include "platform/dynamic_library.h"
@@ -27,6 +29,49 @@ TEST(FilePaths, FoldersAccessAndTheUserDataFolder) {
     setenv("XDG_DATA_HOME", "relative", 1);  // not absolute: ignored
     setenv("HOME", "/home/op", 1);
     EXPECT_EQ(platform::user_data_folder(), "/home/op/.local/share");
+}
+
+// Relative paths are taken from the current folder at the call; ".." goes by name.
+TEST(FilePaths, AbsolutePathsOfRelativeAndAbsoluteNames) {
+    qvr_test::TempDir dir;
+    const std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::create_directories(dir / "cfg" / "tvall_3");
+    std::filesystem::current_path(dir / "cfg" / "tvall_3");
+    const std::string here = std::filesystem::current_path().string();
+    const std::string cfg = std::filesystem::path(here).parent_path().string();
+    const struct {
+        const char* path;
+        std::string absolute;
+    } cases[] = {
+        {".", here},
+        {"", here},
+        {"./", here},
+        {"..", cfg},
+        {"../tvall_4", cfg + "/tvall_4"},
+        {"..\\tvall_4\\", cfg + "/tvall_4"},
+        {"./../tvall_3/./LOGGERS//", here + "/LOGGERS"},
+        {"/a/b/../c/.", "/a/c"},
+        {"/..", "/"},
+        {"/", "/"},
+        {"\\\\plant\\cfg\\", "//plant/cfg"},
+    };
+    for (const auto& c : cases) {
+        std::string out = "unchanged";
+        EXPECT_EQ(platform::absolute_path(c.path, out), 0) << c.path;
+        EXPECT_EQ(out, c.absolute) << c.path;
+    }
+    // A current folder that was removed names nothing: relative paths fail, absolute ones not.
+    std::filesystem::current_path(dir / "cfg");
+    std::filesystem::remove(dir / "cfg" / "tvall_3");
+    std::filesystem::create_directories(dir / "gone");
+    std::filesystem::current_path(dir / "gone");
+    std::filesystem::remove(dir / "gone");
+    std::string out;
+    EXPECT_EQ(platform::absolute_path(".", out), -1);
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_EQ(platform::absolute_path("/x/./y", out), 0);
+    EXPECT_EQ(out, "/x/y");
+    std::filesystem::current_path(before);
 }
 
 TEST(BootMarker, CreatedOnceUntilRemoved) {

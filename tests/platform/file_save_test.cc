@@ -1,6 +1,8 @@
 #include "platform/file_save.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -56,6 +58,36 @@ bool whole(const std::string& content, std::size_t size) {
 }
 
 std::vector<std::uint8_t> bytes_of(std::string_view text) { return {text.begin(), text.end()}; }
+
+// A saving process stopped where a kill leaves its temporary: the process and the path of
+// its temporary.
+struct HeldSave {
+    qvr_test::ChildProcess process;
+    fs::path temporary;
+};
+
+HeldSave hold_save(const fs::path& target) {
+    HeldSave held;
+    held.process = qvr_test::ChildProcess::spawn(qvr_test::bin_path("file_save_client"),
+                                                 {"hold", target.string(), "1000"}, {}, true);
+    const std::string out = held.process.read_stdout(std::chrono::seconds(60), "\n");
+    const std::string prefix = "temporary ";
+    if (out.rfind(prefix, 0) == 0 && out.back() == '\n')
+        held.temporary = out.substr(prefix.size(), out.size() - prefix.size() - 1);
+    return held;
+}
+
+void kill_and_reap(qvr_test::ChildProcess& process) {
+    process.kill(SIGKILL);
+    process.wait(std::chrono::seconds(30));
+}
+
+// The id of a process that ran and is gone.
+pid_t finished_process_id() {
+    auto child = qvr_test::ChildProcess::spawn("/bin/true", {});
+    child.wait(std::chrono::seconds(30));
+    return child.pid();
+}
 
 }  // namespace
 
@@ -336,9 +368,143 @@ TEST(FileSaveFaults, AProcessKilledMidSaveLeavesTheOldOrTheNewFile) {
         for (const std::string& name : entries(dir.path()))
             EXPECT_TRUE(name == "config" || temporaries(dir.path(), "config").count(name) == 1) << name;
     }
-    const std::set<std::string> left = temporaries(dir.path(), "config");
-    RecordProperty("temporaries_left", static_cast<int>(left.size()));
+    RecordProperty("temporaries_left", static_cast<int>(temporaries(dir.path(), "config").size()));
     ASSERT_EQ(platform::save_file(target.string(), std::string_view("after")), 0);
     EXPECT_EQ(qvr_test::read_file(target), "after");
-    EXPECT_EQ(temporaries(dir.path(), "config"), left);  // neither reused nor needed
+    EXPECT_TRUE(temporaries(dir.path(), "config").empty());
+}
+
+// Saves killed between making their temporary and the rename, many times: each leaves its
+// temporary, named by the target and its process, and the next save removes it (the next
+// held save, then a save that finishes); a reader of the file removes those of later kills.
+TEST(FileSaveFaults, TemporariesOfKilledSavesGoWithTheNextSaveOrRead) {
+    qvr_test::TempDir dir;
+    const fs::path target = dir / "ai";
+    qvr_test::write_file(target, "old");
+    for (int round = 0; round < 30; ++round) {
+        HeldSave held = hold_save(target);
+        ASSERT_FALSE(held.temporary.empty()) << "round " << round;
+        const std::string name = held.temporary.filename().string();
+        EXPECT_EQ(name.rfind(".ai." + std::to_string(held.process.pid()) + ".", 0), 0u) << name;
+        EXPECT_EQ(temporaries(dir.path(), "ai"), (std::set<std::string>{name})) << "round " << round;
+        kill_and_reap(held.process);
+        ASSERT_TRUE(fs::exists(held.temporary)) << name;
+    }
+    EXPECT_EQ(temporaries(dir.path(), "ai").size(), 1u);
+    EXPECT_EQ(qvr_test::read_file(target), "old");
+    ASSERT_EQ(platform::save_file(target.string(), std::string_view("new")), 0);
+    EXPECT_EQ(entries(dir.path()), (std::set<std::string>{"ai"}));
+
+    for (int round = 0; round < 6; ++round) {
+        HeldSave held = hold_save(target);
+        ASSERT_FALSE(held.temporary.empty()) << "round " << round;
+        kill_and_reap(held.process);
+        ASSERT_TRUE(fs::exists(held.temporary));
+        platform::remove_dead_temporaries(target.string());
+        EXPECT_FALSE(fs::exists(held.temporary)) << "round " << round;
+    }
+    EXPECT_EQ(entries(dir.path()), (std::set<std::string>{"ai"}));
+    EXPECT_EQ(qvr_test::read_file(target), "new");
+}
+
+// A writer that is alive keeps its temporary through other saves and reads of the same file,
+// also one whose process id says nothing here (another pid namespace) while it holds its
+// lock; once it is gone its temporary goes with the next save.
+TEST(FileSaveFaults, ALiveWritersTemporarySurvivesOtherSavesAndReads) {
+    qvr_test::TempDir dir;
+    const fs::path target = dir / "ai";
+    HeldSave held = hold_save(target);
+    ASSERT_FALSE(held.temporary.empty());
+    struct stat before {};
+    ASSERT_EQ(::stat(held.temporary.c_str(), &before), 0);
+
+    // A writer of another pid namespace: its id runs nothing here, its lock is held.
+    const fs::path foreign = dir / (".ai." + std::to_string(finished_process_id()) + ".Foreign1");
+    qvr_test::write_file(foreign, "foreign");
+    const platform::UniqueFd foreign_fd = platform::open_file(foreign.string(), O_RDWR);
+    ASSERT_TRUE(foreign_fd.valid());
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;  // the whole file, whichever byte a writer locks
+    ASSERT_EQ(::fcntl(foreign_fd.get(), F_OFD_SETLK, &lock), 0);
+
+    for (int round = 0; round < 5; ++round) {
+        ASSERT_EQ(platform::save_file(target.string(), std::string_view("mine")), 0);
+        platform::remove_dead_temporaries(target.string());
+    }
+    struct stat after {};
+    ASSERT_EQ(::stat(held.temporary.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_size, 1000);
+    EXPECT_TRUE(fs::exists(foreign));
+    EXPECT_EQ(qvr_test::read_file(target), "mine");
+
+    kill_and_reap(held.process);
+    ASSERT_EQ(platform::save_file(target.string(), std::string_view("again")), 0);
+    EXPECT_FALSE(fs::exists(held.temporary));
+    EXPECT_TRUE(fs::exists(foreign));
+    lock.l_type = F_UNLCK;
+    ASSERT_EQ(::fcntl(foreign_fd.get(), F_OFD_SETLK, &lock), 0);
+    platform::remove_dead_temporaries(target.string());
+    EXPECT_EQ(entries(dir.path()), (std::set<std::string>{"ai"}));
+}
+
+// Only a regular file named exactly as a temporary of the target, whose writer is gone, is
+// removed: nothing of another file, nothing only alike, nothing of a live process.
+TEST(FileSave, OnlyDeadTemporariesOfTheTargetAreRemoved) {
+    qvr_test::TempDir dir;
+    const fs::path target = dir / "config";
+    const std::string dead = std::to_string(finished_process_id());
+    const std::string alive = std::to_string(::getpid());
+    const std::set<std::string> removed = {".config." + dead + ".abcdEFG9", ".config." + dead + ".00000000"};
+    const std::set<std::string> kept = {
+        ".config." + dead + ".abcdefg",    ".config." + dead + ".abcdefghi", ".config." + dead + ".abc-efgh",
+        ".config.x" + dead + ".abcdefgh",  ".config..abcdefgh",             ".config.0.abcdefgh",
+        ".configx." + dead + ".abcdefgh",  ".other." + dead + ".abcdefgh",  "config." + dead + ".abcdefgh",
+        ".config.xml." + dead + ".abcdefgh", ".config." + alive + ".abcdefgh", "config.xml",
+    };
+    for (const std::string& name : removed) qvr_test::write_file(dir / name, "x");
+    for (const std::string& name : kept) qvr_test::write_file(dir / name, "x");
+    fs::create_directories(dir / (".config." + dead + ".folder00"));
+    fs::create_symlink("config.xml", dir / (".config." + dead + ".linkTo00"));
+
+    platform::remove_dead_temporaries(target.string());
+    std::set<std::string> expected = kept;
+    expected.insert({".config." + dead + ".folder00", ".config." + dead + ".linkTo00"});
+    EXPECT_EQ(entries(dir.path()), expected);
+    // A save of the target clears the same, and a save of "config.xml" its own.
+    for (const std::string& name : removed) qvr_test::write_file(dir / name, "x");
+    ASSERT_EQ(platform::save_file(target.string(), std::string_view("new")), 0);
+    expected.insert("config");
+    EXPECT_EQ(entries(dir.path()), expected);
+    ASSERT_EQ(platform::save_file((dir / "config.xml").string(), std::string_view("<x/>")), 0);
+    expected.erase(".config.xml." + dead + ".abcdefgh");
+    EXPECT_EQ(entries(dir.path()), expected);
+}
+
+// Content written in pieces replaces the target only on commit; given up, it leaves the old
+// file and no temporary.
+TEST(FileSave, AStreamedSaveIsWholeOrNothing) {
+    qvr_test::TempDir dir;
+    const fs::path target = dir / "copy";
+    qvr_test::write_file(target, "old");
+    {
+        platform::StreamedSave save;
+        ASSERT_EQ(save.begin(target.string()), 0);
+        ASSERT_EQ(save.write(bytes_of("first ")), 0);
+        EXPECT_EQ(qvr_test::read_file(target), "old");
+    }
+    EXPECT_EQ(entries(dir.path()), (std::set<std::string>{"copy"}));
+    platform::StreamedSave save;
+    EXPECT_EQ(save.write(bytes_of("x")), -1);
+    EXPECT_EQ(errno, EBADF);
+    ASSERT_EQ(save.begin(target.string()), 0);
+    ASSERT_EQ(save.write(bytes_of("first ")), 0);
+    ASSERT_EQ(save.write(bytes_of("second")), 0);
+    ASSERT_EQ(save.commit(), 0);
+    EXPECT_EQ(qvr_test::read_file(target), "first second");
+    EXPECT_EQ(save.commit(), -1);
+    EXPECT_EQ(entries(dir.path()), (std::set<std::string>{"copy"}));
+    EXPECT_EQ(save.begin((dir / "missing" / "x").string()), -1);
+    EXPECT_EQ(errno, ENOENT);
 }

@@ -35,6 +35,10 @@ inline std::uint64_t table_offset(int first) {
 LoadOutcome load_channels(const Extension& extension, const std::string& dir, int kind,
                           ChannelRecord* records, int first, int count, std::span<std::uint8_t> extra,
                           const char* extra_file, bool strict);
+// The binary table and extra file only, whatever the switches say; what they lack reads as
+// zero. The number of whole records the table held for the range, or -1 (errno).
+int load_channels_binary(const std::string& dir, int kind, ChannelRecord* records, int first, int count,
+                         std::span<std::uint8_t> extra, const char* extra_file);
 int write_channel_xml(const Extension& extension, const std::string& dir, int kind,
                       const ChannelRecord* records, int first, int count, std::span<const std::uint8_t> extra,
                       bool update);

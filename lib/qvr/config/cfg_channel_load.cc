@@ -185,6 +185,17 @@ LoadOutcome load_binary(const std::string& dir, int kind, ChannelRecord* records
 
 }  // namespace
 
+int load_channels_binary(const std::string& dir, int kind, ChannelRecord* records, int first, int count,
+                         std::span<std::uint8_t> extra, const char* extra_file) {
+    std::span<std::uint8_t> bytes(reinterpret_cast<std::uint8_t*>(records),
+                                  static_cast<std::size_t>(count) * kChannelRecordSize);
+    ssize_t n = read_at(existing_file(dir, cfg_ChannelKindName(kind)), table_offset(first), bytes);
+    if (n < 0 && errno != ENOENT) return -1;
+    if (n < 0) n = 0;
+    if (load_binary(dir, kind, nullptr, first, count, extra, extra_file, false) != LoadOutcome::loaded) return -1;
+    return static_cast<int>(static_cast<std::size_t>(n) / kChannelRecordSize);
+}
+
 LoadOutcome load_channels(const Extension& e, const std::string& dir, int kind, ChannelRecord* records,
                           int first, int count, std::span<std::uint8_t> extra, const char* extra_file,
                           bool strict) {
@@ -203,7 +214,8 @@ int cfg_LoadChannels(const char* dir, int kind, qvr::ChannelRecord* records, int
                      void* extra, int32_t extra_size, const char* extra_file) {
     using namespace qvr::cfg;
     if (!valid_channel_request(dir, kind, first, count, extra_size, extra_file)) return -1;
-    const std::string folder = normalized_path(dir);
+    const std::string folder = resolved_folder(dir);
+    if (folder.empty()) return -1;
     const qvr::Extension extension = qvr::Extension::load(folder);
     std::span<std::uint8_t> extra_bytes(static_cast<std::uint8_t*>(extra),
                                         extra != nullptr ? static_cast<std::size_t>(extra_size) : 0);

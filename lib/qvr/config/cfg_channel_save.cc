@@ -2,6 +2,7 @@
 // the audit trail.
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "qvr/config/cfg_device_config.h"
 #include "qvr/config/cfg_file_io.h"
 #include "qvr/config/cfg_switches.h"
+#include "qvr/config/cfg_unfinished.h"
 #include "qvr/config/cfg_xml_fields.h"
 #include "qvr/records/channel_record_types.h"
 #include "qvr/time/timestamp.h"
@@ -132,6 +134,12 @@ bool records_differ(const SaveRequest& r, const OldChannels& old) {
            !std::equal(r.extra.begin(), r.extra.end(), old.extra.begin());
 }
 
+// A non-null view of `bytes`, also of none: extra data is wanted.
+std::span<std::uint8_t> wanted(std::vector<std::uint8_t>& bytes) {
+    static std::uint8_t none;
+    return bytes.empty() ? std::span<std::uint8_t>(&none, 0) : std::span<std::uint8_t>(bytes);
+}
+
 std::optional<OldChannels> read_old(const Extension& e, const SaveRequest& r, bool& abort) {
     OldChannels old;
     old.records.assign(static_cast<std::size_t>(r.count), ChannelRecord{});
@@ -139,10 +147,7 @@ std::optional<OldChannels> read_old(const Extension& e, const SaveRequest& r, bo
     if (r.extra.data() != nullptr && r.extra_file != nullptr) {
         const bool calc = platform::starts_with_ignoring_case(device_prefix(r.dir), "CALC");
         old.extra.assign(calc ? static_cast<std::size_t>(r.count) * kCalcExtraPerChannel : r.extra.size(), 0);
-        extra = std::span<std::uint8_t>(old.extra.data(), old.extra.size());
-        // A non-null view, also for no bytes: extra data is wanted.
-        static std::uint8_t none;
-        if (extra.data() == nullptr) extra = std::span<std::uint8_t>(&none, 0);
+        extra = wanted(old.extra);
         old.extra_read = true;
     }
     switch (
@@ -158,10 +163,44 @@ std::optional<OldChannels> read_old(const Extension& e, const SaveRequest& r, bo
     return std::nullopt;
 }
 
+// The channels a save that did not finish wrote to the binary table go to the XML table as
+// the binary table holds them. 0, or -1 with the failure reported.
+int finish_unfinished_save(const Extension& e, const std::string& dir, int kind) {
+    const std::string table = cfg_ChannelKindName(kind);
+    const std::optional<UnfinishedSave> note = unfinished_save(dir, table);
+    if (!note) return 0;
+    const std::vector<std::int64_t>& n = note->numbers;
+    const bool sound = n.size() == 3 && n[0] >= 0 && n[1] >= 0 && n[0] + n[1] < INT_MAX &&
+                       table_offset(static_cast<int>(n[0] + n[1])) <= kMaxRewrittenFile && n[2] >= -1 &&
+                       n[2] <= static_cast<std::int64_t>(kMaxRewrittenFile);
+    if (!sound) {
+        forget_unfinished_save(dir, table);
+        return 0;
+    }
+    const int first = static_cast<int>(n[0]);
+    std::vector<ChannelRecord> records(static_cast<std::size_t>(n[1]));
+    std::vector<std::uint8_t> extra(n[2] > 0 ? static_cast<std::size_t>(n[2]) : 0);
+    const bool with_extra = n[2] >= 0 && !note->file_name.empty() && plain_file_name(note->file_name);
+    const std::span<std::uint8_t> extra_bytes = with_extra ? wanted(extra) : std::span<std::uint8_t>();
+    const int held = load_channels_binary(dir, kind, records.data(), first, static_cast<int>(records.size()),
+                                          extra_bytes, with_extra ? note->file_name.c_str() : nullptr);
+    if (held < 0) return -1;
+    if (held > 0) {
+        xml_ResetStatus();
+        if (write_channel_xml(e, dir, kind, records.data(), first, held, extra_bytes, true) != 0) return -1;
+    }
+    forget_unfinished_save(dir, table);
+    return 0;
+}
+
 int save_channels(const SaveRequest& r) {
     const auto lock = FolderLock::acquire(r.dir);
     if (!lock) return -1;
     const Extension e = Extension::load(r.dir);
+    const int mode = e.has_xml() ? cfg_GetWriteXmlMode(r.dir.c_str()) : 0;
+    const std::string table = cfg_ChannelKindName(r.kind);
+    // Before the old state is read: the audit compares with the tables as they agree again.
+    if ((mode == 1 || mode == 2) && finish_unfinished_save(e, r.dir, r.kind) != 0) return -1;
 
     std::optional<OldChannels> old;
     if (audit_enabled_for(r.dir)) {
@@ -171,7 +210,11 @@ int save_channels(const SaveRequest& r) {
         if (abort) return report_xml_failure();
     }
 
-    const int mode = e.has_xml() ? cfg_GetWriteXmlMode(r.dir.c_str()) : 0;
+    if (mode == 1) {
+        const UnfinishedSave note{{r.first, r.count, r.extra.data() != nullptr ? static_cast<std::int64_t>(r.extra.size()) : -1},
+                                  r.extra_file != nullptr ? r.extra_file : ""};
+        if (note_unfinished_save(r.dir, table, note) != 0) return -1;
+    }
     int result = 0;
     bool written = false;
     if (mode == 2) {
@@ -187,6 +230,7 @@ int save_channels(const SaveRequest& r) {
         xml_ResetStatus();
         result = write_channel_xml(e, r.dir, r.kind, r.records, r.first, r.count, r.extra, r.update);
         written = written || result == 0;
+        if (mode == 1 && result == 0) forget_unfinished_save(r.dir, table);
     }
     const int error = errno;
     // Readers watch the time of the configuration folder's "config".
@@ -212,8 +256,10 @@ int cfg_SaveChannels(const char* user, const char* dir, int kind, const qvr::Cha
     if ((records == nullptr && count > 0) || table_offset(first + count) > kMaxRewrittenFile)
         return platform::fail(platform::kErrorInvalidArgument);
     static const qvr::ChannelRecord kNoRecord{};
+    std::string folder = resolved_folder(dir);
+    if (folder.empty()) return -1;
     SaveRequest r{user,
-                  normalized_path(dir),
+                  std::move(folder),
                   kind,
                   records != nullptr ? records : &kNoRecord,
                   first,

@@ -148,7 +148,8 @@ int cfg_WriteChannelXml(const char* user, const char* dir, int kind, const qvr::
     using namespace qvr::cfg;
     if (!valid_channel_request(dir, kind, first, count, extra_size, nullptr)) return -1;
     if (records == nullptr && count > 0) return platform::fail(platform::kErrorInvalidArgument);
-    const std::string folder = normalized_path(dir);
+    const std::string folder = resolved_folder(dir);
+    if (folder.empty()) return -1;
     const auto lock = FolderLock::acquire(folder);
     if (!lock) return -1;
     const qvr::Extension extension = qvr::Extension::load(folder);

@@ -57,6 +57,9 @@ XmlDocumentRef load_document(const std::string& path, bool strict, LoadOutcome& 
 // do not convert are left zero, validators are not asked, nothing is reported.
 LoadOutcome load_device_config(const Extension& extension, const std::string& dir,
                                const DeviceSettingsOut& out, bool strict);
+// The binary files only, whatever the switches say; missing files read as zero.
+LoadOutcome load_device_config_binary(const Extension& extension, const std::string& dir,
+                                      const DeviceSettingsOut& out);
 // Saves the settings given into `dir` under its save lock; with `audited` false no audit
 // entry is written (the settings are put back as they were read). 0 / -1.
 int save_device_config(const char* user, const std::string& dir, const DeviceSettingsIn& in, bool audited);

@@ -180,6 +180,7 @@ bool valid_request(const char* dir, std::int32_t size, std::int32_t extra_size, 
 }
 
 XmlDocumentRef load_document(const std::string& path, bool strict, LoadOutcome& outcome) {
+    remove_dead_temporaries(path);
     XmlDocumentRef doc(xml_NewDocument());
     if (!doc) {
         if (strict) report_xml_failure();
@@ -193,6 +194,10 @@ XmlDocumentRef load_document(const std::string& path, bool strict, LoadOutcome& 
         return nullptr;
     }
     return doc;
+}
+
+LoadOutcome load_device_config_binary(const Extension& e, const std::string& dir, const DeviceSettingsOut& out) {
+    return load_binary(e, dir, out, false);
 }
 
 LoadOutcome load_device_config(const Extension& e, const std::string& dir, const DeviceSettingsOut& out,
@@ -217,7 +222,8 @@ int cfg_LoadDeviceConfig(const char* dir, void* record, int32_t size, void* extr
                          uint8_t* save_by_tag, int32_t* save_rate) {
     using namespace qvr::cfg;
     if (!valid_request(dir, size, extra_size, extra_file)) return -1;
-    const std::string folder = normalized_path(dir);
+    const std::string folder = resolved_folder(dir);
+    if (folder.empty()) return -1;
     const qvr::Extension extension = qvr::Extension::load(folder);
     DeviceSettingsOut out{record,      size,         extra,       extra_size, extra_file,
                           auto_enable, save_outputs, save_by_tag, save_rate};

@@ -9,6 +9,7 @@
 #include "qvr/config/cfg_device_config_internal.h"
 #include "qvr/config/cfg_file_io.h"
 #include "qvr/config/cfg_switches.h"
+#include "qvr/config/cfg_unfinished.h"
 #include "qvr/config/cfg_xml_fields.h"
 
 namespace qvr::cfg {
@@ -102,12 +103,71 @@ void audit_changes(const Extension& e, AuditTrail& trail, const char* user, cons
     }
 }
 
+// Which settings a save wrote, for its note: bits of the header settings given, the record's
+// size and the extra record's size (-1: not given), and the extra file's name.
+constexpr std::int64_t kNoteAutoEnable = 1;
+constexpr std::int64_t kNoteSaveOutputs = 2;
+constexpr std::int64_t kNoteSaveByTag = 4;
+constexpr std::int64_t kNoteSaveRate = 8;
+
+UnfinishedSave note_of(const DeviceSettingsIn& in) {
+    const std::int64_t given = (in.auto_enable != nullptr ? kNoteAutoEnable : 0) |
+                               (in.save_outputs != nullptr ? kNoteSaveOutputs : 0) |
+                               (in.save_by_tag != nullptr ? kNoteSaveByTag : 0) |
+                               (in.save_rate != nullptr ? kNoteSaveRate : 0);
+    return {{given, in.record != nullptr ? in.size : -1, in.extra != nullptr ? in.extra_size : -1},
+            in.extra != nullptr && in.extra_file != nullptr ? in.extra_file : ""};
+}
+
+// The settings a save that did not finish wrote to the binary files go to "config.xml" as
+// those files hold them. 0, or -1 with the failure reported.
+int finish_unfinished_save(const Extension& e, const std::string& dir) {
+    const std::optional<UnfinishedSave> note = unfinished_save(dir, kConfigFile);
+    if (!note) return 0;
+    const std::vector<std::int64_t>& n = note->numbers;
+    constexpr auto kLargest = static_cast<std::int64_t>(kMaxRewrittenFile);
+    if (n.size() != 3 || n[0] < 0 || n[0] > 15 || n[1] < -1 || n[1] > kLargest || n[2] < -1 || n[2] > kLargest) {
+        forget_unfinished_save(dir, kConfigFile);
+        return 0;
+    }
+    OldState held;
+    held.record.assign(n[1] > 0 ? static_cast<std::size_t>(n[1]) : 0, 0);
+    held.extra.assign(n[2] > 0 ? static_cast<std::size_t>(n[2]) : 0, 0);
+    const bool with_extra = n[2] > 0 && plain_file_name(note->file_name);
+    DeviceSettingsOut out;
+    if ((n[0] & kNoteAutoEnable) != 0) out.auto_enable = &held.auto_enable;
+    if ((n[0] & kNoteSaveOutputs) != 0) out.save_outputs = &held.save_outputs;
+    if ((n[0] & kNoteSaveByTag) != 0) out.save_by_tag = &held.save_by_tag;
+    if ((n[0] & kNoteSaveRate) != 0) out.save_rate = &held.save_rate;
+    if (!held.record.empty()) {
+        out.record = held.record.data();
+        out.size = static_cast<std::int32_t>(held.record.size());
+    }
+    if (with_extra) {
+        out.extra = held.extra.data();
+        out.extra_size = static_cast<std::int32_t>(held.extra.size());
+        out.extra_file = note->file_name.c_str();
+    }
+    // What was read is written back: the same parts, from the same buffers.
+    const DeviceSettingsIn in{out.record,      out.size,     out.extra,       out.extra_size, out.extra_file,
+                              out.auto_enable, out.save_outputs, out.save_by_tag, out.save_rate};
+    if (load_device_config_binary(e, dir, out) != LoadOutcome::loaded) return -1;
+    xml_ResetStatus();
+    if (write_config_xml(e, dir, in) != 0) return -1;
+    forget_unfinished_save(dir, kConfigFile);
+    return 0;
+}
+
 }  // namespace
 
 int save_device_config(const char* user, const std::string& dir, const DeviceSettingsIn& in, bool audited) {
     const auto lock = FolderLock::acquire(dir);
     if (!lock) return -1;
     const Extension e = Extension::load(dir);
+    const bool xml_files = e.has_xml() && cfg_IsNotCurrentConfigDir(dir.c_str()) == 1;
+    const int mode = xml_files ? cfg_GetWriteXmlMode(dir.c_str()) : 0;
+    // Before the old state is read: the audit compares with the forms as they agree again.
+    if ((mode == 1 || mode == 2) && finish_unfinished_save(e, dir) != 0) return -1;
 
     std::optional<OldState> old;
     if (audited && audit_enabled_for(dir)) {
@@ -134,8 +194,7 @@ int save_device_config(const char* user, const std::string& dir, const DeviceSet
         }
     }
 
-    const bool xml_files = e.has_xml() && cfg_IsNotCurrentConfigDir(dir.c_str()) == 1;
-    const int mode = xml_files ? cfg_GetWriteXmlMode(dir.c_str()) : 0;
+    if (mode == 1 && note_unfinished_save(dir, kConfigFile, note_of(in)) != 0) return -1;
     int result = 0;
     bool written = false;
     if (mode == 2) {
@@ -149,6 +208,7 @@ int save_device_config(const char* user, const std::string& dir, const DeviceSet
         xml_ResetStatus();
         result = write_config_xml(e, dir, in);
         written = written || result == 0;
+        if (mode == 1 && result == 0) forget_unfinished_save(dir, kConfigFile);
     }
     const int error = errno;
     // Readers watch the time of the configuration folder's "config".
@@ -172,7 +232,9 @@ int cfg_SaveDeviceConfig(const char* user, const char* dir, const void* record, 
     if (!valid_request(dir, size, extra_size, extra_file)) return -1;
     DeviceSettingsIn in{record,      size,         extra,       extra_size, extra_file,
                         auto_enable, save_outputs, save_by_tag, save_rate};
-    return save_device_config(user, normalized_path(dir), in, true);
+    const std::string folder = resolved_folder(dir);
+    if (folder.empty()) return -1;
+    return save_device_config(user, folder, in, true);
 }
 
 int cfg_SaveDeviceConfigAndExtra(const char* user, const char* dir, const void* record, int32_t size,

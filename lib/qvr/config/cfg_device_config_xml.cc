@@ -102,7 +102,8 @@ int cfg_WriteConfigXml(const char* user, const char* dir, const void* record, in
     (void)user;  // the XML form records no author
     using namespace qvr::cfg;
     if (!valid_request(dir, size, extra_size, nullptr)) return -1;
-    const std::string folder = normalized_path(dir);
+    const std::string folder = resolved_folder(dir);
+    if (folder.empty()) return -1;
     const auto lock = FolderLock::acquire(folder);
     if (!lock) return -1;
     const qvr::Extension extension = qvr::Extension::load(folder);

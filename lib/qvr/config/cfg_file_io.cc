@@ -9,13 +9,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <climits>
 #include <cstring>
 #include <thread>
-#include <vector>
 
 #include "platform/ascii_text.h"
 #include "platform/file_io.h"
+#include "platform/file_paths.h"
 #include "platform/file_save.h"
 #include "platform/last_error.h"
 #include "platform/monotonic_clock.h"
@@ -65,19 +64,27 @@ std::string last_component(std::string_view folder) {
 
 bool same_folder(std::string_view a, std::string_view b) {
     std::string x = normalized_path(a), y = normalized_path(b);
-    return platform::equal_ignoring_case(x, y);
+    if (platform::equal_ignoring_case(x, y)) return true;
+    if (x.empty() || y.empty()) return false;
+    const int saved = errno;
+    std::string local_x, local_y;
+    struct stat sx {};
+    struct stat sy {};
+    const bool same = opened(x, local_x) && opened(y, local_y) && ::stat(local_x.c_str(), &sx) == 0 &&
+                      ::stat(local_y.c_str(), &sy) == 0 && S_ISDIR(sx.st_mode) && sx.st_dev == sy.st_dev &&
+                      sx.st_ino == sy.st_ino;
+    errno = saved;
+    return same;
 }
 
 std::string current_folder() {
-    std::vector<char> buffer(PATH_MAX);
-    while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
-        if (errno != ERANGE || buffer.size() > (1u << 20)) {
-            platform::fail_from_errno();
-            return {};
-        }
-        buffer.resize(buffer.size() * 2);
-    }
-    return buffer.data();
+    return platform::current_folder();
+}
+
+std::string resolved_folder(std::string_view folder) {
+    std::string absolute;
+    if (platform::absolute_path(folder, absolute) != 0) return {};
+    return absolute;
 }
 
 std::string current_config_folder() {
@@ -121,10 +128,18 @@ bool file_exists(const std::string& path) {
     return opened(path, local) && ::stat(local.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+void remove_dead_temporaries(const std::string& path) {
+    const int saved = errno;
+    std::string local;
+    if (opened(path, local)) platform::remove_dead_temporaries(local);
+    errno = saved;
+}
+
 ssize_t read_at(const std::string& path, std::uint64_t offset, std::span<std::uint8_t> out) {
     std::fill(out.begin(), out.end(), std::uint8_t{0});
     std::string local;
     if (!opened(path, local)) return -1;
+    platform::remove_dead_temporaries(local);
     const platform::UniqueFd fd = platform::open_file(local, O_RDONLY);
     if (!fd) return -1;
     return platform::pread_all(fd.get(), out, offset);

@@ -21,10 +21,17 @@ std::string normalized_path(std::string_view path);
 std::string join_path(std::string_view folder, std::string_view name);
 std::string parent_folder(std::string_view folder);
 std::string last_component(std::string_view folder);
-// The two paths name the same folder, compared without case.
+// The two paths name the same folder: equal without case, or one folder reached by two
+// paths (a link on the way).
 bool same_folder(std::string_view a, std::string_view b);
 // The process's current folder, read once per call; empty with errno set when unreadable.
 std::string current_folder();
+// The folder a caller named, as every load and save uses it: absolute (a relative one is
+// taken from the current folder, read once) and normalized, so that its name, its parent,
+// its plug-in, its switches and its audit context are those of the folder itself. Another
+// machine's path keeps its form. Empty with errno set when the current folder cannot be
+// read.
+std::string resolved_folder(std::string_view folder);
 // The configuration folder of the installation (QVR_CURRENT_CONFIG).
 std::string current_config_folder();
 // A file name of the folder itself: no separator, not "." or "..", not empty.
@@ -34,6 +41,10 @@ bool plain_file_name(std::string_view name);
 // name matches without case (files copied from other systems), else the exact name.
 std::string existing_file(std::string_view folder, std::string_view name);
 bool file_exists(const std::string& path);
+
+// Removes what saves of `path` that were killed left behind (platform/file_save.h). Every
+// read below does it first: the next save or load of a file clears its dead saves.
+void remove_dead_temporaries(const std::string& path);
 
 // Reads up to out.size() bytes at `offset`; what the file does not hold is zero-filled.
 // The number of bytes read, or -1 (errno) when the file cannot be opened or read.

@@ -81,7 +81,10 @@ int cfg_GetExcelCompatibleXsd(const char* path) {
 
 int cfg_IsNotCurrentConfigDir(const char* path) {
     if (path == nullptr) return 0;
-    return platform::equal_ignoring_case(qvr::cfg::last_component(path).c_str(), "CURRENT_CONFIG") ? 0 : 1;
+    // "." names the current folder, whose own name counts.
+    std::string folder = qvr::cfg::resolved_folder(path);
+    if (folder.empty()) folder = path;
+    return platform::equal_ignoring_case(qvr::cfg::last_component(folder).c_str(), "CURRENT_CONFIG") ? 0 : 1;
 }
 
 namespace qvr::cfg {

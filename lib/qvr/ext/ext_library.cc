@@ -9,6 +9,7 @@
 
 #include "platform/ascii_text.h"
 #include "platform/dynamic_library.h"
+#include "platform/file_paths.h"
 #include "qvr/testing/process_state_testing.h"
 #include "platform/last_error.h"
 #include "qvr/settings/env.h"
@@ -87,7 +88,10 @@ std::string processor_plugin(const std::string& config_dir, const std::string& p
 
 }  // namespace
 
-void* load_library(std::string_view config_dir, bool with_device_list, std::string& loaded_path) {
+void* load_library(std::string_view named_dir, bool with_device_list, std::string& loaded_path) {
+    // The folder's own name gives the prefix, also when it was named "." or "../tolva_3".
+    std::string config_dir;
+    if (named_dir.empty() || platform::absolute_path(named_dir, config_dir) != 0) return nullptr;
     std::string prefix = device_prefix5(config_dir);
     if (prefix.empty()) return nullptr;
     std::string name = platform::ascii_lower_copy(prefix) + "_ex.so";
@@ -95,7 +99,7 @@ void* load_library(std::string_view config_dir, bool with_device_list, std::stri
     std::string bin = bin_folder();
     if (void* h = try_load(bin, name, loaded_path)) return h;
     if (!with_device_list) return nullptr;
-    std::string general = processor_plugin(std::string(config_dir), prefix);
+    std::string general = processor_plugin(config_dir, prefix);
     return general.empty() ? nullptr : try_load(bin, general, loaded_path);
 }
 
@@ -134,8 +138,12 @@ void qvr::testing::forget_extension_answers() {
     last.answer = -1;
 }
 
-int ext_HasXmlSupport(const char* config_dir) {
-    if (config_dir == nullptr) return 0;
+int ext_HasXmlSupport(const char* named_dir) {
+    if (named_dir == nullptr) return 0;
+    // Kept by the folder itself: "." names another folder after the current one changed.
+    std::string absolute;
+    if (platform::absolute_path(named_dir, absolute) != 0) return 0;
+    const char* config_dir = absolute.c_str();
     XmlSupportAnswer& last = xml_support_answer();
     {
         std::lock_guard<std::mutex> hold(last.lock);

@@ -129,7 +129,9 @@ int save_logger(const std::string& dir, const char* user, const std::string& kin
                     break;
             }
         }
-        // Loggers of a kind without a description have nothing but the binary file.
+        // Loggers of a kind without a description have nothing but the binary file. Each save
+        // writes the whole record to both forms, so one killed between them leaves nothing
+        // the next save of the logger does not rewrite.
         const int mode = cfg_GetWriteXmlMode(dir.c_str());
         const bool binary = kind == LoggerKind::other || mode < 2;
         const bool xml = kind != LoggerKind::other && (mode == 1 || mode == 2);
@@ -180,9 +182,9 @@ using namespace qvr::logger;
 int cfg_LoadLoggerConfig(const char* dir, const char* kind_name, int number, void* record, int32_t size) {
     if (!valid_request(dir, kind_name, number, record, size)) return -1;
     const auto out = bytes(static_cast<std::uint8_t*>(record), size);
-    return load_logger(qvr::cfg::normalized_path(dir), kind_name, number, out, true) == qvr::cfg::LoadOutcome::loaded
-               ? 0
-               : -1;
+    const std::string folder = qvr::cfg::resolved_folder(dir);
+    if (folder.empty()) return -1;
+    return load_logger(folder, kind_name, number, out, true) == qvr::cfg::LoadOutcome::loaded ? 0 : -1;
 }
 
 int cfg_LoadLoggerConfigFromCwd(const char* kind_name, int number, void* record, int32_t size) {
@@ -201,7 +203,9 @@ int cfg_SaveLoggerConfig(const char* dir, const char* user, const char* kind_nam
                          int32_t size) {
     if (!valid_request(dir, kind_name, number, record, size)) return -1;
     const auto in = bytes(static_cast<const std::uint8_t*>(record), size);
-    return save_logger(qvr::cfg::normalized_path(dir), user, kind_name, number, in);
+    const std::string folder = qvr::cfg::resolved_folder(dir);
+    if (folder.empty()) return -1;
+    return save_logger(folder, user, kind_name, number, in);
 }
 
 int cfg_SaveLoggerConfigFromCwd(const char* kind_name, int number, const void* record, int32_t size,
@@ -224,7 +228,8 @@ int cfg_WriteLoggerXml(const char* dir, const char* user, const char* kind_name,
     const LoggerKind kind = kind_of(kind_name);
     // A kind without a description has no XML form.
     if (kind == LoggerKind::other) return platform::fail(platform::kErrorInvalidArgument);
-    const std::string folder = qvr::cfg::normalized_path(dir);
+    const std::string folder = qvr::cfg::resolved_folder(dir);
+    if (folder.empty()) return -1;
     const auto lock = qvr::cfg::FolderLock::acquire(folder);
     if (!lock) return -1;
     xml_ResetStatus();

@@ -1,14 +1,9 @@
 // A configuration file of a server copied here through "SF" and "RF", whole or not at all.
-#include <fcntl.h>
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <span>
 #include <string>
 #include <vector>
 
-#include "platform/file_io.h"
 #include "platform/file_save.h"
 #include "platform/last_error.h"
 #include "qvr/requests/remote_file_requests.h"
@@ -20,39 +15,6 @@ constexpr uint32_t kGenericRead = 0x80000000u;
 constexpr uint32_t kShareReadWrite = 3;
 constexpr uint32_t kOpenExisting = 3;
 constexpr uint32_t kNormal = 128;
-
-// A temporary file beside the target, removed unless it was put in place.
-class Temporary {
-  public:
-    explicit Temporary(const std::string& target) {
-        const std::size_t slash = target.rfind('/');
-        path_ = (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + ".fetch.XXXXXX";
-        fd_ = ::mkostemp(path_.data(), O_CLOEXEC);
-        if (fd_ < 0) platform::fail_from_errno();
-    }
-    ~Temporary() {
-        if (fd_ >= 0) ::close(fd_);
-        if (!placed_) ::unlink(path_.c_str());
-    }
-    Temporary(const Temporary&) = delete;
-    Temporary& operator=(const Temporary&) = delete;
-    int fd() const { return fd_; }
-    int place(const std::string& target) {
-        if (::close(fd_) != 0) {
-            fd_ = -1;
-            return platform::fail_from_errno();
-        }
-        fd_ = -1;
-        if (platform::move_into_place(path_, target) != 0) return -1;
-        placed_ = true;
-        return 0;
-    }
-
-  private:
-    std::string path_;
-    int fd_ = -1;
-    bool placed_ = false;
-};
 
 }  // namespace
 
@@ -66,8 +28,9 @@ int cfg_FetchRemoteFile(const char* server, const char* folder, const char* name
     for (char& c : local_target)
         if (c == '\\') c = '/';
 
-    Temporary temporary(local_target);
-    if (temporary.fd() < 0) return -1;
+    // The file layer's whole-file save: the old target stays until the copy is complete.
+    platform::StreamedSave save;
+    if (save.begin(local_target) != 0) return -1;
     const int size = link_OpenRemoteFile(server, path.c_str(), kGenericRead, kShareReadWrite, 1,
                                          kOpenExisting, kNormal, nullptr);
     if (size < 0) return platform::fail(platform::last_error());
@@ -79,9 +42,8 @@ int cfg_FetchRemoteFile(const char* server, const char* folder, const char* name
                           kGenericRead, kShareReadWrite, 1, kOpenExisting, kNormal, chunk.data(), &got) == 0)
             return platform::fail(platform::last_error());
         if (got != want) return platform::fail(platform::kErrorHandleEof);
-        if (platform::write_all(temporary.fd(), std::span<const uint8_t>(chunk.data(), got)) != 0) return -1;
+        if (save.write(std::span<const uint8_t>(chunk.data(), got)) != 0) return -1;
         offset += got;
     }
-    if (::fsync(temporary.fd()) != 0) return platform::fail_from_errno();
-    return temporary.place(local_target);
+    return save.commit();
 }

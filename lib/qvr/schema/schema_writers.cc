@@ -2,9 +2,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/file_paths.h"
 #include "platform/last_error.h"
 #include "platform/remote_path.h"
 #include "qvr/records/config_header.h"
@@ -222,16 +224,34 @@ int write_channel_schema(const Extension& extension, const char* directory, int 
 
 }  // namespace qvr
 
+namespace {
+
+// The folder named as an absolute path, so that its name and parent are the folder's own
+// ("." is the current folder); null stays null.
+std::optional<std::string> absolute_folder(const char* directory) {
+    std::string folder;
+    if (directory == nullptr || platform::absolute_path(directory, folder) != 0) return std::nullopt;
+    return folder;
+}
+
+const char* c_str_or_null(const std::optional<std::string>& text) {
+    return text ? text->c_str() : nullptr;
+}
+
+}  // namespace
+
 int cfg_WriteConfigSchema(const char* directory, const void* record, int32_t size, const void* extra,
                           int32_t extra_size) {
-    qvr::Extension extension = qvr::Extension::load(directory != nullptr ? directory : "");
-    return qvr::write_config_schema(extension, directory, record, size, extra, extra_size);
+    const std::optional<std::string> folder = absolute_folder(directory);
+    qvr::Extension extension = qvr::Extension::load(folder ? *folder : "");
+    return qvr::write_config_schema(extension, c_str_or_null(folder), record, size, extra, extra_size);
 }
 
 int cfg_WriteChannelSchema(const char* /*user*/, const char* directory, int kind,
                            const qvr::ChannelRecord* records, int first, int count) {
-    qvr::Extension extension = qvr::Extension::load(directory != nullptr ? directory : "");
-    return qvr::write_channel_schema(extension, directory, kind, records, first, count);
+    const std::optional<std::string> folder = absolute_folder(directory);
+    qvr::Extension extension = qvr::Extension::load(folder ? *folder : "");
+    return qvr::write_channel_schema(extension, c_str_or_null(folder), kind, records, first, count);
 }
 
 int cfg_WriteLoggerSchema(const char* directory, const char* kind_name, const StructsType* type,
@@ -245,7 +265,7 @@ int cfg_WriteLoggerSchema(const char* directory, const char* kind_name, const St
         xml_SetStatus(kXmlStatusInvalidArgument, "Invalid Pathname");
         return report_failure();
     }
-    std::string folder = schema_folder(directory);
+    std::string folder = schema_folder(c_str_or_null(absolute_folder(directory)));
     if (folder.empty()) return report_failure();
     std::string target = std::string(kXmlNamespaceBase) + "/" + kind;
     XmlNodeRef root = start_schema(doc.get(), kind, target);

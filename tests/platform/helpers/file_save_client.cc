@@ -9,6 +9,9 @@
 //       in a mount namespace of its own, mounts a <kib> KiB tmpfs on <folder>, saves a small
 //       "old" file, then one of <size> bytes; prints "result", "content" and "entries", or
 //       "unsupported" where mounting is not allowed
+//   file_save_client hold <path> <size>
+//       saves a file of <size> bytes "H" and stops before the rename: prints
+//       "temporary <path of its temporary>" and waits there until killed
 //   file_save_client append <path> <id> <count>
 //       appends <count> lines "<id> <i> <filler>" of varying length with append_whole
 // Prefixing any command with "as-user <uid>" drops to that user first, and with
@@ -29,6 +32,7 @@
 
 #include "platform/file_io.h"
 #include "platform/file_save.h"
+#include "platform/testing/file_save_testing.h"
 
 namespace {
 
@@ -57,6 +61,17 @@ int save_forever(const std::string& path, std::size_t size) {
     for (unsigned i = 1;; ++i) {
         if (int error = save_letter(path, i % 2 != 0 ? 'B' : 'A', size); error != 0) return finish(error);
     }
+}
+
+void stop_before_rename(const char* temporary) {
+    std::printf("temporary %s\n", temporary);
+    std::fflush(stdout);
+    for (;;) ::pause();
+}
+
+int hold_before_rename(const std::string& path, std::size_t size) {
+    platform::set_before_rename_hook(&stop_before_rename);
+    return finish(save_letter(path, 'H', size));
 }
 
 int save_on_small_disk(const std::string& folder, long kib, std::size_t size) {
@@ -105,9 +120,10 @@ int main(int argc, char** argv) {
     }
     if (args.size() == 5 && args[0] == "save") return save_many(args[1], args[2], std::stoul(args[3]), std::stol(args[4]));
     if (args.size() == 3 && args[0] == "loop") return save_forever(args[1], std::stoul(args[2]));
+    if (args.size() == 3 && args[0] == "hold") return hold_before_rename(args[1], std::stoul(args[2]));
     if (args.size() == 4 && args[0] == "fullfs")
         return save_on_small_disk(args[1], std::stol(args[2]), std::stoul(args[3]));
     if (args.size() == 4 && args[0] == "append") return append_lines(args[1], args[2], std::stol(args[3]));
-    std::fprintf(stderr, "usage: file_save_client save|loop|fullfs|append ...\n");
+    std::fprintf(stderr, "usage: file_save_client save|loop|hold|fullfs|append ...\n");
     return 2;
 }

@@ -222,7 +222,7 @@ TEST_F(RequestTest, AFetchFailingHalfWayLeavesTheOldTarget) {
     EXPECT_EQ(server().dispatcher().request_count(), 5u);
     EXPECT_EQ(qvr_test::read_file(target), "the old file");
     for (const auto& entry : std::filesystem::directory_iterator(temp_.path()))
-        EXPECT_EQ(entry.path().filename().string().find(".fetch"), std::string::npos) << entry.path();
+        EXPECT_NE(entry.path().filename().string().rfind(".kept.", 0), 0u) << entry.path();
     // A missing server file fails before anything is read.
     EXPECT_EQ(cfg_FetchRemoteFile(".", nullptr, "missing", target.c_str()), -1);
     EXPECT_EQ(errno, 2);

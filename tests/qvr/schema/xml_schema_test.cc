@@ -450,7 +450,7 @@ TEST_F(XmlSchemaTest, FailuresAreReportedAndNameTheLeaf) {
     std::vector<qvr::SinkEntry> reports;
     qvr::set_sink_capture([&](const qvr::SinkEntry& entry) { reports.push_back(entry); });
     xml_SetSubject("plain_1");
-    EXPECT_EQ(cfg_WriteConfigSchema("plain_1", nullptr, 0, nullptr, 0), -1);
+    EXPECT_EQ(cfg_WriteConfigSchema(nullptr, nullptr, 0, nullptr, 0), -1);
     EXPECT_EQ(errno, 1465);
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0].message, "plain_1Creating Schema - Invalid Pathname");
