@@ -21,6 +21,7 @@
 #include "platform/ado/recordset.h"
 #include "platform/ado/text_codec.h"
 #include "platform/last_error.h"
+#include "product_settings.h"
 #include "requests/requests_fixture.h"
 #include "support/temp_dir.h"
 #include "test_database.h"
@@ -548,6 +549,34 @@ TEST_F(COLLECTION_SUITE, AStoreOfANamedRunOpensThroughItsLocation) {
     ASSERT_EQ(store->ReadHeader(read), 0) << store->GetErrorText();
     EXPECT_EQ(store->GetNoLogs(read), 2);
     EXPECT_FALSE(c->OpenStore("LoggerSeq=00000009", kGenericRead));
+}
+
+// The caller frees its configurations as soon as the run is made: the state texts of every
+// later record still come from them (the store keeps its own copies).
+TEST_F(COLLECTION_SUITE, StateTextsOutliveTheCallersConfigurations) {
+    set_product_value("DatabaseDigitalText", "On");
+    auto c = open("L");
+    LogHeader h = header_of({{"DI", 1, 2}}, false, false);
+    h.start = {kMarch5, 0, 0};
+    auto configs = std::make_unique<std::vector<qvr::ChannelRecord>>(std::vector<qvr::ChannelRecord>{
+        digital_channel("V1", "CLOSED", "OPEN"), digital_channel("V2", "Stopped", "Running")});
+    const qvr::ChannelRecord* table[] = {configs->data()};
+    std::int32_t start = kMarch5;
+    auto store = c->NewRun(&start, true, 0, h, nullptr, false, nullptr, false, table);
+    ASSERT_TRUE(store) << c->GetErrorContext() << ": " << c->GetErrorText();
+    configs.reset();
+    for (int i = 0; i < 3; ++i) {
+        const std::int32_t first = i % 2 == 0 ? 0x01 : 0x00;
+        const auto rec = record_of(h, {kMarch5 + i, 0, 0}, {{first, 0}, {0x01 - first, 0}});
+        ASSERT_EQ(store->WriteLogs(h, rec.data(), 1), 0) << store->GetErrorContext() << ": " << store->GetErrorText();
+    }
+    const auto stored = rows("SELECT " + quoted("DI1") + ", " + quoted("DI2") + " FROM " + quoted("L_DATA") +
+                             " ORDER BY DT");
+    ASSERT_EQ(stored.size(), 3u);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(ado::utf8_from_utf16(stored[static_cast<std::size_t>(i)][0].to_text()), i % 2 == 0 ? "OPEN" : "CLOSED") << i;
+        EXPECT_EQ(ado::utf8_from_utf16(stored[static_cast<std::size_t>(i)][1].to_text()), i % 2 == 0 ? "Stopped" : "Running") << i;
+    }
 }
 
 }  // namespace

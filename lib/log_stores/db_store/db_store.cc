@@ -398,7 +398,9 @@ int CLogDbStore::CreateRun(const char* connectionString, const char* tablePrefix
     s.access = kGenericRead | kGenericWrite;
     s.logger = loggerName ? loggerName : "";
     const std::string connection = connectionString ? connectionString : "";
-    if (channels && *channels) s.lookup = *channels;
+    // Copies: the caller's records may be freed once the run is made, and the state texts of
+    // digital channels are read from them while logging.
+    if (channels && *channels) s.lookup = db_schema::copied_lookup(header, *channels);
     const auto failed = [&](const char* context) {
         s.fail(s.main, context);
         s.main.CloseAll();

@@ -300,13 +300,16 @@ std::unique_ptr<CLogStore> CLogDbMySQLCollection::NewRun(std::int32_t* start, bo
     made.data = true;
     for (const std::string& index : db_schema::data_indexes(kMySql, db_schema::Backend::mysql, taken->prefix))
         session_.run(index);
-    auto text = session_.run(db_schema::text_create(kMySql, taken->prefix));
-    if (const auto* failure = std::get_if<mysql::Failure>(&text)) {
-        fail("CAN'T CREATE TEXT TABLE", failure->text);
-        undo_run(made, taken->sequence);
-        return nullptr;
+    // Only a run made with a header text has a TEXT table.
+    if (headerText != nullptr) {
+        auto text = session_.run(db_schema::text_create(kMySql, taken->prefix));
+        if (const auto* failure = std::get_if<mysql::Failure>(&text)) {
+            fail("CAN'T CREATE TEXT TABLE", failure->text);
+            undo_run(made, taken->sequence);
+            return nullptr;
+        }
+        made.text = true;
     }
-    made.text = true;
 
     header.start.seconds = start_seconds;
     auto store = std::make_unique<CLogDbMySQLStore>();

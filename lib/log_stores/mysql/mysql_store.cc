@@ -656,14 +656,7 @@ int CLogDbMySQLStore::PrepareRun(const std::string& connection, const std::strin
 
     // Copies of the configurations for the state texts while logging: the caller's table may
     // be gone by then.
-    auto copies = std::make_shared<std::map<std::pair<std::size_t, std::uint16_t>, qvr::ChannelRecord>>();
-    for (const db_schema::ChannelColumn& column : columns.columns)
-        if (const qvr::ChannelRecord* config = lookup ? lookup(column.block, column.channel) : nullptr)
-            copies->emplace(std::make_pair(column.block, column.channel), *config);
-    lookup_ = [copies](std::size_t block, std::uint16_t channel) -> const qvr::ChannelRecord* {
-        const auto it = copies->find({block, channel});
-        return it == copies->end() ? nullptr : &it->second;
-    };
+    lookup_ = db_schema::copied_lookup(header, lookup);
     // One CHANNELS row per column, from the configuration its name was made from.
     const std::string channels_insert =
         "INSERT INTO " + mysql::quoted(prefix + "CHANNELS") + " VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?)";

@@ -633,6 +633,16 @@ TEST_F(MySqlStoreTest, NewRunMakesItsTablesAndRowsAndFinishRunWithoutStartRemove
     ASSERT_EQ(c->FinishRun(*store, nullptr, nullptr, false), 0);
     EXPECT_FALSE(table_exists("Line_1_DATA"));
     EXPECT_FALSE(table_exists("Line_1_CHANNELS"));
+    EXPECT_FALSE(table_exists("Line_1_TEXT"));
+    EXPECT_TRUE(ok("SELECT * FROM " + db_ + ".LOGGERS").rows.empty());
+
+    // Without a header text there is no TEXT table, and its run is removed whole all the same.
+    auto plain = c->NewRun(&start, true, 0, h, nullptr, false, nullptr, false, table);
+    ASSERT_TRUE(plain) << c->GetErrorContext() << ": " << c->GetErrorText();
+    EXPECT_TRUE(table_exists("Line_1_DATA"));
+    EXPECT_FALSE(table_exists("Line_1_TEXT"));
+    ASSERT_EQ(c->FinishRun(*plain, nullptr, nullptr, false), 0);
+    EXPECT_FALSE(table_exists("Line_1_DATA"));
     EXPECT_TRUE(ok("SELECT * FROM " + db_ + ".LOGGERS").rows.empty());
 }
 
