@@ -25,6 +25,7 @@
 #include "requests/requests_fixture.h"
 #include "support/temp_dir.h"
 #include "test_database.h"
+#include "wide_logger.h"
 
 namespace {
 
@@ -578,5 +579,51 @@ TEST_F(COLLECTION_SUITE, StateTextsOutliveTheCallersConfigurations) {
         EXPECT_EQ(ado::utf8_from_utf16(stored[static_cast<std::size_t>(i)][1].to_text()), i % 2 == 0 ? "Stopped" : "Running") << i;
     }
 }
+
+// The widest run a DATA table holds on MariaDB, with state-text channels: made, logged and
+// read back with every bit of every analog value.
+TEST_F(COLLECTION_SUITE, TheWidestLoggerLogsEveryBitOfItsValues) {
+    set_product_value("DatabaseDigitalText", "On");
+    auto c = open("L");
+    WideLogger w = wide_logger(kWidestWithSigChange, 128, true);
+    std::int32_t start = kMarch5;
+    auto store = c->NewRun(&start, true, 0, w.header, nullptr, false, nullptr, false, w.table.data());
+    ASSERT_TRUE(store) << c->GetErrorContext() << ": " << c->GetErrorText();
+    constexpr int kRecords = 12;
+    const auto data = wide_records(w, kRecords, kMarch5, 7);
+    ASSERT_EQ(store->WriteLogs(w.header, data.data(), kRecords), 0)
+        << store->GetErrorContext() << ": " << store->GetErrorText();
+    std::vector<std::uint8_t> back(data.size());
+    ASSERT_EQ(store->ReadLogs(0, w.header, back.data(), kRecords, 0, nullptr, 0), kRecords)
+        << store->GetErrorContext() << ": " << store->GetErrorText();
+    expect_same_analog_bits(w, data, back, kRecords);
+    const auto texts = rows("SELECT " + quoted("CL1") + " FROM " + quoted("L_DATA") + " ORDER BY DT");
+    ASSERT_EQ(texts.size(), static_cast<std::size_t>(kRecords));
+    EXPECT_EQ(ado::utf8_from_utf16(texts[0][0].to_text()), "CLOSED \u20ac");
+    EXPECT_EQ(ado::utf8_from_utf16(texts[1][0].to_text()), "OPEN");
+}
+
+#ifdef DB_COLLECTION_ON_MARIADB
+// One column more than the table holds, or a row larger than its page allows: the run is
+// refused with the server's reason, and nothing of it stays.
+TEST_F(COLLECTION_SUITE, ARunWiderThanTheServerHoldsIsRefusedWithItsReason) {
+    set_product_value("DatabaseDigitalText", "On");
+    auto c = open("L");
+    const struct {
+        int channels;
+        int digital;
+        const char* reason;
+    } cases[] = {{kWidestWithSigChange + 1, 0, "Too many columns"}, {kWidestWithSigChange, 400, "Row size too large"}};
+    for (const auto& k : cases) {
+        WideLogger w = wide_logger(k.channels, k.digital, true);
+        std::int32_t start = kMarch5;
+        EXPECT_FALSE(c->NewRun(&start, true, 0, w.header, nullptr, false, nullptr, false, w.table.data()));
+        EXPECT_STREQ(c->GetErrorContext(), "CAN'T CREATE DATA TABLE") << k.channels;
+        EXPECT_NE(std::string(c->GetErrorText()).find(k.reason), std::string::npos) << c->GetErrorText();
+        EXPECT_FALSE(table_exists("L_CHANNELS"));
+        EXPECT_EQ(loggers_rows("L"), 0);
+    }
+}
+#endif
 
 }  // namespace

@@ -142,7 +142,9 @@ ColumnListResult build_column_list(const ado::Dialect& dialect, const LogHeader&
                 result.context = "DUPLICATE COLUMN " + column.name;
                 return result;
             }
-            const char* type = !column.digital ? "REAL" : digital_text ? "char(32)" : "INTEGER";
+            const std::string type = !column.digital ? "REAL"
+                                     : digital_text  ? dialect.code_page_char(static_cast<int>(kStateTextLength))
+                                                     : "INTEGER";
             list.definition += ", " + quoted_name(dialect, column.name) + " " + type + " NULL";
             list.columns.push_back(std::move(column));
         }

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "platform/ado/date_value.h"
+#include "platform/ado/dialect.h"
 
 namespace log_stores::mysql {
 namespace {
@@ -160,6 +161,8 @@ std::optional<Failure> Session::connect(const ConnectionKeys& keys) {
         // The connector's text names the user and host, never the password.
         return Failure{mysql_errno(handle.get()), mysql_error(handle.get()), "CAN'T CONNECT TO DATABASE"};
     }
+    if (mysql_query(handle.get(), ado::kRealAsFloatSession) != 0)
+        return Failure{mysql_errno(handle.get()), mysql_error(handle.get()), "CAN'T CONNECT TO DATABASE"};
     handle_ = std::move(handle);
     return std::nullopt;
 }

@@ -94,6 +94,7 @@ void Connection::connect(std::u16string_view cs, std::u16string_view user, std::
     if (dialect_.engine() == Engine::mariadb) {
         // A DROP behind another connection's open statement waits no longer than a query.
         execute_utf8("SET SESSION lock_wait_timeout = " + std::to_string(command_timeout_.count()));
+        execute_utf8(kRealAsFloatSession);
     }
 }
 

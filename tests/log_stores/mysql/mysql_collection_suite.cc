@@ -33,6 +33,7 @@
 #include "platform/last_error.h"
 #include "product_settings.h"
 #include "test_database.h"
+#include "wide_logger.h"
 
 using log_stores::CLogDbMySQLCollection;
 using log_stores::kGenericRead;
@@ -459,7 +460,9 @@ TEST_F(MySqlStoreTest, BadAndNonFiniteValuesAreStoredAsNullAndReadBackBad) {
     EXPECT_EQ(sample(h, r, 0).flags, run_file::kSampleBad);
     EXPECT_EQ(store->ReadLog(2, h, r.data(), h.recordSize, 0, 0, nullptr, 0, false), -1);
     EXPECT_STREQ(store->GetErrorContext(), "CAN'T GET DATA");
-    // A number that no float32 holds, put there by another program, reads as bad too.
+    // A number that no float32 holds, put there by another program into a column made as a
+    // double (as REAL was on this server), reads as bad too.
+    ok("ALTER TABLE " + db_ + ".L_DATA MODIFY AB1 DOUBLE NULL");
     ok("UPDATE " + db_ + ".L_DATA SET AB1 = 1e300");
     LogHeader again;
     auto fresh = open_store("L", again);
@@ -644,6 +647,50 @@ TEST_F(MySqlStoreTest, NewRunMakesItsTablesAndRowsAndFinishRunWithoutStartRemove
     ASSERT_EQ(c->FinishRun(*plain, nullptr, nullptr, false), 0);
     EXPECT_FALSE(table_exists("Line_1_DATA"));
     EXPECT_TRUE(ok("SELECT * FROM " + db_ + ".LOGGERS").rows.empty());
+}
+
+// The widest run a DATA table holds, with state-text channels: made, logged and read back with
+// every bit of every analog value; one column more, or a row larger than a page allows, is
+// refused with the server's reason and leaves nothing.
+TEST_F(MySqlStoreTest, TheWidestLoggerLogsEveryBitAndAWiderOneIsRefusedWithTheServersReason) {
+    log_stores_test::set_product_value("DatabaseDigitalText", "On");
+    auto c = open("L");
+    log_stores_test::WideLogger w = log_stores_test::wide_logger(log_stores_test::kWidestWithSigChange, 128, true);
+    std::int32_t start = kMarch5;
+    auto store = c->NewRun(&start, true, 0, w.header, nullptr, false, nullptr, false, w.table.data());
+    ASSERT_TRUE(store) << c->GetErrorContext() << ": " << c->GetErrorText();
+    ASSERT_EQ(c->UseforLogging(*store, w.header, nullptr, false, false), 0);
+    constexpr int kRecords = 150;  // more than one batch of a row this wide
+    const auto data = log_stores_test::wide_records(w, kRecords, kMarch5, 11);
+    ASSERT_EQ(store->WriteLogs(w.header, data.data(), kRecords), 0)
+        << store->GetErrorContext() << ": " << store->GetErrorText();
+    std::vector<std::uint8_t> back(data.size());
+    ASSERT_EQ(store->ReadLogs(0, w.header, back.data(), kRecords, 0, nullptr, 0), kRecords)
+        << store->GetErrorContext() << ": " << store->GetErrorText();
+    log_stores_test::expect_same_analog_bits(w, data, back, kRecords);
+    const std::string prefix = dynamic_cast<CLogDbMySQLStore&>(*store).table_prefix();
+    EXPECT_EQ(ok("SELECT `CL1` FROM " + db_ + "." + mysql::quoted(prefix + "DATA") + " ORDER BY DT LIMIT 2").rows,
+              (std::vector<mysql::Row>{{std::string("CLOSED \u20ac")}, {std::string("OPEN")}}));
+    ASSERT_EQ(c->FinishRun(*store, nullptr, nullptr, false), 0);
+
+    const struct {
+        int channels;
+        int digital;
+        const char* reason;
+    } cases[] = {{log_stores_test::kWidestWithSigChange + 1, 0, "Too many columns"},
+                 {log_stores_test::kWidestWithSigChange, 400, "Row size too large"}};
+    for (const auto& k : cases) {
+        log_stores_test::WideLogger wider = log_stores_test::wide_logger(k.channels, k.digital, true);
+        EXPECT_FALSE(c->NewRun(&start, true, 0, wider.header, nullptr, false, nullptr, false, wider.table.data()));
+        EXPECT_STREQ(c->GetErrorContext(), "CAN'T CREATE DATA TABLE") << k.channels;
+        EXPECT_NE(std::string(c->GetErrorText()).find(k.reason), std::string::npos) << c->GetErrorText();
+        EXPECT_EQ(ok("SELECT COUNT(*) FROM information_schema.tables WHERE table_schema = ? AND table_name <> "
+                     "'LOGGERS'",
+                     {db_})
+                      .rows[0][0],
+                  mysql::Value{std::int64_t{0}});
+        EXPECT_TRUE(ok("SELECT * FROM " + db_ + ".LOGGERS").rows.empty());
+    }
 }
 
 TEST_F(MySqlStoreTest, AFailedNewRunLeavesNoTablesAndNoRow) {
