@@ -27,19 +27,6 @@ Failure statement_failure(MYSQL_STMT* statement, std::string context) {
     return {mysql_stmt_errno(statement), mysql_stmt_error(statement), std::move(context)};
 }
 
-MYSQL_TIME to_mysql_time(ado::DateValue date) {
-    const ado::CivilTime civil = ado::civil_from_date(date);
-    MYSQL_TIME t{};
-    t.year = static_cast<unsigned>(civil.year);
-    t.month = static_cast<unsigned>(civil.month);
-    t.day = static_cast<unsigned>(civil.day);
-    t.hour = static_cast<unsigned>(civil.hour);
-    t.minute = static_cast<unsigned>(civil.minute);
-    t.second = static_cast<unsigned>(civil.second);
-    t.time_type = MYSQL_TIMESTAMP_DATETIME;
-    return t;
-}
-
 ado::DateValue from_mysql_time(const MYSQL_TIME& t) {
     ado::CivilTime civil{};
     civil.year = static_cast<int>(t.year);
@@ -78,7 +65,7 @@ struct ParamBuffers {
                 b.buffer_length = lengths[i];
                 b.length = &lengths[i];
             } else {
-                times[i] = to_mysql_time(std::get<ado::DateValue>(v));
+                fill_time(std::get<ado::DateValue>(v), times[i]);
                 b.buffer_type = MYSQL_TYPE_DATETIME;
                 b.buffer = &times[i];
             }
@@ -138,6 +125,18 @@ Value value_of(const ColumnBuffer& c) {
 }
 
 }  // namespace
+
+void fill_time(ado::DateValue date, MYSQL_TIME& t) {
+    const ado::CivilTime civil = ado::civil_from_date(date);
+    t = MYSQL_TIME{};
+    t.year = static_cast<unsigned>(civil.year);
+    t.month = static_cast<unsigned>(civil.month);
+    t.day = static_cast<unsigned>(civil.day);
+    t.hour = static_cast<unsigned>(civil.hour);
+    t.minute = static_cast<unsigned>(civil.minute);
+    t.second = static_cast<unsigned>(civil.second);
+    t.time_type = MYSQL_TIMESTAMP_DATETIME;
+}
 
 void Session::Closer::operator()(st_mysql* handle) const {
     mysql_close(handle);

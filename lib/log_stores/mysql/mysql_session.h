@@ -15,6 +15,7 @@
 #include "platform/ado/date_value.h"
 
 struct st_mysql;
+struct st_mysql_time;
 
 namespace log_stores::mysql {
 
@@ -56,6 +57,8 @@ class Session {
     std::variant<Result, Failure> run(std::string_view sql, std::span<const Value> params = {});
     // The server's largest packet (max_allowed_packet), read once.
     std::size_t max_packet();
+    // The connection itself, for the statements this folder keeps; null when closed.
+    st_mysql* raw() const { return handle_.get(); }
 
   private:
     struct Closer {
@@ -64,6 +67,9 @@ class Session {
     std::unique_ptr<st_mysql, Closer> handle_;
     std::size_t max_packet_ = 0;
 };
+
+// The connector's date-time of a zone-free date value.
+void fill_time(ado::DateValue date, st_mysql_time& out);
 
 // A name in backticks, a backtick inside doubled; a NUL ends it.
 std::string quoted(std::string_view name);

@@ -93,6 +93,22 @@ std::size_t CLogDbMySQLStore::batch_rows(std::size_t columns) {
     return std::clamp<std::size_t>(kMaxPlaceholders / columns, 1, kMaxBatchRows);
 }
 
+std::size_t CLogDbMySQLStore::columns_of(const LogHeader& header) {
+    std::size_t channels = 0;
+    for (std::size_t b = 0; b < std::min<std::size_t>(header.blockCount, kMaxBlocks); ++b)
+        channels += header.blocks[b].channel_count();
+    return static_cast<std::size_t>(db_schema::first_channel_field(header.sigChange != 0)) + channels + 1;
+}
+
+std::size_t CLogDbMySQLStore::rows_per_insert(const LogHeader& header) {
+    const std::size_t columns = columns_of(header);
+    // Each value costs its type (2 bytes) and at most 9 bytes, a state text 97; the packet keeps
+    // a quarter for the statement's text and the protocol.
+    const std::size_t row_bytes = columns * (digitalText_ ? 100 : 12) + 2 * columns + 3;
+    const std::size_t by_packet = std::max<std::size_t>(1, session_.max_packet() * 3 / 4 / row_bytes);
+    return std::min(batch_rows(columns), by_packet);
+}
+
 int CLogDbMySQLStore::connect() {
     const auto keys = mysql::parse_connection_keys(ado::utf8_from_cp1252(connection_));
     if (!keys.keys) {
@@ -158,6 +174,8 @@ int CLogDbMySQLStore::open_here(const char* location, std::uint32_t access) {
 
 int CLogDbMySQLStore::OpenForLogging(LogHeader& header) {
     logging_ = true;
+    // What a digital value is written as may change with the switch.
+    writer_.reset();
     char value[64] = {};
     std::uint32_t type = 0;
     std::uint32_t size = sizeof value - 1;
@@ -180,6 +198,7 @@ void CLogDbMySQLStore::GetLocation(char* text, std::size_t* size) {
 }
 
 int CLogDbMySQLStore::Close() {
+    writer_.reset();
     session_.close();
     pages_ = {};
     stateTexts_.reset();
@@ -307,50 +326,16 @@ int CLogDbMySQLStore::WriteLogs(const LogHeader& header, const std::uint8_t* rec
         fail("INSERT failed", "no records");
         return platform::fail(EINVAL);
     }
-    const bool sig_change = header.sigChange != 0;
-    std::size_t channels = 0;
-    for (std::size_t b = 0; b < std::min<std::size_t>(header.blockCount, kMaxBlocks); ++b)
-        channels += header.blocks[b].channel_count();
-    const std::size_t columns =
-        static_cast<std::size_t>(db_schema::first_channel_field(sig_change)) + channels + 1;
-    // Each value costs its type (2 bytes) and at most 9 bytes, a state text 33; the packet keeps
-    // a quarter for the statement's text and the protocol.
-    const std::size_t row_bytes = columns * (digitalText_ ? 36 : 12) + 2 * columns + 3;
-    const std::size_t by_packet = std::max<std::size_t>(1, session_.max_packet() * 3 / 4 / row_bytes);
-    const std::size_t per_batch = std::min(batch_rows(columns), by_packet);
-    const std::string table = mysql::quoted(ado::utf8_from_cp1252(tablePrefix_) + "DATA");
-    std::string group = "(";
-    for (std::size_t c = 0; c < columns; ++c) group += c == 0 ? "?" : ",?";
-    group += ")";
-
+    const std::size_t per_batch = rows_per_insert(header);
+    const std::string table = data_table();
     const auto began = std::chrono::steady_clock::now();
     const auto record_size = static_cast<std::size_t>(header.recordSize);
-    std::vector<mysql::Value> params;
+    const std::span<const std::uint8_t> all(records, static_cast<std::size_t>(count) * record_size);
+    const db_schema::ChannelLookup none;
     for (std::size_t done = 0; done < static_cast<std::size_t>(count);) {
         const std::size_t rows = std::min(per_batch, static_cast<std::size_t>(count) - done);
-        params.clear();
-        params.reserve(rows * columns);
-        std::string sql = "INSERT INTO " + table + " VALUES ";
-        for (std::size_t i = 0; i < rows; ++i) {
-            const std::span<const std::uint8_t> record(records + (done + i) * record_size, record_size);
-            const auto fields = db_schema::data_row_values(header, record, digitalText_, lookup_);
-            if (!fields) {
-                fail("INSERT failed", "a record does not fit its header");
-                return platform::fail(EINVAL);
-            }
-            const std::size_t base = params.size();
-            params.resize(base + columns);
-            for (const auto& f : *fields)
-                if (f.index >= 0 && static_cast<std::size_t>(f.index) < columns)
-                    params[base + static_cast<std::size_t>(f.index)] = bound(f.value);
-            // MS keeps the microseconds as its fraction.
-            const run_file::RecordHead head = run_file::decode_record_head(record);
-            params[base + 1] = head.time.milliseconds + head.time.microseconds / 1000.0;
-            if (i > 0) sql += ',';
-            sql += group;
-        }
-        auto result = session_.run(sql, params);
-        if (const auto* failure = std::get_if<mysql::Failure>(&result)) {
+        if (auto failure = writer_.insert(session_, table, header, all.subspan(done * record_size), rows,
+                                          digitalText_ ? lookup_ : none)) {
             fail(failure->context == "mysql_stmt_execute() failed" ? " mysql_stmt_execute(), failedd"
                                                                    : failure->context,
                  failure->text);

@@ -14,6 +14,7 @@
 #include "log_stores/com_error_report.h"
 #include "log_stores/db_schema/data_columns.h"
 #include "log_stores/log_store.h"
+#include "log_stores/mysql/data_writer.h"
 #include "log_stores/mysql/mysql_record.h"
 #include "log_stores/mysql/mysql_session.h"
 
@@ -74,6 +75,8 @@ class CLogDbMySQLStore : public CLogStore {
     // Rows per INSERT statement for a run of `columns` columns: at most 1,000 and within the
     // server's 65,535 placeholders.
     static std::size_t batch_rows(std::size_t columns);
+    // The DATA columns of a run: DT, MS, TX, LL and LV with significant change, the channels, TP.
+    static std::size_t columns_of(const LogHeader& header);
     const std::string& table_prefix() const { return tablePrefix_; }
 
     // Makes a new run's rows ready on its own connection: CHANNELS from the configurations the
@@ -100,6 +103,8 @@ class CLogDbMySQLStore : public CLogStore {
         std::map<std::int32_t, std::optional<Key>> starts;
     };
     int open_here(const char* location, std::uint32_t access);
+    // Records per INSERT: batch_rows, and within the server's largest packet.
+    std::size_t rows_per_insert(const LogHeader& header);
     int connect();
     int stamp_text_time();
     std::string data_table() const;
@@ -120,6 +125,7 @@ class CLogDbMySQLStore : public CLogStore {
     void fail(const mysql::Failure& failure) { fail(failure.context, failure.text); }
 
     mysql::Session session_;
+    mysql::DataWriter writer_;  // its statements belong to session_
     std::string connection_;
     std::string loggerName_;
     std::int32_t sequence_ = 0;
