@@ -231,7 +231,11 @@ int main() {
         store->ReadHeader(read);
         const std::string prefix = dynamic_cast<CLogDbMySQLStore&>(*store).table_prefix();
         const std::string copy = mysql::quoted(prefix + "PLAIN");
-        root.run("CREATE TABLE " + copy + " LIKE " + mysql::quoted(prefix + "DATA"));
+        if (std::holds_alternative<mysql::Failure>(
+                root.run("CREATE TABLE " + db + "." + copy + " LIKE " + db + "." + mysql::quoted(prefix + "DATA")))) {
+            std::fprintf(stderr, "no table for the plain client\n");
+            return 1;
+        }
         PlainClient client(plain, copy, channels, CLogDbMySQLStore::batch_rows(CLogDbMySQLStore::columns_of(read)));
         std::vector<double> store_rates, plain_rates;
         for (int round = 0; round < kRounds; ++round) {
