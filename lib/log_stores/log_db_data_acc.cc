@@ -104,6 +104,44 @@ int32_t CLogDbDataAcc::FieldCount() {
     }
 }
 
+Result CLogDbDataAcc::BeginTrans() {
+    return guarded(ado::kFail, [&] {
+        connection().begin_transaction();
+        return kOk;
+    });
+}
+
+Result CLogDbDataAcc::CommitTrans() {
+    return guarded(ado::kFail, [&] {
+        connection().commit();
+        return kOk;
+    });
+}
+
+Result CLogDbDataAcc::RollbackTrans() {
+    return guarded(ado::kFail, [&] {
+        connection().rollback();
+        return kOk;
+    });
+}
+
+Result CLogDbDataAcc::QueryValue(std::u16string_view sql, ado::Variant* out) {
+    return guarded(ado::kFail, [&] {
+        if (out == nullptr) missing_argument();
+        *out = connection().query_value_utf8(ado::utf8_from_utf16(sql));
+        return kOk;
+    });
+}
+
+std::u16string CLogDbDataAcc::DatabaseName() {
+    std::lock_guard guard(lock_);
+    try {
+        return connection_ ? connection_->default_database() : std::u16string();
+    } catch (...) {
+        return {};
+    }
+}
+
 Result CLogDbDataAcc::WaitIdle(std::u16string_view, std::u16string_view) {
     std::lock_guard guard(lock_);
     return kOk;

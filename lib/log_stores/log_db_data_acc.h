@@ -70,6 +70,16 @@ class CLogDbDataAcc {
     ado::Dialect ConnectionDialect();
     // The number of fields of the open recordset; 0 without one.
     int32_t FieldCount();
+    // The connection's transaction, as ADO's Connection has it: 0, or E_FAIL with the error
+    // captured. A failed CommitTrans leaves it unknown whether the rows are in.
+    Result BeginTrans();
+    Result CommitTrans();
+    Result RollbackTrans();
+    // The first column of the first row of a query, run beside the recordset (which stays as
+    // it is): 0, or E_FAIL with the error captured.
+    Result QueryValue(std::u16string_view sql, ado::Variant* out);
+    // The current database of the connection (empty without one).
+    std::u16string DatabaseName();
     void CaptureComError(const ado::ComError& error);
 
   private:

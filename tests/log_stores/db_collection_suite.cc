@@ -22,6 +22,9 @@
 #include "platform/ado/text_codec.h"
 #include "platform/last_error.h"
 #include "product_settings.h"
+#ifdef DB_COLLECTION_ON_MARIADB
+#include "restart_logging.h"
+#endif
 #include "requests/requests_fixture.h"
 #include "support/temp_dir.h"
 #include "test_database.h"
@@ -623,6 +626,38 @@ TEST_F(COLLECTION_SUITE, ARunWiderThanTheServerHoldsIsRefusedWithItsReason) {
         EXPECT_FALSE(table_exists("L_CHANNELS"));
         EXPECT_EQ(loggers_rows("L"), 0);
     }
+}
+#endif
+
+#ifdef DB_COLLECTION_ON_MARIADB
+// A logging run while its server is killed or stopped and started again, many times: each
+// failed call is handed in again, and in the end every record is in the table exactly once.
+TEST(DbCollectionOwnServer, EveryRecordOnceThroughRepeatedStopsAndRestarts) {
+    if (!mariadb_server()) GTEST_SKIP() << kNoMariaDbServer;
+    OwnServer own;
+    ASSERT_TRUE(own.start());
+    ASSERT_TRUE(own.make_odbc_database("qvr_restart"));
+    const std::string cs = own.odbc("qvr_restart");
+    CLogDbCollection c;
+    ASSERT_EQ(c.Open(cs.c_str(), "", "L", "", kReadWrite), 0) << c.GetErrorContext() << ": " << c.GetErrorText();
+    LogHeader h = header_of({{"AI", 1, 16}}, false, false);
+    h.start = {kMarch5, 0, 0};
+    std::vector<qvr::ChannelRecord> configs(16, analog_channel("T"));
+    const qvr::ChannelRecord* table[] = {configs.data()};
+    std::int32_t start = kMarch5;
+    auto store = c.NewRun(&start, true, 0, h, nullptr, false, nullptr, false, table);
+    ASSERT_TRUE(store) << c.GetErrorContext() << ": " << c.GetErrorText();
+    // Calls of 2,500 records: three transactions each, so that a stop can fall between them.
+    const auto data = numbered_records(h, 25000, kMarch5);
+    const auto run = log_through_restarts(*store, h, data, 2500, own, 8);
+    ASSERT_FALSE(run.gaveUp);
+    EXPECT_GT(run.restarts, 0);
+    std::cerr << run.restarts << " restarts, " << run.failedCalls << " failed calls handed in again\n";
+    CLogDbCollection reading;
+    ASSERT_EQ(reading.Open(cs.c_str(), "", "L", "", kGenericRead), 0) << reading.GetErrorText();
+    auto reader = reading.OpenStore("LoggerSeq=00000001", kGenericRead);
+    ASSERT_TRUE(reader) << reading.GetErrorContext() << ": " << reading.GetErrorText();
+    expect_every_record_once(*reader, h, data);
 }
 #endif
 

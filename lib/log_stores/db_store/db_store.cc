@@ -11,6 +11,7 @@
 #include "log_stores/db_schema/run_naming.h"
 #include "log_stores/db_schema/schema_tables.h"
 #include "log_stores/db_schema/sql_text.h"
+#include "log_stores/db_schema/writer_lock.h"
 #include "log_stores/db_store/db_store_state.h"
 #include "log_stores/com_error_report.h"
 #include "log_stores/log_location.h"
@@ -26,6 +27,8 @@ namespace log_stores {
 namespace {
 
 constexpr std::string_view kRemoteProvider = "PROVIDER=MS REMOTE";
+// How long a new logging session waits for the one it replaces to end (seconds).
+constexpr int kWriterLockWait = 60;
 
 std::u16string u16(std::string_view utf8) { return ado::utf16_from_utf8(utf8); }
 
@@ -213,6 +216,53 @@ std::optional<std::int64_t> CLogDbStore::State::rows_with_key(db_schema::RecordK
     return n;
 }
 
+std::optional<std::optional<db_schema::Tail>> CLogDbStore::State::read_tail() {
+    std::vector<std::vector<ado::Variant>> rows;
+    if (!query(main, db_schema::latest_key_query(dialect(), prefix_utf8()), ado::kReadOnly) ||
+        !fetch_rows(main, rows))
+        return std::nullopt;
+    if (rows.empty()) return std::optional<db_schema::Tail>{};
+    const auto seconds = seconds_of_value(rows[0][0]);
+    if (!seconds || rows[0].size() < 2) return std::nullopt;
+    db_schema::RecordKey key{*seconds, 0};
+    try {
+        key.milliseconds = rows[0][1].is_null() ? 0 : rows[0][1].to_i4();
+    } catch (...) {
+        return std::nullopt;
+    }
+    const auto n = rows_with_key(key);
+    if (!n) return std::nullopt;
+    return std::optional<db_schema::Tail>{db_schema::Tail{{key.seconds, static_cast<double>(key.milliseconds)}, *n}};
+}
+
+bool CLogDbStore::State::claim_writer() {
+    const db_schema::ValueQuery value = [&](const std::string& sql) -> std::optional<std::optional<std::int64_t>> {
+        ado::Variant v;
+        if (logging.QueryValue(u16(sql), &v) != 0) return std::nullopt;
+        if (v.is_null() || v.is_empty()) return std::optional<std::int64_t>{};
+        try {
+            return std::optional<std::int64_t>{v.to_i8()};
+        } catch (...) {
+            return std::nullopt;
+        }
+    };
+    const std::string name = db_schema::writer_lock_name(ado::utf8_from_utf16(logging.DatabaseName()), prefix_utf8());
+    switch (db_schema::claim_writer_lock(name, writerSession, kWriterLockWait, value)) {
+        case db_schema::Claim::taken:
+            if (const auto id = value(db_schema::kSessionIdQuery); id && *id) writerSession = **id;
+            return true;
+        case db_schema::Claim::held_elsewhere:
+            platform::set_last_error(platform::kErrorLockViolation);
+            copy_cut(errorText, "another connection still writes this run");
+            set_context("CAN'T OPEN DATA TABLE");
+            return false;
+        case db_schema::Claim::failed:
+            break;
+    }
+    fail(logging, "CAN'T OPEN DATA TABLE");
+    return false;
+}
+
 void CLogDbStore::State::learn_digital_columns() {
     digitalColumns.clear();
     std::vector<std::vector<ado::Variant>> rows;
@@ -297,6 +347,7 @@ int CLogDbStore::Close() {
     State& s = *state_;
     s.pages.forget();
     s.mainOpened = false;
+    s.loggingWanted = false;
     s.main.CloseAll();
     if (s.loggingOpen) {
         s.logging.CloseAll();
@@ -376,6 +427,9 @@ int CLogDbStore::Open(const char* server, const char* location, std::uint32_t ac
 
 int CLogDbStore::OpenForLogging(LogHeader&) {
     State& s = *state_;
+    s.loggingWanted = true;
+    // Another writer may have added rows since: the table's end is read again.
+    s.ledger.forget_tail();
     if (s.logging.OpenConnection(ado::utf16_from_cp1252(s.connection), u"", 0) != 0)
         return s.fail(s.logging, "CAN'T OPEN DATABASE");
     s.loggingOpen = true;
@@ -383,6 +437,7 @@ int CLogDbStore::OpenForLogging(LogHeader&) {
     const std::string table = db_schema::run_table(s.logging.ConnectionDialect(), s.prefix_utf8(), "DATA");
     if (s.logging.OpenRecordset(u16(table), ado::kForwardOnly, ado::kOptimistic, ado::kCmdTable) != 0)
         return s.fail(s.logging, "CAN'T OPEN DATA TABLE");
+    if (s.logging.ConnectionDialect().engine() == ado::Engine::mariadb && !s.claim_writer()) return -1;
     s.digitalText = s.read_digital_text_switch();
     if (s.digitalText) s.learn_digital_columns();
     return 0;

@@ -235,6 +235,25 @@ std::variant<Result, Failure> Session::run(std::string_view sql, std::span<const
     return result;
 }
 
+std::variant<std::optional<std::int64_t>, Failure> Session::query_text(const std::string& sql) {
+    if (!handle_) return Failure{0, "not connected", "CAN'T CONNECT TO DATABASE"};
+    if (mysql_real_query(handle_.get(), sql.data(), static_cast<unsigned long>(sql.size())) != 0)
+        return Failure{mysql_errno(handle_.get()), mysql_error(handle_.get()), "SELECT failed"};
+    ResultPtr result(mysql_store_result(handle_.get()));
+    if (!result) {
+        if (mysql_field_count(handle_.get()) != 0)
+            return Failure{mysql_errno(handle_.get()), mysql_error(handle_.get()), "SELECT failed"};
+        return std::optional<std::int64_t>{};
+    }
+    const MYSQL_ROW row = mysql_fetch_row(result.get());
+    if (row == nullptr || row[0] == nullptr) return std::optional<std::int64_t>{};
+    try {
+        return std::optional<std::int64_t>{std::stoll(row[0])};
+    } catch (...) {
+        return std::optional<std::int64_t>{};
+    }
+}
+
 std::size_t Session::max_packet() {
     if (max_packet_ == 0) {
         max_packet_ = 1u << 20;  // the smallest the server allows

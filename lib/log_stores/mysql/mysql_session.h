@@ -55,6 +55,9 @@ class Session {
 
     // Prepares, binds and runs one statement; rows are fetched one at a time into a growing list.
     std::variant<Result, Failure> run(std::string_view sql, std::span<const Value> params = {});
+    // A plain statement through the text protocol, and its first value as an integer (nothing
+    // inside for NULL or no rows).
+    std::variant<std::optional<std::int64_t>, Failure> query_text(const std::string& sql);
     // The server's largest packet (max_allowed_packet), read once.
     std::size_t max_packet();
     // The connection itself, for the statements this folder keeps; null when closed.

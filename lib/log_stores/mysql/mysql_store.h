@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "log_stores/com_error_report.h"
+#include "log_stores/db_schema/append_ledger.h"
 #include "log_stores/db_schema/data_columns.h"
 #include "log_stores/log_store.h"
 #include "log_stores/mysql/data_writer.h"
@@ -105,6 +106,12 @@ class CLogDbMySQLStore : public CLogStore {
     int open_here(const char* location, std::uint32_t access);
     // Records per INSERT: batch_rows, and within the server's largest packet.
     std::size_t rows_per_insert(const LogHeader& header);
+    // The rows of DATA at that time; nothing on failure (texts set).
+    std::optional<std::int64_t> rows_at(const db_schema::TimeKey& key);
+    // The latest time of DATA and its rows (nothing inside: no rows); nothing on failure.
+    std::optional<std::optional<db_schema::Tail>> read_tail();
+    // Takes the run's writer lock for this session; false with the texts set.
+    bool claim_writer();
     int connect();
     int stamp_text_time();
     std::string data_table() const;
@@ -126,6 +133,12 @@ class CLogDbMySQLStore : public CLogStore {
 
     mysql::Session session_;
     mysql::DataWriter writer_;  // its statements belong to session_
+    // What the store has stored, so that a lost connection never stores a record twice.
+    db_schema::AppendLedger ledger_;
+    // The run's writer lock (writer_lock.h): taken by this session, and the server's id of the
+    // session that last took it.
+    bool writerLock_ = false;
+    std::optional<std::int64_t> writerSession_;
     std::string connection_;
     std::string loggerName_;
     std::int32_t sequence_ = 0;

@@ -106,6 +106,29 @@ void Connection::close() {
     dbc_.reset();
 }
 
+void Connection::begin_transaction() {
+    if (in_transaction_) raise(kNotSupported, provider_, "A transaction is already open on this connection.");
+    if (!odbc_ok(SQLSetConnectAttr(handle(), SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0)))
+        raise_from(SQL_HANDLE_DBC, dbc_.get());
+    in_transaction_ = true;
+}
+
+void Connection::commit() {
+    if (!in_transaction_) raise(kNotSupported, provider_, "No transaction is open on this connection.");
+    const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, handle(), SQL_COMMIT);
+    if (!odbc_ok(rc)) raise_from(SQL_HANDLE_DBC, dbc_.get());
+    in_transaction_ = false;
+    SQLSetConnectAttr(handle(), SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
+}
+
+void Connection::rollback() {
+    if (!in_transaction_) return;
+    in_transaction_ = false;
+    const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, handle(), SQL_ROLLBACK);
+    SQLSetConnectAttr(handle(), SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
+    if (!odbc_ok(rc)) raise_from(SQL_HANDLE_DBC, dbc_.get());
+}
+
 SQLHDBC Connection::handle() const {
     if (!dbc_) raise(kObjectClosed, provider_, "Operation is not allowed when the object is closed.");
     return dbc_.get();
@@ -119,6 +142,14 @@ int64_t Connection::execute_utf8(std::string_view sql) {
     Statement statement(*this);
     statement.exec_direct(std::string(sql));
     return statement.row_count();
+}
+
+Variant Connection::query_value_utf8(std::string_view sql) {
+    Statement statement(*this);
+    statement.exec_direct(std::string(sql));
+    const std::vector<ColumnInfo> columns = statement.describe();
+    if (columns.empty() || !statement.fetch()) return Variant::null();
+    return statement.value(0, columns[0]);
 }
 
 std::u16string Connection::default_database() {

@@ -31,7 +31,9 @@
 #include "log_stores/mysql/mysql_store.h"
 #include "log_stores/run_file/run_file_format.h"
 #include "platform/last_error.h"
+#include "own_server.h"
 #include "product_settings.h"
+#include "restart_logging.h"
 #include "test_database.h"
 #include "wide_logger.h"
 
@@ -1011,40 +1013,9 @@ TEST_F(MySqlCollectionTest, RunListsStayWholeWhileAnotherConnectionAddsRuns) {
     EXPECT_EQ(n, 205u);
 }
 
-// A throw-away MariaDB server of one test's own (the shared one serves other tests), which the
-// test may kill with SIGKILL and start again on the same data; stopped and removed at the end.
-class OwnServer {
+// The server of one test's own, reached through the client library.
+class OwnServer : public log_stores_test::OwnServer {
   public:
-    OwnServer() {
-        static std::atomic<int> serial{0};
-        state_ =
-            "/tmp/qvr-mysql-own-" + std::to_string(::getpid()) + "_" + std::to_string(serial++) + ".state";
-    }
-    ~OwnServer() {
-        (void)std::system((script_ + " stop " + state_ + " >/dev/null 2>&1; rm -f " + log()).c_str());
-    }
-    OwnServer(const OwnServer&) = delete;
-    OwnServer& operator=(const OwnServer&) = delete;
-
-    // A fresh server, or the killed one again on its data folder. Tried twice (machines busy
-    // with other tests' servers); what the script said is shown when both fail.
-    bool start() { return script("start"); }
-    bool restart() { return script("restart"); }
-    // SIGKILL, then waits (bounded) until the server is gone.
-    bool kill() const {
-        const auto pid = static_cast<pid_t>(std::stol(values().at("pid")));
-        if (::kill(pid, SIGKILL) != 0) return false;
-        for (int i = 0; i < 100 && ::kill(pid, 0) == 0; ++i) ::usleep(100000);
-        return true;
-    }
-    std::map<std::string, std::string> values() const {
-        std::map<std::string, std::string> v;
-        std::ifstream in(state_);
-        for (std::string line; std::getline(in, line);)
-            if (const auto eq = line.find('='); eq != std::string::npos)
-                v[line.substr(0, eq)] = line.substr(eq + 1);
-        return v;
-    }
     mysql::ConnectionKeys keys() const {
         const auto v = values();
         mysql::ConnectionKeys k;
@@ -1063,20 +1034,6 @@ class OwnServer {
         mysql::Session s;
         return !s.connect(keys()) && std::holds_alternative<mysql::Result>(s.run("CREATE DATABASE " + db));
     }
-
-  private:
-    std::string log() const { return state_ + ".log"; }
-    bool script(const char* command) {
-        for (int attempt = 0; attempt < 2; ++attempt)
-            if (std::system((script_ + " " + command + " " + state_ + " >" + log() + " 2>&1").c_str()) == 0)
-                return true;
-        std::ifstream in(log());
-        std::cerr << in.rdbuf();
-        return false;
-    }
-
-    std::string script_ = TEST_MARIADB_SCRIPT;
-    std::string state_;
 };
 
 // Its counters count this test alone.
@@ -1267,6 +1224,39 @@ TEST(MySqlOwnServer, KilledInTheMiddleOfAWriteAndOfAReadThenRestartedOnTheSameDa
     std::vector<std::uint8_t> last(1000 * static_cast<std::size_t>(h.recordSize));
     ASSERT_EQ(store->ReadLogs(kRecords - 1000, read, last.data(), 1000, 0, nullptr, 0), 1000);
     EXPECT_TRUE(std::equal(last.begin(), last.end(), data.end() - static_cast<std::ptrdiff_t>(last.size())));
+}
+
+// A logging run while its server is killed or stopped and started again, many times: each
+// failed call is handed in again, and in the end every record is in the table exactly once.
+TEST(MySqlOwnServer, EveryRecordOnceThroughRepeatedStopsAndRestarts) {
+    if (!server()) GTEST_SKIP() << "no MariaDB test server";
+    OwnServer own;
+    ASSERT_TRUE(own.start());
+    ASSERT_TRUE(own.make_database("qvr_restart"));
+    CLogDbMySQLCollection c;
+    ASSERT_EQ(c.Open(own.connection("qvr_restart").c_str(), "", "L", "", kReadWrite), 0) << c.GetErrorText();
+    LogHeader made = log_stores_test::header_of({{"AI", 1, 16}}, false, false);
+    std::vector<qvr::ChannelRecord> configs(16, log_stores_test::analog_channel("T"));
+    for (std::size_t k = 0; k < configs.size(); ++k)
+        qvr::split_text(configs[k], qvr::ChannelText::Tag, "T" + std::to_string(k));
+    const qvr::ChannelRecord* table[] = {configs.data()};
+    std::int32_t start = kMarch5;
+    auto store = c.NewRun(&start, false, 0, made, nullptr, false, nullptr, false, table);
+    ASSERT_TRUE(store) << c.GetErrorContext() << ": " << c.GetErrorText();
+    LogHeader h;
+    ASSERT_EQ(store->ReadHeader(h), 0);
+    ASSERT_EQ(c.UseforLogging(*store, h, nullptr, false, false), 0);
+    // Calls of 2,500 records: three statements each, so that a stop can fall between them.
+    const auto data = log_stores_test::numbered_records(h, 100000, kMarch5);
+    const auto run = log_stores_test::log_through_restarts(*store, h, data, 2500, own, 8);
+    ASSERT_FALSE(run.gaveUp);
+    EXPECT_GT(run.restarts, 0);
+    std::cerr << run.restarts << " restarts, " << run.failedCalls << " failed calls handed in again\n";
+    CLogDbMySQLCollection reading;
+    ASSERT_EQ(reading.Open(own.connection("qvr_restart").c_str(), "", "L", "", kGenericRead), 0);
+    auto reader = reading.OpenStore("LoggerSeq=00000001", kGenericRead);
+    ASSERT_TRUE(reader) << reading.GetErrorContext() << ": " << reading.GetErrorText();
+    log_stores_test::expect_every_record_once(*reader, h, data);
 }
 
 }  // namespace
