@@ -8,6 +8,7 @@
 #include "platform/ado/connection.h"
 #include "platform/ado/connection_string.h"
 #include "platform/ado/recordset.h"
+#include "platform/ado/shared_connections.h"
 #include "platform/ado/text_codec.h"
 #include "qvr/diag/trace.h"
 
@@ -77,9 +78,19 @@ void CLogDbDataAcc::open_replaced(std::u16string_view source, int32_t cursorType
     recordsetOpen_ = 1;
 }
 
+Result CLogDbDataAcc::OpenSharedConnection(std::u16string_view first, std::u16string_view second) {
+    return guarded(hr(0x80040207), [&] {
+        connection_.reset();
+        sharedConnection_ = true;
+        connection_ = ado::shared_connection(std::u16string(first) + std::u16string(second), kTimeout);
+        return kOk;
+    });
+}
+
 Result CLogDbDataAcc::OpenConnection(std::u16string_view first, std::u16string_view second, int32_t) {
     return guarded(hr(0x80040207), [&] {
         connection_.reset();
+        sharedConnection_ = false;
         connection_ = std::make_shared<ado::Connection>();
         connection_->set_connection_timeout(kTimeout);
         connection_->set_command_timeout(kTimeout);
@@ -172,7 +183,8 @@ Result CLogDbDataAcc::CloseAll() {
     }
     if (connection_) {
         auto dropped = std::move(connection_);
-        step([&] { dropped->close(); });
+        // A shared connection closes when its last user lets it go.
+        if (!sharedConnection_) step([&] { dropped->close(); });
     }
     return result;
 }

@@ -63,6 +63,11 @@ class CLogDbDataAcc {
     virtual Result WaitIdle(std::u16string_view userName, std::u16string_view password);
     virtual Result OpenConnection(std::u16string_view first, std::u16string_view second, int32_t unused);
 
+    // OpenConnection with the process's shared connection for that string (its recordsets,
+    // never its transactions: those need a connection of their own). CloseAll then lets it go
+    // without closing it under its other users.
+    Result OpenSharedConnection(std::u16string_view first, std::u16string_view second);
+
     // The description of the last captured error; read without the lock.
     const char* GetLastErrorText() const { return lastErrorText_; }
     // The engine of the open connection, whose SQL forms the owner writes (Engine::other
@@ -99,4 +104,5 @@ class CLogDbDataAcc {
     std::recursive_mutex lock_;
     char lastErrorText_[log_stores::kErrorTextSize] = {};
     int32_t recordsetOpen_ = 0;
+    bool sharedConnection_ = false;
 };

@@ -23,6 +23,8 @@
 #include "platform/last_error.h"
 #include "product_settings.h"
 #ifdef DB_COLLECTION_ON_MARIADB
+#include "many_runs.h"
+#include "platform/ado/shared_connections.h"
 #include "restart_logging.h"
 #endif
 #include "requests/requests_fixture.h"
@@ -658,6 +660,30 @@ TEST(DbCollectionOwnServer, EveryRecordOnceThroughRepeatedStopsAndRestarts) {
     auto reader = reading.OpenStore("LoggerSeq=00000001", kGenericRead);
     ASSERT_TRUE(reader) << reading.GetErrorContext() << ": " << reading.GetErrorText();
     expect_every_record_once(*reader, h, data);
+}
+#endif
+
+#ifdef DB_COLLECTION_ON_MARIADB
+// A server that accepts its default 151 connections: a thousand runs open for reading share
+// one, fifty logging runs take one each for their transactions, and every record reads back
+// right.
+TEST(DbCollectionOwnServer, AThousandRunsReadingAndFiftyLoggingWithinTheDefaultConnectionLimit) {
+    if (!mariadb_server()) GTEST_SKIP() << kNoMariaDbServer;
+    OwnServer own;
+    ASSERT_TRUE(own.start());
+    // The default limit; for the thousand runs' tables, commits not flushed one by one and no
+    // file per table.
+    ASSERT_TRUE(own.as_root("SET GLOBAL max_connections = 151; SET GLOBAL innodb_flush_log_at_trx_commit = 2; "
+                            "SET GLOBAL innodb_file_per_table = OFF"));
+    ASSERT_TRUE(own.make_odbc_database("qvr_many"));
+    const std::string cs = own.odbc("qvr_many");
+    many_runs_at_once(
+        [&]() -> std::unique_ptr<log_stores::CLogCollection> {
+            auto c = std::make_unique<CLogDbCollection>();
+            EXPECT_EQ(c->Open(cs.c_str(), "", "L", "", kReadWrite), 0) << c->GetErrorContext() << ": " << c->GetErrorText();
+            return c;
+        },
+        1000, 50, [] { EXPECT_EQ(ado::shared_connection_count(), 1u); });
 }
 #endif
 

@@ -141,7 +141,7 @@ bool CLogDbStore::State::query(CLogDbDataAcc& acc, const std::string& sql, int l
         return false;
     // The connection may be gone (a server restarted, a session killed): one new one.
     trace_Write("database store: reconnecting after a failed query\r\n");
-    if (main.OpenConnection(ado::utf16_from_cp1252(connection), u"", 0) != 0) return false;
+    if (main.OpenSharedConnection(ado::utf16_from_cp1252(connection), u"") != 0) return false;
     return acc.OpenRecordset(u16(sql), ado::kStatic, lockType, ado::kCmdUnknown) == 0;
 }
 
@@ -392,7 +392,7 @@ int CLogDbStore::Open(const char* server, const char* location, std::uint32_t ac
             return s.fail_context("BADLY FORMED PATH NAME");
         }
         s.access = access;
-        if (s.main.OpenConnection(ado::utf16_from_cp1252(parsed->rest), u"", 0) != 0)
+        if (s.main.OpenSharedConnection(ado::utf16_from_cp1252(parsed->rest), u"") != 0)
             return s.fail(s.main, "CAN'T OPEN DATABASE");
         s.main.WaitIdle(u"", u"");
         s.logger = parsed->logger;
@@ -461,7 +461,7 @@ int CLogDbStore::CreateRun(const char* connectionString, const char* tablePrefix
         s.main.CloseAll();
         return -1;
     };
-    if (s.main.OpenConnection(ado::utf16_from_cp1252(connection), u"", 0) != 0) return failed("CAN'T OPEN DATABASE");
+    if (s.main.OpenSharedConnection(ado::utf16_from_cp1252(connection), u"") != 0) return failed("CAN'T OPEN DATABASE");
     s.main.WaitIdle(u"", u"");
     s.prefix = tablePrefix ? tablePrefix : "";
     s.sequence = sequence;

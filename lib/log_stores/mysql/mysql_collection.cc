@@ -87,7 +87,7 @@ int CLogDbMySQLCollection::Open(const char* connection, const char* folder, cons
         fail(keys.context);
         return -1;
     }
-    if (auto failure = session_.connect(*keys.keys)) {
+    if (auto failure = session_.connect_shared(*keys.keys)) {
         fail(*failure);
         return -1;
     }

@@ -47,10 +47,16 @@ class Session {
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
-    // Host, user, password, database and port of the keys, no socket, no flags; utf8mb4.
-    // The failure's context is "CAN'T OPEN DATABASE" or "CAN'T CONNECT TO DATABASE".
+    // A connection of its own: host, user, password, database and port of the keys, no socket,
+    // no flags; utf8mb4. The failure's context is "CAN'T OPEN DATABASE" or "CAN'T CONNECT TO
+    // DATABASE".
     std::optional<Failure> connect(const ConnectionKeys& keys);
-    bool connected() const { return handle_ != nullptr; }
+    // The process's connection for these keys, shared with every other session that asks for it
+    // (a thousand runs open for reading hold one): statements take turns on it. One whose link
+    // failed is not handed out again; the last session to let it go closes it.
+    std::optional<Failure> connect_shared(const ConnectionKeys& keys);
+    bool connected() const { return link_ != nullptr; }
+    bool shared() const;
     void close();
 
     // Prepares, binds and runs one statement; rows are fetched one at a time into a growing list.
@@ -60,15 +66,17 @@ class Session {
     std::variant<std::optional<std::int64_t>, Failure> query_text(const std::string& sql);
     // The server's largest packet (max_allowed_packet), read once.
     std::size_t max_packet();
-    // The connection itself, for the statements this folder keeps; null when closed.
-    st_mysql* raw() const { return handle_.get(); }
+    // The connection itself, for the statements this folder keeps on a connection of its own;
+    // null when closed or shared.
+    st_mysql* raw() const;
+
+    // Shared connections open in this process (for the tests).
+    static std::size_t shared_count();
+
+    struct Link;
 
   private:
-    struct Closer {
-        void operator()(st_mysql* handle) const;
-    };
-    std::unique_ptr<st_mysql, Closer> handle_;
-    std::size_t max_packet_ = 0;
+    std::shared_ptr<Link> link_;
 };
 
 // The connector's date-time of a zone-free date value.

@@ -112,13 +112,15 @@ std::size_t CLogDbMySQLStore::rows_per_insert(const LogHeader& header) {
     return std::min(batch_rows(columns), by_packet);
 }
 
-int CLogDbMySQLStore::connect() {
+int CLogDbMySQLStore::connect(bool shared) {
+    writer_.reset();
+    writerLock_ = false;
     const auto keys = mysql::parse_connection_keys(ado::utf8_from_cp1252(connection_));
     if (!keys.keys) {
         fail(keys.context);
         return -1;
     }
-    if (auto failure = session_.connect(*keys.keys)) {
+    if (auto failure = shared ? session_.connect_shared(*keys.keys) : session_.connect(*keys.keys)) {
         fail(*failure);
         return -1;
     }
@@ -155,7 +157,8 @@ int CLogDbMySQLStore::open_here(const char* location, std::uint32_t access) {
     connection_ = rest;
     loggerName_ = name;
     sequence_ = sequence;
-    if (connect() != 0) return -1;
+    // A reader shares the process's connection; writing takes one of its own.
+    if (connect(true) != 0) return -1;
     const mysql::Value params[] = {ado::utf8_from_cp1252(loggerName_), std::int64_t{sequence_}};
     auto result = session_.run(
         "select sTablePrefix from LOGGERS where sLoggerName = ? AND nLoggerSequence = ?", params);
@@ -181,6 +184,12 @@ int CLogDbMySQLStore::OpenForLogging(LogHeader& header) {
     // added rows since.
     writer_.reset();
     ledger_.forget_tail();
+    // Transactions and the writer's lock need a connection of this store's own; when it cannot
+    // be had now, the first WriteLogs tries again.
+    if (session_.shared()) {
+        session_.close();
+        connect(false);
+    }
     char value[64] = {};
     std::uint32_t type = 0;
     std::uint32_t size = sizeof value - 1;
@@ -427,10 +436,8 @@ int CLogDbMySQLStore::WriteLogs(const LogHeader& header, const std::uint8_t* rec
         if (reconnected) return false;
         reconnected = true;
         const std::string text = errorText_, context = errorContext_;
-        writer_.reset();
         session_.close();
-        writerLock_ = false;
-        const bool ok = connect() == 0 && claim_writer();
+        const bool ok = connect(false) == 0 && claim_writer();
         if (!context.empty()) fail(context, text);
         return ok;
     };
@@ -450,7 +457,7 @@ int CLogDbMySQLStore::WriteLogs(const LogHeader& header, const std::uint8_t* rec
         }
         return Settled::yes;
     };
-    if (!session_.connected() && !reconnect()) return -1;
+    if ((!session_.connected() || session_.shared()) && !reconnect()) return -1;
     if (!writerLock_ && !claim_writer() && !reconnect()) return -1;
     Settled settled = settle();
     if (settled == Settled::failed && reconnect()) settled = settle();
@@ -792,7 +799,7 @@ int CLogDbMySQLStore::PrepareRun(const std::string& connection, const std::strin
     sequence_ = sequence;
     tablePrefix_ = tablePrefix;
     access_ = kGenericRead | kGenericWrite;
-    if (connect() != 0) return -1;
+    if (connect(false) != 0) return -1;
     const std::string prefix = ado::utf8_from_cp1252(tablePrefix_);
 
     // Copies of the configurations for the state texts while logging: the caller's table may

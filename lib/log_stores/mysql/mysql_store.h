@@ -112,7 +112,8 @@ class CLogDbMySQLStore : public CLogStore {
     std::optional<std::optional<db_schema::Tail>> read_tail();
     // Takes the run's writer lock for this session; false with the texts set.
     bool claim_writer();
-    int connect();
+    // A connection with the location's keys: the process's shared one, or one of its own.
+    int connect(bool shared);
     int stamp_text_time();
     std::string data_table() const;
     // The select list of a read: the caller's column prefix text before the DATA columns.

@@ -134,7 +134,19 @@ SQLHDBC Connection::handle() const {
     return dbc_.get();
 }
 
-void Connection::raise_from(SQLSMALLINT type, SQLHANDLE h) const { raise_odbc(type, h, provider_); }
+bool Connection::sound() const {
+    if (!dbc_ || broken_) return false;
+    SQLUINTEGER dead = SQL_CD_FALSE;
+    return !(odbc_ok(SQLGetConnectAttr(dbc_.get(), SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)) &&
+             dead == SQL_CD_TRUE);
+}
+
+void Connection::raise_from(SQLSMALLINT type, SQLHANDLE h) const {
+    const Diagnostic d = h ? read_diagnostic(type, h) : Diagnostic{};
+    // SQLSTATE class 08: the link to the server failed.
+    if (d.sqlstate.starts_with("08")) broken_ = true;
+    raise(hresult_from_sqlstate(d.sqlstate, d.text), provider_, d.text.empty() ? "unspecified driver error" : d.text);
+}
 
 int64_t Connection::execute(std::u16string_view sql) { return execute_utf8(utf8_from_utf16(sql)); }
 

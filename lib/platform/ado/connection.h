@@ -2,6 +2,7 @@
 // An ADO-shaped connection over unixODBC: the connection string goes through the provider
 // map, the driver is loaded by its library path, and every failure is a ComError whose
 // source is the provider name.
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -39,6 +40,8 @@ class Connection {
     void close();
     // 0 closed, 1 open.
     int state() const { return dbc_ ? 1 : 0; }
+    // Open, and its link has not failed (as a call reported, or as the driver tells now).
+    bool sound() const;
 
     // Runs a statement that returns no rows; the affected-row count (-1 when none applies).
     int64_t execute(std::u16string_view sql);
@@ -75,6 +78,8 @@ class Connection {
     std::chrono::seconds connection_timeout_;
     std::chrono::seconds command_timeout_;
     bool in_transaction_ = false;
+    // Set by a failure of the link itself: a shared connection that failed is not handed out.
+    mutable std::atomic<bool> broken_{false};
     std::string provider_;
     std::string dbms_name_;
     Dialect dialect_;

@@ -31,6 +31,7 @@
 #include "log_stores/mysql/mysql_store.h"
 #include "log_stores/run_file/run_file_format.h"
 #include "platform/last_error.h"
+#include "many_runs.h"
 #include "own_server.h"
 #include "product_settings.h"
 #include "restart_logging.h"
@@ -1257,6 +1258,26 @@ TEST(MySqlOwnServer, EveryRecordOnceThroughRepeatedStopsAndRestarts) {
     auto reader = reading.OpenStore("LoggerSeq=00000001", kGenericRead);
     ASSERT_TRUE(reader) << reading.GetErrorContext() << ": " << reading.GetErrorText();
     log_stores_test::expect_every_record_once(*reader, h, data);
+}
+
+// A server that accepts its default 151 connections: a thousand runs open for reading share
+// one, fifty logging runs take one each, and every record reads back right.
+TEST(MySqlOwnServer, AThousandRunsReadingAndFiftyLoggingWithinTheDefaultConnectionLimit) {
+    if (!server()) GTEST_SKIP() << "no MariaDB test server";
+    OwnServer own;
+    ASSERT_TRUE(own.start());
+    // The default limit; for the thousand runs' tables, commits not flushed one by one and no
+    // file per table.
+    ASSERT_TRUE(own.as_root("SET GLOBAL max_connections = 151; SET GLOBAL innodb_flush_log_at_trx_commit = 2; "
+                            "SET GLOBAL innodb_file_per_table = OFF"));
+    ASSERT_TRUE(own.make_database("qvr_many"));
+    log_stores_test::many_runs_at_once(
+        [&]() -> std::unique_ptr<log_stores::CLogCollection> {
+            auto c = std::make_unique<CLogDbMySQLCollection>();
+            EXPECT_EQ(c->Open(own.connection("qvr_many").c_str(), "", "L", "", kReadWrite), 0) << c->GetErrorText();
+            return c;
+        },
+        1000, 50, [] { EXPECT_EQ(mysql::Session::shared_count(), 1u); });
 }
 
 }  // namespace
