@@ -559,6 +559,37 @@ TEST_F(STORE_SUITE, SequentialReadsShareOneQuery) {
     EXPECT_EQ(decode(h, read_one(reader, h, 10)).head.time.seconds, kStart + 20);
 }
 
+// A reader's counts follow another store's appends (also at the latest time) and a purge of
+// the oldest records, though only the first count counts every row.
+TEST_F(STORE_SUITE, CountsFollowAppendsAndPurgesOfOtherStores) {
+    const LogHeader h = two_blocks(false);
+    make_run(h, nullptr);
+    const auto write = [&](int first, int n, int ms) {
+        std::vector<std::vector<std::uint8_t>> records;
+        for (int i = first; i < first + n; ++i)
+            records.push_back(record_of(h, TimeStamp{kStart + i, static_cast<std::int16_t>(ms), 0}, {{0x80, 1}}));
+        const auto all = joined(records);
+        ASSERT_EQ(store_.WriteLogs(h, all.data(), n), 0) << store_.GetErrorContext() << store_.GetErrorText();
+    };
+    CLogDbStore reader;
+    ASSERT_EQ(reader.Open(nullptr, location().c_str(), kGenericRead), 0) << reader.GetErrorText();
+    EXPECT_EQ(reader.GetNoLogs(h), 0);
+    write(0, 10, 0);
+    EXPECT_EQ(reader.GetNoLogs(h), 10);
+    EXPECT_EQ(reader.GetNoLogs(h), 10);
+    write(9, 1, 0);  // a second row of the latest time
+    write(10, 5, 0);
+    EXPECT_EQ(reader.GetNoLogs(h), 16);
+    write(14, 2, 500);  // the latest second again, later in it
+    EXPECT_EQ(reader.GetNoLogs(h), 18);
+    CLogDbStore purger;
+    ASSERT_EQ(purger.Open(nullptr, location().c_str(), kGenericRead | kGenericWrite), 0);
+    const TimeStamp before{kStart + 3, 0, 0};
+    purger.DeleteLogsBetween(nullptr, &before);
+    EXPECT_EQ(reader.GetNoLogs(h), 15);
+    EXPECT_EQ(count(table("DATA")), 15);
+}
+
 // Channel configurations that cannot be had: the run is refused when it is made, and a state
 // text is written empty; a digital value of a channel configured as analog stays a number.
 TEST_F(STORE_SUITE, MissingOrWrongChannelConfigurations) {

@@ -216,12 +216,12 @@ std::optional<std::int64_t> CLogDbStore::State::rows_with_key(db_schema::RecordK
     return n;
 }
 
-std::optional<std::optional<db_schema::Tail>> CLogDbStore::State::read_tail() {
+std::optional<std::optional<db_schema::RecordKey>> CLogDbStore::State::end_key(bool latest) {
     std::vector<std::vector<ado::Variant>> rows;
-    if (!query(main, db_schema::latest_key_query(dialect(), prefix_utf8()), ado::kReadOnly) ||
-        !fetch_rows(main, rows))
-        return std::nullopt;
-    if (rows.empty()) return std::optional<db_schema::Tail>{};
+    const std::string sql = latest ? db_schema::latest_key_query(dialect(), prefix_utf8())
+                                   : db_schema::first_key_query(dialect(), prefix_utf8());
+    if (!query(main, sql, ado::kReadOnly) || !fetch_rows(main, rows)) return std::nullopt;
+    if (rows.empty()) return std::optional<db_schema::RecordKey>{};
     const auto seconds = seconds_of_value(rows[0][0]);
     if (!seconds || rows[0].size() < 2) return std::nullopt;
     db_schema::RecordKey key{*seconds, 0};
@@ -230,9 +230,54 @@ std::optional<std::optional<db_schema::Tail>> CLogDbStore::State::read_tail() {
     } catch (...) {
         return std::nullopt;
     }
-    const auto n = rows_with_key(key);
+    return std::optional<db_schema::RecordKey>{key};
+}
+
+std::optional<std::optional<db_schema::Tail>> CLogDbStore::State::read_tail() {
+    const auto key = end_key(true);
+    if (!key) return std::nullopt;
+    if (!*key) return std::optional<db_schema::Tail>{};
+    const auto n = rows_with_key(**key);
     if (!n) return std::nullopt;
-    return std::optional<db_schema::Tail>{db_schema::Tail{{key.seconds, static_cast<double>(key.milliseconds)}, *n}};
+    return std::optional<db_schema::Tail>{
+        db_schema::Tail{{(*key)->seconds, static_cast<double>((*key)->milliseconds)}, *n}};
+}
+
+db_schema::CountQueries CLogDbStore::State::count_queries() {
+    using Key = std::optional<db_schema::TimeKey>;
+    const auto time_key = [this](bool latest) -> std::optional<Key> {
+        const auto key = end_key(latest);
+        if (!key) return std::nullopt;
+        if (!*key) return Key{};
+        return Key{db_schema::TimeKey{(*key)->seconds, static_cast<double>((*key)->milliseconds)}};
+    };
+    const auto record_key = [](const Key& k) -> std::optional<db_schema::RecordKey> {
+        if (!k) return std::nullopt;
+        return db_schema::RecordKey{static_cast<std::int32_t>(k->seconds), static_cast<std::int32_t>(k->ms)};
+    };
+    db_schema::CountQueries q;
+    q.first = [time_key] { return time_key(false); };
+    q.last = [time_key] { return time_key(true); };
+    q.count = [this, record_key](Key from, Key split) -> std::optional<std::pair<std::int64_t, std::int64_t>> {
+        std::optional<std::pair<std::int64_t, std::int64_t>> counted;
+        db_schema::with_literal_kinds(kinds, dialect(), [&](int kind) {
+            std::vector<std::vector<ado::Variant>> rows;
+            const std::string sql =
+                db_schema::count_from_query(dialect(), kind, prefix_utf8(), record_key(from), record_key(split));
+            if (!query(main, sql, ado::kReadOnly) || !fetch_rows(main, rows))
+                return db_schema::judge_last_error(platform::last_error());
+            const auto number = [](const ado::Variant& v) { return v.is_null() ? std::int64_t{0} : v.to_i8(); };
+            try {
+                if (rows.empty() || rows[0].size() < 2) counted = std::pair<std::int64_t, std::int64_t>{0, 0};
+                else counted = std::pair{number(rows[0][0]), number(rows[0][1])};
+            } catch (...) {
+                return db_schema::Attempt::failed;
+            }
+            return db_schema::Attempt::accepted;
+        });
+        return counted;
+    };
+    return q;
 }
 
 bool CLogDbStore::State::claim_writer() {
@@ -383,6 +428,7 @@ std::optional<ParsedLocation> parse_location(std::string_view location) {
 int CLogDbStore::Open(const char* server, const char* location, std::uint32_t access) {
     State& s = *state_;
     s.pages.forget();
+    s.rowCount.forget();
     s.mainOpened = false;
     const std::string_view given = location ? location : "";
     auto attempt = [&](std::string_view text) -> int {
@@ -448,6 +494,7 @@ int CLogDbStore::CreateRun(const char* connectionString, const char* tablePrefix
                            const db_schema::ChannelLookup* channels) {
     State& s = *state_;
     s.pages.forget();
+    s.rowCount.forget();
     s.mainOpened = false;
     s.digitalText = s.read_digital_text_switch();
     s.access = kGenericRead | kGenericWrite;
@@ -735,7 +782,7 @@ int CLogDbStore::ReadChannelConfig(const LogHeader& header, qvr::ChannelRecord* 
 
 int CLogDbStore::GetNoLogs(const LogHeader&) {
     State& s = *state_;
-    const auto n = s.count_of("SELECT COUNT(*) FROM " + s.data_table());
+    const auto n = s.rowCount.rows(s.count_queries());
     if (!n) return s.fail(s.main, "CAN'T COUNT DATA ROWS");
     return static_cast<int>(std::min<std::int64_t>(*n, INT32_MAX));
 }
@@ -764,6 +811,7 @@ void CLogDbStore::DeleteLogsInRange(const TimeStamp& from, const TimeStamp& to) 
 void CLogDbStore::DeleteLogsBetween(const TimeStamp* from, const TimeStamp* to) {
     State& s = *state_;
     s.pages.forget();
+    s.rowCount.forget();
     const auto lower = from ? std::optional<TimeStamp>(*from) : std::nullopt;
     const auto upper = to ? std::optional<TimeStamp>(*to) : std::nullopt;
     // DELETE returns no rows: sent as a statement on the main connection through a recordset

@@ -13,6 +13,7 @@
 #include "log_stores/db_schema/data_columns.h"
 #include "log_stores/db_schema/date_literal.h"
 #include "log_stores/db_schema/record_query.h"
+#include "log_stores/db_schema/row_count.h"
 #include "log_stores/db_store/db_store.h"
 #include "log_stores/log_db_data_acc.h"
 #include "platform/ado/variant.h"
@@ -69,6 +70,8 @@ struct CLogDbStore::State {
     db_schema::AppendLedger ledger;
     // The server's id of the logging session that last held the run's writer lock (MariaDB).
     std::optional<std::int64_t> writerSession;
+    // The rows of DATA as last counted.
+    db_schema::RowCount rowCount;
     // Statements that read DATA rows for the record reads (a test hook counts them).
     std::uint64_t recordQueries = 0;
 
@@ -116,6 +119,10 @@ struct CLogDbStore::State {
     std::optional<std::int64_t> rows_with_key(db_schema::RecordKey key);
     // The latest time of DATA and its rows (nothing inside: no rows); nothing on failure.
     std::optional<std::optional<db_schema::Tail>> read_tail();
+    // The oldest or the latest time of DATA (nothing inside: no rows); nothing on failure.
+    std::optional<std::optional<db_schema::RecordKey>> end_key(bool latest);
+    // The queries RowCount counts DATA with.
+    db_schema::CountQueries count_queries();
 
     // MariaDB: the logging session takes the run's writer lock (see writer_lock.h); false with
     // the texts set when it cannot.

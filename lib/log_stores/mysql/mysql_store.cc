@@ -214,6 +214,7 @@ void CLogDbMySQLStore::GetLocation(char* text, std::size_t* size) {
 int CLogDbMySQLStore::Close() {
     writer_.reset();
     ledger_ = {};
+    rowCount_.forget();
     writerLock_ = false;
     session_.close();
     pages_ = {};
@@ -223,19 +224,52 @@ int CLogDbMySQLStore::Close() {
     return 0;
 }
 
-int CLogDbMySQLStore::GetNoLogs(const LogHeader&) {
-    auto result =
-        session_.run("SELECT COUNT(*) FROM " + mysql::quoted(ado::utf8_from_cp1252(tablePrefix_) + "DATA"));
+std::optional<std::optional<db_schema::TimeKey>> CLogDbMySQLStore::end_key(bool latest) {
+    auto result = session_.run("SELECT DT, MS FROM " + data_table() +
+                               (latest ? " ORDER BY DT DESC, MS DESC LIMIT 1" : " ORDER BY DT, MS LIMIT 1"));
     if (const auto* failure = std::get_if<mysql::Failure>(&result)) {
         fail("CAN'T GET DATA", failure->text);
-        return -1;
+        return std::nullopt;
     }
     const auto& rows = std::get<mysql::Result>(result).rows;
-    if (rows.empty()) {
-        fail("CAN'T GET DATA", "SELECT COUNT failed");
-        return -1;
+    if (rows.empty()) return std::optional<db_schema::TimeKey>{};
+    const auto seconds = seconds_of(rows[0][0]);
+    const auto* ms = std::get_if<double>(&rows[0][1]);
+    if (!seconds || ms == nullptr) {
+        fail("COLUMN #1 IS NOT A DATE");
+        return std::nullopt;
     }
-    return static_cast<int>(integer_of(rows[0][0]));
+    return std::optional<db_schema::TimeKey>{db_schema::TimeKey{*seconds, *ms}};
+}
+
+int CLogDbMySQLStore::GetNoLogs(const LogHeader&) {
+    using Key = std::optional<db_schema::TimeKey>;
+    db_schema::CountQueries q;
+    q.first = [this] { return end_key(false); };
+    q.last = [this] { return end_key(true); };
+    q.count = [this](Key from, Key split) -> std::optional<std::pair<std::int64_t, std::int64_t>> {
+        // MS is compared with the float the table holds, read back as it was.
+        std::vector<mysql::Value> params;
+        const auto at_or_after = [&](const db_schema::TimeKey& key) {
+            const mysql::Value dt = ado::DateValue{static_cast<std::int32_t>(key.seconds), 0};
+            params.insert(params.end(), {dt, dt, key.ms});
+            return std::string("(DT > ? OR (DT = ? AND MS >= ?))");
+        };
+        std::string sql = "SELECT COUNT(*), ";
+        sql += split ? "SUM(CASE WHEN " + at_or_after(*split) + " THEN 1 ELSE 0 END)" : std::string("0");
+        sql += " FROM " + data_table();
+        if (from) sql += " WHERE " + at_or_after(*from);
+        auto result = session_.run(sql, params);
+        const auto* ok = std::get_if<mysql::Result>(&result);
+        if (ok == nullptr || ok->rows.empty() || ok->rows[0].size() < 2) {
+            fail("CAN'T GET DATA", ok ? "SELECT COUNT failed" : std::get<mysql::Failure>(result).text);
+            return std::nullopt;
+        }
+        return std::pair{integer_of(ok->rows[0][0]), integer_of(ok->rows[0][1])};
+    };
+    const auto n = rowCount_.rows(q);
+    if (!n) return -1;
+    return static_cast<int>(std::clamp<std::int64_t>(*n, 0, INT32_MAX));
 }
 
 int CLogDbMySQLStore::ReadHeader(LogHeader& header) {
@@ -364,23 +398,12 @@ std::optional<std::int64_t> CLogDbMySQLStore::rows_at(const db_schema::TimeKey& 
 }
 
 std::optional<std::optional<db_schema::Tail>> CLogDbMySQLStore::read_tail() {
-    auto result = session_.run("SELECT DT, MS FROM " + data_table() + " ORDER BY DT DESC, MS DESC LIMIT 1");
-    if (const auto* failure = std::get_if<mysql::Failure>(&result)) {
-        fail("CAN'T GET DATA", failure->text);
-        return std::nullopt;
-    }
-    const auto& rows = std::get<mysql::Result>(result).rows;
-    if (rows.empty()) return std::optional<db_schema::Tail>{};
-    const auto seconds = seconds_of(rows[0][0]);
-    const auto* ms = std::get_if<double>(&rows[0][1]);
-    if (!seconds || ms == nullptr) {
-        fail("COLUMN #1 IS NOT A DATE");
-        return std::nullopt;
-    }
-    const db_schema::TimeKey key{*seconds, *ms};
-    const auto n = rows_at(key);
+    const auto key = end_key(true);
+    if (!key) return std::nullopt;
+    if (!*key) return std::optional<db_schema::Tail>{};
+    const auto n = rows_at(**key);
     if (!n) return std::nullopt;
-    return std::optional<db_schema::Tail>{db_schema::Tail{key, *n}};
+    return std::optional<db_schema::Tail>{db_schema::Tail{**key, *n}};
 }
 
 bool CLogDbMySQLStore::claim_writer() {

@@ -14,6 +14,7 @@
 #include "log_stores/com_error_report.h"
 #include "log_stores/db_schema/append_ledger.h"
 #include "log_stores/db_schema/data_columns.h"
+#include "log_stores/db_schema/row_count.h"
 #include "log_stores/log_store.h"
 #include "log_stores/mysql/data_writer.h"
 #include "log_stores/mysql/mysql_record.h"
@@ -112,6 +113,8 @@ class CLogDbMySQLStore : public CLogStore {
     std::optional<std::optional<db_schema::Tail>> read_tail();
     // Takes the run's writer lock for this session; false with the texts set.
     bool claim_writer();
+    // The oldest or the latest time of DATA (nothing inside: no rows); nothing on failure.
+    std::optional<std::optional<db_schema::TimeKey>> end_key(bool latest);
     // A connection with the location's keys: the process's shared one, or one of its own.
     int connect(bool shared);
     int stamp_text_time();
@@ -140,6 +143,8 @@ class CLogDbMySQLStore : public CLogStore {
     // session that last took it.
     bool writerLock_ = false;
     std::optional<std::int64_t> writerSession_;
+    // The rows of DATA as last counted.
+    db_schema::RowCount rowCount_;
     std::string connection_;
     std::string loggerName_;
     std::int32_t sequence_ = 0;
