@@ -8,6 +8,7 @@
 #include <map>
 #include <mutex>
 
+#include "platform/ado/connection.h"
 #include "platform/ado/date_value.h"
 #include "platform/ado/dialect.h"
 
@@ -182,6 +183,12 @@ std::variant<std::shared_ptr<Session::Link>, Failure> open_link(const Connection
     Handle handle(mysql_init(nullptr));
     if (!handle) return Failure{0, {}, "CAN'T OPEN DATABASE"};
     mysql_options(handle.get(), MYSQL_SET_CHARSET_NAME, "utf8mb4");
+    // A server that accepts and then never answers (stopped, cut off) fails the call after
+    // the stores' time-out instead of holding the logging thread for ever.
+    const auto wait = static_cast<unsigned>(ado::default_timeout().count());
+    mysql_options(handle.get(), MYSQL_OPT_CONNECT_TIMEOUT, &wait);
+    mysql_options(handle.get(), MYSQL_OPT_READ_TIMEOUT, &wait);
+    mysql_options(handle.get(), MYSQL_OPT_WRITE_TIMEOUT, &wait);
     if (mysql_real_connect(handle.get(), keys.host.c_str(), keys.user.c_str(), keys.password.c_str(),
                            keys.database.c_str(), keys.port, nullptr, 0) == nullptr) {
         // The connector's text names the user and host, never the password.

@@ -1,12 +1,18 @@
 // The MySQL collection against the MariaDB test server (QUORVANE_TEST_MARIADB names its
 // state file). Each test makes its own database and user through the server's socket as root,
 // and drops both afterwards.
+#include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -1278,6 +1284,79 @@ TEST(MySqlOwnServer, AThousandRunsReadingAndFiftyLoggingWithinTheDefaultConnecti
             return c;
         },
         1000, 50, [] { EXPECT_EQ(mysql::Session::shared_count(), 1u); });
+}
+
+// A server that accepts connections and never says a word: it holds what it accepted until the
+// test ends or, so that a client without a time-out cannot hang the test, for 90 s.
+class SilentListener {
+  public:
+    SilentListener() {
+        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        EXPECT_EQ(::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        EXPECT_EQ(::listen(listener_, 8), 0);
+        socklen_t length = sizeof a;
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &length);
+        port_ = ntohs(a.sin_port);
+        EXPECT_EQ(::pipe2(stop_, O_CLOEXEC), 0);
+        holder_ = std::thread([this] { hold(); });
+    }
+    ~SilentListener() {
+        (void)!::write(stop_[1], "x", 1);
+        holder_.join();
+        for (int fd : {listener_, stop_[0], stop_[1]}) ::close(fd);
+    }
+    SilentListener(const SilentListener&) = delete;
+    SilentListener& operator=(const SilentListener&) = delete;
+
+    unsigned port() const { return port_; }
+    int accepted() const { return accepted_.load(); }
+
+  private:
+    void hold() {
+        std::vector<int> held;
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(90);
+        while (std::chrono::steady_clock::now() < until) {
+            pollfd p[2] = {{listener_, POLLIN, 0}, {stop_[0], POLLIN, 0}};
+            if (::poll(p, 2, 500) < 0 || p[1].revents != 0) break;
+            if (p[0].revents & POLLIN) {
+                const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+                if (fd >= 0) {
+                    held.push_back(fd);
+                    ++accepted_;
+                }
+            }
+        }
+        for (int fd : held) ::close(fd);
+    }
+
+    int listener_ = -1;
+    int stop_[2] = {-1, -1};
+    unsigned port_ = 0;
+    std::atomic<int> accepted_{0};
+    std::thread holder_;
+};
+
+// A connection the server accepts and never answers fails after the stores' time-out: the
+// caller gets the failure, not a thread held for ever.
+TEST(MySqlSilentServer, AnOpenGivesUpAfterTheTimeOutWhenTheServerNeverAnswers) {
+    SilentListener silent;
+    ::setenv("QUORVANE_DB_TIMEOUT", "2", 1);
+    CLogDbMySQLCollection c;
+    const std::string cs = "PROVIDER=MYSQL;HOST=127.0.0.1;PORT=" + std::to_string(silent.port()) +
+                           ";USER=u;PASSWORD=" + log_stores::Base64EncodeText("pl4nt") + ";DB=d";
+    const auto began = std::chrono::steady_clock::now();
+    const int opened = c.Open(cs.c_str(), "", "L", "", kReadWrite);
+    const auto waited = std::chrono::steady_clock::now() - began;
+    ::unsetenv("QUORVANE_DB_TIMEOUT");
+    EXPECT_EQ(opened, -1);
+    EXPECT_STREQ(c.GetErrorContext(), "CAN'T CONNECT TO DATABASE");
+    EXPECT_STRNE(c.GetErrorText(), "");
+    EXPECT_GE(silent.accepted(), 1);
+    // Well short of the 90 s after which the listener would let go by itself.
+    EXPECT_LT(waited, std::chrono::seconds(60));
 }
 
 }  // namespace
