@@ -23,7 +23,7 @@
 #include "log_stores/db_schema/sql_text.h"
 #include "log_stores/db_store/db_store.h"
 #include "log_stores/db_store/db_store_testing.h"
-#include "log_stores/log_db_acc.h"
+#include "log_stores/db_access/log_db_acc.h"
 #include "log_stores/run_file/run_file_format.h"
 #include "platform/ado/connection.h"
 #include "platform/ado/recordset.h"

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "log_stores/log_db_acc.h"
-#include "log_stores/log_db_data_acc.h"
+#include "log_stores/db_access/log_db_acc.h"
+#include "log_stores/db_access/log_db_data_acc.h"
 #include "platform/ado/com_error.h"
 #include "platform/ado/connection.h"
 #include "platform/ado/recordset.h"

@@ -13,7 +13,7 @@
 #include "log_stores/db_schema/sql_text.h"
 #include "log_stores/db_schema/writer_lock.h"
 #include "log_stores/db_store/db_store_state.h"
-#include "log_stores/com_error_report.h"
+#include "log_stores/db_access/com_error_report.h"
 #include "log_stores/log_location.h"
 #include "log_stores/logger_names/logger_name.h"
 #include "log_stores/section_lines.h"

@@ -15,7 +15,7 @@
 #include "log_stores/db_schema/record_query.h"
 #include "log_stores/db_schema/row_count.h"
 #include "log_stores/db_store/db_store.h"
-#include "log_stores/log_db_data_acc.h"
+#include "log_stores/db_access/log_db_data_acc.h"
 #include "platform/ado/variant.h"
 
 namespace log_stores {

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "log_stores/com_error_report.h"
+#include "log_stores/db_access/com_error_report.h"
 #include "log_stores/db_schema/append_ledger.h"
 #include "log_stores/db_schema/data_columns.h"
 #include "log_stores/db_schema/row_count.h"

@@ -8,7 +8,7 @@
 #include <mutex>
 #include <string_view>
 
-#include "log_stores/com_error_report.h"
+#include "log_stores/db_access/com_error_report.h"
 #include "platform/ado/dialect.h"
 #include "platform/ado/variant.h"
 
