@@ -222,7 +222,11 @@ std::optional<std::optional<db_schema::RecordKey>> CLogDbStore::State::end_key(b
     const std::string sql = latest ? db_schema::latest_key_query(dialect(), prefix_utf8())
                                    : db_schema::first_key_query(dialect(), prefix_utf8());
     if (!query(main, sql, ado::kReadOnly) || !fetch_rows(main, rows)) return std::nullopt;
-    if (rows.empty()) return std::optional<db_schema::RecordKey>{};
+    if (rows.empty()) {
+        // Made in place: gcc takes a copied empty key for an uninitialised one.
+        std::optional<std::optional<db_schema::RecordKey>> empty_table(std::in_place);
+        return empty_table;
+    }
     const auto seconds = seconds_of_value(rows[0][0]);
     if (!seconds || rows[0].size() < 2) return std::nullopt;
     db_schema::RecordKey key{*seconds, 0};
