@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "log_stores/archive_connection_text.h"
+#include "log_stores/db_archive/archive_connection_text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);

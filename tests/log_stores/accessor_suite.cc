@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "log_stores/log_db_acc.h"
-#include "log_stores/log_db_data_acc.h"
+#include "log_stores/db_access/log_db_acc.h"
+#include "log_stores/db_access/log_db_data_acc.h"
 #include "platform/ado/connection.h"
 #include "platform/ado/text_codec.h"
 #include "platform/last_error.h"

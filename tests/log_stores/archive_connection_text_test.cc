@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "log_stores/archive_connection_text.h"
+#include "log_stores/db_archive/archive_connection_text.h"
 
 namespace {
 

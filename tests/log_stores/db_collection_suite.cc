@@ -21,9 +21,16 @@
 #include "platform/ado/recordset.h"
 #include "platform/ado/text_codec.h"
 #include "platform/last_error.h"
+#include "product_settings.h"
+#ifdef DB_COLLECTION_ON_MARIADB
+#include "many_runs.h"
+#include "platform/ado/shared_connections.h"
+#include "restart_logging.h"
+#endif
 #include "requests/requests_fixture.h"
 #include "support/temp_dir.h"
 #include "test_database.h"
+#include "wide_logger.h"
 
 namespace {
 
@@ -581,5 +588,135 @@ TEST_F(COLLECTION_SUITE, AStoreOfANamedRunOpensThroughItsLocation) {
     EXPECT_EQ(store->GetNoLogs(read), 2);
     EXPECT_FALSE(c->OpenStore("LoggerSeq=00000009", kGenericRead));
 }
+
+// The caller frees its configurations as soon as the run is made: the state texts of every
+// later record still come from them (the store keeps its own copies).
+TEST_F(COLLECTION_SUITE, StateTextsOutliveTheCallersConfigurations) {
+    set_product_value("DatabaseDigitalText", "On");
+    auto c = open("L");
+    LogHeader h = header_of({{"DI", 1, 2}}, false, false);
+    h.start = {kMarch5, 0, 0};
+    auto configs = std::make_unique<std::vector<qvr::ChannelRecord>>(std::vector<qvr::ChannelRecord>{
+        digital_channel("V1", "CLOSED", "OPEN"), digital_channel("V2", "Stopped", "Running")});
+    const qvr::ChannelRecord* table[] = {configs->data()};
+    std::int32_t start = kMarch5;
+    auto store = c->NewRun(&start, true, 0, h, nullptr, false, nullptr, false, table);
+    ASSERT_TRUE(store) << c->GetErrorContext() << ": " << c->GetErrorText();
+    configs.reset();
+    for (int i = 0; i < 3; ++i) {
+        const std::int32_t first = i % 2 == 0 ? 0x01 : 0x00;
+        const auto rec = record_of(h, {kMarch5 + i, 0, 0}, {{first, 0}, {0x01 - first, 0}});
+        ASSERT_EQ(store->WriteLogs(h, rec.data(), 1), 0) << store->GetErrorContext() << ": " << store->GetErrorText();
+    }
+    const auto stored = rows("SELECT " + quoted("DI1") + ", " + quoted("DI2") + " FROM " + quoted("L_DATA") +
+                             " ORDER BY DT");
+    ASSERT_EQ(stored.size(), 3u);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(ado::utf8_from_utf16(stored[static_cast<std::size_t>(i)][0].to_text()), i % 2 == 0 ? "OPEN" : "CLOSED") << i;
+        EXPECT_EQ(ado::utf8_from_utf16(stored[static_cast<std::size_t>(i)][1].to_text()), i % 2 == 0 ? "Stopped" : "Running") << i;
+    }
+}
+
+// The widest run a DATA table holds on MariaDB, with state-text channels: made, logged and
+// read back with every bit of every analog value.
+TEST_F(COLLECTION_SUITE, TheWidestLoggerLogsEveryBitOfItsValues) {
+    set_product_value("DatabaseDigitalText", "On");
+    auto c = open("L");
+    WideLogger w = wide_logger(kWidestWithSigChange, 128, true);
+    std::int32_t start = kMarch5;
+    auto store = c->NewRun(&start, true, 0, w.header, nullptr, false, nullptr, false, w.table.data());
+    ASSERT_TRUE(store) << c->GetErrorContext() << ": " << c->GetErrorText();
+    constexpr int kRecords = 12;
+    const auto data = wide_records(w, kRecords, kMarch5, 7);
+    ASSERT_EQ(store->WriteLogs(w.header, data.data(), kRecords), 0)
+        << store->GetErrorContext() << ": " << store->GetErrorText();
+    std::vector<std::uint8_t> back(data.size());
+    ASSERT_EQ(store->ReadLogs(0, w.header, back.data(), kRecords, 0, nullptr, 0), kRecords)
+        << store->GetErrorContext() << ": " << store->GetErrorText();
+    expect_same_analog_bits(w, data, back, kRecords);
+    const auto texts = rows("SELECT " + quoted("CL1") + " FROM " + quoted("L_DATA") + " ORDER BY DT");
+    ASSERT_EQ(texts.size(), static_cast<std::size_t>(kRecords));
+    EXPECT_EQ(ado::utf8_from_utf16(texts[0][0].to_text()), "CLOSED \u20ac");
+    EXPECT_EQ(ado::utf8_from_utf16(texts[1][0].to_text()), "OPEN");
+}
+
+#ifdef DB_COLLECTION_ON_MARIADB
+// One column more than the table holds, or a row larger than its page allows: the run is
+// refused with the server's reason, and nothing of it stays.
+TEST_F(COLLECTION_SUITE, ARunWiderThanTheServerHoldsIsRefusedWithItsReason) {
+    set_product_value("DatabaseDigitalText", "On");
+    auto c = open("L");
+    const struct {
+        int channels;
+        int digital;
+        const char* reason;
+    } cases[] = {{kWidestWithSigChange + 1, 0, "Too many columns"}, {kWidestWithSigChange, 400, "Row size too large"}};
+    for (const auto& k : cases) {
+        WideLogger w = wide_logger(k.channels, k.digital, true);
+        std::int32_t start = kMarch5;
+        EXPECT_FALSE(c->NewRun(&start, true, 0, w.header, nullptr, false, nullptr, false, w.table.data()));
+        EXPECT_STREQ(c->GetErrorContext(), "CAN'T CREATE DATA TABLE") << k.channels;
+        EXPECT_NE(std::string(c->GetErrorText()).find(k.reason), std::string::npos) << c->GetErrorText();
+        EXPECT_FALSE(table_exists("L_CHANNELS"));
+        EXPECT_EQ(loggers_rows("L"), 0);
+    }
+}
+#endif
+
+#ifdef DB_COLLECTION_ON_MARIADB
+// A logging run while its server is killed or stopped and started again, many times: each
+// failed call is handed in again, and in the end every record is in the table exactly once.
+TEST(DbCollectionOwnServer, EveryRecordOnceThroughRepeatedStopsAndRestarts) {
+    if (!mariadb_server()) GTEST_SKIP() << kNoMariaDbServer;
+    OwnServer own;
+    ASSERT_TRUE(own.start());
+    ASSERT_TRUE(own.make_odbc_database("qvr_restart"));
+    const std::string cs = own.odbc("qvr_restart");
+    CLogDbCollection c;
+    ASSERT_EQ(c.Open(cs.c_str(), "", "L", "", kReadWrite), 0) << c.GetErrorContext() << ": " << c.GetErrorText();
+    LogHeader h = header_of({{"AI", 1, 16}}, false, false);
+    h.start = {kMarch5, 0, 0};
+    std::vector<qvr::ChannelRecord> configs(16, analog_channel("T"));
+    const qvr::ChannelRecord* table[] = {configs.data()};
+    std::int32_t start = kMarch5;
+    auto store = c.NewRun(&start, true, 0, h, nullptr, false, nullptr, false, table);
+    ASSERT_TRUE(store) << c.GetErrorContext() << ": " << c.GetErrorText();
+    // Calls of 2,500 records: three transactions each, so that a stop can fall between them.
+    const auto data = numbered_records(h, 25000, kMarch5);
+    const auto run = log_through_restarts(*store, h, data, 2500, own, 8);
+    ASSERT_FALSE(run.gaveUp);
+    EXPECT_GT(run.restarts, 0);
+    std::cerr << run.restarts << " restarts, " << run.failedCalls << " failed calls handed in again\n";
+    CLogDbCollection reading;
+    ASSERT_EQ(reading.Open(cs.c_str(), "", "L", "", kGenericRead), 0) << reading.GetErrorText();
+    auto reader = reading.OpenStore("LoggerSeq=00000001", kGenericRead);
+    ASSERT_TRUE(reader) << reading.GetErrorContext() << ": " << reading.GetErrorText();
+    expect_every_record_once(*reader, h, data);
+}
+#endif
+
+#ifdef DB_COLLECTION_ON_MARIADB
+// A server that accepts its default 151 connections: a thousand runs open for reading share
+// one, fifty logging runs take one each for their transactions, and every record reads back
+// right.
+TEST(DbCollectionOwnServer, AThousandRunsReadingAndFiftyLoggingWithinTheDefaultConnectionLimit) {
+    if (!mariadb_server()) GTEST_SKIP() << kNoMariaDbServer;
+    OwnServer own;
+    ASSERT_TRUE(own.start());
+    // The default limit; for the thousand runs' tables, commits not flushed one by one and no
+    // file per table.
+    ASSERT_TRUE(own.as_root("SET GLOBAL max_connections = 151; SET GLOBAL innodb_flush_log_at_trx_commit = 2; "
+                            "SET GLOBAL innodb_file_per_table = OFF"));
+    ASSERT_TRUE(own.make_odbc_database("qvr_many"));
+    const std::string cs = own.odbc("qvr_many");
+    many_runs_at_once(
+        [&]() -> std::unique_ptr<log_stores::CLogCollection> {
+            auto c = std::make_unique<CLogDbCollection>();
+            EXPECT_EQ(c->Open(cs.c_str(), "", "L", "", kReadWrite), 0) << c->GetErrorContext() << ": " << c->GetErrorText();
+            return c;
+        },
+        1000, 50, [] { EXPECT_EQ(ado::shared_connection_count(), 1u); });
+}
+#endif
 
 }  // namespace

@@ -169,9 +169,13 @@ TEST(DataColumns, TypesQuotingAndOrder) {
     EXPECT_TRUE(r.list->columns[2].digital);
     const auto text = build_column_list(Dialect(Engine::mariadb), h, lookup, true);
     ASSERT_TRUE(text.list);
-    EXPECT_EQ(text.list->definition, ", `ORDER` REAL NULL, `a\"b` REAL NULL, `USER` char(32) NULL");
+    // State texts in the code page's single bytes, as char(32) keeps them on SQL Server.
+    EXPECT_EQ(text.list->definition,
+              ", `ORDER` REAL NULL, `a\"b` REAL NULL, `USER` char(32) CHARACTER SET latin1 NULL");
     const auto mssql = build_column_list(Dialect(Engine::sql_server), h, lookup, false);
     EXPECT_EQ(mssql.list->definition, ", [ORDER] REAL NULL, [a\"b] REAL NULL, [USER] INTEGER NULL");
+    const auto mssql_text = build_column_list(Dialect(Engine::sql_server), h, lookup, true);
+    EXPECT_EQ(mssql_text.list->definition, ", [ORDER] REAL NULL, [a\"b] REAL NULL, [USER] char(32) NULL");
 }
 
 TEST(DataColumns, DuplicatesIgnoringCaseAndMissingChannels) {

@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "log_stores/log_db_data_acc.h"
+#include "log_stores/db_access/log_db_data_acc.h"
 #include "platform/ado/text_codec.h"
 #include "platform/last_error.h"
 

@@ -1,5 +1,5 @@
 // CLogDbAcc on SQLite files: flags, catalog operations, statements and their failures.
-#include "log_stores/log_db_acc.h"
+#include "log_stores/db_access/log_db_acc.h"
 
 #include <gtest/gtest.h>
 

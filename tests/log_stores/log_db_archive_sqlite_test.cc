@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "log_stores/archive_statements.h"
-#include "log_stores/log_db_data_acc.h"
+#include "log_stores/db_archive/archive_statements.h"
+#include "log_stores/db_access/log_db_data_acc.h"
 #include "platform/ado/command.h"
 #include "platform/ado/connection.h"
 #include "platform/ado/recordset.h"

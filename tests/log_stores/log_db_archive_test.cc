@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "log_stores/log_db_data_acc.h"
+#include "log_stores/db_access/log_db_data_acc.h"
 #include "platform/ado/text_codec.h"
 #include "recording_script.h"
 

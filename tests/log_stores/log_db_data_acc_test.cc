@@ -1,5 +1,5 @@
 // CLogDbDataAcc on SQLite files: results, failure codes, kept texts, the lock and the trace.
-#include "log_stores/log_db_data_acc.h"
+#include "log_stores/db_access/log_db_data_acc.h"
 
 #include <gtest/gtest.h>
 

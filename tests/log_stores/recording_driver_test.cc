@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "log_stores/log_db_acc.h"
-#include "log_stores/log_db_data_acc.h"
+#include "log_stores/db_access/log_db_acc.h"
+#include "log_stores/db_access/log_db_data_acc.h"
 #include "platform/ado/com_error.h"
 #include "platform/ado/connection.h"
 #include "platform/ado/recordset.h"
@@ -122,11 +122,12 @@ TEST(RecordingDriver, InjectedFailuresGiveTheOperationsCodesAndTexts) {
     EXPECT_FALSE(script.has_unexpected()) << script.log();
 }
 
-TEST(RecordingDriver, MariaDbConnectionsBoundTheirLockWaits) {
+TEST(RecordingDriver, MariaDbConnectionsBoundTheirLockWaitsAndTakeRealAsFloat) {
     setenv("QUORVANE_DB_TIMEOUT", "5", 1);
     RecordingScript script(
         "dbms MariaDB\n"
-        "expect SET SESSION lock_wait_timeout = 5\n");
+        "expect SET SESSION lock_wait_timeout = 5\n"
+        "expect SET SESSION sql_mode = CONCAT_WS(',', NULLIF(@@sql_mode, ''), 'REAL_AS_FLOAT')\n");
     CLogDbDataAcc acc;
     EXPECT_EQ(acc.OpenConnection(u16(script.connection_string()), u"", 0), 0) << acc.GetLastErrorText();
     EXPECT_FALSE(script.has_unexpected()) << script.log();

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "log_stores/table_copy.h"
+#include "log_stores/db_archive/table_copy.h"
 #include "platform/ado/connection.h"
 #include "platform/last_error.h"
 #include "test_database.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "log_stores/table_copy.h"
+#include "log_stores/db_archive/table_copy.h"
 #include "platform/ado/connection.h"
 #include "platform/ado/text_codec.h"
 #include "recording_script.h"

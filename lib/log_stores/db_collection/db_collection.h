@@ -12,12 +12,12 @@
 #include <string_view>
 #include <vector>
 
-#include "log_stores/com_error_report.h"
+#include "log_stores/db_access/com_error_report.h"
 #include "log_stores/db_replication/replication_state.h"
 #include "log_stores/db_schema/data_columns.h"
 #include "log_stores/log_collection.h"
-#include "log_stores/log_db_acc.h"
-#include "log_stores/log_db_data_acc.h"
+#include "log_stores/db_access/log_db_acc.h"
+#include "log_stores/db_access/log_db_data_acc.h"
 #include "platform/ado/dialect.h"
 
 namespace log_stores {

@@ -88,7 +88,7 @@ int CLogDbCollection::Open(const char* connection, const char* folder, const cha
         }
     }
     schema_.SetConnected();
-    if (data_.OpenConnection(cs, u"", 0) != 0 || data_.WaitIdle(u"", u"") != 0) {
+    if (data_.OpenSharedConnection(cs, u"") != 0 || data_.WaitIdle(u"", u"") != 0) {
         fail("CAN'T OPEN DATABASE", data_.GetLastErrorText());
         return -1;
     }

@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cmath>
 #include <cstring>
+#include <map>
+#include <memory>
 #include <set>
 
 #include "log_stores/db_schema/sql_text.h"
@@ -59,6 +61,21 @@ ChannelLookup lookup_in_blocks(const LogHeader& header,
         if (block >= table.size() || block >= first.size() || channel < first[block]) return nullptr;
         const std::size_t at = channel - first[block];
         return at < table[block].size() ? &table[block][at] : nullptr;
+    };
+}
+
+ChannelLookup copied_lookup(const LogHeader& header, const ChannelLookup& lookup) {
+    using Key = std::pair<std::size_t, std::uint16_t>;
+    auto copies = std::make_shared<std::map<Key, qvr::ChannelRecord>>();
+    const std::size_t blocks = std::min<std::size_t>(header.blockCount, kMaxBlocks);
+    for (std::size_t b = 0; lookup && b < blocks; ++b)
+        for (std::uint32_t ch = header.blocks[b].firstChannel; ch <= header.blocks[b].lastChannel; ++ch) {
+            const auto channel = static_cast<std::uint16_t>(ch);
+            if (const qvr::ChannelRecord* config = lookup(b, channel)) copies->emplace(Key{b, channel}, *config);
+        }
+    return [copies](std::size_t block, std::uint16_t channel) -> const qvr::ChannelRecord* {
+        const auto it = copies->find({block, channel});
+        return it == copies->end() ? nullptr : &it->second;
     };
 }
 
@@ -125,7 +142,9 @@ ColumnListResult build_column_list(const ado::Dialect& dialect, const LogHeader&
                 result.context = "DUPLICATE COLUMN " + column.name;
                 return result;
             }
-            const char* type = !column.digital ? "REAL" : digital_text ? "char(32)" : "INTEGER";
+            const std::string type = !column.digital ? "REAL"
+                                     : digital_text  ? dialect.code_page_char(static_cast<int>(kStateTextLength))
+                                                     : "INTEGER";
             list.definition += ", " + quoted_name(dialect, column.name) + " " + type + " NULL";
             list.columns.push_back(std::move(column));
         }

@@ -28,6 +28,9 @@ using ChannelLookup = std::function<const qvr::ChannelRecord*(std::size_t block,
 // records are borrowed: they must outlive the lookup.
 ChannelLookup lookup_in_blocks(const LogHeader& header,
                                std::span<const std::span<const qvr::ChannelRecord>> blocks);
+// Copies of what `lookup` gives for every channel of the header's blocks, for a store that
+// needs them after the caller's records may be gone.
+ChannelLookup copied_lookup(const LogHeader& header, const ChannelLookup& lookup);
 // Where a device's configuration module keeps channel number n: index n - 1 when that lies
 // inside its `count` records, else nothing.
 std::optional<std::size_t> module_index(std::uint16_t channel, std::size_t count);

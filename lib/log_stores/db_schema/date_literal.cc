@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <limits>
 
-#include "log_stores/com_error_report.h"
+#include "log_stores/db_access/com_error_report.h"
 
 namespace log_stores::db_schema {
 namespace {

@@ -94,6 +94,23 @@ std::string latest_key_query(const ado::Dialect& dialect, std::string_view prefi
     return limited_select(dialect, "DT, MS", run_table(dialect, prefix, "DATA"), ordered_by(true), 1);
 }
 
+std::string first_key_query(const ado::Dialect& dialect, std::string_view prefix) {
+    return limited_select(dialect, "DT, MS", run_table(dialect, prefix, "DATA"), ordered_by(false), 1);
+}
+
+std::string count_from_query(const ado::Dialect& dialect, int kind, std::string_view prefix,
+                             std::optional<RecordKey> from, std::optional<RecordKey> split) {
+    const auto at_or_after = [&](RecordKey key) {
+        const std::string dt = date_literal(kind, key.seconds);
+        return "(DT > " + dt + " OR (DT = " + dt + " AND MS >= " + std::to_string(key.milliseconds) + "))";
+    };
+    std::string sql = "SELECT COUNT(*), ";
+    sql += split ? "SUM(CASE WHEN " + at_or_after(*split) + " THEN 1 ELSE 0 END)" : std::string("0");
+    sql += " FROM " + run_table(dialect, prefix, "DATA");
+    if (from) sql += " WHERE " + at_or_after(*from);
+    return sql;
+}
+
 PageCut cut_page(std::span<const RecordKey> keys, std::size_t limit) {
     if (limit == 0 || keys.size() < limit) return {keys.size(), false};
     std::size_t keep = keys.size();

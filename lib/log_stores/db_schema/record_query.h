@@ -45,6 +45,12 @@ std::string group_query(const ado::Dialect& dialect, int kind, std::string_view 
                         std::string_view columns, RecordKey key);
 // The key of the latest record: one row, newest first.
 std::string latest_key_query(const ado::Dialect& dialect, std::string_view prefix);
+// The key of the oldest record.
+std::string first_key_query(const ado::Dialect& dialect, std::string_view prefix);
+// "SELECT COUNT(*), <rows at or after split>" over the rows at or after `from` (every row
+// without it; 0 for the second without `split`), literals of `kind`.
+std::string count_from_query(const ado::Dialect& dialect, int kind, std::string_view prefix,
+                             std::optional<RecordKey> from, std::optional<RecordKey> split);
 
 // How much of a fetched page the reader keeps: the rows before the last (DT, MS) group when
 // the page was full (that group may go on past it), every row when it was not. A full page of

@@ -11,8 +11,9 @@
 #include "log_stores/db_schema/run_naming.h"
 #include "log_stores/db_schema/schema_tables.h"
 #include "log_stores/db_schema/sql_text.h"
+#include "log_stores/db_schema/writer_lock.h"
 #include "log_stores/db_store/db_store_state.h"
-#include "log_stores/com_error_report.h"
+#include "log_stores/db_access/com_error_report.h"
 #include "log_stores/log_location.h"
 #include "log_stores/logger_names/logger_name.h"
 #include "log_stores/section_lines.h"
@@ -27,6 +28,8 @@ namespace log_stores {
 namespace {
 
 constexpr std::string_view kRemoteProvider = "PROVIDER=MS REMOTE";
+// How long a new logging session waits for the one it replaces to end (seconds).
+constexpr int kWriterLockWait = 60;
 
 std::u16string u16(std::string_view utf8) { return ado::utf16_from_utf8(utf8); }
 
@@ -139,7 +142,7 @@ bool CLogDbStore::State::query(CLogDbDataAcc& acc, const std::string& sql, int l
         return false;
     // The connection may be gone (a server restarted, a session killed): one new one.
     trace_Write("database store: reconnecting after a failed query\r\n");
-    if (main.OpenConnection(ado::utf16_from_cp1252(connection), u"", 0) != 0) return false;
+    if (main.OpenSharedConnection(ado::utf16_from_cp1252(connection), u"") != 0) return false;
     return acc.OpenRecordset(u16(sql), ado::kStatic, lockType, ado::kCmdUnknown) == 0;
 }
 
@@ -212,6 +215,102 @@ std::optional<std::int64_t> CLogDbStore::State::rows_with_key(db_schema::RecordK
         return n ? db_schema::Attempt::accepted : db_schema::judge_last_error(platform::last_error());
     });
     return n;
+}
+
+std::optional<std::optional<db_schema::RecordKey>> CLogDbStore::State::end_key(bool latest) {
+    std::vector<std::vector<ado::Variant>> rows;
+    const std::string sql = latest ? db_schema::latest_key_query(dialect(), prefix_utf8())
+                                   : db_schema::first_key_query(dialect(), prefix_utf8());
+    if (!query(main, sql, ado::kReadOnly) || !fetch_rows(main, rows)) return std::nullopt;
+    if (rows.empty()) {
+        // Made in place: gcc takes a copied empty key for an uninitialised one.
+        std::optional<std::optional<db_schema::RecordKey>> empty_table(std::in_place);
+        return empty_table;
+    }
+    const auto seconds = seconds_of_value(rows[0][0]);
+    if (!seconds || rows[0].size() < 2) return std::nullopt;
+    db_schema::RecordKey key{*seconds, 0};
+    try {
+        key.milliseconds = rows[0][1].is_null() ? 0 : rows[0][1].to_i4();
+    } catch (...) {
+        return std::nullopt;
+    }
+    return std::optional<db_schema::RecordKey>{key};
+}
+
+std::optional<std::optional<db_schema::Tail>> CLogDbStore::State::read_tail() {
+    const auto key = end_key(true);
+    if (!key) return std::nullopt;
+    if (!*key) return std::optional<db_schema::Tail>{};
+    const auto n = rows_with_key(**key);
+    if (!n) return std::nullopt;
+    return std::optional<db_schema::Tail>{
+        db_schema::Tail{{(*key)->seconds, static_cast<double>((*key)->milliseconds)}, *n}};
+}
+
+db_schema::CountQueries CLogDbStore::State::count_queries() {
+    using Key = std::optional<db_schema::TimeKey>;
+    const auto time_key = [this](bool latest) -> std::optional<Key> {
+        const auto key = end_key(latest);
+        if (!key) return std::nullopt;
+        if (!*key) return Key{};
+        return Key{db_schema::TimeKey{(*key)->seconds, static_cast<double>((*key)->milliseconds)}};
+    };
+    const auto record_key = [](const Key& k) -> std::optional<db_schema::RecordKey> {
+        if (!k) return std::nullopt;
+        return db_schema::RecordKey{static_cast<std::int32_t>(k->seconds), static_cast<std::int32_t>(k->ms)};
+    };
+    db_schema::CountQueries q;
+    q.first = [time_key] { return time_key(false); };
+    q.last = [time_key] { return time_key(true); };
+    q.count = [this, record_key](Key from, Key split) -> std::optional<std::pair<std::int64_t, std::int64_t>> {
+        std::optional<std::pair<std::int64_t, std::int64_t>> counted;
+        db_schema::with_literal_kinds(kinds, dialect(), [&](int kind) {
+            std::vector<std::vector<ado::Variant>> rows;
+            const std::string sql =
+                db_schema::count_from_query(dialect(), kind, prefix_utf8(), record_key(from), record_key(split));
+            if (!query(main, sql, ado::kReadOnly) || !fetch_rows(main, rows))
+                return db_schema::judge_last_error(platform::last_error());
+            const auto number = [](const ado::Variant& v) { return v.is_null() ? std::int64_t{0} : v.to_i8(); };
+            try {
+                if (rows.empty() || rows[0].size() < 2) counted = std::pair<std::int64_t, std::int64_t>{0, 0};
+                else counted = std::pair{number(rows[0][0]), number(rows[0][1])};
+            } catch (...) {
+                return db_schema::Attempt::failed;
+            }
+            return db_schema::Attempt::accepted;
+        });
+        return counted;
+    };
+    return q;
+}
+
+bool CLogDbStore::State::claim_writer() {
+    const db_schema::ValueQuery value = [&](const std::string& sql) -> std::optional<std::optional<std::int64_t>> {
+        ado::Variant v;
+        if (logging.QueryValue(u16(sql), &v) != 0) return std::nullopt;
+        if (v.is_null() || v.is_empty()) return std::optional<std::int64_t>{};
+        try {
+            return std::optional<std::int64_t>{v.to_i8()};
+        } catch (...) {
+            return std::nullopt;
+        }
+    };
+    const std::string name = db_schema::writer_lock_name(ado::utf8_from_utf16(logging.DatabaseName()), prefix_utf8());
+    switch (db_schema::claim_writer_lock(name, writerSession, kWriterLockWait, value)) {
+        case db_schema::Claim::taken:
+            if (const auto id = value(db_schema::kSessionIdQuery); id && *id) writerSession = **id;
+            return true;
+        case db_schema::Claim::held_elsewhere:
+            platform::set_last_error(platform::kErrorLockViolation);
+            copy_cut(errorText, "another connection still writes this run");
+            set_context("CAN'T OPEN DATA TABLE");
+            return false;
+        case db_schema::Claim::failed:
+            break;
+    }
+    fail(logging, "CAN'T OPEN DATA TABLE");
+    return false;
 }
 
 void CLogDbStore::State::learn_digital_columns() {
@@ -298,6 +397,7 @@ int CLogDbStore::Close() {
     State& s = *state_;
     s.pages.forget();
     s.mainOpened = false;
+    s.loggingWanted = false;
     s.main.CloseAll();
     if (s.loggingOpen) {
         s.logging.CloseAll();
@@ -333,6 +433,7 @@ std::optional<ParsedLocation> parse_location(std::string_view location) {
 int CLogDbStore::Open(const char* server, const char* location, std::uint32_t access) {
     State& s = *state_;
     s.pages.forget();
+    s.rowCount.forget();
     s.mainOpened = false;
     const std::string_view given = location ? location : "";
     auto attempt = [&](std::string_view text) -> int {
@@ -342,7 +443,7 @@ int CLogDbStore::Open(const char* server, const char* location, std::uint32_t ac
             return s.fail_context("BADLY FORMED PATH NAME");
         }
         s.access = access;
-        if (s.main.OpenConnection(ado::utf16_from_cp1252(parsed->rest), u"", 0) != 0)
+        if (s.main.OpenSharedConnection(ado::utf16_from_cp1252(parsed->rest), u"") != 0)
             return s.fail(s.main, "CAN'T OPEN DATABASE");
         s.main.WaitIdle(u"", u"");
         s.logger = parsed->logger;
@@ -377,6 +478,9 @@ int CLogDbStore::Open(const char* server, const char* location, std::uint32_t ac
 
 int CLogDbStore::OpenForLogging(LogHeader&) {
     State& s = *state_;
+    s.loggingWanted = true;
+    // Another writer may have added rows since: the table's end is read again.
+    s.ledger.forget_tail();
     if (s.logging.OpenConnection(ado::utf16_from_cp1252(s.connection), u"", 0) != 0)
         return s.fail(s.logging, "CAN'T OPEN DATABASE");
     s.loggingOpen = true;
@@ -384,6 +488,7 @@ int CLogDbStore::OpenForLogging(LogHeader&) {
     const std::string table = db_schema::run_table(s.logging.ConnectionDialect(), s.prefix_utf8(), "DATA");
     if (s.logging.OpenRecordset(u16(table), ado::kForwardOnly, ado::kOptimistic, ado::kCmdTable) != 0)
         return s.fail(s.logging, "CAN'T OPEN DATA TABLE");
+    if (s.logging.ConnectionDialect().engine() == ado::Engine::mariadb && !s.claim_writer()) return -1;
     s.digitalText = s.read_digital_text_switch();
     if (s.digitalText) s.learn_digital_columns();
     return 0;
@@ -394,12 +499,15 @@ int CLogDbStore::CreateRun(const char* connectionString, const char* tablePrefix
                            const db_schema::ChannelLookup* channels) {
     State& s = *state_;
     s.pages.forget();
+    s.rowCount.forget();
     s.mainOpened = false;
     s.digitalText = s.read_digital_text_switch();
     s.access = kGenericRead | kGenericWrite;
     s.logger = loggerName ? loggerName : "";
     const std::string connection = connectionString ? connectionString : "";
-    if (channels && *channels) s.lookup = *channels;
+    // Copies: the caller's records may be freed once the run is made, and the state texts of
+    // digital channels are read from them while logging.
+    if (channels && *channels) s.lookup = db_schema::copied_lookup(header, *channels);
     const auto failed = [&](const char* context) {
         s.fail(s.main, context);
         s.main.CloseAll();
@@ -410,7 +518,7 @@ int CLogDbStore::CreateRun(const char* connectionString, const char* tablePrefix
         platform::set_last_error(0);
         return s.fail_context(kBadLoggerName);
     }
-    if (s.main.OpenConnection(ado::utf16_from_cp1252(connection), u"", 0) != 0) return failed("CAN'T OPEN DATABASE");
+    if (s.main.OpenSharedConnection(ado::utf16_from_cp1252(connection), u"") != 0) return failed("CAN'T OPEN DATABASE");
     s.main.WaitIdle(u"", u"");
     s.prefix = tablePrefix ? tablePrefix : "";
     s.sequence = sequence;
@@ -684,7 +792,7 @@ int CLogDbStore::ReadChannelConfig(const LogHeader& header, qvr::ChannelRecord* 
 
 int CLogDbStore::GetNoLogs(const LogHeader&) {
     State& s = *state_;
-    const auto n = s.count_of("SELECT COUNT(*) FROM " + s.data_table());
+    const auto n = s.rowCount.rows(s.count_queries());
     if (!n) return s.fail(s.main, "CAN'T COUNT DATA ROWS");
     return static_cast<int>(std::min<std::int64_t>(*n, INT32_MAX));
 }
@@ -713,6 +821,7 @@ void CLogDbStore::DeleteLogsInRange(const TimeStamp& from, const TimeStamp& to) 
 void CLogDbStore::DeleteLogsBetween(const TimeStamp* from, const TimeStamp* to) {
     State& s = *state_;
     s.pages.forget();
+    s.rowCount.forget();
     const auto lower = from ? std::optional<TimeStamp>(*from) : std::nullopt;
     const auto upper = to ? std::optional<TimeStamp>(*to) : std::nullopt;
     // DELETE returns no rows: sent as a statement on the main connection through a recordset

@@ -23,6 +23,15 @@ using Rows = std::vector<std::vector<ado::Variant>>;
 
 // Rows per page of the record reader: one query serves this many sequential reads.
 constexpr int kPageRows = 1000;
+// Records written as one transaction.
+constexpr std::size_t kRecordsPerTransaction = 1000;
+
+template <std::size_t N>
+void copy_text(char (&out)[N], std::string_view text) {
+    const std::size_t n = std::min(text.size(), N - 1);
+    std::memcpy(out, text.data(), n);
+    out[n] = '\0';
+}
 
 // Orders every (DT, MS) group of `rows` by its other columns, so that equal times come back
 // in the same order on every query.
@@ -276,9 +285,55 @@ void with_every_field(std::vector<db_schema::FieldValue>& values, std::int32_t f
 
 }  // namespace
 
+CLogDbStore::State::Sent CLogDbStore::State::send_batch(const LogHeader& header,
+                                                        std::span<const std::uint8_t> records,
+                                                        std::size_t count) {
+    State& s = *this;
+    const auto size = static_cast<std::size_t>(header.recordSize);
+    const db_schema::ChannelLookup configs = [&s](std::size_t b, std::uint16_t c) { return s.writing_config(b, c); };
+    // One row needs no transaction of its own: the server commits its INSERT alone.
+    const bool transaction = count > 1;
+    if (transaction && s.logging.BeginTrans() != 0) {
+        s.fail(s.logging, "CAN'T ADD LOG");
+        return Sent::not_stored;
+    }
+    // A failure before the commit leaves the rows out: the transaction ends unfinished.
+    const Sent unfinished = transaction ? Sent::not_stored : Sent::unanswered;
+    for (std::size_t i = 0; i < count; ++i) {
+        auto values = db_schema::data_row_values(header, records.subspan(i * size, size), s.digitalText, configs);
+        if (!values) {
+            if (transaction) s.logging.RollbackTrans();
+            platform::set_last_error(platform::kErrorInvalidParameter);
+            s.fail_context("CAN'T ADD LOG");
+            return Sent::bad_record;
+        }
+        with_every_field(*values, s.logging.FieldCount());
+        if (s.logging.AddNew() != 0) {
+            s.fail(s.logging, "CAN'T LOG SCAN");
+            return Sent::not_stored;
+        }
+        bool written = true;
+        for (const auto& f : *values)
+            if (s.logging.PutFieldByIndex(f.index, f.value) != 0) {
+                written = false;
+                break;
+            }
+        if (!written || s.logging.Update() != 0) {
+            s.fail(s.logging, "CAN'T ADD LOG");
+            s.logging.CancelUpdate();
+            return written ? unfinished : Sent::not_stored;
+        }
+    }
+    if (transaction && s.logging.CommitTrans() != 0) {
+        s.fail(s.logging, "CAN'T ADD LOG");
+        return Sent::unanswered;
+    }
+    return Sent::ok;
+}
+
 int CLogDbStore::WriteLogs(const LogHeader& header, const std::uint8_t* records, std::int32_t count) {
     State& s = *state_;
-    if (!s.loggingOpen) return -1;
+    if (!s.loggingWanted) return -1;
     if (count <= 0) return 0;
     if (!records || header.recordSize < static_cast<std::int32_t>(run_file::kRecordHeadSize)) {
         platform::set_last_error(platform::kErrorInvalidParameter);
@@ -288,47 +343,95 @@ int CLogDbStore::WriteLogs(const LogHeader& header, const std::uint8_t* records,
     s.pages.rows.clear();
     s.pages.complete = false;
     const auto size = static_cast<std::size_t>(header.recordSize);
-    const db_schema::ChannelLookup configs = [&s](std::size_t b, std::uint16_t c) { return s.writing_config(b, c); };
-    bool reopened = false;
-    for (std::int32_t i = 0; i < count; ++i) {
-        const std::span<const std::uint8_t> record(records + size * static_cast<std::size_t>(i), size);
-        auto values = db_schema::data_row_values(header, record, s.digitalText, configs);
-        if (!values) {
-            platform::set_last_error(platform::kErrorInvalidParameter);
-            return s.fail_context("CAN'T ADD LOG");
-        }
-        with_every_field(*values, s.logging.FieldCount());
-        const run_file::RecordHead head = run_file::decode_record_head(record);
-        const db_schema::RecordKey key{head.time.seconds, head.time.milliseconds};
-        for (;;) {
-            if (!s.loggingOpen) return -1;
-            if (s.logging.AddNew() != 0) return s.fail(s.logging, "CAN'T LOG SCAN");
-            bool written = true;
-            for (const auto& f : *values)
-                if (s.logging.PutFieldByIndex(f.index, f.value) != 0) {
-                    written = false;
-                    break;
-                }
-            if (written && s.logging.Update() == 0) break;
-            s.fail(s.logging, "CAN'T ADD LOG");
-            s.logging.CancelUpdate();
-            s.logging.CloseAll();
-            s.loggingOpen = false;
-            if (reopened) return -1;
-            reopened = true;
-            // The text of the failure stays what the user sees, whatever the reopen says.
-            const std::string text = s.errorText, context = s.errorContext;
-            LogHeader copy = header;
-            if (OpenForLogging(copy) != 0) return -1;
-            std::strncpy(s.errorText, text.c_str(), sizeof s.errorText - 1);
-            s.set_context(context.c_str());
-            // A connection lost after the server stored the row but before it said so: the
-            // row is there already, and writing it again would double the record.
-            if (s.rows_with_key(key).value_or(-1) > (s.lastKey == key ? s.lastKeyRows : 0)) break;
-        }
-        s.lastKeyRows = s.lastKey == key ? s.lastKeyRows + 1 : 1;
-        s.lastKey = key;
+    const auto total = static_cast<std::size_t>(count);
+    const std::span<const std::uint8_t> all(records, size * total);
+    const auto record = [&](std::size_t i) { return all.subspan(i * size, size); };
+    std::vector<db_schema::TimeKey> keys(total);
+    for (std::size_t i = 0; i < total; ++i) {
+        const run_file::RecordHead head = run_file::decode_record_head(record(i));
+        keys[i] = {head.time.seconds, static_cast<double>(head.time.milliseconds)};
     }
+    const auto count_at = [&s](db_schema::TimeKey key) {
+        return s.rows_with_key({static_cast<std::int32_t>(key.seconds), static_cast<std::int32_t>(key.ms)});
+    };
+    const auto failed = [&](const char* text) {
+        platform::set_last_error(platform::kErrorInvalidParameter);
+        copy_text(s.errorText, text);
+        return s.fail_context("CAN'T ADD LOG");
+    };
+    constexpr const char* kUntold =
+        "the rows of a write cut off by a lost connection cannot be told from the table: nothing more is written";
+
+    // One reopen per call; the failure's texts stay what the user sees, whatever it says.
+    bool reopened = false;
+    const auto reopen = [&] {
+        if (reopened) return false;
+        reopened = true;
+        const std::string text = s.errorText, context = s.errorContext;
+        s.logging.RollbackTrans();
+        s.logging.CloseAll();
+        s.loggingOpen = false;
+        LogHeader copy = header;
+        const bool ok = OpenForLogging(copy) == 0;
+        copy_text(s.errorText, text);
+        s.set_context(context.c_str());
+        return ok;
+    };
+    if (!s.loggingOpen && !reopen()) return -1;
+    // A batch of an earlier call whose commit went unanswered: in the table or not.
+    if (const auto& pending = s.ledger.pending()) {
+        const auto now = count_at(pending->latest);
+        if (!now || s.ledger.resolve_pending(*now) == db_schema::AppendLedger::Outcome::unknown)
+            return now ? failed(kUntold) : s.fail(s.main, "CAN'T ADD LOG");
+    }
+    if (!s.ledger.started()) {
+        const auto tail = s.read_tail();
+        if (!tail) return s.fail(s.main, "CAN'T ADD LOG");
+        s.ledger.start(*tail);
+    }
+    // Records a failed call stored already, handed in again: not sent twice.
+    std::size_t done = s.ledger.begin_call(total, record);
+    while (done < total) {
+        const std::size_t n = std::min(kRecordsPerTransaction, total - done);
+        const auto batch = s.ledger.batch(std::span(keys).subspan(done, n), done, count_at);
+        if (!batch) {
+            s.fail(s.main, "CAN'T ADD LOG");
+            s.ledger.end_call(done, record, std::nullopt);
+            return -1;
+        }
+        const State::Sent sent = s.send_batch(header, all.subspan(done * size, n * size), n);
+        if (sent == State::Sent::ok) {
+            s.ledger.stored(*batch);
+            done += n;
+            continue;
+        }
+        if (sent == State::Sent::bad_record) {
+            s.ledger.end_call(done, record, std::nullopt);
+            return -1;
+        }
+        const bool unanswered = sent == State::Sent::unanswered;
+        if (!reopen()) {
+            s.ledger.end_call(done, record, unanswered ? batch : std::nullopt);
+            return -1;
+        }
+        if (unanswered) {
+            // The connection went after the rows were sent: the table tells whether they are in.
+            const auto now = count_at(batch->latest);
+            const auto outcome =
+                now ? db_schema::AppendLedger::outcome(*batch, *now) : db_schema::AppendLedger::Outcome::unknown;
+            if (outcome == db_schema::AppendLedger::Outcome::stored) {
+                s.ledger.stored(*batch);
+                done += n;
+                continue;
+            }
+            if (outcome == db_schema::AppendLedger::Outcome::unknown) {
+                s.ledger.end_call(done, record, batch);
+                return now ? failed(kUntold) : s.fail(s.main, "CAN'T ADD LOG");
+            }
+        }
+        // Not in the table: the same records again on the new connection.
+    }
+    s.ledger.end_call(total, nullptr, std::nullopt);
     return 0;
 }
 

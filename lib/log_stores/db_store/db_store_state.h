@@ -4,15 +4,18 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "log_stores/db_schema/append_ledger.h"
 #include "log_stores/db_schema/data_columns.h"
 #include "log_stores/db_schema/date_literal.h"
 #include "log_stores/db_schema/record_query.h"
+#include "log_stores/db_schema/row_count.h"
 #include "log_stores/db_store/db_store.h"
-#include "log_stores/log_db_data_acc.h"
+#include "log_stores/db_access/log_db_data_acc.h"
 #include "platform/ado/variant.h"
 
 namespace log_stores {
@@ -60,10 +63,15 @@ struct CLogDbStore::State {
     char errorText[kErrorTextSize] = {};
     char errorContext[kDbErrorContextSize] = {};
     RecordPages pages;
-    // The time of the last record appended and how many rows of that time this store wrote
-    // one after the other, to tell after a lost connection whether a row was stored.
-    std::optional<db_schema::RecordKey> lastKey;
-    std::int64_t lastKeyRows = 0;
+    // Set once the store is meant to log: a logging connection that was lost is opened again
+    // by the next WriteLogs.
+    bool loggingWanted = false;
+    // What the store has stored, so that a lost connection never stores a record twice.
+    db_schema::AppendLedger ledger;
+    // The server's id of the logging session that last held the run's writer lock (MariaDB).
+    std::optional<std::int64_t> writerSession;
+    // The rows of DATA as last counted.
+    db_schema::RowCount rowCount;
     // Statements that read DATA rows for the record reads (a test hook counts them).
     std::uint64_t recordQueries = 0;
 
@@ -109,6 +117,19 @@ struct CLogDbStore::State {
 
     // The rows of DATA with that DT and MS; nothing when the count fails.
     std::optional<std::int64_t> rows_with_key(db_schema::RecordKey key);
+    // The latest time of DATA and its rows (nothing inside: no rows); nothing on failure.
+    std::optional<std::optional<db_schema::Tail>> read_tail();
+    // The oldest or the latest time of DATA (nothing inside: no rows); nothing on failure.
+    std::optional<std::optional<db_schema::RecordKey>> end_key(bool latest);
+    // The queries RowCount counts DATA with.
+    db_schema::CountQueries count_queries();
+
+    // MariaDB: the logging session takes the run's writer lock (see writer_lock.h); false with
+    // the texts set when it cannot.
+    bool claim_writer();
+    // One batch of records as one transaction on the logging connection.
+    enum class Sent { ok, not_stored, unanswered, bad_record };
+    Sent send_batch(const LogHeader& header, std::span<const std::uint8_t> records, std::size_t count);
 
     bool read_digital_text_switch();
     void learn_digital_columns();

@@ -93,7 +93,7 @@ int CLogDbMySQLCollection::Open(const char* connection, const char* folder, cons
         fail(keys.context);
         return -1;
     }
-    if (auto failure = session_.connect(*keys.keys)) {
+    if (auto failure = session_.connect_shared(*keys.keys)) {
         fail(*failure);
         return -1;
     }
@@ -306,13 +306,16 @@ std::unique_ptr<CLogStore> CLogDbMySQLCollection::NewRun(std::int32_t* start, bo
     made.data = true;
     for (const std::string& index : db_schema::data_indexes(kMySql, db_schema::Backend::mysql, taken->prefix))
         session_.run(index);
-    auto text = session_.run(db_schema::text_create(kMySql, taken->prefix));
-    if (const auto* failure = std::get_if<mysql::Failure>(&text)) {
-        fail("CAN'T CREATE TEXT TABLE", failure->text);
-        undo_run(made, taken->sequence);
-        return nullptr;
+    // Only a run made with a header text has a TEXT table.
+    if (headerText != nullptr) {
+        auto text = session_.run(db_schema::text_create(kMySql, taken->prefix));
+        if (const auto* failure = std::get_if<mysql::Failure>(&text)) {
+            fail("CAN'T CREATE TEXT TABLE", failure->text);
+            undo_run(made, taken->sequence);
+            return nullptr;
+        }
+        made.text = true;
     }
-    made.text = true;
 
     header.start.seconds = start_seconds;
     auto store = std::make_unique<CLogDbMySQLStore>();

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "log_stores/com_error_report.h"
+#include "log_stores/db_access/com_error_report.h"
 #include "log_stores/log_collection.h"
 #include "log_stores/mysql/mysql_session.h"
 

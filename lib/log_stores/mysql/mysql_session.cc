@@ -3,9 +3,14 @@
 #include <mysql.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <map>
+#include <mutex>
 
+#include "platform/ado/connection.h"
 #include "platform/ado/date_value.h"
+#include "platform/ado/dialect.h"
 
 namespace log_stores::mysql {
 namespace {
@@ -24,19 +29,6 @@ constexpr unsigned long kLargestText = 1u << 20;
 
 Failure statement_failure(MYSQL_STMT* statement, std::string context) {
     return {mysql_stmt_errno(statement), mysql_stmt_error(statement), std::move(context)};
-}
-
-MYSQL_TIME to_mysql_time(ado::DateValue date) {
-    const ado::CivilTime civil = ado::civil_from_date(date);
-    MYSQL_TIME t{};
-    t.year = static_cast<unsigned>(civil.year);
-    t.month = static_cast<unsigned>(civil.month);
-    t.day = static_cast<unsigned>(civil.day);
-    t.hour = static_cast<unsigned>(civil.hour);
-    t.minute = static_cast<unsigned>(civil.minute);
-    t.second = static_cast<unsigned>(civil.second);
-    t.time_type = MYSQL_TIMESTAMP_DATETIME;
-    return t;
 }
 
 ado::DateValue from_mysql_time(const MYSQL_TIME& t) {
@@ -77,7 +69,7 @@ struct ParamBuffers {
                 b.buffer_length = lengths[i];
                 b.length = &lengths[i];
             } else {
-                times[i] = to_mysql_time(std::get<ado::DateValue>(v));
+                fill_time(std::get<ado::DateValue>(v), times[i]);
                 b.buffer_type = MYSQL_TYPE_DATETIME;
                 b.buffer = &times[i];
             }
@@ -136,40 +128,144 @@ Value value_of(const ColumnBuffer& c) {
     return std::string(c.text.data(), std::min<std::size_t>(c.length, c.text.size()));
 }
 
+std::variant<Result, Failure> run_on(MYSQL* handle, std::string_view sql, std::span<const Value> params);
+
 }  // namespace
 
-void Session::Closer::operator()(st_mysql* handle) const {
-    mysql_close(handle);
+void fill_time(ado::DateValue date, MYSQL_TIME& t) {
+    const ado::CivilTime civil = ado::civil_from_date(date);
+    t = MYSQL_TIME{};
+    t.year = static_cast<unsigned>(civil.year);
+    t.month = static_cast<unsigned>(civil.month);
+    t.day = static_cast<unsigned>(civil.day);
+    t.hour = static_cast<unsigned>(civil.hour);
+    t.minute = static_cast<unsigned>(civil.minute);
+    t.second = static_cast<unsigned>(civil.second);
+    t.time_type = MYSQL_TIMESTAMP_DATETIME;
 }
 
-Session::Session() = default;
-Session::~Session() = default;
+struct Session::Link {
+    struct Closer {
+        void operator()(MYSQL* handle) const { mysql_close(handle); }
+    };
+    std::unique_ptr<MYSQL, Closer> handle;
+    bool shared = false;
+    // Statements of the sessions that share the link take turns.
+    std::mutex mutex;
+    std::atomic<bool> broken{false};
+    std::atomic<std::size_t> maxPacket{0};
 
-void Session::close() {
-    handle_.reset();
-    max_packet_ = 0;
+    // A failure of the link itself, not of a statement: the client's own error numbers.
+    void note(unsigned code) {
+        if (code >= 2000) broken = true;
+    }
+};
+
+namespace {
+
+struct SharedLinks {
+    std::mutex mutex;
+    std::map<std::string, std::weak_ptr<Session::Link>> links;
+};
+
+SharedLinks& shared_links() {
+    static SharedLinks s;
+    return s;
 }
 
-std::optional<Failure> Session::connect(const ConnectionKeys& keys) {
-    close();
-    std::unique_ptr<st_mysql, Closer> handle(mysql_init(nullptr));
+std::string link_key(const ConnectionKeys& keys) {
+    return keys.host + '\0' + std::to_string(keys.port) + '\0' + keys.user + '\0' + keys.password + '\0' +
+           keys.database;
+}
+
+std::variant<std::shared_ptr<Session::Link>, Failure> open_link(const ConnectionKeys& keys) {
+    using Handle = std::unique_ptr<MYSQL, Session::Link::Closer>;
+    Handle handle(mysql_init(nullptr));
     if (!handle) return Failure{0, {}, "CAN'T OPEN DATABASE"};
     mysql_options(handle.get(), MYSQL_SET_CHARSET_NAME, "utf8mb4");
+    // A server that accepts and then never answers (stopped, cut off) fails the call after
+    // the stores' time-out instead of holding the logging thread for ever.
+    const auto wait = static_cast<unsigned>(ado::default_timeout().count());
+    mysql_options(handle.get(), MYSQL_OPT_CONNECT_TIMEOUT, &wait);
+    mysql_options(handle.get(), MYSQL_OPT_READ_TIMEOUT, &wait);
+    mysql_options(handle.get(), MYSQL_OPT_WRITE_TIMEOUT, &wait);
     if (mysql_real_connect(handle.get(), keys.host.c_str(), keys.user.c_str(), keys.password.c_str(),
                            keys.database.c_str(), keys.port, nullptr, 0) == nullptr) {
         // The connector's text names the user and host, never the password.
         return Failure{mysql_errno(handle.get()), mysql_error(handle.get()), "CAN'T CONNECT TO DATABASE"};
     }
-    handle_ = std::move(handle);
+    if (mysql_query(handle.get(), ado::kRealAsFloatSession) != 0)
+        return Failure{mysql_errno(handle.get()), mysql_error(handle.get()), "CAN'T CONNECT TO DATABASE"};
+    auto link = std::make_shared<Session::Link>();
+    link->handle = std::move(handle);
+    return link;
+}
+
+}  // namespace
+
+Session::Session() = default;
+Session::~Session() = default;
+
+void Session::close() { link_.reset(); }
+
+bool Session::shared() const { return link_ && link_->shared; }
+
+st_mysql* Session::raw() const { return link_ && !link_->shared ? link_->handle.get() : nullptr; }
+
+std::optional<Failure> Session::connect(const ConnectionKeys& keys) {
+    close();
+    auto opened = open_link(keys);
+    if (auto* failure = std::get_if<Failure>(&opened)) return std::move(*failure);
+    link_ = std::get<std::shared_ptr<Link>>(std::move(opened));
     return std::nullopt;
 }
 
+std::optional<Failure> Session::connect_shared(const ConnectionKeys& keys) {
+    close();
+    SharedLinks& all = shared_links();
+    const std::string key = link_key(keys);
+    std::lock_guard guard(all.mutex);
+    if (auto it = all.links.find(key); it != all.links.end()) {
+        if (auto held = it->second.lock()) {
+            std::lock_guard turn(held->mutex);
+            // A server that went away since is noticed here, not by the statement that follows.
+            if (!held->broken && mysql_ping(held->handle.get()) == 0) {
+                link_ = std::move(held);
+                return std::nullopt;
+            }
+        }
+        all.links.erase(it);
+    }
+    auto opened = open_link(keys);
+    if (auto* failure = std::get_if<Failure>(&opened)) return std::move(*failure);
+    link_ = std::get<std::shared_ptr<Link>>(std::move(opened));
+    link_->shared = true;
+    all.links[key] = link_;
+    return std::nullopt;
+}
+
+std::size_t Session::shared_count() {
+    SharedLinks& all = shared_links();
+    std::lock_guard guard(all.mutex);
+    std::size_t n = 0;
+    for (const auto& [key, weak] : all.links) n += weak.expired() ? 0 : 1;
+    return n;
+}
+
 std::variant<Result, Failure> Session::run(std::string_view sql, std::span<const Value> params) {
-    if (!handle_) return Failure{0, "not connected", "CAN'T CONNECT TO DATABASE"};
-    StatementPtr statement(mysql_stmt_init(handle_.get()));
+    if (!link_) return Failure{0, "not connected", "CAN'T CONNECT TO DATABASE"};
+    std::lock_guard turn(link_->mutex);
+    auto result = run_on(link_->handle.get(), sql, params);
+    if (const auto* failure = std::get_if<Failure>(&result)) link_->note(failure->code);
+    return result;
+}
+
+namespace {
+
+std::variant<Result, Failure> run_on(MYSQL* handle, std::string_view sql, std::span<const Value> params) {
+    StatementPtr statement(mysql_stmt_init(handle));
     if (!statement)
-        return Failure{mysql_errno(handle_.get()), mysql_error(handle_.get()),
-                       "mysql_stmt_init(), out of memory"};
+        return Failure{mysql_errno(handle), mysql_error(handle), "mysql_stmt_init(), out of memory"};
     if (mysql_stmt_prepare(statement.get(), sql.data(), static_cast<unsigned long>(sql.size())) != 0)
         return statement_failure(statement.get(), "mysql_stmt_prepare() failed");
     if (mysql_stmt_param_count(statement.get()) != params.size())
@@ -233,15 +329,42 @@ std::variant<Result, Failure> Session::run(std::string_view sql, std::span<const
     return result;
 }
 
+}  // namespace
+
+std::variant<std::optional<std::int64_t>, Failure> Session::query_text(const std::string& sql) {
+    if (!link_) return Failure{0, "not connected", "CAN'T CONNECT TO DATABASE"};
+    std::lock_guard turn(link_->mutex);
+    MYSQL* handle = link_->handle.get();
+    const auto failed = [&] {
+        link_->note(mysql_errno(handle));
+        return Failure{mysql_errno(handle), mysql_error(handle), "SELECT failed"};
+    };
+    if (mysql_real_query(handle, sql.data(), static_cast<unsigned long>(sql.size())) != 0) return failed();
+    ResultPtr result(mysql_store_result(handle));
+    if (!result) {
+        if (mysql_field_count(handle) != 0) return failed();
+        return std::optional<std::int64_t>{};
+    }
+    const MYSQL_ROW row = mysql_fetch_row(result.get());
+    if (row == nullptr || row[0] == nullptr) return std::optional<std::int64_t>{};
+    try {
+        return std::optional<std::int64_t>{std::stoll(row[0])};
+    } catch (...) {
+        return std::optional<std::int64_t>{};
+    }
+}
+
 std::size_t Session::max_packet() {
-    if (max_packet_ == 0) {
-        max_packet_ = 1u << 20;  // the smallest the server allows
+    if (!link_) return 1u << 20;
+    if (link_->maxPacket == 0) {
+        std::size_t packet = 1u << 20;  // the smallest the server allows
         auto r = run("SELECT @@max_allowed_packet");
         if (auto* ok = std::get_if<Result>(&r); ok && !ok->rows.empty())
             if (const auto* n = std::get_if<std::int64_t>(&ok->rows[0][0]); n && *n > 0)
-                max_packet_ = static_cast<std::size_t>(*n);
+                packet = static_cast<std::size_t>(*n);
+        link_->maxPacket = packet;
     }
-    return max_packet_;
+    return link_->maxPacket;
 }
 
 std::string quoted(std::string_view name) {

@@ -15,6 +15,7 @@
 #include "platform/ado/date_value.h"
 
 struct st_mysql;
+struct st_mysql_time;
 
 namespace log_stores::mysql {
 
@@ -46,24 +47,40 @@ class Session {
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
-    // Host, user, password, database and port of the keys, no socket, no flags; utf8mb4.
-    // The failure's context is "CAN'T OPEN DATABASE" or "CAN'T CONNECT TO DATABASE".
+    // A connection of its own: host, user, password, database and port of the keys, no socket,
+    // no flags; utf8mb4. The failure's context is "CAN'T OPEN DATABASE" or "CAN'T CONNECT TO
+    // DATABASE".
     std::optional<Failure> connect(const ConnectionKeys& keys);
-    bool connected() const { return handle_ != nullptr; }
+    // The process's connection for these keys, shared with every other session that asks for it
+    // (a thousand runs open for reading hold one): statements take turns on it. One whose link
+    // failed is not handed out again; the last session to let it go closes it.
+    std::optional<Failure> connect_shared(const ConnectionKeys& keys);
+    bool connected() const { return link_ != nullptr; }
+    bool shared() const;
     void close();
 
     // Prepares, binds and runs one statement; rows are fetched one at a time into a growing list.
     std::variant<Result, Failure> run(std::string_view sql, std::span<const Value> params = {});
+    // A plain statement through the text protocol, and its first value as an integer (nothing
+    // inside for NULL or no rows).
+    std::variant<std::optional<std::int64_t>, Failure> query_text(const std::string& sql);
     // The server's largest packet (max_allowed_packet), read once.
     std::size_t max_packet();
+    // The connection itself, for the statements this folder keeps on a connection of its own;
+    // null when closed or shared.
+    st_mysql* raw() const;
+
+    // Shared connections open in this process (for the tests).
+    static std::size_t shared_count();
+
+    struct Link;
 
   private:
-    struct Closer {
-        void operator()(st_mysql* handle) const;
-    };
-    std::unique_ptr<st_mysql, Closer> handle_;
-    std::size_t max_packet_ = 0;
+    std::shared_ptr<Link> link_;
 };
+
+// The connector's date-time of a zone-free date value.
+void fill_time(ado::DateValue date, st_mysql_time& out);
 
 // A name in backticks, a backtick inside doubled; a NUL ends it.
 std::string quoted(std::string_view name);

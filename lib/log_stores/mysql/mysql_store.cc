@@ -15,6 +15,7 @@
 #include "log_stores/db_schema/header_text.h"
 #include "log_stores/db_schema/run_naming.h"
 #include "log_stores/db_schema/sql_text.h"
+#include "log_stores/db_schema/writer_lock.h"
 #include "log_stores/log_location.h"
 #include "log_stores/run_file/run_file_format.h"
 #include "platform/ado/text_codec.h"
@@ -30,6 +31,8 @@ namespace {
 constexpr std::size_t kMaxPlaceholders = 65535;
 constexpr std::size_t kMaxBatchRows = 1000;
 constexpr std::size_t kSourceLength = 24;
+// How long a new writing session waits for the one it replaces to end (seconds).
+constexpr int kWriterLockWait = 60;
 // More extra columns than any select list holds.
 constexpr std::int32_t kMaxExtraSlots = 4096;
 
@@ -93,13 +96,31 @@ std::size_t CLogDbMySQLStore::batch_rows(std::size_t columns) {
     return std::clamp<std::size_t>(kMaxPlaceholders / columns, 1, kMaxBatchRows);
 }
 
-int CLogDbMySQLStore::connect() {
+std::size_t CLogDbMySQLStore::columns_of(const LogHeader& header) {
+    std::size_t channels = 0;
+    for (std::size_t b = 0; b < std::min<std::size_t>(header.blockCount, kMaxBlocks); ++b)
+        channels += header.blocks[b].channel_count();
+    return static_cast<std::size_t>(db_schema::first_channel_field(header.sigChange != 0)) + channels + 1;
+}
+
+std::size_t CLogDbMySQLStore::rows_per_insert(const LogHeader& header) {
+    const std::size_t columns = columns_of(header);
+    // Each value costs its type (2 bytes) and at most 9 bytes, a state text 97; the packet keeps
+    // a quarter for the statement's text and the protocol.
+    const std::size_t row_bytes = columns * (digitalText_ ? 100 : 12) + 2 * columns + 3;
+    const std::size_t by_packet = std::max<std::size_t>(1, session_.max_packet() * 3 / 4 / row_bytes);
+    return std::min(batch_rows(columns), by_packet);
+}
+
+int CLogDbMySQLStore::connect(bool shared) {
+    writer_.reset();
+    writerLock_ = false;
     const auto keys = mysql::parse_connection_keys(ado::utf8_from_cp1252(connection_));
     if (!keys.keys) {
         fail(keys.context);
         return -1;
     }
-    if (auto failure = session_.connect(*keys.keys)) {
+    if (auto failure = shared ? session_.connect_shared(*keys.keys) : session_.connect(*keys.keys)) {
         fail(*failure);
         return -1;
     }
@@ -136,7 +157,8 @@ int CLogDbMySQLStore::open_here(const char* location, std::uint32_t access) {
     connection_ = rest;
     loggerName_ = name;
     sequence_ = sequence;
-    if (connect() != 0) return -1;
+    // A reader shares the process's connection; writing takes one of its own.
+    if (connect(true) != 0) return -1;
     const mysql::Value params[] = {ado::utf8_from_cp1252(loggerName_), std::int64_t{sequence_}};
     auto result = session_.run(
         "select sTablePrefix from LOGGERS where sLoggerName = ? AND nLoggerSequence = ?", params);
@@ -158,6 +180,16 @@ int CLogDbMySQLStore::open_here(const char* location, std::uint32_t access) {
 
 int CLogDbMySQLStore::OpenForLogging(LogHeader& header) {
     logging_ = true;
+    // What a digital value is written as may change with the switch; another writer may have
+    // added rows since.
+    writer_.reset();
+    ledger_.forget_tail();
+    // Transactions and the writer's lock need a connection of this store's own; when it cannot
+    // be had now, the first WriteLogs tries again.
+    if (session_.shared()) {
+        session_.close();
+        connect(false);
+    }
     char value[64] = {};
     std::uint32_t type = 0;
     std::uint32_t size = sizeof value - 1;
@@ -180,6 +212,10 @@ void CLogDbMySQLStore::GetLocation(char* text, std::size_t* size) {
 }
 
 int CLogDbMySQLStore::Close() {
+    writer_.reset();
+    ledger_ = {};
+    rowCount_.forget();
+    writerLock_ = false;
     session_.close();
     pages_ = {};
     stateTexts_.reset();
@@ -188,19 +224,52 @@ int CLogDbMySQLStore::Close() {
     return 0;
 }
 
-int CLogDbMySQLStore::GetNoLogs(const LogHeader&) {
-    auto result =
-        session_.run("SELECT COUNT(*) FROM " + mysql::quoted(ado::utf8_from_cp1252(tablePrefix_) + "DATA"));
+std::optional<std::optional<db_schema::TimeKey>> CLogDbMySQLStore::end_key(bool latest) {
+    auto result = session_.run("SELECT DT, MS FROM " + data_table() +
+                               (latest ? " ORDER BY DT DESC, MS DESC LIMIT 1" : " ORDER BY DT, MS LIMIT 1"));
     if (const auto* failure = std::get_if<mysql::Failure>(&result)) {
         fail("CAN'T GET DATA", failure->text);
-        return -1;
+        return std::nullopt;
     }
     const auto& rows = std::get<mysql::Result>(result).rows;
-    if (rows.empty()) {
-        fail("CAN'T GET DATA", "SELECT COUNT failed");
-        return -1;
+    if (rows.empty()) return std::optional<db_schema::TimeKey>{};
+    const auto seconds = seconds_of(rows[0][0]);
+    const auto* ms = std::get_if<double>(&rows[0][1]);
+    if (!seconds || ms == nullptr) {
+        fail("COLUMN #1 IS NOT A DATE");
+        return std::nullopt;
     }
-    return static_cast<int>(integer_of(rows[0][0]));
+    return std::optional<db_schema::TimeKey>{db_schema::TimeKey{*seconds, *ms}};
+}
+
+int CLogDbMySQLStore::GetNoLogs(const LogHeader&) {
+    using Key = std::optional<db_schema::TimeKey>;
+    db_schema::CountQueries q;
+    q.first = [this] { return end_key(false); };
+    q.last = [this] { return end_key(true); };
+    q.count = [this](Key from, Key split) -> std::optional<std::pair<std::int64_t, std::int64_t>> {
+        // MS is compared with the float the table holds, read back as it was.
+        std::vector<mysql::Value> params;
+        const auto at_or_after = [&](const db_schema::TimeKey& key) {
+            const mysql::Value dt = ado::DateValue{static_cast<std::int32_t>(key.seconds), 0};
+            params.insert(params.end(), {dt, dt, key.ms});
+            return std::string("(DT > ? OR (DT = ? AND MS >= ?))");
+        };
+        std::string sql = "SELECT COUNT(*), ";
+        sql += split ? "SUM(CASE WHEN " + at_or_after(*split) + " THEN 1 ELSE 0 END)" : std::string("0");
+        sql += " FROM " + data_table();
+        if (from) sql += " WHERE " + at_or_after(*from);
+        auto result = session_.run(sql, params);
+        const auto* ok = std::get_if<mysql::Result>(&result);
+        if (ok == nullptr || ok->rows.empty() || ok->rows[0].size() < 2) {
+            fail("CAN'T GET DATA", ok ? "SELECT COUNT failed" : std::get<mysql::Failure>(result).text);
+            return std::nullopt;
+        }
+        return std::pair{integer_of(ok->rows[0][0]), integer_of(ok->rows[0][1])};
+    };
+    const auto n = rowCount_.rows(q);
+    if (!n) return -1;
+    return static_cast<int>(std::clamp<std::int64_t>(*n, 0, INT32_MAX));
 }
 
 int CLogDbMySQLStore::ReadHeader(LogHeader& header) {
@@ -301,65 +370,167 @@ int CLogDbMySQLStore::WriteHeader(const LogHeader& header, bool completed) {
     return 0;
 }
 
+namespace {
+
+// A failure after which the server may have committed the statement: the connection went.
+bool unanswered(const mysql::Failure& failure) {
+    constexpr unsigned kConnectionKilled = 1927, kServerShutdown = 1053, kFirstClientError = 2000;
+    return failure.code >= kFirstClientError || failure.code == kConnectionKilled ||
+           failure.code == kServerShutdown;
+}
+
+// MS as the table keeps it: a float of milliseconds with the microseconds as fraction.
+double stored_ms(const TimeStamp& time) {
+    return static_cast<float>(time.milliseconds + time.microseconds / 1000.0);
+}
+
+}  // namespace
+
+std::optional<std::int64_t> CLogDbMySQLStore::rows_at(const db_schema::TimeKey& key) {
+    const mysql::Value params[] = {ado::DateValue{static_cast<std::int32_t>(key.seconds), 0}, key.ms};
+    auto result = session_.run("SELECT COUNT(*) FROM " + data_table() + " WHERE DT = ? AND MS = ?", params);
+    const auto* ok = std::get_if<mysql::Result>(&result);
+    if (ok == nullptr || ok->rows.empty() || ok->rows[0].empty()) {
+        fail("CAN'T GET DATA", ok ? "SELECT COUNT failed" : std::get<mysql::Failure>(result).text);
+        return std::nullopt;
+    }
+    return integer_of(ok->rows[0][0]);
+}
+
+std::optional<std::optional<db_schema::Tail>> CLogDbMySQLStore::read_tail() {
+    const auto key = end_key(true);
+    if (!key) return std::nullopt;
+    if (!*key) return std::optional<db_schema::Tail>{};
+    const auto n = rows_at(**key);
+    if (!n) return std::nullopt;
+    return std::optional<db_schema::Tail>{db_schema::Tail{**key, *n}};
+}
+
+bool CLogDbMySQLStore::claim_writer() {
+    // Plain statements (KILL takes no placeholders): the lock's name is made of safe characters.
+    const db_schema::ValueQuery value = [this](const std::string& sql) -> std::optional<std::optional<std::int64_t>> {
+        auto result = session_.query_text(sql);
+        if (std::holds_alternative<mysql::Failure>(result)) return std::nullopt;
+        return std::get<std::optional<std::int64_t>>(result);
+    };
+    const auto keys = mysql::parse_connection_keys(ado::utf8_from_cp1252(connection_));
+    const std::string name =
+        db_schema::writer_lock_name(keys.keys ? keys.keys->database : std::string(), ado::utf8_from_cp1252(tablePrefix_));
+    switch (db_schema::claim_writer_lock(name, writerSession_, kWriterLockWait, value)) {
+        case db_schema::Claim::taken:
+            if (const auto id = value(db_schema::kSessionIdQuery); id && *id) writerSession_ = **id;
+            writerLock_ = true;
+            return true;
+        case db_schema::Claim::held_elsewhere:
+            fail("INSERT failed", "another connection still writes this run");
+            return false;
+        case db_schema::Claim::failed:
+            break;
+    }
+    fail("INSERT failed", "the run's writer lock cannot be taken");
+    return false;
+}
+
 int CLogDbMySQLStore::WriteLogs(const LogHeader& header, const std::uint8_t* records, std::int32_t count) {
     if (count <= 0) return 0;
     if (records == nullptr || header.recordSize < static_cast<std::int32_t>(run_file::kRecordHeadSize)) {
         fail("INSERT failed", "no records");
         return platform::fail(EINVAL);
     }
-    const bool sig_change = header.sigChange != 0;
-    std::size_t channels = 0;
-    for (std::size_t b = 0; b < std::min<std::size_t>(header.blockCount, kMaxBlocks); ++b)
-        channels += header.blocks[b].channel_count();
-    const std::size_t columns =
-        static_cast<std::size_t>(db_schema::first_channel_field(sig_change)) + channels + 1;
-    // Each value costs its type (2 bytes) and at most 9 bytes, a state text 33; the packet keeps
-    // a quarter for the statement's text and the protocol.
-    const std::size_t row_bytes = columns * (digitalText_ ? 36 : 12) + 2 * columns + 3;
-    const std::size_t by_packet = std::max<std::size_t>(1, session_.max_packet() * 3 / 4 / row_bytes);
-    const std::size_t per_batch = std::min(batch_rows(columns), by_packet);
-    const std::string table = mysql::quoted(ado::utf8_from_cp1252(tablePrefix_) + "DATA");
-    std::string group = "(";
-    for (std::size_t c = 0; c < columns; ++c) group += c == 0 ? "?" : ",?";
-    group += ")";
-
     const auto began = std::chrono::steady_clock::now();
     const auto record_size = static_cast<std::size_t>(header.recordSize);
-    std::vector<mysql::Value> params;
-    for (std::size_t done = 0; done < static_cast<std::size_t>(count);) {
-        const std::size_t rows = std::min(per_batch, static_cast<std::size_t>(count) - done);
-        params.clear();
-        params.reserve(rows * columns);
-        std::string sql = "INSERT INTO " + table + " VALUES ";
-        for (std::size_t i = 0; i < rows; ++i) {
-            const std::span<const std::uint8_t> record(records + (done + i) * record_size, record_size);
-            const auto fields = db_schema::data_row_values(header, record, digitalText_, lookup_);
-            if (!fields) {
-                fail("INSERT failed", "a record does not fit its header");
-                return platform::fail(EINVAL);
-            }
-            const std::size_t base = params.size();
-            params.resize(base + columns);
-            for (const auto& f : *fields)
-                if (f.index >= 0 && static_cast<std::size_t>(f.index) < columns)
-                    params[base + static_cast<std::size_t>(f.index)] = bound(f.value);
-            // MS keeps the microseconds as its fraction.
-            const run_file::RecordHead head = run_file::decode_record_head(record);
-            params[base + 1] = head.time.milliseconds + head.time.microseconds / 1000.0;
-            if (i > 0) sql += ',';
-            sql += group;
-        }
-        auto result = session_.run(sql, params);
-        if (const auto* failure = std::get_if<mysql::Failure>(&result)) {
-            fail(failure->context == "mysql_stmt_execute() failed" ? " mysql_stmt_execute(), failedd"
-                                                                   : failure->context,
-                 failure->text);
-            return -1;
-        }
-        done += rows;
+    const auto total = static_cast<std::size_t>(count);
+    const std::span<const std::uint8_t> all(records, total * record_size);
+    const auto record = [&](std::size_t i) { return all.subspan(i * record_size, record_size); };
+    std::vector<db_schema::TimeKey> keys(total);
+    for (std::size_t i = 0; i < total; ++i) {
+        const run_file::RecordHead head = run_file::decode_record_head(record(i));
+        keys[i] = {head.time.seconds, stored_ms(head.time)};
     }
+    const auto count_at = [this](db_schema::TimeKey key) { return rows_at(key); };
+    constexpr const char* kUntold =
+        "the rows of a write cut off by a lost connection cannot be told from the table: nothing more is written";
     // Appended rows may belong to the last page read: read it again when asked.
     pages_.valid = false;
+
+    // One new connection per call; the failure's texts stay what the user sees.
+    bool reconnected = false;
+    const auto reconnect = [&] {
+        if (reconnected) return false;
+        reconnected = true;
+        const std::string text = errorText_, context = errorContext_;
+        session_.close();
+        const bool ok = connect(false) == 0 && claim_writer();
+        if (!context.empty()) fail(context, text);
+        return ok;
+    };
+    // What an earlier call left unanswered, and the table's end: asked on a new connection
+    // when the one held has gone.
+    enum class Settled { yes, failed, untold };
+    const auto settle = [&] {
+        if (const auto& pending = ledger_.pending()) {
+            const auto now = rows_at(pending->latest);
+            if (!now) return Settled::failed;
+            if (ledger_.resolve_pending(*now) == db_schema::AppendLedger::Outcome::unknown) return Settled::untold;
+        }
+        if (!ledger_.started()) {
+            const auto tail = read_tail();
+            if (!tail) return Settled::failed;
+            ledger_.start(*tail);
+        }
+        return Settled::yes;
+    };
+    if ((!session_.connected() || session_.shared()) && !reconnect()) return -1;
+    if (!writerLock_ && !claim_writer() && !reconnect()) return -1;
+    Settled settled = settle();
+    if (settled == Settled::failed && reconnect()) settled = settle();
+    if (settled == Settled::untold) fail("INSERT failed", kUntold);
+    if (settled != Settled::yes) return -1;
+    const std::size_t per_batch = rows_per_insert(header);
+    const std::string table = data_table();
+    const db_schema::ChannelLookup none;
+    // Records a failed call stored already, handed in again: not sent twice.
+    std::size_t done = ledger_.begin_call(total, record);
+    while (done < total) {
+        const std::size_t rows = std::min(per_batch, total - done);
+        const auto batch = ledger_.batch(std::span(keys).subspan(done, rows), done, count_at);
+        if (!batch) {
+            ledger_.end_call(done, record, std::nullopt);
+            return -1;
+        }
+        const auto failure =
+            writer_.insert(session_, table, header, all.subspan(done * record_size), rows, digitalText_ ? lookup_ : none);
+        if (!failure) {
+            ledger_.stored(*batch);
+            done += rows;
+            continue;
+        }
+        fail(failure->context == "mysql_stmt_execute() failed" ? " mysql_stmt_execute(), failedd" : failure->context,
+             failure->text);
+        const bool lost = unanswered(*failure);
+        if (!reconnect()) {
+            ledger_.end_call(done, record, lost ? batch : std::nullopt);
+            return -1;
+        }
+        if (lost) {
+            // The statement may have been committed before the connection went.
+            const auto now = rows_at(batch->latest);
+            const auto outcome =
+                now ? db_schema::AppendLedger::outcome(*batch, *now) : db_schema::AppendLedger::Outcome::unknown;
+            if (outcome == db_schema::AppendLedger::Outcome::stored) {
+                ledger_.stored(*batch);
+                done += rows;
+                continue;
+            }
+            if (outcome == db_schema::AppendLedger::Outcome::unknown) {
+                if (now) fail("INSERT failed", kUntold);
+                ledger_.end_call(done, record, batch);
+                return -1;
+            }
+        }
+        // Not in the table: the same records again on the new connection.
+    }
+    ledger_.end_call(total, nullptr, std::nullopt);
     const auto took =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - began);
     char line[64];
@@ -651,19 +822,12 @@ int CLogDbMySQLStore::PrepareRun(const std::string& connection, const std::strin
     sequence_ = sequence;
     tablePrefix_ = tablePrefix;
     access_ = kGenericRead | kGenericWrite;
-    if (connect() != 0) return -1;
+    if (connect(false) != 0) return -1;
     const std::string prefix = ado::utf8_from_cp1252(tablePrefix_);
 
     // Copies of the configurations for the state texts while logging: the caller's table may
     // be gone by then.
-    auto copies = std::make_shared<std::map<std::pair<std::size_t, std::uint16_t>, qvr::ChannelRecord>>();
-    for (const db_schema::ChannelColumn& column : columns.columns)
-        if (const qvr::ChannelRecord* config = lookup ? lookup(column.block, column.channel) : nullptr)
-            copies->emplace(std::make_pair(column.block, column.channel), *config);
-    lookup_ = [copies](std::size_t block, std::uint16_t channel) -> const qvr::ChannelRecord* {
-        const auto it = copies->find({block, channel});
-        return it == copies->end() ? nullptr : &it->second;
-    };
+    lookup_ = db_schema::copied_lookup(header, lookup);
     // One CHANNELS row per column, from the configuration its name was made from.
     const std::string channels_insert =
         "INSERT INTO " + mysql::quoted(prefix + "CHANNELS") + " VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?)";
@@ -726,6 +890,8 @@ int CLogDbMySQLStore::PrepareRun(const std::string& connection, const std::strin
             return -1;
         }
     }
+    // A new run's DATA table has no rows yet.
+    ledger_.start(std::nullopt);
     return 0;
 }
 

@@ -11,9 +11,12 @@
 #include <string_view>
 #include <vector>
 
-#include "log_stores/com_error_report.h"
+#include "log_stores/db_access/com_error_report.h"
+#include "log_stores/db_schema/append_ledger.h"
 #include "log_stores/db_schema/data_columns.h"
+#include "log_stores/db_schema/row_count.h"
 #include "log_stores/log_store.h"
+#include "log_stores/mysql/data_writer.h"
 #include "log_stores/mysql/mysql_record.h"
 #include "log_stores/mysql/mysql_session.h"
 
@@ -74,6 +77,8 @@ class CLogDbMySQLStore : public CLogStore {
     // Rows per INSERT statement for a run of `columns` columns: at most 1,000 and within the
     // server's 65,535 placeholders.
     static std::size_t batch_rows(std::size_t columns);
+    // The DATA columns of a run: DT, MS, TX, LL and LV with significant change, the channels, TP.
+    static std::size_t columns_of(const LogHeader& header);
     const std::string& table_prefix() const { return tablePrefix_; }
 
     // Makes a new run's rows ready on its own connection: CHANNELS from the configurations the
@@ -100,7 +105,18 @@ class CLogDbMySQLStore : public CLogStore {
         std::map<std::int32_t, std::optional<Key>> starts;
     };
     int open_here(const char* location, std::uint32_t access);
-    int connect();
+    // Records per INSERT: batch_rows, and within the server's largest packet.
+    std::size_t rows_per_insert(const LogHeader& header);
+    // The rows of DATA at that time; nothing on failure (texts set).
+    std::optional<std::int64_t> rows_at(const db_schema::TimeKey& key);
+    // The latest time of DATA and its rows (nothing inside: no rows); nothing on failure.
+    std::optional<std::optional<db_schema::Tail>> read_tail();
+    // Takes the run's writer lock for this session; false with the texts set.
+    bool claim_writer();
+    // The oldest or the latest time of DATA (nothing inside: no rows); nothing on failure.
+    std::optional<std::optional<db_schema::TimeKey>> end_key(bool latest);
+    // A connection with the location's keys: the process's shared one, or one of its own.
+    int connect(bool shared);
     int stamp_text_time();
     std::string data_table() const;
     // The select list of a read: the caller's column prefix text before the DATA columns.
@@ -120,6 +136,15 @@ class CLogDbMySQLStore : public CLogStore {
     void fail(const mysql::Failure& failure) { fail(failure.context, failure.text); }
 
     mysql::Session session_;
+    mysql::DataWriter writer_;  // its statements belong to session_
+    // What the store has stored, so that a lost connection never stores a record twice.
+    db_schema::AppendLedger ledger_;
+    // The run's writer lock (writer_lock.h): taken by this session, and the server's id of the
+    // session that last took it.
+    bool writerLock_ = false;
+    std::optional<std::int64_t> writerSession_;
+    // The rows of DATA as last counted.
+    db_schema::RowCount rowCount_;
     std::string connection_;
     std::string loggerName_;
     std::int32_t sequence_ = 0;

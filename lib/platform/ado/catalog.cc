@@ -7,6 +7,7 @@
 #include "platform/ado/com_error.h"
 #include "platform/ado/connection.h"
 #include "platform/ado/connection_string.h"
+#include "platform/ado/shared_connections.h"
 #include "platform/ado/text_codec.h"
 
 namespace ado {
@@ -77,9 +78,7 @@ Catalog::Catalog() = default;
 Catalog::~Catalog() = default;
 
 void Catalog::set_active_connection(std::u16string_view cs) {
-    auto fresh = std::make_shared<Connection>();
-    fresh->open(cs);
-    connection_ = std::move(fresh);
+    connection_ = shared_connection(cs, default_timeout());
 }
 
 void Catalog::create(std::u16string_view cs) {

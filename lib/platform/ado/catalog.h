@@ -37,7 +37,7 @@ class Catalog {
     Catalog();
     ~Catalog();
 
-    // Opens the catalog's connection (replacing any).
+    // Opens the catalog's connection (replacing any): the process's shared one for that string.
     void set_active_connection(std::u16string_view connection_string);
     // Makes a new database from the string and connects to it.
     void create(std::u16string_view connection_string);

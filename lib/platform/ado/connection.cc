@@ -94,6 +94,7 @@ void Connection::connect(std::u16string_view cs, std::u16string_view user, std::
     if (dialect_.engine() == Engine::mariadb) {
         // A DROP behind another connection's open statement waits no longer than a query.
         execute_utf8("SET SESSION lock_wait_timeout = " + std::to_string(command_timeout_.count()));
+        execute_utf8(kRealAsFloatSession);
     }
 }
 
@@ -105,12 +106,47 @@ void Connection::close() {
     dbc_.reset();
 }
 
+void Connection::begin_transaction() {
+    if (in_transaction_) raise(kNotSupported, provider_, "A transaction is already open on this connection.");
+    if (!odbc_ok(SQLSetConnectAttr(handle(), SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0)))
+        raise_from(SQL_HANDLE_DBC, dbc_.get());
+    in_transaction_ = true;
+}
+
+void Connection::commit() {
+    if (!in_transaction_) raise(kNotSupported, provider_, "No transaction is open on this connection.");
+    const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, handle(), SQL_COMMIT);
+    if (!odbc_ok(rc)) raise_from(SQL_HANDLE_DBC, dbc_.get());
+    in_transaction_ = false;
+    SQLSetConnectAttr(handle(), SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
+}
+
+void Connection::rollback() {
+    if (!in_transaction_) return;
+    in_transaction_ = false;
+    const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, handle(), SQL_ROLLBACK);
+    SQLSetConnectAttr(handle(), SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
+    if (!odbc_ok(rc)) raise_from(SQL_HANDLE_DBC, dbc_.get());
+}
+
 SQLHDBC Connection::handle() const {
     if (!dbc_) raise(kObjectClosed, provider_, "Operation is not allowed when the object is closed.");
     return dbc_.get();
 }
 
-void Connection::raise_from(SQLSMALLINT type, SQLHANDLE h) const { raise_odbc(type, h, provider_); }
+bool Connection::sound() const {
+    if (!dbc_ || broken_) return false;
+    SQLUINTEGER dead = SQL_CD_FALSE;
+    return !(odbc_ok(SQLGetConnectAttr(dbc_.get(), SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)) &&
+             dead == SQL_CD_TRUE);
+}
+
+void Connection::raise_from(SQLSMALLINT type, SQLHANDLE h) const {
+    const Diagnostic d = h ? read_diagnostic(type, h) : Diagnostic{};
+    // SQLSTATE class 08: the link to the server failed.
+    if (d.sqlstate.starts_with("08")) broken_ = true;
+    raise(hresult_from_sqlstate(d.sqlstate, d.text), provider_, d.text.empty() ? "unspecified driver error" : d.text);
+}
 
 int64_t Connection::execute(std::u16string_view sql) { return execute_utf8(utf8_from_utf16(sql)); }
 
@@ -118,6 +154,14 @@ int64_t Connection::execute_utf8(std::string_view sql) {
     Statement statement(*this);
     statement.exec_direct(std::string(sql));
     return statement.row_count();
+}
+
+Variant Connection::query_value_utf8(std::string_view sql) {
+    Statement statement(*this);
+    statement.exec_direct(std::string(sql));
+    const std::vector<ColumnInfo> columns = statement.describe();
+    if (columns.empty() || !statement.fetch()) return Variant::null();
+    return statement.value(0, columns[0]);
 }
 
 std::u16string Connection::default_database() {

@@ -2,6 +2,7 @@
 // An ADO-shaped connection over unixODBC: the connection string goes through the provider
 // map, the driver is loaded by its library path, and every failure is a ComError whose
 // source is the provider name.
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -10,6 +11,7 @@
 #include "platform/ado/connection_string.h"
 #include "platform/ado/dialect.h"
 #include "platform/ado/odbc_handle.h"
+#include "platform/ado/variant.h"
 
 namespace ado {
 
@@ -38,10 +40,20 @@ class Connection {
     void close();
     // 0 closed, 1 open.
     int state() const { return dbc_ ? 1 : 0; }
+    // Open, and its link has not failed (as a call reported, or as the driver tells now).
+    bool sound() const;
 
     // Runs a statement that returns no rows; the affected-row count (-1 when none applies).
     int64_t execute(std::u16string_view sql);
     int64_t execute_utf8(std::string_view sql);
+    // The first column of the first row of a query (NULL when there is none).
+    Variant query_value_utf8(std::string_view sql);
+    // ADO's BeginTrans, CommitTrans and RollbackTrans: statements after begin_transaction
+    // stay uncommitted until commit (or rollback); both end it and return to autocommit.
+    void begin_transaction();
+    void commit();
+    void rollback();
+    bool in_transaction() const { return in_transaction_; }
     // The current database (catalog) name.
     std::u16string default_database();
     // Makes another database of the server the current one.
@@ -65,6 +77,9 @@ class Connection {
     std::shared_ptr<const bool> live_;
     std::chrono::seconds connection_timeout_;
     std::chrono::seconds command_timeout_;
+    bool in_transaction_ = false;
+    // Set by a failure of the link itself: a shared connection that failed is not handed out.
+    mutable std::atomic<bool> broken_{false};
     std::string provider_;
     std::string dbms_name_;
     Dialect dialect_;

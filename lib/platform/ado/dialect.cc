@@ -142,6 +142,11 @@ std::string Dialect::index_name(std::string_view table_prefix, std::string_view 
     return std::string(table_prefix) + std::string(index);
 }
 
+std::string Dialect::code_page_char(int size) const {
+    const std::string type = "char(" + std::to_string(size) + ")";
+    return engine_ == Engine::mariadb ? type + " CHARACTER SET latin1" : type;
+}
+
 std::string Dialect::column_type(int ado_type, int size, bool auto_increment) const {
     const bool sqlite = engine_ == Engine::sqlite;
     const bool mssql = engine_ == Engine::sql_server;

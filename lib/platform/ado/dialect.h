@@ -8,6 +8,12 @@ namespace ado {
 
 enum class Engine { sqlite, mariadb, sql_server, jet, other };
 
+// MariaDB and MySQL read "REAL" as an 8-byte DOUBLE unless the session says otherwise; the
+// schemas mean the 4-byte float of the engines they were written for, and a row of doubles
+// takes twice the room its values need. Sent on every session that may make tables.
+inline constexpr const char* kRealAsFloatSession =
+    "SET SESSION sql_mode = CONCAT_WS(',', NULLIF(@@sql_mode, ''), 'REAL_AS_FLOAT')";
+
 class Dialect {
   public:
     explicit Dialect(Engine engine = Engine::other) : engine_(engine) {}
@@ -36,6 +42,9 @@ class Dialect {
     // and a defined size; empty for a type the engine cannot hold.
     std::string column_type(int ado_type, int size, bool auto_increment) const;
     bool engine_is_server() const { return engine_ != Engine::sqlite && engine_ != Engine::jet; }
+    // A text column of `size` characters in the code page's single bytes, as "char(n)" is on
+    // the engines the schemas were written for (MariaDB's latin1 is Windows-1252).
+    std::string code_page_char(int size) const;
 
   private:
     Engine engine_;

@@ -1,12 +1,18 @@
 // The MySQL collection against the MariaDB test server (QUORVANE_TEST_MARIADB names its
 // state file). Each test makes its own database and user through the server's socket as root,
 // and drops both afterwards.
+#include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -31,8 +37,12 @@
 #include "log_stores/mysql/mysql_store.h"
 #include "log_stores/run_file/run_file_format.h"
 #include "platform/last_error.h"
+#include "many_runs.h"
+#include "own_server.h"
 #include "product_settings.h"
+#include "restart_logging.h"
 #include "test_database.h"
+#include "wide_logger.h"
 
 using log_stores::CLogDbMySQLCollection;
 using log_stores::kGenericRead;
@@ -459,7 +469,9 @@ TEST_F(MySqlStoreTest, BadAndNonFiniteValuesAreStoredAsNullAndReadBackBad) {
     EXPECT_EQ(sample(h, r, 0).flags, run_file::kSampleBad);
     EXPECT_EQ(store->ReadLog(2, h, r.data(), h.recordSize, 0, 0, nullptr, 0, false), -1);
     EXPECT_STREQ(store->GetErrorContext(), "CAN'T GET DATA");
-    // A number that no float32 holds, put there by another program, reads as bad too.
+    // A number that no float32 holds, put there by another program into a column made as a
+    // double (as REAL was on this server), reads as bad too.
+    ok("ALTER TABLE " + db_ + ".L_DATA MODIFY AB1 DOUBLE NULL");
     ok("UPDATE " + db_ + ".L_DATA SET AB1 = 1e300");
     LogHeader again;
     auto fresh = open_store("L", again);
@@ -633,7 +645,61 @@ TEST_F(MySqlStoreTest, NewRunMakesItsTablesAndRowsAndFinishRunWithoutStartRemove
     ASSERT_EQ(c->FinishRun(*store, nullptr, nullptr, false), 0);
     EXPECT_FALSE(table_exists("Line_1_DATA"));
     EXPECT_FALSE(table_exists("Line_1_CHANNELS"));
+    EXPECT_FALSE(table_exists("Line_1_TEXT"));
     EXPECT_TRUE(ok("SELECT * FROM " + db_ + ".LOGGERS").rows.empty());
+
+    // Without a header text there is no TEXT table, and its run is removed whole all the same.
+    auto plain = c->NewRun(&start, true, 0, h, nullptr, false, nullptr, false, table);
+    ASSERT_TRUE(plain) << c->GetErrorContext() << ": " << c->GetErrorText();
+    EXPECT_TRUE(table_exists("Line_1_DATA"));
+    EXPECT_FALSE(table_exists("Line_1_TEXT"));
+    ASSERT_EQ(c->FinishRun(*plain, nullptr, nullptr, false), 0);
+    EXPECT_FALSE(table_exists("Line_1_DATA"));
+    EXPECT_TRUE(ok("SELECT * FROM " + db_ + ".LOGGERS").rows.empty());
+}
+
+// The widest run a DATA table holds, with state-text channels: made, logged and read back with
+// every bit of every analog value; one column more, or a row larger than a page allows, is
+// refused with the server's reason and leaves nothing.
+TEST_F(MySqlStoreTest, TheWidestLoggerLogsEveryBitAndAWiderOneIsRefusedWithTheServersReason) {
+    log_stores_test::set_product_value("DatabaseDigitalText", "On");
+    auto c = open("L");
+    log_stores_test::WideLogger w = log_stores_test::wide_logger(log_stores_test::kWidestWithSigChange, 128, true);
+    std::int32_t start = kMarch5;
+    auto store = c->NewRun(&start, true, 0, w.header, nullptr, false, nullptr, false, w.table.data());
+    ASSERT_TRUE(store) << c->GetErrorContext() << ": " << c->GetErrorText();
+    ASSERT_EQ(c->UseforLogging(*store, w.header, nullptr, false, false), 0);
+    constexpr int kRecords = 150;  // more than one batch of a row this wide
+    const auto data = log_stores_test::wide_records(w, kRecords, kMarch5, 11);
+    ASSERT_EQ(store->WriteLogs(w.header, data.data(), kRecords), 0)
+        << store->GetErrorContext() << ": " << store->GetErrorText();
+    std::vector<std::uint8_t> back(data.size());
+    ASSERT_EQ(store->ReadLogs(0, w.header, back.data(), kRecords, 0, nullptr, 0), kRecords)
+        << store->GetErrorContext() << ": " << store->GetErrorText();
+    log_stores_test::expect_same_analog_bits(w, data, back, kRecords);
+    const std::string prefix = dynamic_cast<CLogDbMySQLStore&>(*store).table_prefix();
+    EXPECT_EQ(ok("SELECT `CL1` FROM " + db_ + "." + mysql::quoted(prefix + "DATA") + " ORDER BY DT LIMIT 2").rows,
+              (std::vector<mysql::Row>{{std::string("CLOSED \u20ac")}, {std::string("OPEN")}}));
+    ASSERT_EQ(c->FinishRun(*store, nullptr, nullptr, false), 0);
+
+    const struct {
+        int channels;
+        int digital;
+        const char* reason;
+    } cases[] = {{log_stores_test::kWidestWithSigChange + 1, 0, "Too many columns"},
+                 {log_stores_test::kWidestWithSigChange, 400, "Row size too large"}};
+    for (const auto& k : cases) {
+        log_stores_test::WideLogger wider = log_stores_test::wide_logger(k.channels, k.digital, true);
+        EXPECT_FALSE(c->NewRun(&start, true, 0, wider.header, nullptr, false, nullptr, false, wider.table.data()));
+        EXPECT_STREQ(c->GetErrorContext(), "CAN'T CREATE DATA TABLE") << k.channels;
+        EXPECT_NE(std::string(c->GetErrorText()).find(k.reason), std::string::npos) << c->GetErrorText();
+        EXPECT_EQ(ok("SELECT COUNT(*) FROM information_schema.tables WHERE table_schema = ? AND table_name <> "
+                     "'LOGGERS'",
+                     {db_})
+                      .rows[0][0],
+                  mysql::Value{std::int64_t{0}});
+        EXPECT_TRUE(ok("SELECT * FROM " + db_ + ".LOGGERS").rows.empty());
+    }
 }
 
 TEST_F(MySqlStoreTest, AFailedNewRunLeavesNoTablesAndNoRow) {
@@ -954,40 +1020,9 @@ TEST_F(MySqlCollectionTest, RunListsStayWholeWhileAnotherConnectionAddsRuns) {
     EXPECT_EQ(n, 205u);
 }
 
-// A throw-away MariaDB server of one test's own (the shared one serves other tests), which the
-// test may kill with SIGKILL and start again on the same data; stopped and removed at the end.
-class OwnServer {
+// The server of one test's own, reached through the client library.
+class OwnServer : public log_stores_test::OwnServer {
   public:
-    OwnServer() {
-        static std::atomic<int> serial{0};
-        state_ =
-            "/tmp/qvr-mysql-own-" + std::to_string(::getpid()) + "_" + std::to_string(serial++) + ".state";
-    }
-    ~OwnServer() {
-        (void)std::system((script_ + " stop " + state_ + " >/dev/null 2>&1; rm -f " + log()).c_str());
-    }
-    OwnServer(const OwnServer&) = delete;
-    OwnServer& operator=(const OwnServer&) = delete;
-
-    // A fresh server, or the killed one again on its data folder. Tried twice (machines busy
-    // with other tests' servers); what the script said is shown when both fail.
-    bool start() { return script("start"); }
-    bool restart() { return script("restart"); }
-    // SIGKILL, then waits (bounded) until the server is gone.
-    bool kill() const {
-        const auto pid = static_cast<pid_t>(std::stol(values().at("pid")));
-        if (::kill(pid, SIGKILL) != 0) return false;
-        for (int i = 0; i < 100 && ::kill(pid, 0) == 0; ++i) ::usleep(100000);
-        return true;
-    }
-    std::map<std::string, std::string> values() const {
-        std::map<std::string, std::string> v;
-        std::ifstream in(state_);
-        for (std::string line; std::getline(in, line);)
-            if (const auto eq = line.find('='); eq != std::string::npos)
-                v[line.substr(0, eq)] = line.substr(eq + 1);
-        return v;
-    }
     mysql::ConnectionKeys keys() const {
         const auto v = values();
         mysql::ConnectionKeys k;
@@ -1006,20 +1041,6 @@ class OwnServer {
         mysql::Session s;
         return !s.connect(keys()) && std::holds_alternative<mysql::Result>(s.run("CREATE DATABASE " + db));
     }
-
-  private:
-    std::string log() const { return state_ + ".log"; }
-    bool script(const char* command) {
-        for (int attempt = 0; attempt < 2; ++attempt)
-            if (std::system((script_ + " " + command + " " + state_ + " >" + log() + " 2>&1").c_str()) == 0)
-                return true;
-        std::ifstream in(log());
-        std::cerr << in.rdbuf();
-        return false;
-    }
-
-    std::string script_ = TEST_MARIADB_SCRIPT;
-    std::string state_;
 };
 
 // Its counters count this test alone.
@@ -1210,6 +1231,132 @@ TEST(MySqlOwnServer, KilledInTheMiddleOfAWriteAndOfAReadThenRestartedOnTheSameDa
     std::vector<std::uint8_t> last(1000 * static_cast<std::size_t>(h.recordSize));
     ASSERT_EQ(store->ReadLogs(kRecords - 1000, read, last.data(), 1000, 0, nullptr, 0), 1000);
     EXPECT_TRUE(std::equal(last.begin(), last.end(), data.end() - static_cast<std::ptrdiff_t>(last.size())));
+}
+
+// A logging run while its server is killed or stopped and started again, many times: each
+// failed call is handed in again, and in the end every record is in the table exactly once.
+TEST(MySqlOwnServer, EveryRecordOnceThroughRepeatedStopsAndRestarts) {
+    if (!server()) GTEST_SKIP() << "no MariaDB test server";
+    OwnServer own;
+    ASSERT_TRUE(own.start());
+    ASSERT_TRUE(own.make_database("qvr_restart"));
+    CLogDbMySQLCollection c;
+    ASSERT_EQ(c.Open(own.connection("qvr_restart").c_str(), "", "L", "", kReadWrite), 0) << c.GetErrorText();
+    LogHeader made = log_stores_test::header_of({{"AI", 1, 16}}, false, false);
+    std::vector<qvr::ChannelRecord> configs(16, log_stores_test::analog_channel("T"));
+    for (std::size_t k = 0; k < configs.size(); ++k)
+        qvr::split_text(configs[k], qvr::ChannelText::Tag, "T" + std::to_string(k));
+    const qvr::ChannelRecord* table[] = {configs.data()};
+    std::int32_t start = kMarch5;
+    auto store = c.NewRun(&start, false, 0, made, nullptr, false, nullptr, false, table);
+    ASSERT_TRUE(store) << c.GetErrorContext() << ": " << c.GetErrorText();
+    LogHeader h;
+    ASSERT_EQ(store->ReadHeader(h), 0);
+    ASSERT_EQ(c.UseforLogging(*store, h, nullptr, false, false), 0);
+    // Calls of 2,500 records: three statements each, so that a stop can fall between them.
+    const auto data = log_stores_test::numbered_records(h, 100000, kMarch5);
+    const auto run = log_stores_test::log_through_restarts(*store, h, data, 2500, own, 8);
+    ASSERT_FALSE(run.gaveUp);
+    EXPECT_GT(run.restarts, 0);
+    std::cerr << run.restarts << " restarts, " << run.failedCalls << " failed calls handed in again\n";
+    CLogDbMySQLCollection reading;
+    ASSERT_EQ(reading.Open(own.connection("qvr_restart").c_str(), "", "L", "", kGenericRead), 0);
+    auto reader = reading.OpenStore("LoggerSeq=00000001", kGenericRead);
+    ASSERT_TRUE(reader) << reading.GetErrorContext() << ": " << reading.GetErrorText();
+    log_stores_test::expect_every_record_once(*reader, h, data);
+}
+
+// A server that accepts its default 151 connections: a thousand runs open for reading share
+// one, fifty logging runs take one each, and every record reads back right.
+TEST(MySqlOwnServer, AThousandRunsReadingAndFiftyLoggingWithinTheDefaultConnectionLimit) {
+    if (!server()) GTEST_SKIP() << "no MariaDB test server";
+    OwnServer own;
+    ASSERT_TRUE(own.start());
+    // The default limit; for the thousand runs' tables, commits not flushed one by one and no
+    // file per table.
+    ASSERT_TRUE(own.as_root("SET GLOBAL max_connections = 151; SET GLOBAL innodb_flush_log_at_trx_commit = 2; "
+                            "SET GLOBAL innodb_file_per_table = OFF"));
+    ASSERT_TRUE(own.make_database("qvr_many"));
+    log_stores_test::many_runs_at_once(
+        [&]() -> std::unique_ptr<log_stores::CLogCollection> {
+            auto c = std::make_unique<CLogDbMySQLCollection>();
+            EXPECT_EQ(c->Open(own.connection("qvr_many").c_str(), "", "L", "", kReadWrite), 0) << c->GetErrorText();
+            return c;
+        },
+        1000, 50, [] { EXPECT_EQ(mysql::Session::shared_count(), 1u); });
+}
+
+// A server that accepts connections and never says a word: it holds what it accepted until the
+// test ends or, so that a client without a time-out cannot hang the test, for 90 s.
+class SilentListener {
+  public:
+    SilentListener() {
+        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        EXPECT_EQ(::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        EXPECT_EQ(::listen(listener_, 8), 0);
+        socklen_t length = sizeof a;
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &length);
+        port_ = ntohs(a.sin_port);
+        EXPECT_EQ(::pipe2(stop_, O_CLOEXEC), 0);
+        holder_ = std::thread([this] { hold(); });
+    }
+    ~SilentListener() {
+        (void)!::write(stop_[1], "x", 1);
+        holder_.join();
+        for (int fd : {listener_, stop_[0], stop_[1]}) ::close(fd);
+    }
+    SilentListener(const SilentListener&) = delete;
+    SilentListener& operator=(const SilentListener&) = delete;
+
+    unsigned port() const { return port_; }
+    int accepted() const { return accepted_.load(); }
+
+  private:
+    void hold() {
+        std::vector<int> held;
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(90);
+        while (std::chrono::steady_clock::now() < until) {
+            pollfd p[2] = {{listener_, POLLIN, 0}, {stop_[0], POLLIN, 0}};
+            if (::poll(p, 2, 500) < 0 || p[1].revents != 0) break;
+            if (p[0].revents & POLLIN) {
+                const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+                if (fd >= 0) {
+                    held.push_back(fd);
+                    ++accepted_;
+                }
+            }
+        }
+        for (int fd : held) ::close(fd);
+    }
+
+    int listener_ = -1;
+    int stop_[2] = {-1, -1};
+    unsigned port_ = 0;
+    std::atomic<int> accepted_{0};
+    std::thread holder_;
+};
+
+// A connection the server accepts and never answers fails after the stores' time-out: the
+// caller gets the failure, not a thread held for ever.
+TEST(MySqlSilentServer, AnOpenGivesUpAfterTheTimeOutWhenTheServerNeverAnswers) {
+    SilentListener silent;
+    ::setenv("QUORVANE_DB_TIMEOUT", "2", 1);
+    CLogDbMySQLCollection c;
+    const std::string cs = "PROVIDER=MYSQL;HOST=127.0.0.1;PORT=" + std::to_string(silent.port()) +
+                           ";USER=u;PASSWORD=" + log_stores::Base64EncodeText("pl4nt") + ";DB=d";
+    const auto began = std::chrono::steady_clock::now();
+    const int opened = c.Open(cs.c_str(), "", "L", "", kReadWrite);
+    const auto waited = std::chrono::steady_clock::now() - began;
+    ::unsetenv("QUORVANE_DB_TIMEOUT");
+    EXPECT_EQ(opened, -1);
+    EXPECT_STREQ(c.GetErrorContext(), "CAN'T CONNECT TO DATABASE");
+    EXPECT_STRNE(c.GetErrorText(), "");
+    EXPECT_GE(silent.accepted(), 1);
+    // Well short of the 90 s after which the listener would let go by itself.
+    EXPECT_LT(waited, std::chrono::seconds(60));
 }
 
 }  // namespace

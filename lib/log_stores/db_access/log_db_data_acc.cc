@@ -1,4 +1,4 @@
-#include "log_stores/log_db_data_acc.h"
+#include "log_stores/db_access/log_db_data_acc.h"
 
 #include <algorithm>
 #include <chrono>
@@ -8,6 +8,7 @@
 #include "platform/ado/connection.h"
 #include "platform/ado/connection_string.h"
 #include "platform/ado/recordset.h"
+#include "platform/ado/shared_connections.h"
 #include "platform/ado/text_codec.h"
 #include "qvr/diag/trace.h"
 
@@ -77,9 +78,19 @@ void CLogDbDataAcc::open_replaced(std::u16string_view source, int32_t cursorType
     recordsetOpen_ = 1;
 }
 
+Result CLogDbDataAcc::OpenSharedConnection(std::u16string_view first, std::u16string_view second) {
+    return guarded(hr(0x80040207), [&] {
+        connection_.reset();
+        sharedConnection_ = true;
+        connection_ = ado::shared_connection(std::u16string(first) + std::u16string(second), kTimeout);
+        return kOk;
+    });
+}
+
 Result CLogDbDataAcc::OpenConnection(std::u16string_view first, std::u16string_view second, int32_t) {
     return guarded(hr(0x80040207), [&] {
         connection_.reset();
+        sharedConnection_ = false;
         connection_ = std::make_shared<ado::Connection>();
         connection_->set_connection_timeout(kTimeout);
         connection_->set_command_timeout(kTimeout);
@@ -101,6 +112,44 @@ int32_t CLogDbDataAcc::FieldCount() {
         return static_cast<int32_t>(std::min<size_t>(recordset_->field_count(), INT32_MAX));
     } catch (...) {
         return 0;
+    }
+}
+
+Result CLogDbDataAcc::BeginTrans() {
+    return guarded(ado::kFail, [&] {
+        connection().begin_transaction();
+        return kOk;
+    });
+}
+
+Result CLogDbDataAcc::CommitTrans() {
+    return guarded(ado::kFail, [&] {
+        connection().commit();
+        return kOk;
+    });
+}
+
+Result CLogDbDataAcc::RollbackTrans() {
+    return guarded(ado::kFail, [&] {
+        connection().rollback();
+        return kOk;
+    });
+}
+
+Result CLogDbDataAcc::QueryValue(std::u16string_view sql, ado::Variant* out) {
+    return guarded(ado::kFail, [&] {
+        if (out == nullptr) missing_argument();
+        *out = connection().query_value_utf8(ado::utf8_from_utf16(sql));
+        return kOk;
+    });
+}
+
+std::u16string CLogDbDataAcc::DatabaseName() {
+    std::lock_guard guard(lock_);
+    try {
+        return connection_ ? connection_->default_database() : std::u16string();
+    } catch (...) {
+        return {};
     }
 }
 
@@ -134,7 +183,8 @@ Result CLogDbDataAcc::CloseAll() {
     }
     if (connection_) {
         auto dropped = std::move(connection_);
-        step([&] { dropped->close(); });
+        // A shared connection closes when its last user lets it go.
+        if (!sharedConnection_) step([&] { dropped->close(); });
     }
     return result;
 }

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "log_stores/com_error_report.h"
+#include "log_stores/db_access/com_error_report.h"
 #include "platform/ado/catalog.h"
 #include "platform/ado/variant.h"
 

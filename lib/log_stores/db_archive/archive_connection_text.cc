@@ -1,4 +1,4 @@
-#include "log_stores/archive_connection_text.h"
+#include "log_stores/db_archive/archive_connection_text.h"
 
 namespace log_stores::archive {
 namespace {

@@ -1,6 +1,6 @@
-#include "log_stores/table_copy.h"
+#include "log_stores/db_archive/table_copy.h"
 
-#include "log_stores/com_error_report.h"
+#include "log_stores/db_access/com_error_report.h"
 #include "platform/ado/com_error.h"
 #include "platform/ado/connection.h"
 #include "platform/ado/recordset.h"

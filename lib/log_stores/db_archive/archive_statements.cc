@@ -1,4 +1,4 @@
-#include "log_stores/archive_statements.h"
+#include "log_stores/db_archive/archive_statements.h"
 
 #include <initializer_list>
 

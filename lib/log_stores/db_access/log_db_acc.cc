@@ -1,4 +1,4 @@
-#include "log_stores/log_db_acc.h"
+#include "log_stores/db_access/log_db_acc.h"
 
 #include <chrono>
 

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "log_stores/archive_connection_text.h"
-#include "log_stores/archive_statements.h"
-#include "log_stores/com_error_report.h"
-#include "log_stores/log_db_data_acc.h"
+#include "log_stores/db_archive/archive_connection_text.h"
+#include "log_stores/db_archive/archive_statements.h"
+#include "log_stores/db_access/com_error_report.h"
+#include "log_stores/db_access/log_db_data_acc.h"
 #include "platform/ado/catalog.h"
 #include "platform/ado/com_error.h"
 #include "platform/ado/command.h"

@@ -8,7 +8,7 @@
 #include <mutex>
 #include <string_view>
 
-#include "log_stores/com_error_report.h"
+#include "log_stores/db_access/com_error_report.h"
 #include "platform/ado/dialect.h"
 #include "platform/ado/variant.h"
 
@@ -63,6 +63,11 @@ class CLogDbDataAcc {
     virtual Result WaitIdle(std::u16string_view userName, std::u16string_view password);
     virtual Result OpenConnection(std::u16string_view first, std::u16string_view second, int32_t unused);
 
+    // OpenConnection with the process's shared connection for that string (its recordsets,
+    // never its transactions: those need a connection of their own). CloseAll then lets it go
+    // without closing it under its other users.
+    Result OpenSharedConnection(std::u16string_view first, std::u16string_view second);
+
     // The description of the last captured error; read without the lock.
     const char* GetLastErrorText() const { return lastErrorText_; }
     // The engine of the open connection, whose SQL forms the owner writes (Engine::other
@@ -70,6 +75,16 @@ class CLogDbDataAcc {
     ado::Dialect ConnectionDialect();
     // The number of fields of the open recordset; 0 without one.
     int32_t FieldCount();
+    // The connection's transaction, as ADO's Connection has it: 0, or E_FAIL with the error
+    // captured. A failed CommitTrans leaves it unknown whether the rows are in.
+    Result BeginTrans();
+    Result CommitTrans();
+    Result RollbackTrans();
+    // The first column of the first row of a query, run beside the recordset (which stays as
+    // it is): 0, or E_FAIL with the error captured.
+    Result QueryValue(std::u16string_view sql, ado::Variant* out);
+    // The current database of the connection (empty without one).
+    std::u16string DatabaseName();
     void CaptureComError(const ado::ComError& error);
 
   private:
@@ -89,4 +104,5 @@ class CLogDbDataAcc {
     std::recursive_mutex lock_;
     char lastErrorText_[log_stores::kErrorTextSize] = {};
     int32_t recordsetOpen_ = 0;
+    bool sharedConnection_ = false;
 };

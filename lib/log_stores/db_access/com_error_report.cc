@@ -1,4 +1,4 @@
-#include "log_stores/com_error_report.h"
+#include "log_stores/db_access/com_error_report.h"
 
 #include <algorithm>
 #include <cstring>
