@@ -233,9 +233,9 @@ int link_WriteFile(const char* server, int handle, const char* path, uint32_t co
     std::string request = std::string("WF,") + path + "\t" + std::to_string(count) + "\t" +
                           std::to_string(offset) + "\t" + std::to_string(method) + "\t" +
                           open_fields(access, share, security, disposition, attributes) + "\t";
-    if (request.size() + count + 1 > kRemoteWriteRequestMax) return zero(platform::kErrorInvalidParameter);
+    // The data ends the request: no NUL follows it, since its byte count is all a server reads.
+    if (request.size() + count > kRemoteWriteRequestMax) return zero(platform::kErrorInvalidParameter);
     request.append(static_cast<const char*>(data), count);
-    request.push_back('\0');
     Reply reply;
     if (send_bytes(server, request, kWriteReplySize, reply) == -1) return 0;
     if (bytes_written != nullptr) *bytes_written = count;

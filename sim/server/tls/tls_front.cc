@@ -122,7 +122,7 @@ void TlsFront::serve(Connection& connection) {
     SSL* ssl = SSL_new(ctx_);
     SSL_set_fd(ssl, connection.fd);
     std::string received;
-    // The library ends a "WF" with a NUL after its data, which the byte count does not cover.
+    // Older clients end a "WF" with a NUL after its data, which the byte count does not cover.
     bool after_write = false;
     if (ssl != nullptr && SSL_accept(ssl) == 1) {
         while (!stopping_.load()) {
