@@ -4,8 +4,6 @@
 #include <netinet/tcp.h>
 #include <openssl/ssl.h>
 #include <poll.h>
-#include <pthread.h>
-#include <signal.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -114,11 +112,6 @@ void TlsFront::accept_loop() {
 }
 
 void TlsFront::serve(Connection& connection) {
-    // Writes go through plain sockets: a client gone must not raise SIGPIPE.
-    sigset_t pipe_signal;
-    sigemptyset(&pipe_signal);
-    sigaddset(&pipe_signal, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
     SSL* ssl = SSL_new(ctx_);
     SSL_set_fd(ssl, connection.fd);
     std::string received;
