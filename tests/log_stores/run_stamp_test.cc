@@ -30,7 +30,12 @@ TEST(RunStamp, NamesAreReadByThePairsBeforeTheExtension) {
         {"L1_240102.030405.240102.040000.qdl", 3, k240102_030405, k240102_040000},
         {"240102_030405.qdl", 0, k240102_030405, 0},  // no prefix
         {"A12240102_030405.qdl", 3, k240102_030405, 0},  // seven pairs: the last six
-        {"690101_000000.qdl", 0, static_cast<std::int32_t>(3124224000u), 0},  // below 70: 2069 (past 2038, 32 bits kept)
+        {"L_380119_031407.qdl", 2, 2147483647, 0},  // below 70: 20yy, up to the last 32-bit second
+        // Past it a start would wrap to before 1970: no run, whatever the stop.
+        {"L_380119_031408.qdl", 2, 0, 0},
+        {"690101_000000.qdl", 0, 0, 0},
+        {"L_500101_000000_240102_030405.qdl", 2, 0, 0},
+        {"L_240102_030405_380119_031408.qdl", 2, 0, 0},  // nor is it a running run
         {"L_700101_000001.qdl", 2, 1, 0},
         {"L_991231_235959.qdl", 2, 946684799, 0},
         {"L_700101_000000.qdl", 2, 0, 0},  // start 0: not a run
