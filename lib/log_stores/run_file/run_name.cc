@@ -24,8 +24,7 @@ std::optional<int> two_digits(std::string_view text, std::size_t at) {
     return (text[at] - '0') * 10 + (text[at + 1] - '0');
 }
 
-// The calendar time of a stamp, unbounded; nullopt when the text is no stamp.
-std::optional<std::int64_t> parse_stamp(std::string_view stamp) {
+std::optional<std::int32_t> parse_stamp(std::string_view stamp) {
     if (stamp.size() != kStampSize || stamp[6] != '_') return std::nullopt;
     int field[6];
     for (std::size_t i = 0; i < 6; ++i) {
@@ -33,12 +32,13 @@ std::optional<std::int64_t> parse_stamp(std::string_view stamp) {
         if (!value) return std::nullopt;
         field[i] = *value;
     }
-    return time_StampFieldsToSeconds(field[0], field[1], field[2], field[3], field[4], field[5]);
+    const std::optional<std::int64_t> seconds =
+        time_StampFieldsToSeconds(field[0], field[1], field[2], field[3], field[4], field[5]);
+    // Years 38-69 read as 2038-2069: past the 32-bit count of seconds no run of this system
+    // starts or stops, and a wrapped count would name a time before 1970.
+    if (!seconds || *seconds > std::numeric_limits<std::int32_t>::max()) return std::nullopt;
+    return static_cast<std::int32_t>(*seconds);
 }
-
-// A run's start and stop are signed 32-bit seconds: a stamp past 2038 would wrap to a time
-// before 1970.
-bool fits_run_times(std::int64_t seconds) { return seconds <= std::numeric_limits<std::int32_t>::max(); }
 
 }  // namespace
 
@@ -63,17 +63,13 @@ std::optional<RunNameParts> parse_run_name(std::string_view name) {
     const std::string_view stem = name.substr(0, name.size() - kRunExtension.size());
     if (stem.size() < kStampSize) return std::nullopt;
     const auto last = parse_stamp(stem.substr(stem.size() - kStampSize));
-    if (!last || !fits_run_times(*last)) return std::nullopt;
-    const auto stop = static_cast<std::int32_t>(*last);
+    if (!last) return std::nullopt;
     if (stem.size() >= 2 * kStampSize + 1 && stem[stem.size() - kStampSize - 1] == '_') {
         const std::string_view first_stamp = stem.substr(stem.size() - 2 * kStampSize - 1, kStampSize);
-        if (const auto first = parse_stamp(first_stamp)) {
-            if (!fits_run_times(*first)) return std::nullopt;
-            return RunNameParts{std::string(stem.substr(0, stem.size() - 2 * kStampSize - 1)),
-                                static_cast<std::int32_t>(*first), stop};
-        }
+        if (const auto first = parse_stamp(first_stamp))
+            return RunNameParts{std::string(stem.substr(0, stem.size() - 2 * kStampSize - 1)), *first, *last};
     }
-    return RunNameParts{std::string(stem.substr(0, stem.size() - kStampSize)), stop, std::nullopt};
+    return RunNameParts{std::string(stem.substr(0, stem.size() - kStampSize)), *last, std::nullopt};
 }
 
 std::string companion_name(std::string_view run_file, std::string_view extension) {

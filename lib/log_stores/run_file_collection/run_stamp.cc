@@ -37,27 +37,18 @@ std::optional<std::size_t> stamp_begin(std::string_view stem) {
     return std::nullopt;
 }
 
-// The calendar time of a stamp text, unbounded; nullopt when the text is no stamp.
-std::optional<std::int64_t> stamp_time(std::string_view text) {
-    if (text.size() != kStampSize || !is_separator(text[6])) return std::nullopt;
-    for (std::size_t i = 0; i < kStampSize; ++i)
-        if (i != 6 && !is_digit(text[i])) return std::nullopt;
-    const int yy = pair_at(text, 0), month = pair_at(text, 2), day = pair_at(text, 4);
-    const int hour = pair_at(text, 7), minute = pair_at(text, 9), second = pair_at(text, 11);
-    return time_StampFieldsToSeconds(yy, month, day, hour, minute, second);
-}
-
-// A run's times are signed 32-bit seconds: a stamp past 2038 would wrap to before 1970 and
-// sort, and be deleted, as the oldest run.
-bool beyond_run_times(std::optional<std::int64_t> seconds) {
-    return seconds && *seconds > std::numeric_limits<std::int32_t>::max();
-}
-
 }  // namespace
 
 std::int32_t read_stamp_seconds(std::string_view text) {
-    const std::optional<std::int64_t> seconds = stamp_time(text);
-    if (!seconds || beyond_run_times(seconds)) return 0;
+    if (text.size() != kStampSize || !is_separator(text[6])) return 0;
+    for (std::size_t i = 0; i < kStampSize; ++i)
+        if (i != 6 && !is_digit(text[i])) return 0;
+    const int yy = pair_at(text, 0), month = pair_at(text, 2), day = pair_at(text, 4);
+    const int hour = pair_at(text, 7), minute = pair_at(text, 9), second = pair_at(text, 11);
+    const std::optional<std::int64_t> seconds = time_StampFieldsToSeconds(yy, month, day, hour, minute, second);
+    // Past the 32-bit count (years 38-69 read as 2038-2069) a wrapped count would name a
+    // time before 1970: such a name is no run of this system.
+    if (!seconds || *seconds > std::numeric_limits<std::int32_t>::max()) return 0;
     return static_cast<std::int32_t>(*seconds);
 }
 
@@ -70,14 +61,8 @@ std::optional<RunStamp> read_run_stamp(std::string_view name, std::string_view e
     stamp.at = *begin;
     const std::string_view text = stem.substr(*begin);
     if (text.size() >= kStampSize) stamp.start = read_stamp_seconds(text.substr(0, kStampSize));
-    if (stamp.start != 0 && text.size() > kStopDistance) {
-        const std::string_view stop = text.substr(kStopDistance, kStampSize);
-        // A stop past the run times makes the name no run's, not a running one's.
-        if (beyond_run_times(stamp_time(stop)))
-            stamp.start = 0;
-        else
-            stamp.stop = read_stamp_seconds(stop);
-    }
+    if (stamp.start != 0 && text.size() > kStopDistance)
+        stamp.stop = read_stamp_seconds(text.substr(kStopDistance, kStampSize));
     return stamp;
 }
 

@@ -20,12 +20,11 @@ struct RunStamp {
 // ends in 6 or 12 pairs of digits, with a '.' or '_' allowed between groups of three pairs;
 // nullopt otherwise. The start reads from the stamp's first 13 characters and the stop from
 // the 13 that begin 14 further on, when more than 14 characters stand before the extension.
-// A start or stop past 2038 (beyond signed 32-bit seconds) leaves start 0: no run's name.
 std::optional<RunStamp> read_run_stamp(std::string_view name, std::string_view extension);
 
 // "yymmdd_hhmmss" (or with '.' in place of '_') as UTC seconds; a two-digit year below 70
-// is 20yy. 0 when the text is not exactly that, names no calendar time or a time past
-// 2038-01-19 03:14:07.
+// is 20yy. 0 when the text is not exactly that, names no calendar time, or names one past
+// the 32-bit count of seconds (2038-01-19 03:14:07 UTC).
 std::int32_t read_stamp_seconds(std::string_view text);
 
 }  // namespace log_stores
