@@ -1,6 +1,6 @@
 // Run names come from folders and from other machines' listings: any name is read without
 // reading past it, a stamp found lies inside the name before its extension, and a time read
-// from it is written back as the same stamp.
+// from it is written back as the same stamp and never lies before 1970.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -29,9 +29,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (stamp->at + 12 > name.size() - extension.size()) __builtin_trap();
         const std::string_view text = std::string_view(name).substr(stamp->at, name.size() - extension.size() - stamp->at);
         if (stamp->start == 0 && stamp->stop != 0) __builtin_trap();
+        if (stamp->start < 0 || stamp->stop < 0) __builtin_trap();
         if (stamp->start != 0 && !same_stamp(text, stamp->start)) __builtin_trap();
         if (stamp->stop != 0 && (text.size() < 27 || !same_stamp(text.substr(14), stamp->stop))) __builtin_trap();
     }
-    (void)log_stores::read_stamp_seconds(name);
+    if (log_stores::read_stamp_seconds(name) < 0) __builtin_trap();
     return 0;
 }

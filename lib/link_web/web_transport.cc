@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "link_web/http_response_end.h"
 #include "link_web/web_endpoint.h"
 #include "link_web/web_failure.h"
 #include "platform/last_error.h"
@@ -45,9 +46,26 @@ struct WebLink {
     std::string password;  // decoded
     std::atomic<int> recorded_error{0};
     bool error_hook = false;
+    // The reply's framing, so that a reply whose body has arrived whole is not waited on.
+    size_t (*receive)(soap*, char*, size_t) = nullptr;  // what reads the connection
+    link_web::HttpResponseEnd response_end;
+    bool read_past_end = false;  // gSOAP wanted more than the whole body
 };
 
 WebLink* link_of(const ServerConnection* entry) { return reinterpret_cast<WebLink*>(entry->handle); }
+
+// A kept-alive connection sends nothing after a reply: once the body the headers announced
+// has arrived, asking for more is the end of the reply, not a wait for the time-out.
+size_t receive_within_reply(soap* ctx, char* buffer, size_t length) {
+    WebLink* link = static_cast<WebLink*>(ctx->user);
+    if (link->response_end.complete()) {
+        link->read_past_end = true;
+        return 0;
+    }
+    const size_t n = link->receive(ctx, buffer, length);
+    link->response_end.feed(std::string_view(buffer, n));
+    return n;
+}
 
 std::atomic<bool> g_error_hook{false};
 std::atomic<void (*)(soap*)> g_context_hook{nullptr};
@@ -183,6 +201,8 @@ int web_Open(ServerConnection* entry) {
     }
     link->error_hook = g_error_hook.load();
     if (auto hook = g_context_hook.load(); hook != nullptr) hook(ctx);
+    link->receive = ctx->frecv;
+    ctx->frecv = receive_within_reply;
     remember(link.get());
     entry->handle = reinterpret_cast<intptr_t>(link.release());
     entry->kind = kServerWeb;
@@ -215,6 +235,8 @@ int web_Transfer(ServerConnection* entry, const void* request, uint32_t length, 
     ctx->userid = link->user.empty() ? nullptr : link->user.c_str();
     ctx->passwd = link->user.empty() ? nullptr : link->password.c_str();
     link->recorded_error.store(0);
+    link->response_end.reset();
+    link->read_past_end = false;
 
     xsd__base64Binary bytes;
     bytes.__ptr = static_cast<unsigned char*>(const_cast<void*>(request));
@@ -244,6 +266,13 @@ int web_Transfer(ServerConnection* entry, const void* request, uint32_t length, 
         const int status = link_web::http_status_of(ctx);
         if (status != 0 && link->error_hook) web_OnServerError(ctx, status);
         error = link_web::report_failure(ctx, link->recorded_error.load(), deadline.expired());
+        // The whole body came and its XML did not: nothing more is coming. (gSOAP ends a
+        // chunked body at its last chunk by itself.)
+        const bool body_cut = link->read_past_end || (link->response_end.complete() && ctx->error == SOAP_EOF);
+        if (body_cut && status == 0 && link->recorded_error.load() == 0 && error != platform::kErrorMoreData) {
+            qvr::link_internal::trace_line("Reply complete but its XML is cut short\n");
+            error = platform::kErrorInvalidData;
+        }
     }
     soap_destroy(ctx);
     soap_end(ctx);

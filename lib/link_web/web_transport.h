@@ -9,8 +9,9 @@
 //
 // Error numbers of a failed call: an HTTP status that status; 10060 a time-out; EKEYREJECTED a
 // certificate that fails verification; another network failure the system's error (10054
-// when the stream ended without one); 234 a result longer than the caller's buffer; a SOAP
-// fault gSOAP's error number.
+// when the stream ended without one); 234 a result longer than the caller's buffer; 13 a
+// reply whose body arrived whole (by its length or its last chunk) with its XML cut short,
+// at once and not at the time-out; a SOAP fault gSOAP's error number.
 #include <cstdint>
 
 #include "qvr/link/link.h"

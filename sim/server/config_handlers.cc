@@ -83,10 +83,13 @@ std::string device_folder(const ProductTree& tree, std::string_view device) {
     return plain_name(device) ? config + "/" + std::string(device) : std::string();
 }
 
-// Exactly out.size() bytes at `offset`: 0, or the error a server reports (2 missing, 38 short).
-int read_exact(const std::string& path, long long offset, char* out, std::size_t size) {
+// Exactly out.size() bytes at `offset`: 0, or the error a server reports (2 missing, 38 short,
+// 5 out of the tree).
+int read_exact(const ProductTree& tree, const std::string& path, long long offset, char* out, std::size_t size) {
     if (size == 0) return 0;
-    const platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    const std::string real = tree.inside(path);
+    if (real.empty()) return 5;
+    const platform::UniqueFd fd(::open(real.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd) return errno == ENOENT ? 2 : 5;
     std::size_t done = 0;
     while (done < size) {
@@ -99,10 +102,14 @@ int read_exact(const std::string& path, long long offset, char* out, std::size_t
     return 0;
 }
 
-// `data` at `offset` of the file (created when missing; `truncate` empties it first).
-int write_at(const std::string& path, long long offset, std::string_view data, bool truncate = false) {
+// `data` at `offset` of the file (created when missing; `truncate` empties it first); 5 for a
+// file out of the tree.
+int write_at(const ProductTree& tree, const std::string& path, long long offset, std::string_view data,
+             bool truncate = false) {
+    const std::string real = tree.inside(path);
+    if (real.empty()) return 5;
     const platform::UniqueFd fd(
-        ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (truncate ? O_TRUNC : 0), 0666));
+        ::open(real.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (truncate ? O_TRUNC : 0), 0666));
     if (!fd) return errno == ENOENT ? 3 : 5;
     std::size_t done = 0;
     while (done < data.size()) {
@@ -147,11 +154,11 @@ std::string read_channels(const ProductTree& tree, std::string_view request) {
     const std::string folder = device_folder(tree, f[1]);
     if (folder.empty() || (extra > 0 && (absent(f[5]) || !plain_name(f[5])))) return failure(87);
     std::string body(static_cast<std::size_t>(count) * kRecordSize + static_cast<std::size_t>(extra), '\0');
-    if (int e = read_exact(folder + "/" + kind_word(kind),
+    if (int e = read_exact(tree, folder + "/" + kind_word(kind),
                            static_cast<long long>(kTableHeader + first * kRecordSize), body.data(),
                            static_cast<std::size_t>(count) * kRecordSize))
         return failure(e);
-    if (int e = read_exact(folder + "/" + std::string(f[5]), 0, body.data() + count * kRecordSize,
+    if (int e = read_exact(tree, folder + "/" + std::string(f[5]), 0, body.data() + count * kRecordSize,
                            static_cast<std::size_t>(extra)))
         return failure(e);
     return answer(std::move(body));
@@ -167,19 +174,19 @@ std::string read_settings(const ProductTree& tree, std::string_view request) {
     if (folder.empty() || (extra > 0 && (absent(f[4]) || !plain_name(f[4])))) return failure(87);
     std::string head(kSettingsHead - kChannelsHead, '\0');
     if (f[5] == "1")
-        if (int e = read_exact(folder + "/config", 0, head.data(), 1)) return failure(e);
+        if (int e = read_exact(tree, folder + "/config", 0, head.data(), 1)) return failure(e);
     if (f[6] == "1" || f[7] == "1" || f[8] == "1") {
         std::array<char, kAutosaveSize> autosave{};
-        if (int e = read_exact(folder + "/saveconfig", 0, autosave.data(), autosave.size()))
+        if (int e = read_exact(tree, folder + "/saveconfig", 0, autosave.data(), autosave.size()))
             return failure(e);
         if (f[6] == "1") head[1] = autosave[0];
         if (f[7] == "1") head[2] = autosave[1];
         if (f[8] == "1") std::memcpy(head.data() + 3, autosave.data() + 2, 4);
     }
     std::string body(static_cast<std::size_t>(config + extra), '\0');
-    if (int e = read_exact(folder + "/config", 1, body.data(), static_cast<std::size_t>(config)))
+    if (int e = read_exact(tree, folder + "/config", 1, body.data(), static_cast<std::size_t>(config)))
         return failure(e);
-    if (int e = read_exact(folder + "/" + std::string(f[4]), 0, body.data() + config,
+    if (int e = read_exact(tree, folder + "/" + std::string(f[4]), 0, body.data() + config,
                            static_cast<std::size_t>(extra)))
         return failure(e);
     return answer(head + body);
@@ -206,12 +213,12 @@ std::string write_channels(const ProductTree& tree, std::string_view request) {
     if (folder.empty() || (extra > 0 && (absent(f[6]) || !plain_name(f[6])))) return failure(87);
     const std::string table = folder + "/" + kind_word(kind);
     const std::size_t records = static_cast<std::size_t>(count) * kRecordSize;
-    if (int e = write_at(table, static_cast<long long>(kTableHeader + first * kRecordSize),
+    if (int e = write_at(tree, table, static_cast<long long>(kTableHeader + first * kRecordSize),
                          data.substr(0, records)))
         return failure(e);
-    if (int e = write_at(table, 0, stamp_now())) return failure(e);
+    if (int e = write_at(tree, table, 0, stamp_now())) return failure(e);
     if (extra > 0)
-        if (int e = write_at(folder + "/" + std::string(f[6]), 0, data.substr(records))) return failure(e);
+        if (int e = write_at(tree, folder + "/" + std::string(f[6]), 0, data.substr(records))) return failure(e);
     return with_nul("0");
 }
 
@@ -231,23 +238,23 @@ std::string write_settings(const ProductTree& tree, std::string_view request) {
     if (folder.empty() || (extra > 0 && (absent(f[5]) || !plain_name(f[5])))) return failure(87);
     const std::string config_file = folder + "/config";
     if (config > 0)
-        if (int e = write_at(config_file, 1, data.substr(0, static_cast<std::size_t>(config))))
+        if (int e = write_at(tree, config_file, 1, data.substr(0, static_cast<std::size_t>(config))))
             return failure(e);
     if (extra > 0)
         if (int e =
-                write_at(folder + "/" + std::string(f[5]), 0, data.substr(static_cast<std::size_t>(config))))
+                write_at(tree, folder + "/" + std::string(f[5]), 0, data.substr(static_cast<std::size_t>(config))))
             return failure(e);
     long long value = 0;
     if (setting(f[6], value))
-        if (int e = write_at(config_file, 0, little_endian(static_cast<uint32_t>(value), 1)))
+        if (int e = write_at(tree, config_file, 0, little_endian(static_cast<uint32_t>(value), 1)))
             return failure(e);
     const std::string autosave = folder + "/saveconfig";
     if (setting(f[7], value))
-        if (int e = write_at(autosave, 0, little_endian(static_cast<uint32_t>(value), 1))) return failure(e);
+        if (int e = write_at(tree, autosave, 0, little_endian(static_cast<uint32_t>(value), 1))) return failure(e);
     if (setting(f[8], value))
-        if (int e = write_at(autosave, 1, little_endian(static_cast<uint32_t>(value), 1))) return failure(e);
+        if (int e = write_at(tree, autosave, 1, little_endian(static_cast<uint32_t>(value), 1))) return failure(e);
     if (setting(f[9], value))
-        if (int e = write_at(autosave, 2, little_endian(static_cast<uint32_t>(value), 4))) return failure(e);
+        if (int e = write_at(tree, autosave, 2, little_endian(static_cast<uint32_t>(value), 4))) return failure(e);
     return with_nul("0");
 }
 
@@ -268,7 +275,7 @@ std::string write_logger(const ProductTree& tree, std::string_view request) {
     const std::string folder = tree.folder("QVR_CURRENT_CONFIG") + "/LOGGERS";
     ::mkdir(folder.c_str(), 0777);
     const std::string path = folder + "/" + std::string(f[0]) + "_" + std::to_string(number_value);
-    if (int e = write_at(path, 0, request.substr(at), true)) return failure(e);
+    if (int e = write_at(tree, path, 0, request.substr(at), true)) return failure(e);
     return with_nul("0");
 }
 

@@ -1,7 +1,10 @@
 // The connections a front end serves, each on a thread of its own until it is done.
 #pragma once
 
+#include <pthread.h>
+
 #include <atomic>
+#include <csignal>
 #include <cstddef>
 #include <list>
 #include <memory>
@@ -16,13 +19,21 @@ template <typename Connection>
 class ConnectionSet {
   public:
     // Takes the connection in, then starts `serve(connection)` on its thread; the set's lock is
-    // held until the thread is stored, so a reap never meets a connection without one.
+    // held until the thread is stored, so a reap never meets a connection without one. The
+    // thread blocks SIGPIPE: TLS and gSOAP write with plain write() calls, and a client that
+    // closes mid-reply must end only its connection, not the process.
     template <typename Serve>
     void start(std::unique_ptr<Connection> connection, Serve serve) {
         Connection& c = *connection;
         std::lock_guard lock(mutex_);
         connections_.push_back(std::move(connection));
-        c.thread = std::thread([serve, &c] { serve(c); });
+        c.thread = std::thread([serve, &c] {
+            sigset_t pipe_signal;
+            sigemptyset(&pipe_signal);
+            sigaddset(&pipe_signal, SIGPIPE);
+            pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
+            serve(c);
+        });
     }
 
     std::size_t size() {

@@ -57,8 +57,11 @@ bool number(std::string_view text, long long& out) {
     return !text.empty() && ec == std::errc() && end == text.data() + text.size();
 }
 
-// "KEY\rest" as a file of the tree; empty for an unknown key or a ".." component.
-std::string local_path(const ProductTree& tree, std::string_view path) {
+// "KEY\rest" (either separator) as a file of the tree, symbolic links resolved: 0, or 3 for
+// no such key, 5 for a path that is absolute or leads out of the tree.
+int local_path(const ProductTree& tree, std::string_view path, std::string& out) {
+    out.clear();
+    if (!path.empty() && (path.front() == '\\' || path.front() == '/')) return 5;
     std::vector<std::string> parts;
     std::string part;
     for (char c : path) {
@@ -70,14 +73,21 @@ std::string local_path(const ProductTree& tree, std::string_view path) {
         }
     }
     if (!part.empty()) parts.push_back(part);
-    if (parts.empty()) return {};
-    std::string out = tree.folder(platform::ascii_upper_copy(parts[0]));
-    if (out.empty()) return {};
+    if (parts.empty()) return 3;
+    std::string lexical = tree.folder(platform::ascii_upper_copy(parts[0]));
+    if (lexical.empty()) return 3;
     for (std::size_t i = 1; i < parts.size(); ++i) {
-        if (parts[i] == "..") return {};
-        out += "/" + parts[i];
+        if (parts[i] == "..") return 5;
+        lexical += "/" + parts[i];
     }
-    return out;
+    out = tree.inside(lexical);
+    return out.empty() ? 5 : 0;
+}
+
+// A "WF" carries exactly its byte count of data; older clients follow it with a NUL.
+bool write_data_ok(std::string_view data, long long count) {
+    const auto n = static_cast<std::size_t>(count);
+    return data.size() == n || (data.size() == n + 1 && data.back() == '\0');
 }
 
 uint64_t file_time(const struct timespec& t) {
@@ -139,8 +149,8 @@ void add_file_handlers(Dispatcher& dispatcher, const ProductTree& tree) {
         const auto f = tab_fields(text_part(request), 6);
         long long disposition = 0;
         if (f.size() != 6 || !number(f[4], disposition)) return failure(87);
-        const std::string path = local_path(tree, f[0]);
-        if (path.empty()) return failure(3);
+        std::string path;
+        if (const int e = local_path(tree, f[0], path)) return failure(e);
         std::error_code ec;
         if (!fs::exists(path, ec)) {
             if (disposition != 4) return failure(2);
@@ -150,9 +160,10 @@ void add_file_handlers(Dispatcher& dispatcher, const ProductTree& tree) {
         return with_nul(std::to_string(fs::file_size(path, ec)));
     });
     dispatcher.set_handler("TF", [&tree](std::string_view request, uint32_t) {
-        const std::string path = local_path(tree, text_part(request).substr(3));
+        std::string path;
+        if (const int e = local_path(tree, text_part(request).substr(3), path)) return failure(e);
         struct stat st {};
-        if (path.empty() || ::stat(path.c_str(), &st) != 0) return failure(2);
+        if (::stat(path.c_str(), &st) != 0) return failure(2);
         std::string reply = "1,";
         for (const struct timespec* t : {&st.st_mtim, &st.st_atim, &st.st_mtim}) {
             const uint64_t ticks = file_time(*t);
@@ -168,11 +179,11 @@ void add_file_handlers(Dispatcher& dispatcher, const ProductTree& tree) {
         if (f.size() != 9 || !number(f[1], bytes) || !number(f[2], offset) || !number(f[3], method) ||
             !number(f[7], disposition) || bytes < 0 || bytes > 65512)
             return failure(87);
-        const std::string path = local_path(tree, f[0]);
+        std::string path;
+        if (const int e = local_path(tree, f[0], path)) return failure(e);
         std::fstream file;
         int error = 0;
-        if (path.empty() || !open_at(path, disposition, false, offset, method, file, error))
-            return failure(error != 0 ? error : 3);
+        if (!open_at(path, disposition, false, offset, method, file, error)) return failure(error);
         std::string data(static_cast<std::size_t>(bytes), '\0');
         file.read(data.data(), bytes);
         const auto got = file.gcount();
@@ -182,13 +193,13 @@ void add_file_handlers(Dispatcher& dispatcher, const ProductTree& tree) {
         const auto f = tab_fields(request, 10);
         long long count = 0, offset = 0, method = 0, disposition = 0;
         if (f.size() != 10 || !number(f[1], count) || !number(f[2], offset) || !number(f[3], method) ||
-            !number(f[7], disposition) || count < 0 || static_cast<std::size_t>(count) > f[9].size())
+            !number(f[7], disposition) || count < 0 || !write_data_ok(f[9], count))
             return failure(87);
-        const std::string path = local_path(tree, f[0]);
+        std::string path;
+        if (const int e = local_path(tree, f[0], path)) return failure(e);
         std::fstream file;
         int error = 0;
-        if (path.empty() || !open_at(path, disposition, true, offset, method, file, error))
-            return failure(error != 0 ? error : 3);
+        if (!open_at(path, disposition, true, offset, method, file, error)) return failure(error);
         file.write(f[9].data(), count);
         return file ? with_nul("1") : failure(112);
     });
@@ -196,9 +207,10 @@ void add_file_handlers(Dispatcher& dispatcher, const ProductTree& tree) {
         const auto f = tab_fields(text_part(request), 3);
         long long index = 0;
         if (f.size() != 3 || !number(f[2], index) || index < 0) return failure(87);
-        const std::string folder = local_path(tree, f[0]);
+        std::string folder;
+        if (const int e = local_path(tree, f[0], folder)) return failure(e);
         std::error_code ec;
-        if (folder.empty() || !fs::is_directory(folder, ec)) return failure(3);
+        if (!fs::is_directory(folder, ec)) return failure(3);
         std::string pattern(f[1]);
         if (pattern.empty() || pattern == "*.*") pattern = "*";
         std::vector<std::string> names;

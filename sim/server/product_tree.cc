@@ -31,6 +31,30 @@ void ProductTree::map(std::string_view key, std::string_view relative) {
     folders_[std::string(key)] = path;
 }
 
+std::string ProductTree::inside(const std::string& path) const {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path root = fs::canonical(root_, ec);
+    if (ec) return {};
+    // The longest part that exists (a link counts, whether it leads anywhere or not) is
+    // resolved by the system; what follows it cannot hold a link.
+    fs::path existing = fs::path(path).lexically_normal();
+    fs::path rest;
+    while (existing.has_relative_path() && !fs::exists(fs::symlink_status(existing, ec))) {
+        rest = rest.empty() ? existing.filename() : existing.filename() / rest;
+        existing = existing.parent_path();
+    }
+    fs::path real = fs::canonical(existing, ec);
+    if (ec) return {};
+    if (!rest.empty()) real /= rest;
+    auto at = real.begin();
+    for (const fs::path& part : root) {
+        if (at == real.end() || *at != part) return {};
+        ++at;
+    }
+    return real.string();
+}
+
 std::vector<std::string> ProductTree::environment() const {
     std::vector<std::string> env;
     for (const auto& [key, path] : folders_) env.push_back(key + "=" + path);

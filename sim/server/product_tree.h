@@ -23,6 +23,10 @@ class ProductTree {
     std::string folder(std::string_view key) const;
     // Maps `key` to `relative` under the root (created).
     void map(std::string_view key, std::string_view relative);
+    // `path` with every symbolic link resolved, when that lies under the root; else empty. A
+    // part that does not exist yet is taken as it is; a link that leads nowhere is refused,
+    // since creating through it could land anywhere.
+    std::string inside(const std::string& path) const;
     // "KEY=folder" for each key, for a child's environment.
     std::vector<std::string> environment() const;
 

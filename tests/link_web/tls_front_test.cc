@@ -110,6 +110,17 @@ TEST_F(TlsFrontTest, EveryKindOfRequestArrivesWholeOneAfterTheOther) {
     EXPECT_EQ(front_->connections_accepted(), 1u);
 }
 
+TEST_F(TlsFrontTest, AWriteOfAnOlderClientWithANulAfterItsDataLeavesTheNextRequestWhole) {
+    const std::string write = "WF,f\t2\t0\t0\t0\t0\t0\t0\t0\tab";
+    EXPECT_EQ(send(front_->url(), write + '\0'), -1);  // "-1,1": no "WF" handler here
+    EXPECT_EQ(send_text(front_->url(), "RS", 16), 0) << platform::last_error();
+    const auto requests = dispatcher_.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].bytes, write);
+    EXPECT_EQ(requests[1].bytes, std::string("RS\0", 3));
+    EXPECT_EQ(front_->connections_accepted(), 1u);
+}
+
 TEST_F(TlsFrontTest, RepliesInPiecesOfOneByteArriveWhole) {
     front_->set_piece(1);
     ASSERT_EQ(send_text(front_->url(), "SZ,10000", 10000), 0) << platform::last_error();

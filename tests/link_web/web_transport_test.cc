@@ -92,6 +92,7 @@ TEST_F(WebTransportTest, RequestsAreCompressed) {
     EXPECT_EQ(send_text(server.url(), "EC," + std::string(2000, 'v'), 4096), 0);
     ASSERT_EQ(server.calls().size(), 1u);
     EXPECT_NE(server.calls()[0].encoding, "identity");
+    EXPECT_EQ(server.calls()[0].accepted, "gzip,deflate");  // so the reply comes compressed too
     EXPECT_EQ(reply(), std::string(2000, 'v') + '\0');
 }
 

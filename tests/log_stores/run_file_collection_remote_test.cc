@@ -60,6 +60,7 @@ TEST_F(RemoteCollection, AnUnmappedFolderIsListedAndReadThroughItsServer) {
     make_run(remote_ / "L1_240102_030405_240102_040000.qdl", 7);
     qvr_test::write_file(remote_ / "L1_240102_050000.qdl", "");
     qvr_test::write_file(remote_ / "notes.txt", "");
+    qvr_test::write_file(remote_ / "L1_500101_000000.qdl", "");  // past 32-bit seconds: no run
 
     CLogFileCollection writing;
     EXPECT_EQ(writing.Open(nullptr, kRemoteFolder, "L1", "L1_", kReadWrite), -1);

@@ -120,6 +120,7 @@ TEST_F(FileCollection, TheListingHandsOutRunsOnlyInNameOrder) {
     touch(folder / "L1_240102_030405_240102_040000.QDL");     // finished, copied from Windows
     touch(folder / "L1_240102030405.qdl");                    // unreadable stamp
     touch(folder / "L1_700101_000000.qdl");                   // start 0
+    touch(folder / "L1_500101_000000.qdl");                   // 2050: past 32-bit seconds
     touch(folder / ".L1_240102_050000.qdl");                  // hidden
     fs::create_directories(folder / "sub");
     CLogFileCollection collection;
@@ -197,6 +198,7 @@ TEST_F(FileCollection, OldRunsGoWithTheirCompanionsAndEveryOtherFileStays) {
         "L1_240102_040000_240102_045000.qdl",  // started after the time
         "L2_240102_030405_240102_040000.qdl",  // another logger of the folder
         "L2_240102_030405_240102_040000.txt",
+        "L1_500101_000000_500102_000000.qdl",  // 2050 would wrap to before 1970, not be the oldest
         "notes.txt",
     };
     for (const auto& name : gone) touch(folder / name);

@@ -11,6 +11,8 @@
 #include "platform/file_probe.h"
 #include "platform/last_error.h"
 #include "qvr/link/link.h"
+#include "qvr/link/link_backend.h"
+#include "qvr/requests/directory_pages.h"
 #include "qvr/requests/reply_parsers.h"
 #include "qvr/requests/request_text.h"
 #include "qvr/util/bounded_copy.h"
@@ -20,7 +22,6 @@ using namespace qvr::requests;
 namespace {
 
 constexpr uint32_t kModifyReplySize = 40;
-constexpr uint32_t kPageSize = 65536;
 constexpr uint32_t kOpenReplySize = 9;
 constexpr uint32_t kTimesReplySize = 100;
 constexpr uint32_t kReadReplySize = 65536;
@@ -100,23 +101,25 @@ int link_RequestMF(const char* server, const char* path, const char* text, char*
 namespace {
 
 // Asks for the listing page by page; `take` gets every name. The number of names, or -1.
-int list_pages(const char* server, const char* folder, const char* pattern,
-               bool (*take)(void* context, std::string_view name), void* context) {
+int list_pages(const char* server, const char* folder, const char* pattern, DirectoryPages::Take take,
+               void* context) {
     if (!path_ok(folder) || pattern == nullptr || !field_ok(pattern, '\t')) return refuse();
-    int index = 0;
+    DirectoryPages pages;
     for (;;) {
         Reply reply;
         const std::string request =
-            std::string("DF,") + folder + "\t" + pattern + "\t" + std::to_string(index);
-        if (send_text(server, request, kPageSize, reply) == -1) return -1;
-        const std::string_view text = reply.text();
-        int page_names = 0;
-        if (!parse_directory_page(text, page_names, take, context))
-            return platform::fail(platform::kErrorInvalidData);
-        index += page_names;
-        if (text.size() + 256 <= kPageSize) return index;
-        // A full page that names nothing would be asked for again for ever.
-        if (page_names == 0) return platform::fail(platform::kErrorInvalidData);
+            std::string("DF,") + folder + "\t" + pattern + "\t" + std::to_string(pages.index());
+        if (send_text(server, request, kDirectoryPageSize, reply) == -1) return -1;
+        switch (pages.take_page(reply.text(), take, context)) {
+            case DirectoryPages::Next::ask_again:
+                continue;
+            case DirectoryPages::Next::done:
+                return pages.index();
+            case DirectoryPages::Next::failed:
+                qvr::link_internal::trace_line("Listing of %s ended after %d names: %s\r\n", folder, pages.index(),
+                                               pages.reason());
+                return platform::fail(pages.error());
+        }
     }
 }
 
@@ -230,9 +233,9 @@ int link_WriteFile(const char* server, int handle, const char* path, uint32_t co
     std::string request = std::string("WF,") + path + "\t" + std::to_string(count) + "\t" +
                           std::to_string(offset) + "\t" + std::to_string(method) + "\t" +
                           open_fields(access, share, security, disposition, attributes) + "\t";
-    if (request.size() + count + 1 > kRemoteWriteRequestMax) return zero(platform::kErrorInvalidParameter);
+    // The data ends the request: no NUL follows it, since its byte count is all a server reads.
+    if (request.size() + count > kRemoteWriteRequestMax) return zero(platform::kErrorInvalidParameter);
     request.append(static_cast<const char*>(data), count);
-    request.push_back('\0');
     Reply reply;
     if (send_bytes(server, request, kWriteReplySize, reply) == -1) return 0;
     if (bytes_written != nullptr) *bytes_written = count;

@@ -29,12 +29,14 @@ int link_RequestEF(const char* server, const char* path1, const char* path2);
 int link_RequestMF(const char* server, const char* path, const char* text, char* out, uint32_t size);
 
 // Every name matching `pattern` in `folder`, into consecutive 256-byte slots of `names` (at
-// most `count`; null counts only). The number of names, or -1 (13 for a page that holds a
-// name of 256 characters or more, or a full page without a name).
+// most `count`; null counts only). The number of names, or -1: 13 for a page that holds a
+// name of 256 characters or more, or a full page that adds no new name; 234 past the bounds
+// of a listing (directory_pages.h). A failed listing writes a trace line.
 int link_ListDirectory(const char* server, const char* folder, const char* pattern, int count, char* names);
 namespace qvr::requests {
 // The same listing into `names`, which grows with the names that actually arrive (no slot
-// is sized from a count). The number of names, or -1 (names empty).
+// is sized from a count), never past the bounds of a listing. The number of names, or -1
+// (names empty).
 int list_directory(const char* server, const char* folder, const char* pattern, std::vector<std::string>& names);
 }  // namespace qvr::requests
 // "SF": the file's size, or -1. `reply` (9 bytes) gets the reply when given.

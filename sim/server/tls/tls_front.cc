@@ -4,8 +4,6 @@
 #include <netinet/tcp.h>
 #include <openssl/ssl.h>
 #include <poll.h>
-#include <pthread.h>
-#include <signal.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -114,15 +112,10 @@ void TlsFront::accept_loop() {
 }
 
 void TlsFront::serve(Connection& connection) {
-    // Writes go through plain sockets: a client gone must not raise SIGPIPE.
-    sigset_t pipe_signal;
-    sigemptyset(&pipe_signal);
-    sigaddset(&pipe_signal, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
     SSL* ssl = SSL_new(ctx_);
     SSL_set_fd(ssl, connection.fd);
     std::string received;
-    // The library ends a "WF" with a NUL after its data, which the byte count does not cover.
+    // Older clients end a "WF" with a NUL after its data, which the byte count does not cover.
     bool after_write = false;
     if (ssl != nullptr && SSL_accept(ssl) == 1) {
         while (!stopping_.load()) {

@@ -11,6 +11,7 @@
 #include <strings.h>
 
 #include "platform/monotonic_clock.h"
+#include "server/web/accept_encoding.h"
 #include "soapH.h"
 
 namespace sim_server {
@@ -22,15 +23,38 @@ constexpr int kPollSliceMs = 20;
 
 std::string text_or_empty(const char* text) { return text != nullptr ? text : ""; }
 
-// The request's Content-Encoding, seen by the connection's thread while gSOAP parses the
-// headers of the call it is about to serve.
+// The request's Content-Encoding and Accept-Encoding, seen by the connection's thread while
+// gSOAP parses the headers of the call it is about to serve.
 thread_local std::string t_content_encoding;
+thread_local std::string t_accept_encoding;
 using ParseHeader = int (*)(soap*, const char*, const char*);
 std::atomic<ParseHeader> g_parse_header{nullptr};  // gSOAP's own parser
 
 int recording_parse_header(soap* ctx, const char* key, const char* value) {
     if (key != nullptr && strcasecmp(key, "Content-Encoding") == 0) t_content_encoding = text_or_empty(value);
+    if (key != nullptr && strcasecmp(key, "Accept-Encoding") == 0) t_accept_encoding = text_or_empty(value);
     return g_parse_header.load()(ctx, key, value);
+}
+
+// gSOAP compresses every reply of a context set up to compress, whatever the client accepts:
+// replies are plain unless the call's request accepts gzip.
+void reply_plain(soap* ctx) {
+    soap_clr_omode(ctx, SOAP_ENC_ZLIB);
+    ctx->zlib_out = SOAP_ZLIB_NONE;
+}
+
+void choose_reply_encoding(soap* ctx) {
+    if (!accepts_gzip(t_accept_encoding)) return reply_plain(ctx);
+    soap_set_omode(ctx, SOAP_ENC_ZLIB);
+    ctx->zlib_out = SOAP_ZLIB_GZIP;
+}
+
+// Every request starts without the headers of the one before it on the connection.
+int forget_headers(soap* ctx) {
+    t_content_encoding.clear();
+    t_accept_encoding.clear();
+    reply_plain(ctx);
+    return SOAP_OK;
 }
 
 // gSOAP only shuts a connection down; the front end closes it once its thread has ended, so
@@ -56,7 +80,7 @@ WebFront::~WebFront() { stop(); }
 int WebFront::start() {
     stop();
     const bool https = !options_.certificate_file.empty();
-    listener_ = soap_new2(SOAP_IO_KEEPALIVE, SOAP_IO_KEEPALIVE | SOAP_ENC_ZLIB);
+    listener_ = soap_new2(SOAP_IO_KEEPALIVE, SOAP_IO_KEEPALIVE);
     if (listener_ == nullptr) return errno = ENOMEM, -1;
     listener_->user = this;
     listener_->bind_flags = SO_REUSEADDR;
@@ -68,6 +92,7 @@ int WebFront::start() {
     ParseHeader none = nullptr;
     g_parse_header.compare_exchange_strong(none, listener_->fparsehdr);
     listener_->fparsehdr = recording_parse_header;
+    listener_->fprepareinitrecv = forget_headers;
     if (https) {
         soap_ssl_init();
         if (soap_ssl_server_context(listener_, SOAP_SSL_NO_AUTHENTICATION | SOAP_TLSv1_2 | SOAP_TLSv1_3, nullptr,
@@ -170,7 +195,10 @@ int WebFront::handle_call(soap* ctx, const char* host, const unsigned char* requ
     call.user = text_or_empty(ctx->userid);
     call.password = text_or_empty(ctx->passwd);
     call.encoding = t_content_encoding.empty() ? "identity" : t_content_encoding;
+    call.accepted = t_accept_encoding;
+    choose_reply_encoding(ctx);
     t_content_encoding.clear();
+    t_accept_encoding.clear();
     call.host = text_or_empty(host);
     call.result_size = result_size;
     int status = 0;

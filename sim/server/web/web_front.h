@@ -1,9 +1,10 @@
 #pragma once
 // The server's web-service front end: the SendRequest operation over HTTP, or HTTPS with a
 // certificate, on 127.0.0.2. Every call reaches the dispatcher (transport "web", capacity =
-// ResultSize) and is recorded with its path, query, credentials and encoding. Connections are
-// kept alive and served in a loop, each on a thread of its own; a call can be scripted to end
-// with an HTTP status or a SOAP fault.
+// ResultSize) and is recorded with its path, query, credentials and encodings; a reply is
+// gzip-compressed only when the request accepts gzip. Connections are kept alive and served
+// in a loop, each on a thread of its own; a call can be scripted to end with an HTTP status or
+// a SOAP fault.
 #include <atomic>
 #include <cstdint>
 #include <deque>
@@ -37,6 +38,7 @@ struct WebCall {
     std::string user;      // HTTP Basic credentials as the server decoded them
     std::string password;
     std::string encoding;  // content encoding of the request: "gzip", "deflate" or "identity"
+    std::string accepted;  // its Accept-Encoding ("" when it sent none)
     std::string host;      // the Host part of the operation
     int result_size = 0;
 };

@@ -57,7 +57,7 @@ TEST_F(RequestTest, FileRequestLayoutsWithTheirTabs) {
               (std::vector<std::string>{
                   bytes("RF,QVR_CURRENT_CONFIG\\dev\\config\t4\t2\t0\t-2147483648\t3\t1\t3\t128"),
                   "WF,QVR_CURRENT_CONFIG\\dev\\config\t3\t1\t0\t-1073741824\t3\t0\t4\t128\t" +
-                      std::string("a\0b\0", 4),
+                      std::string("a\0b", 3),
                   bytes("SF,QVR_CURRENT_CONFIG\\dev\\config\t-2147483648\t3\t1\t3\t128"),
                   bytes("TF,QVR_CURRENT_CONFIG\\dev\\config"), bytes("DF,QVR_CURRENT_CONFIG\\dev\t*\t0"),
                   bytes("MF,QVR_CURRENT_CONFIG\\dev\\config\tnew"), bytes("EF,a\tb"), bytes("UF,u"),
