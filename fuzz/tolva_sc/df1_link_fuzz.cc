@@ -1,7 +1,7 @@
 // Whatever the line delivers, the link must stay inside its buffer, end every call, answer
-// only with ACK and NAK while receiving, and accept only messages that really were framed
-// with a right block check. The port is a byte stream on a virtual clock: a read with
-// nothing left waits one whole call bound.
+// only with ACK and NAK while receiving (and besides its own frames and enquiries while
+// sending), and accept only messages that really were framed with a right block check. The port is a byte
+// stream on a virtual clock: a read with nothing left waits one whole call bound.
 //
 // Input: mode (bit 0: send instead of receive), receive capacity, largest read chunk, limits
 // (retries in the low nibble, enquiries in the high one), then the peer's bytes.
@@ -135,9 +135,11 @@ void fuzz_send(tolva::Df1Link& link, StreamPort& port, std::span<const uint8_t> 
         for (const Bytes& w : port.writes()) {
             if (w == framed) {
                 ++frames;
-            } else {
-                check(is_pair(w, tolva::df1::kEnq));
+            } else if (is_pair(w, tolva::df1::kEnq)) {
                 ++enquiries;
+            } else {
+                // The answer to a message of the peer's that came while ours awaited its own.
+                check(is_pair(w, tolva::df1::kAck) || is_pair(w, tolva::df1::kNak));
             }
         }
         check(frames >= 1 && frames <= std::max<uint32_t>(link.timings().max_retries, 1));

@@ -16,8 +16,8 @@
 #include <string>
 
 #include "link_tls/tls_reply.h"
-#include "platform/debug_output.h"
 #include "platform/last_error.h"
+#include "platform/secret_mask.h"
 #include "platform/tcp_socket.h"
 #include "qvr/link/link_backend.h"
 #include "qvr/settings/reg.h"
@@ -228,7 +228,8 @@ void sock_Cleanup() {}
 
 int sock_Open(ServerConnection* entry) {
     if (entry == nullptr) return platform::fail(platform::kErrorInvalidParameter), 0;
-    platform::debug_output(std::string(">>") + entry->server + " Opening socket connection\r\n");
+    // A trace line, so nothing is written while the trace is off.
+    qvr::link_internal::trace_line(">>%s Opening socket connection\r\n", platform::mask_secrets(entry->server).c_str());
     UrlBuffers buffers;
     UrlComponents parts = buffers.components();
     parts.path = nullptr;

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/secret_mask.h"
 #include "platform/testing/debug_output_testing.h"
 
 namespace platform {
@@ -23,16 +24,17 @@ std::function<void(std::string_view)>& capture_function() {
 }  // namespace
 
 void debug_output(std::string_view text) {
+    // The system log is read by more people than the process's own user.
+    const std::string line = mask_secrets(text);
     std::function<void(std::string_view)> capture;
     {
         std::lock_guard lock(capture_mutex());
         capture = capture_function();
     }
     if (capture) {
-        capture(text);
+        capture(line);
         return;
     }
-    const std::string line(text);
     syslog(LOG_DEBUG, "%s", line.c_str());
 }
 

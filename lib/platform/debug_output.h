@@ -5,7 +5,7 @@
 
 namespace platform {
 
-// Writes one piece of text to the debugger channel.
+// Writes one piece of text to the debugger channel, its secrets masked.
 void debug_output(std::string_view text);
 
 }  // namespace platform

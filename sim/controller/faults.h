@@ -15,7 +15,7 @@ enum class FaultKind : uint8_t {
     corrupt_bcc,      // the reply's first `count` transmissions carry a wrong block check
     delay_ack,        // the ACK goes `delay` late (an enquiry meanwhile is answered at once)
     delay_reply,      // the reply goes `delay` after the request
-    duplicate_reply,  // the previous reply is sent once more before this one
+    duplicate_reply,  // the previous reply, whichever station sent it, once more before this one
     inject_enq,       // DLE ENQ before the reply
     inject_garbage,   // `bytes` before the reply
     close_line,       // the module's end of the line is closed on this frame

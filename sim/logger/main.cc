@@ -5,7 +5,8 @@
 //              [--period-ms 1000] [--paced] [--batch 1] [--channels 8] [--digital 4]
 //              [--start SECONDS] [--events N] [--purge-before SECONDS] [--status N]
 //
-// Prints "run <location> <records>" for every finished run and "done" at the end.
+// Prints "run <location> <records>" for every finished run and "done" at the end; a
+// location's password is masked.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +15,7 @@
 
 #include "logger/stand_in_logger.h"
 #include "platform/last_error.h"
+#include "platform/secret_mask.h"
 #include "qvr/records/channel_record.h"
 #include "host/runtime_host.h"
 
@@ -99,7 +101,8 @@ int main(int argc, char** argv) {
 
     sim_logger::StandInLogger logger;
     if (logger.open(a.options) != 0) {
-        std::fprintf(stderr, "qvr_logger: cannot open %s (error %d)\n", a.options.location.c_str(), platform::last_error());
+        std::fprintf(stderr, "qvr_logger: cannot open %s (error %d)\n", platform::mask_secrets(a.options.location).c_str(),
+                     platform::last_error());
         return 1;
     }
     const long length = (a.records * static_cast<long>(a.options.period_ms)) / 1000 + 1;
@@ -126,7 +129,8 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "qvr_logger: run not finished (error %d)\n", platform::last_error());
             return 1;
         }
-        std::printf("run %s %lld\n", logger.run_location().c_str(), static_cast<long long>(logger.records_written()));
+        std::printf("run %s %lld\n", platform::mask_secrets(logger.run_location()).c_str(),
+                    static_cast<long long>(logger.records_written()));
         std::fflush(stdout);
     }
     if (a.purge_before > 0) logger.purge(static_cast<std::int32_t>(a.purge_before));

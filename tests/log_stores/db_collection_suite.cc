@@ -200,6 +200,38 @@ TEST_F(DefaultFileDatabase, AGivenFolderHoldsTheFileAndAQuoteInTheNameKeepsTheSo
     EXPECT_FALSE(fs::exists(root_ / "LOGGED_DATA"));
 }
 
+// The name makes the logger's own file (and, below the logged data, its folder): a name with
+// both quoting marks keeps the file it names, one the driver cannot take makes no other file,
+// and a name that leads to another folder is refused before anything is made.
+TEST_F(DefaultFileDatabase, TheNameMakesOnlyItsOwnFile) {
+    const fs::path folder = root_ / "elsewhere";
+    const std::string marks = "a'b\"c";
+    CLogDbCollection c;
+    ASSERT_EQ(c.Open("", folder.c_str(), marks.c_str(), "", kReadWrite), 0) << c.GetErrorText();
+    EXPECT_TRUE(fs::exists(folder / (marks + ".sqlite")));
+    CLogDbCollection again;
+    EXPECT_EQ(again.Open("", folder.c_str(), marks.c_str(), "", kGenericRead), 0) << again.GetErrorText();
+    CLogDbCollection brace;
+    EXPECT_EQ(brace.Open("", folder.c_str(), "e}f", "", kReadWrite), -1);
+    EXPECT_STREQ(brace.GetErrorContext(), "CAN'T OPEN DATABASE");
+
+    for (const char* name : {"../up", "a/b", "a\\b", "..", "."}) {
+        SCOPED_TRACE(name);
+        for (const fs::path& where : {fs::path(), folder}) {
+            CLogDbCollection refused;
+            platform::set_last_error(5);
+            EXPECT_EQ(refused.Open("", where.c_str(), name, "", kReadWrite), -1);
+            EXPECT_STREQ(refused.GetErrorContext(), "BAD LOGGER NAME");
+            EXPECT_EQ(platform::last_error(), 0);
+        }
+    }
+    EXPECT_FALSE(fs::exists(root_ / "LOGGED_DATA"));
+    // Only the one database (with its journal files) was made.
+    for (const auto& entry : fs::recursive_directory_iterator(root_.path()))
+        EXPECT_TRUE(entry.path() == folder || entry.path().string().starts_with((folder / marks).string() + ".sqlite"))
+            << entry.path();
+}
+
 TEST(DbCollectionOpen, LongConnectionStringsAndJetAreRefused) {
     const std::string long_one = "Provider=SQLite.File;Data Source=/tmp/x" + std::string(1025 - 39, 'x');
     ASSERT_EQ(long_one.size(), 1025u);
@@ -504,8 +536,8 @@ TEST_F(COLLECTION_SUITE, AWideHeaderTextIsKeptWithQuestionMarksForWhatTheCodePag
     EXPECT_EQ(rows("SELECT COUNT(*) FROM " + quoted("L_TEXT"))[0][0].to_i8(), 1);
 }
 
-TEST_F(COLLECTION_SUITE, NamesWithQuotesBackslashesSemicolonsAndDashes) {
-    for (const std::string logger : {"O'Hara \"x\" \\ y", "semi;colon `tick` --dash"}) {
+TEST_F(COLLECTION_SUITE, NamesWithQuotesBackslashesAndDashes) {
+    for (const std::string logger : {"O'Hara \"x\" \\ y", "colon: `tick` --dash /* c */"}) {
         SCOPED_TRACE(logger);
         auto c = open(logger);
         LogHeader h = header(kMarch5);

@@ -28,6 +28,7 @@
 #include "platform/ado/connection.h"
 #include "platform/ado/recordset.h"
 #include "platform/ado/text_codec.h"
+#include "platform/last_error.h"
 #include "qvr/settings/reg.h"
 #include "test_database.h"
 
@@ -557,6 +558,21 @@ TEST_F(STORE_SUITE, SequentialReadsShareOneQuery) {
     ASSERT_EQ(store_.WriteLogs(h, more.data(), 1), 0);
     EXPECT_EQ(reader.GetNoLogs(h), 11);
     EXPECT_EQ(decode(h, read_one(reader, h, 10)).head.time.seconds, kStart + 20);
+}
+
+// A logger name its run's location could not give back: no row is written for it.
+TEST_F(STORE_SUITE, ALoggerNameALocationCannotCarryMakesNoRow) {
+    const LogHeader h = two_blocks(false);
+    ASSERT_TRUE(run(channels_create(dialect_, prefix_)));
+    for (const char* name : {"a;b", "", "blank "}) {
+        SCOPED_TRACE(name);
+        CLogDbStore refused;
+        platform::set_last_error(5);
+        EXPECT_EQ(refused.CreateRun(cs_.c_str(), prefix_.c_str(), name, 7, h, nullptr, nullptr, &lookup_), -1);
+        EXPECT_STREQ(refused.GetErrorContext(), "BAD LOGGER NAME");
+        EXPECT_EQ(platform::last_error(), 0);
+    }
+    EXPECT_TRUE(rows("SELECT sLoggerName FROM LOGGERS").empty());
 }
 
 // Channel configurations that cannot be had: the run is refused when it is made, and a state

@@ -124,7 +124,7 @@ TEST(DataAcc, LastErrorRuleAndKeptDescription) {
     acc.CaptureComError(ado::ComError(ado::kFail, "src", ""));
     EXPECT_STREQ(acc.GetLastErrorText(), "");
     acc.CaptureComError(ado::ComError(ado::kFail, "src", "Data Source=x;Password=hunter2;User ID=u \xC2\xB0"));
-    EXPECT_STREQ(acc.GetLastErrorText(), "Data Source=x;Password=***;User ID=u \xB0") << "Windows-1252, masked";
+    EXPECT_STREQ(acc.GetLastErrorText(), "Data Source=x;Password={***};User ID=u \xB0") << "Windows-1252, masked";
 }
 
 TEST_F(DataAccSqlite, OpenTableWithAndWithoutRowsAndTheLetterD) {

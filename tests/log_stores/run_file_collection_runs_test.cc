@@ -97,6 +97,37 @@ TEST_F(CollectionRuns, AUtf16HeaderTextIsWrittenBehindItsByteOrderMark) {
     EXPECT_EQ(qvr_test::read_file(folder_ / "L1_240102_030405.txt"), text);
 }
 
+// The prefix begins the run's file name: with a separator in it the run or its companion
+// would lie in another folder, and its event lines could not be added. Such a prefix, and a
+// start whose name would not read back, make nothing.
+TEST_F(CollectionRuns, APrefixWithASeparatorOrAStartPastTheCountMakesNoRun) {
+    for (const char* prefix : {"L\\1_", "L/1_", "..\\L1_"}) {
+        SCOPED_TRACE(prefix);
+        CLogFileCollection c;
+        ASSERT_EQ(c.Open(nullptr, folder_.c_str(), "L1", prefix, kReadWrite), 0);
+        std::int32_t start = kStart;
+        platform::set_last_error(0);
+        EXPECT_EQ(c.NewRun(&start, false, 0, header_, "[HEADER]\r\n", false, nullptr, false, configs_.get()), nullptr);
+        EXPECT_EQ(platform::last_error(), platform::kErrorInvalidParameter);
+        EXPECT_STREQ(c.GetErrorContext(), "Bad run prefix");
+        EXPECT_TRUE(entries(folder_).empty());
+    }
+    std::int32_t past = -1;  // 2106 as an unsigned count: a name of year 06 would read 2006
+    EXPECT_EQ(collection_.NewRun(&past, false, 0, header_, "[HEADER]\r\n", false, nullptr, false, configs_.get()),
+              nullptr);
+    EXPECT_EQ(platform::last_error(), platform::kErrorInvalidParameter);
+    EXPECT_TRUE(entries(folder_).empty());
+
+    // A plain prefix: the run takes its event lines.
+    auto store = new_run("[HEADER]\r\n");
+    ASSERT_NE(store, nullptr);
+    ASSERT_EQ(store->AddText(kStart + 1, "Started", nullptr, nullptr), 0) << platform::last_error();
+    char text[200] = {};
+    std::size_t size = sizeof text;
+    EXPECT_EQ(store->ReadSection("TEXT", text, &size, 0, 0), 1);
+    EXPECT_NE(std::strstr(text, "Started"), nullptr) << text;
+}
+
 TEST_F(CollectionRuns, ARunNameInUseKeepsItsRunAndItsCompanions) {
     make_run(kRunning, 3);
     qvr_test::write_file(folder_ / "L1_240102_030405.txt", "old text");

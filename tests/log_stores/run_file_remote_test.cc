@@ -6,8 +6,10 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 
+#include "log_stores/run_file/run_file_format.h"
 #include "log_stores/run_file_store/run_file_store.h"
 #include "platform/last_error.h"
 #include "platform/registry_key.h"
@@ -159,9 +161,14 @@ TEST_F(RemoteRunFile, ANewRunForAnotherServerFetchesItsChannelConfigurations) {
     EXPECT_EQ(plant.sent(), (std::vector<std::string>{requests_test::bytes("CV,B0,1"), requests_test::bytes("CV,B0,2"),
                                                       requests_test::bytes("CV,B0,3"), requests_test::bytes("CV,B1,1"),
                                                       requests_test::bytes("CV,B1,2"), requests_test::bytes("CV,B1,3")}));
-    qvr::ChannelRecord channels[3];
-    ASSERT_EQ(store.ReadChannelConfig(h, channels, 1, 0, 3), 0);
-    for (std::size_t j = 0; j < 3; ++j) EXPECT_EQ(channels[j], configuration(6, j));
+    // The run keeps them byte for byte.
+    store.Close();
+    const std::string file = qvr_test::read_file(path);
+    for (std::size_t j = 0; j < 3; ++j) {
+        const std::size_t at = log_stores::run_file::channel_config_offset(h, 1, static_cast<std::uint32_t>(j));
+        ASSERT_LE(at + qvr::kChannelRecordSize, file.size());
+        EXPECT_EQ(std::memcmp(file.data() + at, configuration(6, j).bytes, qvr::kChannelRecordSize), 0) << j;
+    }
 
     // A reply too short to hold a configuration fails the create and leaves no run.
     plant.dispatcher().script_reply("CV", "1,short");

@@ -30,7 +30,7 @@ TEST(RunStamp, NamesAreReadByThePairsBeforeTheExtension) {
         {"L1_240102.030405.240102.040000.qdl", 3, k240102_030405, k240102_040000},
         {"240102_030405.qdl", 0, k240102_030405, 0},  // no prefix
         {"A12240102_030405.qdl", 3, k240102_030405, 0},  // seven pairs: the last six
-        {"690101_000000.qdl", 0, static_cast<std::int32_t>(3124224000u), 0},  // below 70: 2069 (past 2038, 32 bits kept)
+        {"690101_000000.qdl", 0, 0, 0},  // below 70: 2069, past the 32-bit count: not a run
         {"L_700101_000001.qdl", 2, 1, 0},
         {"L_991231_235959.qdl", 2, 946684799, 0},
         {"L_700101_000000.qdl", 2, 0, 0},  // start 0: not a run
@@ -54,6 +54,37 @@ TEST(RunStamp, NamesAreReadByThePairsBeforeTheExtension) {
         if (!stamp) continue;
         EXPECT_EQ(stamp->at, *c.at);
         EXPECT_EQ(static_cast<std::uint32_t>(stamp->start), static_cast<std::uint32_t>(c.start));
+        EXPECT_EQ(stamp->stop, c.stop);
+    }
+}
+
+// Two-digit years below 70 are 20yy; from 2038-01-19 03:14:08 on the count no longer fits
+// 32 bits, and such a name is no run (its start would wrap to before 1970).
+TEST(RunStamp, YearsPastThe32BitCountAreNoRuns) {
+    const struct {
+        const char* name;
+        std::int32_t start;
+        std::int32_t stop;
+    } cases[] = {
+        {"L_371231_235959.qdl", 2145916799, 0},
+        {"L_380101_000000.qdl", 2145916800, 0},
+        {"L_380119_031407.qdl", 2147483647, 0},
+        {"L_380119_031408.qdl", 0, 0},
+        {"L_381231_235959.qdl", 0, 0},
+        {"L_690101_000000.qdl", 0, 0},
+        {"L_691231_235959.qdl", 0, 0},
+        {"L_700101_000001.qdl", 1, 0},
+        {"L_991231_235959.qdl", 946684799, 0},
+        {"L_000101_000000.qdl", 946684800, 0},
+        {"L_371231_235959_380119_031407.qdl", 2145916799, 2147483647},
+        {"L_371231_235959_380119_031408.qdl", 2145916799, 0},  // an unreadable stop is none
+        {"L_690101_000000_700101_000001.qdl", 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto stamp = read_run_stamp(c.name, ".qdl");
+        ASSERT_TRUE(stamp.has_value());
+        EXPECT_EQ(stamp->start, c.start);
         EXPECT_EQ(stamp->stop, c.stop);
     }
 }

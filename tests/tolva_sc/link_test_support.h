@@ -1,6 +1,7 @@
 #pragma once
 // Pieces the link tests share: messages as the command layer builds them, a station that
-// answers every request, and a line to the interface-module stand-in.
+// answers every request, a line to the interface-module stand-in, and a line whose other end
+// the test plays byte by byte.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <unistd.h>
@@ -9,10 +10,12 @@
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "controller/frame_codec.h"
 #include "controller/interface_module.h"
 #include "controller/pseudo_terminal.h"
 #include "platform/last_error.h"
@@ -125,6 +128,90 @@ class ModuleLine : public testing::Test {
     std::unique_ptr<sim_controller::InterfaceModule> module_;
     tolva::Df1Link link_;
     std::string trace_;
+};
+
+constexpr uint8_t D = 0x10;
+inline const Bytes kAck{D, 0x06};
+inline const Bytes kNak{D, 0x15};
+inline const Bytes kEnq{D, 0x05};
+
+inline Bytes cat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+inline Bytes repeat(const Bytes& b, int n) {
+    Bytes out;
+    for (int i = 0; i < n; ++i) out.insert(out.end(), b.begin(), b.end());
+    return out;
+}
+
+inline Bytes wire(const Bytes& body) {
+    return sim_controller::frame_bytes(body);
+}
+
+inline Bytes with_bad_check(const Bytes& body) {
+    Bytes w = wire(body);
+    w.back() ^= 0x01;
+    return w;
+}
+
+// The link on one side of a pseudo-terminal; the test is the peer on the other: it puts the
+// peer's bytes on the line beforehand and reads back what the link wrote.
+class Wire : public testing::Test {
+  protected:
+    void SetUp() override {
+        platform::set_serial_call_bound(20ms);
+        ASSERT_EQ(line_.open(), 0);
+        ASSERT_EQ(sim_controller::map_port_name("COM6", line_.device_path()), 0);
+        peer_ = line_.take_module_side();
+        tolva::CommSettings comm = comm_for("COM6");
+        ASSERT_EQ(link_.setup(comm, 6), 0) << errno;
+        set_reply_timeout(10000);
+    }
+    void TearDown() override {
+        link_.close();
+        if (peer_ >= 0) ::close(peer_);
+    }
+    // Only a wait that is to end with a time-out gets a short one; any other ends by what is
+    // on the line, and a send by its counts of transmissions and enquiries, never by the
+    // clock of a loaded machine.
+    void set_reply_timeout(int64_t ms) {
+        tolva::LinkTimings t = test_timings(ms);
+        t.message_write_ms = 600000;
+        link_.set_timings(t);
+    }
+    void peer_sends(const Bytes& bytes) {
+        if (bytes.empty()) return;
+        ASSERT_EQ(::write(peer_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
+    // Everything the link wrote so far.
+    Bytes link_wrote() {
+        Bytes out;
+        uint8_t buffer[512];
+        pollfd p{peer_, POLLIN, 0};
+        while (::poll(&p, 1, 0) > 0 && (p.revents & POLLIN) != 0) {
+            const ssize_t n = ::read(peer_, buffer, sizeof buffer);
+            if (n <= 0) break;
+            out.insert(out.end(), buffer, buffer + n);
+        }
+        return out;
+    }
+    int receive(size_t capacity, Bytes& body) {
+        body.assign(capacity, 0xEE);
+        size_t length = 99;
+        const int rc = link_.receive_message(body, length);
+        body.resize(rc == 1 ? length : 0);
+        if (rc != 1) {
+            EXPECT_EQ(length, 0u);
+        }
+        return rc;
+    }
+
+    sim_controller::PseudoTerminal line_;
+    int peer_ = -1;
+    tolva::Df1Link link_;
 };
 
 }  // namespace link_test

@@ -144,6 +144,47 @@ TEST(PcccCommands, BlockReadEndsAtOnceOnTheReplyOfAnotherCommand) {
     EXPECT_EQ(buf, (Bytes{0xEE, 0xEE}));
 }
 
+// Another TNS marks an earlier transaction whatever the reply's source, command or length.
+TEST(PcccCommands, BlockReadSkipsEveryKindOfLateReply) {
+    Fixture f(
+        [](const Bytes& req, int) {
+            Bytes other_command = answer(req, 0, {0, 0x49, 0, 0}, -2);
+            other_command[2] = 0x46;
+            return std::vector<Bytes>{answer(req, 0, Bytes(40, 9), -1), other_command,
+                                      answer(req, 0x02, {}, -1, 9), answer(req, 0, {5, 6})};
+        },
+        9);
+    std::vector<uint8_t> buf;
+    TransferRequest r = request_into(buf, 2);
+    ASSERT_EQ(f.commands.read_block(r, 0x4E), 1) << std::hex << r.result;
+    EXPECT_EQ(buf, (Bytes{5, 6}));
+    EXPECT_EQ(f.link.sent.size(), 1u);
+}
+
+TEST(PcccCommands, ItsOwnReplyLongerThanTheCommandExpectsEndsIt) {
+    Fixture f([](const Bytes& req, int) { return std::vector<Bytes>{answer(req, 0, Bytes(13, 1))}; });
+    std::vector<uint8_t> buf;
+    TransferRequest r = request_into(buf, 2);
+    EXPECT_EQ(f.commands.read_block(r, 0x4E), 0);
+    EXPECT_EQ(r.result, tolva::link_error::kTooLong);
+    EXPECT_EQ(buf, (Bytes{0xEE, 0xEE}));
+    r = request_into(buf, 2);
+    EXPECT_EQ(f.commands.write_block(r, 0x4E), 0);
+    EXPECT_EQ(r.result, tolva::link_error::kTooLong);
+    EXPECT_EQ(f.link.sent.size(), 2u) << "not sent again";
+}
+
+// A late reply must not make a write go out again while its own reply is still to come.
+TEST(PcccCommands, AWriteIsSentOnceWhenALateReplyComesBeforeItsOwn) {
+    Fixture f([](const Bytes& req, int) {
+        return std::vector<Bytes>{answer(req, 0, {}, -1), answer(req, 0, {}, 0, 5), answer(req, 0)};
+    });
+    std::vector<uint8_t> buf;
+    TransferRequest r = request_into(buf, 4);
+    EXPECT_EQ(f.commands.write_block(r, 0x4E), 1) << std::hex << r.result;
+    EXPECT_EQ(f.link.sent.size(), 1u);
+}
+
 TEST(PcccCommands, BlockReadWithOnlyStrayRepliesEndsWithTheTimeOutOfItsOneBudget) {
     Fixture f([](const Bytes& req, int) {
         return std::vector<Bytes>{answer(req, 0, {9, 9}, -1), answer(req, 0, {9, 9}, 0, 5)};

@@ -154,14 +154,62 @@ TEST_F(PasswordTest, RoundTripsOfEveryLength) {
     }
 }
 
-TEST_F(PasswordTest, TrailingBlanksGoButTheFirstCharacterStays) {
-    Field f = field_holding("pw   ");
+TEST_F(PasswordTest, TrailingBlanksStayAndBlankPaddedBlocksLoseThem) {
+    for (const std::string& password : {std::string("pw   "), std::string(" "), std::string(255, ' '),
+                                        std::string("a\t ") + std::string(200, ' ')}) {
+        SCOPED_TRACE(password.size());
+        Field back{};
+        ASSERT_EQ(set_text(back, text_of(field_holding(password))), ok());
+        EXPECT_EQ(stored(back), password);
+    }
+    // A block padded with blanks after the password, as other writers make it: the trailing
+    // blanks are padding, the first character stays.
     Field back{};
-    ASSERT_EQ(set_text(back, text_of(f)), ok());
+    ASSERT_EQ(set_text(back, enc_text(CryptKeyBits::k128, "pw" + std::string(254, ' '))), ok());
     EXPECT_EQ(stored(back), "pw");
-    f = field_holding(" ");
-    ASSERT_EQ(set_text(back, text_of(f)), ok());
+    ASSERT_EQ(set_text(back, enc_text(CryptKeyBits::k128, std::string(256, ' '))), ok());
     EXPECT_EQ(stored(back), " ");
+}
+
+constexpr char kControls[] = "\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0a\x0b\x0c\x0d\x0e\x0f\x10"
+                             "\x11\x12\x13\x14\x15\x16\x17\x18\x19\x1a\x1b\x1c\x1d\x1e\x1f\x7f";
+
+TEST_F(PasswordTest, EveryByteValueRoundTripsUnderEitherKey) {
+    std::vector<std::string> passwords;
+    for (int b = 1; b <= 0xFF; ++b) passwords.push_back("x" + std::string(1, static_cast<char>(b)) + "y");
+    for (int b = 1; b <= 0xFF; ++b) passwords.push_back(std::string(1, static_cast<char>(b)));
+    std::string every;
+    for (int b = 1; b <= 0xFF; ++b) every += static_cast<char>(b);
+    passwords.push_back(every);                          // 255 characters, control ones among them
+    passwords.push_back(every + "\x7f");                 // the field's full length
+    passwords.push_back(std::string(256, '\t'));         // nothing but control characters
+    passwords.push_back(std::string(3, '\x01') + "  ");  // control characters, then blanks
+    passwords.push_back(every + " ");                     // the full length, ending in a blank
+    // The full length ending in 0x01, which the other key reads as a blank.
+    passwords.push_back("\x7f" + std::string(every.rbegin(), every.rend()));
+    for (unsigned written_with : {128u, 40u}) {
+        for (unsigned read_with : {128u, 40u}) {
+            for (const std::string& password : passwords) {
+                // Nothing in a block says which key wrote it: under the other key, control
+                // characters with less than two bytes of padding cannot be told from noise.
+                if (written_with != read_with && password.size() >= 255 &&
+                    password.find_first_of(std::string(kControls)) != std::string::npos)
+                    continue;
+                SCOPED_TRACE(std::to_string(written_with) + "/" + std::to_string(read_with) + " " +
+                             std::to_string(password.size()) + " first " +
+                             std::to_string(static_cast<unsigned char>(password[0])));
+                use_bits(written_with);
+                const std::string text = text_of(field_holding(password));
+                // A full-length password that ends in a blank needs one more byte for its end.
+                ASSERT_EQ(text.size(), password.size() == 256 && password.back() == ' ' ? 518u : 516u);
+                use_bits(read_with);
+                Field back = field_holding("old");
+                ASSERT_EQ(set_text(back, text), ok());
+                EXPECT_EQ(stored(back), password);
+                EXPECT_TRUE(guard_intact(back));
+            }
+        }
+    }
 }
 
 TEST_F(PasswordTest, OnlyCipherTextIsDecipheredAndEveryTextKeptMustFit) {
@@ -196,14 +244,34 @@ TEST_F(PasswordTest, OnlyCipherTextIsDecipheredAndEveryTextKeptMustFit) {
     }
 }
 
-TEST_F(PasswordTest, CipherTextNeitherKeyReadsKeepsItsText) {
+TEST_F(PasswordTest, AShortTextOfControlCharactersStaysAndAWholeBlockIsRead) {
+    // A short text that deciphers into control characters under both keys is more likely a
+    // password that looks like cipher text.
     const std::string short_text = undecipherable(4);
     Field f = field_holding("old");
     ASSERT_EQ(set_text(f, short_text), ok());
     EXPECT_EQ(stored(f), short_text);
-    const std::string long_text = undecipherable(256);
-    EXPECT_EQ(set_text(f, long_text), failed(EINVAL, too_long())) << "never cut to fit";
-    EXPECT_EQ(stored(f), short_text);
+    // A whole block is what writers make: its deciphered password replaces it.
+    ASSERT_EQ(set_text(f, undecipherable(256)), ok());
+    // The write key's reading: the block as undecipherable() made it.
+    EXPECT_EQ(stored(f).substr(0, 1), "\x01");
+    EXPECT_EQ(stored(f).substr(2), std::string(254, 'a'));
+    EXPECT_TRUE(guard_intact(f));
+}
+
+TEST_F(PasswordTest, ABlockNoWriterMakesKeepsItsTextAndSoCannotLoad) {
+    // A zero with more after it under each key: no writer pads so, and the kept text is too long.
+    std::string block = "abc" + std::string(1, '\0') + std::string(252, 'z');
+    std::vector<std::uint8_t> ks128(256);
+    std::vector<std::uint8_t> ks40(256);
+    const std::string zeros(256, '\0');
+    ASSERT_EQ(crypt_EncipherWith(CryptKeyBits::k128, zeros, ks128, kCryptPasswordPhrase), 256u);
+    ASSERT_EQ(crypt_EncipherWith(CryptKeyBits::k40, zeros, ks40, kCryptPasswordPhrase), 256u);
+    block[5] = static_cast<char>(ks128[5] ^ ks40[5]);  // the 40-bit key reads a zero here
+    const std::string text = enc_text(CryptKeyBits::k128, block);
+    Field f = field_holding("old");
+    EXPECT_EQ(set_text(f, text), failed(EINVAL, too_long()));
+    EXPECT_EQ(stored(f), "old");
     EXPECT_TRUE(guard_intact(f));
 }
 

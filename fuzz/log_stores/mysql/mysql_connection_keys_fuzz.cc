@@ -24,7 +24,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (decoded.size() > size) std::abort();
     // What was encoded decodes to itself.
     if (log_stores::Base64DecodeText(log_stores::Base64EncodeText(text)) != text) std::abort();
-    const std::string shown = log_stores::mysql::without_password(text);
-    (void)shown;
     return 0;
 }

@@ -7,6 +7,7 @@
 
 #include "log_stores/db_collection/db_collection.h"
 #include "log_stores/db_schema/schema_tables.h"
+#include "log_stores/logger_names/logger_name.h"
 #include "log_stores/status_channels/logger_status.h"
 #include "platform/ado/com_error.h"
 #include "platform/ado/recordset.h"
@@ -32,11 +33,14 @@ Folder ensure_folder(const std::string& path, bool may_write) {
     return !ec && fs::is_directory(path, ec) ? Folder::ready : Folder::cannot_make;
 }
 
-// The value of Data Source in the first quoting the path cannot end early.
+// The value of Data Source, quoted so that no character of the path ends it early: a mark
+// the path holds too is doubled.
 std::string quoted_source(const std::string& path) {
     if (path.find('"') == std::string::npos) return '"' + path + '"';
     if (path.find('\'') == std::string::npos) return '\'' + path + '\'';
-    return '{' + path + '}';
+    std::string quoted = "\"";
+    for (const char c : path) quoted += c == '"' ? std::string(2, c) : std::string(1, c);
+    return quoted + '"';
 }
 
 }  // namespace
@@ -60,6 +64,10 @@ int CLogDbCollection::Open(const char* connection, const char* folder, const cha
         return platform::fail(0);
     loggerName_.assign(loggerName == nullptr ? "" : loggerName);
     runPrefix_.assign(prefix == nullptr ? "" : prefix);
+    if (const char* why = DatabaseLoggerNameRefusal(loggerName_)) {
+        fail(kBadLoggerName, why);
+        return platform::fail(0);
+    }
 
     if (length_of(connection) > 0) {
         if (length_of(connection) > kMaxConnectionString) {
@@ -91,6 +99,11 @@ int CLogDbCollection::Open(const char* connection, const char* folder, const cha
 
 int CLogDbCollection::open_default_database(const char* folder, const char* loggerName) {
     const bool may_write = (access_ & kGenericWrite) != 0;
+    // The name makes the file's name (and, below the logged data, its folder's).
+    if (const char* why = PathComponentRefusal(loggerName == nullptr ? "" : loggerName)) {
+        fail(kBadLoggerName, why);
+        return platform::fail(0);
+    }
     std::string where;
     if (length_of(folder) > 0) {
         where = folder;

@@ -14,6 +14,7 @@
 #include "log_stores/db_store/db_store_state.h"
 #include "log_stores/com_error_report.h"
 #include "log_stores/log_location.h"
+#include "log_stores/logger_names/logger_name.h"
 #include "log_stores/section_lines.h"
 #include "platform/ado/recordset.h"
 #include "platform/ado/text_codec.h"
@@ -404,6 +405,11 @@ int CLogDbStore::CreateRun(const char* connectionString, const char* tablePrefix
         s.main.CloseAll();
         return -1;
     };
+    if (const char* why = DatabaseLoggerNameRefusal(s.logger)) {
+        copy_cut(s.errorText, why);
+        platform::set_last_error(0);
+        return s.fail_context(kBadLoggerName);
+    }
     if (s.main.OpenConnection(ado::utf16_from_cp1252(connection), u"", 0) != 0) return failed("CAN'T OPEN DATABASE");
     s.main.WaitIdle(u"", u"");
     s.prefix = tablePrefix ? tablePrefix : "";

@@ -76,15 +76,4 @@ KeysResult parse_connection_keys(std::string_view connection) {
     return {std::move(keys), {}};
 }
 
-std::string without_password(std::string_view connection) {
-    std::string text(connection);
-    const auto at = find_key(text, kPassword.name);
-    if (!at) return text;
-    const std::size_t value_start = *at + kPassword.name.size();
-    std::size_t value_end = text.find(';', value_start);
-    if (value_end == std::string::npos) value_end = text.size();
-    text.replace(value_start, value_end - value_start, "***");
-    return text;
-}
-
 }  // namespace log_stores::mysql

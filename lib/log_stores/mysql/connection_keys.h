@@ -28,7 +28,4 @@ struct KeysResult {
 // read as another key. Values longer than their key's capacity are cut to it.
 KeysResult parse_connection_keys(std::string_view connection);
 
-// The connection string with the PASSWORD value replaced by "***", for traces and error texts.
-std::string without_password(std::string_view connection);
-
 }  // namespace log_stores::mysql

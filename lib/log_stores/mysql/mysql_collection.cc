@@ -10,11 +10,13 @@
 #include "log_stores/db_schema/run_naming.h"
 #include "log_stores/db_schema/schema_tables.h"
 #include "log_stores/log_location.h"
+#include "log_stores/logger_names/logger_name.h"
 #include "log_stores/mysql/mysql_store.h"
 #include "log_stores/status_channels/logger_status.h"
 #include "platform/ado/dialect.h"
 #include "platform/ado/text_codec.h"
 #include "platform/last_error.h"
+#include "platform/secret_mask.h"
 #include "qvr/link/link.h"
 #include "qvr/settings/reg.h"
 #include "qvr/util/bounded_copy.h"
@@ -69,6 +71,10 @@ int CLogDbMySQLCollection::Open(const char* connection, const char* folder, cons
         return platform::fail(0);
     loggerName_.assign(loggerName == nullptr ? "" : loggerName);
     runPrefix_.assign(prefix == nullptr ? "" : prefix);
+    if (const char* why = DatabaseLoggerNameRefusal(loggerName_)) {
+        fail(kBadLoggerName, why);
+        return platform::fail(0);
+    }
     if (length_of(connection) == 0) {
         fail("NO CONNECTION STRING");
         return -1;
@@ -79,7 +85,7 @@ int CLogDbMySQLCollection::Open(const char* connection, const char* folder, cons
     }
     connection_.assign(connection);
     // The status channels show where the runs go, never the password.
-    const std::string shown = mysql::without_password(connection_);
+    const std::string shown = platform::mask_secrets(connection_);
     status_SetLocation(shown.c_str(), folder, runPrefix_.c_str());
 
     const auto keys = mysql::parse_connection_keys(ado::utf8_from_cp1252(connection_));

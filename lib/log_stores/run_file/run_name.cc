@@ -1,6 +1,7 @@
 #include "log_stores/run_file/run_name.h"
 
 #include <cctype>
+#include <limits>
 
 #include "qvr/time/timestamp.h"
 
@@ -33,9 +34,10 @@ std::optional<std::int32_t> parse_stamp(std::string_view stamp) {
     }
     const std::optional<std::int64_t> seconds =
         time_StampFieldsToSeconds(field[0], field[1], field[2], field[3], field[4], field[5]);
-    if (!seconds) return std::nullopt;
-    // Stamps past 2038 keep their 32 bits, as TimeStamp does.
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(*seconds));
+    // Years 38-69 read as 2038-2069: past the 32-bit count of seconds no run of this system
+    // starts or stops, and a wrapped count would name a time before 1970.
+    if (!seconds || *seconds > std::numeric_limits<std::int32_t>::max()) return std::nullopt;
+    return static_cast<std::int32_t>(*seconds);
 }
 
 }  // namespace

@@ -20,7 +20,8 @@ struct RunNameParts {
 };
 
 // Reads the stamps at the end of a run file name (with its ".qdl", any letter case); a
-// two-digit year below 70 is 20yy, else 19yy. nullopt when the name ends in no valid stamp.
+// two-digit year below 70 is 20yy, else 19yy. nullopt when the name ends in no valid stamp,
+// or in one past the 32-bit count of seconds (2038-01-19 03:14:07 UTC).
 std::optional<RunNameParts> parse_run_name(std::string_view name);
 
 // The companion of a run file: its extension replaced by `extension` (".txt", ".qvr", ".zip").

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "log_stores/logger_names/logger_name.h"
 #include "log_stores/run_file_collection/run_stamp.h"
 #include "log_stores/status_channels/logger_status.h"
 #include "platform/ascii_text.h"
@@ -62,6 +63,11 @@ int CLogFileCollection::Open(const char* connection, const char* folderText, con
         }
     } else {
         if (loggerName == nullptr || *loggerName == '\0') return platform::fail(platform::kErrorInvalidParameter);
+        // The name is the folder's last component: it may not lead anywhere else.
+        if (const char* why = PathComponentRefusal(loggerName)) {
+            set_error("Bad logger name", why);
+            return platform::fail(platform::kErrorInvalidParameter);
+        }
         const char* logged = env_GetProductFolder("QVR_LOGGED_DATA");
         if (logged == nullptr) return platform::fail(0);
         const std::string logged_folder(logged);

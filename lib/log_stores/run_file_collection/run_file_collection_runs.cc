@@ -84,7 +84,16 @@ std::unique_ptr<CLogStore> CLogFileCollection::new_run(std::int32_t* start, LogH
                                                        const HeaderText& text, bool archiveConfig,
                                                        const char* server,
                                                        const qvr::ChannelRecord* const* channels) {
-    if (start == nullptr) {
+    // A start past the 32-bit count would name the run with a year 38-69, which no listing
+    // takes for a run of this system.
+    if (start == nullptr || *start < 0) {
+        platform::set_last_error(platform::kErrorInvalidParameter);
+        return nullptr;
+    }
+    // The prefix begins the run's file name: a separator in it would put the run, or its
+    // text companion as the text files read paths, into another folder.
+    if (CLogCollection::prefix().find_first_of("/\\") != std::string::npos) {
+        set_error("Bad run prefix", "a run prefix with '/' or '\\' names another folder");
         platform::set_last_error(platform::kErrorInvalidParameter);
         return nullptr;
     }

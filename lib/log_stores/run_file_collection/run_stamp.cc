@@ -1,5 +1,7 @@
 #include "log_stores/run_file_collection/run_stamp.h"
 
+#include <limits>
+
 #include "platform/ascii_text.h"
 #include "qvr/time/timestamp.h"
 
@@ -44,9 +46,10 @@ std::int32_t read_stamp_seconds(std::string_view text) {
     const int yy = pair_at(text, 0), month = pair_at(text, 2), day = pair_at(text, 4);
     const int hour = pair_at(text, 7), minute = pair_at(text, 9), second = pair_at(text, 11);
     const std::optional<std::int64_t> seconds = time_StampFieldsToSeconds(yy, month, day, hour, minute, second);
-    if (!seconds) return 0;
-    // Stamps past 2038 keep their 32 bits, as TimeStamp does.
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(*seconds));
+    // Past the 32-bit count (years 38-69 read as 2038-2069) a wrapped count would name a
+    // time before 1970: such a name is no run of this system.
+    if (!seconds || *seconds > std::numeric_limits<std::int32_t>::max()) return 0;
+    return static_cast<std::int32_t>(*seconds);
 }
 
 std::optional<RunStamp> read_run_stamp(std::string_view name, std::string_view extension) {

@@ -23,7 +23,8 @@ struct RunStamp {
 std::optional<RunStamp> read_run_stamp(std::string_view name, std::string_view extension);
 
 // "yymmdd_hhmmss" (or with '.' in place of '_') as UTC seconds; a two-digit year below 70
-// is 20yy. 0 when the text is not exactly that or names no calendar time.
+// is 20yy. 0 when the text is not exactly that, names no calendar time, or names one past
+// the 32-bit count of seconds (2038-01-19 03:14:07 UTC).
 std::int32_t read_stamp_seconds(std::string_view text);
 
 }  // namespace log_stores

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "log_stores/run_file/le_bytes.h"
@@ -17,6 +18,34 @@
 #include "qvr/requests/remote_file_requests.h"
 
 namespace log_stores {
+namespace {
+
+// A text field of at most `size` bytes (NUL-ended when shorter) without its trailing blanks.
+void cut_field_blanks(char* field, std::size_t size) {
+    for (std::size_t end = strnlen(field, size); end > 0 && field[end - 1] == ' '; --end) field[end - 1] = '\0';
+}
+
+void cut_text_blanks(qvr::ChannelRecord& record, qvr::ChannelText which) {
+    const std::string text = qvr::join_text(record, which);
+    const std::size_t kept = text.find_last_not_of(' ') + 1;  // 0 when all blanks (npos + 1)
+    // Records without trailing blanks keep every byte.
+    if (kept != text.size()) qvr::split_text(record, which, std::string_view(text).substr(0, kept));
+}
+
+// The database kinds keep a channel's texts in char columns, which cannot hold trailing
+// blanks; without them here too, a channel reads the same from every kind of store.
+void cut_trailing_blanks(qvr::ChannelRecord& record) {
+    cut_text_blanks(record, qvr::ChannelText::Tag);
+    cut_text_blanks(record, qvr::ChannelText::Description);
+    if (qvr::is_digital(record.head.Type)) {
+        cut_field_blanks(record.digital.LowStateText, sizeof record.digital.LowStateText);
+        cut_field_blanks(record.digital.HighStateText, sizeof record.digital.HighStateText);
+    } else {
+        cut_text_blanks(record, qvr::ChannelText::Units);
+    }
+}
+
+}  // namespace
 
 namespace rf = run_file;
 
@@ -79,8 +108,10 @@ int CLogFileStore::ReadChannelConfig(const LogHeader& header, qvr::ChannelRecord
     const long long got = read_at(bytes, offset);
     if (got < 0) return -1;
     if (static_cast<std::size_t>(got) != bytes.size()) return platform::fail(platform::kErrorHandleEof);
-    for (std::size_t j = 0; j < count; ++j)
+    for (std::size_t j = 0; j < count; ++j) {
         std::memcpy(out[j].bytes, bytes.data() + j * qvr::kChannelRecordSize, qvr::kChannelRecordSize);
+        cut_trailing_blanks(out[j]);
+    }
     return 0;
 }
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "platform/secret_mask.h"
+
 namespace ado {
 namespace {
 
@@ -32,7 +34,8 @@ HRESULT hresult_from_sqlstate(std::string_view state, std::string_view text) {
 }
 
 void raise(HRESULT code, std::string source, std::string description) {
-    throw ComError(code, std::move(source), std::move(description));
+    // Callers keep, trace and report the description: a quoted connection shows no password.
+    throw ComError(code, std::move(source), platform::mask_secrets(description));
 }
 
 }  // namespace ado

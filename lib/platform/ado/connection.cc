@@ -81,7 +81,7 @@ void Connection::connect(std::u16string_view cs, std::u16string_view user, std::
                                d.text.find("Can't open lib") != std::string::npos;
         const HRESULT mapped = hresult_from_sqlstate(d.sqlstate, d.text);
         const HRESULT code = no_driver ? kProviderNotAvailable : mapped == kSyntax ? kFail : mapped;
-        raise(code, provider_, mask_secrets(d.text.empty() ? "the connection cannot be made" : d.text));
+        raise(code, provider_, d.text.empty() ? "the connection cannot be made" : d.text);
     }
     std::array<SQLCHAR, 128> name{};
     SQLSMALLINT length = 0;

@@ -25,8 +25,6 @@ std::string_view trim(std::string_view s) {
     return s;
 }
 
-bool is_word(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
-
 // The end (one past) of a value that starts at `i`: a quoted or braced value runs to its
 // closing mark (doubled marks stand for themselves), anything else to the next ';'.
 size_t value_end(std::string_view text, size_t i, std::string* out) {
@@ -50,11 +48,6 @@ size_t value_end(std::string_view text, size_t i, std::string* out) {
     const size_t stop = end == std::string_view::npos ? text.size() : end;
     if (out) *out = std::string(trim(text.substr(i, stop - i)));
     return stop;
-}
-
-bool is_secret_key(std::string_view key) {
-    return equal_no_case(key, "password") || equal_no_case(key, "pwd") ||
-           equal_no_case(key, "jet oledb:database password");
 }
 
 std::string env_or(const char* name, const char* fallback) {
@@ -173,45 +166,6 @@ std::optional<std::string> find_key(const std::vector<ConnectionKey>& keys, std:
     for (auto it = keys.rbegin(); it != keys.rend(); ++it)
         if (equal_no_case(it->name, name)) return it->value;
     return std::nullopt;
-}
-
-std::string mask_secrets(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    size_t i = 0;
-    while (i < text.size()) {
-        const size_t eq = text.find('=', i);
-        if (eq == std::string_view::npos) break;
-        // The key is the run of text before '=' back to a separator.
-        size_t start = eq;
-        while (start > i && text[start - 1] != ';' && text[start - 1] != '"' && text[start - 1] != '\'' &&
-               text[start - 1] != ',' && text[start - 1] != '\n')
-            --start;
-        std::string_view key = trim(text.substr(start, eq - start));
-        // "... with Password=x" in prose: the key is the last word (or the Jet phrase).
-        bool secret = is_secret_key(key);
-        if (!secret) {
-            for (const std::string_view k : {"jet oledb:database password", "password", "pwd"}) {
-                if (key.size() >= k.size() && equal_no_case(key.substr(key.size() - k.size()), k) &&
-                    (key.size() == k.size() || !is_word(key[key.size() - k.size() - 1]))) {
-                    secret = true;
-                    break;
-                }
-            }
-        }
-        out.append(text.substr(i, eq + 1 - i));
-        size_t v = eq + 1;
-        if (!secret) {
-            i = v;
-            continue;
-        }
-        while (v < text.size() && (text[v] == ' ' || text[v] == '\t')) out += text[v++];
-        const size_t end = value_end(text, v, nullptr);
-        out += "***";
-        i = end;
-    }
-    out.append(text.substr(std::min(i, text.size())));
-    return out;
 }
 
 DriverPaths installed_driver_paths() {

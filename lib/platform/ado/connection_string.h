@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/ado/hresult.h"
+#include "platform/secret_mask.h"
 
 namespace ado {
 
@@ -24,9 +25,8 @@ std::vector<ConnectionKey> parse_connection_string(std::string_view text);
 // The value of the last key of that name (letter case ignored).
 std::optional<std::string> find_key(const std::vector<ConnectionKey>& keys, std::string_view name);
 
-// The text with the values of Password, PWD and "Jet OLEDB:Database Password" replaced by
-// "***", wherever they appear (a trace line or an error text that quotes a connection).
-std::string mask_secrets(std::string_view text);
+// Error texts and traces that quote a connection hide its password with the one mask.
+using platform::mask_secrets;
 
 enum class ProviderKind { sql_server, sqlite_file, odbc, unavailable };
 

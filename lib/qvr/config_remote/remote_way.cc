@@ -7,6 +7,7 @@
 
 #include "platform/host_identity.h"
 #include "platform/last_error.h"
+#include "platform/secret_mask.h"
 #include "qvr/config/cfg_file_io.h"
 #include "qvr/diag/trace.h"
 #include "qvr/link/link.h"
@@ -146,7 +147,7 @@ void touch_configuration(const char* server) {
 }
 
 std::string server_name(const char* server) {
-    return server != nullptr ? server : "";
+    return server != nullptr ? platform::mask_secrets(server) : "";
 }
 
 void trace_line(const std::string& text) {

@@ -75,7 +75,7 @@ int write_remote(const char* server, const std::string& path, uint64_t offset, s
 // back unchanged, so that the server sees its configuration changed. A failure is traced.
 void touch_configuration(const char* server);
 
-// The server string for a trace ("" for none).
+// The server string for a trace ("" for none), its password masked.
 std::string server_name(const char* server);
 // A trace line of this family.
 void trace_line(const std::string& text);

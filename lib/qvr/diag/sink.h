@@ -2,7 +2,7 @@
 // The message sink: operational errors and notices for the system log, under the product
 // name as source and with event number 102 in the text. Where no log daemon listens, the
 // entry is appended to "<root folder>/<product name>.log" as "hh:mm:ss mm/dd/yy message".
-// The sink never reports its own failures.
+// The sink never reports its own failures. Messages are masked (platform/secret_mask.h).
 #include <cstdint>
 
 inline constexpr uint32_t kSinkEventId = 102;

@@ -10,6 +10,7 @@
 
 #include "platform/event_log.h"
 #include "platform/file_io.h"
+#include "platform/secret_mask.h"
 #include "qvr/settings/env.h"
 #include "qvr/settings/reg.h"
 #include "qvr/testing/sink_testing.h"
@@ -58,7 +59,7 @@ void sink_Report(const char* server, int type, const char* message) {
     entry.source = reg_GetProductName();
     entry.type = type;
     entry.event_id = kSinkEventId;
-    entry.message = message != nullptr ? message : "";
+    entry.message = platform::mask_secrets(message != nullptr ? message : "");
 
     std::function<void(const qvr::SinkEntry&)> capture;
     {

@@ -4,7 +4,8 @@
 // "<name>_DebugType" with "CON" and/or "FILE", "<name>_DebugFile" under
 // SOFTWARE\Brevantic\<product> of the machine hive). Output goes to standard error
 // ("CON"), the trace file ("FILE") and the debugger channel (platform/debug_output.h), which
-// gets whole lines prefixed "<name> : ". Safe to call from any thread.
+// gets whole lines prefixed "<name> : ". Every message is masked (platform/secret_mask.h).
+// Safe to call from any thread.
 #include <cstddef>
 
 // Destroys any trace of this process, then creates one for `name` (at most 131 characters).

@@ -11,6 +11,7 @@
 #include "platform/ascii_text.h"
 #include "platform/debug_output.h"
 #include "platform/file_io.h"
+#include "platform/secret_mask.h"
 #include "qvr/diag/debug_trace.h"
 #include "qvr/settings/reg.h"
 #include "qvr/testing/trace_testing.h"
@@ -150,9 +151,12 @@ void CDebugTrace::write_debugger(std::string_view text) {
     }
 }
 
-void CDebugTrace::write(std::string_view text) {
+void CDebugTrace::write(std::string_view given) {
     if (key_open_ && watch_.active() && watch_.changed()) read_settings();
     if (outputs_ == 0) return;
+    // Console and file are read by others too: no password leaves in clear.
+    const std::string masked = platform::mask_secrets(given);
+    const std::string_view text = masked;
     // The trace never fails its caller.
     if (console_) (void)platform::write_all(STDERR_FILENO, text);
     if ((outputs_ & kFile) != 0 && file_) (void)platform::append_whole(file_.get(), text);

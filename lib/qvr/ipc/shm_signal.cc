@@ -123,23 +123,29 @@ int shm_ResetWaiters(void* section, int slot) {
 int shm_WaitSignal(void* section, int slot) {
     if (slot < 1 || slot > qvr::kWaiterSlotCount) return platform::fail(platform::kErrorBadNetName);
     // Only a code on the process slot ends the wait.
-    if (!qvr::slot_internal::can_wake_caller()) return platform::fail(EDEADLK);
-    SectionLock lock(section);
-    if (!lock.locked()) return -1;
-    const auto areas = qvr::signal_areas(lock.bytes());
-    if (!areas) return platform::fail(platform::kErrorBadNetName);
-    if (!qvr::waiters_can_hold(*areas, own_pid())) return platform::fail(EOVERFLOW);
-    const auto claim = qvr::claim_waiter(lock.bytes(), *areas, slot, own_pid());
-    if (!claim || *claim == qvr::ClaimResult::kTakenByOther)
-        return platform::fail(platform::kErrorBadNetName);
-    if (*claim == qvr::ClaimResult::kSignalled) return 0;
-    // Armed while the lock is held, so a signal sent once it is released cannot be missed;
-    // a code held back until commands are released still sets the event after this.
-    qvr::slot_internal::arm_wait();
-    lock.unlock();
-    qvr::slot_internal::release_commands();
-    const int rc = qvr::slot_internal::wait_prepared(0);
-    const int error = errno;
+    qvr::slot_internal::CodeWait wait;
+    if (!wait.admitted()) return platform::fail(wait.refusal());
+    int rc = 0;
+    int error = 0;
+    {
+        SectionLock lock(section);
+        if (!lock.locked()) return -1;
+        const auto areas = qvr::signal_areas(lock.bytes());
+        if (!areas) return platform::fail(platform::kErrorBadNetName);
+        if (!qvr::waiters_can_hold(*areas, own_pid())) return platform::fail(EOVERFLOW);
+        const auto claim = qvr::claim_waiter(lock.bytes(), *areas, slot, own_pid());
+        if (!claim || *claim == qvr::ClaimResult::kTakenByOther)
+            return platform::fail(platform::kErrorBadNetName);
+        if (*claim == qvr::ClaimResult::kSignalled) return 0;
+        // Started while the lock is held, so a signal sent once it is released cannot be
+        // missed; a code held back until commands are released still ends the wait.
+        wait.start_from_now();
+        lock.unlock();
+        rc = wait.wait(0, qvr::slot_internal::held_handles());
+        error = errno;
+        // Left before the relock: a thread closing the slot may hold this section's lock.
+        wait.leave();
+    }
     SectionLock relock(section);
     if (relock.locked()) {
         if (const auto now = qvr::signal_areas(relock.bytes()))

@@ -21,6 +21,7 @@
 #include "platform/ipc_names.h"
 #include "platform/last_error.h"
 #include "platform/mailslot.h"
+#include "platform/monotonic_clock.h"
 #include "qvr/ipc/slot_internal.h"
 #include "qvr/testing/slot_testing.h"
 
@@ -67,17 +68,28 @@ struct SlotState {
 
     std::atomic<bool> open{false};
     std::atomic<bool> stopping{false};
-    // Sends to the own process under way: close waits for them before it releases what they
-    // use (the event, the queue, the callback).
-    std::mutex sends_mutex;
-    std::condition_variable sends_cv;
-    int sends_under_way = 0;
+    // Sends to the own process and waits under way: close waits for them to leave before it
+    // releases what they use (the queue, the callback, the wake-up list).
+    std::mutex users_mutex;
+    std::condition_variable users_cv;
+    int users_under_way = 0;
     std::optional<platform::MailslotReceiver> receiver;
-    std::optional<platform::Event> code_handled;
     std::optional<platform::Event> stop_event;
     std::thread reader;
     std::thread dispatcher;
 
+    // The code-handled event, kept as a count of codes handled (never reset) and a list of
+    // the waits under way, each woken through a descriptor of its own. A wait ends once the
+    // count passed the value it started from, so a code handled before the wait began still
+    // ends it, and one waiter can never take another's wake-up.
+    std::mutex wake_mutex;
+    uint64_t handled_count = 0;
+    uint64_t count_at_open = 0;
+    uint64_t generation = 0;  // opens so far
+    std::vector<const platform::Event*> waiters;
+
+    // The caller's own handles; while the slot is open the code-handled event counts as the
+    // first of the ten a wait may hold.
     std::mutex handles_mutex;
     std::vector<int> handles;
 
@@ -115,6 +127,32 @@ void run_callback(uint32_t code) {
     if (SlotCallback cb = s.callback.load()) cb(code);
     s.callback_thread = outer;
 }
+
+void wake_waiters_locked(SlotState& s) {
+    for (const platform::Event* w : s.waiters) w->set();
+}
+
+// Sets the code-handled event: after the callback, so a woken waiter sees what it did.
+void note_code_handled() {
+    SlotState& s = state();
+    std::lock_guard lock(s.wake_mutex);
+    ++s.handled_count;
+    wake_waiters_locked(s);
+}
+
+// The descriptor through which this thread's waits are woken.
+const platform::Event* own_wake_event() {
+    thread_local std::optional<platform::Event> event;
+    if (!event) event = platform::Event::create(false);
+    return event ? &*event : nullptr;
+}
+
+// The codes this thread's slot_Wait has seen handled, per open of the slot.
+struct WaitMark {
+    uint64_t generation = 0;
+    uint64_t seen = 0;
+};
+thread_local WaitMark t_wait_mark;
 
 void set_allowed(bool allowed) {
     SlotState& s = state();
@@ -207,7 +245,7 @@ bool dispatch(uint32_t code) {
         if (s.stopping) return false;
         run_callback(code);
     }
-    s.code_handled->set();
+    note_code_handled();
     return true;
 }
 
@@ -229,40 +267,54 @@ void dispatcher_loop() {
     }
 }
 
-// Admits one send to the own process while the slot is open and not closing.
-class OwnSend {
+// Admits one send to the own process, or one wait, while the slot is open and not closing.
+bool enter_use() {
+    SlotState& s = state();
+    std::lock_guard lock(s.users_mutex);
+    if (!s.open || s.stopping) return false;
+    ++s.users_under_way;
+    return true;
+}
+
+void leave_use() {
+    SlotState& s = state();
+    {
+        std::lock_guard lock(s.users_mutex);
+        --s.users_under_way;
+    }
+    s.users_cv.notify_all();
+}
+
+class SlotUse {
   public:
-    OwnSend() {
-        SlotState& s = state();
-        std::lock_guard lock(s.sends_mutex);
-        admitted_ = s.open && !s.stopping;
-        if (admitted_) ++s.sends_under_way;
+    SlotUse() : admitted_(enter_use()) {}
+    ~SlotUse() {
+        if (admitted_) leave_use();
     }
-    ~OwnSend() {
-        if (!admitted_) return;
-        SlotState& s = state();
-        {
-            std::lock_guard lock(s.sends_mutex);
-            --s.sends_under_way;
-        }
-        s.sends_cv.notify_all();
-    }
-    OwnSend(const OwnSend&) = delete;
-    OwnSend& operator=(const OwnSend&) = delete;
+    SlotUse(const SlotUse&) = delete;
+    SlotUse& operator=(const SlotUse&) = delete;
     bool admitted() const { return admitted_; }
 
   private:
-    bool admitted_ = false;
+    const bool admitted_;
 };
 
-// Once stopping is set no new send is admitted; the ones admitted before finish.
-void wait_for_own_sends(SlotState& s) {
-    std::unique_lock lock(s.sends_mutex);
-    s.sends_cv.wait(lock, [&] { return s.sends_under_way == 0; });
+// Once stopping is set no new send or wait is admitted; the ones admitted before finish
+// (close has woken the waits).
+void wait_for_users(SlotState& s) {
+    std::unique_lock lock(s.users_mutex);
+    s.users_cv.wait(lock, [&] { return s.users_under_way == 0; });
+}
+
+// Ends every wait under way; they see `stopping` and return.
+void wake_all_waits(SlotState& s) {
+    std::lock_guard lock(s.wake_mutex);
+    wake_waiters_locked(s);
 }
 
 void stop_threads(SlotState& s) {
     s.stopping = true;
+    wake_all_waits(s);
     s.stop_event->set();
     { std::lock_guard lock(s.queue_mutex); }
     s.queue_cv.notify_all();
@@ -274,17 +326,12 @@ void stop_threads(SlotState& s) {
 
 void release_resources() {
     SlotState& s = state();
-    if (s.code_handled) {
-        std::lock_guard lock(s.handles_mutex);
-        std::erase(s.handles, s.code_handled->fd());
-    }
     {
         std::lock_guard lock(s.queue_mutex);
         s.queue.clear();
         s.undelivered = 0;
     }
     s.receiver.reset();
-    s.code_handled.reset();
     s.stop_event.reset();
     s.callback = nullptr;
     s.commands_allowed = true;
@@ -312,44 +359,90 @@ std::string process_slot_name(uint32_t pid) {
     return "dm_" + std::to_string(pid) + ".slt";
 }
 
-bool can_wake_caller() {
+std::vector<int> held_handles() {
     SlotState& s = state();
-    return s.open && !in_callback();
+    std::lock_guard lock(s.handles_mutex);
+    return s.handles;
 }
 
-void arm_wait() {
+CodeWait::CodeWait() {
     SlotState& s = state();
-    if (s.open) s.code_handled->reset();
+    if (in_callback()) {
+        refusal_ = EDEADLK;
+        return;
+    }
+    event_ = own_wake_event();
+    if (event_ == nullptr) {
+        refusal_ = errno;
+        return;
+    }
+    if (!enter_use()) {
+        refusal_ = EDEADLK;
+        return;
+    }
+    admitted_ = true;
+    std::lock_guard lock(s.wake_mutex);
+    s.waiters.push_back(event_);
+    generation_ = s.generation;
+    from_ = s.handled_count;
 }
 
-void release_commands() {
-    if (state().open) set_allowed(true);
+CodeWait::~CodeWait() {
+    leave();
 }
 
-void prepare_wait() {
-    arm_wait();
-    release_commands();
-}
-
-int wait_prepared(uint32_t milliseconds) {
+void CodeWait::start_from_now() {
     SlotState& s = state();
+    std::lock_guard lock(s.wake_mutex);
+    from_ = s.handled_count;
+}
+
+void CodeWait::start_from_last_wait() {
+    SlotState& s = state();
+    std::lock_guard lock(s.wake_mutex);
+    from_ = t_wait_mark.generation == generation_ ? t_wait_mark.seen : s.count_at_open;
+}
+
+int CodeWait::wait(uint32_t milliseconds, std::span<const int> handles) {
+    SlotState& s = state();
+    set_allowed(true);
     std::vector<int> fds;
+    fds.reserve(handles.size() + 1);
+    fds.push_back(event_->fd());
+    fds.insert(fds.end(), handles.begin(), handles.end());
+    const platform::Deadline deadline =
+        milliseconds == 0 ? platform::Deadline::forever() : platform::Deadline::after_ms(milliseconds);
+    auto ended = [&] {
+        std::lock_guard lock(s.wake_mutex);
+        end_ = s.handled_count;
+        return end_ > from_ || s.stopping;
+    };
+    for (;;) {
+        // Cleared before the count is looked at, so a code handled after the look sets it.
+        event_->reset();
+        if (ended()) return 0;
+        const int ready = platform::wait_any_readable(fds, deadline.remaining_ms());
+        if (ready == 0) continue;
+        const int error = errno;
+        ended();
+        if (ready > 0 || error == ETIMEDOUT) return 0;
+        return platform::fail(error);
+    }
+}
+
+void CodeWait::mark_seen() const {
+    if (admitted_) t_wait_mark = WaitMark{generation_, end_};
+}
+
+void CodeWait::leave() {
+    if (!admitted_) return;
+    SlotState& s = state();
     {
-        std::lock_guard lock(s.handles_mutex);
-        fds = s.handles;
+        std::lock_guard lock(s.wake_mutex);
+        std::erase(s.waiters, event_);
     }
-    int rc = 0;
-    if (fds.empty()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-    } else if (platform::wait_any_readable(fds, milliseconds == 0 ? -1 : static_cast<int>(milliseconds)) <
-                   0 &&
-               errno != ETIMEDOUT) {
-        rc = -1;
-    }
-    const int error = errno;
-    if (s.open) s.code_handled->reset();
-    if (rc != 0) platform::fail(error);
-    return rc;
+    admitted_ = false;
+    leave_use();
 }
 
 }  // namespace qvr::slot_internal
@@ -383,26 +476,29 @@ SlotCallback slot_Open(SlotCallback callback) {
         return previous;
     }
 
-    auto receiver = platform::MailslotReceiver::create(qvr::slot_internal::process_slot_name(own_pid()));
-    if (!receiver) return nullptr;
-    auto code_handled = platform::Event::create(false);
-    auto stop_event = platform::Event::create(false);
-    if (!code_handled || !stop_event) return nullptr;
     {
         std::lock_guard lock(s.handles_mutex);
         if (s.handles.size() >= kMaxWaitHandles) {
             platform::fail(ENOSPC);
             return nullptr;
         }
-        s.handles.insert(s.handles.begin(), code_handled->fd());
     }
+    auto receiver = platform::MailslotReceiver::create(qvr::slot_internal::process_slot_name(own_pid()));
+    if (!receiver) return nullptr;
+    auto stop_event = platform::Event::create(false);
+    if (!stop_event) return nullptr;
     s.receiver = std::move(receiver);
-    s.code_handled = std::move(code_handled);
     s.stop_event = std::move(stop_event);
     s.callback = callback;
     s.commands_allowed = true;
     s.stopping = false;
     s.dropped_messages = 0;
+    {
+        // The code-handled event starts clear.
+        std::lock_guard lock(s.wake_mutex);
+        ++s.generation;
+        s.count_at_open = s.handled_count;
+    }
     s.open = true;
     try {
         s.reader = std::thread(reader_loop);
@@ -410,7 +506,7 @@ SlotCallback slot_Open(SlotCallback callback) {
     } catch (const std::system_error& e) {
         const int error = e.code().value();
         stop_threads(s);
-        wait_for_own_sends(s);
+        wait_for_users(s);
         release_resources();
         platform::fail(error);
         return nullptr;
@@ -428,14 +524,14 @@ void slot_Close() {
         return;
     }
     stop_threads(s);
-    wait_for_own_sends(s);
+    wait_for_users(s);
     release_resources();
 }
 
 int slot_SendCode(uint32_t pid, uint32_t code) {
     SlotState& s = state();
     if (pid == own_pid()) {
-        const OwnSend send;
+        const SlotUse send;
         if (!send.admitted()) return platform::fail(ENOENT);
         if (!in_callback()) {
             // A callback running elsewhere may be waiting for a section lock the sender holds;
@@ -445,7 +541,7 @@ int slot_SendCode(uint32_t pid, uint32_t code) {
                 run_callback(code);
                 lock.unlock();
                 if (auto hook = s.own_delivery_hook.load()) hook();
-                s.code_handled->set();
+                note_code_handled();
                 return 0;
             }
         }
@@ -464,23 +560,26 @@ int slot_SendCode(uint32_t pid, uint32_t code) {
 
 int slot_Wait(uint32_t milliseconds) {
     SlotState& s = state();
-    bool has_handles;
-    {
-        std::lock_guard lock(s.handles_mutex);
-        has_handles = !s.handles.empty();
+    const std::vector<int> handles = qvr::slot_internal::held_handles();
+    qvr::slot_internal::CodeWait wait;
+    if (wait.admitted()) {
+        wait.start_from_last_wait();
+        const int rc = wait.wait(milliseconds, handles);
+        wait.mark_seen();
+        return rc;
     }
-    if (milliseconds == 0) {
-        // Without a slot or a handle, or from the callback's own thread with nothing else
-        // to wait on, nothing could ever end the wait.
-        bool only_own_event = false;
-        if (s.open && in_callback()) {
-            std::lock_guard lock(s.handles_mutex);
-            only_own_event = s.handles.size() == 1;
-        }
-        if (!has_handles || only_own_event) return platform::fail(EDEADLK);
+    if (wait.refusal() != EDEADLK) return platform::fail(wait.refusal());
+    // No code can end this wait: the slot is closed, or this is the callback's own thread.
+    if (s.open && in_callback()) set_allowed(true);
+    if (handles.empty()) {
+        if (milliseconds == 0) return platform::fail(EDEADLK);
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+        return 0;
     }
-    qvr::slot_internal::prepare_wait();
-    return qvr::slot_internal::wait_prepared(milliseconds);
+    if (platform::wait_any_readable(handles, milliseconds == 0 ? -1 : static_cast<int>(milliseconds)) < 0 &&
+        errno != ETIMEDOUT)
+        return -1;
+    return 0;
 }
 
 int slot_WaitTicks(uint32_t ticks) {
@@ -504,7 +603,8 @@ void slot_PumpMessages() {
 int slot_AddWaitHandle(int handle) {
     SlotState& s = state();
     std::lock_guard lock(s.handles_mutex);
-    if (s.handles.size() >= kMaxWaitHandles) return platform::fail(ENOSPC);
+    const size_t room = s.open ? kMaxWaitHandles - 1 : kMaxWaitHandles;
+    if (s.handles.size() >= room) return platform::fail(ENOSPC);
     s.handles.push_back(handle);
     return 0;
 }

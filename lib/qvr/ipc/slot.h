@@ -35,9 +35,10 @@ void slot_Close();
 // 0, or -1 with errno ENOENT (no such slot), ETIMEDOUT (receiver does not read) or another
 // reason.
 int slot_SendCode(uint32_t pid, uint32_t code);
-// Releases commands and waits until a code has been handled, a held handle is ready or
-// `milliseconds` passed (0 = no time-out). 0; -1 with errno EDEADLK when nothing could ever
-// end a wait without time-out.
+// Releases commands and waits until a code has been handled since this thread's last wait
+// ended (a code handled before the call ends it at once, as a set auto-reset event would), a
+// held handle is ready, the slot is closed, or `milliseconds` passed (0 = no time-out). 0; -1
+// with errno EDEADLK when nothing could ever end a wait without time-out.
 int slot_Wait(uint32_t milliseconds);
 // slot_Wait for ticks x 10 ms (0 = no time-out).
 int slot_WaitTicks(uint32_t ticks);

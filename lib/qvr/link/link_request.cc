@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/last_error.h"
+#include "platform/secret_mask.h"
 #include "qvr/link/link.h"
 #include "qvr/link/link_backend.h"
 #include "qvr/xml/xml.h"
@@ -77,6 +78,8 @@ int link_SendRequest(const char* server, const void* request, uint32_t length, v
     const char* name = server == nullptr || *server == '\0' || link_IsLocalServer(server) ? "." : server;
     if (std::strlen(name) >= static_cast<size_t>(kLinkServerMax)) return platform::fail(platform::kErrorInvalidParameter);
     const std::string code = code_of(request, length);
+    // The server as trace lines show it: a password masked here keeps the rest of the line.
+    const auto shown = [name] { return platform::mask_secrets(name); };
 
     ServerConnection* entry = link_GetConnection(name);
     if (entry == nullptr) return platform::fail(platform::last_error());
@@ -84,11 +87,11 @@ int link_SendRequest(const char* server, const void* request, uint32_t length, v
     const int transfer_error = platform::last_error();
     entry->lock.unlock();
     if (ok == 0) {
-        qvr::link_internal::trace_line("<<%s Error %d to %s\r\n", name, transfer_error, code.c_str());
+        qvr::link_internal::trace_line("<<%s Error %d to %s\r\n", shown().c_str(), transfer_error, code.c_str());
         return platform::fail(transfer_error);
     }
     if (*reply_length == 0) {
-        qvr::link_internal::trace_line("<<%s No Result to %s\r\n", name, code.c_str());
+        qvr::link_internal::trace_line("<<%s No Result to %s\r\n", shown().c_str(), code.c_str());
         return platform::fail(kErrorNoResult);
     }
     const LinkReply parsed = link_ParseReply(static_cast<const char*>(reply), *reply_length);
@@ -100,10 +103,10 @@ int link_SendRequest(const char* server, const void* request, uint32_t length, v
             xml_SetOperation("");
             xml_SetStatus(platform::kErrorXmlParse, message.c_str());
         }
-        qvr::link_internal::trace_line("<<%s Call Error %d to %s\r\n", name, parsed.error, code.c_str());
+        qvr::link_internal::trace_line("<<%s Call Error %d to %s\r\n", shown().c_str(), parsed.error, code.c_str());
         return platform::fail(parsed.error);
     }
-    qvr::link_internal::trace_line("<<%s Result %d to %s\r\n", name, parsed.result, code.c_str());
+    qvr::link_internal::trace_line("<<%s Result %d to %s\r\n", shown().c_str(), parsed.result, code.c_str());
     platform::set_last_error(0);
     return parsed.result;
 }

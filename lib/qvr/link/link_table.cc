@@ -17,6 +17,7 @@
 
 #include "platform/ascii_text.h"
 #include "platform/last_error.h"
+#include "platform/secret_mask.h"
 #include "qvr/diag/trace.h"
 #include "qvr/link/link.h"
 #include "qvr/link/link_backend.h"
@@ -52,7 +53,8 @@ size_t index_of(const ServerConnection* entry) {
 int local_open(ServerConnection* entry) {
     const LinkLocalBackend* local = g_local.load();
     if (local == nullptr || local->open == nullptr) {
-        qvr::link_internal::trace_line(">>%s Local data server not available\r\n", entry->server);
+        qvr::link_internal::trace_line(">>%s Local data server not available\r\n",
+                                       platform::mask_secrets(entry->server).c_str());
         return platform::fail(kErrorNotSupported), 0;
     }
     const intptr_t handle = local->open(entry->server);
@@ -95,7 +97,7 @@ int open_entry(ServerConnection* entry) {
     const ServerKind kind = link_GetServerKind(entry->server);
     const LinkBackend* backend = backend_of(kind);
     if (backend == nullptr) {
-        qvr::link_internal::trace_line(missing_transport_line(kind), entry->server);
+        qvr::link_internal::trace_line(missing_transport_line(kind), platform::mask_secrets(entry->server).c_str());
         platform::set_last_error(kErrorNotSupported);
         return 0;
     }

@@ -7,6 +7,7 @@
 #include "platform/debug_output.h"
 #include "platform/last_error.h"
 #include "platform/pipe_socket.h"
+#include "platform/secret_mask.h"
 #include "qvr/link/link.h"
 #include "qvr/link/link_backend.h"
 
@@ -18,10 +19,14 @@ platform::PipeConnection* connection_of(const ServerConnection* entry) {
     return reinterpret_cast<platform::PipeConnection*>(entry->handle);
 }
 
+void say_opening(const ServerConnection* entry) {
+    platform::debug_output(">>" + platform::mask_secrets(entry->server) + " Opening pipe connection\r\n");
+}
+
 }  // namespace
 
 int pipe_Open(ServerConnection* entry) {
-    platform::debug_output(std::string(">>") + entry->server + " Opening pipe connection\r\n");
+    say_opening(entry);
     const std::string name = std::string("\\\\") + entry->server + kPipeSuffix;
     const auto deadline = platform::Deadline::after_ms(qvr::link_internal::exchange_timeout_ms(*entry));
     auto connection = platform::PipeConnection::connect(name, deadline);
@@ -45,7 +50,7 @@ int pipe_Transfer(ServerConnection* entry, const void* request, uint32_t length,
     // A server that restarted since the last transfer has closed our end; nothing has been
     // sent yet, so connecting again is safe and spares the caller a failed request.
     if (connection_of(entry)->peer_gone()) {
-        platform::debug_output(std::string(">>") + entry->server + " Opening pipe connection\r\n");
+        say_opening(entry);
         auto fresh = platform::PipeConnection::connect(std::string("\\\\") + entry->server + kPipeSuffix, deadline);
         if (!fresh) {
             *reply_length = 0;

@@ -22,6 +22,9 @@ inline constexpr size_t kStsPos = 3;
 inline constexpr size_t kTnsLowPos = 4;
 inline constexpr size_t kTnsHighPos = 5;
 inline constexpr size_t kHeaderSize = 6;
+// The longest message the link takes in, whatever a caller waits for: every reply the
+// scanner asks for fits, so a repeat or a late reply of a larger read is still read whole.
+inline constexpr size_t kMaxMessage = 256;
 
 uint8_t block_check(std::span<const uint8_t> message);
 

@@ -63,6 +63,7 @@ void Df1Link::attach(std::unique_ptr<LinkPort> port) {
     port_failed_ = false;
     // What was read from another handle is not this line's.
     in_pos_ = in_len_ = 0;
+    pending_.clear();
 }
 
 void Df1Link::close() {
@@ -134,8 +135,8 @@ bool Df1Link::write_control(uint8_t code) {
     return true;
 }
 
-Df1Link::Answer Df1Link::wait_answer() {
-    const int64_t deadline = deadline_after(port_->now_us(), timings_.ack_timeout_ms);
+Df1Link::Answer Df1Link::wait_answer(int64_t send_deadline_us) {
+    int64_t deadline = deadline_after(port_->now_us(), timings_.ack_timeout_ms);
     uint8_t byte = 0;
     while (true) {
         Got got = next_byte(deadline, byte);
@@ -145,9 +146,35 @@ Df1Link::Answer Df1Link::wait_answer() {
             if (got != Got::byte) return got == Got::timeout ? Answer::timeout : Answer::failed;
             if (byte == kAck) return Answer::ack;
             if (byte == kNak) return Answer::nak;
+            if (byte == kStx) {
+                // The line is full duplex: the peer may send a message (often a repeat of its
+                // last reply) before it answers ours. Left unanswered, it would hold the peer
+                // until its own enquiry.
+                size_t n = 0;
+                int error = 0;
+                const Frame frame = take_frame(send_deadline_us, n, error);
+                if (frame == Frame::failed) return Answer::failed;
+                if (frame == Frame::timeout) return Answer::timeout;
+                if (frame == Frame::accepted) keep_pending(n);
+                // The answer to ours may follow the peer's frame: the wait starts again.
+                const int64_t renewed = deadline_after(port_->now_us(), timings_.ack_timeout_ms);
+                deadline = std::max(deadline, std::min(renewed, send_deadline_us));
+                continue;
+            }
         }
         if (out_of_time(deadline)) return Answer::timeout;
     }
+}
+
+void Df1Link::keep_pending(size_t length) {
+    // A peer that keeps sending without waiting for its replies to be asked for: the oldest
+    // go, they answer requests long given up.
+    constexpr size_t kMaxPending = 8;
+    if (pending_.size() == kMaxPending) {
+        trace("RX message dropped: too many waiting");
+        pending_.pop_front();
+    }
+    pending_.emplace_back(message_.begin(), message_.begin() + static_cast<ptrdiff_t>(length));
 }
 
 int Df1Link::send_message(std::span<const uint8_t> message) {
@@ -156,6 +183,7 @@ int Df1Link::send_message(std::span<const uint8_t> message) {
     const int64_t start = port_->now_us();
     // One budget for the whole send, so no count of retries or enquiries keeps it going.
     const int64_t send_deadline = deadline_after(start, timings_.message_write_ms);
+    naks_sent_ = 0;
     const uint32_t transmissions = std::max<uint32_t>(timings_.max_retries, 1);
     uint32_t enquiries = 0;
     for (uint32_t transmission = 1; transmission <= transmissions; ++transmission) {
@@ -175,7 +203,7 @@ int Df1Link::send_message(std::span<const uint8_t> message) {
         if (!timed_write(frame_, (send_deadline - now) / 1000)) return fail(failure_);
         ++counters_.sent_frames;
         while (true) {
-            const Answer answer = wait_answer();
+            const Answer answer = wait_answer(send_deadline);
             if (answer == Answer::ack) {
                 trace("RX ACK");
                 return 1;
@@ -244,9 +272,84 @@ bool Df1Link::is_duplicate(std::span<const uint8_t> message) const {
            message[df1::kTnsHighPos] == previous_[df1::kTnsHighPos];
 }
 
+Df1Link::Frame Df1Link::take_frame(int64_t deadline_us, size_t& length, int& error) {
+    length = 0;
+    error = 0;
+    size_t n = 0;
+    const Body body = read_body(message_, n, deadline_us);
+    if (body == Body::failed) return Frame::failed;
+    if (body == Body::timeout) return Frame::timeout;
+    if (body == Body::too_long) {
+        ++counters_.length_errors;
+        if (tracing()) emit("RX message longer than " + std::to_string(message_.size()) + " bytes");
+        return Frame::too_long;
+    }
+    const std::span<const uint8_t> message = std::span<const uint8_t>(message_).first(n);
+    if (body == Body::bad_pair) {
+        ++counters_.bad_dle_pairs;
+        error = link_error::kBadDlePair;
+    } else {
+        uint8_t bcc = 0;
+        const Got got = next_byte(deadline_us, bcc);
+        if (got == Got::failed) return Frame::failed;
+        // A short message still has its block check on the line: reading it keeps a check
+        // byte of 0x10 from taking the DLE of the next message.
+        if (n < df1::kHeaderSize) {
+            ++counters_.length_errors;
+            if (tracing()) emit("RX message too short: " + describe_message(message));
+            return Frame::too_short;
+        }
+        if (got == Got::timeout) return Frame::timeout;
+        if (static_cast<uint8_t>(df1::block_check(message) - bcc) != 0) {
+            ++counters_.bcc_errors;
+            error = link_error::kBcc;
+            if (tracing()) {
+                char text[48];
+                std::snprintf(text, sizeof text, " BCC %02X, expected %02X", bcc, df1::block_check(message));
+                emit("RX block check error: " + describe_message(message) + text);
+            }
+        }
+    }
+    if (error != 0) {
+        ++naks_sent_;
+        if (tracing()) emit("TX NAK (" + std::to_string(naks_sent_) + ")");
+        if (!write_control(kNak)) return Frame::failed;
+        last_response_ = kNak;
+        return Frame::refused;
+    }
+    if (!write_control(kAck)) return Frame::failed;
+    last_response_ = kAck;
+    ++counters_.received_frames;
+    if (is_duplicate(message)) {
+        ++counters_.duplicates;
+        if (tracing()) emit("RX duplicate ignored, TX ACK: " + describe_message(message));
+        return Frame::repeated;
+    }
+    std::copy_n(message.begin(), previous_.size(), previous_.begin());
+    length = n;
+    if (tracing()) emit("RX " + describe_message(message) + ", TX ACK");
+    return Frame::accepted;
+}
+
+int Df1Link::deliver(std::span<const uint8_t> message, std::span<uint8_t> buffer, size_t& length) {
+    if (message.size() > buffer.size()) {
+        ++counters_.length_errors;
+        if (tracing()) emit("RX message longer than " + std::to_string(buffer.size()) + " bytes");
+        return fail(link_error::kTooLong);
+    }
+    std::copy(message.begin(), message.end(), buffer.begin());
+    length = message.size();
+    return 1;
+}
+
 int Df1Link::receive_message(std::span<uint8_t> buffer, size_t& length) {
     length = 0;
     if (!port_) return fail(EBADF);
+    if (!pending_.empty()) {
+        const std::vector<uint8_t> message = std::move(pending_.front());
+        pending_.pop_front();
+        return deliver(message, buffer, length);
+    }
     last_response_ = kNak;
     const int64_t start = port_->now_us();
     const int64_t deadline = deadline_after(start, timings_.reply_timeout_ms);
@@ -255,7 +358,7 @@ int Df1Link::receive_message(std::span<uint8_t> buffer, size_t& length) {
         if (tracing()) emit("RX time-out after " + std::to_string((port_->now_us() - start) / 1000) + " ms");
         return fail(link_error::kTimeout);
     };
-    uint32_t naks = 0;
+    naks_sent_ = 0;
     while (true) {
         // Hunt for DLE STX; an enquiry here is always answered with ACK.
         size_t skipped = 0;
@@ -283,62 +386,26 @@ int Df1Link::receive_message(std::span<uint8_t> buffer, size_t& length) {
         if (skipped != 0 && tracing()) trace("RX skipped " + std::to_string(skipped) + " bytes");
 
         size_t n = 0;
-        const Body body = read_body(buffer, n, deadline);
-        if (body == Body::failed) return fail(failure_);
-        if (body == Body::timeout) return timed_out();
-        if (body == Body::too_long) {
-            ++counters_.length_errors;
-            if (tracing()) emit("RX message longer than " + std::to_string(buffer.size()) + " bytes");
-            return fail(link_error::kTooLong);
-        }
-        const std::span<const uint8_t> message = buffer.first(n);
         int error = 0;
-        if (body == Body::bad_pair) {
-            ++counters_.bad_dle_pairs;
-            error = link_error::kBadDlePair;
-        } else {
-            uint8_t bcc = 0;
-            const Got got = next_byte(deadline, bcc);
-            if (got == Got::failed) return fail(failure_);
-            // A short message still has its block check on the line: reading it keeps a
-            // check byte of 0x10 from taking the DLE of the next message.
-            if (n < df1::kHeaderSize) {
-                ++counters_.length_errors;
-                if (tracing()) emit("RX message too short: " + describe_message(message));
+        switch (take_frame(deadline, n, error)) {
+            case Frame::failed:
+                return fail(failure_);
+            case Frame::timeout:
+                return timed_out();
+            case Frame::too_long:
+                return fail(link_error::kTooLong);
+            case Frame::too_short:
                 return fail(link_error::kTooShort);
-            }
-            if (got == Got::timeout) return timed_out();
-            if (static_cast<uint8_t>(df1::block_check(message) - bcc) != 0) {
-                ++counters_.bcc_errors;
-                error = link_error::kBcc;
-                if (tracing()) {
-                    char text[48];
-                    std::snprintf(text, sizeof text, " BCC %02X, expected %02X", bcc,
-                                  df1::block_check(message));
-                    emit("RX block check error: " + describe_message(message) + text);
-                }
-            }
-        }
-        if (error == 0) {
-            if (!write_control(kAck)) return fail(failure_);
-            last_response_ = kAck;
-            ++counters_.received_frames;
-            if (is_duplicate(message)) {
-                ++counters_.duplicates;
-                if (tracing()) emit("RX duplicate ignored, TX ACK: " + describe_message(message));
+            case Frame::accepted:
+                return deliver(std::span<const uint8_t>(message_).first(n), buffer, length);
+            case Frame::repeated:
                 if (port_->now_us() >= deadline) return timed_out();
                 continue;
-            }
-            std::copy_n(message.begin(), previous_.size(), previous_.begin());
-            length = n;
-            if (tracing()) emit("RX " + describe_message(message) + ", TX ACK");
-            return 1;
+            case Frame::refused:
+                // With two transmissions allowed the fourth NAK ends the call.
+                if (naks_sent_ - 1 > timings_.max_retries || port_->now_us() >= deadline) return fail(error);
+                continue;
         }
-        const uint32_t naks_before = naks++;
-        if (tracing()) emit("TX NAK (" + std::to_string(naks) + ")");
-        if (!write_control(kNak)) return fail(failure_);
-        last_response_ = kNak;
-        if (naks_before > timings_.max_retries || port_->now_us() >= deadline) return fail(error);
     }
 }
 

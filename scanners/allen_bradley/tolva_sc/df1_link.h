@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <span>
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "tolva_ex/records.h"
+#include "tolva_sc/df1_frame.h"
 #include "tolva_sc/link_counters.h"
 #include "tolva_sc/link_port.h"
 #include "tolva_sc/link_timings.h"
@@ -57,12 +59,16 @@ class Df1Link {
 
     // Sends one message: 1 when the peer acknowledged it. Failures: kTimeout (the enquiries
     // are used up, or the message write budget ran out, also between transmissions), kNak
-    // (every transmission was refused), a platform error.
+    // (every transmission was refused), a platform error. A message the peer sends while the
+    // answer is awaited is taken in as receive_message would (ACK or NAK, repeats dropped) and
+    // kept for the next receive_message.
     int send_message(std::span<const uint8_t> message);
 
     // Receives one message into `buffer` and its length into `length`: 1 for a new message
-    // of at least 6 bytes. Failures: kTimeout, kBadDlePair, kBcc (after the NAKs allowed),
-    // kTooLong, kTooShort, a platform error.
+    // of at least 6 bytes. A repeat of the last accepted message is acknowledged and dropped
+    // whatever its length. Failures: kTimeout, kBadDlePair, kBcc (after the NAKs allowed),
+    // kTooLong (a new message longer than `buffer`, acknowledged, or one longer than
+    // df1::kMaxMessage), kTooShort, a platform error.
     int receive_message(std::span<uint8_t> buffer, size_t& length);
 
     const LinkCounters& counters() const { return counters_; }
@@ -75,6 +81,9 @@ class Df1Link {
     enum class Got { byte, timeout, failed };
     enum class Answer { ack, nak, timeout, failed };
     enum class Body { ended, bad_pair, too_long, timeout, failed };
+    // What became of a frame once its DLE STX was read. accepted: a new message, acknowledged,
+    // in message_; repeated: acknowledged and dropped; refused: answered with NAK.
+    enum class Frame { accepted, repeated, refused, too_short, too_long, timeout, failed };
 
     Got next_byte(int64_t deadline_us, uint8_t& byte);
     bool buffered() const { return in_pos_ < in_len_; }
@@ -85,8 +94,13 @@ class Df1Link {
 
     bool timed_write(std::span<const uint8_t> bytes, int64_t budget_ms);
     bool write_control(uint8_t code);
-    Answer wait_answer();
+    Answer wait_answer(int64_t send_deadline_us);
     Body read_body(std::span<uint8_t> buffer, size_t& length, int64_t deadline_us);
+    // The rest of a frame: its body into message_, the block check, the answer and the
+    // duplicate filter. `length` is the body's length, `error` the reason of a refusal.
+    Frame take_frame(int64_t deadline_us, size_t& length, int& error);
+    void keep_pending(size_t length);
+    int deliver(std::span<const uint8_t> message, std::span<uint8_t> buffer, size_t& length);
     bool is_duplicate(std::span<const uint8_t> message) const;
     int fail(int code);
 
@@ -109,9 +123,14 @@ class Df1Link {
     size_t in_len_ = 0;
 
     std::vector<uint8_t> frame_;
+    // The frame being read, whatever the caller's buffer: a repeat is judged whole.
+    std::array<uint8_t, df1::kMaxMessage> message_{};
+    // Messages accepted while a send awaited its answer, oldest first; a few at most.
+    std::deque<std::vector<uint8_t>> pending_;
     uint8_t last_response_ = 0x15;  // DLE NAK until a message is accepted
     std::array<uint8_t, 6> previous_{};
-    int failure_ = 0;  // reason of the last failed port call
+    uint32_t naks_sent_ = 0;  // refusals in this receive (or while this send awaits its answer)
+    int failure_ = 0;         // reason of the last failed port call
     bool port_failed_ = false;
 };
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/last_error.h"
+#include "tolva_sc/df1_frame.h"
 #include "tolva_sc/link_codes.h"
 #include "tolva_sc/pccc_codes.h"
 
@@ -44,7 +45,7 @@ pccc::BlockAddress address_of(const TransferRequest& r) {
 
 PcccCommands::PcccCommands(MessageLink& link, RunFlag running, ModuleAddressLookup module_address)
     : link_(link), running_(std::move(running)), lookup_(std::move(module_address)) {
-    reply_.resize(256);
+    reply_.resize(df1::kMaxMessage);
 }
 
 std::optional<uint8_t> PcccCommands::module_address() {
@@ -59,7 +60,9 @@ int PcccCommands::finish(TransferRequest& request, int code) {
 
 int PcccCommands::exchange(TransferRequest& request, const Build& build, size_t capacity, uint32_t sends,
                            std::span<uint8_t> read_into, Mismatch mismatch_rule) {
-    const std::span<uint8_t> buffer = std::span(reply_).first(std::min(capacity, reply_.size()));
+    // The whole buffer, not only what this reply needs: a longer reply of another station or
+    // an earlier transaction must be read, judged and skipped, not end this one.
+    const std::span<uint8_t> buffer(reply_);
     int mismatch = 0;
     for (uint32_t attempt = 0; attempt < sends; ++attempt) {
         if (running_ && !running_()) return finish(request, pccc_error::kStopped);
@@ -84,7 +87,15 @@ int PcccCommands::exchange(TransferRequest& request, const Build& build, size_t 
             }
             if (length > buffer.size()) return finish(request, link_error::kTooLong);
             const std::span<const uint8_t> reply = buffer.first(length);
-            const int code = pccc::check_reply(message, reply, module_address());
+            int code = pccc::check_reply(message, reply, module_address());
+            // A reply of another transaction is late or repeated, whoever sent it and for
+            // whatever command: it answers nothing asked now.
+            if (code != 0 && !pccc::same_tns(message, reply)) code = pccc_error::kOtherTransaction;
+            if (code != pccc_error::kOtherTransaction && length > capacity) {
+                trace("S" + std::to_string(request.station) + " reply of " + std::to_string(length) +
+                      " bytes, at most " + std::to_string(capacity) + " expected");
+                return finish(request, link_error::kTooLong);
+            }
             if (code == 0) {
                 const size_t available = length - pccc::kDataPos;
                 if (available < read_into.size()) {
@@ -100,7 +111,7 @@ int PcccCommands::exchange(TransferRequest& request, const Build& build, size_t 
                 return finish(request, code);
             }
             // A block read waits only for replies that belong to another station or
-            // transaction; another command's reply, or the module's, answers nothing it asked.
+            // transaction; another command's reply to this TNS answers nothing it asked.
             if (mismatch_rule == Mismatch::block_read && code != pccc_error::kOtherTransaction) {
                 return finish(request, code);
             }

@@ -5,13 +5,16 @@
 // (pccc_codes.h, link_codes.h or a platform error).
 //
 // Replies are matched to their request: a status error (local, remote, extended) ends the
-// command at once. A block read skips a reply of another station or transaction and awaits
-// the next one within the link's reply time-out (then ends with the time-out); any other
-// mismatch (another command, the interface module's own answer) ends it at once. The other
-// commands skip replies of another station, transaction or command the same way, end at once
-// on the module's own answer to this transaction, and are sent again, with a new TNS, at most
-// max_retries() times when only skipped replies came. A cleared run flag ends any command
-// with kStopped.
+// command at once. A reply with another TNS belongs to an earlier transaction (late or
+// repeated, of any station, command or length) and is skipped by every command. A block read
+// skips a reply of another station or transaction and awaits the next one within the link's
+// reply time-out (then ends with the time-out); any other mismatch to its own TNS (another
+// command, the interface module's own answer) ends it at once. The other commands skip
+// replies of another station, transaction or command the same way, end at once on the
+// module's own answer to this transaction, and are sent again, with a new TNS, at most
+// max_retries() times when only skipped replies came within a whole reply time-out. A reply
+// to this transaction longer than the command's reply capacity ends it with kTooLong. A
+// cleared run flag ends any command with kStopped.
 #include <cstdint>
 #include <functional>
 #include <optional>

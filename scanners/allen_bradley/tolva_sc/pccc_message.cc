@@ -155,8 +155,12 @@ int check_reply(std::span<const uint8_t> request, std::span<const uint8_t> reply
 }
 
 bool same_transaction(std::span<const uint8_t> request, std::span<const uint8_t> reply) {
+    return same_tns(request, reply) && reply[df1::kCmdPos] == (request[df1::kCmdPos] | kReplyBit);
+}
+
+bool same_tns(std::span<const uint8_t> request, std::span<const uint8_t> reply) {
     if (request.size() < df1::kHeaderSize || reply.size() < df1::kHeaderSize) return false;
-    return reply[df1::kCmdPos] == (request[df1::kCmdPos] | kReplyBit) && tns_of(reply) == tns_of(request);
+    return tns_of(reply) == tns_of(request);
 }
 
 }  // namespace tolva::pccc

@@ -104,4 +104,8 @@ int check_reply(std::span<const uint8_t> request, std::span<const uint8_t> reply
 // request, whoever sent it.
 bool same_transaction(std::span<const uint8_t> request, std::span<const uint8_t> reply);
 
+// True when the reply carries the request's TNS; any other reply belongs to an earlier
+// transaction.
+bool same_tns(std::span<const uint8_t> request, std::span<const uint8_t> reply);
+
 }  // namespace tolva::pccc

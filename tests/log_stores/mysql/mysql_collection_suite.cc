@@ -201,7 +201,7 @@ TEST_F(MySqlCollectionTest, AReadOnlyOpenNeverMakesLoggersAndAWriteOpenTakesAnEx
 }
 
 TEST_F(MySqlCollectionTest, RunListNewestFirstForOddNamesOnly) {
-    const std::string odd = "O'Brien `x` \\ ; a.b";
+    const std::string odd = "O'Brien `x` \\ : a.b";
     auto c = open(odd);
     add_row(odd, 1, "A_00000001_", kMarch5, kMarch5 + 60);
     add_row(odd, 2, "A_00000002_", kMarch5 + 120, 0);

@@ -90,12 +90,6 @@ TEST(MySqlConnectionKeys, ValuesAreCutToTheirCapacity) {
     EXPECT_EQ(r.keys->port, 0u);
 }
 
-TEST(MySqlConnectionKeys, ThePasswordIsHiddenInShownTexts) {
-    EXPECT_EQ(log_stores::mysql::without_password("PROVIDER=MYSQL;password=c2VjcmV0;USER=u"),
-              "PROVIDER=MYSQL;password=***;USER=u");
-    EXPECT_EQ(log_stores::mysql::without_password("PROVIDER=MYSQL;USER=u"), "PROVIDER=MYSQL;USER=u");
-}
-
 TEST(MySqlRegistration, TheFactoriesMakeTheMySqlKindOnceRegistered) {
     log_stores::RegisterMySqlLogStores();
     const char* location = "PROVIDER=MYSQL;USER=u;DB=d;LoggerName=L;LoggerSeq=1";

@@ -316,6 +316,18 @@ int count_code(uint32_t code) {
     return 0;
 }
 
+// Whether waiter slot n of a section has its waiting flag set.
+bool waiting_in(void* section, int n) {
+    if (shm_Lock(section) != 0) return false;
+    bool waiting = false;
+    const auto bytes = qvr::section_bytes(section);
+    if (const auto areas = qvr::signal_areas(bytes))
+        if (const auto slot = qvr::waiter_slot(*areas, n))
+            waiting = qvr::load_u16(bytes, slot->offset + (slot->wide ? 4 : 2)) != 0;
+    shm_Unlock(section);
+    return waiting;
+}
+
 class SignalInProcess : public testing::Test {
   protected:
     void SetUp() override {
@@ -350,9 +362,10 @@ TEST_F(SignalInProcess, MissedSignalReturnsAtOnceAndIsConsumed) {
     EXPECT_EQ(shm_SignalWaiters(section_, 1), 0);  // nobody waits yet
     EXPECT_EQ(g_codes.load(), 0);
     EXPECT_EQ(shm_WaitSignal(section_, 1), 0);  // returns at once
-    // The next wait needs a real signal.
+    // The next wait needs a real signal, sent once the waiter shows it waits (sent before,
+    // it would count as missed and end the wait without a code).
     std::thread signaller([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        while (!waiting_in(section_, 1)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         shm_SignalWaiters(section_, 1);
     });
     EXPECT_EQ(shm_WaitSignal(section_, 1), 0);
@@ -430,4 +443,22 @@ TEST(SharedSection, SignallingTheOwnProcessWhileItsCallbackWaitsForTheLockDoesNo
     slot_HoldCommands(1);
     EXPECT_EQ(g_handled, (std::vector<uint32_t>{1, 55}));
     slot_Close();
+}
+
+TEST_F(SignalInProcess, ClosingTheSlotEndsAWaitForASignalUnderWay) {
+    ASSERT_EQ(shm_ResetWaiters(section_, 1), 0);
+    for (int round = 0; round < 20; ++round) {
+        std::atomic<int> result{1};
+        std::atomic<int> error{0};
+        std::thread waiter([&] {
+            result = shm_WaitSignal(section_, 1);
+            error = errno;
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(round % 3));
+        slot_Close();
+        waiter.join();
+        // Under way, close ended it; begun after the close, nothing could end it.
+        EXPECT_TRUE(result == 0 || (result == -1 && error == EDEADLK)) << round;
+        slot_Open(count_code);
+    }
 }

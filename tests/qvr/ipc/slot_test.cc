@@ -130,6 +130,162 @@ TEST_F(SlotTest, CodeFromTheSocketRunsTheCallbackAndWakesTheWaiter) {
     EXPECT_EQ(slot_LastCode(), 0u);
 }
 
+namespace {
+// Catches a wait that lost its wake-up: when the test makes no progress for a bound far
+// beyond any scheduling delay, the watch notes the loss and sends codes until it is stopped,
+// so the blocked wait ends and the test reports the loss instead of hanging.
+class WakeUpWatch {
+  public:
+    WakeUpWatch() : thread_([this] { run(); }) {}
+    ~WakeUpWatch() { stop(); }
+    WakeUpWatch(const WakeUpWatch&) = delete;
+    WakeUpWatch& operator=(const WakeUpWatch&) = delete;
+    void progress() { ++progress_; }
+    bool lost() const { return lost_; }
+    void stop() {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        cv_.notify_all();
+        if (thread_.joinable()) thread_.join();
+    }
+
+  private:
+    void run() {
+        std::unique_lock lock(mutex_);
+        uint64_t last = progress_;
+        while (!cv_.wait_for(lock, lost_ ? 100ms : 20s, [&] { return stopping_; })) {
+            if (progress_ == last) {
+                lost_ = true;
+                write_code(999);
+            }
+            last = progress_;
+        }
+    }
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    bool stopping_ = false;
+    std::atomic<uint64_t> progress_{0};
+    std::atomic<bool> lost_{false};
+    std::thread thread_;
+};
+}  // namespace
+
+TEST_F(SlotTest, ACodeHandledBeforeTheWaitBeginsStillEndsIt) {
+    WakeUpWatch watch;
+    // Handled on this thread before slot_Wait is entered: as an auto-reset event that was
+    // set before a wait, it ends that wait.
+    ASSERT_EQ(slot_SendCode(own(), 303), 0);
+    EXPECT_EQ(slot_Wait(0), 0);
+    watch.progress();
+    // Handled by the dispatch thread before the wait begins.
+    write_code(302);
+    ASSERT_TRUE(g_seen.wait_for(2));
+    EXPECT_EQ(slot_Wait(0), 0);
+    watch.stop();
+    EXPECT_FALSE(watch.lost());
+    EXPECT_EQ(g_seen.all(), (std::vector<uint32_t>{303, 302}));
+}
+
+TEST_F(SlotTest, OneWaitTakesEveryCodeHandledBeforeItAndTheNextWaitNeedsANewOne) {
+    WakeUpWatch watch;
+    ASSERT_EQ(slot_SendCode(own(), 1), 0);
+    ASSERT_EQ(slot_SendCode(own(), 2), 0);
+    EXPECT_EQ(slot_Wait(0), 0);
+    watch.stop();
+    ASSERT_FALSE(watch.lost());
+    auto ready = platform::Event::create(false);
+    ASSERT_TRUE(ready);
+    ASSERT_EQ(slot_AddWaitHandle(ready->fd()), 0);
+    std::thread setter([&] {
+        std::this_thread::sleep_for(20ms);
+        ready->set();
+    });
+    EXPECT_EQ(slot_Wait(0), 0);
+    const bool ended_by_the_handle = ready->is_set();
+    setter.join();
+    EXPECT_TRUE(ended_by_the_handle) << "ended by a code an earlier wait took";
+    ASSERT_EQ(slot_RemoveWaitHandle(ready->fd()), 0);
+}
+
+TEST_F(SlotTest, WaitersOnSeveralThreadsAreAllWokenByOneCode) {
+    constexpr int kWaiters = 4;
+    WakeUpWatch watch;
+    std::mutex mutex;
+    std::condition_variable cv;
+    int first_done = 0;
+    std::vector<std::thread> waiters;
+    for (int i = 0; i < kWaiters; ++i)
+        waiters.emplace_back([&] {
+            EXPECT_EQ(slot_Wait(0), 0);  // takes code 1
+            {
+                std::lock_guard lock(mutex);
+                ++first_done;
+            }
+            cv.notify_all();
+            EXPECT_EQ(slot_Wait(0), 0);  // needs code 2
+            watch.progress();
+        });
+    write_code(1);
+    {
+        std::unique_lock lock(mutex);
+        ASSERT_TRUE(cv.wait_for(lock, 30s, [&] { return first_done == kWaiters; }));
+    }
+    write_code(2);
+    for (auto& t : waiters) t.join();
+    watch.stop();
+    EXPECT_FALSE(watch.lost()) << "a waiter took another's wake-up";
+}
+
+TEST_F(SlotTest, CloseEndsAWaitUnderWayAndTheWaitUsesNothingItFrees) {
+    for (int round = 0; round < 20; ++round) {
+        std::atomic<int> result{1};
+        std::atomic<int> error{0};
+        std::thread waiter([&] {
+            result = slot_Wait(0);
+            error = errno;
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(round % 3));
+        slot_Close();
+        waiter.join();
+        // Under way, close ended it; begun after the close, nothing could end it.
+        EXPECT_TRUE(result == 0 || (result == -1 && error == EDEADLK)) << round;
+        g_seen.clear();
+        ASSERT_EQ(slot_Open(record), nullptr);
+    }
+}
+
+TEST_F(SlotTest, BackToBackCodesAreEachSeenByAWaitingMainLoop) {
+    // The scanner's loop: hold, look at what was handled, wait; the host sends the next
+    // command as soon as it sees the previous one taken.
+    constexpr int kCodes = 2000;
+    WakeUpWatch watch;
+    std::atomic<int> taken{0};
+    std::thread host([&] {
+        for (int i = 1; i <= kCodes; ++i) {
+            write_code(static_cast<uint32_t>(i));
+            while (taken.load() < i && !watch.lost()) std::this_thread::yield();
+        }
+    });
+    size_t seen = 0;
+    while (seen < static_cast<size_t>(kCodes) && !watch.lost()) {
+        ASSERT_EQ(slot_HoldCommands(1), 0);
+        const size_t now = g_seen.count();
+        if (now > seen) {
+            seen = now;
+            taken = static_cast<int>(seen);
+            watch.progress();
+            ASSERT_EQ(slot_HoldCommands(0), 0);
+            continue;
+        }
+        EXPECT_EQ(slot_Wait(0), 0);
+    }
+    host.join();
+    watch.stop();
+    EXPECT_FALSE(watch.lost()) << "a wait lost its wake-up after code " << seen;
+}
+
 TEST_F(SlotTest, SendToTheOwnProcessRunsTheCallbackBeforeReturning) {
     EXPECT_EQ(slot_SendCode(own(), 303), 0);
     EXPECT_EQ(g_seen.all(), std::vector<uint32_t>{303});
