@@ -198,27 +198,37 @@ TEST_F(Flow, ClosedLineIsAnErrorNotAHang) {
     EXPECT_EQ(platform::last_error(), EIO);
 }
 
-// Limits from a file can be huge; the budgets of the send and the receive still end them,
-// and a send the budget ended reports the time-out, not the last NAK.
+// Limits from a file can be huge: they are kept, and the budgets of the send and the receive
+// still end the calls; a send the budget ended reports the time-out, not the last NAK.
 TEST_F(Flow, HugeLimitsAreBoundedByTheBudgetsAndEndWithATimeOut) {
     sim_controller::ModuleOptions options = patient_module();
     options.max_transmissions = 1'000'000;
     start_module(options);
-    tolva::LinkTimings timings = patient_timings(1000);
+    tolva::LinkTimings timings = patient_timings();
     timings.max_retries = 0xFFFFFFFF;
     timings.max_enquires = 0xFFFFFFFF;
     open_link(timings);
 
-    module_->add_fault(1, {FaultKind::nak, 1'000'000});
-    EXPECT_EQ(link_.send_message(request(kStation, 0x0800)), 0);
+    // Frames 1 to 5 refused, the sixth taken.
+    module_->add_fault(1, {FaultKind::nak, 5});
+    Bytes reply;
+    int code = 0;
+    ASSERT_EQ(transact(request(kStation, 0x0800), reply, code), 1) << std::hex << code << "\n"
+                                                                   << module_log();
+    EXPECT_EQ(link_.counters().sent_frames, 6u);
+
+    module_->add_fault(7, {FaultKind::nak, 1'000'000});
+    timings.message_write_ms = 2000;
+    link_.set_timings(timings);
+    EXPECT_EQ(link_.send_message(request(kStation, 0x0801)), 0);
     EXPECT_EQ(platform::last_error(), codes::kTimeout);
-    EXPECT_GT(link_.counters().sent_frames, 2u);
+    EXPECT_GT(link_.counters().sent_frames, 7u);
 }
 
 TEST_F(Flow, SilentPeerWithHugeEnquiryLimitEndsInTime) {
     start_module();
     module_->add_fault(1, {FaultKind::drop_response, 1'000'000});
-    tolva::LinkTimings timings = test_timings(1000);
+    tolva::LinkTimings timings = test_timings(2000);
     timings.max_enquires = 0xFFFFFFFF;
     open_link(timings);
     EXPECT_EQ(link_.send_message(request(kStation, 0x0900)), 0);
@@ -230,19 +240,29 @@ TEST_F(Flow, EndlessBadRepliesWithHugeRetryLimitEndInTime) {
     sim_controller::ModuleOptions options = patient_module();
     options.max_transmissions = 1'000'000;
     start_module(options);
-    module_->add_fault(1, {FaultKind::corrupt_bcc, 1'000'000});
-    tolva::LinkTimings timings = patient_timings(1000);
+    tolva::LinkTimings timings = patient_timings();
     timings.max_retries = 0xFFFFFFFF;
-    timings.message_write_ms = 60000;
     open_link(timings);
-    ASSERT_EQ(link_.send_message(request(kStation, 0x0A00)), 1);
+
+    // Five bad replies are refused, beyond the fourth NAK, and the sixth taken.
+    module_->add_fault(1, {FaultKind::corrupt_bcc, 5});
+    Bytes reply;
+    int code = 0;
+    ASSERT_EQ(transact(request(kStation, 0x0A00), reply, code), 1) << std::hex << code << "\n"
+                                                                   << module_log();
+    EXPECT_EQ(link_.counters().naks_sent, 5u);
+
+    module_->add_fault(2, {FaultKind::corrupt_bcc, 1'000'000});
+    ASSERT_EQ(link_.send_message(request(kStation, 0x0A01)), 1);
+    timings.reply_timeout_ms = 2000;
+    link_.set_timings(timings);
     Bytes body(256);
     size_t length = 0;
     EXPECT_EQ(link_.receive_message(body, length), 0);
     // The budget ends the call after a refused reply or while the next one is awaited.
     const int error = platform::last_error();
     EXPECT_TRUE(error == codes::kBcc || error == codes::kTimeout) << std::hex << error;
-    EXPECT_GT(link_.counters().naks_sent, 4u);
+    EXPECT_GT(link_.counters().naks_sent, 5u);
 }
 
 }  // namespace
