@@ -2,22 +2,21 @@
 
 #include <fcntl.h>
 #include <pwd.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "platform/file_io.h"
 #include "platform/file_save.h"
 #include "platform/last_error.h"
+#include "platform/lock_turn.h"
+#include "platform/monotonic_clock.h"
 #include "platform/unique_fd.h"
 
 namespace platform {
@@ -25,7 +24,7 @@ namespace {
 
 // A hive far larger than any configuration is a damaged file, not one to load into memory.
 constexpr off_t kMaxHiveFileSize = 16 * 1024 * 1024;
-constexpr auto kLockPatience = std::chrono::seconds(10);
+constexpr int kLockPatienceMs = 10000;
 
 struct FileIdentity {
     bool exists = false;
@@ -161,22 +160,18 @@ int make_folders(const std::filesystem::path& folder, mode_t mode) {
     return 0;
 }
 
-// Holds the hive's lock file for the duration of one update.
+// Holds the hive's lock file for the duration of one update, taken in turn with the other
+// writers of the folder (platform/lock_turn.h).
 class HiveLock {
   public:
     int acquire(const std::filesystem::path& lock_path, mode_t mode) {
         fd_ = open_file(lock_path.string(), O_RDWR | O_CREAT, mode);
         if (!fd_) return code_from_errno(errno);
         // Bounded, so a stopped process holding the lock cannot hang every writer for good.
-        const auto deadline = std::chrono::steady_clock::now() + kLockPatience;
-        auto pause = std::chrono::microseconds(100);
-        while (::flock(fd_.get(), LOCK_EX | LOCK_NB) != 0) {
-            if (errno == EINTR) continue;
-            if (errno != EWOULDBLOCK) return code_from_errno(errno);
-            if (std::chrono::steady_clock::now() >= deadline) return kErrorTimeout;
-            std::this_thread::sleep_for(pause);
-            pause = std::min<std::chrono::microseconds>(pause * 2, std::chrono::milliseconds(5));
-        }
+        const Deadline deadline = Deadline::after_ms(kLockPatienceMs);
+        const LockTurn turn = LockTurn::take(lock_path.parent_path().string(), deadline);
+        if (wait_for_flock(fd_.get(), deadline) != 0)
+            return errno == kErrorTimeout ? kErrorTimeout : code_from_errno(errno);
         return 0;
     }
 

@@ -15,13 +15,8 @@ namespace tolva_cf_test {
 inline std::string run_tool(const std::string& program, const std::vector<std::string>& args) {
     using namespace std::chrono_literals;
     auto child = qvr_test::ChildProcess::spawn(program, args, {}, true);
-    std::string out;
-    for (int i = 0; i < 600 && child.running(); ++i) {
-        out += child.read_stdout(100ms);
-        if (child.wait(0ms)) break;
-    }
+    std::string out = child.read_stdout_to_end(60s);
     child.wait(10s);
-    out += child.read_stdout(0ms);
     return out;
 }
 

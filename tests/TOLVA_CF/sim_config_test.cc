@@ -37,14 +37,8 @@ struct ProgramRun {
 
 ProgramRun sim_config(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
     auto child = ChildProcess::spawn(qvr_test::bin_path("sim_config"), args, env, true);
-    std::string out;
-    // Read while it runs: a long printout fills the pipe.
-    for (int i = 0; i < 1200 && child.running(); ++i) {
-        out += child.read_stdout(100ms);
-        if (child.wait(0ms)) break;
-    }
+    std::string out = child.read_stdout_to_end(120s);
     const auto code = child.wait_exit_code(120s);
-    out += child.read_stdout(0ms);
     return {code.value_or(-1), out};
 }
 

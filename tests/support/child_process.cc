@@ -131,4 +131,23 @@ std::string ChildProcess::read_stdout(std::chrono::milliseconds timeout, const s
     return out_;
 }
 
+std::string ChildProcess::read_stdout_to_end(std::chrono::milliseconds timeout) {
+    if (stdout_fd_ < 0) return out_;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) break;
+        pollfd p{stdout_fd_, POLLIN, 0};
+        const int n = poll(&p, 1, static_cast<int>(left.count()));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        char buf[4096];
+        const ssize_t got = read(stdout_fd_, buf, sizeof buf);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        out_.append(buf, static_cast<size_t>(got));
+    }
+    return out_;
+}
+
 }  // namespace qvr_test

@@ -40,6 +40,10 @@ public:
     // Reads what the child wrote to standard output so far (capture_stdout only);
     // waits up to `timeout` for `needle` when one is given.
     std::string read_stdout(std::chrono::milliseconds timeout, const std::string& needle = {});
+    // Reads until the child closes its standard output (it ended) or `timeout` passes, and
+    // gives everything it wrote (capture_stdout only). Reading as it comes keeps a long
+    // output from filling the pipe and stalling the child.
+    std::string read_stdout_to_end(std::chrono::milliseconds timeout);
 
 private:
     pid_t pid_ = -1;

@@ -27,7 +27,7 @@ class Noise : public ModuleLine {};
 TEST_F(Noise, NoCorruptedMessageIsEverTakenForGood) {
     constexpr int kTransactions = 10000;
     platform::set_serial_call_bound(5ms);
-    sim_controller::ModuleOptions options = fast_module();
+    sim_controller::ModuleOptions options;
     options.answer_timeout = 20ms;
     module_ = std::make_unique<sim_controller::InterfaceModule>(options);
     std::mutex mutex;

@@ -71,6 +71,28 @@ class ModuleLine : public testing::Test {
   protected:
     static constexpr uint8_t kStation = 1;
 
+    // Only a wait that is to end with a time-out gets a short one; every other wait ends by
+    // what comes on the line, never by the clock of a loaded machine.
+    static sim_controller::ModuleOptions patient_module() {
+        sim_controller::ModuleOptions o;
+        o.answer_timeout = 60s;
+        return o;
+    }
+    static tolva::LinkTimings patient_timings(int64_t reply_ms = 60000) {
+        tolva::LinkTimings t = test_timings(reply_ms);
+        t.ack_timeout_ms = 60000;
+        t.control_write_ms = 60000;
+        t.message_write_ms = reply_ms;
+        return t;
+    }
+    // For a case where an ACK or NAK is lost on purpose: its wait ends, and the answer to
+    // the enquiry that follows still comes within one.
+    static tolva::LinkTimings lost_answer_timings() {
+        tolva::LinkTimings t = patient_timings();
+        t.ack_timeout_ms = 1000;
+        return t;
+    }
+
     void SetUp() override {
         platform::set_serial_call_bound(20ms);
         ASSERT_EQ(line_.open(), 0);
@@ -78,7 +100,7 @@ class ModuleLine : public testing::Test {
     }
 
     // Starts the module with one station answering every request with `standard_data()`.
-    void start_module(sim_controller::ModuleOptions options = fast_module()) {
+    void start_module(sim_controller::ModuleOptions options = patient_module()) {
         module_ = std::make_unique<sim_controller::InterfaceModule>(options);
         module_->add_station(kStation, [](std::span<const uint8_t> req) -> std::optional<Bytes> {
             return reply_to(req, standard_data());
@@ -86,17 +108,11 @@ class ModuleLine : public testing::Test {
         ASSERT_EQ(module_->start(line_.take_module_side()), 0);
     }
 
-    void open_link(tolva::LinkTimings timings = test_timings()) {
+    void open_link(tolva::LinkTimings timings = patient_timings()) {
         tolva::CommSettings comm = comm_for("COM5");
         ASSERT_EQ(link_.setup(comm, 5), 0) << errno;
         link_.set_timings(timings);
         link_.set_trace([this](std::string_view line) { trace_ += std::string(line) + "\n"; });
-    }
-
-    static sim_controller::ModuleOptions fast_module() {
-        sim_controller::ModuleOptions o;
-        o.answer_timeout = 40ms;
-        return o;
     }
 
     // One transaction; the reply body, or the failure code in `code`.

@@ -1,7 +1,6 @@
 #include "log_stores/text_files/text_edit.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +13,8 @@
 #include "platform/file_io.h"
 #include "platform/file_save.h"
 #include "platform/last_error.h"
+#include "platform/lock_turn.h"
+#include "platform/monotonic_clock.h"
 
 namespace log_stores::text_files {
 namespace {
@@ -21,26 +22,24 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr std::size_t kMaxTextFile = 64u << 20;
-constexpr auto kLockWait = 10s;
+constexpr int kLockWaitMs = 10000;
 
 // The lock of an edit: flock of the file the path names at the moment the lock is held. A
 // rename over the path by the previous holder makes the waiter try again on the new file.
+// Takers take it in turn with the others of the folder (platform/lock_turn.h).
 class EditLock {
   public:
     // 0, -2 (cannot open), or -1 (time-out, other failure).
     int take(const std::string& path) {
-        const auto deadline = std::chrono::steady_clock::now() + kLockWait;
+        const auto deadline = platform::Deadline::after_ms(kLockWaitMs);
+        const platform::LockTurn turn = platform::LockTurn::take(std::string(folder_of(path)), deadline);
         for (;;) {
             fd_ = platform::open_file(path, O_RDWR | O_CREAT, 0666);
             if (!fd_) {
                 platform::fail_from_errno();
                 return -2;
             }
-            while (flock(fd_.get(), LOCK_EX | LOCK_NB) != 0) {
-                if (errno != EWOULDBLOCK && errno != EINTR) return platform::fail_from_errno();
-                if (std::chrono::steady_clock::now() >= deadline) return platform::fail(platform::kErrorTimeout);
-                std::this_thread::sleep_for(5ms);
-            }
+            if (platform::wait_for_flock(fd_.get(), deadline) != 0) return -1;
             struct stat held {}, named {};
             if (fstat(fd_.get(), &held) != 0) return platform::fail_from_errno();
             if (stat(path.c_str(), &named) == 0 && named.st_dev == held.st_dev && named.st_ino == held.st_ino)

@@ -2,21 +2,25 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 #include <thread>
+#include <vector>
 
 #include "platform/ascii_text.h"
 #include "platform/file_io.h"
 #include "platform/file_paths.h"
 #include "platform/file_save.h"
 #include "platform/last_error.h"
+#include "platform/lock_turn.h"
 #include "platform/monotonic_clock.h"
 #include "platform/remote_path.h"
 #include "qvr/settings/env.h"
@@ -176,17 +180,15 @@ std::optional<FolderLock> FolderLock::acquire(const std::string& folder) {
     const int raw = fd.get();
     FolderLock lock(std::move(fd));
     const auto deadline = platform::Deadline::after_ms(kFolderLockWaitMs);
-    while (::flock(raw, LOCK_EX | LOCK_NB) != 0) {
-        if (errno != EWOULDBLOCK && errno != EINTR) {
-            platform::fail_from_errno();
-            return std::nullopt;
-        }
-        if (deadline.expired()) {
-            platform::fail(platform::kErrorTimeout);
-            return std::nullopt;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+    // Saves take the folder in turn (platform/lock_turn.h); the turn is the folder above,
+    // never the locked folder itself.
+    std::error_code error;
+    std::filesystem::path folder_path = std::filesystem::absolute(local, error).lexically_normal();
+    if (!folder_path.has_filename()) folder_path = folder_path.parent_path();
+    const std::filesystem::path above = folder_path.parent_path();
+    platform::LockTurn turn;
+    if (!error && !above.empty() && above != folder_path) turn = platform::LockTurn::take(above.string(), deadline);
+    if (platform::wait_for_flock(raw, deadline) != 0) return std::nullopt;
     return lock;
 }
 
