@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "platform/error_text.h"
+#include "platform/file_paths.h"
 #include "host/runtime_host.h"
 #include "logger/stand_in_logger.h"
 #include "platform/last_error.h"
@@ -75,7 +76,14 @@ std::string parse(int argc, char** argv, Arguments& a) {
         if (i + 1 >= argc) return std::string(flag) + " needs a value, or is no option";
         const char* value = argv[++i];
         long n = 0;
-        if (flag == "--folder") a.options.location = value;
+        if (flag == "--folder") {
+            a.options.location = value;
+            // A relative data folder names the folder under the current one; connection strings
+            // (with '=') stay as they are.
+            std::string absolute;
+            if (std::strchr(value, '=') == nullptr && platform::absolute_path(value, absolute) == 0)
+                a.options.location = absolute;
+        }
         else if (flag == "--logger") a.options.logger = value;
         else if (flag == "--prefix") a.options.prefix = value;
         else if (flag == "--period-ms" && number(value, n) && n >= 0) a.options.period_ms = static_cast<std::uint32_t>(n);
