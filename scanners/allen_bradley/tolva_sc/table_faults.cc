@@ -89,7 +89,7 @@ CheckedModule open_event_module(std::string_view code) {
 void trace_table_fault(const TableFault& fault) {
     const std::string line = fault.text + "\n";
     trace_Write(line.c_str());
-    std::fputs(line.c_str(), stderr);
+    std::fputs(("tolva_sc: " + line).c_str(), stderr);
 }
 
 UnservedModule unserved_module(void* data, int error) {
